@@ -1,0 +1,6 @@
+#include "EngineInfo.h"
+
+QString EngineVersion()
+{
+    return QStringLiteral(MURMELO_VERSION);
+}

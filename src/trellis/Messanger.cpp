@@ -1,0 +1,10 @@
+#include "Messanger.h"
+
+Messanger::Messanger(QObject *parent) : QObject(parent) {}
+
+void Messanger::Post(int msg, const QVariant &data)
+{
+    // Queued even on the owner's own thread, so a message never re-enters its sender.
+    QMetaObject::invokeMethod(
+        this, [this, msg, data] { Q_EMIT MsgArrived(msg, data); }, Qt::QueuedConnection);
+}

@@ -1,0 +1,27 @@
+#pragma once
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+/// Text and id helpers of the common services.
+namespace Utility {
+/// Replaces %1..%n by `values` in order (%10 is the tenth, not %1 followed by 0).
+/// A placeholder without a value stays as it is.
+QString FormatText(const QString &templ, const QStringList &values);
+/// A new GUID in braces, upper case, 38 characters.
+QString NewGuidString();
+/// Expands %NAME% references of a stored command line from the environment;
+/// unknown names stay as they are.
+QString ExpandVariables(const QString &command);
+/// A text describing the operating system, for the start-up log.
+QString GetSystemVersion();
+/// Versions of the data components (Qt, the SQLite driver), for the start-up log.
+QString GetDataAccessVersions();
+}
+
+/// File helpers.
+namespace Files {
+bool FileExists(const QString &path);
+/// Replaces the file's content atomically (write a temporary, then rename).
+bool WriteTextFile(const QString &path, const QString &text);
+}
