@@ -1,0 +1,56 @@
+// libFuzzer target: the MIME header parser on arbitrary raw messages.
+#include "mime/CMIMEPart.h"
+#include "mime/MBase64.h"
+#include "mime/MHeaderText.h"
+#include "mime/MParseMsg.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+#include <cstdlib>
+
+namespace {
+
+void check(bool ok)
+{
+    if (!ok)
+        std::abort();
+}
+
+void parse(const QString &text)
+{
+    for (const bool headerOnly : {false, true}) {
+        CMIMEPart part;
+        part.Init(text, headerOnly);
+        check(part.Params().Count() >= 1);
+        if (!headerOnly)
+            check(part.TextPlain() == text);
+        (void)part.SentDateAsDate();
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
+    const QString latin1 = QString::fromLatin1(bytes);
+
+    // As the receivers hand it over: one character per byte.
+    parse(latin1);
+    // Callers that already hold Unicode text.
+    parse(QString::fromUtf8(bytes));
+
+    // The decoding steps on their own, on the whole input as one header value.
+    (void)MHeaderText::DecodeEncodedWords(MHeaderText::DisplayName(latin1));
+    (void)MHeaderText::DecodeEncodedWords(latin1);
+    (void)CMIMEPart::DateFromText(latin1);
+    (void)MBase64::Decode(latin1);
+    const qsizetype cut = bytes.indexOf('\n');
+    if (cut >= 0)
+        (void)MHeaderText::DecodeCharset(bytes.mid(cut + 1), bytes.first(cut));
+
+    (void)ParseSummary(bytes);
+    return 0;
+}

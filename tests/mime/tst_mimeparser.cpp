@@ -1,0 +1,369 @@
+#include "mime/CMIMEPart.h"
+#include "mime/MBase64.h"
+#include "mime/MHeaderText.h"
+
+#include <QTest>
+
+#include <stdexcept>
+
+namespace {
+
+// Header bytes as the receiver hands them over: one character per byte.
+QString raw(const char *bytes)
+{
+    return QString::fromLatin1(bytes);
+}
+
+QString rawUtf8(const QString &text)
+{
+    return QString::fromLatin1(text.toUtf8());
+}
+
+QString message(const QString &headerLines, const QString &body = QStringLiteral("Body\r\n"))
+{
+    return headerLines + QStringLiteral("\r\n\r\n") + body;
+}
+
+} // namespace
+
+class TestMimeParser : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void subject_data();
+    void subject();
+    void displayName_data();
+    void displayName();
+    void id_data();
+    void id();
+    void textPlain_data();
+    void textPlain();
+    void params();
+    void paramsItemOutOfRange();
+    void emptyHeaderGivesOneEmptyField();
+    void base64_data();
+    void base64();
+    void charsets_data();
+    void charsets();
+    void sentDateAsDate_data();
+    void sentDateAsDate();
+    void hostileInputDoesNotCrash_data();
+    void hostileInputDoesNotCrash();
+};
+
+void TestMimeParser::subject_data()
+{
+    QTest::addColumn<QString>("headerLine");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("one-space-after-colon") << raw("Subject: Hello there") << QStringLiteral("Hello there");
+    QTest::newRow("no-space-after-colon-loses-first-char") << raw("Subject:Hello") << QStringLiteral("ello");
+    QTest::newRow("folded-continuation-keeps-crlf-drops-space")
+        << raw("Subject: first line\r\n second line") << QStringLiteral("first line\r\nsecond line");
+    QTest::newRow("folded-continuation-starting-with-digit")
+        << raw("Subject: part\r\n2 follows") << QStringLiteral("part\r\n follows");
+    QTest::newRow("field-name-case-ignored") << raw("SUBJECT: upper") << QStringLiteral("upper");
+    QTest::newRow("no-subject-field") << raw("X-Other: x") << QString();
+    QTest::newRow("q-word-iso-8859-1") << raw("Subject: =?iso-8859-1?q?Caf=E9?=") << QStringLiteral("Caf\u00e9");
+    QTest::newRow("b-word-hello") << raw("Subject: =?iso-8859-1?B?SGVsbG8=?=") << QStringLiteral("Hello");
+    QTest::newRow("reply-prefix-before-b-word-is-decoded")
+        << raw("Subject: Re:=?iso-8859-1?B?SGVsbG8=?=") << QStringLiteral("Re:Hello");
+    QTest::newRow("reply-prefix-with-space-before-q-word")
+        << raw("Subject: Re: =?UTF-8?Q?Caf=C3=A9_cr=C3=A8me?=") << QStringLiteral("Re: Caf\u00e9 cr\u00e8me");
+    QTest::newRow("plain-text-after-word-kept")
+        << raw("Subject: =?UTF-8?Q?R=C3=A9union?= 14h") << QStringLiteral("R\u00e9union 14h");
+    QTest::newRow("text-between-words-kept")
+        << raw("Subject: =?utf-8?q?a?= and =?utf-8?q?b?=") << QStringLiteral("a and b");
+    QTest::newRow("q-text-beginning-with-equals-not-cut")
+        << raw("Subject: =?iso-8859-1?q?=E9t=E9?=") << QStringLiteral("\u00e9t\u00e9");
+    QTest::newRow("q-text-beginning-with-equals-upper-case-q")
+        << raw("Subject: Fwd: =?ISO-8859-1?Q?=C9t=E9?=") << QStringLiteral("Fwd: \u00c9t\u00e9");
+    QTest::newRow("q-underscore-is-space") << raw("Subject: =?utf-8?q?Hello_World?=") << QStringLiteral("Hello World");
+    QTest::newRow("underscore-outside-word-kept")
+        << raw("Subject: snake_case =?utf-8?q?a_b?=") << QStringLiteral("snake_case a b");
+    QTest::newRow("b-word-underscore-kept")
+        << raw("Subject: =?utf-8?b?YV9i?=") << QStringLiteral("a_b");
+    QTest::newRow("utf8-q-word") << raw("Subject: =?UTF-8?Q?Gr=C3=BC=C3=9Fe?=") << QStringLiteral("Gr\u00fc\u00dfe");
+    QTest::newRow("utf8-b-word-cyrillic")
+        << raw("Subject: =?utf-8?B?0J/RgNC40LLQtdGC?=") << QStringLiteral("\u041f\u0440\u0438\u0432\u0435\u0442");
+    QTest::newRow("adjacent-words-space-dropped")
+        << raw("Subject: =?utf-8?q?Hello?= =?utf-8?q?World?=") << QStringLiteral("HelloWorld");
+    QTest::newRow("adjacent-words-tabs-and-spaces-dropped")
+        << raw("Subject: =?utf-8?q?Hello?= \t =?utf-8?q?_World?=") << QStringLiteral("Hello World");
+    QTest::newRow("encoded-word-split-across-fold")
+        << raw("Subject: =?utf-8?q?Hello?=\r\n =?utf-8?q?_World?=") << QStringLiteral("Hello World");
+    QTest::newRow("utf8-character-split-across-words")
+        << raw("Subject: =?UTF-8?Q?Caf=C3?= =?UTF-8?Q?=A9?=") << QStringLiteral("Caf\u00e9");
+    QTest::newRow("adjacent-words-of-different-charsets")
+        << raw("Subject: =?iso-8859-2?q?=B1?= =?koi8-r?q?=F0?=") << QStringLiteral("\u0105\u041f");
+    QTest::newRow("rfc2231-language-suffix") << raw("Subject: =?utf-8*en?q?hi?=") << QStringLiteral("hi");
+    QTest::newRow("unterminated-word-kept") << raw("Subject: =?utf-8?q?unterminated")
+                                            << QStringLiteral("=?utf-8?q?unterminated");
+    QTest::newRow("short-piece-kept") << raw("Subject: =?\?=") << QStringLiteral("=?\?=");
+    QTest::newRow("space-in-charset-is-no-word") << raw("Subject: =?ut f?q?x?=") << QStringLiteral("=?ut f?q?x?=");
+    QTest::newRow("q-invalid-hex-pair-gives-nul")
+        << raw("Subject: =?iso-8859-1?q?a=ZZb?=") << QStringLiteral("a") + QChar(0) + QStringLiteral("b");
+    QTest::newRow("q-equals-at-end-kept") << raw("Subject: =?iso-8859-1?q?a=?=") << QStringLiteral("a=");
+    QTest::newRow("empty-q-word") << raw("Subject: =?utf-8?q?\?=") << QString();
+    QTest::newRow("raw-8bit-utf8") << rawUtf8(QStringLiteral("Subject: Sm\u00f6rg\u00e5sbord"))
+                                   << QStringLiteral("Sm\u00f6rg\u00e5sbord");
+    QTest::newRow("raw-8bit-windows-1252") << raw("Subject: Caf\xe9 \x80 \x96")
+                                           << QStringLiteral("Caf\u00e9 \u20ac \u2013");
+    QTest::newRow("raw-8bit-utf8-before-encoded-word")
+        << rawUtf8(QStringLiteral("Subject: \u00c4W: =?utf-8?q?=C3=BC?="))
+        << QStringLiteral("\u00c4W: \u00fc");
+}
+
+void TestMimeParser::subject()
+{
+    QFETCH(QString, headerLine);
+    QFETCH(QString, expected);
+    CMIMEPart part;
+    part.Init(message(raw("From: a@example.org\r\n") + headerLine));
+    QCOMPARE(part.Subject(), expected);
+}
+
+void TestMimeParser::displayName_data()
+{
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("quoted-name-and-address") << raw("\"Anna Schmidt\" <anna@example.org>") << QStringLiteral("Anna Schmidt");
+    QTest::newRow("unquoted-name-and-address") << raw("Anna Schmidt <anna@example.org>") << QStringLiteral("Anna Schmidt");
+    QTest::newRow("address-in-angle-brackets") << raw("<anna@example.org>") << QStringLiteral("anna@example.org");
+    QTest::newRow("bare-address-trimmed") << raw("  anna@example.org  ") << QStringLiteral("anna@example.org");
+    QTest::newRow("list-of-named-addresses-gives-first-name")
+        << raw("Anna <a@example.org>, Bob <b@example.org>") << QStringLiteral("Anna");
+    QTest::newRow("list-of-bare-addresses-whole")
+        << raw("a@example.org, b@example.org") << QStringLiteral("a@example.org, b@example.org");
+    QTest::newRow("encoded-display-name")
+        << raw("=?UTF-8?Q?J=C3=BCrgen_M=C3=BCller?= <j@example.de>") << QStringLiteral("J\u00fcrgen M\u00fcller");
+    QTest::newRow("quoted-encoded-display-name")
+        << raw("\"=?iso-8859-1?q?Jos=E9?=\" <j@example.es>") << QStringLiteral("Jos\u00e9");
+    QTest::newRow("folded-between-name-and-address")
+        << raw("\"Gardening Society\"\r\n <news@example.net>") << QStringLiteral("Gardening Society");
+    QTest::newRow("raw-8bit-utf8-name") << rawUtf8(QStringLiteral("\u00c5sa <asa@example.se>")) << QStringLiteral("\u00c5sa");
+    QTest::newRow("empty-angle-brackets") << raw("<>") << QString();
+}
+
+void TestMimeParser::displayName()
+{
+    QFETCH(QString, value);
+    QFETCH(QString, expected);
+    CMIMEPart part;
+    part.Init(message(raw("From: ") + value + raw("\r\nTo: ") + value + raw("\r\nSubject: s")));
+    QCOMPARE(part.from(), expected);
+    QCOMPARE(part.MsgTo(), expected);
+}
+
+void TestMimeParser::id_data()
+{
+    QTest::addColumn<QString>("header");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("message-id") << raw("Received: r1\r\nDate: d1\r\nMessage-ID: <m1@x>") << raw("<m1@x>");
+    QTest::newRow("message-id-name-case-ignored") << raw("MESSAGE-id: <m2@x>") << raw("<m2@x>");
+    QTest::newRow("no-message-id-uses-date") << raw("Received: r1\r\nDate: Tue, 06 Jan 2004") << raw("Tue, 06 Jan 2004");
+    QTest::newRow("neither-uses-first-received") << raw("Received: r1\r\nReceived: r2\r\nSubject: s") << raw("r1");
+    QTest::newRow("none-of-the-three-empty") << raw("Subject: s") << QString();
+    QTest::newRow("folded-message-id-keeps-crlf") << raw("Message-ID:\r\n <m3@x>") << raw("\r\n<m3@x>");
+}
+
+void TestMimeParser::id()
+{
+    QFETCH(QString, header);
+    QFETCH(QString, expected);
+    CMIMEPart part;
+    part.Init(message(header));
+    QCOMPARE(part.Id(), expected);
+}
+
+void TestMimeParser::textPlain_data()
+{
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<bool>("headerOnly");
+    QTest::addColumn<QString>("expected");
+
+    const QString msg = raw("Subject: s\r\n\r\nline 1\r\nline 2\r\n");
+    QTest::newRow("whole-input-when-not-header-only") << msg << false << msg;
+    QTest::newRow("body-starts-with-lf-when-header-only") << msg << true << raw("\nline 1\r\nline 2\r\n");
+    QTest::newRow("further-blank-lines-rejoined")
+        << raw("Subject: s\r\n\r\nA\r\n\r\nB") << true << raw("\nA\r\n\r\n\nB");
+    QTest::newRow("no-blank-line-all-body") << raw("Subject: s\r\nNo end") << true << raw("Subject: s\r\nNo end");
+    const QString eightBit = raw("Subject: s\r\n\r\n\xe9\xff\x80") + QChar(0) + raw(" end");
+    QTest::newRow("8bit-bytes-kept-exactly") << eightBit << false << eightBit;
+}
+
+void TestMimeParser::textPlain()
+{
+    QFETCH(QString, input);
+    QFETCH(bool, headerOnly);
+    QFETCH(QString, expected);
+    CMIMEPart part;
+    part.Init(input, headerOnly);
+    QCOMPARE(part.TextPlain(), expected);
+}
+
+void TestMimeParser::params()
+{
+    CMIMEPart part;
+    part.Init(message(raw("Received: one\r\n\tcontinued\r\nreceived: two\r\nX-Empty:\r\nSubject: s")));
+    const CMIMEParams &p = part.Params();
+    QCOMPARE(p.Count(), 4);
+    QCOMPARE(p.Item(1).Name(), QStringLiteral("Received"));
+    QCOMPARE(p.Item(1).Value(), QStringLiteral("one\r\ncontinued"));
+    QCOMPARE(p.Item(2).Name(), QStringLiteral("received"));
+    QCOMPARE(p.Item(2).Value(), QStringLiteral("two"));
+    // The character after the colon is skipped unseen (here the CR), so the value is empty.
+    QCOMPARE(p.Item(3).Value(), QString());
+    QVERIFY(p.ItemByName(u"RECEIVED") == &p.Item(1));
+    QVERIFY(p.ItemByName(u"absent") == nullptr);
+
+    QStringList names;
+    for (const CMIMEParam &f : p)
+        names << f.Name();
+    QCOMPARE(names, (QStringList{"Received", "received", "X-Empty", "Subject"}));
+    part.Params().add(QStringLiteral("X-Added"), QStringLiteral("v"));
+    QCOMPARE(part.Params().Item(5).Value(), QStringLiteral("v"));
+}
+
+void TestMimeParser::paramsItemOutOfRange()
+{
+    CMIMEParams p;
+    p.Init(raw("A: 1"));
+    QCOMPARE(p.Count(), 1);
+    QVERIFY_THROWS_EXCEPTION(std::out_of_range, p.Item(0));
+    QVERIFY_THROWS_EXCEPTION(std::out_of_range, p.Item(2));
+}
+
+void TestMimeParser::emptyHeaderGivesOneEmptyField()
+{
+    CMIMEPart part;
+    part.Init(raw("just a body, no header"));
+    QCOMPARE(part.Params().Count(), 1);
+    QCOMPARE(part.Params().Item(1).Name(), QString());
+    QCOMPARE(part.Id(), QString());
+    QCOMPARE(part.from(), QString());
+    QCOMPARE(part.MsgTo(), QString());
+    QCOMPARE(part.SentDate(), QString());
+    QCOMPARE(part.Subject(), QString());
+}
+
+void TestMimeParser::base64_data()
+{
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<QByteArray>("expected");
+
+    QTest::newRow("padded") << QStringLiteral("SGVsbG8=") << QByteArray("Hello");
+    QTest::newRow("double-padded") << QStringLiteral("SGVsbA==") << QByteArray("Hell");
+    QTest::newRow("unpadded-three-char-tail") << QStringLiteral("SGVsbG8") << QByteArray("Hello");
+    QTest::newRow("empty") << QString() << QByteArray();
+    QTest::newRow("two-chars-too-short") << QStringLiteral("QQ") << QByteArray();
+    QTest::newRow("outside-alphabet-counts-as-zero") << QStringLiteral("!!!!") << QByteArray("\0\0\0", 3);
+    QTest::newRow("high-bytes") << QStringLiteral("/+8=") << QByteArray("\xff\xef");
+}
+
+void TestMimeParser::base64()
+{
+    QFETCH(QString, input);
+    QFETCH(QByteArray, expected);
+    QCOMPARE(MBase64::Decode(input), expected);
+}
+
+void TestMimeParser::charsets_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QByteArray>("charset");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("utf-8") << QByteArray("\xc3\xa9") << QByteArray("UTF-8") << QStringLiteral("\u00e9");
+    QTest::newRow("utf-8-label-latin1-bytes") << QByteArray("Caf\xe9") << QByteArray("utf-8") << QStringLiteral("Caf\u00e9");
+    QTest::newRow("iso-8859-1-as-windows-1252") << QByteArray("\x80\xe9") << QByteArray("ISO-8859-1") << QStringLiteral("\u20ac\u00e9");
+    QTest::newRow("iso-8859-2") << QByteArray("\xb1\xe6") << QByteArray("iso-8859-2") << QStringLiteral("\u0105\u0107");
+    QTest::newRow("iso-8859-15-euro") << QByteArray("\xa4") << QByteArray("iso-8859-15") << QStringLiteral("\u20ac");
+    QTest::newRow("windows-1250") << QByteArray("\x9c") << QByteArray("windows-1250") << QStringLiteral("\u015b");
+    QTest::newRow("windows-1251") << QByteArray("\xcf") << QByteArray("Windows-1251") << QStringLiteral("\u041f");
+    QTest::newRow("koi8-r") << QByteArray("\xf0\xd2\xc9\xd7\xc5\xd4") << QByteArray("koi8-r")
+                            << QStringLiteral("\u041f\u0440\u0438\u0432\u0435\u0442");
+    QTest::newRow("unknown-falls-back-to-windows-1252") << QByteArray("\x80") << QByteArray("x-bogus") << QStringLiteral("\u20ac");
+    QTest::newRow("empty-label-windows-1252") << QByteArray("\x93q\x94") << QByteArray() << QStringLiteral("\u201cq\u201d");
+    QTest::newRow("garbage-label-windows-1252") << QByteArray("\x80") << QByteArray("utf-8\"><") << QStringLiteral("\u20ac");
+    QTest::newRow("windows-1252-unassigned-code") << QByteArray("\x81") << QByteArray("windows-1252") << QString(QChar(0x81));
+}
+
+void TestMimeParser::charsets()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QByteArray, charset);
+    QFETCH(QString, expected);
+    QCOMPARE(MHeaderText::DecodeCharset(bytes, charset), expected);
+}
+
+void TestMimeParser::sentDateAsDate_data()
+{
+    QTest::addColumn<QString>("date");
+    QTest::addColumn<QDateTime>("expected");
+
+    const QDateTime jan6(QDate(2004, 1, 6), QTime(10, 20, 30), Qt::UTC);
+    QTest::newRow("rfc822-with-weekday") << raw("Tue, 06 Jan 2004 10:20:30 +0100") << jan6;
+    QTest::newRow("two-spaces-after-comma") << raw("Tue,  06 Jan 2004 10:20:30 +0100") << jan6;
+    QTest::newRow("zone-ignored") << raw("Tue, 06 Jan 2004 10:20:30 -0800 (PST)") << jan6;
+    QTest::newRow("single-digit-day") << raw("Tue, 6 Jan 2004 10:20:30 +0100") << jan6;
+    QTest::newRow("two-digit-year") << raw("Tue, 6 Jan 04 10:20:30 +0100") << jan6;
+    QTest::newRow("seconds-left-out") << raw("Tue, 06 Jan 2004 10:20 +0100")
+                                      << QDateTime(QDate(2004, 1, 6), QTime(10, 20), Qt::UTC);
+    QTest::newRow("lower-case-month-rolls-back-to-december")
+        << raw("Tue, 06 jan 2004 10:20:30 +0100") << QDateTime(QDate(2003, 12, 6), QTime(10, 20, 30), Qt::UTC);
+    QTest::newRow("day-past-month-end-rolls-over")
+        << raw("Sat, 31 Feb 2004 00:00:00 +0000") << QDateTime(QDate(2004, 3, 2), QTime(0, 0), Qt::UTC);
+    QTest::newRow("unreadable-time-keeps-date")
+        << raw("Tue, 06 Jan 2004 noon +0100") << QDateTime(QDate(2004, 1, 6), QTime(0, 0), Qt::UTC);
+    QTest::newRow("no-weekday-read-wrongly") << raw("06 Jan 2004 10:20:30 +0100") << QDateTime();
+    QTest::newRow("empty") << QString() << QDateTime();
+    QTest::newRow("garbage") << raw("yesterday at noon") << QDateTime();
+    QTest::newRow("huge-numbers") << raw("Tue, 99999999999 Jan 2004 99999999999:1:1 +0100") << QDateTime();
+}
+
+void TestMimeParser::sentDateAsDate()
+{
+    QFETCH(QString, date);
+    QFETCH(QDateTime, expected);
+    CMIMEPart part;
+    part.Init(message(raw("Date: ") + date));
+    QCOMPARE(part.SentDate(), date);
+    QCOMPARE(part.SentDateAsDate(), expected);
+}
+
+void TestMimeParser::hostileInputDoesNotCrash_data()
+{
+    QTest::addColumn<QString>("input");
+
+    QTest::newRow("empty") << QString();
+    QTest::newRow("only-blank-line") << raw("\r\n\r\n");
+    QTest::newRow("colon-at-end") << raw("Subject:\r\n\r\n");
+    QTest::newRow("lone-cr-lf-mix") << raw("\r\r\n\n\r\n\r\r\r");
+    QTest::newRow("many-unterminated-words") << raw("Subject: ") + raw("=?a?b?").repeated(50000) + raw("\r\n\r\nx");
+    QTest::newRow("many-open-markers") << raw("Subject: ") + raw("=?").repeated(50000) + raw("\r\n\r\nx");
+    QTest::newRow("many-short-words") << raw("Subject: ") + raw("=?x?q?=?=").repeated(20000) + raw("\r\n\r\nx");
+    QTest::newRow("nul-and-high-bytes") << raw("From: ") + QChar(0) + raw("\xff<\x80\r\nSubject: \xff\xfe\r\n\r\n");
+    QTest::newRow("unicode-above-latin1") << QStringLiteral("Subject: \u263a =?utf-8?q?=E2=98=BA?=\r\n\r\n");
+    QTest::newRow("base64-with-odd-tail") << raw("Subject: =?utf-8?b?QQ?= =?utf-8?b?Q?= =?utf-8?b?QUJD=?=\r\n\r\n");
+    QTest::newRow("from-only-quotes") << raw("From: \"\r\nTo: \"\"<\r\n\r\n");
+}
+
+void TestMimeParser::hostileInputDoesNotCrash()
+{
+    QFETCH(QString, input);
+    for (const bool headerOnly : {false, true}) {
+        CMIMEPart part;
+        part.Init(input, headerOnly);
+        (void)part.SentDateAsDate();
+        QVERIFY(part.Params().Count() >= 1);
+        if (!headerOnly)
+            QCOMPARE(part.TextPlain(), input);
+    }
+}
+
+QTEST_GUILESS_MAIN(TestMimeParser)
+#include "tst_mimeparser.moc"
