@@ -8,3 +8,8 @@ void Messanger::Post(int msg, const QVariant &data)
     QMetaObject::invokeMethod(
         this, [this, msg, data] { Q_EMIT MsgArrived(msg, data); }, Qt::QueuedConnection);
 }
+
+std::shared_ptr<Messanger> Messanger::Create()
+{
+    return std::shared_ptr<Messanger>(new Messanger, [](Messanger *m) { m->deleteLater(); });
+}

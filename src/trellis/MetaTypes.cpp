@@ -1,5 +1,6 @@
 #include "MetaTypes.h"
 #include "DataBag.h"
+#include "Messanger.h"
 #include "Record.h"
 #include <mutex>
 
@@ -10,5 +11,6 @@ void RegisterTrellisMetaTypes()
         qRegisterMetaType<DataBag>();
         qRegisterMetaType<Record>();
         qRegisterMetaType<LogPtr>();
+        qRegisterMetaType<MessangerPtr>();
     });
 }

@@ -64,6 +64,31 @@ QString ExpandVariables(const QString &command)
     return out;
 }
 
+bool ToBool(const QVariant &value, bool fallback)
+{
+    if (value.typeId() == QMetaType::Bool)
+        return value.toBool();
+    const QString t = value.toString().trimmed().toLower();
+    if (t == QLatin1String("true") || t == QLatin1String("yes") || t == QLatin1String("on"))
+        return true;
+    if (t == QLatin1String("false") || t == QLatin1String("no") || t == QLatin1String("off"))
+        return false;
+    bool ok = false;
+    const double n = t.toDouble(&ok);
+    return ok ? n != 0 : fallback;
+}
+
+qint64 ToInt(const QVariant &value, qint64 fallback)
+{
+    bool ok = false;
+    const QString t = value.toString().trimmed();
+    const qint64 n = t.toLongLong(&ok);
+    if (ok)
+        return n;
+    const double d = t.toDouble(&ok);
+    return ok ? qint64(d) : fallback;
+}
+
 QString GetSystemVersion()
 {
     return QStringLiteral("%1 (%2 %3, %4)")

@@ -13,6 +13,11 @@ QString NewGuidString();
 /// Expands %NAME% references of a stored command line from the environment;
 /// unknown names stay as they are.
 QString ExpandVariables(const QString &command);
+/// A setting's value as a boolean: true/false, yes/no, on/off and numbers (non-zero is
+/// true) are understood; anything else gives `fallback`.
+bool ToBool(const QVariant &value, bool fallback);
+/// A setting's value as an integer; `fallback` when it is not a number.
+qint64 ToInt(const QVariant &value, qint64 fallback);
 /// A text describing the operating system, for the start-up log.
 QString GetSystemVersion();
 /// Versions of the data components (Qt, the SQLite driver), for the start-up log.

@@ -1,0 +1,165 @@
+// murmelo-cli accounts list|add|update|remove
+#include "CliCommand.h"
+#include "RecordJson.h"
+#include "engine/MUScripting.h"
+#include "storage/AccountManager.h"
+#include "trellis/MUError.h"
+#include "trellis/Utility.h"
+#include <QFile>
+#include <QTextStream>
+#include <cstdio>
+
+namespace {
+const QStringList AccountProps = {"Server", "Port", "User", "CheckInterval", "Disabled", "Email", "Security"};
+
+QString accountLine(const Record &a)
+{
+    const bool disabled = Utility::ToBool(a.Item("Disabled"), false);
+    QString line = QStringLiteral("%1  %2:%3  user %4  every %5 min  %6")
+                       .arg(a.Id(), a.text("Server"), a.text("Port"), a.text("User"), a.text("CheckInterval"),
+                            a.text("Security").isEmpty() ? QStringLiteral("None") : a.text("Security"));
+    if (!a.text("Email").isEmpty())
+        line += QStringLiteral("  <%1>").arg(a.text("Email"));
+    if (disabled)
+        line += QStringLiteral("  (disabled)");
+    return line;
+}
+
+/// "--password -" reads the password from the first line of standard input, so it
+/// need not stand on a command line that other users can see.
+QString readPassword(const QString &value)
+{
+    if (value != QLatin1String("-"))
+        return value;
+    QTextStream in(stdin);
+    return in.readLine();
+}
+
+/// Applies the options given to `a`; false (after printing why) on a bad value.
+bool applyOptions(CliContext &ctx, Record &a, bool adding)
+{
+    bool present = false;
+    const QString server = ctx.takeOption("--server", &present);
+    if (present)
+        a.Add("Server", server.trimmed());
+    const QString security = ctx.takeOption("--security", &present).toLower();
+    bool securityGiven = present;
+    if (present) {
+        static const QHash<QString, QString> names{{"tls", "TLS"}, {"starttls", "STARTTLS"}, {"none", "None"}};
+        if (!names.contains(security)) {
+            ctx.error(QStringLiteral("--security must be tls, starttls or none"));
+            return false;
+        }
+        a.Add("Security", names.value(security));
+    }
+    const QString port = ctx.takeOption("--port", &present);
+    if (present) {
+        bool ok = false;
+        const int n = port.toInt(&ok);
+        if (!ok || n < 1 || n > 65535) {
+            ctx.error(QStringLiteral("--port must be a number from 1 to 65535"));
+            return false;
+        }
+        a.Add("Port", n);
+    } else if (adding) {
+        a.Add("Port", a.text("Security") == QLatin1String("TLS") ? 995 : 110);
+    }
+    if (adding && !securityGiven)
+        a.Add("Security", a.Item("Port").toInt() == 995 ? QStringLiteral("TLS") : QStringLiteral("STARTTLS"));
+    const QString user = ctx.takeOption("--user", &present);
+    if (present)
+        a.Add("User", user);
+    const QString password = ctx.takeOption("--password", &present);
+    if (present)
+        a.Add("Pwd", readPassword(password));
+    else if (adding)
+        a.Add("Pwd", QString());
+    const QString interval = ctx.takeOption("--interval", &present);
+    if (present) {
+        bool ok = false;
+        const int n = interval.toInt(&ok);
+        if (!ok || n < 1) {
+            ctx.error(QStringLiteral("--interval must be a whole number of minutes, at least 1"));
+            return false;
+        }
+        a.Add("CheckInterval", n);
+    } else if (adding) {
+        a.Add("CheckInterval", 10);
+    }
+    if (ctx.takeFlag("--disabled"))
+        a.Add("Disabled", true);
+    else if (ctx.takeFlag("--enabled") || adding)
+        a.Add("Disabled", false);
+    const QString email = ctx.takeOption("--email", &present);
+    if (present)
+        a.Add("Email", email.trimmed());
+    else if (adding)
+        a.Add("Email", QString());
+    if (adding)
+        a.Add("CertPin", QString());
+    if (!ctx.args.isEmpty()) {
+        ctx.error(QStringLiteral("unexpected argument '%1'").arg(ctx.args.first()));
+        return false;
+    }
+    return true;
+}
+
+int runAccounts(CliContext &ctx)
+{
+    const QString sub = ctx.args.isEmpty() ? QStringLiteral("list") : ctx.args.takeFirst();
+    MUScripting &engine = ctx.engine();
+    if (sub == QLatin1String("list")) {
+        const DataBag accounts = engine.accountManager()->AccountList();
+        for (const QVariant &v : accounts) {
+            const Record a = v.value<Record>();
+            ctx.print(accountLine(a), RecordToJson(a, AccountProps));
+        }
+        return CliOk;
+    }
+    if (sub == QLatin1String("add")) {
+        Record a;
+        if (!applyOptions(ctx, a, true))
+            return CliUsage;
+        if (a.text("Server").isEmpty() || a.text("User").isEmpty()) {
+            ctx.error(QStringLiteral("accounts add needs --server and --user"));
+            return CliUsage;
+        }
+        engine.AddAccount(a);
+        ctx.print(a.Id(), {{"Id", a.Id()}});
+        return CliOk;
+    }
+    if (sub == QLatin1String("update")) {
+        if (ctx.args.isEmpty()) {
+            ctx.error(QStringLiteral("accounts update needs an account id"));
+            return CliUsage;
+        }
+        Record a = engine.accountManager()->GetAccount(ctx.args.takeFirst());
+        if (!applyOptions(ctx, a, false))
+            return CliUsage;
+        engine.UpdateAccount(a);
+        const Record stored = engine.accountManager()->GetAccount(a.Id());
+        ctx.print(accountLine(stored), RecordToJson(stored, AccountProps));
+        return CliOk;
+    }
+    if (sub == QLatin1String("remove")) {
+        if (ctx.args.isEmpty()) {
+            ctx.error(QStringLiteral("accounts remove needs an account id"));
+            return CliUsage;
+        }
+        const QString id = ctx.args.takeFirst();
+        engine.accountManager()->GetAccount(id);   // 513 for an unknown id
+        engine.RemoveAccount(id);
+        ctx.print(QStringLiteral("removed %1").arg(id), {{"Id", id}, {"Removed", true}});
+        return CliOk;
+    }
+    ctx.error(QStringLiteral("unknown accounts command '%1'").arg(sub));
+    return CliUsage;
+}
+}
+
+static CliCommandRegistrar reg(
+    QStringLiteral("accounts"),
+    QStringLiteral("accounts list | add --server S [--port N] --user U --password P|- [--interval MIN] "
+                   "[--disabled] [--email E] [--security tls|starttls|none] | update ID [same options, --enabled] "
+                   "| remove ID"),
+    &runAccounts);

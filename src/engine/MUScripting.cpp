@@ -1,0 +1,317 @@
+#include "MUScripting.h"
+#include "EngineInfo.h"
+#include "receive/ReceiverManager.h"
+#include "storage/AccountManager.h"
+#include "storage/CSettings.h"
+#include "storage/Database.h"
+#include "storage/MsgManager.h"
+#include "timing/TimerManager.h"
+#include "trellis/MUError.h"
+#include "trellis/MetaTypes.h"
+#include "trellis/Paths.h"
+#include "trellis/ServiceConfig.h"
+#include "trellis/ThreadRunner.h"
+#include "trellis/Utility.h"
+#include <QNetworkAccessManager>
+#include <QNetworkInterface>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QUrl>
+#include <atomic>
+
+namespace {
+const QString Cls = QStringLiteral("MUScripting");
+std::atomic<bool> g_usageReportDone{false};
+constexpr int UsageReportTimeoutMs = 10000;
+}
+
+const QString MUScripting::KeyInstallId = QStringLiteral("{CE9C6AC2-B484-48af-A0E2-5A8FB19F7F1A}");
+const QString MUScripting::KeyStartCount = QStringLiteral("{CA42128C-3C0D-402f-BF6F-B9C7350C9598}");
+const QString MUScripting::KeyReportStage = QStringLiteral("{D71C389E-60C6-463d-8E5D-112C29C179C3}");
+const QString MUScripting::KeyReceivedCount = QStringLiteral("{C0036CAF-535F-4d32-B489-1E3BA61B7A89}");
+const QString MUScripting::KeyTalkedCount = QStringLiteral("{1CB50200-A1F0-4747-AC11-4786DFE17FFF}");
+
+MUScripting::MUScripting(QObject *parent) : QObject(parent)
+{
+    RegisterTrellisMetaTypes();
+}
+
+MUScripting::~MUScripting()
+{
+    Finalize();
+}
+
+void MUScripting::trace(const QString &text, const QString &member) const
+{
+    if (m_log)
+        m_log->Trace(text, Cls + QLatin1Char('.') + member);
+}
+
+void MUScripting::logError(const MUError &e, const QString &member, int level) const
+{
+    if (m_log)
+        m_log->Write(e.number(), e.description(), level, Cls + QLatin1Char('.') + member);
+}
+
+void MUScripting::Init(LogPtr log, QObject *agent)
+{
+    m_log = log ? std::move(log) : std::make_shared<Log>();
+    m_agent = agent;
+    m_finalized = false;
+    trace(QStringLiteral("Murmelo Components ver.") + EngineVersion(), QStringLiteral("Init"));
+
+    // Database, settings and installation id: any failure here is the data components'.
+    try {
+        if (!Paths::EnsureDir(Paths::DataDir()))
+            throw MUError(MUError::Fail, QStringLiteral("Cannot create the folder '%1'. ").arg(Paths::DataDir()),
+                          Cls + QStringLiteral(".Init"));
+        m_db = std::make_unique<Database>(Paths::DataDir());
+        m_settings = std::make_unique<CSettings>();
+        m_settings->Init(m_db.get(), m_log.get());
+        m_installId = m_settings->GetSetting(KeyInstallId, QString()).toString();
+        if (m_installId.isEmpty()) {
+            m_installId = Utility::NewGuidString();
+            m_settings->SaveSetting(KeyInstallId, m_installId);
+        }
+    } catch (const MUError &e) {
+        const MUError wrapped(MUError::engineNumber(524), MessageTableText524() + e.description(),
+                              Cls + QStringLiteral(".Init"));
+        m_log->Write(e.number(), wrapped.description(), Log::LevelError, Cls + QStringLiteral(".Init"));
+        m_settings.reset();
+        m_db.reset();
+        throw wrapped;
+    }
+
+    try {
+        m_msgManager = std::make_unique<MsgManager>();
+        m_msgManager->Init(m_db.get(), m_log.get());
+        m_accountManager = std::make_unique<AccountManager>();
+        m_accountManager->Init(m_db.get());
+
+        m_receiverManager = std::make_unique<ReceiverManager>();
+        m_receiverManager->Init(m_log, m_settings.get());
+        connect(m_receiverManager.get(), &ReceiverManager::MsgArrived, this, &MUScripting::moReceiverManager_MsgArrived);
+        m_timerManager = std::make_unique<TimerManager>();
+        m_timerManager->Init(m_log);
+        connect(m_timerManager.get(), &TimerManager::ItsTimeToCheck, this, &MUScripting::moTimerManager_ItsTimeToCheck);
+
+        const qint64 starts = Utility::ToInt(m_settings->GetSetting(KeyStartCount, 0), 0);
+        m_settings->SaveSetting(KeyStartCount, starts + 1);
+    } catch (const MUError &e) {
+        m_log->Write(e.number(), e.description(), Log::LevelError, Cls + QStringLiteral(".Init"));
+        throw MUError::engine(516, Cls + QStringLiteral(".Init"), {}, e.description());
+    }
+    trace(QStringLiteral("Init complete"), QStringLiteral("Init"));
+}
+
+QString MUScripting::MessageTableText524()
+{
+    return MUError::engine(524, QString()).description();
+}
+
+void MUScripting::StartDownload()
+{
+    trace(QStringLiteral("StartDownload call"), QStringLiteral("StartDownload"));
+    try {
+        const DataBag accounts = m_accountManager->AccountList();
+        for (const QVariant &v : accounts) {
+            const Record account = v.value<Record>();
+            if (!Utility::ToBool(account.Item(QStringLiteral("Disabled")), false))
+                m_timerManager->add(account);
+        }
+    } catch (const MUError &e) {
+        logError(e, QStringLiteral("StartDownload"));
+    }
+}
+
+void MUScripting::UpdateAccount(Record &account)
+{
+    trace(QStringLiteral("UpdateAccount call"), QStringLiteral("UpdateAccount"));
+    try {
+        m_timerManager->StopTiming(account.Id());
+        m_receiverManager->StopReceiving(account.Id());
+        m_accountManager->Update(account);
+        if (!Utility::ToBool(account.Item(QStringLiteral("Disabled")), false))
+            m_timerManager->add(account);
+    } catch (const MUError &e) {
+        logError(e, QStringLiteral("UpdateAccount"));
+    }
+}
+
+void MUScripting::AddAccount(Record &account)
+{
+    trace(QStringLiteral("AddAccount call"), QStringLiteral("AddAccount"));
+    m_accountManager->add(account);
+    if (!Utility::ToBool(account.Item(QStringLiteral("Disabled")), false))
+        m_timerManager->add(account);
+}
+
+void MUScripting::RemoveAccount(const QString &accountId)
+{
+    trace(QStringLiteral("RemoveAccount call"), QStringLiteral("RemoveAccount"));
+    m_timerManager->StopTiming(accountId);
+    m_receiverManager->StopReceiving(accountId);
+    m_accountManager->Remove(accountId);
+}
+
+void MUScripting::checkAccount(const Record &account)
+{
+    const std::optional<DataBag> received = m_msgManager->GetMsgIds(account.Id());
+    if (!received) {
+        // Without the ids already received the whole mailbox would be announced again.
+        if (m_log)
+            m_log->Write(MUError::Fail,
+                         QStringLiteral("The ids of the messages already received from account %1 cannot be read; "
+                                        "its check is skipped. ").arg(account.Id()),
+                         Log::LevelError, Cls + QStringLiteral(".CheckAccount"));
+        return;
+    }
+    m_receiverManager->Check(account, *received);
+}
+
+void MUScripting::CheckForNewMessagesNow(const Record *account)
+{
+    trace(Utility::FormatText(QStringLiteral("CheckForNewMessagesNow(%1) call"),
+                              {account ? QStringLiteral("Account") : QString()}),
+          QStringLiteral("CheckForNewMessagesNow"));
+    try {
+        if (account) {
+            checkAccount(*account);
+            return;
+        }
+        const DataBag accounts = m_accountManager->AccountList();
+        for (const QVariant &v : accounts) {
+            const Record a = v.value<Record>();
+            if (!Utility::ToBool(a.Item(QStringLiteral("Disabled")), false))
+                checkAccount(a);
+        }
+    } catch (const MUError &e) {
+        logError(e, QStringLiteral("CheckForNewMessagesNow"));
+    }
+}
+
+void MUScripting::moTimerManager_ItsTimeToCheck(const QString &accountId)
+{
+    trace(QStringLiteral("moTimerManager_ItsTimeToCheck call"), QStringLiteral("moTimerManager_ItsTimeToCheck"));
+    try {
+        if (!g_usageReportDone.exchange(true))
+            usageReportStep();
+        checkAccount(m_accountManager->GetAccount(accountId));
+    } catch (const MUError &e) {
+        // That tick's check is lost; the next tick tries again.
+        logError(e, QStringLiteral("moTimerManager_ItsTimeToCheck"));
+    }
+}
+
+void MUScripting::moReceiverManager_MsgArrived(const Record &arrived)
+{
+    trace(QStringLiteral("moReceiverManager_MsgArrived call"), QStringLiteral("moReceiverManager_MsgArrived"));
+    Record msg = arrived;
+    try {
+        const qint64 count = Utility::ToInt(m_settings->GetSetting(KeyReceivedCount, 0), 0);
+        m_settings->SaveSetting(KeyReceivedCount, count + 1);
+        if (!m_msgManager->add(msg)) {
+            // Announcing a message that was not stored would repeat it at every check.
+            throw MUError(MUError::Fail,
+                          QStringLiteral("Message '%1' from server '%2' was not stored. ")
+                              .arg(msg.text(QStringLiteral("POP3Id")), msg.text(QStringLiteral("Server"))),
+                          Cls + QStringLiteral(".moReceiverManager_MsgArrived"));
+        }
+    } catch (const MUError &e) {
+        logError(e, QStringLiteral("moReceiverManager_MsgArrived"), Log::LevelFatal);
+        return;
+    }
+    Q_EMIT MsgArrived(msg);
+}
+
+int MUScripting::ReportThreshold(int k)
+{
+    static const int thresholds[] = {0, 2, 4, 7, 14, 21, 28, 35, 50, 75, 100, 150, 250, 366, 500};
+    return (k >= 1 && k <= 15) ? thresholds[k - 1] : -1;
+}
+
+QString MUScripting::UsageReportUrl(const QString &endpoint, qint64 starts, qint64 talked, qint64 received,
+                                    const QString &installId)
+{
+    if (endpoint.isEmpty())
+        return {};
+    QString base = endpoint;
+    while (base.endsWith(QLatin1Char('/')))
+        base.chop(1);
+    return Utility::FormatText(base + QStringLiteral("/stat.htm?r=%1&t=%2&m=%3&dbg=%4"),
+                               {QString::number(starts), QString::number(talked), QString::number(received),
+                                installId.mid(1, 36)});
+}
+
+void MUScripting::ResetUsageReportDone()
+{
+    g_usageReportDone = false;
+}
+
+bool MUScripting::IsOnline()
+{
+    const auto interfaces = QNetworkInterface::allInterfaces();
+    for (const QNetworkInterface &i : interfaces) {
+        const auto flags = i.flags();
+        if (flags.testFlag(QNetworkInterface::IsUp) && flags.testFlag(QNetworkInterface::IsRunning)
+            && !flags.testFlag(QNetworkInterface::IsLoopBack))
+            return true;
+    }
+    return false;
+}
+
+void MUScripting::usageReportStep()
+{
+    const qint64 stage = Utility::ToInt(m_settings->GetSetting(KeyReportStage, 0), 0);
+    const qint64 starts = Utility::ToInt(m_settings->GetSetting(KeyStartCount, 0), 0);
+    if (stage >= 15 || starts < ReportThreshold(int(stage) + 1))
+        return;
+    const QString url = UsageReportUrl(ServiceConfig::Text(QStringLiteral("statisticsEndpoint")), starts,
+                                       Utility::ToInt(m_settings->GetSetting(KeyTalkedCount, 0), 0),
+                                       Utility::ToInt(m_settings->GetSetting(KeyReceivedCount, 0), 0), m_installId);
+    if (!url.isEmpty() && IsOnline()) {
+        // Sent in the background with a short limit; its outcome is ignored.
+        auto *nam = new QNetworkAccessManager(this);
+        QNetworkRequest request{QUrl(url)};
+        request.setTransferTimeout(UsageReportTimeoutMs);
+        QNetworkReply *reply = nam->get(request);
+        connect(reply, &QNetworkReply::finished, nam, [reply, nam] {
+            reply->deleteLater();
+            nam->deleteLater();
+        });
+        Q_EMIT UsageReportSent(url);
+    }
+    m_settings->SaveSetting(KeyReportStage, stage + 1);
+}
+
+void MUScripting::Finalize()
+{
+    if (m_finalized || !m_log)
+        return;
+    m_finalized = true;
+    trace(QStringLiteral("Finalize call"), QStringLiteral("Finalize"));
+    if (m_timerManager) {
+        m_timerManager->StopTiming();
+        trace(QStringLiteral("StopTiming() complete"), QStringLiteral("Finalize"));
+    }
+    if (m_receiverManager) {
+        m_receiverManager->StopReceiving();
+        trace(QStringLiteral("StopReceiving() complete"), QStringLiteral("Finalize"));
+    }
+    if (m_timerManager) {
+        m_timerManager->Finalize();
+        trace(QStringLiteral("moTimerManager.Finalize() complete"), QStringLiteral("Finalize"));
+        m_timerManager.reset();
+    }
+    if (m_receiverManager) {
+        m_receiverManager->Finalize();
+        trace(QStringLiteral("moReceiverManager.Finalize() complete"), QStringLiteral("Finalize"));
+        m_receiverManager.reset();
+    }
+    m_msgManager.reset();
+    m_accountManager.reset();
+    // Every worker was cancelled above; give them a moment to wind down so none
+    // outlives the engine's process exit.
+    if (!ThreadRunner::WaitForAll(5000))
+        trace(QStringLiteral("Workers still running after Finalize"), QStringLiteral("Finalize"));
+}

@@ -1,0 +1,180 @@
+#include "ReceiverManager.h"
+#include "ReceiveWorkers.h"
+#include "ReceiverMessages.h"
+#include "storage/CSettings.h"
+#include "trellis/MUError.h"
+#include "trellis/ServiceConfig.h"
+#include "trellis/ThreadRunner.h"
+#include "trellis/Utility.h"
+#include <QJsonObject>
+
+namespace {
+const QString Cls = QStringLiteral("ReceiverManager");
+const QString KeyDontReceiveContent = QStringLiteral("{4B11E5F4-D59C-4dfa-AFD7-C58771B6754A}");
+}
+
+ReceiverManager::ReceiverManager(QObject *parent) : QObject(parent)
+{
+    RegisterReceiveWorkers();
+}
+
+ReceiverManager::~ReceiverManager()
+{
+    if (m_log)
+        m_log->Trace(QStringLiteral("Class_Terminate()"), Cls + QStringLiteral(".Class_Terminate"));
+    for (const Download &d : std::as_const(m_downloads))
+        d.cancel->Signal();
+}
+
+void ReceiverManager::Init(LogPtr log, CSettings *settings)
+{
+    m_log = std::move(log);
+    m_settings = settings;
+}
+
+bool ReceiverManager::IsReceiving(const QString &accountId) const
+{
+    for (const Download &d : m_downloads) {
+        if (d.accountId == accountId)
+            return true;
+    }
+    return false;
+}
+
+QString ReceiverManager::ProgIdForServer(const QString &server)
+{
+    const QJsonObject httpmail = ServiceConfig::Load().value(QStringLiteral("httpmail")).toObject();
+    const QString name = server.toLower();
+    for (const char *key : {"hotmailDomain", "msnDomain"}) {
+        const QString domain = httpmail.value(QLatin1String(key)).toString().toLower();
+        // "*.domain*": the domain with a point in front, anywhere in the name.
+        if (!domain.isEmpty() && name.contains(QLatin1Char('.') + domain))
+            return QStringLiteral("MUCustom.CHotmail");
+    }
+    return QStringLiteral("MUCustom.CReceiver");
+}
+
+void ReceiverManager::Check(const Record &account, const DataBag &receivedMsgIds)
+{
+    const QString source = Cls + QStringLiteral(".Check");
+    if (IsReceiving(account.Id())) {
+        if (m_log)
+            m_log->Trace(QStringLiteral("Already receiving from this account. "), source);
+        return;
+    }
+    quint64 number = 0;
+    try {
+        Q_EMIT ReceiveStart();
+        bool dontReceiveContent = false;
+        if (m_settings)
+            dontReceiveContent = Utility::ToBool(m_settings->GetSetting(KeyDontReceiveContent, false), false);
+
+        number = m_nextDownload++;
+        Download d;
+        d.accountId = account.Id();
+        const QString eventName = account.Id() + QStringLiteral("RC") + QString::number(number);
+        d.cancel = CancelEvent::Create(eventName);
+        d.cancel->Reset();
+        d.messanger = Messanger::Create();
+        connect(d.messanger.get(), &Messanger::MsgArrived, this,
+                [this, number](int msg, const QVariant &data) { onMessage(number, msg, data); });
+
+        DataBag data;
+        data.Add(QVariant::fromValue(d.messanger), QStringLiteral("Messanger"));
+        data.Add(QVariant::fromValue(account), QStringLiteral("Account"));
+        data.Add(QVariant::fromValue(receivedMsgIds), QStringLiteral("ReceivedMsgIds"));
+        data.Add(QVariant::fromValue(m_log), QStringLiteral("Log"));
+        data.Add(dontReceiveContent, QStringLiteral("DontReceiveContent"));
+        data.Add(eventName, QStringLiteral("CancelEvent"));
+        for (qsizetype i = 1; i <= m_extra.Count(); ++i)
+            data.Add(m_extra.Item(i), m_extra.Key(i));
+
+        m_downloads.insert(number, d);
+        const QString progId = ProgIdForServer(account.text(QStringLiteral("Server")));
+        try {
+            ThreadRunner().Start(progId, QStringLiteral("Run"), data);
+        } catch (const MUError &e) {
+            // A receiver that cannot be created ends like a failed download.
+            DataBag err;
+            err.Add(e.number(), QStringLiteral("ErrNumber"));
+            err.Add(e.description(), QStringLiteral("ErrDescription"));
+            err.Add(e.source(), QStringLiteral("ErrSource"));
+            err.Add(account.Id(), QStringLiteral("AccountId"));
+            if (m_log)
+                m_log->Write(e.number(), e.description(), Log::LevelError, source);
+            d.messanger->Post(ReceiverMessages::ErrorOccured, QVariant::fromValue(err));
+        }
+        Q_EMIT CurrentReceivesCount(ReceivesCount());
+    } catch (const MUError &e) {
+        if (number)
+            forget(number);
+        if (m_log)
+            m_log->Write(e.number(), e.description(), Log::LevelError, source);
+    }
+}
+
+void ReceiverManager::StopReceiving(const QString &accountId)
+{
+    if (m_log)
+        m_log->Trace(Utility::FormatText(QStringLiteral("StopReceiving(%1) call"), {accountId}),
+                     Cls + QStringLiteral(".StopReceiving"));
+    for (auto it = m_downloads.begin(); it != m_downloads.end();) {
+        if (accountId.isEmpty() || it->accountId == accountId) {
+            it->cancel->Signal();
+            it = m_downloads.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    Q_EMIT CurrentReceivesCount(ReceivesCount());
+}
+
+void ReceiverManager::Finalize()
+{
+    if (m_log)
+        m_log->Trace(QStringLiteral("moThreads.Count=") + QString::number(m_downloads.size()),
+                     Cls + QStringLiteral(".Finalize"));
+    StopReceiving();
+}
+
+void ReceiverManager::forget(quint64 download)
+{
+    m_downloads.remove(download);
+}
+
+void ReceiverManager::onMessage(quint64 download, int msg, const QVariant &data)
+{
+    switch (msg) {
+    case ReceiverMessages::MsgArrived:
+        // A message fully downloaded before a cancel is still delivered: dropping it
+        // would only make the next check download it again.
+        Q_EMIT MsgArrived(data.value<Record>());
+        break;
+    case ReceiverMessages::ReceiveComplete: {
+        const QString accountId = m_downloads.value(download).accountId;
+        const bool known = m_downloads.contains(download);
+        forget(download);
+        if (known) {
+            Q_EMIT ReceiveComplete();
+            Q_EMIT DownloadComplete(accountId);
+        }
+        break;
+    }
+    case ReceiverMessages::ErrorOccured: {
+        const DataBag bag = data.value<DataBag>();
+        const bool known = m_downloads.contains(download);
+        forget(download);
+        // A cancelled download's late failure ("Cancelled.") is not the user's concern.
+        if (known) {
+            const qint32 number = bag.Item(QStringLiteral("ErrNumber")).toInt();
+            const QString description = bag.Item(QStringLiteral("ErrDescription")).toString();
+            Q_EMIT ErrorOccured(number, description);
+            Q_EMIT DownloadFailed(bag.Item(QStringLiteral("AccountId")).toString(), number, description);
+        }
+        break;
+    }
+    default:
+        break;
+    }
+    Q_EMIT CurrentReceivesCount(ReceivesCount());
+}

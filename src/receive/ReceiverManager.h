@@ -1,0 +1,72 @@
+#pragma once
+#include "trellis/CancelEvent.h"
+#include "trellis/DataBag.h"
+#include "trellis/Log.h"
+#include "trellis/Messanger.h"
+#include "trellis/Record.h"
+#include <QHash>
+#include <QObject>
+#include <QStringList>
+#include <functional>
+
+class CSettings;
+
+/// Runs the downloads: one receiver per account on a worker thread, a second check
+/// of an account still being received refused, downloads cancelled on request, and
+/// what the workers post turned into events on the engine's thread.
+///
+/// Each download has its own cancel event and its own Messanger, so a late message
+/// of a cancelled download touches only its own (already forgotten) entry and never
+/// a newer download of the same account.
+class ReceiverManager : public QObject
+{
+    Q_OBJECT
+public:
+    explicit ReceiverManager(QObject *parent = nullptr);
+    ~ReceiverManager() override;
+
+    void Init(LogPtr log, CSettings *settings);
+    /// Starts the download of `account`, skipping the ids in `receivedMsgIds`.
+    void Check(const Record &account, const DataBag &receivedMsgIds);
+    /// Cancels the download of one account, or of every account when `accountId` is empty.
+    void StopReceiving(const QString &accountId = QString());
+    void Finalize();
+
+    /// Number of downloads running.
+    int ReceivesCount() const { return int(m_downloads.size()); }
+    bool IsReceiving(const QString &accountId) const;
+
+    /// The ProgID that receives `server`: the HTTPMail receiver for a host of the
+    /// configured Hotmail or MSN domains, the POP3 receiver otherwise.
+    static QString ProgIdForServer(const QString &server);
+
+    /// Test hook: extra values put into every worker's bag (e.g. a short inactivity limit).
+    void setExtraWorkerData(const DataBag &extra) { m_extra = extra; }
+
+Q_SIGNALS:
+    void MsgArrived(const Record &msg);
+    void ErrorOccured(qint32 errNumber, const QString &errDescription);
+    void CurrentReceivesCount(int receivesCount);
+    void ReceiveStart();
+    void ReceiveComplete();
+    /// Beside ErrorOccured: which account's download failed (for scripts and logs).
+    void DownloadFailed(const QString &accountId, qint32 errNumber, const QString &errDescription);
+    /// Beside ReceiveComplete: which account's download ended without error.
+    void DownloadComplete(const QString &accountId);
+
+private:
+    struct Download
+    {
+        QString accountId;
+        CancelEventPtr cancel;
+        MessangerPtr messanger;
+    };
+    void onMessage(quint64 download, int msg, const QVariant &data);
+    void forget(quint64 download);
+
+    LogPtr m_log;
+    CSettings *m_settings = nullptr;
+    QHash<quint64, Download> m_downloads;   // download number -> its entry
+    quint64 m_nextDownload = 1;
+    DataBag m_extra;
+};

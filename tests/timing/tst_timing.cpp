@@ -1,0 +1,154 @@
+#include "timing/ClockWorkers.h"
+#include "timing/TimerManager.h"
+#include "trellis/MetaTypes.h"
+#include "trellis/ThreadRunner.h"
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TstTiming : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase() { RegisterTrellisMetaTypes(); }
+    void cleanup() { QVERIFY(ThreadRunner::WaitForAll(5000)); }
+
+    void secondsToNextBoundary_data()
+    {
+        QTest::addColumn<QTime>("now");
+        QTest::addColumn<int>("interval");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("quarter-from-07:30") << QTime(10, 7, 30) << 15 << 450;
+        QTest::newRow("exactly-on-boundary-waits-whole-interval") << QTime(10, 15, 0) << 15 << 900;
+        QTest::newRow("hourly-to-next-full-hour") << QTime(10, 59, 30) << 60 << 30;
+        QTest::newRow("hourly-at-full-hour") << QTime(10, 0, 0) << 60 << 3600;
+        QTest::newRow("every-minute") << QTime(23, 59, 59) << 1 << 1;
+        QTest::newRow("twenty-from-41") << QTime(8, 41, 0) << 20 << 1140;
+    }
+    void secondsToNextBoundary()
+    {
+        QFETCH(QTime, now);
+        QFETCH(int, interval);
+        QFETCH(int, expected);
+        QCOMPARE(CTimePulser::SecondsToNextBoundary(interval, now), expected);
+        QCOMPARE(CTimePulser::MsToNextBoundary(interval, now), qint64(expected) * 1000);
+    }
+
+    void wholeSecondsRoundsHalfToEven_data()
+    {
+        QTest::addColumn<qint64>("ms");
+        QTest::addColumn<qint64>("seconds");
+        QTest::newRow("1500-to-2") << qint64(1500) << qint64(2);
+        QTest::newRow("2500-to-2") << qint64(2500) << qint64(2);
+        QTest::newRow("1499-to-1") << qint64(1499) << qint64(1);
+        QTest::newRow("five-minutes") << qint64(300000) << qint64(300);
+    }
+    void wholeSecondsRoundsHalfToEven()
+    {
+        QFETCH(qint64, ms);
+        QFETCH(qint64, seconds);
+        QCOMPARE(CTimer::WholeSeconds(ms), seconds);
+    }
+
+    void pulserTicksAtOnceThenEveryInterval()
+    {
+        TimerManager tm;
+        tm.Init(std::make_shared<Log>());
+        tm.setTimeScale(0.1);   // 1500 ms -> 2 s -> 200 ms between ticks
+        QSignalSpy pulse(&tm, &TimerManager::Pulse);
+        QElapsedTimer clock;
+        clock.start();
+        tm.AddPulser("speech", 1500);
+        QVERIFY(pulse.wait(1000));
+        QVERIFY2(clock.elapsed() < 150, "the first tick comes at once");
+        QTRY_VERIFY_WITH_TIMEOUT(pulse.count() >= 3, 3000);
+        QVERIFY2(clock.elapsed() >= 380, "later ticks wait for the interval");
+        QCOMPARE(pulse.first().first().toString(), QString("speech"));
+        tm.StopTiming();
+    }
+
+    void accountTimerChecksAtOnce()
+    {
+        TimerManager tm;
+        tm.Init(std::make_shared<Log>());
+        QSignalSpy check(&tm, &TimerManager::ItsTimeToCheck);
+        QSignalSpy pulse(&tm, &TimerManager::Pulse);
+        Record account;
+        account.setId("{A}");
+        account.Add("CheckInterval", 1);
+        tm.add(account);
+        QVERIFY(check.wait(1000));
+        QCOMPARE(check.first().first().toString(), QString("{A}"));
+        QCOMPARE(pulse.count(), 0);
+        QVERIFY(tm.IsTiming("{A}"));
+        tm.StopTiming("{A}");
+        QVERIFY(!tm.IsTiming("{A}"));
+    }
+
+    void stoppedClockRaisesNothingAndUnknownIdChangesNothing()
+    {
+        TimerManager tm;
+        tm.Init(std::make_shared<Log>());
+        QSignalSpy pulse(&tm, &TimerManager::Pulse);
+        tm.AddPulser("p", 60000);
+        tm.AddPulser("q", 60000);
+        tm.StopTiming("nobody");
+        QCOMPARE(tm.ClockCount(), 2);
+        tm.StopTiming("p");            // its first tick may already be queued: it must be dropped
+        QTRY_COMPARE(pulse.count(), 1);
+        QCOMPARE(pulse.first().first().toString(), QString("q"));
+        QVERIFY(!pulse.wait(200));
+        tm.StopTiming();
+        QCOMPARE(tm.ClockCount(), 0);
+    }
+
+    void restartedClockDropsTheOldOnesTicks()
+    {
+        TimerManager tm;
+        tm.Init(std::make_shared<Log>());
+        QSignalSpy pulse(&tm, &TimerManager::Pulse);
+        tm.AddPulser("p", 60000);
+        tm.StopTiming("p");
+        tm.AddPulser("p", 60000);      // same id at once: the new clock must not be cancelled by the old
+        QVERIFY(pulse.wait(1000));
+        QVERIFY(!pulse.wait(200));
+        QCOMPARE(pulse.count(), 1);    // one tick: the old clock's queued tick is not delivered
+        QVERIFY(tm.IsTiming("p"));
+    }
+
+    void timePulserRefusesIntervalOutsideList()
+    {
+        QTemporaryDir dir;
+        auto log = std::make_shared<Log>();
+        log->OpenFiles(dir.filePath("mu.log"), dir.filePath("short.log"));
+        TimerManager tm;
+        tm.Init(log);
+        tm.AddTimePulser("time", 7);
+        QCOMPARE(tm.ClockCount(), 0);
+        QFile f(dir.filePath("short.log"));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QVERIFY(f.readAll().contains("TimerManager.AddTimePulser"));
+        tm.AddTimePulser("time", 15);
+        QCOMPARE(tm.ClockCount(), 1);
+    }
+
+    void stopAllEndsEveryThreadPromptly()
+    {
+        TimerManager tm;
+        tm.Init(std::make_shared<Log>());
+        for (int i = 0; i < 5; ++i)
+            tm.AddPulser(QString("p%1").arg(i), 3600000);
+        tm.AddTimePulser("t", 60);
+        QTRY_VERIFY(ThreadRunner::RunningCount() >= 6);
+        QElapsedTimer clock;
+        clock.start();
+        tm.Finalize();
+        QVERIFY(ThreadRunner::WaitForAll(2000));
+        QVERIFY(clock.elapsed() < 1000);
+    }
+};
+
+QTEST_MAIN(TstTiming)
+#include "tst_timing.moc"
