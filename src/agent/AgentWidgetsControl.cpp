@@ -1,0 +1,28 @@
+#include "AgentWidgetsControl.h"
+
+#include "AgentCharacter.h"
+#include "AgentCharacters.h"
+#include "AudioSink.h"
+#include "CharacterWindowView.h"
+
+AgentWidgetsControl::AgentWidgetsControl(std::unique_ptr<AudioSink> sink, QObject *parent)
+    : AgentControl(std::move(sink), parent)
+{
+}
+
+CharacterView *AgentWidgetsControl::createView(AgentCharacter *character)
+{
+    return new CharacterWindowView(character, this);
+}
+
+CharacterWindowView *AgentWidgetsControl::viewOf(const QString &id) const
+{
+    AgentCharacter *c = Characters()->find(id);
+    return c ? dynamic_cast<CharacterWindowView *>(c->view()) : nullptr;
+}
+
+CharacterWindow *AgentWidgetsControl::windowOf(const QString &id) const
+{
+    CharacterWindowView *v = viewOf(id);
+    return v ? v->window() : nullptr;
+}

@@ -1,0 +1,257 @@
+#include "CharacterWindow.h"
+
+#include "CharacterPackage.h"
+
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QSvgRenderer>
+#include <QWidgetAction>
+
+CharacterWindow::CharacterWindow(const CharacterPackage *package, QWidget *parent)
+    : QWidget(parent,
+              Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::NoDropShadowWindowHint),
+      m_package(package)
+{
+    setAttribute(Qt::WA_TranslucentBackground);
+    setAttribute(Qt::WA_NoSystemBackground);
+    // Announcing mail must not take the keyboard away from what the user is typing.
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setWindowTitle(package->name);
+    setCursor(Qt::OpenHandCursor);
+    m_prewarmTimer.setSingleShot(true);
+    m_prewarmTimer.setInterval(0);
+    connect(&m_prewarmTimer, &QTimer::timeout, this, &CharacterWindow::prewarmNext);
+    if (package->animations.contains(QStringLiteral("RestPose")))
+        m_frame = package->animations.value(QStringLiteral("RestPose")).frames.constFirst().image;
+    setCharacterSize(package->originalSize);
+}
+
+CharacterWindow::~CharacterWindow() = default;
+
+void CharacterWindow::setCharacterHeight(int height)
+{
+    const QSize orig = m_package->originalSize;
+    const int width = qMax(1, int(qRound(double(height) * orig.width() / qMax(1, orig.height()))));
+    setCharacterSize(QSize(width, height));
+}
+
+void CharacterWindow::setCharacterSize(const QSize &size)
+{
+    const QSize bounded(qBound(8, size.width(), 4096), qBound(8, size.height(), 4096));
+    if (bounded == m_size)
+        return;
+    m_size = bounded;
+    m_cache.clear();
+    setFixedSize(m_size);
+    // Render the frames ahead in idle time, one per event-loop turn, so that no
+    // animation stalls on its first showing; the queue empties and the timer stops.
+    m_prewarm = m_package->images.keys();
+    std::sort(m_prewarm.begin(), m_prewarm.end());
+    m_prewarmTimer.start();
+    update();
+}
+
+void CharacterWindow::prewarmNext()
+{
+    if (m_prewarm.isEmpty())
+        return;
+    const QString image = m_prewarm.takeFirst();
+    const bool mouth = !m_package->mouthShapes.key(image).isEmpty();
+    pixmap(image, mouth ? mouthPixelSize() : m_size);
+    if (!m_prewarm.isEmpty())
+        m_prewarmTimer.start();
+}
+
+void CharacterWindow::renderAll()
+{
+    m_prewarm = m_package->images.keys();
+    while (!m_prewarm.isEmpty())
+        prewarmNext();
+    m_prewarmTimer.stop();
+}
+
+const QPixmap &CharacterWindow::pixmap(const QString &image, const QSize &size)
+{
+    const QString key = image + QLatin1Char('@') + QString::number(size.width()) + QLatin1Char('x')
+                        + QString::number(size.height());
+    auto it = m_cache.find(key);
+    if (it != m_cache.end())
+        return *it;
+    const qreal dpr = devicePixelRatioF();
+    QPixmap pm(size * dpr);
+    pm.setDevicePixelRatio(dpr);
+    pm.fill(Qt::transparent);
+    std::shared_ptr<QSvgRenderer> &renderer = m_renderers[image];
+    if (!renderer)
+        renderer = std::make_shared<QSvgRenderer>(m_package->images.value(image));
+    if (renderer->isValid()) {
+        QPainter p(&pm);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setRenderHint(QPainter::SmoothPixmapTransform);
+        renderer->render(&p, QRectF(QPointF(0, 0), QSizeF(size)));
+    }
+    return *m_cache.insert(key, pm);
+}
+
+QRect CharacterWindow::mouthPixelRect() const
+{
+    const QSize orig = m_package->originalSize;
+    const double sx = double(m_size.width()) / qMax(1, orig.width());
+    const double sy = double(m_size.height()) / qMax(1, orig.height());
+    const QRectF r = m_package->mouthRect;
+    return QRectF(r.x() * sx, r.y() * sy, r.width() * sx, r.height() * sy).toAlignedRect();
+}
+
+QSize CharacterWindow::mouthPixelSize() const
+{
+    return mouthPixelRect().size().expandedTo(QSize(1, 1));
+}
+
+void CharacterWindow::showFrame(const QString &image)
+{
+    if (image == m_frame)
+        return;
+    m_frame = image;
+    if (!m_speaking)
+        update();
+}
+
+void CharacterWindow::setSpeaking(bool speaking)
+{
+    if (m_package->speakingBase.isEmpty())
+        speaking = false;
+    if (speaking == m_speaking)
+        return;
+    m_speaking = speaking;
+    if (!speaking)
+        m_mouth = QStringLiteral("closed");
+    update();
+}
+
+void CharacterWindow::setMouth(const QString &shape)
+{
+    if (shape == m_mouth)
+        return;
+    m_mouth = shape;
+    if (m_speaking)
+        update(mouthPixelRect().adjusted(-2, -2, 2, 2));
+}
+
+void CharacterWindow::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    p.setCompositionMode(QPainter::CompositionMode_Source);
+    p.fillRect(rect(), Qt::transparent);
+    p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    if (m_speaking) {
+        p.drawPixmap(0, 0, pixmap(m_package->speakingBase, m_size));
+        const QString shape = m_package->mouthShapes.value(m_mouth,
+                                                             m_package->mouthShapes.value(QStringLiteral("closed")));
+        if (!shape.isEmpty()) {
+            const QRect r = mouthPixelRect();
+            p.drawPixmap(r.topLeft(), pixmap(shape, r.size().expandedTo(QSize(1, 1))));
+        }
+    } else if (!m_frame.isEmpty()) {
+        p.drawPixmap(0, 0, pixmap(m_frame, m_size));
+    }
+}
+
+void CharacterWindow::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton) {
+        m_pressed = true;
+        m_dragging = false;
+        m_pressGlobal = event->globalPosition().toPoint();
+        m_pressOffset = m_pressGlobal - frameGeometry().topLeft();
+        event->accept();
+        return;
+    }
+    QWidget::mousePressEvent(event);
+}
+
+void CharacterWindow::mouseMoveEvent(QMouseEvent *event)
+{
+    if (!m_pressed || !(event->buttons() & Qt::LeftButton)) {
+        QWidget::mouseMoveEvent(event);
+        return;
+    }
+    const QPoint global = event->globalPosition().toPoint();
+    if (!m_dragging && (global - m_pressGlobal).manhattanLength() < QApplication::startDragDistance())
+        return;
+    if (!m_dragging) {
+        m_dragging = true;
+        setCursor(Qt::ClosedHandCursor);
+    }
+    const QPoint topLeft = global - m_pressOffset;
+    move(topLeft);
+    Q_EMIT dragging(topLeft.x(), topLeft.y());
+    event->accept();
+}
+
+void CharacterWindow::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton || !m_pressed) {
+        QWidget::mouseReleaseEvent(event);
+        return;
+    }
+    m_pressed = false;
+    if (m_dragging) {
+        m_dragging = false;
+        setCursor(Qt::OpenHandCursor);
+        const QPoint topLeft = event->globalPosition().toPoint() - m_pressOffset;
+        move(topLeft);
+        Q_EMIT userMoved(topLeft.x(), topLeft.y());
+    }
+    event->accept();
+}
+
+void CharacterWindow::setMenuCommands(const QList<MenuCommand> &commands)
+{
+    m_commands = commands;
+}
+
+QMenu *CharacterWindow::createMenu(QWidget *parent)
+{
+    auto *menu = new QMenu(parent);
+    for (const MenuCommand &c : std::as_const(m_commands)) {
+        QAction *a = menu->addAction(c.caption.isEmpty() ? c.name : c.caption);
+        a->setEnabled(c.enabled);
+        a->setData(c.name);
+        const QString name = c.name;
+        connect(a, &QAction::triggered, this, [this, name] { Q_EMIT commandChosen(name); });
+    }
+    if (!m_commands.isEmpty())
+        menu->addSeparator();
+
+    // "Listen" listens while it is held down, so it is a button, not a plain action.
+    auto *listen = new QWidgetAction(menu);
+    auto *button = new QPushButton(tr("&Listen (hold)"), menu);
+    button->setFlat(true);
+    button->setObjectName(QStringLiteral("listenButton"));
+    button->setStyleSheet(QStringLiteral("text-align: left; padding: 4px 20px;"));
+    listen->setDefaultWidget(button);
+    listen->setText(tr("Listen"));
+    connect(button, &QPushButton::pressed, this, [this] { Q_EMIT listenPressed(); });
+    connect(button, &QPushButton::released, menu, [this, menu] {
+        Q_EMIT listenReleased();
+        menu->close();
+    });
+    menu->addAction(listen);
+
+    QAction *hide = menu->addAction(tr("&Hide"));
+    hide->setData(QStringLiteral("\x01hide"));
+    connect(hide, &QAction::triggered, this, [this] { Q_EMIT hideChosen(); });
+    return menu;
+}
+
+void CharacterWindow::contextMenuEvent(QContextMenuEvent *event)
+{
+    QMenu *menu = createMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(event->globalPos());
+    event->accept();
+}
