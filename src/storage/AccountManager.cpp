@@ -1,0 +1,169 @@
+#include "AccountManager.h"
+#include "Database.h"
+#include "SqlTransaction.h"
+#include "trellis/MUError.h"
+#include "trellis/Utility.h"
+#include <QSqlQuery>
+#include <QSet>
+
+namespace {
+const QString kColumns = QStringLiteral("pkAccount, Server, Port, User, Pwd, CheckInterval, Disabled, Email, Security, CertPin");
+
+/// A non-null text, so that NOT NULL columns never receive SQL NULL for an empty value.
+QString nonNull(const QString &text)
+{
+    return text.isNull() ? QStringLiteral("") : text;
+}
+
+QVariant required(const Record &account, const QString &name, const QString &source)
+{
+    if (!account.Exists(name))
+        throw MUError(MUError::Fail, QStringLiteral("The account record has no property '%1'.").arg(name), source);
+    return account.Item(name);
+}
+
+int number(const Record &account, const QString &name, const QString &source)
+{
+    const QVariant value = required(account, name, source);
+    bool ok = false;
+    const int result = value.toString().trimmed().toInt(&ok);
+    if (value.typeId() == QMetaType::Bool || !ok)
+        throw MUError(MUError::Fail,
+                      QStringLiteral("The account property '%1' must be a whole number, not '%2'.").arg(name, value.toString()),
+                      source);
+    return result;
+}
+
+Record recordFromRow(const QSqlQuery &query)
+{
+    Record account;
+    account.setId(query.value(0).toString());
+    account.Add(QStringLiteral("Server"), Database::readText(query.value(1)));
+    account.Add(QStringLiteral("Port"), query.value(2).toInt());
+    account.Add(QStringLiteral("User"), Database::readText(query.value(3)));
+    account.Add(QStringLiteral("Pwd"), nonNull(AccountManager::StoredPassword(Database::readText(query.value(4)))));
+    account.Add(QStringLiteral("CheckInterval"), query.value(5).toInt());
+    account.Add(QStringLiteral("Disabled"), query.value(6).toInt() != 0);
+    account.Add(QStringLiteral("Email"), Database::readText(query.value(7)));
+    account.Add(QStringLiteral("Security"), Database::readText(query.value(8)));
+    account.Add(QStringLiteral("CertPin"), Database::readText(query.value(9)));
+    return account;
+}
+}
+
+void AccountManager::Init(Database *db)
+{
+    const QString source = QStringLiteral("AccountManager.Init");
+    m_db = db;
+    QSet<QString> columns;
+    QSqlQuery info = m_db->run(QStringLiteral("PRAGMA table_info(Account)"), {}, source);
+    while (info.next())
+        columns.insert(info.value(1).toString().toLower());
+    info.finish();
+
+    // Columns that later versions added; rows stored before them read back the defaults.
+    const QList<QPair<QString, QString>> added = {
+        {QStringLiteral("email"), QStringLiteral("ALTER TABLE Account ADD COLUMN Email TEXT")},
+        {QStringLiteral("security"), QStringLiteral("ALTER TABLE Account ADD COLUMN Security TEXT NOT NULL DEFAULT 'None'")},
+        {QStringLiteral("certpin"), QStringLiteral("ALTER TABLE Account ADD COLUMN CertPin TEXT NOT NULL DEFAULT ''")},
+    };
+    bool missing = false;
+    for (const auto &column : added)
+        missing = missing || !columns.contains(column.first);
+    if (!missing)
+        return;
+    SqlTransaction transaction(*m_db, source);
+    for (const auto &column : added) {
+        if (!columns.contains(column.first))
+            m_db->run(column.second, {}, source);
+    }
+    transaction.commit();
+}
+
+QVariantList AccountManager::columnValues(const Record &account, const QString &source) const
+{
+    const QString server = nonNull(required(account, QStringLiteral("Server"), source).toString());
+    const int port = number(account, QStringLiteral("Port"), source);
+    const QString user = nonNull(required(account, QStringLiteral("User"), source).toString());
+    const QString pwd = nonNull(StoredPassword(required(account, QStringLiteral("Pwd"), source).toString()));
+    const int interval = number(account, QStringLiteral("CheckInterval"), source);
+    const QVariant disabledValue = required(account, QStringLiteral("Disabled"), source);
+    bool numeric = false;
+    const double disabledNumber = disabledValue.toString().toDouble(&numeric);
+    const bool disabled = numeric ? disabledNumber != 0 : disabledValue.toBool();
+    const QString email = nonNull(required(account, QStringLiteral("Email"), source).toString());
+    const QString security = account.Exists(QStringLiteral("Security"))
+        ? nonNull(account.text(QStringLiteral("Security")))
+        : (port == 995 ? QStringLiteral("TLS") : QStringLiteral("STARTTLS"));
+    const QString certPin = nonNull(account.text(QStringLiteral("CertPin")));
+    return {Database::bindText(server), port, Database::bindText(user), Database::bindText(pwd), interval,
+            disabled ? 1 : 0, Database::bindText(email), Database::bindText(security), Database::bindText(certPin)};
+}
+
+void AccountManager::add(Record &account)
+{
+    const QString source = QStringLiteral("AccountManager.add");
+    account.setId(Utility::NewGuidString());
+    QVariantList values = columnValues(account, source);
+    values.prepend(account.Id());
+    SqlTransaction transaction(*m_db, source);
+    m_db->run(QStringLiteral("INSERT INTO Account (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)").arg(kColumns), values, source)
+        .finish();
+    transaction.commit();
+}
+
+Record AccountManager::GetAccount(const QString &accountId) const
+{
+    const QString source = QStringLiteral("AccountManager.GetAccount");
+    QSqlQuery query = m_db->run(QStringLiteral("SELECT %1 FROM Account WHERE pkAccount = ?").arg(kColumns),
+                                {accountId}, source);
+    if (!query.next())
+        throw MUError(MUError::engineNumber(513), QStringLiteral("Account %1 not found.").arg(accountId), source);
+    const Record account = recordFromRow(query);
+    query.finish();
+    return account;
+}
+
+void AccountManager::Remove(const QString &accountId)
+{
+    m_db->run(QStringLiteral("DELETE FROM Account WHERE pkAccount = ?"), {accountId},
+              QStringLiteral("AccountManager.Remove"));
+}
+
+DataBag AccountManager::AccountList() const
+{
+    DataBag accounts;
+    QSqlQuery query = m_db->run(QStringLiteral("SELECT %1 FROM Account ORDER BY Server, User, rowid").arg(kColumns), {},
+                                QStringLiteral("AccountManager.AccountList"));
+    while (query.next()) {
+        const Record account = recordFromRow(query);
+        accounts.Add(QVariant::fromValue(account), account.Id());
+    }
+    return accounts;
+}
+
+void AccountManager::Update(const Record &account)
+{
+    const QString source = QStringLiteral("AccountManager.Update");
+    QVariantList values = columnValues(account, source);
+    values.append(account.Id());
+    SqlTransaction transaction(*m_db, source);
+    QSqlQuery query = m_db->run(QStringLiteral("UPDATE Account SET Server = ?, Port = ?, User = ?, Pwd = ?, CheckInterval = ?, "
+                                               "Disabled = ?, Email = ?, Security = ?, CertPin = ? WHERE pkAccount = ?"),
+                                values, source);
+    if (query.numRowsAffected() < 1)
+        throw MUError(MUError::Fail, QStringLiteral("No current record: account %1 does not exist.").arg(account.Id()), source);
+    query.finish();
+    transaction.commit();
+}
+
+QString AccountManager::StoredPassword(const QString &password)
+{
+    QString result;
+    result.reserve(password.size());
+    for (qsizetype i = password.size() - 1; i >= 0; --i) {
+        const char16_t unit = password.at(i).unicode();
+        result.append(QChar(unit <= 255 ? char16_t(255 - unit) : unit));
+    }
+    return result;
+}

@@ -1,0 +1,187 @@
+#include "MsgManager.h"
+#include "Database.h"
+#include "SqlTransaction.h"
+#include "trellis/Log.h"
+#include "trellis/MUError.h"
+#include "trellis/Utility.h"
+#include <QSqlQuery>
+
+namespace {
+/// Control characters (codes below 32) are dropped from the header texts.
+QString withoutControls(const QString &text)
+{
+    QString result;
+    result.reserve(text.size());
+    for (const QChar c : text) {
+        if (c.unicode() >= 32)
+            result.append(c);
+    }
+    return result;
+}
+
+/// A non-null text: SQL NULL is never stored for an empty value.
+QString nonNull(const QString &text)
+{
+    return text.isNull() ? QStringLiteral("") : text;
+}
+
+/// The first `limit` code units, never ending inside a surrogate pair.
+QString limited(const QString &text, qsizetype limit)
+{
+    if (text.size() <= limit)
+        return nonNull(text);
+    qsizetype size = limit;
+    if (size > 0 && text.at(size - 1).isHighSurrogate() && text.at(size).isLowSurrogate())
+        --size;
+    return text.left(size);
+}
+
+QString property(const Record &msg, const QString &name, const QString &source)
+{
+    if (!msg.Exists(name))
+        throw MUError(MUError::Fail, QStringLiteral("The message record has no property '%1'.").arg(name), source);
+    return msg.text(name);
+}
+
+const QString kListColumns = QStringLiteral("SELECT pkMsg, Server, User, POP3Id, MsgFrom, MsgTo, Date, Subject FROM Msg ");
+constexpr int kBatch = 10;
+}
+
+void MsgManager::Init(Database *db, Log *log)
+{
+    m_db = db;
+    m_log = log;
+}
+
+void MsgManager::logError(const MUError &error, const QString &source) const
+{
+    if (m_log)
+        m_log->Write(error.number(), error.description(), Log::LevelError, source);
+}
+
+void MsgManager::trace(const QString &text, const QString &source) const
+{
+    if (m_log)
+        m_log->Trace(text, source);
+}
+
+bool MsgManager::add(Record &msg)
+{
+    const QString source = QStringLiteral("MsgManager.Add");
+    trace(QStringLiteral("add call"), source);
+    msg.setId(Utility::NewGuidString());
+    try {
+        const QStringList texts = {
+            msg.Id(),
+            limited(property(msg, QStringLiteral("Server"), source), 50),
+            limited(property(msg, QStringLiteral("User"), source), 100),
+            limited(property(msg, QStringLiteral("POP3Id"), source), 255),
+            limited(withoutControls(property(msg, QStringLiteral("From"), source)), 255),
+            limited(withoutControls(property(msg, QStringLiteral("To"), source)), 255),
+            limited(withoutControls(property(msg, QStringLiteral("Date"), source)), 50),
+            limited(withoutControls(property(msg, QStringLiteral("Subject"), source)), 255),
+            msg.Exists(QStringLiteral("Content")) ? nonNull(msg.text(QStringLiteral("Content"))) : QStringLiteral(""),
+        };
+        QVariantList values;
+        for (const QString &text : texts)
+            values << Database::bindText(text);
+        SqlTransaction transaction(*m_db, source);
+        m_db->run(QStringLiteral("INSERT INTO Msg (pkMsg, Server, User, POP3Id, MsgFrom, MsgTo, Date, Subject, Content) "
+                                 "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                  values, source);
+        transaction.commit();
+        return true;
+    } catch (const MUError &error) {
+        logError(error, source);
+        return false;
+    }
+}
+
+void MsgManager::Remove(const QStringList &ids)
+{
+    const QString source = QStringLiteral("MsgManager.Remove");
+    trace(QStringLiteral("Remove call"), source);
+    try {
+        for (qsizetype start = 0; start < ids.size(); start += kBatch) {
+            const QStringList batch = ids.mid(start, kBatch);
+            QStringList conditions;
+            QVariantList values;
+            for (const QString &id : batch) {
+                conditions << QStringLiteral("pkMsg = ?");
+                values << Database::bindText(id);
+            }
+            const QString where = conditions.join(QStringLiteral(" OR "));
+            // Both changes of a batch commit together: a deleted message never keeps its text.
+            SqlTransaction transaction(*m_db, source);
+            m_db->run(QStringLiteral("UPDATE Msg SET Content = '' WHERE ") + where, values, source);
+            m_db->run(QStringLiteral("UPDATE Msg SET IsDeleted = 1 WHERE ") + where, values, source);
+            transaction.commit();
+        }
+    } catch (const MUError &error) {
+        logError(error, source);
+    }
+}
+
+QString MsgManager::getMsgContent(const QString &msgId) const
+{
+    const QString source = QStringLiteral("MsgManager.getMsgContent");
+    trace(QStringLiteral("getMsgContent call"), source);
+    QSqlQuery query = m_db->run(QStringLiteral("SELECT Content FROM Msg WHERE pkMsg = ?"), {msgId}, source);
+    if (!query.next())
+        throw MUError::engine(514, source, {msgId});
+    const QString content = Database::readText(query.value(0));
+    query.finish();
+    return content;
+}
+
+DataBag MsgManager::GetMsgs(bool includeDeleted) const
+{
+    const QString source = QStringLiteral("MsgManager.GetMsgs");
+    trace(QStringLiteral("GetMsgs call"), source);
+    DataBag msgs;
+    QSqlQuery query = m_db->run(kListColumns + (includeDeleted ? QStringLiteral("ORDER BY CreationDate, rowid")
+                                                               : QStringLiteral("WHERE IsDeleted = 0 ORDER BY CreationDate, rowid")),
+                                {}, source);
+    static const QString names[] = {QStringLiteral("Server"), QStringLiteral("User"), QStringLiteral("POP3Id"),
+                                    QStringLiteral("From"),   QStringLiteral("To"),   QStringLiteral("Date"),
+                                    QStringLiteral("Subject")};
+    while (query.next()) {
+        Record msg;
+        msg.setId(query.value(0).toString());
+        for (int i = 0; i < 7; ++i) {
+            msg.Add(names[i], Database::readText(query.value(i + 1)));
+        }
+        msgs.Add(QVariant::fromValue(msg), msg.Id());
+    }
+    return msgs;
+}
+
+std::optional<DataBag> MsgManager::GetMsgIds(const QString &accountId) const
+{
+    const QString source = QStringLiteral("MsgManager.GetMsgIds");
+    trace(QStringLiteral("GetMsgIds call"), source);
+    try {
+        DataBag ids;
+        QSqlQuery query = m_db->run(QStringLiteral("SELECT Msg.POP3Id FROM Msg INNER JOIN Account "
+                                                   "ON Account.User = Msg.User AND Account.Server = Msg.Server "
+                                                   "WHERE Account.pkAccount = ?"),
+                                    {Database::bindText(accountId)}, source);
+        while (query.next()) {
+            const QString id = Database::readText(query.value(0));
+            ids.Add(id, id); // a repeated id is already in the bag
+        }
+        return ids;
+    } catch (const MUError &error) {
+        logError(error, source);
+        return std::nullopt;
+    }
+}
+
+void MsgManager::RemoveFkAccount(const QString &accountId)
+{
+    const QString source = QStringLiteral("MsgManager.RemoveFkAccount");
+    trace(QStringLiteral("RemoveFkAccount call"), source);
+    m_db->run(QStringLiteral("DELETE FROM Msg WHERE EXISTS (SELECT 1 FROM Account WHERE Account.pkAccount = ? "
+                             "AND Account.User = Msg.User AND Account.Server = Msg.Server)"),
+              {Database::bindText(accountId)}, source);
+}

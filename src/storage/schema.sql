@@ -1,0 +1,54 @@
+-- The engine database. murmelo-mktemplate turns this file into the empty template
+-- "MU.tdb" at build time; the first start copies the template to "MU.mdb".
+-- Statements end with ";" at the end of a line.
+
+-- Every 16-bit code unit of a text (lone surrogates, U+FFFE, U+0000) must survive,
+-- which a UTF-8 database does not guarantee. Must come before the first table.
+PRAGMA encoding = 'UTF-16le';
+
+-- Ids are braced GUID texts; names compare without regard to ASCII case, as the
+-- mail servers and logon names they hold do.
+CREATE TABLE Account (
+    pkAccount     TEXT    NOT NULL PRIMARY KEY COLLATE NOCASE,
+    Server        TEXT    COLLATE NOCASE,
+    Port          INTEGER,
+    User          TEXT    COLLATE NOCASE,
+    Pwd           TEXT,
+    CheckInterval INTEGER,
+    Disabled      INTEGER NOT NULL DEFAULT 0,
+    Email         TEXT,
+    Security      TEXT    NOT NULL DEFAULT 'None',
+    CertPin       TEXT    NOT NULL DEFAULT ''
+);
+
+-- A message belongs to an account through (Server, User), not through a key.
+-- CreationDate keeps milliseconds so that the list order is the order of storing;
+-- equal stamps fall back to rowid.
+CREATE TABLE Msg (
+    pkMsg        TEXT    NOT NULL PRIMARY KEY COLLATE NOCASE,
+    Server       TEXT    COLLATE NOCASE,
+    User         TEXT    COLLATE NOCASE,
+    POP3Id       TEXT,
+    MsgFrom      TEXT,
+    MsgTo        TEXT,
+    Date         TEXT,
+    Subject      TEXT,
+    Content      TEXT    NOT NULL DEFAULT '',
+    IsDeleted    INTEGER NOT NULL DEFAULT 0,
+    CreationDate TEXT    NOT NULL DEFAULT (strftime('%Y-%m-%d %H:%M:%f', 'now'))
+);
+CREATE INDEX MsgAccount ON Msg (Server, User);
+CREATE INDEX MsgCreation ON Msg (CreationDate);
+
+-- Settings: texts as text, serialised objects as BLOB (the storage class tells them apart).
+CREATE TABLE "Option" (
+    Id    TEXT NOT NULL COLLATE NOCASE,
+    Value
+);
+CREATE UNIQUE INDEX "Id Index" ON "Option" (Id);
+
+-- Properties of the database itself (the run counter "RC").
+CREATE TABLE Property (
+    Name  TEXT NOT NULL PRIMARY KEY,
+    Value TEXT
+);

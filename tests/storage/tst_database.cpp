@@ -1,0 +1,282 @@
+// Opening the database: template copy, bad files, permissions, kill during writes.
+#include "StorageFixture.h"
+#include "storage/CSettings.h"
+#include "storage/Database.h"
+#include "storage/MsgManager.h"
+#include "trellis/MUError.h"
+#include <QCryptographicHash>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSqlQuery>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <csignal>
+#include <sys/stat.h>
+#include <unistd.h>
+
+class TestDatabase : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void firstOpenCopiesTemplate();
+    void templateFoundBesideLibrary();
+    void existingFileIsKept();
+    void notADatabaseIsRefused_data();
+    void notADatabaseIsRefused();
+    void missingTemplate();
+    void templateNotADatabase();
+    void readOnlyHome_data();
+    void readOnlyHome();
+    void killedWriterLeavesSoundDatabase();
+
+private:
+    static QString scalar(Database &db, const QString &sql)
+    {
+        QSqlQuery query(db.connection());
+        if (!query.exec(sql) || !query.next())
+            return QStringLiteral("<failed>");
+        return query.value(0).toString();
+    }
+    static QByteArray digest(const QString &path)
+    {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
+    }
+    static QStringList childArgs(const QString &mode, const QString &dir, const QString &templ)
+    {
+        return {mode, dir, templ};
+    }
+};
+
+void TestDatabase::firstOpenCopiesTemplate()
+{
+    QTemporaryDir home;
+    const QString path = home.filePath(QStringLiteral("MU.mdb"));
+    QVERIFY(!QFile::exists(path));
+    {
+        Database db(home.path(), StorageFixture::templatePath());
+        QCOMPARE(db.path(), path);
+        QVERIFY(QFile::exists(path));
+        QCOMPARE(scalar(db, QStringLiteral("PRAGMA journal_mode")), QStringLiteral("wal"));
+        QCOMPARE(scalar(db, QStringLiteral("PRAGMA encoding")), QStringLiteral("UTF-16le"));
+        QCOMPARE(scalar(db, QStringLiteral("PRAGMA synchronous")), QStringLiteral("1"));
+        QCOMPARE(scalar(db, QStringLiteral("SELECT count(*) FROM Account")), QStringLiteral("0"));
+        QCOMPARE(scalar(db, QStringLiteral("SELECT count(*) FROM Msg")), QStringLiteral("0"));
+
+        struct stat st;
+        QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
+        QCOMPARE(int(st.st_mode & 0777), 0600);
+        // The journal files inherit the mode of the database.
+        QSqlQuery(db.connection()).exec(QStringLiteral("INSERT INTO Property (Name, Value) VALUES ('x', 'y')"));
+        const QByteArray wal = QFile::encodeName(path + QStringLiteral("-wal"));
+        QCOMPARE(::stat(wal.constData(), &st), 0);
+        QCOMPARE(int(st.st_mode & 0777), 0600);
+    }
+    // No temporary copy is left beside it.
+    QCOMPARE(QDir(home.path()).entryList(QDir::Files), QStringList{QStringLiteral("MU.mdb")});
+}
+
+void TestDatabase::templateFoundBesideLibrary()
+{
+    QTemporaryDir home;
+    Database db(home.path());
+    QCOMPARE(scalar(db, QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name='Option'")), QStringLiteral("1"));
+}
+
+void TestDatabase::existingFileIsKept()
+{
+    QTemporaryDir home;
+    {
+        Database db(home.path(), StorageFixture::templatePath());
+        CSettings settings;
+        settings.Init(&db, nullptr);
+        settings.SaveSetting(QStringLiteral("kept"), QStringLiteral("yes"));
+    }
+    {
+        Database db(home.path(), StorageFixture::templatePath());
+        CSettings settings;
+        settings.Init(&db, nullptr);
+        QCOMPARE(settings.GetSetting(QStringLiteral("kept")).toString(), QStringLiteral("yes"));
+    }
+}
+
+void TestDatabase::notADatabaseIsRefused_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("plain-text-file") << QByteArray("Dear user,\nthis is my shopping list.\n") << "not a Murmelo database";
+    QTest::newRow("empty-file") << QByteArray() << "it is empty";
+    QByteArray garbage("SQLite format 3\0", 16);
+    garbage += QByteArray(4080, '\xA5');
+    QTest::newRow("sqlite-header-then-garbage") << garbage << "not a readable Murmelo database";
+}
+
+void TestDatabase::notADatabaseIsRefused()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, reason);
+    QTemporaryDir home;
+    const QString path = home.filePath(QStringLiteral("MU.mdb"));
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(content);
+    }
+    QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup));
+    const QDateTime before = QFileInfo(path).lastModified();
+    try {
+        Database db(home.path(), StorageFixture::templatePath());
+        QFAIL("a file that is not a database was opened");
+    } catch (const MUError &error) {
+        QVERIFY2(error.description().contains(reason), qPrintable(error.description()));
+        QVERIFY2(error.description().contains(path), qPrintable(error.description()));
+        QCOMPARE(error.source(), QStringLiteral("Database.Open"));
+    }
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), content);
+    QCOMPARE(QFileInfo(path).lastModified(), before);
+    struct stat st;
+    QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
+    QCOMPARE(int(st.st_mode & 0777), 0640);
+    QCOMPARE(QDir(home.path()).entryList(QDir::Files), QStringList{QStringLiteral("MU.mdb")});
+}
+
+void TestDatabase::missingTemplate()
+{
+    QTemporaryDir home;
+    try {
+        Database db(home.path(), home.filePath(QStringLiteral("nowhere/MU.tdb")));
+        QFAIL("opened without a template");
+    } catch (const MUError &error) {
+        QVERIFY2(error.description().contains(QStringLiteral("template")), qPrintable(error.description()));
+    }
+    QVERIFY(QDir(home.path()).entryList(QDir::Files).isEmpty());
+}
+
+void TestDatabase::templateNotADatabase()
+{
+    QTemporaryDir home;
+    QTemporaryDir shared;
+    const QString templ = shared.filePath(QStringLiteral("MU.tdb"));
+    {
+        QFile file(templ);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("<html>404 Not Found</html>");
+    }
+    try {
+        Database db(home.path(), templ);
+        QFAIL("opened from a broken template");
+    } catch (const MUError &error) {
+        QVERIFY2(error.description().contains(QStringLiteral("is not a valid database")), qPrintable(error.description()));
+    }
+    QVERIFY(QDir(home.path()).entryList(QDir::Files).isEmpty());
+}
+
+void TestDatabase::readOnlyHome_data()
+{
+    QTest::addColumn<bool>("withDatabase");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("read-only-home-first-start") << false << "Cannot create the database";
+    QTest::newRow("read-only-home-existing-database") << true << "Cannot write in the folder";
+}
+
+void TestDatabase::readOnlyHome()
+{
+    QFETCH(bool, withDatabase);
+    QFETCH(QString, reason);
+    // Root ignores permissions: the open then runs in a child process as "nobody".
+    const bool asRoot = ::geteuid() == 0;
+    const uid_t nobody = 65534;
+    QTemporaryDir root;
+    QVERIFY(QFile::setPermissions(root.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                                                  | QFileDevice::ReadOther | QFileDevice::ExeOther));
+    const QString home = root.filePath(QStringLiteral("home"));
+    QVERIFY(QDir().mkpath(home));
+    const QString templ = root.filePath(QStringLiteral("MU.tdb"));
+    QVERIFY(QFile::copy(StorageFixture::templatePath(), templ));
+    QVERIFY(QFile::setPermissions(templ, QFileDevice::ReadOwner | QFileDevice::ReadOther));
+    const QString path = home + QStringLiteral("/MU.mdb");
+    QByteArray before;
+    if (withDatabase) {
+        { Database db(home, templ); }
+        before = digest(path);
+    }
+    if (asRoot) {
+        QVERIFY(::chown(QFile::encodeName(home).constData(), nobody, nobody) == 0);
+        if (withDatabase)
+            QVERIFY(::chown(QFile::encodeName(path).constData(), nobody, nobody) == 0);
+    }
+    QVERIFY(QFile::setPermissions(home, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+
+    QProcess child;
+    QStringList args = childArgs(QStringLiteral("open"), home, templ);
+    if (asRoot)
+        args << QString::number(nobody);
+    child.start(QStringLiteral(STORAGE_CHILD), args);
+    QVERIFY(child.waitForFinished(30000));
+    const QString out = QString::fromLocal8Bit(child.readAllStandardOutput());
+    QFile::setPermissions(home, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QCOMPARE(child.exitCode(), 3);
+    QVERIFY2(out.contains(reason), qPrintable(out));
+    QVERIFY2(out.contains(home), qPrintable(out));
+    if (withDatabase)
+        QCOMPARE(digest(path), before);
+    else
+        QVERIFY(!QFile::exists(path));
+}
+
+void TestDatabase::killedWriterLeavesSoundDatabase()
+{
+    QTemporaryDir home;
+    qint64 stored = 0;
+    for (int round = 0; round < 3; ++round) {
+        QProcess child;
+        child.start(QStringLiteral(STORAGE_CHILD), childArgs(QStringLiteral("fill"), home.path(), StorageFixture::templatePath()));
+        QVERIFY(child.waitForStarted());
+        // Kill it once it is well into storing: after 150 messages of this round.
+        qint64 last = 0;
+        QByteArray pending;
+        while (last < 150) {
+            if (!child.canReadLine()) {
+                QSignalSpy ready(&child, &QProcess::readyReadStandardOutput);
+                QVERIFY2(ready.wait(30000), qPrintable(QString::fromLocal8Bit(child.readAllStandardError())));
+            }
+            while (child.canReadLine())
+                last = child.readLine().trimmed().toLongLong();
+        }
+        ::kill(pid_t(child.processId()), SIGKILL);
+        QVERIFY(child.waitForFinished(30000));
+        QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+        const QByteArray rest = child.readAllStandardOutput();
+        for (const QByteArray &line : rest.split('\n')) {
+            if (!line.trimmed().isEmpty())
+                last = line.trimmed().toLongLong();
+        }
+        const qint64 acknowledged = stored + last;
+
+        Database db(home.path(), StorageFixture::templatePath());
+        QCOMPARE(scalar(db, QStringLiteral("PRAGMA integrity_check")), QStringLiteral("ok"));
+        const qint64 rows = scalar(db, QStringLiteral("SELECT count(*) FROM Msg")).toLongLong();
+        // Every acknowledged add survived; at most the one in flight was added besides.
+        QVERIFY2(rows >= acknowledged && rows <= acknowledged + 1,
+                 qPrintable(QStringLiteral("rows %1, acknowledged %2").arg(rows).arg(acknowledged)));
+        stored = rows;
+        // No half-written row: every row carries all of its columns and its whole body.
+        QCOMPARE(scalar(db, QStringLiteral("SELECT count(*) FROM Msg WHERE length(Content) < 40001 "
+                                           "OR Subject NOT LIKE 'Subject %' OR POP3Id NOT LIKE 'uid-%' "
+                                           "OR MsgFrom <> 'Sender ' || substr(Subject, 9) "
+                                           "OR substr(Content, 40001) <> substr(Subject, 9) OR IsDeleted <> 0")),
+                 QStringLiteral("0"));
+        MsgManager msgs;
+        msgs.Init(&db, nullptr);
+        QCOMPARE(msgs.GetMsgs().Count(), rows);
+    }
+}
+
+QTEST_GUILESS_MAIN(TestDatabase)
+#include "tst_database.moc"
