@@ -75,8 +75,13 @@ private:
     void logError(const class MUError &e, const QString &member, int level = 4) const;
     void checkAccount(const Record &account);
     void usageReportStep();
-    void moTimerManager_ItsTimeToCheck(const QString &accountId);
     void moReceiverManager_MsgArrived(const Record &msg);
+
+public:
+    /// Handler of the timer manager's ticks (public so a test can tick by hand).
+    void moTimerManager_ItsTimeToCheck(const QString &accountId);
+
+private:
 
     LogPtr m_log;
     std::unique_ptr<Database> m_db;

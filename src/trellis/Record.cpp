@@ -2,15 +2,23 @@
 
 void Record::Add(const QString &name, const QVariant &value)
 {
-    if (m_props.Exists(name)) {
-        // Replace in place so the property keeps its position.
-        DataBag copy;
-        for (qsizetype i = 1; i <= m_props.Count(); ++i) {
-            const QString key = m_props.Key(i);
-            copy.Add(key == name ? value : m_props.Item(i), key);
-        }
-        m_props = copy;
+    const qsizetype i = m_names.indexOf(name);
+    if (i >= 0) {
+        m_values[i] = value;   // replaced in place: the property keeps its position
         return;
     }
-    m_props.Add(value, name);
+    m_names.append(name);
+    m_values.append(value);
+}
+
+QVariant Record::Item(const QString &name) const
+{
+    const qsizetype i = m_names.indexOf(name);
+    return i >= 0 ? m_values.at(i) : QVariant();
+}
+
+void Record::RemoveAll()
+{
+    m_names.clear();
+    m_values.clear();
 }

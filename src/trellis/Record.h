@@ -11,16 +11,18 @@ public:
 
     /// Adds or replaces the property `name`.
     void Add(const QString &name, const QVariant &value);
-    bool Exists(const QString &name) const { return m_props.Exists(name); }
+    bool Exists(const QString &name) const { return m_names.contains(name); }
     /// The property's value; an invalid QVariant when absent.
-    QVariant Item(const QString &name) const { return m_props.Item(name); }
+    QVariant Item(const QString &name) const;
     QString text(const QString &name) const { return Item(name).toString(); }
-    void RemoveAll() { m_props.Clear(); }
-    QList<QString> names() const { return m_props.keys(); }
-    qsizetype Count() const { return m_props.Count(); }
+    void RemoveAll();
+    QList<QString> names() const { return m_names; }
+    qsizetype Count() const { return m_names.size(); }
 
 private:
+    // A record has a handful of properties: a linear search beats a hash here.
     QString m_id;
-    DataBag m_props;
+    QList<QString> m_names;
+    QList<QVariant> m_values;
 };
 Q_DECLARE_METATYPE(Record)

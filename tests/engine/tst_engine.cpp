@@ -1,0 +1,299 @@
+#include "EngineFixture.h"
+#include "FakePop3Server.h"
+#include "receive/ReceiverManager.h"
+#include "storage/CSettings.h"
+#include "storage/Database.h"
+#include "storage/MsgManager.h"
+#include "timing/TimerManager.h"
+#include "trellis/MUError.h"
+#include "trellis/ThreadRunner.h"
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSignalSpy>
+#include <QSqlQuery>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+
+namespace {
+QByteArray mail(int n)
+{
+    return "Message-ID: <m" + QByteArray::number(n) + "@example.org>\r\n"
+           "From: \"Ann " + QByteArray::number(n) + "\" <ann@example.org>\r\n"
+           "To: Bob <bob@example.org>\r\n"
+           "Date: Sun, 6 Dec 2026 10:00:00 +0000\r\n"
+           "Subject: Note " + QByteArray::number(n) + "\r\n\r\nBody " + QByteArray::number(n) + "\r\n";
+}
+
+/// Answers every HTTP request with 200 and remembers the request lines.
+class StatServer : public QObject
+{
+public:
+    QTcpServer server;
+    QList<QByteArray> requests;
+    StatServer()
+    {
+        server.listen(QHostAddress::LocalHost, 0);
+        connect(&server, &QTcpServer::newConnection, this, [this] {
+            QTcpSocket *s = server.nextPendingConnection();
+            connect(s, &QTcpSocket::readyRead, this, [this, s] {
+                const QByteArray head = s->readAll();
+                requests << head.left(head.indexOf("\r\n"));
+                s->write("HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok");
+                s->disconnectFromHost();
+            });
+        });
+    }
+    QString endpoint() const { return QStringLiteral("http://127.0.0.1:%1").arg(server.serverPort()); }
+};
+}
+
+class TstEngine : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init() { MUScripting::ResetUsageReportDone(); }
+    void cleanup() { QVERIFY(ThreadRunner::WaitForAll(10000)); }
+
+    void firstStartCopiesTemplateAndCounts()
+    {
+        EngineFixture f;
+        QVERIFY(!QFile::exists(f.home.filePath("MU.mdb")));
+        MUScripting &e = f.start();
+        QVERIFY(QFile::exists(f.home.filePath("MU.mdb")));
+        QCOMPARE(QFile::permissions(f.home.filePath("MU.mdb")) & (QFile::ReadGroup | QFile::ReadOther),
+                 QFile::Permissions());
+        QCOMPARE(e.installId().size(), 38);
+        QCOMPARE(e.settings()->GetSetting(MUScripting::KeyStartCount, 0).toString(), QString("1"));
+        QCOMPARE(e.accountManager()->AccountList().Count(), 0);
+        const QString id = e.installId();
+        f.engine->Finalize();
+        f.engine.reset();
+        MUScripting &again = f.start();
+        QCOMPARE(again.installId(), id);   // created once
+        QCOMPARE(again.settings()->GetSetting(MUScripting::KeyStartCount, 0).toString(), QString("2"));
+        QVERIFY(f.logText().contains("Murmelo Components ver."));
+        QVERIFY(f.logText().contains("Init complete"));
+    }
+
+    void databaseThatIsNotADatabaseGives524AndIsKept()
+    {
+        EngineFixture f;
+        {
+            QFile junk(f.home.filePath("MU.mdb"));
+            QVERIFY(junk.open(QIODevice::WriteOnly));
+            junk.write("this is not a database, it is a letter to grandma\n");
+        }
+        try {
+            f.start();
+            QFAIL("Init must fail");
+        } catch (const MUError &e) {
+            QCOMPARE(e.number(), MUError::engineNumber(524));
+            QVERIFY2(e.description().startsWith("MDAC or Jet components error. "), qPrintable(e.description()));
+        }
+        QFile junk(f.home.filePath("MU.mdb"));
+        QVERIFY(junk.open(QIODevice::ReadOnly));
+        QVERIFY(junk.readAll().startsWith("this is not a database"));
+        f.engine.reset();
+    }
+
+    void usageReportStages_data()
+    {
+        QTest::addColumn<int>("stage");
+        QTest::addColumn<int>("starts");     // the count after this start
+        QTest::addColumn<bool>("sent");
+        QTest::addColumn<int>("stageAfter");
+        QTest::newRow("first-start-sends-report-1") << 0 << 1 << true << 1;
+        QTest::newRow("stage-5-with-20-starts-not-due") << 5 << 20 << false << 5;
+        QTest::newRow("stage-5-with-21-starts-sends-report-6") << 5 << 21 << true << 6;
+        QTest::newRow("stage-15-never") << 15 << 9999 << false << 15;
+    }
+    void usageReportStages()
+    {
+        QFETCH(int, stage);
+        QFETCH(int, starts);
+        QFETCH(bool, sent);
+        QFETCH(int, stageAfter);
+        StatServer stat;
+        EngineFixture f;
+        QFile services(f.home.filePath("services.json"));
+        QVERIFY(services.open(QIODevice::WriteOnly));
+        services.write(QJsonDocument(QJsonObject{{"statisticsEndpoint", stat.endpoint()}}).toJson());
+        services.close();
+        MUScripting &e = f.start();
+        e.settings()->SaveSetting(MUScripting::KeyReportStage, stage);
+        e.settings()->SaveSetting(MUScripting::KeyStartCount, starts);
+        QSignalSpy report(&e, &MUScripting::UsageReportSent);
+        Record a = EngineFixture::account("127.0.0.1", 1, "ann", "pw", true);   // disabled: no timer
+        e.AddAccount(a);
+        e.moTimerManager_ItsTimeToCheck(a.Id());
+        const bool online = MUScripting::IsOnline();
+        QCOMPARE(report.count(), sent && online ? 1 : 0);
+        QCOMPARE(e.settings()->GetSetting(MUScripting::KeyReportStage, 0).toString(), QString::number(stageAfter));
+        if (sent && online) {
+            const QString url = report.first().first().toString();
+            QVERIFY2(url.contains(QStringLiteral("/stat.htm?r=%1&t=0&m=0&dbg=%2").arg(starts).arg(e.installId().mid(1, 36))),
+                     qPrintable(url));
+            QTRY_COMPARE(stat.requests.size(), 1);
+        }
+        // A later tick of the same process sends nothing, even when a report is due.
+        e.settings()->SaveSetting(MUScripting::KeyStartCount, 10000);
+        e.moTimerManager_ItsTimeToCheck(a.Id());
+        QCOMPARE(report.count(), sent && online ? 1 : 0);
+        QCOMPARE(e.settings()->GetSetting(MUScripting::KeyReportStage, 0).toString(), QString::number(stageAfter));
+    }
+
+    void noEndpointSendsNothingButAdvances()
+    {
+        EngineFixture f;
+        MUScripting &e = f.start();
+        QSignalSpy report(&e, &MUScripting::UsageReportSent);
+        Record a = EngineFixture::account("127.0.0.1", 1, "ann", "pw", true);
+        e.AddAccount(a);
+        e.moTimerManager_ItsTimeToCheck(a.Id());
+        QCOMPARE(report.count(), 0);
+        QCOMPARE(e.settings()->GetSetting(MUScripting::KeyReportStage, 0).toString(), QString("1"));
+    }
+
+    void checkStoresNewMessagesOnce()
+    {
+        FakePop3Server pop;
+        QVERIFY(pop.listen());
+        pop.setCredentials("ann", "pw");
+        pop.addMessage(mail(1));
+        pop.addMessage(mail(2));
+        EngineFixture f;
+        MUScripting &e = f.start();
+        Record a = EngineFixture::account(pop.host(), pop.port(), "ann", "pw", true);
+        e.AddAccount(a);
+        QSignalSpy arrived(&e, &MUScripting::MsgArrived);
+        QSignalSpy complete(e.receiverManager(), &ReceiverManager::ReceiveComplete);
+        e.CheckForNewMessagesNow(&a);              // a disabled account is checked when named
+        QVERIFY(complete.wait(10000));
+        QCOMPARE(arrived.count(), 2);
+        QCOMPARE(arrived.at(0).first().value<Record>().text("Subject"), QString("Note 1"));
+        QCOMPARE(arrived.at(0).first().value<Record>().Id().size(), 38);   // stored: it has its id
+        DataBag stored = e.msgManager()->GetMsgs();
+        QCOMPARE(stored.Count(), 2);
+        QCOMPARE(e.settings()->GetSetting(MUScripting::KeyReceivedCount, 0).toString(), QString("2"));
+
+        e.CheckForNewMessagesNow(&a);
+        QVERIFY(complete.wait(10000));
+        QCOMPARE(arrived.count(), 2);               // nothing new the second time
+
+        // A message the user deleted is not downloaded again.
+        e.msgManager()->Remove({stored.Item(1).value<Record>().Id()});
+        e.CheckForNewMessagesNow(&a);
+        QVERIFY(complete.wait(10000));
+        QCOMPARE(arrived.count(), 2);
+
+        // Without an account, disabled accounts are skipped.
+        QSignalSpy start(e.receiverManager(), &ReceiverManager::ReceiveStart);
+        e.CheckForNewMessagesNow();
+        QCOMPARE(start.count(), 0);
+
+        // A changed server detaches the old messages: they come again under the new name.
+        a.Add("Server", QStringLiteral("localhost"));
+        e.UpdateAccount(a);
+        e.CheckForNewMessagesNow(&a);
+        QVERIFY(complete.wait(10000));
+        QCOMPARE(arrived.count(), 4);
+    }
+
+    void arrivalThatCannotBeStoredIsNotAnnounced()
+    {
+        EngineFixture f;
+        MUScripting &e = f.start();
+        QSignalSpy arrived(&e, &MUScripting::MsgArrived);
+        QSqlQuery q(e.db()->connection());
+        QVERIFY(q.exec("DROP TABLE Msg"));
+        Record m;
+        for (const char *p : {"Server", "User", "POP3Id", "From", "To", "Date", "Subject"})
+            m.Add(p, QStringLiteral("x"));
+        Q_EMIT e.receiverManager()->MsgArrived(m);
+        QCOMPARE(arrived.count(), 0);
+        QFile shortLog(f.home.filePath("short.log"));
+        QVERIFY(shortLog.open(QIODevice::ReadOnly));
+        QVERIFY(shortLog.readAll().contains(" L0 "));
+    }
+
+    void unreadableReceivedIdsSkipTheCheck()
+    {
+        EngineFixture f;
+        MUScripting &e = f.start();
+        Record a = EngineFixture::account("127.0.0.1", 1, "ann", "pw", true);
+        e.AddAccount(a);
+        QSqlQuery q(e.db()->connection());
+        QVERIFY(q.exec("DROP TABLE Msg"));
+        QSignalSpy start(e.receiverManager(), &ReceiverManager::ReceiveStart);
+        e.CheckForNewMessagesNow(&a);
+        QCOMPARE(start.count(), 0);     // no check that would announce the whole mailbox again
+        QVERIFY(f.logText().contains("check is skipped"));
+    }
+
+    void updateOfDisabledAccountStopsItsTimer()
+    {
+        EngineFixture f;
+        MUScripting &e = f.start();
+        Record a = EngineFixture::account("127.0.0.1", 1, "ann", "pw");
+        e.AddAccount(a);
+        QVERIFY(e.timerManager()->IsTiming(a.Id()));
+        a.Add("Disabled", true);
+        e.UpdateAccount(a);
+        QVERIFY(!e.timerManager()->IsTiming(a.Id()));
+        a.Add("Disabled", false);
+        e.UpdateAccount(a);
+        QVERIFY(e.timerManager()->IsTiming(a.Id()));
+        e.RemoveAccount(a.Id());
+        QVERIFY(!e.timerManager()->IsTiming(a.Id()));
+        QVERIFY_THROWS_EXCEPTION(MUError, e.accountManager()->GetAccount(a.Id()));
+    }
+
+    void startDownloadChecksEnabledAccountsAtOnce()
+    {
+        FakePop3Server pop;
+        QVERIFY(pop.listen());
+        pop.setCredentials("ann", "pw");
+        pop.addMessage(mail(7));
+        EngineFixture f;
+        MUScripting &e = f.start();
+        Record on = EngineFixture::account(pop.host(), pop.port(), "ann", "pw");
+        Record off = EngineFixture::account(pop.host(), pop.port(), "bob", "pw", true);
+        e.accountManager()->add(on);
+        e.accountManager()->add(off);
+        QSignalSpy arrived(&e, &MUScripting::MsgArrived);
+        e.StartDownload();
+        QVERIFY(arrived.wait(10000));
+        QVERIFY(e.timerManager()->IsTiming(on.Id()));
+        QVERIFY(!e.timerManager()->IsTiming(off.Id()));
+    }
+
+    void finalizeWhileDownloadsAndClocksRun()
+    {
+        FakePop3Server pop;
+        QVERIFY(pop.listen());
+        pop.setSilentAfterGreeting(true);
+        EngineFixture f;
+        MUScripting &e = f.start();
+        for (int i = 0; i < 3; ++i) {
+            Record a = EngineFixture::account(pop.host(), pop.port(), QString("u%1").arg(i), "pw");
+            e.AddAccount(a);
+        }
+        QTRY_COMPARE(e.receiverManager()->ReceivesCount(), 3);
+        QTRY_COMPARE(pop.countOf("USER"), 3);
+        QElapsedTimer clock;
+        clock.start();
+        e.Finalize();
+        QVERIFY(ThreadRunner::WaitForAll(3000));
+        QVERIFY(clock.elapsed() < 3000);
+        const QByteArray log = f.logText();
+        const qsizetype a = log.indexOf("StopTiming() complete"), b = log.indexOf("StopReceiving() complete"),
+                        c = log.indexOf("moTimerManager.Finalize() complete"),
+                        d = log.indexOf("moReceiverManager.Finalize() complete");
+        QVERIFY(a > 0 && a < b && b < c && c < d);
+    }
+};
+
+QTEST_MAIN(TstEngine)
+#include "tst_engine.moc"

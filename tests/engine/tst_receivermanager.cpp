@@ -1,0 +1,161 @@
+#include "FakePop3Server.h"
+#include "receive/ReceiverManager.h"
+#include "trellis/MetaTypes.h"
+#include "trellis/ThreadRunner.h"
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+QByteArray mail(int n)
+{
+    return "Message-ID: <r" + QByteArray::number(n) + "@example.org>\r\nFrom: a@example.org\r\nTo: b@example.org\r\n"
+           "Date: Sun, 6 Dec 2026 10:00:00 +0000\r\nSubject: s" + QByteArray::number(n) + "\r\n\r\nbody\r\n";
+}
+
+Record account(const QString &id, const FakePop3Server &pop, const QString &server = {})
+{
+    Record a;
+    a.setId(id);
+    a.Add("Server", server.isEmpty() ? pop.host() : server);
+    a.Add("Port", pop.port());
+    a.Add("User", "user");
+    a.Add("Pwd", "secret");
+    a.Add("CheckInterval", 10);
+    a.Add("Disabled", false);
+    a.Add("Security", "None");
+    return a;
+}
+}
+
+/// The receiver manager's events, in the order the program relies on.
+class TstReceiverManager : public QObject
+{
+    Q_OBJECT
+    QStringList m_events;
+
+    void record(ReceiverManager &rm)
+    {
+        m_events.clear();
+        connect(&rm, &ReceiverManager::ReceiveStart, this, [this] { m_events << "ReceiveStart"; });
+        connect(&rm, &ReceiverManager::ReceiveComplete, this, [this] { m_events << "ReceiveComplete"; });
+        connect(&rm, &ReceiverManager::MsgArrived, this, [this](const Record &m) { m_events << "MsgArrived " + m.text("Subject"); });
+        connect(&rm, &ReceiverManager::ErrorOccured, this, [this](qint32 n, const QString &) { m_events << QString("ErrorOccured %1").arg(n); });
+        connect(&rm, &ReceiverManager::CurrentReceivesCount, this, [this](int n) { m_events << QString("Count %1").arg(n); });
+    }
+
+private Q_SLOTS:
+    void initTestCase() { RegisterTrellisMetaTypes(); }
+    void cleanup() { QVERIFY(ThreadRunner::WaitForAll(10000)); }
+
+    void twoMessageDownload()
+    {
+        FakePop3Server pop;
+        QVERIFY(pop.listen());
+        pop.addMessage(mail(1));
+        pop.addMessage(mail(2));
+        ReceiverManager rm;
+        rm.Init(std::make_shared<Log>(), nullptr);
+        record(rm);
+        QSignalSpy done(&rm, &ReceiverManager::ReceiveComplete);
+        rm.Check(account("{A}", pop), DataBag());
+        QVERIFY(done.wait(10000));
+        QTRY_COMPARE(m_events.size(), 8);
+        QCOMPARE(m_events, (QStringList{"ReceiveStart", "Count 1", "MsgArrived s1", "Count 1", "MsgArrived s2",
+                                        "Count 1", "ReceiveComplete", "Count 0"}));
+    }
+
+    void failedDownload()
+    {
+        FakePop3Server pop;
+        QVERIFY(pop.listen());
+        pop.setAction("PASS", FakePop3Server::Action::Error, "authentication failed");
+        ReceiverManager rm;
+        rm.Init(std::make_shared<Log>(), nullptr);
+        record(rm);
+        QSignalSpy failed(&rm, &ReceiverManager::ErrorOccured);
+        rm.Check(account("{A}", pop), DataBag());
+        QVERIFY(failed.wait(10000));
+        QTRY_COMPARE(m_events.size(), 4);
+        QCOMPARE(m_events.mid(0, 2), (QStringList{"ReceiveStart", "Count 1"}));
+        QVERIFY(m_events.at(2).startsWith("ErrorOccured "));
+        QCOMPARE(m_events.at(3), QString("Count 0"));
+        QVERIFY(failed.first().at(1).toString().contains("authentication failed"));
+    }
+
+    void secondCheckOfRunningAccountIsRefused()
+    {
+        FakePop3Server pop;
+        QVERIFY(pop.listen());
+        pop.setSilentAfterGreeting(true);
+        ReceiverManager rm;
+        rm.Init(std::make_shared<Log>(), nullptr);
+        record(rm);
+        rm.Check(account("{A}", pop), DataBag());
+        const int before = m_events.size();
+        rm.Check(account("{A}", pop), DataBag());
+        QCOMPARE(m_events.size(), before);   // no event at all
+        QCOMPARE(rm.ReceivesCount(), 1);
+        rm.StopReceiving();
+    }
+
+    void stopAllOfThreeRunningDownloads()
+    {
+        FakePop3Server pop;
+        QVERIFY(pop.listen());
+        pop.setSilentAfterGreeting(true);
+        ReceiverManager rm;
+        rm.Init(std::make_shared<Log>(), nullptr);
+        record(rm);
+        for (const char *id : {"{A}", "{B}", "{C}"})
+            rm.Check(account(id, pop), DataBag());
+        QTRY_COMPARE(pop.countOf("USER"), 3);
+        m_events.clear();
+        rm.StopReceiving();
+        QCOMPARE(m_events, QStringList{"Count 0"});
+        QVERIFY(ThreadRunner::WaitForAll(3000));   // every worker noticed its cancel event
+        QTest::qWait(0);
+        QVERIFY(!m_events.contains("ReceiveComplete"));
+        QVERIFY(!m_events.join(',').contains("ErrorOccured"));   // cancelled: nothing to report
+    }
+
+    void lateMessageOfCancelledDownloadLeavesTheNewOneAlone()
+    {
+        FakePop3Server pop;
+        QVERIFY(pop.listen());
+        pop.setSilentAfterGreeting(true);
+        ReceiverManager rm;
+        rm.Init(std::make_shared<Log>(), nullptr);
+        record(rm);
+        rm.Check(account("{A}", pop), DataBag());
+        QTRY_COMPARE(pop.countOf("USER"), 1);
+        rm.StopReceiving("{A}");
+        rm.Check(account("{A}", pop), DataBag());      // a new download while the old one winds down
+        QTRY_COMPARE(pop.countOf("USER"), 2);           // the new worker is not cancelled by the old event
+        QTRY_COMPARE(ThreadRunner::RunningCount(), 1);    // the old worker has ended...
+        QTest::qWait(100);                               // ...and its last message was delivered
+        QVERIFY(rm.IsReceiving("{A}"));                  // ...and it did not remove the new entry
+        QCOMPARE(rm.ReceivesCount(), 1);
+        rm.StopReceiving("{A}");                         // the new download can still be stopped
+        QCOMPARE(rm.ReceivesCount(), 0);
+        QVERIFY(ThreadRunner::WaitForAll(3000));
+    }
+
+    void routing_data()
+    {
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<QString>("progId");
+        QTest::newRow("hotmail-host-any-case") << "Services.HotMail.COM" << "MUCustom.CHotmail";
+        QTest::newRow("msn-host") << "http.msn.com" << "MUCustom.CHotmail";
+        QTest::newRow("bare-domain-is-pop3") << "hotmail.com" << "MUCustom.CReceiver";
+        QTest::newRow("other-server") << "pop.example.com" << "MUCustom.CReceiver";
+    }
+    void routing()
+    {
+        QFETCH(QString, server);
+        QFETCH(QString, progId);
+        QCOMPARE(ReceiverManager::ProgIdForServer(server), progId);
+    }
+};
+
+QTEST_MAIN(TstReceiverManager)
+#include "tst_receivermanager.moc"
