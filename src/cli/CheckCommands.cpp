@@ -89,7 +89,7 @@ int runWatch(CliContext &ctx)
     QObject::connect(rm, &ReceiverManager::CurrentReceivesCount, &guard, [&](int n) {
         event("CurrentReceivesCount", QString::number(n), {{"ReceivesCount", n}});
     });
-    QObject::connect(engine.timerManager(), &TimerManager::ItsTimeToCheck, &guard, [&](const QString &id) {
+    QObject::connect(&engine, &MUScripting::CheckTimerTick, &guard, [&](const QString &id) {
         event("ItsTimeToCheck", id, {{"AccountId", id}});
     });
 

@@ -193,6 +193,7 @@ void MUScripting::CheckForNewMessagesNow(const Record *account)
 void MUScripting::moTimerManager_ItsTimeToCheck(const QString &accountId)
 {
     trace(QStringLiteral("moTimerManager_ItsTimeToCheck call"), QStringLiteral("moTimerManager_ItsTimeToCheck"));
+    Q_EMIT CheckTimerTick(accountId);
     try {
         if (!g_usageReportDone.exchange(true))
             usageReportStep();

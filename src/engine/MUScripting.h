@@ -66,6 +66,8 @@ public:
 Q_SIGNALS:
     /// A message record that has just been stored (it carries its new id).
     void MsgArrived(const Record &msg);
+    /// An account's check timer ticked; raised before the check starts.
+    void CheckTimerTick(const QString &accountId);
     /// The usage report was handed to the network (tests); `url` is what was requested.
     void UsageReportSent(const QString &url);
 

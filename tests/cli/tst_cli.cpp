@@ -157,6 +157,30 @@ private Q_SLOTS:
         QVERIFY(!bad.out.contains("new "));
     }
 
+    void watchShowsTimerChecksAndStopsCleanly()
+    {
+        QTemporaryDir home;
+        QProcess add;
+        add.start(qEnvironmentVariable("MURMELO_BUILD_DIR") + "/bin/murmelo-cli",
+                  {"--home", home.path(), "accounts", "add", "--server", "127.0.0.1", "--port", "1", "--user", "u",
+                   "--password", "p", "--interval", "1"});
+        QVERIFY(add.waitForFinished(30000));
+        QProcess watch;
+        watch.start(qEnvironmentVariable("MURMELO_BUILD_DIR") + "/bin/murmelo-cli",
+                    {"--home", home.path(), "--json", "watch"});
+        QByteArray out;
+        QTRY_VERIFY_WITH_TIMEOUT((out += watch.readAllStandardOutput()).contains("\"ErrorOccured\""), 20000);
+        QVERIFY(out.indexOf("ItsTimeToCheck") < out.indexOf("ReceiveStart"));
+        watch.terminate();   // SIGTERM: finalises and exits like Ctrl+C
+        QVERIFY(watch.waitForFinished(10000));
+        QCOMPARE(watch.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(watch.exitCode(), 0);
+        QVERIFY((out + watch.readAllStandardOutput()).contains("\"Stopped\""));
+        QFile log(home.filePath("mu.log"));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QVERIFY(log.readAll().contains("moReceiverManager.Finalize() complete"));
+    }
+
     void parseRealMessage()
     {
         QTemporaryDir dir;
