@@ -1,0 +1,292 @@
+#include "CArriveShell.h"
+#include "SocketErrorNumbers.h"
+#include "trellis/MUError.h"
+#include "trellis/Utility.h"
+#include <QEventLoop>
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace {
+const QString kClass = QStringLiteral("CArriveShell");
+
+QString source(const QString &member) { return kClass + QLatin1Char('.') + member; }
+
+/// The command as it may appear in the log: no password, no line end.
+QString loggable(const QString &command)
+{
+    QString line = command;
+    while (line.endsWith(QLatin1Char('\n')) || line.endsWith(QLatin1Char('\r')))
+        line.chop(1);
+    if (line.left(4).toUpper() == QLatin1String("PASS"))
+        return QStringLiteral("PASS ****");
+    return line;
+}
+
+/// The text of a negative status line: what follows "-ERR" and one blank.
+QString negativeText(const QString &statusLine) { return statusLine.mid(5); }
+}
+
+CArriveShell::CArriveShell(QObject *parent) : QObject(parent) {}
+
+CArriveShell::~CArriveShell()
+{
+    Finalize();
+}
+
+void CArriveShell::Init(LogPtr log, CancelEventPtr cancelEvent)
+{
+    m_log = std::move(log);
+    m_cancel = std::move(cancelEvent);
+}
+
+void CArriveShell::setRemote(const QString &host, quint16 port)
+{
+    m_host = host;
+    m_port = port;
+}
+
+quint16 CArriveShell::localPort() const
+{
+    return m_socket ? m_socket->localPort() : 0;
+}
+
+QTcpSocket *CArriveShell::createSocket()
+{
+    return new QTcpSocket;
+}
+
+void CArriveShell::ensureSocket()
+{
+    if (m_socket)
+        return;
+    m_socket = createSocket();
+    m_socket->setParent(this);
+    connect(m_socket, &QTcpSocket::readyRead, this, &CArriveShell::onReadyRead);
+    connect(m_socket, &QTcpSocket::errorOccurred, this, &CArriveShell::onSocketError);
+    connect(m_socket, &QTcpSocket::disconnected, this, &CArriveShell::onDisconnected);
+}
+
+void CArriveShell::Connect()
+{
+    trace(QStringLiteral("Connect() call"), QStringLiteral("Connect"));
+    ensureSocket();
+    if (m_socket->state() != QAbstractSocket::UnconnectedState)
+        m_socket->abort();
+    m_failed = false;
+    m_framer.begin(false);
+    m_socket->connectToHost(m_host, m_port);
+
+    switch (waitForReply()) {
+    case WaitEnd::Cancelled:
+        return;
+    case WaitEnd::TimedOut:
+        throw MUError::engine(519, source(QStringLiteral("Connect")));
+    case WaitEnd::Complete:
+        break;
+    }
+    if (m_failed)
+        throw MUError(m_errNumber, m_errDescription, m_errSource);
+    const QString greeting = QString::fromLatin1(m_framer.statusLine());
+    if (greeting.size() > 3 && !greeting.startsWith(QLatin1String("+OK"))) {
+        const QString text = greeting.startsWith(QLatin1Char('-')) ? negativeText(greeting) : greeting;
+        throw MUError(MUError::engineNumber(525), text, source(QStringLiteral("Connect")));
+    }
+}
+
+void CArriveShell::SendData(const QString &command, bool multiLine, QString &result)
+{
+    result.clear();
+    try {
+        trace(QStringLiteral("SendData(%1)").arg(loggable(command)), QStringLiteral("SendData"));
+        ensureSocket();
+        m_failed = false;
+        m_framer.begin(multiLine);
+        // Anything still unread belongs to no command of ours.
+        m_socket->readAll();
+        writeCommand(command.toUtf8());
+        m_writtenBeforeFailure = !m_failed;
+
+        switch (waitForReply()) {
+        case WaitEnd::Cancelled:
+            return;
+        case WaitEnd::TimedOut:
+            throw MUError::engine(519, source(QStringLiteral("SendData")));
+        case WaitEnd::Complete:
+            break;
+        }
+        const QString verb = command.left(4).toUpper();
+        if (m_failed) {
+            // The server hung up on our farewell before answering it: what QUIT asked for.
+            if (verb == QLatin1String("QUIT") && m_errNumber == SocketErrorNumbers::ConnectionReset
+                && m_writtenBeforeFailure)
+                return;
+            throw MUError(m_errNumber, m_errDescription, m_errSource);
+        }
+
+        const QString first = QString::fromLatin1(m_framer.statusLine());
+        if (first.left(3).toUpper() != QLatin1String("+OK")) {
+            QString text = negativeText(first);
+            // Some servers answer TOP with the message itself and no status line.
+            if (text.size() >= 2 && first.toLower().startsWith(QLatin1String("received: from"))) {
+                result = QString::fromLatin1(m_framer.content());
+                return;
+            }
+            if (text.size() < 2) {
+                if (verb == QLatin1String("PASS"))
+                    text = QStringLiteral("Invalid password");
+                else if (verb == QLatin1String("USER"))
+                    text = QStringLiteral("Invalid logon name");
+                else if (verb == QLatin1String("QUIT"))
+                    return;
+                else
+                    text.clear();
+            }
+            if (verb == QLatin1String("QUIT"))
+                return;
+            throw MUError(MUError::engineNumber(525), text, source(QStringLiteral("SendData")));
+        }
+        result = QString::fromLatin1(m_framer.payload());
+    } catch (const MUError &e) {
+        if (m_log)
+            m_log->Write(e.number(), e.description(), Log::LevelError, source(QStringLiteral("SendData")));
+        throw;
+    }
+}
+
+void CArriveShell::writeCommand(const QByteArray &bytes)
+{
+    if (m_socket->state() != QAbstractSocket::ConnectedState) {
+        fail(SocketErrorNumbers::NotConnected, QStringLiteral("The connection is not open. "),
+             source(QStringLiteral("SendData")));
+        return;
+    }
+    if (m_socket->write(bytes) != bytes.size()) {
+        fail(SocketErrorNumbers::FromQt(m_socket->error()), m_socket->errorString(),
+             source(QStringLiteral("SendData")));
+        return;
+    }
+    // Hand the bytes to the system now: after a cancelled QUIT no event loop runs again.
+    m_socket->flush();
+}
+
+CArriveShell::WaitEnd CArriveShell::waitForReply()
+{
+    auto done = [this] { return m_framer.isComplete() || m_failed; };
+    if (IsSignalled(m_cancel))
+        return WaitEnd::Cancelled;
+
+    QEventLoop loop;
+    QTimer idle;
+    idle.setSingleShot(true);
+    bool timedOut = false;
+    connect(&idle, &QTimer::timeout, &loop, [&] {
+        timedOut = true;
+        loop.quit();
+    });
+    CancelWatcher watcher(m_cancel);
+    connect(&watcher, &CancelWatcher::signalled, &loop, &QEventLoop::quit);
+
+    m_loop = &loop;
+    m_idleTimer = &idle;
+    idle.start(m_inactivityLimitMs);
+    // Bytes that arrived while no loop ran have already announced themselves.
+    if (m_socket && m_socket->bytesAvailable() > 0)
+        onReadyRead();
+    while (!done() && !timedOut && !IsSignalled(m_cancel))
+        loop.exec();
+    m_loop = nullptr;
+    m_idleTimer = nullptr;
+
+    if (IsSignalled(m_cancel))
+        return WaitEnd::Cancelled;
+    if (done())
+        return WaitEnd::Complete;
+    return WaitEnd::TimedOut;
+}
+
+void CArriveShell::onReadyRead()
+{
+    if (!m_socket)
+        return;
+    const QByteArray chunk = m_socket->readAll();
+    if (IsSignalled(m_cancel))
+        return;
+    if (m_idleTimer)
+        m_idleTimer->start();
+    if (chunk.isEmpty())
+        return;
+    if (m_framer.feed(chunk)) {
+        wake();
+    } else if (m_framer.receivedBytes() > m_maxReplyBytes) {
+        fail(SocketErrorNumbers::MessageTooLong,
+             QStringLiteral("The server's reply exceeds %1 bytes. ").arg(m_maxReplyBytes),
+             source(QStringLiteral("ws_Error")));
+        m_socket->abort();
+    }
+}
+
+void CArriveShell::onSocketError(QAbstractSocket::SocketError error)
+{
+    const qint32 number = SocketErrorNumbers::FromQt(error);
+    const QString description = m_socket ? m_socket->errorString() : QString();
+    trace(Utility::FormatText(QStringLiteral("ws_Error(%1, '%2') call"), {QString::number(number), description}),
+          QStringLiteral("ws_Error"));
+    if (IsSignalled(m_cancel))
+        return;
+    // A close after a complete reply (the answer to QUIT) is no failure of that reply.
+    if (m_framer.isComplete() && error == QAbstractSocket::RemoteHostClosedError)
+        return;
+    fail(number, description, source(QStringLiteral("ws_Error")));
+}
+
+void CArriveShell::onDisconnected()
+{
+    if (IsSignalled(m_cancel) || m_failed || m_framer.isComplete())
+        return;
+    fail(SocketErrorNumbers::ConnectionReset, QStringLiteral("The server closed the connection. "),
+         source(QStringLiteral("ws_Error")));
+}
+
+void CArriveShell::fail(qint32 number, const QString &description, const QString &errSource)
+{
+    if (!m_failed) {
+        m_failed = true;
+        m_errNumber = number;
+        m_errDescription = description;
+        m_errSource = errSource;
+    }
+    if (m_idleTimer)
+        m_idleTimer->start();
+    wake();
+}
+
+void CArriveShell::wake()
+{
+    if (m_loop)
+        m_loop->quit();
+}
+
+void CArriveShell::Close()
+{
+    if (!m_socket)
+        return;
+    m_socket->flush();
+    m_socket->disconnectFromHost();
+    if (m_socket->state() != QAbstractSocket::UnconnectedState)
+        m_socket->abort();
+}
+
+void CArriveShell::Finalize()
+{
+    if (!m_socket)
+        return;
+    Close();
+    delete m_socket;
+    m_socket = nullptr;
+}
+
+void CArriveShell::trace(const QString &text, const QString &member) const
+{
+    if (m_log)
+        m_log->Trace(text, source(member));
+}

@@ -1,0 +1,96 @@
+#pragma once
+#include "Pop3ReplyFramer.h"
+#include "trellis/CancelEvent.h"
+#include "trellis/Log.h"
+#include <QAbstractSocket>
+#include <QObject>
+#include <QString>
+
+class QEventLoop;
+class QTcpSocket;
+class QTimer;
+
+/// Blocking, line-oriented POP3 calls over an event-driven socket. Connect waits for
+/// the greeting; SendData sends one command and waits for its whole reply. Both waits
+/// run a nested event loop of the calling thread (woken by the socket, the cancel event
+/// and an inactivity timer), and both return at once, without error, when the cancel
+/// event is signalled.
+/// Thread: created, used and destroyed on one thread (a worker's, or the main thread
+/// for the account checker). Failures are thrown as MUError.
+class CArriveShell : public QObject
+{
+    Q_OBJECT
+public:
+    /// A wait gives up when nothing has arrived for this long (519).
+    static constexpr int DefaultInactivityLimitMs = 180 * 1000;
+    /// A reply longer than this is refused (a server streaming without end must not
+    /// exhaust memory); far above what "TOP n 10000" of a real message returns.
+    static constexpr qint64 DefaultMaxReplyBytes = qint64(256) * 1024 * 1024;
+
+    explicit CArriveShell(QObject *parent = nullptr);
+    ~CArriveShell() override;
+
+    /// Keeps the log and the cancel event (null: never cancelled).
+    void Init(LogPtr log, CancelEventPtr cancelEvent);
+    void setRemote(const QString &host, quint16 port);
+    QString remoteHost() const { return m_host; }
+    quint16 remotePort() const { return m_port; }
+    /// The local port of the connection (0 before it is made).
+    quint16 localPort() const;
+    /// The inactivity limit of both waits, in milliseconds (tests shorten it).
+    void setInactivityLimit(int ms) { m_inactivityLimitMs = ms; }
+    int inactivityLimit() const { return m_inactivityLimitMs; }
+    void setMaxReplyBytes(qint64 bytes) { m_maxReplyBytes = bytes; }
+
+    /// Connects and waits for a positive greeting. Throws 519 on time-out, the socket
+    /// error, or 525 with the server's text on a negative greeting.
+    void Connect();
+    /// Sends `command` (with its CR LF) and waits for its reply; `result` gets the
+    /// reply's payload (single-line: the text after "+OK "; multi-line: the lines
+    /// between the status line and the terminating "."). Text is one character per byte.
+    /// Throws 525 on a negative reply (except to QUIT), 519 on time-out, or the socket error.
+    void SendData(const QString &command, bool multiLine, QString &result);
+    /// Whether the last multi-line reply ended in a later chunk than its first.
+    bool EndedLate() const { return m_framer.endedLate(); }
+    /// Closes the connection (pending bytes are flushed first).
+    void Close();
+    /// Releases the socket.
+    void Finalize();
+
+    /// True when `event` is not null and is signalled.
+    static bool IsSignalled(const CancelEventPtr &event) { return ::IsSignalled(event); }
+
+protected:
+    /// The one place the transport is made. A TLS mode returns a QSslSocket here.
+    virtual QTcpSocket *createSocket();
+
+private:
+    enum class WaitEnd { Complete, Cancelled, TimedOut };
+
+    void ensureSocket();
+    WaitEnd waitForReply();
+    void writeCommand(const QByteArray &bytes);
+    void onReadyRead();
+    void onSocketError(QAbstractSocket::SocketError error);
+    void onDisconnected();
+    void fail(qint32 number, const QString &description, const QString &source);
+    void wake();
+    void trace(const QString &text, const QString &member) const;
+
+    LogPtr m_log;
+    CancelEventPtr m_cancel;
+    QTcpSocket *m_socket = nullptr; // owned (child)
+    QString m_host;
+    quint16 m_port = 0;
+    int m_inactivityLimitMs = DefaultInactivityLimitMs;
+    qint64 m_maxReplyBytes = DefaultMaxReplyBytes;
+
+    Pop3ReplyFramer m_framer;
+    QEventLoop *m_loop = nullptr;   // the running wait, if any
+    QTimer *m_idleTimer = nullptr;  // the running wait's inactivity timer
+    bool m_failed = false;
+    bool m_writtenBeforeFailure = false; // the command left before the connection failed
+    qint32 m_errNumber = 0;
+    QString m_errDescription;
+    QString m_errSource;
+};

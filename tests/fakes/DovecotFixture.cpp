@@ -1,0 +1,271 @@
+#include "DovecotFixture.h"
+#include <QDir>
+#include <QEventLoop>
+#include <QFileSystemWatcher>
+#include <QTimer>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTextStream>
+#include <grp.h>
+#include <pwd.h>
+#include <csignal>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+QString findDovecot()
+{
+    return QStandardPaths::findExecutable(QStringLiteral("dovecot"),
+                                          {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin"),
+                                           QStringLiteral("/usr/local/sbin")});
+}
+
+QString userName(uid_t uid)
+{
+    const passwd *pw = ::getpwuid(uid);
+    return pw ? QString::fromLocal8Bit(pw->pw_name) : QString();
+}
+
+}
+
+DovecotFixture::DovecotFixture() = default;
+
+DovecotFixture::~DovecotFixture()
+{
+    stop();
+}
+
+void DovecotFixture::enableTls(const QString &certFile, const QString &keyFile)
+{
+    m_certFile = certFile;
+    m_keyFile = keyFile;
+}
+
+QString DovecotFixture::configPath() const
+{
+    return m_dir ? m_dir->filePath(QStringLiteral("dovecot.conf")) : QString();
+}
+
+QString DovecotFixture::logText() const
+{
+    if (!m_dir)
+        return {};
+    QFile f(m_dir->filePath(QStringLiteral("dovecot.log")));
+    return f.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(f.readAll()) : QString();
+}
+
+quint16 DovecotFixture::freePort()
+{
+    // The system picks a free port; Dovecot binds it a moment later.
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost, 0))
+        return 0;
+    return probe.serverPort();
+}
+
+bool DovecotFixture::handToMailUser(const QString &path) const
+{
+    if (::geteuid() != 0)
+        return true;
+    return ::chown(QFile::encodeName(path).constData(), uid_t(m_mailUid), gid_t(m_mailGid)) == 0;
+}
+
+bool DovecotFixture::start(QString *whyNot)
+{
+    auto failWith = [whyNot](const QString &reason) {
+        if (whyNot)
+            *whyNot = reason;
+        return false;
+    };
+    const QString dovecot = findDovecot();
+    if (dovecot.isEmpty())
+        return failWith(QStringLiteral("dovecot is not installed (package dovecot-pop3d)"));
+
+    m_dir = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/murmelo-dovecot-XXXXXX"));
+    if (!m_dir->isValid())
+        return failWith(QStringLiteral("cannot create a temporary folder"));
+    // The mail and login users must be able to reach their files under it.
+    ::chmod(QFile::encodeName(m_dir->path()).constData(), 0755);
+
+    if (::geteuid() == 0) {
+        const passwd *mail = ::getpwnam("dovecot");
+        if (!mail || !::getpwnam("dovenull"))
+            return failWith(QStringLiteral("the users dovecot and dovenull are missing"));
+        m_mailUid = int(mail->pw_uid);
+        m_mailGid = int(mail->pw_gid);
+    } else {
+        m_mailUid = int(::getuid());
+        m_mailGid = int(::getgid());
+    }
+
+    QDir root(m_dir->path());
+    for (const char *sub : {"home", "home/Maildir", "home/Maildir/cur", "home/Maildir/new", "home/Maildir/tmp"}) {
+        if (!root.mkpath(QString::fromLatin1(sub)) || !handToMailUser(root.filePath(QString::fromLatin1(sub))))
+            return failWith(QStringLiteral("cannot prepare the Maildir"));
+    }
+    root.mkpath(QStringLiteral("run"));
+    root.mkpath(QStringLiteral("state"));
+
+    m_port = freePort();
+    m_tlsPort = m_certFile.isEmpty() ? 0 : freePort();
+    if (m_port == 0)
+        return failWith(QStringLiteral("no free loopback port"));
+    if (!writeConfig(whyNot))
+        return false;
+
+    // In the foreground the master stays our child: its pid is known and it cannot outlive us
+    // unnoticed. It writes master.pid once its listeners are bound.
+    m_process = std::make_unique<QProcess>();
+    m_process->setProcessChannelMode(QProcess::MergedChannels);
+    // If the test dies without stop(), the server goes with it instead of lingering.
+    m_process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    m_process->start(dovecot, {QStringLiteral("-F"), QStringLiteral("-c"), configPath()});
+    if (!m_process->waitForStarted(10000))
+        return failWith(QStringLiteral("dovecot cannot be run: %1").arg(m_process->errorString()));
+    m_masterPid = m_process->processId();
+    if (!waitForPidFile(30000)) {
+        const QString output = QString::fromLocal8Bit(m_process->readAll()).trimmed();
+        stop();
+        return failWith(QStringLiteral("dovecot did not start: %1 %2").arg(output, logText()));
+    }
+    return true;
+}
+
+bool DovecotFixture::waitForPidFile(int ms)
+{
+    const QString runDir = m_dir->filePath(QStringLiteral("run"));
+    const QString pidPath = runDir + QStringLiteral("/master.pid");
+    QEventLoop loop;
+    QFileSystemWatcher watcher({runDir});
+    QTimer limit;
+    limit.setSingleShot(true);
+    QObject::connect(&watcher, &QFileSystemWatcher::directoryChanged, &loop, [&] {
+        if (QFile::exists(pidPath))
+            loop.quit();
+    });
+    QObject::connect(m_process.get(), &QProcess::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+    limit.start(ms);
+    if (!QFile::exists(pidPath) && m_process->state() == QProcess::Running)
+        loop.exec();
+    return QFile::exists(pidPath) && m_process->state() == QProcess::Running;
+}
+
+bool DovecotFixture::writeConfig(QString *whyNot)
+{
+    const bool root = ::geteuid() == 0;
+    const QString self = userName(::getuid());
+    const QString internalUser = root ? QStringLiteral("dovecot") : self;
+    const QString loginUser = root ? QStringLiteral("dovenull") : self;
+    const group *gr = ::getgrgid(gid_t(m_mailGid));
+    const QString internalGroup = root ? QStringLiteral("dovecot")
+                                       : (gr ? QString::fromLocal8Bit(gr->gr_name) : self);
+    const QString dir = m_dir->path();
+
+    QFile passwd(m_dir->filePath(QStringLiteral("passwd")));
+    if (!passwd.open(QIODevice::WriteOnly)) {
+        if (whyNot)
+            *whyNot = QStringLiteral("cannot write the passwd file");
+        return false;
+    }
+    passwd.write(QStringLiteral("%1:{PLAIN}%2:%3:%4::%5/home::\n")
+                     .arg(user(), password())
+                     .arg(m_mailUid)
+                     .arg(m_mailGid)
+                     .arg(dir)
+                     .toLocal8Bit());
+    passwd.close();
+    passwd.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
+                          | QFileDevice::ReadOther);
+
+    QFile conf(configPath());
+    if (!conf.open(QIODevice::WriteOnly | QIODevice::Text)) {
+        if (whyNot)
+            *whyNot = QStringLiteral("cannot write the configuration");
+        return false;
+    }
+    QTextStream out(&conf);
+    out << "# Written by the test fixture; nothing outside this folder is used.\n"
+        << "protocols = pop3\n"
+        << "listen = 127.0.0.1\n"
+        << "base_dir = " << dir << "/run\n"
+        << "state_dir = " << dir << "/state\n"
+        << "instance_name = murmelo-test-" << m_port << "\n"
+        << "log_path = " << dir << "/dovecot.log\n"
+        << "info_log_path = " << dir << "/dovecot.log\n"
+        << "default_internal_user = " << internalUser << "\n"
+        << "default_internal_group = " << internalGroup << "\n"
+        << "default_login_user = " << loginUser << "\n"
+        << "first_valid_uid = " << m_mailUid << "\n"
+        << "last_valid_uid = 0\n"
+        << "first_valid_gid = 0\n"
+        << "disable_plaintext_auth = no\n"
+        << "auth_mechanisms = plain login\n"
+        << "mail_location = maildir:~/Maildir\n"
+        << "pop3_uidl_format = %08Xu%08Xv\n"
+        << "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN username_format=%u " << dir << "/passwd\n}\n"
+        << "userdb {\n  driver = passwd-file\n  args = username_format=%u " << dir << "/passwd\n}\n";
+    if (m_certFile.isEmpty()) {
+        out << "ssl = no\n";
+    } else {
+        out << "ssl = yes\n"
+            << "ssl_cert = <" << m_certFile << "\n"
+            << "ssl_key = <" << m_keyFile << "\n";
+    }
+    out << "service pop3-login {\n"
+        << "  inet_listener pop3 {\n    address = 127.0.0.1\n    port = " << m_port << "\n  }\n"
+        << "  inet_listener pop3s {\n    address = 127.0.0.1\n    port = " << m_tlsPort << "\n"
+        << "    ssl = yes\n  }\n";
+    if (!root)
+        out << "  chroot =\n";
+    out << "}\n";
+    if (!root) {
+        // Without root nothing can change users or chroot: run every process as ourselves.
+        out << "service anvil {\n  chroot =\n}\n"
+            << "service auth-worker {\n  user = $default_internal_user\n}\n";
+    }
+    out.flush();
+    return conf.error() == QFileDevice::NoError;
+}
+
+bool DovecotFixture::addMessage(const QByteArray &raw)
+{
+    if (!m_dir)
+        return false;
+    QByteArray text = raw;
+    text.replace("\r\n", "\n");
+    ++m_nextMessage;
+    // Dovecot numbers new messages by the time stamp at the start of their names.
+    const QString name = QStringLiteral("%1.M%2P%3.murmelo")
+                             .arg(1000000000 + m_nextMessage)
+                             .arg(m_nextMessage)
+                             .arg(::getpid());
+    const QString tmpPath = m_dir->filePath(QStringLiteral("home/Maildir/tmp/") + name);
+    const QString newPath = m_dir->filePath(QStringLiteral("home/Maildir/new/") + name);
+    QFile f(tmpPath);
+    if (!f.open(QIODevice::WriteOnly) || f.write(text) != text.size())
+        return false;
+    f.close();
+    if (!handToMailUser(tmpPath))
+        return false;
+    return QFile::rename(tmpPath, newPath);
+}
+
+void DovecotFixture::stop()
+{
+    if (m_process) {
+        if (m_process->state() != QProcess::NotRunning) {
+            m_process->terminate();
+            if (!m_process->waitForFinished(15000)) {
+                m_process->kill();
+                m_process->waitForFinished(5000);
+            }
+        }
+        m_process.reset();
+    }
+    m_masterPid = 0;
+    m_dir.reset();
+}

@@ -1,0 +1,63 @@
+#pragma once
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+#include <memory>
+
+/// A real Dovecot POP3 server for integration tests and benchmarks: its own
+/// configuration, passwd-file user and Maildir in a temporary folder, listening on a free
+/// loopback port. As root the login processes run as "dovenull" and mail is accessed as
+/// "dovecot" (the Maildir is handed to it); as an ordinary user everything runs as that
+/// user. Stopped (and the folder removed) by stop() or the destructor.
+/// Thread: use from one thread; start() waits in a nested event loop for the server to
+/// be ready, stop() blocks until it has ended.
+class DovecotFixture
+{
+public:
+    DovecotFixture();
+    ~DovecotFixture();
+    DovecotFixture(const DovecotFixture &) = delete;
+    DovecotFixture &operator=(const DovecotFixture &) = delete;
+
+    /// Also listen for POP3 over TLS (pop3s) with these PEM files; call before start().
+    void enableTls(const QString &certFile, const QString &keyFile);
+
+    /// Writes the configuration and starts the server. False with `whyNot` filled when
+    /// Dovecot is missing or cannot start (the caller skips).
+    bool start(QString *whyNot);
+    /// Stops the server and waits for its master process to end.
+    void stop();
+    bool isRunning() const { return m_masterPid > 0; }
+
+    /// Adds a raw message (CR LF or LF line ends) to the Maildir as a new message; messages
+    /// are numbered by the server in the order they were added.
+    bool addMessage(const QByteArray &raw);
+
+    QString host() const { return QStringLiteral("127.0.0.1"); }
+    quint16 port() const { return m_port; }
+    /// The pop3s port, 0 without TLS.
+    quint16 tlsPort() const { return m_tlsPort; }
+    QString user() const { return QStringLiteral("murmelo"); }
+    QString password() const { return QStringLiteral("Secret-Pop3-Pw"); }
+    QString configPath() const;
+    /// The server's log so far (for failure messages).
+    QString logText() const;
+
+private:
+    static quint16 freePort();
+    bool writeConfig(QString *whyNot);
+    bool handToMailUser(const QString &path) const;
+    bool waitForPidFile(int ms);
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<QProcess> m_process; // the master, in the foreground
+    QString m_certFile;
+    QString m_keyFile;
+    quint16 m_port = 0;
+    quint16 m_tlsPort = 0;
+    qint64 m_masterPid = 0;
+    int m_mailUid = -1;
+    int m_mailGid = -1;
+    int m_nextMessage = 0;
+};

@@ -1,0 +1,333 @@
+#include "FakePop3Server.h"
+#include <QPointer>
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace {
+const QByteArray kCrLf("\r\n");
+
+QByteArray verbOf(const QByteArray &line)
+{
+    const qsizetype blank = line.indexOf(' ');
+    return (blank < 0 ? line : line.left(blank)).toUpper();
+}
+}
+
+FakePop3Server::FakePop3Server(QObject *parent) : QObject(parent)
+{
+    connect(&m_server, &QTcpServer::newConnection, this, &FakePop3Server::onNewConnection);
+}
+
+FakePop3Server::~FakePop3Server()
+{
+    for (auto it = m_sessions.keyBegin(); it != m_sessions.keyEnd(); ++it)
+        (*it)->abort();
+}
+
+bool FakePop3Server::listen(const QHostAddress &address)
+{
+    return m_server.listen(address, 0);
+}
+
+quint16 FakePop3Server::port() const
+{
+    return m_server.serverPort();
+}
+
+void FakePop3Server::setCredentials(const QByteArray &user, const QByteArray &password)
+{
+    m_user = user;
+    m_password = password;
+}
+
+int FakePop3Server::addMessage(const QByteArray &raw)
+{
+    QByteArray message = raw;
+    if (!message.endsWith(kCrLf))
+        message.append(kCrLf);
+    m_messages.append(message);
+    return int(m_messages.size());
+}
+
+void FakePop3Server::clearMessages()
+{
+    m_messages.clear();
+}
+
+void FakePop3Server::setAction(const QByteArray &command, Action action, const QByteArray &text)
+{
+    Rule &rule = m_rules[command];
+    rule.action = action;
+    rule.text = text;
+}
+
+void FakePop3Server::setChunks(const QByteArray &command, const QList<int> &sizes, int gapMs)
+{
+    Rule &rule = m_rules[command];
+    rule.chunks = sizes;
+    rule.gapMs = gapMs;
+}
+
+QList<QByteArray> FakePop3Server::commands() const
+{
+    QList<QByteArray> lines;
+    for (const QByteArray &line : m_received)
+        lines.append(line.endsWith(kCrLf) ? line.chopped(2) : line);
+    return lines;
+}
+
+int FakePop3Server::countOf(const QByteArray &verb) const
+{
+    int n = 0;
+    for (const QByteArray &line : m_received)
+        if (verbOf(line.trimmed()) == verb.toUpper())
+            ++n;
+    return n;
+}
+
+void FakePop3Server::onNewConnection()
+{
+    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+        ++m_connections;
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        m_sessions.insert(socket, Session());
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+            m_sessions.remove(socket);
+            socket->deleteLater();
+            Q_EMIT clientDisconnected();
+        });
+        if (!m_neverGreet) {
+            socket->write(m_greeting + kCrLf);
+            socket->flush();
+        }
+    }
+}
+
+void FakePop3Server::onReadyRead(QTcpSocket *socket)
+{
+    auto it = m_sessions.find(socket);
+    if (it == m_sessions.end())
+        return;
+    it->pending.append(socket->readAll());
+    for (;;) {
+        it = m_sessions.find(socket);
+        if (it == m_sessions.end())
+            return;
+        const qsizetype end = it->pending.indexOf(kCrLf);
+        if (end < 0)
+            return;
+        const QByteArray raw = it->pending.left(end + 2);
+        it->pending.remove(0, end + 2);
+        m_received.append(raw);
+        handleLine(socket, raw.chopped(2));
+    }
+}
+
+FakePop3Server::Rule FakePop3Server::ruleFor(const QByteArray &line) const
+{
+    auto it = m_rules.find(line);
+    if (it != m_rules.end())
+        return *it;
+    return m_rules.value(verbOf(line));
+}
+
+void FakePop3Server::handleLine(QTcpSocket *socket, const QByteArray &line)
+{
+    Q_EMIT commandReceived(line);
+    if (m_silentAfterGreeting || !m_sessions.contains(socket))
+        return;
+    const Rule rule = ruleFor(line);
+    bool closeAfter = false;
+    switch (rule.action) {
+    case Action::Silent:
+        return;
+    case Action::Error:
+        send(socket, rule.text.isEmpty() ? QByteArray("-ERR\r\n") : "-ERR " + rule.text + kCrLf, rule,
+             verbOf(line) == "QUIT");
+        return;
+    case Action::Raw:
+        send(socket, rule.text, rule, false);
+        return;
+    case Action::DropMidReply: {
+        const QByteArray answer = normalAnswer(m_sessions[socket], line, closeAfter);
+        socket->write(answer.left(qMax<qsizetype>(1, answer.size() / 2)));
+        socket->flush();
+        socket->disconnectFromHost();
+        return;
+    }
+    case Action::Answer:
+        break;
+    }
+    const QByteArray answer = normalAnswer(m_sessions[socket], line, closeAfter);
+    send(socket, answer, rule, closeAfter);
+}
+
+void FakePop3Server::send(QTcpSocket *socket, const QByteArray &bytes, const Rule &rule, bool closeAfter)
+{
+    if (rule.chunks.isEmpty()) {
+        socket->write(bytes);
+        socket->flush();
+        if (closeAfter)
+            socket->disconnectFromHost();
+        return;
+    }
+    QList<QByteArray> pieces;
+    qsizetype pos = 0;
+    for (int size : rule.chunks) {
+        if (pos >= bytes.size())
+            break;
+        pieces.append(bytes.mid(pos, size));
+        pos += size;
+    }
+    if (pos < bytes.size())
+        pieces.append(bytes.mid(pos));
+    QPointer<QTcpSocket> guard(socket);
+    for (int i = 0; i < pieces.size(); ++i) {
+        const bool last = i == pieces.size() - 1;
+        QTimer::singleShot(i * rule.gapMs, this, [guard, piece = pieces.at(i), last, closeAfter] {
+            if (!guard || guard->state() != QAbstractSocket::ConnectedState)
+                return;
+            guard->write(piece);
+            guard->flush();
+            if (last && closeAfter)
+                guard->disconnectFromHost();
+        });
+    }
+}
+
+QByteArray FakePop3Server::answerFor(const QByteArray &line, bool *closeAfter)
+{
+    Session session;
+    session.authorised = true;
+    bool close = false;
+    const QByteArray answer = normalAnswer(session, line, close);
+    if (closeAfter)
+        *closeAfter = close;
+    return answer;
+}
+
+QByteArray FakePop3Server::normalAnswer(Session &session, const QByteArray &line, bool &closeAfter)
+{
+    const QByteArray verb = verbOf(line);
+    const QList<QByteArray> args = line.mid(verb.size()).trimmed().split(' ');
+    const QByteArray arg = line.mid(verb.size() + 1);
+    auto number = [&](int which, bool *ok) -> int {
+        *ok = false;
+        if (which >= args.size())
+            return 0;
+        const int n = args.at(which).toInt(ok);
+        if (*ok && (n < 1 || n > m_messages.size()))
+            *ok = false;
+        return n;
+    };
+    auto noSuchMessage = [&](int which) {
+        return "-ERR There's no message " + (which < args.size() ? args.at(which) : QByteArray()) + ".\r\n";
+    };
+
+    if (verb == "QUIT") {
+        closeAfter = true;
+        return "+OK Logging out.\r\n";
+    }
+    if (verb == "CAPA")
+        return "+OK\r\nCAPA\r\nTOP\r\nUIDL\r\nUSER\r\n.\r\n";
+    if (verb == "NOOP")
+        return "+OK\r\n";
+    if (!session.authorised) {
+        if (verb == "USER") {
+            session.user = arg;
+            return "+OK\r\n";
+        }
+        if (verb == "PASS") {
+            if (session.user == m_user && arg == m_password) {
+                session.authorised = true;
+                return "+OK Logged in.\r\n";
+            }
+            return "-ERR [AUTH] Authentication failed.\r\n";
+        }
+        return "-ERR Unknown command: " + verb + "\r\n";
+    }
+
+    qsizetype total = 0;
+    for (const QByteArray &m : m_messages)
+        total += m.size();
+    if (verb == "STAT")
+        return "+OK " + QByteArray::number(m_messages.size()) + ' ' + QByteArray::number(total) + "\r\n";
+    if (verb == "LIST" || verb == "UIDL") {
+        const bool list = verb == "LIST";
+        auto item = [&](int n) {
+            return QByteArray::number(n) + ' '
+                + (list ? QByteArray::number(m_messages.at(n - 1).size()) : uid(n));
+        };
+        if (!args.isEmpty() && !args.first().isEmpty()) {
+            bool ok = false;
+            const int n = number(0, &ok);
+            return ok ? "+OK " + item(n) + "\r\n" : noSuchMessage(0);
+        }
+        QByteArray reply = "+OK\r\n";
+        for (int n = 1; n <= m_messages.size(); ++n)
+            reply += item(n) + "\r\n";
+        return reply + ".\r\n";
+    }
+    if (verb == "TOP") {
+        bool ok = false;
+        const int n = number(0, &ok);
+        if (!ok)
+            return noSuchMessage(0);
+        bool linesOk = false;
+        const int lines = args.value(1).toInt(&linesOk);
+        if (!linesOk || lines < 0)
+            return "-ERR Invalid number of lines.\r\n";
+        return "+OK\r\n" + stuffed(top(n, lines)) + ".\r\n";
+    }
+    if (verb == "RETR") {
+        bool ok = false;
+        const int n = number(0, &ok);
+        if (!ok)
+            return noSuchMessage(0);
+        const QByteArray &m = m_messages.at(n - 1);
+        return "+OK " + QByteArray::number(m.size()) + " octets\r\n" + stuffed(m) + ".\r\n";
+    }
+    if (verb == "USER" || verb == "PASS")
+        return "-ERR Already logged in.\r\n";
+    return "-ERR Unknown command: " + verb + "\r\n";
+}
+
+QByteArray FakePop3Server::top(int index, int lines) const
+{
+    const QByteArray &m = m_messages.at(index - 1);
+    const qsizetype blank = m.indexOf("\r\n\r\n");
+    if (blank < 0)
+        return m;
+    QByteArray out = m.left(blank + 4);
+    qsizetype pos = blank + 4;
+    for (int i = 0; i < lines && pos < m.size(); ++i) {
+        qsizetype end = m.indexOf(kCrLf, pos);
+        end = end < 0 ? m.size() : end + 2;
+        out.append(m.mid(pos, end - pos));
+        pos = end;
+    }
+    if (!out.endsWith(kCrLf))
+        out.append(kCrLf);
+    return out;
+}
+
+QByteArray FakePop3Server::stuffed(const QByteArray &text)
+{
+    QByteArray out;
+    out.reserve(text.size() + 16);
+    bool lineStart = true;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char c = text.at(i);
+        if (lineStart && c == '.')
+            out.append('.');
+        out.append(c);
+        lineStart = c == '\n' && i > 0 && text.at(i - 1) == '\r';
+    }
+    return out;
+}
+
+QByteArray FakePop3Server::uid(int index) const
+{
+    return "fake-" + QByteArray::number(qHash(m_messages.at(index - 1)), 16) + '-' + QByteArray::number(index);
+}

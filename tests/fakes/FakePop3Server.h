@@ -1,0 +1,112 @@
+#pragma once
+#include <QByteArray>
+#include <QHash>
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QTcpServer>
+
+class QTcpSocket;
+
+/// A scriptable POP3 server (RFC 1939) on a loopback port the system picks. It holds a
+/// mailbox of raw messages and answers USER, PASS, STAT, LIST, TOP, RETR, UIDL, CAPA,
+/// NOOP and QUIT (byte-stuffing multi-line replies); a script can make it refuse chosen
+/// commands, stay silent, drop the connection half-way through a reply, split replies
+/// into chosen chunks, or never greet. It records every command line it receives, byte
+/// for byte. Messages are never deleted (DELE is refused).
+/// Thread: lives on the thread that calls listen(); the client must run on another
+/// thread or wait in a nested event loop of the same thread.
+class FakePop3Server : public QObject
+{
+    Q_OBJECT
+public:
+    /// What the server does with a command.
+    enum class Action {
+        Answer,       ///< the normal answer
+        Error,        ///< "-ERR" followed by the rule's text (if any)
+        Silent,       ///< no answer at all; later commands are still read
+        DropMidReply, ///< half of the normal answer, then the connection is closed
+        Raw,          ///< the rule's text, sent as it is
+    };
+
+    explicit FakePop3Server(QObject *parent = nullptr);
+    ~FakePop3Server() override;
+
+    /// Listens on `address` port 0 (a free port). False on failure.
+    bool listen(const QHostAddress &address = QHostAddress::LocalHost);
+    quint16 port() const;
+    QString host() const { return QStringLiteral("127.0.0.1"); }
+
+    void setCredentials(const QByteArray &user, const QByteArray &password);
+    /// Replaces the greeting line (without CR LF); default "+OK Fake POP3 ready".
+    void setGreeting(const QByteArray &line) { m_greeting = line; }
+    /// Accept connections but never send the greeting.
+    void setNeverGreet(bool on) { m_neverGreet = on; }
+    /// Greet, then answer nothing at all.
+    void setSilentAfterGreeting(bool on) { m_silentAfterGreeting = on; }
+
+    /// Appends a raw message (CR LF line ends; a missing final CR LF is added). Returns its number.
+    int addMessage(const QByteArray &raw);
+    void clearMessages();
+    int messageCount() const { return int(m_messages.size()); }
+
+    /// Sets the rule for `command`: either a whole command line without CR LF ("TOP 3 1")
+    /// or a verb ("PASS"); the whole line wins. `text` is the -ERR text or the raw reply.
+    void setAction(const QByteArray &command, Action action, const QByteArray &text = {});
+    /// Sends the replies to `command` (line or verb) in pieces of these sizes (the rest in
+    /// one last piece), `gapMs` apart.
+    void setChunks(const QByteArray &command, const QList<int> &sizes, int gapMs = 20);
+
+    /// Every command line received, exactly as sent (with its CR LF), across connections.
+    QList<QByteArray> received() const { return m_received; }
+    /// The received command lines without their line ends, in order.
+    QList<QByteArray> commands() const;
+    /// How many times the verb (first word, upper case) was received.
+    int countOf(const QByteArray &verb) const;
+    int connectionCount() const { return m_connections; }
+    void clearReceived() { m_received.clear(); }
+
+    /// The normal (byte-stuffed) reply to `line` for an authorised session, for tests of
+    /// the server itself.
+    QByteArray answerFor(const QByteArray &line, bool *closeAfter = nullptr);
+
+Q_SIGNALS:
+    /// A command line arrived (without its CR LF), before it is answered.
+    void commandReceived(const QByteArray &line);
+    void clientDisconnected();
+
+private:
+    struct Session {
+        QByteArray pending;
+        QByteArray user;
+        bool authorised = false;
+    };
+    struct Rule {
+        Action action = Action::Answer;
+        QByteArray text;
+        QList<int> chunks;
+        int gapMs = 0;
+    };
+
+    void onNewConnection();
+    void onReadyRead(QTcpSocket *socket);
+    void handleLine(QTcpSocket *socket, const QByteArray &line);
+    QByteArray normalAnswer(Session &session, const QByteArray &line, bool &closeAfter);
+    void send(QTcpSocket *socket, const QByteArray &bytes, const Rule &rule, bool closeAfter);
+    Rule ruleFor(const QByteArray &line) const;
+    QByteArray top(int index, int lines) const;
+    static QByteArray stuffed(const QByteArray &text);
+    QByteArray uid(int index) const;
+
+    QTcpServer m_server;
+    QHash<QTcpSocket *, Session> m_sessions;
+    QHash<QByteArray, Rule> m_rules;
+    QList<QByteArray> m_messages;
+    QList<QByteArray> m_received;
+    QByteArray m_user = "user";
+    QByteArray m_password = "secret";
+    QByteArray m_greeting = "+OK Fake POP3 ready";
+    bool m_neverGreet = false;
+    bool m_silentAfterGreeting = false;
+    int m_connections = 0;
+};

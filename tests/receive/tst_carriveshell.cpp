@@ -1,0 +1,360 @@
+#include "FakePop3Server.h"
+#include "receive/CArriveShell.h"
+#include "receive/SocketErrorNumbers.h"
+#include "trellis/MUError.h"
+#include "trellis/MessageTable.h"
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTest>
+
+using Action = FakePop3Server::Action;
+
+namespace {
+const QByteArray kDotted = "From: a@example.org\r\nSubject: dots\r\n\r\n.leading dot\r\nmiddle\r\n..two dots\r\n.\r\n"
+                           "x.\r\nend\r\n";
+
+struct Outcome {
+    bool thrown = false;
+    qint32 number = 0;
+    QString description;
+};
+
+/// Runs `call` and catches the shell's error.
+template<typename F>
+Outcome attempt(F call)
+{
+    Outcome outcome;
+    try {
+        call();
+    } catch (const MUError &e) {
+        outcome.thrown = true;
+        outcome.number = e.number();
+        outcome.description = e.description();
+    }
+    return outcome;
+}
+}
+
+/// The socket shell against the scripted fake server. Both live on the test's thread:
+/// the shell's nested event loop also runs the server.
+class TestCArriveShell : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void sendData_data();
+    void sendData();
+    void quitAfterNegativeReplyIsNoError();
+    void bytesSurviveOneCharacterPerByte();
+    void endlessReplyIsRefused();
+    void neverGreetsTimesOut();
+    void silentAfterGreetingTimesOut();
+    void negativeGreetingGives525();
+    void cancelDuringReplyReturnsAtOnce();
+    void cancelBeforeConnectReturnsAtOnce();
+    void connectionRefused();
+    void unknownHost();
+    void passwordNeverLogged();
+
+private:
+    std::unique_ptr<CArriveShell> makeShell(const CancelEventPtr &cancel = {});
+    void login(CArriveShell &shell);
+    QString logText() const;
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    LogPtr m_log;
+    std::unique_ptr<FakePop3Server> m_server;
+};
+
+void TestCArriveShell::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    m_log = std::make_shared<Log>();
+    QVERIFY(m_log->OpenFiles(m_dir->filePath(QStringLiteral("mu.log")), m_dir->filePath(QStringLiteral("short.log"))));
+    m_server = std::make_unique<FakePop3Server>();
+    m_server->setCredentials("bob", "secret");
+    m_server->addMessage("From: one@example.org\r\nSubject: one\r\n\r\nbody one\r\n");
+    m_server->addMessage(kDotted);
+    QVERIFY(m_server->listen());
+}
+
+void TestCArriveShell::cleanup()
+{
+    m_server.reset();
+    m_log.reset();
+    m_dir.reset();
+}
+
+std::unique_ptr<CArriveShell> TestCArriveShell::makeShell(const CancelEventPtr &cancel)
+{
+    auto shell = std::make_unique<CArriveShell>();
+    shell->Init(m_log, cancel);
+    shell->setRemote(m_server->host(), m_server->port());
+    shell->setInactivityLimit(10000);
+    return shell;
+}
+
+void TestCArriveShell::login(CArriveShell &shell)
+{
+    QString reply;
+    shell.SendData(QStringLiteral("USER bob\r\n"), false, reply);
+    shell.SendData(QStringLiteral("PASS secret\r\n"), false, reply);
+}
+
+QString TestCArriveShell::logText() const
+{
+    QFile f(m_log->longLogPath());
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+void TestCArriveShell::sendData_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<bool>("multiLine");
+    QTest::addColumn<bool>("loggedIn");
+    QTest::addColumn<int>("action");
+    QTest::addColumn<QByteArray>("actionText");
+    QTest::addColumn<QList<int>>("chunks");
+    QTest::addColumn<QString>("result");
+    QTest::addColumn<qint32>("errNumber");
+    QTest::addColumn<QString>("errDescription");
+
+    FakePop3Server sample;
+    sample.addMessage("From: one@example.org\r\nSubject: one\r\n\r\nbody one\r\n");
+    sample.addMessage(kDotted);
+    const int top2 = int(sample.answerFor("TOP 2 10").size());
+    const QString body2 = QString::fromLatin1(kDotted.chopped(2));
+    const qint32 custom = MUError::engineNumber(525);
+    const QString stat = QString::fromLatin1(sample.answerFor("STAT").mid(4).chopped(2));
+    const int answer = int(Action::Answer);
+
+    QTest::newRow("stat-single-line") << "STAT\r\n" << false << true << answer << QByteArray() << QList<int>{}
+                                      << stat << 0
+                                      << QString();
+    QTest::newRow("single-line-in-two-chunks")
+        << "STAT\r\n" << false << true << answer << QByteArray() << QList<int>{6}
+        << stat << 0 << QString();
+    QTest::newRow("split-closing-line") << "TOP 2 10\r\n" << true << true << answer << QByteArray()
+                                        << QList<int>{top2 - 2} << body2 << 0 << QString();
+    QTest::newRow("closing-line-chunk-of-its-own") << "TOP 2 10\r\n" << true << true << answer << QByteArray()
+                                                   << QList<int>{top2 - 3} << body2 << 0 << QString();
+    QTest::newRow("stuffed-dots-mid-chunk") << "TOP 2 10\r\n" << true << true << answer << QByteArray()
+                                            << QList<int>{} << body2 << 0 << QString();
+    QTest::newRow("stuffed-dots-at-chunk-starts") << "TOP 2 10\r\n" << true << true << answer << QByteArray()
+                                                  << QList<int>{5, 38, 14, 8, 12} << body2 << 0 << QString();
+    QTest::newRow("err-text-to-pass") << "PASS wrong\r\n" << false << false << answer << QByteArray()
+                                      << QList<int>{} << QString() << custom
+                                      << QStringLiteral("[AUTH] Authentication failed.");
+    QTest::newRow("err-without-text-to-pass") << "PASS wrong\r\n" << false << false << int(Action::Error)
+                                              << QByteArray() << QList<int>{} << QString() << custom
+                                              << QStringLiteral("Invalid password");
+    QTest::newRow("err-without-text-to-user") << "USER nobody\r\n" << false << false << int(Action::Error)
+                                              << QByteArray() << QList<int>{} << QString() << custom
+                                              << QStringLiteral("Invalid logon name");
+    QTest::newRow("err-without-text-to-other") << "STAT\r\n" << false << true << int(Action::Error)
+                                               << QByteArray() << QList<int>{} << QString() << custom << QString();
+    QTest::newRow("err-text-to-top") << "TOP 9 1\r\n" << true << true << answer << QByteArray() << QList<int>{}
+                                     << QString() << custom << QStringLiteral("There's no message 9.");
+    QTest::newRow("err-to-quit-is-no-error") << "QUIT\r\n" << false << true << int(Action::Error)
+                                             << QByteArray("busy") << QList<int>{} << QString() << 0 << QString();
+    QTest::newRow("hang-up-on-quit-is-no-error") << "QUIT\r\n" << false << true << int(Action::DropMidReply)
+                                                 << QByteArray() << QList<int>{} << QString() << 0 << QString();
+    QTest::newRow("received-from-instead-of-status")
+        << "TOP 1 0\r\n" << true << true << int(Action::Raw)
+        << QByteArray("Received: from relay\r\nSubject: raw\r\n\r\n.\r\n") << QList<int>{}
+        << QStringLiteral("Received: from relay\r\nSubject: raw\r\n") << 0 << QString();
+    QTest::newRow("drop-mid-reply") << "TOP 2 10\r\n" << true << true << int(Action::DropMidReply) << QByteArray()
+                                    << QList<int>{} << QString() << SocketErrorNumbers::ConnectionReset << QString();
+}
+
+void TestCArriveShell::sendData()
+{
+    QFETCH(QString, command);
+    QFETCH(bool, multiLine);
+    QFETCH(bool, loggedIn);
+    QFETCH(int, action);
+    QFETCH(QByteArray, actionText);
+    QFETCH(QList<int>, chunks);
+    QFETCH(QString, result);
+    QFETCH(qint32, errNumber);
+    QFETCH(QString, errDescription);
+
+    const QByteArray line = command.toLatin1().chopped(2);
+    m_server->setAction(line, Action(action), actionText);
+    if (!chunks.isEmpty())
+        m_server->setChunks(line, chunks, 30);
+    auto shell = makeShell();
+    shell->Connect();
+    if (loggedIn)
+        login(*shell);
+    else if (!command.startsWith(QLatin1String("USER"))) {
+        QString ignored;
+        shell->SendData(QStringLiteral("USER bob\r\n"), false, ignored);
+    }
+
+    QString reply = QStringLiteral("stale");
+    const Outcome outcome = attempt([&] { shell->SendData(command, multiLine, reply); });
+    QCOMPARE(outcome.number, errNumber);
+    QCOMPARE(outcome.thrown, errNumber != 0);
+    if (errNumber == MUError::engineNumber(525))
+        QCOMPARE(outcome.description, errDescription);
+    if (errNumber == 0)
+        QCOMPARE(reply, result);
+    else
+        QVERIFY(reply.isEmpty());
+    QCOMPARE(m_server->received().last(), command.toLatin1());
+}
+
+void TestCArriveShell::quitAfterNegativeReplyIsNoError()
+{
+    auto shell = makeShell();
+    shell->Connect();
+    QString reply;
+    shell->SendData(QStringLiteral("USER bob\r\n"), false, reply);
+    const Outcome refused = attempt([&] { shell->SendData(QStringLiteral("PASS nope\r\n"), false, reply); });
+    QVERIFY(refused.thrown);
+    reply = QStringLiteral("stale");
+    shell->SendData(QStringLiteral("QUIT\r\n"), false, reply);
+    QCOMPARE(reply, QStringLiteral("Logging out."));
+    QCOMPARE(m_server->commands(), (QList<QByteArray>{"USER bob", "PASS nope", "QUIT"}));
+}
+
+void TestCArriveShell::bytesSurviveOneCharacterPerByte()
+{
+    QByteArray raw = "From: x@example.org\r\nSubject: bytes\r\n\r\n";
+    for (int c = 1; c < 256; ++c)
+        if (c != '\r' && c != '\n')
+            raw.append(char(c));
+    raw.append("\r\n");
+    m_server->addMessage(raw);
+    auto shell = makeShell();
+    shell->Connect();
+    login(*shell);
+    QString reply;
+    shell->SendData(QStringLiteral("TOP 3 5\r\n"), true, reply);
+    QCOMPARE(reply.toLatin1(), raw.chopped(2));
+}
+
+void TestCArriveShell::endlessReplyIsRefused()
+{
+    m_server->setAction("TOP 1 0", Action::Raw, "+OK\r\n" + QByteArray(4096, 'x') + "\r\n" + QByteArray(4096, 'y'));
+    auto shell = makeShell();
+    shell->setMaxReplyBytes(2048);
+    shell->Connect();
+    login(*shell);
+    QString reply;
+    const Outcome outcome = attempt([&] { shell->SendData(QStringLiteral("TOP 1 0\r\n"), true, reply); });
+    QCOMPARE(outcome.number, SocketErrorNumbers::MessageTooLong);
+    QVERIFY(reply.isEmpty());
+}
+
+void TestCArriveShell::neverGreetsTimesOut()
+{
+    m_server->setNeverGreet(true);
+    auto shell = makeShell();
+    shell->setInactivityLimit(300);
+    QElapsedTimer clock;
+    clock.start();
+    const Outcome outcome = attempt([&] { shell->Connect(); });
+    QVERIFY(outcome.thrown);
+    QCOMPARE(outcome.number, MUError::engineNumber(519));
+    QCOMPARE(outcome.description, MessageTable::Text(519));
+    QVERIFY(clock.elapsed() >= 250); // a coarse timer may fire a little early
+}
+
+void TestCArriveShell::silentAfterGreetingTimesOut()
+{
+    m_server->setSilentAfterGreeting(true);
+    auto shell = makeShell();
+    shell->setInactivityLimit(300);
+    shell->Connect();
+    QString reply;
+    const Outcome outcome = attempt([&] { shell->SendData(QStringLiteral("USER bob\r\n"), false, reply); });
+    QCOMPARE(outcome.number, MUError::engineNumber(519));
+    QVERIFY(reply.isEmpty());
+}
+
+void TestCArriveShell::negativeGreetingGives525()
+{
+    m_server->setGreeting("-ERR too many connections");
+    auto shell = makeShell();
+    const Outcome outcome = attempt([&] { shell->Connect(); });
+    QCOMPARE(outcome.number, MUError::engineNumber(525));
+    QCOMPARE(outcome.description, QStringLiteral("too many connections"));
+}
+
+void TestCArriveShell::cancelDuringReplyReturnsAtOnce()
+{
+    auto cancel = CancelEvent::Create(QStringLiteral("shell-test-cancel-during-reply"));
+    cancel->Reset();
+    m_server->setAction("STAT", Action::Silent);
+    connect(m_server.get(), &FakePop3Server::commandReceived, this, [cancel](const QByteArray &line) {
+        if (line == "STAT")
+            cancel->Signal();
+    });
+    auto shell = makeShell(cancel);
+    shell->setInactivityLimit(60000);
+    shell->Connect();
+    login(*shell);
+    QElapsedTimer clock;
+    clock.start();
+    QString reply = QStringLiteral("stale");
+    const Outcome outcome = attempt([&] { shell->SendData(QStringLiteral("STAT\r\n"), false, reply); });
+    QVERIFY(!outcome.thrown);
+    QVERIFY(reply.isEmpty());
+    QVERIFY2(clock.elapsed() < 10000, "the cancel event did not end the wait");
+}
+
+void TestCArriveShell::cancelBeforeConnectReturnsAtOnce()
+{
+    auto cancel = CancelEvent::Create(QStringLiteral("shell-test-cancel-before-connect"));
+    cancel->Signal();
+    m_server->setNeverGreet(true);
+    auto shell = makeShell(cancel);
+    shell->setInactivityLimit(60000);
+    QElapsedTimer clock;
+    clock.start();
+    const Outcome outcome = attempt([&] { shell->Connect(); });
+    QVERIFY(!outcome.thrown);
+    QVERIFY(clock.elapsed() < 10000);
+}
+
+void TestCArriveShell::connectionRefused()
+{
+    quint16 port = 0;
+    {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        port = probe.serverPort();
+    }
+    auto shell = makeShell();
+    shell->setRemote(QStringLiteral("127.0.0.1"), port);
+    const Outcome outcome = attempt([&] { shell->Connect(); });
+    QCOMPARE(outcome.number, SocketErrorNumbers::ConnectionRefused);
+    QVERIFY(!outcome.description.isEmpty());
+}
+
+void TestCArriveShell::unknownHost()
+{
+    auto shell = makeShell();
+    shell->setRemote(QStringLiteral("no-such-host.invalid"), 110);
+    const Outcome outcome = attempt([&] { shell->Connect(); });
+    QCOMPARE(outcome.number, SocketErrorNumbers::HostNotFound);
+}
+
+void TestCArriveShell::passwordNeverLogged()
+{
+    auto shell = makeShell();
+    shell->Connect();
+    login(*shell);
+    QString reply;
+    shell->SendData(QStringLiteral("QUIT\r\n"), false, reply);
+    const QString log = logText();
+    QVERIFY(log.contains(QLatin1String("PASS ****")));
+    QVERIFY(log.contains(QLatin1String("USER bob")));
+    QVERIFY(!log.contains(QLatin1String("secret")));
+}
+
+QTEST_GUILESS_MAIN(TestCArriveShell)
+#include "tst_carriveshell.moc"

@@ -1,0 +1,170 @@
+#include "DovecotFixture.h"
+#include "receive/ReceiveWorkers.h"
+#include "receive/ReceiverMessages.h"
+#include "trellis/Messanger.h"
+#include "trellis/MetaTypes.h"
+#include "trellis/Record.h"
+#include "trellis/ThreadRunner.h"
+#include <QProcess>
+#include <QSignalSpy>
+#include <QSslSocket>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+QByteArray mail(int n)
+{
+    return "Message-ID: <dovecot-" + QByteArray::number(n) + "@example.org>\r\n"
+         + "From: =?ISO-8859-1?Q?J=F6rg_" + QByteArray::number(n) + "?= <joerg@example.org>\r\n"
+         + "To: Bob <bob@example.org>\r\n"
+         + "Date: Sun, 6 Dec 2026 21:0" + QByteArray::number(n % 10) + ":00 +0000\r\n"
+         + "Subject: Dovecot " + QByteArray::number(n) + "\r\n\r\n"
+         + "Line one of " + QByteArray::number(n) + "\r\n.starts with a dot\r\n\r\nLast line\r\n";
+}
+}
+
+/// The POP3 receiver against a real Dovecot server.
+class TestCReceiverDovecot : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+    void downloadsExactlyTheNewMessages();
+    void tlsListenerGreets();
+
+private:
+    /// Runs one check; fills m_arrived and m_endMsg.
+    void check(const DataBag &known);
+
+    DovecotFixture m_dovecot;
+    QTemporaryDir m_logDir;
+    LogPtr m_log;
+    Messanger m_messanger;
+    QList<Record> m_arrived;
+    int m_endMsg = 0;
+    QVariant m_endData;
+};
+
+void TestCReceiverDovecot::initTestCase()
+{
+    RegisterTrellisMetaTypes();
+    RegisterReceiveWorkers();
+    QString whyNot;
+    if (!m_dovecot.start(&whyNot))
+        QSKIP(qPrintable(QStringLiteral("Dovecot cannot start here: ") + whyNot));
+    m_log = std::make_shared<Log>();
+    QVERIFY(m_log->OpenFiles(m_logDir.filePath(QStringLiteral("mu.log")), m_logDir.filePath(QStringLiteral("short.log"))));
+    connect(&m_messanger, &Messanger::MsgArrived, this, [this](int msg, const QVariant &data) {
+        if (msg == ReceiverMessages::MsgArrived) {
+            m_arrived.append(data.value<Record>());
+        } else {
+            m_endMsg = msg;
+            m_endData = data;
+        }
+    });
+}
+
+void TestCReceiverDovecot::cleanupTestCase()
+{
+    ThreadRunner::WaitForAll(20000);
+    m_dovecot.stop();
+}
+
+void TestCReceiverDovecot::check(const DataBag &known)
+{
+    m_arrived.clear();
+    m_endMsg = 0;
+    Record account;
+    account.setId(QStringLiteral("{0D0FEC07-0000-4000-8000-00000000D001}"));
+    account.Add(QStringLiteral("Server"), m_dovecot.host());
+    account.Add(QStringLiteral("Port"), m_dovecot.port());
+    account.Add(QStringLiteral("User"), m_dovecot.user());
+    account.Add(QStringLiteral("Pwd"), m_dovecot.password());
+    DataBag data;
+    data.Add(QVariant::fromValue<QObject *>(&m_messanger), QStringLiteral("Messanger"));
+    data.Add(QVariant::fromValue(account), QStringLiteral("Account"));
+    data.Add(QVariant::fromValue(known), QStringLiteral("ReceivedMsgIds"));
+    data.Add(QVariant::fromValue(m_log), QStringLiteral("Log"));
+    data.Add(false, QStringLiteral("DontReceiveContent"));
+    data.Add(20000, QStringLiteral("InactivityLimitMs"));
+    ThreadRunner().Start(QStringLiteral("MUCustom.CReceiver"), QStringLiteral("Run"), data);
+    QTRY_VERIFY_WITH_TIMEOUT(m_endMsg != 0, 60000);
+    QVERIFY(ThreadRunner::WaitForAll(20000));
+    QVERIFY2(m_endMsg == ReceiverMessages::ReceiveComplete,
+             qPrintable(m_endData.value<DataBag>().Item(QStringLiteral("ErrDescription")).toString() + " / "
+                        + m_dovecot.logText()));
+}
+
+void TestCReceiverDovecot::downloadsExactlyTheNewMessages()
+{
+    for (int n = 1; n <= 3; ++n)
+        QVERIFY(m_dovecot.addMessage(mail(n)));
+    DataBag known;
+    check(known);
+    QCOMPARE(m_arrived.size(), 3);
+    for (int n = 1; n <= 3; ++n) {
+        const Record &msg = m_arrived.at(n - 1);
+        QCOMPARE(msg.text(QStringLiteral("POP3Id")), QStringLiteral("<dovecot-%1@example.org>").arg(n));
+        QCOMPARE(msg.text(QStringLiteral("From")), QStringLiteral("J\u00f6rg %1").arg(n));
+        QCOMPARE(msg.text(QStringLiteral("To")), QStringLiteral("Bob"));
+        QCOMPARE(msg.text(QStringLiteral("Subject")), QStringLiteral("Dovecot %1").arg(n));
+        QCOMPARE(msg.text(QStringLiteral("Date")), QStringLiteral("Sun, 6 Dec 2026 21:0%1:00 +0000").arg(n));
+        QCOMPARE(msg.text(QStringLiteral("Content")).toLatin1(), mail(n).chopped(2));
+        known.Add(msg.text(QStringLiteral("POP3Id")), msg.text(QStringLiteral("POP3Id")));
+    }
+
+    // A second check finds nothing new.
+    check(known);
+    QVERIFY(m_arrived.isEmpty());
+
+    // Two more arrive: exactly those, in server order.
+    QVERIFY(m_dovecot.addMessage(mail(4)));
+    QVERIFY(m_dovecot.addMessage(mail(5)));
+    check(known);
+    QCOMPARE(m_arrived.size(), 2);
+    QCOMPARE(m_arrived.at(0).text(QStringLiteral("POP3Id")), QStringLiteral("<dovecot-4@example.org>"));
+    QCOMPARE(m_arrived.at(1).text(QStringLiteral("POP3Id")), QStringLiteral("<dovecot-5@example.org>"));
+
+    QFile log(m_log->longLogPath());
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QVERIFY(!log.readAll().contains(m_dovecot.password().toLatin1()));
+}
+
+void TestCReceiverDovecot::tlsListenerGreets()
+{
+    // The fixture's pop3s listener, ready for the shell's TLS mode.
+    if (!QSslSocket::supportsSsl())
+        QSKIP("Qt has no TLS backend here");
+    QTemporaryDir certDir;
+    const QString cert = certDir.filePath(QStringLiteral("cert.pem"));
+    const QString key = certDir.filePath(QStringLiteral("key.pem"));
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"),
+                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
+                   QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
+                   QStringLiteral("-keyout"), key, QStringLiteral("-out"), cert, QStringLiteral("-days"),
+                   QStringLiteral("2"), QStringLiteral("-subj"), QStringLiteral("/CN=localhost")});
+    if (!openssl.waitForFinished(30000) || openssl.exitCode() != 0)
+        QSKIP("openssl cannot make a test certificate");
+    QFile::setPermissions(certDir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                                              | QFileDevice::ExeGroup | QFileDevice::ExeOther);
+    QFile::setPermissions(cert, QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+
+    DovecotFixture tls;
+    tls.enableTls(cert, key);
+    QString whyNot;
+    QVERIFY2(tls.start(&whyNot), qPrintable(whyNot));
+    QVERIFY(tls.tlsPort() != 0);
+
+    QSslSocket socket;
+    socket.setPeerVerifyMode(QSslSocket::VerifyNone);
+    QSignalSpy greeted(&socket, &QSslSocket::readyRead);
+    socket.connectToHostEncrypted(tls.host(), tls.tlsPort());
+    QVERIFY2(greeted.wait(20000), qPrintable(socket.errorString() + " / " + tls.logText()));
+    QVERIFY(socket.isEncrypted());
+    QVERIFY(socket.readAll().startsWith("+OK"));
+}
+
+QTEST_GUILESS_MAIN(TestCReceiverDovecot)
+#include "tst_creceiverdovecot.moc"
