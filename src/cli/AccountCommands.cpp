@@ -2,6 +2,8 @@
 #include "CliCommand.h"
 #include "RecordJson.h"
 #include "engine/MUScripting.h"
+#include "receive/CArriveShell.h"
+#include "receive/ServerCertificate.h"
 #include "storage/AccountManager.h"
 #include "trellis/MUError.h"
 #include "trellis/Utility.h"
@@ -10,7 +12,7 @@
 #include <cstdio>
 
 namespace {
-const QStringList AccountProps = {"Server", "Port", "User", "CheckInterval", "Disabled", "Email", "Security"};
+const QStringList AccountProps = {"Server", "Port", "User", "CheckInterval", "Disabled", "Email", "Security", "CertPin"};
 
 QString accountLine(const Record &a)
 {
@@ -20,6 +22,8 @@ QString accountLine(const Record &a)
                             a.text("Security").isEmpty() ? QStringLiteral("None") : a.text("Security"));
     if (!a.text("Email").isEmpty())
         line += QStringLiteral("  <%1>").arg(a.text("Email"));
+    if (!a.text("CertPin").isEmpty())
+        line += QStringLiteral("  (certificate pinned)");
     if (disabled)
         line += QStringLiteral("  (disabled)");
     return line;
@@ -134,8 +138,12 @@ int runAccounts(CliContext &ctx)
             return CliUsage;
         }
         Record a = engine.accountManager()->GetAccount(ctx.args.takeFirst());
+        const QString where = a.text("Server") + QLatin1Char(':') + a.text("Port");
         if (!applyOptions(ctx, a, false))
             return CliUsage;
+        // A pinned certificate belongs to the server it came from.
+        if (where != a.text("Server") + QLatin1Char(':') + a.text("Port"))
+            a.Add("CertPin", QString());
         engine.UpdateAccount(a);
         const Record stored = engine.accountManager()->GetAccount(a.Id());
         ctx.print(accountLine(stored), RecordToJson(stored, AccountProps));
@@ -152,6 +160,46 @@ int runAccounts(CliContext &ctx)
         ctx.print(QStringLiteral("removed %1").arg(id), {{"Id", id}, {"Removed", true}});
         return CliOk;
     }
+    if (sub == QLatin1String("trust")) {
+        const bool yes = ctx.takeFlag("--yes");
+        if (ctx.args.size() != 1) {
+            ctx.error(QStringLiteral("usage: accounts trust ID [--yes]"));
+            return CliUsage;
+        }
+        Record a = engine.accountManager()->GetAccount(ctx.args.first());
+        QString why;
+        const QSslCertificate cert = FetchServerCertificate(a.text("Server"), quint16(a.Item("Port").toInt()),
+                                                            a.text("Security"), &why);
+        if (cert.isNull()) {
+            ctx.error(QStringLiteral("no certificate from %1:%2: %3").arg(a.text("Server"), a.text("Port"), why));
+            return CliFailed;
+        }
+        const QString fingerprint = CArriveShell::Fingerprint(cert);
+        const QString subject = cert.subjectDisplayName();
+        const QString issuer = cert.issuerDisplayName();
+        const QString expires = cert.expiryDate().toString(Qt::ISODate);
+        if (!ctx.json || !yes) {
+            ctx.printText(QStringLiteral("Server %1:%2 shows this certificate:").arg(a.text("Server"), a.text("Port")));
+            ctx.printText(QStringLiteral("  subject:     %1\n  issuer:      %2\n  expires:     %3\n  SHA-256:     %4")
+                              .arg(subject, issuer, expires, fingerprint));
+        }
+        if (!yes) {
+            std::fputs("Trust this certificate for this account only? [y/N] ", stdout);
+            std::fflush(stdout);
+            QTextStream in(stdin);
+            const QString answer = in.readLine().trimmed().toLower();
+            if (answer != QLatin1String("y") && answer != QLatin1String("yes")) {
+                ctx.printText(QStringLiteral("Not trusted; nothing changed."));
+                return CliFailed;
+            }
+        }
+        a.Add("CertPin", fingerprint);
+        engine.UpdateAccount(a);
+        ctx.print(QStringLiteral("pinned %1").arg(fingerprint),
+                  {{"Id", a.Id()}, {"CertPin", fingerprint}, {"Subject", subject}, {"Issuer", issuer},
+                   {"Expires", expires}});
+        return CliOk;
+    }
     ctx.error(QStringLiteral("unknown accounts command '%1'").arg(sub));
     return CliUsage;
 }
@@ -161,5 +209,5 @@ static CliCommandRegistrar reg(
     QStringLiteral("accounts"),
     QStringLiteral("accounts list | add --server S [--port N] --user U --password P|- [--interval MIN] "
                    "[--disabled] [--email E] [--security tls|starttls|none] | update ID [same options, --enabled] "
-                   "| remove ID"),
+                   "| remove ID | trust ID [--yes]"),
     &runAccounts);

@@ -3,6 +3,10 @@
 #include "trellis/MUError.h"
 #include "trellis/Utility.h"
 #include <QEventLoop>
+#include <QCryptographicHash>
+#include <QSslCipher>
+#include <QSslConfiguration>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -50,9 +54,53 @@ quint16 CArriveShell::localPort() const
     return m_socket ? m_socket->localPort() : 0;
 }
 
+CArriveShell::Security CArriveShell::SecurityFromText(const QString &text)
+{
+    const QString t = text.trimmed().toUpper();
+    if (t == QLatin1String("TLS"))
+        return Security::Tls;
+    if (t == QLatin1String("STARTTLS"))
+        return Security::StartTls;
+    return Security::None;
+}
+
+QString CArriveShell::SecurityText(Security security)
+{
+    switch (security) {
+    case Security::Tls:
+        return QStringLiteral("TLS");
+    case Security::StartTls:
+        return QStringLiteral("STARTTLS");
+    case Security::None:
+        break;
+    }
+    return QStringLiteral("None");
+}
+
+QString CArriveShell::Fingerprint(const QSslCertificate &certificate)
+{
+    return QString::fromLatin1(certificate.digest(QCryptographicHash::Sha256).toHex(':').toUpper());
+}
+
+void CArriveShell::setSecurity(Security security, const QString &certPin)
+{
+    m_security = security;
+    m_certPin = certPin.trimmed().toUpper();
+}
+
 QTcpSocket *CArriveShell::createSocket()
 {
-    return new QTcpSocket;
+    if (m_security == Security::None)
+        return new QTcpSocket;
+    auto *ssl = new QSslSocket;
+    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+    config.setProtocol(QSsl::SecureProtocols);
+    if (!m_extraCa.isEmpty())
+        config.addCaCertificates(m_extraCa);
+    config.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    ssl->setSslConfiguration(config);
+    ssl->setPeerVerifyName(m_host);
+    return ssl;
 }
 
 void CArriveShell::ensureSocket()
@@ -64,6 +112,68 @@ void CArriveShell::ensureSocket()
     connect(m_socket, &QTcpSocket::readyRead, this, &CArriveShell::onReadyRead);
     connect(m_socket, &QTcpSocket::errorOccurred, this, &CArriveShell::onSocketError);
     connect(m_socket, &QTcpSocket::disconnected, this, &CArriveShell::onDisconnected);
+    if (auto *ssl = qobject_cast<QSslSocket *>(m_socket)) {
+        connect(ssl, &QSslSocket::sslErrors, this, &CArriveShell::onSslErrors);
+        connect(ssl, &QSslSocket::encrypted, this, &CArriveShell::onEncrypted);
+    }
+}
+
+void CArriveShell::onSslErrors(const QList<QSslError> &errors)
+{
+    auto *ssl = qobject_cast<QSslSocket *>(m_socket);
+    if (!ssl)
+        return;
+    m_peerCertificate = ssl->peerCertificate();
+    // A certificate the user pinned for this account is accepted whatever the store says.
+    if (!m_certPin.isEmpty() && !m_peerCertificate.isNull() && Fingerprint(m_peerCertificate) == m_certPin) {
+        ssl->ignoreSslErrors(errors);
+        return;
+    }
+    QStringList reasons;
+    for (const QSslError &e : errors)
+        reasons << e.errorString();
+    reasons.removeDuplicates();
+    QString text = QStringLiteral("The server's certificate is not trusted: %1. ").arg(reasons.join(QStringLiteral("; ")));
+    if (!m_certPin.isEmpty())
+        text += QStringLiteral("It is not the certificate pinned for this account. ");
+    trace(text, QStringLiteral("ws_Error"));
+    fail(CertificateNotTrusted, text, source(QStringLiteral("ws_Error")));
+    ssl->abort();
+}
+
+void CArriveShell::onEncrypted()
+{
+    auto *ssl = qobject_cast<QSslSocket *>(m_socket);
+    m_peerCertificate = ssl ? ssl->peerCertificate() : QSslCertificate();
+    if (!m_certPin.isEmpty() && Fingerprint(m_peerCertificate) != m_certPin) {
+        // Valid for the store, but not the one the user accepted: refuse it all the same.
+        fail(CertificateNotTrusted,
+             QStringLiteral("The server's certificate %1 is not the certificate pinned for this account. ")
+                 .arg(Fingerprint(m_peerCertificate)),
+             source(QStringLiteral("ws_Error")));
+        ssl->abort();
+        return;
+    }
+    m_encrypted = true;
+    trace(QStringLiteral("Encrypted (%1)").arg(ssl ? ssl->sessionCipher().name() : QString()), QStringLiteral("Connect"));
+    wake();
+}
+
+void CArriveShell::startEncryption()
+{
+    auto *ssl = qobject_cast<QSslSocket *>(m_socket);
+    m_encrypted = false;
+    ssl->startClientEncryption();
+    switch (waitUntil([this] { return m_encrypted || m_failed; })) {
+    case WaitEnd::Cancelled:
+        return;
+    case WaitEnd::TimedOut:
+        throw MUError::engine(519, source(QStringLiteral("Connect")));
+    case WaitEnd::Complete:
+        break;
+    }
+    if (m_failed)
+        throw MUError(m_errNumber, m_errDescription, m_errSource);
 }
 
 void CArriveShell::Connect()
@@ -73,8 +183,12 @@ void CArriveShell::Connect()
     if (m_socket->state() != QAbstractSocket::UnconnectedState)
         m_socket->abort();
     m_failed = false;
+    m_encrypted = false;
     m_framer.begin(false);
-    m_socket->connectToHost(m_host, m_port);
+    if (m_security == Security::Tls)
+        static_cast<QSslSocket *>(m_socket)->connectToHostEncrypted(m_host, m_port);
+    else
+        m_socket->connectToHost(m_host, m_port);
 
     switch (waitForReply()) {
     case WaitEnd::Cancelled:
@@ -90,6 +204,25 @@ void CArriveShell::Connect()
     if (greeting.size() > 3 && !greeting.startsWith(QLatin1String("+OK"))) {
         const QString text = greeting.startsWith(QLatin1Char('-')) ? negativeText(greeting) : greeting;
         throw MUError(MUError::engineNumber(525), text, source(QStringLiteral("Connect")));
+    }
+    if (m_security == Security::Tls && !m_encrypted && !IsSignalled(m_cancel))
+        throw MUError(CertificateNotTrusted, QStringLiteral("The connection is not encrypted. "),
+                      source(QStringLiteral("Connect")));
+    if (m_security == Security::StartTls) {
+        // RFC 2595: STLS before anything else; a server that does not offer it gets nothing more.
+        QString reply;
+        try {
+            SendData(QStringLiteral("STLS\r\n"), false, reply);
+        } catch (const MUError &e) {
+            if (e.number() != MUError::engineNumber(525))
+                throw;
+            throw MUError(StartTlsRefused,
+                          QStringLiteral("The server does not offer STARTTLS (STLS): %1").arg(e.description()),
+                          source(QStringLiteral("Connect")));
+        }
+        if (IsSignalled(m_cancel))
+            return;
+        startEncryption();
     }
 }
 
@@ -171,7 +304,11 @@ void CArriveShell::writeCommand(const QByteArray &bytes)
 
 CArriveShell::WaitEnd CArriveShell::waitForReply()
 {
-    auto done = [this] { return m_framer.isComplete() || m_failed; };
+    return waitUntil([this] { return m_framer.isComplete() || m_failed; });
+}
+
+CArriveShell::WaitEnd CArriveShell::waitUntil(const std::function<bool()> &done)
+{
     if (IsSignalled(m_cancel))
         return WaitEnd::Cancelled;
 

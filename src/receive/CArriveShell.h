@@ -3,8 +3,12 @@
 #include "trellis/CancelEvent.h"
 #include "trellis/Log.h"
 #include <QAbstractSocket>
+#include <QList>
+#include <QSslCertificate>
+#include <QSslError>
 #include <QObject>
 #include <QString>
+#include <functional>
 
 class QEventLoop;
 class QTcpSocket;
@@ -27,6 +31,19 @@ public:
     /// exhaust memory); far above what "TOP n 10000" of a real message returns.
     static constexpr qint64 DefaultMaxReplyBytes = qint64(256) * 1024 * 1024;
 
+    /// How the connection is secured: TLS from the first byte (port 995), STLS after the
+    /// greeting (RFC 2595), or not at all. A secured connection never falls back to plain text.
+    enum class Security { None, Tls, StartTls };
+    /// "TLS", "STARTTLS" or "None" (any case); anything else is None.
+    static Security SecurityFromText(const QString &text);
+    static QString SecurityText(Security security);
+    /// The number of a certificate that cannot be trusted (SEC_E_UNTRUSTED_ROOT).
+    static constexpr qint32 CertificateNotTrusted = qint32(0x80090325u);
+    /// The number of a STARTTLS that the server does not offer.
+    static constexpr qint32 StartTlsRefused = qint32(0x80090331u);
+    /// The SHA-256 fingerprint of a certificate as the account stores it: hex, colon-separated, upper case.
+    static QString Fingerprint(const QSslCertificate &certificate);
+
     explicit CArriveShell(QObject *parent = nullptr);
     ~CArriveShell() override;
 
@@ -41,6 +58,14 @@ public:
     void setInactivityLimit(int ms) { m_inactivityLimitMs = ms; }
     int inactivityLimit() const { return m_inactivityLimitMs; }
     void setMaxReplyBytes(qint64 bytes) { m_maxReplyBytes = bytes; }
+    /// Secures the next Connect. `certPin` (a Fingerprint) makes exactly that certificate the
+    /// only one accepted, even a self-signed one; empty: the system's trust store decides.
+    void setSecurity(Security security, const QString &certPin = {});
+    Security security() const { return m_security; }
+    /// More certificate authorities to trust besides the system's (tests, private CAs).
+    void setExtraCaCertificates(const QList<QSslCertificate> &certificates) { m_extraCa = certificates; }
+    /// The server's certificate once a secured connection was attempted (also when it was refused).
+    QSslCertificate peerCertificate() const { return m_peerCertificate; }
 
     /// Connects and waits for a positive greeting. Throws 519 on time-out, the socket
     /// error, or 525 with the server's text on a negative greeting.
@@ -67,6 +92,11 @@ protected:
 private:
     enum class WaitEnd { Complete, Cancelled, TimedOut };
 
+    WaitEnd waitUntil(const std::function<bool()> &done);
+    void startEncryption();
+    void onSslErrors(const QList<QSslError> &errors);
+    void onEncrypted();
+
     void ensureSocket();
     WaitEnd waitForReply();
     void writeCommand(const QByteArray &bytes);
@@ -84,6 +114,11 @@ private:
     quint16 m_port = 0;
     int m_inactivityLimitMs = DefaultInactivityLimitMs;
     qint64 m_maxReplyBytes = DefaultMaxReplyBytes;
+    Security m_security = Security::None;
+    QString m_certPin;
+    QList<QSslCertificate> m_extraCa;
+    QSslCertificate m_peerCertificate;
+    bool m_encrypted = false;
 
     Pop3ReplyFramer m_framer;
     QEventLoop *m_loop = nullptr;   // the running wait, if any

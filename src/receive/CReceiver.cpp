@@ -1,4 +1,5 @@
 #include "CReceiver.h"
+#include <QSslCertificate>
 #include "CArriveShell.h"
 #include "ReceiverMessages.h"
 #include "mime/CMIMEPart.h"
@@ -68,6 +69,11 @@ void CReceiver::Run(const DataBag &data)
         if (port < 1 || port > 65535)
             throw MUError(10022, QStringLiteral("Invalid port %1. ").arg(port), source(QStringLiteral("Run")));
         m_shell->setRemote(server, quint16(port));
+        m_shell->setSecurity(CArriveShell::SecurityFromText(account.text(QStringLiteral("Security"))),
+                             account.text(QStringLiteral("CertPin")));
+        const QString caFile = data.Item(QStringLiteral("CaCertificatesFile")).toString();
+        if (!caFile.isEmpty())
+            m_shell->setExtraCaCertificates(QSslCertificate::fromPath(caFile));
         trace(Utility::FormatText(QStringLiteral("RemoteHost='%1', LocalPort=%2, RemotePort=%3"),
                                   {m_shell->remoteHost(), QString::number(m_shell->localPort()),
                                    QString::number(m_shell->remotePort())}));

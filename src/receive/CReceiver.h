@@ -14,12 +14,15 @@ class Messanger;
 /// manager (ProgID "MUCustom.CReceiver", method "Run"). Never deletes anything on the server.
 ///
 /// The DataBag given to Run:
-///   "Messanger"          QVariant::fromValue<QObject *>(Messanger *), the manager's; must outlive the run
-///   "Account"            Record with Id, "Server", "Port", "User", "Pwd"
+///   "Messanger"          MessangerPtr (the manager's, kept alive while the run lasts), or
+///                        QVariant::fromValue<QObject *>(Messanger *) that must outlive the run
+///   "Account"            Record with Id, "Server", "Port", "User", "Pwd", optional "Security"
+///                        ("TLS", "STARTTLS", "None": the default) and "CertPin"
 ///   "ReceivedMsgIds"     DataBag whose keys are the ids already stored for the account
 ///   "Log"                LogPtr (QVariant::fromValue)
 ///   "DontReceiveContent" bool: headers only
 ///   "CancelEvent"        QString, the name of the download's cancel event (absent: never cancelled)
+///   "CaCertificatesFile" optional PEM file of more authorities to trust (tests, private CAs)
 ///   "InactivityLimitMs"  optional int, the shell's inactivity limit (default 180 s; tests shorten it)
 /// Posts ReceiverMessages::MsgArrived / ReceiveComplete / ErrorOccured.
 /// Thread: created, run and destroyed on its worker thread; one object serves one connection.

@@ -1,7 +1,10 @@
 #include "DovecotFixture.h"
+#include "TestCertificates.h"
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QCryptographicHash>
 #include <QProcess>
+#include <QSslCertificate>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -21,6 +24,13 @@ struct Result
         return objects;
     }
 };
+
+QString CArriveShellFingerprint(const QString &pemFile)
+{
+    QFile f(pemFile);
+    f.open(QIODevice::ReadOnly);
+    return QString::fromLatin1(QSslCertificate(&f).digest(QCryptographicHash::Sha256).toHex(':').toUpper());
+}
 
 QByteArray mail(int n)
 {
@@ -179,6 +189,44 @@ private Q_SLOTS:
         QFile log(home.filePath("mu.log"));
         QVERIFY(log.open(QIODevice::ReadOnly));
         QVERIFY(log.readAll().contains("moReceiverManager.Finalize() complete"));
+    }
+
+    void checkOverTlsAndStartTlsWithPinnedCertificate()
+    {
+        TestCertificates certs;
+        QString why;
+        QVERIFY2(certs.make(&why), qPrintable(why));
+        DovecotFixture dovecot;
+        dovecot.enableTls(certs.serverCert(), certs.serverKey());
+        if (!dovecot.start(&why))
+            QSKIP(qPrintable("Dovecot cannot start here: " + why));
+        QVERIFY(dovecot.addMessage(mail(8)));
+        QTemporaryDir home;
+        auto run = [&](const QStringList &args) {
+            QProcess p;
+            p.start(qEnvironmentVariable("MURMELO_BUILD_DIR") + "/bin/murmelo-cli", QStringList{"--home", home.path()} + args);
+            p.closeWriteChannel();
+            p.waitForFinished(60000);
+            return Result{p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
+        };
+        struct Case { const char *security; const char *host; quint16 port; };
+        const Case cases[] = {{"tls", "127.0.0.1", dovecot.tlsPort()}, {"starttls", "localhost", dovecot.port()}};
+        for (const Case &c : cases) {
+            const QString id = run({"--json", "accounts", "add", "--server", c.host, "--port", QString::number(c.port),
+                                    "--security", c.security, "--user", dovecot.user(), "--password", dovecot.password()})
+                                   .json().value(0).value("Id").toString();
+            Result refused = run({"check", "--account", id});
+            QCOMPARE(refused.status, 2);
+            QVERIFY2(refused.err.contains("certificate is not trusted"), refused.err.constData());
+            Result trust = run({"--json", "accounts", "trust", id, "--yes"});
+            QCOMPARE(trust.status, 0);
+            const QString pin = trust.json().value(0).value("CertPin").toString();
+            QCOMPARE(pin, CArriveShellFingerprint(certs.serverCert()));
+            Result ok = run({"--json", "check", "--account", id});
+            QCOMPARE(ok.status, 0);
+            QCOMPARE(ok.json().size(), 1);
+            QCOMPARE(ok.json().value(0).value("POP3Id").toString(), QString("<cli8@example.org>"));
+        }
     }
 
     void parseRealMessage()

@@ -1,0 +1,18 @@
+# murmelo_add_test(NAME SOURCES ... [LIBS ...] [LABELS ...] [TIMEOUT s])
+# One Qt Test executable registered with CTest; GUI-free by default (offscreen platform).
+function(murmelo_add_test name)
+  if(NOT MURMELO_TESTS)
+    return()
+  endif()
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE Qt6::Test ${T_LIBS})
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+  add_test(NAME ${name} COMMAND ${name})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT}
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;MURMELO_SOURCE_DIR=${CMAKE_SOURCE_DIR};MURMELO_BUILD_DIR=${CMAKE_BINARY_DIR}"
+    LABELS "${T_LABELS}")
+endfunction()
