@@ -1,0 +1,146 @@
+#pragma once
+#include "AgentCharacter.h"
+#include "AgentRequest.h"
+#include "trellis/Log.h"
+#include "trellis/Record.h"
+
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QSize>
+#include <QStringList>
+#include <functional>
+#include <memory>
+
+class AgentControl;
+class CSettings;
+class CWaver;
+class QEventLoop;
+
+/// The engine's voice: one character of the agent control, a first-in-first-out
+/// spool of texts and the announcement text of a message. Producers queue (Talk,
+/// TalkMsg, TalkWelcome); TalkFromSpool speaks the spool dry. Every wait is a nested
+/// event loop on the request's end, so pulses, new mail and commands keep running
+/// while it speaks and may call it again. Main thread only; owned by the engine.
+class CTalker : public QObject
+{
+    Q_OBJECT
+public:
+    enum enCharacterOfVoice { covNormal = 0, covMonotone = 1, covWhisper = 2 };
+    Q_ENUM(enCharacterOfVoice)
+
+    static const QString KeyCharacterName;
+    static const QString KeyCharacterSize;
+    static const QString KeyCharacterOfVoice;
+    static const QString KeyVoiceSpeed;
+    static const QString KeyVoicePitch;
+    static const QString KeyPlayAnimation;
+    static const QString KeyBalloonFontName;
+    static const QString KeyBalloonFontSize;
+    static const QString KeyLeft;
+    static const QString KeyTop;
+    static const QString KeySpokenCount;
+    static const QString KeyGesture;
+    static const QString KeyNewMessagePhrase;
+    static const QString KeySaySender;
+    static const QString KeySenderPhrase;
+    static const QString KeySaySubject;
+    static const QString KeySubjectPhrase;
+    static const QString KeyStripQuoted;
+    static const QString KeySayBody;
+
+    /// Texts are cut for the character at the first blank at or after this many characters.
+    static constexpr int ChunkSize = 200;
+    /// Used for the position when no screen is known.
+    static constexpr QSize DefaultScreenSize{1024, 768};
+
+    explicit CTalker(QObject *parent = nullptr);
+    ~CTalker() override;
+
+    /// Keeps the settings store (not owned, outlives the talker), the log and the agent
+    /// control (an AgentControl; null or another object: nothing can be loaded).
+    void Init(CSettings *settings, LogPtr log, QObject *agent);
+
+    void TalkMsg(const Record &msg);
+    void Talk(const QString &text);
+    void TalkWelcome();
+    void PlayGestureSafe(const QString &gesture);
+    void TalkFromSpool();
+    QString MsgToString(const Record &msg, bool itsANewMessage, bool withContent = true);
+    /// Throws MUError 526 when the character cannot be loaded.
+    void LoadAgent();
+    void UnloadAgent();
+    void Finalize();
+    bool Talking() const { return m_talking; }
+    /// The loaded character; null before LoadAgent and after UnloadAgent.
+    AgentCharacter *Character() const { return m_character; }
+    /// Plays to the end of the sound whatever `async` says; failures are only logged.
+    void PlayWav(const QString &fileName, bool async = false);
+    /// Skips the text being spoken; with true also empties the spool and ends the run.
+    void StopTalking(bool withPendingMessages);
+    void ShowCharacter();
+
+    /// The screen the character is placed on (the program hands in its primary screen).
+    void setScreenSizeProvider(std::function<QSize()> provider) { m_screenSize = std::move(provider); }
+    QSize screenSize() const;
+
+    QStringList spool() const { return m_spool; }
+    QString characterId() const { return m_characterId; }
+    CWaver *waver() const { return m_waver; }
+
+    /// Mail text (sender, subject, body) made safe to speak: "|" becomes a blank and
+    /// every "\" is written "\\", so it is spoken as written and never read as a tag.
+    static QString AsSpokenText(const QString &text);
+    /// Lines up to the first holding a marker, without those quoted within `quoteZone`.
+    static QString StripQuotedLines(const QString &text, int quoteZone, const QString &marker1,
+                                    const QString &marker2);
+    /// Cuts every run of one character longer than two to two ("\" runs stay whole:
+    /// they delimit tags).
+    static QString CollapseRepeats(const QString &text);
+    /// The chunks of a spool text as they are handed to the character (without tags).
+    static QStringList Chunks(const QString &text);
+    /// Pitch, speed and character-of-voice tags in front of `chunk`.
+    QString AddVoiceTags(const QString &chunk) const;
+
+Q_SIGNALS:
+    void StartTalking();
+    void StopTalking();
+
+private:
+    void LoadCharacterSettings();
+    QString findCharacterFile(const QString &name) const;
+    AgentCharacter *requireCharacter() const;
+    bool characterVisible() const;
+    /// Runs events until the request ends (or, with `onlyInProgress`, while it runs).
+    /// False when the talker was destroyed meanwhile (touch nothing then).
+    bool waitFor(const AgentRequestPtr &request, bool onlyInProgress = false);
+    QVariant setting(const QString &key, const QVariant &fallback) const;
+    void trace(const QString &text, const QString &member) const;
+    void logError(qint64 number, const QString &description, const QString &member) const;
+
+    CSettings *m_settings = nullptr;
+    LogPtr m_log;
+    QPointer<AgentControl> m_agent;
+    QPointer<AgentCharacter> m_character;
+    QString m_characterId;
+    CWaver *m_waver = nullptr;   ///< child
+
+    QString m_characterName;
+    int m_characterSize = 128;
+    QString m_characterOfVoice;
+    int m_voiceSpeed = 146;
+    int m_voicePitch = 50;
+    bool m_playAnimation = true;
+    QString m_balloonFontName;
+    int m_balloonFontSize = 10;
+
+    QStringList m_spool;
+    bool m_talking = false;
+    bool m_skipRequested = false;
+    bool m_stopRequested = false;
+    bool m_finalizing = false;
+
+    std::function<QSize()> m_screenSize;
+    QList<QEventLoop *> m_waits;
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+};

@@ -1,0 +1,151 @@
+#include "speech/HtmlToText.h"
+#include "speech/MessageText.h"
+
+#include <QFile>
+#include <QTest>
+
+namespace {
+/// A stored message: its bytes one character each, as the store keeps them.
+QString stored(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromLatin1(f.readAll());
+}
+
+QString normalised(QString s)
+{
+    s.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return s.trimmed();
+}
+}
+
+class TestMessageText : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void plainText_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<QString>("absent");
+        const QString d = QStringLiteral(SPEECH_TEST_DATA "/");
+        QTest::newRow("utf8-8bit-body") << d + "utf8-8bit.eml"
+                                        << QStringLiteral("Grüße aus Köln — schöne Woche!\nZweite Zeile.") << "";
+        QTest::newRow("html-only-quoted-printable-latin1")
+            << d + "html-only-qp.eml"
+            << QStringLiteral("Café & crème <today>\n\nSecond block\n- One\n- Two\nPrice: 5€ © shop\nLast line")
+            << "Hidden title";
+        QTest::newRow("base64-latin1-with-attachment")
+            << d + "base64-latin1-attachment.eml"
+            << QStringLiteral("Sehr geehrte Frau Müller,\nIhr Kontoauszug liegt bei.") << "ATTACHMENT";
+        QTest::newRow("multipart-related-plain-preferred")
+            << d + "related-qp.eml" << QStringLiteral("Naïve café and a long soft-broken line here.") << "<p>";
+        QTest::newRow("multipart-alternative-sample")
+            << QStringLiteral(MAIL_TEST_DATA "/html-multipart.eml") << QStringLiteral("Your order 99812 has shipped.")
+            << "<b>";
+    }
+    void plainText()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, expected);
+        QFETCH(QString, absent);
+        const QString content = stored(file);
+        QVERIFY(!content.isEmpty());
+        const QString text = MessageText::PlainText(content);
+        QCOMPARE(normalised(text), expected);
+        if (!absent.isEmpty())
+            QVERIFY(!text.contains(absent));
+    }
+
+    void notAMessageComesBackAsItIs_data()
+    {
+        QTest::addColumn<QString>("content");
+        QTest::newRow("plain-words") << stored(QStringLiteral(SPEECH_TEST_DATA "/not-a-message.txt"));
+        QTest::newRow("empty") << QString();
+        QTest::newRow("already-decoded-text") << QStringLiteral("Grüße — ünïcödé ✓");
+        QTest::newRow("colon-later-in-line") << QStringLiteral("Note this: it is text\nmore");
+    }
+    void notAMessageComesBackAsItIs()
+    {
+        QFETCH(QString, content);
+        QCOMPARE(MessageText::PlainText(content), content);
+    }
+
+    void headersOnlyGiveNoText()
+    {
+        QCOMPARE(MessageText::PlainText(QStringLiteral("Subject: x\r\nFrom: a@b\r\n\r\n")).trimmed(), QString());
+    }
+
+    void garbageDoesNotCrash_data()
+    {
+        QTest::addColumn<QString>("content");
+        QTest::newRow("broken-boundary") << QStringLiteral("Content-Type: multipart/mixed; boundary=\"x\"\r\n\r\n--x\r\n");
+        QTest::newRow("bad-base64") << QStringLiteral("Content-Transfer-Encoding: base64\r\n\r\n!!!***\r\n");
+        QTest::newRow("unknown-charset") << QStringLiteral("Content-Type: text/plain; charset=x-nothing\r\n\r\nab\xe9\r\n");
+        QTest::newRow("nul-bytes") << QString::fromLatin1("Subject: a\r\n\r\nx\0y", 17);
+    }
+    void garbageDoesNotCrash()
+    {
+        QFETCH(QString, content);
+        MessageText::PlainText(content);
+        QVERIFY(!MessageText::Html(content).isEmpty());
+    }
+
+    void unknownCharsetFallsBack()
+    {
+        const QString text = MessageText::PlainText(
+            QString::fromLatin1("Content-Type: text/plain; charset=x-nothing\r\n\r\ncaf\xe9\r\n"));
+        QCOMPARE(text.trimmed(), QStringLiteral("café"));
+    }
+
+    void htmlForTheView()
+    {
+        const QString related = MessageText::Html(stored(QStringLiteral(SPEECH_TEST_DATA "/related-qp.eml")));
+        QVERIFY2(related.contains(QStringLiteral("src=\"data:image/png;base64,iVBORw0KGgo=\"")), qPrintable(related));
+        QVERIFY(!related.contains(QStringLiteral("cid:")));
+        QVERIFY(related.contains(QStringLiteral("Naïve café")));
+
+        const QString plain = MessageText::Html(stored(QStringLiteral(SPEECH_TEST_DATA "/utf8-8bit.eml")));
+        QVERIFY(plain.contains(QStringLiteral("<pre")));
+        QVERIFY(plain.contains(QStringLiteral("Grüße aus Köln")));
+
+        const QString raw = MessageText::Html(QStringLiteral("a <b> & c"));
+        QVERIFY(raw.contains(QStringLiteral("a &lt;b&gt; &amp; c")));
+    }
+
+    void htmlToText_data()
+    {
+        QTest::addColumn<QString>("html");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("entities") << "a &amp; b &lt;c&gt; &#233; &#xE9; &eacute; &quot;q&quot;"
+                                  << "a & b <c> é é é \"q\"";
+        QTest::newRow("unknown-entity-kept") << "x &bogus; y & z" << "x &bogus; y & z";
+        QTest::newRow("script-and-style-dropped")
+            << "<style>p{}</style>one<script>if (a < b) x();</script> two" << "one two";
+        QTest::newRow("blocks-break-lines") << "<div>a</div><div>b</div>" << "a\nb";
+        QTest::newRow("paragraphs-blank-line") << "<p>a</p><p>b</p>" << "a\n\nb";
+        QTest::newRow("br") << "a<br>b<br/>c" << "a\nb\nc";
+        QTest::newRow("whitespace-collapses") << "a  \n\t b" << "a b";
+        QTest::newRow("pre-keeps-layout") << "<pre>a  b\n c</pre>" << "a  b\n c";
+        QTest::newRow("comment-dropped") << "a<!-- <p>x</p> -->b" << "ab";
+        QTest::newRow("lone-less-than") << "1 < 2" << "1 < 2";
+        QTest::newRow("attribute-with-gt") << "<a title=\"x>y\" href=\"u\">link</a>" << "link";
+        QTest::newRow("inline-elements-no-break") << "<b>bold</b> and <i>it</i>" << "bold and it";
+        QTest::newRow("image-alt") << "see <img src=\"x.png\" alt=\"the logo\"> here" << "see the logo here";
+        QTest::newRow("table-cells") << "<table><tr><td>a</td><td>b</td></tr><tr><td>c</td></tr></table>"
+                                     << "a b\nc";
+        QTest::newRow("unterminated-tag") << "text <b" << "text";
+    }
+    void htmlToText()
+    {
+        QFETCH(QString, html);
+        QFETCH(QString, expected);
+        QCOMPARE(HtmlToText::Convert(html), expected);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMessageText)
+#include "tst_messagetext.moc"
