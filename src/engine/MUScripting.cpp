@@ -1,6 +1,7 @@
 #include "MUScripting.h"
 #include "EngineInfo.h"
 #include "receive/ReceiverManager.h"
+#include "speech/CTalker.h"
 #include "storage/AccountManager.h"
 #include "storage/CSettings.h"
 #include "storage/Database.h"
@@ -87,6 +88,9 @@ void MUScripting::Init(LogPtr log, QObject *agent)
         m_msgManager->Init(m_db.get(), m_log.get());
         m_accountManager = std::make_unique<AccountManager>();
         m_accountManager->Init(m_db.get());
+
+        m_talker = std::make_unique<CTalker>();
+        m_talker->Init(m_settings.get(), m_log, m_agent);
 
         m_receiverManager = std::make_unique<ReceiverManager>();
         m_receiverManager->Init(m_log, m_settings.get());
@@ -311,6 +315,11 @@ void MUScripting::Finalize()
     }
     m_msgManager.reset();
     m_accountManager.reset();
+    if (m_talker) {
+        m_talker->Finalize();
+        trace(QStringLiteral("moTalker.Finalize() complete"), QStringLiteral("Finalize"));
+        m_talker.reset();
+    }
     // Every worker was cancelled above; give them a moment to wind down so none
     // outlives the engine's process exit.
     if (!ThreadRunner::WaitForAll(5000))

@@ -5,6 +5,7 @@
 #include <memory>
 
 class AccountManager;
+class CTalker;
 class CSettings;
 class Database;
 class MsgManager;
@@ -49,6 +50,7 @@ public:
     AccountManager *accountManager() const { return m_accountManager.get(); }
     ReceiverManager *receiverManager() const { return m_receiverManager.get(); }
     TimerManager *timerManager() const { return m_timerManager.get(); }
+    CTalker *talker() const { return m_talker.get(); }
     CSettings *settings() const { return m_settings.get(); }
     LogPtr log() const { return m_log; }
     QString installId() const { return m_installId; }
@@ -92,6 +94,7 @@ private:
     std::unique_ptr<AccountManager> m_accountManager;
     std::unique_ptr<ReceiverManager> m_receiverManager;
     std::unique_ptr<TimerManager> m_timerManager;
+    std::unique_ptr<CTalker> m_talker;
     QObject *m_agent = nullptr;
     QString m_installId;
     bool m_finalized = false;
