@@ -1,0 +1,20 @@
+#pragma once
+#include <QProcess>
+#include <QString>
+
+/// A private X server for window tests. Start() picks a free display number
+/// (Xvfb -displayfd) and points DISPLAY at it; the server ends with the object.
+/// Call before QApplication exists. Without Xvfb, Start() returns false.
+class XvfbDisplay
+{
+public:
+    XvfbDisplay() = default;
+    ~XvfbDisplay();
+    bool Start(QString &why);
+    QString display() const { return m_display; }
+
+private:
+    QProcess m_server;
+    QProcess m_compositor;
+    QString m_display;
+};
