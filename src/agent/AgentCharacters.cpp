@@ -50,7 +50,8 @@ void AgentCharacters::Unload(const QString &id)
     AgentCharacter *c = it->second;
     m_characters.erase(it);
     c->StopAll();
-    delete c;
+    // Unload may be called from one of the character's own signals: delete it once that returns.
+    c->deleteLater();
     Q_EMIT unloaded(id);
 }
 

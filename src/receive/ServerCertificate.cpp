@@ -9,7 +9,7 @@ QSslCertificate FetchServerCertificate(const QString &host, quint16 port, const 
     if (mode == CArriveShell::Security::None) {
         if (error)
             *error = QStringLiteral("The account does not use TLS or STARTTLS, so there is no certificate to trust.");
-        return {};
+        return QSslCertificate();
     }
     CArriveShell shell;
     shell.Init(nullptr, nullptr);
