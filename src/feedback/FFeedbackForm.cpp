@@ -1,0 +1,208 @@
+#include "FFeedbackForm.h"
+#include "FeedbackLog.h"
+#include "trellis/MUError.h"
+#include "trellis/MessageTable.h"
+#include "trellis/Record.h"
+#include <QApplication>
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+
+FFeedbackForm::MessageRoutine &messageRoutine()
+{
+    static FFeedbackForm::MessageRoutine routine;
+    return routine;
+}
+
+/// Said when the program has no address to send feedback to.
+constexpr int NoEndpointMessage = 155;
+
+}
+
+QString FFeedbackForm::NoEndpointText()
+{
+    const QString text = MessageTable::Text(NoEndpointMessage);
+    return text.isEmpty() ? QStringLiteral("Feedback cannot be sent: no feedback address is configured. ") : text;
+}
+
+void FFeedbackForm::setMessageRoutine(MessageRoutine routine)
+{
+    messageRoutine() = std::move(routine);
+}
+
+int FFeedbackForm::ShowMessage(QWidget *parent, const QString &prompt, int style)
+{
+    if (messageRoutine())
+        return messageRoutine()(parent, prompt, style);
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    switch (style) {
+    case Critical: icon = QMessageBox::Critical; break;
+    case Exclamation: icon = QMessageBox::Warning; break;
+    case Information: icon = QMessageBox::Information; break;
+    default: break;
+    }
+    QMessageBox box(icon, MessageTable::Text(104), prompt, QMessageBox::Ok, parent);
+    // The pointer may be busy: the box gets the normal one, the caller's comes back after.
+    QApplication::setOverrideCursor(Qt::ArrowCursor);
+    const int pressed = box.exec();
+    QApplication::restoreOverrideCursor();
+    return pressed;
+}
+
+FFeedbackForm::FFeedbackForm(const QString &className, const QString &category, int successMessage,
+                             int failureMessage, QWidget *parent)
+    : QDialog(parent)
+    , m_className(className)
+    , m_category(category)
+    , m_successMessage(successMessage)
+    , m_failureMessage(failureMessage)
+{
+    setObjectName(className);
+    setModal(true);
+    auto *outer = new QVBoxLayout(this);
+    m_layout = new QFormLayout;
+    outer->addLayout(m_layout);
+    resize(460, 360);
+}
+
+FFeedbackForm::~FFeedbackForm()
+{
+    // A form closed by force while a send waits must not leave the pointer busy.
+    if (m_sending)
+        QApplication::restoreOverrideCursor();
+}
+
+QLineEdit *FFeedbackForm::addLine(const QString &objectName, const QString &label, const QString &field,
+                                  int emptyMessage)
+{
+    auto *edit = new QLineEdit(this);
+    edit->setObjectName(objectName);
+    m_layout->addRow(label, edit);
+    m_fields.append({field, edit, emptyMessage});
+    return edit;
+}
+
+QPlainTextEdit *FFeedbackForm::addText(const QString &objectName, const QString &label, const QString &field,
+                                       int emptyMessage)
+{
+    auto *edit = new QPlainTextEdit(this);
+    edit->setObjectName(objectName);
+    edit->setTabChangesFocus(true);
+    m_layout->addRow(label, edit);
+    m_fields.append({field, edit, emptyMessage});
+    return edit;
+}
+
+QCheckBox *FFeedbackForm::addCheck(const QString &objectName, const QString &label, const QString &field)
+{
+    auto *box = new QCheckBox(label, this);
+    box->setObjectName(objectName);
+    m_layout->addRow(box);
+    m_fields.append({field, box, 0});
+    return box;
+}
+
+void FFeedbackForm::addButtons()
+{
+    auto *buttons = new QDialogButtonBox(this);
+    QPushButton *send = buttons->addButton(tr("&Send"), QDialogButtonBox::AcceptRole);
+    send->setObjectName(QStringLiteral("cmdSend"));
+    send->setDefault(true);
+    QPushButton *cancel = buttons->addButton(tr("Cancel"), QDialogButtonBox::RejectRole);
+    cancel->setObjectName(QStringLiteral("cmdCancel"));
+    connect(send, &QPushButton::clicked, this, &FFeedbackForm::cmdSend_Click);
+    connect(cancel, &QPushButton::clicked, this, &FFeedbackForm::cmdCancel_Click);
+    static_cast<QVBoxLayout *>(layout())->addWidget(buttons);
+}
+
+QString FFeedbackForm::textOf(const QWidget *source)
+{
+    if (const auto *line = qobject_cast<const QLineEdit *>(source))
+        return line->text();
+    if (const auto *text = qobject_cast<const QPlainTextEdit *>(source))
+        return text->toPlainText();
+    if (const auto *check = qobject_cast<const QCheckBox *>(source))
+        return check->isChecked() ? QStringLiteral("1") : QStringLiteral("0");
+    return {};
+}
+
+void FFeedbackForm::setBusy(bool busy)
+{
+    if (busy == m_sending)
+        return;
+    m_sending = busy;
+    setEnabled(!busy);
+    if (busy)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QApplication::restoreOverrideCursor();
+}
+
+void FFeedbackForm::cmdSend_Click()
+{
+    if (m_sending)
+        return;
+    const QString source = m_className + QStringLiteral(".cmdSend_Click");
+    if (m_log)
+        m_log->Trace(QStringLiteral("cmdSend_Click call"), source);
+
+    for (const Field &f : std::as_const(m_fields)) {
+        if (f.emptyMessage != 0 && textOf(f.source).isEmpty()) {
+            ShowMessage(this, MessageTable::Text(f.emptyMessage), Exclamation);
+            f.source->setFocus();
+            return;
+        }
+    }
+    if (!m_sender.EndpointConfigured()) {
+        if (m_log)
+            m_log->Write(MUError::engineNumber(523), MessageTable::Text(523) + NoEndpointText(), Log::LevelError,
+                         source);
+        ShowMessage(this, NoEndpointText(), Exclamation);
+        return;
+    }
+
+    setBusy(true);
+    Record fields;
+    for (const Field &f : std::as_const(m_fields))
+        fields.Add(f.name, textOf(f.source));
+    fields.Add(QStringLiteral("log"), FeedbackLog::Text(m_log));
+
+    QString errorText;
+    bool sent = false;
+    m_sender.Send(m_category, fields, errorText, sent);
+
+    if (sent) {
+        setBusy(false);
+        ShowMessage(this, MessageTable::Text(m_successMessage), Information);
+        accept();
+        return;
+    }
+    if (m_log)
+        m_log->Write(MUError::engineNumber(523), MessageTable::Text(523) + errorText, Log::LevelError, source);
+    ShowMessage(this, MessageTable::Text(m_failureMessage), Exclamation);
+    setBusy(false);
+}
+
+void FFeedbackForm::cmdCancel_Click()
+{
+    if (m_log)
+        m_log->Trace(QStringLiteral("cmdCancel_Click call"), m_className + QStringLiteral(".cmdCancel_Click"));
+    reject();
+}
+
+void FFeedbackForm::reject()
+{
+    // The send in progress ends by itself within its time limit; closing under it would
+    // pull the form away from the code still using it.
+    if (m_sending)
+        return;
+    QDialog::reject();
+}

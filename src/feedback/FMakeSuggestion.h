@@ -1,0 +1,14 @@
+#pragma once
+#include "FFeedbackForm.h"
+
+/// The Help form that sends the user's suggestion with the log.
+/// Thread: GUI thread only.
+class FMakeSuggestion : public FFeedbackForm
+{
+    Q_OBJECT
+public:
+    explicit FMakeSuggestion(QWidget *parent = nullptr);
+    /// Shows the form modally, attaching `log` (may be null); returns when it is closed
+    /// (QDialog::Accepted once sent).
+    static int ShowForm(const LogPtr &log, QWidget *parent = nullptr);
+};

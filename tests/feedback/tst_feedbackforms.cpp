@@ -1,0 +1,375 @@
+#include "FAskQuestion.h"
+#include "FMakeSuggestion.h"
+#include "FReportBug.h"
+#include "FSendTestimonial.h"
+#include "FeedbackHttpServer.h"
+#include "FeedbackPayload.h"
+#include "trellis/MUError.h"
+#include "trellis/MessageTable.h"
+#include "trellis/MetaTypes.h"
+#include "trellis/Paths.h"
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+struct Shown {
+    QString prompt;
+    int style = 0;
+    bool formEnabled = true;
+};
+
+/// The text boxes of each form in the order they are checked, with the message for each.
+QList<QPair<QString, int>> checkedFields(const QString &form)
+{
+    QList<QPair<QString, int>> fields{{QStringLiteral("txtName"), 136}, {QStringLiteral("txtEmail"), 137}};
+    if (form == QLatin1String("FAskQuestion"))
+        fields.append({QStringLiteral("txtQuestion"), 138});
+    else if (form == QLatin1String("FMakeSuggestion"))
+        fields.append({QStringLiteral("txtSuggestion"), 140});
+    else if (form == QLatin1String("FReportBug"))
+        fields.append({QStringLiteral("txtBug"), 142});
+    else
+        fields.append({{QStringLiteral("txtLocation"), 144}, {QStringLiteral("txtTestimonial"), 145}});
+    return fields;
+}
+
+std::unique_ptr<FFeedbackForm> makeForm(const QString &name)
+{
+    if (name == QLatin1String("FAskQuestion"))
+        return std::make_unique<FAskQuestion>();
+    if (name == QLatin1String("FMakeSuggestion"))
+        return std::make_unique<FMakeSuggestion>();
+    if (name == QLatin1String("FReportBug"))
+        return std::make_unique<FReportBug>();
+    return std::make_unique<FSendTestimonial>();
+}
+
+void setText(QWidget *form, const QString &objectName, const QString &text)
+{
+    if (auto *line = form->findChild<QLineEdit *>(objectName))
+        line->setText(text);
+    else if (auto *box = form->findChild<QPlainTextEdit *>(objectName))
+        box->setPlainText(text);
+    else
+        QFAIL(qPrintable(QStringLiteral("no text box ") + objectName));
+}
+
+}
+
+class TestFeedbackForms : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void cleanupTestCase();
+
+    void emptyFieldStopsSend_data();
+    void emptyFieldStopsSend();
+    void firstEmptyFieldInTableOrderWins();
+    void sendReportsSuccess_data();
+    void sendReportsSuccess();
+    void serverErrorReportsFailure_data();
+    void serverErrorReportsFailure();
+    void noAnswerWithinLimitFails();
+    void noEndpointSaysSo();
+    void closingWhileSendingWaitsForTheAnswer();
+    void cancelClosesWithoutSending();
+
+private:
+    std::unique_ptr<FFeedbackForm> openForm(const QString &name);
+    void fillAll(FFeedbackForm *form, const QString &name);
+    void clickSend(FFeedbackForm *form);
+    QByteArray longLog() const;
+
+    std::unique_ptr<QTemporaryDir> m_home;
+    std::unique_ptr<FeedbackHttpServer> m_server;
+    LogPtr m_log;
+    QList<Shown> m_shown;
+    FFeedbackForm *m_current = nullptr;
+};
+
+void TestFeedbackForms::initTestCase()
+{
+    RegisterTrellisMetaTypes();
+    FFeedbackForm::setMessageRoutine([this](QWidget *, const QString &prompt, int style) {
+        m_shown.append({prompt, style, m_current ? m_current->isEnabled() : true});
+        return 1;
+    });
+}
+
+void TestFeedbackForms::cleanupTestCase()
+{
+    FFeedbackForm::setMessageRoutine({});
+}
+
+void TestFeedbackForms::init()
+{
+    m_home = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_home->isValid());
+    Paths::SetHome(m_home->path());
+    m_server = std::make_unique<FeedbackHttpServer>();
+    QVERIFY(m_server->listen());
+    m_log = std::make_shared<Log>();
+    QVERIFY(m_log->OpenFiles(QDir(m_home->path()).filePath(QStringLiteral("mu.log")),
+                             QDir(m_home->path()).filePath(QStringLiteral("short.log"))));
+    m_log->Trace(QStringLiteral("Start application"), QStringLiteral("FSplash.Form_Initialize"));
+    m_shown.clear();
+    m_current = nullptr;
+}
+
+void TestFeedbackForms::cleanup()
+{
+    m_current = nullptr;
+    m_server.reset();
+    m_log.reset();
+    Paths::SetHome(QString());
+    m_home.reset();
+    QCOMPARE(QApplication::overrideCursor(), nullptr);
+}
+
+std::unique_ptr<FFeedbackForm> TestFeedbackForms::openForm(const QString &name)
+{
+    auto form = makeForm(name);
+    form->setLog(m_log);
+    form->cl().setEndpoint(m_server->url());
+    form->show();
+    m_current = form.get();
+    return form;
+}
+
+void TestFeedbackForms::fillAll(FFeedbackForm *form, const QString &name)
+{
+    const auto fields = checkedFields(name);
+    for (const auto &f : fields)
+        setText(form, f.first, QStringLiteral("value of ") + f.first);
+}
+
+void TestFeedbackForms::clickSend(FFeedbackForm *form)
+{
+    auto *send = form->findChild<QPushButton *>(QStringLiteral("cmdSend"));
+    QVERIFY(send);
+    QTest::mouseClick(send, Qt::LeftButton);
+}
+
+QByteArray TestFeedbackForms::longLog() const
+{
+    QFile file(m_log->longLogPath());
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void TestFeedbackForms::emptyFieldStopsSend_data()
+{
+    QTest::addColumn<QString>("form");
+    QTest::addColumn<QString>("empty");
+    QTest::addColumn<int>("message");
+    const QList<QPair<QString, QString>> forms{{QStringLiteral("FAskQuestion"), QStringLiteral("question")},
+                                               {QStringLiteral("FMakeSuggestion"), QStringLiteral("suggestion")},
+                                               {QStringLiteral("FReportBug"), QStringLiteral("bug")},
+                                               {QStringLiteral("FSendTestimonial"), QStringLiteral("testimonial")}};
+    for (const auto &form : forms) {
+        const auto fields = checkedFields(form.first);
+        for (const auto &f : fields) {
+            const QString row = form.second + QStringLiteral("-empty-") + f.first.mid(3).toLower();
+            QTest::newRow(qPrintable(row)) << form.first << f.first << f.second;
+        }
+    }
+}
+
+void TestFeedbackForms::emptyFieldStopsSend()
+{
+    QFETCH(QString, form);
+    QFETCH(QString, empty);
+    QFETCH(int, message);
+    auto f = openForm(form);
+    fillAll(f.get(), form);
+    setText(f.get(), empty, QString());
+    clickSend(f.get());
+    QCOMPARE(m_shown.size(), 1);
+    QCOMPARE(m_shown.first().prompt, MessageTable::Text(message));
+    QVERIFY(!m_shown.first().prompt.isEmpty());
+    QCOMPARE(m_shown.first().style, int(FFeedbackForm::Exclamation));
+    QCOMPARE(m_server->connectionCount(), 0);
+    QVERIFY(f->isVisible());
+    QVERIFY(f->isEnabled());
+    QCOMPARE(QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : empty, empty);
+}
+
+void TestFeedbackForms::firstEmptyFieldInTableOrderWins()
+{
+    auto f = openForm(QStringLiteral("FSendTestimonial"));
+    clickSend(f.get());
+    QCOMPARE(m_shown.size(), 1);
+    QCOMPARE(m_shown.first().prompt, MessageTable::Text(136));
+    setText(f.get(), QStringLiteral("txtName"), QStringLiteral("Ann"));
+    setText(f.get(), QStringLiteral("txtTestimonial"), QStringLiteral("Great"));
+    clickSend(f.get());
+    QCOMPARE(m_shown.size(), 2);
+    QCOMPARE(m_shown.last().prompt, MessageTable::Text(137));
+    QCOMPARE(m_server->connectionCount(), 0);
+}
+
+void TestFeedbackForms::sendReportsSuccess_data()
+{
+    QTest::addColumn<QString>("form");
+    QTest::addColumn<QString>("category");
+    QTest::addColumn<int>("success");
+    QTest::addColumn<QStringList>("sent");
+    QTest::newRow("question") << "FAskQuestion" << "MU\\Question" << 147
+                              << QStringList{"name", "email", "question", "log"};
+    QTest::newRow("suggestion") << "FMakeSuggestion" << "MU\\Suggestion" << 148
+                                << QStringList{"name", "email", "suggestion", "log"};
+    QTest::newRow("bug") << "FReportBug" << "MU\\Bug" << 149 << QStringList{"name", "email", "bug", "log"};
+    QTest::newRow("testimonial") << "FSendTestimonial" << "MU\\Testimonial" << 150
+                                 << QStringList{"name", "email", "location", "testimonial", "agreed", "log"};
+}
+
+void TestFeedbackForms::sendReportsSuccess()
+{
+    QFETCH(QString, form);
+    QFETCH(QString, category);
+    QFETCH(int, success);
+    QFETCH(QStringList, sent);
+    auto f = openForm(form);
+    fillAll(f.get(), form);
+    const auto fields = checkedFields(form);
+    setText(f.get(), fields.last().first, QStringLiteral("a&b=c%+<é\nsecond line"));
+    if (auto *agree = f->findChild<QCheckBox *>(QStringLiteral("chkAgree")))
+        agree->setChecked(true);
+
+    bool enabledWhileSending = true;
+    int cursorWhileSending = -1;
+    connect(m_server.get(), &FeedbackHttpServer::requestReceived, this, [&] {
+        enabledWhileSending = f->isEnabled();
+        const QCursor *c = QApplication::overrideCursor();
+        cursorWhileSending = c ? int(c->shape()) : -1;
+    });
+    clickSend(f.get());
+
+    QCOMPARE(m_server->requests().size(), 1);
+    QVERIFY(!enabledWhileSending);
+    QCOMPARE(cursorWhileSending, int(Qt::WaitCursor));
+    QCOMPARE(m_shown.size(), 1);
+    QCOMPARE(m_shown.first().prompt, MessageTable::Text(success));
+    QCOMPARE(m_shown.first().style, int(FFeedbackForm::Information));
+    QCOMPARE(f->result(), int(QDialog::Accepted));
+    QVERIFY(!f->isVisible());
+
+    const FeedbackPayload p = FeedbackPayload::Decode(m_server->requests().first().body);
+    QVERIFY2(p.error.isEmpty(), qPrintable(p.error));
+    QCOMPARE(p.category, category);
+    QCOMPARE(p.fieldNames(), sent);
+    QCOMPARE(p.field(QStringLiteral("name")), QStringLiteral("value of txtName"));
+    QCOMPARE(p.field(sent.at(sent.size() - (form == QLatin1String("FSendTestimonial") ? 3 : 2))),
+             QStringLiteral("a&b=c%+<é\nsecond line"));
+    if (form == QLatin1String("FSendTestimonial")) {
+        QCOMPARE(p.field(QStringLiteral("location")), QStringLiteral("value of txtLocation"));
+        QCOMPARE(p.field(QStringLiteral("agreed")), QStringLiteral("1"));
+    }
+    const QString log = p.field(QStringLiteral("log"));
+    QVERIFY(log.contains(QStringLiteral("FSplash.Form_Initialize Start application")));
+    QVERIFY(log.contains(form + QStringLiteral(".cmdSend_Click cmdSend_Click call")));
+}
+
+void TestFeedbackForms::serverErrorReportsFailure_data()
+{
+    QTest::addColumn<QString>("form");
+    QTest::addColumn<int>("failure");
+    QTest::newRow("question") << "FAskQuestion" << 139;
+    QTest::newRow("suggestion") << "FMakeSuggestion" << 141;
+    QTest::newRow("bug") << "FReportBug" << 143;
+    QTest::newRow("testimonial") << "FSendTestimonial" << 146;
+}
+
+void TestFeedbackForms::serverErrorReportsFailure()
+{
+    QFETCH(QString, form);
+    QFETCH(int, failure);
+    m_server->setStatus(500, "Internal Server Error");
+    auto f = openForm(form);
+    fillAll(f.get(), form);
+    clickSend(f.get());
+    QCOMPARE(m_server->requests().size(), 1);
+    QCOMPARE(m_shown.size(), 1);
+    QCOMPARE(m_shown.first().prompt, MessageTable::Text(failure));
+    QCOMPARE(m_shown.first().style, int(FFeedbackForm::Exclamation));
+    // The form stays open and usable for another try.
+    QVERIFY(f->isVisible());
+    QVERIFY(f->isEnabled());
+    const QByteArray expected = " L4 " + QByteArray::number(MUError::engineNumber(523)) + ' ' + form.toUtf8()
+        + ".cmdSend_Click Cannot contact. Internal Server Error\n";
+    QVERIFY2(longLog().contains(expected), longLog().constData());
+    QCOMPARE(MUError::engineNumber(523), qint32(0x8004020Bu));
+}
+
+void TestFeedbackForms::noAnswerWithinLimitFails()
+{
+    m_server->setSilent(true);
+    auto f = openForm(QStringLiteral("FAskQuestion"));
+    f->cl().setTimeLimitMs(300);
+    fillAll(f.get(), QStringLiteral("FAskQuestion"));
+    clickSend(f.get());
+    QCOMPARE(m_server->requests().size(), 1);
+    QCOMPARE(m_shown.size(), 1);
+    QCOMPARE(m_shown.first().prompt, MessageTable::Text(139));
+    QVERIFY(f->isVisible());
+    QVERIFY(f->isEnabled());
+    QVERIFY(longLog().contains("FAskQuestion.cmdSend_Click Cannot contact. Cannot send. "));
+}
+
+void TestFeedbackForms::noEndpointSaysSo()
+{
+    auto f = openForm(QStringLiteral("FReportBug"));
+    f->cl().setEndpoint(QUrl()); // as the shipped configuration: no address
+    fillAll(f.get(), QStringLiteral("FReportBug"));
+    clickSend(f.get());
+    QCOMPARE(m_shown.size(), 1);
+    QCOMPARE(m_shown.first().prompt, FFeedbackForm::NoEndpointText());
+    QVERIFY(!FFeedbackForm::NoEndpointText().trimmed().isEmpty());
+    QCOMPARE(m_server->connectionCount(), 0);
+    QVERIFY(f->isVisible());
+    QVERIFY(f->isEnabled());
+    QCOMPARE(QDir(f->cl().workDir()).entryList(QDir::Files), QStringList());
+}
+
+void TestFeedbackForms::closingWhileSendingWaitsForTheAnswer()
+{
+    auto f = openForm(QStringLiteral("FMakeSuggestion"));
+    fillAll(f.get(), QStringLiteral("FMakeSuggestion"));
+    bool stillOpen = false;
+    connect(m_server.get(), &FeedbackHttpServer::requestReceived, this, [&] {
+        f->reject();
+        f->close();
+        stillOpen = f->isVisible() && f->isSending();
+    });
+    clickSend(f.get());
+    QVERIFY(stillOpen);
+    QCOMPARE(m_shown.size(), 1);
+    QCOMPARE(m_shown.first().prompt, MessageTable::Text(148));
+    QCOMPARE(f->result(), int(QDialog::Accepted));
+}
+
+void TestFeedbackForms::cancelClosesWithoutSending()
+{
+    auto f = openForm(QStringLiteral("FAskQuestion"));
+    fillAll(f.get(), QStringLiteral("FAskQuestion"));
+    auto *cancel = f->findChild<QPushButton *>(QStringLiteral("cmdCancel"));
+    QVERIFY(cancel);
+    QTest::mouseClick(cancel, Qt::LeftButton);
+    QCOMPARE(f->result(), int(QDialog::Rejected));
+    QVERIFY(!f->isVisible());
+    QCOMPARE(m_server->connectionCount(), 0);
+    QVERIFY(m_shown.isEmpty());
+}
+
+QTEST_MAIN(TestFeedbackForms)
+#include "tst_feedbackforms.moc"
