@@ -1,0 +1,114 @@
+#include "DemoMode.h"
+#include "FSplash.h"
+#include "engine/MUScripting.h"
+#include "trellis/Paths.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <cstdio>
+
+namespace {
+/// Options are read before the GUI starts, so --help and --version need no display.
+struct Args
+{
+    bool help = false;
+    bool version = false;
+    bool demo = false;
+    QString home;
+    QString error;
+    QString helpText;
+};
+
+Args parseArgs(int argc, char **argv)
+{
+    QStringList list;
+    for (int i = 0; i < argc; ++i)
+        list << QString::fromLocal8Bit(argv[i]);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Murmelo, the talking mail announcer: checks your mailboxes and a speaking character\n"
+        "reads the new messages aloud. It lives in the notification area of the desktop."));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help and exit."));
+    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
+                                     QStringLiteral("Show the version and exit."));
+    const QCommandLineOption home(QStringLiteral("home"),
+                                  QStringLiteral("Keep the database, logs and characters in DIR (also MURMELO_HOME)."),
+                                  QStringLiteral("DIR"));
+    const QCommandLineOption demo(QStringLiteral("demo"),
+                                  QStringLiteral("A first look without a mailbox: a throw-away home folder and a "
+                                                 "local demo mail server with a few sample messages."));
+    parser.addOptions({help, version, home, demo});
+    Args a;
+    if (!parser.parse(list)) {
+        a.error = parser.errorText();
+        return a;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        a.error = QStringLiteral("Unexpected argument '%1'.").arg(parser.positionalArguments().first());
+        return a;
+    }
+    a.help = parser.isSet(help);
+    a.version = parser.isSet(version);
+    a.demo = parser.isSet(demo);
+    a.home = parser.value(home);
+    a.helpText = parser.helpText();
+    return a;
+}
+}
+
+int main(int argc, char **argv)
+{
+    const Args args = parseArgs(argc, argv);
+    if (!args.error.isEmpty()) {
+        std::fprintf(stderr, "murmelo: %s\nTry 'murmelo --help'.\n", qPrintable(args.error));
+        return 2;
+    }
+    if (args.help) {
+        QString text = args.helpText;
+        text.replace(QStringLiteral("Usage: ") + QString::fromLocal8Bit(argv[0]), QStringLiteral("Usage: murmelo"));
+        std::fputs(qPrintable(text), stdout);
+        return 0;
+    }
+    if (args.version) {
+        std::printf("murmelo %s\n", MURMELO_VERSION);
+        return 0;
+    }
+    if (args.demo && !args.home.isEmpty()) {
+        std::fprintf(stderr, "murmelo: --demo makes its own home folder; leave out --home.\n");
+        return 2;
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("murmelo"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Murmelo"));
+    QApplication::setApplicationVersion(QStringLiteral(MURMELO_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral("murmelo"));
+    // The program lives in the tray: a hidden main window is not the end.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    if (!args.home.isEmpty())
+        Paths::SetHome(args.home);
+
+    DemoMode demo;
+    FSplash::Options options;
+    if (args.demo) {
+        QString why;
+        if (!demo.Prepare(why)) {
+            std::fprintf(stderr, "murmelo: %s\n", qPrintable(why));
+            return 1;
+        }
+        std::printf("Murmelo demo: home folder %s, demo mail server on 127.0.0.1:%u.\n"
+                    "Start 'murmelo' without --demo to use your own mail.\n",
+                    qPrintable(demo.home()), unsigned(demo.port()));
+        std::fflush(stdout);
+        options.afterEngineInit = [&demo](MUScripting *engine) { demo.AddAccount(engine); };
+    }
+
+    FSplash splash(std::move(options));
+    QObject::connect(&splash, &FSplash::finished, &app, [](int code) { QCoreApplication::exit(code); },
+                     Qt::QueuedConnection);
+    if (!splash.Start())
+        return splash.exitCode();
+    return app.exec();
+}

@@ -1,0 +1,100 @@
+#include "ShellFixture.h"
+#include "EngineTalker.h"
+#include "ShellHooks.h"
+#include "ShellMessage.h"
+
+#include "AgentWidgetsControl.h"
+#include "NullAudioSink.h"
+#include "engine/MUScripting.h"
+#include "speech/CTalker.h"
+#include "storage/MsgManager.h"
+#include "trellis/MetaTypes.h"
+#include "trellis/Paths.h"
+
+#include <QFile>
+
+ShellFixture::ShellFixture() : m_home(std::make_unique<QTemporaryDir>())
+{
+    RegisterTrellisMetaTypes();
+    qputenv("MURMELO_AUDIO", "null");
+    Paths::SetHome(m_home->path());
+    ShellHooks::instance().reset();
+    ShellMessage::setResponder([this](const QString &prompt, int buttons, const QString &title) {
+        boxes.append({prompt, buttons, title});
+        return answer;
+    });
+    ShellHooks::instance().openUrl = [this](const QUrl &url) {
+        opened.append(url);
+        return true;
+    };
+}
+
+ShellFixture::~ShellFixture()
+{
+    ShellMessage::setResponder({});
+    ShellHooks::instance().reset();
+    Paths::SetHome(QString());
+}
+
+void ShellFixture::clear()
+{
+    boxes.clear();
+    opened.clear();
+}
+
+QString ShellFixture::logText() const
+{
+    QFile f(Paths::StateDir() + QStringLiteral("/mu.log"));
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(f.readAll());
+}
+
+QString ShellFixture::rawPlain(const QString &from, const QString &subject, const QString &body)
+{
+    return QStringLiteral("From: %1\r\nTo: me@example.net\r\nSubject: %2\r\n"
+                          "Date: Mon, 23 Nov 2026 14:05:00 +0000\r\nMIME-Version: 1.0\r\n"
+                          "Content-Type: text/plain; charset=us-ascii\r\n\r\n%3\r\n")
+        .arg(from, subject, body);
+}
+
+Record ShellFixture::message(const QString &from, const QString &subject, const QString &content,
+                             const QString &pop3Id)
+{
+    static int next = 1;
+    Record r;
+    r.Add(QStringLiteral("Server"), QStringLiteral("127.0.0.1"));
+    r.Add(QStringLiteral("User"), QStringLiteral("user"));
+    r.Add(QStringLiteral("POP3Id"), pop3Id.isEmpty() ? QStringLiteral("uid-%1").arg(next++) : pop3Id);
+    r.Add(QStringLiteral("From"), from);
+    r.Add(QStringLiteral("To"), QStringLiteral("me@example.net"));
+    r.Add(QStringLiteral("Date"), QStringLiteral("Mon, 23 Nov 2026 14:05:00 +0000"));
+    r.Add(QStringLiteral("Subject"), subject);
+    r.Add(QStringLiteral("Content"), content.isEmpty() ? rawPlain(from, subject, QStringLiteral("Hello there.")) : content);
+    return r;
+}
+
+EngineFixture::EngineFixture()
+{
+    m_agent = std::make_unique<AgentWidgetsControl>(std::make_unique<NullAudioSink>());
+    m_engine = std::make_unique<MUScripting>();
+    m_engine->Init(std::make_shared<Log>(), m_agent.get());
+    m_talker = EngineTalker(m_engine.get());
+    if (!m_talker) {
+        m_ownTalker = std::make_unique<CTalker>();
+        m_ownTalker->Init(m_engine->settings(), m_engine->log(), m_agent.get());
+        m_talker = m_ownTalker.get();
+    }
+}
+
+EngineFixture::~EngineFixture()
+{
+    if (m_ownTalker)
+        m_ownTalker->Finalize();
+    m_engine->Finalize();
+}
+
+bool EngineFixture::store(Record &msg)
+{
+    return m_engine->msgManager()->add(msg);
+}

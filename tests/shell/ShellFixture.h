@@ -1,0 +1,67 @@
+#pragma once
+#include "trellis/Record.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QUrl>
+#include <memory>
+
+class AgentControl;
+class CTalker;
+class MUScripting;
+
+/// What the shell tests share: a throw-away home, silent sound, message boxes and
+/// opened addresses recorded instead of shown, and ready-made message records.
+class ShellFixture
+{
+public:
+    struct Box
+    {
+        QString prompt;
+        int buttons = 0;
+        QString title;
+    };
+
+    ShellFixture();
+    ~ShellFixture();
+
+    QString home() const { return m_home->path(); }
+    /// Every message box since the start (or the last clear), answered with `answer`.
+    QList<Box> boxes;
+    int answer = 1;
+    QList<QUrl> opened;
+    void clear();
+    /// The text of the long log.
+    QString logText() const;
+
+    /// A message record as a receiver delivers it; `content` is the raw message.
+    static Record message(const QString &from, const QString &subject, const QString &content = {},
+                          const QString &pop3Id = {});
+    /// A raw message with these headers and a plain-text body.
+    static QString rawPlain(const QString &from, const QString &subject, const QString &body);
+
+private:
+    std::unique_ptr<QTemporaryDir> m_home;
+};
+
+/// An engine on the fixture's home with a windowed agent and the talker, as the
+/// start-up makes them (without the rest of the start-up).
+class EngineFixture
+{
+public:
+    EngineFixture();
+    ~EngineFixture();
+    MUScripting *engine() const { return m_engine.get(); }
+    AgentControl *agent() const { return m_agent.get(); }
+    CTalker *talker() const { return m_talker; }
+    /// Stores `msg` like the engine does for an arrived message; gives it its id.
+    [[nodiscard]] bool store(Record &msg);
+
+private:
+    std::unique_ptr<AgentControl> m_agent;
+    std::unique_ptr<MUScripting> m_engine;
+    std::unique_ptr<CTalker> m_ownTalker;
+    CTalker *m_talker = nullptr;
+};

@@ -1,0 +1,551 @@
+// The main window over a real engine: the list and its order, the totals, deleting,
+// the view, the spoken date and time, the account menu, the status panel through a
+// real download, and the new-mail sequence up to what reaches the talker.
+#include "shell/ShellFixture.h"
+
+#include "FMain.h"
+#include "MessageListModel.h"
+#include "MessageView.h"
+#include "ShellHooks.h"
+
+#include "FakePop3Server.h"
+#include "engine/MUScripting.h"
+#include "receive/ReceiverManager.h"
+#include "speech/CTalker.h"
+#include "storage/AccountManager.h"
+#include "storage/CSettings.h"
+#include "storage/MsgManager.h"
+#include "timing/TimerManager.h"
+#include "trellis/MessageTable.h"
+#include "trellis/Utility.h"
+
+#include "AgentControl.h"
+
+#include <QElapsedTimer>
+#include <QTemporaryFile>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QTableView>
+#include <QTest>
+
+namespace {
+/// A window initialised on an engine, as the start-up leaves it (hidden).
+struct Window
+{
+    ShellFixture fx;
+    EngineFixture ef;
+    FMain w;
+
+    explicit Window(bool firstStart = true, const QList<Record> &stored = {})
+    {
+        ef.engine()->settings()->SaveSetting(FMain::KeyFirstStart, firstStart);
+        for (Record r : stored)
+            QVERIFY(ef.store(r));
+        w.Init(ef.engine()->log(), ef.engine(), ef.agent(), ef.talker());
+        // Pulses would speak the spool away under the test's feet.
+        ef.engine()->timerManager()->StopTiming(FMain::SpeechPulseId);
+        clearSpool();
+        fx.clear();
+    }
+    ~Window() { w.Finalize(); }
+    void clearSpool() { ef.talker()->StopTalking(true); }
+    QStringList rowsFrom() const
+    {
+        QStringList out;
+        for (int i = 0; i < w.model()->rowCount(); ++i)
+            out << w.model()->text(i, MessageListModel::ColFrom);
+        return out;
+    }
+};
+
+QList<Record> threeMessages()
+{
+    return {ShellFixture::message(QStringLiteral("first@example.org"), QStringLiteral("One")),
+            ShellFixture::message(QStringLiteral("second@example.org"), QStringLiteral("Two")),
+            ShellFixture::message(QStringLiteral("third@example.org"), QStringLiteral("Three"))};
+}
+}
+
+class TestFMain : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void listShowsStoredReversedAndNewOnTop()
+    {
+        Window t(true, threeMessages());
+        QCOMPARE(t.rowsFrom(), (QStringList{QStringLiteral("third@example.org"), QStringLiteral("second@example.org"),
+                                            QStringLiteral("first@example.org")}));
+        // The first row is selected and shown.
+        QCOMPARE(t.w.headerText(0), QStringLiteral("third@example.org"));
+        QCOMPARE(t.w.headerText(2), QStringLiteral("Three"));
+        QCOMPARE(t.w.panelText(1), QStringLiteral("Total: 3 messages"));
+        // The columns, in order.
+        QStringList headers;
+        for (int c = 0; c < t.w.model()->columnCount(); ++c)
+            headers << t.w.model()->headerData(c, Qt::Horizontal).toString();
+        QCOMPARE(headers, (QStringList{QStringLiteral("From"), QStringLiteral("Subject"), QStringLiteral("Date"),
+                                       QStringLiteral("To")}));
+
+        Record later = ShellFixture::message(QStringLiteral("later@example.org"), QStringLiteral("Four"));
+        QVERIFY(t.ef.store(later));
+        t.w.moScripting_MsgArrived(later);
+        QCOMPARE(t.rowsFrom().first(), QStringLiteral("later@example.org"));
+        QCOMPARE(t.w.panelText(1), QStringLiteral("Total: 4 messages"));
+        // The reader's selection stayed where it was.
+        QCOMPARE(t.w.headerText(0), QStringLiteral("third@example.org"));
+    }
+
+    void totalText_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("none-is-plural") << 0 << QStringLiteral("Total: 0 messages");
+        QTest::newRow("one-is-singular") << 1 << QStringLiteral("Total: 1 message");
+        QTest::newRow("two-is-plural") << 2 << QStringLiteral("Total: 2 messages");
+    }
+    void totalText()
+    {
+        QFETCH(int, count);
+        QFETCH(QString, expected);
+        Window t(true, threeMessages().mid(0, count));
+        QCOMPARE(t.w.TotalText(), expected);
+        QCOMPARE(t.w.panelText(1), expected);
+    }
+
+    void twentyThousandRowsLoadAtOnce()
+    {
+        MessageListModel model;
+        QList<Record> many;
+        for (int i = 0; i < 20000; ++i) {
+            Record r;
+            r.setId(QStringLiteral("{id-%1}").arg(i));
+            r.Add(QStringLiteral("From"), QStringLiteral("sender%1@example.org").arg(i));
+            r.Add(QStringLiteral("Subject"), QStringLiteral("Subject %1").arg(i));
+            r.Add(QStringLiteral("Date"), QStringLiteral("Mon, 23 Nov 2026 14:05:00 +0000"));
+            many << r;
+        }
+        QTableView view;
+        view.setModel(&model);
+        QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
+        QElapsedTimer timer;
+        timer.start();
+        model.AddMsgs(many);
+        QVERIFY2(timer.elapsed() < 3000, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(resets.count(), 1);
+        QCOMPARE(model.rowCount(), 20000);
+        QCOMPARE(model.key(0), QStringLiteral("{id-19999}"));
+        QCOMPARE(model.key(19999), QStringLiteral("{id-0}"));
+    }
+
+    void deletion_data()
+    {
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<bool>("asked");
+        QTest::addColumn<bool>("deleted");
+        QTest::newRow("delete-asks-and-ok-deletes") << int(Qt::NoModifier) << 1 << true << true;
+        QTest::newRow("delete-asks-and-cancel-keeps") << int(Qt::NoModifier) << 2 << true << false;
+        QTest::newRow("shift-delete-deletes-without-asking") << int(Qt::ShiftModifier) << 2 << false << true;
+        QTest::newRow("ctrl-shift-delete-still-asks") << int(Qt::ShiftModifier | Qt::ControlModifier) << 2 << true << false;
+    }
+    void deletion()
+    {
+        QFETCH(int, modifiers);
+        QFETCH(int, answer);
+        QFETCH(bool, asked);
+        QFETCH(bool, deleted);
+        Window t(true, threeMessages());
+        t.w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&t.w));
+        t.fx.answer = answer;
+        // Select the two older messages.
+        QTableView *lv = t.w.messageList();
+        lv->setFocus();
+        lv->clearSelection();
+        lv->selectionModel()->select(t.w.model()->index(1, 0),
+                                     QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        lv->selectionModel()->select(t.w.model()->index(2, 0),
+                                     QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        QTest::keyClick(lv, Qt::Key_Delete, Qt::KeyboardModifiers(modifiers));
+
+        QCOMPARE(t.fx.boxes.size(), asked ? 1 : 0);
+        if (asked) {
+            QCOMPARE(t.fx.boxes.first().prompt, MessageTable::Text(101));
+            QCOMPARE(t.fx.boxes.first().buttons, 49);
+        }
+        const int left = deleted ? 1 : 3;
+        QCOMPARE(t.w.model()->rowCount(), left);
+        QCOMPARE(t.ef.engine()->msgManager()->GetMsgs(false).Count(), left);
+        QCOMPARE(t.w.panelText(1), deleted ? QStringLiteral("Total: 1 message") : QStringLiteral("Total: 3 messages"));
+        QCOMPARE(t.w.model()->text(0, MessageListModel::ColFrom), QStringLiteral("third@example.org"));
+    }
+
+    void contextMenuDeleteAsks()
+    {
+        Window t(true, threeMessages());
+        t.fx.answer = 1;
+        t.w.selectRow(0);
+        QAction *del = t.w.menuAction(QStringLiteral("mnuDeleteMsgs"));
+        QVERIFY(t.w.gridContextMenu()->actions().contains(del));
+        del->trigger();
+        QCOMPARE(t.fx.boxes.size(), 1);
+        QCOMPARE(t.w.model()->rowCount(), 2);
+    }
+
+    void viewAfterLastRowDeleted()
+    {
+        Window t(true, threeMessages().mid(0, 1));
+        QVERIFY(!t.w.view()->toPlainText().isEmpty());
+        t.w.selectRow(0);
+        t.w.DeleteSelectedMessages(true);
+        QCOMPARE(t.w.model()->rowCount(), 0);
+        QCOMPARE(t.w.panelText(1), QStringLiteral("Total: 0 messages"));
+        QVERIFY(t.w.view()->toPlainText().isEmpty());
+        for (int line = 0; line < 3; ++line)
+            QVERIFY(t.w.headerText(line).isEmpty());
+        t.w.ShowSelectedMessage();
+        QVERIFY(t.w.view()->toPlainText().isEmpty());
+    }
+
+    void viewShowsHtmlBlocksRemoteAndHandsOutLinks()
+    {
+        const QString html = QStringLiteral(
+            "From: News <news@example.org>\r\nTo: me@example.net\r\nSubject: Letter\r\n"
+            "MIME-Version: 1.0\r\nContent-Type: multipart/related; boundary=\"r\"\r\n\r\n"
+            "--r\r\nContent-Type: text/html; charset=iso-8859-1\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
+            "<html><body><script>document.write('EVIL')</script><p>Caf=E9 <b>news</b></p>"
+            "<img src=3D\"cid:logo@x\"><img src=3D\"https://tracker.example/pixel.gif\">"
+            "<a href=3D\"https://example.org/read\">read more</a></body></html>\r\n"
+            "--r\r\nContent-Type: image/png\r\nContent-ID: <logo@x>\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+            "iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8BQDwAEhQGAhKmMIQAAAABJRU5ErkJggg==\r\n"
+            "--r--\r\n");
+        Window t(true, {ShellFixture::message(QStringLiteral("news@example.org"), QStringLiteral("Letter"), html)});
+        MessageView *v = t.w.view();
+        QVERIFY(!v->showingRaw());
+        QVERIFY(v->toPlainText().contains(QStringLiteral("Café news")));
+        QVERIFY(!v->toPlainText().contains(QStringLiteral("EVIL")));
+        QCOMPARE(v->blockedRemote(), QList<QUrl>{QUrl(QStringLiteral("https://tracker.example/pixel.gif"))});
+        QVERIFY(!t.w.findChild<QWidget *>(QStringLiteral("remoteBar"))->isHidden());
+        // The message's own picture is there.
+        const QString docHtml = v->toHtml();
+        QVERIFY(docHtml.contains(QStringLiteral("data:image/png")));
+        const QVariant img = v->document()->resource(QTextDocument::ImageResource,
+                                                     QUrl(docHtml.mid(docHtml.indexOf(QStringLiteral("data:image/png")))
+                                                              .section(QLatin1Char('"'), 0, 0)));
+        QVERIFY(img.isValid());
+
+        Q_EMIT v->anchorClicked(QUrl(QStringLiteral("https://example.org/read")));
+        QCOMPARE(t.fx.opened, QList<QUrl>{QUrl(QStringLiteral("https://example.org/read"))});
+    }
+
+    void viewShowsRawTextWhenNotAMessage()
+    {
+        const QString junk = QStringLiteral("\x01\x02 this is <b>not</b> a message at all");
+        Window t(true, {ShellFixture::message(QStringLiteral("x@example.org"), QStringLiteral("Junk"), junk)});
+        QVERIFY(t.w.view()->showingRaw());
+        QCOMPARE(t.w.view()->toPlainText(), junk);
+    }
+
+    void datePhrase_data()
+    {
+        QTest::addColumn<QDate>("date");
+        QTest::addColumn<QString>("dayPart");
+        QTest::newRow("23rd") << QDate(2026, 12, 23) << QStringLiteral(", 23rd of ");
+        QTest::newRow("11th-not-11st") << QDate(2026, 11, 11) << QStringLiteral(", 11th of ");
+        QTest::newRow("1st") << QDate(2026, 3, 1) << QStringLiteral(", 1st of ");
+        QTest::newRow("22nd") << QDate(2026, 3, 22) << QStringLiteral(", 22nd of ");
+        QTest::newRow("12th-not-12nd") << QDate(2026, 3, 12) << QStringLiteral(", 12th of ");
+        QTest::newRow("31st") << QDate(2026, 3, 31) << QStringLiteral(", 31st of ");
+    }
+    void datePhrase()
+    {
+        QFETCH(QDate, date);
+        QFETCH(QString, dayPart);
+        Window t;
+        t.w.setClock([date] { return QDateTime(date, QTime(9, 30)); });
+        const QLocale l = QLocale::system();
+        const QString expected = l.dayName(date.dayOfWeek()) + dayPart + l.monthName(date.month()) +
+                                 QStringLiteral(", ") + QString::number(date.year());
+        QCOMPARE(t.w.DatePhrase(), expected);
+        t.w.mnuTalkDate_Click();
+        QCOMPARE(t.ef.talker()->spool(), QStringList{QStringLiteral("Today is ") + expected});
+    }
+
+    void timePhrase_data()
+    {
+        QTest::addColumn<QString>("pattern");
+        QTest::addColumn<QTime>("time");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("24h-14-oclock") << QStringLiteral("H:MM") << QTime(14, 0) << QStringLiteral("14 o'clock");
+        QTest::newRow("12h-2-PM") << QStringLiteral("h:MM AM/PM") << QTime(14, 0) << QStringLiteral("2 PM");
+        QTest::newRow("24h-14-05-unchanged") << QStringLiteral("H:MM") << QTime(14, 5) << QStringLiteral("14:05");
+        QTest::newRow("12h-2-05-PM") << QStringLiteral("h:MM AM/PM") << QTime(14, 5) << QStringLiteral("2:05 PM");
+        QTest::newRow("24h-no-leading-zero") << QStringLiteral("H:MM") << QTime(9, 0) << QStringLiteral("9 o'clock");
+        QTest::newRow("12h-midnight-is-12-AM") << QStringLiteral("h:MM AM/PM") << QTime(0, 30) << QStringLiteral("12:30 AM");
+        QTest::newRow("empty-pattern-is-24h") << QString() << QTime(14, 0) << QStringLiteral("14 o'clock");
+    }
+    void timePhrase()
+    {
+        QFETCH(QString, pattern);
+        QFETCH(QTime, time);
+        QFETCH(QString, expected);
+        Window t;
+        t.ef.engine()->settings()->SaveSetting(FMain::KeyTimePattern, pattern);
+        t.w.setClock([time] { return QDateTime(QDate(2026, 12, 5), time); });
+        QCOMPARE(t.w.TimePhrase(), expected);
+        t.w.mnuTalkTime_Click();
+        QCOMPARE(t.ef.talker()->spool(), QStringList{QStringLiteral("The time now is ") + expected});
+    }
+
+    void checkThisAccountMenu()
+    {
+        Window t;
+        QList<QAction *> items = t.w.thisAccountMenu()->actions();
+        QCOMPARE(items.size(), 1);
+        QCOMPARE(items.first()->text(), MessageTable::Text(110));
+        QVERIFY(!items.first()->isEnabled());
+
+        for (const char *server : {"pop.b.example", "pop.a.example"}) {
+            Record a;
+            a.Add(QStringLiteral("Server"), QString::fromLatin1(server));
+            a.Add(QStringLiteral("Port"), 110);
+            a.Add(QStringLiteral("User"), QStringLiteral("ann"));
+            a.Add(QStringLiteral("Pwd"), QStringLiteral("pw"));
+            a.Add(QStringLiteral("CheckInterval"), 10);
+            a.Add(QStringLiteral("Disabled"), true);
+            a.Add(QStringLiteral("Email"), QStringLiteral("ann@example"));
+            t.ef.engine()->AddAccount(a);
+        }
+        t.w.RebuildCheckThisAccountMenu();
+        items = t.w.thisAccountMenu()->actions();
+        QCOMPARE(items.size(), 2);
+        QCOMPARE(items.at(0)->text(), QStringLiteral("Mail Server: 'pop.a.example', User Name: 'ann'"));
+        QCOMPARE(items.at(1)->text(), QStringLiteral("Mail Server: 'pop.b.example', User Name: 'ann'"));
+        QVERIFY(items.at(0)->isEnabled() && items.at(1)->isEnabled());
+        QVERIFY(!items.at(0)->data().toString().isEmpty());
+
+        // Back to none: one disabled item again.
+        const DataBag all = t.ef.engine()->accountManager()->AccountList();
+        for (const QString &id : all.keys())
+            t.ef.engine()->RemoveAccount(id);
+        t.w.RebuildCheckThisAccountMenu();
+        QTRY_COMPARE(t.w.thisAccountMenu()->actions().size(), 1);
+        QVERIFY(!t.w.thisAccountMenu()->actions().first()->isEnabled());
+    }
+
+    void statusPanelFollowsARealDownload()
+    {
+        Window t;
+        FakePop3Server server;
+        server.setCredentials("ann", "right");
+        server.addMessage(ShellFixture::rawPlain(QStringLiteral("x@example.org"), QStringLiteral("Hi"),
+                                                 QStringLiteral("Body")).toLatin1());
+        QVERIFY(server.listen());
+
+        Record account;
+        account.Add(QStringLiteral("Server"), server.host());
+        account.Add(QStringLiteral("Port"), int(server.port()));
+        account.Add(QStringLiteral("User"), QStringLiteral("ann"));
+        account.Add(QStringLiteral("Pwd"), QStringLiteral("wrong"));
+        account.Add(QStringLiteral("CheckInterval"), 60);
+        account.Add(QStringLiteral("Disabled"), true);
+        account.Add(QStringLiteral("Email"), QStringLiteral("ann@example.org"));
+        account.Add(QStringLiteral("Security"), QStringLiteral("None"));
+        t.ef.engine()->AddAccount(account);
+
+        // What panel 2 shows right after each event (the window handles it first).
+        QStringList seen;
+        ReceiverManager *rm = t.ef.engine()->receiverManager();
+        auto record = [&](const char *what) {
+            seen << QString::fromLatin1(what) + QLatin1Char('=') + t.w.panelText(2) +
+                        (t.w.panel2HasIcon() ? QStringLiteral("+icon") : QString());
+        };
+        connect(rm, &ReceiverManager::ReceiveStart, this, [&] { record("start"); });
+        connect(rm, &ReceiverManager::CurrentReceivesCount, this, [&](int n) {
+            if (n > 0)
+                record("count");
+        });
+        connect(rm, &ReceiverManager::ErrorOccured, this, [&] { record("error"); });
+        connect(rm, &ReceiverManager::ReceiveComplete, this, [&] { record("complete"); });
+
+        QSignalSpy errors(rm, &ReceiverManager::ErrorOccured);
+        QSignalSpy done(rm, &ReceiverManager::CurrentReceivesCount);
+        t.w.mnuCheckForNewMessagesThisAccountA_Click(account.Id());
+        QVERIFY(errors.wait(20000));
+        QVERIFY(seen.contains(QStringLiteral("start=")));
+        QVERIFY(seen.contains(QStringLiteral("count=Checking Now...+icon")));
+        const QString error = seen.filter(QStringLiteral("error=")).value(0);
+        QVERIFY2(error.endsWith(QStringLiteral("+icon")) && error.size() > 12, qPrintable(seen.join(" | ")));
+        QVERIFY(!error.contains(QStringLiteral(".+icon")));   // one final "." dropped
+        QVERIFY(t.fx.boxes.isEmpty());                          // errors go to the status bar only
+        QTRY_COMPARE(rm->ReceivesCount(), 0);
+
+        // The right password: the error stays until the next start, then the panel empties.
+        account.Add(QStringLiteral("Pwd"), QStringLiteral("right"));
+        t.ef.engine()->UpdateAccount(account);
+        seen.clear();
+        QSignalSpy arrived(t.ef.engine(), &MUScripting::MsgArrived);
+        QSignalSpy complete(rm, &ReceiverManager::ReceiveComplete);
+        t.w.mnuCheckForNewMessagesThisAccountA_Click(account.Id());
+        QVERIFY(complete.wait(20000));
+        QCOMPARE(seen.first(), QStringLiteral("start="));
+        QCOMPARE(seen.last(), QStringLiteral("complete="));
+        QCOMPARE(t.w.panelText(2), QString());
+        QCOMPARE(arrived.count(), 1);
+        QCOMPARE(t.w.model()->rowCount(), 1);   // listed through the engine's event
+    }
+
+    void newMail_data()
+    {
+        QTest::addColumn<bool>("spam");
+        QTest::addColumn<bool>("announceSpam");
+        QTest::addColumn<QString>("spamText");
+        QTest::addColumn<QStringList>("mustSay");
+        QTest::addColumn<QStringList>("mustNotSay");
+        QTest::newRow("plain-mail-body-decoded")
+            << false << true << QString() << QStringList{QStringLiteral("Tulips are out"), QStringLiteral("Garden Club")}
+            << QStringList{QStringLiteral("<b>"), QStringLiteral("Content-Type"), QStringLiteral("=3D")};
+        QTest::newRow("spam-announced-not-read") << true << true << QStringLiteral("Spam message has arrived")
+                                                 << QStringList{QStringLiteral("Spam message has arrived")}
+                                                 << QStringList{QStringLiteral("Tulips")};
+        QTest::newRow("spam-silent-when-switched-off")
+            << true << false << QStringLiteral("Spam message has arrived") << QStringList{} << QStringList{};
+    }
+    void newMail()
+    {
+        QFETCH(bool, spam);
+        QFETCH(bool, announceSpam);
+        QFETCH(QString, spamText);
+        QFETCH(QStringList, mustSay);
+        QFETCH(QStringList, mustNotSay);
+        Window t;
+        QString testedText;
+        ShellHooks::instance().isSpam = [&](MUScripting *, const QString &text) {
+            testedText = text;
+            return spam;
+        };
+        t.ef.engine()->settings()->SaveSetting(FMain::KeyAnnounceSpam, announceSpam);
+        t.ef.engine()->settings()->SaveSetting(FMain::KeySpamText, spamText);
+
+        const QString raw = QStringLiteral(
+            "From: Garden Club <news@garden.example>\r\nTo: me@example.net\r\nSubject: Spring\r\n"
+            "MIME-Version: 1.0\r\nContent-Type: text/html; charset=utf-8\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
+            "<html><body><p><b>Tulips are out</b> in the park.</p><p style=3D\"color:red\">See you!</p></body></html>\r\n");
+        Record msg = ShellFixture::message(QStringLiteral("Garden Club <news@garden.example>"), QStringLiteral("Spring"), raw);
+        QVERIFY(t.ef.store(msg));
+        t.w.moScripting_MsgArrived(msg);
+
+        // Listed and shown whatever the verdict.
+        QCOMPARE(t.w.model()->rowCount(), 1);
+        QCOMPARE(t.w.headerText(2), QStringLiteral("Spring"));
+        QVERIFY(t.w.view()->toPlainText().contains(QStringLiteral("Tulips are out")));
+        // The spam test saw the subject and the text.
+        QVERIFY(testedText.startsWith(QStringLiteral("Spring ")));
+
+        const QString said = t.ef.talker()->spool().join(QLatin1Char('\n'));
+        if (mustSay.isEmpty())
+            QVERIFY2(said.isEmpty(), qPrintable(said));
+        for (const QString &s : mustSay)
+            QVERIFY2(said.contains(s), qPrintable(said));
+        for (const QString &s : mustNotSay)
+            QVERIFY2(!said.contains(s), qPrintable(said));
+        QCOMPARE(t.w.panelText(1), QStringLiteral("Total: 1 message"));
+    }
+
+    void talkingStateSwitchesCommands()
+    {
+        Window t;
+        t.w.SetTalkingState(true);
+        QVERIFY(t.w.menuAction(QStringLiteral("mnuStopTalking"))->isEnabled());
+        QVERIFY(t.w.menuAction(QStringLiteral("mnuSkipMessage"))->isEnabled());
+        QVERIFY(!t.w.menuAction(QStringLiteral("mnuTalkDate"))->isEnabled());
+        QVERIFY(!t.w.menuAction(QStringLiteral("mnuReadSelectedMessagesContext"))->isEnabled());
+        QVERIFY(!t.w.toolAction(QStringLiteral("mnuTalkTime_Click"))->isEnabled());
+        QVERIFY(t.w.toolAction(QStringLiteral("mnuStopTalking_Click"))->isEnabled());
+        t.w.moTalker_StopTalking();
+        QVERIFY(!t.w.menuAction(QStringLiteral("mnuStopTalking"))->isEnabled());
+        QVERIFY(t.w.menuAction(QStringLiteral("mnuTalkClipboard"))->isEnabled());
+        QVERIFY(t.w.toolAction(QStringLiteral("mnuTalkDate_Click"))->isEnabled());
+        QVERIFY(!t.w.toolAction(QStringLiteral("mnuSkipMessage_Click"))->isEnabled());
+    }
+
+    void menusAndShortcuts_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<QKeySequence>("shortcut");
+        QTest::newRow("delete-del") << "mnuDelete" << "&Delete" << QKeySequence(Qt::Key_Delete);
+        QTest::newRow("date-ctrl-d") << "mnuTalkDate" << "Say the &Date" << QKeySequence(QStringLiteral("Ctrl+D"));
+        QTest::newRow("time-ctrl-t") << "mnuTalkTime" << "Say the &Time" << QKeySequence(QStringLiteral("Ctrl+T"));
+        QTest::newRow("skip-ctrl-k") << "mnuSkipMessage" << "Skip &Message" << QKeySequence(QStringLiteral("Ctrl+K"));
+        QTest::newRow("stop-ctrl-s") << "mnuStopTalking" << "&Stop Talking" << QKeySequence(QStringLiteral("Ctrl+S"));
+        QTest::newRow("check-all-f5") << "mnuCheckForNewMessagesAllAccounts" << "&Check for New Messages &All Accounts"
+                                      << QKeySequence(Qt::Key_F5);
+        QTest::newRow("mail-program-ctrl-e") << "mnuStartEmailProgram" << "&Start E-mail Program"
+                                             << QKeySequence(QStringLiteral("Ctrl+E"));
+        QTest::newRow("options-ctrl-o") << "mnuOptions" << "&Options..." << QKeySequence(QStringLiteral("Ctrl+O"));
+        QTest::newRow("help-f1") << "mnuHelp" << "Murmelo &Help..." << QKeySequence(Qt::Key_F1);
+        QTest::newRow("about-no-key") << "mnuAbout" << "&About Murmelo..." << QKeySequence();
+    }
+    void menusAndShortcuts()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, caption);
+        QFETCH(QKeySequence, shortcut);
+        Window t;
+        QAction *a = t.w.menuAction(name);
+        QVERIFY(a);
+        QCOMPARE(a->text(), caption);
+        QCOMPARE(a->shortcut(), shortcut);
+    }
+
+    void emailProgramNotSetSays100And513()
+    {
+        Window t;
+        t.w.mnuStartEmailProgram_Click();
+        QCOMPARE(t.fx.boxes.size(), 1);
+        QCOMPARE(t.fx.boxes.first().prompt, MessageTable::Text(100) + MessageTable::Text(513));
+        QCOMPARE(t.fx.boxes.first().buttons, 64);
+    }
+
+    void readingCommands()
+    {
+        Window t(true, threeMessages());
+        // Nothing selected: string 109.
+        t.w.messageList()->clearSelection();
+        t.w.ReadSelected(true);
+        QCOMPARE(t.fx.boxes.size(), 1);
+        QCOMPARE(t.fx.boxes.first().prompt, MessageTable::Text(109));
+
+        // A long text document: the warning, then its first 2048 characters.
+        QTemporaryFile file;
+        QVERIFY(file.open());
+        file.write(QByteArray(3000, 'a'));
+        file.close();
+        t.w.ReadTextFile(file.fileName());
+        const QStringList spool = t.ef.talker()->spool();
+        QCOMPARE(spool.size(), 2);
+        QCOMPARE(spool.at(0), MessageTable::Text(134));
+        QCOMPARE(spool.at(1).size(), 2048);
+
+        t.fx.clear();
+        t.w.ReadTextFile(QStringLiteral("/no/such/file.txt"));
+        QCOMPARE(t.fx.boxes.value(0).prompt, MessageTable::Text(108));
+        t.w.PlayWavFile(QStringLiteral("/no/such/file.wav"));
+        QCOMPARE(t.fx.boxes.value(1).prompt, MessageTable::Text(107));
+    }
+
+    void characterMoveIsSaved()
+    {
+        Window t;
+        Q_EMIT t.ef.agent()->Move(QStringLiteral("{char}"), 123, 456, 1);
+        QCOMPARE(Utility::ToInt(t.ef.engine()->settings()->GetSetting(CTalker::KeyLeft), -1), 123);
+        QCOMPARE(Utility::ToInt(t.ef.engine()->settings()->GetSetting(CTalker::KeyTop), -1), 456);
+    }
+};
+
+QTEST_MAIN(TestFMain)
+#include "tst_fmain.moc"

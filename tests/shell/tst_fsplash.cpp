@@ -1,0 +1,343 @@
+// The start-up and its ways out: a fresh home, a second start, a database that
+// cannot be opened, the character checks, a desktop without a tray, the tray animation.
+#include "shell/ShellFixture.h"
+
+#include "FMain.h"
+#include "FSplash.h"
+#include "InstanceLock.h"
+#include "ShellIcons.h"
+
+#include "engine/MUScripting.h"
+#include "receive/ReceiverManager.h"
+#include "speech/CTalker.h"
+#include "storage/CSettings.h"
+#include "trellis/MessageTable.h"
+#include "trellis/Paths.h"
+#include "trellis/Utility.h"
+
+#include "timing/TimerManager.h"
+
+#include <QApplication>
+#include <QMenu>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QSystemTrayIcon>
+#include <QTest>
+
+class TestFSplash : public QObject
+{
+    Q_OBJECT
+
+private:
+    static FSplash::Options options(bool tray = true)
+    {
+        FSplash::Options o;
+        o.trayAvailable = tray;
+        return o;
+    }
+    static QStringList texts(const QList<ShellFixture::Box> &boxes)
+    {
+        QStringList out;
+        for (const auto &b : boxes)
+            out << b.prompt;
+        return out;
+    }
+
+private Q_SLOTS:
+    void freshHomeStartsAndGreets()
+    {
+        ShellFixture fx;
+        FSplash splash(options());
+        QVERIFY(splash.Start());
+
+        // The database was made from the template in the home folder.
+        QVERIFY(QFile::exists(fx.home() + QStringLiteral("/MU.mdb")));
+        // First start: the welcome is queued and no box interrupts the newcomer.
+        QVERIFY(splash.talker());
+        QCOMPARE(splash.talker()->spool(), QStringList{MessageTable::Text(120)});
+        QVERIFY(fx.boxes.isEmpty());
+        // The window waits hidden behind the tray icon.
+        QVERIFY(splash.mainWindow());
+        QVERIFY(!splash.mainWindow()->isVisible());
+        QVERIFY(splash.trayIcon());
+        QCOMPARE(splash.trayIcon()->toolTip(), QStringLiteral("Murmelo"));
+        const QStringList menu = [&] {
+            QStringList l;
+            for (QAction *a : splash.trayMenu()->actions())
+                l << (a->isSeparator() ? QStringLiteral("-") : a->text());
+            return l;
+        }();
+        QCOMPARE(menu, (QStringList{QStringLiteral("&About Murmelo..."), QStringLiteral("-"),
+                                    QStringLiteral("&Show"), QStringLiteral("&Exit")}));
+        // The start-up log lines, in their order.
+        const QString log = fx.logText();
+        int at = 0;
+        for (const char *line : {"FSplash.Form_Initialize *************", "FSplash.Form_Initialize Start application",
+                                 "FSplash.Form_Initialize Murmelo ver.", "FSplash.Form_Initialize Database: {",
+                                 "FSplash.Form_Load Form_Load() call", "FMain.Init Init() call. ",
+                                 "FMain.Init FMain.Init() Complete", "FSplash.Form_Load Form_Load() Complete"}) {
+            const int found = log.indexOf(QString::fromLatin1(line), at);
+            QVERIFY2(found >= 0, line);
+            at = found;
+        }
+        // The speech pulse is registered.
+        QVERIFY(splash.scripting()->timerManager()->IsTiming(FMain::SpeechPulseId));
+
+        // File > Exit: everything ends and the lock is free again.
+        QSignalSpy finished(&splash, &FSplash::finished);
+        splash.mainWindow()->mnuExit_Click();
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(finished.first().first().toInt(), 0);
+        QVERIFY(!splash.trayIcon());
+        QCOMPARE(splash.scripting()->timerManager(), nullptr);
+        InstanceLock again(InstanceLock::DefaultFolder());
+        QVERIFY(again.tryLock());
+        QVERIFY(fx.logText().contains(QStringLiteral("moFMain_Unloading() call")));
+    }
+
+    void notFirstStartWithoutAccounts()
+    {
+        ShellFixture fx;
+        FSplash::Options o = options();
+        o.afterEngineInit = [](MUScripting *engine) {
+            engine->settings()->SaveSetting(FMain::KeyFirstStart, false);
+            engine->settings()->SaveSetting(FMain::KeyName, QStringLiteral("Ann"));
+            engine->settings()->SaveSetting(FMain::KeyTitle, QStringLiteral("Doctor"));
+        };
+        FSplash splash(o);
+        QVERIFY(splash.Start());
+        QCOMPARE(texts(fx.boxes), QStringList{MessageTable::Text(119)});
+        QCOMPARE(fx.boxes.first().buttons, 64);
+        QCOMPARE(fx.boxes.first().title, MessageTable::Text(104));
+        QVERIFY(splash.mainWindow()->isVisible());
+        QCOMPARE(splash.talker()->spool(),
+                 (QStringList{QStringLiteral("Hello, Doctor Ann!"), MessageTable::Text(121)}));
+    }
+
+    void secondInstanceExitsSilently()
+    {
+        ShellFixture fx;
+        FSplash first(options());
+        QVERIFY(first.Start());
+        fx.clear();
+
+        // In this process: the second start-up ends at the lock, says nothing, shows nothing.
+        FSplash second(options());
+        QVERIFY(!second.Start());
+        QCOMPARE(second.exitCode(), 0);
+        QVERIFY(fx.boxes.isEmpty());
+        QCOMPARE(second.mainWindow(), nullptr);
+        QCOMPARE(fx.logText().count(QStringLiteral("Application is already running")), 1);
+        // ... and the first one brings its window forward.
+        QTRY_VERIFY(first.mainWindow()->isVisible());
+        first.mainWindow()->hide();
+
+        // The real program started a second time does the same.
+        const QString program = qEnvironmentVariable("MURMELO_BUILD_DIR") + QStringLiteral("/bin/murmelo");
+        QVERIFY2(QFile::exists(program), qPrintable(program));
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("MURMELO_AUDIO"), QStringLiteral("null"));
+        p.setProcessEnvironment(env);
+        p.start(program, {QStringLiteral("--home"), fx.home()});
+        QVERIFY(p.waitForStarted());
+        // The running instance answers on this thread: let events run while waiting.
+        QSignalSpy ended(&p, &QProcess::finished);
+        QVERIFY(ended.wait(30000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 0);
+        QCOMPARE(fx.logText().count(QStringLiteral("Application is already running")), 2);
+        QTRY_VERIFY(first.mainWindow()->isVisible());
+    }
+
+    void databaseThatCannotBeOpened()
+    {
+        ShellFixture fx;
+        QFile bad(fx.home() + QStringLiteral("/MU.mdb"));
+        QVERIFY(bad.open(QIODevice::WriteOnly));
+        const QByteArray shopping = QByteArray("This is not a database, it is a shopping list: eggs, milk, bread.\n").repeated(200);
+        bad.write(shopping);
+        bad.close();
+
+        FSplash splash(options());
+        QVERIFY(!splash.Start());
+        QCOMPARE(splash.exitCode(), 1);
+        QCOMPARE(splash.mainWindow(), nullptr);
+        QVERIFY(fx.boxes.isEmpty());   // not the "contact support" path
+        QCOMPARE(fx.opened.size(), 1);
+        QVERIFY(fx.opened.first().isLocalFile());
+        QFile page(fx.opened.first().toLocalFile());
+        QVERIFY(page.open(QIODevice::ReadOnly));
+        const QString html = QString::fromUtf8(page.readAll());
+        QVERIFY(html.contains(QStringLiteral("cannot open its database")));
+        QVERIFY(html.contains(QDir(fx.home()).absoluteFilePath(QStringLiteral("MU.mdb")).toHtmlEscaped()));
+        QVERIFY(html.contains(QStringLiteral("MDAC or Jet components error")));   // what failed
+        QVERIFY(fx.logText().contains(QString::number(qint64(0x8004020C) - (qint64(1) << 32))) ||
+                fx.logText().contains(QStringLiteral("2147746316")));
+        // The lock is given back: the user can try again at once.
+        InstanceLock again(InstanceLock::DefaultFolder());
+        QVERIFY(again.tryLock());
+        // And the broken file is still there, untouched.
+        QCOMPARE(QFileInfo(bad.fileName()).size(), qint64(shopping.size()));
+    }
+
+    void missingCharacterFallsBack_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<bool>("message");
+        QTest::newRow("stored-name-missing-says-128") << QStringLiteral("Nobody") << true;
+        QTest::newRow("blank-name-silently-replaced") << QStringLiteral("  ") << false;
+    }
+    void missingCharacterFallsBack()
+    {
+        QFETCH(QString, stored);
+        QFETCH(bool, message);
+        ShellFixture fx;
+        QTemporaryDir chars;
+        QVERIFY(QFile::copy(Paths::FindShared(QStringLiteral("chars/Robby.acs")), chars.path() + QStringLiteral("/robby.acs")));
+        QVERIFY(QFile::copy(Paths::FindShared(QStringLiteral("chars/Merlin.acs")), chars.path() + QStringLiteral("/zed.acs")));
+        FSplash::Options o = options();
+        o.characterFolders = {fx.home() + QStringLiteral("/chars"), chars.path()};
+        o.afterEngineInit = [stored](MUScripting *engine) {
+            engine->settings()->SaveSetting(CTalker::KeyCharacterName, stored);
+        };
+        FSplash splash(o);
+        QVERIFY(splash.Start());
+        // The first file in name order, its first letter upper-cased.
+        QCOMPARE(splash.scripting()->settings()->GetSetting(CTalker::KeyCharacterName).toString(), QStringLiteral("Robby"));
+        if (message)
+            QCOMPARE(texts(fx.boxes), QStringList{QStringLiteral("Character Nobody not found. Robby will be loaded. ")});
+        else
+            QVERIFY(fx.boxes.isEmpty());
+        QVERIFY(fx.logText().contains(QStringLiteral("sAnyoneChar = 'robby.acs'. ")));
+        QVERIFY(splash.mainWindow());
+    }
+
+    void noCharacterAtAll()
+    {
+        ShellFixture fx;
+        QTemporaryDir empty;
+        FSplash::Options o = options();
+        o.characterFolders = {empty.path()};
+        FSplash splash(o);
+        QSignalSpy finished(&splash, &FSplash::finished);
+        QVERIFY(!splash.Start());
+        QCOMPARE(texts(fx.boxes), QStringList{MessageTable::Text(127)});
+        QCOMPARE(fx.boxes.first().buttons, 64);
+        QCOMPARE(fx.opened.size(), 1);   // the manual
+        QVERIFY(fx.opened.first().toLocalFile().endsWith(QStringLiteral("help/index.html")));
+        QCOMPARE(splash.mainWindow(), nullptr);
+        QCOMPARE(splash.trayIcon(), nullptr);
+        QCOMPARE(splash.exitCode(), 1);
+        InstanceLock again(InstanceLock::DefaultFolder());
+        QVERIFY(again.tryLock());
+    }
+
+    void noTrayShowsWindowAndAsksOnClose()
+    {
+        ShellFixture fx;
+        FSplash splash(options(false));
+        QVERIFY(splash.Start());
+        QCOMPARE(splash.trayIcon(), nullptr);
+        FMain *w = splash.mainWindow();
+        QVERIFY(w->isVisible());
+        QSignalSpy finished(&splash, &FSplash::finished);
+
+        fx.answer = 7;   // No
+        w->close();
+        QCOMPARE(fx.boxes.size(), 1);
+        QVERIFY(w->isVisible());
+        QCOMPARE(finished.count(), 0);
+
+        fx.answer = 6;   // Yes
+        w->close();
+        QCOMPARE(finished.count(), 1);
+    }
+
+    void closeBoxAndEscOnlyHide()
+    {
+        ShellFixture fx;
+        FSplash splash(options());
+        QVERIFY(splash.Start());
+        QSignalSpy finished(&splash, &FSplash::finished);
+        FMain *w = splash.mainWindow();
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        w->close();
+        QVERIFY(!w->isVisible());
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        QTest::keyClick(w, Qt::Key_Escape);
+        QVERIFY(!w->isVisible());
+        QCOMPARE(finished.count(), 0);
+        QVERIFY(fx.boxes.isEmpty());
+    }
+
+    void trayAnimationCyclesAndClickStops()
+    {
+        ShellFixture fx;
+        FSplash splash(options());
+        QVERIFY(splash.Start());
+        QVERIFY(!splash.animating());
+        Record msg = ShellFixture::message(QStringLiteral("a@b.c"), QStringLiteral("Hi"));
+        Q_EMIT splash.scripting()->receiverManager()->MsgArrived(msg);
+        QVERIFY(splash.animating());
+        QList<int> frames;
+        for (int i = 0; i < 20; ++i) {
+            splash.Timer1_Timer();
+            frames << splash.animationFrame();
+        }
+        QCOMPARE(frames.first(), 1);
+        QCOMPARE(frames.at(17), 18);
+        QCOMPARE(frames.at(18), 1);
+        QCOMPARE(frames.at(19), 2);
+        splash.trayClicked();
+        QVERIFY(!splash.animating());
+        QVERIFY(splash.mainWindow()->isVisible());
+        QCOMPARE(splash.trayIcon()->icon().cacheKey(), ShellIcons::tray(0).cacheKey());
+
+        // Switched off in the options: mail arrives, the icon stays still.
+        splash.scripting()->settings()->SaveSetting(QStringLiteral("{D6795EFA-8EC7-40CE-8A28-34433D2B5AC3}"), false);
+        Q_EMIT splash.scripting()->receiverManager()->MsgArrived(msg);
+        QVERIFY(!splash.animating());
+    }
+
+    void trayMenuExitEndsEverything()
+    {
+        ShellFixture fx;
+        FSplash splash(options());
+        QVERIFY(splash.Start());
+        QSignalSpy finished(&splash, &FSplash::finished);
+        QPointer<FMain> w = splash.mainWindow();
+        splash.mPopExit_Click();
+        QCOMPARE(finished.count(), 1);
+        QTRY_VERIFY(w.isNull());
+        QVERIFY(!splash.scripting()->timerManager());   // the engine is finalised on this way out too
+    }
+
+    void programHelpAndVersion()
+    {
+        const QString program = qEnvironmentVariable("MURMELO_BUILD_DIR") + QStringLiteral("/bin/murmelo");
+        QProcess p;
+        p.start(program, {QStringLiteral("--version")});
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitCode(), 0);
+        QCOMPARE(QString::fromUtf8(p.readAllStandardOutput()).trimmed(),
+                 QStringLiteral("murmelo ") + QStringLiteral(MURMELO_VERSION));
+        p.start(program, {QStringLiteral("--help")});
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitCode(), 0);
+        const QString help = QString::fromUtf8(p.readAllStandardOutput());
+        QVERIFY(help.contains(QStringLiteral("--demo")));
+        QVERIFY(help.contains(QStringLiteral("--home <DIR>")));
+        p.start(program, {QStringLiteral("--no-such-option")});
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitCode(), 2);
+    }
+};
+
+QTEST_MAIN(TestFSplash)
+#include "tst_fsplash.moc"
