@@ -1,4 +1,5 @@
 // murmelo-cli accounts list|add|update|remove
+#include "CheckMBCommands.h"
 #include "CliCommand.h"
 #include "RecordJson.h"
 #include "engine/MUScripting.h"
@@ -111,6 +112,8 @@ bool applyOptions(CliContext &ctx, Record &a, bool adding)
 int runAccounts(CliContext &ctx)
 {
     const QString sub = ctx.args.isEmpty() ? QStringLiteral("list") : ctx.args.takeFirst();
+    if (sub == QLatin1String("test"))
+        return RunAccountTest(ctx);   // a server check needs no database
     MUScripting &engine = ctx.engine();
     if (sub == QLatin1String("list")) {
         const DataBag accounts = engine.accountManager()->AccountList();
@@ -209,5 +212,6 @@ static CliCommandRegistrar reg(
     QStringLiteral("accounts"),
     QStringLiteral("accounts list | add --server S [--port N] --user U --password P|- [--interval MIN] "
                    "[--disabled] [--email E] [--security tls|starttls|none] | update ID [same options, --enabled] "
-                   "| remove ID | trust ID [--yes]"),
+                   "| remove ID | trust ID [--yes] | test --server S --user U --password P|- [--port N] "
+                   "[--security tls|starttls|none]"),
     &runAccounts);

@@ -1,0 +1,131 @@
+#pragma once
+#include "trellis/CancelEvent.h"
+#include "trellis/DataBag.h"
+#include "trellis/Log.h"
+#include "trellis/Messanger.h"
+#include "trellis/ThreadRunner.h"
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QNetworkReply>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+#include <memory>
+
+class QNetworkAccessManager;
+class QNetworkRequest;
+
+/// Downloads the new messages of one Hotmail or MSN account over HTTPMail (WebDAV)
+/// and posts them to the receiver manager (ProgID "MUCustom.CHotmail", method "Run").
+/// Never deletes anything on the server.
+///
+/// The DataBag given to Run (as for the POP3 receiver):
+///   "Messanger"          MessangerPtr (QVariant::fromValue), the manager's
+///   "Account"            Record with Id, "Server" (copied into the records only), "User", "Pwd"
+///   "ReceivedMsgIds"     DataBag whose keys are the ids already stored for the account
+///   "Log"                LogPtr
+///   "DontReceiveContent" bool: headers only
+///   "CancelEvent"        QString, the name of the download's cancel event (absent: never cancelled)
+///   "RequestTimeoutMs"   optional int, the transfer time-out of each request (default 20 s)
+/// Endpoints, the service domains and the schema namespace come from the service
+/// configuration ("httpmail"). Posts ReceiverMessages::MsgArrived / ReceiveComplete /
+/// ErrorOccured; a download ended by its cancel event posts neither 2 nor 3.
+/// Thread: created, run and destroyed on one thread; the network access manager lives
+/// there too. One object serves one connection.
+class CHotmail : public Worker
+{
+public:
+    /// How long one request may go without any transfer before it is given up.
+    static constexpr int RequestTimeoutMs = 20 * 1000;
+    /// The request found no server (host unknown, refused, unreachable).
+    static constexpr qint32 ResourceNotFound = qint32(0x800C0005u);
+
+    /// What one request brought back.
+    struct Answer
+    {
+        bool received = false;  ///< an HTTP status line arrived
+        bool timedOut = false;
+        bool cancelled = false;
+        int status = 0;
+        QString statusText;
+        QByteArray body;
+        QString davError;       ///< the "X-Dav-Error" header, when sent
+        QNetworkReply::NetworkError error = QNetworkReply::NoError;
+        QString errorString;
+    };
+
+    CHotmail();
+    ~CHotmail() override;
+
+    /// Runs on the worker thread: the whole download; returns when it is over.
+    void Run(const DataBag &data) override;
+
+    /// Prepares a connection on the calling thread (Run does this itself; the account
+    /// checker uses it for its single request). `cancel` may be null.
+    void Init(LogPtr log, const QString &user, const QString &pwd, CancelEventPtr cancel,
+              int timeoutMs = RequestTimeoutMs);
+
+    /// The folder query (PROPFIND with the query in a header of that name) to the root
+    /// endpoint of the user's service; the answer unchecked.
+    Answer QueryFolders();
+    /// The inbox address from the folder query's answer. Throws MUError.
+    QString GetInboxUrl();
+    /// The message list of the inbox (PROPFIND with the list query as body). Throws MUError.
+    QByteArray getMailListDoc(const QString &inboxUrl);
+    /// The raw message at `url`, one character per byte. Throws MUError.
+    QString GetMessage(const QString &url);
+    /// Throws MUError unless `answer` is a 2xx answer with a body.
+    void CheckResponse(const Answer &answer) const;
+    /// Sends one request and waits for its end, the transfer time-out or the cancel event.
+    Answer SendAndWait(QNetworkRequest request, const QByteArray &verb, const QByteArray &body);
+    /// Aborts what is pending and releases the network access manager.
+    void Finalize();
+
+    /// The message list of a PROPFIND answer, as the document-order node lists of its
+    /// elements: a response's href is the text of its first child element; subjects,
+    /// tos, froms and dates are every such element of the document, in document order.
+    struct MailList
+    {
+        QStringList hrefs;
+        QStringList subjects, tos, froms, dates;
+    };
+    /// Parses a multistatus document. No DTD is accepted (none is ever expanded).
+    /// False with `error` filled when the document is not well-formed.
+    static bool ParseMailList(const QByteArray &xml, MailList &list, QString *error);
+
+    struct Header
+    {
+        QString id, subject, to, from, date;
+    };
+    /// The href of the first listed message whose id (the href's last segment) is not a
+    /// key of `received`, with its header fields; empty when every message is known.
+    static QString GetFirstUnreceived(const MailList &list, const DataBag &received, Header &header);
+
+    /// The folder query document carried in the "PROPFIND" request header.
+    static QByteArray FolderQuery(const QString &schemaNamespace);
+    /// The message list query sent as the body of the inbox PROPFIND.
+    static QByteArray MailListQuery();
+    /// True when `user` ends with "@" and the configured Hotmail domain (any case).
+    static bool IsHotmailUser(const QString &user);
+    /// True when `logonName` ends with "@" and the Hotmail or the MSN domain (any case).
+    static bool IsHttpMailAddress(const QString &logonName);
+    /// The root endpoint for `user`: the Hotmail one for Hotmail users, else the MSN one.
+    static QUrl RootEndpoint(const QString &user);
+
+private:
+    bool cancelled() const { return ::IsSignalled(m_cancel); }
+    void trace(const QString &text, const QString &member) const;
+
+    LogPtr m_log;
+    MessangerPtr m_messanger;
+    CancelEventPtr m_cancel;
+    std::unique_ptr<QNetworkAccessManager> m_nam;
+    QString m_user;
+    QString m_pwd;
+    QUrl m_root;
+    int m_timeoutMs = RequestTimeoutMs;
+};
+
+/// Registers "MUCustom.CHotmail" with ThreadRunner. Calling it again is harmless.
+void RegisterHttpMailWorkers();

@@ -1,0 +1,75 @@
+#pragma once
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QTcpServer>
+#include <memory>
+
+class QSslCertificate;
+class QSslKey;
+
+class QTcpSocket;
+
+/// A small HTTP/1.1 server on a loopback port the system picks, answering each request
+/// (method and path) with a scripted response. Records every request. Optionally demands
+/// Basic credentials first (401 with a challenge until they are right). Unscripted
+/// requests get 404. A "silent" response never answers (the connection stays open).
+/// Thread: lives on the thread that calls listen(); the client must run on another thread.
+class ScriptedHttpServer : public QObject
+{
+    Q_OBJECT
+public:
+    struct Response
+    {
+        int status = 200;
+        QByteArray reason = "OK";
+        QList<QPair<QByteArray, QByteArray>> headers;
+        QByteArray body;
+        bool silent = false;
+    };
+    struct Request
+    {
+        QByteArray method;
+        QByteArray path;
+        QHash<QByteArray, QByteArray> headers; ///< names in lower case
+        QByteArray body;
+    };
+
+    explicit ScriptedHttpServer(QObject *parent = nullptr);
+    ~ScriptedHttpServer() override;
+
+    bool listen();
+    /// Listens for HTTPS with this certificate and key instead.
+    bool listenTls(const QSslCertificate &certificate, const QSslKey &key);
+    quint16 port() const { return m_server ? m_server->serverPort() : 0; }
+    /// "http(s)://127.0.0.1:PORT" followed by `path`.
+    QString url(const QByteArray &path) const;
+    /// TLS handshakes that failed on the server's side.
+    int failedHandshakes() const { return m_failedHandshakes; }
+
+    /// Answers `method` on `path` with `response` (replacing an earlier script).
+    void on(const QByteArray &method, const QByteArray &path, const Response &response);
+    /// Demands these Basic credentials on every request.
+    void requireCredentials(const QByteArray &user, const QByteArray &password);
+
+    QList<Request> requests() const { return m_requests; }
+    int countOf(const QByteArray &method, const QByteArray &path = {}) const;
+
+Q_SIGNALS:
+    /// A whole request arrived, before it is answered.
+    void requestReceived(const QByteArray &method, const QByteArray &path);
+
+private:
+    void onNewConnection();
+    void onReadyRead(QTcpSocket *socket);
+    void answer(QTcpSocket *socket, const Request &request);
+
+    std::unique_ptr<QTcpServer> m_server;
+    bool m_tls = false;
+    int m_failedHandshakes = 0;
+    QHash<QTcpSocket *, QByteArray> m_pending;
+    QHash<QByteArray, Response> m_script; // "METHOD path" -> response
+    QList<Request> m_requests;
+    QByteArray m_authorization;           // expected Authorization header, empty: none
+};

@@ -1,0 +1,526 @@
+#include "DovecotFixture.h"
+#include "FakePop3Server.h"
+#include "ScriptedHttpServer.h"
+#include "TestCertificates.h"
+#include "receive/CArriveShell.h"
+#include "receive/CCheckMB.h"
+#include "trellis/MessageTable.h"
+#include "trellis/MetaTypes.h"
+#include "trellis/Paths.h"
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMutex>
+#include <QSslCertificate>
+#include <QSslSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+using Action = FakePop3Server::Action;
+using Response = ScriptedHttpServer::Response;
+Q_DECLARE_METATYPE(ScriptedHttpServer::Response)
+
+namespace {
+const QByteArray kHotmailRoot = "/svcs/hotmail/httpmail.asp";
+const QString kHttpUser = QStringLiteral("Someone@HotMail.COM");
+
+/// Every (host, port) the checker asked to resolve, in order; thread-safe.
+class ProbeLog
+{
+public:
+    void add(const QString &entry)
+    {
+        QMutexLocker lock(&m_mutex);
+        m_entries.append(entry);
+    }
+    QStringList entries() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_entries;
+    }
+
+private:
+    mutable QMutex m_mutex;
+    QStringList m_entries;
+};
+
+quint16 closedPort()
+{
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost, 0))
+        return 0;
+    return probe.serverPort();
+}
+
+/// Shells for every mode, all plain: stands in for the TLS shell so the probe order and
+/// the STLS choice can be seen without certificates.
+std::unique_ptr<CArriveShell> everyModeShell(const QString &) { return std::make_unique<CArriveShell>(); }
+/// A build whose shell knows no security mode: only plain probes are made.
+std::unique_ptr<CArriveShell> plainOnlyShell(const QString &security)
+{
+    return security == QLatin1String("None") ? std::make_unique<CArriveShell>() : nullptr;
+}
+}
+
+/// The account checker against the fake POP3 server, Dovecot and a scripted HTTPMail server;
+/// every host name goes through the test's resolver, never the real network.
+class TestCCheckMB : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void pop3Login_data();
+    void pop3Login();
+    void silentServerIsBounded();
+    void neverGreetingProbeIsBounded();
+    void callerStaysResponsiveAndCallsDoNotOverlap();
+    void dovecotLogin();
+    void dovecotOverTls_data();
+    void dovecotOverTls();
+    void httpMailPathForMixedCaseAddress_data();
+    void httpMailPathForMixedCaseAddress();
+    void tableDomainInUpperCase();
+    void httpMailDomainGivesWebHost();
+    void unknownDomainWhereOnlyMailAnswers_data();
+    void unknownDomainWhereOnlyMailAnswers();
+    void unknownDomainWhereNothingAnswers();
+    void logonNameByServerAndEmail_data();
+    void logonNameByServerAndEmail();
+
+private:
+    void writeConfig(const QJsonObject &config);
+    void useResolver(CCheckMB &checker, const QHash<QString, quint16> &map);
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    LogPtr m_log;
+    std::unique_ptr<FakePop3Server> m_pop;
+    std::unique_ptr<ScriptedHttpServer> m_http;
+    std::shared_ptr<ProbeLog> m_probes;
+};
+
+void TestCCheckMB::initTestCase()
+{
+    RegisterTrellisMetaTypes();
+}
+
+void TestCCheckMB::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    Paths::SetHome(m_dir->path());
+    m_log = std::make_shared<Log>();
+    QVERIFY(m_log->OpenFiles(m_dir->filePath(QStringLiteral("mu.log")), m_dir->filePath(QStringLiteral("short.log"))));
+    m_pop = std::make_unique<FakePop3Server>();
+    m_pop->setCredentials("bob", "secret");
+    QVERIFY(m_pop->listen());
+    m_http = std::make_unique<ScriptedHttpServer>();
+    QVERIFY(m_http->listen());
+    m_probes = std::make_shared<ProbeLog>();
+    writeConfig(QJsonObject{
+        {"httpmail", QJsonObject{{"hotmailDomain", "hotmail.com"},
+                                 {"msnDomain", "msn.com"},
+                                 {"hotmailEndpoint", m_http->url(kHotmailRoot)},
+                                 {"msnEndpoint", m_http->url("/cgi-bin/hmdata")},
+                                 {"schemaNamespace", "http://schemas.microsoft.com/hotmail/"}}},
+        {"providers", QJsonArray{QJsonObject{{"domains", QJsonArray{"example-mail.test", "example-mail.test.invalid"}},
+                                             {"host", "pop.example-mail.test"},
+                                             {"port", 995},
+                                             {"security", "TLS"}}}}});
+}
+
+void TestCCheckMB::cleanup()
+{
+    QFile log(m_dir->filePath(QStringLiteral("mu.log")));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QByteArray text = log.readAll();
+    QVERIFY(!text.contains("PASS secret"));
+    QVERIFY(!text.contains("Http-Pw"));
+    m_pop.reset();
+    m_http.reset();
+    m_log.reset();
+    Paths::SetHome(QString());
+    m_dir.reset();
+}
+
+void TestCCheckMB::writeConfig(const QJsonObject &config)
+{
+    QFile file(m_dir->filePath(QStringLiteral("services.json")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QJsonDocument(config).toJson());
+}
+
+void TestCCheckMB::useResolver(CCheckMB &checker, const QHash<QString, quint16> &map)
+{
+    // "host:port" -> loopback port; anything else is an unknown host.
+    checker.setResolver([map, probes = m_probes](const QString &host, quint16 port) -> std::optional<CCheckMB::Target> {
+        const QString key = host + QLatin1Char(':') + QString::number(port);
+        probes->add(key);
+        if (!map.contains(key))
+            return std::nullopt;
+        return CCheckMB::Target{QStringLiteral("127.0.0.1"), map.value(key)};
+    });
+}
+
+void TestCCheckMB::pop3Login_data()
+{
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QByteArray>("passAction"); // -ERR text for PASS, empty: the normal answer
+    QTest::addColumn<bool>("expected");
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<QList<QByteArray>>("commands");
+    QTest::newRow("accepted") << "bob" << "secret" << QByteArray() << true << QString()
+                              << QList<QByteArray>{"USER bob", "PASS secret", "QUIT"};
+    QTest::newRow("rejected-password-with-server-reason")
+        << "bob" << "wrong" << QByteArray() << false << QStringLiteral("[AUTH] Authentication failed.")
+        << QList<QByteArray>{"USER bob", "PASS wrong", "QUIT"};
+    QTest::newRow("rejected-password-with-other-text")
+        << "bob" << "secret" << QByteArray("Mailbox is locked by another session") << false
+        << QStringLiteral("Mailbox is locked by another session")
+        << QList<QByteArray>{"USER bob", "PASS secret", "QUIT"};
+}
+
+void TestCCheckMB::pop3Login()
+{
+    QFETCH(QString, user);
+    QFETCH(QString, password);
+    QFETCH(QByteArray, passAction);
+    QFETCH(bool, expected);
+    QFETCH(QString, reason);
+    QFETCH(QList<QByteArray>, commands);
+    if (!passAction.isEmpty())
+        m_pop->setAction("PASS", Action::Error, passAction);
+    CCheckMB checker;
+    checker.Init(m_log);
+    QString why = QStringLiteral("stale");
+    QCOMPARE(checker.CheckMB(m_pop->host(), user, password, m_pop->port(), &why, QStringLiteral("None")), expected);
+    QCOMPARE(why, reason);
+    QTRY_COMPARE(m_pop->commands(), commands);
+}
+
+void TestCCheckMB::silentServerIsBounded()
+{
+    m_pop->setSilentAfterGreeting(true);
+    CCheckMB checker;
+    checker.Init(m_log);
+    checker.setWaitLimit(300);
+    QElapsedTimer clock;
+    clock.start();
+    QString why;
+    QVERIFY(!checker.CheckMB(m_pop->host(), QStringLiteral("bob"), QStringLiteral("secret"), m_pop->port(), &why));
+    QCOMPARE(why, MessageTable::Text(519));
+    QVERIFY2(clock.elapsed() < 8000, qPrintable(QString::number(clock.elapsed())));
+}
+
+void TestCCheckMB::neverGreetingProbeIsBounded()
+{
+    m_pop->setNeverGreet(true);
+    CCheckMB checker;
+    checker.Init(m_log);
+    checker.setProbeLimit(300);
+    useResolver(checker, {{QStringLiteral("pop.slow.test:110"), m_pop->port()}});
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(!checker.IsValidHTTPServer(QStringLiteral("pop.slow.test")));
+    QVERIFY2(clock.elapsed() < 8000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(m_pop->connectionCount(), 1);
+    QCOMPARE(m_pop->commands(), QList<QByteArray>());
+}
+
+void TestCCheckMB::callerStaysResponsiveAndCallsDoNotOverlap()
+{
+    m_pop->setSilentAfterGreeting(true);
+    CCheckMB checker;
+    checker.Init(m_log);
+    checker.setWaitLimit(600);
+    int ticks = 0;
+    bool overlapRefused = false;
+    QString overlapReason;
+    QTimer timer;
+    timer.setInterval(20);
+    connect(&timer, &QTimer::timeout, this, [&] {
+        if (++ticks == 3) {
+            // An event handled while the check runs may not start a second one.
+            overlapRefused = !checker.CheckMB(m_pop->host(), QStringLiteral("bob"), QStringLiteral("secret"),
+                                              m_pop->port(), &overlapReason);
+        }
+    });
+    timer.start();
+    QVERIFY(!checker.CheckMB(m_pop->host(), QStringLiteral("bob"), QStringLiteral("secret"), m_pop->port()));
+    timer.stop();
+    QVERIFY2(ticks >= 5, qPrintable(QString::number(ticks)));
+    QVERIFY(overlapRefused);
+    QCOMPARE(overlapReason, QStringLiteral("Another account check is still running. "));
+    QCOMPARE(m_pop->connectionCount(), 1);
+}
+
+void TestCCheckMB::dovecotLogin()
+{
+    DovecotFixture dovecot;
+    QString whyNot;
+    if (!dovecot.start(&whyNot))
+        QSKIP(qPrintable(QStringLiteral("Dovecot cannot start: ") + whyNot));
+    CCheckMB checker;
+    checker.Init(m_log);
+    QString why = QStringLiteral("stale");
+    QVERIFY2(checker.CheckMB(dovecot.host(), dovecot.user(), dovecot.password(), dovecot.port(), &why,
+                             QStringLiteral("None")),
+             qPrintable(why + dovecot.logText()));
+    QCOMPARE(why, QString());
+    QVERIFY(!checker.CheckMB(dovecot.host(), dovecot.user(), QStringLiteral("not-the-password"), dovecot.port(), &why,
+                             QStringLiteral("None")));
+    QVERIFY2(why.contains(QStringLiteral("Authentication failed")), qPrintable(why));
+    QVERIFY(!checker.CheckMB(dovecot.host(), QStringLiteral("nobody-here"), dovecot.password(), dovecot.port(), &why,
+                             QStringLiteral("None")));
+    QVERIFY(!why.isEmpty());
+}
+
+void TestCCheckMB::dovecotOverTls_data()
+{
+    QTest::addColumn<QString>("security");
+    QTest::addColumn<bool>("trustTestCa");
+    QTest::addColumn<bool>("expected");
+    QTest::newRow("tls-trusted-through-test-ca") << QStringLiteral("TLS") << true << true;
+    QTest::newRow("starttls-trusted-through-test-ca") << QStringLiteral("STARTTLS") << true << true;
+    QTest::newRow("tls-certificate-unknown-to-system-store") << QStringLiteral("TLS") << false << false;
+    QTest::newRow("starttls-certificate-unknown-to-system-store") << QStringLiteral("STARTTLS") << false << false;
+}
+
+void TestCCheckMB::dovecotOverTls()
+{
+    QFETCH(QString, security);
+    QFETCH(bool, trustTestCa);
+    QFETCH(bool, expected);
+    if (!QSslSocket::supportsSsl())
+        QSKIP("No TLS support in this Qt");
+    TestCertificates certs;
+    QString whyNot;
+    QVERIFY2(certs.make(&whyNot), qPrintable(whyNot));
+    DovecotFixture dovecot;
+    dovecot.enableTls(certs.serverCert(), certs.serverKey());
+    if (!dovecot.start(&whyNot))
+        QSKIP(qPrintable(QStringLiteral("Dovecot cannot start: ") + whyNot));
+    CCheckMB checker;
+    checker.Init(m_log);
+    if (trustTestCa) {
+        // The real shells of the checker, trusting the test's CA besides the system's.
+        const QList<QSslCertificate> ca = QSslCertificate::fromPath(certs.caCert());
+        checker.setShellFactory([ca](const QString &mode) {
+            std::unique_ptr<CArriveShell> shell = CCheckMB::DefaultShell(mode);
+            shell->setExtraCaCertificates(ca);
+            return shell;
+        });
+    }
+    const int port = security == QLatin1String("TLS") ? dovecot.tlsPort() : dovecot.port();
+    QString why = QStringLiteral("stale");
+    QCOMPARE(checker.CheckMB(dovecot.host(), dovecot.user(), dovecot.password(), port, &why, security), expected);
+    if (expected) {
+        QCOMPARE(why, QString());
+    } else {
+        QVERIFY2(why.contains(QStringLiteral("certificate"), Qt::CaseInsensitive), qPrintable(why));
+        // Refused before the login: Dovecot saw no user name.
+        QVERIFY2(!dovecot.logText().contains(dovecot.user() + QStringLiteral(">")), qPrintable(dovecot.logText()));
+    }
+}
+
+void TestCCheckMB::httpMailPathForMixedCaseAddress_data()
+{
+    QTest::addColumn<Response>("response");
+    QTest::addColumn<bool>("serverThere");
+    QTest::addColumn<bool>("expected");
+    QTest::addColumn<QString>("reason");
+    Response ok;
+    ok.status = 207;
+    ok.reason = "Multi-Status";
+    ok.body = "<D:multistatus xmlns:D='DAV:'><hm:inbox xmlns:hm='urn:schemas:httpmail:'>/inbox/</hm:inbox></D:multistatus>";
+    Response refused;
+    refused.status = 401;
+    refused.reason = "Unauthorized";
+    Response errorPage;
+    errorPage.status = 500;
+    errorPage.reason = "Internal Server Error";
+    errorPage.body = "<html>down</html>";
+    const QString notFound = QStringLiteral("Account 'Someone@HotMail.COM' not found or invalid password. ");
+    QTest::newRow("accepted") << ok << true << true << QString();
+    QTest::newRow("401-empty-body") << refused << true << false << notFound + QStringLiteral("Unauthorized");
+    QTest::newRow("500-page-with-body") << errorPage << true << false << notFound + QStringLiteral("Internal Server Error");
+    QTest::newRow("no-server-gives-no-reason") << ok << false << false << QString();
+}
+
+void TestCCheckMB::httpMailPathForMixedCaseAddress()
+{
+    QFETCH(Response, response);
+    QFETCH(bool, serverThere);
+    QFETCH(bool, expected);
+    QFETCH(QString, reason);
+    m_http->requireCredentials(kHttpUser.toUtf8(), "Http-Pw");
+    m_http->on("PROPFIND", kHotmailRoot, response);
+    if (!serverThere) {
+        writeConfig(QJsonObject{{"httpmail", QJsonObject{{"hotmailDomain", "hotmail.com"},
+                                                         {"hotmailEndpoint", QStringLiteral("http://127.0.0.1:%1/x")
+                                                                                 .arg(closedPort())}}}});
+    }
+    CCheckMB checker;
+    checker.Init(m_log);
+    QString why = QStringLiteral("stale");
+    // The server named is the POP3 fake: the HTTPMail path must not touch it.
+    QCOMPARE(checker.CheckMB(m_pop->host(), kHttpUser, QStringLiteral("Http-Pw"), m_pop->port(), &why), expected);
+    QCOMPARE(why, reason);
+    QCOMPARE(m_pop->connectionCount(), 0);
+    if (serverThere) {
+        QVERIFY(m_http->countOf("PROPFIND", kHotmailRoot) >= 1);
+        const auto requests = m_http->requests();
+        QVERIFY(requests.last().headers.value("propfind").contains("<hm:inbox/>"));
+        QVERIFY(requests.last().body.isEmpty());
+    } else {
+        QVERIFY(!checker.lastError().isEmpty());
+    }
+}
+
+void TestCCheckMB::tableDomainInUpperCase()
+{
+    CCheckMB checker;
+    checker.Init(m_log);
+    useResolver(checker, {});
+    const CCheckMB::ServerChoice choice = checker.FindServer(QStringLiteral("EXAMPLE-MAIL.TEST"));
+    QCOMPARE(choice.host, QStringLiteral("pop.example-mail.test"));
+    QCOMPARE(choice.port, 995);
+    QCOMPARE(choice.security, QStringLiteral("TLS"));
+    QVERIFY(!choice.httpMail);
+    QCOMPARE(checker.POPServerByEmailSuffix(QStringLiteral("Example-Mail.Test")), QStringLiteral("pop.example-mail.test"));
+    QCOMPARE(m_probes->entries(), QStringList()); // a table hit probes nothing
+}
+
+void TestCCheckMB::httpMailDomainGivesWebHost()
+{
+    CCheckMB checker;
+    checker.Init(m_log);
+    useResolver(checker, {});
+    const CCheckMB::ServerChoice choice = checker.FindServer(QStringLiteral("HotMail.com"));
+    QCOMPARE(choice.host, QStringLiteral("127.0.0.1"));
+    QCOMPARE(choice.port, int(m_http->port()));
+    QVERIFY(choice.httpMail);
+    QCOMPARE(m_probes->entries(), QStringList());
+}
+
+void TestCCheckMB::unknownDomainWhereOnlyMailAnswers_data()
+{
+    QTest::addColumn<int>("shells"); // 0 the real ones, 1 plain only, 2 plain for every mode
+    QTest::addColumn<bool>("tlsPortIsPlainServer");
+    QTest::addColumn<QByteArray>("capa"); // raw CAPA answer, empty: the fake's own
+    QTest::addColumn<QStringList>("probes");
+    QTest::addColumn<QString>("security");
+    QTest::newRow("plain-shell-only")
+        << 1 << false << QByteArray()
+        << QStringList{"pop.murmelo.test:110", "pop3.murmelo.test:110", "mail.murmelo.test:110"}
+        << QStringLiteral("None");
+    QTest::newRow("tls-shells-probe-995-first")
+        << 2 << false << QByteArray()
+        << QStringList{"pop.murmelo.test:995", "pop.murmelo.test:110", "pop3.murmelo.test:995",
+                       "pop3.murmelo.test:110", "mail.murmelo.test:995", "mail.murmelo.test:110"}
+        << QStringLiteral("None");
+    QTest::newRow("stls-offered-on-110")
+        << 2 << false << QByteArray("+OK\r\nUSER\r\nSTLS\r\nTOP\r\n.\r\n")
+        << QStringList{"pop.murmelo.test:995", "pop.murmelo.test:110", "pop3.murmelo.test:995",
+                       "pop3.murmelo.test:110", "mail.murmelo.test:995", "mail.murmelo.test:110"}
+        << QStringLiteral("STARTTLS");
+    // The real TLS shell meets a plain-text server on 995: the handshake fails, 110 follows.
+    QTest::newRow("real-tls-probe-meets-plain-server")
+        << 0 << true << QByteArray()
+        << QStringList{"pop.murmelo.test:995", "pop.murmelo.test:110", "pop3.murmelo.test:995",
+                       "pop3.murmelo.test:110", "mail.murmelo.test:995", "mail.murmelo.test:110"}
+        << QStringLiteral("None");
+}
+
+void TestCCheckMB::unknownDomainWhereOnlyMailAnswers()
+{
+    QFETCH(int, shells);
+    QFETCH(bool, tlsPortIsPlainServer);
+    QFETCH(QByteArray, capa);
+    QFETCH(QStringList, probes);
+    QFETCH(QString, security);
+    if (!capa.isEmpty())
+        m_pop->setAction("CAPA", Action::Raw, capa);
+    CCheckMB checker;
+    checker.Init(m_log);
+    if (shells == 1)
+        checker.setShellFactory(&plainOnlyShell);
+    else if (shells == 2)
+        checker.setShellFactory(&everyModeShell);
+    // mail.murmelo.test exists, but only its port 110 speaks POP3.
+    useResolver(checker, {{QStringLiteral("mail.murmelo.test:110"), m_pop->port()},
+                          {QStringLiteral("mail.murmelo.test:995"), tlsPortIsPlainServer ? m_pop->port() : closedPort()}});
+    const CCheckMB::ServerChoice choice = checker.FindServer(QStringLiteral("Murmelo.Test"));
+    QCOMPARE(choice.host, QStringLiteral("mail.murmelo.test"));
+    QCOMPARE(choice.port, 110);
+    QCOMPARE(choice.security, security);
+    QCOMPARE(m_probes->entries(), probes);
+    // A probe only greets, asks for the capabilities and leaves: no login.
+    QTRY_COMPARE(m_pop->commands().mid(m_pop->commands().size() - 2), QList<QByteArray>({"CAPA", "QUIT"}));
+    if (!tlsPortIsPlainServer)
+        QCOMPARE(m_pop->commands().size(), 2);
+    QCOMPARE(m_pop->countOf("USER"), 0);
+    QCOMPARE(m_pop->countOf("PASS"), 0);
+}
+
+void TestCCheckMB::unknownDomainWhereNothingAnswers()
+{
+    CCheckMB checker;
+    checker.Init(m_log);
+    useResolver(checker, {});
+    QCOMPARE(checker.POPServerByEmailSuffix(QStringLiteral("nowhere.test")), QString());
+    QCOMPARE(m_probes->entries(),
+             QStringList({"pop.nowhere.test:995", "pop.nowhere.test:110", "pop3.nowhere.test:995",
+                          "pop3.nowhere.test:110", "mail.nowhere.test:995", "mail.nowhere.test:110",
+                          "pop.mail.nowhere.test:995", "pop.mail.nowhere.test:110",
+                          "pop3.mail.nowhere.test:995", "pop3.mail.nowhere.test:110"}));
+    // Nothing to build host names from: no probe at all.
+    QCOMPARE(checker.POPServerByEmailSuffix(QStringLiteral("bad domain/x")), QString());
+    QCOMPARE(checker.POPServerByEmailSuffix(QString()), QString());
+    QCOMPARE(m_probes->entries().size(), 10);
+}
+
+void TestCCheckMB::logonNameByServerAndEmail_data()
+{
+    QTest::addColumn<QByteArray>("serverUser");
+    QTest::addColumn<QString>("email");
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<QList<QByteArray>>("users"); // the USER commands sent, in order
+    QTest::newRow("full-address-accepted")
+        << QByteArray("bob@murmelo.test") << QStringLiteral(" bob@murmelo.test ") << QStringLiteral("bob@murmelo.test")
+        << QList<QByteArray>{"USER bob@murmelo.test"};
+    QTest::newRow("local-part-accepted") << QByteArray("bob") << QStringLiteral("bob@murmelo.test")
+                                         << QStringLiteral("bob")
+                                         << QList<QByteArray>{"USER bob@murmelo.test", "USER bob"};
+    QTest::newRow("neither-accepted") << QByteArray("carol") << QStringLiteral("bob@murmelo.test") << QString()
+                                      << QList<QByteArray>{"USER bob@murmelo.test", "USER bob"};
+    QTest::newRow("httpmail-address-as-it-is") << QByteArray("bob") << QStringLiteral("Bob@Hotmail.com")
+                                               << QStringLiteral("Bob@Hotmail.com") << QList<QByteArray>{};
+}
+
+void TestCCheckMB::logonNameByServerAndEmail()
+{
+    QFETCH(QByteArray, serverUser);
+    QFETCH(QString, email);
+    QFETCH(QString, expected);
+    QFETCH(QList<QByteArray>, users);
+    m_pop->setCredentials(serverUser, "secret");
+    CCheckMB checker;
+    checker.Init(m_log);
+    QCOMPARE(checker.LogonNameByServerAndEmail(m_pop->host(), email, QStringLiteral("secret"), m_pop->port()), expected);
+    QTRY_COMPARE(m_pop->countOf("QUIT"), int(users.size())); // every attempt logs out
+    QList<QByteArray> sent;
+    for (const QByteArray &c : m_pop->commands()) {
+        if (c.startsWith("USER "))
+            sent.append(c);
+    }
+    QCOMPARE(sent, users);
+}
+
+QTEST_GUILESS_MAIN(TestCCheckMB)
+#include "tst_ccheckmb.moc"

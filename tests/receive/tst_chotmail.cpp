@@ -1,0 +1,622 @@
+#include "ScriptedHttpServer.h"
+#include "receive/CHotmail.h"
+#include "receive/ReceiverMessages.h"
+#include "trellis/MUError.h"
+#include "trellis/MessageTable.h"
+#include "trellis/Messanger.h"
+#include "trellis/MetaTypes.h"
+#include "trellis/Paths.h"
+#include "trellis/Record.h"
+#include "trellis/ThreadRunner.h"
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSslCertificate>
+#include <QSslKey>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <optional>
+
+using Response = ScriptedHttpServer::Response;
+Q_DECLARE_METATYPE(ScriptedHttpServer::Response)
+
+namespace {
+const QString kAccountId = QStringLiteral("{0B5E3C2A-7D41-4C1E-9A7B-00000000B001}");
+const QByteArray kHotmailRoot = "/svcs/hotmail/httpmail.asp";
+const QByteArray kMsnRoot = "/cgi-bin/hmdata";
+const QByteArray kInbox = "/folders/inbox/";
+const QString kSchema = QStringLiteral("http://schemas.microsoft.com/hotmail/");
+const QString kUser = QStringLiteral("bob@hotmail.com");
+const QString kPassword = QStringLiteral("Http-Mail-Pw");
+
+struct Entry
+{
+    QByteArray id;
+    std::optional<QByteArray> to;
+    QByteArray from, subject, date;
+};
+
+Response xml(const QByteArray &body, int status = 207, const QByteArray &reason = "Multi-Status")
+{
+    Response r;
+    r.status = status;
+    r.reason = reason;
+    r.headers.append(qMakePair(QByteArray("Content-Type"), QByteArray("text/xml; charset=\"utf-8\"")));
+    r.body = body;
+    return r;
+}
+
+Response status(int code, const QByteArray &reason, const QByteArray &body = {},
+                const QByteArray &davError = {})
+{
+    Response r;
+    r.status = code;
+    r.reason = reason;
+    r.body = body;
+    if (!davError.isEmpty())
+        r.headers.append(qMakePair(QByteArray("X-Dav-Error"), QByteArray(davError)));
+    return r;
+}
+
+QByteArray rootDoc(const QByteArray &inboxUrl)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
+           "<D:multistatus xmlns:D=\"DAV:\" xmlns:h=\"http://schemas.microsoft.com/hotmail/\" "
+           "xmlns:hm=\"urn:schemas:httpmail:\"><D:response><D:href>/svcs/hotmail/httpmail.asp</D:href>"
+           "<D:propstat><D:prop><h:adbar>AdPane=Off</h:adbar><hm:contacts>/folders/contacts/</hm:contacts>"
+           "<hm:inbox>" + inboxUrl + "</hm:inbox><hm:sendmsg>/sendmsg</hm:sendmsg>"
+           "<hm:sentitems>/folders/sent/</hm:sentitems></D:prop><D:status>HTTP/1.1 200 OK</D:status>"
+           "</D:propstat></D:response></D:multistatus>";
+}
+
+QByteArray listDoc(const QString &base, const QList<Entry> &entries)
+{
+    QByteArray doc = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<D:multistatus xmlns:D=\"DAV:\" "
+                     "xmlns:hm=\"urn:schemas:httpmail:\" xmlns:m=\"urn:schemas:mailheader:\">\r\n";
+    for (const Entry &e : entries) {
+        doc += " <D:response>\r\n  <D:href>" + base.toUtf8() + e.id + "</D:href>\r\n"
+               "  <D:propstat><D:prop><D:isfolder>0</D:isfolder><hm:read>0</hm:read>"
+               "<m:hasattachment>0</m:hasattachment>";
+        if (e.to)
+            doc += "<m:to>" + *e.to + "</m:to>";
+        doc += "<m:from>" + e.from + "</m:from><m:subject>" + e.subject + "</m:subject><m:date>" + e.date
+             + "</m:date><D:getcontentlength>321</D:getcontentlength></D:prop>"
+               "<D:status>HTTP/1.1 200 OK</D:status></D:propstat>\r\n";
+        if (!e.to) // a property the server does not have comes back empty, under 404
+            doc += "  <D:propstat><D:prop><m:to/></D:prop><D:status>HTTP/1.1 404 Not Found</D:status></D:propstat>\r\n";
+        doc += " </D:response>\r\n";
+    }
+    return doc + "</D:multistatus>\r\n";
+}
+
+QByteArray rawMail(int n)
+{
+    return "Message-ID: <hm" + QByteArray::number(n) + "@hotmail.test>\r\n"
+           "From: Alice <alice@example.org>\r\nTo: bob@hotmail.com\r\n"
+           "Subject: Raw subject " + QByteArray::number(n) + "\r\n"
+           "Date: Sun, 6 Dec 2026 10:0" + QByteArray::number(n) + ":00 +0000\r\n"
+           "Content-Type: text/plain; charset=us-ascii\r\n\r\n"
+           "Body of message " + QByteArray::number(n) + ".\r\nSecond line.\r\n";
+}
+
+const QStringList kRecordNames = {"Server", "User", "POP3Id", "From", "To", "Date", "Subject", "Content"};
+}
+
+/// The HTTPMail receiver on a worker thread against a scripted HTTP server on the test's thread.
+class TestCHotmail : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void parseMailListKeepsDocumentOrder();
+    void parseMailListRejects_data();
+    void parseMailListRejects();
+    void rootAnswerWithoutInbox_data();
+    void rootAnswerWithoutInbox();
+    void refusedRootAnswer_data();
+    void refusedRootAnswer();
+    void everyMessageKnownFetchesNothing();
+    void entryWithoutToGetsUser_data();
+    void entryWithoutToGetsUser();
+    void fullDownloadOfTwoMessages();
+    void endpointChosenByAddress_data();
+    void endpointChosenByAddress();
+    void serverThatNeverAnswersTimesOut();
+    void failedMessageGetPostsNoMessage_data();
+    void failedMessageGetPostsNoMessage();
+    void listWithDoctypeIsRefused();
+    void cancellationDuringARequest();
+    void unreachableServer();
+    void untrustedCertificateIsRefused();
+
+private:
+    void start(const QString &user, const DataBag &known = {}, bool dontReceiveContent = false,
+               int timeoutMs = 10000, const QString &cancelName = {});
+    bool waitForEnd(int ms = 15000);
+    void scriptInbox(const QList<Entry> &entries);
+    QString inboxUrl() const { return m_http->url(kInbox); }
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    LogPtr m_log;
+    std::unique_ptr<ScriptedHttpServer> m_http;
+    MessangerPtr m_messanger;
+    QList<Record> m_arrived;
+    int m_endMsg = 0;
+    QVariant m_endData;
+};
+
+void TestCHotmail::initTestCase()
+{
+    RegisterTrellisMetaTypes();
+    RegisterHttpMailWorkers();
+    QVERIFY(ThreadRunner::IsRegistered(QStringLiteral("MUCustom.CHotmail")));
+}
+
+void TestCHotmail::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    Paths::SetHome(m_dir->path());
+    m_log = std::make_shared<Log>();
+    QVERIFY(m_log->OpenFiles(m_dir->filePath(QStringLiteral("mu.log")), m_dir->filePath(QStringLiteral("short.log"))));
+    m_http = std::make_unique<ScriptedHttpServer>();
+    QVERIFY(m_http->listen());
+    m_http->requireCredentials(kUser.toUtf8(), kPassword.toUtf8());
+
+    // The service endpoints of this test: the scripted server.
+    const QJsonObject httpmail{{"hotmailDomain", "hotmail.com"},
+                               {"msnDomain", "msn.com"},
+                               {"hotmailEndpoint", m_http->url(kHotmailRoot)},
+                               {"msnEndpoint", m_http->url(kMsnRoot)},
+                               {"schemaNamespace", kSchema}};
+    QFile config(m_dir->filePath(QStringLiteral("services.json")));
+    QVERIFY(config.open(QIODevice::WriteOnly));
+    config.write(QJsonDocument(QJsonObject{{"httpmail", httpmail}}).toJson());
+    config.close();
+
+    m_arrived.clear();
+    m_endMsg = 0;
+    m_endData = QVariant();
+    m_messanger = Messanger::Create();
+    connect(m_messanger.get(), &Messanger::MsgArrived, this, [this](int msg, const QVariant &data) {
+        if (msg == ReceiverMessages::MsgArrived) {
+            m_arrived.append(data.value<Record>());
+        } else {
+            QCOMPARE(m_endMsg, 0); // one end message only
+            m_endMsg = msg;
+            m_endData = data;
+        }
+    });
+}
+
+void TestCHotmail::cleanup()
+{
+    QVERIFY(ThreadRunner::WaitForAll(30000));
+    // Whatever happened, the password never reaches the log.
+    QFile log(m_dir->filePath(QStringLiteral("mu.log")));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QVERIFY(!log.readAll().contains(kPassword.toUtf8()));
+    m_messanger.reset();
+    m_http.reset();
+    m_log.reset();
+    Paths::SetHome(QString());
+    m_dir.reset();
+}
+
+void TestCHotmail::start(const QString &user, const DataBag &known, bool dontReceiveContent, int timeoutMs,
+                         const QString &cancelName)
+{
+    Record account;
+    account.setId(kAccountId);
+    account.Add(QStringLiteral("Server"), QStringLiteral("www.hotmail.com"));
+    account.Add(QStringLiteral("Port"), 110);
+    account.Add(QStringLiteral("User"), user);
+    account.Add(QStringLiteral("Pwd"), kPassword);
+    DataBag data;
+    data.Add(QVariant::fromValue(m_messanger), QStringLiteral("Messanger"));
+    data.Add(QVariant::fromValue(account), QStringLiteral("Account"));
+    data.Add(QVariant::fromValue(known), QStringLiteral("ReceivedMsgIds"));
+    data.Add(QVariant::fromValue(m_log), QStringLiteral("Log"));
+    data.Add(dontReceiveContent, QStringLiteral("DontReceiveContent"));
+    if (!cancelName.isEmpty())
+        data.Add(cancelName, QStringLiteral("CancelEvent"));
+    data.Add(timeoutMs, QStringLiteral("RequestTimeoutMs"));
+    ThreadRunner().Start(QStringLiteral("MUCustom.CHotmail"), QStringLiteral("Run"), data);
+}
+
+bool TestCHotmail::waitForEnd(int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (m_endMsg == 0 && clock.elapsed() < ms) {
+        QSignalSpy spy(m_messanger.get(), &Messanger::MsgArrived);
+        spy.wait(int(ms - clock.elapsed()));
+    }
+    return m_endMsg != 0;
+}
+
+void TestCHotmail::scriptInbox(const QList<Entry> &entries)
+{
+    m_http->on("PROPFIND", kHotmailRoot, xml(rootDoc(inboxUrl().toUtf8())));
+    m_http->on("PROPFIND", kInbox, xml(listDoc(inboxUrl(), entries)));
+}
+
+void TestCHotmail::parseMailListKeepsDocumentOrder()
+{
+    // The third entry has no subject element at all: the document-order list is shorter,
+    // and entry i takes the i-th subject of the document.
+    const QByteArray doc =
+        "<D:multistatus xmlns:D='DAV:' xmlns:m='urn:schemas:mailheader:' xmlns:x='urn:schemas:mailheader:'>"
+        "<D:response><D:href> /a/1 </D:href><D:prop><m:subject>one</m:subject><m:date>2026-01-02T03:04:05</m:date></D:prop></D:response>"
+        "<D:response><D:href>/a/2</D:href><D:prop><x:subject>t&amp;wo</x:subject></D:prop></D:response>"
+        "<D:response><D:href>/a/3</D:href><D:prop></D:prop></D:response>"
+        "<other:subject xmlns:other='urn:other'>not a header</other:subject>"
+        "</D:multistatus>";
+    CHotmail::MailList list;
+    QString error;
+    QVERIFY2(CHotmail::ParseMailList(doc, list, &error), qPrintable(error));
+    QCOMPARE(list.hrefs, QStringList({"/a/1", "/a/2", "/a/3"}));
+    QCOMPARE(list.subjects, QStringList({"one", "t&wo"}));
+    QCOMPARE(list.dates, QStringList({"2026-01-02T03:04:05"}));
+
+    DataBag known;
+    known.Add(QStringLiteral("1"), QStringLiteral("1"));
+    CHotmail::Header header;
+    QCOMPARE(CHotmail::GetFirstUnreceived(list, known, header), QStringLiteral("/a/2"));
+    QCOMPARE(header.id, QStringLiteral("2"));
+    QCOMPARE(header.subject, QStringLiteral("t&wo"));
+    QCOMPARE(header.date, QString()); // the document has one date only
+    known.Add(QStringLiteral("2"), QStringLiteral("2"));
+    known.Add(QStringLiteral("3"), QStringLiteral("3"));
+    QCOMPARE(CHotmail::GetFirstUnreceived(list, known, header), QString());
+}
+
+void TestCHotmail::parseMailListRejects_data()
+{
+    QTest::addColumn<QByteArray>("doc");
+    QTest::newRow("doctype-with-internal-entity")
+        << QByteArray("<?xml version='1.0'?><!DOCTYPE m [<!ENTITY x 'boom'>]>"
+                      "<D:multistatus xmlns:D='DAV:'><D:response><D:href>&x;</D:href></D:response></D:multistatus>");
+    QTest::newRow("doctype-with-external-entity")
+        << QByteArray("<?xml version='1.0'?><!DOCTYPE m [<!ENTITY x SYSTEM 'file:///etc/passwd'>]>"
+                      "<D:multistatus xmlns:D='DAV:'><D:response><D:href>&x;</D:href></D:response></D:multistatus>");
+    QTest::newRow("undeclared-entity")
+        << QByteArray("<D:multistatus xmlns:D='DAV:'><D:response><D:href>&x;</D:href></D:response></D:multistatus>");
+    QTest::newRow("not-closed") << QByteArray("<D:multistatus xmlns:D='DAV:'><D:response>");
+    QTest::newRow("html-error-page") << QByteArray("<html><body><p>Oops<br></body></html>");
+}
+
+void TestCHotmail::parseMailListRejects()
+{
+    QFETCH(QByteArray, doc);
+    CHotmail::MailList list;
+    QString error;
+    QVERIFY(!CHotmail::ParseMailList(doc, list, &error));
+    QVERIFY(!error.isEmpty());
+}
+
+void TestCHotmail::rootAnswerWithoutInbox_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::newRow("no-inbox-element")
+        << QByteArray("<D:multistatus xmlns:D='DAV:' xmlns:hm='urn:schemas:httpmail:'><D:response>"
+                      "<D:propstat><D:prop><hm:sendmsg>/x</hm:sendmsg></D:prop></D:propstat></D:response></D:multistatus>");
+    QTest::newRow("inbox-text-never-ends") << QByteArray("<hm:inbox>http://127.0.0.1/folders/inbox/");
+    QTest::newRow("empty-inbox-address") << QByteArray("<hm:inbox></hm:inbox>");
+}
+
+void TestCHotmail::rootAnswerWithoutInbox()
+{
+    QFETCH(QByteArray, body);
+    m_http->on("PROPFIND", kHotmailRoot, xml(body));
+    start(kUser);
+    QVERIFY(waitForEnd());
+    QCOMPARE(m_endMsg, ReceiverMessages::ErrorOccured);
+    const DataBag bag = m_endData.value<DataBag>();
+    QCOMPARE(bag.Item(QStringLiteral("ErrNumber")).toInt(), MUError::Fail);
+    QCOMPARE(bag.Item(QStringLiteral("ErrDescription")).toString(), QStringLiteral("Invalid response. "));
+    QCOMPARE(bag.Item(QStringLiteral("AccountId")).toString(), kAccountId);
+    QVERIFY(m_arrived.isEmpty());
+    QCOMPARE(m_http->countOf("PROPFIND", kInbox), 0);
+}
+
+void TestCHotmail::refusedRootAnswer_data()
+{
+    QTest::addColumn<Response>("response");
+    QTest::addColumn<QString>("description");
+    QTest::newRow("401-empty-body-with-dav-error")
+        << status(401, "Unauthorized", {}, "Account is blocked") << QStringLiteral("Account is blocked");
+    QTest::newRow("401-empty-body-without-dav-error") << status(401, "Unauthorized") << QStringLiteral("Unauthorized");
+    QTest::newRow("407-with-body") << status(407, "Proxy Authentication Required", "<html>proxy</html>", "ignored")
+                                   << QStringLiteral("Proxy Authentication Required");
+    QTest::newRow("500-error-page-with-body")
+        << status(500, "Internal Server Error", "<html>inbox>trap<</html>") << QStringLiteral("Internal Server Error");
+    QTest::newRow("2xx-empty-body") << status(207, "Multi-Status") << QStringLiteral("Multi-Status");
+}
+
+void TestCHotmail::refusedRootAnswer()
+{
+    QFETCH(Response, response);
+    QFETCH(QString, description);
+    m_http->on("PROPFIND", kHotmailRoot, response);
+    start(kUser);
+    QVERIFY(waitForEnd());
+    QCOMPARE(m_endMsg, ReceiverMessages::ErrorOccured);
+    const DataBag bag = m_endData.value<DataBag>();
+    QCOMPARE(bag.Item(QStringLiteral("ErrDescription")).toString(), description);
+    QCOMPARE(bag.Item(QStringLiteral("ErrNumber")).toInt(), MUError::Fail);
+    QCOMPARE(bag.Item(QStringLiteral("ErrSource")).toString(), QStringLiteral("CHotmail.CheckResponse"));
+    QCOMPARE(m_http->countOf("PROPFIND", kInbox), 0);
+}
+
+void TestCHotmail::everyMessageKnownFetchesNothing()
+{
+    scriptInbox({{"MSG1001.eml", "bob@hotmail.com", "alice@example.org", "One", "2026-12-06T10:00:00"},
+                 {"MSG1002.eml", "bob@hotmail.com", "carol@example.org", "Two", "2026-12-06T11:00:00"}});
+    DataBag known;
+    known.Add(QStringLiteral("MSG1001.eml"), QStringLiteral("MSG1001.eml"));
+    known.Add(QStringLiteral("MSG1002.eml"), QStringLiteral("MSG1002.eml"));
+    start(kUser, known);
+    QVERIFY(waitForEnd());
+    QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
+    QCOMPARE(m_endData.toString(), kAccountId);
+    QVERIFY(m_arrived.isEmpty());
+    QCOMPARE(m_http->countOf("GET"), 0);
+    QCOMPARE(m_http->countOf("PROPFIND", kInbox), 1);
+}
+
+void TestCHotmail::entryWithoutToGetsUser_data()
+{
+    QTest::addColumn<bool>("missingFirst");
+    QTest::newRow("first-entry-has-empty-to-under-404") << true;
+    QTest::newRow("last-entry-has-empty-to-under-404") << false;
+}
+
+void TestCHotmail::entryWithoutToGetsUser()
+{
+    QFETCH(bool, missingFirst);
+    const Entry noTo{"MSG2001.eml", std::nullopt, "alice@example.org", "No recipient", "2026-12-06T09:30:00"};
+    const Entry withTo{"MSG2002.eml", "team@example.org", "carol@example.org", "Team", "2026-12-06T09:40:00"};
+    scriptInbox(missingFirst ? QList<Entry>{noTo, withTo} : QList<Entry>{withTo, noTo});
+    start(kUser, {}, /*dontReceiveContent*/ true);
+    QVERIFY(waitForEnd());
+    QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
+    QCOMPARE(m_arrived.size(), 2);
+    const Record &first = m_arrived.at(missingFirst ? 0 : 1);
+    const Record &second = m_arrived.at(missingFirst ? 1 : 0);
+    QCOMPARE(first.text("POP3Id"), QStringLiteral("MSG2001.eml"));
+    QCOMPARE(first.text("To"), kUser);
+    QCOMPARE(second.text("To"), QStringLiteral("team@example.org"));
+    QVERIFY(!first.Exists(QStringLiteral("Content")));
+    QCOMPARE(m_http->countOf("GET"), 0); // headers only
+}
+
+void TestCHotmail::fullDownloadOfTwoMessages()
+{
+    scriptInbox({{"MSG1001.eml", "bob@hotmail.com", "Alice &lt;alice@example.org&gt;", "Lunch at noon",
+                  "2026-12-06T10:01:00"},
+                 {"MSG1002.eml", "bob@hotmail.com", "carol@example.org", "Re: Tickets", "2026-12-06T11:02:00"}});
+    Response one;
+    one.headers.append(qMakePair(QByteArray("Content-Type"), QByteArray("message/rfc822")));
+    one.body = rawMail(1);
+    Response two = one;
+    two.body = rawMail(2);
+    m_http->on("GET", kInbox + "MSG1001.eml", one);
+    m_http->on("GET", kInbox + "MSG1002.eml", two);
+    DataBag known;
+    known.Add(QStringLiteral("OLDER.eml"), QStringLiteral("OLDER.eml"));
+    start(kUser, known);
+    QVERIFY(waitForEnd());
+    QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
+    QCOMPARE(m_arrived.size(), 2);
+
+    const Record &a = m_arrived.at(0);
+    QCOMPARE(a.names(), kRecordNames);
+    QCOMPARE(a.text("Server"), QStringLiteral("www.hotmail.com"));
+    QCOMPARE(a.text("User"), kUser);
+    QCOMPARE(a.text("POP3Id"), QStringLiteral("MSG1001.eml"));
+    QCOMPARE(a.text("From"), QStringLiteral("Alice <alice@example.org>"));
+    QCOMPARE(a.text("To"), QStringLiteral("bob@hotmail.com"));
+    QCOMPARE(a.text("Date"), QStringLiteral("2026-12-06 10:01:00"));
+    QCOMPARE(a.text("Subject"), QStringLiteral("Lunch at noon"));
+    // The content is the message as received, byte for byte.
+    QCOMPARE(a.text("Content"), QString::fromLatin1(rawMail(1)));
+    const Record &b = m_arrived.at(1);
+    QCOMPARE(b.text("POP3Id"), QStringLiteral("MSG1002.eml"));
+    QCOMPARE(b.text("Subject"), QStringLiteral("Re: Tickets"));
+    QCOMPARE(b.text("Content"), QString::fromLatin1(rawMail(2)));
+
+    // The dialogue: folder query in a header with an empty body, list query as the body,
+    // each message fetched once with its address in a "GET" header.
+    const QList<ScriptedHttpServer::Request> requests = m_http->requests();
+    QList<QByteArray> authorised;
+    for (const auto &r : requests) {
+        if (r.headers.contains("authorization"))
+            authorised.append(r.method + ' ' + r.path);
+    }
+    QCOMPARE(authorised, QList<QByteArray>({"PROPFIND " + kHotmailRoot, "PROPFIND " + kInbox,
+                                            "GET " + kInbox + "MSG1001.eml", "GET " + kInbox + "MSG1002.eml"}));
+    const auto &folders = *std::find_if(requests.begin(), requests.end(), [](const auto &r) {
+        return r.path == kHotmailRoot && r.headers.contains("authorization");
+    });
+    QVERIFY(folders.body.isEmpty());
+    const QByteArray query = folders.headers.value("propfind");
+    QVERIFY(query.startsWith("<?xml version='1.0'?><D:propfind xmlns:D='DAV:' xmlns:h='" + kSchema.toUtf8() + "'"));
+    QVERIFY(query.contains("<D:prop><h:adbar/><hm:contacts/><hm:inbox/><hm:outbox/><hm:sendmsg/><hm:sentitems/>"
+                           "<hm:deleteditems/><hm:drafts/><hm:msgfolderroot/><h:maxpoll/><h:sig/></D:prop>"));
+    const auto &list = *std::find_if(requests.begin(), requests.end(), [](const auto &r) {
+        return r.path == kInbox && r.headers.contains("authorization");
+    });
+    QCOMPARE(list.body, CHotmail::MailListQuery());
+    const auto &get = *std::find_if(requests.begin(), requests.end(), [](const auto &r) {
+        return r.method == "GET" && r.headers.contains("authorization");
+    });
+    QCOMPARE(get.headers.value("get"), m_http->url(kInbox + "MSG1001.eml").toUtf8());
+}
+
+void TestCHotmail::endpointChosenByAddress_data()
+{
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QByteArray>("root");
+    QTest::newRow("hotmail-address") << QStringLiteral("bob@hotmail.com") << kHotmailRoot;
+    QTest::newRow("hotmail-address-mixed-case") << QStringLiteral("Bob@HotMail.COM") << kHotmailRoot;
+    QTest::newRow("msn-address") << QStringLiteral("bob@msn.com") << kMsnRoot;
+}
+
+void TestCHotmail::endpointChosenByAddress()
+{
+    QFETCH(QString, user);
+    QFETCH(QByteArray, root);
+    m_http->requireCredentials(user.toUtf8(), kPassword.toUtf8());
+    m_http->on("PROPFIND", root, xml(rootDoc(inboxUrl().toUtf8())));
+    m_http->on("PROPFIND", kInbox, xml(listDoc(inboxUrl(), {})));
+    start(user);
+    QVERIFY(waitForEnd());
+    QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
+    QVERIFY(m_http->countOf("PROPFIND", root) >= 1);
+    QCOMPARE(m_http->countOf("PROPFIND", root == kHotmailRoot ? kMsnRoot : kHotmailRoot), 0);
+}
+
+void TestCHotmail::serverThatNeverAnswersTimesOut()
+{
+    Response silent;
+    silent.silent = true;
+    m_http->on("PROPFIND", kHotmailRoot, silent);
+    QElapsedTimer clock;
+    clock.start();
+    start(kUser, {}, false, /*timeoutMs*/ 400);
+    QVERIFY(waitForEnd());
+    QCOMPARE(m_endMsg, ReceiverMessages::ErrorOccured);
+    const DataBag bag = m_endData.value<DataBag>();
+    QCOMPARE(bag.Item(QStringLiteral("ErrNumber")).toInt(), MUError::engineNumber(519));
+    QCOMPARE(bag.Item(QStringLiteral("ErrDescription")).toString(), MessageTable::Text(519));
+    QVERIFY2(clock.elapsed() >= 350, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY2(clock.elapsed() < 8000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(m_http->countOf("PROPFIND", kHotmailRoot) >= 1);
+}
+
+void TestCHotmail::failedMessageGetPostsNoMessage_data()
+{
+    QTest::addColumn<Response>("response");
+    QTest::addColumn<QString>("description");
+    QTest::newRow("404-error-page") << status(404, "Not Found", "<html>gone</html>") << QStringLiteral("Not Found");
+    QTest::newRow("500-with-dav-error") << status(500, "Internal Server Error", "<html>oops</html>", "Store offline")
+                                        << QStringLiteral("Store offline");
+    QTest::newRow("200-empty") << status(200, "OK") << QStringLiteral("OK");
+}
+
+void TestCHotmail::failedMessageGetPostsNoMessage()
+{
+    QFETCH(Response, response);
+    QFETCH(QString, description);
+    scriptInbox({{"MSG3001.eml", "bob@hotmail.com", "alice@example.org", "Broken", "2026-12-06T10:00:00"}});
+    m_http->on("GET", kInbox + "MSG3001.eml", response);
+    start(kUser);
+    QVERIFY(waitForEnd());
+    QCOMPARE(m_endMsg, ReceiverMessages::ErrorOccured);
+    QCOMPARE(m_endData.value<DataBag>().Item(QStringLiteral("ErrDescription")).toString(), description);
+    QVERIFY(m_arrived.isEmpty());
+}
+
+void TestCHotmail::listWithDoctypeIsRefused()
+{
+    m_http->on("PROPFIND", kHotmailRoot, xml(rootDoc(inboxUrl().toUtf8())));
+    m_http->on("PROPFIND", kInbox,
+               xml("<?xml version='1.0'?><!DOCTYPE D:multistatus [<!ENTITY a 'aaaaaaaaaa'><!ENTITY b '&a;&a;&a;&a;'>]>"
+                   "<D:multistatus xmlns:D='DAV:'><D:response><D:href>/x/&b;</D:href></D:response></D:multistatus>"));
+    start(kUser);
+    QVERIFY(waitForEnd());
+    QCOMPARE(m_endMsg, ReceiverMessages::ErrorOccured);
+    QVERIFY(m_endData.value<DataBag>().Item(QStringLiteral("ErrDescription")).toString().startsWith(MessageTable::Text(527)));
+    QVERIFY(m_arrived.isEmpty());
+}
+
+void TestCHotmail::cancellationDuringARequest()
+{
+    scriptInbox({{"MSG4001.eml", "bob@hotmail.com", "alice@example.org", "Slow", "2026-12-06T10:00:00"},
+                 {"MSG4002.eml", "bob@hotmail.com", "alice@example.org", "Never", "2026-12-06T10:05:00"}});
+    Response silent;
+    silent.silent = true;
+    m_http->on("GET", kInbox + "MSG4001.eml", silent);
+    const QString name = kAccountId + QStringLiteral("RC1");
+    CancelEventPtr cancel = CancelEvent::Create(name);
+    cancel->Reset();
+    connect(m_http.get(), &ScriptedHttpServer::requestReceived, this,
+            [cancel](const QByteArray &method, const QByteArray &path) {
+                if (method == "GET" && path.endsWith("MSG4001.eml"))
+                    cancel->Signal();
+            });
+    QElapsedTimer clock;
+    clock.start();
+    // A long transfer limit: only the cancel event can end this wait early.
+    start(kUser, {}, false, /*timeoutMs*/ 60000, name);
+    QTRY_VERIFY_WITH_TIMEOUT(ThreadRunner::RunningCount() == 0, 10000);
+    QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
+    QCoreApplication::processEvents(); // deliver anything still queued
+    QCOMPARE(m_endMsg, 0);             // neither 2 nor 3 after a cancellation
+    QVERIFY(m_arrived.isEmpty());
+    QCOMPARE(m_http->countOf("GET", kInbox + "MSG4002.eml"), 0);
+}
+
+void TestCHotmail::unreachableServer()
+{
+    // A port that was just free: nobody listens there.
+    quint16 closedPort = 0;
+    {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        closedPort = probe.serverPort();
+    }
+    QFile config(m_dir->filePath(QStringLiteral("services.json")));
+    QVERIFY(config.open(QIODevice::WriteOnly));
+    const QString endpoint = QStringLiteral("http://127.0.0.1:%1/svcs/hotmail/httpmail.asp").arg(closedPort);
+    config.write(QJsonDocument(QJsonObject{{"httpmail", QJsonObject{{"hotmailDomain", "hotmail.com"},
+                                                                   {"hotmailEndpoint", endpoint}}}})
+                     .toJson());
+    config.close();
+    start(kUser);
+    QVERIFY(waitForEnd());
+    QCOMPARE(m_endMsg, ReceiverMessages::ErrorOccured);
+    QCOMPARE(m_endData.value<DataBag>().Item(QStringLiteral("ErrNumber")).toInt(), CHotmail::ResourceNotFound);
+    QVERIFY(!m_endData.value<DataBag>().Item(QStringLiteral("ErrDescription")).toString().isEmpty());
+}
+
+void TestCHotmail::untrustedCertificateIsRefused()
+{
+    // A self-signed certificate made for this test: no system trust store knows it.
+    const QString cert = m_dir->filePath(QStringLiteral("cert.pem"));
+    const QString key = m_dir->filePath(QStringLiteral("key.pem"));
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"),
+                  {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert, "-days", "2",
+                   "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"});
+    if (!openssl.waitForFinished(60000) || openssl.exitCode() != 0)
+        QSKIP("openssl cannot make a test certificate");
+    QFile certFile(cert), keyFile(key);
+    QVERIFY(certFile.open(QIODevice::ReadOnly) && keyFile.open(QIODevice::ReadOnly));
+    ScriptedHttpServer https;
+    QVERIFY(https.listenTls(QSslCertificate(certFile.readAll()), QSslKey(keyFile.readAll(), QSsl::Rsa)));
+    https.on("PROPFIND", kHotmailRoot, xml(rootDoc("/folders/inbox/")));
+    QFile config(m_dir->filePath(QStringLiteral("services.json")));
+    QVERIFY(config.open(QIODevice::WriteOnly));
+    config.write(QJsonDocument(QJsonObject{{"httpmail", QJsonObject{{"hotmailDomain", "hotmail.com"},
+                                                                   {"hotmailEndpoint", https.url(kHotmailRoot)}}}})
+                     .toJson());
+    config.close();
+    start(kUser);
+    QVERIFY(waitForEnd());
+    QCOMPARE(m_endMsg, ReceiverMessages::ErrorOccured);
+    const DataBag bag = m_endData.value<DataBag>();
+    QCOMPARE(bag.Item(QStringLiteral("ErrNumber")).toInt(), MUError::Fail);
+    QVERIFY2(bag.Item(QStringLiteral("ErrDescription")).toString().contains(QStringLiteral("certificate"), Qt::CaseInsensitive),
+             qPrintable(bag.Item(QStringLiteral("ErrDescription")).toString()));
+    QVERIFY(https.requests().isEmpty()); // nothing, credentials least of all, crossed the refused handshake
+}
+
+QTEST_GUILESS_MAIN(TestCHotmail)
+#include "tst_chotmail.moc"
