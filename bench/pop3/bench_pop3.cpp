@@ -1,7 +1,11 @@
-// Times one check of a POP3 account holding new messages against a local Dovecot,
-// through a relay that delays every byte in each direction, and prints the wall time,
-// the commands sent and the round trips the dialogue needed.
+// Times the POP3 check of an account holding new messages against a local Dovecot, through
+// a relay that delays every byte in each direction, and prints the wall time, the commands
+// sent and the round trips the dialogue needed: the former algorithm (a STAT and a walk per
+// new message) beside the current one, with PIPELINING offered and hidden by the relay; then
+// the cost of one poll of a large mailbox in which nothing is new. The last lines are one
+// summary per configuration, the 25 ms one with PIPELINING last.
 #include "DovecotFixture.h"
+#include "LegacyPop3Check.h"
 #include "receive/ReceiveWorkers.h"
 #include "receive/ReceiverMessages.h"
 #include "trellis/Messanger.h"
@@ -11,13 +15,16 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
+#include <algorithm>
 #include <deque>
+#include <utility>
 
 namespace {
 
@@ -34,6 +41,8 @@ public:
     }
     bool listen() { return m_server.listen(QHostAddress::LocalHost, 0); }
     quint16 port() const { return m_server.serverPort(); }
+    /// Removes PIPELINING from the server's CAPA listing, as a server without it would answer.
+    void setHidePipelining(bool on) { m_hidePipelining = on; }
     int commands() const { return m_commands; }
     int roundTrips() const { return m_roundTrips; }
     qint64 bytesDown() const { return m_bytesDown; }
@@ -74,12 +83,20 @@ private:
                 m_lastWasDown = false;
             }
             m_commands += int(bytes.count("\r\n"));
+            if (m_hidePipelining && (bytes.startsWith("CAPA\r\n") || bytes.contains("\nCAPA\r\n")))
+                m_capaPending = true;
             queue(*up, bytes);
         });
         connect(server, &QTcpSocket::readyRead, this, [this, server, down] {
-            const QByteArray bytes = server->readAll();
+            QByteArray bytes = server->readAll();
             m_lastWasDown = true;
             m_bytesDown += bytes.size();
+            if (m_capaPending) {
+                m_capaBuffer += bytes;
+                if (!filterCapa())
+                    return; // the listing is not complete yet
+                bytes = std::exchange(m_capaBuffer, QByteArray());
+            }
             queue(*down, bytes);
         });
         // A hang-up travels with the same delay, after the bytes sent before it.
@@ -91,6 +108,28 @@ private:
         connect(client, &QTcpSocket::disconnected, server, [server] { server->disconnectFromHost(); });
         connect(client, &QTcpSocket::disconnected, client, &QObject::deleteLater);
         server->connectToHost(QHostAddress::LocalHost, m_upstreamPort);
+    }
+
+    /// Once the CAPA reply is complete in m_capaBuffer: drops its PIPELINING line. False while incomplete.
+    bool filterCapa()
+    {
+        qsizetype end = -1;
+        if (m_capaBuffer.startsWith('-'))
+            end = m_capaBuffer.indexOf("\r\n") + 2;
+        else if (const qsizetype dot = m_capaBuffer.indexOf("\r\n.\r\n"); dot >= 0)
+            end = dot + 5;
+        if (end < 2)
+            return false;
+        QList<QByteArray> lines = m_capaBuffer.left(end).split('\n');
+        QByteArray reply;
+        for (const QByteArray &line : lines) {
+            if (line.trimmed().toUpper() != "PIPELINING")
+                reply += line + '\n';
+        }
+        reply.chop(1); // split() left one empty piece after the last LF
+        m_capaBuffer = reply + m_capaBuffer.mid(end);
+        m_capaPending = false;
+        return true;
     }
 
     void queue(Lane &lane, const QByteArray &bytes)
@@ -122,6 +161,9 @@ private:
     int m_roundTrips = 0;
     qint64 m_bytesDown = 0;
     bool m_lastWasDown = true;
+    bool m_hidePipelining = false;
+    bool m_capaPending = false;
+    QByteArray m_capaBuffer;
 };
 
 QByteArray makeMessage(int n, int sizeKb)
@@ -136,63 +178,44 @@ QByteArray makeMessage(int n, int sizeKb)
     return m;
 }
 
-} // namespace
-
-int main(int argc, char **argv)
-{
-    QCoreApplication app(argc, argv);
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Times one POP3 check against a local Dovecot."));
-    parser.addHelpOption();
-    QCommandLineOption delayOption(QStringLiteral("delay-ms"), QStringLiteral("One-way delay of the relay."),
-                                   QStringLiteral("N"), QStringLiteral("10"));
-    QCommandLineOption countOption(QStringLiteral("messages"), QStringLiteral("New messages in the mailbox."),
-                                   QStringLiteral("N"), QStringLiteral("30"));
-    QCommandLineOption sizeOption(QStringLiteral("size-kb"), QStringLiteral("Size of each message."),
-                                  QStringLiteral("N"), QStringLiteral("20"));
-    parser.addOptions({delayOption, countOption, sizeOption});
-    parser.process(app);
-    const int delayMs = parser.value(delayOption).toInt();
-    const int count = parser.value(countOption).toInt();
-    const int sizeKb = parser.value(sizeOption).toInt();
-
-    RegisterTrellisMetaTypes();
-    RegisterReceiveWorkers();
-
-    DovecotFixture dovecot;
-    QString whyNot;
-    if (!dovecot.start(&whyNot)) {
-        std::fprintf(stderr, "bench-pop3: Dovecot cannot start: %s\n", qPrintable(whyNot));
-        return 2;
-    }
-    for (int n = 1; n <= count; ++n) {
-        if (!dovecot.addMessage(makeMessage(n, sizeKb))) {
-            std::fprintf(stderr, "bench-pop3: cannot fill the Maildir\n");
-            return 2;
-        }
-    }
-    DelayRelay relay(dovecot.port(), delayMs);
-    if (!relay.listen()) {
-        std::fprintf(stderr, "bench-pop3: the relay cannot listen\n");
-        return 2;
-    }
-
-    QTemporaryDir logDir;
-    auto log = std::make_shared<Log>();
-    log->OpenFiles(logDir.filePath(QStringLiteral("mu.log")), logDir.filePath(QStringLiteral("short.log")));
-    Messanger messanger;
+/// What one check cost.
+struct Outcome {
+    bool complete = false;
     int arrived = 0;
-    int endMsg = 0;
+    qint64 wallMs = 0;
+    int commands = 0;
+    int roundTrips = 0;
+    qint64 bytesDown = 0;
     QString error;
-    QObject::connect(&messanger, &Messanger::MsgArrived, &app, [&](int msg, const QVariant &data) {
+    QVariantMap seenUidls;
+};
+
+/// Runs one check of `dovecot`'s mailbox through a fresh relay and waits for its end.
+Outcome runCheck(const QString &progId, const DovecotFixture &dovecot, int delayMs, bool hidePipelining,
+                 const DataBag &received, const QVariantMap &knownUidls, const LogPtr &log)
+{
+    Outcome out;
+    DelayRelay relay(dovecot.port(), delayMs);
+    relay.setHidePipelining(hidePipelining);
+    if (!relay.listen()) {
+        out.error = QStringLiteral("the relay cannot listen");
+        return out;
+    }
+    Messanger messanger;
+    QEventLoop loop;
+    QObject::connect(&messanger, &Messanger::MsgArrived, &loop, [&](int msg, const QVariant &data) {
         if (msg == ReceiverMessages::MsgArrived) {
-            ++arrived;
+            ++out.arrived;
             return;
         }
-        endMsg = msg;
+        if (msg == ReceiverMessages::UidlsSeen) {
+            out.seenUidls.insert(data.value<DataBag>().Item(QStringLiteral("Uidls")).toMap());
+            return;
+        }
+        out.complete = msg == ReceiverMessages::ReceiveComplete;
         if (msg == ReceiverMessages::ErrorOccured)
-            error = data.value<DataBag>().Item(QStringLiteral("ErrDescription")).toString();
-        app.quit();
+            out.error = data.value<DataBag>().Item(QStringLiteral("ErrDescription")).toString();
+        loop.quit();
     });
 
     Record account;
@@ -204,22 +227,168 @@ int main(int argc, char **argv)
     DataBag data;
     data.Add(QVariant::fromValue<QObject *>(&messanger), QStringLiteral("Messanger"));
     data.Add(QVariant::fromValue(account), QStringLiteral("Account"));
-    data.Add(QVariant::fromValue(DataBag()), QStringLiteral("ReceivedMsgIds"));
+    data.Add(QVariant::fromValue(received), QStringLiteral("ReceivedMsgIds"));
     data.Add(QVariant::fromValue(log), QStringLiteral("Log"));
     data.Add(false, QStringLiteral("DontReceiveContent"));
+    data.Add(knownUidls, QStringLiteral("KnownUidls"));
 
     QElapsedTimer wall;
     wall.start();
-    ThreadRunner().Start(QStringLiteral("MUCustom.CReceiver"), QStringLiteral("Run"), data);
-    app.exec();
-    const qint64 elapsed = wall.elapsed();
+    ThreadRunner().Start(progId, QStringLiteral("Run"), data);
+    loop.exec();
+    out.wallMs = wall.elapsed();
     ThreadRunner::WaitForAll(10000);
+    out.commands = relay.commands();
+    out.roundTrips = relay.roundTrips();
+    out.bytesDown = relay.bytesDown();
+    return out;
+}
 
-    std::printf("pop3 check: %d new messages of %d KB, one-way delay %d ms\n", count, sizeKb, delayMs);
-    std::printf("  result:       %s\n", endMsg == ReceiverMessages::ReceiveComplete ? "complete" : qPrintable(error));
-    std::printf("  downloaded:   %d messages, %lld bytes from the server\n", arrived, relay.bytesDown());
-    std::printf("  wall time:    %lld ms\n", elapsed);
-    std::printf("  commands:     %d\n", relay.commands());
-    std::printf("  round trips:  %d\n", relay.roundTrips());
-    return endMsg == ReceiverMessages::ReceiveComplete && arrived == count ? 0 : 1;
+const QString kLegacy = QStringLiteral("Bench.LegacyPop3Check");
+const QString kCurrent = QStringLiteral("MUCustom.CReceiver");
+
+void printRow(int delayMs, const char *pipelining, const char *algorithm, const Outcome &o)
+{
+    std::printf("%8d  %-10s  %-9s  %8lld  %8d  %11d  %10lld  %s\n", delayMs, pipelining, algorithm, o.wallMs, o.commands,
+                o.roundTrips, o.bytesDown,
+                o.complete ? qPrintable(QStringLiteral("%1 arrived").arg(o.arrived)) : qPrintable(o.error));
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Times POP3 checks against a local Dovecot, old and new algorithm."));
+    parser.addHelpOption();
+    QCommandLineOption delaysOption(QStringLiteral("delays-ms"), QStringLiteral("One-way delays of the relay, comma-separated."),
+                                    QStringLiteral("LIST"), QStringLiteral("0,10,25"));
+    QCommandLineOption countOption(QStringLiteral("messages"), QStringLiteral("New messages in the mailbox."),
+                                   QStringLiteral("N"), QStringLiteral("30"));
+    QCommandLineOption sizeOption(QStringLiteral("size-kb"), QStringLiteral("Size of each message."),
+                                  QStringLiteral("N"), QStringLiteral("20"));
+    QCommandLineOption knownOption(QStringLiteral("known"), QStringLiteral("Messages of the mailbox polled with nothing new."),
+                                   QStringLiteral("N"), QStringLiteral("1000"));
+    parser.addOptions({delaysOption, countOption, sizeOption, knownOption});
+    parser.process(app);
+    QList<int> delays;
+    for (const QString &d : parser.value(delaysOption).split(QLatin1Char(','), Qt::SkipEmptyParts))
+        delays << d.trimmed().toInt();
+    std::sort(delays.begin(), delays.end());
+    const int count = parser.value(countOption).toInt();
+    const int sizeKb = parser.value(sizeOption).toInt();
+    const int knownCount = parser.value(knownOption).toInt();
+
+    RegisterTrellisMetaTypes();
+    RegisterReceiveWorkers();
+    LegacyPop3Check::Register();
+
+    DovecotFixture fresh;
+    DovecotFixture large;
+    QString whyNot;
+    if (!fresh.start(&whyNot) || !large.start(&whyNot)) {
+        std::fprintf(stderr, "bench-pop3: Dovecot cannot start: %s\n", qPrintable(whyNot));
+        return 2;
+    }
+    for (int n = 1; n <= count; ++n) {
+        if (!fresh.addMessage(makeMessage(n, sizeKb))) {
+            std::fprintf(stderr, "bench-pop3: cannot fill the Maildir\n");
+            return 2;
+        }
+    }
+    DataBag allKnown;
+    for (int n = 1; n <= knownCount; ++n) {
+        if (!large.addMessage(makeMessage(n, 1))) {
+            std::fprintf(stderr, "bench-pop3: cannot fill the Maildir\n");
+            return 2;
+        }
+        const QString id = QStringLiteral("<bench-%1@example.org>").arg(n);
+        allKnown.Add(id, id);
+    }
+
+    QTemporaryDir logDir;
+    auto log = std::make_shared<Log>();
+    log->OpenFiles(logDir.filePath(QStringLiteral("mu.log")), logDir.filePath(QStringLiteral("short.log")));
+    bool allRight = true;
+    auto check = [&](const Outcome &o, int expected) {
+        if (!o.complete || o.arrived != expected)
+            allRight = false;
+    };
+
+    std::printf("pop3 check: %d new messages of %d KB, Dovecot through a relay delaying each direction\n", count, sizeKb);
+    std::printf("(the old algorithm never asks CAPA: PIPELINING offered or hidden is the same run for it)\n");
+    std::printf("%8s  %-10s  %-9s  %8s  %8s  %11s  %10s  %s\n", "delay_ms", "pipelining", "algorithm", "wall_ms",
+                "commands", "round_trips", "bytes_down", "result");
+    struct Summary {
+        int delayMs;
+        bool pipelining;
+        Outcome old, current;
+    };
+    QList<Summary> summaries;
+    for (int delayMs : std::as_const(delays)) {
+        const Outcome old = runCheck(kLegacy, fresh, delayMs, false, {}, {}, log);
+        check(old, count);
+        printRow(delayMs, "-", "old", old);
+        for (bool pipelining : {false, true}) {
+            const Outcome current = runCheck(kCurrent, fresh, delayMs, !pipelining, {}, {}, log);
+            check(current, count);
+            printRow(delayMs, pipelining ? "yes" : "no", "new", current);
+            summaries.append({delayMs, pipelining, old, current});
+        }
+    }
+
+    // A large mailbox in which nothing is new: one poll primes the unique-ids, the next is measured.
+    const int pollDelay = delays.isEmpty() ? 25 : delays.last();
+    std::printf("\npoll of a mailbox of %d known messages, nothing new, one-way delay %d ms\n", knownCount, pollDelay);
+    std::printf("%-10s  %-9s  %8s  %8s  %11s\n", "pipelining", "algorithm", "wall_ms", "commands", "round_trips");
+    const Outcome oldPoll = runCheck(kLegacy, large, pollDelay, false, allKnown, {}, log);
+    check(oldPoll, 0);
+    std::printf("%-10s  %-9s  %8lld  %8d  %11d\n", "-", "old", oldPoll.wallMs, oldPoll.commands, oldPoll.roundTrips);
+    const Outcome prime = runCheck(kCurrent, large, 0, false, allKnown, {}, log);
+    check(prime, 0);
+    std::printf("%-10s  %-9s  %8lld  %8d  %11d  (first poll: learns %lld unique-ids)\n", "yes", "new", prime.wallMs,
+                prime.commands, prime.roundTrips, qint64(prime.seenUidls.size()));
+    Outcome pollYes;
+    for (bool pipelining : {false, true}) {
+        const Outcome poll = runCheck(kCurrent, large, pollDelay, !pipelining, allKnown, prime.seenUidls, log);
+        check(poll, 0);
+        std::printf("%-10s  %-9s  %8lld  %8d  %11d\n", pipelining ? "yes" : "no", "new", poll.wallMs, poll.commands,
+                    poll.roundTrips);
+        if (pipelining)
+            pollYes = poll;
+    }
+
+    // The targets of the 25 ms configurations; transfer time is the new check's at 0 ms.
+    qint64 transferMs = -1;
+    for (const Summary &s : std::as_const(summaries))
+        if (s.delayMs == 0 && s.pipelining)
+            transferMs = s.current.wallMs;
+    std::printf("\ntargets:\n");
+    for (const Summary &s : std::as_const(summaries)) {
+        if (s.delayMs != 25)
+            continue;
+        if (s.pipelining) {
+            const qint64 bound = 2 * (qint64(s.current.roundTrips) * 2 * s.delayMs + qMax<qint64>(0, transferMs));
+            std::printf("  25 ms, PIPELINING: round trips %d <= 8: %s; wall %lld ms <= %lld ms (2 x (%d x 50 + %lld)): %s\n",
+                        s.current.roundTrips, s.current.roundTrips <= 8 ? "met" : "MISSED", s.current.wallMs, bound,
+                        s.current.roundTrips, transferMs, transferMs >= 0 && s.current.wallMs <= bound ? "met" : "MISSED");
+        } else {
+            std::printf("  25 ms, no PIPELINING: round trips %d <= 2n + 6 = %d: %s\n", s.current.roundTrips, 2 * count + 6,
+                        s.current.roundTrips <= 2 * count + 6 ? "met" : "MISSED");
+        }
+    }
+    std::printf("  %d known, nothing new: commands %d <= 6: %s; round trips with PIPELINING %d <= 4: %s\n", knownCount,
+                pollYes.commands, pollYes.commands <= 6 ? "met" : "MISSED", pollYes.roundTrips,
+                pollYes.roundTrips <= 4 ? "met" : "MISSED");
+
+    std::printf("\n");
+    for (const Summary &s : std::as_const(summaries)) {
+        const double ratio = s.current.wallMs > 0 ? double(s.old.wallMs) / double(s.current.wallMs) : 0.0;
+        std::printf("delay_ms=%d pipelining=%s old_round_trips=%d new_round_trips=%d old_wall_ms=%lld new_wall_ms=%lld "
+                    "ratio=%.1f\n",
+                    s.delayMs, s.pipelining ? "yes" : "no", s.old.roundTrips, s.current.roundTrips, s.old.wallMs,
+                    s.current.wallMs, ratio);
+    }
+    return allRight ? 0 : 1;
 }

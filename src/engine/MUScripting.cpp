@@ -95,6 +95,12 @@ void MUScripting::Init(LogPtr log, QObject *agent)
         m_receiverManager = std::make_unique<ReceiverManager>();
         m_receiverManager->Init(m_log, m_settings.get());
         connect(m_receiverManager.get(), &ReceiverManager::MsgArrived, this, &MUScripting::moReceiverManager_MsgArrived);
+        // The unique-ids a POP3 check examined: the next check skips them without asking.
+        connect(m_receiverManager.get(), &ReceiverManager::UidlsSeen, this,
+                [this](const QString &server, const QString &user, const QVariantMap &uidls) {
+                    if (m_msgManager)
+                        m_msgManager->AddUidls(server, user, uidls);
+                });
         m_timerManager = std::make_unique<TimerManager>();
         m_timerManager->Init(m_log);
         connect(m_timerManager.get(), &TimerManager::ItsTimeToCheck, this, &MUScripting::moTimerManager_ItsTimeToCheck);
@@ -170,7 +176,7 @@ void MUScripting::checkAccount(const Record &account)
                          Log::LevelError, Cls + QStringLiteral(".CheckAccount"));
         return;
     }
-    m_receiverManager->Check(account, *received);
+    m_receiverManager->Check(account, *received, m_msgManager->GetKnownUidls(account.Id()));
 }
 
 void MUScripting::CheckForNewMessagesNow(const Record *account)

@@ -9,6 +9,8 @@
 #include <QSslSocket>
 #include <QTcpSocket>
 #include <QTimer>
+#include <optional>
+#include <utility>
 
 namespace {
 const QString kClass = QStringLiteral("CArriveShell");
@@ -236,54 +238,137 @@ void CArriveShell::SendData(const QString &command, bool multiLine, QString &res
         m_framer.begin(multiLine);
         // Anything still unread belongs to no command of ours.
         m_socket->readAll();
+        m_carry.clear();
         writeCommand(command.toUtf8());
         m_writtenBeforeFailure = !m_failed;
-
-        switch (waitForReply()) {
-        case WaitEnd::Cancelled:
+        if (!awaitReply(multiLine, QStringLiteral("SendData")))
             return;
-        case WaitEnd::TimedOut:
-            throw MUError::engine(519, source(QStringLiteral("SendData")));
-        case WaitEnd::Complete:
-            break;
-        }
-        const QString verb = command.left(4).toUpper();
-        if (m_failed) {
-            // The server hung up on our farewell before answering it: what QUIT asked for.
-            if (verb == QLatin1String("QUIT") && m_errNumber == SocketErrorNumbers::ConnectionReset
-                && m_writtenBeforeFailure)
-                return;
-            throw MUError(m_errNumber, m_errDescription, m_errSource);
-        }
-
-        const QString first = QString::fromLatin1(m_framer.statusLine());
-        if (first.left(3).toUpper() != QLatin1String("+OK")) {
-            QString text = negativeText(first);
-            // Some servers answer TOP with the message itself and no status line.
-            if (text.size() >= 2 && first.toLower().startsWith(QLatin1String("received: from"))) {
-                result = QString::fromLatin1(m_framer.content());
-                return;
-            }
-            if (text.size() < 2) {
-                if (verb == QLatin1String("PASS"))
-                    text = QStringLiteral("Invalid password");
-                else if (verb == QLatin1String("USER"))
-                    text = QStringLiteral("Invalid logon name");
-                else if (verb == QLatin1String("QUIT"))
-                    return;
-                else
-                    text.clear();
-            }
-            if (verb == QLatin1String("QUIT"))
-                return;
-            throw MUError(MUError::engineNumber(525), text, source(QStringLiteral("SendData")));
-        }
-        result = QString::fromLatin1(m_framer.payload());
+        interpretReply(command, result);
     } catch (const MUError &e) {
         if (m_log)
             m_log->Write(e.number(), e.description(), Log::LevelError, source(QStringLiteral("SendData")));
         throw;
     }
+}
+
+void CArriveShell::SendPipelined(const QStringList &commands, bool multiLine, QStringList &results,
+                                 const ReplyHandler &onReply)
+{
+    SendPipelined(commands, QList<bool>(commands.size(), multiLine), results, onReply);
+}
+
+void CArriveShell::SendPipelined(const QStringList &commands, const QList<bool> &multiLine, QStringList &results,
+                                 const ReplyHandler &onReply)
+{
+    Q_ASSERT(multiLine.size() == commands.size());
+    results.clear();
+    if (commands.isEmpty())
+        return;
+    try {
+        QByteArray batch;
+        for (const QString &command : commands) {
+            trace(QStringLiteral("SendData(%1)").arg(loggable(command)), QStringLiteral("SendData"));
+            batch += command.toUtf8();
+        }
+        ensureSocket();
+        m_failed = false;
+        m_framer.begin(multiLine.value(0));
+        m_socket->readAll();
+        m_carry.clear();
+        writeCommand(batch);
+        m_writtenBeforeFailure = !m_failed;
+
+        std::optional<MUError> refusal;
+        for (qsizetype i = 0; i < commands.size(); ++i) {
+            if (!awaitReply(multiLine.value(i), QStringLiteral("SendData")))
+                return;
+            QString payload;
+            try {
+                interpretReply(commands.at(i), payload);
+            } catch (const MUError &e) {
+                // A broken connection has nothing more to give; a refusal leaves the rest in flight.
+                if (m_failed)
+                    throw;
+                if (!refusal)
+                    refusal = e;
+                continue;
+            }
+            if (refusal)
+                continue;
+            results.append(payload);
+            if (onReply)
+                onReply(i, payload);
+        }
+        m_carry.clear();
+        if (refusal)
+            throw *refusal;
+    } catch (const MUError &e) {
+        if (m_log)
+            m_log->Write(e.number(), e.description(), Log::LevelError, source(QStringLiteral("SendData")));
+        throw;
+    }
+}
+
+bool CArriveShell::awaitReply(bool multiLine, const QString &member)
+{
+    m_framer.begin(multiLine);
+    if (!m_carry.isEmpty()) {
+        const QByteArray carried = std::exchange(m_carry, QByteArray());
+        m_framer.feed(carried);
+    }
+    // A server that hung up after an earlier reply of a batch sends nothing more.
+    if (!m_framer.isComplete() && !m_failed && m_socket->state() == QAbstractSocket::UnconnectedState
+        && m_socket->bytesAvailable() == 0)
+        fail(SocketErrorNumbers::ConnectionReset, QStringLiteral("The server closed the connection. "),
+             source(QStringLiteral("ws_Error")));
+    switch (waitForReply()) {
+    case WaitEnd::Cancelled:
+        return false;
+    case WaitEnd::TimedOut:
+        throw MUError::engine(519, source(member));
+    case WaitEnd::Complete:
+        break;
+    }
+    if (m_framer.isComplete())
+        m_carry = m_framer.surplus();
+    return true;
+}
+
+void CArriveShell::interpretReply(const QString &command, QString &result)
+{
+    result.clear();
+    const QString verb = command.left(4).toUpper();
+    if (m_failed) {
+        // The server hung up on our farewell before answering it: what QUIT asked for.
+        if (verb == QLatin1String("QUIT") && m_errNumber == SocketErrorNumbers::ConnectionReset
+            && m_writtenBeforeFailure)
+            return;
+        throw MUError(m_errNumber, m_errDescription, m_errSource);
+    }
+
+    const QString first = QString::fromLatin1(m_framer.statusLine());
+    if (first.left(3).toUpper() != QLatin1String("+OK")) {
+        QString text = negativeText(first);
+        // Some servers answer TOP with the message itself and no status line.
+        if (text.size() >= 2 && first.toLower().startsWith(QLatin1String("received: from"))) {
+            result = QString::fromLatin1(m_framer.content());
+            return;
+        }
+        if (text.size() < 2) {
+            if (verb == QLatin1String("PASS"))
+                text = QStringLiteral("Invalid password");
+            else if (verb == QLatin1String("USER"))
+                text = QStringLiteral("Invalid logon name");
+            else if (verb == QLatin1String("QUIT"))
+                return;
+            else
+                text.clear();
+        }
+        if (verb == QLatin1String("QUIT"))
+            return;
+        throw MUError(MUError::engineNumber(525), text, source(QStringLiteral("SendData")));
+    }
+    result = QString::fromLatin1(m_framer.payload());
 }
 
 void CArriveShell::writeCommand(const QByteArray &bytes)

@@ -8,6 +8,7 @@
 #include <QSslError>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 class QEventLoop;
@@ -75,6 +76,23 @@ public:
     /// between the status line and the terminating "."). Text is one character per byte.
     /// Throws 525 on a negative reply (except to QUIT), 519 on time-out, or the socket error.
     void SendData(const QString &command, bool multiLine, QString &result);
+
+    /// Called with the index and payload of each positive reply of a pipelined batch as soon
+    /// as it is complete, on the shell's thread; must not throw.
+    using ReplyHandler = std::function<void(qsizetype index, const QString &payload)>;
+    /// RFC 2449 PIPELINING: sends all `commands` (each with its CR LF) in one write, then reads
+    /// their replies in order, each framed as SendData frames one (bytes past the end of one
+    /// reply start the next) and each under the inactivity limit. `results` gets the payloads
+    /// in order and `onReply` sees each one. After a negative reply the rest of the batch is
+    /// still read (and dropped) so the connection stays usable; then that first refusal is
+    /// thrown as SendData would throw it, `results` holding the replies before it. A socket
+    /// error or time-out is thrown at once. Cancelled: returns at once without error,
+    /// `results` holding the replies completed before.
+    void SendPipelined(const QStringList &commands, bool multiLine, QStringList &results,
+                       const ReplyHandler &onReply = {});
+    /// The same with a multi-line flag for each command (e.g. STAT and UIDL in one batch).
+    void SendPipelined(const QStringList &commands, const QList<bool> &multiLine, QStringList &results,
+                       const ReplyHandler &onReply = {});
     /// Whether the last multi-line reply ended in a later chunk than its first.
     bool EndedLate() const { return m_framer.endedLate(); }
     /// Closes the connection (pending bytes are flushed first).
@@ -99,6 +117,12 @@ private:
 
     void ensureSocket();
     WaitEnd waitForReply();
+    /// Frames the next reply, starting with the bytes left over from the previous one.
+    /// False when cancelled; throws 519 (source `member`) on time-out.
+    bool awaitReply(bool multiLine, const QString &member);
+    /// The payload of the complete reply to `command`; throws the socket error, or 525 on a
+    /// negative reply (none for QUIT). Empties `result` first.
+    void interpretReply(const QString &command, QString &result);
     void writeCommand(const QByteArray &bytes);
     void onReadyRead();
     void onSocketError(QAbstractSocket::SocketError error);
@@ -121,6 +145,7 @@ private:
     bool m_encrypted = false;
 
     Pop3ReplyFramer m_framer;
+    QByteArray m_carry;             // bytes received past the end of the last reply
     QEventLoop *m_loop = nullptr;   // the running wait, if any
     QTimer *m_idleTimer = nullptr;  // the running wait's inactivity timer
     bool m_failed = false;

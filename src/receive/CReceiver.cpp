@@ -9,6 +9,8 @@
 #include "trellis/MetaTypes.h"
 #include "trellis/Record.h"
 #include "trellis/Utility.h"
+#include <QHash>
+#include <QSet>
 #include <QThread>
 
 namespace {
@@ -16,6 +18,8 @@ const QString kClass = QStringLiteral("CReceiver");
 QString source(const QString &member) { return kClass + QLatin1Char('.') + member; }
 
 constexpr QLatin1StringView kCrLf("\r\n");
+/// The walk's trace lines and error 529 carry the member name they have always carried.
+const QString kWalk = QStringLiteral("GetFirstUnreceivedNumber");
 
 /// Socket and argument errors that mean "the server cannot be reached".
 bool isUnreachable(qint32 number)
@@ -54,10 +58,23 @@ void CReceiver::Run(const DataBag &data)
     trace(Utility::FormatText(QStringLiteral("Start Check account '%1'/'%2', fDontReceiveContent=%3"),
                               {server, user, dontReceiveContent ? QStringLiteral("True") : QStringLiteral("False")}));
     DataBag received = data.Item(QStringLiteral("ReceivedMsgIds")).value<DataBag>();
+    const QVariantMap knownUidls = data.Item(QStringLiteral("KnownUidls")).toMap();
 
     auto post = [this](int msg, const QVariant &value) {
         if (m_messanger)
             m_messanger->Post(msg, value);
+    };
+    // The unique-ids examined go back to the engine before the connection's last word.
+    auto postSeenUidls = [&] {
+        if (m_seenUidls.isEmpty())
+            return;
+        DataBag bag;
+        bag.Add(account.Id(), QStringLiteral("AccountId"));
+        bag.Add(server, QStringLiteral("Server"));
+        bag.Add(user, QStringLiteral("User"));
+        bag.Add(m_seenUidls, QStringLiteral("Uidls"));
+        post(ReceiverMessages::UidlsSeen, QVariant::fromValue(bag));
+        m_seenUidls.clear();
     };
 
     try {
@@ -87,33 +104,32 @@ void CReceiver::Run(const DataBag &data)
         m_shell->SendData(QStringLiteral("PASS ") + pwd + kCrLf, false, reply);
         throwIfCancelled();
 
-        while (!cancelled()) {
-            Header header;
-            const int number = GetFirstUnreceivedNumber(received, header);
-            if (number == 0)
+        const Capabilities caps = ReadCapabilities();
+        m_pipelining = caps.pipelining;
+        const bool wantContent = !dontReceiveContent;
+        QList<Slot> window = ExamineMailbox(caps, received, knownUidls, wantContent);
+        std::optional<MUError> deferred;
+        const int stoppedAt = cancelled() ? 0 : Walk(window, deferred);
+
+        // The unknown messages in server order; an identifier met twice is fetched once.
+        QList<const Slot *> wanted;
+        QSet<QString> chosen;
+        for (const Slot &slot : std::as_const(window)) {
+            if (stoppedAt > 0 && slot.number >= stoppedAt)
                 break;
+            if (slot.probablyNew) {
+                wanted.append(&slot);
+            } else if (slot.examined && !received.Exists(slot.header.id) && !chosen.contains(slot.header.id)) {
+                chosen.insert(slot.header.id);
+                wanted.append(&slot);
+            }
+        }
+
+        auto deliver = [&](const Slot &slot, Header header, const QString &content) {
             trace(Utility::FormatText(
                 QStringLiteral("After GetFirstUnreceivedNumber. oAlreadyReceived.Count=%1, iNumber=%2, sId='%3'"),
-                {QString::number(received.Count()), QString::number(number), header.id}));
-            if (cancelled())
-                break;
-            QString content;
-            if (!dontReceiveContent) {
-                m_shell->SendData(QStringLiteral("TOP %1 10000").arg(number) + kCrLf, true, reply);
-                if (cancelled())
-                    break;
-                CMIMEPart part;
-                part.Init(reply, false);
-                header.from = part.from();
-                header.to = part.MsgTo();
-                header.date = part.SentDate();
-                header.subject = part.Subject();
-                content = part.TextPlain();
-                if (cancelled())
-                    break;
-            }
+                {QString::number(received.Count()), QString::number(slot.number), header.id}));
             received.Add(header.id, header.id);
-
             Record msg;
             msg.Add(QStringLiteral("Server"), server);
             msg.Add(QStringLiteral("User"), user);
@@ -122,14 +138,55 @@ void CReceiver::Run(const DataBag &data)
             msg.Add(QStringLiteral("To"), header.to);
             msg.Add(QStringLiteral("Date"), header.date);
             msg.Add(QStringLiteral("Subject"), header.subject);
-            if (!dontReceiveContent)
+            if (wantContent)
                 msg.Add(QStringLiteral("Content"), content);
             post(ReceiverMessages::MsgArrived, QVariant::fromValue(msg));
+        };
+
+        if (!cancelled() && !wantContent) {
+            for (const Slot *slot : std::as_const(wanted)) {
+                if (cancelled())
+                    break;
+                deliver(*slot, slot->header, QString());
+            }
+        } else if (!cancelled() && !wanted.isEmpty()) {
+            QStringList commands;
+            for (const Slot *slot : std::as_const(wanted))
+                commands << QStringLiteral("TOP %1 10000").arg(slot->number) + kCrLf;
+            bool stop = false;
+            QStringList results;
+            exchange(commands, true, results, &stop, [&](qsizetype index, const QString &payload) {
+                if (stop || cancelled())
+                    return;
+                const Slot &slot = *wanted.at(index);
+                CMIMEPart part;
+                part.Init(payload, false);
+                Header header = headerOf(part);
+                if (slot.probablyNew) {
+                    // Not walked: the identifier comes from this header, as the walk would have taken it.
+                    if (header.id.isEmpty()) {
+                        deferred = MUError::engine(529, source(kWalk));
+                        stop = true;
+                        return;
+                    }
+                    rememberUid(slot, header.id);
+                    if (received.Exists(header.id))
+                        return;
+                } else {
+                    header.id = slot.header.id;
+                }
+                if (cancelled())
+                    return;
+                deliver(slot, header, part.TextPlain());
+            });
         }
+        if (deferred && !cancelled())
+            throw *deferred;
 
         m_shell->SendData(QStringLiteral("QUIT") + kCrLf, false, reply);
         trace(QStringLiteral("QUIT Result = ") + reply, source(QStringLiteral("Receive")));
         m_shell->Close();
+        postSeenUidls();
         post(ReceiverMessages::ReceiveComplete, account.Id());
     } catch (const MUError &failure) {
         MUError error = isUnreachable(failure.number())
@@ -156,52 +213,237 @@ void CReceiver::Run(const DataBag &data)
         bag.Add(account.Id(), QStringLiteral("AccountId"));
         if (m_log)
             m_log->Write(error.number(), error.description(), Log::LevelError, source(QStringLiteral("Run")));
+        postSeenUidls();
         post(ReceiverMessages::ErrorOccured, QVariant::fromValue(bag));
     }
     m_cancel.reset();
     Finalize();
 }
 
-int CReceiver::GetFirstUnreceivedNumber(const DataBag &receivedMsgIds, Header &header)
+CReceiver::Capabilities CReceiver::ReadCapabilities()
 {
-    header = Header();
+    Capabilities caps;
     QString reply;
-    m_shell->SendData(QStringLiteral("STAT") + kCrLf, false, reply);
-    if (cancelled())
-        return 0;
-    const int count = reply.section(QLatin1Char(' '), 0, 0).trimmed().toInt();
-    trace(QStringLiteral("iMailCount = ") + QString::number(count), QStringLiteral("GetFirstUnreceivedNumber"));
+    try {
+        m_shell->SendData(QStringLiteral("CAPA") + kCrLf, true, reply);
+    } catch (const MUError &e) {
+        // A server that refuses CAPA (RFC 1939 only) offers nothing beyond the basics.
+        if (e.number() != MUError::engineNumber(525))
+            throw;
+        return caps;
+    }
+    const QStringList lines = reply.split(kCrLf);
+    for (const QString &line : lines) {
+        const QString name = line.section(QLatin1Char(' '), 0, 0).trimmed().toUpper();
+        if (name == QLatin1String("PIPELINING"))
+            caps.pipelining = true;
+        else if (name == QLatin1String("UIDL"))
+            caps.uidl = true;
+    }
+    trace(QStringLiteral("Capabilities: PIPELINING=%1, UIDL=%2")
+              .arg(caps.pipelining ? QStringLiteral("True") : QStringLiteral("False"),
+                   caps.uidl ? QStringLiteral("True") : QStringLiteral("False")),
+          QStringLiteral("ReadCapabilities"));
+    return caps;
+}
 
-    // Mail is never deleted here, so the new messages are the newest ones: walk the last
-    // window of the mailbox, oldest first, in server order.
+QList<CReceiver::Slot> CReceiver::ExamineMailbox(const Capabilities &caps, const DataBag &received,
+                                                  const QVariantMap &knownUidls, bool wantContent)
+{
+    QStringList replies;
+    bool uidlAnswered = false;
+    if (caps.uidl && m_pipelining) {
+        try {
+            m_shell->SendPipelined({QStringLiteral("STAT") + kCrLf, QStringLiteral("UIDL") + kCrLf}, {false, true},
+                                   replies);
+            uidlAnswered = replies.size() == 2;
+        } catch (const MUError &e) {
+            // A refused UIDL only costs the savings; a refused STAT fails as it always did.
+            if (e.number() != MUError::engineNumber(525) || replies.isEmpty())
+                throw;
+        }
+    } else {
+        QString reply;
+        m_shell->SendData(QStringLiteral("STAT") + kCrLf, false, reply);
+        replies << reply;
+        if (caps.uidl && !cancelled()) {
+            try {
+                m_shell->SendData(QStringLiteral("UIDL") + kCrLf, true, reply);
+                replies << reply;
+                uidlAnswered = !cancelled();
+            } catch (const MUError &e) {
+                if (e.number() != MUError::engineNumber(525))
+                    throw;
+            }
+        }
+    }
+    if (cancelled() || replies.isEmpty())
+        return {};
+    const int count = replies.first().section(QLatin1Char(' '), 0, 0).trimmed().toInt();
+    trace(QStringLiteral("iMailCount = ") + QString::number(count), kWalk);
+
+    // RFC 1939 section 7: "n unique-id" per line. A unique-id listed twice is trusted for neither.
+    QHash<int, QString> uids;
+    if (uidlAnswered) {
+        QHash<QString, int> seen;
+        const QStringList lines = replies.at(1).split(kCrLf);
+        for (const QString &line : lines) {
+            const QStringList parts = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+            bool ok = false;
+            const int number = parts.value(0).toInt(&ok);
+            if (!ok || parts.size() != 2 || parts.at(1).size() > 255)
+                continue;
+            uids.insert(number, parts.at(1));
+            ++seen[parts.at(1)];
+        }
+        for (auto it = uids.begin(); it != uids.end();) {
+            if (seen.value(it.value()) > 1)
+                it = uids.erase(it);
+            else
+                ++it;
+        }
+    }
+
+    // Mail is never deleted here, so the new messages are the newest ones: the last window
+    // of the mailbox, oldest first, in server order.
+    QList<Slot> window;
     const int first = qMax(1, count - Window + 1);
-    bool longTop = false;
+    int newestKnown = 0;
     for (int i = first; i <= count; ++i) {
-        for (;;) {
-            m_shell->SendData(QStringLiteral("TOP %1 %2").arg(i).arg(longTop ? 100 : 1) + kCrLf, true, reply);
-            if (cancelled())
-                return 0;
-            CMIMEPart part;
-            part.Init(reply, true);
-            header.from = part.from();
-            header.to = part.MsgTo();
-            header.date = part.SentDate();
-            header.subject = part.Subject();
-            header.id = part.Id();
-            if (header.id.isEmpty())
-                header.id = (header.date + header.from).left(255);
-            if (!header.id.isEmpty())
-                break;
-            if (longTop)
-                throw MUError::engine(529, source(QStringLiteral("GetFirstUnreceivedNumber")));
-            longTop = true;
+        Slot slot;
+        slot.number = i;
+        slot.uid = uids.value(i);
+        if (!slot.uid.isEmpty() && knownUidls.contains(slot.uid)) {
+            newestKnown = i;
+            const QString id = knownUidls.value(slot.uid).toString();
+            if (!id.isEmpty() && received.Exists(id)) {
+                slot.known = true;
+                slot.header.id = id;
+            }
+        }
+        window.append(slot);
+    }
+    // New mail is appended: an unseen unique-id behind a seen one is a new message, and its
+    // fetch also gives its header. One in front of it (the window moved) is walked as usual.
+    for (Slot &slot : window) {
+        if (wantContent && newestKnown > 0 && slot.number > newestKnown && !slot.uid.isEmpty() && !slot.known)
+            slot.probablyNew = true;
+    }
+    return window;
+}
+
+int CReceiver::Walk(QList<Slot> &window, std::optional<MUError> &deferred)
+{
+    QList<Slot *> pending;
+    for (Slot &slot : window) {
+        if (!slot.known && !slot.probablyNew)
+            pending.append(&slot);
+    }
+    bool longTop = false;
+    const qsizetype batch = m_pipelining ? PipelineBatch : 1;
+    for (qsizetype start = 0; start < pending.size(); start += batch) {
+        const QList<Slot *> part = pending.mid(start, batch);
+        QStringList commands;
+        for (const Slot *slot : part)
+            commands << QStringLiteral("TOP %1 %2").arg(slot->number).arg(longTop ? 100 : 1) + kCrLf;
+        QStringList results;
+        std::optional<MUError> refusal;
+        try {
+            exchange(commands, true, results);
+        } catch (const MUError &e) {
+            // The server said no but the connection stands: what came before is still fetched.
+            if (e.number() != MUError::engineNumber(525))
+                throw;
+            refusal = e;
+        }
+        for (qsizetype k = 0; k < results.size(); ++k) {
+            Slot &slot = *part.at(k);
+            QString reply = results.at(k);
+            for (;;) {
+                CMIMEPart parsed;
+                parsed.Init(reply, true);
+                slot.header = headerOf(parsed);
+                if (!slot.header.id.isEmpty())
+                    break;
+                if (longTop) {
+                    deferred = MUError::engine(529, source(kWalk));
+                    return slot.number;
+                }
+                longTop = true;
+                try {
+                    m_shell->SendData(QStringLiteral("TOP %1 100").arg(slot.number) + kCrLf, true, reply);
+                } catch (const MUError &e) {
+                    if (e.number() != MUError::engineNumber(525))
+                        throw;
+                    deferred = e;
+                    return slot.number;
+                }
+                if (cancelled())
+                    return 0;
+            }
+            slot.examined = true;
+            rememberUid(slot, slot.header.id);
         }
         if (cancelled())
             return 0;
-        if (!receivedMsgIds.Exists(header.id))
-            return i;
+        if (refusal) {
+            deferred = refusal;
+            return part.at(results.size())->number;
+        }
     }
     return 0;
+}
+
+void CReceiver::exchange(const QStringList &commands, bool multiLine, QStringList &results, const bool *stop,
+                         const CArriveShell::ReplyHandler &onReply)
+{
+    results.clear();
+    const qsizetype batch = m_pipelining ? PipelineBatch : 1;
+    for (qsizetype start = 0; start < commands.size(); start += batch) {
+        const QStringList part = commands.mid(start, batch);
+        QStringList replies;
+        try {
+            if (part.size() == 1) {
+                QString reply;
+                m_shell->SendData(part.first(), multiLine, reply);
+                if (!cancelled()) {
+                    replies << reply;
+                    if (onReply)
+                        onReply(start, reply);
+                }
+            } else {
+                m_shell->SendPipelined(part, multiLine, replies, [&](qsizetype index, const QString &payload) {
+                    if (onReply)
+                        onReply(start + index, payload);
+                });
+            }
+        } catch (const MUError &) {
+            results += replies;
+            throw;
+        }
+        results += replies;
+        if (cancelled() || replies.size() < part.size() || (stop && *stop))
+            return;
+    }
+}
+
+CReceiver::Header CReceiver::headerOf(const CMIMEPart &part)
+{
+    Header header;
+    header.from = part.from();
+    header.to = part.MsgTo();
+    header.date = part.SentDate();
+    header.subject = part.Subject();
+    header.id = part.Id();
+    if (header.id.isEmpty())
+        header.id = (header.date + header.from).left(255);
+    return header;
+}
+
+void CReceiver::rememberUid(const Slot &slot, const QString &id)
+{
+    if (!slot.uid.isEmpty() && !id.isEmpty())
+        m_seenUidls.insert(slot.uid, id);
 }
 
 void CReceiver::throwIfCancelled() const

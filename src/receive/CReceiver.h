@@ -4,11 +4,16 @@
 #include "trellis/Log.h"
 #include "trellis/Messanger.h"
 #include "trellis/ThreadRunner.h"
+#include "CArriveShell.h"
+#include <QList>
 #include <QString>
+#include <QVariantMap>
 #include <memory>
+#include <optional>
 
-class CArriveShell;
+class CMIMEPart;
 class Messanger;
+class MUError;
 
 /// Downloads the new messages of one POP3 account and posts them to the receiver
 /// manager (ProgID "MUCustom.CReceiver", method "Run"). Never deletes anything on the server.
@@ -24,7 +29,15 @@ class Messanger;
 ///   "CancelEvent"        QString, the name of the download's cancel event (absent: never cancelled)
 ///   "CaCertificatesFile" optional PEM file of more authorities to trust (tests, private CAs)
 ///   "InactivityLimitMs"  optional int, the shell's inactivity limit (default 180 s; tests shorten it)
-/// Posts ReceiverMessages::MsgArrived / ReceiveComplete / ErrorOccured.
+///   "KnownUidls"         optional QVariantMap: unique-id -> identifier of the messages of this
+///                        mailbox examined by earlier connections
+/// Posts ReceiverMessages::MsgArrived / UidlsSeen / ReceiveComplete / ErrorOccured.
+///
+/// One connection asks STAT once and walks the newest window once (TOP n 1), then fetches
+/// the unknown messages (TOP n 10000) in server order. With PIPELINING (RFC 2449) both
+/// runs of TOP go out as batches; with UIDL a message whose unique-id was seen before and
+/// whose identifier is stored costs no request at all. The identifier stays the one the
+/// header gives; the unique-id only saves requests.
 /// Thread: created, run and destroyed on its worker thread; one object serves one connection.
 class CReceiver : public Worker
 {
@@ -33,6 +46,9 @@ public:
     static constexpr int Window = 30;
     /// How long the QUIT of a failed connection may wait for its answer.
     static constexpr int QuitAfterFailureLimitMs = 5000;
+    /// The most commands in one pipelined batch: the whole window, a few hundred bytes, far
+    /// inside any server's receive window (RFC 2449 section 6.6), so no server is flooded.
+    static constexpr int PipelineBatch = Window;
 
     CReceiver();
     ~CReceiver() override;
@@ -47,8 +63,34 @@ private:
     struct Header {
         QString id, from, to, date, subject;
     };
+    /// One message of the examined window.
+    struct Slot {
+        int number = 0;
+        QString uid;              ///< its unique-id; empty when not offered or not trusted
+        Header header;            ///< what its header gave, once examined
+        bool examined = false;    ///< walked: the header and identifier are known
+        bool known = false;       ///< its unique-id and identifier are known: no request
+        bool probablyNew = false; ///< newer than every known unique-id: fetched without a walk
+    };
+    struct Capabilities {
+        bool pipelining = false;
+        bool uidl = false;
+    };
 
-    int GetFirstUnreceivedNumber(const DataBag &receivedMsgIds, Header &header);
+    Capabilities ReadCapabilities();
+    /// STAT (and UIDL when offered): the newest window of the mailbox, planned. Empty when cancelled.
+    QList<Slot> ExamineMailbox(const Capabilities &caps, const DataBag &received, const QVariantMap &knownUidls,
+                               bool wantContent);
+    /// Walks the slots that need it; returns the number of the message at which the walk
+    /// stopped with `deferred` (0: it did not), so the messages before it are still fetched.
+    int Walk(QList<Slot> &window, std::optional<MUError> &deferred);
+    /// Sends `commands` in pipelined batches when the server allows it, else one by one;
+    /// `onReply` sees each positive reply as it completes. Stops early when cancelled, or
+    /// after the batch in which `*stop` became true.
+    void exchange(const QStringList &commands, bool multiLine, QStringList &results, const bool *stop = nullptr,
+                  const CArriveShell::ReplyHandler &onReply = {});
+    static Header headerOf(const CMIMEPart &part);
+    void rememberUid(const Slot &slot, const QString &id);
     bool cancelled() const { return ::IsSignalled(m_cancel); }
     void throwIfCancelled() const;
     void trace(const QString &text, const QString &member = QStringLiteral("Run")) const;
@@ -57,4 +99,7 @@ private:
     MessangerPtr m_messanger;
     CancelEventPtr m_cancel;
     std::unique_ptr<CArriveShell> m_shell;
+    bool m_pipelining = false;
+    QVariantMap m_seenUidls; // unique-id -> identifier, examined in this connection
+
 };

@@ -54,7 +54,7 @@ QString ReceiverManager::ProgIdForServer(const QString &server)
     return QStringLiteral("MUCustom.CReceiver");
 }
 
-void ReceiverManager::Check(const Record &account, const DataBag &receivedMsgIds)
+void ReceiverManager::Check(const Record &account, const DataBag &receivedMsgIds, const QVariantMap &knownUidls)
 {
     const QString source = Cls + QStringLiteral(".Check");
     if (IsReceiving(account.Id())) {
@@ -86,6 +86,7 @@ void ReceiverManager::Check(const Record &account, const DataBag &receivedMsgIds
         data.Add(QVariant::fromValue(m_log), QStringLiteral("Log"));
         data.Add(dontReceiveContent, QStringLiteral("DontReceiveContent"));
         data.Add(eventName, QStringLiteral("CancelEvent"));
+        data.Add(knownUidls, QStringLiteral("KnownUidls"));
         for (qsizetype i = 1; i <= m_extra.Count(); ++i)
             data.Add(m_extra.Item(i), m_extra.Key(i));
 
@@ -144,6 +145,13 @@ void ReceiverManager::forget(quint64 download)
 
 void ReceiverManager::onMessage(quint64 download, int msg, const QVariant &data)
 {
+    if (msg == ReceiverMessages::UidlsSeen) {
+        // Worth keeping even from a cancelled download: the pairs stay true.
+        const DataBag bag = data.value<DataBag>();
+        Q_EMIT UidlsSeen(bag.Item(QStringLiteral("Server")).toString(), bag.Item(QStringLiteral("User")).toString(),
+                         bag.Item(QStringLiteral("Uidls")).toMap());
+        return;
+    }
     switch (msg) {
     case ReceiverMessages::MsgArrived:
         // A message fully downloaded before a cancel is still delivered: dropping it

@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QObject>
 #include <QStringList>
+#include <QVariantMap>
 #include <functional>
 
 class CSettings;
@@ -26,8 +27,9 @@ public:
     ~ReceiverManager() override;
 
     void Init(LogPtr log, CSettings *settings);
-    /// Starts the download of `account`, skipping the ids in `receivedMsgIds`.
-    void Check(const Record &account, const DataBag &receivedMsgIds);
+    /// Starts the download of `account`, skipping the ids in `receivedMsgIds`. `knownUidls`
+    /// (unique-id -> identifier, MsgManager::GetKnownUidls) spares the POP3 receiver requests.
+    void Check(const Record &account, const DataBag &receivedMsgIds, const QVariantMap &knownUidls = {});
     /// Cancels the download of one account, or of every account when `accountId` is empty.
     void StopReceiving(const QString &accountId = QString());
     void Finalize();
@@ -53,6 +55,9 @@ Q_SIGNALS:
     void DownloadFailed(const QString &accountId, qint32 errNumber, const QString &errDescription);
     /// Beside ReceiveComplete: which account's download ended without error.
     void DownloadComplete(const QString &accountId);
+    /// A POP3 receiver examined these messages of the mailbox (`server`, `user`): unique-id ->
+    /// identifier, for MsgManager::AddUidls. Not a change of the downloads: no CurrentReceivesCount.
+    void UidlsSeen(const QString &server, const QString &user, const QVariantMap &uidls);
 
 private:
     struct Download

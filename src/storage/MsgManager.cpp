@@ -45,12 +45,28 @@ QString property(const Record &msg, const QString &name, const QString &source)
 
 const QString kListColumns = QStringLiteral("SELECT pkMsg, Server, User, POP3Id, MsgFrom, MsgTo, Date, Subject FROM Msg ");
 constexpr int kBatch = 10;
+
+/// The same table as in schema.sql.
+const QString kCreateUidl = QStringLiteral("CREATE TABLE Uidl (Server TEXT NOT NULL COLLATE NOCASE, "
+                                           "User TEXT NOT NULL COLLATE NOCASE, UIDL TEXT NOT NULL, "
+                                           "POP3Id TEXT NOT NULL, PRIMARY KEY (Server, User, UIDL))");
 }
 
 void MsgManager::Init(Database *db, Log *log)
 {
     m_db = db;
     m_log = log;
+    const QString source = QStringLiteral("MsgManager.Init");
+    QSqlQuery table = m_db->run(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'Uidl'"),
+                                {}, source);
+    const bool present = table.next();
+    table.finish();
+    if (present)
+        return;
+    // A database made before the unique-ids were remembered gains their table.
+    SqlTransaction transaction(*m_db, source);
+    m_db->run(kCreateUidl, {}, source).finish();
+    transaction.commit();
 }
 
 void MsgManager::logError(const MUError &error, const QString &source) const
@@ -181,7 +197,56 @@ void MsgManager::RemoveFkAccount(const QString &accountId)
 {
     const QString source = QStringLiteral("MsgManager.RemoveFkAccount");
     trace(QStringLiteral("RemoveFkAccount call"), source);
+    SqlTransaction transaction(*m_db, source);
     m_db->run(QStringLiteral("DELETE FROM Msg WHERE EXISTS (SELECT 1 FROM Account WHERE Account.pkAccount = ? "
                              "AND Account.User = Msg.User AND Account.Server = Msg.Server)"),
-              {Database::bindText(accountId)}, source);
+              {Database::bindText(accountId)}, source)
+        .finish();
+    m_db->run(QStringLiteral("DELETE FROM Uidl WHERE EXISTS (SELECT 1 FROM Account WHERE Account.pkAccount = ? "
+                             "AND Account.User = Uidl.User AND Account.Server = Uidl.Server)"),
+              {Database::bindText(accountId)}, source)
+        .finish();
+    transaction.commit();
+}
+
+QVariantMap MsgManager::GetKnownUidls(const QString &accountId) const
+{
+    const QString source = QStringLiteral("MsgManager.GetKnownUidls");
+    trace(QStringLiteral("GetKnownUidls call"), source);
+    try {
+        QVariantMap uidls;
+        QSqlQuery query = m_db->run(QStringLiteral("SELECT Uidl.UIDL, Uidl.POP3Id FROM Uidl INNER JOIN Account "
+                                                   "ON Account.User = Uidl.User AND Account.Server = Uidl.Server "
+                                                   "WHERE Account.pkAccount = ?"),
+                                    {Database::bindText(accountId)}, source);
+        while (query.next())
+            uidls.insert(Database::readText(query.value(0)), Database::readText(query.value(1)));
+        return uidls;
+    } catch (const MUError &error) {
+        logError(error, source);
+        return {};
+    }
+}
+
+bool MsgManager::AddUidls(const QString &server, const QString &user, const QVariantMap &uidls)
+{
+    const QString source = QStringLiteral("MsgManager.AddUidls");
+    trace(QStringLiteral("AddUidls call"), source);
+    if (uidls.isEmpty())
+        return true;
+    try {
+        SqlTransaction transaction(*m_db, source);
+        for (auto it = uidls.constBegin(); it != uidls.constEnd(); ++it) {
+            m_db->run(QStringLiteral("INSERT OR REPLACE INTO Uidl (Server, User, UIDL, POP3Id) VALUES (?, ?, ?, ?)"),
+                      {Database::bindText(limited(server, 50)), Database::bindText(limited(user, 100)),
+                       Database::bindText(limited(it.key(), 255)), Database::bindText(limited(it.value().toString(), 255))},
+                      source)
+                .finish();
+        }
+        transaction.commit();
+        return true;
+    } catch (const MUError &error) {
+        logError(error, source);
+        return false;
+    }
 }

@@ -2,6 +2,7 @@
 #include "trellis/DataBag.h"
 #include "trellis/Record.h"
 #include <QStringList>
+#include <QVariantMap>
 #include <optional>
 
 class Database;
@@ -13,7 +14,8 @@ class Log;
 class MsgManager
 {
 public:
-    /// Keeps `db` and `log` (neither owned; both outlive this; `log` may be null).
+    /// Keeps `db` and `log` (neither owned; both outlive this; `log` may be null) and creates
+    /// the unique-id table an older database lacks (MUError when that fails).
     void Init(Database *db, Log *log);
 
     /// Stores `msg` ("Server", "User", "POP3Id", "From", "To", "Date", "Subject", optional
@@ -28,8 +30,16 @@ public:
     /// The POP3Ids of every stored message of the account (deleted ones too), each once;
     /// nullopt, after logging, when they cannot be read.
     std::optional<DataBag> GetMsgIds(const QString &accountId) const;
-    /// Removes the rows of the account's messages (matched through its Account row).
+    /// Removes the rows of the account's messages and its remembered unique-ids (matched
+    /// through its Account row).
     void RemoveFkAccount(const QString &accountId);
+
+    /// The unique-ids remembered for the account's mailbox: unique-id -> identifier. Empty,
+    /// after logging, when they cannot be read (a check then only asks the server more).
+    QVariantMap GetKnownUidls(const QString &accountId) const;
+    /// Remembers (or replaces) unique-id -> identifier pairs of the mailbox (`server`, `user`)
+    /// in one transaction. False, after logging, when they were not stored.
+    bool AddUidls(const QString &server, const QString &user, const QVariantMap &uidls);
 
 private:
     void logError(const class MUError &error, const QString &source) const;

@@ -40,6 +40,17 @@ CREATE TABLE Msg (
 CREATE INDEX MsgAccount ON Msg (Server, User);
 CREATE INDEX MsgCreation ON Msg (CreationDate);
 
+-- The unique-id (UIDL) of every message of a mailbox already examined, with the identifier
+-- its header gave: a later check skips it without asking the server. Keyed like the
+-- messages through (Server, User) and removed with them.
+CREATE TABLE Uidl (
+    Server TEXT NOT NULL COLLATE NOCASE,
+    User   TEXT NOT NULL COLLATE NOCASE,
+    UIDL   TEXT NOT NULL,
+    POP3Id TEXT NOT NULL,
+    PRIMARY KEY (Server, User, UIDL)
+);
+
 -- Settings: texts as text, serialised objects as BLOB (the storage class tells them apart).
 CREATE TABLE "Option" (
     Id    TEXT NOT NULL COLLATE NOCASE,

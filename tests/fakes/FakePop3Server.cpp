@@ -2,6 +2,7 @@
 #include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <utility>
 
 namespace {
 const QByteArray kCrLf("\r\n");
@@ -20,8 +21,14 @@ FakePop3Server::FakePop3Server(QObject *parent) : QObject(parent)
 
 FakePop3Server::~FakePop3Server()
 {
-    for (auto it = m_sessions.keyBegin(); it != m_sessions.keyEnd(); ++it)
-        (*it)->abort();
+    // Aborting emits disconnected, whose handler edits m_sessions: take the sockets out first,
+    // so none is skipped and none reaches a handler once the members are gone.
+    const QList<QTcpSocket *> sockets = m_sessions.keys();
+    m_sessions.clear();
+    for (QTcpSocket *socket : sockets) {
+        socket->disconnect(this);
+        socket->abort();
+    }
 }
 
 bool FakePop3Server::listen(const QHostAddress &address)
@@ -68,6 +75,22 @@ void FakePop3Server::setChunks(const QByteArray &command, const QList<int> &size
     rule.gapMs = gapMs;
 }
 
+void FakePop3Server::setStreamChunks(const QList<int> &sizes, int gapMs)
+{
+    m_streamChunks.clear();
+    for (int size : sizes)
+        if (size > 0)
+            m_streamChunks.append(size);
+    m_streamGapMs = gapMs;
+}
+
+void FakePop3Server::clearReceived()
+{
+    m_received.clear();
+    m_turns = 0;
+    m_maxBurst = 0;
+}
+
 QList<QByteArray> FakePop3Server::commands() const
 {
     QList<QByteArray> lines;
@@ -110,6 +133,13 @@ void FakePop3Server::onReadyRead(QTcpSocket *socket)
     if (it == m_sessions.end())
         return;
     it->pending.append(socket->readAll());
+    if (it->pending.contains(kCrLf)) {
+        if (it->sentSinceLastTurn) {
+            ++m_turns;
+            it->sentSinceLastTurn = false;
+        }
+        m_maxBurst = qMax(m_maxBurst, int(it->pending.count(kCrLf)));
+    }
     for (;;) {
         it = m_sessions.find(socket);
         if (it == m_sessions.end())
@@ -151,9 +181,7 @@ void FakePop3Server::handleLine(QTcpSocket *socket, const QByteArray &line)
         return;
     case Action::DropMidReply: {
         const QByteArray answer = normalAnswer(m_sessions[socket], line, closeAfter);
-        socket->write(answer.left(qMax<qsizetype>(1, answer.size() / 2)));
-        socket->flush();
-        socket->disconnectFromHost();
+        enqueue(socket, Piece{answer.left(qMax<qsizetype>(1, answer.size() / 2)), 0, true});
         return;
     }
     case Action::Answer:
@@ -166,10 +194,7 @@ void FakePop3Server::handleLine(QTcpSocket *socket, const QByteArray &line)
 void FakePop3Server::send(QTcpSocket *socket, const QByteArray &bytes, const Rule &rule, bool closeAfter)
 {
     if (rule.chunks.isEmpty()) {
-        socket->write(bytes);
-        socket->flush();
-        if (closeAfter)
-            socket->disconnectFromHost();
+        enqueue(socket, Piece{bytes, 0, closeAfter});
         return;
     }
     QList<QByteArray> pieces;
@@ -182,18 +207,69 @@ void FakePop3Server::send(QTcpSocket *socket, const QByteArray &bytes, const Rul
     }
     if (pos < bytes.size())
         pieces.append(bytes.mid(pos));
-    QPointer<QTcpSocket> guard(socket);
     for (int i = 0; i < pieces.size(); ++i) {
         const bool last = i == pieces.size() - 1;
-        QTimer::singleShot(i * rule.gapMs, this, [guard, piece = pieces.at(i), last, closeAfter] {
-            if (!guard || guard->state() != QAbstractSocket::ConnectedState)
-                return;
-            guard->write(piece);
-            guard->flush();
-            if (last && closeAfter)
-                guard->disconnectFromHost();
-        });
+        enqueue(socket, Piece{pieces.at(i), i == 0 ? 0 : rule.gapMs, last && closeAfter});
     }
+}
+
+void FakePop3Server::enqueue(QTcpSocket *socket, Piece piece)
+{
+    auto it = m_sessions.find(socket);
+    if (it == m_sessions.end())
+        return;
+    it->sentSinceLastTurn = true;
+    if (!m_streamChunks.isEmpty()) {
+        // Re-cut the whole stream: the pieces ignore where one reply ends.
+        for (qsizetype pos = 0; pos < piece.bytes.size();) {
+            const int size = m_streamChunks.at(it->streamChunk++ % m_streamChunks.size());
+            const bool last = pos + size >= piece.bytes.size();
+            it->outbox.push_back(Piece{piece.bytes.mid(pos, size), m_streamGapMs, last && piece.closeAfter});
+            pos += size;
+        }
+    } else {
+        it->outbox.push_back(std::move(piece));
+    }
+    if (!it->draining)
+        drain(socket);
+}
+
+void FakePop3Server::drain(QTcpSocket *socket)
+{
+    auto it = m_sessions.find(socket);
+    if (it == m_sessions.end())
+        return;
+    it->draining = true;
+    while (!it->outbox.empty()) {
+        Piece &next = it->outbox.front();
+        if (next.delayMs > 0) {
+            const int delay = std::exchange(next.delayMs, 0);
+            QPointer<QTcpSocket> guard(socket);
+            QTimer::singleShot(delay, this, [this, guard] {
+                if (guard)
+                    drain(guard);
+            });
+            return; // still draining: later replies wait behind this piece
+        }
+        const Piece piece = std::move(next);
+        it->outbox.pop_front();
+        if (socket->state() != QAbstractSocket::ConnectedState) {
+            it->outbox.clear();
+            break;
+        }
+        socket->write(piece.bytes);
+        socket->flush();
+        it = m_sessions.find(socket); // a failed write may already have ended the session
+        if (it == m_sessions.end())
+            return;
+        if (piece.closeAfter) {
+            it->outbox.clear();
+            it->draining = false;
+            socket->disconnectFromHost();
+            return;
+        }
+    }
+    it->draining = false;
 }
 
 QByteArray FakePop3Server::answerFor(const QByteArray &line, bool *closeAfter)
@@ -229,8 +305,12 @@ QByteArray FakePop3Server::normalAnswer(Session &session, const QByteArray &line
         closeAfter = true;
         return "+OK Logging out.\r\n";
     }
-    if (verb == "CAPA")
-        return "+OK\r\nCAPA\r\nTOP\r\nUIDL\r\nUSER\r\n.\r\n";
+    if (verb == "CAPA") {
+        QByteArray reply = "+OK\r\n";
+        for (const QByteArray &capability : m_capabilities)
+            reply += capability + kCrLf;
+        return reply + ".\r\n";
+    }
     if (verb == "NOOP")
         return "+OK\r\n";
     if (!session.authorised) {

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QObject>
 #include <QTcpServer>
+#include <deque>
 
 class QTcpSocket;
 
@@ -14,6 +15,9 @@ class QTcpSocket;
 /// commands, stay silent, drop the connection half-way through a reply, split replies
 /// into chosen chunks, or never greet. It records every command line it receives, byte
 /// for byte. Messages are never deleted (DELE is refused).
+/// It can advertise chosen capabilities (RFC 2449, e.g. PIPELINING), cut its whole output
+/// stream into chosen pieces regardless of reply boundaries, and counts the client's turns
+/// (round trips) and the most commands the client sent in one go.
 /// Thread: lives on the thread that calls listen(); the client must run on another
 /// thread or wait in a nested event loop of the same thread.
 class FakePop3Server : public QObject
@@ -45,6 +49,13 @@ public:
     /// Greet, then answer nothing at all.
     void setSilentAfterGreeting(bool on) { m_silentAfterGreeting = on; }
 
+    /// The lines of the CAPA listing; default CAPA, TOP, UIDL, USER (no PIPELINING).
+    void setCapabilities(const QList<QByteArray> &capabilities) { m_capabilities = capabilities; }
+    /// Cuts everything sent after the greeting into pieces of these sizes (repeated in turn),
+    /// `gapMs` apart, whatever the reply boundaries: one piece may end one reply and begin the
+    /// next. Empty: off.
+    void setStreamChunks(const QList<int> &sizes, int gapMs = 1);
+
     /// Appends a raw message (CR LF line ends; a missing final CR LF is added). Returns its number.
     int addMessage(const QByteArray &raw);
     void clearMessages();
@@ -64,7 +75,14 @@ public:
     /// How many times the verb (first word, upper case) was received.
     int countOf(const QByteArray &verb) const;
     int connectionCount() const { return m_connections; }
-    void clearReceived() { m_received.clear(); }
+    /// Resets received(), turns() and maxBurst().
+    void clearReceived();
+    /// Round trips: the times the client sent after the server had sent something (the
+    /// greeting included), across connections.
+    int turns() const { return m_turns; }
+    /// The most command lines that arrived from the client before the server could answer
+    /// the first of them (1 for a client that waits for each reply).
+    int maxBurst() const { return m_maxBurst; }
 
     /// The normal (byte-stuffed) reply to `line` for an authorised session, for tests of
     /// the server itself.
@@ -76,10 +94,20 @@ Q_SIGNALS:
     void clientDisconnected();
 
 private:
+    /// One piece of output waiting for its time.
+    struct Piece {
+        QByteArray bytes;
+        int delayMs = 0;
+        bool closeAfter = false;
+    };
     struct Session {
         QByteArray pending;
         QByteArray user;
         bool authorised = false;
+        bool sentSinceLastTurn = true; // the greeting
+        std::deque<Piece> outbox;      // replies leave strictly in order
+        bool draining = false;
+        int streamChunk = 0;           // index into m_streamChunks
     };
     struct Rule {
         Action action = Action::Answer;
@@ -93,6 +121,8 @@ private:
     void handleLine(QTcpSocket *socket, const QByteArray &line);
     QByteArray normalAnswer(Session &session, const QByteArray &line, bool &closeAfter);
     void send(QTcpSocket *socket, const QByteArray &bytes, const Rule &rule, bool closeAfter);
+    void enqueue(QTcpSocket *socket, Piece piece);
+    void drain(QTcpSocket *socket);
     Rule ruleFor(const QByteArray &line) const;
     QByteArray top(int index, int lines) const;
     static QByteArray stuffed(const QByteArray &text);
@@ -109,4 +139,9 @@ private:
     bool m_neverGreet = false;
     bool m_silentAfterGreeting = false;
     int m_connections = 0;
+    QList<QByteArray> m_capabilities = {"CAPA", "TOP", "UIDL", "USER"};
+    QList<int> m_streamChunks;
+    int m_streamGapMs = 1;
+    int m_turns = 0;
+    int m_maxBurst = 0;
 };

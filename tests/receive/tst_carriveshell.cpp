@@ -56,6 +56,9 @@ private Q_SLOTS:
     void connectionRefused();
     void unknownHost();
     void passwordNeverLogged();
+    void sendPipelined_data();
+    void sendPipelined();
+    void cancelDuringPipelinedBatchReturnsAtOnce();
 
 private:
     std::unique_ptr<CArriveShell> makeShell(const CancelEventPtr &cancel = {});
@@ -354,6 +357,83 @@ void TestCArriveShell::passwordNeverLogged()
     QVERIFY(log.contains(QLatin1String("PASS ****")));
     QVERIFY(log.contains(QLatin1String("USER bob")));
     QVERIFY(!log.contains(QLatin1String("secret")));
+}
+
+void TestCArriveShell::sendPipelined_data()
+{
+    QTest::addColumn<QList<int>>("pieces");
+    QTest::addColumn<QStringList>("commands");
+    QTest::addColumn<int>("answered"); // replies before the first refusal
+    QTest::addColumn<QString>("refusal");
+    const QStringList tops{"TOP 1 1\r\n", "TOP 2 10\r\n", "TOP 1 0\r\n", "TOP 2 10\r\n"};
+    QTest::newRow("whole-replies") << QList<int>{} << tops << 4 << QString();
+    QTest::newRow("stream-in-pieces-of-one-byte") << QList<int>{1} << tops << 4 << QString();
+    QTest::newRow("stream-in-odd-pieces-across-replies") << QList<int>{3, 17, 2, 40} << tops << 4 << QString();
+    QTest::newRow("closing-line-and-next-status-in-one-piece") << QList<int>{200} << tops << 4 << QString();
+    QTest::newRow("refusal-mid-batch")
+        << QList<int>{5, 9} << QStringList{"TOP 1 1\r\n", "TOP 9 1\r\n", "TOP 2 10\r\n", "TOP 8 1\r\n"} << 1
+        << QStringLiteral("There's no message 9.");
+}
+
+void TestCArriveShell::sendPipelined()
+{
+    QFETCH(QList<int>, pieces);
+    QFETCH(QStringList, commands);
+    QFETCH(int, answered);
+    QFETCH(QString, refusal);
+    auto shell = makeShell();
+    shell->Connect();
+    login(*shell);
+    // What each command gives on its own.
+    QStringList expected;
+    for (int i = 0; i < answered; ++i) {
+        QString one;
+        shell->SendData(commands.at(i), true, one);
+        expected << one;
+    }
+    m_server->clearReceived();
+    m_server->setStreamChunks(pieces, 0);
+
+    QStringList results;
+    QList<qsizetype> seen;
+    const Outcome outcome = attempt([&] {
+        shell->SendPipelined(commands, true, results, [&](qsizetype index, const QString &payload) {
+            seen << index;
+            QCOMPARE(payload, expected.value(index));
+        });
+    });
+    QCOMPARE(outcome.thrown, !refusal.isEmpty());
+    QCOMPARE(outcome.description, refusal);
+    QCOMPARE(results, expected);
+    QCOMPARE(seen.size(), answered);
+    QCOMPARE(m_server->maxBurst(), int(commands.size()));
+    // Every reply of the batch was read: the next command gets its own answer.
+    QString stat;
+    shell->SendData(QStringLiteral("STAT\r\n"), false, stat);
+    QCOMPARE(stat, QString::fromLatin1(m_server->answerFor("STAT").mid(4).chopped(2)));
+}
+
+void TestCArriveShell::cancelDuringPipelinedBatchReturnsAtOnce()
+{
+    auto cancel = CancelEvent::Create(QStringLiteral("shell-test-cancel-during-batch"));
+    cancel->Reset();
+    m_server->setAction("TOP 2 10", Action::Silent);
+    connect(m_server.get(), &FakePop3Server::commandReceived, this, [cancel](const QByteArray &line) {
+        if (line == "TOP 2 10")
+            cancel->Signal();
+    });
+    auto shell = makeShell(cancel);
+    shell->setInactivityLimit(60000);
+    shell->Connect();
+    login(*shell);
+    QElapsedTimer clock;
+    clock.start();
+    QStringList results{QStringLiteral("stale")};
+    const Outcome outcome = attempt(
+        [&] { shell->SendPipelined({QStringLiteral("TOP 1 1\r\n"), QStringLiteral("TOP 2 10\r\n")}, true, results); });
+    QVERIFY(!outcome.thrown);
+    QVERIFY(results.size() <= 1);
+    QVERIFY2(clock.elapsed() < 10000, "the cancel event did not end the wait");
 }
 
 QTEST_GUILESS_MAIN(TestCArriveShell)

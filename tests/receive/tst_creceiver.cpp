@@ -9,6 +9,8 @@
 #include "trellis/MetaTypes.h"
 #include "trellis/Record.h"
 #include "trellis/ThreadRunner.h"
+#include <QElapsedTimer>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -55,6 +57,22 @@ private Q_SLOTS:
     void cancelBeforeLogin();
     void cancelDuringTheLoop();
     void passwordNeverLogged();
+    void pipelinedBatches_data();
+    void pipelinedBatches();
+    void noPipeliningWithoutCapability_data();
+    void noPipeliningWithoutCapability();
+    void refusalInTheWalkStillDeliversWhatCameBefore_data();
+    void refusalInTheWalkStillDeliversWhatCameBefore();
+    void uidlPollWithNothingNew_data();
+    void uidlPollWithNothingNew();
+    void newMessageAmongKnownUidlsCostsOneTop_data();
+    void newMessageAmongKnownUidlsCostsOneTop();
+    void knownUidlWhoseMessageIsNotStoredIsWalked();
+    void serverWithoutUidl_data();
+    void serverWithoutUidl();
+    void cancelDuringPipelinedBatch_data();
+    void cancelDuringPipelinedBatch();
+    void inactivityLimitAppliesToEachPipelinedReply();
 
 private:
     void run(const DataBag &known = {}, bool dontReceiveContent = false);
@@ -72,6 +90,8 @@ private:
     QList<int> m_order;
     int m_endMsg = 0;
     QVariant m_endData;
+    QVariantMap m_seenUidls;  // what the UidlsSeen messages carried
+    QVariantMap m_knownUidls; // given to the next run
 };
 
 void TestCReceiver::initTestCase()
@@ -92,15 +112,23 @@ void TestCReceiver::init()
     m_account = account(m_server->host(), m_server->port());
     m_cancelName.clear();
     m_limitMs = 10000;
+    m_knownUidls.clear();
     m_arrived.clear();
     m_order.clear();
     m_endMsg = 0;
     m_endData = QVariant();
+    m_seenUidls.clear();
     m_messanger = std::make_unique<Messanger>();
     connect(m_messanger.get(), &Messanger::MsgArrived, this, [this](int msg, const QVariant &data) {
         m_order.append(msg);
         if (msg == ReceiverMessages::MsgArrived) {
             m_arrived.append(data.value<Record>());
+        } else if (msg == ReceiverMessages::UidlsSeen) {
+            const DataBag bag = data.value<DataBag>();
+            QCOMPARE(bag.Item(QStringLiteral("AccountId")).toString(), kAccountId);
+            QCOMPARE(bag.Item(QStringLiteral("Server")).toString(), m_account.text(QStringLiteral("Server")));
+            QCOMPARE(bag.Item(QStringLiteral("User")).toString(), m_account.text(QStringLiteral("User")));
+            m_seenUidls.insert(bag.Item(QStringLiteral("Uidls")).toMap());
         } else {
             m_endMsg = msg;
             m_endData = data;
@@ -139,6 +167,8 @@ void TestCReceiver::run(const DataBag &known, bool dontReceiveContent)
     if (!m_cancelName.isEmpty())
         data.Add(m_cancelName, QStringLiteral("CancelEvent"));
     data.Add(m_limitMs, QStringLiteral("InactivityLimitMs"));
+    if (!m_knownUidls.isEmpty())
+        data.Add(m_knownUidls, QStringLiteral("KnownUidls"));
     ThreadRunner runner;
     runner.Start(QStringLiteral("MUCustom.CReceiver"), QStringLiteral("Run"), data);
     QTRY_VERIFY_WITH_TIMEOUT(m_endMsg != 0, 30000);
@@ -153,7 +183,7 @@ void TestCReceiver::emptyMailbox()
     QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
     QCOMPARE(m_endData.toString(), kAccountId);
     QVERIFY(m_arrived.isEmpty());
-    QCOMPARE(m_server->commands(), (QList<QByteArray>{"USER bob", "PASS secret", "STAT", "QUIT"}));
+    QCOMPARE(m_server->commands(), (QList<QByteArray>{"USER bob", "PASS secret", "CAPA", "STAT", "UIDL", "QUIT"}));
 }
 
 void TestCReceiver::threeNewMessagesInServerOrder()
@@ -162,13 +192,15 @@ void TestCReceiver::threeNewMessagesInServerOrder()
         m_server->addMessage(mail(n));
     run();
     QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
-    QCOMPARE(m_order, (QList<int>{1, 1, 1, 2}));
+    // The unique-ids examined are reported before the end.
+    QCOMPARE(m_order, (QList<int>{1, 1, 1, 4, 2}));
+    // One STAT and one walk; then only the unknown messages, in server order.
     QCOMPARE(m_server->commands(),
-             (QList<QByteArray>{"USER bob", "PASS secret",
-                                "STAT", "TOP 1 1", "TOP 1 10000",
-                                "STAT", "TOP 1 1", "TOP 2 1", "TOP 2 10000",
-                                "STAT", "TOP 1 1", "TOP 2 1", "TOP 3 1", "TOP 3 10000",
-                                "STAT", "TOP 1 1", "TOP 2 1", "TOP 3 1", "QUIT"}));
+             (QList<QByteArray>{"USER bob", "PASS secret", "CAPA", "STAT", "UIDL",
+                                "TOP 1 1", "TOP 2 1", "TOP 3 1",
+                                "TOP 1 10000", "TOP 2 10000", "TOP 3 10000", "QUIT"}));
+    QCOMPARE(m_server->maxBurst(), 1);
+    QCOMPARE(m_seenUidls.size(), 3);
     for (int n = 1; n <= 3; ++n) {
         const Record &msg = m_arrived.at(n - 1);
         QCOMPARE(msg.names(), (QList<QString>{"Server", "User", "POP3Id", "From", "To", "Date", "Subject", "Content"}));
@@ -198,9 +230,9 @@ void TestCReceiver::newestWindowFindsMessage41()
     QCOMPARE(m_arrived.first().text(QStringLiteral("POP3Id")), idOf(41));
     const QList<QByteArray> commands = m_server->commands();
     QVERIFY(commands.contains("TOP 41 10000"));
-    QCOMPARE(m_server->countOf("TOP"), 2 * 30 + 1);
+    QCOMPARE(m_server->countOf("TOP"), 30 + 1);
     // The newest 30 are walked oldest first.
-    QCOMPARE(commands.at(3), QByteArray("TOP 12 1"));
+    QCOMPARE(commands.at(5), QByteArray("TOP 12 1"));
     QVERIFY(!commands.contains("TOP 11 1"));
     QCOMPARE(commands.last(), QByteArray("QUIT"));
 }
@@ -256,7 +288,7 @@ void TestCReceiver::headerWithoutAnyIdFailsWith529()
     QCOMPARE(bag.Item(QStringLiteral("AccountId")).toString(), kAccountId);
     QCOMPARE(bag.Item(QStringLiteral("ErrSource")).toString(), QStringLiteral("CReceiver.GetFirstUnreceivedNumber"));
     QCOMPARE(m_server->commands(),
-             (QList<QByteArray>{"USER bob", "PASS secret", "STAT", "TOP 1 1", "TOP 1 100", "QUIT"}));
+             (QList<QByteArray>{"USER bob", "PASS secret", "CAPA", "STAT", "UIDL", "TOP 1 1", "TOP 1 100", "QUIT"}));
 }
 
 void TestCReceiver::wrongPassword()
@@ -370,6 +402,293 @@ void TestCReceiver::passwordNeverLogged()
     QVERIFY(text.contains("QUIT Result = "));
     QVERIFY(!text.contains("PASS secret"));
     QVERIFY(!text.contains("secret"));
+}
+
+namespace {
+const QList<QByteArray> kPipelining = {"CAPA", "TOP", "UIDL", "USER", "PIPELINING"};
+
+/// The identifiers of a unique-id map, each once, sorted.
+QStringList identifiers(const QVariantMap &uidls)
+{
+    QStringList ids;
+    for (const QVariant &v : uidls)
+        ids << v.toString();
+    ids.removeDuplicates();
+    ids.sort();
+    return ids;
+}
+
+DataBag knownIds(int from, int to)
+{
+    DataBag known;
+    for (int n = from; n <= to; ++n)
+        known.Add(idOf(n), idOf(n));
+    return known;
+}
+}
+
+void TestCReceiver::pipelinedBatches_data()
+{
+    QTest::addColumn<QList<int>>("pieces");
+    QTest::newRow("whole-replies") << QList<int>{};
+    QTest::newRow("stream-cut-into-small-pieces-across-replies") << QList<int>{7, 3, 1, 2};
+    QTest::newRow("stream-cut-at-odd-sizes-across-replies") << QList<int>{61, 5, 250, 1, 33};
+}
+
+void TestCReceiver::pipelinedBatches()
+{
+    QFETCH(QList<int>, pieces);
+    m_server->setCapabilities(kPipelining);
+    m_server->setStreamChunks(pieces, 0);
+    for (int n = 1; n <= 35; ++n)
+        m_server->addMessage(mail(n));
+    run(knownIds(1, 8));
+    QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
+    // The newest 30 are 6..35; 6, 7 and 8 are known.
+    QCOMPARE(m_arrived.size(), 27);
+    for (int k = 0; k < 27; ++k) {
+        QCOMPARE(m_arrived.at(k).text(QStringLiteral("POP3Id")), idOf(9 + k));
+        QCOMPARE(m_arrived.at(k).text(QStringLiteral("Content")).toLatin1(), mail(9 + k).chopped(2));
+    }
+    QList<QByteArray> expected{"USER bob", "PASS secret", "CAPA", "STAT", "UIDL"};
+    for (int n = 6; n <= 35; ++n)
+        expected << "TOP " + QByteArray::number(n) + " 1";
+    for (int n = 9; n <= 35; ++n)
+        expected << "TOP " + QByteArray::number(n) + " 10000";
+    expected << "QUIT";
+    QCOMPARE(m_server->commands(), expected);
+    // USER, PASS, CAPA, STAT with UIDL, the walk, the fetch, QUIT.
+    QCOMPARE(m_server->turns(), 7);
+    QVERIFY2(m_server->maxBurst() >= 27, QByteArray::number(m_server->maxBurst()).constData());
+    QCOMPARE(m_seenUidls.size(), 30);
+}
+
+void TestCReceiver::noPipeliningWithoutCapability_data()
+{
+    QTest::addColumn<bool>("capaRefused");
+    QTest::newRow("capa-without-pipelining") << false;
+    QTest::newRow("capa-refused-means-no-capabilities") << true;
+}
+
+void TestCReceiver::noPipeliningWithoutCapability()
+{
+    QFETCH(bool, capaRefused);
+    if (capaRefused)
+        m_server->setAction("CAPA", Action::Error, "Unknown command");
+    for (int n = 1; n <= 5; ++n)
+        m_server->addMessage(mail(n));
+    run(knownIds(2, 2));
+    QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
+    QCOMPARE(m_arrived.size(), 4);
+    QCOMPARE(m_server->maxBurst(), 1);
+    QCOMPARE(m_server->turns(), m_server->commands().size());
+    // Without CAPA nothing says UIDL is there: it is not asked.
+    QCOMPARE(m_server->countOf("UIDL"), capaRefused ? 0 : 1);
+    QCOMPARE(m_server->countOf("TOP"), 5 + 4);
+}
+
+void TestCReceiver::refusalInTheWalkStillDeliversWhatCameBefore_data()
+{
+    QTest::addColumn<bool>("pipelining");
+    QTest::newRow("one-at-a-time") << false;
+    QTest::newRow("pipelined") << true;
+}
+
+void TestCReceiver::refusalInTheWalkStillDeliversWhatCameBefore()
+{
+    QFETCH(bool, pipelining);
+    if (pipelining)
+        m_server->setCapabilities(kPipelining);
+    for (int n = 1; n <= 5; ++n)
+        m_server->addMessage(mail(n));
+    m_server->setAction("TOP 4 1", Action::Error, "Message is locked");
+    run();
+    // As when each message had its own walk: 1 to 3 arrive, then the refusal ends the check.
+    QCOMPARE(m_endMsg, ReceiverMessages::ErrorOccured);
+    QCOMPARE(m_arrived.size(), 3);
+    for (int k = 0; k < 3; ++k)
+        QCOMPARE(m_arrived.at(k).text(QStringLiteral("POP3Id")), idOf(k + 1));
+    const DataBag bag = m_endData.value<DataBag>();
+    QCOMPARE(bag.Item(QStringLiteral("ErrNumber")).toInt(), MUError::engineNumber(525));
+    QCOMPARE(bag.Item(QStringLiteral("ErrDescription")).toString(),
+             QStringLiteral("Cannot get new messages from e-mail server '127.0.0.1'. Message is locked"));
+    QVERIFY(!m_server->commands().contains("TOP 5 10000"));
+    QCOMPARE(m_server->commands().last(), QByteArray("QUIT"));
+}
+
+void TestCReceiver::uidlPollWithNothingNew_data()
+{
+    QTest::addColumn<bool>("pipelining");
+    QTest::newRow("one-at-a-time") << false;
+    QTest::newRow("pipelined") << true;
+}
+
+void TestCReceiver::uidlPollWithNothingNew()
+{
+    QFETCH(bool, pipelining);
+    if (pipelining)
+        m_server->setCapabilities(kPipelining);
+    for (int n = 1; n <= 60; ++n)
+        m_server->addMessage(mail(n));
+    const DataBag known = knownIds(1, 60);
+    // The first check with UIDL walks the window once and reports what it saw.
+    run(known);
+    QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
+    QVERIFY(m_arrived.isEmpty());
+    QCOMPARE(m_seenUidls.size(), 30);
+    QCOMPARE(identifiers(m_seenUidls).size(), 30);
+
+    m_knownUidls = m_seenUidls;
+    m_seenUidls.clear();
+    m_order.clear();
+    m_endMsg = 0;
+    m_server->clearReceived();
+    run(known);
+    QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
+    QCOMPARE(m_server->commands(), (QList<QByteArray>{"USER bob", "PASS secret", "CAPA", "STAT", "UIDL", "QUIT"}));
+    QCOMPARE(m_server->turns(), pipelining ? 5 : 6);
+    QCOMPARE(m_order, QList<int>{ReceiverMessages::ReceiveComplete});
+}
+
+void TestCReceiver::newMessageAmongKnownUidlsCostsOneTop_data()
+{
+    QTest::addColumn<bool>("dontReceiveContent");
+    QTest::newRow("with-content") << false;
+    QTest::newRow("headers-only") << true;
+}
+
+void TestCReceiver::newMessageAmongKnownUidlsCostsOneTop()
+{
+    QFETCH(bool, dontReceiveContent);
+    for (int n = 1; n <= 10; ++n)
+        m_server->addMessage(mail(n));
+    const DataBag known = knownIds(1, 10);
+    run(known, dontReceiveContent);
+    m_knownUidls = m_seenUidls;
+    QCOMPARE(m_knownUidls.size(), 10);
+
+    m_server->addMessage(mail(11));
+    m_server->addMessage(mail(3)); // the same message again under a new unique-id: known by its header
+    m_seenUidls.clear();
+    m_endMsg = 0;
+    m_server->clearReceived();
+    run(known, dontReceiveContent);
+    QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
+    QCOMPARE(m_arrived.size(), 1);
+    QCOMPARE(m_arrived.first().text(QStringLiteral("POP3Id")), idOf(11));
+    QCOMPARE(m_arrived.first().text(QStringLiteral("Subject")), QStringLiteral("Message 11"));
+    QCOMPARE(m_arrived.first().Exists(QStringLiteral("Content")), !dontReceiveContent);
+    if (!dontReceiveContent)
+        QCOMPARE(m_arrived.first().text(QStringLiteral("Content")).toLatin1(), mail(11).chopped(2));
+    const QByteArray lines = dontReceiveContent ? " 1" : " 10000";
+    QCOMPARE(m_server->commands(), (QList<QByteArray>{"USER bob", "PASS secret", "CAPA", "STAT", "UIDL",
+                                                      "TOP 11" + lines, "TOP 12" + lines, "QUIT"}));
+    // Both are remembered, the copy with the identifier its header gave.
+    QCOMPARE(m_seenUidls.size(), 2);
+    QCOMPARE(identifiers(m_seenUidls), (QStringList{idOf(11), idOf(3)}));
+}
+
+void TestCReceiver::knownUidlWhoseMessageIsNotStoredIsWalked()
+{
+    for (int n = 1; n <= 4; ++n)
+        m_server->addMessage(mail(n));
+    run(knownIds(1, 4));
+    m_knownUidls = m_seenUidls;
+    m_endMsg = 0;
+    m_server->clearReceived();
+    // Message 2's row is gone from the store: it is looked at and delivered again, as before.
+    DataBag known = knownIds(1, 4);
+    known.Remove(idOf(2));
+    run(known);
+    QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
+    QCOMPARE(m_arrived.size(), 1);
+    QCOMPARE(m_arrived.first().text(QStringLiteral("POP3Id")), idOf(2));
+    QCOMPARE(m_server->commands(), (QList<QByteArray>{"USER bob", "PASS secret", "CAPA", "STAT", "UIDL", "TOP 2 1",
+                                                      "TOP 2 10000", "QUIT"}));
+}
+
+void TestCReceiver::serverWithoutUidl_data()
+{
+    QTest::addColumn<bool>("offered");
+    QTest::newRow("not-offered") << false;
+    QTest::newRow("offered-but-refused") << true;
+}
+
+void TestCReceiver::serverWithoutUidl()
+{
+    QFETCH(bool, offered);
+    m_server->setCapabilities(offered ? QList<QByteArray>{"TOP", "UIDL", "USER", "PIPELINING"}
+                                      : QList<QByteArray>{"TOP", "USER", "PIPELINING"});
+    m_server->setAction("UIDL", Action::Error, "Unknown command");
+    for (int n = 1; n <= 3; ++n)
+        m_server->addMessage(mail(n));
+    m_knownUidls.insert(QStringLiteral("whatever"), idOf(1));
+    run(knownIds(1, 1));
+    QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
+    QCOMPARE(m_arrived.size(), 2);
+    QCOMPARE(m_arrived.at(0).text(QStringLiteral("POP3Id")), idOf(2));
+    QCOMPARE(m_arrived.at(1).text(QStringLiteral("POP3Id")), idOf(3));
+    QCOMPARE(m_server->countOf("UIDL"), offered ? 1 : 0);
+    QCOMPARE(m_server->countOf("TOP"), 3 + 2);
+    QVERIFY(m_seenUidls.isEmpty());
+    QVERIFY(!m_order.contains(ReceiverMessages::UidlsSeen));
+}
+
+void TestCReceiver::cancelDuringPipelinedBatch_data()
+{
+    QTest::addColumn<QByteArray>("silent");
+    QTest::addColumn<int>("mostArrived");
+    // The last of each batch stays unanswered (a real server never skips a reply).
+    QTest::newRow("during-the-walk") << QByteArray("TOP 5 1") << 0;
+    QTest::newRow("during-the-fetch") << QByteArray("TOP 5 10000") << 4;
+}
+
+void TestCReceiver::cancelDuringPipelinedBatch()
+{
+    QFETCH(QByteArray, silent);
+    QFETCH(int, mostArrived);
+    m_cancelName = kAccountId + QStringLiteral("RC3") + QString::fromLatin1(QTest::currentDataTag());
+    auto cancel = CancelEvent::Create(m_cancelName);
+    cancel->Reset();
+    m_server->setCapabilities(kPipelining);
+    for (int n = 1; n <= 5; ++n)
+        m_server->addMessage(mail(n));
+    m_server->setAction(silent, Action::Silent);
+    connect(m_server.get(), &FakePop3Server::commandReceived, this, [cancel, silent](const QByteArray &line) {
+        if (line == silent)
+            cancel->Signal();
+    });
+    // Far longer than the test may take: only the cancel can end the wait.
+    m_limitMs = 120000;
+    QElapsedTimer clock;
+    clock.start();
+    run();
+    QVERIFY(clock.elapsed() < 20000);
+    QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
+    QVERIFY(m_arrived.size() <= mostArrived);
+    for (int k = 0; k < m_arrived.size(); ++k)
+        QCOMPARE(m_arrived.at(k).text(QStringLiteral("POP3Id")), idOf(k + 1));
+    QVERIFY(m_server->maxBurst() >= 5);
+    QTRY_COMPARE(m_server->commands().last(), QByteArray("QUIT"));
+    QCOMPARE(m_server->countOf("QUIT"), 1);
+}
+
+void TestCReceiver::inactivityLimitAppliesToEachPipelinedReply()
+{
+    m_server->setCapabilities(kPipelining);
+    for (int n = 1; n <= 4; ++n)
+        m_server->addMessage(mail(n));
+    m_server->setAction("TOP 4 10000", Action::Silent);
+    m_server->setChunks("TOP", {40, 40, 40}, 150);
+    m_limitMs = 400;
+    run();
+    QCOMPARE(m_endMsg, ReceiverMessages::ErrorOccured);
+    QCOMPARE(m_endData.value<DataBag>().Item(QStringLiteral("ErrNumber")).toInt(), MUError::engineNumber(519));
+    // Replies trickling in 150 ms apart never reach the limit; only the silent one does.
+    QCOMPARE(m_arrived.size(), 3);
+    // What the walk saw is kept even though the check failed.
+    QCOMPARE(m_seenUidls.size(), 4);
+    QCOMPARE(m_order.mid(m_order.size() - 2), (QList<int>{ReceiverMessages::UidlsSeen, ReceiverMessages::ErrorOccured}));
 }
 
 QTEST_GUILESS_MAIN(TestCReceiver)

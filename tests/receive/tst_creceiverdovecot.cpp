@@ -31,6 +31,7 @@ private Q_SLOTS:
     void initTestCase();
     void cleanupTestCase();
     void downloadsExactlyTheNewMessages();
+    void knownUniqueIdsAreSkipped();
     void tlsListenerGreets();
 
 private:
@@ -42,6 +43,8 @@ private:
     LogPtr m_log;
     Messanger m_messanger;
     QList<Record> m_arrived;
+    QVariantMap m_seenUidls;
+    QVariantMap m_knownUidls; // given to each check
     int m_endMsg = 0;
     QVariant m_endData;
 };
@@ -58,6 +61,8 @@ void TestCReceiverDovecot::initTestCase()
     connect(&m_messanger, &Messanger::MsgArrived, this, [this](int msg, const QVariant &data) {
         if (msg == ReceiverMessages::MsgArrived) {
             m_arrived.append(data.value<Record>());
+        } else if (msg == ReceiverMessages::UidlsSeen) {
+            m_seenUidls.insert(data.value<DataBag>().Item(QStringLiteral("Uidls")).toMap());
         } else {
             m_endMsg = msg;
             m_endData = data;
@@ -74,6 +79,7 @@ void TestCReceiverDovecot::cleanupTestCase()
 void TestCReceiverDovecot::check(const DataBag &known)
 {
     m_arrived.clear();
+    m_seenUidls.clear();
     m_endMsg = 0;
     Record account;
     account.setId(QStringLiteral("{0D0FEC07-0000-4000-8000-00000000D001}"));
@@ -88,6 +94,7 @@ void TestCReceiverDovecot::check(const DataBag &known)
     data.Add(QVariant::fromValue(m_log), QStringLiteral("Log"));
     data.Add(false, QStringLiteral("DontReceiveContent"));
     data.Add(20000, QStringLiteral("InactivityLimitMs"));
+    data.Add(m_knownUidls, QStringLiteral("KnownUidls"));
     ThreadRunner().Start(QStringLiteral("MUCustom.CReceiver"), QStringLiteral("Run"), data);
     QTRY_VERIFY_WITH_TIMEOUT(m_endMsg != 0, 60000);
     QVERIFY(ThreadRunner::WaitForAll(20000));
@@ -129,6 +136,37 @@ void TestCReceiverDovecot::downloadsExactlyTheNewMessages()
     QFile log(m_log->longLogPath());
     QVERIFY(log.open(QIODevice::ReadOnly));
     QVERIFY(!log.readAll().contains(m_dovecot.password().toLatin1()));
+}
+
+void TestCReceiverDovecot::knownUniqueIdsAreSkipped()
+{
+    // Runs after downloadsExactlyTheNewMessages: messages 1 to 5 are in the mailbox.
+    DataBag known;
+    for (int n = 1; n <= 5; ++n)
+        known.Add(QStringLiteral("<dovecot-%1@example.org>").arg(n), QStringLiteral("<dovecot-%1@example.org>").arg(n));
+    m_knownUidls.clear();
+    check(known);
+    QVERIFY(m_arrived.isEmpty());
+    QCOMPARE(m_seenUidls.size(), 5);
+    m_knownUidls = m_seenUidls;
+
+    // Dovecot offers PIPELINING and UIDL, and nothing is walked again.
+    check(known);
+    QVERIFY(m_arrived.isEmpty());
+    QVERIFY(m_seenUidls.isEmpty());
+    QFile log(m_log->longLogPath());
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QVERIFY(log.readAll().contains("Capabilities: PIPELINING=True, UIDL=True"));
+
+    // A new one is fetched and its unique-id reported; the known ones cost nothing.
+    QVERIFY(m_dovecot.addMessage(mail(6)));
+    check(known);
+    QCOMPARE(m_arrived.size(), 1);
+    QCOMPARE(m_arrived.first().text(QStringLiteral("POP3Id")), QStringLiteral("<dovecot-6@example.org>"));
+    QCOMPARE(m_arrived.first().text(QStringLiteral("Content")).toLatin1(), mail(6).chopped(2));
+    QCOMPARE(m_seenUidls.size(), 1);
+    QCOMPARE(m_seenUidls.first().toString(), QStringLiteral("<dovecot-6@example.org>"));
+    m_knownUidls.clear();
 }
 
 void TestCReceiverDovecot::tlsListenerGreets()
