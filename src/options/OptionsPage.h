@@ -1,0 +1,51 @@
+#pragma once
+#include "IOptUC.h"
+
+#include <QPointer>
+#include <QPushButton>
+#include <QWidget>
+
+class CSettings;
+class CTalker;
+class QComboBox;
+
+/// What every options page shares: the engine, the dialog's buttons and the log it
+/// was given, and the small routines around them. Main thread.
+class OptionsPage : public QWidget, public IOptUC
+{
+    Q_OBJECT
+public:
+    explicit OptionsPage(QWidget *parent = nullptr);
+
+    void Init(MUScripting *scripting, QPushButton *applyButton, QPushButton *okButton, LogPtr log) override;
+
+protected:
+    /// The page's own Init, after the references are kept; the Apply button is not
+    /// touched while it runs.
+    virtual void load() = 0;
+
+    CSettings *settings() const;
+    CTalker *talker() const;
+    /// The stored value, or `fallback` when none is stored or the store fails.
+    QVariant setting(const QString &key, const QVariant &fallback) const;
+    QString settingText(const QString &key, const QString &fallback = {}) const;
+    bool settingBool(const QString &key, bool fallback) const;
+    int settingInt(const QString &key, int fallback) const;
+    /// Stores `value`; errors pass to the caller.
+    void save(const QString &key, const QVariant &value);
+    /// An edit: enables the Apply button (not while the page loads).
+    void changed();
+    /// Fills `combo` with the animation names of the loaded character; its text is the
+    /// stored `key` with the first name as default (blank: the first name).
+    void fillGestures(QComboBox *combo, const QString &key);
+    /// Shows the character without its animation when hidden and plays `gesture`
+    /// without waiting; errors end it silently.
+    void previewGesture(const QString &gesture);
+    void trace(const QString &text, const QString &member) const;
+
+    MUScripting *m_scripting = nullptr;
+    QPointer<QPushButton> m_apply;
+    QPointer<QPushButton> m_ok;
+    LogPtr m_log;
+    bool m_loading = false;
+};

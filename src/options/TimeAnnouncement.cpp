@@ -1,0 +1,84 @@
+#include "TimeAnnouncement.h"
+#include "OptionsHooks.h"
+#include "speech/CTalker.h"
+#include "storage/CSettings.h"
+#include "timing/TimerManager.h"
+#include "trellis/Utility.h"
+
+#include <QCoreApplication>
+
+const QString TimeAnnouncement::PulserId = QStringLiteral("{87B53122-9B6B-46c1-8599-0D0A6CA974A3}");
+const QString TimeAnnouncement::KeyDisable = QStringLiteral("{AA8A47AE-BCC2-4955-AB8E-F1BC331E4B6A}");
+const QString TimeAnnouncement::KeyInterval = QStringLiteral("{EF7423A6-D0AC-482a-A6A1-C1A0FC6B5B8A}");
+const QString TimeAnnouncement::KeyPhrase = QStringLiteral("{B067431C-D79B-49fb-A320-667122ED08F9}");
+const QString TimeAnnouncement::KeyGesture = QStringLiteral("{76A19D6D-6036-482f-93E6-2E63D9691FA1}");
+const QString TimeAnnouncement::KeySound = QStringLiteral("{A5FDD352-587C-4a64-AB91-020BAD7B0656}");
+const QString TimeAnnouncement::KeyPattern = QStringLiteral("{804159BE-0424-4ca8-A08C-9D22212C785C}");
+const QString TimeAnnouncement::Pattern24 = QStringLiteral("H:MM");
+const QString TimeAnnouncement::Pattern12 = QStringLiteral("h:MM AM/PM");
+
+QString TimeAnnouncement::TimePhrase(const QTime &time, const QString &pattern)
+{
+    const bool twelve = pattern.contains(QLatin1String("AM/PM"), Qt::CaseInsensitive);
+    QString out;
+    if (twelve) {
+        const int h = time.hour() % 12 == 0 ? 12 : time.hour() % 12;
+        out = QStringLiteral("%1:%2 %3")
+                  .arg(h)
+                  .arg(time.minute(), 2, 10, QLatin1Char('0'))
+                  .arg(time.hour() < 12 ? QStringLiteral("AM") : QStringLiteral("PM"));
+    } else {
+        out = QStringLiteral("%1:%2").arg(time.hour()).arg(time.minute(), 2, 10, QLatin1Char('0'));
+    }
+    if (!out.contains(QLatin1Char('M')) && out.contains(QLatin1String(":00")))
+        out.replace(QLatin1String(":00"), QLatin1String(" o'clock"));
+    else if (out.contains(QLatin1Char('M')) && out.contains(QLatin1String(":00")))
+        out.remove(QLatin1String(":00"));
+    return out;
+}
+
+QString TimeAnnouncement::Sentence(CSettings *settings, const QTime &time)
+{
+    QString phrase = QStringLiteral("The time now is");
+    QString pattern = Pattern24;
+    if (settings) {
+        phrase = settings->GetSetting(KeyPhrase, phrase).toString();
+        pattern = settings->GetSetting(KeyPattern, pattern).toString();
+    }
+    if (pattern.isEmpty())
+        pattern = Pattern24;
+    return (phrase.isEmpty() ? QString() : phrase + QLatin1Char(' ')) + TimePhrase(time, pattern);
+}
+
+void TimeAnnouncement::Tick(LogPtr log, CTalker *talker, CSettings *settings, const std::function<void()> &sayTime)
+{
+    if (!talker || !settings)
+        return;
+    try {
+        talker->PlayGestureSafe(settings->GetSetting(KeyGesture, QString()).toString());
+        const QString sound = settings->GetSetting(KeySound, QString()).toString();
+        if (!sound.isEmpty() && Files::FileExists(sound)) {
+            QCoreApplication::processEvents();   // let what is pending run before the sound blocks
+            if (log)
+                log->Write(0, QStringLiteral("moTalker.PlayWav sFileName, False in moTimerManager_Pulse"),
+                           Log::LevelTrace, QStringLiteral("FMain.moTimerManager_Pulse"));
+            talker->PlayWav(sound, false);
+        }
+        if (sayTime)
+            sayTime();
+        else
+            talker->Talk(Sentence(settings, OptionsHooks::instance().now().time()));
+    } catch (...) {
+    }
+}
+
+void TimeAnnouncement::Start(TimerManager *timers, CSettings *settings)
+{
+    if (!timers || !settings)
+        return;
+    try {
+        if (!Utility::ToBool(settings->GetSetting(KeyDisable, false), false))
+            timers->AddTimePulser(PulserId, int(Utility::ToInt(settings->GetSetting(KeyInterval, 60), 60)));
+    } catch (...) {
+    }
+}

@@ -1,0 +1,120 @@
+#include "ucOptVoiceCmd.h"
+#include "FocusBehaviour.h"
+#include "VoiceCommands.h"
+#include "trellis/Utility.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QVBoxLayout>
+
+ucOptVoiceCmd::ucOptVoiceCmd(QWidget *parent) : OptionsPage(parent)
+{
+    setObjectName(QStringLiteral("ucVoiceCmd"));
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(new QLabel(QStringLiteral("<b>Voice Commands</b>"), this));
+    auto *grid = new QGridLayout;
+    grid->addWidget(new QLabel(QStringLiteral("Action"), this), 0, 0);
+    grid->addWidget(new QLabel(QStringLiteral("Voice Command"), this), 0, 1);
+    grid->addWidget(new QLabel(QStringLiteral("Enabled"), this), 0, 2);
+    grid->addWidget(new QLabel(QStringLiteral("Visible"), this), 0, 3);
+    for (int i = 0; i < VoiceCommands::CommandCount; ++i) {
+        const VoiceCommands::Command &c = VoiceCommands::Table().at(i);
+        auto *label = new QLabel(c.label, this);
+        label->setObjectName(QStringLiteral("lblName_%1").arg(i));
+        auto *text = new QLineEdit(this);
+        text->setObjectName(QStringLiteral("txtCommand_%1").arg(i));
+        label->setBuddy(text);
+        auto *enabled = new QCheckBox(this);
+        enabled->setObjectName(QStringLiteral("chkEnabled_%1").arg(i));
+        auto *visible = new QCheckBox(this);
+        visible->setObjectName(QStringLiteral("chkVisible_%1").arg(i));
+        grid->addWidget(label, i + 1, 0);
+        grid->addWidget(text, i + 1, 1);
+        grid->addWidget(enabled, i + 1, 2, Qt::AlignCenter);
+        grid->addWidget(visible, i + 1, 3, Qt::AlignCenter);
+        m_lblName << label;
+        m_txtCommand << text;
+        m_chkEnabled << enabled;
+        m_chkVisible << visible;
+        FocusBehaviour::SelectAllOnFocus(text);
+        connect(text, &QLineEdit::textChanged, this, &ucOptVoiceCmd::edited);
+        connect(enabled, &QCheckBox::toggled, this, [this, i] { chkEnabled_Click(i); });
+        connect(visible, &QCheckBox::toggled, this, &ucOptVoiceCmd::edited);
+    }
+    layout->addLayout(grid);
+    m_chkDisableAll = new QCheckBox(QStringLiteral("Disable all &voice commands"), this);
+    m_chkDisableAll->setObjectName(QStringLiteral("chkDisableAll"));
+    layout->addWidget(m_chkDisableAll);
+    layout->addStretch(1);
+    connect(m_chkDisableAll, &QCheckBox::toggled, this, &ucOptVoiceCmd::chkDisableAll_Click);
+}
+
+void ucOptVoiceCmd::load()
+{
+    if (!settings())
+        return;
+    const Record rec = VoiceCommands::Stored(settings());
+    for (int i = 0; i < VoiceCommands::CommandCount; ++i) {
+        const QString &name = VoiceCommands::Table().at(i).name;
+        m_txtCommand[i]->setText(rec.text(QStringLiteral("Command") + name));
+        m_chkEnabled[i]->setChecked(Utility::ToBool(rec.Item(QStringLiteral("Enabled") + name), false));
+        m_chkVisible[i]->setChecked(Utility::ToBool(rec.Item(QStringLiteral("Visible") + name), false));
+        m_lblName[i]->setEnabled(true);
+        m_chkEnabled[i]->setEnabled(true);
+        m_chkVisible[i]->setEnabled(true);
+        m_txtCommand[i]->setEnabled(m_chkEnabled[i]->isChecked());
+    }
+    m_chkDisableAll->setChecked(Utility::ToBool(rec.Item(QStringLiteral("DisableAll")), false));
+    chkDisableAll_Click();
+    m_dirty = false;
+}
+
+void ucOptVoiceCmd::edited()
+{
+    if (m_loading)
+        return;
+    changed();
+    m_dirty = true;
+}
+
+void ucOptVoiceCmd::chkEnabled_Click(int index)
+{
+    m_txtCommand[index]->setEnabled(m_chkEnabled[index]->isChecked() && !m_chkDisableAll->isChecked());
+    edited();
+}
+
+void ucOptVoiceCmd::chkDisableAll_Click()
+{
+    const bool on = !m_chkDisableAll->isChecked();
+    for (int i = 0; i < VoiceCommands::CommandCount; ++i) {
+        m_lblName[i]->setEnabled(on);
+        m_chkEnabled[i]->setEnabled(on);
+        m_chkVisible[i]->setEnabled(on);
+        m_txtCommand[i]->setEnabled(on && m_chkEnabled[i]->isChecked());
+    }
+    edited();
+}
+
+void ucOptVoiceCmd::Update()
+{
+    if (!m_dirty)
+        return;
+    trace(QStringLiteral("IOptUC_Update() call"), QStringLiteral("IOptUC_Update"));
+    try {
+        Record rec;
+        rec.Add(QStringLiteral("DisableAll"), m_chkDisableAll->isChecked());
+        for (int i = 0; i < VoiceCommands::CommandCount; ++i) {
+            const QString &name = VoiceCommands::Table().at(i).name;
+            rec.Add(QStringLiteral("Command") + name, m_txtCommand[i]->text());
+            rec.Add(QStringLiteral("Enabled") + name, m_chkEnabled[i]->isChecked());
+            rec.Add(QStringLiteral("Visible") + name, m_chkVisible[i]->isChecked());
+        }
+        VoiceCommands::Save(settings(), rec);
+        VoiceCommands::RegisterVoiceCommands(talker(), settings());
+        VoiceCommands::VoiceCommandsShowHide(m_log, talker(), settings());
+        m_dirty = false;
+    } catch (...) {
+    }
+}

@@ -1,0 +1,36 @@
+#pragma once
+#include "OptionsPage.h"
+
+#include <QList>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+
+/// The Voice Commands page: the phrase and the Enabled/Visible flags of each of the
+/// eight voice commands, and a switch for all of them. Stores only after an edit.
+/// Main thread.
+class ucOptVoiceCmd : public OptionsPage
+{
+    Q_OBJECT
+public:
+    explicit ucOptVoiceCmd(QWidget *parent = nullptr);
+    void Update() override;
+    /// Set by every edit, cleared by a save.
+    bool Dirty() const { return m_dirty; }
+
+protected:
+    void load() override;
+
+private:
+    void edited();
+    void chkEnabled_Click(int index);
+    void chkDisableAll_Click();
+
+    QList<QLabel *> m_lblName;
+    QList<QLineEdit *> m_txtCommand;
+    QList<QCheckBox *> m_chkEnabled;
+    QList<QCheckBox *> m_chkVisible;
+    QCheckBox *m_chkDisableAll;
+    bool m_dirty = false;
+};

@@ -1,0 +1,207 @@
+// The Character page: the characters found in the folders, the Set to... sizes, a
+// save that reloads the character and registers its commands again, and Preview.
+#include "OptionsFixture.h"
+
+#include "AgentCharacter.h"
+#include "AgentCommand.h"
+#include "AgentCommands.h"
+#include "VoiceCommands.h"
+#include "ucOptCharacter.h"
+#include "engine/MUScripting.h"
+#include "speech/CTalker.h"
+#include "storage/CSettings.h"
+#include "trellis/MessageTable.h"
+#include "trellis/Paths.h"
+#include "trellis/Utility.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QDir>
+#include <QMenu>
+#include <QPushButton>
+#include <QSlider>
+#include <QTest>
+
+class TstOptCharacter : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void characterNames();
+    void pageListsFolderCharacters();
+    void setToSizes_data();
+    void setToSizes();
+    void saveReloadsAndReRegisters();
+    void badNameStopsReload();
+    void previewAsksBeforeApplying_data();
+    void previewAsksBeforeApplying();
+    void loadsStoredValues();
+};
+
+namespace {
+struct Page
+{
+    QPushButton apply;
+    QPushButton ok;
+    ucOptCharacter page;
+    void init(OptionsFixture &f)
+    {
+        apply.setEnabled(false);
+        page.Init(f.engine(), &apply, &ok, f.log());
+    }
+};
+}
+
+void TstOptCharacter::characterNames()
+{
+    QTemporaryDir dir;
+    for (const char *name : {"merlin.acs", "ROBOT.ACS", "owl.Acs", "notes.txt", "acs", "x.acs.bak"})
+        QVERIFY(OptionsFixture::WriteFile(dir.filePath(name), "x"));
+    QDir().mkpath(dir.filePath("folder.acs"));   // a folder is no character
+    QStringList names = ucOptCharacter::CharacterNames({dir.path()});
+    names.sort();
+    QCOMPARE(names, QStringList({"Merlin", "Owl", "Robot"}));
+    // A name in two folders is listed once, the first folder's spelling kept.
+    QTemporaryDir second;
+    QVERIFY(OptionsFixture::WriteFile(second.filePath("Merlin.acs"), "x"));
+    QVERIFY(OptionsFixture::WriteFile(second.filePath("genie.acs"), "x"));
+    QCOMPARE(ucOptCharacter::CharacterNames({dir.path(), second.path()}).size(), 4);
+    QVERIFY(ucOptCharacter::CharacterNames({dir.path() + "/does-not-exist"}).isEmpty());
+}
+
+void TstOptCharacter::pageListsFolderCharacters()
+{
+    OptionsFixture f;
+    QVERIFY(f.isValid());
+    const QString chars = Paths::UserCharactersDir();
+    for (const char *name : {"merlin.acs", "ROBOT.ACS", "owl.Acs", "notes.txt"})
+        QVERIFY(OptionsFixture::WriteFile(chars + "/" + name, "x"));
+    Page p;
+    p.init(f);
+    auto *combo = p.page.findChild<QComboBox *>("cboChar");
+    QStringList listed;
+    for (int i = 0; i < combo->count(); ++i)
+        listed << combo->itemText(i);
+    for (const char *name : {"Merlin", "Robot", "Owl", "Tester"})
+        QVERIFY2(listed.contains(name), name);
+    QVERIFY(!listed.contains("Notes"));
+    QCOMPARE(combo->currentText(), QString("Tester"));
+    QVERIFY(!p.apply.isEnabled());
+}
+
+void TstOptCharacter::setToSizes_data()
+{
+    QTest::addColumn<QString>("item");
+    QTest::addColumn<int>("size");
+    QTest::newRow("small-is-half") << "mnuSetSizeToSmall" << 64;
+    QTest::newRow("normal-is-original") << "mnuSetSizeToNormal" << 128;
+    QTest::newRow("large-is-double") << "mnuSetSizeToLarge" << 256;
+    QTest::newRow("extra-large-is-four-times") << "mnuSetSizeToExtraLarge" << 512;
+}
+
+void TstOptCharacter::setToSizes()
+{
+    QFETCH(QString, item);
+    QFETCH(int, size);
+    OptionsFixture f;
+    QVERIFY(f.isValid());
+    QCOMPARE(f.talker()->Character()->OriginalHeight(), 128);
+    f.settings()->SaveSetting(CTalker::KeyCharacterSize, 100);
+    Page p;
+    p.init(f);
+    auto *slider = p.page.findChild<QSlider *>("sldSize");
+    QCOMPARE(slider->value(), 100);
+    QAction *action = p.page.sizeMenu()->findChild<QAction *>(item);
+    QVERIFY(action);
+    action->trigger();
+    QCOMPARE(slider->value(), size);
+    QVERIFY(p.apply.isEnabled());
+    p.page.Update();
+    QCOMPARE(f.settings()->GetSetting(CTalker::KeyCharacterSize).toInt(), size);
+    QCOMPARE(f.talker()->Character()->Height(), size);
+}
+
+void TstOptCharacter::saveReloadsAndReRegisters()
+{
+    OptionsFixture f;
+    QVERIFY(f.isValid());
+    const QString before = f.talker()->characterId();
+    QVERIFY(f.talker()->Character()->Commands()->Count() == 0);
+    Page p;
+    p.init(f);
+    p.page.findChild<QSlider *>("sldVoiceSpeed")->setValue(200);
+    p.page.Update();
+    QVERIFY(f.talker()->characterId() != before);
+    AgentCharacter *c = f.talker()->Character();
+    QVERIFY(c);
+    QCOMPARE(c->Commands()->Count(), VoiceCommands::CommandCount);
+    QCOMPARE(c->Commands()->Item("mnuTalkClipboard_Click")->Voice(), QString("Read Clipboard"));
+    QCOMPARE(f.settings()->GetSetting(CTalker::KeyVoiceSpeed).toInt(), 200);
+    QCOMPARE(Utility::ToBool(f.settings()->GetSetting(ucOptCharacter::KeyOptionsHint), true), false);
+    QVERIFY(f.talker()->AddVoiceTags("x").contains("\\Spd=200\\"));
+}
+
+void TstOptCharacter::badNameStopsReload()
+{
+    OptionsFixture f;
+    QVERIFY(f.isValid());
+    Page p;
+    p.init(f);
+    p.page.findChild<QComboBox *>("cboChar")->setCurrentText("Nobody");
+    p.page.Update();
+    QCOMPARE(f.settings()->GetSetting(CTalker::KeyCharacterName).toString(), QString("Nobody"));
+    QVERIFY(!f.talker()->Character());
+    QVERIFY(f.boxes.isEmpty());
+}
+
+void TstOptCharacter::previewAsksBeforeApplying_data()
+{
+    QTest::addColumn<int>("answer");
+    QTest::newRow("ok-saves-then-greets") << 1;
+    QTest::newRow("cancel-does-nothing") << 2;
+}
+
+void TstOptCharacter::previewAsksBeforeApplying()
+{
+    QFETCH(int, answer);
+    OptionsFixture f;
+    QVERIFY(f.isValid());
+    f.answer = answer;
+    Page p;
+    p.init(f);
+    const QString before = f.talker()->characterId();
+    p.page.findChild<QSlider *>("sldVoicePitch")->setValue(80);
+    QVERIFY(p.apply.isEnabled());
+    p.page.cmdPreview_Click();
+    QCOMPARE(f.boxes.size(), 1);
+    QCOMPARE(f.boxes.at(0).prompt, MessageTable::Text(103));
+    QCOMPARE(f.boxes.at(0).style, 49);
+    if (answer == 1) {
+        QCOMPARE(f.settings()->GetSetting(CTalker::KeyVoicePitch).toInt(), 80);
+        QVERIFY(f.talker()->characterId() != before);
+        QCOMPARE(f.talker()->spool().size(), 1);   // the character's own greeting
+    } else {
+        QVERIFY(!f.settings()->GetSetting(CTalker::KeyVoicePitch).isValid());
+        QCOMPARE(f.talker()->characterId(), before);
+        QVERIFY(f.talker()->spool().isEmpty());
+    }
+}
+
+void TstOptCharacter::loadsStoredValues()
+{
+    OptionsFixture f;
+    QVERIFY(f.isValid());
+    f.settings()->SaveSetting(CTalker::KeyCharacterOfVoice, "Whisper");
+    f.settings()->SaveSetting(CTalker::KeyVoicePitch, 5000);   // out of range: slider stays
+    f.settings()->SaveSetting(CTalker::KeyBalloonFontSize, "14");
+    Page p;
+    p.init(f);
+    QCOMPARE(p.page.findChild<QComboBox *>("cboCharOfVoice")->currentText(), QString("Whisper"));
+    QCOMPARE(p.page.findChild<QSlider *>("sldVoicePitch")->value(), ucOptCharacter::MinPitch);
+    QCOMPARE(p.page.findChild<QSlider *>("sldVoiceSpeed")->value(), 156);
+    QCOMPARE(p.page.findChild<QComboBox *>("cboFontSize")->currentText(), QString("14"));
+    QCOMPARE(p.page.findChild<QComboBox *>("cboFontSize")->count(), 46);
+    QVERIFY(!p.apply.isEnabled());
+}
+
+QTEST_MAIN(TstOptCharacter)
+#include "tst_optcharacter.moc"

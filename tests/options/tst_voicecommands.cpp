@@ -1,0 +1,308 @@
+// The voice commands: their stored defaults, their registration with the character,
+// what is offered while it talks, the dispatch of a chosen command, and the page.
+#include "OptionsFixture.h"
+
+#include "AgentCharacter.h"
+#include "AgentCommand.h"
+#include "AgentCommands.h"
+#include "AgentControl.h"
+#include "AgentUserInput.h"
+#include "AudioFileReader.h"
+#include "SpeechJob.h"
+#include "SpeechSynthesizer.h"
+#include "SpeechTags.h"
+#include "VoiceCommands.h"
+#include "ucOptVoiceCmd.h"
+#include "engine/MUScripting.h"
+#include "speech/CTalker.h"
+#include "storage/CSettings.h"
+#include "trellis/Utility.h"
+
+#include <QCheckBox>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <sndfile.h>
+
+class TstVoiceCommands : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void firstUseCreatesAndSavesDefaults();
+    void registersFromSetting();
+    void disableAllRegistersEveryCommandDisabled();
+    void showHide_data();
+    void showHide();
+    void showHideReRegistersAfterReload();
+    void dispatch_data();
+    void dispatch();
+    void recognisedPhraseReadsClipboard();
+    void pageWithoutEditsWritesNothing();
+    void pageEnabledBoxSwitchesTextBox();
+
+private:
+    static QHash<QString, std::function<void()>> recorder(QStringList *ran);
+};
+
+namespace {
+struct Page
+{
+    QPushButton apply;
+    QPushButton ok;
+    ucOptVoiceCmd page;
+    void init(OptionsFixture &f)
+    {
+        apply.setEnabled(false);
+        page.Init(f.engine(), &apply, &ok, f.log());
+    }
+};
+
+QStringList visibleNames(CTalker *talker)
+{
+    QStringList out;
+    for (const AgentCommand *c : talker->Character()->Commands()->all()) {
+        if (c->Visible())
+            out << c->Name();
+    }
+    return out;
+}
+
+const QString kCheck = "mnuCheckForNewMessagesAllAccounts_Click";
+const QString kStop = "mnuStopTalking_Click";
+const QString kSkip = "mnuSkipMessage_Click";
+}
+
+QHash<QString, std::function<void()>> TstVoiceCommands::recorder(QStringList *ran)
+{
+    QHash<QString, std::function<void()>> handlers;
+    for (const VoiceCommands::Command &c : VoiceCommands::Table())
+        handlers.insert(c.name, [ran, name = c.name] { ran->append(name); });
+    return handlers;
+}
+
+void TstVoiceCommands::firstUseCreatesAndSavesDefaults()
+{
+    OptionsFixture f;
+    QVERIFY(f.isValid());
+    QVERIFY(!f.settings()->GetSetting(VoiceCommands::Key).isValid());
+    const Record rec = VoiceCommands::Stored(f.settings());
+    QVERIFY(f.settings()->GetSetting(VoiceCommands::Key).isValid());
+    Record stored;
+    QVERIFY(VoiceCommands::FromStored(f.settings()->GetSetting(VoiceCommands::Key), &stored));
+    QCOMPARE(stored.Count(), 1 + 3 * VoiceCommands::CommandCount);
+    QCOMPARE(Utility::ToBool(stored.Item("DisableAll"), true), false);
+    const QStringList phrases = {"Check Mail", "Say Date", "Say Time", "Read Clipboard",
+                                 "Play WAV File", "Read Text File", "Stop Talking", "Skip Message"};
+    for (int i = 0; i < VoiceCommands::CommandCount; ++i) {
+        const QString name = VoiceCommands::Table().at(i).name;
+        QCOMPARE(stored.text("Command" + name), phrases.at(i));
+        QVERIFY(Utility::ToBool(stored.Item("Enabled" + name), false));
+        QVERIFY(Utility::ToBool(stored.Item("Visible" + name), false));
+    }
+    QCOMPARE(stored.names(), rec.names());
+}
+
+void TstVoiceCommands::registersFromSetting()
+{
+    OptionsFixture f;
+    QVERIFY(f.isValid());
+    Record rec = VoiceCommands::Stored(f.settings());
+    rec.Add("CommandmnuTalkDate_Click", "What day is it");
+    rec.Add("EnabledmnuTalkDate_Click", false);
+    rec.Add("VisiblemnuPlayWavFile_Click", false);
+    VoiceCommands::Save(f.settings(), rec);
+    VoiceCommands::RegisterVoiceCommands(f.talker(), f.settings());
+    AgentCommands *commands = f.talker()->Character()->Commands();
+    QCOMPARE(commands->Count(), 8);
+    QCOMPARE(commands->all().at(0)->Name(), kCheck);
+    QCOMPARE(commands->all().at(0)->Caption(), QString("C&heck Mail"));
+    QCOMPARE(commands->Item("mnuTalkDate_Click")->Voice(), QString("What day is it"));
+    QVERIFY(!commands->Item("mnuTalkDate_Click")->Enabled());
+    QVERIFY(!commands->Item("mnuPlayWavFile_Click")->Visible());
+    QVERIFY(commands->Item("mnuPlayWavFile_Click")->Enabled());
+    QVERIFY(!commands->enabledPhrases().contains("what day is it"));
+    QVERIFY(commands->enabledPhrases().contains("read clipboard"));
+}
+
+void TstVoiceCommands::disableAllRegistersEveryCommandDisabled()
+{
+    OptionsFixture f;
+    QVERIFY(f.isValid());
+    Page p;
+    p.init(f);
+    QVERIFY(!p.page.Dirty());
+    p.page.findChild<QCheckBox *>("chkVisible_1")->setChecked(false);
+    p.page.findChild<QCheckBox *>("chkDisableAll")->click();
+    QVERIFY(p.page.Dirty());
+    QVERIFY(p.apply.isEnabled());
+    for (int i = 0; i < VoiceCommands::CommandCount; ++i) {
+        QVERIFY(!p.page.findChild<QLineEdit *>(QString("txtCommand_%1").arg(i))->isEnabled());
+        QVERIFY(!p.page.findChild<QCheckBox *>(QString("chkEnabled_%1").arg(i))->isEnabled());
+    }
+    p.page.Update();
+    QVERIFY(!p.page.Dirty());
+    AgentCommands *commands = f.talker()->Character()->Commands();
+    QCOMPARE(commands->Count(), 8);
+    for (const AgentCommand *c : commands->all()) {
+        QVERIFY2(!c->Enabled(), qPrintable(c->Name()));
+        QCOMPARE(c->Visible(), c->Name() != "mnuTalkDate_Click");
+    }
+    QVERIFY(commands->enabledPhrases().isEmpty());
+}
+
+void TstVoiceCommands::showHide_data()
+{
+    QTest::addColumn<int>("talking");   // -1 not given, 0 false, 1 true
+    QTest::addColumn<QStringList>("visible");
+    const QStringList all = {kCheck, "mnuTalkDate_Click", "mnuTalkTime_Click", "mnuTalkClipboard_Click",
+                             "mnuPlayWavFile_Click", "mnuReadTextFile_Click", kStop, kSkip};
+    QTest::newRow("talking-only-stop-and-skip-besides-check") << 1 << QStringList{kCheck, kStop, kSkip};
+    QTest::newRow("finished-others-return") << 0 << all.mid(0, 6);
+    QTest::newRow("no-state-all-as-set") << -1 << all;
+}
+
+void TstVoiceCommands::showHide()
+{
+    QFETCH(int, talking);
+    QFETCH(QStringList, visible);
+    OptionsFixture f;
+    QVERIFY(f.isValid());
+    VoiceCommands::RegisterVoiceCommands(f.talker(), f.settings());
+    if (talking < 0)
+        VoiceCommands::VoiceCommandsShowHide(f.log(), f.talker(), f.settings());
+    else
+        VoiceCommands::VoiceCommandsShowHide(f.log(), f.talker(), f.settings(), talking == 1);
+    QCOMPARE(visibleNames(f.talker()), visible);
+
+    // A command the user hid stays hidden whatever the state.
+    Record rec = VoiceCommands::Stored(f.settings());
+    rec.Add("Visible" + kStop, false);
+    VoiceCommands::Save(f.settings(), rec);
+    VoiceCommands::VoiceCommandsShowHide(f.log(), f.talker(), f.settings(), true);
+    QCOMPARE(visibleNames(f.talker()), QStringList({kCheck, kSkip}));
+}
+
+void TstVoiceCommands::showHideReRegistersAfterReload()
+{
+    OptionsFixture f;
+    QVERIFY(f.isValid());
+    f.talker()->UnloadAgent();
+    f.talker()->LoadAgent();
+    QCOMPARE(f.talker()->Character()->Commands()->Count(), 0);
+    VoiceCommands::VoiceCommandsShowHide(f.log(), f.talker(), f.settings(), true);
+    QCOMPARE(f.talker()->Character()->Commands()->Count(), 8);
+    QCOMPARE(visibleNames(f.talker()), QStringList({kCheck, kStop, kSkip}));
+    // Without a character the failure is logged, nothing else happens.
+    f.talker()->UnloadAgent();
+    VoiceCommands::VoiceCommandsShowHide(f.log(), f.talker(), f.settings(), false);
+}
+
+void TstVoiceCommands::dispatch_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("runs");
+    for (const VoiceCommands::Command &c : VoiceCommands::Table())
+        QTest::newRow(qPrintable(c.name)) << c.name << true;
+    QTest::newRow("unknown-name") << "mnuExit_Click" << false;
+    QTest::newRow("empty-name") << "" << false;
+    QTest::newRow("other-case") << "MNUTALKTIME_CLICK" << false;
+}
+
+void TstVoiceCommands::dispatch()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, runs);
+    QStringList ran;
+    AgentUserInput input;
+    input.Name = name;
+    QCOMPARE(VoiceCommands::Dispatch({}, input, recorder(&ran)), runs);
+    QCOMPARE(ran, runs ? QStringList{name} : QStringList{});
+}
+
+void TstVoiceCommands::recognisedPhraseReadsClipboard()
+{
+    OptionsFixture f;
+    QVERIFY(f.isValid());
+    VoiceCommands::RegisterVoiceCommands(f.talker(), f.settings());
+    QGuiApplication::clipboard()->setText("Meeting moved to noon");
+
+    // The user says the phrase: espeak-ng speech at 16 kHz, as a microphone hears it.
+    SpeechTags::Defaults d;
+    d.voice = "en-us";
+    d.speedWpm = 160;
+    const SpeechText t = SpeechTags::translate("read clipboard", d);
+    SpeechJobPtr job = SpeechSynthesizer::instance()->synthesize(t.ssml, d.voice);
+    QByteArray pcm;
+    connect(job.get(), &SpeechJob::audio, this, [&](const QByteArray &s, const SpeechEvents &) { pcm += s; });
+    QSignalSpy done(job.get(), &SpeechJob::finished);
+    QVERIFY(done.wait(20000));
+    QByteArray audio(8000 * 2, 0);
+    audio += AudioFileReader::resample(pcm, 22050, 16000);
+    audio += QByteArray(8000 * 2, 0);
+    const QString wav = f.path("read-clipboard.wav");
+    SF_INFO info{};
+    info.samplerate = 16000;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE *file = sf_open(QFile::encodeName(wav).constData(), SFM_WRITE, &info);
+    QVERIFY(file);
+    sf_write_short(file, reinterpret_cast<const short *>(audio.constData()), audio.size() / 2);
+    sf_close(file);
+
+    // The main window's handler of Read Clipboard, and every other one recorded.
+    QStringList ran;
+    auto handlers = recorder(&ran);
+    handlers.insert("mnuTalkClipboard_Click", [&] {
+        ran << "mnuTalkClipboard_Click";
+        f.talker()->Talk(QGuiApplication::clipboard()->text());
+    });
+    connect(f.agent(), &AgentControl::Command, this,
+            [&](const AgentUserInput &input) { VoiceCommands::Dispatch(f.log(), input, handlers); });
+    QSignalSpy commands(f.agent(), &AgentControl::Command);
+    f.agent()->RecognizeFile(wav);
+    QVERIFY(commands.wait(60000));
+    QCOMPARE(ran, QStringList{"mnuTalkClipboard_Click"});
+    QCOMPARE(f.talker()->spool(), QStringList{"Meeting moved to noon"});
+}
+
+void TstVoiceCommands::pageWithoutEditsWritesNothing()
+{
+    OptionsFixture f;
+    QVERIFY(f.isValid());
+    VoiceCommands::Stored(f.settings());
+    Page p;
+    p.init(f);
+    const int rows = f.optionRows();
+    const QString id = f.talker()->characterId();
+    p.page.Update();
+    QCOMPARE(f.optionRows(), rows);
+    QCOMPARE(f.talker()->Character()->Commands()->Count(), 0);   // nothing registered either
+    QCOMPARE(f.talker()->characterId(), id);
+    QVERIFY(!p.apply.isEnabled());
+}
+
+void TstVoiceCommands::pageEnabledBoxSwitchesTextBox()
+{
+    OptionsFixture f;
+    QVERIFY(f.isValid());
+    Page p;
+    p.init(f);
+    auto *enabled = p.page.findChild<QCheckBox *>("chkEnabled_4");
+    auto *text = p.page.findChild<QLineEdit *>("txtCommand_4");
+    QVERIFY(text->isEnabled());
+    enabled->click();
+    QVERIFY(!text->isEnabled());
+    QVERIFY(p.page.Dirty());
+    p.page.Update();
+    QVERIFY(!f.talker()->Character()->Commands()->Item("mnuPlayWavFile_Click")->Enabled());
+    Page again;
+    again.init(f);
+    QVERIFY(!again.page.findChild<QLineEdit *>("txtCommand_4")->isEnabled());
+    QVERIFY(!again.page.findChild<QCheckBox *>("chkEnabled_4")->isChecked());
+}
+
+QTEST_MAIN(TstVoiceCommands)
+#include "tst_voicecommands.moc"
