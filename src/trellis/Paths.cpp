@@ -78,8 +78,10 @@ QString FindShared(const QString &relativePath)
         QCoreApplication::applicationDirPath() + QStringLiteral("/../share/murmelo/") + relativePath,
     };
     for (const QString &c : candidates) {
-        if (QFileInfo::exists(c))
-            return QFileInfo(c).absoluteFilePath();
+        const QFileInfo info(c);
+        // An empty folder is no installation of the shipped files: look further.
+        if (info.isFile() || (info.isDir() && !QDir(c).isEmpty()))
+            return info.absoluteFilePath();
     }
     const QString found = QStandardPaths::locate(QStandardPaths::GenericDataLocation,
                                                  QStringLiteral("murmelo/") + relativePath,

@@ -16,8 +16,10 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <QSignalSpy>
+#include <QScopeGuard>
 #include <QTest>
 #include <QTimer>
 
@@ -312,7 +314,13 @@ private Q_SLOTS:
         // A name of its own, so no other test sees these files.
         const QString name = QStringLiteral("Bundled") + QString::number(QCoreApplication::applicationPid());
         const QString bundledDir = Paths::LibraryDir() + QStringLiteral("/chars");
+        const bool madeDir = !QFileInfo::exists(bundledDir);
         QVERIFY(QDir().mkpath(bundledDir));
+        // Leave the build tree as it was, whatever the outcome.
+        auto cleanup = qScopeGuard([&] {
+            if (madeDir)
+                QDir().rmdir(bundledDir);
+        });
         const QString bundled = bundledDir + QLatin1Char('/') + name + QStringLiteral(".acs");
         QVERIFY(SpeechFixture::WriteCharacter(bundled, QStringLiteral("FromBundle")));
         m_fx->settings()->SaveSetting(CTalker::KeyCharacterName, name);

@@ -81,7 +81,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("id");
         QTest::newRow("below-program-range") << 98;
-        QTest::newRow("above-program-range") << 155;
+        QTest::newRow("above-program-range") << 156;
         QTest::newRow("below-engine-range") << 512;
         QTest::newRow("above-engine-range") << 531;
         QTest::newRow("negative") << -1;
