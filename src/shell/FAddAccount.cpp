@@ -1,0 +1,423 @@
+#include "FAddAccount.h"
+#include "FProgressor.h"
+#include "ShellMessage.h"
+
+#include "receive/CCheckMB.h"
+#include "trellis/MUError.h"
+#include "trellis/MessageTable.h"
+#include "trellis/ServiceConfig.h"
+#include "trellis/Utility.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QEvent>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QIntValidator>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSpinBox>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+
+FAddAccount::CheckerSetup &checkerSetup()
+{
+    static FAddAccount::CheckerSetup setup;
+    return setup;
+}
+
+const QString kClass = QStringLiteral("FAddAccount");
+
+int defaultPort(const QString &security)
+{
+    return security == QLatin1String("TLS") ? 995 : 110;
+}
+
+}
+
+FAddAccount::FAddAccount(LogPtr log, QWidget *parent)
+    : QDialog(parent)
+    , m_log(std::move(log))
+{
+    setObjectName(kClass);
+    setWindowTitle(QStringLiteral("Account Properties"));
+    auto *layout = new QVBoxLayout(this);
+
+    auto *top = new QFormLayout;
+    m_txtEmailAddress = new QLineEdit(this);
+    m_txtPwd = new QLineEdit(this);
+    m_txtPwd->setEchoMode(QLineEdit::Password);
+    m_txtRetypePwd = new QLineEdit(this);
+    m_txtRetypePwd->setEchoMode(QLineEdit::Password);
+    top->addRow(QStringLiteral("&Email Address:"), m_txtEmailAddress);
+    top->addRow(QStringLiteral("Pa&ssword:"), m_txtPwd);
+    top->addRow(QStringLiteral("&Retype Password:"), m_txtRetypePwd);
+    layout->addLayout(top);
+
+    auto *server = new QFormLayout;
+    m_txtServer = new QLineEdit(this);
+    m_lblServer = new QLabel(QStringLiteral("&Server:"), this);
+    m_lblServer->setBuddy(m_txtServer);
+    server->addRow(m_lblServer, m_txtServer);
+    auto *portRow = new QHBoxLayout;
+    m_txtPort = new QSpinBox(this);
+    m_txtPort->setRange(1, 65535);
+    m_txtPort->setValue(995);
+    m_lblPort = new QLabel(QStringLiteral("&Port:"), this);
+    m_lblPort->setBuddy(m_txtPort);
+    m_cboSecurity = new QComboBox(this);
+    m_cboSecurity->addItems({QStringLiteral("TLS"), QStringLiteral("STARTTLS"), QStringLiteral("None")});
+    m_lblSecurity = new QLabel(QStringLiteral("Se&curity:"), this);
+    m_lblSecurity->setBuddy(m_cboSecurity);
+    portRow->addWidget(m_txtPort);
+    portRow->addWidget(m_lblSecurity);
+    portRow->addWidget(m_cboSecurity, 1);
+    server->addRow(m_lblPort, portRow);
+    m_txtUser = new QLineEdit(this);
+    m_lblUser = new QLabel(QStringLiteral("&Login Name:"), this);
+    m_lblUser->setBuddy(m_txtUser);
+    server->addRow(m_lblUser, m_txtUser);
+    layout->addLayout(server);
+
+    m_cmdAutodetect = new QPushButton(QStringLiteral("&Autodetect Server and Login Name"), this);
+    m_cmdAutodetect->setToolTip(QStringLiteral("Autodetect Server and Login. (Requires network connection)"));
+    layout->addWidget(m_cmdAutodetect);
+
+    auto *frame = new QGroupBox(QStringLiteral("Check Mail Interval"), this);
+    m_fraInterval = frame;
+    auto *intervalRow = new QHBoxLayout(frame);
+    m_lblInterval1 = new QLabel(QStringLiteral("&Check for new mail every"), frame);
+    m_txtCheckMailInterval = new QLineEdit(frame);
+    m_txtCheckMailInterval->setValidator(new QIntValidator(1, 100000, m_txtCheckMailInterval));
+    m_lblInterval1->setBuddy(m_txtCheckMailInterval);
+    m_lblInterval2 = new QLabel(QStringLiteral("minute(s)"), frame);
+    intervalRow->addWidget(m_lblInterval1);
+    intervalRow->addWidget(m_txtCheckMailInterval);
+    intervalRow->addWidget(m_lblInterval2);
+    layout->addWidget(frame);
+    m_chkDisable = new QCheckBox(QStringLiteral("&Don't Check this E-mail Account"), this);
+    layout->addWidget(m_chkDisable);
+
+    m_cmdTestAccount = new QPushButton(QStringLiteral("&Test Account Settings"), this);
+    m_cmdTestAccount->setToolTip(QStringLiteral(
+        "After filling out the information, we recommend you test your account. (Requires network connection)"));
+    layout->addWidget(m_cmdTestAccount);
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    m_cmdOK = new QPushButton(QStringLiteral("OK"), this);
+    m_cmdOK->setDefault(true);
+    m_cmdCancel = new QPushButton(QStringLiteral("Cancel"), this);
+    buttons->addWidget(m_cmdOK);
+    buttons->addWidget(m_cmdCancel);
+    layout->addLayout(buttons);
+
+    const std::pair<QObject *, const char *> names[] = {
+        {m_txtEmailAddress, "txtEmailAddress"}, {m_txtPwd, "txtPwd"}, {m_txtRetypePwd, "txtRetypePwd"},
+        {m_txtServer, "txtServer"}, {m_txtPort, "txtPort"}, {m_cboSecurity, "cboSecurity"}, {m_txtUser, "txtUser"},
+        {m_cmdAutodetect, "cmdAutodetect"}, {m_txtCheckMailInterval, "txtCheckMailInterval"},
+        {m_chkDisable, "chkDisable"}, {m_cmdTestAccount, "cmdTestAccount"}, {m_cmdOK, "cmdOK"},
+        {m_cmdCancel, "cmdCancel"}};
+    for (const auto &[object, name] : names)
+        object->setObjectName(QLatin1String(name));
+
+    for (QLineEdit *edit : {m_txtEmailAddress, m_txtPwd, m_txtRetypePwd, m_txtServer, m_txtUser})
+        connect(edit, &QLineEdit::textChanged, this, &FAddAccount::EnableControls);
+    for (QLineEdit *edit : {m_txtEmailAddress, m_txtPwd, m_txtRetypePwd, m_txtServer, m_txtUser, m_txtCheckMailInterval})
+        edit->installEventFilter(this);
+    connect(m_chkDisable, &QCheckBox::toggled, this, &FAddAccount::chkDisable_Click);
+    connect(m_cboSecurity, &QComboBox::currentTextChanged, this, &FAddAccount::cboSecurity_Changed);
+    connect(m_cmdAutodetect, &QPushButton::clicked, this, &FAddAccount::cmdAutodetect_Click);
+    connect(m_cmdTestAccount, &QPushButton::clicked, this, &FAddAccount::cmdTestAccount_Click);
+    connect(m_cmdOK, &QPushButton::clicked, this, &FAddAccount::cmdOK_Click);
+    connect(m_cmdCancel, &QPushButton::clicked, this, &FAddAccount::cmdCancel_Click);
+
+    LoadAccount(nullptr);
+}
+
+FAddAccount::~FAddAccount() = default;
+
+void FAddAccount::setCheckerSetup(CheckerSetup setup)
+{
+    checkerSetup() = std::move(setup);
+}
+
+bool FAddAccount::IsValidAddress(const QString &address)
+{
+    // One character, any, "@", one character, any, ".", two characters, any.
+    static const QRegularExpression pattern(QStringLiteral(R"(\A.+@.+\..{2,}\z)"),
+                                            QRegularExpression::DotMatchesEverythingOption);
+    return pattern.match(address).hasMatch();
+}
+
+void FAddAccount::LoadAccount(const Record *account)
+{
+    m_accepted = false;
+    m_certPin.clear();
+    m_txtEmailAddress->clear();
+    m_txtPwd->clear();
+    m_txtRetypePwd->clear();
+    m_txtServer->clear();
+    m_txtUser->clear();
+    m_cboSecurity->setCurrentText(QStringLiteral("TLS"));
+    m_txtPort->setValue(995);
+    m_txtCheckMailInterval->setText(QStringLiteral("10"));
+    m_chkDisable->setChecked(false);
+    if (account) {
+        auto has = [account](const char *name) { return account->Exists(QLatin1String(name)); };
+        auto text = [account](const char *name) { return account->text(QLatin1String(name)); };
+        if (has("Email"))
+            m_txtEmailAddress->setText(text("Email"));
+        if (has("Pwd")) {
+            m_txtPwd->setText(text("Pwd"));
+            m_txtRetypePwd->setText(text("Pwd"));
+        }
+        if (has("Server"))
+            m_txtServer->setText(text("Server"));
+        if (has("User"))
+            m_txtUser->setText(text("User"));
+        if (has("Security") && m_cboSecurity->findText(text("Security")) >= 0)
+            m_cboSecurity->setCurrentText(text("Security"));
+        else if (has("Port"))
+            m_cboSecurity->setCurrentText(account->Item(QStringLiteral("Port")).toInt() == 995 ? QStringLiteral("TLS")
+                                                                                               : QStringLiteral("None"));
+        if (has("Port") && account->Item(QStringLiteral("Port")).toInt() > 0)
+            m_txtPort->setValue(account->Item(QStringLiteral("Port")).toInt());
+        if (has("CheckInterval"))
+            m_txtCheckMailInterval->setText(text("CheckInterval"));
+        if (has("Disabled"))
+            m_chkDisable->setChecked(account->Item(QStringLiteral("Disabled")).toBool());
+        if (has("CertPin"))
+            m_certPin = text("CertPin");
+    }
+    m_loadedServer = m_txtServer->text();
+    m_loadedPort = m_txtPort->value();
+    m_loadedSecurity = m_cboSecurity->currentText();
+    chkDisable_Click();
+    EnableControls();
+}
+
+void FAddAccount::WriteAccount(Record &account) const
+{
+    account.RemoveAll();
+    account.Add(QStringLiteral("Server"), m_txtServer->text());
+    account.Add(QStringLiteral("Port"), m_txtPort->value());
+    account.Add(QStringLiteral("User"), m_txtUser->text());
+    account.Add(QStringLiteral("Pwd"), m_txtPwd->text());
+    account.Add(QStringLiteral("CheckInterval"), m_txtCheckMailInterval->text().toInt());
+    account.Add(QStringLiteral("Disabled"), m_chkDisable->isChecked());
+    account.Add(QStringLiteral("Email"), m_txtEmailAddress->text());
+    account.Add(QStringLiteral("Security"), m_cboSecurity->currentText());
+    // A remembered certificate belongs to the endpoint it was seen on.
+    const bool sameEndpoint = m_txtServer->text() == m_loadedServer && m_txtPort->value() == m_loadedPort
+                              && m_cboSecurity->currentText() == m_loadedSecurity;
+    account.Add(QStringLiteral("CertPin"), sameEndpoint ? m_certPin : QString());
+}
+
+void FAddAccount::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    EnableControls();
+}
+
+bool FAddAccount::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::FocusIn) {
+        if (auto *edit = qobject_cast<QLineEdit *>(watched))
+            QTimer::singleShot(0, edit, [edit] { edit->selectAll(); });
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void FAddAccount::EnableControls()
+{
+    const bool addressOk = IsValidAddress(m_txtEmailAddress->text());
+    const bool pwdOk = !m_txtPwd->text().isEmpty() && m_txtPwd->text() == m_txtRetypePwd->text();
+    const bool upper = addressOk && pwdOk;
+    const bool complete = upper && !m_txtServer->text().isEmpty() && !m_txtUser->text().isEmpty();
+    for (QWidget *w : std::initializer_list<QWidget *>{m_lblServer, m_txtServer, m_lblPort, m_txtPort, m_lblSecurity,
+                                                      m_cboSecurity, m_lblUser, m_txtUser, m_cmdAutodetect})
+        w->setEnabled(upper);
+    for (QWidget *w : std::initializer_list<QWidget *>{m_fraInterval, m_chkDisable, m_cmdOK, m_cmdTestAccount})
+        w->setEnabled(complete);
+}
+
+void FAddAccount::chkDisable_Click()
+{
+    const bool on = !m_chkDisable->isChecked();
+    m_lblInterval1->setEnabled(on);
+    m_txtCheckMailInterval->setEnabled(on);
+    m_lblInterval2->setEnabled(on);
+}
+
+void FAddAccount::cboSecurity_Changed()
+{
+    // Follow the usual port of the mode unless the user chose another one.
+    const int port = m_txtPort->value();
+    if (port == 995 || port == 110)
+        m_txtPort->setValue(defaultPort(m_cboSecurity->currentText()));
+}
+
+bool FAddAccount::YahooWarning()
+{
+    const QString address = m_txtEmailAddress->text().trimmed().toLower();
+    const qsizetype at = address.indexOf(u'@');
+    const QString yahoo = ServiceConfig::Text(QStringLiteral("yahooDomain")).toLower();
+    if (at < 0 || yahoo.isEmpty() || address.mid(at + 1) != yahoo)
+        return true;
+    const int answer = ShowMessage(Utility::FormatText(MessageTable::Text(153), {m_txtEmailAddress->text()}),
+                                   int(ShellMessage::YesNo) | int(ShellMessage::Exclamation));
+    return answer == ShellMessage::Yes;
+}
+
+void FAddAccount::prepare(CCheckMB &checker) const
+{
+    checker.Init(m_log);
+    if (checkerSetup())
+        checkerSetup()(checker);
+}
+
+void FAddAccount::logError(const std::exception &e, const QString &member) const
+{
+    if (!m_log)
+        return;
+    if (const auto *mu = dynamic_cast<const MUError *>(&e))
+        m_log->Write(mu->number(), mu->description(), Log::LevelError, kClass + u'.' + member);
+    else
+        m_log->Write(-1, QString::fromUtf8(e.what()), Log::LevelError, kClass + u'.' + member);
+}
+
+void FAddAccount::cmdAutodetect_Click()
+{
+    if (m_log)
+        m_log->Trace(QStringLiteral("cmdAutodetect_Click call"), kClass + QStringLiteral(".cmdAutodetect_Click"));
+    try {
+        if (!YahooWarning())
+            return;
+        FProgressor::Run(MessageTable::Text(154), this, [this] { Autodetect(); });
+    } catch (const std::exception &e) {
+        logError(e, QStringLiteral("cmdAutodetect_Click"));
+    }
+}
+
+void FAddAccount::Autodetect()
+{
+    try {
+        const QString address = m_txtEmailAddress->text().trimmed();
+        const QString domain = address.mid(address.indexOf(u'@') + 1);
+        CCheckMB finder;
+        prepare(finder);
+        CCheckMB::ServerChoice choice = finder.FindServer(domain);
+        if (choice.isEmpty()) {
+            if (m_txtServer->text().trimmed().isEmpty()) {
+                ShowMessage(Utility::FormatText(MessageTable::Text(130), {address}), ShellMessage::Information);
+                return;
+            }
+            choice.host = m_txtServer->text().trimmed();
+            choice.port = m_txtPort->value();
+            choice.security = m_cboSecurity->currentText();
+        }
+        CCheckMB logon;
+        prepare(logon);
+        const QString user = logon.LogonNameByServerAndEmail(choice.host, address, m_txtPwd->text(),
+                                                             choice.port > 0 ? choice.port : 110,
+                                                             choice.security.isEmpty() ? QStringLiteral("None")
+                                                                                       : choice.security);
+        m_txtServer->setText(choice.host);
+        if (!choice.security.isEmpty() && m_cboSecurity->findText(choice.security) >= 0)
+            m_cboSecurity->setCurrentText(choice.security);
+        if (choice.port > 0)
+            m_txtPort->setValue(choice.port);
+        if (!user.isEmpty()) {
+            m_txtUser->setText(user);
+            m_cmdOK->setFocus();
+        } else {
+            ShowMessage(Utility::FormatText(MessageTable::Text(131), {choice.host, address}), ShellMessage::Information);
+        }
+    } catch (const std::exception &e) {
+        logError(e, QStringLiteral("Autodetect"));
+    }
+}
+
+bool FAddAccount::CheckAccountSettings(QString &reason)
+{
+    bool ok = false;
+    try {
+        const QString server = m_txtServer->text().trimmed();
+        const QString user = m_txtUser->text();
+        const QString pwd = m_txtPwd->text();
+        const int port = m_txtPort->value();
+        const QString security = m_cboSecurity->currentText();
+        FProgressor::Run(MessageTable::Text(154), this, [&] {
+            CCheckMB checker;
+            prepare(checker);
+            ok = checker.CheckMB(server, user, pwd, port, &reason, security);
+            if (!ok && reason.isEmpty())
+                reason = checker.lastError();
+        });
+    } catch (const std::exception &e) {
+        logError(e, QStringLiteral("CheckAccountSettings"));
+        reason = QString::fromUtf8(e.what());
+        ok = false;
+    }
+    return ok;
+}
+
+void FAddAccount::cmdTestAccount_Click()
+{
+    if (m_log)
+        m_log->Trace(QStringLiteral("cmdTestAccount_Click call"), kClass + QStringLiteral(".cmdTestAccount_Click"));
+    try {
+        if (m_txtServer->text().trimmed().isEmpty()) {
+            ShowMessage(MessageTable::Text(116), ShellMessage::Exclamation);
+            m_txtServer->setFocus();
+            return;
+        }
+        if (m_txtUser->text().isEmpty()) {
+            ShowMessage(MessageTable::Text(118), ShellMessage::Exclamation);
+            m_txtUser->setFocus();
+            return;
+        }
+        if (!YahooWarning())
+            return;
+        QString reason;
+        if (CheckAccountSettings(reason))
+            ShowMessage(MessageTable::Text(114), ShellMessage::Information);
+        else
+            ShowMessage(MessageTable::Text(115) + reason, ShellMessage::Exclamation);
+        m_cmdOK->setFocus();
+    } catch (const std::exception &e) {
+        logError(e, QStringLiteral("cmdTestAccount_Click"));
+    }
+}
+
+void FAddAccount::cmdOK_Click()
+{
+    if (m_log)
+        m_log->Trace(QStringLiteral("cmdOK_Click call"), kClass + QStringLiteral(".cmdOK_Click"));
+    try {
+        if (!YahooWarning())
+            return;
+        if (!m_chkDisable->isChecked()) {
+            QString reason;
+            if (!CheckAccountSettings(reason)) {
+                ShowMessage(MessageTable::Text(115) + reason, ShellMessage::Exclamation);
+                return;
+            }
+        }
+        m_accepted = true;
+        accept();
+    } catch (const std::exception &e) {
+        logError(e, QStringLiteral("cmdOK_Click"));
+    }
+}
+
+void FAddAccount::cmdCancel_Click()
+{
+    m_accepted = false;
+    reject();
+}

@@ -1,0 +1,104 @@
+#pragma once
+#include "trellis/Log.h"
+#include "trellis/Record.h"
+
+#include <QDialog>
+#include <functional>
+
+class CCheckMB;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSpinBox;
+
+/// Edits one account: its address, password, incoming server with port and security,
+/// logon name, check interval and disabled flag; tests it against its server and
+/// autodetects the server and logon name from the address. Main thread.
+class FAddAccount : public QDialog
+{
+    Q_OBJECT
+public:
+    /// Prepares every checker the form makes (tests hand in a resolver or limits).
+    using CheckerSetup = std::function<void(CCheckMB &checker)>;
+
+    explicit FAddAccount(LogPtr log, QWidget *parent = nullptr);
+    ~FAddAccount() override;
+
+    /// Fills the controls from `account`; null gives an empty form with the interval 10.
+    void LoadAccount(const Record *account);
+    /// Writes the controls into `account` (its id kept), replacing every property it had.
+    void WriteAccount(Record &account) const;
+    /// True only when the user left with OK.
+    bool accepted() const { return m_accepted; }
+
+    static void setCheckerSetup(CheckerSetup setup);
+
+    /// The control-enabling rule for the address.
+    static bool IsValidAddress(const QString &address);
+
+    QLineEdit *txtEmailAddress() const { return m_txtEmailAddress; }
+    QLineEdit *txtPwd() const { return m_txtPwd; }
+    QLineEdit *txtRetypePwd() const { return m_txtRetypePwd; }
+    QLineEdit *txtServer() const { return m_txtServer; }
+    QSpinBox *txtPort() const { return m_txtPort; }
+    QComboBox *cboSecurity() const { return m_cboSecurity; }
+    QLineEdit *txtUser() const { return m_txtUser; }
+    QLineEdit *txtCheckMailInterval() const { return m_txtCheckMailInterval; }
+    QCheckBox *chkDisable() const { return m_chkDisable; }
+    QPushButton *cmdAutodetect() const { return m_cmdAutodetect; }
+    QPushButton *cmdTestAccount() const { return m_cmdTestAccount; }
+    QPushButton *cmdOK() const { return m_cmdOK; }
+    QPushButton *cmdCancel() const { return m_cmdCancel; }
+
+    /// The handlers, also for tests.
+    void cmdAutodetect_Click();
+    void cmdTestAccount_Click();
+    void cmdOK_Click();
+    void cmdCancel_Click();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void EnableControls();
+    void chkDisable_Click();
+    void cboSecurity_Changed();
+    /// False when the address is of the domain that needs a paid account and the user did not confirm.
+    bool YahooWarning();
+    void Autodetect();
+    /// Tests the fields behind the wait window; `reason` gets why it failed.
+    bool CheckAccountSettings(QString &reason);
+    void prepare(CCheckMB &checker) const;
+    void logError(const std::exception &e, const QString &member) const;
+
+    LogPtr m_log;
+    bool m_accepted = false;
+    QString m_certPin;   ///< kept while server, port and security stay as loaded
+    QString m_loadedServer;
+    int m_loadedPort = 0;
+    QString m_loadedSecurity;
+
+    QLineEdit *m_txtEmailAddress = nullptr;
+    QLineEdit *m_txtPwd = nullptr;
+    QLineEdit *m_txtRetypePwd = nullptr;
+    QLabel *m_lblServer = nullptr;
+    QLineEdit *m_txtServer = nullptr;
+    QLabel *m_lblPort = nullptr;
+    QSpinBox *m_txtPort = nullptr;
+    QLabel *m_lblSecurity = nullptr;
+    QComboBox *m_cboSecurity = nullptr;
+    QLabel *m_lblUser = nullptr;
+    QLineEdit *m_txtUser = nullptr;
+    QPushButton *m_cmdAutodetect = nullptr;
+    QWidget *m_fraInterval = nullptr;
+    QLabel *m_lblInterval1 = nullptr;
+    QLineEdit *m_txtCheckMailInterval = nullptr;
+    QLabel *m_lblInterval2 = nullptr;
+    QCheckBox *m_chkDisable = nullptr;
+    QPushButton *m_cmdTestAccount = nullptr;
+    QPushButton *m_cmdOK = nullptr;
+    QPushButton *m_cmdCancel = nullptr;
+};

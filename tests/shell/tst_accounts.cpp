@@ -1,0 +1,680 @@
+// The accounts dialogs over a real engine: the enabling rules, OK with and without the
+// server test, adding, modifying, removing, importing Thunderbird profiles, and the wait
+// window and choice dialog they use.
+#include "shell/ShellFixture.h"
+#include "FAccounts.h"
+#include "FAddAccount.h"
+#include "FChooseOne.h"
+#include "FProgressor.h"
+#include "ThunderbirdAccounts.h"
+#include "FakePop3Server.h"
+#include "ShellMessage.h"
+#include "engine/MUScripting.h"
+#include "receive/CCheckMB.h"
+#include "storage/AccountManager.h"
+#include "storage/MsgManager.h"
+#include "trellis/MessageTable.h"
+#include "trellis/MetaTypes.h"
+#include "trellis/Utility.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QFileInfo>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+namespace {
+
+Record account(const QString &server, const QString &user, bool disabled, int port = 110)
+{
+    Record r;
+    r.Add(QStringLiteral("Server"), server);
+    r.Add(QStringLiteral("Port"), port);
+    r.Add(QStringLiteral("User"), user);
+    r.Add(QStringLiteral("Pwd"), QStringLiteral("secret"));
+    r.Add(QStringLiteral("CheckInterval"), 10);
+    r.Add(QStringLiteral("Disabled"), disabled);
+    r.Add(QStringLiteral("Email"), user + QStringLiteral("@example.org"));
+    r.Add(QStringLiteral("Security"), QStringLiteral("None"));
+    return r;
+}
+
+void fill(FAddAccount &form, const QString &email, const QString &pwd, const QString &retype, const QString &server,
+          const QString &user)
+{
+    form.txtEmailAddress()->setText(email);
+    form.txtPwd()->setText(pwd);
+    form.txtRetypePwd()->setText(retype);
+    form.txtServer()->setText(server);
+    form.txtUser()->setText(user);
+}
+
+void writeFile(const QString &path, const QByteArray &text)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(text);
+}
+
+QByteArray popPrefs(const QList<std::tuple<QString, QString, QString, int, int>> &servers)
+{
+    // (address, host, user, port, socketType) per account; an IMAP server and the local
+    // folders sit among them as in a real profile.
+    QByteArray out = "// Mozilla User Preferences\n";
+    QStringList accounts;
+    int n = 1;
+    for (const auto &[address, host, user, port, socketType] : servers) {
+        const QByteArray i = QByteArray::number(n++);
+        accounts << QStringLiteral("account%1").arg(QString::fromLatin1(i));
+        out += "user_pref(\"mail.account.account" + i + ".identities\", \"id" + i + "\");\n";
+        out += "user_pref(\"mail.account.account" + i + ".server\", \"server" + i + "\");\n";
+        out += "user_pref(\"mail.identity.id" + i + ".useremail\", \"" + address.toUtf8() + "\");\n";
+        out += "user_pref(\"mail.server.server" + i + ".hostname\", \"" + host.toUtf8() + "\");\n";
+        out += "user_pref(\"mail.server.server" + i + ".port\", " + QByteArray::number(port) + ");\n";
+        out += "user_pref(\"mail.server.server" + i + ".socketType\", " + QByteArray::number(socketType) + ");\n";
+        out += "user_pref(\"mail.server.server" + i + ".type\", \"pop3\");\n";
+        out += "user_pref(\"mail.server.server" + i + ".userName\", \"" + user.toUtf8() + "\");\n";
+    }
+    out += "user_pref(\"mail.account.account90.server\", \"server90\");\n"
+           "user_pref(\"mail.server.server90.hostname\", \"imap.example.net\");\n"
+           "user_pref(\"mail.server.server90.type\", \"imap\");\n"
+           "user_pref(\"mail.account.account91.server\", \"server91\");\n"
+           "user_pref(\"mail.server.server91.hostname\", \"Local Folders\");\n"
+           "user_pref(\"mail.server.server91.type\", \"none\");\n";
+    accounts << QStringLiteral("account90") << QStringLiteral("account91");
+    out += "user_pref(\"mail.accountmanager.accounts\", \"" + accounts.join(u',').toUtf8() + "\");\n";
+    return out;
+}
+
+/// A throw-away HOME for the import tests; the real one comes back afterwards.
+struct FakeHome
+{
+    QTemporaryDir dir;
+    QByteArray old = qgetenv("HOME");
+    FakeHome() { qputenv("HOME", dir.path().toUtf8()); }
+    ~FakeHome() { qputenv("HOME", old); }
+    QString thunderbird() const { return dir.path() + QStringLiteral("/.thunderbird"); }
+};
+
+}
+
+class TestAccounts : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase() { RegisterTrellisMetaTypes(); }
+
+    void cleanup()
+    {
+        FAccounts::setFormRunner({});
+        FAccounts::setChooser({});
+        FAccounts::setThunderbirdDir({});
+        FAddAccount::setCheckerSetup({});
+    }
+
+    void enablingRules_data()
+    {
+        QTest::addColumn<QString>("email");
+        QTest::addColumn<QString>("pwd");
+        QTest::addColumn<QString>("retype");
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<bool>("middle");   // server, login, autodetect
+        QTest::addColumn<bool>("lower");    // interval, disable, OK, test
+        const QString pw = QStringLiteral("pw");
+        const QString srv = QStringLiteral("pop.example.org");
+        const QString usr = QStringLiteral("ann");
+        QTest::newRow("complete") << "ann@example.org" << pw << pw << srv << usr << true << true;
+        QTest::newRow("no-dot-after-at") << "ann@example" << pw << pw << srv << usr << false << false;
+        QTest::newRow("dot-only-before-at") << "ann.b@example" << pw << pw << srv << usr << false << false;
+        QTest::newRow("one-char-after-last-dot") << "ann@example.c" << pw << pw << srv << usr << false << false;
+        QTest::newRow("two-chars-after-last-dot") << "a@b.co" << pw << pw << srv << usr << true << true;
+        QTest::newRow("nothing-before-at") << "@example.org" << pw << pw << srv << usr << false << false;
+        QTest::newRow("nothing-between-at-and-dot") << "ann@.org" << pw << pw << srv << usr << false << false;
+        QTest::newRow("passwords-differ") << "ann@example.org" << pw << "pW" << srv << usr << false << false;
+        QTest::newRow("passwords-empty") << "ann@example.org" << "" << "" << srv << usr << false << false;
+        QTest::newRow("retype-missing") << "ann@example.org" << pw << "" << srv << usr << false << false;
+        QTest::newRow("server-empty") << "ann@example.org" << pw << pw << "" << usr << true << false;
+        QTest::newRow("login-empty") << "ann@example.org" << pw << pw << srv << "" << true << false;
+    }
+    void enablingRules()
+    {
+        QFETCH(QString, email);
+        QFETCH(QString, pwd);
+        QFETCH(QString, retype);
+        QFETCH(QString, server);
+        QFETCH(QString, user);
+        QFETCH(bool, middle);
+        QFETCH(bool, lower);
+        ShellFixture fx;
+        FAddAccount form(nullptr);
+        fill(form, email, pwd, retype, server, user);
+        QCOMPARE(form.txtServer()->isEnabled(), middle);
+        QCOMPARE(form.txtUser()->isEnabled(), middle);
+        QCOMPARE(form.txtPort()->isEnabled(), middle);
+        QCOMPARE(form.cboSecurity()->isEnabled(), middle);
+        QCOMPARE(form.cmdAutodetect()->isEnabled(), middle);
+        QCOMPARE(form.cmdOK()->isEnabled(), lower);
+        QCOMPARE(form.cmdTestAccount()->isEnabled(), lower);
+        QCOMPARE(form.chkDisable()->isEnabled(), lower);
+        QCOMPARE(form.txtCheckMailInterval()->isEnabled(), lower);
+    }
+
+    void disableCheckboxDisablesInterval()
+    {
+        ShellFixture fx;
+        FAddAccount form(nullptr);
+        fill(form, QStringLiteral("ann@example.org"), QStringLiteral("pw"), QStringLiteral("pw"),
+             QStringLiteral("pop.example.org"), QStringLiteral("ann"));
+        QVERIFY(form.txtCheckMailInterval()->isEnabled());
+        form.chkDisable()->setChecked(true);
+        QVERIFY(!form.txtCheckMailInterval()->isEnabled());
+        form.chkDisable()->setChecked(false);
+        QVERIFY(form.txtCheckMailInterval()->isEnabled());
+    }
+
+    void newFormDefaultsAndRoundTrip()
+    {
+        ShellFixture fx;
+        FAddAccount form(nullptr);
+        QCOMPARE(form.txtCheckMailInterval()->text(), QStringLiteral("10"));
+        Record in = account(QStringLiteral("pop.example.org"), QStringLiteral("ann"), true, 1110);
+        in.Add(QStringLiteral("Extra"), 5);
+        form.LoadAccount(&in);
+        QCOMPARE(form.txtRetypePwd()->text(), QStringLiteral("secret"));
+        QVERIFY(form.chkDisable()->isChecked());
+        QCOMPARE(form.txtPort()->value(), 1110);
+        QCOMPARE(form.cboSecurity()->currentText(), QStringLiteral("None"));
+        Record out;
+        out.setId(QStringLiteral("{kept}"));
+        out.Add(QStringLiteral("Stale"), 1);
+        form.WriteAccount(out);
+        QCOMPARE(out.Id(), QStringLiteral("{kept}"));
+        QVERIFY(!out.Exists(QStringLiteral("Stale")));
+        QCOMPARE(out.Item(QStringLiteral("Port")).toInt(), 1110);
+        QCOMPARE(out.text(QStringLiteral("Security")), QStringLiteral("None"));
+        QCOMPARE(out.Item(QStringLiteral("CheckInterval")).toInt(), 10);
+        QCOMPARE(out.Item(QStringLiteral("Disabled")).toBool(), true);
+        QCOMPARE(out.text(QStringLiteral("Email")), QStringLiteral("ann@example.org"));
+    }
+
+    void okOnDisabledAccountContactsNoServer()
+    {
+        ShellFixture fx;
+        QTcpServer listener;
+        QVERIFY(listener.listen(QHostAddress::LocalHost, 0));
+        int checkers = 0;
+        FAddAccount::setCheckerSetup([&checkers](CCheckMB &) { ++checkers; });
+        FAddAccount form(nullptr);
+        fill(form, QStringLiteral("ann@example.org"), QStringLiteral("pw"), QStringLiteral("pw"),
+             QStringLiteral("127.0.0.1"), QStringLiteral("ann"));
+        form.cboSecurity()->setCurrentText(QStringLiteral("None"));
+        form.txtPort()->setValue(listener.serverPort());
+        form.chkDisable()->setChecked(true);
+        QTest::mouseClick(form.cmdOK(), Qt::LeftButton);
+        QVERIFY(form.accepted());
+        QCOMPARE(form.result(), int(QDialog::Accepted));
+        QCOMPARE(checkers, 0);
+        QVERIFY(!listener.hasPendingConnections());
+        QVERIFY(fx.boxes.isEmpty());
+    }
+
+    void okTestsAnEnabledAccount_data()
+    {
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("right-password") << "right" << true;
+        QTest::newRow("wrong-password-keeps-dialog-open") << "wrong" << false;
+    }
+    void okTestsAnEnabledAccount()
+    {
+        QFETCH(QString, password);
+        QFETCH(bool, accepted);
+        ShellFixture fx;
+        FakePop3Server server;
+        server.setCredentials("ann", "right");
+        QVERIFY(server.listen());
+        FAddAccount form(nullptr);
+        fill(form, QStringLiteral("ann@example.org"), password, password, server.host(), QStringLiteral("ann"));
+        form.cboSecurity()->setCurrentText(QStringLiteral("None"));
+        form.txtPort()->setValue(server.port());
+        QTest::mouseClick(form.cmdOK(), Qt::LeftButton);
+        QCOMPARE(form.accepted(), accepted);
+        QVERIFY(QApplication::overrideCursor() == nullptr);
+        if (accepted) {
+            QVERIFY(fx.boxes.isEmpty());
+        } else {
+            QCOMPARE(fx.boxes.size(), 1);
+            QVERIFY2(fx.boxes.first().prompt.startsWith(MessageTable::Text(115)), qPrintable(fx.boxes.first().prompt));
+            QVERIFY(fx.boxes.first().prompt.size() > MessageTable::Text(115).size());
+            QCOMPARE(fx.boxes.first().buttons, int(ShellMessage::Exclamation));
+        }
+    }
+
+    void testAccountSettingsMessages_data()
+    {
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<int>("message");
+        QTest::newRow("server-empty") << "" << "ann" << "right" << 116;
+        QTest::newRow("login-empty") << "SERVER" << "" << "right" << 118;
+        QTest::newRow("success") << "SERVER" << "ann" << "right" << 114;
+        QTest::newRow("failure") << "SERVER" << "ann" << "wrong" << 115;
+    }
+    void testAccountSettingsMessages()
+    {
+        QFETCH(QString, server);
+        QFETCH(QString, user);
+        QFETCH(QString, password);
+        QFETCH(int, message);
+        ShellFixture fx;
+        FakePop3Server pop;
+        pop.setCredentials("ann", "right");
+        QVERIFY(pop.listen());
+        FAddAccount form(nullptr);
+        fill(form, QStringLiteral("ann@example.org"), password, password,
+             server == QLatin1String("SERVER") ? pop.host() : server, user);
+        form.cboSecurity()->setCurrentText(QStringLiteral("None"));
+        form.txtPort()->setValue(pop.port());
+        form.cmdTestAccount_Click();
+        QCOMPARE(fx.boxes.size(), 1);
+        QVERIFY2(fx.boxes.first().prompt.startsWith(MessageTable::Text(message)), qPrintable(fx.boxes.first().prompt));
+        QVERIFY(!form.accepted());
+    }
+
+    void yahooWarningAbandonsUnlessYes_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<bool>("warned");
+        QTest::addColumn<bool>("tested");
+        QTest::newRow("yahoo-answer-no") << " Ann@YAHOO.com " << int(ShellMessage::No) << true << false;
+        QTest::newRow("yahoo-answer-yes") << "ann@yahoo.com" << int(ShellMessage::Yes) << true << true;
+        QTest::newRow("yahoo-subdomain-not-warned") << "ann@mail.yahoo.com" << int(ShellMessage::No) << false << true;
+        QTest::newRow("other-domain") << "ann@example.org" << int(ShellMessage::No) << false << true;
+    }
+    void yahooWarningAbandonsUnlessYes()
+    {
+        QFETCH(QString, address);
+        QFETCH(int, answer);
+        QFETCH(bool, warned);
+        QFETCH(bool, tested);
+        ShellFixture fx;
+        fx.answer = answer;
+        int checkers = 0;
+        FAddAccount::setCheckerSetup([&checkers](CCheckMB &c) {
+            ++checkers;
+            c.setResolver([](const QString &, quint16) { return std::optional<CCheckMB::Target>(); });
+        });
+        FAddAccount form(nullptr);
+        fill(form, address, QStringLiteral("pw"), QStringLiteral("pw"), QStringLiteral("pop.example.org"),
+             QStringLiteral("ann"));
+        QTest::mouseClick(form.cmdOK(), Qt::LeftButton);
+        QVERIFY(!form.accepted());
+        const bool sawWarning = !fx.boxes.isEmpty()
+            && fx.boxes.first().prompt == Utility::FormatText(MessageTable::Text(153), {address});
+        QCOMPARE(sawWarning, warned);
+        if (warned)
+            QCOMPARE(fx.boxes.first().buttons, int(ShellMessage::YesNo) | int(ShellMessage::Exclamation));
+        QCOMPARE(checkers > 0, tested);
+    }
+
+    void autodetectUnknownDomainWithEmptyServer()
+    {
+        ShellFixture fx;
+        // No candidate host resolves: nothing leaves the machine.
+        FAddAccount::setCheckerSetup([](CCheckMB &c) {
+            c.setResolver([](const QString &, quint16) { return std::optional<CCheckMB::Target>(); });
+        });
+        FAddAccount form(nullptr);
+        fill(form, QStringLiteral("ann@nowhere.invalid"), QStringLiteral("pw"), QStringLiteral("pw"), {}, {});
+        form.cmdAutodetect_Click();
+        QCOMPARE(fx.boxes.size(), 1);
+        QCOMPARE(fx.boxes.first().prompt,
+                 Utility::FormatText(MessageTable::Text(130), {QStringLiteral("ann@nowhere.invalid")}));
+        QVERIFY(form.txtServer()->text().isEmpty());
+    }
+
+    void autodetectFindsServerAndLogon()
+    {
+        ShellFixture fx;
+        FakePop3Server pop;
+        pop.setCredentials("ann", "pw");
+        QVERIFY(pop.listen());
+        const quint16 port = pop.port();
+        // Only "mail." + the domain answers, and only in plain text on 110.
+        FAddAccount::setCheckerSetup([port](CCheckMB &c) {
+            c.setResolver([port](const QString &host, quint16 p) -> std::optional<CCheckMB::Target> {
+                if (host == QLatin1String("mail.example.test") && p == 110)
+                    return CCheckMB::Target{QStringLiteral("127.0.0.1"), port};
+                return std::nullopt;
+            });
+        });
+        FAddAccount form(nullptr);
+        fill(form, QStringLiteral("ann@example.test"), QStringLiteral("pw"), QStringLiteral("pw"), {}, {});
+        form.cmdAutodetect_Click();
+        QVERIFY2(fx.boxes.isEmpty(), fx.boxes.isEmpty() ? "" : qPrintable(fx.boxes.first().prompt));
+        QCOMPARE(form.txtServer()->text(), QStringLiteral("mail.example.test"));
+        QCOMPARE(form.txtUser()->text(), QStringLiteral("ann"));
+        QCOMPARE(form.txtPort()->value(), 110);
+        QCOMPARE(form.cboSecurity()->currentText(), QStringLiteral("None"));
+    }
+
+    void addThroughTheList()
+    {
+        ShellFixture fx;
+        EngineFixture ef;
+        FAccounts::setFormRunner([](FAddAccount &form) {
+            fill(form, QStringLiteral("bob@example.org"), QStringLiteral("pw"), QStringLiteral("pw"),
+                 QStringLiteral("pop.example.org"), QStringLiteral("bob"));
+            form.cboSecurity()->setCurrentText(QStringLiteral("STARTTLS"));
+            form.txtPort()->setValue(1110);
+            form.chkDisable()->setChecked(true);
+            QTest::mouseClick(form.cmdOK(), Qt::LeftButton);
+            return form.accepted();
+        });
+        FAccounts dlg(ef.engine(), ef.engine()->log());
+        dlg.RefreshList();
+        QCOMPARE(dlg.lv()->topLevelItemCount(), 0);
+        dlg.cmdAdd_Click();
+        QCOMPARE(dlg.lv()->topLevelItemCount(), 1);
+        QTreeWidgetItem *item = dlg.lv()->topLevelItem(0);
+        QCOMPARE(item->text(0), QStringLiteral("pop.example.org"));
+        QCOMPARE(item->text(1), QStringLiteral("bob"));
+        QCOMPARE(item->text(2), QStringLiteral("Disabled"));
+        const Record stored = ef.engine()->accountManager()->GetAccount(item->data(0, Qt::UserRole).toString());
+        QCOMPARE(stored.Item(QStringLiteral("Port")).toInt(), 1110);
+        QCOMPARE(stored.text(QStringLiteral("Security")), QStringLiteral("STARTTLS"));
+        QCOMPARE(stored.text(QStringLiteral("Pwd")), QStringLiteral("pw"));
+    }
+
+    void cancelAddsNothing()
+    {
+        ShellFixture fx;
+        EngineFixture ef;
+        FAccounts::setFormRunner([](FAddAccount &form) {
+            fill(form, QStringLiteral("bob@example.org"), QStringLiteral("pw"), QStringLiteral("pw"),
+                 QStringLiteral("pop.example.org"), QStringLiteral("bob"));
+            QTest::mouseClick(form.cmdCancel(), Qt::LeftButton);
+            return form.accepted();
+        });
+        FAccounts dlg(ef.engine(), ef.engine()->log());
+        dlg.cmdAdd_Click();
+        QCOMPARE(ef.engine()->accountManager()->AccountList().Count(), 0);
+    }
+
+    void modifyKeepsTheId()
+    {
+        ShellFixture fx;
+        EngineFixture ef;
+        Record first = account(QStringLiteral("pop.example.org"), QStringLiteral("ann"), true);
+        ef.engine()->AddAccount(first);
+        const QString id = first.Id();
+        QVERIFY(!id.isEmpty());
+        FAccounts::setFormRunner([](FAddAccount &form) {
+            [&] { QCOMPARE(form.txtPwd()->text(), QStringLiteral("secret")); }();
+            form.txtServer()->setText(QStringLiteral("pop2.example.org"));
+            QTest::mouseClick(form.cmdOK(), Qt::LeftButton);
+            return form.accepted();
+        });
+        FAccounts dlg(ef.engine(), ef.engine()->log());
+        dlg.RefreshList();
+        dlg.lv()->setCurrentItem(dlg.lv()->topLevelItem(0));
+        dlg.cmdProperties_Click();
+        const DataBag all = ef.engine()->accountManager()->AccountList();
+        QCOMPARE(all.Count(), 1);
+        QCOMPARE(all.Key(1), id);
+        QCOMPARE(all.Item(1).value<Record>().text(QStringLiteral("Server")), QStringLiteral("pop2.example.org"));
+        QCOMPARE(dlg.lv()->topLevelItem(0)->text(0), QStringLiteral("pop2.example.org"));
+    }
+
+    void removeAsksAndKeepsMessages_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<int>("accountsLeft");
+        QTest::newRow("yes-removes") << int(ShellMessage::Yes) << 0;
+        QTest::newRow("no-keeps") << int(ShellMessage::No) << 1;
+    }
+    void removeAsksAndKeepsMessages()
+    {
+        QFETCH(int, answer);
+        QFETCH(int, accountsLeft);
+        ShellFixture fx;
+        EngineFixture ef;
+        Record acc = account(QStringLiteral("pop.example.org"), QStringLiteral("ann"), true);
+        ef.engine()->AddAccount(acc);
+        Record msg = ShellFixture::message(QStringLiteral("x@example.org"), QStringLiteral("Kept"));
+        msg.Add(QStringLiteral("Server"), QStringLiteral("pop.example.org"));
+        msg.Add(QStringLiteral("User"), QStringLiteral("ann"));
+        QVERIFY(ef.store(msg));
+        const qsizetype before = ef.engine()->msgManager()->GetMsgs().Count();
+        QVERIFY(before >= 1);
+        fx.answer = answer;
+        FAccounts dlg(ef.engine(), ef.engine()->log());
+        dlg.RefreshList();
+        dlg.lv()->setCurrentItem(dlg.lv()->topLevelItem(0));
+        dlg.cmdRemove_Click();
+        QCOMPARE(fx.boxes.size(), 1);
+        QCOMPARE(fx.boxes.first().prompt, QStringLiteral("Are you sure you want to delete account information ?"));
+        QCOMPARE(fx.boxes.first().buttons, int(int(ShellMessage::YesNo) | int(ShellMessage::Exclamation)));
+        QCOMPARE(ef.engine()->accountManager()->AccountList().Count(), accountsLeft);
+        QCOMPARE(dlg.lv()->topLevelItemCount(), accountsLeft);
+        QCOMPARE(ef.engine()->msgManager()->GetMsgs().Count(), before);
+    }
+
+    void importThunderbird_data()
+    {
+        QTest::addColumn<int>("profiles");   // 0: no folder at all
+        QTest::addColumn<int>("choice");     // what the chooser answers (two accounts)
+        QTest::addColumn<QString>("server"); // "" when nothing is added
+        QTest::addColumn<int>("port");
+        QTest::addColumn<QString>("security");
+        QTest::newRow("none") << 0 << 0 << "" << 0 << "";
+        QTest::newRow("profile-without-pop3") << -1 << 0 << "" << 0 << "";
+        QTest::newRow("one") << 1 << 0 << "pop.one.example" << 995 << "TLS";
+        QTest::newRow("two-pick-second") << 2 << 2 << "pop.two.example" << 110 << "STARTTLS";
+        QTest::newRow("two-pick-first") << 2 << 1 << "pop.one.example" << 995 << "TLS";
+        QTest::newRow("two-cancelled") << 2 << 0 << "" << 0 << "";
+    }
+    void importThunderbird()
+    {
+        QFETCH(int, profiles);
+        QFETCH(int, choice);
+        QFETCH(QString, server);
+        QFETCH(int, port);
+        QFETCH(QString, security);
+        FakeHome home;
+        ShellFixture fx;
+        EngineFixture ef;
+        const QString tb = home.thunderbird();
+        if (profiles == -1) {
+            writeFile(tb + QStringLiteral("/abc.default/prefs.js"), popPrefs({}));
+        } else if (profiles >= 1) {
+            writeFile(tb + QStringLiteral("/profiles.ini"),
+                      "[General]\nStartWithLastProfile=1\n\n[Profile0]\nName=default\nIsRelative=1\n"
+                      "Path=abc.default\nDefault=1\n");
+            writeFile(tb + QStringLiteral("/abc.default/prefs.js"),
+                      popPrefs({{QStringLiteral("one@one.example"), QStringLiteral("pop.one.example"),
+                                 QStringLiteral("one"), 995, 3}}));
+        }
+        if (profiles == 2)
+            writeFile(tb + QStringLiteral("/xyz.default-release/prefs.js"),
+                      popPrefs({{QStringLiteral("two@two.example"), QStringLiteral("pop.two.example"),
+                                 QStringLiteral("two@two.example"), 110, 2}}));
+        QStringList offered;
+        FAccounts::setChooser([&offered, choice](const QStringList &entries, QWidget *) {
+            offered = entries;
+            return choice;
+        });
+        QString loadedPwd = QStringLiteral("unset");
+        bool okBeforePassword = true;
+        FAccounts::setFormRunner([&](FAddAccount &form) {
+            loadedPwd = form.txtPwd()->text();
+            okBeforePassword = form.cmdOK()->isEnabled();
+            form.txtPwd()->setText(QStringLiteral("pw"));
+            form.txtRetypePwd()->setText(QStringLiteral("pw"));
+            form.chkDisable()->setChecked(true);
+            QTest::mouseClick(form.cmdOK(), Qt::LeftButton);
+            return form.accepted();
+        });
+        FAccounts dlg(ef.engine(), ef.engine()->log());
+        dlg.cmdImportFromOE_Click();
+
+        if (profiles <= 0) {
+            QCOMPARE(fx.boxes.size(), 1);
+            QCOMPARE(fx.boxes.first().prompt, MessageTable::Text(132));
+            QCOMPARE(fx.boxes.first().buttons, int(ShellMessage::Information));
+        } else {
+            QVERIFY(fx.boxes.isEmpty());
+        }
+        if (profiles == 2)
+            QCOMPARE(offered, (QStringList{QStringLiteral("one@one.example"), QStringLiteral("two@two.example")}));
+        else
+            QVERIFY(offered.isEmpty());
+        const DataBag all = ef.engine()->accountManager()->AccountList();
+        if (server.isEmpty()) {
+            QCOMPARE(all.Count(), 0);
+            return;
+        }
+        QCOMPARE(loadedPwd, QString());
+        QVERIFY(!okBeforePassword);
+        QCOMPARE(all.Count(), 1);
+        const Record stored = all.Item(1).value<Record>();
+        QCOMPARE(stored.text(QStringLiteral("Server")), server);
+        QCOMPARE(stored.Item(QStringLiteral("Port")).toInt(), port);
+        QCOMPARE(stored.text(QStringLiteral("Security")), security);
+        QCOMPARE(dlg.lv()->topLevelItemCount(), 1);
+    }
+
+    void prefsParsing()
+    {
+        const QString prefs = QStringLiteral(
+            "user_pref(\"mail.accountmanager.accounts\", \"account2,account1\");\n"
+            "user_pref(\"mail.account.account1.server\", \"server1\");\n"
+            "user_pref(\"mail.account.account1.identities\", \"id1\");\n"
+            "user_pref(\"mail.identity.id1.useremail\", \"first@example.org\");\n"
+            "user_pref(\"mail.server.server1.type\", \"pop3\");\n"
+            "user_pref(\"mail.server.server1.hostname\", \"pop.example.org\");\n"
+            "user_pref(\"mail.server.server1.userName\", \"quote\\\"d \\\\ name\");\n"
+            "user_pref(\"mail.account.account2.server\", \"server2\");\n"
+            "user_pref(\"mail.server.server2.type\", \"pop3\");\n"
+            "user_pref(\"mail.server.server2.hostname\", \"pop.other.org\");\n"
+            "user_pref(\"mail.server.server2.socketType\", 3);\n"
+            "user_pref(\"mail.server.server2.userName\", \"x@other.org\");\n"
+            "user_pref(\"mail.server.server7.type\", \"pop3\");\n"
+            "user_pref(\"mail.server.server7.hostname\", \"pop.stray.org\");\n"
+            "user_pref(\"mail.server.server8.type\", \"imap\");\n"
+            "user_pref(\"mail.server.server8.hostname\", \"imap.example.org\");\n"
+            "this line is garbage ( \" \n");
+        const QList<Record> found = ThunderbirdAccounts::FromPrefs(prefs);
+        QCOMPARE(found.size(), 3);
+        QCOMPARE(found.at(0).text(QStringLiteral("Server")), QStringLiteral("pop.other.org"));
+        QCOMPARE(found.at(0).text(QStringLiteral("Email")), QStringLiteral("x@other.org"));
+        QCOMPARE(found.at(0).Item(QStringLiteral("Port")).toInt(), 995);
+        QCOMPARE(found.at(0).text(QStringLiteral("Security")), QStringLiteral("TLS"));
+        QCOMPARE(found.at(1).text(QStringLiteral("User")), QStringLiteral("quote\"d \\ name"));
+        QCOMPARE(found.at(1).text(QStringLiteral("Email")), QStringLiteral("first@example.org"));
+        QCOMPARE(found.at(1).Item(QStringLiteral("Port")).toInt(), 110);
+        QCOMPARE(found.at(1).text(QStringLiteral("Security")), QStringLiteral("None"));
+        QCOMPARE(found.at(2).text(QStringLiteral("Server")), QStringLiteral("pop.stray.org"));
+        QVERIFY(ThunderbirdAccounts::FromPrefs(QStringLiteral("\0\1garbage(((")).isEmpty());
+    }
+
+    void progressorRunsWorkWhileShown()
+    {
+        ShellFixture fx;
+        QWidget owner;
+        bool visibleDuringWork = false;
+        bool hourglass = false;
+        bool ran = false;
+        FProgressor form(&owner);
+        connect(&form, &FProgressor::Started, &form, [&] {
+            visibleDuringWork = form.isVisible();
+            hourglass = QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+            ran = true;
+        });
+        form.ShowProgress(MessageTable::Text(154), &owner, true);
+        QVERIFY(ran);
+        QVERIFY(visibleDuringWork);
+        QVERIFY(hourglass);
+        QVERIFY(!form.isVisible());
+        QVERIFY(QApplication::overrideCursor() == nullptr);
+        QCOMPARE(form.label()->text(), MessageTable::Text(154));
+    }
+
+    void progressorNonModalReturnsAtOnce()
+    {
+        ShellFixture fx;
+        FProgressor form;
+        QSignalSpy started(&form, &FProgressor::Started);
+        form.ShowProgress(QStringLiteral("Working"), nullptr, false);
+        QCOMPARE(started.count(), 0);
+        QVERIFY(started.wait(5000));
+        QTRY_VERIFY(!form.isVisible());
+    }
+
+    void chooseOne_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("enter-on-first") << "enter" << 1;
+        QTest::newRow("ok-on-third") << "third-ok" << 3;
+        QTest::newRow("double-click-second") << "double-second" << 2;
+        QTest::newRow("escape") << "escape" << 0;
+        QTest::newRow("cancel-button") << "cancel" << 0;
+        QTest::newRow("chosen-text-not-in-list") << "renamed" << -1;
+    }
+    void chooseOne()
+    {
+        QFETCH(QString, action);
+        QFETCH(int, expected);
+        QWidget owner;
+        FChooseOne dlg(&owner);
+        const QStringList col{QStringLiteral("a@example.org"), QStringLiteral("b@example.org"),
+                              QStringLiteral("c@example.org")};
+        QTimer::singleShot(0, &dlg, [&dlg, action] {
+            QListWidget *list = dlg.list();
+            if (action == QLatin1String("enter")) {
+                QTest::keyClick(list, Qt::Key_Return);
+            } else if (action == QLatin1String("third-ok")) {
+                list->setCurrentRow(2);
+                QTest::mouseClick(dlg.okButton(), Qt::LeftButton);
+            } else if (action == QLatin1String("double-second")) {
+                list->doItemsLayout();
+                const QRect rect = list->visualItemRect(list->item(1));
+                QTest::mousePress(list->viewport(), Qt::LeftButton, {}, rect.center());
+                QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, rect.center());
+                QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, rect.center());
+            } else if (action == QLatin1String("escape")) {
+                QTest::keyClick(&dlg, Qt::Key_Escape);
+            } else if (action == QLatin1String("cancel")) {
+                QTest::mouseClick(dlg.cancelButton(), Qt::LeftButton);
+            } else if (action == QLatin1String("renamed")) {
+                list->currentItem()->setText(QStringLiteral("z@example.org"));
+                QTest::mouseClick(dlg.okButton(), Qt::LeftButton);
+            }
+            // An action that failed to close the dialog fails the row instead of hanging it.
+            if (dlg.isVisible())
+                dlg.reject();
+        });
+        QCOMPARE(dlg.ChooseOne(col, &owner), expected);
+        QCOMPARE(dlg.windowTitle(), QStringLiteral("Select Account"));
+    }
+};
+
+QTEST_MAIN(TestAccounts)
+#include "tst_accounts.moc"
