@@ -270,7 +270,8 @@ bool FAddAccount::YahooWarning()
     if (at < 0 || yahoo.isEmpty() || address.mid(at + 1) != yahoo)
         return true;
     const int answer = ShowMessage(Utility::FormatText(MessageTable::Text(153), {m_txtEmailAddress->text()}),
-                                   int(ShellMessage::YesNo) | int(ShellMessage::Exclamation));
+                                   int(ShellMessage::YesNo) | int(ShellMessage::Exclamation)
+                                       | int(ShellMessage::DefaultButton2));
     return answer == ShellMessage::Yes;
 }
 

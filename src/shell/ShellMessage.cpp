@@ -38,10 +38,10 @@ int ShellMessage::Show(const QString &prompt, int buttons, const QString &title)
     }
     if (kind == OkCancel) {
         box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
-        box.setDefaultButton(QMessageBox::Ok);
+        box.setDefaultButton((buttons & DefaultButton2) ? QMessageBox::Cancel : QMessageBox::Ok);
     } else if (kind == YesNo) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        box.setDefaultButton(QMessageBox::Yes);
+        box.setDefaultButton((buttons & DefaultButton2) ? QMessageBox::No : QMessageBox::Yes);
     } else {
         box.setStandardButtons(QMessageBox::Ok);
     }

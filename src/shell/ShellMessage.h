@@ -10,6 +10,8 @@ class ShellMessage
 public:
     enum Buttons { OkOnly = 0, OkCancel = 1, YesNo = 4 };
     enum Icons { Critical = 16, Question = 32, Exclamation = 48, Information = 64 };
+    /// The second button (Cancel, No) is the default.
+    enum Defaults { DefaultButton2 = 256 };
     /// What the user pressed.
     enum Result { Ok = 1, Cancel = 2, Yes = 6, No = 7 };
 

@@ -329,7 +329,8 @@ private Q_SLOTS:
             && fx.boxes.first().prompt == Utility::FormatText(MessageTable::Text(153), {address});
         QCOMPARE(sawWarning, warned);
         if (warned)
-            QCOMPARE(fx.boxes.first().buttons, int(ShellMessage::YesNo) | int(ShellMessage::Exclamation));
+            QCOMPARE(fx.boxes.first().buttons, int(ShellMessage::YesNo) | int(ShellMessage::Exclamation)
+                                                    | int(ShellMessage::DefaultButton2));   // No is the default
         QCOMPARE(checkers > 0, tested);
     }
 
