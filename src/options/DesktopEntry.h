@@ -3,7 +3,7 @@
 #include <QString>
 #include <QStringList>
 
-/// One desktop entry file (freedesktop.org Desktop Entry Specification): the keys of
+/// One desktop entry file (the freedesktop.org desktop entry format): the keys of
 /// its [Desktop Entry] group, and the rules for its Exec command line. Any thread.
 class DesktopEntry
 {

@@ -668,7 +668,7 @@ void FMain::closeRequested()
     }
     // No tray to come back from: hiding would lose the program.
     if (ShowMessage(QStringLiteral("Murmelo has no icon in the notification area on this desktop. Quit Murmelo? "),
-                    ShellMessage::YesNo | ShellMessage::Question) == ShellMessage::Yes)
+                    int(ShellMessage::YesNo) | int(ShellMessage::Question)) == ShellMessage::Yes)
         mnuExit_Click();
 }
 
@@ -728,7 +728,7 @@ void FMain::DeleteSelectedMessages(bool noConfirm)
     if (keys.isEmpty())
         return;
     if (!noConfirm &&
-        ShowMessage(MessageTable::Text(101), ShellMessage::OkCancel | ShellMessage::Exclamation) != ShellMessage::Ok)
+        ShowMessage(MessageTable::Text(101), int(ShellMessage::OkCancel) | int(ShellMessage::Exclamation)) != ShellMessage::Ok)
         return;
     if (moScripting && moScripting->msgManager())
         moScripting->msgManager()->Remove(keys);
