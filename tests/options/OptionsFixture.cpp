@@ -1,5 +1,6 @@
 #include "OptionsFixture.h"
 #include "OptionsHooks.h"
+#include "agent/PackageBuilder.h"
 
 #include "HeadlessAgentControl.h"
 #include "NullAudioSink.h"
@@ -14,9 +15,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlQuery>
-#include <cstdlib>
-#include <cstring>
-#include <zip.h>
 
 OptionsFixture::OptionsFixture(bool loadCharacter)
 {
@@ -130,18 +128,5 @@ bool OptionsFixture::WriteCharacter(const QString &file, const QString &name, in
                                .arg(height)
                                .toUtf8();
     const QList<QPair<QString, QByteArray>> entries = {{"character.json", json}, {"a.svg", svg}, {"m.svg", svg}};
-    int err = 0;
-    zip_t *zip = zip_open(QFile::encodeName(file).constData(), ZIP_CREATE | ZIP_TRUNCATE, &err);
-    if (!zip)
-        return false;
-    for (const auto &e : entries) {
-        void *copy = std::malloc(size_t(e.second.size()) + 1);
-        std::memcpy(copy, e.second.constData(), size_t(e.second.size()));
-        zip_source_t *src = zip_source_buffer(zip, copy, zip_uint64_t(e.second.size()), 1);
-        if (!src || zip_file_add(zip, e.first.toUtf8().constData(), src, ZIP_FL_ENC_UTF_8) < 0) {
-            zip_discard(zip);
-            return false;
-        }
-    }
-    return zip_close(zip) == 0;
+    return PackageBuilder::WriteZip(file, entries);
 }

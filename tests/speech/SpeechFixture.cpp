@@ -1,4 +1,5 @@
 #include "SpeechFixture.h"
+#include "agent/PackageBuilder.h"
 #include "trellis/MetaTypes.h"
 #include "trellis/Paths.h"
 
@@ -7,10 +8,7 @@
 #include <QFile>
 #include <QtMath>
 
-#include <zip.h>
 
-#include <cstdlib>
-#include <cstring>
 
 SpeechFixture::SpeechFixture()
 {
@@ -65,20 +63,7 @@ bool SpeechFixture::WriteCharacter(const QString &file, const QString &name)
                            "fill=\"#3366cc\"/></svg>\n";
     const QList<QPair<QString, QByteArray>> entries = {
         {"character.json", CharacterJson(name)}, {"a.svg", svg}, {"m.svg", svg}};
-    int err = 0;
-    zip_t *zip = zip_open(QFile::encodeName(file).constData(), ZIP_CREATE | ZIP_TRUNCATE, &err);
-    if (!zip)
-        return false;
-    for (const auto &e : entries) {
-        void *copy = std::malloc(size_t(e.second.size()) + 1);
-        std::memcpy(copy, e.second.constData(), size_t(e.second.size()));
-        zip_source_t *src = zip_source_buffer(zip, copy, zip_uint64_t(e.second.size()), 1);
-        if (!src || zip_file_add(zip, e.first.toUtf8().constData(), src, ZIP_FL_ENC_UTF_8) < 0) {
-            zip_discard(zip);
-            return false;
-        }
-    }
-    return zip_close(zip) == 0;
+    return PackageBuilder::WriteZip(file, entries);
 }
 
 bool SpeechFixture::WriteWav(const QString &file, int ms)
