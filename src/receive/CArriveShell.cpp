@@ -111,6 +111,8 @@ void CArriveShell::ensureSocket()
         return;
     m_socket = createSocket();
     m_socket->setParent(this);
+    // Every write is a whole command or batch that waits for its answer: nothing to coalesce.
+    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     connect(m_socket, &QTcpSocket::readyRead, this, &CArriveShell::onReadyRead);
     connect(m_socket, &QTcpSocket::errorOccurred, this, &CArriveShell::onSocketError);
     connect(m_socket, &QTcpSocket::disconnected, this, &CArriveShell::onDisconnected);

@@ -98,14 +98,20 @@ void CReceiver::Run(const DataBag &data)
         throwIfCancelled();
         m_shell->Connect();
         throwIfCancelled();
-        QString reply;
-        m_shell->SendData(QStringLiteral("USER ") + user + kCrLf, false, reply);
+        // Asked before logging in (RFC 2449 allows it), so the login itself can be pipelined.
+        Capabilities caps = ReadCapabilities();
         throwIfCancelled();
-        m_shell->SendData(QStringLiteral("PASS ") + pwd + kCrLf, false, reply);
-        throwIfCancelled();
-
-        const Capabilities caps = ReadCapabilities();
         m_pipelining = caps.pipelining;
+        Login(user, pwd, caps);
+        throwIfCancelled();
+        if (caps.answered && !caps.uidl) {
+            // A server may announce TOP and UIDL only once logged in.
+            const Capabilities after = ReadCapabilities();
+            caps.uidl = after.uidl;
+            m_pipelining = m_pipelining || after.pipelining;
+            throwIfCancelled();
+        }
+        QString reply;
         const bool wantContent = !dontReceiveContent;
         QList<Slot> window = ExamineMailbox(caps, received, knownUidls, wantContent);
         std::optional<MUError> deferred;
@@ -232,6 +238,9 @@ CReceiver::Capabilities CReceiver::ReadCapabilities()
             throw;
         return caps;
     }
+    if (cancelled())
+        return caps;
+    caps.answered = true;
     const QStringList lines = reply.split(kCrLf);
     for (const QString &line : lines) {
         const QString name = line.section(QLatin1Char(' '), 0, 0).trimmed().toUpper();
@@ -239,6 +248,8 @@ CReceiver::Capabilities CReceiver::ReadCapabilities()
             caps.pipelining = true;
         else if (name == QLatin1String("UIDL"))
             caps.uidl = true;
+        else if (name == QLatin1String("USER"))
+            caps.user = true;
     }
     trace(QStringLiteral("Capabilities: PIPELINING=%1, UIDL=%2")
               .arg(caps.pipelining ? QStringLiteral("True") : QStringLiteral("False"),
@@ -247,51 +258,56 @@ CReceiver::Capabilities CReceiver::ReadCapabilities()
     return caps;
 }
 
+void CReceiver::Login(const QString &user, const QString &pwd, const Capabilities &caps)
+{
+    const QString userCommand = QStringLiteral("USER ") + user + kCrLf;
+    const QString passCommand = QStringLiteral("PASS ") + pwd + kCrLf;
+    // Without the USER capability the server may refuse USER (say, plain text before TLS):
+    // then the password must never have been sent, so it waits for USER's answer.
+    if (caps.pipelining && caps.user) {
+        QStringList replies;
+        m_shell->SendPipelined({userCommand, passCommand}, false, replies);
+        return;
+    }
+    QString reply;
+    m_shell->SendData(userCommand, false, reply);
+    throwIfCancelled();
+    m_shell->SendData(passCommand, false, reply);
+}
+
 QList<CReceiver::Slot> CReceiver::ExamineMailbox(const Capabilities &caps, const DataBag &received,
                                                   const QVariantMap &knownUidls, bool wantContent)
 {
-    QStringList replies;
+    QString listing;
     bool uidlAnswered = false;
-    if (caps.uidl && m_pipelining) {
+    if (caps.uidl) {
         try {
-            m_shell->SendPipelined({QStringLiteral("STAT") + kCrLf, QStringLiteral("UIDL") + kCrLf}, {false, true},
-                                   replies);
-            uidlAnswered = replies.size() == 2;
+            m_shell->SendData(QStringLiteral("UIDL") + kCrLf, true, listing);
+            uidlAnswered = !cancelled();
         } catch (const MUError &e) {
-            // A refused UIDL only costs the savings; a refused STAT fails as it always did.
-            if (e.number() != MUError::engineNumber(525) || replies.isEmpty())
+            // A refused UIDL only costs the savings.
+            if (e.number() != MUError::engineNumber(525))
                 throw;
         }
-    } else {
-        QString reply;
-        m_shell->SendData(QStringLiteral("STAT") + kCrLf, false, reply);
-        replies << reply;
-        if (caps.uidl && !cancelled()) {
-            try {
-                m_shell->SendData(QStringLiteral("UIDL") + kCrLf, true, reply);
-                replies << reply;
-                uidlAnswered = !cancelled();
-            } catch (const MUError &e) {
-                if (e.number() != MUError::engineNumber(525))
-                    throw;
-            }
-        }
     }
-    if (cancelled() || replies.isEmpty())
+    if (cancelled())
         return {};
-    const int count = replies.first().section(QLatin1Char(' '), 0, 0).trimmed().toInt();
-    trace(QStringLiteral("iMailCount = ") + QString::number(count), kWalk);
 
     // RFC 1939 section 7: "n unique-id" per line. A unique-id listed twice is trusted for neither.
     QHash<int, QString> uids;
+    int count = 0;
     if (uidlAnswered) {
+        // The listing names every message of the maildrop, so it also gives STAT's count.
         QHash<QString, int> seen;
-        const QStringList lines = replies.at(1).split(kCrLf);
+        const QStringList lines = listing.split(kCrLf);
         for (const QString &line : lines) {
             const QStringList parts = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
             bool ok = false;
             const int number = parts.value(0).toInt(&ok);
-            if (!ok || parts.size() != 2 || parts.at(1).size() > 255)
+            if (!ok || number < 1)
+                continue;
+            count = qMax(count, number);
+            if (parts.size() != 2 || parts.at(1).size() > 255)
                 continue;
             uids.insert(number, parts.at(1));
             ++seen[parts.at(1)];
@@ -302,7 +318,14 @@ QList<CReceiver::Slot> CReceiver::ExamineMailbox(const Capabilities &caps, const
             else
                 ++it;
         }
+    } else {
+        QString reply;
+        m_shell->SendData(QStringLiteral("STAT") + kCrLf, false, reply);
+        if (cancelled())
+            return {};
+        count = reply.section(QLatin1Char(' '), 0, 0).trimmed().toInt();
     }
+    trace(QStringLiteral("iMailCount = ") + QString::number(count), kWalk);
 
     // Mail is never deleted here, so the new messages are the newest ones: the last window
     // of the mailbox, oldest first, in server order.

@@ -73,12 +73,17 @@ private:
         bool probablyNew = false; ///< newer than every known unique-id: fetched without a walk
     };
     struct Capabilities {
+        bool answered = false; ///< CAPA was understood (RFC 2449)
         bool pipelining = false;
         bool uidl = false;
+        bool user = false; ///< USER and PASS are allowed on this connection
     };
 
     Capabilities ReadCapabilities();
-    /// STAT (and UIDL when offered): the newest window of the mailbox, planned. Empty when cancelled.
+    /// USER and PASS: together in one batch when the server allows both pipelining and USER.
+    void Login(const QString &user, const QString &pwd, const Capabilities &caps);
+    /// UIDL when offered (its listing also counts the messages), else STAT: the newest
+    /// window of the mailbox, planned. Empty when cancelled.
     QList<Slot> ExamineMailbox(const Capabilities &caps, const DataBag &received, const QVariantMap &knownUidls,
                                bool wantContent);
     /// Walks the slots that need it; returns the number of the message at which the walk

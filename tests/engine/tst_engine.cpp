@@ -281,7 +281,7 @@ private Q_SLOTS:
             e.AddAccount(a);
         }
         QTRY_COMPARE(e.receiverManager()->ReceivesCount(), 3);
-        QTRY_COMPARE(pop.countOf("USER"), 3);
+        QTRY_COMPARE(pop.countOf("CAPA"), 3);
         QElapsedTimer clock;
         clock.start();
         e.Finalize();

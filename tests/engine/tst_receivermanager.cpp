@@ -108,7 +108,7 @@ private Q_SLOTS:
         record(rm);
         for (const char *id : {"{A}", "{B}", "{C}"})
             rm.Check(account(id, pop), DataBag());
-        QTRY_COMPARE(pop.countOf("USER"), 3);
+        QTRY_COMPARE(pop.countOf("CAPA"), 3);
         m_events.clear();
         rm.StopReceiving();
         QCOMPARE(m_events, QStringList{"Count 0"});
@@ -127,10 +127,10 @@ private Q_SLOTS:
         rm.Init(std::make_shared<Log>(), nullptr);
         record(rm);
         rm.Check(account("{A}", pop), DataBag());
-        QTRY_COMPARE(pop.countOf("USER"), 1);
+        QTRY_COMPARE(pop.countOf("CAPA"), 1);
         rm.StopReceiving("{A}");
         rm.Check(account("{A}", pop), DataBag());      // a new download while the old one winds down
-        QTRY_COMPARE(pop.countOf("USER"), 2);           // the new worker is not cancelled by the old event
+        QTRY_COMPARE(pop.countOf("CAPA"), 2);           // the new worker is not cancelled by the old event
         QTRY_COMPARE(ThreadRunner::RunningCount(), 1);    // the old worker has ended...
         QTest::qWait(100);                               // ...and its last message was delivered
         QVERIFY(rm.IsReceiving("{A}"));                  // ...and it did not remove the new entry

@@ -307,7 +307,8 @@ QByteArray FakePop3Server::normalAnswer(Session &session, const QByteArray &line
     }
     if (verb == "CAPA") {
         QByteArray reply = "+OK\r\n";
-        for (const QByteArray &capability : m_capabilities)
+        const bool before = m_splitCapabilities && !session.authorised;
+        for (const QByteArray &capability : before ? m_capabilitiesBeforeLogin : m_capabilities)
             reply += capability + kCrLf;
         return reply + ".\r\n";
     }

@@ -51,6 +51,12 @@ public:
 
     /// The lines of the CAPA listing; default CAPA, TOP, UIDL, USER (no PIPELINING).
     void setCapabilities(const QList<QByteArray> &capabilities) { m_capabilities = capabilities; }
+    /// A different listing before login (RFC 2449 lets a server announce some only after it).
+    void setCapabilitiesBeforeLogin(const QList<QByteArray> &capabilities)
+    {
+        m_capabilitiesBeforeLogin = capabilities;
+        m_splitCapabilities = true;
+    }
     /// Cuts everything sent after the greeting into pieces of these sizes (repeated in turn),
     /// `gapMs` apart, whatever the reply boundaries: one piece may end one reply and begin the
     /// next. Empty: off.
@@ -140,6 +146,8 @@ private:
     bool m_silentAfterGreeting = false;
     int m_connections = 0;
     QList<QByteArray> m_capabilities = {"CAPA", "TOP", "UIDL", "USER"};
+    QList<QByteArray> m_capabilitiesBeforeLogin;
+    bool m_splitCapabilities = false;
     QList<int> m_streamChunks;
     int m_streamGapMs = 1;
     int m_turns = 0;

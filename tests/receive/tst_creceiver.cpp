@@ -70,6 +70,9 @@ private Q_SLOTS:
     void knownUidlWhoseMessageIsNotStoredIsWalked();
     void serverWithoutUidl_data();
     void serverWithoutUidl();
+    void capabilitiesAnnouncedOnlyAfterLogin();
+    void loginPipelinedOnlyWhenUserIsAnnounced_data();
+    void loginPipelinedOnlyWhenUserIsAnnounced();
     void cancelDuringPipelinedBatch_data();
     void cancelDuringPipelinedBatch();
     void inactivityLimitAppliesToEachPipelinedReply();
@@ -183,7 +186,7 @@ void TestCReceiver::emptyMailbox()
     QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
     QCOMPARE(m_endData.toString(), kAccountId);
     QVERIFY(m_arrived.isEmpty());
-    QCOMPARE(m_server->commands(), (QList<QByteArray>{"USER bob", "PASS secret", "CAPA", "STAT", "UIDL", "QUIT"}));
+    QCOMPARE(m_server->commands(), (QList<QByteArray>{"CAPA", "USER bob", "PASS secret", "UIDL", "QUIT"}));
 }
 
 void TestCReceiver::threeNewMessagesInServerOrder()
@@ -196,7 +199,7 @@ void TestCReceiver::threeNewMessagesInServerOrder()
     QCOMPARE(m_order, (QList<int>{1, 1, 1, 4, 2}));
     // One STAT and one walk; then only the unknown messages, in server order.
     QCOMPARE(m_server->commands(),
-             (QList<QByteArray>{"USER bob", "PASS secret", "CAPA", "STAT", "UIDL",
+             (QList<QByteArray>{"CAPA", "USER bob", "PASS secret", "UIDL",
                                 "TOP 1 1", "TOP 2 1", "TOP 3 1",
                                 "TOP 1 10000", "TOP 2 10000", "TOP 3 10000", "QUIT"}));
     QCOMPARE(m_server->maxBurst(), 1);
@@ -232,7 +235,7 @@ void TestCReceiver::newestWindowFindsMessage41()
     QVERIFY(commands.contains("TOP 41 10000"));
     QCOMPARE(m_server->countOf("TOP"), 30 + 1);
     // The newest 30 are walked oldest first.
-    QCOMPARE(commands.at(5), QByteArray("TOP 12 1"));
+    QCOMPARE(commands.at(4), QByteArray("TOP 12 1"));
     QVERIFY(!commands.contains("TOP 11 1"));
     QCOMPARE(commands.last(), QByteArray("QUIT"));
 }
@@ -288,7 +291,7 @@ void TestCReceiver::headerWithoutAnyIdFailsWith529()
     QCOMPARE(bag.Item(QStringLiteral("AccountId")).toString(), kAccountId);
     QCOMPARE(bag.Item(QStringLiteral("ErrSource")).toString(), QStringLiteral("CReceiver.GetFirstUnreceivedNumber"));
     QCOMPARE(m_server->commands(),
-             (QList<QByteArray>{"USER bob", "PASS secret", "CAPA", "STAT", "UIDL", "TOP 1 1", "TOP 1 100", "QUIT"}));
+             (QList<QByteArray>{"CAPA", "USER bob", "PASS secret", "UIDL", "TOP 1 1", "TOP 1 100", "QUIT"}));
 }
 
 void TestCReceiver::wrongPassword()
@@ -300,7 +303,7 @@ void TestCReceiver::wrongPassword()
     QCOMPARE(bag.Item(QStringLiteral("ErrNumber")).toInt(), MUError::engineNumber(525));
     QCOMPARE(bag.Item(QStringLiteral("ErrDescription")).toString(),
              QStringLiteral("Cannot get new messages from e-mail server '127.0.0.1'. [AUTH] Authentication failed."));
-    QCOMPARE(m_server->commands(), (QList<QByteArray>{"USER bob", "PASS wrong", "QUIT"}));
+    QCOMPARE(m_server->commands(), (QList<QByteArray>{"CAPA", "USER bob", "PASS wrong", "QUIT"}));
 }
 
 void TestCReceiver::unknownHostGives515()
@@ -341,7 +344,7 @@ void TestCReceiver::silentServerTimesOut()
     QCOMPARE(m_endMsg, ReceiverMessages::ErrorOccured);
     const DataBag bag = m_endData.value<DataBag>();
     QCOMPARE(bag.Item(QStringLiteral("ErrNumber")).toInt(), MUError::engineNumber(519));
-    QCOMPARE(m_server->commands(), (QList<QByteArray>{"USER bob", "QUIT"}));
+    QCOMPARE(m_server->commands(), (QList<QByteArray>{"CAPA", "QUIT"}));
 }
 
 void TestCReceiver::cancelBeforeLogin()
@@ -362,7 +365,7 @@ void TestCReceiver::cancelBeforeLogin()
     QCOMPARE(bag.Item(QStringLiteral("ErrNumber")).toInt(), MUError::Fail);
     QVERIFY(bag.Item(QStringLiteral("ErrDescription")).toString().endsWith(QLatin1String("Cancelled. ")));
     QVERIFY(m_arrived.isEmpty());
-    QTRY_COMPARE(m_server->commands(), (QList<QByteArray>{"USER bob", "QUIT"}));
+    QTRY_COMPARE(m_server->commands(), (QList<QByteArray>{"CAPA", "USER bob", "QUIT"}));
 }
 
 void TestCReceiver::cancelDuringTheLoop()
@@ -450,15 +453,15 @@ void TestCReceiver::pipelinedBatches()
         QCOMPARE(m_arrived.at(k).text(QStringLiteral("POP3Id")), idOf(9 + k));
         QCOMPARE(m_arrived.at(k).text(QStringLiteral("Content")).toLatin1(), mail(9 + k).chopped(2));
     }
-    QList<QByteArray> expected{"USER bob", "PASS secret", "CAPA", "STAT", "UIDL"};
+    QList<QByteArray> expected{"CAPA", "USER bob", "PASS secret", "UIDL"};
     for (int n = 6; n <= 35; ++n)
         expected << "TOP " + QByteArray::number(n) + " 1";
     for (int n = 9; n <= 35; ++n)
         expected << "TOP " + QByteArray::number(n) + " 10000";
     expected << "QUIT";
     QCOMPARE(m_server->commands(), expected);
-    // USER, PASS, CAPA, STAT with UIDL, the walk, the fetch, QUIT.
-    QCOMPARE(m_server->turns(), 7);
+    // CAPA, USER with PASS, UIDL, the walk, the fetch, QUIT.
+    QCOMPARE(m_server->turns(), 6);
     QVERIFY2(m_server->maxBurst() >= 27, QByteArray::number(m_server->maxBurst()).constData());
     QCOMPARE(m_seenUidls.size(), 30);
 }
@@ -545,8 +548,8 @@ void TestCReceiver::uidlPollWithNothingNew()
     m_server->clearReceived();
     run(known);
     QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
-    QCOMPARE(m_server->commands(), (QList<QByteArray>{"USER bob", "PASS secret", "CAPA", "STAT", "UIDL", "QUIT"}));
-    QCOMPARE(m_server->turns(), pipelining ? 5 : 6);
+    QCOMPARE(m_server->commands(), (QList<QByteArray>{"CAPA", "USER bob", "PASS secret", "UIDL", "QUIT"}));
+    QCOMPARE(m_server->turns(), pipelining ? 4 : 5);
     QCOMPARE(m_order, QList<int>{ReceiverMessages::ReceiveComplete});
 }
 
@@ -581,7 +584,7 @@ void TestCReceiver::newMessageAmongKnownUidlsCostsOneTop()
     if (!dontReceiveContent)
         QCOMPARE(m_arrived.first().text(QStringLiteral("Content")).toLatin1(), mail(11).chopped(2));
     const QByteArray lines = dontReceiveContent ? " 1" : " 10000";
-    QCOMPARE(m_server->commands(), (QList<QByteArray>{"USER bob", "PASS secret", "CAPA", "STAT", "UIDL",
+    QCOMPARE(m_server->commands(), (QList<QByteArray>{"CAPA", "USER bob", "PASS secret", "UIDL",
                                                       "TOP 11" + lines, "TOP 12" + lines, "QUIT"}));
     // Both are remembered, the copy with the identifier its header gave.
     QCOMPARE(m_seenUidls.size(), 2);
@@ -603,7 +606,7 @@ void TestCReceiver::knownUidlWhoseMessageIsNotStoredIsWalked()
     QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
     QCOMPARE(m_arrived.size(), 1);
     QCOMPARE(m_arrived.first().text(QStringLiteral("POP3Id")), idOf(2));
-    QCOMPARE(m_server->commands(), (QList<QByteArray>{"USER bob", "PASS secret", "CAPA", "STAT", "UIDL", "TOP 2 1",
+    QCOMPARE(m_server->commands(), (QList<QByteArray>{"CAPA", "USER bob", "PASS secret", "UIDL", "TOP 2 1",
                                                       "TOP 2 10000", "QUIT"}));
 }
 
@@ -629,9 +632,75 @@ void TestCReceiver::serverWithoutUidl()
     QCOMPARE(m_arrived.at(0).text(QStringLiteral("POP3Id")), idOf(2));
     QCOMPARE(m_arrived.at(1).text(QStringLiteral("POP3Id")), idOf(3));
     QCOMPARE(m_server->countOf("UIDL"), offered ? 1 : 0);
+    // Not announced before login: asked once more after it.
+    QCOMPARE(m_server->countOf("CAPA"), offered ? 1 : 2);
+    // Without the listing STAT counts the messages.
+    QCOMPARE(m_server->countOf("STAT"), 1);
     QCOMPARE(m_server->countOf("TOP"), 3 + 2);
     QVERIFY(m_seenUidls.isEmpty());
     QVERIFY(!m_order.contains(ReceiverMessages::UidlsSeen));
+}
+
+void TestCReceiver::capabilitiesAnnouncedOnlyAfterLogin()
+{
+    m_server->setCapabilitiesBeforeLogin({"USER", "STLS"});
+    m_server->setCapabilities({"TOP", "UIDL", "USER"});
+    for (int n = 1; n <= 2; ++n)
+        m_server->addMessage(mail(n));
+    run(knownIds(1, 1));
+    QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
+    QCOMPARE(m_arrived.size(), 1);
+    QCOMPARE(m_server->commands(), (QList<QByteArray>{"CAPA", "USER bob", "PASS secret", "CAPA", "UIDL", "TOP 1 1",
+                                                      "TOP 2 1", "TOP 2 10000", "QUIT"}));
+    QCOMPARE(m_seenUidls.size(), 2);
+}
+
+void TestCReceiver::loginPipelinedOnlyWhenUserIsAnnounced_data()
+{
+    QTest::addColumn<QList<QByteArray>>("capabilities");
+    QTest::addColumn<QByteArray>("userRefusal"); // empty: USER accepted
+    QTest::addColumn<QList<QByteArray>>("expected");
+    QTest::addColumn<int>("turns");
+    QTest::addColumn<QString>("error");
+    const QList<QByteArray> noUser{"TOP", "UIDL", "PIPELINING"};
+    QTest::newRow("user-announced-login-in-one-turn")
+        << kPipelining << QByteArray() << QList<QByteArray>{"CAPA", "USER bob", "PASS secret", "UIDL", "QUIT"} << 4
+        << QString();
+    QTest::newRow("user-not-announced-waits-for-user")
+        << noUser << QByteArray() << QList<QByteArray>{"CAPA", "USER bob", "PASS secret", "UIDL", "QUIT"} << 5
+        << QString();
+    // A server refusing plain-text logins never gets the password.
+    QTest::newRow("user-refused-password-never-sent")
+        << noUser << QByteArray("[AUTH] Plaintext authentication disallowed")
+        << QList<QByteArray>{"CAPA", "USER bob", "QUIT"} << 3 << QStringLiteral("[AUTH] Plaintext authentication disallowed");
+    // Pipelined: the refusal of USER is what is reported, PASS's answer is read and dropped.
+    QTest::newRow("pipelined-user-refused")
+        << kPipelining << QByteArray(" ") << QList<QByteArray>{"CAPA", "USER bob", "PASS secret", "QUIT"} << 3
+        << QStringLiteral("Invalid logon name");
+}
+
+void TestCReceiver::loginPipelinedOnlyWhenUserIsAnnounced()
+{
+    QFETCH(QList<QByteArray>, capabilities);
+    QFETCH(QByteArray, userRefusal);
+    QFETCH(QList<QByteArray>, expected);
+    QFETCH(int, turns);
+    QFETCH(QString, error);
+    m_server->setCapabilities(capabilities);
+    if (!userRefusal.isEmpty())
+        m_server->setAction("USER bob", Action::Error, userRefusal.trimmed());
+    run();
+    QCOMPARE(m_server->commands(), expected);
+    QCOMPARE(m_server->turns(), turns);
+    if (error.isEmpty()) {
+        QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
+    } else {
+        QCOMPARE(m_endMsg, ReceiverMessages::ErrorOccured);
+        const DataBag bag = m_endData.value<DataBag>();
+        QCOMPARE(bag.Item(QStringLiteral("ErrNumber")).toInt(), MUError::engineNumber(525));
+        QCOMPARE(bag.Item(QStringLiteral("ErrDescription")).toString(),
+                 QStringLiteral("Cannot get new messages from e-mail server '127.0.0.1'. ") + error);
+    }
 }
 
 void TestCReceiver::cancelDuringPipelinedBatch_data()
