@@ -93,6 +93,7 @@ bool CCheckMB::CheckMB(const QString &server, const QString &logonName, const QS
     bool ok = false;
     QString reason;
     QString detail;
+    m_lastErrorNumber = 0;
     if (runOffThread([&] { ok = checkHere(server, logonName, logonPwd, port, security, reason, detail); }))
         m_lastError = ok ? QString() : detail;
     else
@@ -171,6 +172,7 @@ bool CCheckMB::checkHere(const QString &server, const QString &logonName, const 
         return true;
     } catch (const MUError &error) {
         detail = error.description();
+        m_lastErrorNumber = error.number();
         // No HTTPMail server at all is reported without a reason, as the dialogs expect.
         reason = error.number() == CHotmail::ResourceNotFound ? QString() : error.description();
         trace(QStringLiteral("FalseCouse =") + reason, member);
@@ -224,6 +226,8 @@ void CCheckMB::checkPop3(const QString &server, const QString &logonName, const 
     std::unique_ptr<CArriveShell> shell = makeShell(mode);
     if (!shell)
         throw MUError(MUError::Fail, QStringLiteral("%1 connections are not available yet. ").arg(mode), src);
+    if (!m_certPin.isEmpty())
+        shell->setSecurity(CArriveShell::SecurityFromText(mode), m_certPin);
     const Target target = resolve(server.trimmed(), quint16(port));
     shell->Init(m_log, nullptr);
     shell->setInactivityLimit(m_waitLimitMs);

@@ -80,6 +80,12 @@ public:
 
     /// The reason of the last failed check or logon search, also when `falseCouse` was left empty.
     QString lastError() const { return m_lastError; }
+    /// The error number of the last failed check (0 after a success), e.g.
+    /// CArriveShell::CertificateNotTrusted when the user may choose to pin the certificate.
+    qint32 lastErrorNumber() const { return m_lastErrorNumber; }
+    /// The SHA-256 fingerprint of the one certificate POP3 checks accept whatever the trust
+    /// store says (the account's pin); empty: the store decides.
+    void setCertPin(const QString &fingerprint) { m_certPin = fingerprint; }
 
     void setResolver(Resolver resolver) { m_resolver = std::move(resolver); }
     void setShellFactory(ShellFactory factory) { m_shellFactory = std::move(factory); }
@@ -117,4 +123,6 @@ private:
     int m_httpTimeoutMs;
     bool m_busy = false;
     QString m_lastError;
+    qint32 m_lastErrorNumber = 0;
+    QString m_certPin;
 };

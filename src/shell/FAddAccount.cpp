@@ -2,7 +2,9 @@
 #include "FProgressor.h"
 #include "ShellMessage.h"
 
+#include "receive/CArriveShell.h"
 #include "receive/CCheckMB.h"
+#include "receive/ServerCertificate.h"
 #include "trellis/MUError.h"
 #include "trellis/MessageTable.h"
 #include "trellis/ServiceConfig.h"
@@ -17,6 +19,7 @@
 #include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSpinBox>
@@ -194,9 +197,9 @@ void FAddAccount::LoadAccount(const Record *account)
         if (has("CertPin"))
             m_certPin = text("CertPin");
     }
-    m_loadedServer = m_txtServer->text();
-    m_loadedPort = m_txtPort->value();
-    m_loadedSecurity = m_cboSecurity->currentText();
+    m_pinServer = m_txtServer->text();
+    m_pinPort = m_txtPort->value();
+    m_pinSecurity = m_cboSecurity->currentText();
     chkDisable_Click();
     EnableControls();
 }
@@ -212,10 +215,14 @@ void FAddAccount::WriteAccount(Record &account) const
     account.Add(QStringLiteral("Disabled"), m_chkDisable->isChecked());
     account.Add(QStringLiteral("Email"), m_txtEmailAddress->text());
     account.Add(QStringLiteral("Security"), m_cboSecurity->currentText());
+    account.Add(QStringLiteral("CertPin"), onPinnedEndpoint() ? m_certPin : QString());
+}
+
+bool FAddAccount::onPinnedEndpoint() const
+{
     // A remembered certificate belongs to the endpoint it was seen on.
-    const bool sameEndpoint = m_txtServer->text() == m_loadedServer && m_txtPort->value() == m_loadedPort
-                              && m_cboSecurity->currentText() == m_loadedSecurity;
-    account.Add(QStringLiteral("CertPin"), sameEndpoint ? m_certPin : QString());
+    return m_txtServer->text() == m_pinServer && m_txtPort->value() == m_pinPort
+        && m_cboSecurity->currentText() == m_pinSecurity;
 }
 
 void FAddAccount::showEvent(QShowEvent *event)
@@ -353,19 +360,63 @@ bool FAddAccount::CheckAccountSettings(QString &reason)
         const QString pwd = m_txtPwd->text();
         const int port = m_txtPort->value();
         const QString security = m_cboSecurity->currentText();
-        FProgressor::Run(MessageTable::Text(154), this, [&] {
-            CCheckMB checker;
-            prepare(checker);
-            ok = checker.CheckMB(server, user, pwd, port, &reason, security);
-            if (!ok && reason.isEmpty())
-                reason = checker.lastError();
-        });
+        qint32 failure = 0;
+        auto check = [&] {
+            reason.clear();
+            FProgressor::Run(MessageTable::Text(154), this, [&] {
+                CCheckMB checker;
+                prepare(checker);
+                checker.setCertPin(onPinnedEndpoint() ? m_certPin : QString());
+                ok = checker.CheckMB(server, user, pwd, port, &reason, security);
+                failure = ok ? 0 : checker.lastErrorNumber();
+                if (!ok && reason.isEmpty())
+                    reason = checker.lastError();
+            });
+        };
+        check();
+        if (!ok && failure == CArriveShell::CertificateNotTrusted && OfferToTrustCertificate(reason))
+            check();
     } catch (const std::exception &e) {
         logError(e, QStringLiteral("CheckAccountSettings"));
         reason = QString::fromUtf8(e.what());
         ok = false;
     }
     return ok;
+}
+
+bool FAddAccount::OfferToTrustCertificate(const QString &reason)
+{
+    const QString server = m_txtServer->text().trimmed();
+    const int port = m_txtPort->value();
+    const QString security = m_cboSecurity->currentText();
+    QSslCertificate certificate;
+    QString why;
+    FProgressor::Run(MessageTable::Text(154), this, [&] {
+        certificate = FetchServerCertificate(server, quint16(port), security, &why);
+    });
+    if (certificate.isNull()) {
+        if (m_log)
+            m_log->Write(MUError::Fail, QStringLiteral("No certificate from %1:%2: %3").arg(server).arg(port).arg(why),
+                         Log::LevelError, kClass + QStringLiteral(".OfferToTrustCertificate"));
+        return false;
+    }
+    const QString fingerprint = CArriveShell::Fingerprint(certificate);
+    const QString prompt = Utility::FormatText(
+        MessageTable::Text(156),
+        {server, reason.trimmed(), certificate.subjectDisplayName(), certificate.issuerDisplayName(),
+         QLocale().toString(certificate.expiryDate().toLocalTime(), QLocale::ShortFormat), fingerprint});
+    const int answer = ShowMessage(prompt, int(ShellMessage::YesNo) | int(ShellMessage::Exclamation)
+                                               | int(ShellMessage::DefaultButton2));
+    if (answer != ShellMessage::Yes)
+        return false;
+    m_certPin = fingerprint;
+    m_pinServer = m_txtServer->text();
+    m_pinPort = port;
+    m_pinSecurity = security;
+    if (m_log)
+        m_log->Trace(QStringLiteral("Certificate %1 of %2:%3 pinned").arg(fingerprint, server).arg(port),
+                     kClass + QStringLiteral(".OfferToTrustCertificate"));
+    return true;
 }
 
 void FAddAccount::cmdTestAccount_Click()

@@ -71,15 +71,19 @@ private:
     void Autodetect();
     /// Tests the fields behind the wait window; `reason` gets why it failed.
     bool CheckAccountSettings(QString &reason);
+    /// After a check refused the server's certificate: shows it and, when the user trusts
+    /// it, pins it for this account. True when pinned.
+    bool OfferToTrustCertificate(const QString &reason);
+    bool onPinnedEndpoint() const;
     void prepare(CCheckMB &checker) const;
     void logError(const std::exception &e, const QString &member) const;
 
     LogPtr m_log;
     bool m_accepted = false;
-    QString m_certPin;   ///< kept while server, port and security stay as loaded
-    QString m_loadedServer;
-    int m_loadedPort = 0;
-    QString m_loadedSecurity;
+    QString m_certPin;   ///< kept while server, port and security stay those it was pinned on
+    QString m_pinServer;
+    int m_pinPort = 0;
+    QString m_pinSecurity;
 
     QLineEdit *m_txtEmailAddress = nullptr;
     QLineEdit *m_txtPwd = nullptr;

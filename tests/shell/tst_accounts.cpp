@@ -7,9 +7,12 @@
 #include "FChooseOne.h"
 #include "FProgressor.h"
 #include "ThunderbirdAccounts.h"
+#include "DovecotFixture.h"
 #include "FakePop3Server.h"
+#include "TestCertificates.h"
 #include "ShellMessage.h"
 #include "engine/MUScripting.h"
+#include "receive/CArriveShell.h"
 #include "receive/CCheckMB.h"
 #include "storage/AccountManager.h"
 #include "storage/MsgManager.h"
@@ -29,6 +32,7 @@
 #include <QSpinBox>
 #include <QFileInfo>
 #include <QSignalSpy>
+#include <QSslCertificate>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -332,6 +336,56 @@ private Q_SLOTS:
             QCOMPARE(fx.boxes.first().buttons, int(ShellMessage::YesNo) | int(ShellMessage::Exclamation)
                                                     | int(ShellMessage::DefaultButton2));   // No is the default
         QCOMPARE(checkers > 0, tested);
+    }
+
+    void untrustedCertificateCanBePinnedFromTheDialog_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::newRow("trusted") << int(ShellMessage::Yes);
+        QTest::newRow("not-trusted") << int(ShellMessage::No);
+    }
+    void untrustedCertificateCanBePinnedFromTheDialog()
+    {
+        QFETCH(int, answer);
+        const bool trusted = answer == ShellMessage::Yes;
+        TestCertificates certs;
+        QString why;
+        QVERIFY2(certs.make(&why), qPrintable(why));
+        DovecotFixture dovecot;
+        dovecot.enableTls(certs.selfSignedCert(), certs.selfSignedKey());
+        if (!dovecot.start(&why))
+            QSKIP(qPrintable(why));
+        ShellFixture fx;
+        fx.answer = answer;
+        // Nothing injected: the real shell checks the certificate against the system's store.
+        FAddAccount form(nullptr);
+        fill(form, QStringLiteral("murmelo@example.org"), dovecot.password(), dovecot.password(), dovecot.host(),
+             dovecot.user());
+        form.cboSecurity()->setCurrentText(QStringLiteral("TLS"));
+        form.txtPort()->setValue(dovecot.tlsPort());
+        QTest::mouseClick(form.cmdTestAccount(), Qt::LeftButton);
+
+        const QString fingerprint =
+            CArriveShell::Fingerprint(QSslCertificate::fromPath(certs.selfSignedCert()).value(0));
+        QVERIFY(!fingerprint.isEmpty());
+        QCOMPARE(fx.boxes.size(), 2);
+        QVERIFY2(fx.boxes.first().prompt.contains(fingerprint), qPrintable(fx.boxes.first().prompt));
+        QVERIFY2(fx.boxes.first().prompt.contains(QLatin1String("self-signed")), qPrintable(fx.boxes.first().prompt));
+        QCOMPARE(fx.boxes.first().buttons, int(ShellMessage::YesNo) | int(ShellMessage::Exclamation)
+                                                | int(ShellMessage::DefaultButton2));   // No is the default
+        if (trusted)
+            QCOMPARE(fx.boxes.last().prompt, MessageTable::Text(114));
+        else
+            QVERIFY(fx.boxes.last().prompt.startsWith(MessageTable::Text(115)));
+        Record written;
+        form.WriteAccount(written);
+        QCOMPARE(written.text(QStringLiteral("CertPin")), trusted ? fingerprint : QString());
+
+        // The pin belongs to the endpoint it was seen on.
+        form.txtPort()->setValue(995);
+        form.WriteAccount(written);
+        QVERIFY(written.text(QStringLiteral("CertPin")).isEmpty());
+        QVERIFY(!fx.logText().contains(dovecot.password()));
     }
 
     void autodetectUnknownDomainWithEmptyServer()

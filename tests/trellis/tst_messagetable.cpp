@@ -60,7 +60,7 @@ private Q_SLOTS:
     void everyIdHasText_data()
     {
         QTest::addColumn<int>("id");
-        for (int id = 99; id <= 154; ++id)
+        for (int id = 99; id <= 156; ++id)
             QTest::addRow("program-%d", id) << id;
         for (int id = 513; id <= 530; ++id)
             QTest::addRow("engine-%d", id) << id;
@@ -81,7 +81,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("id");
         QTest::newRow("below-program-range") << 98;
-        QTest::newRow("above-program-range") << 156;
+        QTest::newRow("above-program-range") << 157;
         QTest::newRow("below-engine-range") << 512;
         QTest::newRow("above-engine-range") << 531;
         QTest::newRow("negative") << -1;
