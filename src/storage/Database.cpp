@@ -227,7 +227,13 @@ QSqlQuery Database::run(const QString &sql, const QVariantList &values, const QS
             throw sqlError(query.lastError(), source);
         cached = m_statements.insert(sql, query);
     }
+    // The copy shares the prepared statement with the cache: that sharing is the point of the
+    // cache, so the copy Qt 6 discourages is wanted here. A caller must finish with one
+    // statement's rows before running the same statement again.
+    QT_WARNING_PUSH
+    QT_WARNING_DISABLE_DEPRECATED
     QSqlQuery query = *cached;
+    QT_WARNING_POP
     query.finish();
     for (qsizetype i = 0; i < values.size(); ++i)
         query.bindValue(int(i), values.at(i));
