@@ -20,6 +20,9 @@ DeviceAudioSink::DeviceAudioSink(QObject *parent) : AudioSink(parent)
 {
     m_timer.setInterval(20);
     connect(&m_timer, &QTimer::timeout, this, &DeviceAudioSink::tick);
+    m_idle.setSingleShot(true);
+    m_idle.setInterval(IdleCloseMs);
+    connect(&m_idle, &QTimer::timeout, this, &DeviceAudioSink::closeStream);
 }
 
 DeviceAudioSink::~DeviceAudioSink()
@@ -48,6 +51,15 @@ bool DeviceAudioSink::check(const char *what)
 
 bool DeviceAudioSink::open(QString *error)
 {
+    if (!startStream(error))
+        return false;
+    // Nothing to play yet: the stream is only kept for a while.
+    m_idle.start();
+    return true;
+}
+
+bool DeviceAudioSink::startStream(QString *error)
+{
     const QAudioDevice device = QMediaDevices::defaultAudioOutput();
     if (device.isNull()) {
         if (error)
@@ -60,6 +72,8 @@ bool DeviceAudioSink::open(QString *error)
         return false;
     }
     m_description = QStringLiteral("device: ") + device.description();
+    // Everything written before has been played: the new stream's clock starts there.
+    m_discarded = m_written;
     m_sink = std::make_unique<QAudioSink>(device, speechFormat());
     // About 200 ms queued in the device: short enough for StopAll to be heard at once.
     m_sink->setBufferSize(AudioSink::SampleRate * 2 / 5);
@@ -77,16 +91,43 @@ bool DeviceAudioSink::open(QString *error)
     return true;
 }
 
+void DeviceAudioSink::closeStream()
+{
+    if (!m_sink)
+        return;
+    if (m_written > processedSamples()) {
+        m_idle.start();
+        return;
+    }
+    m_timer.stop();
+    m_sink->stop();
+    m_sink.reset();
+    m_io = nullptr;
+}
+
 qint64 DeviceAudioSink::bytesFree() const
 {
-    if (!m_sink || m_broken)
+    if (m_broken)
         return 0;
+    if (!m_sink)
+        return AudioSink::SampleRate * 2 / 5; // what a fresh stream takes
     return m_sink->bytesFree() & ~qint64(1);
 }
 
 qint64 DeviceAudioSink::write(const char *data, qint64 bytes)
 {
-    if (!m_io || m_broken)
+    if (m_broken)
+        return 0;
+    m_idle.stop();
+    if (!m_sink) {
+        QString why;
+        if (!startStream(&why)) {
+            m_broken = true;
+            QMetaObject::invokeMethod(this, [this, why] { Q_EMIT failed(why); }, Qt::QueuedConnection);
+            return 0;
+        }
+    }
+    if (!m_io)
         return 0;
     const qint64 n = m_io->write(data, qMin(bytes, bytesFree()) & ~qint64(1));
     if (n < 0 || !check("write"))
@@ -109,6 +150,7 @@ void DeviceAudioSink::discard()
 {
     if (!m_sink || m_broken)
         return;
+    m_idle.start();
     // Restart the device to drop what it holds; the clock continues from what was written.
     m_sink->reset();
     m_discarded = m_written;
@@ -122,7 +164,9 @@ void DeviceAudioSink::tick()
 {
     if (!check("play"))
         return;
-    if (processedSamples() >= m_written && m_sink->state() != QAudio::ActiveState)
+    if (processedSamples() >= m_written && m_sink->state() != QAudio::ActiveState) {
         m_timer.stop();
+        m_idle.start();
+    }
     Q_EMIT progressed();
 }

@@ -1,0 +1,243 @@
+// The real sound path: speech through Qt Multimedia into a PulseAudio server started by the
+// test with a null sink, recorded from the sink's monitor by parec; the stream closes while
+// idle and opens again; the microphone (a source fed by the monitor) hears a command
+// played by paplay.
+#include "AgentCharacter.h"
+#include "AgentCharacters.h"
+#include "AgentAudio.h"
+#include "AgentRequest.h"
+#include "DeviceAudioSink.h"
+#include "HeadlessAgentControl.h"
+#include "TestCharacter.h"
+#include "VoiceListener.h"
+#include "WavFileAudioSink.h"
+
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <cmath>
+
+namespace {
+
+/// A private PulseAudio server with one null sink, reached through its own socket.
+class PulseServer
+{
+public:
+    /// False where scripts/setup-deps --test leaves it out: a PipeWire desktop serves the
+    /// PulseAudio clients and a second daemon would compete with it.
+    static bool installed(QString *whyNot)
+    {
+        for (const char *program : {"pulseaudio", "pactl", "parec", "paplay"}) {
+            if (QStandardPaths::findExecutable(QLatin1String(program)).isEmpty()) {
+                *whyNot = QStringLiteral("%1 is not installed: scripts/setup-deps --test installs pulseaudio and "
+                                         "pulseaudio-utils unless PipeWire serves this desktop")
+                              .arg(QLatin1String(program));
+                return false;
+            }
+        }
+        return true;
+    }
+
+    bool start(QString *whyNot)
+    {
+        const QString binary = QStandardPaths::findExecutable(QStringLiteral("pulseaudio"));
+        m_socket = m_dir.filePath(QStringLiteral("native"));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), m_dir.path());
+        env.insert(QStringLiteral("PULSE_RUNTIME_PATH"), m_dir.filePath(QStringLiteral("run")));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir.filePath(QStringLiteral("run")));
+        env.remove(QStringLiteral("PULSE_SERVER"));
+        m_process.setProcessEnvironment(env);
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        m_process.start(binary, {QStringLiteral("-n"), QStringLiteral("--daemonize=no"),
+                                 QStringLiteral("--exit-idle-time=-1"), QStringLiteral("--use-pid-file=no"),
+                                 QStringLiteral("--disallow-exit"), QStringLiteral("--log-target=stderr"),
+                                 QStringLiteral("--log-level=info"),
+                                 QStringLiteral("-L"), QStringLiteral("module-null-sink sink_name=murmelo_out"),
+                                 // Qt lists no monitor as a microphone: a plain source fed by the monitor.
+                                 QStringLiteral("-L"),
+                                 QStringLiteral("module-remap-source master=murmelo_out.monitor source_name=murmelo_mic"),
+                                 QStringLiteral("-L"),
+                                 QStringLiteral("module-native-protocol-unix auth-anonymous=1 socket=") + m_socket});
+        if (!m_process.waitForStarted(10000)) {
+            *whyNot = QStringLiteral("pulseaudio does not start: ") + m_process.errorString();
+            return false;
+        }
+        // The daemon says when it is ready; its output is read as it comes.
+        QByteArray said;
+        QElapsedTimer clock;
+        clock.start();
+        while (!said.contains("startup complete") && m_process.state() == QProcess::Running && clock.elapsed() < 15000) {
+            if (m_process.waitForReadyRead(1000))
+                said += m_process.readAll();
+        }
+        if (!said.contains("startup complete")) {
+            *whyNot = QStringLiteral("pulseaudio did not come up: ") + QString::fromLocal8Bit(said.right(2000));
+            return false;
+        }
+        qputenv("PULSE_SERVER", ("unix:" + m_socket).toLocal8Bit());
+        tool(QStringLiteral("pactl"), {QStringLiteral("set-default-sink"), QStringLiteral("murmelo_out")});
+        tool(QStringLiteral("pactl"), {QStringLiteral("set-default-source"), QStringLiteral("murmelo_mic")});
+        return true;
+    }
+
+    ~PulseServer()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.terminate();
+            if (!m_process.waitForFinished(5000))
+                m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+
+    /// Output of a pulseaudio client tool against this server.
+    static QString tool(const QString &program, const QStringList &args)
+    {
+        QProcess p;
+        p.start(program, args);
+        p.waitForFinished(15000);
+        return QString::fromLocal8Bit(p.readAllStandardOutput());
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_socket;
+    QProcess m_process;
+};
+
+/// Records the null sink's monitor as 22050 Hz mono 16-bit.
+class Recorder
+{
+public:
+    explicit Recorder(const QString &path) : m_path(path)
+    {
+        m_process.start(QStringLiteral("parec"),
+                        {QStringLiteral("-d"), QStringLiteral("murmelo_out.monitor"), QStringLiteral("--format=s16le"),
+                         QStringLiteral("--rate=22050"), QStringLiteral("--channels=1"), QStringLiteral("--raw"), path});
+        m_process.waitForStarted(5000);
+    }
+    /// Stops recording; the number of 100 ms blocks that carry sound.
+    int audibleBlocks()
+    {
+        m_process.terminate();
+        m_process.waitForFinished(5000);
+        QFile f(m_path);
+        if (!f.open(QIODevice::ReadOnly))
+            return -1;
+        const QByteArray pcm = f.readAll();
+        const auto *s = reinterpret_cast<const qint16 *>(pcm.constData());
+        const qsizetype n = pcm.size() / 2;
+        constexpr int block = 2205;
+        int audible = 0;
+        for (qsizetype at = 0; at + block <= n; at += block) {
+            double sum = 0;
+            for (int i = 0; i < block; ++i)
+                sum += double(s[at + i]) * s[at + i];
+            audible += std::sqrt(sum / block) > 300;
+        }
+        return audible;
+    }
+
+private:
+    QString m_path;
+    QProcess m_process;
+};
+
+int sinkInputs()
+{
+    const QString list = PulseServer::tool(QStringLiteral("pactl"), {QStringLiteral("list"), QStringLiteral("short"),
+                                                                      QStringLiteral("sink-inputs")});
+    return int(list.split(QLatin1Char('\n'), Qt::SkipEmptyParts).size());
+}
+
+}
+
+class TstAgentDevice : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void speechIsHeardAndTheStreamClosesWhenIdle();
+    void microphoneHearsACommand();
+
+private:
+    std::unique_ptr<PulseServer> m_pulse;
+    QTemporaryDir m_dir;
+};
+
+void TstAgentDevice::initTestCase()
+{
+    m_pulse = std::make_unique<PulseServer>();
+    QString why;
+    if (!m_pulse->installed(&why))
+        QSKIP(qPrintable(why));
+    QVERIFY2(m_pulse->start(&why), qPrintable(why));
+    QVERIFY(DeviceAudioSink::hasDevice());
+}
+
+void TstAgentDevice::speechIsHeardAndTheStreamClosesWhenIdle()
+{
+    auto sink = std::make_unique<DeviceAudioSink>();
+    DeviceAudioSink *device = sink.get();
+    HeadlessAgentControl control(std::move(sink));
+    control.Characters()->Load("c", TestCharacter::build(m_dir.path()));
+    AgentCharacter *c = control.Characters()->Item("c");
+    QVERIFY(c);
+    // The device opened: it was not replaced by the silent sink.
+    QCOMPARE(control.audio()->sink(), device);
+
+    for (int round = 1; round <= 2; ++round) {
+        Recorder recorder(m_dir.filePath(QStringLiteral("round%1.raw").arg(round)));
+        QTest::qWait(300);   // the recorder is listening before anything plays
+        AgentRequestPtr r = c->Speak(QStringLiteral("You have new mail from the accounts department. Please read it soon."));
+        QSignalSpy done(r.get(), &AgentRequest::finished);
+        QVERIFY(done.wait(20000));
+        QCOMPARE(r->Status(), AgentRequest::StatusComplete);
+        QTest::qWait(500);
+        const int audible = recorder.audibleBlocks();
+        // About four seconds of speech; at least a second and a half of it must be heard.
+        QVERIFY2(audible >= 15, qPrintable(QStringLiteral("round %1: %2 audible blocks").arg(round).arg(audible)));
+
+        // Idle: no stream is left open on the server, and the next speech opens one again.
+        QTRY_VERIFY_WITH_TIMEOUT(!device->isStreamOpen(), DeviceAudioSink::IdleCloseMs + 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(sinkInputs(), 0, 5000);
+    }
+}
+
+void TstAgentDevice::microphoneHearsACommand()
+{
+    // The command, spoken by the synthesiser into a WAV file...
+    const QString wav = m_dir.filePath(QStringLiteral("command.wav"));
+    {
+        HeadlessAgentControl writer(std::make_unique<WavFileAudioSink>(wav, 1.0));
+        writer.Characters()->Load("w", TestCharacter::build(m_dir.path(), QStringLiteral("Writer")));
+        AgentRequestPtr r = writer.Characters()->Item("w")->Speak(QStringLiteral("read clipboard"));
+        QSignalSpy done(r.get(), &AgentRequest::finished);
+        QVERIFY(done.wait(20000));
+    }
+    QVERIFY(QFileInfo(wav).size() > 10000);
+
+    // ...played into the sink whose monitor is the default microphone, while listening is held.
+    VoiceListener listener;
+    listener.setPhrases({QStringLiteral("check mail"), QStringLiteral("read clipboard"), QStringLiteral("say time"),
+                         QStringLiteral("stop talking"), QStringLiteral("skip message")});
+    QSignalSpy heard(&listener, &VoiceListener::recognized);
+    listener.startListening();
+    QVERIFY2(listener.isListening(), heard.isEmpty() ? "" : qPrintable(heard.first().at(2).toString()));
+    QTest::qWait(500);
+    QProcess player;
+    player.start(QStringLiteral("paplay"), {QStringLiteral("-d"), QStringLiteral("murmelo_out"), wav});
+    QVERIFY(player.waitForFinished(20000));
+    QCOMPARE(player.exitCode(), 0);
+    QTest::qWait(500);
+    listener.stopListening();
+    QVERIFY(heard.wait(20000));
+    const QList<QVariant> result = heard.takeFirst();
+    QVERIFY2(result.at(2).toString().isEmpty(), qPrintable(result.at(2).toString()));
+    QCOMPARE(result.at(0).toString(), QStringLiteral("read clipboard"));
+}
+
+QTEST_GUILESS_MAIN(TstAgentDevice)
+#include "tst_agentdevice.moc"
