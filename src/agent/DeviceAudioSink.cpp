@@ -164,7 +164,9 @@ void DeviceAudioSink::tick()
 {
     if (!check("play"))
         return;
-    if (processedSamples() >= m_written && m_sink->state() != QAudio::ActiveState) {
+    // Everything written has reached the device: nothing to follow until the next write
+    // (the device may still report itself active, so its state is not waited for).
+    if (processedSamples() >= m_written) {
         m_timer.stop();
         m_idle.start();
     }

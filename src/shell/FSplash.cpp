@@ -335,12 +335,17 @@ void FSplash::Timer1_Timer()
         m_frame = 1;
     if (m_tray)
         m_tray->setIcon(ShellIcons::tray(m_frame));
+    // Time is up: stop on the first frame, whose envelope still says mail is waiting.
+    if (--m_ticksLeft <= 0 && m_frame == 1)
+        Timer1.stop();
 }
 
 void FSplash::moReceiverManager_MsgArrived(const Record &)
 {
-    if (Utility::ToBool(setting(KeyAnimateTray, true), true))
+    if (Utility::ToBool(setting(KeyAnimateTray, true), true)) {
+        m_ticksLeft = AnimationTicks;
         Timer1.start();
+    }
 }
 
 void FSplash::mnuAbout_Click()

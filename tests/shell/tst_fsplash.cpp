@@ -299,6 +299,22 @@ private Q_SLOTS:
         QVERIFY(splash.mainWindow()->isVisible());
         QCOMPARE(splash.trayIcon()->icon().cacheKey(), ShellIcons::tray(0).cacheKey());
 
+        // Left unclicked, the animation ends after a while on the envelope, which stays until
+        // clicked; the next message starts it again.
+        Q_EMIT splash.scripting()->receiverManager()->MsgArrived(msg);
+        int ticks = 0;
+        while (splash.animating() && ticks < FSplash::AnimationTicks + 100) {
+            splash.Timer1_Timer();
+            ++ticks;
+        }
+        QVERIFY(!splash.animating());
+        QVERIFY(ticks >= FSplash::AnimationTicks && ticks < FSplash::AnimationTicks + 19);
+        QCOMPARE(splash.trayIcon()->icon().cacheKey(), ShellIcons::tray(1).cacheKey());
+        Q_EMIT splash.scripting()->receiverManager()->MsgArrived(msg);
+        QVERIFY(splash.animating());
+        splash.trayClicked();
+        QCOMPARE(splash.trayIcon()->icon().cacheKey(), ShellIcons::tray(0).cacheKey());
+
         // Switched off in the options: mail arrives, the icon stays still.
         splash.scripting()->settings()->SaveSetting(QStringLiteral("{D6795EFA-8EC7-40CE-8A28-34433D2B5AC3}"), false);
         Q_EMIT splash.scripting()->receiverManager()->MsgArrived(msg);

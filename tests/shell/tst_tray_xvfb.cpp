@@ -24,7 +24,6 @@
 
 namespace {
 XvfbDisplay *g_display = nullptr;
-QProcess *g_trayer = nullptr;
 QString g_why;
 
 QString header(const QByteArray &raw, const char *name)
