@@ -71,7 +71,8 @@ void MessageView::showContent(const QString &content)
         m_html = MessageText::Html(content);
     if (m_html.trimmed().isEmpty()) {
         m_raw = true;
-        setPlainText(content);
+        // One line break per line, whatever ended the lines.
+        setPlainText(QString(content).replace(QLatin1String("\r\n"), QLatin1String("\n")));
         return;
     }
     render();

@@ -241,6 +241,24 @@ private Q_SLOTS:
         QCOMPARE(t.fx.opened, QList<QUrl>{QUrl(QStringLiteral("https://example.org/read"))});
     }
 
+    void viewKeepsTheLinesOfPlainText_data()
+    {
+        QTest::addColumn<QString>("content");
+        const QString head = QStringLiteral("From: Ann <ann@example.org>\r\nSubject: Lines\r\n");
+        // Each line of the message is one line on screen: CR LF is not two line breaks.
+        QTest::newRow("crlf") << head + "\r\nfirst line\r\nsecond line\r\n\r\nafter a blank\r\n";
+        QTest::newRow("lf") << head + "\r\nfirst line\nsecond line\n\nafter a blank\n";
+        QTest::newRow("quoted-printable-crlf")
+            << head + "Content-Transfer-Encoding: quoted-printable\r\n\r\nfirst line\r\nsecond =\r\nline\r\n\r\n"
+                      "after a blank\r\n";
+    }
+    void viewKeepsTheLinesOfPlainText()
+    {
+        QFETCH(QString, content);
+        Window t(true, {ShellFixture::message(QStringLiteral("ann@example.org"), QStringLiteral("Lines"), content)});
+        QCOMPARE(t.w.view()->toPlainText().trimmed(), QStringLiteral("first line\nsecond line\n\nafter a blank"));
+    }
+
     void viewShowsRawTextWhenNotAMessage()
     {
         const QString junk = QStringLiteral("\x01\x02 this is <b>not</b> a message at all");
