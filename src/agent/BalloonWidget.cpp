@@ -1,4 +1,5 @@
 #include "BalloonWidget.h"
+#include "CharacterWindow.h"
 
 #include <QFontMetrics>
 #include <QGuiApplication>
@@ -129,6 +130,7 @@ void BalloonWidget::relayout()
     m_tailTip = QPoint(m_tailLeft ? 0 : total.width() - 1, tipY);
     if (size() != total)
         setFixedSize(total);
+    applyShape();
     if (!m_character.isNull())
         placeBeside(m_character);
     update();
@@ -161,14 +163,8 @@ void BalloonWidget::placeBeside(const QRect &character)
     move(x, y);
 }
 
-void BalloonWidget::paintEvent(QPaintEvent *)
+QPainterPath BalloonWidget::outline() const
 {
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setCompositionMode(QPainter::CompositionMode_Source);
-    p.fillRect(rect(), Qt::transparent);
-    p.setCompositionMode(QPainter::CompositionMode_SourceOver);
-
     QPainterPath bubble;
     bubble.addRoundedRect(QRectF(m_bubble), 12, 12);
     QPainterPath tail;
@@ -178,7 +174,39 @@ void BalloonWidget::paintEvent(QPaintEvent *)
     tail.lineTo(m_tailTip);
     tail.lineTo(edge, baseY + 14);
     tail.closeSubpath();
-    const QPainterPath shape = bubble.united(tail);
+    return bubble.united(tail);
+}
+
+void BalloonWidget::showEvent(QShowEvent *event)
+{
+    m_shaped = !CharacterWindow::compositorRunning();
+    applyShape();
+    QWidget::showEvent(event);
+}
+
+void BalloonWidget::applyShape()
+{
+    if (!m_shaped) {
+        if (!mask().isEmpty())
+            clearMask();
+        return;
+    }
+    // The outline and its two-pixel border.
+    QPainterPathStroker border;
+    border.setWidth(3);
+    const QPainterPath all = outline().united(border.createStroke(outline()));
+    setMask(QRegion(all.toFillPolygon().toPolygon(), Qt::WindingFill));
+}
+
+void BalloonWidget::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setCompositionMode(QPainter::CompositionMode_Source);
+    p.fillRect(rect(), Qt::transparent);
+    p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+
+    const QPainterPath shape = outline();
 
     p.setPen(QPen(QColor(0x2b, 0x23, 0x40), 2));
     p.setBrush(QColor(255, 253, 240));

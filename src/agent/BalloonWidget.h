@@ -2,6 +2,7 @@
 #include <QFont>
 #include <QRect>
 #include <QString>
+#include <QPainterPath>
 #include <QWidget>
 
 /// The speech balloon beside a character: a frameless, translucent tool window with a
@@ -41,9 +42,14 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     void relayout();
+    /// The bubble with its tail, in widget coordinates.
+    QPainterPath outline() const;
+    /// Without a compositor the window is cut to the outline (else a black box shows).
+    void applyShape();
     QStringList wrap(const QString &text, int widthPx) const;
 
     QFont m_font;
@@ -54,4 +60,5 @@ private:
     bool m_tailLeft = true;   ///< the tail points left (the balloon is right of the character)
     QRect m_bubble;           ///< the bubble inside the widget
     QPoint m_tailTip;
+    bool m_shaped = false;
 };

@@ -3,13 +3,18 @@
 #include "CharacterPackage.h"
 
 #include <QApplication>
+#include <QBitmap>
 #include <QContextMenuEvent>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QSvgRenderer>
 #include <QWidgetAction>
+
+#include <xcb/xcb.h>
+#include <cstdlib>
 
 CharacterWindow::CharacterWindow(const CharacterPackage *package, QWidget *parent)
     : QWidget(parent,
@@ -46,7 +51,9 @@ void CharacterWindow::setCharacterSize(const QSize &size)
         return;
     m_size = bounded;
     m_cache.clear();
+    m_shapes.clear();
     setFixedSize(m_size);
+    applyShape();
     // Render the frames ahead in idle time, one per event-loop turn, so that no
     // animation stalls on its first showing; the queue empties and the timer stops.
     m_prewarm = m_package->images.keys();
@@ -116,8 +123,10 @@ void CharacterWindow::showFrame(const QString &image)
     if (image == m_frame)
         return;
     m_frame = image;
-    if (!m_speaking)
+    if (!m_speaking) {
+        applyShape();
         update();
+    }
 }
 
 void CharacterWindow::setSpeaking(bool speaking)
@@ -129,7 +138,70 @@ void CharacterWindow::setSpeaking(bool speaking)
     m_speaking = speaking;
     if (!speaking)
         m_mouth = QStringLiteral("closed");
+    applyShape();
     update();
+}
+
+bool CharacterWindow::compositorRunning()
+{
+    auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    if (!x11 || !x11->connection())
+        return true;   // not X11: translucency is the platform's own business
+    xcb_connection_t *c = x11->connection();
+    // EWMH: a compositing manager owns the selection _NET_WM_CM_S<screen>.
+    int screen = 0;
+    const QByteArray display = qgetenv("DISPLAY");
+    if (const qsizetype dot = display.lastIndexOf('.'); dot > display.lastIndexOf(':'))
+        screen = std::atoi(display.constData() + dot + 1);
+    const QByteArray name = "_NET_WM_CM_S" + QByteArray::number(screen);
+    xcb_intern_atom_reply_t *atom =
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(name.size()), name.constData()), nullptr);
+    if (!atom)
+        return true;
+    xcb_get_selection_owner_reply_t *owner =
+        xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom->atom), nullptr);
+    const bool running = owner && owner->owner != XCB_NONE;
+    std::free(owner);
+    std::free(atom);
+    return running;
+}
+
+void CharacterWindow::showEvent(QShowEvent *event)
+{
+    // Asked at every showing: a compositor may have started or stopped meanwhile.
+    m_shaped = !compositorRunning();
+    applyShape();
+    QWidget::showEvent(event);
+}
+
+void CharacterWindow::applyShape()
+{
+    if (!m_shaped) {
+        if (!mask().isEmpty())
+            clearMask();
+        return;
+    }
+    const QString image = m_speaking ? m_package->speakingBase : m_frame;
+    if (image.isEmpty())
+        return;
+    auto it = m_shapes.find(image);
+    if (it == m_shapes.end()) {
+        QImage outline(m_size, QImage::Format_ARGB32_Premultiplied);
+        outline.fill(Qt::transparent);
+        std::shared_ptr<QSvgRenderer> &renderer = m_renderers[image];
+        if (!renderer)
+            renderer = std::make_shared<QSvgRenderer>(m_package->images.value(image));
+        if (renderer->isValid()) {
+            QPainter p(&outline);
+            renderer->render(&p, QRectF(QPointF(0, 0), QSizeF(m_size)));
+        }
+        QRegion region(QBitmap::fromImage(outline.createAlphaMask(Qt::ThresholdAlphaDither)));
+        // A frame with nothing drawn must not leave an empty mask (which means "no mask").
+        if (region.isEmpty())
+            region = QRegion(0, 0, 1, 1);
+        it = m_shapes.insert(image, region);
+    }
+    setMask(*it);
 }
 
 void CharacterWindow::setMouth(const QString &shape)

@@ -2,6 +2,7 @@
 #include <QHash>
 #include <QList>
 #include <QPixmap>
+#include <QRegion>
 #include <QPoint>
 #include <QString>
 #include <QTimer>
@@ -55,6 +56,12 @@ public:
     /// Renders every frame of the package at the current size now.
     void renderAll();
 
+    /// Whether the window is cut to the figure's outline: on an X11 desktop without a
+    /// compositor, where a translucent window would show a black box instead.
+    bool isShaped() const { return m_shaped; }
+    /// True when windows can be translucent: a compositor runs, or the platform is not X11.
+    static bool compositorRunning();
+
 Q_SIGNALS:
     /// A left-button drag ended with the window's top-left corner at (x, y).
     void userMoved(int x, int y);
@@ -68,6 +75,7 @@ Q_SIGNALS:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void showEvent(QShowEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
@@ -78,6 +86,7 @@ private:
     QSize mouthPixelSize() const;
     QRect mouthPixelRect() const;
     void prewarmNext();
+    void applyShape();
 
     const CharacterPackage *m_package;
     QSize m_size;
@@ -86,6 +95,8 @@ private:
     bool m_speaking = false;
     QHash<QString, QPixmap> m_cache;       ///< image path -> pixmap at the current size
     QHash<QString, std::shared_ptr<QSvgRenderer>> m_renderers;
+    QHash<QString, QRegion> m_shapes;      ///< image path -> its outline at the current size
+    bool m_shaped = false;
     QStringList m_prewarm;                 ///< images still to render in idle time
     QTimer m_prewarmTimer;
     QList<MenuCommand> m_commands;

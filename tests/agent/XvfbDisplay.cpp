@@ -47,12 +47,28 @@ bool XvfbDisplay::Start(QString &why)
     qputenv("QT_QPA_PLATFORM", "xcb");
 
     // Translucent windows need a compositor; without one the test still runs.
-    const QString xcompmgr = QStandardPaths::findExecutable(QStringLiteral("xcompmgr"));
-    if (!xcompmgr.isEmpty()) {
-        m_compositor.setProgram(xcompmgr);
-        m_compositor.setArguments({QStringLiteral("-n")});
-        m_compositor.start();
-        m_compositor.waitForStarted(5000);
-    }
+    setCompositor(true);
     return true;
+}
+
+bool XvfbDisplay::setCompositor(bool on)
+{
+    if (!on) {
+        if (m_compositor.state() != QProcess::NotRunning) {
+            m_compositor.terminate();
+            if (!m_compositor.waitForFinished(5000))
+                m_compositor.kill();
+            m_compositor.waitForFinished(5000);
+        }
+        return true;
+    }
+    if (m_compositor.state() != QProcess::NotRunning)
+        return true;
+    const QString xcompmgr = QStandardPaths::findExecutable(QStringLiteral("xcompmgr"));
+    if (xcompmgr.isEmpty())
+        return false;
+    m_compositor.setProgram(xcompmgr);
+    m_compositor.setArguments({QStringLiteral("-n"), QStringLiteral("-d"), m_display});
+    m_compositor.start();
+    return m_compositor.waitForStarted(5000);
 }

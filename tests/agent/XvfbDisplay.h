@@ -12,6 +12,8 @@ public:
     ~XvfbDisplay();
     bool Start(QString &why);
     QString display() const { return m_display; }
+    /// Starts or stops the compositor (xcompmgr) on this display; false when it cannot.
+    bool setCompositor(bool on);
 
 private:
     QProcess m_server;

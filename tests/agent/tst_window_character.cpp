@@ -56,7 +56,10 @@ class TestWindowCharacter : public QObject
 {
     Q_OBJECT
 public:
-    TestWindowCharacter(bool haveX, QString why) : m_haveX(haveX), m_why(std::move(why)) {}
+    TestWindowCharacter(bool haveX, QString why, XvfbDisplay *x = nullptr)
+        : m_haveX(haveX), m_why(std::move(why)), m_x(x)
+    {
+    }
 
 private Q_SLOTS:
     void initTestCase();
@@ -77,10 +80,12 @@ private Q_SLOTS:
     void balloonStaysOnScreen_data();
     void balloonStaysOnScreen();
     void screenshotOfCharacters();
+    void shapedOnlyWithoutCompositor();
 
 private:
     bool m_haveX;
     QString m_why;
+    XvfbDisplay *m_x = nullptr;
     CharacterPackage m_merlin;
     CharacterPackage m_robby;
     std::unique_ptr<CharacterWindow> m_window;
@@ -441,6 +446,55 @@ void TestWindowCharacter::screenshotOfCharacters()
     QVERIFY(row[0].first() != row[1].first());
 }
 
+void TestWindowCharacter::shapedOnlyWithoutCompositor()
+{
+    if (!m_haveX || !m_x)
+        QSKIP(qPrintable(m_why));
+    // With a compositor the window stays translucent and unshaped.
+    QVERIFY2(m_x->setCompositor(true), "xcompmgr is installed by scripts/setup-deps");
+    QTRY_VERIFY_WITH_TIMEOUT(CharacterWindow::compositorRunning(), 5000);
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    QVERIFY(!m_window->isShaped());
+    QVERIFY(m_window->mask().isEmpty());
+    m_window->hide();
+
+    // Without one, the window is cut to the figure.
+    QVERIFY(m_x->setCompositor(false));
+    QTRY_VERIFY_WITH_TIMEOUT(!CharacterWindow::compositorRunning(), 5000);
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    QVERIFY(m_window->isShaped());
+    const QRegion outline = m_window->mask();
+    const int w = m_window->width(), h = m_window->height();
+    QVERIFY(!outline.contains(QPoint(1, 1)));
+    QVERIFY(!outline.contains(QPoint(w - 2, h / 2)));
+    QVERIFY(outline.contains(QPoint(w / 2, h * 210 / 252)));   // the robe
+    // The outline follows the animation.
+    const QString before = m_window->currentFrame();
+    for (const auto &frame : m_merlin.animations.value(QStringLiteral("Wave")).frames) {
+        if (frame.image != before) {
+            m_window->showFrame(frame.image);
+            break;
+        }
+    }
+    QVERIFY(m_window->currentFrame() != before);
+    QVERIFY(m_window->mask() != outline);
+    m_window->hide();
+    // So is the balloon, to its bubble and tail.
+    BalloonWidget balloon;
+    balloon.setText(QStringLiteral("You have two new messages."));
+    balloon.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&balloon));
+    const QRegion bubble = balloon.mask();
+    QVERIFY(!bubble.isEmpty());
+    QVERIFY(!bubble.contains(QPoint(0, 0)));
+    QVERIFY(!bubble.contains(QPoint(balloon.width() - 1, balloon.height() - 1)));
+    QVERIFY(bubble.contains(QPoint(balloon.width() / 2, balloon.height() / 2)));
+    balloon.hide();
+    QVERIFY(m_x->setCompositor(true));
+}
+
 int main(int argc, char **argv)
 {
     XvfbDisplay x;
@@ -449,7 +503,7 @@ int main(int argc, char **argv)
     // for a window test, so use a private one when Xvfb exists.
     const bool haveX = x.Start(why);
     QApplication app(argc, argv);
-    TestWindowCharacter test(haveX, why);
+    TestWindowCharacter test(haveX, why, &x);
     return QTest::qExec(&test, argc, argv);
 }
 
