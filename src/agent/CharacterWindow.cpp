@@ -166,6 +166,15 @@ bool CharacterWindow::compositorRunning()
     return running;
 }
 
+void CharacterWindow::preferPlaceableWindows()
+{
+    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || qEnvironmentVariableIsEmpty("DISPLAY"))
+        return;
+    if (qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland")
+        || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
+}
+
 void CharacterWindow::showEvent(QShowEvent *event)
 {
     // Asked at every showing: a compositor may have started or stopped meanwhile.

@@ -61,6 +61,10 @@ public:
     bool isShaped() const { return m_shaped; }
     /// True when windows can be translucent: a compositor runs, or the platform is not X11.
     static bool compositorRunning();
+    /// Call before the application object exists: in a Wayland session with XWayland, and
+    /// unless QT_QPA_PLATFORM says otherwise, windows go through X11, where the program may
+    /// place its character and the user drag it (Wayland lets no client place a window).
+    static void preferPlaceableWindows();
 
 Q_SIGNALS:
     /// A left-button drag ended with the window's top-left corner at (x, y).

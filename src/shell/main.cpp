@@ -1,5 +1,6 @@
 #include "DemoMode.h"
 #include "FSplash.h"
+#include "CharacterWindow.h"
 #include "engine/MUScripting.h"
 #include "trellis/Paths.h"
 
@@ -79,6 +80,7 @@ int main(int argc, char **argv)
         return 2;
     }
 
+    CharacterWindow::preferPlaceableWindows();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("murmelo"));
     QApplication::setApplicationDisplayName(QStringLiteral("Murmelo"));

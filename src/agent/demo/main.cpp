@@ -6,6 +6,7 @@
 #include "AgentCommands.h"
 #include "AgentRequest.h"
 #include "AgentWidgetsControl.h"
+#include "CharacterWindow.h"
 #include "trellis/MUError.h"
 
 #include <QApplication>
@@ -48,6 +49,7 @@ QString greeting(const QString &extraData)
 
 int main(int argc, char **argv)
 {
+    CharacterWindow::preferPlaceableWindows();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("murmelo-agent-demo"));
     QCommandLineParser parser;
