@@ -6,6 +6,8 @@
 #include "trellis/Utility.h"
 
 #include <QComboBox>
+#include <QFormLayout>
+#include <QLabel>
 
 OptionsPage::OptionsPage(QWidget *parent) : QWidget(parent) {}
 
@@ -103,4 +105,11 @@ void OptionsPage::trace(const QString &text, const QString &member) const
 {
     if (m_log)
         m_log->Write(0, text, Log::LevelTrace, QString::fromLatin1(metaObject()->className()) + QLatin1Char('.') + member);
+}
+
+void OptionsPage::addRow(QFormLayout *form, const QString &text, QLayout *field, QWidget *buddy)
+{
+    auto *label = new QLabel(text, form->parentWidget());
+    label->setBuddy(buddy);
+    form->addRow(label, field);
 }

@@ -8,6 +8,8 @@
 class CSettings;
 class CTalker;
 class QComboBox;
+class QFormLayout;
+class QLayout;
 
 /// What every options page shares: the engine, the dialog's buttons and the log it
 /// was given, and the small routines around them. Main thread.
@@ -23,6 +25,10 @@ protected:
     /// The page's own Init, after the references are kept; the Apply button is not
     /// touched while it runs.
     virtual void load() = 0;
+
+    /// A form row whose field is a layout: its label's mnemonic goes to `buddy` (a label
+    /// without a buddy would show its "&" instead of underlining the key).
+    static void addRow(QFormLayout *form, const QString &text, QLayout *field, QWidget *buddy);
 
     CSettings *settings() const;
     CTalker *talker() const;

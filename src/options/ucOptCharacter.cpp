@@ -63,7 +63,7 @@ ucOptCharacter::ucOptCharacter(QWidget *parent) : OptionsPage(parent)
     m_cmdPreview->setAutoDefault(false);
     charRow->addWidget(m_cboChar, 1);
     charRow->addWidget(m_cmdPreview);
-    charForm->addRow(QStringLiteral("&Name:"), charRow);
+    addRow(charForm, QStringLiteral("&Name:"), charRow, m_cboChar);
     m_lblDownloadMoreChars = new QLabel(QStringLiteral("<a href=\"help:characters\">Download more characters</a>"), character);
     m_lblDownloadMoreChars->setObjectName(QStringLiteral("lblDownloadMoreChars"));
     charForm->addRow(QString(), m_lblDownloadMoreChars);
@@ -74,7 +74,7 @@ ucOptCharacter::ucOptCharacter(QWidget *parent) : OptionsPage(parent)
     m_cmdSetSizeTo->setAutoDefault(false);
     sizeRow->addLayout(withEnd(m_sldSize, QStringLiteral("Large")), 1);
     sizeRow->addWidget(m_cmdSetSizeTo);
-    charForm->addRow(QStringLiteral("&Size:"), sizeRow);
+    addRow(charForm, QStringLiteral("&Size:"), sizeRow, m_sldSize);
     layout->addWidget(character);
 
     m_mnuSetSizeTo = new QMenu(this);
@@ -95,9 +95,9 @@ ucOptCharacter::ucOptCharacter(QWidget *parent) : OptionsPage(parent)
     m_cboCharOfVoice->addItems({QStringLiteral("Normal"), QStringLiteral("Monotone"), QStringLiteral("Whisper")});
     voiceForm->addRow(QStringLiteral("&Voice:"), m_cboCharOfVoice);
     m_sldVoiceSpeed = slider(voice, QStringLiteral("sldVoiceSpeed"), MinSpeed, MaxSpeed, 37);
-    voiceForm->addRow(QStringLiteral("Spee&d:"), withEnd(m_sldVoiceSpeed, QStringLiteral("Fast")));
+    addRow(voiceForm, QStringLiteral("Spee&d:"), withEnd(m_sldVoiceSpeed, QStringLiteral("Fast")), m_sldVoiceSpeed);
     m_sldVoicePitch = slider(voice, QStringLiteral("sldVoicePitch"), MinPitch, MaxPitch, 10);
-    voiceForm->addRow(QStringLiteral("P&itch:"), withEnd(m_sldVoicePitch, QStringLiteral("High")));
+    addRow(voiceForm, QStringLiteral("P&itch:"), withEnd(m_sldVoicePitch, QStringLiteral("High")), m_sldVoicePitch);
     layout->addWidget(voice);
 
     m_chkPlayAnimation = new QCheckBox(QStringLiteral("&Play animation when character is displayed"), this);

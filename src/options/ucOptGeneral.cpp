@@ -64,7 +64,7 @@ ucOptGeneral::ucOptGeneral(QWidget *parent) : OptionsPage(parent)
     m_cmdPreview->setAutoDefault(false);
     gestureRow->addWidget(m_cboGesture, 1);
     gestureRow->addWidget(m_cmdPreview);
-    welcomeForm->addRow(QStringLiteral("&Gesture:"), gestureRow);
+    addRow(welcomeForm, QStringLiteral("&Gesture:"), gestureRow, m_cboGesture);
     m_txtWelcomeMsg = new QPlainTextEdit(welcome);
     m_txtWelcomeMsg->setObjectName(QStringLiteral("txtWelcomeMsg"));
     m_txtWelcomeMsg->setTabChangesFocus(true);
@@ -81,7 +81,7 @@ ucOptGeneral::ucOptGeneral(QWidget *parent) : OptionsPage(parent)
     m_cmdRunEmailClient->setAutoDefault(false);
     mailRow->addWidget(m_cboEmailProgram, 1);
     mailRow->addWidget(m_cmdRunEmailClient);
-    mailForm->addRow(QStringLiteral("Nam&e:"), mailRow);
+    addRow(mailForm, QStringLiteral("Nam&e:"), mailRow, m_cboEmailProgram);
     layout->addWidget(mail);
 
     m_chkDontRunMUatStartup = new QCheckBox(QStringLiteral("&Don't Run Murmelo at Startup"), this);

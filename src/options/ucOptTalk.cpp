@@ -65,7 +65,7 @@ ucOptTalk::ucOptTalk(QWidget *parent) : OptionsPage(parent)
     m_cmdPreview = button(this, QStringLiteral("cmdPreview"), QStringLiteral("Pre&view"));
     gestureRow->addWidget(m_cboGesture, 1);
     gestureRow->addWidget(m_cmdPreview);
-    form->addRow(QStringLiteral("&Gesture:"), gestureRow);
+    addRow(form, QStringLiteral("&Gesture:"), gestureRow, m_cboGesture);
     auto *soundRow = new QHBoxLayout;
     m_txtNewMessageSound = lineEdit(this, QStringLiteral("txtNewMessageSound"));
     m_cmdBrowseSound = button(this, QStringLiteral("cmdBrowseSound"), QStringLiteral("&Browse..."));
@@ -73,7 +73,7 @@ ucOptTalk::ucOptTalk(QWidget *parent) : OptionsPage(parent)
     soundRow->addWidget(m_txtNewMessageSound, 1);
     soundRow->addWidget(m_cmdBrowseSound);
     soundRow->addWidget(m_cmdPlaySound);
-    form->addRow(QStringLiteral("&Play:"), soundRow);
+    addRow(form, QStringLiteral("&Play:"), soundRow, m_txtNewMessageSound);
     layout->addLayout(form);
     auto *advLabel = new QLabel(QStringLiteral("A&dvanced"), this);
     m_lstAdv = new QListWidget(this);

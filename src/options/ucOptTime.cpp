@@ -43,7 +43,8 @@ ucOptTime::ucOptTime(QWidget *parent) : OptionsPage(parent)
 
     auto *interval = new QGroupBox(QStringLiteral("Interval"), this);
     auto *grid = new QGridLayout(interval);
-    grid->addWidget(new QLabel(QStringLiteral("Say the time &every:"), interval), 0, 0, 1, 4);
+    auto *everyLabel = new QLabel(QStringLiteral("Say the time &every:"), interval);
+    grid->addWidget(everyLabel, 0, 0, 1, 4);
     m_group = new QButtonGroup(this);
     const QStringList captions = {QStringLiteral("Hour"), QStringLiteral("30 minutes"), QStringLiteral("20 minutes"),
                                   QStringLiteral("15 minutes"), QStringLiteral("10 minutes"), QStringLiteral("5 minutes"),
@@ -56,6 +57,12 @@ ucOptTime::ucOptTime(QWidget *parent) : OptionsPage(parent)
         grid->addWidget(r, 1 + i / 4, i % 4);
     }
     m_option1.first()->setChecked(true);
+    // The shortcut goes to the interval that is chosen.
+    everyLabel->setBuddy(m_option1.first());
+    connect(m_group, &QButtonGroup::idToggled, everyLabel, [this, everyLabel](int id, bool on) {
+        if (on && id >= 0 && id < m_option1.size())
+            everyLabel->setBuddy(m_option1.at(id));
+    });
     m_chkDisable = new QCheckBox(QStringLiteral("&Disable time announcing"), interval);
     m_chkDisable->setObjectName(QStringLiteral("chkDisable"));
     grid->addWidget(m_chkDisable, 3, 0, 1, 4);
@@ -74,7 +81,7 @@ ucOptTime::ucOptTime(QWidget *parent) : OptionsPage(parent)
     m_cmdPreview = button(announce, QStringLiteral("cmdPreview"), QStringLiteral("Pre&view"));
     gestureRow->addWidget(m_cboGesture, 1);
     gestureRow->addWidget(m_cmdPreview);
-    form->addRow(QStringLiteral("&Gesture:"), gestureRow);
+    addRow(form, QStringLiteral("&Gesture:"), gestureRow, m_cboGesture);
     auto *soundRow = new QHBoxLayout;
     m_txtSound = new QLineEdit(announce);
     m_txtSound->setObjectName(QStringLiteral("txtSound"));
@@ -83,7 +90,7 @@ ucOptTime::ucOptTime(QWidget *parent) : OptionsPage(parent)
     soundRow->addWidget(m_txtSound, 1);
     soundRow->addWidget(m_cmdBrowseSound);
     soundRow->addWidget(m_cmdPlaySound);
-    form->addRow(QStringLiteral("&Play:"), soundRow);
+    addRow(form, QStringLiteral("&Play:"), soundRow, m_txtSound);
     m_chkTimeFormat = new QCheckBox(QStringLiteral("A&M/PM Format (Clear checkbox to set 24:00 format)"), announce);
     m_chkTimeFormat->setObjectName(QStringLiteral("chkTimeFormat"));
     form->addRow(m_chkTimeFormat);

@@ -4,6 +4,7 @@
 #include "FSendTestimonial.h"
 #include "FeedbackHttpServer.h"
 #include "FeedbackPayload.h"
+#include "Mnemonics.h"
 #include "trellis/MUError.h"
 #include "trellis/MessageTable.h"
 #include "trellis/MetaTypes.h"
@@ -84,6 +85,7 @@ private Q_SLOTS:
     void noEndpointSaysSo();
     void closingWhileSendingWaitsForTheAnswer();
     void cancelClosesWithoutSending();
+    void everyShortcutLabelHasABuddy();
 
 private:
     std::unique_ptr<FFeedbackForm> openForm(const QString &name);
@@ -369,6 +371,16 @@ void TestFeedbackForms::cancelClosesWithoutSending()
     QVERIFY(!f->isVisible());
     QCOMPARE(m_server->connectionCount(), 0);
     QVERIFY(m_shown.isEmpty());
+}
+
+void TestFeedbackForms::everyShortcutLabelHasABuddy()
+{
+    for (const QString &name : {QStringLiteral("FAskQuestion"), QStringLiteral("FMakeSuggestion"),
+                                QStringLiteral("FReportBug"), QStringLiteral("FSendTestimonial")}) {
+        const std::unique_ptr<FFeedbackForm> form = makeForm(name);
+        const QStringList bad = labelsWithoutBuddy(form.get());
+        QVERIFY2(bad.isEmpty(), qPrintable(name + QStringLiteral(": ") + bad.join(QStringLiteral(", "))));
+    }
 }
 
 QTEST_MAIN(TestFeedbackForms)

@@ -1,6 +1,7 @@
 // The options dialog: what OK, Apply and Cancel store, the discard question and the
 // tab strip's keyboard cycling.
 #include "OptionsFixture.h"
+#include "Mnemonics.h"
 
 #include "AgentCharacter.h"
 #include "AgentCommand.h"
@@ -40,6 +41,7 @@ private Q_SLOTS:
     void tabCycling_data();
     void tabCycling();
     void pagesShownByTab();
+    void everyShortcutLabelHasABuddy();
     void applyAtStartStoresGeneralOnly();
     void talkPageRoundTrip();
 };
@@ -213,6 +215,18 @@ void TstFOptions::pagesShownByTab()
     }
     QCOMPARE(dialog.tabStrip()->tabText(5), QString("Voice Commands"));
     QCOMPARE(dialog.tabStrip()->tabToolTip(1), QString("Character options"));
+}
+
+void TstFOptions::everyShortcutLabelHasABuddy()
+{
+    OptionsFixture f;
+    QVERIFY(f.isValid());
+    FOptions dialog;
+    dialog.Init(f.engine(), f.log());
+    for (const QString &key : FOptions::Keys()) {
+        const QStringList bad = labelsWithoutBuddy(dialog.Page(key));
+        QVERIFY2(bad.isEmpty(), qPrintable(key + QStringLiteral(": ") + bad.join(QStringLiteral(", "))));
+    }
 }
 
 void TstFOptions::applyAtStartStoresGeneralOnly()

@@ -9,6 +9,7 @@
 #include "ThunderbirdAccounts.h"
 #include "DovecotFixture.h"
 #include "FakePop3Server.h"
+#include "Mnemonics.h"
 #include "TestCertificates.h"
 #include "ShellMessage.h"
 #include "engine/MUScripting.h"
@@ -336,6 +337,16 @@ private Q_SLOTS:
             QCOMPARE(fx.boxes.first().buttons, int(ShellMessage::YesNo) | int(ShellMessage::Exclamation)
                                                     | int(ShellMessage::DefaultButton2));   // No is the default
         QCOMPARE(checkers > 0, tested);
+    }
+
+    void everyShortcutLabelHasABuddy()
+    {
+        ShellFixture fx;
+        FAddAccount form(nullptr);
+        QVERIFY2(labelsWithoutBuddy(&form).isEmpty(), qPrintable(labelsWithoutBuddy(&form).join(", ")));
+        EngineFixture ef;
+        FAccounts dlg(ef.engine(), ef.engine()->log());
+        QVERIFY2(labelsWithoutBuddy(&dlg).isEmpty(), qPrintable(labelsWithoutBuddy(&dlg).join(", ")));
     }
 
     void untrustedCertificateCanBePinnedFromTheDialog_data()
