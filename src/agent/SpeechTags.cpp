@@ -134,6 +134,9 @@ public:
                 // The synthesiser splits the text here, so each side stands alone.
                 closeEmphasis();
                 closeWrapper();
+                // A pause parts words: the balloon shows a blank between them.
+                if (!m_out.balloon.isEmpty() && !m_out.balloon.back().isSpace())
+                    m_out.balloon += QLatin1Char(' ');
                 markup(QStringLiteral("<mark name=\"%1%2\"/> ").arg(SpeechTags::PauseMarkPrefix).arg(qMin(n, 60000)));
             }
         } else if (t.text == QLatin1String("spd")) {

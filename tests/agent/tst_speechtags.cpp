@@ -38,8 +38,10 @@ void TstSpeechTags::translate_data()
         << "<b>bold</b> & \"quotes\"";
     QTest::newRow("ssml-injection-is-text")
         << "<break time=\"9s\"/>x" << " less than break time=&quot;9s&quot;/ greater than x" << "<break time=\"9s\"/>x";
-    QTest::newRow("pause-tag") << "a\\Pau=500\\b" << "a<mark name=\"pause:500\"/> b" << "ab";
-    QTest::newRow("tags-are-case-insensitive") << "a\\pAU=20\\b" << "a<mark name=\"pause:20\"/> b" << "ab";
+    // A pause parts words, in the balloon too (line ends of an announcement become pauses).
+    QTest::newRow("pause-tag") << "a\\Pau=500\\b" << "a<mark name=\"pause:500\"/> b" << "a b";
+    QTest::newRow("tags-are-case-insensitive") << "a\\pAU=20\\b" << "a<mark name=\"pause:20\"/> b" << "a b";
+    QTest::newRow("pause-after-blank-adds-none") << "a \\Pau=20\\b" << "a <mark name=\"pause:20\"/> b" << "a b";
     QTest::newRow("double-backslash-is-literal") << "C:\\\\temp" << "C:\\temp" << "C:\\temp";
     QTest::newRow("unknown-tag-skipped") << "one \\Foo=bar\\two" << "one two" << "one two";
     QTest::newRow("unterminated-backslash-dropped") << "one \\two" << "one two" << "one two";
