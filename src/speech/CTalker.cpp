@@ -12,6 +12,7 @@
 
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 const QString CTalker::KeyCharacterName = QStringLiteral("{12C606D4-2134-47e1-9698-3888CA920611}");
 const QString CTalker::KeyCharacterSize = QStringLiteral("{DF059EB5-6B36-4506-9C27-E7019ED5AE44}");
@@ -198,7 +199,7 @@ QString CTalker::MsgToString(const Record &msg, bool itsANewMessage, bool withCo
             s += setting(KeySubjectPhrase, QString()).toString() + QLatin1Char(' ') +
                  AsSpokenText(msg.text(QStringLiteral("Subject")).toLower()) + Pause + CrLf;
         if (withContent && Utility::ToBool(setting(KeySayBody, true), true) && msg.Exists(QStringLiteral("Content"))) {
-            QString c = msg.text(QStringLiteral("Content"));
+            QString c = UnwrapLines(msg.text(QStringLiteral("Content")));
             if (Utility::ToBool(setting(KeyStripQuoted, true), true))
                 c = StripQuotedLines(c, 5, QStringLiteral("--Original Message--"),
                                      QStringLiteral("-- Original Message --"));
@@ -209,6 +210,37 @@ QString CTalker::MsgToString(const Record &msg, bool itsANewMessage, bool withCo
         logError(e.number(), e.description(), QStringLiteral("MsgToString"));
         return {};
     }
+}
+
+QString CTalker::UnwrapLines(const QString &text)
+{
+    QString t = text;
+    t.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    t.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    const QStringList lines = t.split(QLatin1Char('\n'));
+    auto quoted = [](const QString &line) { return line.left(5).contains(QLatin1Char('>')); };
+    // List items, rules and separators ("-----Original Message-----", "-- ") start a line of their own.
+    static const QRegularExpression ownLine(QStringLiteral(R"(^\s*([-*+#=_~•|]|\d{1,3}[.)]\s))"));
+    QString out;
+    QString previous;   // the last physical line appended to `out`
+    bool first = true;
+    for (const QString &line : lines) {
+        const bool join = !first && !previous.trimmed().isEmpty() && !line.trimmed().isEmpty() && !quoted(previous)
+                          && !quoted(line) && !ownLine.match(line).hasMatch() && !ownLine.match(previous).hasMatch()
+                          && (previous.endsWith(QLatin1Char(' ')) || previous.trimmed().size() >= WrappedLineLength);
+        if (join) {
+            while (out.endsWith(QLatin1Char(' ')))
+                out.chop(1);
+            out += QLatin1Char(' ') + line.trimmed();
+        } else {
+            if (!first)
+                out += CrLf;
+            out += line;
+        }
+        previous = line;
+        first = false;
+    }
+    return out;
 }
 
 QString CTalker::StripQuotedLines(const QString &text, int quoteZone, const QString &marker1,

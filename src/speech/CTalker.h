@@ -91,6 +91,14 @@ public:
     /// Mail text (sender, subject, body) made safe to speak: "|" becomes a blank and
     /// every "\" is written "\\", so it is spoken as written and never read as a tag.
     static QString AsSpokenText(const QString &text);
+    /// A message body with the line breaks its sender's program inserted to wrap long
+    /// paragraphs taken out, so that reading aloud pauses at the ends of paragraphs, lists
+    /// and short lines rather than in mid-sentence at every wrapped line. A line is taken to
+    /// continue on the next when it ends with a blank (RFC 3676 soft break) or is long
+    /// (WrappedLineLength characters or more); quoted lines, list items, separators and
+    /// blank lines always keep their breaks. Lines end with CR LF.
+    static QString UnwrapLines(const QString &text);
+    static constexpr int WrappedLineLength = 50;
     /// Lines up to the first holding a marker, without those quoted within `quoteZone`.
     static QString StripQuotedLines(const QString &text, int quoteZone, const QString &marker1,
                                     const QString &marker2);

@@ -155,6 +155,33 @@ private Q_SLOTS:
         QCOMPARE(CTalker::CollapseRepeats(text), expected);
     }
 
+    void unwrapLines_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("expected");
+        const QString l1 = "We are meeting at the station on Friday at nine, and then we";   // 61 characters
+        const QString l2 = "take the slow train up the valley to the lake where the boats";
+        QTest::newRow("wrapped-paragraph-read-as-one")
+            << l1 + "\r\n" + l2 + "\r\nare.\r\n" << l1 + " " + l2 + " are.\r\n";
+        QTest::newRow("blank-line-parts-paragraphs")
+            << l1 + "\nend.\n\n" + l2 + "\nend." << l1 + " end.\r\n\r\n" + l2 + " end.";
+        QTest::newRow("short-lines-kept") << "Cheers,\r\nAnna\r\nMain Street 1" << "Cheers,\r\nAnna\r\nMain Street 1";
+        QTest::newRow("flowed-soft-break-joined") << "See you \r\nsoon" << "See you soon";
+        QTest::newRow("signature-separator-kept") << "Bye \r\n-- \r\nAnna" << "Bye \r\n-- \r\nAnna";
+        QTest::newRow("list-items-kept") << l1 + "\n- tent\n- stove\n1. map\n2) food"
+                                         << l1 + "\r\n- tent\r\n- stove\r\n1. map\r\n2) food";
+        QTest::newRow("quoted-lines-never-joined") << l1 + "\n> " + l2 + "\n> more\nReply"
+                                                   << l1 + "\r\n> " + l2 + "\r\n> more\r\nReply";
+        QTest::newRow("marker-after-long-line-stays-alone")
+            << l1 + "\r\n-----Original Message-----\r\nold" << l1 + "\r\n-----Original Message-----\r\nold";
+    }
+    void unwrapLines()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, expected);
+        QCOMPARE(CTalker::UnwrapLines(text), expected);
+    }
+
     void stripQuotedLines_data()
     {
         QTest::addColumn<QString>("text");
