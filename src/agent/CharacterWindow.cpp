@@ -81,6 +81,14 @@ void CharacterWindow::renderAll()
     m_prewarmTimer.stop();
 }
 
+QSvgRenderer *CharacterWindow::rendererFor(const QString &image)
+{
+    std::shared_ptr<QSvgRenderer> &renderer = m_renderers[image];
+    if (!renderer)
+        renderer = std::make_shared<QSvgRenderer>(m_package->images.value(image));
+    return renderer.get();
+}
+
 const QPixmap &CharacterWindow::pixmap(const QString &image, const QSize &size)
 {
     const QString key = image + QLatin1Char('@') + QString::number(size.width()) + QLatin1Char('x')
@@ -92,9 +100,7 @@ const QPixmap &CharacterWindow::pixmap(const QString &image, const QSize &size)
     QPixmap pm(size * dpr);
     pm.setDevicePixelRatio(dpr);
     pm.fill(Qt::transparent);
-    std::shared_ptr<QSvgRenderer> &renderer = m_renderers[image];
-    if (!renderer)
-        renderer = std::make_shared<QSvgRenderer>(m_package->images.value(image));
+    QSvgRenderer *renderer = rendererFor(image);
     if (renderer->isValid()) {
         QPainter p(&pm);
         p.setRenderHint(QPainter::Antialiasing);
@@ -197,9 +203,7 @@ void CharacterWindow::applyShape()
     if (it == m_shapes.end()) {
         QImage outline(m_size, QImage::Format_ARGB32_Premultiplied);
         outline.fill(Qt::transparent);
-        std::shared_ptr<QSvgRenderer> &renderer = m_renderers[image];
-        if (!renderer)
-            renderer = std::make_shared<QSvgRenderer>(m_package->images.value(image));
+        QSvgRenderer *renderer = rendererFor(image);
         if (renderer->isValid()) {
             QPainter p(&outline);
             renderer->render(&p, QRectF(QPointF(0, 0), QSizeF(m_size)));

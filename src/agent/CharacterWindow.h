@@ -87,6 +87,7 @@ protected:
 
 private:
     const QPixmap &pixmap(const QString &image, const QSize &size);
+    QSvgRenderer *rendererFor(const QString &image);
     QSize mouthPixelSize() const;
     QRect mouthPixelRect() const;
     void prewarmNext();
