@@ -67,7 +67,9 @@ int main(int argc, char **argv)
     }
     if (args.help) {
         QString text = args.helpText;
+        // Parsed before the application object exists, Qt names the program by a placeholder.
         text.replace(QStringLiteral("Usage: ") + QString::fromLocal8Bit(argv[0]), QStringLiteral("Usage: murmelo"));
+        text.replace(QStringLiteral("<executable_name>"), QStringLiteral("murmelo"));
         std::fputs(qPrintable(text), stdout);
         return 0;
     }

@@ -347,6 +347,7 @@ private Q_SLOTS:
         QVERIFY(p.waitForFinished(10000));
         QCOMPARE(p.exitCode(), 0);
         const QString help = QString::fromUtf8(p.readAllStandardOutput());
+        QVERIFY2(help.startsWith(QStringLiteral("Usage: murmelo [options]")), qPrintable(help));
         QVERIFY(help.contains(QStringLiteral("--demo")));
         QVERIFY(help.contains(QStringLiteral("--home <DIR>")));
         p.start(program, {QStringLiteral("--no-such-option")});
