@@ -332,7 +332,9 @@ QList<CReceiver::Slot> CReceiver::ExamineMailbox(const Capabilities &caps, const
     QList<Slot> window;
     const int first = qMax(1, count - Window + 1);
     int newestKnown = 0;
-    for (int i = first; i <= count; ++i) {
+    // Counted from the window's start: a server claiming INT_MAX messages cannot make i overflow.
+    for (int k = 0; count > 0 && k <= count - first; ++k) {
+        const int i = first + k;
         Slot slot;
         slot.number = i;
         slot.uid = uids.value(i);

@@ -71,6 +71,8 @@ private Q_SLOTS:
     void serverWithoutUidl_data();
     void serverWithoutUidl();
     void capabilitiesAnnouncedOnlyAfterLogin();
+    void absurdMessageCountEndsWithAnError_data();
+    void absurdMessageCountEndsWithAnError();
     void loginPipelinedOnlyWhenUserIsAnnounced_data();
     void loginPipelinedOnlyWhenUserIsAnnounced();
     void cancelDuringPipelinedBatch_data();
@@ -653,6 +655,30 @@ void TestCReceiver::capabilitiesAnnouncedOnlyAfterLogin()
     QCOMPARE(m_server->commands(), (QList<QByteArray>{"CAPA", "USER bob", "PASS secret", "CAPA", "UIDL", "TOP 1 1",
                                                       "TOP 2 1", "TOP 2 10000", "QUIT"}));
     QCOMPARE(m_seenUidls.size(), 2);
+}
+
+void TestCReceiver::absurdMessageCountEndsWithAnError_data()
+{
+    QTest::addColumn<QByteArray>("command");
+    QTest::addColumn<QByteArray>("reply");
+    QTest::newRow("stat") << QByteArray("STAT") << QByteArray("+OK 2147483647 0\r\n");
+    QTest::newRow("uidl") << QByteArray("UIDL") << QByteArray("+OK\r\n2147483647 zz\r\n.\r\n");
+}
+
+void TestCReceiver::absurdMessageCountEndsWithAnError()
+{
+    QFETCH(QByteArray, command);
+    QFETCH(QByteArray, reply);
+    if (command == "STAT")
+        m_server->setCapabilities({"TOP", "USER"});
+    m_server->addMessage(mail(1));
+    m_server->setAction(command, Action::Raw, reply);
+    run();
+    // The newest window ends at the last possible number; the server has no such message.
+    QCOMPARE(m_endMsg, ReceiverMessages::ErrorOccured);
+    QVERIFY(m_server->commands().contains("TOP 2147483618 1"));
+    QCOMPARE(m_server->countOf("TOP"), 1);
+    QCOMPARE(m_server->commands().last(), QByteArray("QUIT"));
 }
 
 void TestCReceiver::loginPipelinedOnlyWhenUserIsAnnounced_data()
