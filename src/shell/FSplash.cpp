@@ -367,6 +367,12 @@ void FSplash::mPopExit_Click()
     shutDown(true);
 }
 
+void FSplash::Terminate()
+{
+    trace(QStringLiteral("Terminate() call"), QStringLiteral("Terminate"));
+    shutDown(true);
+}
+
 void FSplash::moFMain_Unloading()
 {
     trace(QStringLiteral("moFMain_Unloading() call"), QStringLiteral("moFMain_Unloading"));

@@ -61,6 +61,9 @@ public:
     QSystemTrayIcon *trayIcon() const { return m_tray; }
     QMenu *trayMenu() const { return mPopupSys; }
     bool animating() const { return Timer1.isActive(); }
+    /// Ends the program as its Exit command does, without bringing anything to the front
+    /// (the session is ending or a terminal asked): the engine is finalised, the lock freed.
+    void Terminate();
     int animationFrame() const { return m_frame; }
 
     /// The tray's "left button up" (also double click): stops the animation, shows the window.

@@ -7,7 +7,11 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
+#include <QSocketNotifier>
+#include <csignal>
 #include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 /// Options are read before the GUI starts, so --help and --version need no display.
@@ -55,6 +59,17 @@ Args parseArgs(int argc, char **argv)
     a.home = parser.value(home);
     a.helpText = parser.helpText();
     return a;
+}
+}
+
+namespace {
+int g_signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    // Only async-signal-safe work here: the event loop does the rest.
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
 }
 }
 
@@ -112,6 +127,22 @@ int main(int argc, char **argv)
     FSplash splash(std::move(options));
     QObject::connect(&splash, &FSplash::finished, &app, [](int code) { QCoreApplication::exit(code); },
                      Qt::QueuedConnection);
+    // Logging out, shutting down or Ctrl+C in a terminal: end as the Exit command does, so the
+    // engine is finalised and a demo's throw-away folder is removed.
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) == 0) {
+        auto *notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
+        QObject::connect(notifier, &QSocketNotifier::activated, &splash, [&splash, notifier] {
+            char byte = 0;
+            [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[0], &byte, 1);
+            notifier->setEnabled(false);
+            splash.Terminate();
+        });
+        struct sigaction sa {};
+        sa.sa_handler = onSignal;
+        sigemptyset(&sa.sa_mask);
+        for (int signal : {SIGINT, SIGTERM, SIGHUP})
+            sigaction(signal, &sa, nullptr);
+    }
     if (!splash.Start())
         return splash.exitCode();
     return app.exec();

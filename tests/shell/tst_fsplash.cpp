@@ -21,10 +21,13 @@
 #include <QMenu>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTest>
+#include <csignal>
 
 class TestFSplash : public QObject
 {
@@ -332,6 +335,39 @@ private Q_SLOTS:
         QCOMPARE(finished.count(), 1);
         QTRY_VERIFY(w.isNull());
         QVERIFY(!splash.scripting()->timerManager());   // the engine is finalised on this way out too
+    }
+
+    void terminationSignalEndsCleanly_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
+    }
+    void terminationSignalEndsCleanly()
+    {
+        QFETCH(int, signal);
+        const QString program = qEnvironmentVariable("MURMELO_BUILD_DIR") + QStringLiteral("/bin/murmelo");
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("MURMELO_AUDIO"), QStringLiteral("null"));
+        p.setProcessEnvironment(env);
+        p.start(program, {QStringLiteral("--demo")});
+        QVERIFY(p.waitForStarted(10000));
+        QByteArray said;
+        while (!said.contains("demo mail server") && p.waitForReadyRead(20000))
+            said += p.readAllStandardOutput();
+        const QRegularExpression folder(QStringLiteral("home folder (\\S+), demo"));
+        const QString home = folder.match(QString::fromLocal8Bit(said)).captured(1);
+        QVERIFY2(!home.isEmpty() && QFileInfo::exists(home), said.constData());
+        QTest::qWait(1500);   // well into its start-up
+        QCOMPARE(::kill(pid_t(p.processId()), signal), 0);
+        QVERIFY(p.waitForFinished(20000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 0);
+        // Ended as Exit ends it: the throw-away folder went with the program.
+        QVERIFY(!QFileInfo::exists(home));
     }
 
     void programHelpAndVersion()
