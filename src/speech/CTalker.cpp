@@ -219,6 +219,12 @@ QString CTalker::UnwrapLines(const QString &text)
     t.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     const QStringList lines = t.split(QLatin1Char('\n'));
     auto quoted = [](const QString &line) { return line.left(5).contains(QLatin1Char('>')); };
+    // A line that ends a sentence keeps its pause: joining it would gain nothing, and text
+    // made from HTML puts each block on a line of its own.
+    auto endsSentence = [](const QString &line) {
+        const QString t = line.trimmed();
+        return !t.isEmpty() && QStringLiteral(".!?:;").contains(t.back());
+    };
     // List items, rules and separators ("-----Original Message-----", "-- ") start a line of their own.
     static const QRegularExpression ownLine(QStringLiteral(R"(^\s*([-*+#=_~•|]|\d{1,3}[.)]\s))"));
     QString out;
@@ -227,7 +233,8 @@ QString CTalker::UnwrapLines(const QString &text)
     for (const QString &line : lines) {
         const bool join = !first && !previous.trimmed().isEmpty() && !line.trimmed().isEmpty() && !quoted(previous)
                           && !quoted(line) && !ownLine.match(line).hasMatch() && !ownLine.match(previous).hasMatch()
-                          && (previous.endsWith(QLatin1Char(' ')) || previous.trimmed().size() >= WrappedLineLength);
+                          && (previous.endsWith(QLatin1Char(' '))
+                              || (previous.trimmed().size() >= WrappedLineLength && !endsSentence(previous)));
         if (join) {
             while (out.endsWith(QLatin1Char(' ')))
                 out.chop(1);

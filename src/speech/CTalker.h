@@ -95,8 +95,8 @@ public:
     /// paragraphs taken out, so that reading aloud pauses at the ends of paragraphs, lists
     /// and short lines rather than in mid-sentence at every wrapped line. A line is taken to
     /// continue on the next when it ends with a blank (RFC 3676 soft break) or is long
-    /// (WrappedLineLength characters or more); quoted lines, list items, separators and
-    /// blank lines always keep their breaks. Lines end with CR LF.
+    /// (WrappedLineLength characters or more) without ending a sentence; quoted lines, list
+    /// items, separators and blank lines always keep their breaks. Lines end with CR LF.
     static QString UnwrapLines(const QString &text);
     static constexpr int WrappedLineLength = 50;
     /// Lines up to the first holding a marker, without those quoted within `quoteZone`.

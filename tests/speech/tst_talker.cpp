@@ -163,6 +163,9 @@ private Q_SLOTS:
         const QString l2 = "take the slow train up the valley to the lake where the boats";
         QTest::newRow("wrapped-paragraph-read-as-one")
             << l1 + "\r\n" + l2 + "\r\nare.\r\n" << l1 + " " + l2 + " are.\r\n";
+        // A long line that ends a sentence keeps its pause (blocks of HTML text end that way).
+        QTest::newRow("sentence-end-keeps-the-break")
+            << l1 + ".\r\nNext block" << l1 + ".\r\nNext block";
         QTest::newRow("blank-line-parts-paragraphs")
             << l1 + "\nend.\n\n" + l2 + "\nend." << l1 + " end.\r\n\r\n" + l2 + " end.";
         QTest::newRow("short-lines-kept") << "Cheers,\r\nAnna\r\nMain Street 1" << "Cheers,\r\nAnna\r\nMain Street 1";
