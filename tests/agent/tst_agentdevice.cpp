@@ -17,6 +17,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <cmath>
+#include <csignal>
+#include <sys/prctl.h>
 
 namespace {
 
@@ -50,6 +52,8 @@ public:
         env.remove(QStringLiteral("PULSE_SERVER"));
         m_process.setProcessEnvironment(env);
         m_process.setProcessChannelMode(QProcess::MergedChannels);
+        // The daemon goes with the test even when the test dies.
+        m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
         m_process.start(binary, {QStringLiteral("-n"), QStringLiteral("--daemonize=no"),
                                  QStringLiteral("--exit-idle-time=-1"), QStringLiteral("--use-pid-file=no"),
                                  QStringLiteral("--disallow-exit"), QStringLiteral("--log-target=stderr"),
