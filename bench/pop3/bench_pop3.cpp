@@ -319,6 +319,8 @@ int main(int argc, char **argv)
 
     std::printf("pop3 check: %d new messages of %d KB, Dovecot through a relay delaying each direction\n", count, sizeKb);
     std::printf("(the old algorithm never asks CAPA: PIPELINING offered or hidden is the same run for it)\n");
+    std::printf("(round trips: the client's turns, each time it sends after the server has spoken; the\n"
+                " connection and its greeting are not one)\n");
     std::printf("%8s  %-10s  %-9s  %8s  %8s  %11s  %10s  %s\n", "delay_ms", "pipelining", "algorithm", "wall_ms",
                 "commands", "round_trips", "bytes_down", "result");
     struct Summary {
