@@ -1,6 +1,7 @@
 // murmelo-cli say [--character NAME] [--speed N] [--pitch N] [--voice Normal|Monotone|Whisper] --wav FILE TEXT
 // murmelo-cli listen [--phrase P]... FILE
 #include "CliCommand.h"
+#include "WavAgent.h"
 #include "trellis/MUError.h"
 #include "trellis/Paths.h"
 
@@ -89,14 +90,11 @@ int runSay(CliContext &ctx)
         ctx.error(speech);
         return CliFailed;
     }
-    auto sink = std::make_unique<WavFileAudioSink>(QFileInfo(wav).absoluteFilePath(), 0.0);
-    WavFileAudioSink *file = sink.get();
-    HeadlessAgentControl agent(std::move(sink));
-    if (agent.audio()->sink() != file) {
-        ctx.error(QStringLiteral("cannot write '%1'").arg(wav));
+    WavFileAudioSink *file = nullptr;
+    const std::unique_ptr<HeadlessAgentControl> agentOwner = MakeWavAgent(ctx, wav, file);
+    if (!agentOwner)
         return CliFailed;
-    }
-    agent.setIdleDelay(0);
+    HeadlessAgentControl &agent = *agentOwner;
 
     QEventLoop loop;
     int status = AgentRequest::StatusFailed;

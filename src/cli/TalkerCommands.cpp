@@ -1,17 +1,16 @@
 // murmelo-cli say-message ID --wav FILE
 #include "CliCommand.h"
+#include "WavAgent.h"
 #include "engine/MUScripting.h"
 #include "speech/CTalker.h"
 #include "speech/MessageText.h"
 #include "storage/MsgManager.h"
 #include "trellis/MUError.h"
 
-#include "AgentAudio.h"
 #include "AudioSink.h"
 #include "HeadlessAgentControl.h"
 #include "WavFileAudioSink.h"
 
-#include <QFileInfo>
 
 namespace {
 
@@ -33,15 +32,11 @@ int runSayMessage(CliContext &ctx)
     if (!content.isEmpty())
         msg.Add(QStringLiteral("Content"), MessageText::PlainText(content));
 
-    auto sink = std::make_unique<WavFileAudioSink>(QFileInfo(wav).absoluteFilePath(), 0.0);
-    WavFileAudioSink *file = sink.get();
-    HeadlessAgentControl agent(std::move(sink));
-    // A file that cannot be written makes the output fall back to silence (and frees the sink).
-    if (agent.audio()->sink() != file) {
-        ctx.error(QStringLiteral("cannot write '%1'").arg(wav));
+    WavFileAudioSink *file = nullptr;
+    const std::unique_ptr<HeadlessAgentControl> agentOwner = MakeWavAgent(ctx, wav, file);
+    if (!agentOwner)
         return CliFailed;
-    }
-    agent.setIdleDelay(0);
+    HeadlessAgentControl &agent = *agentOwner;
 
     // The engine does not own a talker yet: this one lives for the command.
     CTalker talker;

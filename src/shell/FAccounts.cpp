@@ -152,12 +152,8 @@ void FAccounts::clearFirstStart()
 
 void FAccounts::logError(const std::exception &e, const QString &member) const
 {
-    if (!m_log)
-        return;
-    if (const auto *mu = dynamic_cast<const MUError *>(&e))
-        m_log->Write(mu->number(), mu->description(), Log::LevelError, kClass + u'.' + member);
-    else
-        m_log->Write(-1, QString::fromUtf8(e.what()), Log::LevelError, kClass + u'.' + member);
+    if (m_log)
+        m_log->WriteError(e, kClass + u'.' + member);
 }
 
 void FAccounts::cmdAdd_Click()

@@ -291,12 +291,8 @@ void FAddAccount::prepare(CCheckMB &checker) const
 
 void FAddAccount::logError(const std::exception &e, const QString &member) const
 {
-    if (!m_log)
-        return;
-    if (const auto *mu = dynamic_cast<const MUError *>(&e))
-        m_log->Write(mu->number(), mu->description(), Log::LevelError, kClass + u'.' + member);
-    else
-        m_log->Write(-1, QString::fromUtf8(e.what()), Log::LevelError, kClass + u'.' + member);
+    if (m_log)
+        m_log->WriteError(e, kClass + u'.' + member);
 }
 
 void FAddAccount::cmdAutodetect_Click()

@@ -71,8 +71,7 @@ void MessageView::showContent(const QString &content)
         m_html = MessageText::Html(content);
     if (m_html.trimmed().isEmpty()) {
         m_raw = true;
-        // One line break per line, whatever ended the lines.
-        setPlainText(QString(content).replace(QLatin1String("\r\n"), QLatin1String("\n")));
+        setPlainText(MessageText::UnixLines(content));
         return;
     }
     render();

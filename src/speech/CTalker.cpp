@@ -1,5 +1,6 @@
 #include "CTalker.h"
 #include "CWaver.h"
+#include "MessageText.h"
 
 #include "AgentBalloon.h"
 #include "AgentCharacter.h"
@@ -214,9 +215,7 @@ QString CTalker::MsgToString(const Record &msg, bool itsANewMessage, bool withCo
 
 QString CTalker::UnwrapLines(const QString &text)
 {
-    QString t = text;
-    t.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    t.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    QString t = MessageText::UnixLines(text);
     const QStringList lines = t.split(QLatin1Char('\n'));
     auto quoted = [](const QString &line) { return line.left(5).contains(QLatin1Char('>')); };
     // A line that ends a sentence keeps its pause: joining it would gain nothing, and text
@@ -253,9 +252,7 @@ QString CTalker::UnwrapLines(const QString &text)
 QString CTalker::StripQuotedLines(const QString &text, int quoteZone, const QString &marker1,
                                   const QString &marker2)
 {
-    QString t = text;
-    t.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    t.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    QString t = MessageText::UnixLines(text);
     t.replace(QStringLiteral("\n\n"), QStringLiteral("\n"));   // one pass: three become two
     QString result;
     for (const QString &line : t.split(QLatin1Char('\n'))) {

@@ -88,21 +88,12 @@ QByteArray decodedBytes(GMimePart *part)
     return QByteArray(reinterpret_cast<const char *>(array->data), qsizetype(array->len));
 }
 
-/// Mail ends its lines with CR LF; shown or spoken, a line ends with LF alone (a view would
-/// otherwise break the line twice).
-QString unixLines(QString text)
-{
-    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    return text;
-}
-
 QString partText(GMimePart *part)
 {
     const QByteArray bytes = decodedBytes(part);
     GMimeContentType *type = g_mime_object_get_content_type(GMIME_OBJECT(part));
     const char *charset = type ? g_mime_content_type_get_parameter(type, "charset") : nullptr;
-    return unixLines(decodeCharset(bytes, charset));
+    return MessageText::UnixLines(decodeCharset(bytes, charset));
 }
 
 bool isAttachment(GMimeObject *object)
@@ -149,7 +140,7 @@ void collect(GMimeObject *object, Parts &parts, int depth)
 
 QString escapeHtml(const QString &text)
 {
-    return QStringLiteral("<html><body><pre style=\"white-space: pre-wrap\">") + unixLines(text).toHtmlEscaped() +
+    return QStringLiteral("<html><body><pre style=\"white-space: pre-wrap\">") + MessageText::UnixLines(text).toHtmlEscaped() +
            QStringLiteral("</pre></body></html>");
 }
 
@@ -217,4 +208,11 @@ QString MessageText::Html(const QString &content)
     if (parts.plain)
         return escapeHtml(partText(parts.plain));
     return escapeHtml(QString());
+}
+
+QString MessageText::UnixLines(QString text)
+{
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return text;
 }

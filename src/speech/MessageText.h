@@ -15,5 +15,8 @@ QString PlainText(const QString &content);
 QString Html(const QString &content);
 /// True when `content` starts like an Internet message (a header field line).
 bool LooksLikeMessage(const QString &content);
+/// `text` with every CR LF and lone CR made LF: mail ends its lines with CR LF, but shown
+/// or spoken a line ends with LF alone (a view would otherwise break each line twice).
+QString UnixLines(QString text);
 }
 

@@ -1,4 +1,5 @@
 #include "Log.h"
+#include "MUError.h"
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
@@ -75,4 +76,12 @@ qint64 Log::linesWritten() const
 {
     QMutexLocker lock(&m_mutex);
     return m_lines;
+}
+
+void Log::WriteError(const std::exception &e, const QString &source)
+{
+    if (const auto *mu = dynamic_cast<const MUError *>(&e))
+        Write(mu->number(), mu->description(), LevelError, source);
+    else
+        Write(-1, QString::fromUtf8(e.what()), LevelError, source);
 }

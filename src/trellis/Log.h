@@ -2,6 +2,7 @@
 #include <QMutex>
 #include <QFile>
 #include <QString>
+#include <exception>
 #include <memory>
 
 /// The system log: a long file with every line and a short one with errors only
@@ -21,6 +22,9 @@ public:
     /// Opens (appends to) both files; creates their folder. False when either cannot be opened.
     bool OpenFiles(const QString &longLogPath, const QString &shortLogPath);
     void Write(qint64 errNumber, const QString &text, int level, const QString &source);
+    /// An error line for a caught exception: an MUError's number and description, else -1
+    /// and what() (level 4).
+    void WriteError(const std::exception &e, const QString &source);
     /// Convenience for the common trace line (number 0, level 5).
     void Trace(const QString &text, const QString &source) { Write(0, text, LevelTrace, source); }
 
