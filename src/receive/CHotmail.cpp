@@ -183,16 +183,8 @@ void CHotmail::Run(const DataBag &data)
                     part.Init(raw, false);
                     content = part.TextPlain();
                 }
-                Record msg;
-                msg.Add(QStringLiteral("Server"), server);
-                msg.Add(QStringLiteral("User"), user);
-                msg.Add(QStringLiteral("POP3Id"), header.id);
-                msg.Add(QStringLiteral("From"), header.from);
-                msg.Add(QStringLiteral("To"), header.to);
-                msg.Add(QStringLiteral("Date"), header.date);
-                msg.Add(QStringLiteral("Subject"), header.subject);
-                if (!dontReceiveContent)
-                    msg.Add(QStringLiteral("Content"), content);
+                const Record msg =
+                    ReceiverMessages::MessageRecord(server, user, header, dontReceiveContent ? nullptr : &content);
                 received.Add(header.id, header.id);
                 post(ReceiverMessages::MsgArrived, QVariant::fromValue(msg));
             }

@@ -1,4 +1,5 @@
 #pragma once
+#include "ReceiverMessages.h"
 #include "trellis/CancelEvent.h"
 #include "trellis/DataBag.h"
 #include "trellis/Log.h"
@@ -94,10 +95,7 @@ public:
     /// False with `error` filled when the document is not well-formed.
     static bool ParseMailList(const QByteArray &xml, MailList &list, QString *error);
 
-    struct Header
-    {
-        QString id, subject, to, from, date;
-    };
+    using Header = ReceiverMessages::MessageHeader;
     /// The href of the first listed message whose id (the href's last segment) is not a
     /// key of `received`, with its header fields; empty when every message is known.
     static QString GetFirstUnreceived(const MailList &list, const DataBag &received, Header &header);

@@ -136,16 +136,7 @@ void CReceiver::Run(const DataBag &data)
                 QStringLiteral("After GetFirstUnreceivedNumber. oAlreadyReceived.Count=%1, iNumber=%2, sId='%3'"),
                 {QString::number(received.Count()), QString::number(slot.number), header.id}));
             received.Add(header.id, header.id);
-            Record msg;
-            msg.Add(QStringLiteral("Server"), server);
-            msg.Add(QStringLiteral("User"), user);
-            msg.Add(QStringLiteral("POP3Id"), header.id);
-            msg.Add(QStringLiteral("From"), header.from);
-            msg.Add(QStringLiteral("To"), header.to);
-            msg.Add(QStringLiteral("Date"), header.date);
-            msg.Add(QStringLiteral("Subject"), header.subject);
-            if (wantContent)
-                msg.Add(QStringLiteral("Content"), content);
+            const Record msg = ReceiverMessages::MessageRecord(server, user, header, wantContent ? &content : nullptr);
             post(ReceiverMessages::MsgArrived, QVariant::fromValue(msg));
         };
 

@@ -1,4 +1,5 @@
 #pragma once
+#include "ReceiverMessages.h"
 #include "trellis/CancelEvent.h"
 #include "trellis/DataBag.h"
 #include "trellis/Log.h"
@@ -60,9 +61,7 @@ public:
     void Finalize();
 
 private:
-    struct Header {
-        QString id, from, to, date, subject;
-    };
+    using Header = ReceiverMessages::MessageHeader;
     /// One message of the examined window.
     struct Slot {
         int number = 0;
