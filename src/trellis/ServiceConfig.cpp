@@ -66,4 +66,12 @@ QString Text(const QString &key)
     return Load().value(key).toString();
 }
 
+double Number(const QString &key, double fallback)
+{
+    const QJsonValue value = Load().value(key);
+    if (!value.isDouble() || !(value.toDouble() > 0))
+        return fallback;
+    return value.toDouble();
+}
+
 }

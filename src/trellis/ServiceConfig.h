@@ -8,4 +8,7 @@ namespace ServiceConfig {
 QJsonObject Load();
 /// A top-level text value ("statisticsEndpoint", "feedbackEndpoint", "yahooDomain", "homePage").
 QString Text(const QString &key);
+/// A top-level number ("checkTimeLimitSeconds"); `fallback` when it is missing, not a
+/// number or not positive.
+double Number(const QString &key, double fallback);
 }
