@@ -7,6 +7,12 @@
 #include <QSslCertificate>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QScopeGuard>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <unistd.h>
+#include <memory>
+#include <vector>
 
 namespace {
 struct Result
@@ -165,6 +171,128 @@ private Q_SLOTS:
         QCOMPARE(bad.status, 2);
         QVERIFY2(bad.err.contains("Cannot get new messages from e-mail server '127.0.0.1'."), bad.err.constData());
         QVERIFY(!bad.out.contains("new "));
+    }
+
+    void parallelChecksStoreAndAnnounceEachMessageOnce()
+    {
+        DovecotFixture dovecot;
+        QString why;
+        if (!dovecot.start(&why))
+            QSKIP(qPrintable("Dovecot cannot start here: " + why));
+        constexpr int Messages = 30;
+        for (int n = 1; n <= Messages; ++n)
+            QVERIFY(dovecot.addMessage(mail(n)));
+        QTemporaryDir home;
+        const QString program = qEnvironmentVariable("MURMELO_BUILD_DIR") + "/bin/murmelo-cli";
+        QProcess add;
+        add.start(program, {"--home", home.path(), "accounts", "add", "--server", dovecot.host(), "--port",
+                            QString::number(dovecot.port()), "--security", "none", "--user", dovecot.user(),
+                            "--password", dovecot.password()});
+        QVERIFY(add.waitForFinished(30000));
+        std::vector<std::unique_ptr<QProcess>> checks;
+        for (int i = 0; i < 4; ++i) {
+            checks.push_back(std::make_unique<QProcess>());
+            checks.back()->start(program, {"--home", home.path(), "--json", "check"});
+        }
+        int announced = 0;
+        for (const auto &p : checks) {
+            QVERIFY(p->waitForFinished(120000));
+            QCOMPARE(p->exitCode(), 0);
+            announced += int(Result{0, p->readAllStandardOutput(), {}}.json().size());
+        }
+        QProcess list;
+        list.start(program, {"--home", home.path(), "--json", "messages", "list", "--all"});
+        QVERIFY(list.waitForFinished(30000));
+        const qsizetype stored = Result{0, list.readAllStandardOutput(), {}}.json().size();
+        qInfo("4 parallel checks of %d messages: %lld rows stored, %d announced", Messages, qlonglong(stored), announced);
+        QCOMPARE(stored, qsizetype(Messages));
+        QCOMPARE(announced, Messages);
+    }
+
+    // A check that cannot keep what it received fails and says why; a full disk is named as such.
+    void checkThatCannotStoreFails_data()
+    {
+        QTest::addColumn<QString>("damage");
+        QTest::addColumn<int>("freeBytes");   // left on the full disk
+        QTest::addColumn<QByteArray>("why");
+        QTest::newRow("damaged-msg-table") << "msg-table" << 0 << QByteArray("malformed");
+        QTest::newRow("disk-full") << "disk-full" << 0 << QByteArray("the disk is full");
+        QTest::newRow("disk-full-but-a-few-pages") << "disk-full" << 80000 << QByteArray("The disk is full");
+    }
+
+    void checkThatCannotStoreFails()
+    {
+        QFETCH(QString, damage);
+        QFETCH(int, freeBytes);
+        QFETCH(QByteArray, why);
+        DovecotFixture dovecot;
+        QString whyNot;
+        if (!dovecot.start(&whyNot))
+            QSKIP(qPrintable("Dovecot cannot start here: " + whyNot));
+        for (int n = 1; n <= 30; ++n)
+            QVERIFY(dovecot.addMessage(mail(n) + QByteArray(2000, 'x') + "\r\n"));
+        QTemporaryDir dir;
+        const QString home = dir.filePath("home");
+        auto unmount = qScopeGuard([&] {
+            if (damage == "disk-full")
+                QProcess::execute("umount", {"-l", dir.path()});
+        });
+        if (damage == "disk-full") {
+            // A small file system of its own; mounting needs root, as in CI.
+            if (::geteuid() != 0 || QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=1m", "tmpfs", dir.path()}) != 0)
+                QSKIP("a small file system cannot be mounted here");
+        }
+        const QString program = qEnvironmentVariable("MURMELO_BUILD_DIR") + "/bin/murmelo-cli";
+        auto run = [&](const QStringList &args) {
+            QProcess p;
+            p.start(program, QStringList{"--home", home} + args);
+            p.closeWriteChannel();
+            p.waitForFinished(60000);
+            return Result{p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
+        };
+        QCOMPARE(run({"accounts", "add", "--server", dovecot.host(), "--port", QString::number(dovecot.port()),
+                      "--security", "none", "--user", dovecot.user(), "--password", dovecot.password()})
+                     .status,
+                 0);
+        QFile filler(dir.filePath("filler"));
+        if (damage == "msg-table") {
+            const QString db = home + "/MU.mdb";
+            qint64 root = 0, pageSize = 0;
+            {
+                QSqlDatabase c = QSqlDatabase::addDatabase("QSQLITE", "damage");
+                c.setDatabaseName(db);
+                QVERIFY(c.open());
+                QSqlQuery q(c);
+                QVERIFY(q.exec("SELECT rootpage FROM sqlite_master WHERE name = 'Msg'") && q.next());
+                root = q.value(0).toLongLong();
+                QVERIFY(q.exec("PRAGMA page_size") && q.next());
+                pageSize = q.value(0).toLongLong();
+                q.finish();
+                c.close();
+            }
+            QSqlDatabase::removeDatabase("damage");
+            QFile file(db);
+            QVERIFY(file.open(QIODevice::ReadWrite) && file.seek((root - 1) * pageSize));
+            file.write(QByteArray(int(pageSize), char(0xAB)));
+        } else {
+            // Fill the file system to the last block.
+            QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+            for (int chunk : {65536, 4096, 512})
+                while (filler.write(QByteArray(chunk, 'f')) == chunk) {
+                }
+            filler.close();
+            filler.resize(filler.size() - freeBytes);
+        }
+        const Result check = run({"check"});
+        QVERIFY2(check.status == 1 || check.status == 2, check.err.constData());
+        QVERIFY2(check.err.contains(why), check.err.constData());
+        QVERIFY2(!check.err.contains("not a readable"), check.err.constData());
+        if (damage == "disk-full") {
+            filler.remove();
+            // Whatever was announced was stored.
+            const Result list = run({"--json", "messages", "list"});
+            QCOMPARE(list.json().size(), qsizetype(check.out.count("new ")));
+        }
     }
 
     void watchShowsTimerChecksAndStopsCleanly()
