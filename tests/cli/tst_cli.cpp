@@ -53,11 +53,13 @@ class TstCli : public QObject
     Q_OBJECT
     QTemporaryDir m_home;
 
-    Result cli(const QStringList &args, const QByteArray &input = {})
+    Result cli(const QStringList &args, const QByteArray &input = {}) { return cliIn(m_home.path(), args, input); }
+
+    static Result cliIn(const QString &home, const QStringList &args, const QByteArray &input = {})
     {
         QProcess p;
         p.setProgram(qEnvironmentVariable("MURMELO_BUILD_DIR") + "/bin/murmelo-cli");
-        p.setArguments(QStringList{"--home", m_home.path()} + args);
+        p.setArguments(QStringList{"--home", home} + args);
         p.start();
         if (!input.isEmpty())
             p.write(input);
@@ -293,6 +295,92 @@ private Q_SLOTS:
             const Result list = run({"--json", "messages", "list"});
             QCOMPARE(list.json().size(), qsizetype(check.out.count("new ")));
         }
+    }
+
+    // A header that says "new line" never makes a line of its own on the terminal.
+    void textOutputEscapesControlCharacters_data()
+    {
+        QTest::addColumn<QByteArray>("header");
+        QTest::addColumn<QByteArray>("shown");
+        const QByteArray forged = "new  {00000000-0000-0000-0000-000000000000}  from Your Bank: Please confirm";
+        QTest::newRow("folded-subject") << "Subject: Hello\r\n " + forged + "\r\n" << QByteArray("Hello");
+        QTest::newRow("encoded-line-break")
+            << QByteArray("Subject: =?UTF-8?Q?Hello=0D=0Anew__{0}__from_Your_Bank:_confirm?=\r\n")
+            << QByteArray("Hello\\r\\nnew");
+        QTest::newRow("terminal-escape-in-sender")
+            << QByteArray("Subject: Hello\r\nFrom: =?UTF-8?Q?=1B[2J=C2=9B1mBank?= <b@example.org>\r\n")
+            << QByteArray("\\x1b[2J\\x9b1mBank");
+        QTest::newRow("right-to-left-override") << QByteArray("Subject: =?UTF-8?Q?Hello_=E2=80=AEgnp.exe?=\r\n")
+                                                << QByteArray("Hello \\u202egnp.exe");
+    }
+
+    void textOutputEscapesControlCharacters()
+    {
+        QFETCH(QByteArray, header);
+        QFETCH(QByteArray, shown);
+        DovecotFixture dovecot;
+        QString why;
+        if (!dovecot.start(&why))
+            QSKIP(qPrintable("Dovecot cannot start here: " + why));
+        QVERIFY(dovecot.addMessage("Message-ID: <forged@example.org>\r\n" + header + "\r\nBody\r\n"));
+        QTemporaryDir home;
+        QCOMPARE(cliIn(home.path(), {"accounts", "add", "--server", dovecot.host(), "--port",
+                                     QString::number(dovecot.port()), "--security", "none", "--user", dovecot.user(),
+                                     "--password", dovecot.password()})
+                     .status,
+                 0);
+        const Result check = cliIn(home.path(), {"check"});
+        QCOMPARE(check.status, 0);
+        QCOMPARE(check.out.count('\n'), 1);
+        QVERIFY2(check.out.startsWith("new  {") && check.out.contains(shown), check.out.constData());
+        for (const char c : check.out.chopped(1))
+            QVERIFY2(uchar(c) >= 0x20 && uchar(c) != 0x7F, check.out.constData());
+        QVERIFY(!check.out.contains("\xC2\x9B") && !check.out.contains("\xE2\x80\xAE"));
+    }
+
+    // Options after the command are taken or refused, never ignored.
+    void optionsAfterTheCommand_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("out");   // stdout begins with this
+        QTest::addColumn<QByteArray>("err");   // stderr contains this
+        QTest::newRow("json-after-command") << QStringList{"accounts", "list", "--json"} << 0 << QByteArray("{\"CertPin\"")
+                                            << QByteArray();
+        QTest::newRow("json-between-command-and-subcommand")
+            << QStringList{"accounts", "--json", "list"} << 0 << QByteArray("{\"CertPin\"") << QByteArray();
+        QTest::newRow("unknown-option") << QStringList{"accounts", "list", "--bogus"} << 64 << QByteArray()
+                                        << QByteArray("usage: murmelo-cli accounts list");
+        QTest::newRow("misspelt-option-of-check") << QStringList{"check", "--acount", "{X}"} << 64 << QByteArray()
+                                                  << QByteArray("unknown option --acount");
+        QTest::newRow("option-of-another-subcommand") << QStringList{"accounts", "list", "--yes"} << 64 << QByteArray()
+                                                      << QByteArray("unexpected argument '--yes'");
+        QTest::newRow("extra-argument") << QStringList{"version", "now"} << 64 << QByteArray()
+                                        << QByteArray("unexpected argument 'now'");
+        QTest::newRow("help-after-command") << QStringList{"check", "--help"} << 0
+                                            << QByteArray("usage: murmelo-cli check [--account ID]\n") << QByteArray();
+        QTest::newRow("short-help-after-subcommand") << QStringList{"messages", "list", "-h"} << 0
+                                                     << QByteArray("usage: murmelo-cli messages list") << QByteArray();
+        QTest::newRow("value-that-looks-like-an-option")
+            << QStringList{"settings", "get", "{K}", "--default", "--json"} << 0 << QByteArray("--json\n") << QByteArray();
+        QTest::newRow("argument-after-double-dash")
+            << QStringList{"settings", "set", "{K}", "--", "--bogus"} << 0 << QByteArray("{K} = --bogus\n") << QByteArray();
+    }
+
+    void optionsAfterTheCommand()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, status);
+        QFETCH(QByteArray, out);
+        QFETCH(QByteArray, err);
+        QTemporaryDir home;
+        QCOMPARE(cliIn(home.path(), {"accounts", "add", "--server", "pop.example.com", "--user", "ann"}).status, 0);
+        const Result r = cliIn(home.path(), args);
+        QCOMPARE(r.status, status);
+        QVERIFY2(r.out.startsWith(out), r.out.constData());
+        QVERIFY2(r.err.contains(err), r.err.constData());
+        if (args.contains("--json") && status == 0)
+            QVERIFY(!r.json().isEmpty());
     }
 
     void watchShowsTimerChecksAndStopsCleanly()
