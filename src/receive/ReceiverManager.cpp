@@ -234,9 +234,10 @@ void ReceiverManager::onMessage(quint64 download, int msg, const QVariant &data)
         break;
     }
     case ReceiverMessages::ReceiveComplete: {
-        const Download d = m_downloads.value(download);
+        Download d = m_downloads.value(download);
         const bool known = m_downloads.contains(download);
         forget(download);
+        d.lock.reset();   // free before the events: a handler may check the account again
         if (known && d.notStored > 0) {
             // Received but not kept: the user must hear of it, and the next check brings them again.
             const MUError error =
@@ -253,9 +254,10 @@ void ReceiverManager::onMessage(quint64 download, int msg, const QVariant &data)
     }
     case ReceiverMessages::ErrorOccured: {
         const DataBag bag = data.value<DataBag>();
-        const Download d = m_downloads.value(download);
+        Download d = m_downloads.value(download);
         const bool known = m_downloads.contains(download);
         forget(download);
+        d.lock.reset();
         // A cancelled download's late failure ("Cancelled.") is not the user's concern.
         if (known) {
             const qint32 number = bag.Item(QStringLiteral("ErrNumber")).toInt();
