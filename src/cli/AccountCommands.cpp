@@ -116,6 +116,8 @@ int runAccounts(CliContext &ctx)
         return RunAccountTest(ctx);   // a server check needs no database
     MUScripting &engine = ctx.engine();
     if (sub == QLatin1String("list")) {
+        if (!ctx.takenAll(QStringLiteral("accounts list")))
+            return CliUsage;
         const DataBag accounts = engine.accountManager()->AccountList();
         for (const QVariant &v : accounts) {
             const Record a = v.value<Record>();
@@ -183,8 +185,10 @@ int runAccounts(CliContext &ctx)
         const QString expires = cert.expiryDate().toString(Qt::ISODate);
         if (!ctx.json || !yes) {
             ctx.printText(QStringLiteral("Server %1:%2 shows this certificate:").arg(a.text("Server"), a.text("Port")));
-            ctx.printText(QStringLiteral("  subject:     %1\n  issuer:      %2\n  expires:     %3\n  SHA-256:     %4")
-                              .arg(subject, issuer, expires, fingerprint));
+            ctx.printText(QStringLiteral("  subject:     ") + subject);
+            ctx.printText(QStringLiteral("  issuer:      ") + issuer);
+            ctx.printText(QStringLiteral("  expires:     ") + expires);
+            ctx.printText(QStringLiteral("  SHA-256:     ") + fingerprint);
         }
         if (!yes) {
             std::fputs("Trust this certificate for this account only? [y/N] ", stdout);
@@ -214,4 +218,6 @@ static CliCommandRegistrar reg(
                    "[--disabled] [--email E] [--security tls|starttls|none] | update ID [same options, --enabled] "
                    "| remove ID | trust ID [--yes] | test --server S --user U --password P|- [--port N] "
                    "[--security tls|starttls|none]"),
-    &runAccounts);
+    &runAccounts,
+    {"--server=", "--port=", "--user=", "--password=", "--interval=", "--disabled", "--enabled", "--email=",
+     "--security=", "--yes"});

@@ -187,5 +187,6 @@ int runListen(CliContext &ctx)
 static CliCommandRegistrar regSay(
     QStringLiteral("say"),
     QStringLiteral("say [--character NAME] [--speed N] [--pitch N] [--voice Normal|Monotone|Whisper] --wav FILE TEXT"),
-    &runSay);
-static CliCommandRegistrar regListen(QStringLiteral("listen"), QStringLiteral("listen [--phrase P]... FILE"), &runListen);
+    &runSay, {"--character=", "--speed=", "--pitch=", "--voice=", "--wav="});
+static CliCommandRegistrar regListen(QStringLiteral("listen"), QStringLiteral("listen [--phrase P]... FILE"), &runListen,
+                                     {QStringLiteral("--phrase=")});

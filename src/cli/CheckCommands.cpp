@@ -67,6 +67,8 @@ void onSignal(int)
 
 int runWatch(CliContext &ctx)
 {
+    if (!ctx.takenAll(QStringLiteral("watch")))
+        return CliUsage;
     MUScripting &engine = ctx.engine();
     ReceiverManager *rm = engine.receiverManager();
     QObject guard;
@@ -113,5 +115,6 @@ int runWatch(CliContext &ctx)
 }
 }
 
-static CliCommandRegistrar regCheck(QStringLiteral("check"), QStringLiteral("check [--account ID]"), &runCheck);
+static CliCommandRegistrar regCheck(QStringLiteral("check"), QStringLiteral("check [--account ID]"), &runCheck,
+                                    {QStringLiteral("--account=")});
 static CliCommandRegistrar regWatch(QStringLiteral("watch"), QStringLiteral("watch"), &runWatch);

@@ -37,8 +37,9 @@ QString readPassword(const QString &value)
 int runDetectCommand(CliContext &ctx) { return RunDetect(ctx); }
 int runAccountTestCommand(CliContext &ctx) { return RunAccountTest(ctx); }
 
-CliCommandRegistrar g_accountTest(QStringLiteral("account-test"), kAccountTestUsage, &runAccountTestCommand);
-CliCommandRegistrar g_detect(QStringLiteral("detect"), kDetectUsage, &runDetectCommand);
+CliCommandRegistrar g_accountTest(QStringLiteral("account-test"), kAccountTestUsage, &runAccountTestCommand,
+                                  {"--server=", "--user=", "--password=", "--port=", "--security="});
+CliCommandRegistrar g_detect(QStringLiteral("detect"), kDetectUsage, &runDetectCommand, {"--password="});
 }
 
 int RunAccountTest(CliContext &ctx)
@@ -115,15 +116,16 @@ int RunDetect(CliContext &ctx)
                        {QStringLiteral("security"), found.security},
                        {QStringLiteral("logon"), logon},
                        {QStringLiteral("ok"), !logon.isEmpty()}};
-    QString text = QStringLiteral("server %1\nport %2\nsecurity %3\n").arg(found.host).arg(found.port).arg(found.security);
+    const QStringList lines{QStringLiteral("server ") + found.host, QStringLiteral("port %1").arg(found.port),
+                            QStringLiteral("security ") + found.security};
     if (logon.isEmpty()) {
         QString why = Utility::FormatText(MessageTable::Text(131), {found.host, email}).trimmed();
         if (!checker.lastError().trimmed().isEmpty())
             why += QStringLiteral(" (") + checker.lastError().trimmed() + QLatin1Char(')');
         object.insert(QStringLiteral("reason"), why);
-        ctx.print(text + why, object);
+        ctx.printLines(lines + QStringList{why}, object);
         return CliSomeFailed;
     }
-    ctx.print(text + QStringLiteral("logon ") + logon, object);
+    ctx.printLines(lines + QStringList{QStringLiteral("logon ") + logon}, object);
     return CliOk;
 }

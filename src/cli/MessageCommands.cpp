@@ -14,6 +14,8 @@ int runMessages(CliContext &ctx)
     MsgManager *msgs = ctx.engine().msgManager();
     if (sub == QLatin1String("list")) {
         const bool all = ctx.takeFlag("--all");
+        if (!ctx.takenAll(QStringLiteral("messages list [--all]")))
+            return CliUsage;
         const DataBag bag = msgs->GetMsgs(all);
         for (const QVariant &v : bag) {
             const Record m = v.value<Record>();
@@ -56,4 +58,5 @@ int runMessages(CliContext &ctx)
 }
 
 static CliCommandRegistrar reg(QStringLiteral("messages"),
-                               QStringLiteral("messages list [--all] | show ID | delete ID..."), &runMessages);
+                               QStringLiteral("messages list [--all] | show ID | delete ID..."), &runMessages,
+                               {QStringLiteral("--all")});

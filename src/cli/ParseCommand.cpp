@@ -25,8 +25,7 @@ int runParse(CliContext &ctx)
     }
     const QJsonObject summary = ParseSummary(file.readAll());
     // The parse summary is JSON whatever the output mode: that is what it is for.
-    ctx.printText(QString::fromUtf8(QJsonDocument(summary).toJson(ctx.json ? QJsonDocument::Compact
-                                                                            : QJsonDocument::Indented)).trimmed());
+    ctx.printJson(summary, !ctx.json);
     return CliOk;
 }
 }

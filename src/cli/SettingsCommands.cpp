@@ -37,4 +37,5 @@ int runSettings(CliContext &ctx)
 }
 
 static CliCommandRegistrar reg(QStringLiteral("settings"),
-                               QStringLiteral("settings get KEY [--default V] | set KEY VALUE"), &runSettings);
+                               QStringLiteral("settings get KEY [--default V] | set KEY VALUE"), &runSettings,
+                               {QStringLiteral("--default=")});

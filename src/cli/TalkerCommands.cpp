@@ -60,4 +60,4 @@ int runSayMessage(CliContext &ctx)
 }
 
 static CliCommandRegistrar reg(QStringLiteral("say-message"), QStringLiteral("say-message ID --wav FILE"),
-                               &runSayMessage);
+                               &runSayMessage, {QStringLiteral("--wav=")});

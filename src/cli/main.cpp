@@ -30,12 +30,67 @@ void printUsage(FILE *to)
 }
 }
 
-CliCommandRegistrar::CliCommandRegistrar(const QString &name, const QString &usage, CliHandler handler)
+CliCommandRegistrar::CliCommandRegistrar(const QString &name, const QString &usage, CliHandler handler,
+                                         const QStringList &options)
 {
-    registry().append({name, usage, std::move(handler)});
+    registry().append({name, usage, std::move(handler), options});
 }
 
 const QList<CliCommandInfo> &CliCommands() { return registry(); }
+
+namespace {
+/// Takes the options every command shares (--json, --home DIR, --help) out of the arguments
+/// after the command and checks the others against the command's own: `rest` gets what the
+/// command reads. "--" ends the options; what follows it is passed on as it is. False, with
+/// the reason and the command's usage on stderr, for an option the command does not take.
+bool takeCommonOptions(const CliCommandInfo &command, const QStringList &args, QStringList *rest, bool *json,
+                       bool *help)
+{
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString &arg = args.at(i);
+        if (arg == QLatin1String("--")) {
+            *rest += args.mid(i + 1);
+            return true;
+        }
+        if (arg == QLatin1String("--json")) {
+            *json = true;
+            continue;
+        }
+        if (arg == QLatin1String("--home") && i + 1 < args.size()) {
+            Paths::SetHome(args.at(++i));
+            continue;
+        }
+        if (arg.startsWith(QLatin1String("--home="))) {
+            Paths::SetHome(arg.mid(7));
+            continue;
+        }
+        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
+            *help = true;
+            continue;
+        }
+        if (!arg.startsWith(QLatin1String("--"))) {
+            rest->append(arg);
+            continue;
+        }
+        const qsizetype equals = arg.indexOf(QLatin1Char('='));
+        const QString option = equals < 0 ? arg : arg.left(equals);
+        if (command.options.contains(option + QLatin1Char('='))) {
+            rest->append(arg);
+            if (equals < 0 && i + 1 < args.size())
+                rest->append(args.at(++i));   // its value, whatever it looks like
+            continue;
+        }
+        if (equals < 0 && command.options.contains(option)) {
+            rest->append(arg);
+            continue;
+        }
+        std::fprintf(stderr, "murmelo-cli: unknown option %s for '%s'\nusage: murmelo-cli %s\n",
+                     qPrintable(CliContext::Escaped(arg)), qPrintable(command.name), qPrintable(command.usage));
+        return false;
+    }
+    return true;
+}
+}
 
 CliContext::CliContext(QStringList a, bool j) : args(std::move(a)), json(j) {}
 
@@ -59,33 +114,77 @@ MUScripting &CliContext::engine()
     return *m_engine;
 }
 
+namespace {
+void writeLine(FILE *to, const QByteArray &line)
+{
+    const QByteArray bytes = line.endsWith('\n') ? line : line + '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), to);
+    std::fflush(to);
+}
+}
+
+QString CliContext::Escaped(const QString &text)
+{
+    QString result;
+    result.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        const bool bidi = (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069);
+        if (c.category() != QChar::Other_Control && u != 0x2028 && u != 0x2029 && !bidi) {
+            result.append(c);
+        } else if (u == u'\n') {
+            result.append(QLatin1String("\\n"));
+        } else if (u == u'\r') {
+            result.append(QLatin1String("\\r"));
+        } else if (u == u'\t') {
+            result.append(QLatin1String("\\t"));
+        } else if (u < 0x100) {
+            result.append(QStringLiteral("\\x%1").arg(uint(u), 2, 16, QLatin1Char('0')));
+        } else {
+            result.append(QStringLiteral("\\u%1").arg(uint(u), 4, 16, QLatin1Char('0')));
+        }
+    }
+    return result;
+}
+
 void CliContext::print(const QString &text, const QJsonObject &object) const
 {
     if (json)
-        printText(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)));
+        printJson(object);
     else
         printText(text);
 }
 
+void CliContext::printLines(const QStringList &lines, const QJsonObject &object) const
+{
+    if (json) {
+        printJson(object);
+        return;
+    }
+    for (const QString &line : lines)
+        printText(line);
+}
+
 void CliContext::printText(const QString &text) const
 {
-    const QByteArray bytes = text.toUtf8() + '\n';
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-    std::fflush(stdout);
+    writeLine(stdout, Escaped(text).toUtf8());
+}
+
+void CliContext::printJson(const QJsonObject &object, bool indented) const
+{
+    writeLine(stdout, QJsonDocument(object).toJson(indented ? QJsonDocument::Indented : QJsonDocument::Compact));
 }
 
 void CliContext::error(const QString &text) const
 {
-    const QByteArray bytes = text.toUtf8() + '\n';
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
-    std::fflush(stderr);
+    writeLine(stderr, Escaped(text).toUtf8());
 }
 
 void CliContext::error(qint32 number, const QString &text) const
 {
     if (json) {
         QJsonObject o{{QStringLiteral("ErrNumber"), number}, {QStringLiteral("ErrDescription"), text}};
-        error(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)));
+        writeLine(stderr, QJsonDocument(o).toJson(QJsonDocument::Compact));
     } else {
         error(QStringLiteral("error %1: %2").arg(number).arg(text.trimmed()));
     }
@@ -132,8 +231,19 @@ bool CliContext::takeFlag(const QString &name)
     return args.removeAll(name) > 0;
 }
 
+bool CliContext::takenAll(const QString &usage) const
+{
+    if (args.isEmpty())
+        return true;
+    error(QStringLiteral("unexpected argument '%1'").arg(args.first()));
+    error(QStringLiteral("usage: ") + usage);
+    return false;
+}
+
 static int runVersion(CliContext &ctx)
 {
+    if (!ctx.takenAll(QStringLiteral("version")))
+        return CliUsage;
     ctx.print(QStringLiteral("murmelo-cli %1").arg(QStringLiteral(MURMELO_VERSION)),
               {{QStringLiteral("Version"), QStringLiteral(MURMELO_VERSION)}});
     return CliOk;
@@ -164,7 +274,7 @@ int main(int argc, char **argv)
             args.prepend(QStringLiteral("version"));
             break;
         } else {
-            std::fprintf(stderr, "murmelo-cli: unknown option %s\n", qPrintable(opt));
+            std::fprintf(stderr, "murmelo-cli: unknown option %s\n", qPrintable(CliContext::Escaped(opt)));
             printUsage(stderr);
             return CliUsage;
         }
@@ -177,7 +287,15 @@ int main(int argc, char **argv)
     for (const auto &c : registry()) {
         if (c.name != name)
             continue;
-        CliContext ctx(args, json);
+        QStringList rest;
+        bool help = false;
+        if (!takeCommonOptions(c, args, &rest, &json, &help))
+            return CliUsage;
+        if (help) {
+            std::printf("usage: murmelo-cli %s\n", qPrintable(c.usage));
+            return CliOk;
+        }
+        CliContext ctx(rest, json);
         try {
             return c.handler(ctx);
         } catch (const MUError &e) {
@@ -185,7 +303,7 @@ int main(int argc, char **argv)
             return CliFailed;
         }
     }
-    std::fprintf(stderr, "murmelo-cli: unknown command '%s'\n", qPrintable(name));
+    std::fprintf(stderr, "murmelo-cli: unknown command '%s'\n", qPrintable(CliContext::Escaped(name)));
     printUsage(stderr);
     return CliUsage;
 }

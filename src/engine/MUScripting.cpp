@@ -166,14 +166,16 @@ void MUScripting::RemoveAccount(const QString &accountId)
 
 void MUScripting::checkAccount(const Record &account)
 {
-    const std::optional<DataBag> received = m_msgManager->GetMsgIds(account.Id());
+    MUError why;
+    const std::optional<DataBag> received = m_msgManager->GetMsgIds(account.Id(), &why);
     if (!received) {
-        // Without the ids already received the whole mailbox would be announced again.
-        if (m_log)
-            m_log->Write(MUError::Fail,
-                         QStringLiteral("The ids of the messages already received from account %1 cannot be read; "
-                                        "its check is skipped. ").arg(account.Id()),
-                         Log::LevelError, Cls + QStringLiteral(".CheckAccount"));
+        // Without the ids already received the whole mailbox would be announced again; the
+        // check is skipped, and that is a failure the user and the CLI's status must see.
+        m_receiverManager->CheckFailed(
+            account.Id(), why.number(),
+            QStringLiteral("The messages already received from e-mail server '%1' cannot be read; its check is "
+                           "skipped: %2")
+                .arg(account.text(QStringLiteral("Server")), why.description()));
         return;
     }
     m_receiverManager->Check(account, *received, m_msgManager->GetKnownUidls(account.Id()));
@@ -218,19 +220,33 @@ void MUScripting::moReceiverManager_MsgArrived(const Record &arrived)
 {
     trace(QStringLiteral("moReceiverManager_MsgArrived call"), QStringLiteral("moReceiverManager_MsgArrived"));
     Record msg = arrived;
+    bool alreadyStored = false;
+    MUError why;
+    if (!m_msgManager->add(msg, &alreadyStored, &why)) {
+        // Announcing a message that was not stored would repeat it at every check; the
+        // download reports the loss when it ends.
+        const MUError e(why.number(),
+                        QStringLiteral("Message '%1' from server '%2' was not stored. %3")
+                            .arg(msg.text(QStringLiteral("POP3Id")), msg.text(QStringLiteral("Server")),
+                                 why.description()),
+                        Cls + QStringLiteral(".moReceiverManager_MsgArrived"));
+        logError(e, QStringLiteral("moReceiverManager_MsgArrived"), Log::LevelFatal);
+        m_receiverManager->MessageNotStored(why.number(), why.description());
+        return;
+    }
+    if (alreadyStored) {
+        // Another check (this process or another) stored it first and announced it.
+        trace(QStringLiteral("Message '%1' from server '%2' is stored already; not announced again")
+                  .arg(msg.text(QStringLiteral("POP3Id")), msg.text(QStringLiteral("Server"))),
+              QStringLiteral("moReceiverManager_MsgArrived"));
+        return;
+    }
     try {
         const qint64 count = Utility::ToInt(m_settings->GetSetting(KeyReceivedCount, 0), 0);
         m_settings->SaveSetting(KeyReceivedCount, count + 1);
-        if (!m_msgManager->add(msg)) {
-            // Announcing a message that was not stored would repeat it at every check.
-            throw MUError(MUError::Fail,
-                          QStringLiteral("Message '%1' from server '%2' was not stored. ")
-                              .arg(msg.text(QStringLiteral("POP3Id")), msg.text(QStringLiteral("Server"))),
-                          Cls + QStringLiteral(".moReceiverManager_MsgArrived"));
-        }
     } catch (const MUError &e) {
-        logError(e, QStringLiteral("moReceiverManager_MsgArrived"), Log::LevelFatal);
-        return;
+        // Only the statistics lose a count: the message is stored and is announced.
+        logError(e, QStringLiteral("moReceiverManager_MsgArrived"));
     }
     Q_EMIT MsgArrived(msg);
 }

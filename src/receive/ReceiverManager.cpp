@@ -3,10 +3,15 @@
 #include "ReceiverMessages.h"
 #include "storage/CSettings.h"
 #include "trellis/MUError.h"
+#include "trellis/Paths.h"
 #include "trellis/ServiceConfig.h"
 #include "trellis/ThreadRunner.h"
 #include "trellis/Utility.h"
+#include <QDir>
+#include <QFileInfo>
 #include <QJsonObject>
+#include <QLockFile>
+#include <QScopedValueRollback>
 
 namespace {
 const QString Cls = QStringLiteral("ReceiverManager");
@@ -54,10 +59,46 @@ QString ReceiverManager::ProgIdForServer(const QString &server)
     return QStringLiteral("MUCustom.CReceiver");
 }
 
+QString ReceiverManager::LockFilePath(const QString &accountId, const QString &folder)
+{
+    QString name;
+    for (const QChar c : accountId) {
+        if ((c.isLetterOrNumber() && c.unicode() < 128) || c == QLatin1Char('-'))
+            name.append(c);
+    }
+    return QDir(folder.isEmpty() ? Paths::DataDir() : folder)
+        .filePath(QStringLiteral("receiving-%1.lock").arg(name));
+}
+
+bool ReceiverManager::lockAccount(const QString &accountId, const QString &source,
+                                  std::shared_ptr<QLockFile> *lock) const
+{
+    lock->reset();
+    const QString path = LockFilePath(accountId);
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!QFileInfo(folder).isDir())
+        Paths::EnsureDir(folder);
+    auto file = std::make_shared<QLockFile>(path);
+    // A download may rightly take many minutes: only a lock whose process has died is stale.
+    file->setStaleLockTime(0);
+    if (file->tryLock(0)) {
+        *lock = std::move(file);
+        return true;
+    }
+    if (file->error() == QLockFile::LockFailedError)
+        return false;
+    if (m_log)
+        m_log->Write(MUError::Fail,
+                     QStringLiteral("Cannot take the lock file '%1'; the account is checked without it. ").arg(path),
+                     Log::LevelError, source);
+    return true;
+}
+
 void ReceiverManager::Check(const Record &account, const DataBag &receivedMsgIds, const QVariantMap &knownUidls)
 {
     const QString source = Cls + QStringLiteral(".Check");
-    if (IsReceiving(account.Id())) {
+    std::shared_ptr<QLockFile> lock;
+    if (IsReceiving(account.Id()) || !lockAccount(account.Id(), source, &lock)) {
         if (m_log)
             m_log->Trace(QStringLiteral("Already receiving from this account. "), source);
         return;
@@ -72,6 +113,8 @@ void ReceiverManager::Check(const Record &account, const DataBag &receivedMsgIds
         number = m_nextDownload++;
         Download d;
         d.accountId = account.Id();
+        d.server = account.text(QStringLiteral("Server"));
+        d.lock = std::move(lock);
         const QString eventName = account.Id() + QStringLiteral("RC") + QString::number(number);
         d.cancel = CancelEvent::Create(eventName);
         d.cancel->Reset();
@@ -130,6 +173,33 @@ void ReceiverManager::StopReceiving(const QString &accountId)
     Q_EMIT CurrentReceivesCount(ReceivesCount());
 }
 
+void ReceiverManager::MessageNotStored(qint32 errNumber, const QString &errDescription)
+{
+    auto it = m_downloads.find(m_delivering);
+    if (!m_delivering || it == m_downloads.end())
+        return;
+    if (it->notStored++ == 0) {
+        it->storeErrNumber = errNumber;
+        it->storeErrDescription = errDescription.trimmed();
+    }
+}
+
+void ReceiverManager::CheckFailed(const QString &accountId, qint32 errNumber, const QString &errDescription)
+{
+    if (m_log)
+        m_log->Write(errNumber, errDescription, Log::LevelError, Cls + QStringLiteral(".CheckFailed"));
+    Q_EMIT ErrorOccured(errNumber, errDescription);
+    Q_EMIT DownloadFailed(accountId, errNumber, errDescription);
+}
+
+QString ReceiverManager::storeFailureText(const Download &d) const
+{
+    return QStringLiteral("%1 of %2 downloaded messages could not be stored: %3")
+        .arg(d.notStored)
+        .arg(d.delivered)
+        .arg(d.storeErrDescription);
+}
+
 void ReceiverManager::Finalize()
 {
     if (m_log)
@@ -153,29 +223,47 @@ void ReceiverManager::onMessage(quint64 download, int msg, const QVariant &data)
         return;
     }
     switch (msg) {
-    case ReceiverMessages::MsgArrived:
+    case ReceiverMessages::MsgArrived: {
         // A message fully downloaded before a cancel is still delivered: dropping it
         // would only make the next check download it again.
+        auto it = m_downloads.find(download);
+        if (it != m_downloads.end())
+            ++it->delivered;
+        const QScopedValueRollback<quint64> delivering(m_delivering, download);
         Q_EMIT MsgArrived(data.value<Record>());
         break;
+    }
     case ReceiverMessages::ReceiveComplete: {
-        const QString accountId = m_downloads.value(download).accountId;
+        Download d = m_downloads.value(download);
         const bool known = m_downloads.contains(download);
         forget(download);
-        if (known) {
+        d.lock.reset();   // free before the events: a handler may check the account again
+        if (known && d.notStored > 0) {
+            // Received but not kept: the user must hear of it, and the next check brings them again.
+            const MUError error =
+                MUError::engine(520, Cls + QStringLiteral(".ReceiveComplete"), {d.server}, storeFailureText(d));
+            if (m_log)
+                m_log->Write(d.storeErrNumber, error.description(), Log::LevelError, error.source());
+            Q_EMIT ErrorOccured(d.storeErrNumber, error.description());
+            Q_EMIT DownloadFailed(d.accountId, d.storeErrNumber, error.description());
+        } else if (known) {
             Q_EMIT ReceiveComplete();
-            Q_EMIT DownloadComplete(accountId);
+            Q_EMIT DownloadComplete(d.accountId);
         }
         break;
     }
     case ReceiverMessages::ErrorOccured: {
         const DataBag bag = data.value<DataBag>();
+        Download d = m_downloads.value(download);
         const bool known = m_downloads.contains(download);
         forget(download);
+        d.lock.reset();
         // A cancelled download's late failure ("Cancelled.") is not the user's concern.
         if (known) {
             const qint32 number = bag.Item(QStringLiteral("ErrNumber")).toInt();
-            const QString description = bag.Item(QStringLiteral("ErrDescription")).toString();
+            QString description = bag.Item(QStringLiteral("ErrDescription")).toString();
+            if (d.notStored > 0)
+                description = description.trimmed() + QLatin1Char(' ') + storeFailureText(d);
             Q_EMIT ErrorOccured(number, description);
             Q_EMIT DownloadFailed(bag.Item(QStringLiteral("AccountId")).toString(), number, description);
         }

@@ -9,6 +9,9 @@
 #include <QStringList>
 #include <QVariantMap>
 #include <functional>
+#include <memory>
+
+class QLockFile;
 
 class CSettings;
 
@@ -19,6 +22,11 @@ class CSettings;
 /// Each download has its own cancel event and its own Messanger, so a late message
 /// of a cancelled download touches only its own (already forgotten) entry and never
 /// a newer download of the same account.
+///
+/// One download per account also across processes (the desktop program beside the CLI):
+/// a download holds the account's lock file in the data folder, and a check that finds it
+/// taken is refused like a second check in the same process. The lock of a process that
+/// died is taken over.
 class ReceiverManager : public QObject
 {
     Q_OBJECT
@@ -32,6 +40,13 @@ public:
     void Check(const Record &account, const DataBag &receivedMsgIds, const QVariantMap &knownUidls = {});
     /// Cancels the download of one account, or of every account when `accountId` is empty.
     void StopReceiving(const QString &accountId = QString());
+    /// Called by a MsgArrived handler that could not keep the message: its download then
+    /// ends as failed (ErrorOccured, DownloadFailed) saying how many messages were lost and
+    /// why, instead of ReceiveComplete. Outside a MsgArrived delivery it does nothing.
+    void MessageNotStored(qint32 errNumber, const QString &errDescription);
+    /// A check of the account that could not even start (its stored ids unreadable):
+    /// raised as a failed download, ErrorOccured and DownloadFailed.
+    void CheckFailed(const QString &accountId, qint32 errNumber, const QString &errDescription);
     void Finalize();
 
     /// Number of downloads running.
@@ -44,6 +59,10 @@ public:
 
     /// Test hook: extra values put into every worker's bag (e.g. a short inactivity limit).
     void setExtraWorkerData(const DataBag &extra) { m_extra = extra; }
+
+    /// The lock file that one process's download of the account holds: `folder` (empty: the
+    /// data folder) / "receiving-" + the id's letters, digits and dashes + ".lock".
+    static QString LockFilePath(const QString &accountId, const QString &folder = QString());
 
 Q_SIGNALS:
     void MsgArrived(const Record &msg);
@@ -63,9 +82,19 @@ private:
     struct Download
     {
         QString accountId;
+        QString server;
         CancelEventPtr cancel;
         MessangerPtr messanger;
+        std::shared_ptr<QLockFile> lock;   // released when the download is forgotten
+        int delivered = 0;                  // messages handed to MsgArrived
+        int notStored = 0;                  // of those, reported by MessageNotStored
+        qint32 storeErrNumber = 0;          // the first of those failures
+        QString storeErrDescription;
     };
+    /// Takes the account's lock file into `*lock`. False when another process holds it; true
+    /// with `*lock` null when no lock file can be made (logged; the check goes on without).
+    bool lockAccount(const QString &accountId, const QString &source, std::shared_ptr<QLockFile> *lock) const;
+    QString storeFailureText(const Download &d) const;
     void onMessage(quint64 download, int msg, const QVariant &data);
     void forget(quint64 download);
 
@@ -73,5 +102,6 @@ private:
     CSettings *m_settings = nullptr;
     QHash<quint64, Download> m_downloads;   // download number -> its entry
     quint64 m_nextDownload = 1;
+    quint64 m_delivering = 0;   // the download whose message MsgArrived is delivering
     DataBag m_extra;
 };

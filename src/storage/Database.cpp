@@ -10,10 +10,13 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace {
 const QString kSource = QStringLiteral("Database.Open");
+/// Below this much free space an I/O error while opening is taken for a full disk.
+constexpr qint64 kFullDiskBytes = 1024 * 1024;
 
 QString errnoText(int error)
 {
@@ -23,6 +26,24 @@ QString errnoText(int error)
 MUError openError(const QString &text)
 {
     return MUError(MUError::Fail, text, kSource);
+}
+
+constexpr int SqliteIoErr = 10;
+constexpr int SqliteFull = 13;
+
+/// SQLite's primary result code of a failure (its extended code carries more in the high bits).
+int primaryCode(const QSqlError &error)
+{
+    return error.nativeErrorCode().toInt() & 0xFF;
+}
+
+/// Bytes free for this user on the file system of `folder`; -1 when unknown.
+qint64 freeBytes(const QString &folder)
+{
+    struct statvfs fs;
+    if (::statvfs(QFile::encodeName(folder).constData(), &fs) != 0)
+        return -1;
+    return qint64(fs.f_bavail) * qint64(fs.f_frsize);
 }
 
 /// Writes all of `data` to `fd`; false with errno set on failure.
@@ -203,9 +224,20 @@ void Database::openConnection()
         throw sqlError(db.lastError(), kSource, QStringLiteral("Cannot open the database '%1'").arg(m_path));
 
     QSqlQuery query(db);
-    if (!query.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")) || !query.next())
-        throw sqlError(query.lastError(), kSource,
+    if (!query.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")) || !query.next()) {
+        // The first read creates the shared-memory and journal files; on a full disk that fails
+        // as an I/O error, which says nothing about the database itself.
+        const QSqlError error = query.lastError();
+        const qint64 free = freeBytes(QFileInfo(m_path).absolutePath());
+        const int code = primaryCode(error);
+        if (code == SqliteFull || (code == SqliteIoErr && free >= 0 && free < kFullDiskBytes))
+            throw sqlError(error, kSource,
+                           QStringLiteral("Cannot open the database '%1': the disk is full (%2 KB free)")
+                               .arg(m_path)
+                               .arg(qMax<qint64>(free, 0) / 1024));
+        throw sqlError(error, kSource,
                        QStringLiteral("The file '%1' is not a readable Murmelo database; it was left unchanged").arg(m_path));
+    }
     query.finish();
     if (!query.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !query.next())
         throw sqlError(query.lastError(), kSource, QStringLiteral("Cannot write the database '%1'").arg(m_path));
@@ -285,6 +317,8 @@ QString Database::readText(const QVariant &value)
 MUError Database::sqlError(const QSqlError &error, const QString &source, const QString &context)
 {
     QString text = error.text().trimmed();
+    if (primaryCode(error) == SqliteFull)
+        text = QStringLiteral("The disk is full (") + text + QLatin1Char(')');
     if (!error.nativeErrorCode().isEmpty())
         text += QStringLiteral(" (SQLite code %1)").arg(error.nativeErrorCode());
     if (!context.isEmpty())

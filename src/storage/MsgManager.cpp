@@ -46,10 +46,27 @@ QString property(const Record &msg, const QString &name, const QString &source)
 const QString kListColumns = QStringLiteral("SELECT pkMsg, Server, User, POP3Id, MsgFrom, MsgTo, Date, Subject FROM Msg ");
 constexpr int kBatch = 10;
 
-/// The same table as in schema.sql.
-const QString kCreateUidl = QStringLiteral("CREATE TABLE Uidl (Server TEXT NOT NULL COLLATE NOCASE, "
+/// The same table and index as in schema.sql.
+const QString kCreateUidl = QStringLiteral("CREATE TABLE IF NOT EXISTS Uidl (Server TEXT NOT NULL COLLATE NOCASE, "
                                            "User TEXT NOT NULL COLLATE NOCASE, UIDL TEXT NOT NULL, "
                                            "POP3Id TEXT NOT NULL, PRIMARY KEY (Server, User, UIDL))");
+const QString kCreateIdentity =
+    QStringLiteral("CREATE UNIQUE INDEX IF NOT EXISTS MsgIdentity ON Msg (Server, User, POP3Id)");
+/// Every copy of a message but one: a shown copy is kept before a deleted one, the first
+/// stored before later ones. Grouped as the index compares (Server and User without case).
+const QString kDropCopies = QStringLiteral(
+    "DELETE FROM Msg WHERE rowid IN (SELECT rowid FROM (SELECT rowid, row_number() OVER ("
+    "PARTITION BY Server COLLATE NOCASE, User COLLATE NOCASE, POP3Id COLLATE BINARY "
+    "ORDER BY IsDeleted, rowid) AS copy FROM Msg WHERE POP3Id IS NOT NULL) WHERE copy > 1)");
+
+bool schemaHas(const Database &db, const QString &type, const QString &name, const QString &source)
+{
+    QSqlQuery query = db.run(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = ? AND name = ?"), {type, name},
+                             source);
+    const bool present = query.next();
+    query.finish();
+    return present;
+}
 }
 
 void MsgManager::Init(Database *db, Log *log)
@@ -57,16 +74,34 @@ void MsgManager::Init(Database *db, Log *log)
     m_db = db;
     m_log = log;
     const QString source = QStringLiteral("MsgManager.Init");
-    QSqlQuery table = m_db->run(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'Uidl'"),
-                                {}, source);
-    const bool present = table.next();
-    table.finish();
-    if (present)
-        return;
-    // A database made before the unique-ids were remembered gains their table.
-    SqlTransaction transaction(*m_db, source);
-    m_db->run(kCreateUidl, {}, source).finish();
-    transaction.commit();
+    if (!schemaHas(*m_db, QStringLiteral("table"), QStringLiteral("Uidl"), source)) {
+        // A database made before the unique-ids were remembered gains their table.
+        SqlTransaction transaction(*m_db, source);
+        m_db->run(kCreateUidl, {}, source).finish();
+        transaction.commit();
+    }
+    if (!schemaHas(*m_db, QStringLiteral("index"), QStringLiteral("MsgIdentity"), source))
+        ensureIdentityIndex(source);
+}
+
+void MsgManager::ensureIdentityIndex(const QString &source)
+{
+    // A database made before the index may hold a message twice (two checks at once).
+    // Failing here must not keep the engine from starting: without the index a message
+    // can only be stored twice again, as before.
+    try {
+        SqlTransaction transaction(*m_db, source);
+        QSqlQuery drop = m_db->run(kDropCopies, {}, source);
+        const int dropped = drop.numRowsAffected();
+        drop.finish();
+        m_db->run(kCreateIdentity, {}, source).finish();
+        transaction.commit();
+        if (m_log && dropped > 0)
+            m_log->Write(0, QStringLiteral("%1 extra copies of messages stored more than once were dropped.").arg(dropped),
+                         Log::LevelError, source);
+    } catch (const MUError &error) {
+        logError(error, source);
+    }
 }
 
 void MsgManager::logError(const MUError &error, const QString &source) const
@@ -81,8 +116,10 @@ void MsgManager::trace(const QString &text, const QString &source) const
         m_log->Trace(text, source);
 }
 
-bool MsgManager::add(Record &msg)
+bool MsgManager::add(Record &msg, bool *alreadyStored, MUError *failure)
 {
+    if (alreadyStored)
+        *alreadyStored = false;
     const QString source = QStringLiteral("MsgManager.Add");
     trace(QStringLiteral("add call"), source);
     msg.setId(Utility::NewGuidString());
@@ -102,13 +139,20 @@ bool MsgManager::add(Record &msg)
         for (const QString &text : texts)
             values << Database::bindText(text);
         SqlTransaction transaction(*m_db, source);
-        m_db->run(QStringLiteral("INSERT INTO Msg (pkMsg, Server, User, POP3Id, MsgFrom, MsgTo, Date, Subject, Content) "
-                                 "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"),
-                  values, source);
+        QSqlQuery insert =
+            m_db->run(QStringLiteral("INSERT INTO Msg (pkMsg, Server, User, POP3Id, MsgFrom, MsgTo, Date, Subject, Content) "
+                                     "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT DO NOTHING"),
+                      values, source);
+        const bool inserted = insert.numRowsAffected() > 0;
+        insert.finish();
         transaction.commit();
+        if (!inserted && alreadyStored)
+            *alreadyStored = true;
         return true;
     } catch (const MUError &error) {
         logError(error, source);
+        if (failure)
+            *failure = error;
         return false;
     }
 }
@@ -172,7 +216,7 @@ DataBag MsgManager::GetMsgs(bool includeDeleted) const
     return msgs;
 }
 
-std::optional<DataBag> MsgManager::GetMsgIds(const QString &accountId) const
+std::optional<DataBag> MsgManager::GetMsgIds(const QString &accountId, MUError *failure) const
 {
     const QString source = QStringLiteral("MsgManager.GetMsgIds");
     trace(QStringLiteral("GetMsgIds call"), source);
@@ -189,6 +233,8 @@ std::optional<DataBag> MsgManager::GetMsgIds(const QString &accountId) const
         return ids;
     } catch (const MUError &error) {
         logError(error, source);
+        if (failure)
+            *failure = error;
         return std::nullopt;
     }
 }

@@ -7,6 +7,7 @@
 
 class Database;
 class Log;
+class MUError;
 
 /// The store of downloaded messages (table Msg). Deleting is soft: the row stays with
 /// IsDeleted = 1 and an emptied Content, so its POP3Id still counts as received.
@@ -15,12 +16,17 @@ class MsgManager
 {
 public:
     /// Keeps `db` and `log` (neither owned; both outlive this; `log` may be null) and creates
-    /// the unique-id table an older database lacks (MUError when that fails).
+    /// the unique-id table an older database lacks (MUError when that fails). An older
+    /// database also gains the index that keeps each message once; copies stored twice
+    /// before are dropped then (a shown copy is kept before a deleted one, else the first).
     void Init(Database *db, Log *log);
 
     /// Stores `msg` ("Server", "User", "POP3Id", "From", "To", "Date", "Subject", optional
-    /// "Content") under a new id given to it. False, after logging, when the row was not stored.
-    bool add(Record &msg);
+    /// "Content") under a new id given to it. True when the message is in the store after the
+    /// call: stored now, or already there under the same Server, User and POP3Id (deleted or
+    /// not), which sets `*alreadyStored` and writes nothing. False, after logging and with
+    /// `*failure` filled, when the row was not stored.
+    bool add(Record &msg, bool *alreadyStored = nullptr, MUError *failure = nullptr);
     /// Soft-deletes the messages with these ids, ten per statement pair. Errors are logged.
     void Remove(const QStringList &ids);
     /// The stored text of one message; MUError 514 when the id has no row.
@@ -28,8 +34,8 @@ public:
     /// The message records without "Content", keyed by id, oldest first.
     DataBag GetMsgs(bool includeDeleted = false) const;
     /// The POP3Ids of every stored message of the account (deleted ones too), each once;
-    /// nullopt, after logging, when they cannot be read.
-    std::optional<DataBag> GetMsgIds(const QString &accountId) const;
+    /// nullopt, after logging and with `*failure` filled, when they cannot be read.
+    std::optional<DataBag> GetMsgIds(const QString &accountId, MUError *failure = nullptr) const;
     /// Removes the rows of the account's messages and its remembered unique-ids (matched
     /// through its Account row).
     void RemoveFkAccount(const QString &accountId);
@@ -42,7 +48,8 @@ public:
     bool AddUidls(const QString &server, const QString &user, const QVariantMap &uidls);
 
 private:
-    void logError(const class MUError &error, const QString &source) const;
+    void ensureIdentityIndex(const QString &source);
+    void logError(const MUError &error, const QString &source) const;
     void trace(const QString &text, const QString &source) const;
 
     Database *m_db = nullptr;

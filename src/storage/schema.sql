@@ -38,6 +38,9 @@ CREATE TABLE Msg (
     CreationDate TEXT    NOT NULL DEFAULT (strftime('%Y-%m-%d %H:%M:%f', 'now'))
 );
 CREATE INDEX MsgAccount ON Msg (Server, User);
+-- A message of a mailbox is stored once, whichever process or check delivers it; a row
+-- deleted by the user stays and so keeps its message from coming back.
+CREATE UNIQUE INDEX MsgIdentity ON Msg (Server, User, POP3Id);
 CREATE INDEX MsgCreation ON Msg (CreationDate);
 
 -- The unique-id (UIDL) of every message of a mailbox already examined, with the identifier

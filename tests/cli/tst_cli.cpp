@@ -7,6 +7,12 @@
 #include <QSslCertificate>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QScopeGuard>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <unistd.h>
+#include <memory>
+#include <vector>
 
 namespace {
 struct Result
@@ -47,11 +53,13 @@ class TstCli : public QObject
     Q_OBJECT
     QTemporaryDir m_home;
 
-    Result cli(const QStringList &args, const QByteArray &input = {})
+    Result cli(const QStringList &args, const QByteArray &input = {}) { return cliIn(m_home.path(), args, input); }
+
+    static Result cliIn(const QString &home, const QStringList &args, const QByteArray &input = {})
     {
         QProcess p;
         p.setProgram(qEnvironmentVariable("MURMELO_BUILD_DIR") + "/bin/murmelo-cli");
-        p.setArguments(QStringList{"--home", m_home.path()} + args);
+        p.setArguments(QStringList{"--home", home} + args);
         p.start();
         if (!input.isEmpty())
             p.write(input);
@@ -165,6 +173,214 @@ private Q_SLOTS:
         QCOMPARE(bad.status, 2);
         QVERIFY2(bad.err.contains("Cannot get new messages from e-mail server '127.0.0.1'."), bad.err.constData());
         QVERIFY(!bad.out.contains("new "));
+    }
+
+    void parallelChecksStoreAndAnnounceEachMessageOnce()
+    {
+        DovecotFixture dovecot;
+        QString why;
+        if (!dovecot.start(&why))
+            QSKIP(qPrintable("Dovecot cannot start here: " + why));
+        constexpr int Messages = 30;
+        for (int n = 1; n <= Messages; ++n)
+            QVERIFY(dovecot.addMessage(mail(n)));
+        QTemporaryDir home;
+        const QString program = qEnvironmentVariable("MURMELO_BUILD_DIR") + "/bin/murmelo-cli";
+        QProcess add;
+        add.start(program, {"--home", home.path(), "accounts", "add", "--server", dovecot.host(), "--port",
+                            QString::number(dovecot.port()), "--security", "none", "--user", dovecot.user(),
+                            "--password", dovecot.password()});
+        QVERIFY(add.waitForFinished(30000));
+        std::vector<std::unique_ptr<QProcess>> checks;
+        for (int i = 0; i < 4; ++i) {
+            checks.push_back(std::make_unique<QProcess>());
+            checks.back()->start(program, {"--home", home.path(), "--json", "check"});
+        }
+        int announced = 0;
+        for (const auto &p : checks) {
+            QVERIFY(p->waitForFinished(120000));
+            QCOMPARE(p->exitCode(), 0);
+            announced += int(Result{0, p->readAllStandardOutput(), {}}.json().size());
+        }
+        QProcess list;
+        list.start(program, {"--home", home.path(), "--json", "messages", "list", "--all"});
+        QVERIFY(list.waitForFinished(30000));
+        const qsizetype stored = Result{0, list.readAllStandardOutput(), {}}.json().size();
+        qInfo("4 parallel checks of %d messages: %lld rows stored, %d announced", Messages, qlonglong(stored), announced);
+        QCOMPARE(stored, qsizetype(Messages));
+        QCOMPARE(announced, Messages);
+    }
+
+    // A check that cannot keep what it received fails and says why; a full disk is named as such.
+    void checkThatCannotStoreFails_data()
+    {
+        QTest::addColumn<QString>("damage");
+        QTest::addColumn<int>("freeBytes");   // left on the full disk
+        QTest::addColumn<QByteArray>("why");
+        QTest::newRow("damaged-msg-table") << "msg-table" << 0 << QByteArray("malformed");
+        QTest::newRow("disk-full") << "disk-full" << 0 << QByteArray("the disk is full");
+        QTest::newRow("disk-full-but-a-few-pages") << "disk-full" << 80000 << QByteArray("the disk is full");
+    }
+
+    void checkThatCannotStoreFails()
+    {
+        QFETCH(QString, damage);
+        QFETCH(int, freeBytes);
+        QFETCH(QByteArray, why);
+        DovecotFixture dovecot;
+        QString whyNot;
+        if (!dovecot.start(&whyNot))
+            QSKIP(qPrintable("Dovecot cannot start here: " + whyNot));
+        for (int n = 1; n <= 30; ++n)
+            QVERIFY(dovecot.addMessage(mail(n) + QByteArray(2000, 'x') + "\r\n"));
+        QTemporaryDir dir;
+        const QString home = dir.filePath("home");
+        auto unmount = qScopeGuard([&] {
+            if (damage == "disk-full")
+                QProcess::execute("umount", {"-l", dir.path()});
+        });
+        if (damage == "disk-full") {
+            // A small file system of its own; mounting needs root, as in CI.
+            if (::geteuid() != 0 || QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=1m", "tmpfs", dir.path()}) != 0)
+                QSKIP("a small file system cannot be mounted here");
+        }
+        const QString program = qEnvironmentVariable("MURMELO_BUILD_DIR") + "/bin/murmelo-cli";
+        auto run = [&](const QStringList &args) {
+            QProcess p;
+            p.start(program, QStringList{"--home", home} + args);
+            p.closeWriteChannel();
+            p.waitForFinished(60000);
+            return Result{p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
+        };
+        QCOMPARE(run({"accounts", "add", "--server", dovecot.host(), "--port", QString::number(dovecot.port()),
+                      "--security", "none", "--user", dovecot.user(), "--password", dovecot.password()})
+                     .status,
+                 0);
+        QFile filler(dir.filePath("filler"));
+        if (damage == "msg-table") {
+            const QString db = home + "/MU.mdb";
+            qint64 root = 0, pageSize = 0;
+            {
+                QSqlDatabase c = QSqlDatabase::addDatabase("QSQLITE", "damage");
+                c.setDatabaseName(db);
+                QVERIFY(c.open());
+                QSqlQuery q(c);
+                QVERIFY(q.exec("SELECT rootpage FROM sqlite_master WHERE name = 'Msg'") && q.next());
+                root = q.value(0).toLongLong();
+                QVERIFY(q.exec("PRAGMA page_size") && q.next());
+                pageSize = q.value(0).toLongLong();
+                q.finish();
+                c.close();
+            }
+            QSqlDatabase::removeDatabase("damage");
+            QFile file(db);
+            QVERIFY(file.open(QIODevice::ReadWrite) && file.seek((root - 1) * pageSize));
+            file.write(QByteArray(int(pageSize), char(0xAB)));
+        } else {
+            // Fill the file system to the last block.
+            QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+            for (int chunk : {65536, 4096, 512})
+                while (filler.write(QByteArray(chunk, 'f')) == chunk) {
+                }
+            filler.close();
+            filler.resize(filler.size() - freeBytes);
+        }
+        const Result check = run({"check"});
+        QVERIFY2(check.status == 1 || check.status == 2, check.err.constData());
+        QVERIFY2(check.err.toLower().contains(why), check.err.constData());
+        QVERIFY2(!check.err.contains("not a readable"), check.err.constData());
+        if (damage == "disk-full") {
+            filler.remove();
+            // Whatever was announced was stored.
+            const Result list = run({"--json", "messages", "list"});
+            QCOMPARE(list.json().size(), qsizetype(check.out.count("new ")));
+        }
+    }
+
+    // A header that says "new line" never makes a line of its own on the terminal.
+    void textOutputEscapesControlCharacters_data()
+    {
+        QTest::addColumn<QByteArray>("header");
+        QTest::addColumn<QByteArray>("shown");
+        const QByteArray forged = "new  {00000000-0000-0000-0000-000000000000}  from Your Bank: Please confirm";
+        QTest::newRow("folded-subject") << "Subject: Hello\r\n " + forged + "\r\n" << QByteArray("Hello");
+        QTest::newRow("encoded-line-break")
+            << QByteArray("Subject: =?UTF-8?Q?Hello=0D=0Anew__{0}__from_Your_Bank:_confirm?=\r\n")
+            << QByteArray("Hello\\r\\nnew");
+        QTest::newRow("terminal-escape-in-sender")
+            << QByteArray("Subject: Hello\r\nFrom: =?UTF-8?Q?=1B[2J=C2=9B1mBank?= <b@example.org>\r\n")
+            << QByteArray("\\x1b[2J\\x9b1mBank");
+        QTest::newRow("right-to-left-override") << QByteArray("Subject: =?UTF-8?Q?Hello_=E2=80=AEgnp.exe?=\r\n")
+                                                << QByteArray("Hello \\u202egnp.exe");
+    }
+
+    void textOutputEscapesControlCharacters()
+    {
+        QFETCH(QByteArray, header);
+        QFETCH(QByteArray, shown);
+        DovecotFixture dovecot;
+        QString why;
+        if (!dovecot.start(&why))
+            QSKIP(qPrintable("Dovecot cannot start here: " + why));
+        QVERIFY(dovecot.addMessage("Message-ID: <forged@example.org>\r\n" + header + "\r\nBody\r\n"));
+        QTemporaryDir home;
+        QCOMPARE(cliIn(home.path(), {"accounts", "add", "--server", dovecot.host(), "--port",
+                                     QString::number(dovecot.port()), "--security", "none", "--user", dovecot.user(),
+                                     "--password", dovecot.password()})
+                     .status,
+                 0);
+        const Result check = cliIn(home.path(), {"check"});
+        QCOMPARE(check.status, 0);
+        QCOMPARE(check.out.count('\n'), 1);
+        QVERIFY2(check.out.startsWith("new  {") && check.out.contains(shown), check.out.constData());
+        for (const char c : check.out.chopped(1))
+            QVERIFY2(uchar(c) >= 0x20 && uchar(c) != 0x7F, check.out.constData());
+        QVERIFY(!check.out.contains("\xC2\x9B") && !check.out.contains("\xE2\x80\xAE"));
+    }
+
+    // Options after the command are taken or refused, never ignored.
+    void optionsAfterTheCommand_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("out");   // stdout begins with this
+        QTest::addColumn<QByteArray>("err");   // stderr contains this
+        QTest::newRow("json-after-command") << QStringList{"accounts", "list", "--json"} << 0 << QByteArray("{\"CertPin\"")
+                                            << QByteArray();
+        QTest::newRow("json-between-command-and-subcommand")
+            << QStringList{"accounts", "--json", "list"} << 0 << QByteArray("{\"CertPin\"") << QByteArray();
+        QTest::newRow("unknown-option") << QStringList{"accounts", "list", "--bogus"} << 64 << QByteArray()
+                                        << QByteArray("usage: murmelo-cli accounts list");
+        QTest::newRow("misspelt-option-of-check") << QStringList{"check", "--acount", "{X}"} << 64 << QByteArray()
+                                                  << QByteArray("unknown option --acount");
+        QTest::newRow("option-of-another-subcommand") << QStringList{"accounts", "list", "--yes"} << 64 << QByteArray()
+                                                      << QByteArray("unexpected argument '--yes'");
+        QTest::newRow("extra-argument") << QStringList{"version", "now"} << 64 << QByteArray()
+                                        << QByteArray("unexpected argument 'now'");
+        QTest::newRow("help-after-command") << QStringList{"check", "--help"} << 0
+                                            << QByteArray("usage: murmelo-cli check [--account ID]\n") << QByteArray();
+        QTest::newRow("short-help-after-subcommand") << QStringList{"messages", "list", "-h"} << 0
+                                                     << QByteArray("usage: murmelo-cli messages list") << QByteArray();
+        QTest::newRow("value-that-looks-like-an-option")
+            << QStringList{"settings", "get", "{K}", "--default", "--json"} << 0 << QByteArray("--json\n") << QByteArray();
+        QTest::newRow("argument-after-double-dash")
+            << QStringList{"settings", "set", "{K}", "--", "--bogus"} << 0 << QByteArray("{K} = --bogus\n") << QByteArray();
+    }
+
+    void optionsAfterTheCommand()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, status);
+        QFETCH(QByteArray, out);
+        QFETCH(QByteArray, err);
+        QTemporaryDir home;
+        QCOMPARE(cliIn(home.path(), {"accounts", "add", "--server", "pop.example.com", "--user", "ann"}).status, 0);
+        const Result r = cliIn(home.path(), args);
+        QCOMPARE(r.status, status);
+        QVERIFY2(r.out.startsWith(out), r.out.constData());
+        QVERIFY2(r.err.contains(err), r.err.constData());
+        if (args.contains("--json") && status == 0)
+            QVERIFY(!r.json().isEmpty());
     }
 
     void watchShowsTimerChecksAndStopsCleanly()

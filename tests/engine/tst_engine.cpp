@@ -227,9 +227,94 @@ private Q_SLOTS:
         QSqlQuery q(e.db()->connection());
         QVERIFY(q.exec("DROP TABLE Msg"));
         QSignalSpy start(e.receiverManager(), &ReceiverManager::ReceiveStart);
+        QSignalSpy failed(e.receiverManager(), &ReceiverManager::ErrorOccured);
         e.CheckForNewMessagesNow(&a);
         QCOMPARE(start.count(), 0);     // no check that would announce the whole mailbox again
         QVERIFY(f.logText().contains("check is skipped"));
+        QCOMPARE(failed.count(), 1);    // and the user hears why
+        QVERIFY(failed.first().at(1).toString().contains("no such table"));
+    }
+
+    // A message of a mailbox is announced once, however often it is delivered.
+    void arrivalIsAnnouncedOnce_data()
+    {
+        QTest::addColumn<QString>("secondServer");
+        QTest::addColumn<QString>("secondUser");
+        QTest::addColumn<bool>("deletedBetween");
+        QTest::addColumn<int>("announced");
+        QTest::addColumn<int>("shown");
+        QTest::newRow("same-message-twice") << "pop.a" << "ann" << false << 1 << 1;
+        QTest::newRow("server-name-in-other-case") << "POP.A" << "ann" << false << 1 << 1;
+        QTest::newRow("deleted-by-user-stays-deleted") << "pop.a" << "ann" << true << 1 << 0;
+        QTest::newRow("same-id-other-mailbox") << "pop.a" << "bob" << false << 2 << 2;
+    }
+
+    void arrivalIsAnnouncedOnce()
+    {
+        QFETCH(QString, secondServer);
+        QFETCH(QString, secondUser);
+        QFETCH(bool, deletedBetween);
+        QFETCH(int, announced);
+        QFETCH(int, shown);
+        EngineFixture f;
+        MUScripting &e = f.start();
+        QSignalSpy arrived(&e, &MUScripting::MsgArrived);
+        Record m;
+        for (const char *p : {"From", "To", "Date", "Subject"})
+            m.Add(p, QStringLiteral("x"));
+        m.Add("Server", "pop.a");
+        m.Add("User", "ann");
+        m.Add("POP3Id", "<same@example.org>");
+        Q_EMIT e.receiverManager()->MsgArrived(m);
+        if (deletedBetween)
+            e.msgManager()->Remove({arrived.first().first().value<Record>().Id()});
+        m.Add("Server", secondServer);
+        m.Add("User", secondUser);
+        Q_EMIT e.receiverManager()->MsgArrived(m);
+        QCOMPARE(arrived.count(), announced);
+        QCOMPARE(e.msgManager()->GetMsgs().Count(), shown);
+        QCOMPARE(e.msgManager()->GetMsgs(true).Count(), announced);
+        QCOMPARE(e.settings()->GetSetting(MUScripting::KeyReceivedCount, 0).toInt(), announced);
+    }
+
+    // Received but not stored: the check fails and says why; the next one brings the messages.
+    void checkThatStoresLessThanItReceivedFails()
+    {
+        FakePop3Server pop;
+        QVERIFY(pop.listen());
+        pop.setCredentials("ann", "pw");
+        const QByteArray body = QByteArray(78, 'x').append("\r\n").repeated(250);   // 20 KB: pages of its own
+        for (int n = 1; n <= 3; ++n)
+            pop.addMessage(mail(n) + body);
+        EngineFixture f;
+        MUScripting &e = f.start();
+        Record a = EngineFixture::account(pop.host(), pop.port(), "ann", "pw", true);
+        e.AddAccount(a);
+        // The database may not grow: every message needs pages of its own, as on a full disk.
+        QSqlQuery q(e.db()->connection());
+        QVERIFY(q.exec("PRAGMA page_count") && q.next());
+        const qint64 pages = q.value(0).toLongLong();
+        q.finish();
+        QVERIFY(q.exec(QStringLiteral("PRAGMA max_page_count = %1").arg(pages)));
+        q.finish();
+        QSignalSpy arrived(&e, &MUScripting::MsgArrived);
+        QSignalSpy failed(e.receiverManager(), &ReceiverManager::ErrorOccured);
+        QSignalSpy complete(e.receiverManager(), &ReceiverManager::ReceiveComplete);
+        e.CheckForNewMessagesNow(&a);
+        QVERIFY(failed.wait(10000));
+        const QString why = failed.first().at(1).toString();
+        QVERIFY2(why.contains("3 of 3 downloaded messages could not be stored") && why.contains("disk is full")
+                     && why.contains("SQLite code 13"),
+                 qPrintable(why));
+        QCOMPARE(arrived.count(), 0);
+        QCOMPARE(complete.count(), 0);
+
+        QVERIFY(q.exec("PRAGMA max_page_count = 1000000"));
+        q.finish();
+        e.CheckForNewMessagesNow(&a);
+        QVERIFY(complete.wait(10000));
+        QCOMPARE(arrived.count(), 3);
+        QCOMPARE(failed.count(), 1);
     }
 
     void updateOfDisabledAccountStopsItsTimer()

@@ -1,8 +1,12 @@
 #include "FakePop3Server.h"
 #include "receive/ReceiverManager.h"
 #include "trellis/MetaTypes.h"
+#include "trellis/Paths.h"
 #include "trellis/ThreadRunner.h"
+#include <QFile>
+#include <QProcess>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -32,6 +36,7 @@ class TstReceiverManager : public QObject
 {
     Q_OBJECT
     QStringList m_events;
+    QTemporaryDir m_home;   // the data folder that holds the accounts' lock files
 
     void record(ReceiverManager &rm)
     {
@@ -44,7 +49,12 @@ class TstReceiverManager : public QObject
     }
 
 private Q_SLOTS:
-    void initTestCase() { RegisterTrellisMetaTypes(); }
+    void initTestCase()
+    {
+        RegisterTrellisMetaTypes();
+        Paths::SetHome(m_home.path());
+    }
+    void cleanupTestCase() { Paths::SetHome(QString()); }
     void cleanup() { QVERIFY(ThreadRunner::WaitForAll(10000)); }
 
     void twoMessageDownload()
@@ -95,6 +105,36 @@ private Q_SLOTS:
         rm.Check(account("{A}", pop), DataBag());
         QCOMPARE(m_events.size(), before);   // no event at all
         QCOMPARE(rm.ReceivesCount(), 1);
+        rm.StopReceiving();
+    }
+
+    void downloadInAnotherProcessIsRefusedUntilThatProcessDies()
+    {
+        FakePop3Server pop;
+        pop.setNeverGreet(true);   // the other process's download stays running
+        QVERIFY(pop.listen());
+        QProcess other;
+        other.start(RECEIVER_CHILD, {m_home.path(), QString::number(pop.port()), "{L}"});
+        QVERIFY(other.waitForReadyRead(30000));
+        QCOMPARE(other.readLine().trimmed(), QByteArray("receiving"));
+
+        auto log = std::make_shared<Log>();
+        QVERIFY(log->OpenFiles(m_home.filePath("mu.log"), m_home.filePath("short.log")));
+        ReceiverManager rm;
+        rm.Init(log, nullptr);
+        record(rm);
+        rm.Check(account("{L}", pop), DataBag());
+        QVERIFY(m_events.isEmpty());   // refused as a second check in one process is: no event
+        QVERIFY(!rm.IsReceiving("{L}"));
+        QFile written(m_home.filePath("mu.log"));
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QVERIFY(written.readAll().contains("Already receiving from this account."));
+
+        other.kill();   // its lock file stays behind, stale
+        QVERIFY(other.waitForFinished(10000));
+        rm.Check(account("{L}", pop), DataBag());
+        QVERIFY(rm.IsReceiving("{L}"));
+        QCOMPARE(m_events.value(0), QString("ReceiveStart"));
         rm.StopReceiving();
     }
 

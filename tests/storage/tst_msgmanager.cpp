@@ -6,6 +6,7 @@
 #include "trellis/Log.h"
 #include "trellis/MUError.h"
 #include <QFile>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -25,7 +26,9 @@ private Q_SLOTS:
     void removeRunsTwoStatementsPerTenIds_data();
     void removeRunsTwoStatementsPerTenIds();
     void removeEmptyDoesNothing();
-    void msgIdsOncePerId();
+    void messageIsStoredOnce_data();
+    void messageIsStoredOnce();
+    void oldDatabaseWithCopiesKeepsOpening();
     void msgIdsFollowServerAndUser();
     void msgIdsFailureGivesNoBag();
     void unknownContentFails();
@@ -227,17 +230,78 @@ void TestMsgManager::removeEmptyDoesNothing()
     QCOMPARE(m_msgs.GetMsgs().Count(), 1);
 }
 
-void TestMsgManager::msgIdsOncePerId()
+void TestMsgManager::messageIsStoredOnce_data()
 {
+    QTest::addColumn<bool>("otherConnection");
+    QTest::addColumn<bool>("deletedBetween");
+    QTest::newRow("same-connection") << false << false;
+    QTest::newRow("another-connection-as-another-process") << true << false;
+    QTest::newRow("deleted-by-user-stays-deleted") << false << true;
+    QTest::newRow("deleted-by-user-stays-deleted-for-another-process") << true << true;
+}
+
+void TestMsgManager::messageIsStoredOnce()
+{
+    QFETCH(bool, otherConnection);
+    QFETCH(bool, deletedBetween);
     const Record account = accountFor(QStringLiteral("pop.a"), QStringLiteral("ann"));
-    Record a = msg(QStringLiteral("same"));
-    Record b = msg(QStringLiteral("same"));
-    Record c = msg(QStringLiteral("other"));
-    QVERIFY(m_msgs.add(a) && m_msgs.add(b) && m_msgs.add(c));
-    const std::optional<DataBag> ids = m_msgs.GetMsgIds(account.Id());
-    QVERIFY(ids.has_value());
-    QCOMPARE(ids->Count(), 2);
-    QCOMPARE(ids->Item(QStringLiteral("same")).toString(), QStringLiteral("same"));
+    Record first = msg(QStringLiteral("same"));
+    bool already = true;
+    QVERIFY(m_msgs.add(first, &already));
+    QVERIFY(!already);
+    if (deletedBetween)
+        m_msgs.Remove({first.Id()});
+    Database other(m_home->path(), StorageFixture::templatePath());
+    MsgManager otherMsgs;
+    otherMsgs.Init(&other, nullptr);
+    Record again = msg(QStringLiteral("same"), QStringLiteral("POP.A"));
+    QVERIFY((otherConnection ? otherMsgs : m_msgs).add(again, &already));
+    QVERIFY(already);
+    Record elsewhere = msg(QStringLiteral("same"), QStringLiteral("pop.a"), QStringLiteral("bob"));
+    QVERIFY(m_msgs.add(elsewhere, &already));
+    QVERIFY(!already);
+    QCOMPARE(m_msgs.GetMsgs(true).keys(), (QStringList{first.Id(), elsewhere.Id()}));
+    QCOMPARE(m_msgs.GetMsgs().Exists(first.Id()), !deletedBetween);
+    QCOMPARE(m_msgs.getMsgContent(first.Id()), deletedBetween ? QString() : QStringLiteral("Body of same"));
+    QCOMPARE(m_msgs.GetMsgIds(account.Id())->keys(), QStringList{QStringLiteral("same")});
+}
+
+void TestMsgManager::oldDatabaseWithCopiesKeepsOpening()
+{
+    // A database from before the index, holding what two checks at once left behind.
+    QSqlQuery sql(m_db->connection());
+    QVERIFY(sql.exec(QStringLiteral("DROP INDEX MsgIdentity")));
+    struct Row { const char *id; const char *server; const char *pop3Id; int deleted; bool kept; };
+    const Row rows[] = {
+        {"{1}", "pop.a", "twice-shown", 0, true},     {"{2}", "pop.a", "twice-shown", 0, false},
+        {"{3}", "pop.a", "deleted-then-shown", 1, false}, {"{4}", "POP.A", "deleted-then-shown", 0, true},
+        {"{5}", "pop.a", "deleted-twice", 1, true},   {"{6}", "pop.a", "deleted-twice", 1, false},
+        {"{7}", "pop.a", "thrice", 0, true},          {"{8}", "pop.a", "thrice", 0, false},
+        {"{9}", "pop.a", "thrice", 0, false},         {"{A}", "pop.b", "twice-shown", 0, true},
+        {"{B}", "pop.a", "once", 1, true},
+    };
+    QStringList kept;
+    for (const Row &row : rows) {
+        sql.prepare(QStringLiteral("INSERT INTO Msg (pkMsg, Server, User, POP3Id, Content, IsDeleted) "
+                                   "VALUES (?, ?, 'ann', ?, 'text', ?)"));
+        sql.addBindValue(QString::fromLatin1(row.id));
+        sql.addBindValue(QString::fromLatin1(row.server));
+        sql.addBindValue(QString::fromLatin1(row.pop3Id));
+        sql.addBindValue(row.deleted);
+        QVERIFY2(sql.exec(), qPrintable(sql.lastError().text()));
+        if (row.kept)
+            kept << QString::fromLatin1(row.id);
+    }
+    MsgManager reopened;
+    reopened.Init(m_db.get(), m_log.get());
+    QStringList ids = reopened.GetMsgs(true).keys();
+    ids.sort();
+    QCOMPARE(ids, kept);
+    QVERIFY2(shortLog().contains(QStringLiteral("5 extra copies")), qPrintable(shortLog()));
+    Record again = msg(QStringLiteral("thrice"));
+    bool already = false;
+    QVERIFY(reopened.add(again, &already));
+    QVERIFY(already);
 }
 
 void TestMsgManager::msgIdsFollowServerAndUser()
