@@ -66,7 +66,8 @@ bool Pop3ReplyFramer::feed(QByteArrayView chunk)
             if (m_pending.size() > lineRoom()) {
                 m_skipping = true;
                 m_skippedCr = m_pending.endsWith('\r');
-                m_skippedStart = m_pending.left(m_haveStatus ? MaxSinkLine : MaxStatusLine);
+                // A sink's line may lose a stuffing "." yet: one byte more of it.
+                m_skippedStart = m_pending.left(m_haveStatus ? MaxSinkLine + 1 : MaxStatusLine);
                 m_pending.clear();
             }
             break;
@@ -94,11 +95,12 @@ bool Pop3ReplyFramer::feed(QByteArrayView chunk)
 
 qsizetype Pop3ReplyFramer::lineRoom() const
 {
-    // One byte more than a line may hold: the CR of a CR LF still to come.
+    // One byte more than a line may hold: the CR of a CR LF still to come (and for a sink, a
+    // stuffing "." that is not part of the line).
     if (!m_haveStatus)
         return MaxStatusLine + 1;
     if (m_sink)
-        return MaxSinkLine + 1;
+        return MaxSinkLine + 2;
     // A line that cannot be kept is only looked at for being the closing ".".
     if (m_truncated)
         return 2;
@@ -117,7 +119,8 @@ void Pop3ReplyFramer::endSkippedLine()
         return;
     }
     if (m_sink) {
-        m_sink(start.startsWith('.') ? QByteArrayView(start).sliced(1) : QByteArrayView(start), false);
+        const QByteArrayView line = start.startsWith('.') ? QByteArrayView(start).sliced(1) : QByteArrayView(start);
+        m_sink(line.first(qMin(line.size(), MaxSinkLine)), false);
         return;
     }
     // Too long to keep: neither it nor anything after it is kept (an overlong line is no ".").
