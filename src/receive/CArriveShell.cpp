@@ -151,7 +151,9 @@ void CArriveShell::ensureSocket()
     m_socket->setParent(this);
     // Every write is a whole command or batch that waits for its answer: nothing to coalesce.
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    m_socket->setReadBufferSize(ReadBufferBytes);
+    // Plain sockets only: a TLS socket decrypts whole records and is drained on each readyRead anyway.
+    if (!qobject_cast<QSslSocket *>(m_socket))
+        m_socket->setReadBufferSize(ReadBufferBytes);
     connect(m_socket, &QTcpSocket::readyRead, this, &CArriveShell::onReadyRead);
     connect(m_socket, &QTcpSocket::errorOccurred, this, &CArriveShell::onSocketError);
     connect(m_socket, &QTcpSocket::disconnected, this, &CArriveShell::onDisconnected);
