@@ -5,7 +5,7 @@
 // and the process's peak (VmHWM) is the receiver's.
 //
 //   bench-pop3-limits dribble [--observe S] [--limit S]
-//   bench-pop3-limits message [--mb N]
+//   bench-pop3-limits message [--mb N] [--count N]   (N messages of that size, pipelined)
 //   bench-pop3-limits uidl [--lines N]
 #include "receive/ReceiveWorkers.h"
 #include "receive/ReceiverMessages.h"
@@ -29,7 +29,9 @@
 #include <QThread>
 #include <QTimer>
 #include <cstdio>
+#include <deque>
 #include <functional>
+#include <memory>
 
 namespace {
 
@@ -56,6 +58,7 @@ public:
     QString mode;
     qint64 messageBytes = 0;
     qint64 listingLines = 0;
+    qint64 messages = 1;
 
     bool listen() { return m_server.listen(QHostAddress::LocalHost, 0); }
     quint16 port() const { return m_server.serverPort(); }
@@ -69,10 +72,22 @@ public:
     }
 
 private:
+    /// Replies leave strictly in order (the client may pipeline): one producer at a time.
+    struct Outbox {
+        std::deque<Producer> queue;
+    };
+
     void accept(QTcpSocket *socket)
     {
         auto *pending = new QByteArray;
-        connect(socket, &QObject::destroyed, this, [pending] { delete pending; });
+        auto *outbox = new Outbox;
+        m_outboxes.insert(socket, outbox);
+        connect(socket, &QObject::destroyed, this, [this, socket, pending, outbox] {
+            m_outboxes.remove(socket);
+            delete pending;
+            delete outbox;
+        });
+        connect(socket, &QTcpSocket::bytesWritten, socket, [this, socket] { pump(socket); });
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QTcpSocket::readyRead, this, [this, socket, pending] {
             pending->append(socket->readAll());
@@ -86,19 +101,41 @@ private:
         socket->write("+OK streaming server\r\n");
     }
 
+    void reply(QTcpSocket *socket, const QByteArray &bytes)
+    {
+        auto done = std::make_shared<bool>(false);
+        stream(socket, [bytes, done]() -> QByteArray {
+            if (*done)
+                return {};
+            *done = true;
+            return bytes;
+        });
+    }
+
+    void pump(QTcpSocket *socket)
+    {
+        Outbox *outbox = m_outboxes.value(socket);
+        while (outbox && !outbox->queue.empty() && socket->bytesToWrite() < 1024 * 1024) {
+            const QByteArray bytes = outbox->queue.front()();
+            if (bytes.isEmpty())
+                outbox->queue.pop_front();
+            else
+                socket->write(bytes);
+        }
+    }
+
     void answer(QTcpSocket *socket, const QByteArray &line)
     {
         const QByteArray verb = line.split(' ').value(0).toUpper();
         const QList<QByteArray> args = line.split(' ');
         if (verb == "CAPA") {
-            socket->write("+OK\r\nTOP\r\nUIDL\r\nUSER\r\n.\r\n");
+            reply(socket, "+OK\r\nTOP\r\nUIDL\r\nUSER\r\nPIPELINING\r\n.\r\n");
         } else if (verb == "USER" || verb == "PASS" || verb == "NOOP") {
-            socket->write("+OK\r\n");
+            reply(socket, "+OK\r\n");
         } else if (verb == "QUIT") {
-            socket->write("+OK bye\r\n");
-            socket->disconnectFromHost();
+            reply(socket, "+OK bye\r\n");
         } else if (verb == "STAT") {
-            socket->write("+OK " + QByteArray::number(count()) + " 1000\r\n");
+            reply(socket, "+OK " + QByteArray::number(count()) + " 1000\r\n");
         } else if (verb == "UIDL") {
             if (mode == QLatin1String("dribble")) {
                 dribble(socket, "+OK\r\n1 dribble-1\r\n2 dribble-2\r\n3 dribble-3\r\n");
@@ -125,18 +162,18 @@ private:
             const int lines = args.value(2).toInt();
             sendMessage(socket, number, lines);
         } else {
-            socket->write("-ERR unknown command\r\n");
+            reply(socket, "-ERR unknown command\r\n");
         }
     }
 
-    qint64 count() const { return mode == QLatin1String("uidl") ? listingLines : 1; }
+    qint64 count() const { return mode == QLatin1String("uidl") ? listingLines : messages; }
 
     void sendMessage(QTcpSocket *socket, qint64 number, int lines)
     {
         const QByteArray header = "Message-ID: <m" + QByteArray::number(number) + "@bench>\r\nFrom: Bench <b@bench>\r\n"
                                   "Subject: message " + QByteArray::number(number) + "\r\n\r\n";
         if (mode != QLatin1String("message")) {
-            socket->write("+OK\r\n" + header + "Short body.\r\n.\r\n");
+            reply(socket, "+OK\r\n" + header + "Short body.\r\n.\r\n");
             return;
         }
         // The whole size within TOP's line count: long lines, as single-line HTML makes them.
@@ -161,25 +198,12 @@ private:
         });
     }
 
-    /// Writes what `next` makes, a little ahead of what the client has read.
+    /// Queues a reply made piece by piece as the client reads.
     void stream(QTcpSocket *socket, const Producer &next)
     {
-        auto pump = std::make_shared<std::function<void()>>();
-        QPointer<QTcpSocket> guard(socket);
-        *pump = [guard, next, pump] {
-            if (!guard)
-                return;
-            while (guard->bytesToWrite() < 1024 * 1024) {
-                const QByteArray bytes = next();
-                if (bytes.isEmpty()) {
-                    guard->disconnect(guard, &QTcpSocket::bytesWritten, nullptr, nullptr);
-                    return;
-                }
-                guard->write(bytes);
-            }
-        };
-        connect(socket, &QTcpSocket::bytesWritten, socket, [pump] { (*pump)(); });
-        (*pump)();
+        if (Outbox *outbox = m_outboxes.value(socket))
+            outbox->queue.push_back(next);
+        pump(socket);
     }
 
     /// One byte a second, for ever.
@@ -195,12 +219,14 @@ private:
     }
 
     QTcpServer m_server{this}; // a child: it moves to the server's thread with it
+    QHash<QTcpSocket *, Outbox *> m_outboxes;
 };
 
 struct Outcome {
     int endMsg = 0;
     QString error;
     qint64 contentChars = -1;
+    int arrived = 0;
     qint64 seconds = 0;
 };
 
@@ -215,6 +241,8 @@ int main(int argc, char **argv)
                       QStringLiteral("60")});
     parser.addOption({QStringLiteral("limit"), QStringLiteral("checkTimeLimitSeconds for the run."), QStringLiteral("S")});
     parser.addOption({QStringLiteral("mb"), QStringLiteral("Message size in MB."), QStringLiteral("N"), QStringLiteral("250")});
+    parser.addOption({QStringLiteral("count"), QStringLiteral("Number of messages."), QStringLiteral("N"),
+                      QStringLiteral("1")});
     parser.addOption({QStringLiteral("lines"), QStringLiteral("UIDL listing lines."), QStringLiteral("N"),
                       QStringLiteral("5000000")});
     parser.addHelpOption();
@@ -238,6 +266,7 @@ int main(int argc, char **argv)
     server->mode = mode;
     server->messageBytes = parser.value(QStringLiteral("mb")).toLongLong() * 1024 * 1024;
     server->listingLines = parser.value(QStringLiteral("lines")).toLongLong();
+    server->messages = parser.value(QStringLiteral("count")).toLongLong();
     if (!server->listen()) {
         std::fprintf(stderr, "cannot listen\n");
         return 1;
@@ -264,6 +293,7 @@ int main(int argc, char **argv)
     QObject::connect(&messanger, &Messanger::MsgArrived, &loop, [&](int msg, const QVariant &data) {
         if (msg == ReceiverMessages::MsgArrived) {
             out.contentChars = data.value<Record>().text(QStringLiteral("Content")).size();
+            ++out.arrived;
         } else if (msg == ReceiverMessages::ReceiveComplete || msg == ReceiverMessages::ErrorOccured) {
             out.endMsg = msg;
             if (msg == ReceiverMessages::ErrorOccured)
@@ -307,7 +337,8 @@ int main(int argc, char **argv)
                     out.endMsg == ReceiverMessages::ReceiveComplete ? "complete" : "error",
                     out.error.isEmpty() ? "" : qPrintable(QStringLiteral(" (") + out.error + QLatin1Char(')')));
     if (out.contentChars >= 0)
-        std::printf("content of the arrived message: %lld characters\n", static_cast<long long>(out.contentChars));
+        std::printf("messages arrived: %d; content of the last: %lld characters\n", out.arrived,
+                    static_cast<long long>(out.contentChars));
     std::printf("resident before the check: %lld kB; peak (VmHWM): %lld kB\n", static_cast<long long>(baseKb),
                 static_cast<long long>(statusKb("VmHWM:")));
     return 0;

@@ -307,13 +307,13 @@ void CArriveShell::SendListing(const QString &command, const Pop3ReplyFramer::Li
 }
 
 void CArriveShell::SendPipelined(const QStringList &commands, bool multiLine, QStringList &results,
-                                 const ReplyHandler &onReply)
+                                 const ReplyHandler &onReply, bool keepPayloads)
 {
-    SendPipelined(commands, QList<bool>(commands.size(), multiLine), results, onReply);
+    SendPipelined(commands, QList<bool>(commands.size(), multiLine), results, onReply, keepPayloads);
 }
 
 void CArriveShell::SendPipelined(const QStringList &commands, const QList<bool> &multiLine, QStringList &results,
-                                 const ReplyHandler &onReply)
+                                 const ReplyHandler &onReply, bool keepPayloads)
 {
     Q_ASSERT(multiLine.size() == commands.size());
     results.clear();
@@ -350,7 +350,7 @@ void CArriveShell::SendPipelined(const QStringList &commands, const QList<bool> 
             }
             if (refusal)
                 continue;
-            results.append(payload);
+            results.append(keepPayloads ? payload : QString());
             if (onReply)
                 onReply(i, payload);
         }

@@ -104,12 +104,14 @@ public:
     /// still read (and dropped) so the connection stays usable; then that first refusal is
     /// thrown as SendData would throw it, `results` holding the replies before it. A socket
     /// error or time-out is thrown at once. Cancelled: returns at once without error,
-    /// `results` holding the replies completed before.
+    /// `results` holding the replies completed before. With `keepPayloads` false, `results`
+    /// gets an empty text for each reply: `onReply` alone sees them, and a batch of large
+    /// messages is never held at once.
     void SendPipelined(const QStringList &commands, bool multiLine, QStringList &results,
-                       const ReplyHandler &onReply = {});
+                       const ReplyHandler &onReply = {}, bool keepPayloads = true);
     /// The same with a multi-line flag for each command (e.g. STAT and UIDL in one batch).
     void SendPipelined(const QStringList &commands, const QList<bool> &multiLine, QStringList &results,
-                       const ReplyHandler &onReply = {});
+                       const ReplyHandler &onReply = {}, bool keepPayloads = true);
     /// Whether the last multi-line reply ended in a later chunk than its first.
     bool EndedLate() const { return m_framer.endedLate(); }
     /// Closes the connection (pending bytes are flushed first).

@@ -553,15 +553,19 @@ void CReceiver::exchange(const QStringList &commands, bool multiLine, QStringLis
                 QString reply;
                 m_shell->SendData(part.first(), multiLine, reply);
                 if (!cancelled()) {
-                    replies << reply;
+                    replies << (onReply ? QString() : reply);
                     if (onReply)
                         onReply(start, reply);
                 }
             } else {
-                m_shell->SendPipelined(part, multiLine, replies, [&](qsizetype index, const QString &payload) {
-                    if (onReply)
-                        onReply(start + index, payload);
-                });
+                // Replies that go to `onReply` are not also kept: a batch of large messages never is held at once.
+                m_shell->SendPipelined(
+                    part, multiLine, replies,
+                    [&](qsizetype index, const QString &payload) {
+                        if (onReply)
+                            onReply(start + index, payload);
+                    },
+                    !onReply);
             }
         } catch (const MUError &) {
             results += replies;

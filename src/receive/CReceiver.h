@@ -99,7 +99,8 @@ private:
     /// stopped with `deferred` (0: it did not), so the messages before it are still fetched.
     int Walk(QList<Slot> &window, std::optional<MUError> &deferred);
     /// Sends `commands` in pipelined batches when the server allows it, else one by one;
-    /// `onReply` sees each positive reply as it completes. Stops early when cancelled, or
+    /// `onReply` sees each positive reply as it completes (and `results` then holds only empty
+    /// placeholders, one per reply). Stops early when cancelled, or
     /// after the batch in which `*stop` became true.
     void exchange(const QStringList &commands, bool multiLine, QStringList &results, const bool *stop = nullptr,
                   const CArriveShell::ReplyHandler &onReply = {});
