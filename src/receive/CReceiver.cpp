@@ -26,7 +26,7 @@ const QString kClass = QStringLiteral("CReceiver");
 QString source(const QString &member) { return kClass + QLatin1Char('.') + member; }
 
 constexpr QLatin1StringView kCrLf("\r\n");
-/// The walk's trace lines and error 529 carry the member name they have always carried.
+/// The walk's trace lines carry the member name they have always carried.
 const QString kWalk = QStringLiteral("GetFirstUnreceivedNumber");
 
 /// Socket and argument errors that mean "the server cannot be reached".
