@@ -1,5 +1,6 @@
 #include "CArriveShell.h"
 #include "SocketErrorNumbers.h"
+#include "mime/MessageLimits.h"
 #include "trellis/MUError.h"
 #include "trellis/Utility.h"
 #include <QEventLoop>
@@ -30,9 +31,46 @@ QString loggable(const QString &command)
 
 /// The text of a negative status line: what follows "-ERR" and one blank.
 QString negativeText(const QString &statusLine) { return statusLine.mid(5); }
+
+QString seconds(qint64 ms) { return QString::number(double(ms) / 1000.0); }
+
+/// Hands payload lines to a sink for as long as it lives.
+class SinkScope
+{
+public:
+    SinkScope(Pop3ReplyFramer &framer, const Pop3ReplyFramer::LineSink &sink) : m_framer(framer)
+    {
+        m_framer.setLineSink(sink);
+    }
+    ~SinkScope() { m_framer.setLineSink({}); }
+    SinkScope(const SinkScope &) = delete;
+    SinkScope &operator=(const SinkScope &) = delete;
+
+private:
+    Pop3ReplyFramer &m_framer;
+};
 }
 
-CArriveShell::CArriveShell(QObject *parent) : QObject(parent) {}
+CArriveShell::CArriveShell(QObject *parent) : QObject(parent)
+{
+    m_framer.setKeptBytes(MessageLimits::KeptBytes);
+}
+
+void CArriveShell::setTimeLimit(qint64 ms)
+{
+    m_timeLimitMs = ms;
+    m_deadline = ms < 0 ? QDeadlineTimer(QDeadlineTimer::Forever) : QDeadlineTimer(ms, Qt::PreciseTimer);
+}
+
+MUError CArriveShell::waitError(WaitEnd end, int silence, const QString &member) const
+{
+    if (end == WaitEnd::OverTime)
+        return MUError::engine(531, source(member), {seconds(m_timeLimitMs)});
+    // "Cannot connect" only when there is no connection; a server that went quiet says so.
+    if (!m_socket || m_socket->state() != QAbstractSocket::ConnectedState)
+        return MUError::engine(519, source(member));
+    return MUError::engine(silence, source(member), {seconds(m_inactivityLimitMs)});
+}
 
 CArriveShell::~CArriveShell()
 {
@@ -113,6 +151,9 @@ void CArriveShell::ensureSocket()
     m_socket->setParent(this);
     // Every write is a whole command or batch that waits for its answer: nothing to coalesce.
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    // Plain sockets only: a TLS socket decrypts whole records and is drained on each readyRead anyway.
+    if (!qobject_cast<QSslSocket *>(m_socket))
+        m_socket->setReadBufferSize(ReadBufferBytes);
     connect(m_socket, &QTcpSocket::readyRead, this, &CArriveShell::onReadyRead);
     connect(m_socket, &QTcpSocket::errorOccurred, this, &CArriveShell::onSocketError);
     connect(m_socket, &QTcpSocket::disconnected, this, &CArriveShell::onDisconnected);
@@ -168,11 +209,12 @@ void CArriveShell::startEncryption()
     auto *ssl = qobject_cast<QSslSocket *>(m_socket);
     m_encrypted = false;
     ssl->startClientEncryption();
-    switch (waitUntil([this] { return m_encrypted || m_failed; })) {
+    switch (const WaitEnd end = waitUntil([this] { return m_encrypted || m_failed; })) {
     case WaitEnd::Cancelled:
         return;
     case WaitEnd::TimedOut:
-        throw MUError::engine(519, source(QStringLiteral("Connect")));
+    case WaitEnd::OverTime:
+        throw waitError(end, 533, QStringLiteral("Connect"));
     case WaitEnd::Complete:
         break;
     }
@@ -194,11 +236,12 @@ void CArriveShell::Connect()
     else
         m_socket->connectToHost(m_host, m_port);
 
-    switch (waitForReply()) {
+    switch (const WaitEnd end = waitForReply()) {
     case WaitEnd::Cancelled:
         return;
     case WaitEnd::TimedOut:
-        throw MUError::engine(519, source(QStringLiteral("Connect")));
+    case WaitEnd::OverTime:
+        throw waitError(end, 532, QStringLiteral("Connect"));
     case WaitEnd::Complete:
         break;
     }
@@ -247,20 +290,30 @@ void CArriveShell::SendData(const QString &command, bool multiLine, QString &res
             return;
         interpretReply(command, result);
     } catch (const MUError &e) {
+        // A server of RFC 1939 alone refuses CAPA on every check: an answer, not a fault.
+        const bool routine = e.number() == MUError::engineNumber(525) && command.left(4).toUpper() == QLatin1String("CAPA");
         if (m_log)
-            m_log->Write(e.number(), e.description(), Log::LevelError, source(QStringLiteral("SendData")));
+            m_log->Write(e.number(), e.description(), routine ? Log::LevelTrace : Log::LevelError,
+                         source(QStringLiteral("SendData")));
         throw;
     }
 }
 
-void CArriveShell::SendPipelined(const QStringList &commands, bool multiLine, QStringList &results,
-                                 const ReplyHandler &onReply)
+void CArriveShell::SendListing(const QString &command, const Pop3ReplyFramer::LineSink &onLine)
 {
-    SendPipelined(commands, QList<bool>(commands.size(), multiLine), results, onReply);
+    const SinkScope scope(m_framer, onLine);
+    QString status;
+    SendData(command, true, status);
+}
+
+void CArriveShell::SendPipelined(const QStringList &commands, bool multiLine, QStringList &results,
+                                 const ReplyHandler &onReply, bool keepPayloads)
+{
+    SendPipelined(commands, QList<bool>(commands.size(), multiLine), results, onReply, keepPayloads);
 }
 
 void CArriveShell::SendPipelined(const QStringList &commands, const QList<bool> &multiLine, QStringList &results,
-                                 const ReplyHandler &onReply)
+                                 const ReplyHandler &onReply, bool keepPayloads)
 {
     Q_ASSERT(multiLine.size() == commands.size());
     results.clear();
@@ -297,7 +350,7 @@ void CArriveShell::SendPipelined(const QStringList &commands, const QList<bool> 
             }
             if (refusal)
                 continue;
-            results.append(payload);
+            results.append(keepPayloads ? payload : QString());
             if (onReply)
                 onReply(i, payload);
         }
@@ -323,11 +376,12 @@ bool CArriveShell::awaitReply(bool multiLine, const QString &member)
         && m_socket->bytesAvailable() == 0)
         fail(SocketErrorNumbers::ConnectionReset, QStringLiteral("The server closed the connection. "),
              source(QStringLiteral("ws_Error")));
-    switch (waitForReply()) {
+    switch (const WaitEnd end = waitForReply()) {
     case WaitEnd::Cancelled:
         return false;
     case WaitEnd::TimedOut:
-        throw MUError::engine(519, source(member));
+    case WaitEnd::OverTime:
+        throw waitError(end, 533, member);
     case WaitEnd::Complete:
         break;
     }
@@ -399,6 +453,9 @@ CArriveShell::WaitEnd CArriveShell::waitUntil(const std::function<bool()> &done)
     if (IsSignalled(m_cancel))
         return WaitEnd::Cancelled;
 
+    if (m_deadline.hasExpired())
+        return WaitEnd::OverTime;
+
     QEventLoop loop;
     QTimer idle;
     idle.setSingleShot(true);
@@ -407,6 +464,17 @@ CArriveShell::WaitEnd CArriveShell::waitUntil(const std::function<bool()> &done)
         timedOut = true;
         loop.quit();
     });
+    // The whole check's limit, to the millisecond: a coarse timer could run late by minutes.
+    QTimer overall;
+    overall.setSingleShot(true);
+    overall.setTimerType(Qt::PreciseTimer);
+    bool overTime = false;
+    connect(&overall, &QTimer::timeout, &loop, [&] {
+        overTime = true;
+        loop.quit();
+    });
+    if (!m_deadline.isForever())
+        overall.start(std::chrono::milliseconds(qMax<qint64>(1, m_deadline.remainingTime())));
     CancelWatcher watcher(m_cancel);
     connect(&watcher, &CancelWatcher::signalled, &loop, &QEventLoop::quit);
 
@@ -416,7 +484,7 @@ CArriveShell::WaitEnd CArriveShell::waitUntil(const std::function<bool()> &done)
     // Bytes that arrived while no loop ran have already announced themselves.
     if (m_socket && m_socket->bytesAvailable() > 0)
         onReadyRead();
-    while (!done() && !timedOut && !IsSignalled(m_cancel))
+    while (!done() && !timedOut && !overTime && !IsSignalled(m_cancel))
         loop.exec();
     m_loop = nullptr;
     m_idleTimer = nullptr;
@@ -425,7 +493,7 @@ CArriveShell::WaitEnd CArriveShell::waitUntil(const std::function<bool()> &done)
         return WaitEnd::Cancelled;
     if (done())
         return WaitEnd::Complete;
-    return WaitEnd::TimedOut;
+    return overTime ? WaitEnd::OverTime : WaitEnd::TimedOut;
 }
 
 void CArriveShell::onReadyRead()
@@ -439,14 +507,8 @@ void CArriveShell::onReadyRead()
         m_idleTimer->start();
     if (chunk.isEmpty())
         return;
-    if (m_framer.feed(chunk)) {
+    if (m_framer.feed(chunk))
         wake();
-    } else if (m_framer.receivedBytes() > m_maxReplyBytes) {
-        fail(SocketErrorNumbers::MessageTooLong,
-             QStringLiteral("The server's reply exceeds %1 bytes. ").arg(m_maxReplyBytes),
-             source(QStringLiteral("ws_Error")));
-        m_socket->abort();
-    }
 }
 
 void CArriveShell::onSocketError(QAbstractSocket::SocketError error)

@@ -3,6 +3,7 @@
 #include "trellis/CancelEvent.h"
 #include "trellis/Log.h"
 #include <QAbstractSocket>
+#include <QDeadlineTimer>
 #include <QList>
 #include <QSslCertificate>
 #include <QSslError>
@@ -11,6 +12,7 @@
 #include <QStringList>
 #include <functional>
 
+class MUError;
 class QEventLoop;
 class QTcpSocket;
 class QTimer;
@@ -28,9 +30,9 @@ class CArriveShell : public QObject
 public:
     /// A wait gives up when nothing has arrived for this long (519).
     static constexpr int DefaultInactivityLimitMs = 180 * 1000;
-    /// A reply longer than this is refused (a server streaming without end must not
-    /// exhaust memory); far above what "TOP n 10000" of a real message returns.
-    static constexpr qint64 DefaultMaxReplyBytes = qint64(256) * 1024 * 1024;
+    /// The socket holds at most this much unread: a fast server cannot fill memory while
+    /// the reader is busy.
+    static constexpr qint64 ReadBufferBytes = 256 * 1024;
 
     /// How the connection is secured: TLS from the first byte (port 995), STLS after the
     /// greeting (RFC 2595), or not at all. A secured connection never falls back to plain text.
@@ -58,7 +60,16 @@ public:
     /// The inactivity limit of both waits, in milliseconds (tests shorten it).
     void setInactivityLimit(int ms) { m_inactivityLimitMs = ms; }
     int inactivityLimit() const { return m_inactivityLimitMs; }
-    void setMaxReplyBytes(qint64 bytes) { m_maxReplyBytes = bytes; }
+    /// The most payload bytes kept of one multi-line reply (default: MessageLimits::KeptBytes);
+    /// the rest is read and dropped, and LastReplyTruncated() tells.
+    void setKeptBytes(qsizetype bytes) { m_framer.setKeptBytes(bytes); }
+    /// Whether the payload of the last reply completed was cut at the kept size. Inside a
+    /// ReplyHandler: of the reply handed to it.
+    bool LastReplyTruncated() const { return m_framer.truncated(); }
+    /// Every wait from now on ends, with 531, once `ms` milliseconds have passed in all:
+    /// a server that keeps sending a byte now and then cannot hold a check for ever.
+    /// Negative: no limit.
+    void setTimeLimit(qint64 ms);
     /// Secures the next Connect. `certPin` (a Fingerprint) makes exactly that certificate the
     /// only one accepted, even a self-signed one; empty: the system's trust store decides.
     void setSecurity(Security security, const QString &certPin = {});
@@ -68,14 +79,20 @@ public:
     /// The server's certificate once a secured connection was attempted (also when it was refused).
     QSslCertificate peerCertificate() const { return m_peerCertificate; }
 
-    /// Connects and waits for a positive greeting. Throws 519 on time-out, the socket
-    /// error, or 525 with the server's text on a negative greeting.
+    /// Connects and waits for a positive greeting. Throws 519 when no connection was made
+    /// in time, 532 when it was made but no greeting came, 531 past the time limit, the
+    /// socket error, or 525 with the server's text on a negative greeting.
     void Connect();
     /// Sends `command` (with its CR LF) and waits for its reply; `result` gets the
     /// reply's payload (single-line: the text after "+OK "; multi-line: the lines
     /// between the status line and the terminating "."). Text is one character per byte.
-    /// Throws 525 on a negative reply (except to QUIT), 519 on time-out, or the socket error.
+    /// Throws 525 on a negative reply (except to QUIT), 533 when the server stops answering,
+    /// 531 past the time limit, or the socket error.
     void SendData(const QString &command, bool multiLine, QString &result);
+    /// Sends a multi-line `command` (with its CR LF) and hands each line of its payload to
+    /// `onLine` as it arrives, keeping none of them (a listing of millions of lines costs no
+    /// memory). Errors and cancellation as SendData.
+    void SendListing(const QString &command, const Pop3ReplyFramer::LineSink &onLine);
 
     /// Called with the index and payload of each positive reply of a pipelined batch as soon
     /// as it is complete, on the shell's thread; must not throw.
@@ -87,12 +104,14 @@ public:
     /// still read (and dropped) so the connection stays usable; then that first refusal is
     /// thrown as SendData would throw it, `results` holding the replies before it. A socket
     /// error or time-out is thrown at once. Cancelled: returns at once without error,
-    /// `results` holding the replies completed before.
+    /// `results` holding the replies completed before. With `keepPayloads` false, `results`
+    /// gets an empty text for each reply: `onReply` alone sees them, and a batch of large
+    /// messages is never held at once.
     void SendPipelined(const QStringList &commands, bool multiLine, QStringList &results,
-                       const ReplyHandler &onReply = {});
+                       const ReplyHandler &onReply = {}, bool keepPayloads = true);
     /// The same with a multi-line flag for each command (e.g. STAT and UIDL in one batch).
     void SendPipelined(const QStringList &commands, const QList<bool> &multiLine, QStringList &results,
-                       const ReplyHandler &onReply = {});
+                       const ReplyHandler &onReply = {}, bool keepPayloads = true);
     /// Whether the last multi-line reply ended in a later chunk than its first.
     bool EndedLate() const { return m_framer.endedLate(); }
     /// Closes the connection (pending bytes are flushed first).
@@ -108,7 +127,10 @@ protected:
     virtual QTcpSocket *createSocket();
 
 private:
-    enum class WaitEnd { Complete, Cancelled, TimedOut };
+    enum class WaitEnd { Complete, Cancelled, TimedOut, OverTime };
+    /// The error of a wait that ended in time: 531 past the time limit; else 519 before the
+    /// connection was made, `silence` (532 or 533) after.
+    MUError waitError(WaitEnd end, int silence, const QString &member) const;
 
     WaitEnd waitUntil(const std::function<bool()> &done);
     void startEncryption();
@@ -137,7 +159,8 @@ private:
     QString m_host;
     quint16 m_port = 0;
     int m_inactivityLimitMs = DefaultInactivityLimitMs;
-    qint64 m_maxReplyBytes = DefaultMaxReplyBytes;
+    QDeadlineTimer m_deadline = QDeadlineTimer::Forever;
+    qint64 m_timeLimitMs = -1;
     Security m_security = Security::None;
     QString m_certPin;
     QList<QSslCertificate> m_extraCa;

@@ -1,5 +1,6 @@
 #include "CCheckMB.h"
 #include "CArriveShell.h"
+#include "CReceiver.h"
 #include "CHotmail.h"
 #include "SocketErrorNumbers.h"
 #include "trellis/MUError.h"
@@ -49,6 +50,13 @@ bool plausibleDomain(const QString &domain)
 }
 
 /// Ends the dialogue after a failure, within a short while, ignoring what goes wrong.
+/// A server that sends a byte now and then holds a test no longer than it may hold a check.
+qint64 checkTimeLimitMs()
+{
+    return qint64(ServiceConfig::Number(QStringLiteral("checkTimeLimitSeconds"), CReceiver::DefaultTimeLimitSeconds)
+                  * 1000);
+}
+
 void quitQuietly(CArriveShell &shell)
 {
     // A connection that is gone (refused, or a refused certificate) gets no farewell at all.
@@ -231,6 +239,7 @@ void CCheckMB::checkPop3(const QString &server, const QString &logonName, const 
     const Target target = resolve(server.trimmed(), quint16(port));
     shell->Init(m_log, nullptr);
     shell->setInactivityLimit(m_waitLimitMs);
+    shell->setTimeLimit(checkTimeLimitMs());
     shell->setRemote(target.host, target.port);
     trace(Utility::FormatText(QStringLiteral("RemoteHost='%1', LocalPort=%2, RemotePort=%3"),
                               {server, QString::number(shell->localPort()), QString::number(port)}),
@@ -263,6 +272,7 @@ bool CCheckMB::probeHere(const QString &server, ServerChoice *choice)
             const Target target = resolve(host, quint16(port));
             shell->Init(m_log, nullptr);
             shell->setInactivityLimit(qMin(m_waitLimitMs, m_probeLimitMs));
+            shell->setTimeLimit(checkTimeLimitMs());
             shell->setRemote(target.host, target.port);
             trace(QStringLiteral("Probing %1:%2 (%3)").arg(host).arg(port).arg(mode), member);
             shell->Connect();

@@ -3,22 +3,30 @@
 #include "CArriveShell.h"
 #include "ReceiverMessages.h"
 #include "mime/CMIMEPart.h"
+#include "mime/MessageLimits.h"
 #include "trellis/MUError.h"
 #include "trellis/MessageTable.h"
 #include "trellis/Messanger.h"
 #include "trellis/MetaTypes.h"
 #include "trellis/Record.h"
+#include "trellis/ServiceConfig.h"
 #include "trellis/Utility.h"
+#include <QCryptographicHash>
 #include <QHash>
+#include <QRegularExpression>
 #include <QSet>
 #include <QThread>
+#include <array>
+#include <cstdlib>
+#include <map>
+#include <memory>
 
 namespace {
 const QString kClass = QStringLiteral("CReceiver");
 QString source(const QString &member) { return kClass + QLatin1Char('.') + member; }
 
 constexpr QLatin1StringView kCrLf("\r\n");
-/// The walk's trace lines and error 529 carry the member name they have always carried.
+/// The walk's trace lines carry the member name they have always carried.
 const QString kWalk = QStringLiteral("GetFirstUnreceivedNumber");
 
 /// Socket and argument errors that mean "the server cannot be reached".
@@ -26,6 +34,133 @@ bool isUnreachable(qint32 number)
 {
     return number == 13 || number == 10022 || number == 10110 || number == 11001;
 }
+
+/// The header of a message text: up to its first empty line, or all of it when it has none.
+QString headerText(const QString &text)
+{
+    const qsizetype blank = text.indexOf(QLatin1String("\r\n\r\n"));
+    return blank < 0 ? text : text.left(blank);
+}
+
+/// A message parsed for its header fields. A text without an empty line is a header alone
+/// (a message without body, or the header as some servers give it to TOP), not a body.
+void parseMessage(CMIMEPart &part, const QString &text, bool headerOnly)
+{
+    static const QRegularExpression field(QStringLiteral("^[!-9;-~]+[ \\t]*:"));
+    if (!text.contains(QLatin1String("\r\n\r")) && field.match(text.left(1000)).hasMatch())
+        part.Init(text + QLatin1String("\r\n\r\n"), headerOnly);
+    else
+        part.Init(text, headerOnly);
+}
+
+/// What a check needs of a UIDL listing, taken line by line as it arrives: the number of
+/// messages (the highest number listed) and the unique-ids of the newest ones. A unique-id
+/// listed twice is trusted for neither (RFC 1939 section 7 forbids it). Memory does not grow
+/// with the listing: the newest entries are kept in a small map, and each unique-id leaves
+/// its trace in two bit sets (seen, seen again) that can only err towards distrust, which
+/// costs a request, never a message.
+class UidlListing
+{
+public:
+    explicit UidlListing(int keep) : m_keep(keep) {}
+    UidlListing(const UidlListing &) = delete;
+    UidlListing &operator=(const UidlListing &) = delete;
+
+    void take(QByteArrayView line, bool whole)
+    {
+        const QList<QByteArrayView> parts = split(line);
+        bool ok = false;
+        const int number = parts.isEmpty() ? 0 : QByteArray(parts.first().data(), parts.first().size()).toInt(&ok);
+        if (!ok || number < 1)
+            return;
+        m_count = qMax(m_count, number);
+        QByteArray uid;
+        if (whole && parts.size() == 2 && parts.at(1).size() <= 255) {
+            uid = parts.at(1).toByteArray();
+            if (mark(m_seen, uid))
+                mark(m_twice, uid);
+        }
+        if (int(m_newest.size()) < m_keep || number >= m_newest.begin()->first) {
+            m_newest[number] = uid;
+            if (int(m_newest.size()) > m_keep)
+                m_newest.erase(m_newest.begin());
+        }
+    }
+    int count() const { return m_count; }
+    /// The trusted unique-ids of the messages from `first` on.
+    QHash<int, QString> uids(int first) const
+    {
+        QHash<int, QString> out;
+        for (auto it = m_newest.lower_bound(first); it != m_newest.end(); ++it) {
+            if (!it->second.isEmpty() && !marked(m_twice, it->second))
+                out.insert(it->first, QString::fromLatin1(it->second));
+        }
+        return out;
+    }
+
+private:
+    // 2^26 bits each (8 MB of address space); only the pages a listing touches take memory.
+    static constexpr quint64 Bits = quint64(1) << 26;
+    struct Free {
+        void operator()(quint64 *p) const { std::free(p); }
+    };
+    using BitSet = std::unique_ptr<quint64, Free>;
+    static BitSet makeBits() { return BitSet(static_cast<quint64 *>(std::calloc(Bits / 64, sizeof(quint64)))); }
+
+    static QList<QByteArrayView> split(QByteArrayView line)
+    {
+        QList<QByteArrayView> parts;
+        qsizetype pos = 0;
+        while (pos < line.size() && parts.size() < 3) {
+            while (pos < line.size() && line.at(pos) == ' ')
+                ++pos;
+            qsizetype end = pos;
+            while (end < line.size() && line.at(end) != ' ')
+                ++end;
+            if (end > pos)
+                parts.append(line.sliced(pos, end - pos));
+            pos = end;
+        }
+        return parts;
+    }
+    static std::array<quint64, 3> positions(QByteArrayView uid)
+    {
+        const quint64 a = qHash(uid, size_t(0x9E3779B97F4A7C15ull));
+        const quint64 b = qHash(uid, size_t(0xC2B2AE3D27D4EB4Full)) | 1;
+        return {a % Bits, (a + b) % Bits, (a + 2 * b) % Bits};
+    }
+    /// Sets the unique-id's bits; true when all of them were set already.
+    static bool mark(BitSet &bits, QByteArrayView uid)
+    {
+        if (!bits)
+            bits = makeBits();
+        if (!bits)
+            return true; // no memory for the trace: trust nothing
+        bool all = true;
+        for (const quint64 bit : positions(uid)) {
+            quint64 &word = bits.get()[bit / 64];
+            const quint64 mask = quint64(1) << (bit % 64);
+            all = all && (word & mask);
+            word |= mask;
+        }
+        return all;
+    }
+    static bool marked(const BitSet &bits, QByteArrayView uid)
+    {
+        if (!bits)
+            return false;
+        for (const quint64 bit : positions(uid)) {
+            if (!(bits.get()[bit / 64] & (quint64(1) << (bit % 64))))
+                return false;
+        }
+        return true;
+    }
+
+    int m_keep;
+    int m_count = 0;
+    std::map<int, QByteArray> m_newest;
+    BitSet m_seen, m_twice;
+};
 }
 
 CReceiver::CReceiver() = default;
@@ -83,6 +218,12 @@ void CReceiver::Run(const DataBag &data)
         const QVariant limit = data.Item(QStringLiteral("InactivityLimitMs"));
         if (limit.isValid() && limit.toInt() > 0)
             m_shell->setInactivityLimit(limit.toInt());
+        const QVariant kept = data.Item(QStringLiteral("KeptMessageBytes"));
+        if (kept.isValid() && kept.toLongLong() > 0)
+            m_shell->setKeptBytes(kept.toLongLong());
+        // However the server paces its bytes, the check ends in time and the next one can run.
+        m_shell->setTimeLimit(qint64(ServiceConfig::Number(QStringLiteral("checkTimeLimitSeconds"),
+                                                           DefaultTimeLimitSeconds) * 1000));
         if (port < 1 || port > 65535)
             throw MUError(10022, QStringLiteral("Invalid port %1. ").arg(port), source(QStringLiteral("Run")));
         m_shell->setRemote(server, quint16(port));
@@ -135,6 +276,9 @@ void CReceiver::Run(const DataBag &data)
             trace(Utility::FormatText(
                 QStringLiteral("After GetFirstUnreceivedNumber. oAlreadyReceived.Count=%1, iNumber=%2, sId='%3'"),
                 {QString::number(received.Count()), QString::number(slot.number), header.id}));
+            if (const QString why = m_why.value(header.id); !why.isEmpty() && m_log)
+                m_log->Write(0, Utility::FormatText(QStringLiteral("Message %1: %2"), {QString::number(slot.number), why}),
+                             Log::LevelError, source(QStringLiteral("Run")));
             received.Add(header.id, header.id);
             const Record msg = ReceiverMessages::MessageRecord(server, user, header, wantContent ? &content : nullptr);
             post(ReceiverMessages::MsgArrived, QVariant::fromValue(msg));
@@ -156,16 +300,13 @@ void CReceiver::Run(const DataBag &data)
                 if (stop || cancelled())
                     return;
                 const Slot &slot = *wanted.at(index);
+                const bool cut = m_shell->LastReplyTruncated();
                 CMIMEPart part;
-                part.Init(payload, false);
+                parseMessage(part, payload, false);
                 Header header = headerOf(part);
                 if (slot.probablyNew) {
                     // Not walked: the identifier comes from this header, as the walk would have taken it.
-                    if (header.id.isEmpty()) {
-                        deferred = MUError::engine(529, source(kWalk));
-                        stop = true;
-                        return;
-                    }
+                    identify(header, slot, payload);
                     rememberUid(slot, header.id);
                     if (received.Exists(header.id))
                         return;
@@ -174,7 +315,11 @@ void CReceiver::Run(const DataBag &data)
                 }
                 if (cancelled())
                     return;
-                deliver(slot, header, part.TextPlain());
+                if (cut)
+                    trace(QStringLiteral("Message %1 is longer than %2 bytes: the rest was not downloaded.")
+                              .arg(slot.number)
+                              .arg(MessageLimits::KeptBytes));
+                deliver(slot, header, cut ? MessageLimits::MarkTruncated(payload) : payload);
             });
         }
         if (deferred && !cancelled())
@@ -193,9 +338,11 @@ void CReceiver::Run(const DataBag &data)
                       Utility::FormatText(MessageTable::Text(520), {server}) + failure.description(),
                       failure.source());
         try {
-            if (m_shell) {
+            // A server too slow for the whole check is not waited for again, not even for QUIT.
+            if (m_shell && failure.number() != MUError::engineNumber(531)) {
                 // A server that failed us once gets only a short while to answer the farewell.
                 m_shell->setInactivityLimit(qMin(m_shell->inactivityLimit(), QuitAfterFailureLimitMs));
+                m_shell->setTimeLimit(QuitAfterFailureLimitMs);
                 QString ignored;
                 m_shell->SendData(QStringLiteral("QUIT") + kCrLf, false, ignored);
             }
@@ -269,11 +416,13 @@ void CReceiver::Login(const QString &user, const QString &pwd, const Capabilitie
 QList<CReceiver::Slot> CReceiver::ExamineMailbox(const Capabilities &caps, const DataBag &received,
                                                   const QVariantMap &knownUidls, bool wantContent)
 {
-    QString listing;
+    UidlListing listing(Window);
     bool uidlAnswered = false;
     if (caps.uidl) {
         try {
-            m_shell->SendData(QStringLiteral("UIDL") + kCrLf, true, listing);
+            // "n unique-id" per line (RFC 1939 section 7), taken as it streams in.
+            m_shell->SendListing(QStringLiteral("UIDL") + kCrLf,
+                                 [&listing](QByteArrayView line, bool whole) { listing.take(line, whole); });
             uidlAnswered = !cancelled();
         } catch (const MUError &e) {
             // A refused UIDL only costs the savings.
@@ -284,31 +433,10 @@ QList<CReceiver::Slot> CReceiver::ExamineMailbox(const Capabilities &caps, const
     if (cancelled())
         return {};
 
-    // RFC 1939 section 7: "n unique-id" per line. A unique-id listed twice is trusted for neither.
-    QHash<int, QString> uids;
     int count = 0;
     if (uidlAnswered) {
         // The listing names every message of the maildrop, so it also gives STAT's count.
-        QHash<QString, int> seen;
-        const QStringList lines = listing.split(kCrLf);
-        for (const QString &line : lines) {
-            const QStringList parts = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-            bool ok = false;
-            const int number = parts.value(0).toInt(&ok);
-            if (!ok || number < 1)
-                continue;
-            count = qMax(count, number);
-            if (parts.size() != 2 || parts.at(1).size() > 255)
-                continue;
-            uids.insert(number, parts.at(1));
-            ++seen[parts.at(1)];
-        }
-        for (auto it = uids.begin(); it != uids.end();) {
-            if (seen.value(it.value()) > 1)
-                it = uids.erase(it);
-            else
-                ++it;
-        }
+        count = listing.count();
     } else {
         QString reply;
         m_shell->SendData(QStringLiteral("STAT") + kCrLf, false, reply);
@@ -322,6 +450,7 @@ QList<CReceiver::Slot> CReceiver::ExamineMailbox(const Capabilities &caps, const
     // of the mailbox, oldest first, in server order.
     QList<Slot> window;
     const int first = qMax(1, count - Window + 1);
+    const QHash<int, QString> uids = listing.uids(first);
     int newestKnown = 0;
     // Counted from the window's start: a server claiming INT_MAX messages cannot make i overflow.
     for (int k = 0; count > 0 && k <= count - first; ++k) {
@@ -377,13 +506,14 @@ int CReceiver::Walk(QList<Slot> &window, std::optional<MUError> &deferred)
             QString reply = results.at(k);
             for (;;) {
                 CMIMEPart parsed;
-                parsed.Init(reply, true);
+                parseMessage(parsed, reply, true);
                 slot.header = headerOf(parsed);
                 if (!slot.header.id.isEmpty())
                     break;
                 if (longTop) {
-                    deferred = MUError::engine(529, source(kWalk));
-                    return slot.number;
+                    // Nothing in the header tells this message apart: what the server says of it does.
+                    identify(slot.header, slot, reply);
+                    break;
                 }
                 longTop = true;
                 try {
@@ -423,15 +553,19 @@ void CReceiver::exchange(const QStringList &commands, bool multiLine, QStringLis
                 QString reply;
                 m_shell->SendData(part.first(), multiLine, reply);
                 if (!cancelled()) {
-                    replies << reply;
+                    replies << (onReply ? QString() : reply);
                     if (onReply)
                         onReply(start, reply);
                 }
             } else {
-                m_shell->SendPipelined(part, multiLine, replies, [&](qsizetype index, const QString &payload) {
-                    if (onReply)
-                        onReply(start + index, payload);
-                });
+                // Replies that go to `onReply` are not also kept: a batch of large messages never is held at once.
+                m_shell->SendPipelined(
+                    part, multiLine, replies,
+                    [&](qsizetype index, const QString &payload) {
+                        if (onReply)
+                            onReply(start + index, payload);
+                    },
+                    !onReply);
             }
         } catch (const MUError &) {
             results += replies;
@@ -454,6 +588,24 @@ CReceiver::Header CReceiver::headerOf(const CMIMEPart &part)
     if (header.id.isEmpty())
         header.id = (header.date + header.from).left(255);
     return header;
+}
+
+void CReceiver::identify(Header &header, const Slot &slot, const QString &text)
+{
+    if (!header.id.isEmpty())
+        return;
+    QString why;
+    if (!slot.uid.isEmpty()) {
+        header.id = (QStringLiteral("uidl:") + slot.uid).left(255);
+        why = QStringLiteral("its header gives no identifier (no Message-ID, Date, Received or From); "
+                             "it is known by its unique-id '%1'.").arg(slot.uid);
+    } else {
+        const QByteArray digest = QCryptographicHash::hash(headerText(text).toLatin1(), QCryptographicHash::Sha1);
+        header.id = QStringLiteral("header-sha1:") + QString::fromLatin1(digest.toHex());
+        why = QStringLiteral("its header gives no identifier (no Message-ID, Date, Received or From) and the "
+                             "server offers no unique-id; it is known by a hash of its header.");
+    }
+    m_why.insert(header.id, why);
 }
 
 void CReceiver::rememberUid(const Slot &slot, const QString &id)

@@ -6,6 +6,7 @@
 #include "trellis/Messanger.h"
 #include "trellis/ThreadRunner.h"
 #include "CArriveShell.h"
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QVariantMap>
@@ -30,6 +31,8 @@ class MUError;
 ///   "CancelEvent"        QString, the name of the download's cancel event (absent: never cancelled)
 ///   "CaCertificatesFile" optional PEM file of more authorities to trust (tests, private CAs)
 ///   "InactivityLimitMs"  optional int, the shell's inactivity limit (default 180 s; tests shorten it)
+///   "KeptMessageBytes"   optional, the most raw bytes kept of a message (default
+///                        MessageLimits::KeptBytes; tests shorten it)
 ///   "KnownUidls"         optional QVariantMap: unique-id -> identifier of the messages of this
 ///                        mailbox examined by earlier connections
 /// Posts ReceiverMessages::MsgArrived / UidlsSeen / ReceiveComplete / ErrorOccured.
@@ -38,7 +41,12 @@ class MUError;
 /// the unknown messages (TOP n 10000) in server order. With PIPELINING (RFC 2449) both
 /// runs of TOP go out as batches; with UIDL a message whose unique-id was seen before and
 /// whose identifier is stored costs no request at all. The identifier stays the one the
-/// header gives; the unique-id only saves requests.
+/// header gives; the unique-id only saves requests. A message whose header gives none is
+/// known by "uidl:" and its unique-id, else by "header-sha1:" and a hash of its header, so
+/// it is stored once like any other and never blocks the messages after it.
+/// A whole check lasts at most checkTimeLimitSeconds (service configuration, default 600 s);
+/// at most MessageLimits::KeptBytes of a message are kept (marked as cut), and the UIDL
+/// listing is read as a stream: memory stays bounded whatever the server sends.
 /// Thread: created, run and destroyed on its worker thread; one object serves one connection.
 class CReceiver : public Worker
 {
@@ -47,6 +55,8 @@ public:
     static constexpr int Window = 30;
     /// How long the QUIT of a failed connection may wait for its answer.
     static constexpr int QuitAfterFailureLimitMs = 5000;
+    /// The time limit of a whole check when the service configuration names none.
+    static constexpr double DefaultTimeLimitSeconds = 600;
     /// The most commands in one pipelined batch: the whole window, a few hundred bytes, far
     /// inside any server's receive window (RFC 2449 section 6.6), so no server is flooded.
     static constexpr int PipelineBatch = Window;
@@ -89,11 +99,15 @@ private:
     /// stopped with `deferred` (0: it did not), so the messages before it are still fetched.
     int Walk(QList<Slot> &window, std::optional<MUError> &deferred);
     /// Sends `commands` in pipelined batches when the server allows it, else one by one;
-    /// `onReply` sees each positive reply as it completes. Stops early when cancelled, or
+    /// `onReply` sees each positive reply as it completes (and `results` then holds only empty
+    /// placeholders, one per reply). Stops early when cancelled, or
     /// after the batch in which `*stop` became true.
     void exchange(const QStringList &commands, bool multiLine, QStringList &results, const bool *stop = nullptr,
                   const CArriveShell::ReplyHandler &onReply = {});
     static Header headerOf(const CMIMEPart &part);
+    /// Gives a message whose header has no identifier one from what the server says of it:
+    /// its unique-id, else a hash of its header (`text`: the reply it came in).
+    void identify(Header &header, const Slot &slot, const QString &text);
     void rememberUid(const Slot &slot, const QString &id);
     bool cancelled() const { return ::IsSignalled(m_cancel); }
     void throwIfCancelled() const;
@@ -105,5 +119,6 @@ private:
     std::unique_ptr<CArriveShell> m_shell;
     bool m_pipelining = false;
     QVariantMap m_seenUidls; // unique-id -> identifier, examined in this connection
+    QHash<QString, QString> m_why; // identifier -> why it was not the header's, for the log
 
 };

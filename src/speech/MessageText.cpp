@@ -3,6 +3,7 @@
 
 #include "MessageText.h"
 #include "HtmlToText.h"
+#include "mime/MessageLimits.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -169,18 +170,36 @@ QString inlineImages(QString html, const Parts &parts)
     return out;
 }
 
-} // namespace
-
-bool MessageText::LooksLikeMessage(const QString &content)
+/// `html` with the notice that the message was cut, at the end of its body.
+QString withCutNotice(QString html)
 {
-    // The first line must be a header field: a name of printable characters and a colon.
-    static const QRegularExpression field(QStringLiteral("^[!-9;-~]+[ \\t]*:"));
-    return field.match(content.left(1000)).hasMatch();
+    const QString notice = QStringLiteral("<hr><p><i>") + MessageLimits::TruncatedNotice().toHtmlEscaped()
+        + QStringLiteral("</i></p>");
+    const qsizetype end = html.lastIndexOf(QLatin1String("</body"), -1, Qt::CaseInsensitive);
+    if (end < 0)
+        return html + notice;
+    return html.insert(end, notice);
 }
 
-QString MessageText::PlainText(const QString &content)
+QString htmlOf(const QString &content)
 {
-    if (!LooksLikeMessage(content))
+    if (!MessageText::LooksLikeMessage(content))
+        return escapeHtml(content);
+    GPtr<GMimeMessage> message = parse(toBytes(content));
+    if (!message)
+        return escapeHtml(content);
+    Parts parts;
+    collect(g_mime_message_get_mime_part(message.get()), parts, 0);
+    if (parts.html)
+        return inlineImages(partText(parts.html), parts);
+    if (parts.plain)
+        return escapeHtml(partText(parts.plain));
+    return escapeHtml(QString());
+}
+
+QString plainTextOf(const QString &content)
+{
+    if (!MessageText::LooksLikeMessage(content))
         return content;
     GPtr<GMimeMessage> message = parse(toBytes(content));
     if (!message)
@@ -194,20 +213,32 @@ QString MessageText::PlainText(const QString &content)
     return {};
 }
 
+} // namespace
+
+bool MessageText::IsCut(const QString &content)
+{
+    return MessageLimits::IsTruncated(content);
+}
+
+bool MessageText::LooksLikeMessage(const QString &content)
+{
+    // The first line must be a header field: a name of printable characters and a colon.
+    static const QRegularExpression field(QStringLiteral("^[!-9;-~]+[ \\t]*:"));
+    return field.match(content.left(1000)).hasMatch();
+}
+
+QString MessageText::PlainText(const QString &content)
+{
+    const QString text = plainTextOf(content);
+    if (!IsCut(content))
+        return text;
+    return text + QStringLiteral("\n\n") + MessageLimits::TruncatedNotice();
+}
+
 QString MessageText::Html(const QString &content)
 {
-    if (!LooksLikeMessage(content))
-        return escapeHtml(content);
-    GPtr<GMimeMessage> message = parse(toBytes(content));
-    if (!message)
-        return escapeHtml(content);
-    Parts parts;
-    collect(g_mime_message_get_mime_part(message.get()), parts, 0);
-    if (parts.html)
-        return inlineImages(partText(parts.html), parts);
-    if (parts.plain)
-        return escapeHtml(partText(parts.plain));
-    return escapeHtml(QString());
+    const QString html = htmlOf(content);
+    return IsCut(content) ? withCutNotice(html) : html;
 }
 
 QString MessageText::UnixLines(QString text)

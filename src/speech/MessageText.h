@@ -8,11 +8,14 @@
 /// or workers).
 namespace MessageText {
 /// The text to speak: the first text/plain part that is not an attachment, else the
-/// first HTML part turned into plain text, else "".
+/// first HTML part turned into plain text, else "". A message that was cut short
+/// (MessageLimits) ends with the sentence saying so, in the view as well.
 QString PlainText(const QString &content);
 /// The body for the message view: the HTML part (cid: images inlined as data: URIs),
 /// else the text part escaped inside <pre>. A complete HTML document.
 QString Html(const QString &content);
+/// True when only the first part of the message was downloaded (MessageLimits::MarkTruncated).
+bool IsCut(const QString &content);
 /// True when `content` starts like an Internet message (a header field line).
 bool LooksLikeMessage(const QString &content);
 /// `text` with every CR LF and lone CR made LF: mail ends its lines with CR LF, but shown

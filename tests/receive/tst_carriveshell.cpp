@@ -47,9 +47,10 @@ private Q_SLOTS:
     void sendData();
     void quitAfterNegativeReplyIsNoError();
     void bytesSurviveOneCharacterPerByte();
-    void endlessReplyIsRefused();
-    void neverGreetsTimesOut();
-    void silentAfterGreetingTimesOut();
+    void longReplyIsCutAndTheConnectionGoesOn();
+    void silenceIsNamed_data();
+    void silenceIsNamed();
+    void timeLimitEndsADribblingReply();
     void negativeGreetingGives525();
     void cancelDuringReplyReturnsAtOnce();
     void cancelBeforeConnectReturnsAtOnce();
@@ -239,43 +240,96 @@ void TestCArriveShell::bytesSurviveOneCharacterPerByte()
     QCOMPARE(reply.toLatin1(), raw.chopped(2));
 }
 
-void TestCArriveShell::endlessReplyIsRefused()
+void TestCArriveShell::longReplyIsCutAndTheConnectionGoesOn()
 {
-    m_server->setAction("TOP 1 0", Action::Raw, "+OK\r\n" + QByteArray(4096, 'x') + "\r\n" + QByteArray(4096, 'y'));
+    const QByteArray head = "Subject: big\r\n\r\n";
+    m_server->addMessage(head + QByteArray(3000, 'x') + "\r\n" + QByteArray(5000, 'y') + "\r\nlast\r\n");
+    m_server->setChunks("TOP 3 100", {100, 100, 100}, 1);
     auto shell = makeShell();
-    shell->setMaxReplyBytes(2048);
+    shell->setKeptBytes(4096);
     shell->Connect();
     login(*shell);
     QString reply;
-    const Outcome outcome = attempt([&] { shell->SendData(QStringLiteral("TOP 1 0\r\n"), true, reply); });
-    QCOMPARE(outcome.number, SocketErrorNumbers::MessageTooLong);
-    QVERIFY(reply.isEmpty());
+    shell->SendData(QStringLiteral("TOP 3 100\r\n"), true, reply);
+    // Whole lines up to the limit; the rest was read and dropped, so the next reply is STAT's own.
+    QCOMPARE(reply.toLatin1(), head + QByteArray(3000, 'x'));
+    QVERIFY(shell->LastReplyTruncated());
+    shell->SendData(QStringLiteral("STAT\r\n"), false, reply);
+    QVERIFY(reply.startsWith(QLatin1String("3 ")));
+    QVERIFY(!shell->LastReplyTruncated());
 }
 
-void TestCArriveShell::neverGreetsTimesOut()
+namespace {
+/// A socket that never gets as far as a connection.
+class UnconnectableSocket : public QTcpSocket
 {
-    m_server->setNeverGreet(true);
-    auto shell = makeShell();
+public:
+    void connectToHost(const QString &, quint16, OpenMode, NetworkLayerProtocol) override {}
+};
+class UnconnectableShell : public CArriveShell
+{
+protected:
+    QTcpSocket *createSocket() override { return new UnconnectableSocket; }
+};
+}
+
+void TestCArriveShell::silenceIsNamed_data()
+{
+    QTest::addColumn<QString>("situation");
+    QTest::addColumn<int>("messageId");
+    // Only a connection that was never made is "Cannot connect".
+    QTest::newRow("connection-never-made") << QStringLiteral("unconnectable") << 519;
+    QTest::newRow("connected-but-never-greets") << QStringLiteral("never-greets") << 532;
+    QTest::newRow("greets-then-goes-silent") << QStringLiteral("silent") << 533;
+}
+
+void TestCArriveShell::silenceIsNamed()
+{
+    QFETCH(QString, situation);
+    QFETCH(int, messageId);
+    std::unique_ptr<CArriveShell> shell;
+    if (situation == QLatin1String("unconnectable")) {
+        shell = std::make_unique<UnconnectableShell>();
+        shell->Init(m_log, {});
+        shell->setRemote(m_server->host(), m_server->port());
+    } else {
+        shell = makeShell();
+    }
+    m_server->setNeverGreet(situation == QLatin1String("never-greets"));
+    m_server->setSilentAfterGreeting(situation == QLatin1String("silent"));
     shell->setInactivityLimit(300);
     QElapsedTimer clock;
     clock.start();
-    const Outcome outcome = attempt([&] { shell->Connect(); });
-    QVERIFY(outcome.thrown);
-    QCOMPARE(outcome.number, MUError::engineNumber(519));
-    QCOMPARE(outcome.description, MessageTable::Text(519));
+    QString reply;
+    const Outcome outcome = attempt([&] {
+        shell->Connect();
+        shell->SendData(QStringLiteral("USER bob\r\n"), false, reply);
+    });
+    QCOMPARE(outcome.number, MUError::engineNumber(messageId));
+    QCOMPARE(outcome.description, MessageTable::Text(messageId).replace(QLatin1String("%1"), QLatin1String("0.3")));
     QVERIFY(clock.elapsed() >= 250); // a coarse timer may fire a little early
+    QVERIFY(reply.isEmpty());
 }
 
-void TestCArriveShell::silentAfterGreetingTimesOut()
+void TestCArriveShell::timeLimitEndsADribblingReply()
 {
-    m_server->setSilentAfterGreeting(true);
+    // One byte a second keeps every inactivity limit at bay; the time limit still ends it.
+    m_server->setChunks("TOP 1 0", QList<int>(200, 1), 1000);
     auto shell = makeShell();
-    shell->setInactivityLimit(300);
+    shell->setInactivityLimit(1500);
     shell->Connect();
+    login(*shell);
+    shell->setTimeLimit(2500);
+    QElapsedTimer clock;
+    clock.start();
     QString reply;
-    const Outcome outcome = attempt([&] { shell->SendData(QStringLiteral("USER bob\r\n"), false, reply); });
-    QCOMPARE(outcome.number, MUError::engineNumber(519));
-    QVERIFY(reply.isEmpty());
+    const Outcome outcome = attempt([&] { shell->SendData(QStringLiteral("TOP 1 0\r\n"), true, reply); });
+    QCOMPARE(outcome.number, MUError::engineNumber(531));
+    QCOMPARE(outcome.description, QStringLiteral("The server is too slow: the check was stopped after 2.5 seconds. "));
+    QVERIFY2(clock.elapsed() >= 2400 && clock.elapsed() < 6000, qPrintable(QString::number(clock.elapsed())));
+    // Past the limit no wait starts at all.
+    const Outcome again = attempt([&] { shell->SendData(QStringLiteral("NOOP\r\n"), false, reply); });
+    QCOMPARE(again.number, MUError::engineNumber(531));
 }
 
 void TestCArriveShell::negativeGreetingGives525()

@@ -77,6 +77,7 @@ private Q_SLOTS:
     void pop3Login_data();
     void pop3Login();
     void silentServerIsBounded();
+    void dribblingServerIsBounded();
     void neverGreetingProbeIsBounded();
     void callerStaysResponsiveAndCallsDoNotOverlap();
     void dovecotLogin();
@@ -213,7 +214,28 @@ void TestCCheckMB::silentServerIsBounded()
     clock.start();
     QString why;
     QVERIFY(!checker.CheckMB(m_pop->host(), QStringLiteral("bob"), QStringLiteral("secret"), m_pop->port(), &why));
-    QCOMPARE(why, MessageTable::Text(519));
+    // Connected, greeted, then nothing: said as such, not as a failed connection.
+    QCOMPARE(why, MessageTable::Text(533).replace(QLatin1String("%1"), QLatin1String("0.3")));
+    QVERIFY2(clock.elapsed() < 8000, qPrintable(QString::number(clock.elapsed())));
+}
+
+void TestCCheckMB::dribblingServerIsBounded()
+{
+    QFile config(m_dir->filePath(QStringLiteral("services.json")));
+    QVERIFY(config.open(QIODevice::WriteOnly));
+    config.write(R"({"checkTimeLimitSeconds": 1.5})");
+    config.close();
+    // A byte a second keeps the wait limit at bay; the check's time limit does not move.
+    m_pop->setChunks("PASS", QList<int>(100, 1), 1000);
+    m_pop->setAction("PASS", FakePop3Server::Action::Raw, "+OK " + QByteArray(90, 'z') + "\r\n");
+    CCheckMB checker;
+    checker.Init(m_log);
+    checker.setWaitLimit(5000);
+    QElapsedTimer clock;
+    clock.start();
+    QString why;
+    QVERIFY(!checker.CheckMB(m_pop->host(), QStringLiteral("bob"), QStringLiteral("secret"), m_pop->port(), &why));
+    QCOMPARE(why, MessageTable::Text(531).replace(QLatin1String("%1"), QLatin1String("1.5")));
     QVERIFY2(clock.elapsed() < 8000, qPrintable(QString::number(clock.elapsed())));
 }
 

@@ -7,8 +7,10 @@
 #include "trellis/MessageTable.h"
 #include "trellis/Messanger.h"
 #include "trellis/MetaTypes.h"
+#include "trellis/Paths.h"
 #include "trellis/Record.h"
 #include "trellis/ThreadRunner.h"
+#include "mime/MessageLimits.h"
 #include <QElapsedTimer>
 #include <QSet>
 #include <QTemporaryDir>
@@ -49,7 +51,11 @@ private Q_SLOTS:
     void newestWindowFindsMessage41();
     void headersOnlyWhenContentIsNotWanted();
     void messageWithoutMessageIdUsesFallbacks();
-    void headerWithoutAnyIdFailsWith529();
+    void messageWithoutIdentifierIsStoredOnce_data();
+    void messageWithoutIdentifierIsStoredOnce();
+    void longMessageIsCutAndMarked();
+    void uniqueIdListedTwiceIsNotTrusted();
+    void checkTimeLimitEndsADribblingCheck();
     void wrongPassword();
     void unknownHostGives515();
     void connectionRefused();
@@ -90,6 +96,7 @@ private:
     Record m_account;
     QString m_cancelName;
     int m_limitMs = 10000;
+    int m_keptBytes = 0; // 0: the receiver's default
     // What the receiver posted.
     QList<Record> m_arrived;
     QList<int> m_order;
@@ -117,6 +124,7 @@ void TestCReceiver::init()
     m_account = account(m_server->host(), m_server->port());
     m_cancelName.clear();
     m_limitMs = 10000;
+    m_keptBytes = 0;
     m_knownUidls.clear();
     m_arrived.clear();
     m_order.clear();
@@ -144,6 +152,7 @@ void TestCReceiver::init()
 void TestCReceiver::cleanup()
 {
     QVERIFY(ThreadRunner::WaitForAll(20000));
+    Paths::SetHome(QString());
     m_messanger.reset();
     m_server.reset();
     m_log.reset();
@@ -172,6 +181,8 @@ void TestCReceiver::run(const DataBag &known, bool dontReceiveContent)
     if (!m_cancelName.isEmpty())
         data.Add(m_cancelName, QStringLiteral("CancelEvent"));
     data.Add(m_limitMs, QStringLiteral("InactivityLimitMs"));
+    if (m_keptBytes > 0)
+        data.Add(m_keptBytes, QStringLiteral("KeptMessageBytes"));
     if (!m_knownUidls.isEmpty())
         data.Add(m_knownUidls, QStringLiteral("KnownUidls"));
     ThreadRunner runner;
@@ -281,19 +292,120 @@ void TestCReceiver::messageWithoutMessageIdUsesFallbacks()
     QCOMPARE(m_server->countOf("TOP"), 3);
 }
 
-void TestCReceiver::headerWithoutAnyIdFailsWith529()
+void TestCReceiver::messageWithoutIdentifierIsStoredOnce_data()
 {
-    m_server->addMessage("Subject: nothing to know it by\r\n\r\nbody\r\n");
+    QTest::addColumn<QByteArray>("message");
+    QTest::addColumn<bool>("uidl");
+    QTest::addColumn<QString>("idPrefix"); // empty: the header's own identifier
+    QTest::addColumn<QString>("subject");
+    QTest::addColumn<QString>("from");
+    // No empty line after the header, as TOP gives a message without body.
+    QTest::newRow("header-only-message-read-as-a-header")
+        << QByteArray("Message-ID: <note@example.org>\r\nFrom: Note <n@example.org>\r\nSubject: just a note")
+        << true << QString() << QStringLiteral("just a note") << QStringLiteral("Note");
+    QTest::newRow("header-only-without-identifier-known-by-its-unique-id")
+        << QByteArray("Subject: only a subject") << true << QStringLiteral("uidl:fake-") << QStringLiteral("only a subject")
+        << QString();
+    QTest::newRow("no-identifier-and-no-unique-ids-known-by-a-hash")
+        << QByteArray("Subject: nothing to know it by\r\n\r\nbody\r\n") << false << QStringLiteral("header-sha1:")
+        << QStringLiteral("nothing to know it by") << QString();
+}
+
+void TestCReceiver::messageWithoutIdentifierIsStoredOnce()
+{
+    QFETCH(QByteArray, message);
+    QFETCH(bool, uidl);
+    QFETCH(QString, idPrefix);
+    QFETCH(QString, subject);
+    QFETCH(QString, from);
+    if (!uidl)
+        m_server->setCapabilities({"TOP", "USER"});
+    m_server->addMessage(message);
+    m_server->addMessage(mail(2));
     run();
+    // It no longer blocks the mailbox: both arrive, and the check ends well.
+    QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
+    QCOMPARE(m_arrived.size(), 2);
+    const Record &odd = m_arrived.first();
+    const QString id = odd.text(QStringLiteral("POP3Id"));
+    if (idPrefix.isEmpty())
+        QCOMPARE(id, QStringLiteral("<note@example.org>"));
+    else
+        QVERIFY2(id.startsWith(idPrefix) && id.size() > idPrefix.size() + 4, qPrintable(id));
+    QCOMPARE(odd.text(QStringLiteral("Subject")), subject);
+    QCOMPARE(odd.text(QStringLiteral("From")), from);
+    QCOMPARE(odd.text(QStringLiteral("Content")).toLatin1(), message.endsWith("\r\n") ? message.chopped(2) : message);
+    QCOMPARE(m_arrived.at(1).text(QStringLiteral("POP3Id")), idOf(2));
+    QFile shortLog(m_dir->filePath(QStringLiteral("short.log")));
+    QVERIFY(shortLog.open(QIODevice::ReadOnly));
+    QCOMPARE(shortLog.readAll().contains("its header gives no identifier"), !idPrefix.isEmpty());
+
+    // The next check, with or without the unique-ids remembered, knows them both.
+    DataBag known;
+    for (const Record &r : std::as_const(m_arrived))
+        known.Add(r.text(QStringLiteral("POP3Id")), r.text(QStringLiteral("POP3Id")));
+    for (const bool remembered : {false, true}) {
+        m_knownUidls = remembered ? m_seenUidls : QVariantMap();
+        m_arrived.clear();
+        m_endMsg = 0;
+        run(known);
+        QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
+        QVERIFY(m_arrived.isEmpty());
+    }
+}
+
+void TestCReceiver::longMessageIsCutAndMarked()
+{
+    QByteArray big = "Message-ID: <big@example.org>\r\nFrom: Big <big@example.org>\r\nSubject: big\r\n\r\n";
+    for (int line = 0; line < 400; ++line)
+        big += "line " + QByteArray::number(line) + ' ' + QByteArray(60, 'z') + "\r\n";
+    m_server->addMessage(big);
+    m_server->addMessage(mail(2));
+    m_keptBytes = 4096;
+    run();
+    QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
+    QCOMPARE(m_arrived.size(), 2);
+    const QString content = m_arrived.first().text(QStringLiteral("Content"));
+    QVERIFY(MessageLimits::IsTruncated(content));
+    // After the mark: the message's first bytes exactly as sent, whole lines, within the limit.
+    const QByteArray kept = content.section(QLatin1String("\r\n"), 1).toLatin1();
+    QVERIFY(kept.size() <= 4096 && kept.size() > 4000);
+    QVERIFY(big.startsWith(kept + "\r\n"));
+    QCOMPARE(m_arrived.first().text(QStringLiteral("Subject")), QStringLiteral("big"));
+    // A message within the limit is stored whole and unmarked.
+    QCOMPARE(m_arrived.at(1).text(QStringLiteral("Content")).toLatin1(), mail(2).chopped(2));
+}
+
+void TestCReceiver::checkTimeLimitEndsADribblingCheck()
+{
+    Paths::SetHome(m_dir->path());
+    QFile config(m_dir->filePath(QStringLiteral("services.json")));
+    QVERIFY(config.open(QIODevice::WriteOnly));
+    config.write(R"({"checkTimeLimitSeconds": 2})");
+    config.close();
+    for (int n = 1; n <= 3; ++n)
+        m_server->addMessage(mail(n));
+    // One byte a second: never silent for as long as the inactivity limit.
+    m_server->setChunks("UIDL", QList<int>(400, 1), 1000);
+    m_limitMs = 1500;
+    QElapsedTimer clock;
+    clock.start();
+    run();
+    QVERIFY2(clock.elapsed() < 8000, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(m_endMsg, ReceiverMessages::ErrorOccured);
     const DataBag bag = m_endData.value<DataBag>();
-    QCOMPARE(bag.Item(QStringLiteral("ErrNumber")).toInt(), MUError::engineNumber(529));
+    QCOMPARE(bag.Item(QStringLiteral("ErrNumber")).toInt(), MUError::engineNumber(531));
     QCOMPARE(bag.Item(QStringLiteral("ErrDescription")).toString(),
-             MessageTable::Text(520).replace(QLatin1String("%1"), QLatin1String("127.0.0.1")) + MessageTable::Text(529));
-    QCOMPARE(bag.Item(QStringLiteral("AccountId")).toString(), kAccountId);
-    QCOMPARE(bag.Item(QStringLiteral("ErrSource")).toString(), QStringLiteral("CReceiver.GetFirstUnreceivedNumber"));
-    QCOMPARE(m_server->commands(),
-             (QList<QByteArray>{"CAPA", "USER bob", "PASS secret", "UIDL", "TOP 1 1", "TOP 1 100", "QUIT"}));
+             QStringLiteral("Cannot get new messages from e-mail server '127.0.0.1'. "
+                            "The server is too slow: the check was stopped after 2 seconds. "));
+    QVERIFY(m_arrived.isEmpty());
+
+    // The next check, with a server that answers, works.
+    m_server->setChunks("UIDL", {}, 0);
+    m_endMsg = 0;
+    run();
+    QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
+    QCOMPARE(m_arrived.size(), 3);
 }
 
 void TestCReceiver::wrongPassword()
@@ -345,7 +457,11 @@ void TestCReceiver::silentServerTimesOut()
     run();
     QCOMPARE(m_endMsg, ReceiverMessages::ErrorOccured);
     const DataBag bag = m_endData.value<DataBag>();
-    QCOMPARE(bag.Item(QStringLiteral("ErrNumber")).toInt(), MUError::engineNumber(519));
+    // Connected and greeted: not "Cannot connect".
+    QCOMPARE(bag.Item(QStringLiteral("ErrNumber")).toInt(), MUError::engineNumber(533));
+    QCOMPARE(bag.Item(QStringLiteral("ErrDescription")).toString(),
+             QStringLiteral("Cannot get new messages from e-mail server '127.0.0.1'. "
+                            "The server stopped answering: nothing arrived for 0.3 seconds. "));
     QCOMPARE(m_server->commands(), (QList<QByteArray>{"CAPA", "QUIT"}));
 }
 
@@ -489,6 +605,10 @@ void TestCReceiver::noPipeliningWithoutCapability()
     QCOMPARE(m_server->turns(), m_server->commands().size());
     // Without CAPA nothing says UIDL is there: it is not asked.
     QCOMPARE(m_server->countOf("UIDL"), capaRefused ? 0 : 1);
+    // A refused CAPA is an answer, not a failure: traced, kept out of the short log.
+    QFile shortLog(m_dir->filePath(QStringLiteral("short.log")));
+    QVERIFY(shortLog.open(QIODevice::ReadOnly));
+    QVERIFY(!shortLog.readAll().contains("CArriveShell.SendData"));
     QCOMPARE(m_server->countOf("TOP"), 5 + 4);
 }
 
@@ -778,12 +898,36 @@ void TestCReceiver::inactivityLimitAppliesToEachPipelinedReply()
     m_limitMs = 400;
     run();
     QCOMPARE(m_endMsg, ReceiverMessages::ErrorOccured);
-    QCOMPARE(m_endData.value<DataBag>().Item(QStringLiteral("ErrNumber")).toInt(), MUError::engineNumber(519));
+    QCOMPARE(m_endData.value<DataBag>().Item(QStringLiteral("ErrNumber")).toInt(), MUError::engineNumber(533));
     // Replies trickling in 150 ms apart never reach the limit; only the silent one does.
     QCOMPARE(m_arrived.size(), 3);
     // What the walk saw is kept even though the check failed.
     QCOMPARE(m_seenUidls.size(), 4);
     QCOMPARE(m_order.mid(m_order.size() - 2), (QList<int>{ReceiverMessages::UidlsSeen, ReceiverMessages::ErrorOccured}));
+}
+
+void TestCReceiver::uniqueIdListedTwiceIsNotTrusted()
+{
+    for (int n = 1; n <= 40; ++n)
+        m_server->addMessage(mail(n));
+    const DataBag known = knownIds(1, 40);
+    run(known);
+    m_knownUidls = m_seenUidls;
+    // The listing names message 40's unique-id once more, long before the window.
+    const QString uid40 = m_knownUidls.key(idOf(40));
+    QVERIFY(!uid40.isEmpty());
+    QByteArray listing = "+OK\r\n";
+    for (int n = 1; n <= 40; ++n) {
+        const QString uid = n == 2 ? uid40 : m_knownUidls.key(idOf(n), QStringLiteral("old-%1").arg(n));
+        listing += QByteArray::number(n) + ' ' + uid.toLatin1() + "\r\n";
+    }
+    m_server->setAction("UIDL", Action::Raw, listing + ".\r\n");
+    m_server->clearReceived();
+    m_endMsg = 0;
+    run(known);
+    QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
+    // Only message 40 is looked at again; the other known ones cost nothing.
+    QCOMPARE(m_server->commands(), (QList<QByteArray>{"CAPA", "USER bob", "PASS secret", "UIDL", "TOP 40 1", "QUIT"}));
 }
 
 QTEST_GUILESS_MAIN(TestCReceiver)

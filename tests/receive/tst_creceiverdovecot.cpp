@@ -32,6 +32,7 @@ private Q_SLOTS:
     void cleanupTestCase();
     void downloadsExactlyTheNewMessages();
     void knownUniqueIdsAreSkipped();
+    void messagesWithoutIdentifierDoNotBlock();
     void tlsListenerGreets();
 
 private:
@@ -166,6 +167,39 @@ void TestCReceiverDovecot::knownUniqueIdsAreSkipped()
     QCOMPARE(m_arrived.first().text(QStringLiteral("Content")).toLatin1(), mail(6).chopped(2));
     QCOMPARE(m_seenUidls.size(), 1);
     QCOMPARE(m_seenUidls.first().toString(), QStringLiteral("<dovecot-6@example.org>"));
+    m_knownUidls.clear();
+}
+
+void TestCReceiverDovecot::messagesWithoutIdentifierDoNotBlock()
+{
+    // Runs after knownUniqueIdsAreSkipped: messages 1 to 6 are in the mailbox and known.
+    DataBag known;
+    for (int n = 1; n <= 6; ++n)
+        known.Add(QStringLiteral("<dovecot-%1@example.org>").arg(n), QStringLiteral("<dovecot-%1@example.org>").arg(n));
+    // A subject-only note (no empty line: TOP gives the header as it is), one with nothing
+    // to know it by, then an ordinary message that must not wait behind them.
+    QVERIFY(m_dovecot.addMessage("Subject: a note to self\r\nTo: Bob <bob@example.org>\r\n"));
+    QVERIFY(m_dovecot.addMessage("Subject: no identifier\r\n\r\nbody\r\n"));
+    QVERIFY(m_dovecot.addMessage(mail(9)));
+    check(known);
+    QCOMPARE(m_arrived.size(), 3);
+    QCOMPARE(m_arrived.at(0).text(QStringLiteral("Subject")), QStringLiteral("a note to self"));
+    QCOMPARE(m_arrived.at(0).text(QStringLiteral("To")), QStringLiteral("Bob"));
+    QCOMPARE(m_arrived.at(1).text(QStringLiteral("Subject")), QStringLiteral("no identifier"));
+    QCOMPARE(m_arrived.at(2).text(QStringLiteral("POP3Id")), QStringLiteral("<dovecot-9@example.org>"));
+    for (const Record &msg : std::as_const(m_arrived)) {
+        if (msg.text(QStringLiteral("Subject")) != QLatin1String("Dovecot 9"))
+            QVERIFY2(msg.text(QStringLiteral("POP3Id")).startsWith(QLatin1String("uidl:")),
+                     qPrintable(msg.text(QStringLiteral("POP3Id"))));
+        known.Add(msg.text(QStringLiteral("POP3Id")), msg.text(QStringLiteral("POP3Id")));
+    }
+    // Stored once: the next checks, walking or trusting the unique-ids, find nothing new.
+    m_knownUidls.clear();
+    check(known);
+    QVERIFY(m_arrived.isEmpty());
+    m_knownUidls = m_seenUidls;
+    check(known);
+    QVERIFY(m_arrived.isEmpty());
     m_knownUidls.clear();
 }
 

@@ -12,6 +12,9 @@ private Q_SLOTS:
     void surplusAfterTheEndIsKept();
     void incompleteReplyStaysOpen_data();
     void incompleteReplyStaysOpen();
+    void boundedWhateverTheServerSends_data();
+    void boundedWhateverTheServerSends();
+    void lineSinkKeepsNothing();
 };
 
 void TestPop3ReplyFramer::framing_data()
@@ -144,6 +147,76 @@ void TestPop3ReplyFramer::incompleteReplyStaysOpen()
     framer.begin(multiLine);
     QVERIFY(!framer.feed(bytes));
     QVERIFY(!framer.isComplete());
+}
+
+void TestPop3ReplyFramer::boundedWhateverTheServerSends_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<int>("kept");
+    QTest::addColumn<QByteArray>("status");
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<bool>("truncated");
+    const QByteArray longLine(5000, 'x');
+    QTest::newRow("under-the-limit")
+        << QByteArray("+OK\r\naaaa\r\nbbbb\r\n.\r\n") << 12 << QByteArray("+OK") << QByteArray("aaaa\r\nbbbb") << false;
+    QTest::newRow("cut-after-the-last-whole-line-that-fits")
+        << QByteArray("+OK\r\naaaa\r\nbbbb\r\ncccc\r\n.\r\n") << 13 << QByteArray("+OK") << QByteArray("aaaa\r\nbbbb")
+        << true;
+    QTest::newRow("nothing-after-an-overlong-line-is-kept")
+        << "+OK\r\nok\r\n" + longLine + "\r\nshort\r\n..\r\n.\r\n" << 100 << QByteArray("+OK") << QByteArray("ok")
+        << true;
+    QTest::newRow("overlong-last-line-then-closing-dot")
+        << "+OK\r\n" + longLine + "\r\n.\r\n" << 100 << QByteArray("+OK") << QByteArray() << true;
+    QTest::newRow("overlong-status-line-kept-to-its-start")
+        << "+OK " + longLine + "\r\nbody\r\n.\r\n" << 100
+        << "+OK " + longLine.left(Pop3ReplyFramer::MaxStatusLine - 4) << QByteArray("body") << false;
+}
+
+void TestPop3ReplyFramer::boundedWhateverTheServerSends()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(int, kept);
+    QFETCH(QByteArray, status);
+    QFETCH(QByteArray, payload);
+    QFETCH(bool, truncated);
+    // Whole, and in pieces small enough that every long line is skipped as it streams.
+    for (const qsizetype piece : {reply.size(), qsizetype(7), qsizetype(1)}) {
+        Pop3ReplyFramer framer;
+        framer.setKeptBytes(kept);
+        framer.begin(true);
+        bool done = false;
+        for (qsizetype pos = 0; pos < reply.size(); pos += piece)
+            done = framer.feed(QByteArrayView(reply).sliced(pos, qMin(piece, reply.size() - pos)));
+        QVERIFY2(done, qPrintable(QStringLiteral("pieces of %1").arg(piece)));
+        QCOMPARE(framer.statusLine(), status);
+        QCOMPARE(framer.payload(), payload);
+        QCOMPARE(framer.truncated(), truncated);
+        QCOMPARE(framer.receivedBytes(), reply.size());
+    }
+}
+
+void TestPop3ReplyFramer::lineSinkKeepsNothing()
+{
+    const QByteArray longLine(3000, 'u');
+    const QByteArray reply = "+OK\r\n1 aaa\r\n..2 dotted\r\n3 " + longLine + "\r\n4 d\r\n.\r\n";
+    for (const qsizetype piece : {reply.size(), qsizetype(5)}) {
+        QList<QByteArray> lines;
+        QList<bool> whole;
+        Pop3ReplyFramer framer;
+        framer.setLineSink([&](QByteArrayView line, bool isWhole) {
+            lines << line.toByteArray();
+            whole << isWhole;
+        });
+        framer.begin(true);
+        bool done = false;
+        for (qsizetype pos = 0; pos < reply.size(); pos += piece)
+            done = framer.feed(QByteArrayView(reply).sliced(pos, qMin(piece, reply.size() - pos)));
+        QVERIFY(done);
+        QCOMPARE(lines, (QList<QByteArray>{"1 aaa", ".2 dotted", "3 " + longLine.left(Pop3ReplyFramer::MaxSinkLine - 2),
+                                           "4 d"}));
+        QCOMPARE(whole, (QList<bool>{true, true, false, true}));
+        QVERIFY(framer.payload().isEmpty());
+    }
 }
 
 QTEST_GUILESS_MAIN(TestPop3ReplyFramer)

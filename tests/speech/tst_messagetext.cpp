@@ -1,5 +1,6 @@
 #include "speech/HtmlToText.h"
 #include "speech/MessageText.h"
+#include "mime/MessageLimits.h"
 
 #include <QFile>
 #include <QTest>
@@ -114,6 +115,35 @@ private Q_SLOTS:
 
         const QString raw = MessageText::Html(QStringLiteral("a <b> & c"));
         QVERIFY(raw.contains(QStringLiteral("a &lt;b&gt; &amp; c")));
+    }
+
+    void cutMessageSaysSo_data()
+    {
+        QTest::addColumn<QString>("content");
+        const QString d = QStringLiteral(SPEECH_TEST_DATA "/");
+        QTest::newRow("plain-text") << stored(d + "utf8-8bit.eml");
+        QTest::newRow("html-only") << stored(d + "html-only-qp.eml");
+        // Cut in the middle of a multipart body: no closing boundary.
+        QTest::newRow("multipart-cut-midway") << stored(d + "related-qp.eml").left(400);
+    }
+    void cutMessageSaysSo()
+    {
+        QFETCH(QString, content);
+        const QString notice = QStringLiteral("The rest of this message was not downloaded.");
+        // A whole message says nothing of the kind.
+        QVERIFY(!MessageText::IsCut(content));
+        QVERIFY(!MessageText::PlainText(content).contains(notice));
+        QVERIFY(!MessageText::Html(content).contains(notice));
+
+        const QString cut = MessageLimits::MarkTruncated(content);
+        QVERIFY(MessageText::IsCut(cut));
+        const QString spoken = MessageText::PlainText(cut);
+        QVERIFY2(spoken.endsWith(notice), qPrintable(spoken));
+        // The text before the notice is the message's own, the mark is not read out.
+        QCOMPARE(spoken.chopped(notice.size()).trimmed(), MessageText::PlainText(content).trimmed());
+        const QString html = MessageText::Html(cut);
+        QVERIFY(html.contains(notice));
+        QVERIFY(!html.contains(MessageLimits::TruncatedField));
     }
 
     void htmlToText_data()
