@@ -190,8 +190,10 @@ void CCheckMB::checkHttpMail(const QString &logonName, const QString &logonPwd)
         throw MUError(MUError::Fail, QStringLiteral("No HTTPMail endpoint is configured. "), src);
     const CHotmail::Answer answer = session.QueryFolders();
     session.Finalize();
+    if (!answer.refused.isEmpty())
+        throw MUError(MUError::Fail, answer.refused, src);
     if (answer.timedOut)
-        throw MUError::engine(519, src);
+        throw CHotmail::TimeLimitError(answer, m_httpTimeoutMs, src);
     if (!answer.received) {
         const bool noServer = answer.error == QNetworkReply::HostNotFoundError
             || answer.error == QNetworkReply::ConnectionRefusedError

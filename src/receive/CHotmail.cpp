@@ -8,11 +8,14 @@
 #include "trellis/ServiceConfig.h"
 #include "trellis/Utility.h"
 #include <QAuthenticator>
+#include <QBuffer>
 #include <QEventLoop>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
+#include <QDeadlineTimer>
 #include <QThread>
+#include <QTimer>
 #include <QXmlStreamReader>
 
 namespace {
@@ -111,15 +114,14 @@ void CHotmail::Init(LogPtr log, const QString &user, const QString &pwd, CancelE
     m_timeoutMs = timeoutMs > 0 ? timeoutMs : RequestTimeoutMs;
     m_root = RootEndpoint(user);
     m_nam = std::make_unique<QNetworkAccessManager>();
+    m_nam->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
     QObject::connect(m_nam.get(), &QNetworkAccessManager::authenticationRequired, m_nam.get(),
                      [this](QNetworkReply *reply, QAuthenticator *authenticator) {
-                         // Offer the password once per request, and never to a plain-text
-                         // address when the service itself is reached over TLS.
+                         // Offer the password once per request, and only to the configured
+                         // endpoint's scheme, host and port.
                          if (reply->property(kAuthTried).toBool())
                              return;
-                         const bool downgrade = m_root.scheme() == QLatin1String("https")
-                             && reply->url().scheme() != QLatin1String("https");
-                         if (downgrade) {
+                         if (!SameOrigin(reply->url(), m_root)) {
                              trace(QStringLiteral("Credentials withheld from %1").arg(reply->url().toDisplayString()),
                                    QStringLiteral("SendAndWait"));
                              return;
@@ -238,6 +240,14 @@ QString CHotmail::GetInboxUrl()
     if (address.isEmpty() || !inbox.isValid()
         || (inbox.scheme() != QLatin1String("http") && inbox.scheme() != QLatin1String("https")))
         throw invalid;
+    if (!SameOrigin(inbox, m_root))
+        throw MUError(MUError::Fail,
+                      Utility::FormatText(QStringLiteral("The server named an inbox on another server (%1); "
+                                                         "the password is sent only to %2. "),
+                                          {inbox.toDisplayString(QUrl::RemoveUserInfo | QUrl::RemoveQuery),
+                                           m_root.toDisplayString(QUrl::RemoveUserInfo | QUrl::RemovePath
+                                                                  | QUrl::RemoveQuery)}),
+                      src);
     trace(QStringLiteral("InboxUrl = ") + inbox.toDisplayString(), QStringLiteral("GetInboxUrl"));
     return inbox.toString();
 }
@@ -272,8 +282,10 @@ void CHotmail::CheckResponse(const Answer &answer) const
     const QString src = source(QStringLiteral("CheckResponse"));
     if (answer.cancelled)
         throw MUError(MUError::Fail, QStringLiteral("Cancelled. "), src);
+    if (!answer.refused.isEmpty())
+        throw MUError(MUError::Fail, answer.refused, src);
     if (answer.timedOut)
-        throw MUError::engine(519, src);
+        throw TimeLimitError(answer, m_timeoutMs, src);
     if (!answer.received) {
         const QString text = answer.errorString.isEmpty() ? QStringLiteral("No answer. ")
                                                           : answer.errorString + QStringLiteral(". ");
@@ -295,22 +307,59 @@ CHotmail::Answer CHotmail::SendAndWait(QNetworkRequest request, const QByteArray
         answer.errorString = m_nam ? QString() : QStringLiteral("Not initialised");
         return answer;
     }
-    request.setTransferTimeout(m_timeoutMs);
+    // One limit for the whole transfer, redirects included: a server that sends a byte
+    // now and then does not keep it alive.
+    const QDeadlineTimer deadline(m_timeoutMs);
+    for (int hop = 0;; ++hop) {
+        if (!SameOrigin(request.url(), m_root)) {
+            answer.refused = Utility::FormatText(
+                QStringLiteral("The server sent the check to another address (%1); the password is sent only to %2. "),
+                {request.url().toDisplayString(QUrl::RemoveUserInfo | QUrl::RemoveQuery),
+                 m_root.toDisplayString(QUrl::RemoveUserInfo | QUrl::RemovePath | QUrl::RemoveQuery)});
+            trace(answer.refused, QStringLiteral("SendAndWait"));
+            return answer;
+        }
+        answer = sendOnce(request, verb, body, deadline);
+        if (!answer.redirect.isValid())
+            return answer;
+        if (hop >= MaxRedirects) {
+            answer.redirect = QUrl();
+            answer.refused = QStringLiteral("The server redirected the check more than %1 times. ").arg(MaxRedirects);
+            return answer;
+        }
+        request.setUrl(answer.redirect);
+    }
+}
+
+CHotmail::Answer CHotmail::sendOnce(const QNetworkRequest &request, const QByteArray &verb, const QByteArray &body,
+                                    const QDeadlineTimer &deadline)
+{
+    Answer answer;
     std::unique_ptr<QNetworkReply> reply(
         body.isEmpty() ? m_nam->sendCustomRequest(request, verb) : m_nam->sendCustomRequest(request, verb, body));
 
     QEventLoop loop;
     bool tooLarge = false;
+    bool sent = false;
     QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    QObject::connect(reply.get(), &QNetworkReply::requestSent, &loop, [&sent] { sent = true; });
     QObject::connect(reply.get(), &QNetworkReply::downloadProgress, &loop, [&](qint64 bytes, qint64) {
         if (bytes > kMaxAnswerBytes && !tooLarge) {
             tooLarge = true;
             loop.quit();
         }
     });
+    bool expired = false;
+    QTimer limit;
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, &loop, [&] {
+        expired = true;
+        loop.quit();
+    });
+    limit.start(std::chrono::milliseconds(qMax<qint64>(0, deadline.remainingTime())));
     CancelWatcher watcher(m_cancel);
     QObject::connect(&watcher, &CancelWatcher::signalled, &loop, &QEventLoop::quit);
-    while (!reply->isFinished() && !cancelled() && !tooLarge)
+    while (!reply->isFinished() && !cancelled() && !tooLarge && !expired)
         loop.exec();
 
     if (!reply->isFinished()) {
@@ -320,7 +369,14 @@ CHotmail::Answer CHotmail::SendAndWait(QNetworkRequest request, const QByteArray
         if (tooLarge) {
             answer.errorString = QStringLiteral("The server's answer is larger than %1 bytes").arg(kMaxAnswerBytes);
             answer.error = QNetworkReply::UnknownContentError;
+        } else if (!answer.cancelled) {
+            answer.timedOut = true;
+            answer.connected = sent;
         }
+        trace(QStringLiteral("%1 %2 ended unfinished%3")
+                  .arg(QString::fromLatin1(verb), request.url().toDisplayString(),
+                       answer.timedOut ? QStringLiteral(" at the time limit") : QString()),
+              QStringLiteral("SendAndWait"));
         return answer;
     }
 
@@ -333,16 +389,37 @@ CHotmail::Answer CHotmail::SendAndWait(QNetworkRequest request, const QByteArray
     answer.davError = QString::fromUtf8(reply->rawHeader("X-Dav-Error")).trimmed();
     answer.error = reply->error();
     answer.errorString = reply->errorString();
-    // The transfer time-out ends the reply as if it had been aborted; nobody here aborted it.
-    answer.timedOut = !answer.received
-        && (answer.error == QNetworkReply::OperationCanceledError || answer.error == QNetworkReply::TimeoutError);
+    // Redirects are followed here, not by the network layer: only to the endpoint's own
+    // scheme, host and port may the credentials go.
+    const QVariant target = reply->attribute(QNetworkRequest::RedirectionTargetAttribute);
+    if (answer.received && answer.status >= 300 && answer.status < 400 && target.isValid())
+        answer.redirect = request.url().resolved(target.toUrl());
     trace(QStringLiteral("%1 %2: status %3, %4 bytes%5")
               .arg(QString::fromLatin1(verb), reply->url().toDisplayString())
               .arg(answer.status)
               .arg(answer.body.size())
-              .arg(answer.timedOut ? QStringLiteral(", timed out") : QString()),
+              .arg(answer.redirect.isValid() ? QStringLiteral(", redirected to ") + answer.redirect.toDisplayString()
+                                             : QString()),
           QStringLiteral("SendAndWait"));
     return answer;
+}
+
+bool CHotmail::SameOrigin(const QUrl &a, const QUrl &b)
+{
+    auto defaultPort = [](const QUrl &url) { return url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 ? 443 : 80; };
+    return a.isValid() && b.isValid() && !a.host().isEmpty()
+        && a.scheme().compare(b.scheme(), Qt::CaseInsensitive) == 0
+        && a.host().compare(b.host(), Qt::CaseInsensitive) == 0 && a.port(defaultPort(a)) == b.port(defaultPort(b));
+}
+
+MUError CHotmail::TimeLimitError(const Answer &answer, int limitMs, const QString &src)
+{
+    if (!answer.connected)
+        return MUError::engine(519, src);
+    return MUError(MUError::engineNumber(519),
+                   QStringLiteral("The server is too slow: the check was stopped after %1 seconds.")
+                       .arg(QString::number(limitMs / 1000.0, 'g', 4)),
+                   src);
 }
 
 void CHotmail::Finalize()
@@ -354,7 +431,15 @@ void CHotmail::Finalize()
 bool CHotmail::ParseMailList(const QByteArray &xml, MailList &list, QString *error)
 {
     list = MailList();
-    QXmlStreamReader reader(xml);
+    // Read through a device: the reader then decodes the answer piece by piece instead
+    // of holding all of it a second time as text.
+    QBuffer device;
+    device.setData(xml);
+    device.open(QIODevice::ReadOnly);
+    QXmlStreamReader reader(&device);
+    // The element whose text is being collected. Only the innermost open one collects:
+    // an element nested in another keeps its own text, so every character of the answer
+    // is held once however deeply a server nests its elements.
     struct Capture
     {
         int depth;
@@ -366,6 +451,12 @@ bool CHotmail::ParseMailList(const QByteArray &xml, MailList &list, QString *err
     int responseDepth = -1;     // depth of the open D:response, -1 when none
     bool hrefPending = false;   // its first child element has not been seen yet
 
+    auto fail = [&](const QString &text) {
+        list = MailList();
+        if (error)
+            *error = text;
+        return false;
+    };
     auto begin = [&](QStringList &target) {
         target.append(QString());
         captures.append({depth, &target, target.size() - 1});
@@ -375,11 +466,10 @@ bool CHotmail::ParseMailList(const QByteArray &xml, MailList &list, QString *err
         switch (reader.readNext()) {
         case QXmlStreamReader::DTD:
             // Nothing from the network may declare entities or point at other documents.
-            if (error)
-                *error = QStringLiteral("A document type declaration is not accepted. ");
-            return false;
+            return fail(QStringLiteral("A document type declaration is not accepted. "));
         case QXmlStreamReader::StartElement: {
-            ++depth;
+            if (++depth > MaxListDepth)
+                return fail(QStringLiteral("The answer nests its elements more than %1 deep. ").arg(MaxListDepth));
             const auto ns = reader.namespaceUri();
             const auto name = reader.name();
             if (hrefPending && depth == responseDepth + 1) {
@@ -402,13 +492,16 @@ bool CHotmail::ParseMailList(const QByteArray &xml, MailList &list, QString *err
             break;
         }
         case QXmlStreamReader::Characters:
-            for (const Capture &c : std::as_const(captures))
+            if (!captures.isEmpty()) {
+                const Capture &c = captures.last();
                 (*c.target)[c.index] += reader.text();
+            }
             break;
         case QXmlStreamReader::EndElement:
             while (!captures.isEmpty() && captures.last().depth == depth) {
                 const Capture c = captures.takeLast();
-                (*c.target)[c.index] = (*c.target)[c.index].trimmed();
+                QString &text = (*c.target)[c.index];
+                text = std::move(text).trimmed();
             }
             if (depth == responseDepth) {
                 if (hrefPending)
@@ -422,11 +515,8 @@ bool CHotmail::ParseMailList(const QByteArray &xml, MailList &list, QString *err
             break;
         }
     }
-    if (reader.hasError()) {
-        if (error)
-            *error = reader.errorString() + QStringLiteral(" (line %1). ").arg(reader.lineNumber());
-        return false;
-    }
+    if (reader.hasError())
+        return fail(reader.errorString() + QStringLiteral(" (line %1). ").arg(reader.lineNumber()));
     return true;
 }
 

@@ -3,6 +3,7 @@
 #include "trellis/CancelEvent.h"
 #include "trellis/DataBag.h"
 #include "trellis/Log.h"
+#include "trellis/MUError.h"
 #include "trellis/Messanger.h"
 #include "trellis/ThreadRunner.h"
 #include <QByteArray>
@@ -14,6 +15,7 @@
 #include <QUrl>
 #include <memory>
 
+class QDeadlineTimer;
 class QNetworkAccessManager;
 class QNetworkRequest;
 
@@ -28,7 +30,7 @@ class QNetworkRequest;
 ///   "Log"                LogPtr
 ///   "DontReceiveContent" bool: headers only
 ///   "CancelEvent"        QString, the name of the download's cancel event (absent: never cancelled)
-///   "RequestTimeoutMs"   optional int, the transfer time-out of each request (default 20 s)
+///   "RequestTimeoutMs"   optional int, the time limit of each request in all (default 20 s)
 /// Endpoints, the service domains and the schema namespace come from the service
 /// configuration ("httpmail"). Posts ReceiverMessages::MsgArrived / ReceiveComplete /
 /// ErrorOccured; a download ended by its cancel event posts neither 2 nor 3.
@@ -37,8 +39,12 @@ class QNetworkRequest;
 class CHotmail : public Worker
 {
 public:
-    /// How long one request may go without any transfer before it is given up.
+    /// How long one request (its redirects included) may take in all before it is given up.
     static constexpr int RequestTimeoutMs = 20 * 1000;
+    /// Redirects followed for one request (each within the endpoint's scheme, host and port).
+    static constexpr int MaxRedirects = 5;
+    /// The deepest element nesting a message list may have.
+    static constexpr int MaxListDepth = 64;
     /// The request found no server (host unknown, refused, unreachable).
     static constexpr qint32 ResourceNotFound = qint32(0x800C0005u);
 
@@ -46,8 +52,11 @@ public:
     struct Answer
     {
         bool received = false;  ///< an HTTP status line arrived
-        bool timedOut = false;
+        bool timedOut = false;  ///< the time limit passed first
+        bool connected = false; ///< with timedOut: the request had been sent
         bool cancelled = false;
+        QString refused;        ///< why the request was not sent (another server's address)
+        QUrl redirect;          ///< a redirect's target, not followed yet
         int status = 0;
         QString statusText;
         QByteArray body;
@@ -78,8 +87,15 @@ public:
     QString GetMessage(const QString &url);
     /// Throws MUError unless `answer` is a 2xx answer with a body.
     void CheckResponse(const Answer &answer) const;
-    /// Sends one request and waits for its end, the transfer time-out or the cancel event.
+    /// Sends one request and waits for its end, the time limit or the cancel event;
+    /// follows redirects within the endpoint's scheme, host and port and refuses any
+    /// other address (nothing is sent there).
     Answer SendAndWait(QNetworkRequest request, const QByteArray &verb, const QByteArray &body);
+    /// True when both addresses have the same scheme, host and port (default ports filled in).
+    static bool SameOrigin(const QUrl &a, const QUrl &b);
+    /// The error of a request that passed the time limit: "too slow" once the request was
+    /// sent, else the connect time-out.
+    static MUError TimeLimitError(const Answer &answer, int limitMs, const QString &source);
     /// Aborts what is pending and releases the network access manager.
     void Finalize();
 
@@ -91,8 +107,10 @@ public:
         QStringList hrefs;
         QStringList subjects, tos, froms, dates;
     };
-    /// Parses a multistatus document. No DTD is accepted (none is ever expanded).
-    /// False with `error` filled when the document is not well-formed.
+    /// Parses a multistatus document. No DTD is accepted (none is ever expanded), nor
+    /// elements nested deeper than MaxListDepth (a listing is six deep). Memory stays
+    /// linear in the document's size. False with `error` filled (and `list` empty) when the
+    /// document is refused or not well-formed.
     static bool ParseMailList(const QByteArray &xml, MailList &list, QString *error);
 
     using Header = ReceiverMessages::MessageHeader;
@@ -112,6 +130,8 @@ public:
     static QUrl RootEndpoint(const QString &user);
 
 private:
+    Answer sendOnce(const QNetworkRequest &request, const QByteArray &verb, const QByteArray &body,
+                    const QDeadlineTimer &deadline);
     bool cancelled() const { return ::IsSignalled(m_cancel); }
     void trace(const QString &text, const QString &member) const;
 
