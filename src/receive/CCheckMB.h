@@ -55,8 +55,8 @@ public:
     /// Keeps the log (may be null).
     void Init(LogPtr log);
 
-    /// Tests one account: over HTTPMail when `logonName` is a Hotmail or MSN address,
-    /// else a POP3 login on `server`:`port` (0: 995 for "TLS", 110 otherwise) with
+    /// Tests one account: over HTTPMail when `server` is a configured HTTPMail endpoint's
+    /// host (CHotmail::IsHttpMailServer), else a POP3 login on `server`:`port` (0: 995 for "TLS", 110 otherwise) with
     /// `security` (empty: "TLS" on port 995, "None" otherwise). Never throws; on failure
     /// `falseCouse` gets the reason (empty when no HTTPMail server answered at all).
     bool CheckMB(const QString &server, const QString &logonName, const QString &logonPwd, int port = 0,
@@ -69,7 +69,7 @@ public:
     /// 995 with TLS before port 110). Empty when none answers.
     ServerChoice FindServer(const QString &emailSuffix);
     /// The logon name `server` accepts for `email` and `pwd`: the full address, else its
-    /// local part, else empty. HTTPMail addresses are returned as they are.
+    /// local part, else empty. On an HTTPMail server the address is returned as it is.
     QString LogonNameByServerAndEmail(const QString &server, const QString &email, const QString &pwd,
                                       int port = 110, const QString &security = QStringLiteral("None"));
     /// True when a POP3 server greets positively on port 110 of `server` (995 with TLS is
@@ -104,7 +104,7 @@ private:
                    const QString &security, QString &reason, QString &detail);
     void checkPop3(const QString &server, const QString &logonName, const QString &logonPwd, int port,
                    const QString &security);
-    void checkHttpMail(const QString &logonName, const QString &logonPwd);
+    void checkHttpMail(const QString &server, const QString &logonName, const QString &logonPwd);
     bool probeHere(const QString &server, ServerChoice *choice);
     ServerChoice findHere(const QString &emailSuffix);
     std::unique_ptr<CArriveShell> makeShell(const QString &security) const;

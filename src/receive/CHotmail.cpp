@@ -105,14 +105,15 @@ CHotmail::~CHotmail()
     Finalize();
 }
 
-void CHotmail::Init(LogPtr log, const QString &user, const QString &pwd, CancelEventPtr cancel, int timeoutMs)
+void CHotmail::Init(LogPtr log, const QString &server, const QString &user, const QString &pwd, CancelEventPtr cancel,
+                    int timeoutMs)
 {
     m_log = std::move(log);
     m_user = user;
     m_pwd = pwd;
     m_cancel = std::move(cancel);
     m_timeoutMs = timeoutMs > 0 ? timeoutMs : RequestTimeoutMs;
-    m_root = RootEndpoint(user);
+    m_root = RootEndpoint(server, user);
     m_nam = std::make_unique<QNetworkAccessManager>();
     m_nam->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
     QObject::connect(m_nam.get(), &QNetworkAccessManager::authenticationRequired, m_nam.get(),
@@ -158,7 +159,7 @@ void CHotmail::Run(const DataBag &data)
     };
 
     try {
-        Init(m_log, user, pwd, cancel, timeoutMs);
+        Init(m_log, server, user, pwd, cancel, timeoutMs);
         const QString inboxUrl = GetInboxUrl();
         if (!cancelled()) {
             const QByteArray listDoc = getMailListDoc(inboxUrl);
@@ -569,16 +570,38 @@ bool CHotmail::IsHotmailUser(const QString &user)
     return endsWithDomain(user, configText("hotmailDomain"));
 }
 
-bool CHotmail::IsHttpMailAddress(const QString &logonName)
+namespace {
+QString hostName(const QString &server)
 {
-    const QJsonObject config = httpMailConfig();
-    return endsWithDomain(logonName, config.value(QStringLiteral("hotmailDomain")).toString().trimmed())
-        || endsWithDomain(logonName, config.value(QStringLiteral("msnDomain")).toString().trimmed());
+    QString host = server.trimmed().toLower();
+    while (host.endsWith(QLatin1Char('.')))
+        host.chop(1);
+    return host;
 }
 
-QUrl CHotmail::RootEndpoint(const QString &user)
+QString endpointHost(const QJsonObject &config, const char *key)
 {
-    return QUrl(configText(IsHotmailUser(user) ? "hotmailEndpoint" : "msnEndpoint"));
+    return hostName(QUrl(config.value(QLatin1String(key)).toString().trimmed()).host());
+}
+}
+
+bool CHotmail::IsHttpMailServer(const QString &server)
+{
+    const QString host = hostName(server);
+    if (host.isEmpty())
+        return false;
+    const QJsonObject config = httpMailConfig();
+    return host == endpointHost(config, "hotmailEndpoint") || host == endpointHost(config, "msnEndpoint");
+}
+
+QUrl CHotmail::RootEndpoint(const QString &server, const QString &user)
+{
+    const QJsonObject config = httpMailConfig();
+    const QString host = hostName(server);
+    const bool hotmail = !host.isEmpty() && host == endpointHost(config, "hotmailEndpoint");
+    const bool msn = !host.isEmpty() && host == endpointHost(config, "msnEndpoint");
+    const bool useHotmail = hotmail == msn ? IsHotmailUser(user) : hotmail;
+    return QUrl(config.value(QLatin1String(useHotmail ? "hotmailEndpoint" : "msnEndpoint")).toString().trimmed());
 }
 
 void CHotmail::trace(const QString &text, const QString &member) const

@@ -73,7 +73,7 @@ public:
 
     /// Prepares a connection on the calling thread (Run does this itself; the account
     /// checker uses it for its single request). `cancel` may be null.
-    void Init(LogPtr log, const QString &user, const QString &pwd, CancelEventPtr cancel,
+    void Init(LogPtr log, const QString &server, const QString &user, const QString &pwd, CancelEventPtr cancel,
               int timeoutMs = RequestTimeoutMs);
 
     /// The folder query (PROPFIND with the query in a header of that name) to the root
@@ -124,10 +124,13 @@ public:
     static QByteArray MailListQuery();
     /// True when `user` ends with "@" and the configured Hotmail domain (any case).
     static bool IsHotmailUser(const QString &user);
-    /// True when `logonName` ends with "@" and the Hotmail or the MSN domain (any case).
-    static bool IsHttpMailAddress(const QString &logonName);
-    /// The root endpoint for `user`: the Hotmail one for Hotmail users, else the MSN one.
-    static QUrl RootEndpoint(const QString &user);
+    /// The one rule that picks the receiver (check, account test, autodetection): true
+    /// when `server` is the host of a configured HTTPMail endpoint (any case), so an
+    /// account of those mail domains on a POP3 host is checked over POP3.
+    static bool IsHttpMailServer(const QString &server);
+    /// The root endpoint for an account: the endpoint whose host `server` is; when both
+    /// or neither are, the Hotmail one for Hotmail users, else the MSN one.
+    static QUrl RootEndpoint(const QString &server, const QString &user);
 
 private:
     Answer sendOnce(const QNetworkRequest &request, const QByteArray &verb, const QByteArray &body,

@@ -1,4 +1,5 @@
 #include "ReceiverManager.h"
+#include "CHotmail.h"
 #include "ReceiveWorkers.h"
 #include "ReceiverMessages.h"
 #include "storage/CSettings.h"
@@ -43,15 +44,7 @@ bool ReceiverManager::IsReceiving(const QString &accountId) const
 
 QString ReceiverManager::ProgIdForServer(const QString &server)
 {
-    const QJsonObject httpmail = ServiceConfig::Load().value(QStringLiteral("httpmail")).toObject();
-    const QString name = server.toLower();
-    for (const char *key : {"hotmailDomain", "msnDomain"}) {
-        const QString domain = httpmail.value(QLatin1String(key)).toString().toLower();
-        // "*.domain*": the domain with a point in front, anywhere in the name.
-        if (!domain.isEmpty() && name.contains(QLatin1Char('.') + domain))
-            return QStringLiteral("MUCustom.CHotmail");
-    }
-    return QStringLiteral("MUCustom.CReceiver");
+    return CHotmail::IsHttpMailServer(server) ? QStringLiteral("MUCustom.CHotmail") : QStringLiteral("MUCustom.CReceiver");
 }
 
 void ReceiverManager::Check(const Record &account, const DataBag &receivedMsgIds, const QVariantMap &knownUidls)
