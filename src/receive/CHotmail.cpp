@@ -9,11 +9,11 @@
 #include "trellis/Utility.h"
 #include <QAuthenticator>
 #include <QBuffer>
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
-#include <QDeadlineTimer>
 #include <QThread>
 #include <QTimer>
 #include <QXmlStreamReader>
@@ -314,7 +314,7 @@ CHotmail::Answer CHotmail::SendAndWait(QNetworkRequest request, const QByteArray
     for (int hop = 0;; ++hop) {
         if (!SameOrigin(request.url(), m_root)) {
             answer.refused = Utility::FormatText(
-                QStringLiteral("The server sent the check to another address (%1); the password is sent only to %2. "),
+                QStringLiteral("The server pointed to another server (%1); the password is sent only to %2. "),
                 {request.url().toDisplayString(QUrl::RemoveUserInfo | QUrl::RemoveQuery),
                  m_root.toDisplayString(QUrl::RemoveUserInfo | QUrl::RemovePath | QUrl::RemoveQuery)});
             trace(answer.refused, QStringLiteral("SendAndWait"));
@@ -353,6 +353,7 @@ CHotmail::Answer CHotmail::sendOnce(const QNetworkRequest &request, const QByteA
     bool expired = false;
     QTimer limit;
     limit.setSingleShot(true);
+    limit.setTimerType(Qt::PreciseTimer);
     QObject::connect(&limit, &QTimer::timeout, &loop, [&] {
         expired = true;
         loop.quit();
@@ -407,10 +408,12 @@ CHotmail::Answer CHotmail::sendOnce(const QNetworkRequest &request, const QByteA
 
 bool CHotmail::SameOrigin(const QUrl &a, const QUrl &b)
 {
-    auto defaultPort = [](const QUrl &url) { return url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 ? 443 : 80; };
+    auto port = [](const QUrl &url) {
+        return url.port(url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 ? 443 : 80);
+    };
     return a.isValid() && b.isValid() && !a.host().isEmpty()
         && a.scheme().compare(b.scheme(), Qt::CaseInsensitive) == 0
-        && a.host().compare(b.host(), Qt::CaseInsensitive) == 0 && a.port(defaultPort(a)) == b.port(defaultPort(b));
+        && a.host().compare(b.host(), Qt::CaseInsensitive) == 0 && port(a) == port(b);
 }
 
 MUError CHotmail::TimeLimitError(const Answer &answer, int limitMs, const QString &src)

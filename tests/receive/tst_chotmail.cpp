@@ -561,7 +561,7 @@ void TestCHotmail::deeplyNestedListIsRefused()
 
 void TestCHotmail::credentialsStayWithTheEndpoint_data()
 {
-    QTest::addColumn<QString>("where");    // "redirect" or "inbox": who names the address
+    QTest::addColumn<QString>("where");    // "redirect", "inbox" or "message": who names the address
     QTest::addColumn<QString>("target");   // "other-port", "other-host", "other-scheme" or "same"
     QTest::addColumn<bool>("refused");
     QTest::newRow("redirect-to-another-port") << "redirect" << "other-port" << true;
@@ -570,6 +570,7 @@ void TestCHotmail::credentialsStayWithTheEndpoint_data()
     QTest::newRow("redirect-within-the-endpoint-followed") << "redirect" << "same" << false;
     QTest::newRow("inbox-on-another-port") << "inbox" << "other-port" << true;
     QTest::newRow("inbox-on-another-host-name") << "inbox" << "other-host" << true;
+    QTest::newRow("message-on-another-port") << "message" << "other-port" << true;
 }
 
 void TestCHotmail::credentialsStayWithTheEndpoint()
@@ -582,20 +583,27 @@ void TestCHotmail::credentialsStayWithTheEndpoint()
     QVERIFY(other.listen());
     other.requireCredentials(kUser.toUtf8(), kPassword.toUtf8());
     const QByteArray moved = "/moved/httpmail.asp";
+    const QByteArray path = where == QLatin1String("redirect") ? moved : kInbox;
     QByteArray address;
     if (target == QLatin1String("other-port"))
-        address = other.url(where == QLatin1String("inbox") ? kInbox : moved).toUtf8();
+        address = other.url(path).toUtf8();
     else if (target == QLatin1String("other-host"))
-        address = "http://localhost:" + QByteArray::number(m_http->port()) + (where == QLatin1String("inbox") ? kInbox : moved);
+        address = "http://localhost:" + QByteArray::number(m_http->port()) + path;
     else if (target == QLatin1String("other-scheme"))
         address = "https://127.0.0.1:" + QByteArray::number(m_http->port()) + moved;
     else
         address = moved;
     other.on("PROPFIND", moved, xml(rootDoc(other.url(kInbox).toUtf8())));
     other.on("PROPFIND", kInbox, xml(listDoc(other.url(kInbox), {})));
+    other.on("GET", kInbox + "MSG7001.eml", status(200, "OK", rawMail(1)));
     m_http->on("PROPFIND", moved, xml(rootDoc(inboxUrl().toUtf8())));
     m_http->on("PROPFIND", kInbox, xml(listDoc(inboxUrl(), {})));
-    if (where == QLatin1String("redirect")) {
+    if (where == QLatin1String("message")) {
+        // The list names the message by an absolute address on the other server.
+        m_http->on("PROPFIND", kHotmailRoot, xml(rootDoc(inboxUrl().toUtf8())));
+        m_http->on("PROPFIND", kInbox,
+                   xml(listDoc(QString(), {{address + "MSG7001.eml", "bob@hotmail.com", "a@example.org", "s", "d"}})));
+    } else if (where == QLatin1String("redirect")) {
         Response redirect = status(302, "Found");
         redirect.headers.append(qMakePair(QByteArray("Location"), address));
         m_http->on("PROPFIND", kHotmailRoot, redirect);
@@ -616,7 +624,8 @@ void TestCHotmail::credentialsStayWithTheEndpoint()
                  && description.contains(QStringLiteral("password is sent only to ") + m_http->url({})),
              qPrintable(description));
     QCOMPARE(m_http->countOf("PROPFIND", moved), 0);
-    QCOMPARE(m_http->countOf("PROPFIND", kInbox), 0);
+    QCOMPARE(m_http->countOf("PROPFIND", kInbox) > 0, where == QLatin1String("message"));
+    QVERIFY(m_arrived.isEmpty());
 }
 
 void TestCHotmail::failedMessageGetPostsNoMessage_data()
