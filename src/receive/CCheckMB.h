@@ -13,7 +13,7 @@ class CArriveShell;
 /// Every call looks synchronous to its caller and returns a result, but the work runs on a
 /// thread of its own while the caller's thread runs a nested event loop (woken when the
 /// work ends), so a window stays responsive. Every wait is bounded: the socket shell's
-/// inactivity limit (shorter for autodetection probes) and the HTTP transfer time-out.
+/// inactivity limit (shorter for autodetection probes) and the HTTP request's time limit.
 /// Thread: use one object from one thread; calls do not overlap (a call made while another
 /// runs, e.g. from an event handled during the wait, fails at once).
 class CCheckMB
@@ -93,7 +93,7 @@ public:
     void setWaitLimit(int ms) { m_waitLimitMs = ms; }
     /// The greeting limit of an autodetection probe (default ProbeLimitMs).
     void setProbeLimit(int ms) { m_probeLimitMs = ms; }
-    /// The transfer time-out of the HTTPMail request (default 20 s).
+    /// The time limit of the HTTPMail request, in all (default 20 s).
     void setHttpTimeout(int ms) { m_httpTimeoutMs = ms; }
 
     /// The shell for a security mode, certificates verified by the system's trust store.
