@@ -193,7 +193,7 @@ void CCheckMB::checkHttpMail(const QString &server, const QString &logonName, co
     if (!answer.refused.isEmpty())
         throw MUError(MUError::Fail, answer.refused, src);
     if (answer.timedOut)
-        throw CHotmail::TimeLimitError(answer, m_httpTimeoutMs, src);
+        throw CHotmail::TimeLimitError(answer, src);
     if (!answer.received) {
         const bool noServer = answer.error == QNetworkReply::HostNotFoundError
             || answer.error == QNetworkReply::ConnectionRefusedError

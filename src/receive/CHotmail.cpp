@@ -147,6 +147,9 @@ void CHotmail::Run(const DataBag &data)
     const QString user = account.text(QStringLiteral("User"));
     const QString pwd = account.text(QStringLiteral("Pwd"));
     const int timeoutMs = data.Item(QStringLiteral("RequestTimeoutMs")).toInt();
+    // However fast each answer comes, the download as a whole is bounded too.
+    m_checkLimitMs = qint64(ServiceConfig::Number(QStringLiteral("checkTimeLimitSeconds"), 600) * 1000);
+    m_checkDeadline = QDeadlineTimer(m_checkLimitMs);
     DataBag received = data.Item(QStringLiteral("ReceivedMsgIds")).value<DataBag>();
 
     trace(Utility::FormatText(QStringLiteral("Start Check account '%1'/'%2', fDontReceiveContent=%3"),
@@ -286,7 +289,7 @@ void CHotmail::CheckResponse(const Answer &answer) const
     if (!answer.refused.isEmpty())
         throw MUError(MUError::Fail, answer.refused, src);
     if (answer.timedOut)
-        throw TimeLimitError(answer, m_timeoutMs, src);
+        throw TimeLimitError(answer, src);
     if (!answer.received) {
         const QString text = answer.errorString.isEmpty() ? QStringLiteral("No answer. ")
                                                           : answer.errorString + QStringLiteral(". ");
@@ -310,7 +313,15 @@ CHotmail::Answer CHotmail::SendAndWait(QNetworkRequest request, const QByteArray
     }
     // One limit for the whole transfer, redirects included: a server that sends a byte
     // now and then does not keep it alive.
-    const QDeadlineTimer deadline(m_timeoutMs);
+    const bool checkFirst = m_checkLimitMs >= 0 && m_checkDeadline.remainingTime() < m_timeoutMs;
+    const QDeadlineTimer deadline = checkFirst ? m_checkDeadline : QDeadlineTimer(m_timeoutMs);
+    const int limitMs = checkFirst ? int(m_checkLimitMs) : m_timeoutMs;
+    if (deadline.hasExpired()) {
+        answer.timedOut = true;
+        answer.connected = true;
+        answer.limitMs = limitMs;
+        return answer;
+    }
     for (int hop = 0;; ++hop) {
         if (!SameOrigin(request.url(), m_root)) {
             answer.refused = Utility::FormatText(
@@ -321,6 +332,7 @@ CHotmail::Answer CHotmail::SendAndWait(QNetworkRequest request, const QByteArray
             return answer;
         }
         answer = sendOnce(request, verb, body, deadline);
+        answer.limitMs = limitMs;
         if (!answer.redirect.isValid())
             return answer;
         if (hop >= MaxRedirects) {
@@ -416,13 +428,13 @@ bool CHotmail::SameOrigin(const QUrl &a, const QUrl &b)
         && a.host().compare(b.host(), Qt::CaseInsensitive) == 0 && port(a) == port(b);
 }
 
-MUError CHotmail::TimeLimitError(const Answer &answer, int limitMs, const QString &src)
+MUError CHotmail::TimeLimitError(const Answer &answer, const QString &src)
 {
     if (!answer.connected)
         return MUError::engine(519, src);
     return MUError(MUError::engineNumber(519),
                    QStringLiteral("The server is too slow: the check was stopped after %1 seconds.")
-                       .arg(QString::number(limitMs / 1000.0, 'g', 4)),
+                       .arg(QString::number(answer.limitMs / 1000.0, 'g', 4)),
                    src);
 }
 

@@ -7,6 +7,7 @@
 #include "trellis/Messanger.h"
 #include "trellis/ThreadRunner.h"
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QHash>
 #include <QList>
 #include <QNetworkReply>
@@ -15,7 +16,6 @@
 #include <QUrl>
 #include <memory>
 
-class QDeadlineTimer;
 class QNetworkAccessManager;
 class QNetworkRequest;
 
@@ -31,6 +31,8 @@ class QNetworkRequest;
 ///   "DontReceiveContent" bool: headers only
 ///   "CancelEvent"        QString, the name of the download's cancel event (absent: never cancelled)
 ///   "RequestTimeoutMs"   optional int, the time limit of each request in all (default 20 s)
+/// The whole download ends at the service configuration's "checkTimeLimitSeconds"
+/// (default 600) like a request that passes its limit.
 /// Endpoints, the service domains and the schema namespace come from the service
 /// configuration ("httpmail"). Posts ReceiverMessages::MsgArrived / ReceiveComplete /
 /// ErrorOccured; a download ended by its cancel event posts neither 2 nor 3.
@@ -54,6 +56,7 @@ public:
         bool received = false;  ///< an HTTP status line arrived
         bool timedOut = false;  ///< the time limit passed first
         bool connected = false; ///< with timedOut: the request had been sent
+        int limitMs = 0;        ///< with timedOut: the limit that passed (the request's or the check's)
         bool cancelled = false;
         QString refused;        ///< why the request was not sent (another server's address)
         QUrl redirect;          ///< a redirect's target, not followed yet
@@ -95,7 +98,7 @@ public:
     static bool SameOrigin(const QUrl &a, const QUrl &b);
     /// The error of a request that passed the time limit: "too slow" once the request was
     /// sent, else the connect time-out.
-    static MUError TimeLimitError(const Answer &answer, int limitMs, const QString &source);
+    static MUError TimeLimitError(const Answer &answer, const QString &source);
     /// Aborts what is pending and releases the network access manager.
     void Finalize();
 
@@ -146,6 +149,8 @@ private:
     QString m_pwd;
     QUrl m_root;
     int m_timeoutMs = RequestTimeoutMs;
+    qint64 m_checkLimitMs = -1;     ///< the whole download's limit; -1: none (the account test)
+    QDeadlineTimer m_checkDeadline{QDeadlineTimer::Forever};
 };
 
 /// Registers "MUCustom.CHotmail" with ThreadRunner. Calling it again is harmless.

@@ -128,6 +128,7 @@ private Q_SLOTS:
     void endpointChosenByAddress();
     void slowServerIsStoppedAtTheTimeLimit_data();
     void slowServerIsStoppedAtTheTimeLimit();
+    void checkAsAWholeIsBounded();
     void deeplyNestedListIsRefused_data();
     void deeplyNestedListIsRefused();
     void credentialsStayWithTheEndpoint_data();
@@ -529,6 +530,38 @@ void TestCHotmail::slowServerIsStoppedAtTheTimeLimit()
     QVERIFY(waitForEnd());
     QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
     QCOMPARE(m_arrived.size(), 1);
+}
+
+void TestCHotmail::checkAsAWholeIsBounded()
+{
+    // Each answer well within its own limit, the whole download far beyond the check's.
+    QFile config(m_dir->filePath(QStringLiteral("services.json")));
+    QVERIFY(config.open(QIODevice::ReadOnly));
+    QJsonObject services = QJsonDocument::fromJson(config.readAll()).object();
+    config.close();
+    services.insert(QStringLiteral("checkTimeLimitSeconds"), 0.8);
+    QVERIFY(config.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    config.write(QJsonDocument(services).toJson());
+    config.close();
+    QList<Entry> entries;
+    Response message;
+    message.body = "Subject: s\r\n\r\nbody\r\n"; // some 20 bytes: 200 ms each
+    message.dribbleMs = 10;
+    for (int n = 0; n < 20; ++n) {
+        const QByteArray id = "MSG8" + QByteArray::number(100 + n) + ".eml";
+        entries.append({id, "bob@hotmail.com", "a@example.org", "s", "2026-12-06T10:00:00"});
+        m_http->on("GET", kInbox + id, message);
+    }
+    scriptInbox(entries);
+    QElapsedTimer clock;
+    clock.start();
+    start(kUser, {}, false, /*timeoutMs*/ 2000);
+    QVERIFY(waitForEnd());
+    QCOMPARE(m_endMsg, ReceiverMessages::ErrorOccured);
+    QCOMPARE(m_endData.value<DataBag>().Item(QStringLiteral("ErrDescription")).toString(),
+             QStringLiteral("The server is too slow: the check was stopped after 0.8 seconds."));
+    QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(m_arrived.size() < entries.size());
 }
 
 void TestCHotmail::deeplyNestedListIsRefused_data()
