@@ -221,6 +221,12 @@ QString MHeaderText::DisplayName(const QString &value)
             name += c;
         }
     }
+    if (lt < 0 && quoted) {
+        // A quote that never closes: read the value as if it had no quotes.
+        lt = value.indexOf(u'<');
+        if (lt >= 0)
+            name = value.first(lt).remove(u'"');
+    }
     if (lt < 0)
         return trimHeaderSpace(value).toString();
     const QStringView trimmed = trimHeaderSpace(name);

@@ -163,6 +163,7 @@ void TestMimeParser::displayName_data()
     QTest::newRow("blank-name-gives-address") << raw("\" \" \t<a@b.c>") << QStringLiteral("a@b.c");
     QTest::newRow("angle-bracket-inside-quotes")
         << raw("\"Support <help>\" <s@example.com>") << QStringLiteral("Support <help>");
+    QTest::newRow("quote-never-closed") << raw("\"Anna <a@example.org>") << QStringLiteral("Anna");
     QTest::newRow("quoted-and-plain-words") << raw("\"Anna\" Schmidt <a@example.org>") << QStringLiteral("Anna Schmidt");
 }
 
