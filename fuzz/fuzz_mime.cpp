@@ -48,8 +48,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     (void)CMIMEPart::DateFromText(latin1);
     (void)MBase64::Decode(latin1);
     const qsizetype cut = bytes.indexOf('\n');
-    if (cut >= 0)
+    if (cut >= 0) {
         (void)MHeaderText::DecodeCharset(bytes.mid(cut + 1), bytes.first(cut));
+        (void)MHeaderText::RawToText(latin1.mid(cut + 1), bytes.first(cut));
+    }
+    (void)MHeaderText::MediaType(latin1);
+    (void)MHeaderText::ContentTypeParameter(latin1, u"charset");
 
     (void)ParseSummary(bytes);
     return 0;

@@ -10,11 +10,29 @@ bool isAsciiLetter(QChar c)
     return (u >= u'a' && u <= u'z') || (u >= u'A' && u <= u'Z');
 }
 
+bool isBlank(QChar c)
+{
+    return c == u' ' || c == u'\t';
+}
+
+QString trimmedBlanks(const QString &text)
+{
+    qsizetype b = 0;
+    qsizetype e = text.size();
+    while (b < e && isBlank(text[b]))
+        ++b;
+    while (e > b && isBlank(text[e - 1]))
+        --e;
+    return text.sliced(b, e - b);
+}
+
 } // namespace
 
-// A character state machine, kept deliberately simple: the character after the
-// first colon is dropped unseen, a line that starts with a letter starts a new
-// field, and any other line continues the value (CR LF kept, its first character dropped).
+// A character state machine: a line that starts with a letter starts a new field, any
+// other line continues the value. Unfolding removes the line break and keeps the blank
+// that starts the continuation (RFC 5322 2.2.3); a continuation without a blank (a
+// broken fold) gets one. The legacy form of each value is built alongside (see
+// CMIMEParam::LegacyValue).
 void CMIMEParams::Init(const QString &header)
 {
     enum class State { Name, Value, LineEnd };
@@ -23,46 +41,53 @@ void CMIMEParams::Init(const QString &header)
     State state = State::Name;
     QString name;
     QString value;
-    bool skipNext = false;
+    QString legacy;
+    bool firstAfterColon = false;
+
+    auto addField = [&] { m_items.append(CMIMEParam(name, trimmedBlanks(value), legacy)); };
 
     for (const QChar c : header) {
-        if (skipNext) {
-            skipNext = false;
-            continue;
-        }
         const bool lineBreak = c == u'\r' || c == u'\n';
         switch (state) {
         case State::Name:
             if (c == u':') {
                 state = State::Value;
-                skipNext = true;
+                firstAfterColon = true;
             } else {
                 name += c;
             }
             break;
         case State::Value:
-            if (lineBreak)
+            if (lineBreak) {
                 state = State::LineEnd;
-            else
+            } else {
+                if (!firstAfterColon)
+                    legacy += c;
                 value += c;
+            }
+            firstAfterColon = false;
             break;
         case State::LineEnd:
             if (lineBreak)
                 break;
             if (isAsciiLetter(c)) {
-                add(name, value);
+                addField();
                 name = c;
                 value.clear();
+                legacy.clear();
                 state = State::Name;
             } else {
-                value += QLatin1String("\r\n");
+                legacy += QLatin1String("\r\n");
+                if (!isBlank(c))
+                    value += u' ';
+                value += c;
                 state = State::Value;
             }
             break;
         }
     }
     // The field being read when the text ends is always added (an empty header gives one empty field).
-    add(name, value);
+    addField();
 }
 
 CMIMEParam &CMIMEParams::add(const QString &name, const QString &value)

@@ -60,6 +60,65 @@ std::optional<QDate> serialDate(qint64 year, qint64 month, qint64 day)
     return date;
 }
 
+// How much of a body is searched for the first text part's charset.
+constexpr qsizetype kCharsetSearchChars = 256 * 1024;
+// Multiparts nested deeper than this are not searched.
+constexpr int kCharsetSearchDepth = 4;
+
+// The charset declared for the text of a message or part with these header fields: its
+// Content-Type charset, or for a multipart that of its first text part. Empty when none
+// is declared.
+QByteArray textCharset(const CMIMEParams &params, QStringView body, int depth)
+{
+    const CMIMEParam *field = params.ItemByName(u"content-type");
+    if (!field)
+        return {};
+    const QString contentType = field->Value();
+    const QString type = MHeaderText::MediaType(contentType);
+    const QString charset = MHeaderText::ContentTypeParameter(contentType, u"charset");
+    if (!charset.isEmpty() && !type.startsWith(QLatin1String("multipart/")))
+        return charset.toLatin1();
+    const QString boundary = MHeaderText::ContentTypeParameter(contentType, u"boundary");
+    if (!type.startsWith(QLatin1String("multipart/")) || boundary.isEmpty() || depth >= kCharsetSearchDepth)
+        return {};
+
+    const QString delimiter = QLatin1String("--") + boundary;
+    body = body.first(qMin(body.size(), kCharsetSearchChars));
+    qsizetype at = body.startsWith(delimiter) ? 0 : body.indexOf(QLatin1String("\r\n") + delimiter);
+    while (at >= 0) {
+        const qsizetype lineStart = at == 0 ? 0 : at + 2;
+        const qsizetype afterDelimiter = lineStart + delimiter.size();
+        if (body.sliced(afterDelimiter).startsWith(QLatin1String("--")))
+            break; // the closing delimiter
+        const qsizetype partStart = body.indexOf(QLatin1String("\r\n"), afterDelimiter);
+        if (partStart < 0)
+            break;
+        const qsizetype next = body.indexOf(QLatin1String("\r\n") + delimiter, partStart);
+        const QStringView part = body.sliced(partStart + 2, (next < 0 ? body.size() : next) - partStart - 2);
+        // A part begins with its header fields unless it begins with the empty line.
+        QStringView header;
+        QStringView partBody = part;
+        if (!part.startsWith(QLatin1String("\r\n"))) {
+            const qsizetype end = part.indexOf(QLatin1String("\r\n\r\n"));
+            header = end < 0 ? part : part.first(end);
+            partBody = end < 0 ? QStringView() : part.sliced(end + 4);
+        }
+        CMIMEParams partParams;
+        partParams.Init(header.toString());
+        const CMIMEParam *partType = partParams.ItemByName(u"content-type");
+        const QString media = partType ? MHeaderText::MediaType(partType->Value()) : QStringLiteral("text/plain");
+        if (media.startsWith(QLatin1String("text/")) || media.isEmpty())
+            return partType ? MHeaderText::ContentTypeParameter(partType->Value(), u"charset").toLatin1() : QByteArray();
+        if (media.startsWith(QLatin1String("multipart/"))) {
+            const QByteArray nested = textCharset(partParams, partBody, depth + 1);
+            if (!nested.isEmpty())
+                return nested;
+        }
+        at = next;
+    }
+    return {};
+}
+
 } // namespace
 
 void CMIMEPart::Init(const QString &sPart, bool headerOnly)
@@ -81,21 +140,28 @@ void CMIMEPart::Init(const QString &sPart, bool headerOnly)
 
     m_params.Init(m_header);
 
+    // Identities keep the form stored by earlier versions, so known messages stay known.
     if (const CMIMEParam *f = m_params.ItemByName(u"message-id"))
-        m_id = f->Value();
+        m_id = f->LegacyValue();
     else if (const CMIMEParam *f = m_params.ItemByName(u"date"))
-        m_id = f->Value();
+        m_id = f->LegacyValue();
     else if (const CMIMEParam *f = m_params.ItemByName(u"received"))
-        m_id = f->Value();
+        m_id = f->LegacyValue();
     else
         m_id.clear();
 
+    // Raw 8-bit header text is read in the charset the message declares for its text.
+    const qsizetype headerEnd = sPart.indexOf(QLatin1String("\r\n\r\n"));
+    const QByteArray charset =
+        headerEnd < 0 ? QByteArray() : textCharset(m_params, QStringView(sPart).sliced(headerEnd + 4), 0);
     const CMIMEParam *fromField = m_params.ItemByName(u"from");
-    m_from = fromField ? MHeaderText::DecodeEncodedWords(MHeaderText::DisplayName(fromField->Value())) : QString();
+    m_from = fromField ? MHeaderText::DecodeEncodedWords(MHeaderText::DisplayName(fromField->Value()), charset)
+                       : QString();
     const CMIMEParam *toField = m_params.ItemByName(u"to");
-    m_msgTo = toField ? MHeaderText::DecodeEncodedWords(MHeaderText::DisplayName(toField->Value())) : QString();
+    m_msgTo = toField ? MHeaderText::DecodeEncodedWords(MHeaderText::DisplayName(toField->Value()), charset)
+                      : QString();
     m_sentDate = valueOf(m_params, u"date");
-    m_subject = MHeaderText::DecodeEncodedWords(valueOf(m_params, u"subject"));
+    m_subject = MHeaderText::DecodeEncodedWords(valueOf(m_params, u"subject"), charset);
     m_textPlain = headerOnly ? body : sPart;
 }
 

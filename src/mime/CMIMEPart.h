@@ -19,16 +19,18 @@ public:
     CMIMEParams &Params() { return m_params; }
     void setParams(const CMIMEParams &params) { m_params = params; }
 
-    /// Message-ID, else Date, else the first Received value; raw text.
+    /// Message-ID, else Date, else the first Received value; raw text in the form stored
+    /// so far (CMIMEParam::LegacyValue), so that known messages stay known.
     QString Id() const { return m_id; }
     void setId(const QString &id) { m_id = id; }
-    /// Sender's display name, decoded to Unicode.
+    /// Sender's display name (the address when it has none), decoded to Unicode; raw
+    /// 8-bit text is read in the charset declared for the message's text.
     QString from() const { return m_from; }
     void setFrom(const QString &from) { m_from = from; }
     /// Recipient's display name, decoded to Unicode.
     QString MsgTo() const { return m_msgTo; }
     void setMsgTo(const QString &msgTo) { m_msgTo = msgTo; }
-    /// The Date value as written (raw text).
+    /// The Date value, unfolded (raw text).
     QString SentDate() const { return m_sentDate; }
     void setSentDate(const QString &sentDate) { m_sentDate = sentDate; }
     /// Subject, decoded to Unicode.

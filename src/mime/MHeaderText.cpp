@@ -199,29 +199,48 @@ QList<Token> tokenize(const QString &raw)
 
 QString MHeaderText::DisplayName(const QString &value)
 {
-    const qsizetype lt = value.indexOf(u'<');
+    // The name part ends at the first "<" outside a quoted string.
+    QString name;
+    qsizetype lt = -1;
+    bool quoted = false;
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        const QChar c = value[i];
+        if (quoted) {
+            if (c == u'\\' && i + 1 < value.size())
+                name += value[++i];
+            else if (c == u'"')
+                quoted = false;
+            else
+                name += c;
+        } else if (c == u'"') {
+            quoted = true;
+        } else if (c == u'<') {
+            lt = i;
+            break;
+        } else {
+            name += c;
+        }
+    }
+    if (lt < 0 && quoted) {
+        // A quote that never closes: read the value as if it had no quotes.
+        lt = value.indexOf(u'<');
+        if (lt >= 0)
+            name = value.first(lt).remove(u'"');
+    }
     if (lt < 0)
         return trimHeaderSpace(value).toString();
-
-    QStringView name = trimHeaderSpace(QStringView(value).first(lt));
-    if (!name.isEmpty()) {
-        if (name.startsWith(u'"'))
-            name = name.sliced(1);
-        if (name.endsWith(u'"'))
-            name.chop(1);
-        return name.toString();
-    }
-    QStringView address = trimHeaderSpace(value);
-    if (address.startsWith(u'<'))
-        address = address.sliced(1);
-    if (address.endsWith(u'"'))
-        address.chop(1);
-    if (address.endsWith(u'>'))
-        address.chop(1);
-    return address.toString();
+    const QStringView trimmed = trimHeaderSpace(name);
+    if (!trimmed.isEmpty())
+        return trimmed.toString();
+    // No name ("<addr>" or "" <addr>): the address stands for it.
+    QStringView address = QStringView(value).sliced(lt + 1);
+    const qsizetype gt = address.indexOf(u'>');
+    if (gt >= 0)
+        address.truncate(gt);
+    return trimHeaderSpace(address).toString();
 }
 
-QString MHeaderText::DecodeEncodedWords(const QString &raw)
+QString MHeaderText::DecodeEncodedWords(const QString &raw, QByteArrayView charset)
 {
     const QList<Token> tokens = tokenize(raw);
     QString out;
@@ -255,13 +274,13 @@ QString MHeaderText::DecodeEncodedWords(const QString &raw)
         if (betweenWords)
             continue; // RFC 2047 6.2: white space between adjacent encoded words is ignored
         flush();
-        out += RawToText(t.text);
+        out += RawToText(t.text, charset);
     }
     flush();
     return out;
 }
 
-QString MHeaderText::RawToText(const QString &raw)
+QString MHeaderText::RawToText(const QString &raw, QByteArrayView charset)
 {
     if (isAscii(raw))
         return raw;
@@ -272,7 +291,49 @@ QString MHeaderText::RawToText(const QString &raw)
     const QByteArray bytes = raw.toLatin1();
     if (isValidUtf8(bytes))
         return QString::fromUtf8(bytes);
+    // Mail that puts raw 8-bit text in its header writes it in the charset of its text.
+    const QByteArray name = charsetName(charset);
+    if (!name.isEmpty() && !name.startsWith("utf-16") && !name.startsWith("utf-32") && !name.startsWith("ucs"))
+        return DecodeCharset(bytes, name);
     return FromWindows1252(bytes);
+}
+
+QString MHeaderText::MediaType(QStringView contentType)
+{
+    const qsizetype semicolon = contentType.indexOf(u';');
+    return trimHeaderSpace(semicolon < 0 ? contentType : contentType.first(semicolon)).toString().toLower();
+}
+
+QString MHeaderText::ContentTypeParameter(QStringView contentType, QStringView name)
+{
+    // parameter = name "=" (token / quoted-string), separated by ";".
+    qsizetype i = contentType.indexOf(u';');
+    while (i >= 0 && i < contentType.size()) {
+        ++i;
+        const qsizetype eq = contentType.indexOf(u'=', i);
+        if (eq < 0)
+            return {};
+        const QStringView key = trimHeaderSpace(contentType.sliced(i, eq - i));
+        i = eq + 1;
+        while (i < contentType.size() && isHeaderSpace(contentType[i]))
+            ++i;
+        QString value;
+        if (i < contentType.size() && contentType[i] == u'"') {
+            for (++i; i < contentType.size() && contentType[i] != u'"'; ++i) {
+                if (contentType[i] == u'\\' && i + 1 < contentType.size())
+                    ++i;
+                value += contentType[i];
+            }
+            i = contentType.indexOf(u';', i);
+        } else {
+            const qsizetype end = contentType.indexOf(u';', i);
+            value = trimHeaderSpace(contentType.sliced(i, (end < 0 ? contentType.size() : end) - i)).toString();
+            i = end;
+        }
+        if (key.compare(name, Qt::CaseInsensitive) == 0)
+            return value;
+    }
+    return {};
 }
 
 QString MHeaderText::DecodeCharset(const QByteArray &bytes, QByteArrayView charset)
@@ -287,7 +348,13 @@ QString MHeaderText::DecodeCharset(const QByteArray &bytes, QByteArrayView chars
             return QString::fromUtf8(bytes);
         return FromWindows1252(bytes);
     }
-    QStringDecoder decoder(name.constData());
+    // Mail labelled with a Chinese or Korean national charset uses its Windows superset.
+    QByteArray decoderName = name;
+    if (name == "gb2312" || name == "gbk" || name == "x-gbk" || name == "cp936" || name == "euc-cn")
+        decoderName = "gb18030";
+    else if (name == "ks_c_5601-1987" || name == "euc-kr" || name == "ks_c_5601")
+        decoderName = "cp949";
+    QStringDecoder decoder(decoderName.constData());
     if (!decoder.isValid())
         return FromWindows1252(bytes);
     return decoder.decode(bytes);

@@ -130,7 +130,7 @@ QString CCheckMB::LogonNameByServerAndEmail(const QString &server, const QString
     const QString member = QStringLiteral("LogonNameByServerAndEmail");
     trace(QStringLiteral("LogonNameByServerAndEmail call"), member);
     const QString address = email.trimmed();
-    if (CHotmail::IsHttpMailAddress(address))
+    if (CHotmail::IsHttpMailServer(server))
         return address;
     QString result;
     QString detail;
@@ -172,8 +172,8 @@ bool CCheckMB::checkHere(const QString &server, const QString &logonName, const 
 {
     const QString member = QStringLiteral("CheckMB");
     try {
-        if (CHotmail::IsHttpMailAddress(logonName))
-            checkHttpMail(logonName, logonPwd);
+        if (CHotmail::IsHttpMailServer(server))
+            checkHttpMail(server, logonName, logonPwd);
         else
             checkPop3(server, logonName, logonPwd, port, security);
         reason.clear();
@@ -188,18 +188,20 @@ bool CCheckMB::checkHere(const QString &server, const QString &logonName, const 
     }
 }
 
-void CCheckMB::checkHttpMail(const QString &logonName, const QString &logonPwd)
+void CCheckMB::checkHttpMail(const QString &server, const QString &logonName, const QString &logonPwd)
 {
     const QString src = source(QStringLiteral("CheckMB"));
     CHotmail session;
-    session.Init(m_log, logonName, logonPwd, nullptr, m_httpTimeoutMs);
-    const QUrl root = CHotmail::RootEndpoint(logonName);
+    session.Init(m_log, server, logonName, logonPwd, nullptr, m_httpTimeoutMs);
+    const QUrl root = CHotmail::RootEndpoint(server, logonName);
     if (!root.isValid() || root.isRelative())
         throw MUError(MUError::Fail, QStringLiteral("No HTTPMail endpoint is configured. "), src);
     const CHotmail::Answer answer = session.QueryFolders();
     session.Finalize();
+    if (!answer.refused.isEmpty())
+        throw MUError(MUError::Fail, answer.refused, src);
     if (answer.timedOut)
-        throw MUError::engine(519, src);
+        throw CHotmail::TimeLimitError(answer, src);
     if (!answer.received) {
         const bool noServer = answer.error == QNetworkReply::HostNotFoundError
             || answer.error == QNetworkReply::ConnectionRefusedError
@@ -326,6 +328,7 @@ CCheckMB::ServerChoice CCheckMB::findHere(const QString &emailSuffix)
                 choice.port = choice.security == kTls ? 995 : 110;
             if (choice.security.isEmpty())
                 choice.security = choice.port == 995 ? kTls : kNone;
+            choice.httpMail = CHotmail::IsHttpMailServer(choice.host);
             if (!choice.host.isEmpty())
                 return choice;
         }

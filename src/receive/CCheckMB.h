@@ -13,7 +13,7 @@ class CArriveShell;
 /// Every call looks synchronous to its caller and returns a result, but the work runs on a
 /// thread of its own while the caller's thread runs a nested event loop (woken when the
 /// work ends), so a window stays responsive. Every wait is bounded: the socket shell's
-/// inactivity limit (shorter for autodetection probes) and the HTTP transfer time-out.
+/// inactivity limit (shorter for autodetection probes) and the HTTP request's time limit.
 /// Thread: use one object from one thread; calls do not overlap (a call made while another
 /// runs, e.g. from an event handled during the wait, fails at once).
 class CCheckMB
@@ -55,8 +55,8 @@ public:
     /// Keeps the log (may be null).
     void Init(LogPtr log);
 
-    /// Tests one account: over HTTPMail when `logonName` is a Hotmail or MSN address,
-    /// else a POP3 login on `server`:`port` (0: 995 for "TLS", 110 otherwise) with
+    /// Tests one account: over HTTPMail when `server` is a configured HTTPMail endpoint's
+    /// host (CHotmail::IsHttpMailServer), else a POP3 login on `server`:`port` (0: 995 for "TLS", 110 otherwise) with
     /// `security` (empty: "TLS" on port 995, "None" otherwise). Never throws; on failure
     /// `falseCouse` gets the reason (empty when no HTTPMail server answered at all).
     bool CheckMB(const QString &server, const QString &logonName, const QString &logonPwd, int port = 0,
@@ -69,7 +69,7 @@ public:
     /// 995 with TLS before port 110). Empty when none answers.
     ServerChoice FindServer(const QString &emailSuffix);
     /// The logon name `server` accepts for `email` and `pwd`: the full address, else its
-    /// local part, else empty. HTTPMail addresses are returned as they are.
+    /// local part, else empty. On an HTTPMail server the address is returned as it is.
     QString LogonNameByServerAndEmail(const QString &server, const QString &email, const QString &pwd,
                                       int port = 110, const QString &security = QStringLiteral("None"));
     /// True when a POP3 server greets positively on port 110 of `server` (995 with TLS is
@@ -93,7 +93,7 @@ public:
     void setWaitLimit(int ms) { m_waitLimitMs = ms; }
     /// The greeting limit of an autodetection probe (default ProbeLimitMs).
     void setProbeLimit(int ms) { m_probeLimitMs = ms; }
-    /// The transfer time-out of the HTTPMail request (default 20 s).
+    /// The time limit of the HTTPMail request, in all (default 20 s).
     void setHttpTimeout(int ms) { m_httpTimeoutMs = ms; }
 
     /// The shell for a security mode, certificates verified by the system's trust store.
@@ -104,7 +104,7 @@ private:
                    const QString &security, QString &reason, QString &detail);
     void checkPop3(const QString &server, const QString &logonName, const QString &logonPwd, int port,
                    const QString &security);
-    void checkHttpMail(const QString &logonName, const QString &logonPwd);
+    void checkHttpMail(const QString &server, const QString &logonName, const QString &logonPwd);
     bool probeHere(const QString &server, ServerChoice *choice);
     ServerChoice findHere(const QString &emailSuffix);
     std::unique_ptr<CArriveShell> makeShell(const QString &security) const;

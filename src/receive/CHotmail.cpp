@@ -8,11 +8,14 @@
 #include "trellis/ServiceConfig.h"
 #include "trellis/Utility.h"
 #include <QAuthenticator>
+#include <QBuffer>
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
 #include <QThread>
+#include <QTimer>
 #include <QXmlStreamReader>
 
 namespace {
@@ -102,24 +105,24 @@ CHotmail::~CHotmail()
     Finalize();
 }
 
-void CHotmail::Init(LogPtr log, const QString &user, const QString &pwd, CancelEventPtr cancel, int timeoutMs)
+void CHotmail::Init(LogPtr log, const QString &server, const QString &user, const QString &pwd, CancelEventPtr cancel,
+                    int timeoutMs)
 {
     m_log = std::move(log);
     m_user = user;
     m_pwd = pwd;
     m_cancel = std::move(cancel);
     m_timeoutMs = timeoutMs > 0 ? timeoutMs : RequestTimeoutMs;
-    m_root = RootEndpoint(user);
+    m_root = RootEndpoint(server, user);
     m_nam = std::make_unique<QNetworkAccessManager>();
+    m_nam->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
     QObject::connect(m_nam.get(), &QNetworkAccessManager::authenticationRequired, m_nam.get(),
                      [this](QNetworkReply *reply, QAuthenticator *authenticator) {
-                         // Offer the password once per request, and never to a plain-text
-                         // address when the service itself is reached over TLS.
+                         // Offer the password once per request, and only to the configured
+                         // endpoint's scheme, host and port.
                          if (reply->property(kAuthTried).toBool())
                              return;
-                         const bool downgrade = m_root.scheme() == QLatin1String("https")
-                             && reply->url().scheme() != QLatin1String("https");
-                         if (downgrade) {
+                         if (!SameOrigin(reply->url(), m_root)) {
                              trace(QStringLiteral("Credentials withheld from %1").arg(reply->url().toDisplayString()),
                                    QStringLiteral("SendAndWait"));
                              return;
@@ -144,6 +147,9 @@ void CHotmail::Run(const DataBag &data)
     const QString user = account.text(QStringLiteral("User"));
     const QString pwd = account.text(QStringLiteral("Pwd"));
     const int timeoutMs = data.Item(QStringLiteral("RequestTimeoutMs")).toInt();
+    // However fast each answer comes, the download as a whole is bounded too.
+    m_checkLimitMs = qint64(ServiceConfig::Number(QStringLiteral("checkTimeLimitSeconds"), 600) * 1000);
+    m_checkDeadline = QDeadlineTimer(m_checkLimitMs);
     DataBag received = data.Item(QStringLiteral("ReceivedMsgIds")).value<DataBag>();
 
     trace(Utility::FormatText(QStringLiteral("Start Check account '%1'/'%2', fDontReceiveContent=%3"),
@@ -156,7 +162,7 @@ void CHotmail::Run(const DataBag &data)
     };
 
     try {
-        Init(m_log, user, pwd, cancel, timeoutMs);
+        Init(m_log, server, user, pwd, cancel, timeoutMs);
         const QString inboxUrl = GetInboxUrl();
         if (!cancelled()) {
             const QByteArray listDoc = getMailListDoc(inboxUrl);
@@ -238,6 +244,14 @@ QString CHotmail::GetInboxUrl()
     if (address.isEmpty() || !inbox.isValid()
         || (inbox.scheme() != QLatin1String("http") && inbox.scheme() != QLatin1String("https")))
         throw invalid;
+    if (!SameOrigin(inbox, m_root))
+        throw MUError(MUError::Fail,
+                      Utility::FormatText(QStringLiteral("The server named an inbox on another server (%1); "
+                                                         "the password is sent only to %2. "),
+                                          {inbox.toDisplayString(QUrl::RemoveUserInfo | QUrl::RemoveQuery),
+                                           m_root.toDisplayString(QUrl::RemoveUserInfo | QUrl::RemovePath
+                                                                  | QUrl::RemoveQuery)}),
+                      src);
     trace(QStringLiteral("InboxUrl = ") + inbox.toDisplayString(), QStringLiteral("GetInboxUrl"));
     return inbox.toString();
 }
@@ -272,8 +286,10 @@ void CHotmail::CheckResponse(const Answer &answer) const
     const QString src = source(QStringLiteral("CheckResponse"));
     if (answer.cancelled)
         throw MUError(MUError::Fail, QStringLiteral("Cancelled. "), src);
+    if (!answer.refused.isEmpty())
+        throw MUError(MUError::Fail, answer.refused, src);
     if (answer.timedOut)
-        throw MUError::engine(519, src);
+        throw TimeLimitError(answer, src);
     if (!answer.received) {
         const QString text = answer.errorString.isEmpty() ? QStringLiteral("No answer. ")
                                                           : answer.errorString + QStringLiteral(". ");
@@ -295,22 +311,69 @@ CHotmail::Answer CHotmail::SendAndWait(QNetworkRequest request, const QByteArray
         answer.errorString = m_nam ? QString() : QStringLiteral("Not initialised");
         return answer;
     }
-    request.setTransferTimeout(m_timeoutMs);
+    // One limit for the whole transfer, redirects included: a server that sends a byte
+    // now and then does not keep it alive.
+    const bool checkFirst = m_checkLimitMs >= 0 && m_checkDeadline.remainingTime() < m_timeoutMs;
+    const QDeadlineTimer deadline = checkFirst ? m_checkDeadline : QDeadlineTimer(m_timeoutMs);
+    const int limitMs = checkFirst ? int(m_checkLimitMs) : m_timeoutMs;
+    if (deadline.hasExpired()) {
+        answer.timedOut = true;
+        answer.connected = true;
+        answer.limitMs = limitMs;
+        return answer;
+    }
+    for (int hop = 0;; ++hop) {
+        if (!SameOrigin(request.url(), m_root)) {
+            answer.refused = Utility::FormatText(
+                QStringLiteral("The server pointed to another server (%1); the password is sent only to %2. "),
+                {request.url().toDisplayString(QUrl::RemoveUserInfo | QUrl::RemoveQuery),
+                 m_root.toDisplayString(QUrl::RemoveUserInfo | QUrl::RemovePath | QUrl::RemoveQuery)});
+            trace(answer.refused, QStringLiteral("SendAndWait"));
+            return answer;
+        }
+        answer = sendOnce(request, verb, body, deadline);
+        answer.limitMs = limitMs;
+        if (!answer.redirect.isValid())
+            return answer;
+        if (hop >= MaxRedirects) {
+            answer.redirect = QUrl();
+            answer.refused = QStringLiteral("The server redirected the check more than %1 times. ").arg(MaxRedirects);
+            return answer;
+        }
+        request.setUrl(answer.redirect);
+    }
+}
+
+CHotmail::Answer CHotmail::sendOnce(const QNetworkRequest &request, const QByteArray &verb, const QByteArray &body,
+                                    const QDeadlineTimer &deadline)
+{
+    Answer answer;
     std::unique_ptr<QNetworkReply> reply(
         body.isEmpty() ? m_nam->sendCustomRequest(request, verb) : m_nam->sendCustomRequest(request, verb, body));
 
     QEventLoop loop;
     bool tooLarge = false;
+    bool sent = false;
     QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    QObject::connect(reply.get(), &QNetworkReply::requestSent, &loop, [&sent] { sent = true; });
     QObject::connect(reply.get(), &QNetworkReply::downloadProgress, &loop, [&](qint64 bytes, qint64) {
         if (bytes > kMaxAnswerBytes && !tooLarge) {
             tooLarge = true;
             loop.quit();
         }
     });
+    bool expired = false;
+    QTimer limit;
+    limit.setSingleShot(true);
+    limit.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&limit, &QTimer::timeout, &loop, [&] {
+        expired = true;
+        loop.quit();
+    });
+    limit.start(std::chrono::milliseconds(qMax<qint64>(0, deadline.remainingTime())));
     CancelWatcher watcher(m_cancel);
     QObject::connect(&watcher, &CancelWatcher::signalled, &loop, &QEventLoop::quit);
-    while (!reply->isFinished() && !cancelled() && !tooLarge)
+    while (!reply->isFinished() && !cancelled() && !tooLarge && !expired)
         loop.exec();
 
     if (!reply->isFinished()) {
@@ -320,7 +383,14 @@ CHotmail::Answer CHotmail::SendAndWait(QNetworkRequest request, const QByteArray
         if (tooLarge) {
             answer.errorString = QStringLiteral("The server's answer is larger than %1 bytes").arg(kMaxAnswerBytes);
             answer.error = QNetworkReply::UnknownContentError;
+        } else if (!answer.cancelled) {
+            answer.timedOut = true;
+            answer.connected = sent;
         }
+        trace(QStringLiteral("%1 %2 ended unfinished%3")
+                  .arg(QString::fromLatin1(verb), request.url().toDisplayString(),
+                       answer.timedOut ? QStringLiteral(" at the time limit") : QString()),
+              QStringLiteral("SendAndWait"));
         return answer;
     }
 
@@ -333,16 +403,39 @@ CHotmail::Answer CHotmail::SendAndWait(QNetworkRequest request, const QByteArray
     answer.davError = QString::fromUtf8(reply->rawHeader("X-Dav-Error")).trimmed();
     answer.error = reply->error();
     answer.errorString = reply->errorString();
-    // The transfer time-out ends the reply as if it had been aborted; nobody here aborted it.
-    answer.timedOut = !answer.received
-        && (answer.error == QNetworkReply::OperationCanceledError || answer.error == QNetworkReply::TimeoutError);
+    // Redirects are followed here, not by the network layer: only to the endpoint's own
+    // scheme, host and port may the credentials go.
+    const QVariant target = reply->attribute(QNetworkRequest::RedirectionTargetAttribute);
+    if (answer.received && answer.status >= 300 && answer.status < 400 && target.isValid())
+        answer.redirect = request.url().resolved(target.toUrl());
     trace(QStringLiteral("%1 %2: status %3, %4 bytes%5")
               .arg(QString::fromLatin1(verb), reply->url().toDisplayString())
               .arg(answer.status)
               .arg(answer.body.size())
-              .arg(answer.timedOut ? QStringLiteral(", timed out") : QString()),
+              .arg(answer.redirect.isValid() ? QStringLiteral(", redirected to ") + answer.redirect.toDisplayString()
+                                             : QString()),
           QStringLiteral("SendAndWait"));
     return answer;
+}
+
+bool CHotmail::SameOrigin(const QUrl &a, const QUrl &b)
+{
+    auto port = [](const QUrl &url) {
+        return url.port(url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 ? 443 : 80);
+    };
+    return a.isValid() && b.isValid() && !a.host().isEmpty()
+        && a.scheme().compare(b.scheme(), Qt::CaseInsensitive) == 0
+        && a.host().compare(b.host(), Qt::CaseInsensitive) == 0 && port(a) == port(b);
+}
+
+MUError CHotmail::TimeLimitError(const Answer &answer, const QString &src)
+{
+    if (!answer.connected)
+        return MUError::engine(519, src);
+    return MUError(MUError::engineNumber(519),
+                   QStringLiteral("The server is too slow: the check was stopped after %1 seconds.")
+                       .arg(QString::number(answer.limitMs / 1000.0, 'g', 4)),
+                   src);
 }
 
 void CHotmail::Finalize()
@@ -354,7 +447,15 @@ void CHotmail::Finalize()
 bool CHotmail::ParseMailList(const QByteArray &xml, MailList &list, QString *error)
 {
     list = MailList();
-    QXmlStreamReader reader(xml);
+    // Read through a device: the reader then decodes the answer piece by piece instead
+    // of holding all of it a second time as text.
+    QBuffer device;
+    device.setData(xml);
+    device.open(QIODevice::ReadOnly);
+    QXmlStreamReader reader(&device);
+    // The element whose text is being collected. Only the innermost open one collects:
+    // an element nested in another keeps its own text, so every character of the answer
+    // is held once however deeply a server nests its elements.
     struct Capture
     {
         int depth;
@@ -366,6 +467,12 @@ bool CHotmail::ParseMailList(const QByteArray &xml, MailList &list, QString *err
     int responseDepth = -1;     // depth of the open D:response, -1 when none
     bool hrefPending = false;   // its first child element has not been seen yet
 
+    auto fail = [&](const QString &text) {
+        list = MailList();
+        if (error)
+            *error = text;
+        return false;
+    };
     auto begin = [&](QStringList &target) {
         target.append(QString());
         captures.append({depth, &target, target.size() - 1});
@@ -375,11 +482,10 @@ bool CHotmail::ParseMailList(const QByteArray &xml, MailList &list, QString *err
         switch (reader.readNext()) {
         case QXmlStreamReader::DTD:
             // Nothing from the network may declare entities or point at other documents.
-            if (error)
-                *error = QStringLiteral("A document type declaration is not accepted. ");
-            return false;
+            return fail(QStringLiteral("A document type declaration is not accepted. "));
         case QXmlStreamReader::StartElement: {
-            ++depth;
+            if (++depth > MaxListDepth)
+                return fail(QStringLiteral("The answer nests its elements more than %1 deep. ").arg(MaxListDepth));
             const auto ns = reader.namespaceUri();
             const auto name = reader.name();
             if (hrefPending && depth == responseDepth + 1) {
@@ -402,13 +508,16 @@ bool CHotmail::ParseMailList(const QByteArray &xml, MailList &list, QString *err
             break;
         }
         case QXmlStreamReader::Characters:
-            for (const Capture &c : std::as_const(captures))
+            if (!captures.isEmpty()) {
+                const Capture &c = captures.last();
                 (*c.target)[c.index] += reader.text();
+            }
             break;
         case QXmlStreamReader::EndElement:
             while (!captures.isEmpty() && captures.last().depth == depth) {
                 const Capture c = captures.takeLast();
-                (*c.target)[c.index] = (*c.target)[c.index].trimmed();
+                QString &text = (*c.target)[c.index];
+                text = std::move(text).trimmed();
             }
             if (depth == responseDepth) {
                 if (hrefPending)
@@ -422,11 +531,8 @@ bool CHotmail::ParseMailList(const QByteArray &xml, MailList &list, QString *err
             break;
         }
     }
-    if (reader.hasError()) {
-        if (error)
-            *error = reader.errorString() + QStringLiteral(" (line %1). ").arg(reader.lineNumber());
-        return false;
-    }
+    if (reader.hasError())
+        return fail(reader.errorString() + QStringLiteral(" (line %1). ").arg(reader.lineNumber()));
     return true;
 }
 
@@ -479,16 +585,38 @@ bool CHotmail::IsHotmailUser(const QString &user)
     return endsWithDomain(user, configText("hotmailDomain"));
 }
 
-bool CHotmail::IsHttpMailAddress(const QString &logonName)
+namespace {
+QString hostName(const QString &server)
 {
-    const QJsonObject config = httpMailConfig();
-    return endsWithDomain(logonName, config.value(QStringLiteral("hotmailDomain")).toString().trimmed())
-        || endsWithDomain(logonName, config.value(QStringLiteral("msnDomain")).toString().trimmed());
+    QString host = server.trimmed().toLower();
+    while (host.endsWith(QLatin1Char('.')))
+        host.chop(1);
+    return host;
 }
 
-QUrl CHotmail::RootEndpoint(const QString &user)
+QString endpointHost(const QJsonObject &config, const char *key)
 {
-    return QUrl(configText(IsHotmailUser(user) ? "hotmailEndpoint" : "msnEndpoint"));
+    return hostName(QUrl(config.value(QLatin1String(key)).toString().trimmed()).host());
+}
+}
+
+bool CHotmail::IsHttpMailServer(const QString &server)
+{
+    const QString host = hostName(server);
+    if (host.isEmpty())
+        return false;
+    const QJsonObject config = httpMailConfig();
+    return host == endpointHost(config, "hotmailEndpoint") || host == endpointHost(config, "msnEndpoint");
+}
+
+QUrl CHotmail::RootEndpoint(const QString &server, const QString &user)
+{
+    const QJsonObject config = httpMailConfig();
+    const QString host = hostName(server);
+    const bool hotmail = !host.isEmpty() && host == endpointHost(config, "hotmailEndpoint");
+    const bool msn = !host.isEmpty() && host == endpointHost(config, "msnEndpoint");
+    const bool useHotmail = hotmail == msn ? IsHotmailUser(user) : hotmail;
+    return QUrl(config.value(QLatin1String(useHotmail ? "hotmailEndpoint" : "msnEndpoint")).toString().trimmed());
 }
 
 void CHotmail::trace(const QString &text, const QString &member) const

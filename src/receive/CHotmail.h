@@ -3,9 +3,11 @@
 #include "trellis/CancelEvent.h"
 #include "trellis/DataBag.h"
 #include "trellis/Log.h"
+#include "trellis/MUError.h"
 #include "trellis/Messanger.h"
 #include "trellis/ThreadRunner.h"
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QHash>
 #include <QList>
 #include <QNetworkReply>
@@ -28,7 +30,9 @@ class QNetworkRequest;
 ///   "Log"                LogPtr
 ///   "DontReceiveContent" bool: headers only
 ///   "CancelEvent"        QString, the name of the download's cancel event (absent: never cancelled)
-///   "RequestTimeoutMs"   optional int, the transfer time-out of each request (default 20 s)
+///   "RequestTimeoutMs"   optional int, the time limit of each request in all (default 20 s)
+/// The whole download ends at the service configuration's "checkTimeLimitSeconds"
+/// (default 600) like a request that passes its limit.
 /// Endpoints, the service domains and the schema namespace come from the service
 /// configuration ("httpmail"). Posts ReceiverMessages::MsgArrived / ReceiveComplete /
 /// ErrorOccured; a download ended by its cancel event posts neither 2 nor 3.
@@ -37,8 +41,12 @@ class QNetworkRequest;
 class CHotmail : public Worker
 {
 public:
-    /// How long one request may go without any transfer before it is given up.
+    /// How long one request (its redirects included) may take in all before it is given up.
     static constexpr int RequestTimeoutMs = 20 * 1000;
+    /// Redirects followed for one request (each within the endpoint's scheme, host and port).
+    static constexpr int MaxRedirects = 5;
+    /// The deepest element nesting a message list may have.
+    static constexpr int MaxListDepth = 64;
     /// The request found no server (host unknown, refused, unreachable).
     static constexpr qint32 ResourceNotFound = qint32(0x800C0005u);
 
@@ -46,8 +54,12 @@ public:
     struct Answer
     {
         bool received = false;  ///< an HTTP status line arrived
-        bool timedOut = false;
+        bool timedOut = false;  ///< the time limit passed first
+        bool connected = false; ///< with timedOut: the request had been sent
+        int limitMs = 0;        ///< with timedOut: the limit that passed (the request's or the check's)
         bool cancelled = false;
+        QString refused;        ///< why the request was not sent (another server's address)
+        QUrl redirect;          ///< a redirect's target, not followed yet
         int status = 0;
         QString statusText;
         QByteArray body;
@@ -64,7 +76,7 @@ public:
 
     /// Prepares a connection on the calling thread (Run does this itself; the account
     /// checker uses it for its single request). `cancel` may be null.
-    void Init(LogPtr log, const QString &user, const QString &pwd, CancelEventPtr cancel,
+    void Init(LogPtr log, const QString &server, const QString &user, const QString &pwd, CancelEventPtr cancel,
               int timeoutMs = RequestTimeoutMs);
 
     /// The folder query (PROPFIND with the query in a header of that name) to the root
@@ -78,8 +90,15 @@ public:
     QString GetMessage(const QString &url);
     /// Throws MUError unless `answer` is a 2xx answer with a body.
     void CheckResponse(const Answer &answer) const;
-    /// Sends one request and waits for its end, the transfer time-out or the cancel event.
+    /// Sends one request and waits for its end, the time limit or the cancel event;
+    /// follows redirects within the endpoint's scheme, host and port and refuses any
+    /// other address (nothing is sent there).
     Answer SendAndWait(QNetworkRequest request, const QByteArray &verb, const QByteArray &body);
+    /// True when both addresses have the same scheme, host and port (default ports filled in).
+    static bool SameOrigin(const QUrl &a, const QUrl &b);
+    /// The error of a request that passed the time limit: "too slow" once the request was
+    /// sent, else the connect time-out.
+    static MUError TimeLimitError(const Answer &answer, const QString &source);
     /// Aborts what is pending and releases the network access manager.
     void Finalize();
 
@@ -91,8 +110,10 @@ public:
         QStringList hrefs;
         QStringList subjects, tos, froms, dates;
     };
-    /// Parses a multistatus document. No DTD is accepted (none is ever expanded).
-    /// False with `error` filled when the document is not well-formed.
+    /// Parses a multistatus document. No DTD is accepted (none is ever expanded), nor
+    /// elements nested deeper than MaxListDepth (a listing is six deep). Memory stays
+    /// linear in the document's size. False with `error` filled (and `list` empty) when the
+    /// document is refused or not well-formed.
     static bool ParseMailList(const QByteArray &xml, MailList &list, QString *error);
 
     using Header = ReceiverMessages::MessageHeader;
@@ -106,12 +127,17 @@ public:
     static QByteArray MailListQuery();
     /// True when `user` ends with "@" and the configured Hotmail domain (any case).
     static bool IsHotmailUser(const QString &user);
-    /// True when `logonName` ends with "@" and the Hotmail or the MSN domain (any case).
-    static bool IsHttpMailAddress(const QString &logonName);
-    /// The root endpoint for `user`: the Hotmail one for Hotmail users, else the MSN one.
-    static QUrl RootEndpoint(const QString &user);
+    /// The one rule that picks the receiver (check, account test, autodetection): true
+    /// when `server` is the host of a configured HTTPMail endpoint (any case), so an
+    /// account of those mail domains on a POP3 host is checked over POP3.
+    static bool IsHttpMailServer(const QString &server);
+    /// The root endpoint for an account: the endpoint whose host `server` is; when both
+    /// or neither are, the Hotmail one for Hotmail users, else the MSN one.
+    static QUrl RootEndpoint(const QString &server, const QString &user);
 
 private:
+    Answer sendOnce(const QNetworkRequest &request, const QByteArray &verb, const QByteArray &body,
+                    const QDeadlineTimer &deadline);
     bool cancelled() const { return ::IsSignalled(m_cancel); }
     void trace(const QString &text, const QString &member) const;
 
@@ -123,6 +149,8 @@ private:
     QString m_pwd;
     QUrl m_root;
     int m_timeoutMs = RequestTimeoutMs;
+    qint64 m_checkLimitMs = -1;     ///< the whole download's limit; -1: none (the account test)
+    QDeadlineTimer m_checkDeadline{QDeadlineTimer::Forever};
 };
 
 /// Registers "MUCustom.CHotmail" with ThreadRunner. Calling it again is harmless.

@@ -1,4 +1,5 @@
 #include "ReceiverManager.h"
+#include "CHotmail.h"
 #include "ReceiveWorkers.h"
 #include "ReceiverMessages.h"
 #include "storage/CSettings.h"
@@ -48,15 +49,7 @@ bool ReceiverManager::IsReceiving(const QString &accountId) const
 
 QString ReceiverManager::ProgIdForServer(const QString &server)
 {
-    const QJsonObject httpmail = ServiceConfig::Load().value(QStringLiteral("httpmail")).toObject();
-    const QString name = server.toLower();
-    for (const char *key : {"hotmailDomain", "msnDomain"}) {
-        const QString domain = httpmail.value(QLatin1String(key)).toString().toLower();
-        // "*.domain*": the domain with a point in front, anywhere in the name.
-        if (!domain.isEmpty() && name.contains(QLatin1Char('.') + domain))
-            return QStringLiteral("MUCustom.CHotmail");
-    }
-    return QStringLiteral("MUCustom.CReceiver");
+    return CHotmail::IsHttpMailServer(server) ? QStringLiteral("MUCustom.CHotmail") : QStringLiteral("MUCustom.CReceiver");
 }
 
 QString ReceiverManager::LockFilePath(const QString &accountId, const QString &folder)

@@ -53,8 +53,8 @@ public:
     int ReceivesCount() const { return int(m_downloads.size()); }
     bool IsReceiving(const QString &accountId) const;
 
-    /// The ProgID that receives `server`: the HTTPMail receiver for a host of the
-    /// configured Hotmail or MSN domains, the POP3 receiver otherwise.
+    /// The ProgID that receives `server`: the HTTPMail receiver for a configured HTTPMail
+    /// endpoint's host (CHotmail::IsHttpMailServer), the POP3 receiver otherwise.
     static QString ProgIdForServer(const QString &server);
 
     /// Test hook: extra values put into every worker's bag (e.g. a short inactivity limit).

@@ -184,8 +184,12 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("server");
         QTest::addColumn<QString>("progId");
-        QTest::newRow("hotmail-host-any-case") << "Services.HotMail.COM" << "MUCustom.CHotmail";
-        QTest::newRow("msn-host") << "http.msn.com" << "MUCustom.CHotmail";
+        // HTTPMail only for the hosts of the configured endpoints; other hosts of those
+        // mail domains are POP3 servers like any other.
+        QTest::newRow("hotmail-endpoint-host-any-case") << " Services.MSN.COM " << "MUCustom.CHotmail";
+        QTest::newRow("msn-endpoint-host") << "oe.msn.msnmail.hotmail.com" << "MUCustom.CHotmail";
+        QTest::newRow("pop3-host-of-the-hotmail-domain") << "pop3.hotmail.com" << "MUCustom.CReceiver";
+        QTest::newRow("provider-table-host") << "outlook.office365.com" << "MUCustom.CReceiver";
         QTest::newRow("bare-domain-is-pop3") << "hotmail.com" << "MUCustom.CReceiver";
         QTest::newRow("other-server") << "pop.example.com" << "MUCustom.CReceiver";
     }

@@ -42,6 +42,8 @@ private Q_SLOTS:
     void params();
     void paramsItemOutOfRange();
     void emptyHeaderGivesOneEmptyField();
+    void rawHeaderCharset_data();
+    void rawHeaderCharset();
     void base64_data();
     void base64();
     void charsets_data();
@@ -58,11 +60,15 @@ void TestMimeParser::subject_data()
     QTest::addColumn<QString>("expected");
 
     QTest::newRow("one-space-after-colon") << raw("Subject: Hello there") << QStringLiteral("Hello there");
-    QTest::newRow("no-space-after-colon-loses-first-char") << raw("Subject:Hello") << QStringLiteral("ello");
-    QTest::newRow("folded-continuation-keeps-crlf-drops-space")
-        << raw("Subject: first line\r\n second line") << QStringLiteral("first line\r\nsecond line");
-    QTest::newRow("folded-continuation-starting-with-digit")
-        << raw("Subject: part\r\n2 follows") << QStringLiteral("part\r\n follows");
+    QTest::newRow("no-space-after-colon") << raw("Subject:Hello") << QStringLiteral("Hello");
+    QTest::newRow("blanks-around-value-dropped") << raw("Subject: \t Hello \t") << QStringLiteral("Hello");
+    QTest::newRow("fold-removes-line-break-keeps-blank")
+        << raw("Subject: Disk usage exceeded 90%\r\n threshold") << QStringLiteral("Disk usage exceeded 90% threshold");
+    QTest::newRow("fold-before-tab-keeps-tab")
+        << raw("Subject: first line\r\n\tsecond line") << QStringLiteral("first line\tsecond line");
+    QTest::newRow("two-folds") << raw("Subject: a\r\n b\r\n c") << QStringLiteral("a b c");
+    QTest::newRow("continuation-without-blank-gets-one")
+        << raw("Subject: part\r\n2 follows") << QStringLiteral("part 2 follows");
     QTest::newRow("field-name-case-ignored") << raw("SUBJECT: upper") << QStringLiteral("upper");
     QTest::newRow("no-subject-field") << raw("X-Other: x") << QString();
     QTest::newRow("q-word-iso-8859-1") << raw("Subject: =?iso-8859-1?q?Caf=E9?=") << QStringLiteral("Caf\u00e9");
@@ -93,6 +99,12 @@ void TestMimeParser::subject_data()
         << raw("Subject: =?utf-8?q?Hello?= \t =?utf-8?q?_World?=") << QStringLiteral("Hello World");
     QTest::newRow("encoded-word-split-across-fold")
         << raw("Subject: =?utf-8?q?Hello?=\r\n =?utf-8?q?_World?=") << QStringLiteral("Hello World");
+    QTest::newRow("utf8-character-split-across-fold")
+        << raw("Subject: =?UTF-8?Q?=E6=97=A5=E6?=\r\n =?UTF-8?Q?=9C=AC?=") << QStringLiteral("\u65e5\u672c");
+    QTest::newRow("text-fold-then-encoded-word")
+        << raw("Subject: Re:\r\n =?utf-8?q?Gr=C3=BC=C3=9Fe?=") << QStringLiteral("Re: Gr\u00fc\u00dfe");
+    QTest::newRow("gb2312-b-word") << raw("Subject: =?gb2312?B?xOO6w8rAvec=?=")
+                                   << QStringLiteral("\u4f60\u597d\u4e16\u754c");
     QTest::newRow("utf8-character-split-across-words")
         << raw("Subject: =?UTF-8?Q?Caf=C3?= =?UTF-8?Q?=A9?=") << QStringLiteral("Caf\u00e9");
     QTest::newRow("adjacent-words-of-different-charsets")
@@ -145,6 +157,14 @@ void TestMimeParser::displayName_data()
         << raw("\"Gardening Society\"\r\n <news@example.net>") << QStringLiteral("Gardening Society");
     QTest::newRow("raw-8bit-utf8-name") << rawUtf8(QStringLiteral("\u00c5sa <asa@example.se>")) << QStringLiteral("\u00c5sa");
     QTest::newRow("empty-angle-brackets") << raw("<>") << QString();
+    QTest::newRow("quoted-pairs-unescaped")
+        << raw("\"O'Brien, Dara \\\"DJ\\\"\" <dara@example.ie>") << QStringLiteral("O'Brien, Dara \"DJ\"");
+    QTest::newRow("empty-quoted-name-gives-address") << raw("\"\" <a@b.c>") << QStringLiteral("a@b.c");
+    QTest::newRow("blank-name-gives-address") << raw("\" \" \t<a@b.c>") << QStringLiteral("a@b.c");
+    QTest::newRow("angle-bracket-inside-quotes")
+        << raw("\"Support <help>\" <s@example.com>") << QStringLiteral("Support <help>");
+    QTest::newRow("quote-never-closed") << raw("\"Anna <a@example.org>") << QStringLiteral("Anna");
+    QTest::newRow("quoted-and-plain-words") << raw("\"Anna\" Schmidt <a@example.org>") << QStringLiteral("Anna Schmidt");
 }
 
 void TestMimeParser::displayName()
@@ -167,7 +187,11 @@ void TestMimeParser::id_data()
     QTest::newRow("no-message-id-uses-date") << raw("Received: r1\r\nDate: Tue, 06 Jan 2004") << raw("Tue, 06 Jan 2004");
     QTest::newRow("neither-uses-first-received") << raw("Received: r1\r\nReceived: r2\r\nSubject: s") << raw("r1");
     QTest::newRow("none-of-the-three-empty") << raw("Subject: s") << QString();
-    QTest::newRow("folded-message-id-keeps-crlf") << raw("Message-ID:\r\n <m3@x>") << raw("\r\n<m3@x>");
+    // Identities keep the form earlier versions stored, so known messages stay known.
+    QTest::newRow("folded-message-id-keeps-stored-form") << raw("Message-ID:\r\n <m3@x>") << raw("\r\n<m3@x>");
+    QTest::newRow("message-id-without-space-keeps-stored-form") << raw("Message-ID:<m4@x>") << raw("m4@x>");
+    QTest::newRow("folded-received-keeps-stored-form")
+        << raw("Received: from a\r\n\tby b\r\nSubject: s") << raw("from a\r\nby b");
 }
 
 void TestMimeParser::id()
@@ -212,10 +236,10 @@ void TestMimeParser::params()
     const CMIMEParams &p = part.Params();
     QCOMPARE(p.Count(), 4);
     QCOMPARE(p.Item(1).Name(), QStringLiteral("Received"));
-    QCOMPARE(p.Item(1).Value(), QStringLiteral("one\r\ncontinued"));
+    QCOMPARE(p.Item(1).Value(), QStringLiteral("one\tcontinued"));
+    QCOMPARE(p.Item(1).LegacyValue(), QStringLiteral("one\r\ncontinued"));
     QCOMPARE(p.Item(2).Name(), QStringLiteral("received"));
     QCOMPARE(p.Item(2).Value(), QStringLiteral("two"));
-    // The character after the colon is skipped unseen (here the CR), so the value is empty.
     QCOMPARE(p.Item(3).Value(), QString());
     QVERIFY(p.ItemByName(u"RECEIVED") == &p.Item(1));
     QVERIFY(p.ItemByName(u"absent") == nullptr);
@@ -248,6 +272,69 @@ void TestMimeParser::emptyHeaderGivesOneEmptyField()
     QCOMPARE(part.MsgTo(), QString());
     QCOMPARE(part.SentDate(), QString());
     QCOMPARE(part.Subject(), QString());
+}
+
+void TestMimeParser::rawHeaderCharset_data()
+{
+    QTest::addColumn<QByteArray>("fields");     // header fields after Subject and From
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QByteArray>("rawText");    // the 8-bit bytes in Subject and in From's name
+    QTest::addColumn<QString>("expected");
+
+    const QByteArray gb = "\xc4\xe3\xba\xc3\xca\xc0\xbd\xe7"; // GB2312
+    const QString hello = QStringLiteral("\u4f60\u597d\u4e16\u754c");
+    const QByteArray big5 = "\xa4\xa4\xa4\xe5";
+    const QString chinese = QStringLiteral("\u4e2d\u6587");
+    const QByteArray koi8 = "\xf0\xd2\xc9\xd7\xc5\xd4";
+    const QString privet = QStringLiteral("\u041f\u0440\u0438\u0432\u0435\u0442");
+    const QByteArray alternative = "--b1\r\nContent-Type: text/plain; charset=big5\r\n\r\nx\r\n"
+                                   "--b1\r\nContent-Type: text/html; charset=utf-8\r\n\r\ny\r\n--b1--\r\n";
+
+    QTest::newRow("gb2312-declared-by-message")
+        << QByteArray("Content-Type: text/plain; charset=gb2312") << QByteArray("x") << gb << hello;
+    QTest::newRow("charset-quoted-and-folded")
+        << QByteArray("Content-Type: text/html;\r\n\tcharset=\"GB2312\"") << QByteArray("x") << gb << hello;
+    QTest::newRow("big5-declared-by-first-text-part")
+        << QByteArray("Content-Type: multipart/alternative; boundary=b1") << alternative << big5 << chinese;
+    QTest::newRow("first-text-part-after-an-image")
+        << QByteArray("Content-Type: multipart/mixed; boundary=\"=_m\"")
+        << QByteArray("preamble\r\n--=_m\r\nContent-Type: image/png\r\n\r\nPNG\r\n"
+                      "--=_m\r\nContent-Type: text/plain; charset=koi8-r\r\n\r\nx\r\n--=_m--\r\n")
+        << koi8 << privet;
+    QTest::newRow("first-text-part-of-nested-multipart")
+        << QByteArray("Content-Type: multipart/mixed; boundary=outer")
+        << QByteArray("--outer\r\nContent-Type: multipart/alternative; boundary=b1\r\n\r\n") + alternative
+               + "--outer--\r\n"
+        << big5 << chinese;
+    QTest::newRow("valid-utf8-wins-over-declared-charset")
+        << QByteArray("Content-Type: text/plain; charset=gb2312") << QByteArray("x")
+        << QStringLiteral("\u00c5sa").toUtf8() << QStringLiteral("\u00c5sa");
+    QTest::newRow("no-charset-windows-1252") << QByteArray("X-Mailer: m") << QByteArray("x")
+                                            << QByteArray("Caf\xe9 \x80") << QStringLiteral("Caf\u00e9 \u20ac");
+    QTest::newRow("unknown-charset-windows-1252")
+        << QByteArray("Content-Type: text/plain; charset=x-unheard-of") << QByteArray("x")
+        << QByteArray("Caf\xe9") << QStringLiteral("Caf\u00e9");
+    QTest::newRow("text-part-without-charset-windows-1252")
+        << QByteArray("Content-Type: multipart/mixed; boundary=b2")
+        << QByteArray("--b2\r\nContent-Type: text/plain\r\n\r\nx\r\n--b2\r\nContent-Type: text/plain; "
+                      "charset=big5\r\n\r\ny\r\n--b2--\r\n")
+        << QByteArray("Caf\xe9") << QStringLiteral("Caf\u00e9");
+}
+
+void TestMimeParser::rawHeaderCharset()
+{
+    QFETCH(QByteArray, fields);
+    QFETCH(QByteArray, body);
+    QFETCH(QByteArray, rawText);
+    QFETCH(QString, expected);
+    const QByteArray bytes = "Subject: Re: " + rawText + "\r\nFrom: \"" + rawText + "\" <a@example.org>\r\n" + fields
+        + "\r\n\r\n" + body;
+    for (const bool headerOnly : {false, true}) {
+        CMIMEPart part;
+        part.Init(QString::fromLatin1(bytes), headerOnly);
+        QCOMPARE(part.Subject(), QStringLiteral("Re: ") + expected);
+        QCOMPARE(part.from(), expected);
+    }
 }
 
 void TestMimeParser::base64_data()

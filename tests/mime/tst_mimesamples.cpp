@@ -79,6 +79,18 @@ void TestMimeSamples::sample_data()
                                               << QStringLiteral("Jos\u00e9 N\u00fa\u00f1ez") << "anna@example.org"
                                               << "Sun, 18 Feb 2024 11:00:00 +0100"
                                               << QStringLiteral("Presupuesto: 150 \u20ac \u2013 a\u00f1o 2024");
+    QTest::newRow("gb2312-8bit-header") << "gb2312-8bit-header.eml" << "<20240219101500.88@mail.example.cn>"
+                                        << QStringLiteral("\u4eac\u4e1c\u5546\u57ce") << "anna@example.org"
+                                        << "Mon, 19 Feb 2024 10:15:00 +0800"
+                                        << QStringLiteral("\u672c\u5468\u4f18\u60e0\uff1a\u5168\u573a\u516b\u6298");
+    QTest::newRow("big5-multipart") << "big5-multipart.eml" << "<big5.4711@mail.example.tw>"
+                                    << QStringLiteral("\u9673\u5927\u6587") << "Anna Schmidt"
+                                    << "Tue, 20 Feb 2024 09:00:00 +0800"
+                                    << QStringLiteral("\u6703\u8b70\u901a\u77e5\uff1a\u660e\u5929\u4e0b\u5348\u4e09\u9ede");
+    QTest::newRow("quota-warning-folded") << "quota-warning-folded.eml" << "<quota.1708484401@monitor.example.org>"
+                                          << QStringLiteral("O'Brien, Dara \"DJ\"") << "anna@example.org"
+                                          << "Wed, 21 Feb 2024 03:00:01 +0000"
+                                          << "Disk usage on /home exceeded 90% threshold";
 }
 
 void TestMimeSamples::sample()

@@ -2,6 +2,7 @@
 #include <QSslConfiguration>
 #include <QSslServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 ScriptedHttpServer::ScriptedHttpServer(QObject *parent) : QObject(parent) {}
 
@@ -119,6 +120,19 @@ void ScriptedHttpServer::answer(QTcpSocket *socket, const Request &request)
     QByteArray bytes = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + response.reason + "\r\n";
     for (const auto &[name, value] : std::as_const(response.headers))
         bytes += name + ": " + value + "\r\n";
-    bytes += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n\r\n" + response.body;
+    bytes += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n\r\n";
+    if (response.dribbleMs <= 0) {
+        socket->write(bytes + response.body);
+        return;
+    }
     socket->write(bytes);
+    auto *timer = new QTimer(socket);
+    connect(timer, &QTimer::timeout, socket, [socket, timer, body = response.body, sent = qsizetype(0)]() mutable {
+        if (sent >= body.size()) {
+            timer->stop();
+            return;
+        }
+        socket->write(body.mid(sent++, 1));
+    });
+    timer->start(response.dribbleMs);
 }

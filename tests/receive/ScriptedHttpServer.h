@@ -14,7 +14,8 @@ class QTcpSocket;
 /// A small HTTP/1.1 server on a loopback port the system picks, answering each request
 /// (method and path) with a scripted response. Records every request. Optionally demands
 /// Basic credentials first (401 with a challenge until they are right). Unscripted
-/// requests get 404. A "silent" response never answers (the connection stays open).
+/// requests get 404. A "silent" response never answers (the connection stays open); a
+/// dribbling one sends its body a byte at a time.
 /// Thread: lives on the thread that calls listen(); the client must run on another thread.
 class ScriptedHttpServer : public QObject
 {
@@ -27,6 +28,7 @@ public:
         QList<QPair<QByteArray, QByteArray>> headers;
         QByteArray body;
         bool silent = false;
+        int dribbleMs = 0; ///< > 0: the body goes out one byte every so many ms
     };
     struct Request
     {

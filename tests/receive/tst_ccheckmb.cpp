@@ -26,6 +26,9 @@ Q_DECLARE_METATYPE(ScriptedHttpServer::Response)
 namespace {
 const QByteArray kHotmailRoot = "/svcs/hotmail/httpmail.asp";
 const QString kHttpUser = QStringLiteral("Someone@HotMail.COM");
+/// The HTTPMail endpoints' host: the scripted server under a name of its own, so that the
+/// POP3 fake (127.0.0.1) is not an HTTPMail server.
+const QString kHttpHost = QStringLiteral("localhost");
 
 /// Every (host, port) the checker asked to resolve, in order; thread-safe.
 class ProbeLog
@@ -83,8 +86,10 @@ private Q_SLOTS:
     void dovecotLogin();
     void dovecotOverTls_data();
     void dovecotOverTls();
-    void httpMailPathForMixedCaseAddress_data();
-    void httpMailPathForMixedCaseAddress();
+    void httpMailPathForEndpointHost_data();
+    void httpMailPathForEndpointHost();
+    void receiverChosenByServer_data();
+    void receiverChosenByServer();
     void tableDomainInUpperCase();
     void httpMailDomainGivesWebHost();
     void unknownDomainWhereOnlyMailAnswers_data();
@@ -96,6 +101,10 @@ private Q_SLOTS:
 private:
     void writeConfig(const QJsonObject &config);
     void useResolver(CCheckMB &checker, const QHash<QString, quint16> &map);
+    QString httpUrl(const QByteArray &path) const
+    {
+        return QStringLiteral("http://%1:%2").arg(kHttpHost).arg(m_http->port()) + QString::fromUtf8(path);
+    }
 
     std::unique_ptr<QTemporaryDir> m_dir;
     LogPtr m_log;
@@ -125,13 +134,17 @@ void TestCCheckMB::init()
     writeConfig(QJsonObject{
         {"httpmail", QJsonObject{{"hotmailDomain", "hotmail.com"},
                                  {"msnDomain", "msn.com"},
-                                 {"hotmailEndpoint", m_http->url(kHotmailRoot)},
-                                 {"msnEndpoint", m_http->url("/cgi-bin/hmdata")},
+                                 {"hotmailEndpoint", httpUrl(kHotmailRoot)},
+                                 {"msnEndpoint", httpUrl("/cgi-bin/hmdata")},
                                  {"schemaNamespace", "http://schemas.microsoft.com/hotmail/"}}},
         {"providers", QJsonArray{QJsonObject{{"domains", QJsonArray{"example-mail.test", "example-mail.test.invalid"}},
                                              {"host", "pop.example-mail.test"},
                                              {"port", 995},
-                                             {"security", "TLS"}}}}});
+                                             {"security", "TLS"}},
+                                 QJsonObject{{"domains", QJsonArray{"hotmail.com"}},
+                                             {"host", "pop.hotmail.test"},
+                                             {"port", 110},
+                                             {"security", "None"}}}}});
 }
 
 void TestCCheckMB::cleanup()
@@ -350,7 +363,7 @@ void TestCCheckMB::dovecotOverTls()
     }
 }
 
-void TestCCheckMB::httpMailPathForMixedCaseAddress_data()
+void TestCCheckMB::httpMailPathForEndpointHost_data()
 {
     QTest::addColumn<Response>("response");
     QTest::addColumn<bool>("serverThere");
@@ -374,7 +387,7 @@ void TestCCheckMB::httpMailPathForMixedCaseAddress_data()
     QTest::newRow("no-server-gives-no-reason") << ok << false << false << QString();
 }
 
-void TestCCheckMB::httpMailPathForMixedCaseAddress()
+void TestCCheckMB::httpMailPathForEndpointHost()
 {
     QFETCH(Response, response);
     QFETCH(bool, serverThere);
@@ -384,14 +397,15 @@ void TestCCheckMB::httpMailPathForMixedCaseAddress()
     m_http->on("PROPFIND", kHotmailRoot, response);
     if (!serverThere) {
         writeConfig(QJsonObject{{"httpmail", QJsonObject{{"hotmailDomain", "hotmail.com"},
-                                                         {"hotmailEndpoint", QStringLiteral("http://127.0.0.1:%1/x")
-                                                                                 .arg(closedPort())}}}});
+                                                         {"hotmailEndpoint", QStringLiteral("http://%1:%2/x")
+                                                                                 .arg(kHttpHost).arg(closedPort())}}}});
     }
     CCheckMB checker;
     checker.Init(m_log);
     QString why = QStringLiteral("stale");
-    // The server named is the POP3 fake: the HTTPMail path must not touch it.
-    QCOMPARE(checker.CheckMB(m_pop->host(), kHttpUser, QStringLiteral("Http-Pw"), m_pop->port(), &why), expected);
+    // The server named is an endpoint's host, written in another case.
+    QCOMPARE(checker.CheckMB(QStringLiteral("LocalHost"), kHttpUser, QStringLiteral("Http-Pw"), m_pop->port(), &why),
+             expected);
     QCOMPARE(why, reason);
     QCOMPARE(m_pop->connectionCount(), 0);
     if (serverThere) {
@@ -402,6 +416,50 @@ void TestCCheckMB::httpMailPathForMixedCaseAddress()
     } else {
         QVERIFY(!checker.lastError().isEmpty());
     }
+}
+
+void TestCCheckMB::receiverChosenByServer_data()
+{
+    QTest::addColumn<QString>("address");  // the account's e-mail address
+    QTest::addColumn<bool>("autodetect");  // the server from FindServer, else the POP3 fake named directly
+    QTest::addColumn<QString>("logon");
+    QTest::addColumn<bool>("httpMail");    // the test goes to the HTTPMail endpoint
+    // A Hotmail or MSN address on a POP3 host is tested over POP3 (the provider table's answer).
+    QTest::newRow("hotmail-address-autodetected-pop3-host") << "bob@hotmail.com" << true << "bob@hotmail.com" << false;
+    QTest::newRow("hotmail-address-on-pop3-host") << "bob@hotmail.com" << false << "Bob@HotMail.com" << false;
+    QTest::newRow("msn-address-on-pop3-host") << "bob@msn.com" << false << "bob@msn.com" << false;
+    // Only a domain without a table row gets the endpoint's host, and is tested there.
+    QTest::newRow("msn-address-autodetected-endpoint-host") << "bob@msn.com" << true << "bob@msn.com" << true;
+}
+
+void TestCCheckMB::receiverChosenByServer()
+{
+    QFETCH(QString, address);
+    QFETCH(bool, autodetect);
+    QFETCH(QString, logon);
+    QFETCH(bool, httpMail);
+    m_pop->setCredentials(logon.toUtf8(), "secret");
+    m_http->requireCredentials(logon.toUtf8(), "secret");
+    Response ok;
+    ok.status = 207;
+    ok.body = "<D:multistatus xmlns:D='DAV:'><hm:inbox xmlns:hm='urn:schemas:httpmail:'>/inbox/</hm:inbox></D:multistatus>";
+    m_http->on("PROPFIND", "/cgi-bin/hmdata", ok);
+    CCheckMB checker;
+    checker.Init(m_log);
+    useResolver(checker, {{QStringLiteral("pop.hotmail.test:110"), m_pop->port()},
+                          {m_pop->host() + QLatin1Char(':') + QString::number(m_pop->port()), m_pop->port()}});
+    CCheckMB::ServerChoice server{m_pop->host(), m_pop->port(), QStringLiteral("None"), false};
+    if (autodetect) {
+        server = checker.FindServer(address.section(QLatin1Char('@'), 1));
+        QCOMPARE(server.httpMail, httpMail);
+    }
+    QString why = QStringLiteral("stale");
+    QVERIFY2(checker.CheckMB(server.host, logon, QStringLiteral("secret"), server.port, &why, server.security),
+             qPrintable(why));
+    QCOMPARE(m_http->requests().isEmpty(), !httpMail);
+    QCOMPARE(m_pop->connectionCount() == 0, httpMail);
+    if (!httpMail)
+        QTRY_COMPARE(m_pop->commands(), (QList<QByteArray>{"USER " + logon.toUtf8(), "PASS secret", "QUIT"}));
 }
 
 void TestCCheckMB::tableDomainInUpperCase()
@@ -423,8 +481,8 @@ void TestCCheckMB::httpMailDomainGivesWebHost()
     CCheckMB checker;
     checker.Init(m_log);
     useResolver(checker, {});
-    const CCheckMB::ServerChoice choice = checker.FindServer(QStringLiteral("HotMail.com"));
-    QCOMPARE(choice.host, QStringLiteral("127.0.0.1"));
+    const CCheckMB::ServerChoice choice = checker.FindServer(QStringLiteral("MSN.com"));
+    QCOMPARE(choice.host, kHttpHost);
     QCOMPARE(choice.port, int(m_http->port()));
     QVERIFY(choice.httpMail);
     QCOMPARE(m_probes->entries(), QStringList());
@@ -513,16 +571,20 @@ void TestCCheckMB::logonNameByServerAndEmail_data()
     QTest::addColumn<QString>("email");
     QTest::addColumn<QString>("expected");
     QTest::addColumn<QList<QByteArray>>("users"); // the USER commands sent, in order
+    QTest::addColumn<bool>("onHttpMailHost");
     QTest::newRow("full-address-accepted")
         << QByteArray("bob@murmelo.test") << QStringLiteral(" bob@murmelo.test ") << QStringLiteral("bob@murmelo.test")
-        << QList<QByteArray>{"USER bob@murmelo.test"};
+        << QList<QByteArray>{"USER bob@murmelo.test"} << false;
     QTest::newRow("local-part-accepted") << QByteArray("bob") << QStringLiteral("bob@murmelo.test")
                                          << QStringLiteral("bob")
-                                         << QList<QByteArray>{"USER bob@murmelo.test", "USER bob"};
+                                         << QList<QByteArray>{"USER bob@murmelo.test", "USER bob"} << false;
     QTest::newRow("neither-accepted") << QByteArray("carol") << QStringLiteral("bob@murmelo.test") << QString()
-                                      << QList<QByteArray>{"USER bob@murmelo.test", "USER bob"};
-    QTest::newRow("httpmail-address-as-it-is") << QByteArray("bob") << QStringLiteral("Bob@Hotmail.com")
-                                               << QStringLiteral("Bob@Hotmail.com") << QList<QByteArray>{};
+                                      << QList<QByteArray>{"USER bob@murmelo.test", "USER bob"} << false;
+    QTest::newRow("hotmail-address-on-pop3-host-logs-in")
+        << QByteArray("bob@hotmail.com") << QStringLiteral("bob@hotmail.com") << QStringLiteral("bob@hotmail.com")
+        << QList<QByteArray>{"USER bob@hotmail.com"} << false;
+    QTest::newRow("address-on-httpmail-host-as-it-is") << QByteArray("bob") << QStringLiteral("Bob@Hotmail.com")
+                                                       << QStringLiteral("Bob@Hotmail.com") << QList<QByteArray>{} << true;
 }
 
 void TestCCheckMB::logonNameByServerAndEmail()
@@ -531,10 +593,12 @@ void TestCCheckMB::logonNameByServerAndEmail()
     QFETCH(QString, email);
     QFETCH(QString, expected);
     QFETCH(QList<QByteArray>, users);
+    QFETCH(bool, onHttpMailHost);
     m_pop->setCredentials(serverUser, "secret");
     CCheckMB checker;
     checker.Init(m_log);
-    QCOMPARE(checker.LogonNameByServerAndEmail(m_pop->host(), email, QStringLiteral("secret"), m_pop->port()), expected);
+    const QString server = onHttpMailHost ? kHttpHost : m_pop->host();
+    QCOMPARE(checker.LogonNameByServerAndEmail(server, email, QStringLiteral("secret"), m_pop->port()), expected);
     QTRY_COMPARE(m_pop->countOf("QUIT"), int(users.size())); // every attempt logs out
     QList<QByteArray> sent;
     for (const QByteArray &c : m_pop->commands()) {

@@ -126,7 +126,13 @@ private Q_SLOTS:
     void fullDownloadOfTwoMessages();
     void endpointChosenByAddress_data();
     void endpointChosenByAddress();
-    void serverThatNeverAnswersTimesOut();
+    void slowServerIsStoppedAtTheTimeLimit_data();
+    void slowServerIsStoppedAtTheTimeLimit();
+    void checkAsAWholeIsBounded();
+    void deeplyNestedListIsRefused_data();
+    void deeplyNestedListIsRefused();
+    void credentialsStayWithTheEndpoint_data();
+    void credentialsStayWithTheEndpoint();
     void failedMessageGetPostsNoMessage_data();
     void failedMessageGetPostsNoMessage();
     void listWithDoctypeIsRefused();
@@ -482,22 +488,177 @@ void TestCHotmail::endpointChosenByAddress()
     QCOMPARE(m_http->countOf("PROPFIND", root == kHotmailRoot ? kMsnRoot : kHotmailRoot), 0);
 }
 
-void TestCHotmail::serverThatNeverAnswersTimesOut()
+void TestCHotmail::slowServerIsStoppedAtTheTimeLimit_data()
 {
-    Response silent;
-    silent.silent = true;
-    m_http->on("PROPFIND", kHotmailRoot, silent);
+    QTest::addColumn<QByteArray>("slowPath"); // the request that is answered slowly
+    QTest::addColumn<int>("dribbleMs");       // 0: never answers at all
+    QTest::newRow("root-never-answers") << kHotmailRoot << 0;
+    QTest::newRow("root-sends-a-byte-every-20-ms") << kHotmailRoot << 20;
+    QTest::newRow("message-sends-a-byte-every-20-ms") << kInbox + "MSG5001.eml" << 20;
+}
+
+void TestCHotmail::slowServerIsStoppedAtTheTimeLimit()
+{
+    QFETCH(QByteArray, slowPath);
+    QFETCH(int, dribbleMs);
+    scriptInbox({{"MSG5001.eml", "bob@hotmail.com", "alice@example.org", "Slow", "2026-12-06T10:00:00"}});
+    Response message;
+    message.body = rawMail(1);
+    m_http->on("GET", kInbox + "MSG5001.eml", message);
+    // Every byte comes well within the limit, the whole answer (some 700 bytes) far after it.
+    const QByteArray method = slowPath == kHotmailRoot ? "PROPFIND" : "GET";
+    Response slow = slowPath == kHotmailRoot ? xml(rootDoc(inboxUrl().toUtf8())) : message;
+    slow.silent = dribbleMs == 0;
+    slow.dribbleMs = dribbleMs;
+    m_http->on(method, slowPath, slow);
     QElapsedTimer clock;
     clock.start();
-    start(kUser, {}, false, /*timeoutMs*/ 400);
+    start(kUser, {}, false, /*timeoutMs*/ 500);
     QVERIFY(waitForEnd());
     QCOMPARE(m_endMsg, ReceiverMessages::ErrorOccured);
     const DataBag bag = m_endData.value<DataBag>();
-    QCOMPARE(bag.Item(QStringLiteral("ErrNumber")).toInt(), MUError::engineNumber(519));
-    QCOMPARE(bag.Item(QStringLiteral("ErrDescription")).toString(), MessageTable::Text(519));
-    QVERIFY2(clock.elapsed() >= 350, qPrintable(QString::number(clock.elapsed())));
-    QVERIFY2(clock.elapsed() < 8000, qPrintable(QString::number(clock.elapsed())));
-    QVERIFY(m_http->countOf("PROPFIND", kHotmailRoot) >= 1);
+    QCOMPARE(bag.Item(QStringLiteral("ErrDescription")).toString(),
+             QStringLiteral("The server is too slow: the check was stopped after 0.5 seconds."));
+    QVERIFY2(clock.elapsed() >= 450, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(m_arrived.isEmpty());
+
+    // The next check against a server that answers at once works.
+    m_http->on(method, slowPath, slowPath == kHotmailRoot ? xml(rootDoc(inboxUrl().toUtf8())) : message);
+    m_endMsg = 0;
+    start(kUser, {}, false, 500);
+    QVERIFY(waitForEnd());
+    QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
+    QCOMPARE(m_arrived.size(), 1);
+}
+
+void TestCHotmail::checkAsAWholeIsBounded()
+{
+    // Each answer well within its own limit, the whole download far beyond the check's.
+    QFile config(m_dir->filePath(QStringLiteral("services.json")));
+    QVERIFY(config.open(QIODevice::ReadOnly));
+    QJsonObject services = QJsonDocument::fromJson(config.readAll()).object();
+    config.close();
+    services.insert(QStringLiteral("checkTimeLimitSeconds"), 0.8);
+    QVERIFY(config.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    config.write(QJsonDocument(services).toJson());
+    config.close();
+    QList<Entry> entries;
+    Response message;
+    message.body = "Subject: s\r\n\r\nbody\r\n"; // some 20 bytes: 200 ms each
+    message.dribbleMs = 10;
+    for (int n = 0; n < 20; ++n) {
+        const QByteArray id = "MSG8" + QByteArray::number(100 + n) + ".eml";
+        entries.append({id, "bob@hotmail.com", "a@example.org", "s", "2026-12-06T10:00:00"});
+        m_http->on("GET", kInbox + id, message);
+    }
+    scriptInbox(entries);
+    QElapsedTimer clock;
+    clock.start();
+    start(kUser, {}, false, /*timeoutMs*/ 2000);
+    QVERIFY(waitForEnd());
+    QCOMPARE(m_endMsg, ReceiverMessages::ErrorOccured);
+    QCOMPARE(m_endData.value<DataBag>().Item(QStringLiteral("ErrDescription")).toString(),
+             QStringLiteral("The server is too slow: the check was stopped after 0.8 seconds."));
+    QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(m_arrived.size() < entries.size());
+}
+
+void TestCHotmail::deeplyNestedListIsRefused_data()
+{
+    QTest::addColumn<int>("depth");
+    QTest::addColumn<int>("textBytes");
+    QTest::newRow("depth-1000-200-kb") << 1000 << 200 * 1024;
+    QTest::newRow("depth-20000-4-mb") << 20000 << 4 * 1024 * 1024;
+}
+
+void TestCHotmail::deeplyNestedListIsRefused()
+{
+    QFETCH(int, depth);
+    QFETCH(int, textBytes);
+    QByteArray doc = "<?xml version='1.0'?><D:multistatus xmlns:D='DAV:' xmlns:m='urn:schemas:mailheader:'>"
+                     "<D:response><D:href>" + inboxUrl().toUtf8() + "MSG6001.eml</D:href><D:propstat><D:prop>";
+    doc += QByteArray("<m:subject>").repeated(depth) + QByteArray(textBytes, 'x')
+         + QByteArray("</m:subject>").repeated(depth);
+    doc += "</D:prop></D:propstat></D:response></D:multistatus>";
+    m_http->on("PROPFIND", kHotmailRoot, xml(rootDoc(inboxUrl().toUtf8())));
+    m_http->on("PROPFIND", kInbox, xml(doc));
+    start(kUser, {}, /*dontReceiveContent*/ true);
+    QVERIFY(waitForEnd(60000));
+    QCOMPARE(m_endMsg, ReceiverMessages::ErrorOccured);
+    const QString description = m_endData.value<DataBag>().Item(QStringLiteral("ErrDescription")).toString();
+    QVERIFY2(description.startsWith(MessageTable::Text(527)) && description.contains(QStringLiteral("deep")),
+             qPrintable(description));
+    QVERIFY(m_arrived.isEmpty());
+}
+
+void TestCHotmail::credentialsStayWithTheEndpoint_data()
+{
+    QTest::addColumn<QString>("where");    // "redirect", "inbox" or "message": who names the address
+    QTest::addColumn<QString>("target");   // "other-port", "other-host", "other-scheme" or "same"
+    QTest::addColumn<bool>("refused");
+    QTest::newRow("redirect-to-another-port") << "redirect" << "other-port" << true;
+    QTest::newRow("redirect-to-another-host-name") << "redirect" << "other-host" << true;
+    QTest::newRow("redirect-to-another-scheme") << "redirect" << "other-scheme" << true;
+    QTest::newRow("redirect-within-the-endpoint-followed") << "redirect" << "same" << false;
+    QTest::newRow("inbox-on-another-port") << "inbox" << "other-port" << true;
+    QTest::newRow("inbox-on-another-host-name") << "inbox" << "other-host" << true;
+    QTest::newRow("message-on-another-port") << "message" << "other-port" << true;
+}
+
+void TestCHotmail::credentialsStayWithTheEndpoint()
+{
+    QFETCH(QString, where);
+    QFETCH(QString, target);
+    QFETCH(bool, refused);
+    // Another server that would take the credentials, and the same server under another name.
+    ScriptedHttpServer other;
+    QVERIFY(other.listen());
+    other.requireCredentials(kUser.toUtf8(), kPassword.toUtf8());
+    const QByteArray moved = "/moved/httpmail.asp";
+    const QByteArray path = where == QLatin1String("redirect") ? moved : kInbox;
+    QByteArray address;
+    if (target == QLatin1String("other-port"))
+        address = other.url(path).toUtf8();
+    else if (target == QLatin1String("other-host"))
+        address = "http://localhost:" + QByteArray::number(m_http->port()) + path;
+    else if (target == QLatin1String("other-scheme"))
+        address = "https://127.0.0.1:" + QByteArray::number(m_http->port()) + moved;
+    else
+        address = moved;
+    other.on("PROPFIND", moved, xml(rootDoc(other.url(kInbox).toUtf8())));
+    other.on("PROPFIND", kInbox, xml(listDoc(other.url(kInbox), {})));
+    other.on("GET", kInbox + "MSG7001.eml", status(200, "OK", rawMail(1)));
+    m_http->on("PROPFIND", moved, xml(rootDoc(inboxUrl().toUtf8())));
+    m_http->on("PROPFIND", kInbox, xml(listDoc(inboxUrl(), {})));
+    if (where == QLatin1String("message")) {
+        // The list names the message by an absolute address on the other server.
+        m_http->on("PROPFIND", kHotmailRoot, xml(rootDoc(inboxUrl().toUtf8())));
+        m_http->on("PROPFIND", kInbox,
+                   xml(listDoc(QString(), {{address + "MSG7001.eml", "bob@hotmail.com", "a@example.org", "s", "d"}})));
+    } else if (where == QLatin1String("redirect")) {
+        Response redirect = status(302, "Found");
+        redirect.headers.append(qMakePair(QByteArray("Location"), address));
+        m_http->on("PROPFIND", kHotmailRoot, redirect);
+    } else {
+        m_http->on("PROPFIND", kHotmailRoot, xml(rootDoc(address)));
+    }
+    start(kUser);
+    QVERIFY(waitForEnd());
+    QCOMPARE(other.requests().size(), 0); // nothing at all, credentials least of all, went there
+    if (!refused) {
+        QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
+        QVERIFY(m_http->countOf("PROPFIND", moved) >= 1);
+        return;
+    }
+    QCOMPARE(m_endMsg, ReceiverMessages::ErrorOccured);
+    const QString description = m_endData.value<DataBag>().Item(QStringLiteral("ErrDescription")).toString();
+    QVERIFY2(description.contains(QString::fromUtf8(address.left(address.indexOf('/', 8))))
+                 && description.contains(QStringLiteral("password is sent only to ") + m_http->url({})),
+             qPrintable(description));
+    QCOMPARE(m_http->countOf("PROPFIND", moved), 0);
+    QCOMPARE(m_http->countOf("PROPFIND", kInbox) > 0, where == QLatin1String("message"));
+    QVERIFY(m_arrived.isEmpty());
 }
 
 void TestCHotmail::failedMessageGetPostsNoMessage_data()
