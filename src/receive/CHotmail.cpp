@@ -432,9 +432,8 @@ MUError CHotmail::TimeLimitError(const Answer &answer, const QString &src)
 {
     if (!answer.connected)
         return MUError::engine(519, src);
-    return MUError(MUError::engineNumber(519),
-                   QStringLiteral("The server is too slow: the check was stopped after %1 seconds.")
-                       .arg(QString::number(answer.limitMs / 1000.0, 'g', 4)),
+    return MUError(MUError::engineNumber(531),
+                   MessageTable::Text(531).arg(QString::number(answer.limitMs / 1000.0, 'g', 4)).trimmed(),
                    src);
 }
 
