@@ -295,7 +295,7 @@ void CReceiver::Run(const DataBag &data)
             for (const Slot *slot : std::as_const(wanted))
                 commands << QStringLiteral("TOP %1 %2").arg(slot->number).arg(FetchLines) + kCrLf;
             QStringList results;
-            exchange(commands, true, results, nullptr, [&](qsizetype index, const QString &payload) {
+            exchange(commands, true, results, [&](qsizetype index, const QString &payload) {
                 if (cancelled())
                     return;
                 const Slot &slot = *wanted.at(index);
@@ -402,6 +402,10 @@ void CReceiver::Login(const QString &user, const QString &pwd, const Capabilitie
     const QString passCommand = QStringLiteral("PASS ") + pwd + kCrLf;
     // Without the USER capability the server may refuse USER (say, plain text before TLS):
     // then the password must never have been sent, so it waits for USER's answer.
+    // Nothing follows PASS before its answer: RFC 2449 lets it, but a server may hand the
+    // logged-in connection from its login process to another, and what it had read ahead
+    // then depends on that hand-off; a refused login would also see the session's commands
+    // answered as errors. QUIT sent with the last fetch wins that round trip back.
     if (caps.pipelining && caps.user) {
         QStringList replies;
         m_shell->SendPipelined({userCommand, passCommand}, false, replies);
@@ -544,7 +548,7 @@ int CReceiver::Walk(QList<Slot> &window, std::optional<MUError> &deferred)
     return 0;
 }
 
-void CReceiver::exchange(const QStringList &commands, bool multiLine, QStringList &results, const bool *stop,
+void CReceiver::exchange(const QStringList &commands, bool multiLine, QStringList &results,
                          const CArriveShell::ReplyHandler &onReply, bool quitAfter)
 {
     results.clear();
@@ -588,7 +592,7 @@ void CReceiver::exchange(const QStringList &commands, bool multiLine, QStringLis
         }
         const bool whole = replies.size() == part.size();
         results += replies.mid(0, count);
-        if (cancelled() || !whole || (stop && *stop))
+        if (cancelled() || !whole)
             return;
     }
 }

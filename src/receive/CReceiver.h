@@ -111,10 +111,10 @@ private:
     int Walk(QList<Slot> &window, std::optional<MUError> &deferred);
     /// Sends `commands` in pipelined batches when the server allows it, else one by one;
     /// `onReply` sees each positive reply as it completes (and `results` then holds only empty
-    /// placeholders, one per reply). Stops early when cancelled, or
-    /// after the batch in which `*stop` became true. With `quitAfter` and pipelining, QUIT
-    /// goes out at the end of the last batch (nothing follows it anyway) and m_quitSent tells.
-    void exchange(const QStringList &commands, bool multiLine, QStringList &results, const bool *stop = nullptr,
+    /// placeholders, one per reply). Stops early when cancelled; a refusal is thrown. With `quitAfter`
+    /// and pipelining, QUIT goes out at the end of the last batch (nothing follows it anyway)
+    /// and m_quitSent tells.
+    void exchange(const QStringList &commands, bool multiLine, QStringList &results,
                   const CArriveShell::ReplyHandler &onReply = {}, bool quitAfter = false);
     static Header headerOf(const CMIMEPart &part);
     /// Gives a message whose header has no identifier one from what the server says of it:
