@@ -252,7 +252,6 @@ void CReceiver::Run(const DataBag &data)
             m_pipelining = m_pipelining || after.pipelining;
             throwIfCancelled();
         }
-        QString reply;
         const bool wantContent = !dontReceiveContent;
         QList<Slot> window = ExamineMailbox(caps, received, knownUidls, wantContent);
         std::optional<MUError> deferred;

@@ -46,9 +46,10 @@ class MUError;
 /// recorded, never downloads whole what is most likely stored. With PIPELINING (RFC 2449) the
 /// walk and the fetch go out as batches, QUIT riding on the last one; with UIDL a message
 /// whose unique-id was seen before and whose identifier is stored costs no request at all.
-/// The identifier stays the one the header gives; the unique-id only saves requests. A message whose header gives none is
-/// known by "uidl:" and its unique-id, else by "header-sha1:" and a hash of its header, so
-/// it is stored once like any other and never blocks the messages after it.
+/// The identifier stays the one the header gives; the unique-id only saves requests. A
+/// message whose header gives none is known by "uidl:" and its unique-id, else by
+/// "header-sha1:" and a hash of its header, so it is stored once like any other and never
+/// blocks the messages after it.
 /// A whole check lasts at most checkTimeLimitSeconds (service configuration, default 600 s);
 /// at most MessageLimits::KeptBytes of a message are kept (marked as cut), and the UIDL
 /// listing is read as a stream: memory stays bounded whatever the server sends.
@@ -111,9 +112,9 @@ private:
     int Walk(QList<Slot> &window, std::optional<MUError> &deferred);
     /// Sends `commands` in pipelined batches when the server allows it, else one by one;
     /// `onReply` sees each positive reply as it completes (and `results` then holds only empty
-    /// placeholders, one per reply). Stops early when cancelled; a refusal is thrown. With `quitAfter`
-    /// and pipelining, QUIT goes out at the end of the last batch (nothing follows it anyway)
-    /// and m_quitSent tells.
+    /// placeholders, one per reply). Stops early when cancelled; a refusal is thrown. With
+    /// `quitAfter` and pipelining, QUIT goes out at the end of the last batch (nothing follows
+    /// it anyway) and m_quitSent tells.
     void exchange(const QStringList &commands, bool multiLine, QStringList &results,
                   const CArriveShell::ReplyHandler &onReply = {}, bool quitAfter = false);
     static Header headerOf(const CMIMEPart &part);
