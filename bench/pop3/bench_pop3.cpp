@@ -2,8 +2,10 @@
 // a relay that delays every byte in each direction, and prints the wall time, the commands
 // sent and the round trips the dialogue needed: the former algorithm (a STAT and a walk per
 // new message) beside the current one, with PIPELINING offered and hidden by the relay; then
-// the cost of one poll of a large mailbox in which nothing is new. The last lines are one
-// summary per configuration, the 25 ms one with PIPELINING last.
+// the cost of one poll of a large mailbox in which nothing is new. Each new check is run
+// several times and its median run reported. Then one line per target of the 25 ms
+// configurations (figure, target, met or not), and one summary per configuration, the
+// 25 ms one with PIPELINING last.
 #include "DovecotFixture.h"
 #include "LegacyPop3Check.h"
 #include "receive/ReceiveWorkers.h"
@@ -271,7 +273,9 @@ int main(int argc, char **argv)
                                   QStringLiteral("N"), QStringLiteral("20"));
     QCommandLineOption knownOption(QStringLiteral("known"), QStringLiteral("Messages of the mailbox polled with nothing new."),
                                    QStringLiteral("N"), QStringLiteral("1000"));
-    parser.addOptions({delaysOption, countOption, sizeOption, knownOption});
+    QCommandLineOption runsOption(QStringLiteral("runs"), QStringLiteral("Runs of each new check; the median is reported."),
+                                  QStringLiteral("N"), QStringLiteral("3"));
+    parser.addOptions({delaysOption, countOption, sizeOption, knownOption, runsOption});
     parser.process(app);
     QList<int> delays;
     for (const QString &d : parser.value(delaysOption).split(QLatin1Char(','), Qt::SkipEmptyParts))
@@ -280,6 +284,7 @@ int main(int argc, char **argv)
     const int count = parser.value(countOption).toInt();
     const int sizeKb = parser.value(sizeOption).toInt();
     const int knownCount = parser.value(knownOption).toInt();
+    const int runs = qMax(1, parser.value(runsOption).toInt());
 
     RegisterTrellisMetaTypes();
     RegisterReceiveWorkers();
@@ -334,8 +339,13 @@ int main(int argc, char **argv)
         check(old, count);
         printRow(delayMs, "-", "old", old);
         for (bool pipelining : {false, true}) {
-            const Outcome current = runCheck(kCurrent, fresh, delayMs, !pipelining, {}, {}, log);
-            check(current, count);
+            QList<Outcome> tries;
+            for (int r = 0; r < runs; ++r) {
+                tries.append(runCheck(kCurrent, fresh, delayMs, !pipelining, {}, {}, log));
+                check(tries.last(), count);
+            }
+            std::sort(tries.begin(), tries.end(), [](const Outcome &a, const Outcome &b) { return a.wallMs < b.wallMs; });
+            const Outcome current = tries.at(tries.size() / 2);
             printRow(delayMs, pipelining ? "yes" : "no", "new", current);
             summaries.append({delayMs, pipelining, old, current});
         }
@@ -362,28 +372,36 @@ int main(int argc, char **argv)
             pollYes = poll;
     }
 
-    // The targets of the 25 ms configurations; transfer time is the new check's fastest at 0 ms.
-    qint64 transferMs = -1;
-    for (const Summary &s : std::as_const(summaries))
-        if (s.delayMs == 0 && (transferMs < 0 || s.current.wallMs < transferMs))
-            transferMs = s.current.wallMs;
-    std::printf("\ntargets:\n");
+    // The targets of the 25 ms configurations: what the peers reach on the same relay.
+    constexpr int targetDelayMs = 25;
+    constexpr qint64 wallTargetMs = 1900;
+    auto verdict = [](bool met) { return met ? "met" : "not met"; };
+    std::printf("\ntargets (one-way delay %d ms, median of %d runs): figure, target, met or not\n", targetDelayMs, runs);
+    bool measured = false;
     for (const Summary &s : std::as_const(summaries)) {
-        if (s.delayMs != 25)
+        if (s.delayMs != targetDelayMs)
             continue;
+        measured = true;
+        const Outcome &o = s.current;
         if (s.pipelining) {
-            const qint64 bound = 2 * (qint64(s.current.roundTrips) * 2 * s.delayMs + qMax<qint64>(0, transferMs));
-            std::printf("  25 ms, PIPELINING: round trips %d <= 8: %s; wall %lld ms <= %lld ms (2 x (%d x 50 + %lld)): %s\n",
-                        s.current.roundTrips, s.current.roundTrips <= 8 ? "met" : "MISSED", s.current.wallMs, bound,
-                        s.current.roundTrips, transferMs, transferMs >= 0 && s.current.wallMs <= bound ? "met" : "MISSED");
+            std::printf("  %d new messages with PIPELINING, round trips: %d, target <= 4: %s\n", count, o.roundTrips,
+                        verdict(o.complete && o.roundTrips <= 4));
         } else {
-            std::printf("  25 ms, no PIPELINING: round trips %d <= 2n + 6 = %d: %s\n", s.current.roundTrips, 2 * count + 6,
-                        s.current.roundTrips <= 2 * count + 6 ? "met" : "MISSED");
+            std::printf("  %d new messages without PIPELINING, round trips: %d, target <= n + 5 = %d: %s\n", count,
+                        o.roundTrips, count + 5, verdict(o.complete && o.roundTrips <= count + 5));
+            // The round trips alone take this long on the relay: the floor of any wall time.
+            std::printf("  %d new messages without PIPELINING, wall time: %lld ms (its %d round trips alone: %d ms), "
+                        "target < %lld ms: %s\n",
+                        count, o.wallMs, o.roundTrips, o.roundTrips * 2 * targetDelayMs, wallTargetMs,
+                        verdict(o.complete && o.wallMs < wallTargetMs));
         }
     }
-    std::printf("  %d known, nothing new: commands %d <= 6: %s; round trips with PIPELINING %d <= 4: %s\n", knownCount,
-                pollYes.commands, pollYes.commands <= 6 ? "met" : "MISSED", pollYes.roundTrips,
-                pollYes.roundTrips <= 4 ? "met" : "MISSED");
+    if (!measured)
+        std::printf("  not measured: add %d to --delays-ms\n", targetDelayMs);
+    std::printf("  poll of %d known with nothing new, commands: %d, target <= 6: %s\n", knownCount, pollYes.commands,
+                verdict(pollYes.commands <= 6));
+    std::printf("  poll of %d known with nothing new, round trips with PIPELINING: %d, target <= 4: %s\n", knownCount,
+                pollYes.roundTrips, verdict(pollYes.roundTrips <= 4));
 
     std::printf("\n");
     for (const Summary &s : std::as_const(summaries)) {

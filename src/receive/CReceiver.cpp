@@ -252,7 +252,6 @@ void CReceiver::Run(const DataBag &data)
             m_pipelining = m_pipelining || after.pipelining;
             throwIfCancelled();
         }
-        QString reply;
         const bool wantContent = !dontReceiveContent;
         QList<Slot> window = ExamineMailbox(caps, received, knownUidls, wantContent);
         std::optional<MUError> deferred;
@@ -293,11 +292,10 @@ void CReceiver::Run(const DataBag &data)
         } else if (!cancelled() && !wanted.isEmpty()) {
             QStringList commands;
             for (const Slot *slot : std::as_const(wanted))
-                commands << QStringLiteral("TOP %1 10000").arg(slot->number) + kCrLf;
-            bool stop = false;
+                commands << QStringLiteral("TOP %1 %2").arg(slot->number).arg(FetchLines) + kCrLf;
             QStringList results;
-            exchange(commands, true, results, &stop, [&](qsizetype index, const QString &payload) {
-                if (stop || cancelled())
+            exchange(commands, true, results, [&](qsizetype index, const QString &payload) {
+                if (cancelled())
                     return;
                 const Slot &slot = *wanted.at(index);
                 const bool cut = m_shell->LastReplyTruncated();
@@ -320,13 +318,14 @@ void CReceiver::Run(const DataBag &data)
                               .arg(slot.number)
                               .arg(MessageLimits::KeptBytes));
                 deliver(slot, header, cut ? MessageLimits::MarkTruncated(payload) : payload);
-            });
+            }, true);
         }
         if (deferred && !cancelled())
             throw *deferred;
 
-        m_shell->SendData(QStringLiteral("QUIT") + kCrLf, false, reply);
-        trace(QStringLiteral("QUIT Result = ") + reply, source(QStringLiteral("Receive")));
+        if (!m_quitSent)
+            m_shell->SendData(QStringLiteral("QUIT") + kCrLf, false, m_quitReply);
+        trace(QStringLiteral("QUIT Result = ") + m_quitReply, source(QStringLiteral("Receive")));
         m_shell->Close();
         postSeenUidls();
         post(ReceiverMessages::ReceiveComplete, account.Id());
@@ -339,7 +338,7 @@ void CReceiver::Run(const DataBag &data)
                       failure.source());
         try {
             // A server too slow for the whole check is not waited for again, not even for QUIT.
-            if (m_shell && failure.number() != MUError::engineNumber(531)) {
+            if (m_shell && !m_quitSent && failure.number() != MUError::engineNumber(531)) {
                 // A server that failed us once gets only a short while to answer the farewell.
                 m_shell->setInactivityLimit(qMin(m_shell->inactivityLimit(), QuitAfterFailureLimitMs));
                 m_shell->setTimeLimit(QuitAfterFailureLimitMs);
@@ -402,6 +401,10 @@ void CReceiver::Login(const QString &user, const QString &pwd, const Capabilitie
     const QString passCommand = QStringLiteral("PASS ") + pwd + kCrLf;
     // Without the USER capability the server may refuse USER (say, plain text before TLS):
     // then the password must never have been sent, so it waits for USER's answer.
+    // Nothing follows PASS before its answer: RFC 2449 lets it, but a server may hand the
+    // logged-in connection from its login process to another, and what it had read ahead
+    // then depends on that hand-off; a refused login would also see the session's commands
+    // answered as errors. QUIT sent with the last fetch wins that round trip back.
     if (caps.pipelining && caps.user) {
         QStringList replies;
         m_shell->SendPipelined({userCommand, passCommand}, false, replies);
@@ -451,7 +454,6 @@ QList<CReceiver::Slot> CReceiver::ExamineMailbox(const Capabilities &caps, const
     QList<Slot> window;
     const int first = qMax(1, count - Window + 1);
     const QHash<int, QString> uids = listing.uids(first);
-    int newestKnown = 0;
     // Counted from the window's start: a server claiming INT_MAX messages cannot make i overflow.
     for (int k = 0; count > 0 && k <= count - first; ++k) {
         const int i = first + k;
@@ -459,7 +461,6 @@ QList<CReceiver::Slot> CReceiver::ExamineMailbox(const Capabilities &caps, const
         slot.number = i;
         slot.uid = uids.value(i);
         if (!slot.uid.isEmpty() && knownUidls.contains(slot.uid)) {
-            newestKnown = i;
             const QString id = knownUidls.value(slot.uid).toString();
             if (!id.isEmpty() && received.Exists(id)) {
                 slot.known = true;
@@ -468,10 +469,16 @@ QList<CReceiver::Slot> CReceiver::ExamineMailbox(const Capabilities &caps, const
         }
         window.append(slot);
     }
-    // New mail is appended: an unseen unique-id behind a seen one is a new message, and its
-    // fetch also gives its header. One in front of it (the window moved) is walked as usual.
+    // A unique-id this mailbox never showed before is a new message (one already stored under
+    // its header's identifier is dropped once fetched), so it is fetched whole at once: the
+    // header comes with it. So is every message while nothing is stored. A message without a
+    // trusted unique-id, or any while this mailbox's unique-ids were never recorded (the first
+    // check after they began to be), is most likely stored already: a look at its header first
+    // costs far less than its whole text.
+    const bool nothingStored = received.Count() == 0;
     for (Slot &slot : window) {
-        if (wantContent && newestKnown > 0 && slot.number > newestKnown && !slot.uid.isEmpty() && !slot.known)
+        if (wantContent && !slot.known
+            && (nothingStored || (!slot.uid.isEmpty() && !knownUidls.isEmpty())))
             slot.probablyNew = true;
     }
     return window;
@@ -540,13 +547,22 @@ int CReceiver::Walk(QList<Slot> &window, std::optional<MUError> &deferred)
     return 0;
 }
 
-void CReceiver::exchange(const QStringList &commands, bool multiLine, QStringList &results, const bool *stop,
-                         const CArriveShell::ReplyHandler &onReply)
+void CReceiver::exchange(const QStringList &commands, bool multiLine, QStringList &results,
+                         const CArriveShell::ReplyHandler &onReply, bool quitAfter)
 {
     results.clear();
     const qsizetype batch = m_pipelining ? PipelineBatch : 1;
     for (qsizetype start = 0; start < commands.size(); start += batch) {
-        const QStringList part = commands.mid(start, batch);
+        QStringList part = commands.mid(start, batch);
+        const qsizetype count = part.size();
+        QList<bool> multi(count, multiLine);
+        // The server answers in turn (RFC 2449), so QUIT after the last fetch ends the session
+        // once they are answered, and saves a round trip; without DELE it changes nothing.
+        if (quitAfter && m_pipelining && start + batch >= commands.size()) {
+            part << QStringLiteral("QUIT") + kCrLf;
+            multi << false;
+            m_quitSent = true;
+        }
         QStringList replies;
         try {
             if (part.size() == 1) {
@@ -560,19 +576,22 @@ void CReceiver::exchange(const QStringList &commands, bool multiLine, QStringLis
             } else {
                 // Replies that go to `onReply` are not also kept: a batch of large messages never is held at once.
                 m_shell->SendPipelined(
-                    part, multiLine, replies,
+                    part, multi, replies,
                     [&](qsizetype index, const QString &payload) {
-                        if (onReply)
+                        if (index >= count)
+                            m_quitReply = payload;
+                        else if (onReply)
                             onReply(start + index, payload);
                     },
                     !onReply);
             }
         } catch (const MUError &) {
-            results += replies;
+            results += replies.mid(0, count);
             throw;
         }
-        results += replies;
-        if (cancelled() || replies.size() < part.size() || (stop && *stop))
+        const bool whole = replies.size() == part.size();
+        results += replies.mid(0, count);
+        if (cancelled() || !whole)
             return;
     }
 }

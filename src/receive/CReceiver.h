@@ -6,6 +6,7 @@
 #include "trellis/Messanger.h"
 #include "trellis/ThreadRunner.h"
 #include "CArriveShell.h"
+#include "mime/MessageLimits.h"
 #include <QHash>
 #include <QList>
 #include <QString>
@@ -37,13 +38,18 @@ class MUError;
 ///                        mailbox examined by earlier connections
 /// Posts ReceiverMessages::MsgArrived / UidlsSeen / ReceiveComplete / ErrorOccured.
 ///
-/// One connection asks STAT once and walks the newest window once (TOP n 1), then fetches
-/// the unknown messages (TOP n 10000) in server order. With PIPELINING (RFC 2449) both
-/// runs of TOP go out as batches; with UIDL a message whose unique-id was seen before and
-/// whose identifier is stored costs no request at all. The identifier stays the one the
-/// header gives; the unique-id only saves requests. A message whose header gives none is
-/// known by "uidl:" and its unique-id, else by "header-sha1:" and a hash of its header, so
-/// it is stored once like any other and never blocks the messages after it.
+/// One connection lists the newest window once (UIDL, else STAT). A message whose unique-id
+/// this mailbox has not shown before, or any message while nothing is stored for the account,
+/// costs one request: it is fetched whole (TOP n FetchLines), and dropped if its header turns
+/// out to be stored already. The others are walked (TOP n 1) and only the unknown ones fetched,
+/// in server order: so a server without UIDL, or the first check after unique-ids began to be
+/// recorded, never downloads whole what is most likely stored. With PIPELINING (RFC 2449) the
+/// walk and the fetch go out as batches, QUIT riding on the last one; with UIDL a message
+/// whose unique-id was seen before and whose identifier is stored costs no request at all.
+/// The identifier stays the one the header gives; the unique-id only saves requests. A
+/// message whose header gives none is known by "uidl:" and its unique-id, else by
+/// "header-sha1:" and a hash of its header, so it is stored once like any other and never
+/// blocks the messages after it.
 /// A whole check lasts at most checkTimeLimitSeconds (service configuration, default 600 s);
 /// at most MessageLimits::KeptBytes of a message are kept (marked as cut), and the UIDL
 /// listing is read as a stream: memory stays bounded whatever the server sends.
@@ -60,6 +66,12 @@ public:
     /// The most commands in one pipelined batch: the whole window, a few hundred bytes, far
     /// inside any server's receive window (RFC 2449 section 6.6), so no server is flooded.
     static constexpr int PipelineBatch = Window;
+    /// The body lines asked of a message fetched whole. TOP, not RETR: RETR counts as reading
+    /// or downloading the message on many servers (flags set, a POP "downloaded" mark that
+    /// hides it from the user's own mail program), and a check must change nothing there.
+    /// A line holds at least its CR LF, so any message that fits in MessageLimits::KeptBytes
+    /// arrives whole; a longer one is cut by the kept size, and marked, never silently by this.
+    static constexpr int FetchLines = int(MessageLimits::KeptBytes / 2);
 
     CReceiver();
     ~CReceiver() override;
@@ -79,7 +91,7 @@ private:
         Header header;            ///< what its header gave, once examined
         bool examined = false;    ///< walked: the header and identifier are known
         bool known = false;       ///< its unique-id and identifier are known: no request
-        bool probablyNew = false; ///< newer than every known unique-id: fetched without a walk
+        bool probablyNew = false; ///< new to this mailbox's unique-ids: fetched whole without a walk
     };
     struct Capabilities {
         bool answered = false; ///< CAPA was understood (RFC 2449)
@@ -100,10 +112,11 @@ private:
     int Walk(QList<Slot> &window, std::optional<MUError> &deferred);
     /// Sends `commands` in pipelined batches when the server allows it, else one by one;
     /// `onReply` sees each positive reply as it completes (and `results` then holds only empty
-    /// placeholders, one per reply). Stops early when cancelled, or
-    /// after the batch in which `*stop` became true.
-    void exchange(const QStringList &commands, bool multiLine, QStringList &results, const bool *stop = nullptr,
-                  const CArriveShell::ReplyHandler &onReply = {});
+    /// placeholders, one per reply). Stops early when cancelled; a refusal is thrown. With
+    /// `quitAfter` and pipelining, QUIT goes out at the end of the last batch (nothing follows
+    /// it anyway) and m_quitSent tells.
+    void exchange(const QStringList &commands, bool multiLine, QStringList &results,
+                  const CArriveShell::ReplyHandler &onReply = {}, bool quitAfter = false);
     static Header headerOf(const CMIMEPart &part);
     /// Gives a message whose header has no identifier one from what the server says of it:
     /// its unique-id, else a hash of its header (`text`: the reply it came in).
@@ -118,6 +131,8 @@ private:
     CancelEventPtr m_cancel;
     std::unique_ptr<CArriveShell> m_shell;
     bool m_pipelining = false;
+    bool m_quitSent = false; // QUIT went out with the last batch
+    QString m_quitReply;
     QVariantMap m_seenUidls; // unique-id -> identifier, examined in this connection
     QHash<QString, QString> m_why; // identifier -> why it was not the header's, for the log
 

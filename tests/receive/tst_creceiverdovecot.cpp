@@ -111,6 +111,15 @@ void TestCReceiverDovecot::downloadsExactlyTheNewMessages()
     DataBag known;
     check(known);
     QCOMPARE(m_arrived.size(), 3);
+    {
+        // Nothing stored: one request per message, and the server answered the QUIT sent with them.
+        QFile log(m_log->longLogPath());
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QByteArray text = log.readAll();
+        QCOMPARE(text.count("SendData(TOP "), 3);
+        QVERIFY(text.contains("SendData(TOP 3 1048576)"));
+        QVERIFY(text.contains("QUIT Result = Logging out."));
+    }
     for (int n = 1; n <= 3; ++n) {
         const Record &msg = m_arrived.at(n - 1);
         QCOMPARE(msg.text(QStringLiteral("POP3Id")), QStringLiteral("<dovecot-%1@example.org>").arg(n));
