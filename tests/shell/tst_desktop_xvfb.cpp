@@ -68,31 +68,34 @@ QRect mainWindow()
     return {};
 }
 
-/// A window mapped since `before` (a pop-up menu), or an empty rectangle.
-QRect newWindow(const QHash<QString, QRect> &before)
-{
-    const QHash<QString, QRect> now = windows();
-    for (auto it = now.cbegin(); it != now.cend(); ++it) {
-        if (!before.contains(it.key()))
-            return it.value();
-    }
-    return {};
-}
-
 void click(const QPoint &at, int button = 1)
 {
     xdo({QStringLiteral("mousemove"), QString::number(at.x()), QString::number(at.y()), QStringLiteral("click"),
          QString::number(button)});
 }
 
-/// Clicks the last item of a pop-up menu ("Exit" in both menus).
-bool clickLastItemOfNewMenu(const QHash<QString, QRect> &before)
+/// Clicks where a menu opens and then its last item ("Exit" in both menus). The menu is
+/// the window mapped since then at the click (the character may show up elsewhere).
+bool clickLastItemOfMenuAt(const QPoint &at, int button)
 {
+    const QHash<QString, QRect> before = windows();
+    click(at, button);
     QRect menu;
-    if (!QTest::qWaitFor([&] { return !(menu = newWindow(before)).isEmpty(); }, 20000))
-        return false;
-    click(QPoint(menu.center().x(), menu.bottom() - 10));
-    return true;
+    const bool opened = QTest::qWaitFor(
+        [&] {
+            const QHash<QString, QRect> now = windows();
+            for (auto it = now.cbegin(); it != now.cend(); ++it) {
+                if (!before.contains(it.key()) && it.value().adjusted(-40, -40, 40, 40).contains(at)) {
+                    menu = it.value();
+                    return true;
+                }
+            }
+            return false;
+        },
+        20000);
+    if (opened)
+        click(QPoint(menu.center().x(), menu.bottom() - 10));
+    return opened;
 }
 }
 
@@ -172,17 +175,12 @@ private Q_SLOTS:
         QVERIFY(!window.isEmpty());
         click(window.topLeft() + QPoint(100, 144));
 
-        if (row == QLatin1String("tray-exit")) {
-            const QHash<QString, QRect> before = windows();
-            click(tray.center(), 3);
-            QVERIFY(clickLastItemOfNewMenu(before));
-        } else if (row == QLatin1String("file-exit")) {
-            const QHash<QString, QRect> before = windows();
-            click(window.topLeft() + QPoint(20, 9));   // "File" in the menu bar
-            QVERIFY(clickLastItemOfNewMenu(before));
-        } else {
+        if (row == QLatin1String("tray-exit"))
+            QVERIFY(clickLastItemOfMenuAt(tray.center(), 3));
+        else if (row == QLatin1String("file-exit"))
+            QVERIFY(clickLastItemOfMenuAt(window.topLeft() + QPoint(20, 9), 1));   // "File" in the menu bar
+        else
             QCOMPARE(::kill(pid_t(p.processId()), SIGTERM), 0);
-        }
 
         QVERIFY(ended.wait(120000) || !ended.isEmpty());
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
