@@ -63,35 +63,22 @@ void CL::Send(const QString &category, const Record &fields, QString &errorText,
     errorText.clear();
     sent = false;
 
-    QString cat = category;
-    cat.replace(QLatin1Char('/'), QLatin1Char('\\'));
     const QUrl url = Endpoint();
     if (!url.isValid()) {
         errorText = QStringLiteral("No feedback endpoint is configured. ");
         return;
     }
-    const QString id = NewGuidText();
-    const QString document = BuildDocument(cat, id, fields);
-
     const QString dir = workDir();
     if (!Paths::EnsureDir(dir)) {
         errorText = QStringLiteral("Cannot create folder '%1'. ").arg(dir);
         return;
     }
-    const QString xmlPath = QDir(dir).filePath(id + QStringLiteral(".xml"));
     const QString zipPath =
         QDir(dir).filePath(QStringLiteral("sc") + QUuid::createUuid().toString(QUuid::Id128) + QStringLiteral(".zip"));
-    const FileRemover remover({xmlPath, zipPath});
-
-    if (!Files::WriteTextFile(xmlPath, document)) {
-        errorText = QStringLiteral("Cannot write file '%1'. ").arg(xmlPath);
+    const FileRemover remover({zipPath});
+    QString id;
+    if (!WriteArchive(category, fields, zipPath, errorText, id))
         return;
-    }
-    QString zipError;
-    if (!cZip::Create(zipPath, xmlPath, zipError)) {
-        errorText = zipError;
-        return;
-    }
     QFile zip(zipPath);
     if (!zip.open(QIODevice::ReadOnly)) {
         errorText = QStringLiteral("Cannot read file '%1'. ").arg(zipPath);
@@ -100,9 +87,40 @@ void CL::Send(const QString &category, const Record &fields, QString &errorText,
     const QString data = QString::fromLatin1(zip.readAll().toBase64());
     zip.close();
 
+    QString cat = category;
+    cat.replace(QLatin1Char('/'), QLatin1Char('\\'));
     const QString body = QStringLiteral("subject=") + UrlEncode(cat + QLatin1Char('\\') + id)
         + QStringLiteral("&value=") + UrlEncode(data);
     sent = Post(body.toUtf8(), url, errorText);
+}
+
+bool CL::SaveArchive(const QString &category, const Record &fields, const QString &zipPath, QString &errorText)
+{
+    errorText.clear();
+    QString id;
+    return WriteArchive(category, fields, zipPath, errorText, id);
+}
+
+bool CL::WriteArchive(const QString &category, const Record &fields, const QString &zipPath, QString &errorText,
+                      QString &id)
+{
+    QString cat = category;
+    cat.replace(QLatin1Char('/'), QLatin1Char('\\'));
+    id = NewGuidText();
+    const QString document = BuildDocument(cat, id, fields);
+
+    const QString dir = workDir();
+    if (!Paths::EnsureDir(dir)) {
+        errorText = QStringLiteral("Cannot create folder '%1'. ").arg(dir);
+        return false;
+    }
+    const QString xmlPath = QDir(dir).filePath(id + QStringLiteral(".xml"));
+    const FileRemover remover({xmlPath});
+    if (!Files::WriteTextFile(xmlPath, document)) {
+        errorText = QStringLiteral("Cannot write file '%1'. ").arg(xmlPath);
+        return false;
+    }
+    return cZip::Create(zipPath, xmlPath, errorText);
 }
 
 bool CL::Post(const QByteArray &body, const QUrl &url, QString &errorText)

@@ -43,6 +43,9 @@ public:
     /// refusal, TimedOutText after the time limit, or the local or network failure).
     /// The working files are removed before it returns.
     void Send(const QString &category, const Record &fields, QString &errorText, bool &sent);
+    /// Writes the archive Send would post (the zipped XML document) to `zipPath`, for the
+    /// user to pass on when nothing can be sent. False with `errorText` set on failure.
+    bool SaveArchive(const QString &category, const Record &fields, const QString &zipPath, QString &errorText);
 
     /// The XML document for one sending: one line, every text escaped.
     static QString BuildDocument(const QString &category, const QString &id, const Record &fields);
@@ -56,6 +59,10 @@ public:
     static bool IsSuccessStatus(int status);
 
 private:
+    /// The zipped document of `fields` at `zipPath`; its XML file is made in the working folder
+    /// and removed again.
+    bool WriteArchive(const QString &category, const Record &fields, const QString &zipPath, QString &errorText,
+                      QString &id);
     bool Post(const QByteArray &body, const QUrl &url, QString &errorText);
 
     std::optional<QUrl> m_endpoint;

@@ -6,6 +6,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialogButtonBox>
+#include <QDir>
+#include <QFileDialog>
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -31,6 +33,17 @@ QString FFeedbackForm::NoEndpointText()
 {
     const QString text = MessageTable::Text(NoEndpointMessage);
     return text.isEmpty() ? QStringLiteral("Feedback cannot be sent: no feedback address is configured. ") : text;
+}
+
+FFeedbackForm::SaveFileChooser &saveFileChooser()
+{
+    static FFeedbackForm::SaveFileChooser chooser;
+    return chooser;
+}
+
+void FFeedbackForm::setSaveFileChooser(SaveFileChooser chooser)
+{
+    saveFileChooser() = std::move(chooser);
 }
 
 void FFeedbackForm::setMessageRoutine(MessageRoutine routine)
@@ -68,6 +81,13 @@ FFeedbackForm::FFeedbackForm(const QString &className, const QString &category, 
     setObjectName(className);
     setModal(true);
     auto *outer = new QVBoxLayout(this);
+    m_lblNoEndpoint = new QLabel(NoEndpointText().trimmed() +
+                                     tr(" Save the report to a file with \"Save Report...\" and pass it on yourself."),
+                                 this);
+    m_lblNoEndpoint->setObjectName(QStringLiteral("lblNoEndpoint"));
+    m_lblNoEndpoint->setWordWrap(true);
+    m_lblNoEndpoint->hide();
+    outer->addWidget(m_lblNoEndpoint);
     m_layout = new QFormLayout;
     outer->addLayout(m_layout);
     resize(460, 360);
@@ -113,12 +133,16 @@ QCheckBox *FFeedbackForm::addCheck(const QString &objectName, const QString &lab
 void FFeedbackForm::addButtons()
 {
     auto *buttons = new QDialogButtonBox(this);
-    QPushButton *send = buttons->addButton(tr("&Send"), QDialogButtonBox::AcceptRole);
-    send->setObjectName(QStringLiteral("cmdSend"));
-    send->setDefault(true);
+    m_cmdSend = buttons->addButton(tr("&Send"), QDialogButtonBox::AcceptRole);
+    m_cmdSend->setObjectName(QStringLiteral("cmdSend"));
+    m_cmdSend->setDefault(true);
+    m_cmdSave = buttons->addButton(tr("Save &Report..."), QDialogButtonBox::ActionRole);
+    m_cmdSave->setObjectName(QStringLiteral("cmdSave"));
+    m_cmdSave->hide();
     QPushButton *cancel = buttons->addButton(tr("Cancel"), QDialogButtonBox::RejectRole);
     cancel->setObjectName(QStringLiteral("cmdCancel"));
-    connect(send, &QPushButton::clicked, this, &FFeedbackForm::cmdSend_Click);
+    connect(m_cmdSend, &QPushButton::clicked, this, &FFeedbackForm::cmdSend_Click);
+    connect(m_cmdSave, &QPushButton::clicked, this, &FFeedbackForm::cmdSave_Click);
     connect(cancel, &QPushButton::clicked, this, &FFeedbackForm::cmdCancel_Click);
     static_cast<QVBoxLayout *>(layout())->addWidget(buttons);
 }
@@ -132,6 +156,66 @@ QString FFeedbackForm::textOf(const QWidget *source)
     if (const auto *check = qobject_cast<const QCheckBox *>(source))
         return check->isChecked() ? QStringLiteral("1") : QStringLiteral("0");
     return {};
+}
+
+void FFeedbackForm::showEvent(QShowEvent *event)
+{
+    // Before anything is typed: without an address the report can only be saved.
+    const bool canSend = m_sender.EndpointConfigured();
+    m_lblNoEndpoint->setVisible(!canSend);
+    if (m_cmdSend) {
+        m_cmdSend->setVisible(canSend);
+        m_cmdSave->setVisible(!canSend);
+        m_cmdSend->setDefault(canSend);
+        m_cmdSave->setDefault(!canSend);
+    }
+    QDialog::showEvent(event);
+}
+
+bool FFeedbackForm::fieldsComplete()
+{
+    for (const Field &f : std::as_const(m_fields)) {
+        if (f.emptyMessage != 0 && textOf(f.source).isEmpty()) {
+            ShowMessage(this, MessageTable::Text(f.emptyMessage), Exclamation);
+            f.source->setFocus();
+            return false;
+        }
+    }
+    return true;
+}
+
+Record FFeedbackForm::collectFields() const
+{
+    Record fields;
+    for (const Field &f : std::as_const(m_fields))
+        fields.Add(f.name, textOf(f.source));
+    fields.Add(QStringLiteral("log"), FeedbackLog::Text(m_log));
+    return fields;
+}
+
+void FFeedbackForm::cmdSave_Click()
+{
+    const QString source = m_className + QStringLiteral(".cmdSave_Click");
+    if (m_log)
+        m_log->Trace(QStringLiteral("cmdSave_Click call"), source);
+    if (!fieldsComplete())
+        return;
+    const QString suggested =
+        QDir::home().filePath(QStringLiteral("murmelo-%1.zip").arg(m_className.mid(1).toLower()));
+    const QString file = saveFileChooser() ? saveFileChooser()(this, suggested)
+                                           : QFileDialog::getSaveFileName(this, tr("Save Report"), suggested,
+                                                                          tr("Zip archives (*.zip)"));
+    if (file.isEmpty())
+        return;
+    QString errorText;
+    if (!m_sender.SaveArchive(m_category, collectFields(), file, errorText)) {
+        if (m_log)
+            m_log->Write(MUError::engineNumber(523), errorText, Log::LevelError, source);
+        ShowMessage(this, tr("The report could not be saved. ") + errorText, Exclamation);
+        return;
+    }
+    ShowMessage(this, tr("The report was saved as '%1'. ").arg(QDir::toNativeSeparators(file)), Information);
+    accept();
 }
 
 void FFeedbackForm::setBusy(bool busy)
@@ -154,13 +238,8 @@ void FFeedbackForm::cmdSend_Click()
     if (m_log)
         m_log->Trace(QStringLiteral("cmdSend_Click call"), source);
 
-    for (const Field &f : std::as_const(m_fields)) {
-        if (f.emptyMessage != 0 && textOf(f.source).isEmpty()) {
-            ShowMessage(this, MessageTable::Text(f.emptyMessage), Exclamation);
-            f.source->setFocus();
-            return;
-        }
-    }
+    if (!fieldsComplete())
+        return;
     if (!m_sender.EndpointConfigured()) {
         if (m_log)
             m_log->Write(MUError::engineNumber(523), MessageTable::Text(523) + NoEndpointText(), Log::LevelError,
@@ -170,10 +249,7 @@ void FFeedbackForm::cmdSend_Click()
     }
 
     setBusy(true);
-    Record fields;
-    for (const Field &f : std::as_const(m_fields))
-        fields.Add(f.name, textOf(f.source));
-    fields.Add(QStringLiteral("log"), FeedbackLog::Text(m_log));
+    const Record fields = collectFields();
 
     QString errorText;
     bool sent = false;

@@ -6,6 +6,7 @@
 #include <functional>
 
 class QCheckBox;
+class QLabel;
 class QFormLayout;
 class QLineEdit;
 class QPlainTextEdit;
@@ -27,6 +28,10 @@ public:
     static int ShowMessage(QWidget *parent, const QString &prompt, int style);
     /// What the form says when the program has no feedback address configured.
     static QString NoEndpointText();
+    /// Asks where to save a report; returns the chosen file or "" (cancelled).
+    using SaveFileChooser = std::function<QString(QWidget *parent, const QString &suggested)>;
+    /// Replaces the save dialog (empty: the desktop's file dialog).
+    static void setSaveFileChooser(SaveFileChooser chooser);
 
     ~FFeedbackForm() override;
 
@@ -42,6 +47,9 @@ public Q_SLOTS:
     /// Checks the fields, sends them with the log and reports the outcome; closes the form
     /// when sent.
     void cmdSend_Click();
+    /// Checks the fields and writes what Send would post to a file the user chooses (the
+    /// way out when no feedback address is configured).
+    void cmdSave_Click();
     /// Closes the form without sending.
     void cmdCancel_Click();
     void reject() override;
@@ -60,6 +68,8 @@ protected:
     QCheckBox *addCheck(const QString &objectName, const QString &label, const QString &field);
     /// Adds the Send and Cancel buttons; called last by each form.
     void addButtons();
+    /// Says at once whether the report can be sent, or only saved.
+    void showEvent(QShowEvent *event) override;
 
 private:
     struct Field {
@@ -68,6 +78,9 @@ private:
         int emptyMessage = 0;
     };
     static QString textOf(const QWidget *source);
+    /// The first empty required field is reported and focused; false then.
+    bool fieldsComplete();
+    Record collectFields() const;
     void setBusy(bool busy);
 
     QString m_className;
@@ -78,5 +91,8 @@ private:
     CL m_sender;
     QList<Field> m_fields;
     QFormLayout *m_layout = nullptr;
+    QLabel *m_lblNoEndpoint = nullptr;
+    QPushButton *m_cmdSend = nullptr;
+    QPushButton *m_cmdSave = nullptr;
     bool m_sending = false;
 };

@@ -6,6 +6,16 @@ const QString AntiSpam::KeyPhrases = QStringLiteral("{B73F276B-D692-40fb-AAD7-63
 const QString AntiSpam::KeyNotify = QStringLiteral("{1F3B209B-9CB2-4ec8-BAEA-E47DC8DDDD68}");
 const QString AntiSpam::KeyNotice = QStringLiteral("{796C844F-5833-4d89-80FD-1D3427E16EB8}");
 
+QStringList AntiSpam::DefaultPhrases()
+{
+    return {QStringLiteral("$$$"), QStringLiteral("money, free")};
+}
+
+QString AntiSpam::DefaultNotice()
+{
+    return QStringLiteral("Spam message has arrived");
+}
+
 bool AntiSpam::IsSpam(CSettings *settings, const QString &text)
 {
     if (!settings)
@@ -67,7 +77,7 @@ QStringList AntiSpam::Phrases(CSettings *settings, bool *exists)
     const QVariant stored = settings->GetSetting(KeyPhrases);
     if (exists)
         *exists = stored.isValid();
-    return FromStored(stored);
+    return stored.isValid() ? FromStored(stored) : DefaultPhrases();
 }
 
 void AntiSpam::SavePhrases(CSettings *settings, const QStringList &phrases)

@@ -16,8 +16,13 @@ public:
     static const QString KeyNotify;
     static const QString KeyNotice;
 
-    /// True when `text` matches one of the stored phrases. An unreadable or missing
-    /// list matches nothing.
+    /// The phrases that act until the user saves a list of their own.
+    static QStringList DefaultPhrases();
+    /// The notice said for spam until the user saves one of their own.
+    static QString DefaultNotice();
+
+    /// True when `text` matches one of the phrases in force (the stored list, or the
+    /// defaults while none is stored). An unreadable list matches nothing.
     static bool IsSpam(CSettings *settings, const QString &text);
     /// True when `text` matches one of `phrases` (the rules of the filter).
     static bool Matches(const QStringList &phrases, const QString &text);
@@ -25,8 +30,8 @@ public:
     /// message carries its downloaded text.
     static QString SpamText(const Record &msg);
 
-    /// The stored phrase list; `exists` tells whether one was stored. Throws what the
-    /// settings store throws.
+    /// The phrase list in force: the stored one, or the defaults while none is stored
+    /// (`exists` tells which). Throws what the settings store throws.
     static QStringList Phrases(CSettings *settings, bool *exists = nullptr);
     /// Stores `phrases` in order.
     static void SavePhrases(CSettings *settings, const QStringList &phrases);

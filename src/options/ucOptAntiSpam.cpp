@@ -77,17 +77,15 @@ void ucOptAntiSpam::load()
     // Enter in the words box adds the phrase rather than closing the dialog.
     FocusBehaviour::KeepOkFromDefault(m_txtWords, m_ok);
     m_lstWords->clear();
-    bool exists = false;
-    QStringList list;
+    QStringList list = AntiSpam::DefaultPhrases();
     try {
-        list = settings() ? AntiSpam::Phrases(settings(), &exists) : QStringList();
+        if (settings())
+            list = AntiSpam::Phrases(settings());
     } catch (...) {
     }
-    if (!exists)
-        list = {QStringLiteral("$$$"), QStringLiteral("money, free")};
     m_lstWords->addItems(list);
     m_chkNotifyAboutSpam->setChecked(settingBool(AntiSpam::KeyNotify, true));
-    m_txtSpamSay->setText(settingText(AntiSpam::KeyNotice, QStringLiteral("Spam message has arrived")));
+    m_txtSpamSay->setText(settingText(AntiSpam::KeyNotice, AntiSpam::DefaultNotice()));
     chkNotifyAboutSpam_Click();
 }
 

@@ -7,6 +7,7 @@
 #include "trellis/MUError.h"
 #include "trellis/MessageTable.h"
 #include "trellis/Paths.h"
+#include "trellis/ServiceConfig.h"
 #include "trellis/Utility.h"
 
 #include <QCheckBox>
@@ -66,6 +67,8 @@ ucOptCharacter::ucOptCharacter(QWidget *parent) : OptionsPage(parent)
     addRow(charForm, QStringLiteral("&Name:"), charRow, m_cboChar);
     m_lblDownloadMoreChars = new QLabel(QStringLiteral("<a href=\"help:characters\">Download more characters</a>"), character);
     m_lblDownloadMoreChars->setObjectName(QStringLiteral("lblDownloadMoreChars"));
+    // The download places are on the home page: without one the link would lead nowhere.
+    m_lblDownloadMoreChars->setVisible(!ServiceConfig::Text(QStringLiteral("homePage")).trimmed().isEmpty());
     charForm->addRow(QString(), m_lblDownloadMoreChars);
     auto *sizeRow = new QHBoxLayout;
     m_sldSize = slider(character, QStringLiteral("sldSize"), MinSize, MaxSize, 64);

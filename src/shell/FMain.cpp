@@ -174,6 +174,9 @@ void FMain::buildMenus()
                   &FMain::mnuHelp_Click);
     addMenuAction(help, QStringLiteral("mnuVisitMurmeloHomePage"), QStringLiteral("&Murmelo Home Page"), {},
                   &FMain::mnuVisitMurmeloHomePage_Click);
+    // No address configured: no item that would do nothing.
+    m_menu.value(QStringLiteral("mnuVisitMurmeloHomePage"))
+        ->setVisible(!ServiceConfig::Text(QStringLiteral("homePage")).trimmed().isEmpty());
     help->addSeparator();
     QMenu *contact = help->addMenu(QStringLiteral("&Contact"));
     contact->setObjectName(QStringLiteral("mnuContant"));
@@ -582,6 +585,7 @@ void FMain::Init(LogPtr log, MUScripting *scripting, AgentControl *agent, CTalke
         } catch (const MUError &) {
         }
         if (noAccounts) {
+            trace(QStringLiteral("No accounts are configured"), QStringLiteral("Init"));
             bringToFront();
             ShowMessage(MessageTable::Text(119), ShellMessage::Information);
         }
@@ -784,6 +788,7 @@ void FMain::mnuHide_Click()
 
 void FMain::mnuExit_Click()
 {
+    trace(QStringLiteral("mnuExit_Click() call"), QStringLiteral("mnuExit_Click"));
     hide();
     Q_EMIT Unloading();
 }
@@ -1120,7 +1125,8 @@ void FMain::moScripting_MsgArrived(const Record &msgIn)
 
     if (spam) {
         if (settingBool(KeyAnnounceSpam, true)) {
-            const QString notice = settingText(KeySpamText);
+            // Until saved, the notice the Anti-Spam page shows.
+            const QString notice = settingText(KeySpamText, QStringLiteral("Spam message has arrived"));
             if (!notice.isEmpty())
                 talk(notice);
         }

@@ -45,16 +45,27 @@ FSplash::FSplash(Options options, QObject *parent) : QObject(parent), m_options(
 
 FSplash::~FSplash()
 {
+    Unload();
+}
+
+void FSplash::Unload()
+{
     Timer1.stop();
     if (moFMain) {
         moFMain->Finalize();
         delete moFMain.data();
+        moFMain = nullptr;
+    }
+    try {
+        if (moScripting)
+            moScripting->Finalize();
+        if (m_ownTalker)
+            m_ownTalker->Finalize();
+    } catch (const MUError &) {
     }
     removeTrayIcon();
-    if (m_ownTalker)
-        m_ownTalker->Finalize();
-    if (moScripting)
-        moScripting->Finalize();
+    if (m_lock)
+        m_lock->release();
 }
 
 void FSplash::trace(const QString &text, const QString &member) const
@@ -160,7 +171,13 @@ bool FSplash::Start()
     // 11.
     if (!CheckCharacter()) {
         m_exitCode = 1;
-        shutDown(true);
+        shutDown();
+        Unload();
+        return false;
+    }
+    // A stop signal may have come while a message box was open.
+    if (m_ended) {
+        Unload();
         return false;
     }
 
@@ -172,6 +189,10 @@ bool FSplash::Start()
         moFMain->show();
     }
     moFMain->Init(m_log, moScripting.get(), Agent1.get(), m_talker);
+    if (m_ended) {
+        Unload();
+        return false;
+    }
 
     // 13.
     bringToFront();
@@ -184,7 +205,7 @@ bool FSplash::characterFileExists(const QString &name) const
     if (name.trimmed().isEmpty())
         return false;
     for (const QString &folder : m_options.characterFolders) {
-        if (Files::FileExists(folder + QLatin1Char('/') + name + QStringLiteral(".acs")))
+        if (!CTalker::CharacterFileIn(folder, name).isEmpty())
             return true;
     }
     return false;
@@ -322,6 +343,8 @@ void FSplash::onTrayActivated(QSystemTrayIcon::ActivationReason reason)
 
 void FSplash::trayClicked()
 {
+    if (m_ended)
+        return;
     Timer1.stop();
     if (m_tray)
         m_tray->setIcon(ShellIcons::tray(0));
@@ -350,6 +373,8 @@ void FSplash::moReceiverManager_MsgArrived(const Record &)
 
 void FSplash::mnuAbout_Click()
 {
+    if (m_ended)
+        return;
     bringToFront();
     if (moFMain)
         moFMain->ShowAbout();
@@ -357,50 +382,44 @@ void FSplash::mnuAbout_Click()
 
 void FSplash::mnuShow_Click()
 {
-    if (moFMain)
+    trace(QStringLiteral("mnuShow_Click() call"), QStringLiteral("mnuShow_Click"));
+    if (moFMain && !m_ended)
         moFMain->bringToFront();
 }
 
 void FSplash::mPopExit_Click()
 {
+    trace(QStringLiteral("mPopExit_Click() call"), QStringLiteral("mPopExit_Click"));
     bringToFront();
-    shutDown(true);
+    shutDown();
 }
 
 void FSplash::Terminate()
 {
     trace(QStringLiteral("Terminate() call"), QStringLiteral("Terminate"));
-    shutDown(true);
+    shutDown();
 }
 
 void FSplash::moFMain_Unloading()
 {
     trace(QStringLiteral("moFMain_Unloading() call"), QStringLiteral("moFMain_Unloading"));
-    shutDown(true);
+    shutDown();
 }
 
-void FSplash::shutDown(bool finalizeEngine)
+void FSplash::shutDown()
 {
     if (m_ended)
         return;
     m_ended = true;
+    // Only what is safe from anywhere: this runs inside the tray menu's own click, a
+    // message box of the start-up, or the character's wait for its speech. The windows,
+    // the tray menu and the engine go in Unload, once every event loop has returned.
     Timer1.stop();
     if (moFMain) {
         moFMain->Finalize();
         moFMain->hide();
-        // Deleted later: this may run inside one of the window's own handlers.
-        moFMain->deleteLater();
-        moFMain = nullptr;
     }
-    try {
-        if (finalizeEngine && moScripting)
-            moScripting->Finalize();
-        if (m_ownTalker)
-            m_ownTalker->Finalize();
-    } catch (const MUError &) {
-    }
-    removeTrayIcon();
-    if (m_lock)
-        m_lock->release();
+    if (m_tray)
+        m_tray->hide();
     Q_EMIT finished(m_exitCode);
 }

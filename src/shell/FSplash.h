@@ -51,6 +51,10 @@ public:
 
     /// Runs the start-up. False when the program must end now (exitCode() says how).
     bool Start();
+    /// Tears everything down: the main window, the engine, the tray icon, the lock.
+    /// After an Exit command (finished()) once the event loops have returned; the
+    /// destructor calls it too.
+    void Unload();
     int exitCode() const { return m_exitCode; }
 
     FMain *mainWindow() const { return moFMain; }
@@ -62,7 +66,7 @@ public:
     QMenu *trayMenu() const { return mPopupSys; }
     bool animating() const { return Timer1.isActive(); }
     /// Ends the program as its Exit command does, without bringing anything to the front
-    /// (the session is ending or a terminal asked): the engine is finalised, the lock freed.
+    /// (the session is ending or a terminal asked).
     void Terminate();
     int animationFrame() const { return m_frame; }
 
@@ -76,7 +80,8 @@ public:
     void mPopExit_Click();
 
 Q_SIGNALS:
-    /// The program is over; `exitCode` for the process.
+    /// The program is to end with `exitCode`: every event loop must return (the
+    /// windows are hidden, the clocks stopped), then Unload() tears down.
     void finished(int exitCode);
 
 private:
@@ -90,7 +95,7 @@ private:
     void moReceiverManager_MsgArrived(const Record &msg);
     void moFMain_Unloading();
     void onTrayActivated(QSystemTrayIcon::ActivationReason reason);
-    void shutDown(bool finalizeEngine);
+    void shutDown();
     void trace(const QString &text, const QString &member) const;
     QVariant setting(const QString &key, const QVariant &fallback) const;
 

@@ -125,8 +125,9 @@ int main(int argc, char **argv)
     }
 
     FSplash splash(std::move(options));
-    QObject::connect(&splash, &FSplash::finished, &app, [](int code) { QCoreApplication::exit(code); },
-                     Qt::QueuedConnection);
+    // Every event loop returns, the nested ones of a dialog or of the character's speech
+    // included, so the tear-down below runs with nothing of the program on the stack.
+    QObject::connect(&splash, &FSplash::finished, &app, [](int code) { QCoreApplication::exit(code); });
     // Logging out, shutting down or Ctrl+C in a terminal: end as the Exit command does, so the
     // engine is finalised and a demo's throw-away folder is removed.
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) == 0) {
@@ -145,5 +146,7 @@ int main(int argc, char **argv)
     }
     if (!splash.Start())
         return splash.exitCode();
-    return app.exec();
+    const int code = app.exec();
+    splash.Unload();
+    return code;
 }

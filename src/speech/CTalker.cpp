@@ -11,6 +11,7 @@
 #include "trellis/Paths.h"
 #include "trellis/Utility.h"
 
+#include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -413,14 +414,29 @@ void CTalker::LoadCharacterSettings()
     m_balloonFontSize = int(Utility::ToInt(setting(KeyBalloonFontSize, 10), 10));
 }
 
+QString CTalker::CharacterFileIn(const QString &folder, const QString &name)
+{
+    const QString wanted = name + QStringLiteral(".acs");
+    const QString exact = folder + QLatin1Char('/') + wanted;
+    if (QFileInfo(exact).isFile())
+        return exact;
+    const QStringList files = QDir(folder).entryList({QStringLiteral("*")}, QDir::Files, QDir::Name);
+    for (const QString &file : files) {
+        if (file.compare(wanted, Qt::CaseInsensitive) == 0)
+            return folder + QLatin1Char('/') + file;
+    }
+    return {};
+}
+
 QString CTalker::findCharacterFile(const QString &name) const
 {
-    const QString file = name + QStringLiteral(".acs");
-    const QString user = Paths::UserCharactersDir() + QLatin1Char('/') + file;
-    if (QFileInfo::exists(user))
+    const QString user = CharacterFileIn(Paths::UserCharactersDir(), name);
+    if (!user.isEmpty())
         return user;
-    const QString bundled = Paths::FindShared(QStringLiteral("chars/") + file);
-    return bundled.isEmpty() ? user : bundled;
+    const QString bundledFolder = Paths::FindShared(QStringLiteral("chars"));
+    const QString bundled = bundledFolder.isEmpty() ? QString() : CharacterFileIn(bundledFolder, name);
+    // Not found: the load fails on the user's path and says which file it wanted.
+    return bundled.isEmpty() ? Paths::UserCharactersDir() + QLatin1Char('/') + name + QStringLiteral(".acs") : bundled;
 }
 
 void CTalker::LoadAgent()

@@ -110,6 +110,10 @@ public:
     /// Pitch, speed and character-of-voice tags in front of `chunk`.
     QString AddVoiceTags(const QString &chunk) const;
 
+    /// The character file of `name` in `folder` as the file is spelled there ("owl.Acs"
+    /// for "Owl": characters are listed without regard to case), or "" when none.
+    static QString CharacterFileIn(const QString &folder, const QString &name);
+
 Q_SIGNALS:
     void StartTalking();
     void StopTalking();

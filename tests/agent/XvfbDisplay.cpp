@@ -4,7 +4,7 @@
 
 XvfbDisplay::~XvfbDisplay()
 {
-    for (QProcess *p : {&m_compositor, &m_server}) {
+    for (QProcess *p : {&m_tray, &m_compositor, &m_server}) {
         if (p->state() != QProcess::NotRunning) {
             p->terminate();
             if (!p->waitForFinished(3000)) {
@@ -71,4 +71,22 @@ bool XvfbDisplay::setCompositor(bool on)
     m_compositor.setArguments({QStringLiteral("-n"), QStringLiteral("-d"), m_display});
     m_compositor.start();
     return m_compositor.waitForStarted(5000);
+}
+
+bool XvfbDisplay::startTrayHost(QString &why)
+{
+    const QString trayer = QStandardPaths::findExecutable(QStringLiteral("trayer"));
+    if (trayer.isEmpty()) {
+        why = QStringLiteral("trayer is not installed");
+        return false;
+    }
+    m_tray.start(trayer, {QStringLiteral("--edge"), QStringLiteral("bottom"), QStringLiteral("--align"),
+                          QStringLiteral("right"), QStringLiteral("--widthtype"), QStringLiteral("request"),
+                          QStringLiteral("--height"), QStringLiteral("32"), QStringLiteral("--SetDockType"),
+                          QStringLiteral("true")});
+    if (!m_tray.waitForStarted(10000)) {
+        why = QStringLiteral("trayer did not start");
+        return false;
+    }
+    return true;
 }

@@ -14,9 +14,12 @@ public:
     QString display() const { return m_display; }
     /// Starts or stops the compositor (xcompmgr) on this display; false when it cannot.
     bool setCompositor(bool on);
+    /// Starts a tray host (trayer, a panel at the bottom right); false, and why, when it cannot.
+    bool startTrayHost(QString &why);
 
 private:
     QProcess m_server;
     QProcess m_compositor;
+    QProcess m_tray;
     QString m_display;
 };

@@ -82,7 +82,9 @@ private Q_SLOTS:
     void serverErrorReportsFailure_data();
     void serverErrorReportsFailure();
     void noAnswerWithinLimitFails();
-    void noEndpointSaysSo();
+    void noEndpointOffersSave_data();
+    void noEndpointOffersSave();
+    void withEndpointOnlySend();
     void closingWhileSendingWaitsForTheAnswer();
     void cancelClosesWithoutSending();
     void everyShortcutLabelHasABuddy();
@@ -328,19 +330,61 @@ void TestFeedbackForms::noAnswerWithinLimitFails()
     QVERIFY(longLog().contains("FAskQuestion.cmdSend_Click Cannot contact. Cannot send. "));
 }
 
-void TestFeedbackForms::noEndpointSaysSo()
+void TestFeedbackForms::noEndpointOffersSave_data()
+{
+    QTest::addColumn<QString>("form");
+    QTest::addColumn<QString>("category");
+    QTest::addColumn<QStringList>("saved");
+    QTest::newRow("question") << "FAskQuestion" << "MU\\Question" << QStringList{"name", "email", "question", "log"};
+    QTest::newRow("testimonial") << "FSendTestimonial" << "MU\\Testimonial"
+                                 << QStringList{"name", "email", "location", "testimonial", "agreed", "log"};
+}
+
+void TestFeedbackForms::noEndpointOffersSave()
+{
+    QFETCH(QString, form);
+    QFETCH(QString, category);
+    QFETCH(QStringList, saved);
+    auto f = makeForm(form);
+    f->setLog(m_log);
+    f->cl().setEndpoint(QUrl()); // as the shipped configuration: no address
+    f->show();
+    m_current = f.get();
+    // Said as the form opens, before anything is typed; saving is offered instead of sending.
+    QVERIFY(f->findChild<QWidget *>(QStringLiteral("lblNoEndpoint"))->isVisible());
+    QVERIFY(!f->findChild<QPushButton *>(QStringLiteral("cmdSend"))->isVisible());
+    auto *save = f->findChild<QPushButton *>(QStringLiteral("cmdSave"));
+    QVERIFY(save->isVisible());
+
+    fillAll(f.get(), form);
+    const QString file = QDir(m_home->path()).filePath(QStringLiteral("my report.zip"));
+    FFeedbackForm::setSaveFileChooser([&file](QWidget *, const QString &) { return file; });
+    QTest::mouseClick(save, Qt::LeftButton);
+    FFeedbackForm::setSaveFileChooser({});
+
+    QCOMPARE(m_shown.size(), 1);
+    QCOMPARE(m_shown.first().style, int(FFeedbackForm::Information));
+    QVERIFY(m_shown.first().prompt.contains(file));
+    QCOMPARE(f->result(), int(QDialog::Accepted));
+    QCOMPARE(m_server->connectionCount(), 0);
+    // The archive a send would have posted.
+    QFile zip(file);
+    QVERIFY(zip.open(QIODevice::ReadOnly));
+    const FeedbackPayload p = FeedbackPayload::Decode("value=" + zip.readAll().toBase64().toPercentEncoding());
+    QVERIFY2(p.error.isEmpty(), qPrintable(p.error));
+    QCOMPARE(p.category, category);
+    QCOMPARE(p.fieldNames(), saved);
+    QCOMPARE(p.field(QStringLiteral("email")), QStringLiteral("value of txtEmail"));
+    QVERIFY(p.field(QStringLiteral("log")).contains(QStringLiteral("FSplash.Form_Initialize Start application")));
+    QCOMPARE(QDir(f->cl().workDir()).entryList(QDir::Files), QStringList());
+}
+
+void TestFeedbackForms::withEndpointOnlySend()
 {
     auto f = openForm(QStringLiteral("FReportBug"));
-    f->cl().setEndpoint(QUrl()); // as the shipped configuration: no address
-    fillAll(f.get(), QStringLiteral("FReportBug"));
-    clickSend(f.get());
-    QCOMPARE(m_shown.size(), 1);
-    QCOMPARE(m_shown.first().prompt, FFeedbackForm::NoEndpointText());
-    QVERIFY(!FFeedbackForm::NoEndpointText().trimmed().isEmpty());
-    QCOMPARE(m_server->connectionCount(), 0);
-    QVERIFY(f->isVisible());
-    QVERIFY(f->isEnabled());
-    QCOMPARE(QDir(f->cl().workDir()).entryList(QDir::Files), QStringList());
+    QVERIFY(!f->findChild<QWidget *>(QStringLiteral("lblNoEndpoint"))->isVisible());
+    QVERIFY(f->findChild<QPushButton *>(QStringLiteral("cmdSend"))->isVisible());
+    QVERIFY(!f->findChild<QPushButton *>(QStringLiteral("cmdSave"))->isVisible());
 }
 
 void TestFeedbackForms::closingWhileSendingWaitsForTheAnswer()

@@ -22,7 +22,8 @@ private Q_SLOTS:
     void isSpam_data();
     void isSpam();
     void bodyCountsWhenDownloaded();
-    void nothingStoredNothingIsSpam();
+    void defaultsActUntilChanged_data();
+    void defaultsActUntilChanged();
     void pageShowsDefaultsAndSavesThem();
     void addAndRemove();
     void duplicatePhraseIsRefused();
@@ -89,15 +90,32 @@ void TstAntiSpam::bodyCountsWhenDownloaded()
     QVERIFY(AntiSpam::IsSpam(f.settings(), AntiSpam::SpamText(msg)));
 }
 
-void TstAntiSpam::nothingStoredNothingIsSpam()
+void TstAntiSpam::defaultsActUntilChanged_data()
 {
+    QTest::addColumn<QVariant>("stored");   // invalid: nothing stored
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("spam");
+    QTest::newRow("nothing-stored-dollars") << QVariant() << "Earn $$$ now" << true;
+    QTest::newRow("nothing-stored-prize-mail")
+        << QVariant() << "You have WON a FREE cruise!!! Claim your prize money now" << true;
+    QTest::newRow("nothing-stored-plain-mail") << QVariant() << "Lunch on Friday?" << false;
+    QTest::newRow("emptied-by-the-user") << QVariant(QVariantList()) << "Earn $$$ now" << false;
+    QTest::newRow("user-list-replaces-defaults") << QVariant(QVariantList{"lottery"}) << "Earn $$$ now" << false;
+    // A value of another kind under the key is no list: nothing is spam.
+    QTest::newRow("other-kind-stored") << QVariant("$$$") << "Earn $$$ now" << false;
+}
+
+void TstAntiSpam::defaultsActUntilChanged()
+{
+    QFETCH(QVariant, stored);
+    QFETCH(QString, text);
+    QFETCH(bool, spam);
     OptionsFixture f(false);
     QVERIFY(f.isValid());
-    QVERIFY(!AntiSpam::IsSpam(f.settings(), "Earn $$$ now"));
-    QVERIFY(!AntiSpam::IsSpam(nullptr, "Earn $$$ now"));
-    // A value of another kind under the key is no list: nothing is spam.
-    f.settings()->SaveSetting(AntiSpam::KeyPhrases, "$$$");
-    QVERIFY(!AntiSpam::IsSpam(f.settings(), "Earn $$$ now"));
+    if (stored.isValid())
+        f.settings()->SaveSetting(AntiSpam::KeyPhrases, stored);
+    QCOMPARE(AntiSpam::IsSpam(f.settings(), text), spam);
+    QVERIFY(!AntiSpam::IsSpam(nullptr, text));
 }
 
 void TstAntiSpam::pageShowsDefaultsAndSavesThem()
@@ -110,7 +128,6 @@ void TstAntiSpam::pageShowsDefaultsAndSavesThem()
     QVERIFY(p.page.findChild<QCheckBox *>("chkNotifyAboutSpam")->isChecked());
     QCOMPARE(p.page.findChild<QLineEdit *>("txtSpamSay")->text(), QString("Spam message has arrived"));
     QVERIFY(!p.apply.isEnabled());
-    QVERIFY(!AntiSpam::IsSpam(f.settings(), "Earn $$$ now"));
     p.page.Update();
     QCOMPARE(AntiSpam::Phrases(f.settings()), QStringList({"$$$", "money, free"}));
     QVERIFY(AntiSpam::IsSpam(f.settings(), "Earn $$$ now"));

@@ -17,6 +17,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QDir>
+#include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QSlider>
@@ -32,6 +33,10 @@ private Q_SLOTS:
     void setToSizes();
     void saveReloadsAndReRegisters();
     void badNameStopsReload();
+    void downloadLinkOnlyWithHomePage_data();
+    void downloadLinkOnlyWithHomePage();
+    void chosenNameLoadsFileAsListed_data();
+    void chosenNameLoadsFileAsListed();
     void previewAsksBeforeApplying_data();
     void previewAsksBeforeApplying();
     void loadsStoredValues();
@@ -151,6 +156,48 @@ void TstOptCharacter::badNameStopsReload()
     QCOMPARE(f.settings()->GetSetting(CTalker::KeyCharacterName).toString(), QString("Nobody"));
     QVERIFY(!f.talker()->Character());
     QVERIFY(f.boxes.isEmpty());
+}
+
+void TstOptCharacter::downloadLinkOnlyWithHomePage_data()
+{
+    QTest::addColumn<QByteArray>("address");
+    QTest::newRow("none-configured") << QByteArray();
+    QTest::newRow("configured") << QByteArray("https://murmelo.example/");
+}
+
+void TstOptCharacter::downloadLinkOnlyWithHomePage()
+{
+    QFETCH(QByteArray, address);
+    OptionsFixture f(false);
+    QVERIFY(f.isValid());
+    const QString home = Paths::Home().isEmpty() ? Paths::DataDir() : Paths::Home();
+    QVERIFY(OptionsFixture::WriteFile(home + "/services.json", "{\"homePage\": \"" + address + "\"}"));
+    Page p;
+    p.init(f);
+    QCOMPARE(p.page.findChild<QLabel *>("lblDownloadMoreChars")->isVisibleTo(&p.page), !address.isEmpty());
+}
+
+void TstOptCharacter::chosenNameLoadsFileAsListed_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::newRow("mixed-case-extension") << "owl.Acs";
+    QTest::newRow("all-capitals") << "OWL.ACS";
+}
+
+void TstOptCharacter::chosenNameLoadsFileAsListed()
+{
+    QFETCH(QString, file);
+    OptionsFixture f;
+    QVERIFY(f.isValid());
+    QVERIFY(OptionsFixture::WriteCharacter(Paths::UserCharactersDir() + "/" + file, "Owl"));
+    Page p;
+    p.init(f);
+    auto *combo = p.page.findChild<QComboBox *>("cboChar");
+    QVERIFY(combo->findText("Owl") >= 0);
+    combo->setCurrentText("Owl");
+    p.page.Update();
+    QVERIFY(f.talker()->Character());
+    QCOMPARE(f.talker()->Character()->Name(), QString("Owl"));
 }
 
 void TstOptCharacter::previewAsksBeforeApplying_data()

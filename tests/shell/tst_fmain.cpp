@@ -28,6 +28,7 @@
 #include <QMenu>
 #include <QSignalSpy>
 #include <QTableView>
+#include <QFile>
 #include <QTest>
 
 namespace {
@@ -73,6 +74,24 @@ class TestFMain : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void homePageItemOnlyWithAnAddress_data()
+    {
+        QTest::addColumn<QByteArray>("address");
+        QTest::newRow("none-configured") << QByteArray();
+        QTest::newRow("configured") << QByteArray("https://murmelo.example/");
+    }
+    void homePageItemOnlyWithAnAddress()
+    {
+        QFETCH(QByteArray, address);
+        ShellFixture fx;
+        QFile services(fx.home() + QStringLiteral("/services.json"));
+        QVERIFY(services.open(QIODevice::WriteOnly));
+        services.write("{\"homePage\": \"" + address + "\"}");
+        services.close();
+        FMain w;
+        QCOMPARE(w.menuAction(QStringLiteral("mnuVisitMurmeloHomePage"))->isVisible(), !address.isEmpty());
+    }
+
     void listShowsStoredReversedAndNewOnTop()
     {
         Window t(true, threeMessages());
@@ -431,6 +450,10 @@ private Q_SLOTS:
                                                  << QStringList{QStringLiteral("Tulips")};
         QTest::newRow("spam-silent-when-switched-off")
             << true << false << QStringLiteral("Spam message has arrived") << QStringList{} << QStringList{};
+        // Never saved: the notice the Anti-Spam page shows is the one said.
+        QTest::newRow("spam-notice-never-saved") << true << true << QString()
+                                                 << QStringList{QStringLiteral("Spam message has arrived")}
+                                                 << QStringList{QStringLiteral("Tulips")};
     }
     void newMail()
     {
@@ -446,7 +469,8 @@ private Q_SLOTS:
             return spam;
         };
         t.ef.engine()->settings()->SaveSetting(FMain::KeyAnnounceSpam, announceSpam);
-        t.ef.engine()->settings()->SaveSetting(FMain::KeySpamText, spamText);
+        if (!spamText.isNull())
+            t.ef.engine()->settings()->SaveSetting(FMain::KeySpamText, spamText);
 
         const QString raw = QStringLiteral(
             "From: Garden Club <news@garden.example>\r\nTo: me@example.net\r\nSubject: Spring\r\n"

@@ -88,11 +88,14 @@ private Q_SLOTS:
         // The speech pulse is registered.
         QVERIFY(splash.scripting()->timerManager()->IsTiming(FMain::SpeechPulseId));
 
-        // File > Exit: everything ends and the lock is free again.
+        // File > Exit: the clocks stop at once, the rest goes once the event loop returned;
+        // then the lock is free again.
         QSignalSpy finished(&splash, &FSplash::finished);
         splash.mainWindow()->mnuExit_Click();
         QCOMPARE(finished.count(), 1);
         QCOMPARE(finished.first().first().toInt(), 0);
+        QVERIFY(!splash.scripting()->timerManager()->IsTiming(FMain::SpeechPulseId));
+        splash.Unload();
         QVERIFY(!splash.trayIcon());
         QCOMPARE(splash.scripting()->timerManager(), nullptr);
         InstanceLock again(InstanceLock::DefaultFolder());
@@ -191,13 +194,17 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("stored");
         QTest::addColumn<bool>("message");
-        QTest::newRow("stored-name-missing-says-128") << QStringLiteral("Nobody") << true;
-        QTest::newRow("blank-name-silently-replaced") << QStringLiteral("  ") << false;
+        QTest::addColumn<bool>("fallback");
+        QTest::newRow("stored-name-missing-says-128") << QStringLiteral("Nobody") << true << true;
+        QTest::newRow("blank-name-silently-replaced") << QStringLiteral("  ") << false << true;
+        // Listed without regard to case, so found that way too.
+        QTest::newRow("file-in-other-case-is-kept") << QStringLiteral("Robby") << false << false;
     }
     void missingCharacterFallsBack()
     {
         QFETCH(QString, stored);
         QFETCH(bool, message);
+        QFETCH(bool, fallback);
         ShellFixture fx;
         QTemporaryDir chars;
         QVERIFY(QFile::copy(Paths::FindShared(QStringLiteral("chars/Robby.acs")), chars.path() + QStringLiteral("/robby.acs")));
@@ -215,7 +222,7 @@ private Q_SLOTS:
             QCOMPARE(texts(fx.boxes), QStringList{QStringLiteral("Character Nobody not found. Robby will be loaded. ")});
         else
             QVERIFY(fx.boxes.isEmpty());
-        QVERIFY(fx.logText().contains(QStringLiteral("sAnyoneChar = 'robby.acs'. ")));
+        QCOMPARE(fx.logText().contains(QStringLiteral("sAnyoneChar = 'robby.acs'. ")), fallback);
         QVERIFY(splash.mainWindow());
     }
 
@@ -335,7 +342,9 @@ private Q_SLOTS:
         QPointer<FMain> w = splash.mainWindow();
         splash.mPopExit_Click();
         QCOMPARE(finished.count(), 1);
-        QTRY_VERIFY(w.isNull());
+        QVERIFY(!w->isVisible());
+        splash.Unload();
+        QVERIFY(w.isNull());
         QVERIFY(!splash.scripting()->timerManager());   // the engine is finalised on this way out too
     }
 
@@ -370,6 +379,38 @@ private Q_SLOTS:
         QCOMPARE(p.exitCode(), 0);
         // Ended as Exit ends it: the throw-away folder went with the program.
         QVERIFY(!QFileInfo::exists(home));
+    }
+
+    void stopSignalDuringStartupBox_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGINT") << int(SIGINT);
+    }
+    void stopSignalDuringStartupBox()
+    {
+        QFETCH(int, signal);
+        ShellFixture fx;
+        {
+            // Not the first start and no account: the start-up stops at message 119.
+            EngineFixture ef;
+            ef.engine()->settings()->SaveSetting(FMain::KeyFirstStart, false);
+        }
+        const QString program = qEnvironmentVariable("MURMELO_BUILD_DIR") + QStringLiteral("/bin/murmelo");
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("MURMELO_AUDIO"), QStringLiteral("null"));
+        p.setProcessEnvironment(env);
+        p.start(program, {QStringLiteral("--home"), fx.home()});
+        QVERIFY(p.waitForStarted(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(fx.logText().contains(QStringLiteral("FMain.Init No accounts are configured")), 60000);
+        QCOMPARE(::kill(pid_t(p.processId()), signal), 0);
+        QVERIFY(p.waitForFinished(30000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 0);
+        // Nothing was started after the box.
+        QVERIFY(!fx.logText().contains(QStringLiteral("StartDownload call")));
     }
 
     void programHelpAndVersion()

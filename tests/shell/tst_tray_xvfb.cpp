@@ -115,6 +115,7 @@ private Q_SLOTS:
         qInfo("Screenshot: %s", qPrintable(shot));
 
         splash.mPopExit_Click();
+        splash.Unload();
         QVERIFY(!splash.trayIcon());
     }
 };
@@ -123,34 +124,12 @@ int main(int argc, char **argv)
 {
     // The X server and the tray host come before the application connects to them.
     XvfbDisplay display;
-    QProcess trayer;
-    if (display.Start(g_why)) {
-        const QString program = QStandardPaths::findExecutable(QStringLiteral("trayer"));
-        if (program.isEmpty()) {
-            g_why = QStringLiteral("trayer is not installed");
-        } else {
-            trayer.start(program, {QStringLiteral("--edge"), QStringLiteral("bottom"), QStringLiteral("--align"),
-                                   QStringLiteral("right"), QStringLiteral("--widthtype"), QStringLiteral("request"),
-                                   QStringLiteral("--height"), QStringLiteral("32"), QStringLiteral("--SetDockType"),
-                                   QStringLiteral("true")});
-            if (trayer.waitForStarted(10000))
-                g_display = &display;
-            else
-                g_why = QStringLiteral("trayer did not start");
-        }
-    }
-    int rc = 0;
-    {
-        QApplication app(argc, argv);
-        QApplication::setQuitOnLastWindowClosed(false);
-        TestTrayXvfb test;
-        rc = QTest::qExec(&test, argc, argv);
-    }
-    if (trayer.state() != QProcess::NotRunning) {
-        trayer.terminate();
-        trayer.waitForFinished(3000);
-    }
-    return rc;
+    if (display.Start(g_why) && display.startTrayHost(g_why))
+        g_display = &display;
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    TestTrayXvfb test;
+    return QTest::qExec(&test, argc, argv);
 }
 
 #include "tst_tray_xvfb.moc"
