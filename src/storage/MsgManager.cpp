@@ -61,6 +61,7 @@ void MsgManager::Init(Database *db, Log *log)
                                 {}, source);
     const bool present = table.next();
     table.finish();
+    ensureImapTable();
     if (present)
         return;
     // A database made before the unique-ids were remembered gains their table.
@@ -204,6 +205,10 @@ void MsgManager::RemoveFkAccount(const QString &accountId)
         .finish();
     m_db->run(QStringLiteral("DELETE FROM Uidl WHERE EXISTS (SELECT 1 FROM Account WHERE Account.pkAccount = ? "
                              "AND Account.User = Uidl.User AND Account.Server = Uidl.Server)"),
+              {Database::bindText(accountId)}, source)
+        .finish();
+    m_db->run(QStringLiteral("DELETE FROM Uid WHERE EXISTS (SELECT 1 FROM Account WHERE Account.pkAccount = ? "
+                             "AND Account.User = Uid.User AND Account.Server = Uid.Server)"),
               {Database::bindText(accountId)}, source)
         .finish();
     transaction.commit();
