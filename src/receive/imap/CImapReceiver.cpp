@@ -173,7 +173,8 @@ void CImapReceiver::runPush()
             }
             failing = true;
             // Jitter keeps many accounts of one server from knocking all at once.
-            const int jittered = int(pauseMs * (0.8 + 0.4 * QRandomGenerator::global()->generateDouble()));
+            const int jittered =
+                qMin(RetryMaxMs, int(pauseMs * (0.8 + 0.4 * QRandomGenerator::global()->generateDouble())));
             trace(QStringLiteral("Reconnecting in %1 ms").arg(jittered));
             if (!pause(jittered))
                 break;
