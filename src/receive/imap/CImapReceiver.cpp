@@ -268,6 +268,7 @@ void CImapReceiver::Open()
                       QStringLiteral("Folder '%1': %2").arg(m_folder, QString::fromLatin1(examined.text)),
                       source(QStringLiteral("Run")));
     m_uidNextFresh = true;
+    m_existsChecked = m_exists;
     trace(QStringLiteral("EXISTS=%1, UIDVALIDITY=%2, UIDNEXT=%3").arg(m_exists).arg(m_uidValidity).arg(m_uidNext));
 }
 
@@ -395,12 +396,18 @@ void CImapReceiver::CheckNew()
 {
     m_existsGrew = false;
     m_fetched.clear();
+    const quint64 grown = m_exists > m_existsChecked ? m_exists - m_existsChecked : 0;
+    m_existsChecked = m_exists;
     const bool sameFolder = m_stateKnown && m_uidValidity != 0 && m_stateValidity == m_uidValidity;
     quint64 highest = sameFolder ? m_stateHighest : 0;
     quint64 searchedHighest = highest;
     if (sameFolder) {
         if (m_uidNextFresh && m_uidNext > 0 && m_uidNext <= m_stateHighest + 1) {
             trace(QStringLiteral("Nothing new: UIDNEXT=%1, highest UID %2").arg(m_uidNext).arg(m_stateHighest));
+        } else if (!m_uidNextFresh && grown > 0 && grown <= quint64(Window)) {
+            // EXISTS said how many arrived: fetched at once, no search ("n:*" names at least
+            // the last message; one at or below the highest UID is dropped below).
+            Fetch("UID FETCH", QByteArray::number(m_stateHighest + 1) + ":*");
         } else {
             m_searched.clear();
             const Imap::Response r = m_session->Run(Imap::CommandBuilder(m_session->NextTag())

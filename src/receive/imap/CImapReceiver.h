@@ -108,6 +108,7 @@ private:
     bool m_capabilitiesKnown = false;
     quint64 m_exists = 0;
     bool m_existsGrew = false;
+    quint64 m_existsChecked = 0; // the message count the last check started from
     quint64 m_uidValidity = 0;
     quint64 m_uidNext = 0;
     bool m_uidNextFresh = false; // UIDNEXT came with this EXAMINE, nothing has happened since

@@ -59,8 +59,9 @@ public:
     /// Why an Idle ended.
     enum class IdleEnd { NewMail, Renew, Woken };
     /// IDLE until `newMail()` turns true (checked after each untagged response), `renewMs`
-    /// passed, or the wake event was signalled; then DONE and its completion. Throws on failure
-    /// and Cancelled() when cancelled (after DONE and LOGOUT have been sent).
+    /// passed, or the wake event was signalled; then DONE, without waiting for IDLE's completion
+    /// (the next command follows at once). Throws on failure and Cancelled() when cancelled
+    /// (after DONE and LOGOUT have been sent).
     IdleEnd Idle(int renewMs, const std::function<bool()> &newMail);
     /// LOGOUT, waiting at most `limitMs` for its completion even when cancelled; never throws.
     void Logout(int limitMs);
@@ -108,6 +109,7 @@ private:
     std::optional<Imap::Response> m_greeting;
     bool m_continued = false;          // a continuation request arrived
     bool m_loggingOut = false;
+    QByteArray m_doneTag;              // an IDLE ended by DONE whose completion is still to come
     bool m_encrypted = false;
     int m_nextTag = 1;
     QEventLoop *m_loop = nullptr;
