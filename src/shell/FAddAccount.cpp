@@ -358,13 +358,16 @@ void FAddAccount::Autodetect()
             choice.host = m_txtServer->text().trimmed();
             choice.port = m_txtPort->value();
             choice.security = m_cboSecurity->currentText();
+            choice.protocol = m_cboProtocol->currentText();
         }
         CCheckMB logon;
         prepare(logon);
         const QString user = logon.LogonNameByServerAndEmail(choice.host, address, m_txtPwd->text(),
                                                              choice.port > 0 ? choice.port : 110,
                                                              choice.security.isEmpty() ? QStringLiteral("None")
-                                                                                       : choice.security);
+                                                                                       : choice.security,
+                                                             choice.protocol);
+        m_cboProtocol->setCurrentText(choice.protocol);
         m_txtServer->setText(choice.host);
         if (!choice.security.isEmpty() && m_cboSecurity->findText(choice.security) >= 0)
             m_cboSecurity->setCurrentText(choice.security);
@@ -397,7 +400,9 @@ bool FAddAccount::CheckAccountSettings(QString &reason)
                 CCheckMB checker;
                 prepare(checker);
                 checker.setCertPin(onPinnedEndpoint() ? m_certPin : QString());
-                ok = checker.CheckMB(server, user, pwd, port, &reason, security);
+                ok = m_cboProtocol->currentText() == QLatin1String("IMAP")
+                    ? checker.CheckImap(server, user, pwd, port, &reason, security)
+                    : checker.CheckMB(server, user, pwd, port, &reason, security);
                 failure = ok ? 0 : checker.lastErrorNumber();
                 if (!ok && reason.isEmpty())
                     reason = checker.lastError();

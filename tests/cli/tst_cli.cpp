@@ -224,6 +224,15 @@ private Q_SLOTS:
             return QJsonDocument::fromJson(p.readAllStandardOutput()).object().value("Id").toString();
         };
         const QString imap = add({"--protocol", "imap", "--port", QString::number(dovecot.imapPort())});
+        QProcess test;
+        test.start(qEnvironmentVariable("MURMELO_BUILD_DIR") + "/bin/murmelo-cli",
+                   {"--home", home.path(), "--json", "accounts", "test", "--server", dovecot.host(), "--port",
+                    QString::number(dovecot.imapPort()), "--security", "none", "--protocol", "imap", "--user",
+                    dovecot.user(), "--password", dovecot.password()});
+        QVERIFY(test.waitForFinished(30000));
+        QCOMPARE(test.exitCode(), 0);
+        QCOMPARE(QJsonDocument::fromJson(test.readAllStandardOutput()).object().value("protocol").toString(),
+                 QString("IMAP"));
         const QString pop = add({"--port", QString::number(dovecot.port()), "--interval", "60"});
         QVERIFY(!imap.isEmpty() && !pop.isEmpty());
         QProcess watch;

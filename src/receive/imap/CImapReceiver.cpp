@@ -79,6 +79,73 @@ void CImapReceiver::Run(const DataBag &data)
     m_wake.reset();
 }
 
+bool CImapReceiver::TestAccount(const Record &account, const DataBag &options, QString *reason, qint32 *number)
+{
+    CImapReceiver r;
+    r.m_data = options;
+    r.m_log = options.Item(QStringLiteral("Log")).value<LogPtr>();
+    r.m_account = account;
+    r.m_server = account.text(QStringLiteral("Server"));
+    r.m_user = account.text(QStringLiteral("User"));
+    r.m_folder = account.text(QStringLiteral("Folder")).trimmed().isEmpty() ? QStringLiteral("INBOX")
+                                                                            : account.text(QStringLiteral("Folder"));
+    try {
+        r.Open();
+        r.m_session->Logout(LogoutLimitMs);
+        r.m_session->Close();
+        return true;
+    } catch (const MUError &failure) {
+        if (r.m_session) {
+            r.m_session->Logout(LogoutLimitMs);
+            r.m_session->Close();
+        }
+        const MUError error = r.wrap(failure);
+        if (reason)
+            *reason = error.description();
+        if (number)
+            *number = failure.number();
+        r.trace(QStringLiteral("Account test failed: ") + error.description(), QStringLiteral("TestAccount"));
+        return false;
+    }
+}
+
+bool CImapReceiver::Answers(const QString &host, quint16 port, const QString &security, int limitMs)
+{
+    ImapSession session;
+    session.Init(nullptr, nullptr);
+    session.setRemote(host, port);
+    const ImapSession::Security mode = CArriveShell::SecurityFromText(security);
+    session.setSecurity(mode);
+    session.setInactivityLimit(limitMs);
+    QSet<QByteArray> capabilities;
+    session.setUntaggedHandler([&capabilities](const Imap::Response &r) {
+        if (r.keyword == "CAPABILITY") {
+            for (const Imap::Value &v : r.values)
+                capabilities.insert(upper(v.bytes()));
+        }
+    });
+    try {
+        const Imap::Response greeting = session.Connect();
+        if (greeting.keyword != "OK")
+            return false;
+        if (mode == ImapSession::Security::StartTls) {
+            for (const Imap::Value &v : greeting.codeArgs)
+                capabilities.insert(upper(v.bytes()));
+            if (greeting.code != "CAPABILITY")
+                session.Run(Imap::CommandBuilder(session.NextTag()).atom("CAPABILITY").build());
+            if (!capabilities.contains("STARTTLS")) {
+                session.Logout(LogoutLimitMs);
+                return false;
+            }
+        }
+        session.Logout(LogoutLimitMs);
+        session.Close();
+        return true;
+    } catch (const MUError &) {
+        return false;
+    }
+}
+
 void CImapReceiver::runOnce()
 {
     bool loggedIn = false;

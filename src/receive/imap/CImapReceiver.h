@@ -62,6 +62,15 @@ public:
     ~CImapReceiver() override;
     void Run(const DataBag &data) override;
 
+    /// The account test: connects and secures as a check would, logs in, opens the folder
+    /// read-only and logs out, on the calling thread (nested event loops). `options` takes the
+    /// bag's "Log", "InactivityLimitMs" and "CaCertificatesFile". False with `reason` and
+    /// `number` (the failure's number, e.g. CArriveShell::CertificateNotTrusted) on failure.
+    static bool TestAccount(const Record &account, const DataBag &options, QString *reason, qint32 *number = nullptr);
+    /// Whether an IMAP server greets on `host`:`port` with `security` ("TLS", or "STARTTLS":
+    /// then it must offer STARTTLS; the certificate is not judged here). Logs out again.
+    static bool Answers(const QString &host, quint16 port, const QString &security, int limitMs);
+
 private:
     struct Fetched
     {

@@ -419,13 +419,25 @@ void ImapSession::handle(const Imap::Response &r)
 {
     switch (r.type) {
     case Imap::Response::Type::Invalid:
+        if (!m_greeting) {
+            notImap(r);
+            return;
+        }
         // Extensions we never asked for may look odd; what we asked for is checked where it is used.
         trace(QStringLiteral("Unreadable response ignored: %1").arg(QString::fromLatin1(r.error)), QStringLiteral("Read"));
         return;
     case Imap::Response::Type::Continuation:
+        if (!m_greeting) {
+            notImap(r); // "+OK ...": a POP3 server
+            return;
+        }
         m_continued = true;
         return;
     case Imap::Response::Type::Tagged:
+        if (!m_greeting) {
+            notImap(r);
+            return;
+        }
         trace(loggableResponse(r), QStringLiteral("Read"));
         if (!m_doneTag.isEmpty() && r.tag == m_doneTag)
             m_doneTag.clear();
@@ -451,6 +463,13 @@ void ImapSession::handle(const Imap::Response &r)
     }
     if (m_onUntagged)
         m_onUntagged(r);
+}
+
+void ImapSession::notImap(const Imap::Response &r)
+{
+    const QString first = QString::fromLatin1(r.type == Imap::Response::Type::Continuation ? "+" + r.text
+                                                                                            : r.tag + ' ' + r.keyword);
+    fail(MUError::engineNumber(525), QStringLiteral("The server does not speak IMAP: %1").arg(first.left(80)));
 }
 
 void ImapSession::onSocketError(QAbstractSocket::SocketError error)

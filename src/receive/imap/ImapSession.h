@@ -90,6 +90,8 @@ private:
     /// Waits for the tagged response to `tag`; continuation responses set m_continued.
     Imap::Response awaitTagged(const QByteArray &tag, bool ignoreCancel = false, int deadlineMs = 0);
     void handle(const Imap::Response &r);
+    /// The first words were no IMAP greeting.
+    void notImap(const Imap::Response &r);
     void trace(const QString &text, const QString &member) const;
 
     LogPtr m_log;
