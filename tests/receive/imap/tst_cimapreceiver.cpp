@@ -221,6 +221,16 @@ void TestCImapReceiver::checks_data()
                              "UID FETCH 21,22,23,24,25,26,27,28,29,30,31,32,33,34,35,36,37,38,39,40,41,42,43,44,45,46,"
                              "47,48,49,50 " + kFetchItems, "LOGOUT"}
         << [] { QList<int> l; for (int n = 21; n <= 50; ++n) l << n; return l; }() << qint64(50);
+    QTest::newRow("first-check-of-5000")
+        << 5000 << QVariantMap() << QStringList() << 0u
+        << QList<QByteArray>{kAuth, "EXAMINE INBOX", "FETCH 4971:5000 " + kFetchItems, "LOGOUT"}
+        << [] { QList<int> l; for (int n = 4971; n <= 5000; ++n) l << n; return l; }() << qint64(5000);
+    QTest::newRow("5000-new-search-takes-the-newest-30")
+        << 5000 << state(1000, 0) << QStringList() << 0u
+        << QList<QByteArray>{kAuth, "EXAMINE INBOX", "UID SEARCH UID 1:*",
+                             "UID FETCH " + [] { QByteArrayList l; for (int n = 4971; n <= 5000; ++n) l << QByteArray::number(n); return l.join(','); }()
+                                 + ' ' + kFetchItems, "LOGOUT"}
+        << [] { QList<int> l; for (int n = 4971; n <= 5000; ++n) l << n; return l; }() << qint64(5000);
     // A rebuilt index: the remembered UIDs mean nothing; stored mail is not announced again.
     QTest::newRow("uidvalidity-changed")
         << 4 << state(999, 3) << QStringList{idOf(1), idOf(2), idOf(3)} << 101u

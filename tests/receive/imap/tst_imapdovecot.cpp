@@ -35,6 +35,8 @@ private Q_SLOTS:
     void cleanupTestCase();
     void checkStoresOnceAndSetsNoFlag();
     void pushAnnouncesDeliveryWithinASecond();
+    void sameMailboxByPop3AndImapIsStoredOnce();
+    void mailWhileNotRunningIsAnnouncedAtStart();
     void securedConnections_data();
     void securedConnections();
 
@@ -174,6 +176,53 @@ void TestImapDovecot::pushAnnouncesDeliveryWithinASecond()
     QVERIFY(ThreadRunner::WaitForAll(1000));
     QVERIFY(clock.elapsed() < 1000);
     QTRY_COMPARE(m_dovecot.logText().count(QStringLiteral("Logged out")), loggedOut + 1);
+}
+
+void TestImapDovecot::sameMailboxByPop3AndImapIsStoredOnce()
+{
+    QVERIFY(m_dovecot.addMessage(mail(m_next++)));
+    Record pop = imapAccount(m_dovecot.port(), QStringLiteral("None"));
+    pop.Add("Protocol", QStringLiteral("POP3"));
+    Record imap = imapAccount(m_dovecot.imapPort(), QStringLiteral("STARTTLS"));
+    m_engine->AddAccount(pop);
+    m_engine->AddAccount(imap);
+    QSignalSpy arrived(m_engine.get(), &MUScripting::MsgArrived);
+    QSignalSpy complete(m_engine->receiverManager(), &ReceiverManager::ReceiveComplete);
+    m_engine->CheckForNewMessagesNow(&pop);
+    QVERIFY(complete.wait(30000));
+    const int stored = int(arrived.count());
+    QVERIFY(stored >= 1);
+    // The IMAP account of the same mailbox knows those messages by their identity.
+    m_engine->CheckForNewMessagesNow(&imap);
+    QVERIFY(complete.wait(30000));
+    QCOMPARE(arrived.count(), stored);
+    QCOMPARE(m_engine->msgManager()->GetMsgs().Count(), stored);
+}
+
+void TestImapDovecot::mailWhileNotRunningIsAnnouncedAtStart()
+{
+    Record a = imapAccount(m_dovecot.imapTlsPort(), QStringLiteral("TLS"));
+    m_engine->AddAccount(a);
+    QSignalSpy complete(m_engine->receiverManager(), &ReceiverManager::ReceiveComplete);
+    m_engine->CheckForNewMessagesNow(&a);
+    QVERIFY(complete.wait(30000));
+    m_engine->Finalize();
+    m_engine.reset();
+
+    // Delivered while nothing ran; the next start's push connection announces it.
+    QVERIFY(m_dovecot.addMessage(mail(m_next++)));
+    m_engine = std::make_unique<MUScripting>();
+    m_engine->Init(m_log, nullptr);
+    DataBag extra;
+    extra.Add(m_certs.caCert(), QStringLiteral("CaCertificatesFile"));
+    m_engine->receiverManager()->setExtraWorkerData(extra);
+    a.Add("Disabled", false);
+    m_engine->UpdateAccount(a);
+    QSignalSpy arrived(m_engine.get(), &MUScripting::MsgArrived);
+    m_engine->StartDownload();
+    QVERIFY(arrived.wait(30000));
+    QCOMPARE(arrived.count(), 1);
+    QCOMPARE(arrived.first().first().value<Record>().text("Subject"), QStringLiteral("IMAP %1").arg(m_next - 1));
 }
 
 void TestImapDovecot::securedConnections_data()
