@@ -199,7 +199,7 @@ int runAccounts(CliContext &ctx)
         Record a = engine.accountManager()->GetAccount(ctx.args.first());
         QString why;
         const QSslCertificate cert = FetchServerCertificate(a.text("Server"), quint16(a.Item("Port").toInt()),
-                                                            a.text("Security"), &why);
+                                                            a.text("Security"), &why, 30000, a.text("Protocol"));
         if (cert.isNull()) {
             ctx.error(QStringLiteral("no certificate from %1:%2: %3").arg(a.text("Server"), a.text("Port"), why));
             return CliFailed;

@@ -427,7 +427,7 @@ bool FAddAccount::OfferToTrustCertificate(const QString &reason)
     QSslCertificate certificate;
     QString why;
     FProgressor::Run(MessageTable::Text(154), this, [&] {
-        certificate = FetchServerCertificate(server, quint16(port), security, &why);
+        certificate = FetchServerCertificate(server, quint16(port), security, &why, 30000, m_cboProtocol->currentText());
     });
     if (certificate.isNull()) {
         if (m_log)

@@ -97,6 +97,7 @@ void ImapSession::onSslErrors(const QList<QSslError> &errors)
     if (!ssl)
         return;
     const QSslCertificate peer = ssl->peerCertificate();
+    m_peerCertificate = peer;
     // A certificate the user pinned for this account is accepted whatever the store says.
     if (!m_certPin.isEmpty() && !peer.isNull() && CArriveShell::Fingerprint(peer) == m_certPin) {
         ssl->ignoreSslErrors(errors);
@@ -118,6 +119,7 @@ void ImapSession::onEncrypted()
 {
     auto *ssl = qobject_cast<QSslSocket *>(m_socket);
     const QSslCertificate peer = ssl ? ssl->peerCertificate() : QSslCertificate();
+    m_peerCertificate = peer;
     if (!m_certPin.isEmpty() && CArriveShell::Fingerprint(peer) != m_certPin) {
         fail(CArriveShell::CertificateNotTrusted,
              QStringLiteral("The server's certificate %1 is not the certificate pinned for this account. ")

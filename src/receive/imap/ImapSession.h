@@ -67,6 +67,8 @@ public:
     void Logout(int limitMs);
     void Close();
     bool isEncrypted() const { return m_encrypted; }
+    /// The server's certificate once a secured connection was attempted (also when refused).
+    QSslCertificate peerCertificate() const { return m_peerCertificate; }
     /// The number of the cancellation "error".
     static MUError Cancelled();
     static bool IsCancellation(const MUError &error);
@@ -113,6 +115,7 @@ private:
     bool m_loggingOut = false;
     QByteArray m_doneTag;              // an IDLE ended by DONE whose completion is still to come
     bool m_encrypted = false;
+    QSslCertificate m_peerCertificate;
     int m_nextTag = 1;
     QEventLoop *m_loop = nullptr;
     QTimer *m_idleTimer = nullptr;
