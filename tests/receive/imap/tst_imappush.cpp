@@ -3,7 +3,9 @@
 #include "FakeImapServer.h"
 #include "engine/MUScripting.h"
 #include "receive/ReceiverManager.h"
+#include "storage/Database.h"
 #include "storage/MsgManager.h"
+#include <QSqlQuery>
 #include "trellis/MetaTypes.h"
 #include "trellis/Paths.h"
 #include "trellis/ThreadRunner.h"
@@ -111,6 +113,44 @@ private Q_SLOTS:
         QVERIFY(idling.wait(5000));
         QCOMPARE(imap.connectionCount(), 2);
         rm.StopReceiving();
+    }
+
+    void highestUidWaitsUntilTheMessagesAreStored()
+    {
+        FakeImapServer imap;
+        imap.setCredentials("user", "secret");
+        QVERIFY(imap.listen());
+        imap.addMessage(mail(1));
+        imap.addMessage(mail(2));
+        QTemporaryDir home;
+        Paths::SetHome(home.path());
+        auto log = std::make_shared<Log>();
+        QVERIFY(log->OpenFiles(home.filePath("mu.log"), home.filePath("short.log")));
+        {
+            MUScripting e;
+            e.Init(log, nullptr);
+            Record a = account(QString(), imap);
+            a.Add("Disabled", true);
+            e.AddAccount(a);
+            // The store refuses the second message once (a full disk, say).
+            QSqlQuery q(e.db()->connection());
+            QVERIFY(q.exec("CREATE TRIGGER refuse BEFORE INSERT ON Msg WHEN NEW.Subject = 's2' "
+                           "BEGIN SELECT RAISE(ABORT, 'refused'); END"));
+            QSignalSpy complete(e.receiverManager(), &ReceiverManager::ReceiveComplete);
+            QSignalSpy arrived(&e, &MUScripting::MsgArrived);
+            e.CheckForNewMessagesNow(&a);
+            QVERIFY(complete.wait(10000));
+            QCOMPARE(arrived.count(), 1);
+            QVERIFY(e.msgManager()->GetImapState(a.Id()).isEmpty());
+            QVERIFY(q.exec("DROP TRIGGER refuse"));
+            e.CheckForNewMessagesNow(&a);
+            QVERIFY(complete.wait(10000));
+            QCOMPARE(arrived.count(), 2);
+            QCOMPARE(arrived.last().first().value<Record>().text("Subject"), QStringLiteral("s2"));
+            QCOMPARE(e.msgManager()->GetImapState(a.Id()).value("HighestUid").toInt(), 2);
+            e.Finalize();
+        }
+        Paths::SetHome(QString());
     }
 
     void timerLeavesPushedAccountsAlone()
