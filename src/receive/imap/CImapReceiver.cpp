@@ -451,8 +451,9 @@ void CImapReceiver::onUntagged(const Imap::Response &r)
 
 void CImapReceiver::Fetch(const QByteArray &command, const QByteArray &set)
 {
-    const QByteArray items = m_wantContent ? "(UID BODY.PEEK[]<0." + QByteArray::number(MaxStoredBytes) + ">)"
-                                           : QByteArray("(UID BODY.PEEK[HEADER])");
+    // Partial fetches: no message, not even a header, can hold more than the stored limit.
+    const QByteArray items = (m_wantContent ? QByteArray("(UID BODY.PEEK[]<0.") : QByteArray("(UID BODY.PEEK[HEADER]<0."))
+                           + QByteArray::number(MaxStoredBytes) + ">)";
     const Imap::Response r =
         m_session->Run(Imap::CommandBuilder(m_session->NextTag()).atom(command).atom(set).atom(items).build());
     if (!r.isOk())
