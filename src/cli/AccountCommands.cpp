@@ -13,7 +13,8 @@
 #include <cstdio>
 
 namespace {
-const QStringList AccountProps = {"Server", "Port", "User", "CheckInterval", "Disabled", "Email", "Security", "CertPin"};
+const QStringList AccountProps = {"Server", "Port", "User", "CheckInterval", "Disabled", "Email", "Security", "CertPin",
+                                  "Protocol", "Folder"};
 
 QString accountLine(const Record &a)
 {
@@ -23,6 +24,8 @@ QString accountLine(const Record &a)
                             a.text("Security").isEmpty() ? QStringLiteral("None") : a.text("Security"));
     if (!a.text("Email").isEmpty())
         line += QStringLiteral("  <%1>").arg(a.text("Email"));
+    if (a.text("Protocol") == QLatin1String("IMAP"))
+        line += QStringLiteral("  IMAP folder %1").arg(a.text("Folder"));
     if (!a.text("CertPin").isEmpty())
         line += QStringLiteral("  (certificate pinned)");
     if (disabled)
@@ -57,6 +60,27 @@ bool applyOptions(CliContext &ctx, Record &a, bool adding)
         }
         a.Add("Security", names.value(security));
     }
+    const QString protocol = ctx.takeOption("--protocol", &present).toLower();
+    if (present) {
+        if (protocol != QLatin1String("imap") && protocol != QLatin1String("pop3")) {
+            ctx.error(QStringLiteral("--protocol must be imap or pop3"));
+            return false;
+        }
+        a.Add("Protocol", protocol.toUpper());
+    } else if (adding) {
+        a.Add("Protocol", QStringLiteral("POP3"));
+    }
+    const QString folder = ctx.takeOption("--folder", &present);
+    if (present) {
+        if (folder.trimmed().isEmpty()) {
+            ctx.error(QStringLiteral("--folder must name a folder"));
+            return false;
+        }
+        a.Add("Folder", folder);
+    } else if (adding) {
+        a.Add("Folder", QStringLiteral("INBOX"));
+    }
+    const bool imap = a.text("Protocol") == QLatin1String("IMAP");
     const QString port = ctx.takeOption("--port", &present);
     if (present) {
         bool ok = false;
@@ -67,10 +91,13 @@ bool applyOptions(CliContext &ctx, Record &a, bool adding)
         }
         a.Add("Port", n);
     } else if (adding) {
-        a.Add("Port", a.text("Security") == QLatin1String("TLS") ? 995 : 110);
+        const bool tls = a.text("Security") == QLatin1String("TLS");
+        a.Add("Port", imap ? (tls ? 993 : 143) : (tls ? 995 : 110));
     }
-    if (adding && !securityGiven)
-        a.Add("Security", a.Item("Port").toInt() == 995 ? QStringLiteral("TLS") : QStringLiteral("STARTTLS"));
+    if (adding && !securityGiven) {
+        const int n = a.Item("Port").toInt();
+        a.Add("Security", (n == 995 || n == 993) ? QStringLiteral("TLS") : QStringLiteral("STARTTLS"));
+    }
     const QString user = ctx.takeOption("--user", &present);
     if (present)
         a.Add("User", user);
@@ -174,7 +201,7 @@ int runAccounts(CliContext &ctx)
         Record a = engine.accountManager()->GetAccount(ctx.args.first());
         QString why;
         const QSslCertificate cert = FetchServerCertificate(a.text("Server"), quint16(a.Item("Port").toInt()),
-                                                            a.text("Security"), &why);
+                                                            a.text("Security"), &why, 30000, a.text("Protocol"));
         if (cert.isNull()) {
             ctx.error(QStringLiteral("no certificate from %1:%2: %3").arg(a.text("Server"), a.text("Port"), why));
             return CliFailed;
@@ -215,7 +242,7 @@ int runAccounts(CliContext &ctx)
 static CliCommandRegistrar reg(
     QStringLiteral("accounts"),
     QStringLiteral("accounts list | add --server S [--port N] --user U --password P|- [--interval MIN] "
-                   "[--disabled] [--email E] [--security tls|starttls|none] | update ID [same options, --enabled] "
+                   "[--disabled] [--email E] [--security tls|starttls|none] [--protocol imap|pop3] [--folder F] | update ID [same options, --enabled] "
                    "| remove ID | trust ID [--yes] | test --server S --user U --password P|- [--port N] "
                    "[--security tls|starttls|none]"),
     &runAccounts,

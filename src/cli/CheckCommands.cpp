@@ -2,6 +2,7 @@
 #include "CliCommand.h"
 #include "RecordJson.h"
 #include "engine/MUScripting.h"
+#include "trellis/Utility.h"
 #include "receive/ReceiverManager.h"
 #include "storage/AccountManager.h"
 #include "timing/TimerManager.h"
@@ -107,6 +108,17 @@ int runWatch(CliContext &ctx)
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
 
+    // How each account hears of new mail: IMAP accounts say so once their server answered.
+    auto mode = [&event](const QString &id, bool push) {
+        const QString name = push ? QStringLiteral("push") : QStringLiteral("poll");
+        event("Mode", QStringLiteral("%1 %2").arg(id, name), {{"AccountId", id}, {"Mode", name}});
+    };
+    QObject::connect(rm, &ReceiverManager::PushMode, &guard, mode);
+    for (const QVariant &v : engine.accountManager()->AccountList()) {
+        const Record a = v.value<Record>();
+        if (!Utility::ToBool(a.Item("Disabled"), false) && AccountManager::ProtocolText(a.text("Protocol")) != "IMAP")
+            mode(a.Id(), false);
+    }
     engine.StartDownload();
     QCoreApplication::exec();
     engine.Finalize();

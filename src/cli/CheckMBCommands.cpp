@@ -13,7 +13,8 @@
 
 namespace {
 const QString kAccountTestUsage =
-    QStringLiteral("account-test --server S --user U --password P|- [--port N] [--security tls|starttls|none]");
+    QStringLiteral("account-test --server S --user U --password P|- [--port N] [--security tls|starttls|none] "
+                   "[--protocol imap|pop3]");
 const QString kDetectUsage = QStringLiteral("detect EMAIL --password P|-");
 
 /// The log the engine writes too, so a failed test can be read up afterwards.
@@ -50,6 +51,12 @@ int RunAccountTest(CliContext &ctx)
     const QString password = ctx.takeOption(QStringLiteral("--password"), &hasPassword);
     const QString portText = ctx.takeOption(QStringLiteral("--port"), &hasPort);
     const QString securityText = ctx.takeOption(QStringLiteral("--security")).toLower();
+    bool hasProtocol = false;
+    const QString protocol = ctx.takeOption(QStringLiteral("--protocol"), &hasProtocol).toLower();
+    if (hasProtocol && protocol != QLatin1String("imap") && protocol != QLatin1String("pop3")) {
+        ctx.error(QStringLiteral("--protocol must be imap or pop3"));
+        return CliUsage;
+    }
     if (!ctx.args.isEmpty() || !hasServer || !hasUser || !hasPassword || server.isEmpty() || user.isEmpty()) {
         ctx.error(QStringLiteral("usage: ") + kAccountTestUsage);
         return CliUsage;
@@ -78,10 +85,22 @@ int RunAccountTest(CliContext &ctx)
     CCheckMB checker;
     checker.Init(openLog());
     QString reason;
-    if (checker.CheckMB(server, user, readPassword(password), port, &reason, security)) {
-        ctx.print(QStringLiteral("ok"), {{QStringLiteral("ok"), true}});
+    const QString pwd = readPassword(password);
+    // Without a protocol or port: IMAP first (993 TLS, then 143 STARTTLS), then POP3.
+    const bool tryImap = protocol == QLatin1String("imap") || (!hasProtocol && !hasPort);
+    const bool tryPop3 = protocol != QLatin1String("imap");
+    QString imapReason;
+    if (tryImap && checker.CheckImap(server, user, pwd, port, &imapReason, security)) {
+        ctx.print(QStringLiteral("ok IMAP"), {{QStringLiteral("ok"), true}, {QStringLiteral("protocol"), QStringLiteral("IMAP")}});
         return CliOk;
     }
+    if (tryPop3 && checker.CheckMB(server, user, pwd, port, &reason, security)) {
+        ctx.print(hasProtocol ? QStringLiteral("ok") : QStringLiteral("ok POP3"),
+                  {{QStringLiteral("ok"), true}, {QStringLiteral("protocol"), QStringLiteral("POP3")}});
+        return CliOk;
+    }
+    if (!tryPop3)
+        reason = imapReason;
     if (reason.trimmed().isEmpty())
         reason = checker.lastError();
     if (reason.trimmed().isEmpty())
@@ -109,15 +128,16 @@ int RunDetect(CliContext &ctx)
         ctx.print(why, {{QStringLiteral("ok"), false}, {QStringLiteral("reason"), why}});
         return CliSomeFailed;
     }
-    const QString logon =
-        checker.LogonNameByServerAndEmail(found.host, email, readPassword(password), found.port, found.security);
+    const QString logon = checker.LogonNameByServerAndEmail(found.host, email, readPassword(password), found.port,
+                                                            found.security, found.protocol);
     QJsonObject object{{QStringLiteral("server"), found.host},
                        {QStringLiteral("port"), found.port},
                        {QStringLiteral("security"), found.security},
+                       {QStringLiteral("protocol"), found.protocol},
                        {QStringLiteral("logon"), logon},
                        {QStringLiteral("ok"), !logon.isEmpty()}};
     const QStringList lines{QStringLiteral("server ") + found.host, QStringLiteral("port %1").arg(found.port),
-                            QStringLiteral("security ") + found.security};
+                            QStringLiteral("security ") + found.security, QStringLiteral("protocol ") + found.protocol};
     if (logon.isEmpty()) {
         QString why = Utility::FormatText(MessageTable::Text(131), {found.host, email}).trimmed();
         if (!checker.lastError().trimmed().isEmpty())

@@ -101,6 +101,13 @@ void MUScripting::Init(LogPtr log, QObject *agent)
                     if (m_msgManager)
                         m_msgManager->AddUidls(server, user, uidls);
                 });
+        // An IMAP folder's highest UID is remembered only once its messages are all stored:
+        // a message whose store failed is then found again by the next check.
+        connect(m_receiverManager.get(), &ReceiverManager::ImapStateSeen, this,
+                [this](const QString &accountId, const QString &server, const QString &user, const QString &folder,
+                       qint64 uidValidity, qint64 highestUid, const QStringList &ids) {
+                    rememberImapState(accountId, server, user, folder, uidValidity, highestUid, ids);
+                });
         m_timerManager = std::make_unique<TimerManager>();
         m_timerManager->Init(m_log);
         connect(m_timerManager.get(), &TimerManager::ItsTimeToCheck, this, &MUScripting::moTimerManager_ItsTimeToCheck);
@@ -122,12 +129,15 @@ QString MUScripting::MessageTableText524()
 void MUScripting::StartDownload()
 {
     trace(QStringLiteral("StartDownload call"), QStringLiteral("StartDownload"));
+    m_pushStarted = true;
     try {
         const DataBag accounts = m_accountManager->AccountList();
         for (const QVariant &v : accounts) {
             const Record account = v.value<Record>();
-            if (!Utility::ToBool(account.Item(QStringLiteral("Disabled")), false))
+            if (!Utility::ToBool(account.Item(QStringLiteral("Disabled")), false)) {
                 m_timerManager->add(account);
+                startPush(account);
+            }
         }
     } catch (const MUError &e) {
         logError(e, QStringLiteral("StartDownload"));
@@ -141,8 +151,11 @@ void MUScripting::UpdateAccount(Record &account)
         m_timerManager->StopTiming(account.Id());
         m_receiverManager->StopReceiving(account.Id());
         m_accountManager->Update(account);
-        if (!Utility::ToBool(account.Item(QStringLiteral("Disabled")), false))
+        if (!Utility::ToBool(account.Item(QStringLiteral("Disabled")), false)) {
             m_timerManager->add(account);
+            if (m_pushStarted)
+                startPush(account);
+        }
     } catch (const MUError &e) {
         logError(e, QStringLiteral("UpdateAccount"));
     }
@@ -152,8 +165,11 @@ void MUScripting::AddAccount(Record &account)
 {
     trace(QStringLiteral("AddAccount call"), QStringLiteral("AddAccount"));
     m_accountManager->add(account);
-    if (!Utility::ToBool(account.Item(QStringLiteral("Disabled")), false))
+    if (!Utility::ToBool(account.Item(QStringLiteral("Disabled")), false)) {
         m_timerManager->add(account);
+        if (m_pushStarted)
+            startPush(account);
+    }
 }
 
 void MUScripting::RemoveAccount(const QString &accountId)
@@ -178,7 +194,39 @@ void MUScripting::checkAccount(const Record &account)
                 .arg(account.text(QStringLiteral("Server")), why.description()));
         return;
     }
-    m_receiverManager->Check(account, *received, m_msgManager->GetKnownUidls(account.Id()));
+    m_receiverManager->Check(account, *received, m_msgManager->GetKnownUidls(account.Id()),
+                             isImap(account) ? m_msgManager->GetImapState(account.Id()) : QVariantMap());
+}
+
+bool MUScripting::isImap(const Record &account)
+{
+    return AccountManager::ProtocolText(account.text(QStringLiteral("Protocol"))) == QLatin1String("IMAP");
+}
+
+void MUScripting::startPush(const Record &account)
+{
+    if (!isImap(account))
+        return;
+    const std::optional<DataBag> received = m_msgManager->GetMsgIds(account.Id());
+    if (!received)
+        return; // the timer's checks report it
+    m_receiverManager->StartPush(account, *received, m_msgManager->GetImapState(account.Id()));
+}
+
+void MUScripting::rememberImapState(const QString &accountId, const QString &server, const QString &user,
+                                    const QString &folder, qint64 uidValidity, qint64 highestUid, const QStringList &ids)
+{
+    if (!ids.isEmpty()) {
+        const std::optional<DataBag> stored = m_msgManager->GetMsgIds(accountId);
+        for (const QString &id : ids) {
+            if (!stored || !stored->Exists(id)) {
+                trace(QStringLiteral("Message '%1' was not stored: the folder's highest UID stays").arg(id),
+                      QStringLiteral("rememberImapState"));
+                return;
+            }
+        }
+    }
+    m_msgManager->SetImapState(server, user, folder, uidValidity, highestUid);
 }
 
 void MUScripting::CheckForNewMessagesNow(const Record *account)
@@ -206,6 +254,11 @@ void MUScripting::moTimerManager_ItsTimeToCheck(const QString &accountId)
 {
     trace(QStringLiteral("moTimerManager_ItsTimeToCheck call"), QStringLiteral("moTimerManager_ItsTimeToCheck"));
     Q_EMIT CheckTimerTick(accountId);
+    if (m_receiverManager->IsPushing(accountId)) {
+        // Its server tells of new mail itself; the timer is for accounts without IDLE.
+        trace(QStringLiteral("Pushed account: no timed check"), QStringLiteral("moTimerManager_ItsTimeToCheck"));
+        return;
+    }
     try {
         if (!g_usageReportDone.exchange(true))
             usageReportStep();

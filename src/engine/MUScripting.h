@@ -80,6 +80,11 @@ private:
     void checkAccount(const Record &account);
     void usageReportStep();
     void moReceiverManager_MsgArrived(const Record &msg);
+    /// IMAP: the account's push worker (nothing for other accounts).
+    void startPush(const Record &account);
+    static bool isImap(const Record &account);
+    void rememberImapState(const QString &accountId, const QString &server, const QString &user, const QString &folder,
+                           qint64 uidValidity, qint64 highestUid, const QStringList &ids);
 
 public:
     /// Handler of the timer manager's ticks (public so a test can tick by hand).
@@ -98,4 +103,5 @@ private:
     QObject *m_agent = nullptr;
     QString m_installId;
     bool m_finalized = false;
+    bool m_pushStarted = false; // StartDownload ran: accounts added later get their push worker too
 };

@@ -1,4 +1,5 @@
 #include "CCheckMB.h"
+#include "imap/CImapReceiver.h"
 #include "CArriveShell.h"
 #include "CReceiver.h"
 #include "CHotmail.h"
@@ -125,8 +126,9 @@ CCheckMB::ServerChoice CCheckMB::FindServer(const QString &emailSuffix)
 }
 
 QString CCheckMB::LogonNameByServerAndEmail(const QString &server, const QString &email, const QString &pwd,
-                                            int port, const QString &security)
+                                            int port, const QString &security, const QString &protocol)
 {
+    const bool imap = protocol.compare(QLatin1String("IMAP"), Qt::CaseInsensitive) == 0;
     const QString member = QStringLiteral("LogonNameByServerAndEmail");
     trace(QStringLiteral("LogonNameByServerAndEmail call"), member);
     const QString address = email.trimmed();
@@ -136,12 +138,19 @@ QString CCheckMB::LogonNameByServerAndEmail(const QString &server, const QString
     QString detail;
     const bool ran = runOffThread([&] {
         QString reason;
-        if (checkHere(server, address, pwd, port, security, reason, detail)) {
+        auto works = [&](const QString &name) {
+            if (!imap)
+                return checkHere(server, name, pwd, port, security, reason, detail);
+            const bool ok = imapHere(server, name, pwd, port, security, reason);
+            detail = reason;
+            return ok;
+        };
+        if (works(address)) {
             result = address;
             return;
         }
         const QString local = address.section(QLatin1Char('@'), 0, 0);
-        if (!local.isEmpty() && local != address && checkHere(server, local, pwd, port, security, reason, detail))
+        if (!local.isEmpty() && local != address && works(local))
             result = local;
     });
     if (!ran)
@@ -320,6 +329,12 @@ CCheckMB::ServerChoice CCheckMB::findHere(const QString &emailSuffix)
         for (const QJsonValue &d : domains) {
             if (d.toString().trimmed().toLower() != domain)
                 continue;
+            const QString imapHost = provider.value(QStringLiteral("imapHost")).toString().trimmed();
+            if (!imapHost.isEmpty()) {
+                ServerChoice imap{imapHost, 993, kTls, false};
+                imap.protocol = QStringLiteral("IMAP");
+                return imap;
+            }
             ServerChoice choice;
             choice.host = provider.value(QStringLiteral("host")).toString().trimmed();
             choice.security = normalSecurity(provider.value(QStringLiteral("security")).toString());
@@ -346,12 +361,86 @@ CCheckMB::ServerChoice CCheckMB::findHere(const QString &emailSuffix)
         return ServerChoice{endpoint.host(), endpoint.port(secure ? 443 : 80), secure ? kTls : kNone, true};
     }
 
+    for (const char *prefix : {"imap.", "mail."}) {
+        ServerChoice choice;
+        if (probeImapHere(QLatin1String(prefix) + domain, &choice))
+            return choice;
+    }
     for (const char *prefix : {"pop.", "pop3.", "mail.", "pop.mail.", "pop3.mail."}) {
         ServerChoice choice;
         if (probeHere(QLatin1String(prefix) + domain, &choice))
             return choice;
     }
     return {};
+}
+
+bool CCheckMB::CheckImap(const QString &server, const QString &logonName, const QString &logonPwd, int port,
+                         QString *falseCouse, const QString &security)
+{
+    trace(QStringLiteral("CheckImap call"), QStringLiteral("CheckMB"));
+    bool ok = false;
+    QString reason;
+    m_lastErrorNumber = 0;
+    if (runOffThread([&] { ok = imapHere(server, logonName, logonPwd, port, security, reason); }))
+        m_lastError = ok ? QString() : reason;
+    else
+        reason = kBusy;
+    if (falseCouse)
+        *falseCouse = ok ? QString() : reason;
+    return ok;
+}
+
+bool CCheckMB::imapHere(const QString &server, const QString &logonName, const QString &logonPwd, int port,
+                        const QString &security, QString &reason)
+{
+    QList<std::pair<int, QString>> tries;
+    const QString mode = normalSecurity(security);
+    if (port > 0)
+        tries.append({port, mode.isEmpty() ? (port == 993 ? kTls : kStartTls) : mode});
+    else if (!mode.isEmpty())
+        tries.append({mode == kTls ? 993 : 143, mode});
+    else
+        tries = {{993, kTls}, {143, kStartTls}};
+    DataBag options;
+    options.Add(QVariant::fromValue(m_log), QStringLiteral("Log"));
+    options.Add(m_waitLimitMs, QStringLiteral("InactivityLimitMs"));
+    for (const auto &[tryPort, tryMode] : tries) {
+        Record account;
+        account.Add(QStringLiteral("Server"), server.trimmed());
+        account.Add(QStringLiteral("Port"), tryPort);
+        account.Add(QStringLiteral("User"), logonName);
+        account.Add(QStringLiteral("Pwd"), logonPwd);
+        account.Add(QStringLiteral("Security"), tryMode);
+        account.Add(QStringLiteral("CertPin"), m_certPin);
+        qint32 number = 0;
+        if (CImapReceiver::TestAccount(account, options, &reason, &number)) {
+            reason.clear();
+            return true;
+        }
+        m_lastErrorNumber = number;
+    }
+    return false;
+}
+
+bool CCheckMB::probeImapHere(const QString &server, ServerChoice *choice)
+{
+    const QString host = server.trimmed();
+    for (const auto &[port, mode] : {std::pair{993, kTls}, std::pair{143, kStartTls}}) {
+        try {
+            const Target target = resolve(host, quint16(port));
+            trace(QStringLiteral("Probing IMAP %1:%2 (%3)").arg(host).arg(port).arg(mode), QStringLiteral("IsValidHTTPServer"));
+            if (CImapReceiver::Answers(target.host, target.port, mode, qMin(m_waitLimitMs, m_probeLimitMs))) {
+                if (choice) {
+                    *choice = ServerChoice{host, port, mode, false};
+                    choice->protocol = QStringLiteral("IMAP");
+                }
+                return true;
+            }
+        } catch (const MUError &) {
+            // An unknown host is no server.
+        }
+    }
+    return false;
 }
 
 std::unique_ptr<CArriveShell> CCheckMB::makeShell(const QString &security) const

@@ -39,6 +39,7 @@ public:
         int port = 0;
         QString security;       ///< "TLS", "STARTTLS" or "None"
         bool httpMail = false;  ///< a web host of the HTTPMail service
+        QString protocol = QStringLiteral("POP3"); ///< "POP3" or "IMAP"
         bool isEmpty() const { return host.isEmpty(); }
     };
 
@@ -61,17 +62,24 @@ public:
     /// `falseCouse` gets the reason (empty when no HTTPMail server answered at all).
     bool CheckMB(const QString &server, const QString &logonName, const QString &logonPwd, int port = 0,
                  QString *falseCouse = nullptr, const QString &security = {});
+    /// Tests an IMAP account (log in, open `folder` read-only, log out) on `server`:`port` with
+    /// `security`; port 0 tries 993 with TLS, then 143 with STARTTLS (`security` empty) or the
+    /// given mode's usual port. The certificate pin applies; the resolver and shell factory do not.
+    bool CheckImap(const QString &server, const QString &logonName, const QString &logonPwd, int port = 0,
+                   QString *falseCouse = nullptr, const QString &security = {});
     /// The incoming server's host for the part of an address after "@", or empty.
     QString POPServerByEmailSuffix(const QString &emailSuffix);
-    /// The incoming server with its port and security: the provider table, then the
-    /// HTTPMail service domains, then the first candidate host that answers
-    /// ("pop.", "pop3.", "mail.", "pop.mail.", "pop3.mail." + the domain; each on port
-    /// 995 with TLS before port 110). Empty when none answers.
+    /// The incoming server with its port, security and protocol: the provider table (its IMAP
+    /// host first), then the HTTPMail service domains, then the first IMAP candidate that
+    /// answers ("imap.", "mail." + the domain; 993 with TLS before 143 with STARTTLS), then the
+    /// first POP3 candidate ("pop.", "pop3.", "mail.", "pop.mail.", "pop3.mail." + the domain;
+    /// each on port 995 with TLS before port 110). Empty when none answers.
     ServerChoice FindServer(const QString &emailSuffix);
     /// The logon name `server` accepts for `email` and `pwd`: the full address, else its
     /// local part, else empty. On an HTTPMail server the address is returned as it is.
     QString LogonNameByServerAndEmail(const QString &server, const QString &email, const QString &pwd,
-                                      int port = 110, const QString &security = QStringLiteral("None"));
+                                      int port = 110, const QString &security = QStringLiteral("None"),
+                                      const QString &protocol = QStringLiteral("POP3"));
     /// True when a POP3 server greets positively on port 110 of `server` (995 with TLS is
     /// tried first when available).
     bool IsValidHTTPServer(const QString &server);
@@ -106,6 +114,10 @@ private:
                    const QString &security);
     void checkHttpMail(const QString &server, const QString &logonName, const QString &logonPwd);
     bool probeHere(const QString &server, ServerChoice *choice);
+    /// IMAP: the login test of CheckImap on this thread; throws nothing.
+    bool imapHere(const QString &server, const QString &logonName, const QString &logonPwd, int port,
+                  const QString &security, QString &reason);
+    bool probeImapHere(const QString &server, ServerChoice *choice);
     ServerChoice findHere(const QString &emailSuffix);
     std::unique_ptr<CArriveShell> makeShell(const QString &security) const;
     Target resolve(const QString &host, quint16 port) const;

@@ -1,6 +1,7 @@
 #include "ReceiveWorkers.h"
 #include "CHotmail.h"
 #include "CReceiver.h"
+#include "imap/CImapReceiver.h"
 #include "trellis/ThreadRunner.h"
 
 void RegisterReceiveWorkers()
@@ -8,4 +9,6 @@ void RegisterReceiveWorkers()
     ThreadRunner::Register(QStringLiteral("MUCustom.CReceiver"),
                            [] { return std::make_unique<CReceiver>(); });
     RegisterHttpMailWorkers();
+    ThreadRunner::Register(QStringLiteral("MUCustom.CImapReceiver"),
+                           [] { return std::make_unique<CImapReceiver>(); });
 }

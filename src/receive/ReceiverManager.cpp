@@ -30,12 +30,22 @@ ReceiverManager::~ReceiverManager()
         m_log->Trace(QStringLiteral("Class_Terminate()"), Cls + QStringLiteral(".Class_Terminate"));
     for (const Download &d : std::as_const(m_downloads))
         d.cancel->Signal();
+    for (const Push &p : std::as_const(m_pushes))
+        p.cancel->Signal();
 }
 
 void ReceiverManager::Init(LogPtr log, CSettings *settings)
 {
     m_log = std::move(log);
     m_settings = settings;
+}
+
+int ReceiverManager::ReceivesCount() const
+{
+    int busyPushes = 0;
+    for (const Push &p : m_pushes)
+        busyPushes += p.busy ? 1 : 0;
+    return int(m_downloads.size()) + busyPushes;
 }
 
 bool ReceiverManager::IsReceiving(const QString &accountId) const
@@ -87,9 +97,17 @@ bool ReceiverManager::lockAccount(const QString &accountId, const QString &sourc
     return true;
 }
 
-void ReceiverManager::Check(const Record &account, const DataBag &receivedMsgIds, const QVariantMap &knownUidls)
+void ReceiverManager::Check(const Record &account, const DataBag &receivedMsgIds, const QVariantMap &knownUidls,
+                            const QVariantMap &imapState)
 {
     const QString source = Cls + QStringLiteral(".Check");
+    if (m_pushes.contains(account.Id())) {
+        // The open connection checks at once; its events follow as for any check.
+        if (m_log)
+            m_log->Trace(QStringLiteral("Checking on the push connection. "), source);
+        m_pushes.value(account.Id()).wake->Signal();
+        return;
+    }
     std::shared_ptr<QLockFile> lock;
     if (IsReceiving(account.Id()) || !lockAccount(account.Id(), source, &lock)) {
         if (m_log)
@@ -123,11 +141,12 @@ void ReceiverManager::Check(const Record &account, const DataBag &receivedMsgIds
         data.Add(dontReceiveContent, QStringLiteral("DontReceiveContent"));
         data.Add(eventName, QStringLiteral("CancelEvent"));
         data.Add(knownUidls, QStringLiteral("KnownUidls"));
+        data.Add(imapState, QStringLiteral("ImapState"));
         for (qsizetype i = 1; i <= m_extra.Count(); ++i)
             data.Add(m_extra.Item(i), m_extra.Key(i));
 
         m_downloads.insert(number, d);
-        const QString progId = ProgIdForServer(account.text(QStringLiteral("Server")));
+        const QString progId = ProgIdForAccount(account);
         try {
             ThreadRunner().Start(progId, QStringLiteral("Run"), data);
         } catch (const MUError &e) {
@@ -163,6 +182,7 @@ void ReceiverManager::StopReceiving(const QString &accountId)
             ++it;
         }
     }
+    stopPushes(accountId);
     Q_EMIT CurrentReceivesCount(ReceivesCount());
 }
 
@@ -213,6 +233,10 @@ void ReceiverManager::onMessage(quint64 download, int msg, const QVariant &data)
         const DataBag bag = data.value<DataBag>();
         Q_EMIT UidlsSeen(bag.Item(QStringLiteral("Server")).toString(), bag.Item(QStringLiteral("User")).toString(),
                          bag.Item(QStringLiteral("Uidls")).toMap());
+        return;
+    }
+    if (msg == ReceiverMessages::ImapStateSeen) {
+        relayImapState(data);
         return;
     }
     switch (msg) {

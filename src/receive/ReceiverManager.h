@@ -37,7 +37,10 @@ public:
     void Init(LogPtr log, CSettings *settings);
     /// Starts the download of `account`, skipping the ids in `receivedMsgIds`. `knownUidls`
     /// (unique-id -> identifier, MsgManager::GetKnownUidls) spares the POP3 receiver requests.
-    void Check(const Record &account, const DataBag &receivedMsgIds, const QVariantMap &knownUidls = {});
+    /// `imapState` (MsgManager::GetImapState) tells an IMAP receiver what it examined before.
+    /// An account with a push connection is checked on that connection instead.
+    void Check(const Record &account, const DataBag &receivedMsgIds, const QVariantMap &knownUidls = {},
+               const QVariantMap &imapState = {});
     /// Cancels the download of one account, or of every account when `accountId` is empty.
     void StopReceiving(const QString &accountId = QString());
     /// Called by a MsgArrived handler that could not keep the message: its download then
@@ -49,13 +52,27 @@ public:
     void CheckFailed(const QString &accountId, qint32 errNumber, const QString &errDescription);
     void Finalize();
 
-    /// Number of downloads running.
-    int ReceivesCount() const { return int(m_downloads.size()); }
+    /// Number of downloads running (checks on push connections included).
+    int ReceivesCount() const;
     bool IsReceiving(const QString &accountId) const;
 
     /// The ProgID that receives `server`: the HTTPMail receiver for a configured HTTPMail
     /// endpoint's host (CHotmail::IsHttpMailServer), the POP3 receiver otherwise.
     static QString ProgIdForServer(const QString &server);
+    /// The IMAP receiver for an account whose "Protocol" is IMAP, else ProgIdForServer.
+    static QString ProgIdForAccount(const Record &account);
+
+    /// IMAP push (ReceiverManagerImap.cpp): starts the long-lived worker of an IMAP account that
+    /// checks at once and then waits in IDLE; nothing when one runs already. Its checks raise
+    /// the same events as Check's. It ends with StopReceiving, or by itself when the server has
+    /// no IDLE (PushMode false).
+    void StartPush(const Record &account, const DataBag &receivedMsgIds, const QVariantMap &imapState = {});
+    /// True while the account has a push worker whose server offers IDLE.
+    bool IsPushing(const QString &accountId) const;
+    /// True while the account has a push worker (also before its mode is known).
+    bool HasPushWorker(const QString &accountId) const { return m_pushes.contains(accountId); }
+    /// Asks every push worker to check at once (or reconnect at once when it waits to retry).
+    void WakePushWorkers();
 
     /// Test hook: extra values put into every worker's bag (e.g. a short inactivity limit).
     void setExtraWorkerData(const DataBag &extra) { m_extra = extra; }
@@ -77,6 +94,13 @@ Q_SIGNALS:
     /// A POP3 receiver examined these messages of the mailbox (`server`, `user`): unique-id ->
     /// identifier, for MsgManager::AddUidls. Not a change of the downloads: no CurrentReceivesCount.
     void UidlsSeen(const QString &server, const QString &user, const QVariantMap &uidls);
+    /// An IMAP receiver examined the folder up to `highestUid` and posted `ids` before: for
+    /// MsgManager::SetImapState once those messages are stored.
+    void ImapStateSeen(const QString &accountId, const QString &server, const QString &user, const QString &folder,
+                       qint64 uidValidity, qint64 highestUid, const QStringList &ids);
+    /// A push worker found whether its server offers IDLE: true it stays ("push"), false the
+    /// account is polled by its timer ("poll").
+    void PushMode(const QString &accountId, bool push);
 
 private:
     struct Download
@@ -97,6 +121,24 @@ private:
     QString storeFailureText(const Download &d) const;
     void onMessage(quint64 download, int msg, const QVariant &data);
     void forget(quint64 download);
+    /// What push workers post (ReceiverManagerImap.cpp).
+    void onPushMessage(const QString &accountId, quint64 number, int msg, const QVariant &data);
+    void stopPushes(const QString &accountId);
+    void watchNetwork();
+    /// Emits ImapStateSeen for message ImapStateSeen's bag.
+    void relayImapState(const QVariant &data);
+
+    struct Push
+    {
+        quint64 number = 0;
+        CancelEventPtr cancel;
+        CancelEventPtr wake;
+        MessangerPtr messanger;
+        bool idle = false;  ///< the server offers IDLE: the worker stays
+        bool busy = false;  ///< a check on its connection is running
+    };
+    QHash<QString, Push> m_pushes; // account id -> its push worker
+    bool m_watchingNetwork = false;
 
     LogPtr m_log;
     CSettings *m_settings = nullptr;

@@ -14,6 +14,16 @@ constexpr int ErrorOccured = 3;
 /// unique-id examined in this connection to the identifier that message gave). Posted
 /// before message 2 or 3, only when there are such pairs, for the engine to remember.
 constexpr int UidlsSeen = 4;
+/// IMAP: a DataBag with "AccountId", "Server", "User", "Folder", "UidValidity" and "HighestUid"
+/// (qint64) and "Ids" (QStringList, the identifiers of the messages posted by this check).
+/// Posted after those messages; the engine remembers the state once they are all stored.
+constexpr int ImapStateSeen = 5;
+/// IMAP push worker: data bool, true when it stays connected in IDLE, false when the server
+/// has no IDLE (the worker ends after its first check and the account is polled).
+constexpr int PushMode = 6;
+/// IMAP push worker: data the account Id; a check on the open connection begins (it ends with
+/// message 2 or 3, after which the worker goes on waiting for new mail).
+constexpr int CheckStart = 7;
 
 /// What a receiver learns of a message from its header.
 struct MessageHeader

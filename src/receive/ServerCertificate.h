@@ -2,9 +2,9 @@
 #include <QSslCertificate>
 #include <QString>
 
-/// Connects to a POP3 server the way the account would (TLS or STLS) without trusting
+/// Connects to a POP3 (or, with `protocol` "IMAP", an IMAP) server the way the account would (TLS or STLS/STARTTLS) without trusting
 /// anything, and returns the certificate the server shows, so the user can decide to pin
 /// it. Null with `error` set when no certificate could be obtained. Blocks the calling
 /// thread in a nested event loop for at most `limitMs`.
 QSslCertificate FetchServerCertificate(const QString &host, quint16 port, const QString &security, QString *error,
-                                       int limitMs = 30000);
+                                       int limitMs = 30000, const QString &protocol = QStringLiteral("POP3"));

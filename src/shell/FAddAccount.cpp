@@ -36,9 +36,17 @@ FAddAccount::CheckerSetup &checkerSetup()
 
 const QString kClass = QStringLiteral("FAddAccount");
 
-int defaultPort(const QString &security)
+int defaultPort(const QString &security, const QString &protocol)
 {
+    if (protocol == QLatin1String("IMAP"))
+        return security == QLatin1String("TLS") ? 993 : 143;
     return security == QLatin1String("TLS") ? 995 : 110;
+}
+
+/// A port the user left at a protocol's usual value (so a change of mode may replace it).
+bool usualPort(int port)
+{
+    return port == 995 || port == 110 || port == 993 || port == 143;
 }
 
 }
@@ -63,6 +71,12 @@ FAddAccount::FAddAccount(LogPtr log, QWidget *parent)
     layout->addLayout(top);
 
     auto *server = new QFormLayout;
+    m_cboProtocol = new QComboBox(this);
+    m_cboProtocol->addItems({QStringLiteral("POP3"), QStringLiteral("IMAP")});
+    m_cboProtocol->setToolTip(QStringLiteral("IMAP announces new mail the moment it arrives when the server offers IDLE"));
+    m_lblProtocol = new QLabel(QStringLiteral("Pr&otocol:"), this);
+    m_lblProtocol->setBuddy(m_cboProtocol);
+    server->addRow(m_lblProtocol, m_cboProtocol);
     m_txtServer = new QLineEdit(this);
     m_lblServer = new QLabel(QStringLiteral("&Server:"), this);
     m_lblServer->setBuddy(m_txtServer);
@@ -122,6 +136,7 @@ FAddAccount::FAddAccount(LogPtr log, QWidget *parent)
     const std::pair<QObject *, const char *> names[] = {
         {m_txtEmailAddress, "txtEmailAddress"}, {m_txtPwd, "txtPwd"}, {m_txtRetypePwd, "txtRetypePwd"},
         {m_txtServer, "txtServer"}, {m_txtPort, "txtPort"}, {m_cboSecurity, "cboSecurity"}, {m_txtUser, "txtUser"},
+        {m_cboProtocol, "cboProtocol"},
         {m_cmdAutodetect, "cmdAutodetect"}, {m_txtCheckMailInterval, "txtCheckMailInterval"},
         {m_chkDisable, "chkDisable"}, {m_cmdTestAccount, "cmdTestAccount"}, {m_cmdOK, "cmdOK"},
         {m_cmdCancel, "cmdCancel"}};
@@ -134,6 +149,7 @@ FAddAccount::FAddAccount(LogPtr log, QWidget *parent)
         edit->installEventFilter(this);
     connect(m_chkDisable, &QCheckBox::toggled, this, &FAddAccount::chkDisable_Click);
     connect(m_cboSecurity, &QComboBox::currentTextChanged, this, &FAddAccount::cboSecurity_Changed);
+    connect(m_cboProtocol, &QComboBox::currentTextChanged, this, &FAddAccount::cboProtocol_Changed);
     connect(m_cmdAutodetect, &QPushButton::clicked, this, &FAddAccount::cmdAutodetect_Click);
     connect(m_cmdTestAccount, &QPushButton::clicked, this, &FAddAccount::cmdTestAccount_Click);
     connect(m_cmdOK, &QPushButton::clicked, this, &FAddAccount::cmdOK_Click);
@@ -166,6 +182,8 @@ void FAddAccount::LoadAccount(const Record *account)
     m_txtRetypePwd->clear();
     m_txtServer->clear();
     m_txtUser->clear();
+    m_cboProtocol->setCurrentText(QStringLiteral("POP3"));
+    m_folder = QStringLiteral("INBOX");
     m_cboSecurity->setCurrentText(QStringLiteral("TLS"));
     m_txtPort->setValue(995);
     m_txtCheckMailInterval->setText(QStringLiteral("10"));
@@ -183,11 +201,19 @@ void FAddAccount::LoadAccount(const Record *account)
             m_txtServer->setText(text("Server"));
         if (has("User"))
             m_txtUser->setText(text("User"));
+        if (has("Protocol"))
+            m_cboProtocol->setCurrentText(text("Protocol").compare(QLatin1String("IMAP"), Qt::CaseInsensitive) == 0
+                                              ? QStringLiteral("IMAP")
+                                              : QStringLiteral("POP3"));
+        if (has("Folder") && !text("Folder").trimmed().isEmpty())
+            m_folder = text("Folder");
         if (has("Security") && m_cboSecurity->findText(text("Security")) >= 0)
             m_cboSecurity->setCurrentText(text("Security"));
         else if (has("Port"))
-            m_cboSecurity->setCurrentText(account->Item(QStringLiteral("Port")).toInt() == 995 ? QStringLiteral("TLS")
-                                                                                               : QStringLiteral("None"));
+            m_cboSecurity->setCurrentText((account->Item(QStringLiteral("Port")).toInt() == 995
+                                           || account->Item(QStringLiteral("Port")).toInt() == 993)
+                                              ? QStringLiteral("TLS")
+                                              : QStringLiteral("None"));
         if (has("Port") && account->Item(QStringLiteral("Port")).toInt() > 0)
             m_txtPort->setValue(account->Item(QStringLiteral("Port")).toInt());
         if (has("CheckInterval"))
@@ -216,6 +242,8 @@ void FAddAccount::WriteAccount(Record &account) const
     account.Add(QStringLiteral("Email"), m_txtEmailAddress->text());
     account.Add(QStringLiteral("Security"), m_cboSecurity->currentText());
     account.Add(QStringLiteral("CertPin"), onPinnedEndpoint() ? m_certPin : QString());
+    account.Add(QStringLiteral("Protocol"), m_cboProtocol->currentText());
+    account.Add(QStringLiteral("Folder"), m_folder);
 }
 
 bool FAddAccount::onPinnedEndpoint() const
@@ -247,7 +275,8 @@ void FAddAccount::EnableControls()
     const bool upper = addressOk && pwdOk;
     const bool complete = upper && !m_txtServer->text().isEmpty() && !m_txtUser->text().isEmpty();
     for (QWidget *w : std::initializer_list<QWidget *>{m_lblServer, m_txtServer, m_lblPort, m_txtPort, m_lblSecurity,
-                                                      m_cboSecurity, m_lblUser, m_txtUser, m_cmdAutodetect})
+                                                      m_cboSecurity, m_lblUser, m_txtUser, m_cmdAutodetect,
+                                                      m_lblProtocol, m_cboProtocol})
         w->setEnabled(upper);
     for (QWidget *w : std::initializer_list<QWidget *>{m_fraInterval, m_chkDisable, m_cmdOK, m_cmdTestAccount})
         w->setEnabled(complete);
@@ -264,9 +293,14 @@ void FAddAccount::chkDisable_Click()
 void FAddAccount::cboSecurity_Changed()
 {
     // Follow the usual port of the mode unless the user chose another one.
-    const int port = m_txtPort->value();
-    if (port == 995 || port == 110)
-        m_txtPort->setValue(defaultPort(m_cboSecurity->currentText()));
+    if (usualPort(m_txtPort->value()))
+        m_txtPort->setValue(defaultPort(m_cboSecurity->currentText(), m_cboProtocol->currentText()));
+}
+
+void FAddAccount::cboProtocol_Changed()
+{
+    if (usualPort(m_txtPort->value()))
+        m_txtPort->setValue(defaultPort(m_cboSecurity->currentText(), m_cboProtocol->currentText()));
 }
 
 bool FAddAccount::YahooWarning()
@@ -324,13 +358,16 @@ void FAddAccount::Autodetect()
             choice.host = m_txtServer->text().trimmed();
             choice.port = m_txtPort->value();
             choice.security = m_cboSecurity->currentText();
+            choice.protocol = m_cboProtocol->currentText();
         }
         CCheckMB logon;
         prepare(logon);
         const QString user = logon.LogonNameByServerAndEmail(choice.host, address, m_txtPwd->text(),
                                                              choice.port > 0 ? choice.port : 110,
                                                              choice.security.isEmpty() ? QStringLiteral("None")
-                                                                                       : choice.security);
+                                                                                       : choice.security,
+                                                             choice.protocol);
+        m_cboProtocol->setCurrentText(choice.protocol);
         m_txtServer->setText(choice.host);
         if (!choice.security.isEmpty() && m_cboSecurity->findText(choice.security) >= 0)
             m_cboSecurity->setCurrentText(choice.security);
@@ -363,7 +400,9 @@ bool FAddAccount::CheckAccountSettings(QString &reason)
                 CCheckMB checker;
                 prepare(checker);
                 checker.setCertPin(onPinnedEndpoint() ? m_certPin : QString());
-                ok = checker.CheckMB(server, user, pwd, port, &reason, security);
+                ok = m_cboProtocol->currentText() == QLatin1String("IMAP")
+                    ? checker.CheckImap(server, user, pwd, port, &reason, security)
+                    : checker.CheckMB(server, user, pwd, port, &reason, security);
                 failure = ok ? 0 : checker.lastErrorNumber();
                 if (!ok && reason.isEmpty())
                     reason = checker.lastError();
@@ -388,7 +427,7 @@ bool FAddAccount::OfferToTrustCertificate(const QString &reason)
     QSslCertificate certificate;
     QString why;
     FProgressor::Run(MessageTable::Text(154), this, [&] {
-        certificate = FetchServerCertificate(server, quint16(port), security, &why);
+        certificate = FetchServerCertificate(server, quint16(port), security, &why, 30000, m_cboProtocol->currentText());
     });
     if (certificate.isNull()) {
         if (m_log)

@@ -44,6 +44,8 @@ public:
     QLineEdit *txtServer() const { return m_txtServer; }
     QSpinBox *txtPort() const { return m_txtPort; }
     QComboBox *cboSecurity() const { return m_cboSecurity; }
+    /// "POP3" or "IMAP".
+    QComboBox *cboProtocol() const { return m_cboProtocol; }
     QLineEdit *txtUser() const { return m_txtUser; }
     QLineEdit *txtCheckMailInterval() const { return m_txtCheckMailInterval; }
     QCheckBox *chkDisable() const { return m_chkDisable; }
@@ -66,6 +68,7 @@ private:
     void EnableControls();
     void chkDisable_Click();
     void cboSecurity_Changed();
+    void cboProtocol_Changed();
     /// False when the address is of the domain that needs a paid account and the user did not confirm.
     bool YahooWarning();
     void Autodetect();
@@ -94,6 +97,9 @@ private:
     QSpinBox *m_txtPort = nullptr;
     QLabel *m_lblSecurity = nullptr;
     QComboBox *m_cboSecurity = nullptr;
+    QLabel *m_lblProtocol = nullptr;
+    QComboBox *m_cboProtocol = nullptr;
+    QString m_folder = QStringLiteral("INBOX"); // kept as loaded: the dialog does not edit it
     QLabel *m_lblUser = nullptr;
     QLineEdit *m_txtUser = nullptr;
     QPushButton *m_cmdAutodetect = nullptr;

@@ -102,8 +102,10 @@ QList<Record> ThunderbirdAccounts::FromPrefs(const QString &prefsText)
     QList<Record> out;
     for (const QString &server : serverOrder) {
         const QString base = QStringLiteral("mail.server.%1.").arg(server);
-        if (pref(base + QStringLiteral("type")).compare(QStringLiteral("pop3"), Qt::CaseInsensitive) != 0)
+        const QString type = pref(base + QStringLiteral("type")).toLower();
+        if (type != QLatin1String("pop3") && type != QLatin1String("imap"))
             continue;
+        const bool imap = type == QLatin1String("imap");
         const QString host = pref(base + QStringLiteral("hostname")).trimmed();
         if (host.isEmpty())
             continue;
@@ -114,7 +116,7 @@ QList<Record> ThunderbirdAccounts::FromPrefs(const QString &prefsText)
         bool ok = false;
         int port = pref(base + QStringLiteral("port")).toInt(&ok);
         if (!ok || port <= 0 || port > 65535)
-            port = socketType == 3 ? 995 : 110;
+            port = imap ? (socketType == 3 ? 993 : 143) : (socketType == 3 ? 995 : 110);
         const QString user = pref(base + QStringLiteral("userName"));
         QString email = addressOfServer.value(server);
         if (email.isEmpty() && user.contains(u'@'))
@@ -125,6 +127,7 @@ QList<Record> ThunderbirdAccounts::FromPrefs(const QString &prefsText)
         record.Add(QStringLiteral("User"), user);
         record.Add(QStringLiteral("Port"), port);
         record.Add(QStringLiteral("Security"), security);
+        record.Add(QStringLiteral("Protocol"), imap ? QStringLiteral("IMAP") : QStringLiteral("POP3"));
         out << record;
     }
     return out;

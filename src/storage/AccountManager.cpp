@@ -7,7 +7,7 @@
 #include <QSet>
 
 namespace {
-const QString kColumns = QStringLiteral("pkAccount, Server, Port, User, Pwd, CheckInterval, Disabled, Email, Security, CertPin");
+const QString kColumns = QStringLiteral("pkAccount, Server, Port, User, Pwd, CheckInterval, Disabled, Email, Security, CertPin, Protocol, Folder");
 
 /// A non-null text, so that NOT NULL columns never receive SQL NULL for an empty value.
 QString nonNull(const QString &text)
@@ -47,6 +47,8 @@ Record recordFromRow(const QSqlQuery &query)
     account.Add(QStringLiteral("Email"), Database::readText(query.value(7)));
     account.Add(QStringLiteral("Security"), Database::readText(query.value(8)));
     account.Add(QStringLiteral("CertPin"), Database::readText(query.value(9)));
+    account.Add(QStringLiteral("Protocol"), Database::readText(query.value(10)));
+    account.Add(QStringLiteral("Folder"), Database::readText(query.value(11)));
     return account;
 }
 }
@@ -66,6 +68,8 @@ void AccountManager::Init(Database *db)
         {QStringLiteral("email"), QStringLiteral("ALTER TABLE Account ADD COLUMN Email TEXT")},
         {QStringLiteral("security"), QStringLiteral("ALTER TABLE Account ADD COLUMN Security TEXT NOT NULL DEFAULT 'None'")},
         {QStringLiteral("certpin"), QStringLiteral("ALTER TABLE Account ADD COLUMN CertPin TEXT NOT NULL DEFAULT ''")},
+        {QStringLiteral("protocol"), QStringLiteral("ALTER TABLE Account ADD COLUMN Protocol TEXT NOT NULL DEFAULT 'POP3'")},
+        {QStringLiteral("folder"), QStringLiteral("ALTER TABLE Account ADD COLUMN Folder TEXT NOT NULL DEFAULT 'INBOX'")},
     };
     bool missing = false;
     for (const auto &column : added)
@@ -94,10 +98,14 @@ QVariantList AccountManager::columnValues(const Record &account, const QString &
     const QString email = nonNull(required(account, QStringLiteral("Email"), source).toString());
     const QString security = account.Exists(QStringLiteral("Security"))
         ? nonNull(account.text(QStringLiteral("Security")))
-        : (port == 995 ? QStringLiteral("TLS") : QStringLiteral("STARTTLS"));
+        : ((port == 995 || port == 993) ? QStringLiteral("TLS") : QStringLiteral("STARTTLS"));
     const QString certPin = nonNull(account.text(QStringLiteral("CertPin")));
+    const QString protocol = ProtocolText(account.text(QStringLiteral("Protocol")));
+    const QString folder = account.text(QStringLiteral("Folder")).trimmed().isEmpty()
+        ? QStringLiteral("INBOX") : account.text(QStringLiteral("Folder"));
     return {Database::bindText(server), port, Database::bindText(user), Database::bindText(pwd), interval,
-            disabled ? 1 : 0, Database::bindText(email), Database::bindText(security), Database::bindText(certPin)};
+            disabled ? 1 : 0, Database::bindText(email), Database::bindText(security), Database::bindText(certPin),
+            Database::bindText(protocol), Database::bindText(folder)};
 }
 
 void AccountManager::add(Record &account)
@@ -107,7 +115,7 @@ void AccountManager::add(Record &account)
     QVariantList values = columnValues(account, source);
     values.prepend(account.Id());
     SqlTransaction transaction(*m_db, source);
-    m_db->run(QStringLiteral("INSERT INTO Account (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)").arg(kColumns), values, source)
+    m_db->run(QStringLiteral("INSERT INTO Account (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)").arg(kColumns), values, source)
         .finish();
     transaction.commit();
 }
@@ -149,12 +157,19 @@ void AccountManager::Update(const Record &account)
     values.append(account.Id());
     SqlTransaction transaction(*m_db, source);
     QSqlQuery query = m_db->run(QStringLiteral("UPDATE Account SET Server = ?, Port = ?, User = ?, Pwd = ?, CheckInterval = ?, "
-                                               "Disabled = ?, Email = ?, Security = ?, CertPin = ? WHERE pkAccount = ?"),
+                                               "Disabled = ?, Email = ?, Security = ?, CertPin = ?, Protocol = ?, Folder = ? "
+                                               "WHERE pkAccount = ?"),
                                 values, source);
     if (query.numRowsAffected() < 1)
         throw MUError(MUError::Fail, QStringLiteral("No current record: account %1 does not exist.").arg(account.Id()), source);
     query.finish();
     transaction.commit();
+}
+
+QString AccountManager::ProtocolText(const QString &protocol)
+{
+    return protocol.trimmed().compare(QLatin1String("IMAP"), Qt::CaseInsensitive) == 0 ? QStringLiteral("IMAP")
+                                                                                        : QStringLiteral("POP3");
 }
 
 QString AccountManager::StoredPassword(const QString &password)

@@ -6,7 +6,8 @@
 class Database;
 
 /// The store of mail accounts (table Account). Records carry "Server", "Port", "User",
-/// "Pwd" (plain), "CheckInterval", "Disabled", "Email", "Security", "CertPin".
+/// "Pwd" (plain), "CheckInterval", "Disabled", "Email", "Security", "CertPin", "Protocol"
+/// ("POP3" or "IMAP"; absent or anything else: "POP3") and "Folder" (IMAP; default "INBOX").
 /// Errors reach the caller as MUError. Owning thread of the Database only.
 class AccountManager
 {
@@ -27,6 +28,8 @@ public:
     /// The stored form of a password and back (the same transformation both ways):
     /// code units in reverse order, each unit c <= 255 replaced by 255 - c, others kept.
     static QString StoredPassword(const QString &password);
+    /// "IMAP" for any spelling of it, "POP3" for anything else.
+    static QString ProtocolText(const QString &protocol);
 
 private:
     QVariantList columnValues(const Record &account, const QString &source) const;

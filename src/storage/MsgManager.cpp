@@ -82,6 +82,7 @@ void MsgManager::Init(Database *db, Log *log)
     }
     if (!schemaHas(*m_db, QStringLiteral("index"), QStringLiteral("MsgIdentity"), source))
         ensureIdentityIndex(source);
+    ensureImapTable();
 }
 
 void MsgManager::ensureIdentityIndex(const QString &source)
@@ -250,6 +251,10 @@ void MsgManager::RemoveFkAccount(const QString &accountId)
         .finish();
     m_db->run(QStringLiteral("DELETE FROM Uidl WHERE EXISTS (SELECT 1 FROM Account WHERE Account.pkAccount = ? "
                              "AND Account.User = Uidl.User AND Account.Server = Uidl.Server)"),
+              {Database::bindText(accountId)}, source)
+        .finish();
+    m_db->run(QStringLiteral("DELETE FROM Uid WHERE EXISTS (SELECT 1 FROM Account WHERE Account.pkAccount = ? "
+                             "AND Account.User = Uid.User AND Account.Server = Uid.Server)"),
               {Database::bindText(accountId)}, source)
         .finish();
     transaction.commit();

@@ -47,8 +47,19 @@ public:
     /// in one transaction. False, after logging, when they were not stored.
     bool AddUidls(const QString &server, const QString &user, const QVariantMap &uidls);
 
+    /// The remembered state of the account's IMAP folder (its Server, User and Folder):
+    /// {"UidValidity", "HighestUid"} as qint64; empty when the folder was never examined or
+    /// the state cannot be read (logged). (MsgManagerImap.cpp)
+    QVariantMap GetImapState(const QString &accountId) const;
+    /// Remembers the folder's UIDVALIDITY and highest UID examined. False, after logging, when
+    /// it was not stored.
+    bool SetImapState(const QString &server, const QString &user, const QString &folder, qint64 uidValidity,
+                      qint64 highestUid);
+
 private:
     void ensureIdentityIndex(const QString &source);
+    /// Creates the IMAP table an older database lacks. (MsgManagerImap.cpp)
+    void ensureImapTable();
     void logError(const MUError &error, const QString &source) const;
     void trace(const QString &text, const QString &source) const;
 

@@ -18,7 +18,9 @@ CREATE TABLE Account (
     Disabled      INTEGER NOT NULL DEFAULT 0,
     Email         TEXT,
     Security      TEXT    NOT NULL DEFAULT 'None',
-    CertPin       TEXT    NOT NULL DEFAULT ''
+    CertPin       TEXT    NOT NULL DEFAULT '',
+    Protocol      TEXT    NOT NULL DEFAULT 'POP3',
+    Folder        TEXT    NOT NULL DEFAULT 'INBOX'
 );
 
 -- A message belongs to an account through (Server, User), not through a key.
@@ -52,6 +54,17 @@ CREATE TABLE Uidl (
     UIDL   TEXT NOT NULL,
     POP3Id TEXT NOT NULL,
     PRIMARY KEY (Server, User, UIDL)
+);
+
+-- The IMAP folders already examined: the folder's UIDVALIDITY and the highest UID whose
+-- message is stored. Keyed like the messages through (Server, User) and removed with them.
+CREATE TABLE Uid (
+    Server      TEXT    NOT NULL COLLATE NOCASE,
+    User        TEXT    NOT NULL COLLATE NOCASE,
+    Folder      TEXT    NOT NULL,
+    UidValidity INTEGER NOT NULL,
+    HighestUid  INTEGER NOT NULL,
+    PRIMARY KEY (Server, User, Folder)
 );
 
 -- Settings: texts as text, serialised objects as BLOB (the storage class tells them apart).

@@ -383,6 +383,86 @@ private Q_SLOTS:
             QVERIFY(!r.json().isEmpty());
     }
 
+    void imapAccountOptions()
+    {
+        QTemporaryDir home;
+        auto run = [&](const QStringList &args) {
+            QProcess p;
+            p.start(qEnvironmentVariable("MURMELO_BUILD_DIR") + "/bin/murmelo-cli", QStringList{"--home", home.path()} + args);
+            p.closeWriteChannel();
+            p.waitForFinished(60000);
+            return Result{p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
+        };
+        struct Case { QStringList options; int port; const char *security; const char *protocol; const char *folder; };
+        const Case cases[] = {
+            {{"--protocol", "imap"}, 143, "STARTTLS", "IMAP", "INBOX"},
+            {{"--protocol", "IMAP", "--security", "tls", "--folder", "Lists/Qt"}, 993, "TLS", "IMAP", "Lists/Qt"},
+            {{"--protocol", "pop3", "--security", "tls"}, 995, "TLS", "POP3", "INBOX"},
+            {{}, 110, "STARTTLS", "POP3", "INBOX"},
+        };
+        for (const Case &c : cases) {
+            Result add = run(QStringList{"--json", "accounts", "add", "--server", "mail.example.org", "--user", "u",
+                                         "--password", "p"} + c.options);
+            QCOMPARE(add.status, 0);
+            const QJsonObject a = run({"--json", "accounts", "list"}).json().value(0);
+            QCOMPARE(a.value("Id"), add.json().value(0).value("Id"));
+            QCOMPARE(a.value("Port").toInt(), c.port);
+            QCOMPARE(a.value("Security").toString(), QString(c.security));
+            QCOMPARE(a.value("Protocol").toString(), QString(c.protocol));
+            QCOMPARE(a.value("Folder").toString(), QString(c.folder));
+            QCOMPARE(run({"accounts", "remove", a.value("Id").toString()}).status, 0);
+        }
+        QCOMPARE(run({"accounts", "add", "--server", "x", "--user", "u", "--password", "p", "--protocol", "smtp"}).status,
+                 64);
+        const QString id = run({"--json", "accounts", "add", "--server", "x", "--user", "u", "--password", "p"})
+                               .json().value(0).value("Id").toString();
+        QCOMPARE(run({"accounts", "update", id, "--protocol", "imap", "--folder", "Archive"}).status, 0);
+        const QJsonObject b = run({"--json", "accounts", "list"}).json().value(0);
+        QCOMPARE(b.value("Protocol").toString(), QString("IMAP"));
+        QCOMPARE(b.value("Folder").toString(), QString("Archive"));
+    }
+
+    void watchPushesImapAndPollsPop3()
+    {
+        DovecotFixture dovecot;
+        dovecot.enableImap();
+        QString why;
+        if (!dovecot.start(&why))
+            QSKIP(qPrintable("Dovecot cannot start here: " + why));
+        QTemporaryDir home;
+        auto add = [&](const QStringList &options) {
+            QProcess p;
+            p.start(qEnvironmentVariable("MURMELO_BUILD_DIR") + "/bin/murmelo-cli",
+                    QStringList{"--home", home.path(), "--json", "accounts", "add", "--server", dovecot.host(),
+                                "--security", "none", "--user", dovecot.user(), "--password", dovecot.password()}
+                        + options);
+            p.waitForFinished(30000);
+            return QJsonDocument::fromJson(p.readAllStandardOutput()).object().value("Id").toString();
+        };
+        const QString imap = add({"--protocol", "imap", "--port", QString::number(dovecot.imapPort())});
+        QProcess test;
+        test.start(qEnvironmentVariable("MURMELO_BUILD_DIR") + "/bin/murmelo-cli",
+                   {"--home", home.path(), "--json", "accounts", "test", "--server", dovecot.host(), "--port",
+                    QString::number(dovecot.imapPort()), "--security", "none", "--protocol", "imap", "--user",
+                    dovecot.user(), "--password", dovecot.password()});
+        QVERIFY(test.waitForFinished(30000));
+        QCOMPARE(test.exitCode(), 0);
+        QCOMPARE(QJsonDocument::fromJson(test.readAllStandardOutput()).object().value("protocol").toString(),
+                 QString("IMAP"));
+        const QString pop = add({"--port", QString::number(dovecot.port()), "--interval", "60"});
+        QVERIFY(!imap.isEmpty() && !pop.isEmpty());
+        QProcess watch;
+        watch.start(qEnvironmentVariable("MURMELO_BUILD_DIR") + "/bin/murmelo-cli", {"--home", home.path(), "watch"});
+        QByteArray out;
+        QTRY_VERIFY_WITH_TIMEOUT((out += watch.readAllStandardOutput()).contains((imap + " push").toUtf8()), 20000);
+        QVERIFY(out.contains((pop + " poll").toUtf8()));
+        QVERIFY(dovecot.addMessage(mail(5)));
+        QTRY_VERIFY_WITH_TIMEOUT((out += watch.readAllStandardOutput()).contains("MsgArrived"), 5000);
+        watch.terminate();
+        QVERIFY(watch.waitForFinished(10000));
+        QCOMPARE(watch.exitCode(), 0);
+    }
+
     void watchShowsTimerChecksAndStopsCleanly()
     {
         QTemporaryDir home;

@@ -111,6 +111,10 @@ bool DovecotFixture::start(QString *whyNot)
 
     m_port = freePort();
     m_tlsPort = m_certFile.isEmpty() ? 0 : freePort();
+    m_imapPort = m_imap ? freePort() : 0;
+    m_imapTlsPort = m_imap && !m_certFile.isEmpty() ? freePort() : 0;
+    if (m_imap && !QFile::exists(QStringLiteral("/usr/lib/dovecot/imap")))
+        return failWith(QStringLiteral("dovecot's IMAP server is not installed (package dovecot-imapd)"));
     if (m_port == 0)
         return failWith(QStringLiteral("no free loopback port"));
     if (!writeConfig(whyNot))
@@ -189,7 +193,7 @@ bool DovecotFixture::writeConfig(QString *whyNot)
     }
     QTextStream out(&conf);
     out << "# Written by the test fixture; nothing outside this folder is used.\n"
-        << "protocols = pop3\n"
+        << "protocols = pop3" << (m_imap ? " imap" : "") << "\n"
         << "listen = 127.0.0.1\n"
         << "base_dir = " << dir << "/run\n"
         << "state_dir = " << dir << "/state\n"
@@ -222,6 +226,17 @@ bool DovecotFixture::writeConfig(QString *whyNot)
     if (!root)
         out << "  chroot =\n";
     out << "}\n";
+    if (m_imap) {
+        out << "service imap-login {\n"
+            << "  inet_listener imap {\n    address = 127.0.0.1\n    port = " << m_imapPort << "\n  }\n"
+            << "  inet_listener imaps {\n    address = 127.0.0.1\n    port = " << m_imapTlsPort << "\n"
+            << "    ssl = yes\n  }\n";
+        if (!root)
+            out << "  chroot =\n";
+        out << "}\n"
+            // Benchmarks keep many accounts of the one test user connected at once.
+            << "protocol imap {\n  mail_max_userip_connections = 100\n}\n";
+    }
     if (!root) {
         // Without root nothing can change users or chroot: run every process as ourselves.
         out << "service anvil {\n  chroot =\n}\n"
@@ -252,6 +267,23 @@ bool DovecotFixture::addMessage(const QByteArray &raw)
     if (!handToMailUser(tmpPath))
         return false;
     return QFile::rename(tmpPath, newPath);
+}
+
+QByteArray DovecotFixture::doveadm(const QStringList &arguments, bool *ok) const
+{
+    if (ok)
+        *ok = false;
+    if (!m_dir)
+        return {};
+    QProcess p;
+    QStringList args{QStringLiteral("-c"), configPath()};
+    args << arguments.mid(0, 1) << QStringLiteral("-u") << user() << arguments.mid(1);
+    p.start(QStringLiteral("doveadm"), args);
+    if (!p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+        return {};
+    if (ok)
+        *ok = true;
+    return p.readAllStandardOutput();
 }
 
 void DovecotFixture::stop()

@@ -23,6 +23,10 @@ public:
     /// Also listen for POP3 over TLS (pop3s) with these PEM files; call before start().
     void enableTls(const QString &certFile, const QString &keyFile);
 
+    /// Also serve IMAP (plain with STARTTLS on imapPort(), and imaps when TLS is enabled);
+    /// call before start(). Needs dovecot-imapd.
+    void enableImap() { m_imap = true; }
+
     /// Writes the configuration and starts the server. False with `whyNot` filled when
     /// Dovecot is missing or cannot start (the caller skips).
     bool start(QString *whyNot);
@@ -38,6 +42,12 @@ public:
     quint16 port() const { return m_port; }
     /// The pop3s port, 0 without TLS.
     quint16 tlsPort() const { return m_tlsPort; }
+    /// The IMAP ports (0 without IMAP, or without TLS for the second).
+    quint16 imapPort() const { return m_imapPort; }
+    quint16 imapTlsPort() const { return m_imapTlsPort; }
+    /// Runs doveadm with this server's configuration for the test user ("fetch", "flags all"
+    /// ...); returns its standard output, empty with `ok` false when it failed.
+    QByteArray doveadm(const QStringList &arguments, bool *ok = nullptr) const;
     QString user() const { return QStringLiteral("murmelo"); }
     QString password() const { return QStringLiteral("Secret-Pop3-Pw"); }
     QString configPath() const;
@@ -56,6 +66,9 @@ private:
     QString m_keyFile;
     quint16 m_port = 0;
     quint16 m_tlsPort = 0;
+    bool m_imap = false;
+    quint16 m_imapPort = 0;
+    quint16 m_imapTlsPort = 0;
     qint64 m_masterPid = 0;
     int m_mailUid = -1;
     int m_mailGid = -1;

@@ -539,7 +539,11 @@ void TestCCheckMB::unknownDomainWhereOnlyMailAnswers()
     QCOMPARE(choice.host, QStringLiteral("mail.murmelo.test"));
     QCOMPARE(choice.port, 110);
     QCOMPARE(choice.security, security);
-    QCOMPARE(m_probes->entries(), probes);
+    QCOMPARE(choice.protocol, QStringLiteral("POP3"));
+    // IMAP is looked for first: 993 with TLS, then 143 with STARTTLS.
+    QCOMPARE(m_probes->entries(), QStringList({"imap.murmelo.test:993", "imap.murmelo.test:143",
+                                               "mail.murmelo.test:993", "mail.murmelo.test:143"})
+                                      + probes);
     // A probe only greets, asks for the capabilities and leaves: no login.
     QTRY_COMPARE(m_pop->commands().mid(m_pop->commands().size() - 2), QList<QByteArray>({"CAPA", "QUIT"}));
     if (!tlsPortIsPlainServer)
@@ -555,14 +559,15 @@ void TestCCheckMB::unknownDomainWhereNothingAnswers()
     useResolver(checker, {});
     QCOMPARE(checker.POPServerByEmailSuffix(QStringLiteral("nowhere.test")), QString());
     QCOMPARE(m_probes->entries(),
-             QStringList({"pop.nowhere.test:995", "pop.nowhere.test:110", "pop3.nowhere.test:995",
+             QStringList({"imap.nowhere.test:993", "imap.nowhere.test:143", "mail.nowhere.test:993",
+                          "mail.nowhere.test:143", "pop.nowhere.test:995", "pop.nowhere.test:110", "pop3.nowhere.test:995",
                           "pop3.nowhere.test:110", "mail.nowhere.test:995", "mail.nowhere.test:110",
                           "pop.mail.nowhere.test:995", "pop.mail.nowhere.test:110",
                           "pop3.mail.nowhere.test:995", "pop3.mail.nowhere.test:110"}));
     // Nothing to build host names from: no probe at all.
     QCOMPARE(checker.POPServerByEmailSuffix(QStringLiteral("bad domain/x")), QString());
     QCOMPARE(checker.POPServerByEmailSuffix(QString()), QString());
-    QCOMPARE(m_probes->entries().size(), 10);
+    QCOMPARE(m_probes->entries().size(), 14);
 }
 
 void TestCCheckMB::logonNameByServerAndEmail_data()

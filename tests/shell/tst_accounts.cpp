@@ -76,7 +76,7 @@ void writeFile(const QString &path, const QByteArray &text)
 
 QByteArray popPrefs(const QList<std::tuple<QString, QString, QString, int, int>> &servers)
 {
-    // (address, host, user, port, socketType) per account; an IMAP server and the local
+    // (address, host, user, port, socketType) per account; a news server and the local
     // folders sit among them as in a real profile.
     QByteArray out = "// Mozilla User Preferences\n";
     QStringList accounts;
@@ -94,8 +94,8 @@ QByteArray popPrefs(const QList<std::tuple<QString, QString, QString, int, int>>
         out += "user_pref(\"mail.server.server" + i + ".userName\", \"" + user.toUtf8() + "\");\n";
     }
     out += "user_pref(\"mail.account.account90.server\", \"server90\");\n"
-           "user_pref(\"mail.server.server90.hostname\", \"imap.example.net\");\n"
-           "user_pref(\"mail.server.server90.type\", \"imap\");\n"
+           "user_pref(\"mail.server.server90.hostname\", \"news.example.net\");\n"
+           "user_pref(\"mail.server.server90.type\", \"nntp\");\n"
            "user_pref(\"mail.account.account91.server\", \"server91\");\n"
            "user_pref(\"mail.server.server91.hostname\", \"Local Folders\");\n"
            "user_pref(\"mail.server.server91.type\", \"none\");\n";
@@ -214,6 +214,38 @@ private Q_SLOTS:
         QCOMPARE(out.Item(QStringLiteral("CheckInterval")).toInt(), 10);
         QCOMPARE(out.Item(QStringLiteral("Disabled")).toBool(), true);
         QCOMPARE(out.text(QStringLiteral("Email")), QStringLiteral("ann@example.org"));
+    }
+
+    void protocolChoiceFollowsPortsAndKeepsTheFolder_data()
+    {
+        QTest::addColumn<QString>("security");
+        QTest::addColumn<int>("startPort");
+        QTest::addColumn<int>("imapPort");
+        QTest::newRow("tls-usual-port") << QStringLiteral("TLS") << 995 << 993;
+        QTest::newRow("starttls-usual-port") << QStringLiteral("STARTTLS") << 110 << 143;
+        QTest::newRow("own-port-kept") << QStringLiteral("TLS") << 1995 << 1995;
+    }
+
+    void protocolChoiceFollowsPortsAndKeepsTheFolder()
+    {
+        QFETCH(QString, security);
+        QFETCH(int, startPort);
+        QFETCH(int, imapPort);
+        ShellFixture fx;
+        FAddAccount form(nullptr);
+        Record in = account(QStringLiteral("mail.example.org"), QStringLiteral("ann"), false, startPort);
+        in.Add(QStringLiteral("Security"), security);
+        in.Add(QStringLiteral("Folder"), QStringLiteral("Lists"));
+        form.LoadAccount(&in);
+        QCOMPARE(form.cboProtocol()->currentText(), QStringLiteral("POP3"));
+        form.cboProtocol()->setCurrentText(QStringLiteral("IMAP"));
+        QCOMPARE(form.txtPort()->value(), imapPort);
+        Record out;
+        form.WriteAccount(out);
+        QCOMPARE(out.text(QStringLiteral("Protocol")), QStringLiteral("IMAP"));
+        QCOMPARE(out.text(QStringLiteral("Folder")), QStringLiteral("Lists"));
+        form.cboProtocol()->setCurrentText(QStringLiteral("POP3"));
+        QCOMPARE(form.txtPort()->value(), startPort);
     }
 
     void okOnDisabledAccountContactsNoServer()
@@ -647,8 +679,9 @@ private Q_SLOTS:
             "user_pref(\"mail.server.server8.hostname\", \"imap.example.org\");\n"
             "this line is garbage ( \" \n");
         const QList<Record> found = ThunderbirdAccounts::FromPrefs(prefs);
-        QCOMPARE(found.size(), 3);
+        QCOMPARE(found.size(), 4);
         QCOMPARE(found.at(0).text(QStringLiteral("Server")), QStringLiteral("pop.other.org"));
+        QCOMPARE(found.at(0).text(QStringLiteral("Protocol")), QStringLiteral("POP3"));
         QCOMPARE(found.at(0).text(QStringLiteral("Email")), QStringLiteral("x@other.org"));
         QCOMPARE(found.at(0).Item(QStringLiteral("Port")).toInt(), 995);
         QCOMPARE(found.at(0).text(QStringLiteral("Security")), QStringLiteral("TLS"));
@@ -657,6 +690,10 @@ private Q_SLOTS:
         QCOMPARE(found.at(1).Item(QStringLiteral("Port")).toInt(), 110);
         QCOMPARE(found.at(1).text(QStringLiteral("Security")), QStringLiteral("None"));
         QCOMPARE(found.at(2).text(QStringLiteral("Server")), QStringLiteral("pop.stray.org"));
+        // IMAP accounts come too, with IMAP's usual port.
+        QCOMPARE(found.at(3).text(QStringLiteral("Server")), QStringLiteral("imap.example.org"));
+        QCOMPARE(found.at(3).text(QStringLiteral("Protocol")), QStringLiteral("IMAP"));
+        QCOMPARE(found.at(3).Item(QStringLiteral("Port")).toInt(), 143);
         QVERIFY(ThunderbirdAccounts::FromPrefs(QStringLiteral("\0\1garbage(((")).isEmpty());
     }
 

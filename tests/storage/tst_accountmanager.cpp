@@ -105,7 +105,7 @@ void TestAccountManager::roundTripsEveryProperty()
     const Record back = m_accounts.GetAccount(r.Id());
     QCOMPARE(back.Id(), r.Id());
     QCOMPARE(back.names(), (QStringList{"Server", "Port", "User", "Pwd", "CheckInterval", "Disabled", "Email",
-                                        "Security", "CertPin"}));
+                                        "Security", "CertPin", "Protocol", "Folder"}));
     QCOMPARE(back.text(QStringLiteral("Server")), QStringLiteral("pop.example.com"));
     QCOMPARE(back.Item(QStringLiteral("Port")).toInt(), 995);
     QCOMPARE(back.text(QStringLiteral("User")), QStringLiteral("ann"));
@@ -116,6 +116,13 @@ void TestAccountManager::roundTripsEveryProperty()
     QCOMPARE(back.text(QStringLiteral("Email")), QStringLiteral("ann@example.com"));
     QCOMPARE(back.text(QStringLiteral("Security")), QStringLiteral("TLS"));
     QCOMPARE(back.text(QStringLiteral("CertPin")), QStringLiteral("sha256/AAAA"));
+    QCOMPARE(back.text(QStringLiteral("Protocol")), QStringLiteral("POP3"));
+    QCOMPARE(back.text(QStringLiteral("Folder")), QStringLiteral("INBOX"));
+    r.Add(QStringLiteral("Protocol"), QStringLiteral("imap"));
+    r.Add(QStringLiteral("Folder"), QStringLiteral("Lists/Entw\u00fcrfe"));
+    m_accounts.Update(r);
+    QCOMPARE(m_accounts.GetAccount(r.Id()).text(QStringLiteral("Protocol")), QStringLiteral("IMAP"));
+    QCOMPARE(m_accounts.GetAccount(r.Id()).text(QStringLiteral("Folder")), QStringLiteral("Lists/Entw\u00fcrfe"));
     // The table never holds the plain password.
     QCOMPARE(column(QStringLiteral("SELECT Pwd FROM Account")).toString(), AccountManager::StoredPassword(QStringLiteral("pa55")));
     QVERIFY(column(QStringLiteral("SELECT Pwd FROM Account")).toString() != QStringLiteral("pa55"));
@@ -214,6 +221,7 @@ void TestAccountManager::securityDefaults_data()
     QTest::newRow("pop3-port-defaults-to-starttls") << 110 << QVariant() << "STARTTLS";
     QTest::newRow("explicit-none-kept") << 110 << QVariant(QStringLiteral("None")) << "None";
     QTest::newRow("explicit-starttls-on-995-kept") << 995 << QVariant(QStringLiteral("STARTTLS")) << "STARTTLS";
+    QTest::newRow("imaps-port-defaults-to-tls") << 993 << QVariant() << "TLS";
 }
 
 void TestAccountManager::securityDefaults()
@@ -353,6 +361,8 @@ void TestAccountManager::oldDatabaseGainsColumns()
     QCOMPARE(old.text(QStringLiteral("Email")), QString());
     QCOMPARE(old.text(QStringLiteral("Security")), QStringLiteral("None"));
     QCOMPARE(old.text(QStringLiteral("CertPin")), QString());
+    QCOMPARE(old.text(QStringLiteral("Protocol")), QStringLiteral("POP3"));
+    QCOMPARE(old.text(QStringLiteral("Folder")), QStringLiteral("INBOX"));
     QSqlQuery info(m_db->connection());
     QVERIFY(info.exec(QStringLiteral("SELECT count(*) FROM pragma_table_info('Account') WHERE name IN ('Email','Security','CertPin')")));
     QVERIFY(info.next());

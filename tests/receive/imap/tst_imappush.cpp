@@ -1,0 +1,188 @@
+// The receiver manager's push workers: the events of their checks, "Check Mail" on the open
+// connection, the timer left alone while pushing, a quick reconnect when woken, and the stop.
+#include "FakeImapServer.h"
+#include "engine/MUScripting.h"
+#include "receive/ReceiverManager.h"
+#include "storage/Database.h"
+#include "storage/MsgManager.h"
+#include <QSqlQuery>
+#include "trellis/MetaTypes.h"
+#include "trellis/Paths.h"
+#include "trellis/ThreadRunner.h"
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+QByteArray mail(int n)
+{
+    return "Message-ID: <p" + QByteArray::number(n) + "@example.org>\r\nFrom: a@example.org\r\nTo: b@example.org\r\n"
+           "Date: Sun, 6 Dec 2026 10:00:00 +0000\r\nSubject: s" + QByteArray::number(n) + "\r\n\r\nbody\r\n";
+}
+
+Record account(const QString &id, const FakeImapServer &imap)
+{
+    Record a;
+    a.setId(id);
+    a.Add("Server", imap.host());
+    a.Add("Port", imap.port());
+    a.Add("User", "user");
+    a.Add("Pwd", "secret");
+    a.Add("CheckInterval", 10);
+    a.Add("Disabled", false);
+    a.Add("Security", "None");
+    a.Add("Protocol", "IMAP");
+    a.Add("Email", QString());
+    return a;
+}
+}
+
+class TstImapPush : public QObject
+{
+    Q_OBJECT
+    QStringList m_events;
+
+    void record(ReceiverManager &rm)
+    {
+        m_events.clear();
+        connect(&rm, &ReceiverManager::ReceiveStart, this, [this] { m_events << "ReceiveStart"; });
+        connect(&rm, &ReceiverManager::ReceiveComplete, this, [this] { m_events << "ReceiveComplete"; });
+        connect(&rm, &ReceiverManager::MsgArrived, this, [this](const Record &m) { m_events << "MsgArrived " + m.text("Subject"); });
+        connect(&rm, &ReceiverManager::ErrorOccured, this, [this](qint32 n, const QString &) { m_events << QString("ErrorOccured %1").arg(n); });
+        connect(&rm, &ReceiverManager::CurrentReceivesCount, this, [this](int n) { m_events << QString("Count %1").arg(n); });
+        connect(&rm, &ReceiverManager::PushMode, this, [this](const QString &, bool p) { m_events << QString("PushMode %1").arg(p); });
+    }
+
+private Q_SLOTS:
+    void initTestCase() { RegisterTrellisMetaTypes(); }
+    void cleanup() { QVERIFY(ThreadRunner::WaitForAll(10000)); }
+
+    void checksOnThePushConnectionRaiseTheUsualEvents()
+    {
+        FakeImapServer imap;
+        imap.setCredentials("user", "secret");
+        QVERIFY(imap.listen());
+        imap.addMessage(mail(1));
+        ReceiverManager rm;
+        rm.Init(std::make_shared<Log>(), nullptr);
+        record(rm);
+        QSignalSpy idling(&imap, &FakeImapServer::idling);
+        const Record a = account("{A}", imap);
+        rm.StartPush(a, DataBag());
+        QVERIFY(idling.wait(10000));
+        QTRY_VERIFY(rm.IsPushing("{A}"));
+        QCOMPARE(m_events, (QStringList{"ReceiveStart", "Count 1", "MsgArrived s1", "Count 1", "ReceiveComplete",
+                                        "Count 0", "PushMode 1", "Count 0"}));
+        m_events.clear();
+
+        // "Check Mail": on the open connection, with the events of a check, no second download.
+        rm.Check(a, DataBag());
+        QVERIFY(idling.wait(10000));
+        QCOMPARE(imap.connectionCount(), 1);
+        QCOMPARE(m_events, (QStringList{"ReceiveStart", "Count 1", "ReceiveComplete", "Count 0"}));
+        QVERIFY(imap.commands().contains("UID SEARCH UID 2:*"));
+
+        QElapsedTimer clock;
+        clock.start();
+        rm.StopReceiving("{A}");
+        QVERIFY(!rm.IsPushing("{A}"));
+        QVERIFY(ThreadRunner::WaitForAll(1000));
+        QVERIFY(clock.elapsed() < 1000);
+        QTRY_COMPARE(imap.commands().mid(imap.commands().size() - 2), (QList<QByteArray>{"DONE", "LOGOUT"}));
+    }
+
+    void wokenWhileWaitingToRetryReconnectsAtOnce()
+    {
+        FakeImapServer imap;
+        imap.setCredentials("user", "secret");
+        QVERIFY(imap.listen());
+        ReceiverManager rm;
+        rm.Init(std::make_shared<Log>(), nullptr);
+        DataBag extra;
+        extra.Add(60000, "RetryFirstMs"); // far longer than the test waits
+        rm.setExtraWorkerData(extra);
+        QSignalSpy idling(&imap, &FakeImapServer::idling);
+        rm.StartPush(account("{B}", imap), DataBag());
+        QVERIFY(idling.wait(10000));
+        QSignalSpy gone(&imap, &FakeImapServer::clientDisconnected);
+        imap.dropAll();
+        QVERIFY(gone.count() > 0 || gone.wait(5000));
+        // What the network's return does.
+        rm.WakePushWorkers();
+        QVERIFY(idling.wait(5000));
+        QCOMPARE(imap.connectionCount(), 2);
+        rm.StopReceiving();
+    }
+
+    void highestUidWaitsUntilTheMessagesAreStored()
+    {
+        FakeImapServer imap;
+        imap.setCredentials("user", "secret");
+        QVERIFY(imap.listen());
+        imap.addMessage(mail(1));
+        imap.addMessage(mail(2));
+        QTemporaryDir home;
+        Paths::SetHome(home.path());
+        auto log = std::make_shared<Log>();
+        QVERIFY(log->OpenFiles(home.filePath("mu.log"), home.filePath("short.log")));
+        {
+            MUScripting e;
+            e.Init(log, nullptr);
+            Record a = account(QString(), imap);
+            a.Add("Disabled", true);
+            e.AddAccount(a);
+            // The store refuses the second message once (a full disk, say).
+            QSqlQuery q(e.db()->connection());
+            QVERIFY(q.exec("CREATE TRIGGER refuse BEFORE INSERT ON Msg WHEN NEW.Subject = 's2' "
+                           "BEGIN SELECT RAISE(ABORT, 'refused'); END"));
+            QSignalSpy complete(e.receiverManager(), &ReceiverManager::ReceiveComplete);
+            QSignalSpy arrived(&e, &MUScripting::MsgArrived);
+            e.CheckForNewMessagesNow(&a);
+            QVERIFY(complete.wait(10000));
+            QCOMPARE(arrived.count(), 1);
+            QVERIFY(e.msgManager()->GetImapState(a.Id()).isEmpty());
+            QVERIFY(q.exec("DROP TRIGGER refuse"));
+            e.CheckForNewMessagesNow(&a);
+            QVERIFY(complete.wait(10000));
+            QCOMPARE(arrived.count(), 2);
+            QCOMPARE(arrived.last().first().value<Record>().text("Subject"), QStringLiteral("s2"));
+            QCOMPARE(e.msgManager()->GetImapState(a.Id()).value("HighestUid").toInt(), 2);
+            e.Finalize();
+        }
+        Paths::SetHome(QString());
+    }
+
+    void timerLeavesPushedAccountsAlone()
+    {
+        FakeImapServer imap;
+        imap.setCredentials("user", "secret");
+        QVERIFY(imap.listen());
+        QTemporaryDir home;
+        Paths::SetHome(home.path());
+        auto log = std::make_shared<Log>();
+        QVERIFY(log->OpenFiles(home.filePath("mu.log"), home.filePath("short.log")));
+        {
+            MUScripting e;
+            e.Init(log, nullptr);
+            Record a = account(QString(), imap);
+            e.AddAccount(a);
+            QSignalSpy mode(e.receiverManager(), &ReceiverManager::PushMode);
+            e.StartDownload();
+            QVERIFY(mode.wait(10000));
+            QSignalSpy ticks(&e, &MUScripting::CheckTimerTick);
+            e.moTimerManager_ItsTimeToCheck(a.Id());
+            QCOMPARE(ticks.count(), 1);
+            QFile trace(home.filePath("mu.log"));
+            QVERIFY(trace.open(QIODevice::ReadOnly));
+            QVERIFY(trace.readAll().contains("Pushed account: no timed check"));
+            // The folder's state is kept once the (empty) first check ended.
+            QCOMPARE(e.msgManager()->GetImapState(a.Id()).value("UidValidity").toInt(), 1000);
+            e.Finalize();
+        }
+        Paths::SetHome(QString());
+    }
+};
+
+QTEST_GUILESS_MAIN(TstImapPush)
+#include "tst_imappush.moc"
