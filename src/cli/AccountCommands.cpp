@@ -244,7 +244,7 @@ static CliCommandRegistrar reg(
     QStringLiteral("accounts list | add --server S [--port N] --user U --password P|- [--interval MIN] "
                    "[--disabled] [--email E] [--security tls|starttls|none] [--protocol imap|pop3] [--folder F] | update ID [same options, --enabled] "
                    "| remove ID | trust ID [--yes] | test --server S --user U --password P|- [--port N] "
-                   "[--security tls|starttls|none]"),
+                   "[--security tls|starttls|none] [--protocol imap|pop3]"),
     &runAccounts,
     {"--server=", "--port=", "--user=", "--password=", "--interval=", "--disabled", "--enabled", "--email=",
-     "--security=", "--yes"});
+     "--security=", "--protocol=", "--folder=", "--yes"});

@@ -39,7 +39,7 @@ int runDetectCommand(CliContext &ctx) { return RunDetect(ctx); }
 int runAccountTestCommand(CliContext &ctx) { return RunAccountTest(ctx); }
 
 CliCommandRegistrar g_accountTest(QStringLiteral("account-test"), kAccountTestUsage, &runAccountTestCommand,
-                                  {"--server=", "--user=", "--password=", "--port=", "--security="});
+                                  {"--server=", "--user=", "--password=", "--port=", "--security=", "--protocol="});
 CliCommandRegistrar g_detect(QStringLiteral("detect"), kDetectUsage, &runDetectCommand, {"--password="});
 }
 
