@@ -16,12 +16,14 @@ int runMessages(CliContext &ctx)
         const bool all = ctx.takeFlag("--all");
         if (!ctx.takenAll(QStringLiteral("messages list [--all]")))
             return CliUsage;
-        const DataBag bag = msgs->GetMsgs(all);
-        for (const QVariant &v : bag) {
-            const Record m = v.value<Record>();
-            ctx.print(QStringLiteral("%1  %2  %3  %4").arg(m.Id(), m.text("Date"), m.text("From"), m.text("Subject")),
-                      RecordToJson(m, MsgProps));
-        }
+        // Row by row, reading only what is printed: the list may hold a hundred thousand messages.
+        static const QStringList TextProps = {"Date", "From", "Subject"};
+        msgs->ForEachMsg(all, ctx.json ? MsgProps : TextProps, [&ctx](const Record &m) {
+            if (ctx.json)
+                ctx.printJson(RecordToJson(m, MsgProps));
+            else
+                ctx.printText(QStringLiteral("%1  %2  %3  %4").arg(m.Id(), m.text("Date"), m.text("From"), m.text("Subject")));
+        });
         return CliOk;
     }
     if (sub == QLatin1String("show")) {

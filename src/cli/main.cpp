@@ -1,6 +1,7 @@
 // murmelo-cli: the engine without windows, for scripts and for checking the engine from outside.
 #include "CliCommand.h"
 #include "engine/MUScripting.h"
+#include "storage/MsgManager.h"
 #include "trellis/Log.h"
 #include "trellis/MUError.h"
 #include "trellis/MetaTypes.h"
@@ -107,6 +108,17 @@ MUScripting &CliContext::engine()
         Paths::EnsureDir(Paths::StateDir());
         log->OpenFiles(Paths::StateDir() + QStringLiteral("/mu.log"),
                        Paths::StateDir() + QStringLiteral("/short.log"));
+        // Converting the messages of an older database takes a while once: say so on stderr.
+        MsgManager::SetConversionProgress([](const QString &phase, qint64 done, qint64 total) {
+            if (phase == QLatin1String("compact"))
+                std::fprintf(stderr, done == 0 ? "murmelo-cli: compacting the database...\n"
+                                               : "murmelo-cli: the database is compacted.\n");
+            else if (static qint64 shownTenth = -1; total > 0 && done * 10 / total != shownTenth) {
+                shownTenth = done * 10 / total;   // a line per tenth done
+                std::fprintf(stderr, "murmelo-cli: converting stored messages: %lld of %lld\n",
+                             static_cast<long long>(done), static_cast<long long>(total));
+            }
+        });
         auto engine = std::make_unique<MUScripting>();
         engine->Init(log, nullptr);
         m_engine = std::move(engine);

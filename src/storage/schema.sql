@@ -5,6 +5,8 @@
 -- Every 16-bit code unit of a text (lone surrogates, U+FFFE, U+0000) must survive,
 -- which a UTF-8 database does not guarantee. Must come before the first table.
 PRAGMA encoding = 'UTF-16le';
+-- Messages of a few kilobytes each fill large pages with less room left over.
+PRAGMA page_size = 16384;
 
 -- Ids are braced GUID texts; names compare without regard to ASCII case, as the
 -- mail servers and logon names they hold do.
