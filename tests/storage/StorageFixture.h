@@ -42,7 +42,7 @@ inline QString olderText(int i)
 }
 
 /// Adds `count` messages in the form versions before the packed message texts wrote them:
-/// every Content a UTF-16 text value. Their POP3Id is "older-" and the row number.
+/// every Content a UTF-16 text value, and no mark of a conversion. Their POP3Id is "older-" and the row number.
 inline void fillOlderForm(Database &db, int count)
 {
     SqlTransaction transaction(db, QStringLiteral("fixture"));
@@ -53,6 +53,8 @@ inline void fillOlderForm(Database &db, int count)
                QStringLiteral("fixture"))
             .finish();
     }
+    // An older version kept no mark of converted texts.
+    db.run(QStringLiteral("DELETE FROM Property WHERE Name = 'MsgContentPacked'"), {}, QStringLiteral("fixture")).finish();
     transaction.commit();
 }
 }
