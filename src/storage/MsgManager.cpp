@@ -60,13 +60,11 @@ const QString kDropCopies = QStringLiteral(
     "PARTITION BY Server COLLATE NOCASE, User COLLATE NOCASE, POP3Id COLLATE BINARY "
     "ORDER BY IsDeleted, rowid) AS copy FROM Msg WHERE POP3Id IS NOT NULL) WHERE copy > 1)");
 
-/// Property row of the conversion of older message texts: the last rowid converted, or
-/// "all" once every row is in its packed form.
+/// Property row of the conversion of older message texts: the last rowid converted, then
+/// "compact" until the file has been compacted, then "all".
 const QString kPackedProperty = QStringLiteral("MsgContentPacked");
+const QString kPackedCompact = QStringLiteral("compact");
 const QString kPackedAll = QStringLiteral("all");
-/// Compaction pays once this share of the file is free pages.
-constexpr qint64 kCompactFreeShare = 4;
-constexpr qint64 kCompactMinBytes = 1024 * 1024;
 /// Page size of a compacted file: messages of a few kilobytes fill large pages better.
 constexpr int kCompactPageSize = 16384;
 
@@ -137,7 +135,9 @@ void MsgManager::convertContent(int batchRows, const QString &source)
     QSqlQuery state = m_db->run(QStringLiteral("SELECT Value FROM Property WHERE Name = ?"), {kPackedProperty}, source);
     const QString value = state.next() ? state.value(0).toString() : QString();
     state.finish();
-    if (value == kPackedAll) {
+    if (value == kPackedAll)
+        return;
+    if (value == kPackedCompact) {
         compact(source);
         return;
     }
@@ -152,7 +152,11 @@ void MsgManager::convertContent(int batchRows, const QString &source)
     while (convertBatch(batchRows, &done, source))
         reportProgress(QStringLiteral("convert"), qMin(done, total), total);
     reportProgress(QStringLiteral("convert"), total, total);
-    compact(source);
+    state = m_db->run(QStringLiteral("SELECT Value FROM Property WHERE Name = ?"), {kPackedProperty}, source);
+    const bool compactNow = state.next() && state.value(0).toString() == kPackedCompact;
+    state.finish();
+    if (compactNow)
+        compact(source);
 }
 
 bool MsgManager::convertBatch(int batchRows, qint64 *examined, const QString &source)
@@ -163,9 +167,10 @@ bool MsgManager::convertBatch(int batchRows, qint64 *examined, const QString &so
     QSqlQuery state = m_db->run(QStringLiteral("SELECT Value FROM Property WHERE Name = ?"), {kPackedProperty}, source);
     const QString value = state.next() ? state.value(0).toString() : QString();
     state.finish();
-    if (value == kPackedAll)
+    if (value == kPackedAll || value == kPackedCompact)
         return false;
     qint64 last = value.toLongLong();
+    const bool fromStart = last == 0;
     QList<QPair<qint64, QString>> texts;
     int rows = 0;
     QSqlQuery select = m_db->run(QStringLiteral("SELECT rowid, Content FROM Msg WHERE rowid > ? ORDER BY rowid LIMIT ?"),
@@ -184,7 +189,8 @@ bool MsgManager::convertBatch(int batchRows, qint64 *examined, const QString &so
             .finish();
     const bool more = rows == batchRows;
     m_db->run(QStringLiteral("INSERT OR REPLACE INTO Property (Name, Value) VALUES (?, ?)"),
-              {kPackedProperty, more ? QString::number(last) : kPackedAll}, source)
+              {kPackedProperty, more ? QString::number(last) : fromStart && rows == 0 ? kPackedAll : kPackedCompact},
+              source)
         .finish();
     transaction.commit();
     *examined += rows;
@@ -199,29 +205,38 @@ void MsgManager::compact(const QString &source)
         query.finish();
         return value;
     };
-    const qint64 pages = pragma(QStringLiteral("PRAGMA page_count")).toLongLong();
-    const qint64 free = pragma(QStringLiteral("PRAGMA freelist_count")).toLongLong();
-    const qint64 pageSize = pragma(QStringLiteral("PRAGMA page_size")).toLongLong();
-    if (free * kCompactFreeShare < pages || free * pageSize < kCompactMinBytes)
-        return;
+    // Converted rows leave their pages part empty: the file shrinks only when rewritten.
+    const qint64 before = pragma(QStringLiteral("PRAGMA page_count")).toLongLong()
+                          * pragma(QStringLiteral("PRAGMA page_size")).toLongLong();
     reportProgress(QStringLiteral("compact"), 0, 1);
     // The page size changes only outside WAL; with another process on the file the switch
     // is refused and the file is compacted in WAL with the pages it has. VACUUM is one
     // transaction either way: a kill leaves the file as it was before.
-    const bool rollbackJournal =
-        pragma(QStringLiteral("PRAGMA journal_mode=DELETE")).toString().compare(QLatin1String("delete"), Qt::CaseInsensitive) == 0;
+    bool rollbackJournal = false;
+    try {
+        rollbackJournal = pragma(QStringLiteral("PRAGMA journal_mode=DELETE"))
+                              .toString()
+                              .compare(QLatin1String("delete"), Qt::CaseInsensitive)
+                          == 0;
+    } catch (const MUError &) {
+        // Another process has the file open: compacted in WAL.
+    }
     try {
         if (rollbackJournal)
             pragma(QStringLiteral("PRAGMA page_size=%1").arg(kCompactPageSize));
         m_db->run(QStringLiteral("VACUUM"), {}, source).finish();
+        m_db->run(QStringLiteral("INSERT OR REPLACE INTO Property (Name, Value) VALUES (?, ?)"), {kPackedProperty, kPackedAll},
+                  source)
+            .finish();
     } catch (const MUError &error) {
+        // Tried again at the next start (a full disk, another process writing).
         logError(error, source);
     }
     if (rollbackJournal)
         pragma(QStringLiteral("PRAGMA journal_mode=WAL"));
     if (m_log)
         m_log->Write(0, QStringLiteral("The database was compacted from %1 to %2 KB.")
-                            .arg(pages * pageSize / 1024)
+                            .arg(before / 1024)
                             .arg(pragma(QStringLiteral("PRAGMA page_count")).toLongLong()
                                  * pragma(QStringLiteral("PRAGMA page_size")).toLongLong() / 1024),
                      Log::LevelTrace, source);
