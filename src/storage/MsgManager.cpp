@@ -376,7 +376,7 @@ DataBag MsgManager::GetMsgs(bool includeDeleted) const
 }
 
 void MsgManager::ForEachMsg(bool includeDeleted, const QStringList &properties,
-                            const std::function<void(const Record &)> &visit) const
+                            const std::function<void(const QString &id, const QStringList &values)> &visit) const
 {
     const QString source = QStringLiteral("MsgManager.ForEachMsg");
     trace(QStringLiteral("ForEachMsg call"), source);
@@ -386,12 +386,11 @@ void MsgManager::ForEachMsg(bool includeDeleted, const QStringList &properties,
     sql += includeDeleted ? QStringLiteral(" FROM Msg ORDER BY CreationDate, rowid")
                           : QStringLiteral(" FROM Msg WHERE IsDeleted = 0 ORDER BY CreationDate, rowid");
     QSqlQuery query = m_db->run(sql, {}, source);
+    QStringList values(properties.size());
     while (query.next()) {
-        Record msg;
-        msg.setId(query.value(0).toString());
         for (int i = 0; i < properties.size(); ++i)
-            msg.Add(properties.at(i), Database::readText(query.value(i + 1)));
-        visit(msg);
+            values[i] = Database::readText(query.value(i + 1));
+        visit(query.value(0).toString(), values);
     }
     query.finish();
 }

@@ -47,12 +47,12 @@ public:
     QString getMsgContent(const QString &msgId) const;
     /// The message records without "Content", keyed by id, oldest first.
     DataBag GetMsgs(bool includeDeleted = false) const;
-    /// Calls `visit` with each message record, oldest first, as GetMsgs() would list them, but
-    /// one row at a time and reading only the named properties (of "Server", "User", "POP3Id",
-    /// "From", "To", "Date", "Subject"); the record's Id is always set. Database errors
-    /// reach the caller.
+    /// Calls `visit` with each message, oldest first, as GetMsgs() would list them, but one
+    /// row at a time and reading only the named properties (of "Server", "User", "POP3Id",
+    /// "From", "To", "Date", "Subject"): the id and the values in the order named. Database
+    /// errors reach the caller.
     void ForEachMsg(bool includeDeleted, const QStringList &properties,
-                    const std::function<void(const Record &)> &visit) const;
+                    const std::function<void(const QString &id, const QStringList &values)> &visit) const;
     /// The POP3Ids of every stored message of the account (deleted ones too), each once;
     /// nullopt, after logging and with `*failure` filled, when they cannot be read.
     std::optional<DataBag> GetMsgIds(const QString &accountId, MUError *failure = nullptr) const;

@@ -42,7 +42,7 @@ private Q_SLOTS:
     void damagedContentFails_data();
     void damagedContentFails();
     void olderTextsAreConvertedOnce();
-    void forEachMsgReadsOnlyNamedColumns();
+    void forEachMsgListsLikeGetMsgs();
 
 private:
     static Record msg(const QString &pop3Id, const QString &server = QStringLiteral("pop.a"),
@@ -526,7 +526,7 @@ void TestMsgManager::olderTextsAreConvertedOnce()
     QVERIFY(steps.isEmpty());
 }
 
-void TestMsgManager::forEachMsgReadsOnlyNamedColumns()
+void TestMsgManager::forEachMsgListsLikeGetMsgs()
 {
     Record a = msg(QStringLiteral("a"));
     Record b = msg(QStringLiteral("b"));
@@ -536,14 +536,16 @@ void TestMsgManager::forEachMsgReadsOnlyNamedColumns()
     for (const bool all : {false, true}) {
         const DataBag listed = m_msgs.GetMsgs(all);
         QStringList ids;
-        m_msgs.ForEachMsg(all, {QStringLiteral("Subject"), QStringLiteral("From")}, [&](const Record &m) {
-            ids << m.Id();
-            QCOMPARE(m.names(), (QStringList{QStringLiteral("Subject"), QStringLiteral("From")}));
-            QCOMPARE(m.text(QStringLiteral("Subject")), listed.Item(m.Id()).value<Record>().text(QStringLiteral("Subject")));
-        });
+        m_msgs.ForEachMsg(all, {QStringLiteral("Subject"), QStringLiteral("From")},
+                          [&](const QString &id, const QStringList &values) {
+                              ids << id;
+                              const Record listedMsg = listed.Item(id).value<Record>();
+                              QCOMPARE(values, (QStringList{listedMsg.text(QStringLiteral("Subject")),
+                                                            listedMsg.text(QStringLiteral("From"))}));
+                          });
         QCOMPARE(ids, listed.keys());
     }
-    QVERIFY_THROWS_EXCEPTION(MUError, m_msgs.ForEachMsg(false, {QStringLiteral("Content")}, [](const Record &) {}));
+    QVERIFY_THROWS_EXCEPTION(MUError, m_msgs.ForEachMsg(false, {QStringLiteral("Content")}, [](const QString &, const QStringList &) {}));
 }
 
 QTEST_GUILESS_MAIN(TestMsgManager)
