@@ -4,50 +4,47 @@
 #include "engine/MUScripting.h"
 #include "storage/MsgManager.h"
 #include <QJsonDocument>
-#include <algorithm>
 #include <cstdio>
 
 namespace {
 const QStringList MsgProps = {"Server", "User", "POP3Id", "From", "To", "Date", "Subject"};
 
-/// The order in which a JSON object of RecordToJson(msg, MsgProps) writes its members, as
-/// indexes into MsgProps (-1 for "Id"): QJsonObject keeps its keys sorted its own way.
-QList<int> JsonKeyOrder()
+/// The members of a JSON object of RecordToJson(msg, MsgProps) in the order QJsonObject
+/// writes them (it keeps its keys sorted its own way): each as the index into MsgProps (-1
+/// for "Id") and the text that goes before its value, `{"Key":"` or `,"Key":"`.
+QList<QPair<int, QByteArray>> JsonMembers()
 {
     Record probe;
     for (const QString &name : MsgProps)
         probe.Add(name, QString());
-    QList<int> order;
+    QList<QPair<int, QByteArray>> members;
     for (const QString &key : RecordToJson(probe, MsgProps).keys())
-        order << int(MsgProps.indexOf(key));
-    return order;
+        members.append({int(MsgProps.indexOf(key)), (members.isEmpty() ? "{\"" : ",\"") + key.toLatin1() + "\":\""});
+    return members;
 }
 
 /// The compact JSON line of a message whose texts are all printable ASCII needing no escape,
-/// written directly: the same bytes QJsonDocument writes, many times quicker. False (and
-/// nothing written) for any other message.
-bool PlainJsonLine(const QString &id, const QStringList &values, const QList<int> &order, QByteArray *line)
+/// written directly: the same bytes QJsonDocument writes, several times quicker. False for
+/// any other message (`line` is then garbage).
+bool PlainJsonLine(const QString &id, const QStringList &values, const QList<QPair<int, QByteArray>> &members,
+                   QByteArray *line)
 {
-    const auto plain = [](const QString &text) {
-        return std::all_of(text.cbegin(), text.cend(), [](QChar c) {
-            const char16_t u = c.unicode();
-            return u >= 0x20 && u < 0x7F && u != u'"' && u != u'\\' && u != u'/';
-        });
-    };
-    if (!plain(id) || !std::all_of(values.cbegin(), values.cend(), plain))
-        return false;
     line->clear();
-    line->append('{');
-    for (const int index : order) {
-        if (line->size() > 1)
-            line->append(',');
-        line->append('"');
-        line->append(index < 0 ? QByteArrayLiteral("Id") : MsgProps.at(index).toLatin1());
-        line->append("\":\"");
-        line->append((index < 0 ? id : values.at(index)).toLatin1());
+    for (const auto &[index, before] : members) {
+        line->append(before);
+        const QString &text = index < 0 ? id : values.at(index);
+        const qsizetype at = line->size();
+        line->resize(at + text.size());
+        char *out = line->data() + at;
+        for (const QChar c : text) {
+            const char16_t u = c.unicode();
+            if (u < 0x20 || u >= 0x7F || u == u'"' || u == u'\\' || u == u'/')
+                return false;
+            *out++ = char(u);
+        }
         line->append('"');
     }
-    line->append('}');
+    line->append("}\n");
     return true;
 }
 
@@ -63,14 +60,14 @@ int runMessages(CliContext &ctx)
         // messages. The lines are those of print(), written through stdio's buffer rather than
         // flushed one by one.
         static const QStringList TextProps = {"Date", "From", "Subject"};
-        const QList<int> jsonOrder = JsonKeyOrder();
+        const QList<QPair<int, QByteArray>> jsonMembers = JsonMembers();
         QByteArray line;
         msgs->ForEachMsg(all, ctx.json ? MsgProps : TextProps, [&](const QString &id, const QStringList &values) {
             if (!ctx.json) {
                 line = CliContext::Escaped(id + QLatin1String("  ") + values.at(0) + QLatin1String("  ") + values.at(1)
                                            + QLatin1String("  ") + values.at(2))
                            .toUtf8();
-            } else if (!PlainJsonLine(id, values, jsonOrder, &line)) {
+            } else if (!PlainJsonLine(id, values, jsonMembers, &line)) {
                 Record m;
                 m.setId(id);
                 for (qsizetype i = 0; i < MsgProps.size(); ++i)
