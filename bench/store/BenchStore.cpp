@@ -3,6 +3,7 @@
 //   - the database size against the raw text of the messages,
 //   - `murmelo-cli messages list` (and --json) time and peak memory beside the sqlite3 shell
 //     listing the same rows of the same database (the baseline, measured in the same run),
+//     and the command's own figures for an empty list,
 //   - the one-time conversion of a database of the older form (text as UTF-16): its time
 //     and the size before and after,
 //   - GetMsgs, Remove and GetMsgIds in operations per second,
@@ -355,6 +356,12 @@ int main(int argc, char **argv)
             if (QFileInfo(cli).isExecutable()) {
                 compareList(cli, home.path(), db.path(), false);
                 compareList(cli, home.path(), db.path(), true);
+                // What the program takes before it lists anything: its libraries and engine.
+                QTemporaryDir empty;
+                const RunFigures none = median3(cli, {QStringLiteral("--home"), empty.path(), QStringLiteral("messages"),
+                                                      QStringLiteral("list")});
+                std::printf("messages list of no messages %8.3f s %8ld KiB (exit %d)\n", none.seconds, none.peakKiB,
+                            none.status);
             } else {
                 std::printf("no murmelo-cli at %s: messages list not measured\n", qPrintable(cli));
             }
