@@ -1,6 +1,7 @@
 #include "MsgContent.h"
 #include "Database.h"
 #include "trellis/MUError.h"
+#include <limits>
 #include <zlib.h>
 
 namespace {
@@ -116,7 +117,8 @@ QByteArray inflated(const QByteArray &packed, const QString &source)
     quint32 size = 0;
     for (int i = 0; i < 4; ++i)
         size |= quint32(uchar(packed.at(1 + i))) << (8 * i);
-    if (size > quint32(std::numeric_limits<int>::max()))
+    // Deflate expands at most 1032 times: a larger length is damage, not a text to make room for.
+    if (size > quint32(std::numeric_limits<int>::max()) || qint64(size) > qint64(packed.size() - kDeflatedHeader) * 1032 + 8)
         throw damaged(source, QStringLiteral("its length is out of range"));
     QByteArray out(qsizetype(size), Qt::Uninitialized);
     z_stream stream{};

@@ -467,6 +467,7 @@ void TestMsgManager::damagedContentFails_data()
     QTest::newRow("deflated-length-too-large") << (QByteArray::fromHex("02ff000000") + QByteArray::fromHex("0300"));
     QTest::newRow("deflated-stream-garbage") << QByteArray::fromHex("0204000000ffffffffffff");
     QTest::newRow("deflated-length-beyond-int") << QByteArray::fromHex("02ffffffff0300");
+    QTest::newRow("deflated-length-beyond-what-deflate-expands-to") << QByteArray::fromHex("02000000400300");
 }
 
 void TestMsgManager::damagedContentFails()
