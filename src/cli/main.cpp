@@ -102,6 +102,10 @@ CliContext::~CliContext()
         m_engine->Finalize();
 }
 
+namespace {
+void writeLine(FILE *to, const QByteArray &line);
+}
+
 MUScripting &CliContext::engine()
 {
     if (!m_engine) {
@@ -109,16 +113,24 @@ MUScripting &CliContext::engine()
         Paths::EnsureDir(Paths::StateDir());
         log->OpenFiles(Paths::StateDir() + QStringLiteral("/mu.log"),
                        Paths::StateDir() + QStringLiteral("/short.log"));
-        // Converting the messages of an older database takes a while once: say so on stderr.
-        MsgManager::SetConversionProgress([](const QString &phase, qint64 done, qint64 total) {
-            if (phase == QLatin1String("compact"))
+        // Converting the messages of an older database takes a while once: say so on stderr,
+        // a line per tenth done (with --json as objects, as errors are).
+        MsgManager::SetConversionProgress([json = json](const QString &phase, qint64 done, qint64 total) {
+            static qint64 shownTenth = -1;
+            const bool compact = phase == QLatin1String("compact");
+            if (total <= 0 || (!compact && done * 10 / total == shownTenth))
+                return;
+            if (!compact)
+                shownTenth = done * 10 / total;
+            if (json)
+                writeLine(stderr, QJsonDocument(QJsonObject{{"Phase", phase}, {"Done", done}, {"Total", total}})
+                                      .toJson(QJsonDocument::Compact));
+            else if (compact)
                 std::fprintf(stderr, done == 0 ? "murmelo-cli: compacting the database...\n"
                                                : "murmelo-cli: the database is compacted.\n");
-            else if (static qint64 shownTenth = -1; total > 0 && done * 10 / total != shownTenth) {
-                shownTenth = done * 10 / total;   // a line per tenth done
+            else
                 std::fprintf(stderr, "murmelo-cli: converting stored messages: %lld of %lld\n",
                              static_cast<long long>(done), static_cast<long long>(total));
-            }
         });
         auto engine = std::make_unique<MUScripting>();
         engine->Init(log, nullptr);

@@ -392,6 +392,45 @@ private Q_SLOTS:
             QVERIFY2(!text.out.chopped(1).contains('\t') && !text.out.contains('\x7f'), text.out.constData());
     }
 
+    void olderDatabaseIsConvertedWithProgress()
+    {
+        // Message texts as an older version stored them (UTF-16 text, no conversion mark).
+        QTemporaryDir home;
+        QCOMPARE(cliIn(home.path(), {"messages", "list"}).status, 0);
+        QByteArray body = "Subject: old\r\n\r\n";
+        for (int octet = 1; octet < 256; ++octet)
+            body += char(octet);
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "older");
+            db.setDatabaseName(home.filePath("MU.mdb"));
+            QVERIFY(db.open());
+            QSqlQuery sql(db);
+            QVERIFY(sql.exec("DELETE FROM Property WHERE Name = 'MsgContentPacked'"));
+            QVERIFY(sql.prepare("INSERT INTO Msg (pkMsg, Server, User, POP3Id, Subject, Content) VALUES (?, 'pop.a', 'ann', ?, 'old', ?)"));
+            for (int i = 0; i < 30; ++i) {
+                sql.addBindValue(QString("{00000000-0000-0000-0000-0000000000%1}").arg(i, 2, 10, QChar('0')));
+                sql.addBindValue(QString::number(i));
+                sql.addBindValue(QString::fromLatin1(body) + QString::number(i));
+                QVERIFY(sql.exec());
+            }
+            sql.finish();
+            db.close();
+        }
+        QSqlDatabase::removeDatabase("older");
+
+        const Result first = cliIn(home.path(), {"messages", "list"});
+        QCOMPARE(first.status, 0);
+        QCOMPARE(first.out.count('\n'), 30);
+        QVERIFY2(first.err.contains("converting stored messages: 0 of 30\n")
+                     && first.err.contains("converting stored messages: 30 of 30\n") && first.err.contains("compacted"),
+                 first.err.constData());
+        const Result show = cliIn(home.path(), {"messages", "show", "{00000000-0000-0000-0000-000000000007}"});
+        QCOMPARE(show.out, body + "7");
+        const Result again = cliIn(home.path(), {"--json", "messages", "list"});
+        QCOMPARE(again.status, 0);
+        QCOMPARE(again.err, QByteArray());
+    }
+
     // Options after the command are taken or refused, never ignored.
     void optionsAfterTheCommand_data()
     {
