@@ -28,8 +28,9 @@ public:
     /// the rest as it was: every form stays readable.
     void Init(Database *db, Log *log, int batchRows = 500);
 
-    /// Progress of that conversion: `done` of `total` rows examined (phase "convert"), then
-    /// the compaction (phase "compact", 0 of 1 before and 1 of 1 after). Called on the
+    /// Progress of that conversion: `done` of `total` rows examined (phase "convert"; a total
+    /// of 0 means nothing to convert), then the compaction (phase "compact", 0 of 1 before
+    /// and 1 of 1 after; one step of a few seconds for 100,000 messages). Called on the
     /// thread of Init, between transactions; the handler may process events.
     using ConversionProgress = std::function<void(const QString &phase, qint64 done, qint64 total)>;
     /// Sets the handler for every later Init of this process (empty: none).

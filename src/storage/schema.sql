@@ -25,7 +25,8 @@ CREATE TABLE Account (
 
 -- A message belongs to an account through (Server, User), not through a key.
 -- CreationDate keeps milliseconds so that the list order is the order of storing;
--- equal stamps fall back to rowid.
+-- equal stamps fall back to rowid. Content holds a message's octets as a BLOB behind a
+-- one-byte form tag (storage/MsgContent.h), or a text where they are not octets.
 CREATE TABLE Msg (
     pkMsg        TEXT    NOT NULL PRIMARY KEY COLLATE NOCASE,
     Server       TEXT    COLLATE NOCASE,
