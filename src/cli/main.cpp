@@ -1,6 +1,7 @@
 // murmelo-cli: the engine without windows, for scripts and for checking the engine from outside.
 #include "CliCommand.h"
 #include "engine/MUScripting.h"
+#include "storage/MsgManager.h"
 #include "trellis/Log.h"
 #include "trellis/MUError.h"
 #include "trellis/MetaTypes.h"
@@ -8,6 +9,7 @@
 #include <QCoreApplication>
 #include <QJsonDocument>
 #include <QTextStream>
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -100,6 +102,10 @@ CliContext::~CliContext()
         m_engine->Finalize();
 }
 
+namespace {
+void writeLine(FILE *to, const QByteArray &line);
+}
+
 MUScripting &CliContext::engine()
 {
     if (!m_engine) {
@@ -107,6 +113,25 @@ MUScripting &CliContext::engine()
         Paths::EnsureDir(Paths::StateDir());
         log->OpenFiles(Paths::StateDir() + QStringLiteral("/mu.log"),
                        Paths::StateDir() + QStringLiteral("/short.log"));
+        // Converting the messages of an older database takes a while once: say so on stderr,
+        // a line per tenth done (with --json as objects, as errors are).
+        MsgManager::SetConversionProgress([json = json](const QString &phase, qint64 done, qint64 total) {
+            static qint64 shownTenth = -1;
+            const bool compact = phase == QLatin1String("compact");
+            if (total <= 0 || (!compact && done * 10 / total == shownTenth))
+                return;
+            if (!compact)
+                shownTenth = done * 10 / total;
+            if (json)
+                writeLine(stderr, QJsonDocument(QJsonObject{{"Phase", phase}, {"Done", done}, {"Total", total}})
+                                      .toJson(QJsonDocument::Compact));
+            else if (compact)
+                std::fprintf(stderr, done == 0 ? "murmelo-cli: compacting the database...\n"
+                                               : "murmelo-cli: the database is compacted.\n");
+            else
+                std::fprintf(stderr, "murmelo-cli: converting stored messages: %lld of %lld\n",
+                             static_cast<long long>(done), static_cast<long long>(total));
+        });
         auto engine = std::make_unique<MUScripting>();
         engine->Init(log, nullptr);
         m_engine = std::move(engine);
@@ -125,6 +150,9 @@ void writeLine(FILE *to, const QByteArray &line)
 
 QString CliContext::Escaped(const QString &text)
 {
+    // Most texts are printable ASCII, with nothing to escape: long lists print quicker so.
+    if (std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() >= 0x20 && c.unicode() < 0x7F; }))
+        return text;
     QString result;
     result.reserve(text.size());
     for (const QChar c : text) {

@@ -1,5 +1,6 @@
 #include "MsgManager.h"
 #include "Database.h"
+#include "MsgContent.h"
 #include "SqlTransaction.h"
 #include "trellis/Log.h"
 #include "trellis/MUError.h"
@@ -59,6 +60,40 @@ const QString kDropCopies = QStringLiteral(
     "PARTITION BY Server COLLATE NOCASE, User COLLATE NOCASE, POP3Id COLLATE BINARY "
     "ORDER BY IsDeleted, rowid) AS copy FROM Msg WHERE POP3Id IS NOT NULL) WHERE copy > 1)");
 
+/// Property row of the conversion of older message texts: the last rowid converted, then
+/// "compact" until the file has been compacted, then "all".
+const QString kPackedProperty = QStringLiteral("MsgContentPacked");
+const QString kPackedCompact = QStringLiteral("compact");
+const QString kPackedAll = QStringLiteral("all");
+/// Page size of a compacted file: messages of a few kilobytes fill large pages better.
+constexpr int kCompactPageSize = 16384;
+
+MsgManager::ConversionProgress &progressHandler()
+{
+    static MsgManager::ConversionProgress handler;
+    return handler;
+}
+
+void reportProgress(const QString &phase, qint64 done, qint64 total)
+{
+    if (progressHandler())
+        progressHandler()(phase, done, total);
+}
+
+/// The one text column that ForEachMsg reads for each record property.
+QString columnOf(const QString &property, const QString &source)
+{
+    if (property == QLatin1String("From"))
+        return QStringLiteral("MsgFrom");
+    if (property == QLatin1String("To"))
+        return QStringLiteral("MsgTo");
+    static const QStringList same = {QStringLiteral("Server"), QStringLiteral("User"), QStringLiteral("POP3Id"),
+                                     QStringLiteral("Date"), QStringLiteral("Subject")};
+    if (!same.contains(property))
+        throw MUError(MUError::Fail, QStringLiteral("A message record has no property '%1'.").arg(property), source);
+    return property;
+}
+
 bool schemaHas(const Database &db, const QString &type, const QString &name, const QString &source)
 {
     QSqlQuery query = db.run(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = ? AND name = ?"), {type, name},
@@ -69,7 +104,12 @@ bool schemaHas(const Database &db, const QString &type, const QString &name, con
 }
 }
 
-void MsgManager::Init(Database *db, Log *log)
+void MsgManager::SetConversionProgress(ConversionProgress handler)
+{
+    progressHandler() = std::move(handler);
+}
+
+void MsgManager::Init(Database *db, Log *log, int batchRows)
 {
     m_db = db;
     m_log = log;
@@ -83,6 +123,125 @@ void MsgManager::Init(Database *db, Log *log)
     if (!schemaHas(*m_db, QStringLiteral("index"), QStringLiteral("MsgIdentity"), source))
         ensureIdentityIndex(source);
     ensureImapTable();
+    try {
+        convertContent(qMax(1, batchRows), source);
+    } catch (const MUError &error) {
+        // What is not converted stays readable as it is; the next start tries again.
+        logError(error, source);
+    }
+}
+
+void MsgManager::convertContent(int batchRows, const QString &source)
+{
+    QSqlQuery state = m_db->run(QStringLiteral("SELECT Value FROM Property WHERE Name = ?"), {kPackedProperty}, source);
+    const QString value = state.next() ? state.value(0).toString() : QString();
+    state.finish();
+    if (value == kPackedAll)
+        return;
+    if (value == kPackedCompact) {
+        compact(source);
+        return;
+    }
+    QSqlQuery count = m_db->run(QStringLiteral("SELECT count(*) FROM Msg WHERE rowid > ?"), {value.toLongLong()}, source);
+    const qint64 total = count.next() ? count.value(0).toLongLong() : 0;
+    count.finish();
+    if (total > 0 && m_log)
+        m_log->Write(0, QStringLiteral("Converting %1 stored messages to the compact form.").arg(total), Log::LevelTrace,
+                     source);
+    qint64 done = 0;
+    reportProgress(QStringLiteral("convert"), 0, total);
+    while (convertBatch(batchRows, &done, source))
+        reportProgress(QStringLiteral("convert"), qMin(done, total), total);
+    reportProgress(QStringLiteral("convert"), total, total);
+    state = m_db->run(QStringLiteral("SELECT Value FROM Property WHERE Name = ?"), {kPackedProperty}, source);
+    const bool compactNow = state.next() && state.value(0).toString() == kPackedCompact;
+    state.finish();
+    if (compactNow)
+        compact(source);
+}
+
+bool MsgManager::convertBatch(int batchRows, qint64 *examined, const QString &source)
+{
+    // The place reached is read and written inside the batch's transaction: a second
+    // process converting at the same time carries on from it instead of redoing rows.
+    SqlTransaction transaction(*m_db, source);
+    QSqlQuery state = m_db->run(QStringLiteral("SELECT Value FROM Property WHERE Name = ?"), {kPackedProperty}, source);
+    const QString value = state.next() ? state.value(0).toString() : QString();
+    state.finish();
+    if (value == kPackedAll || value == kPackedCompact)
+        return false;
+    qint64 last = value.toLongLong();
+    const bool fromStart = last == 0;
+    QList<QPair<qint64, QString>> texts;
+    int rows = 0;
+    QSqlQuery select = m_db->run(QStringLiteral("SELECT rowid, Content FROM Msg WHERE rowid > ? ORDER BY rowid LIMIT ?"),
+                                 {last, batchRows}, source);
+    while (select.next()) {
+        ++rows;
+        last = select.value(0).toLongLong();
+        const QVariant content = select.value(1);
+        // Only a text value is an older form; a BLOB is packed already or a text bound as bytes.
+        if (content.typeId() == QMetaType::QString && MsgContent::packable(content.toString()))
+            texts.append({last, content.toString()});
+    }
+    select.finish();
+    for (const auto &[rowid, text] : std::as_const(texts))
+        m_db->run(QStringLiteral("UPDATE Msg SET Content = ? WHERE rowid = ?"), {MsgContent::pack(text), rowid}, source)
+            .finish();
+    const bool more = rows == batchRows;
+    m_db->run(QStringLiteral("INSERT OR REPLACE INTO Property (Name, Value) VALUES (?, ?)"),
+              {kPackedProperty, more ? QString::number(last) : fromStart && rows == 0 ? kPackedAll : kPackedCompact},
+              source)
+        .finish();
+    transaction.commit();
+    *examined += rows;
+    return more;
+}
+
+void MsgManager::compact(const QString &source)
+{
+    auto pragma = [&](const QString &sql) {
+        QSqlQuery query = m_db->run(sql, {}, source);
+        const QVariant value = query.next() ? query.value(0) : QVariant();
+        query.finish();
+        return value;
+    };
+    // Converted rows leave their pages part empty: the file shrinks only when rewritten.
+    const qint64 before = pragma(QStringLiteral("PRAGMA page_count")).toLongLong()
+                          * pragma(QStringLiteral("PRAGMA page_size")).toLongLong();
+    reportProgress(QStringLiteral("compact"), 0, 1);
+    // The page size changes only outside WAL; with another process on the file the switch
+    // is refused and the file is compacted in WAL with the pages it has. VACUUM is one
+    // transaction either way: a kill leaves the file as it was before.
+    bool rollbackJournal = false;
+    try {
+        rollbackJournal = pragma(QStringLiteral("PRAGMA journal_mode=DELETE"))
+                              .toString()
+                              .compare(QLatin1String("delete"), Qt::CaseInsensitive)
+                          == 0;
+    } catch (const MUError &) {
+        // Another process has the file open: compacted in WAL.
+    }
+    try {
+        if (rollbackJournal)
+            pragma(QStringLiteral("PRAGMA page_size=%1").arg(kCompactPageSize));
+        m_db->run(QStringLiteral("VACUUM"), {}, source).finish();
+        m_db->run(QStringLiteral("INSERT OR REPLACE INTO Property (Name, Value) VALUES (?, ?)"), {kPackedProperty, kPackedAll},
+                  source)
+            .finish();
+    } catch (const MUError &error) {
+        // Tried again at the next start (a full disk, another process writing).
+        logError(error, source);
+    }
+    if (rollbackJournal)
+        pragma(QStringLiteral("PRAGMA journal_mode=WAL"));
+    if (m_log)
+        m_log->Write(0, QStringLiteral("The database was compacted from %1 to %2 KB.")
+                            .arg(before / 1024)
+                            .arg(pragma(QStringLiteral("PRAGMA page_count")).toLongLong()
+                                 * pragma(QStringLiteral("PRAGMA page_size")).toLongLong() / 1024),
+                     Log::LevelTrace, source);
+    reportProgress(QStringLiteral("compact"), 1, 1);
 }
 
 void MsgManager::ensureIdentityIndex(const QString &source)
@@ -134,11 +293,11 @@ bool MsgManager::add(Record &msg, bool *alreadyStored, MUError *failure)
             limited(withoutControls(property(msg, QStringLiteral("To"), source)), 255),
             limited(withoutControls(property(msg, QStringLiteral("Date"), source)), 50),
             limited(withoutControls(property(msg, QStringLiteral("Subject"), source)), 255),
-            msg.Exists(QStringLiteral("Content")) ? nonNull(msg.text(QStringLiteral("Content"))) : QStringLiteral(""),
         };
         QVariantList values;
         for (const QString &text : texts)
             values << Database::bindText(text);
+        values << MsgContent::pack(msg.Exists(QStringLiteral("Content")) ? msg.text(QStringLiteral("Content")) : QString());
         SqlTransaction transaction(*m_db, source);
         QSqlQuery insert =
             m_db->run(QStringLiteral("INSERT INTO Msg (pkMsg, Server, User, POP3Id, MsgFrom, MsgTo, Date, Subject, Content) "
@@ -190,9 +349,9 @@ QString MsgManager::getMsgContent(const QString &msgId) const
     QSqlQuery query = m_db->run(QStringLiteral("SELECT Content FROM Msg WHERE pkMsg = ?"), {msgId}, source);
     if (!query.next())
         throw MUError::engine(514, source, {msgId});
-    const QString content = Database::readText(query.value(0));
+    const QVariant stored = query.value(0);
     query.finish();
-    return content;
+    return MsgContent::unpack(stored, source);
 }
 
 DataBag MsgManager::GetMsgs(bool includeDeleted) const
@@ -215,6 +374,26 @@ DataBag MsgManager::GetMsgs(bool includeDeleted) const
         msgs.Add(QVariant::fromValue(msg), msg.Id());
     }
     return msgs;
+}
+
+void MsgManager::ForEachMsg(bool includeDeleted, const QStringList &properties,
+                            const std::function<void(const QString &id, const QStringList &values)> &visit) const
+{
+    const QString source = QStringLiteral("MsgManager.ForEachMsg");
+    trace(QStringLiteral("ForEachMsg call"), source);
+    QString sql = QStringLiteral("SELECT pkMsg");
+    for (const QString &property : properties)
+        sql += QStringLiteral(", ") + columnOf(property, source);
+    sql += includeDeleted ? QStringLiteral(" FROM Msg ORDER BY CreationDate, rowid")
+                          : QStringLiteral(" FROM Msg WHERE IsDeleted = 0 ORDER BY CreationDate, rowid");
+    QSqlQuery query = m_db->run(sql, {}, source);
+    QStringList values(properties.size());
+    while (query.next()) {
+        for (int i = 0; i < properties.size(); ++i)
+            values[i] = Database::readText(query.value(i + 1));
+        visit(query.value(0).toString(), values);
+    }
+    query.finish();
 }
 
 std::optional<DataBag> MsgManager::GetMsgIds(const QString &accountId, MUError *failure) const

@@ -3,6 +3,7 @@
 #include "trellis/Record.h"
 #include <QStringList>
 #include <QVariantMap>
+#include <functional>
 #include <optional>
 
 class Database;
@@ -19,7 +20,21 @@ public:
     /// the unique-id table an older database lacks (MUError when that fails). An older
     /// database also gains the index that keeps each message once; copies stored twice
     /// before are dropped then (a shown copy is kept before a deleted one, else the first).
-    void Init(Database *db, Log *log);
+    ///
+    /// Message texts stored by an older version (UTF-16 text) are converted to their packed
+    /// form here, `batchRows` rows per transaction, and the file is compacted afterwards; a
+    /// kill at any point loses nothing and the next Init resumes. Progress goes to the
+    /// handler set with SetConversionProgress(). A failure to convert is logged and leaves
+    /// the rest as it was: every form stays readable.
+    void Init(Database *db, Log *log, int batchRows = 500);
+
+    /// Progress of that conversion: `done` of `total` rows examined (phase "convert"; a total
+    /// of 0 means nothing to convert), then the compaction (phase "compact", 0 of 1 before
+    /// and 1 of 1 after; one step of a few seconds for 100,000 messages). Called on the
+    /// thread of Init, between transactions; the handler may process events.
+    using ConversionProgress = std::function<void(const QString &phase, qint64 done, qint64 total)>;
+    /// Sets the handler for every later Init of this process (empty: none).
+    static void SetConversionProgress(ConversionProgress handler);
 
     /// Stores `msg` ("Server", "User", "POP3Id", "From", "To", "Date", "Subject", optional
     /// "Content") under a new id given to it. True when the message is in the store after the
@@ -33,6 +48,12 @@ public:
     QString getMsgContent(const QString &msgId) const;
     /// The message records without "Content", keyed by id, oldest first.
     DataBag GetMsgs(bool includeDeleted = false) const;
+    /// Calls `visit` with each message, oldest first, as GetMsgs() would list them, but one
+    /// row at a time and reading only the named properties (of "Server", "User", "POP3Id",
+    /// "From", "To", "Date", "Subject"): the id and the values in the order named. Database
+    /// errors reach the caller.
+    void ForEachMsg(bool includeDeleted, const QStringList &properties,
+                    const std::function<void(const QString &id, const QStringList &values)> &visit) const;
     /// The POP3Ids of every stored message of the account (deleted ones too), each once;
     /// nullopt, after logging and with `*failure` filled, when they cannot be read.
     std::optional<DataBag> GetMsgIds(const QString &accountId, MUError *failure = nullptr) const;
@@ -60,6 +81,9 @@ private:
     void ensureIdentityIndex(const QString &source);
     /// Creates the IMAP table an older database lacks. (MsgManagerImap.cpp)
     void ensureImapTable();
+    void convertContent(int batchRows, const QString &source);
+    bool convertBatch(int batchRows, qint64 *examined, const QString &source);
+    void compact(const QString &source);
     void logError(const MUError &error, const QString &source) const;
     void trace(const QString &text, const QString &source) const;
 

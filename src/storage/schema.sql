@@ -5,6 +5,8 @@
 -- Every 16-bit code unit of a text (lone surrogates, U+FFFE, U+0000) must survive,
 -- which a UTF-8 database does not guarantee. Must come before the first table.
 PRAGMA encoding = 'UTF-16le';
+-- Messages of a few kilobytes each fill large pages with less room left over.
+PRAGMA page_size = 16384;
 
 -- Ids are braced GUID texts; names compare without regard to ASCII case, as the
 -- mail servers and logon names they hold do.
@@ -25,7 +27,8 @@ CREATE TABLE Account (
 
 -- A message belongs to an account through (Server, User), not through a key.
 -- CreationDate keeps milliseconds so that the list order is the order of storing;
--- equal stamps fall back to rowid.
+-- equal stamps fall back to rowid. Content holds a message's octets as a BLOB behind a
+-- one-byte form tag (storage/MsgContent.h), or a text where they are not octets.
 CREATE TABLE Msg (
     pkMsg        TEXT    NOT NULL PRIMARY KEY COLLATE NOCASE,
     Server       TEXT    COLLATE NOCASE,

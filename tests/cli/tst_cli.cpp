@@ -11,6 +11,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <unistd.h>
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -336,6 +337,98 @@ private Q_SLOTS:
         for (const char c : check.out.chopped(1))
             QVERIFY2(uchar(c) >= 0x20 && uchar(c) != 0x7F, check.out.constData());
         QVERIFY(!check.out.contains("\xC2\x9B") && !check.out.contains("\xE2\x80\xAE"));
+    }
+
+    void listLinesAreWhatJsonAndEscapingWrite_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::newRow("plain-ascii") << QStringLiteral("Lunch at noon? (1 <a@b.c>)");
+        QTest::newRow("slash") << QStringLiteral("a/b");
+        QTest::newRow("quote") << QStringLiteral("say \"hi\"");
+        QTest::newRow("backslash") << QStringLiteral("C:\\mail");
+        QTest::newRow("tab") << QStringLiteral("a\tb");
+        QTest::newRow("delete-character") << QStringLiteral("a\x7f");
+        QTest::newRow("latin") << QStringLiteral("Jürgen");
+        QTest::newRow("emoji") << QStringLiteral("😀 hi");
+        QTest::newRow("lone-surrogate") << (QStringLiteral("x") + QChar(0xD800));
+        QTest::newRow("empty") << QString();
+    }
+
+    void listLinesAreWhatJsonAndEscapingWrite()
+    {
+        // One message with `value` in every header column; the listed line must be what the
+        // JSON writer makes of the record, and the text line the value escaped.
+        QFETCH(QString, value);
+        QTemporaryDir home;
+        QCOMPARE(cliIn(home.path(), {"messages", "list"}).status, 0);
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "list-lines");
+            db.setDatabaseName(home.filePath("MU.mdb"));
+            QVERIFY(db.open());
+            QSqlQuery insert(db);
+            QVERIFY(insert.prepare("INSERT INTO Msg (pkMsg, Server, User, POP3Id, MsgFrom, MsgTo, Date, Subject) "
+                                   "VALUES ('{00000000-0000-0000-0000-00000000000A}', ?, ?, ?, ?, ?, ?, ?)"));
+            for (int i = 0; i < 7; ++i)
+                insert.addBindValue(value.isNull() ? QString("") : value);
+            QVERIFY(insert.exec());
+            insert.finish();
+            db.close();
+        }
+        QSqlDatabase::removeDatabase("list-lines");
+        QJsonObject expected{{"Id", "{00000000-0000-0000-0000-00000000000A}"}};
+        for (const char *key : {"Server", "User", "POP3Id", "From", "To", "Date", "Subject"})
+            expected.insert(key, value);
+        const Result json = cliIn(home.path(), {"--json", "messages", "list"});
+        QCOMPARE(json.status, 0);
+        QCOMPARE(json.out, QJsonDocument(expected).toJson(QJsonDocument::Compact) + "\n");
+        const Result text = cliIn(home.path(), {"messages", "list"});
+        QCOMPARE(text.status, 0);
+        QVERIFY2(text.out.startsWith("{00000000-0000-0000-0000-00000000000A}  ") && text.out.endsWith("\n")
+                     && text.out.count('\n') == 1,
+                 text.out.constData());
+        if (std::all_of(value.cbegin(), value.cend(), [](QChar c) { return c.unicode() >= 0x20 && c.unicode() != 0x7F; }))
+            QVERIFY2(text.out.contains((value + "  " + value + "  " + value).toUtf8()), text.out.constData());
+        else
+            QVERIFY2(!text.out.chopped(1).contains('\t') && !text.out.contains('\x7f'), text.out.constData());
+    }
+
+    void olderDatabaseIsConvertedWithProgress()
+    {
+        // Message texts as an older version stored them (UTF-16 text, no conversion mark).
+        QTemporaryDir home;
+        QCOMPARE(cliIn(home.path(), {"messages", "list"}).status, 0);
+        QByteArray body = "Subject: old\r\n\r\n";
+        for (int octet = 1; octet < 256; ++octet)
+            body += char(octet);
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "older");
+            db.setDatabaseName(home.filePath("MU.mdb"));
+            QVERIFY(db.open());
+            QSqlQuery sql(db);
+            QVERIFY(sql.exec("DELETE FROM Property WHERE Name = 'MsgContentPacked'"));
+            QVERIFY(sql.prepare("INSERT INTO Msg (pkMsg, Server, User, POP3Id, Subject, Content) VALUES (?, 'pop.a', 'ann', ?, 'old', ?)"));
+            for (int i = 0; i < 30; ++i) {
+                sql.addBindValue(QString("{00000000-0000-0000-0000-0000000000%1}").arg(i, 2, 10, QChar('0')));
+                sql.addBindValue(QString::number(i));
+                sql.addBindValue(QString::fromLatin1(body) + QString::number(i));
+                QVERIFY(sql.exec());
+            }
+            sql.finish();
+            db.close();
+        }
+        QSqlDatabase::removeDatabase("older");
+
+        const Result first = cliIn(home.path(), {"messages", "list"});
+        QCOMPARE(first.status, 0);
+        QCOMPARE(first.out.count('\n'), 30);
+        QVERIFY2(first.err.contains("converting stored messages: 0 of 30\n")
+                     && first.err.contains("converting stored messages: 30 of 30\n") && first.err.contains("compacted"),
+                 first.err.constData());
+        const Result show = cliIn(home.path(), {"messages", "show", "{00000000-0000-0000-0000-000000000007}"});
+        QCOMPARE(show.out, body + "7");
+        const Result again = cliIn(home.path(), {"--json", "messages", "list"});
+        QCOMPARE(again.status, 0);
+        QCOMPARE(again.err, QByteArray());
     }
 
     // Options after the command are taken or refused, never ignored.

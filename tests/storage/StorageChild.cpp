@@ -3,6 +3,10 @@
 //   storage-child open DIR TEMPLATE [UID]
 //                                     opens the database (as UID when given); prints
 //                                     "opened" or "error NUMBER DESCRIPTION"
+//   storage-child convert DIR TEMPLATE BATCH
+//                                     opens the database and converts older message texts,
+//                                     BATCH rows a transaction, printing "PHASE DONE TOTAL"
+//                                     after each step and "converted" at the end
 #include "storage/Database.h"
 #include "storage/MsgManager.h"
 #include "trellis/MUError.h"
@@ -38,6 +42,24 @@ int fill(const QString &dir, const QString &templ)
     }
 }
 
+int convert(const QString &dir, const QString &templ, int batch)
+{
+    try {
+        Database db(dir, templ);
+        MsgManager::SetConversionProgress([](const QString &phase, qint64 done, qint64 total) {
+            std::printf("%s %lld %lld\n", qPrintable(phase), static_cast<long long>(done), static_cast<long long>(total));
+            std::fflush(stdout);
+        });
+        MsgManager msgs;
+        msgs.Init(&db, nullptr, batch);
+        std::printf("converted\n");
+        return 0;
+    } catch (const MUError &error) {
+        std::printf("error %d %s\n", error.number(), qPrintable(error.description()));
+        return 3;
+    }
+}
+
 int open(const QString &dir, const QString &templ, const QString &uid)
 {
     if (!uid.isEmpty()) {
@@ -64,8 +86,10 @@ int main(int argc, char **argv)
     const QStringList args = app.arguments();
     if (args.size() >= 4 && args.at(1) == QLatin1String("fill"))
         return fill(args.at(2), args.at(3));
+    if (args.size() >= 5 && args.at(1) == QLatin1String("convert"))
+        return convert(args.at(2), args.at(3), args.at(4).toInt());
     if (args.size() >= 4 && args.at(1) == QLatin1String("open"))
         return open(args.at(2), args.at(3), args.value(4));
-    std::fprintf(stderr, "usage: storage-child fill|open DIR TEMPLATE [UID]\n");
+    std::fprintf(stderr, "usage: storage-child fill|open|convert DIR TEMPLATE [UID|BATCH]\n");
     return 64;
 }

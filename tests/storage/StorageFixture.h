@@ -1,5 +1,7 @@
 #pragma once
 // Helpers shared by the storage tests: a fresh home folder and the built template.
+#include "storage/Database.h"
+#include "storage/SqlTransaction.h"
 #include <QDir>
 #include <QString>
 #include <QTemporaryDir>
@@ -17,5 +19,42 @@ inline QString templatePath()
 inline QString units(std::initializer_list<QChar> codeUnits)
 {
     return QString(codeUnits.begin(), qsizetype(codeUnits.size()));
+}
+
+/// The message text of row `i` of olderDatabase(): mail-like octets of varied length (every
+/// octet value occurs), and now and then an empty text, a text with characters beyond one
+/// octet, or one that begins with a byte-order mark.
+inline QString olderText(int i)
+{
+    if (i % 11 == 5)
+        return QStringLiteral("");
+    QString text = QStringLiteral("Subject: message %1\r\n\r\n").arg(i);
+    const int lines = (i * 37) % 150;
+    for (int line = 0; line < lines; ++line)
+        text += QStringLiteral("Line %1 of message %2, the same words again and again.\r\n").arg(line).arg(i);
+    for (int octet = 0; octet < 256; octet += 1 + i % 5)
+        text += QChar(char16_t(octet));
+    if (i % 7 == 3)
+        text += QStringLiteral("Анна ") + QChar(0xD800);
+    if (i % 13 == 6)
+        text.prepend(QChar(0xFEFF));
+    return text;
+}
+
+/// Adds `count` messages in the form versions before the packed message texts wrote them:
+/// every Content a UTF-16 text value, and no mark of a conversion. Their POP3Id is "older-" and the row number.
+inline void fillOlderForm(Database &db, int count)
+{
+    SqlTransaction transaction(db, QStringLiteral("fixture"));
+    for (int i = 0; i < count; ++i) {
+        db.run(QStringLiteral("INSERT INTO Msg (pkMsg, Server, User, POP3Id, Subject, Content) VALUES (?, ?, ?, ?, ?, ?)"),
+               {QStringLiteral("{older-%1}").arg(i), QStringLiteral("pop.a"), QStringLiteral("ann"),
+                QStringLiteral("older-%1").arg(i), QStringLiteral("Subject %1").arg(i), Database::bindText(olderText(i))},
+               QStringLiteral("fixture"))
+            .finish();
+    }
+    // An older version kept no mark of converted texts.
+    db.run(QStringLiteral("DELETE FROM Property WHERE Name = 'MsgContentPacked'"), {}, QStringLiteral("fixture")).finish();
+    transaction.commit();
 }
 }

@@ -2,12 +2,14 @@
 #include "StorageFixture.h"
 #include "storage/CSettings.h"
 #include "storage/Database.h"
+#include "storage/MsgContent.h"
 #include "storage/MsgManager.h"
 #include "trellis/MUError.h"
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QSqlQuery>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -30,6 +32,7 @@ private Q_SLOTS:
     void readOnlyHome_data();
     void readOnlyHome();
     void killedWriterLeavesSoundDatabase();
+    void killedConversionLosesNothing();
 
 private:
     static QString scalar(Database &db, const QString &sql)
@@ -45,6 +48,38 @@ private:
         if (!file.open(QIODevice::ReadOnly))
             return {};
         return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
+    }
+    /// Every message text by POP3Id, read in whatever form each row holds.
+    static QHash<QString, QString> texts(Database &db)
+    {
+        QHash<QString, QString> result;
+        QSqlQuery query(db.connection());
+        query.exec(QStringLiteral("SELECT POP3Id, Content FROM Msg"));
+        while (query.next())
+            result.insert(query.value(0).toString(), MsgContent::unpack(query.value(1), QStringLiteral("test")));
+        return result;
+    }
+    /// Reads the child's lines until `lines` more have come, the line `until` has come or the
+    /// child ended; false on a timeout.
+    static bool readLines(QProcess &child, int lines, const QByteArray &until, QByteArrayList *got)
+    {
+        while (lines > 0) {
+            if (!child.canReadLine()) {
+                if (child.state() == QProcess::NotRunning)
+                    return true;
+                QSignalSpy ready(&child, &QProcess::readyReadStandardOutput);
+                QSignalSpy ended(&child, &QProcess::finished);
+                if (!ready.wait(30000) && ended.isEmpty())
+                    return false;
+            }
+            while (lines > 0 && child.canReadLine()) {
+                *got << child.readLine().trimmed();
+                --lines;
+                if (got->last() == until)
+                    return true;
+            }
+        }
+        return true;
     }
     static QStringList childArgs(const QString &mode, const QString &dir, const QString &templ)
     {
@@ -267,15 +302,79 @@ void TestDatabase::killedWriterLeavesSoundDatabase()
                  qPrintable(QStringLiteral("rows %1, acknowledged %2").arg(rows).arg(acknowledged)));
         stored = rows;
         // No half-written row: every row carries all of its columns and its whole body.
-        QCOMPARE(scalar(db, QStringLiteral("SELECT count(*) FROM Msg WHERE length(Content) < 40001 "
-                                           "OR Subject NOT LIKE 'Subject %' OR POP3Id NOT LIKE 'uid-%' "
-                                           "OR MsgFrom <> 'Sender ' || substr(Subject, 9) "
-                                           "OR substr(Content, 40001) <> substr(Subject, 9) OR IsDeleted <> 0")),
+        QCOMPARE(scalar(db, QStringLiteral("SELECT count(*) FROM Msg WHERE Subject NOT LIKE 'Subject %' "
+                                           "OR POP3Id NOT LIKE 'uid-%' OR MsgFrom <> 'Sender ' || substr(Subject, 9) "
+                                           "OR IsDeleted <> 0")),
                  QStringLiteral("0"));
+        QSqlQuery bodies(db.connection());
+        QVERIFY(bodies.exec(QStringLiteral("SELECT Subject, Content FROM Msg")));
+        while (bodies.next()) {
+            const QString body = MsgContent::unpack(bodies.value(1), QStringLiteral("test"));
+            QCOMPARE(body, QString(40000, QLatin1Char('x')) + bodies.value(0).toString().mid(8));
+        }
+        bodies.finish();
         MsgManager msgs;
         msgs.Init(&db, nullptr);
         QCOMPARE(msgs.GetMsgs().Count(), rows);
     }
+}
+
+void TestDatabase::killedConversionLosesNothing()
+{
+    // A database of the older form, converted by children killed at random steps (inside a
+    // batch, between batches, while compacting); after each kill it opens, is sound and
+    // holds every text, and the last child finishes what the others began.
+    QTemporaryDir home;
+    constexpr int count = 300;
+    {
+        Database db(home.path(), StorageFixture::templatePath());
+        StorageFixture::fillOlderForm(db, count);
+    }
+    QHash<QString, QString> expected;
+    for (int i = 0; i < count; ++i)
+        expected.insert(QStringLiteral("older-%1").arg(i), StorageFixture::olderText(i));
+    const quint32 seed = QRandomGenerator::global()->generate();
+    QRandomGenerator random(seed);
+    bool finished = false;
+    // Five kills after a few steps each (never all of the 43 batches), one as the compaction
+    // begins, then a child that runs to the end.
+    for (int round = 0; round < 7; ++round) {
+        const bool last = round == 6;
+        QProcess child;
+        child.start(QStringLiteral(STORAGE_CHILD),
+                    {QStringLiteral("convert"), home.path(), StorageFixture::templatePath(), QStringLiteral("7")});
+        QVERIFY(child.waitForStarted());
+        QByteArrayList lines;
+        const int steps = round < 5 ? 1 + int(random.bounded(8)) : INT_MAX;
+        const QByteArray until = round == 5 ? QByteArray("compact 0 1") : last ? QByteArray("converted") : QByteArray();
+        QVERIFY2(readLines(child, steps, until, &lines), qPrintable(QStringLiteral("seed %1").arg(seed)));
+        if (child.state() != QProcess::NotRunning) {
+            if (!last)
+                ::kill(pid_t(child.processId()), SIGKILL);
+            QVERIFY(child.waitForFinished(30000));
+        }
+        lines += child.readAllStandardOutput().split('\n');
+        finished = lines.contains("converted");
+        QCOMPARE(finished, last);
+
+        Database db(home.path(), StorageFixture::templatePath());
+        QCOMPARE(scalar(db, QStringLiteral("PRAGMA integrity_check")), QStringLiteral("ok"));
+        const QHash<QString, QString> now = texts(db);
+        QCOMPARE(now.size(), count);
+        for (auto it = expected.constBegin(); it != expected.constEnd(); ++it)
+            QVERIFY2(now.value(it.key()) == it.value(),
+                     qPrintable(QStringLiteral("%1 after round %2, seed %3").arg(it.key()).arg(round).arg(seed)));
+    }
+    QVERIFY(finished);
+    Database db(home.path(), StorageFixture::templatePath());
+    // Every text of octets is packed now; the others keep their earlier form.
+    int unpackable = 0;
+    for (const QString &text : std::as_const(expected))
+        unpackable += text.isEmpty() || MsgContent::packable(text) ? 0 : 1;
+    QVERIFY(unpackable > 0);
+    QCOMPARE(scalar(db, QStringLiteral("SELECT count(*) FROM Msg WHERE Content <> '' AND NOT "
+                                       "(typeof(Content) = 'blob' AND substr(Content, 1, 1) IN (x'01', x'02'))")),
+             QString::number(unpackable));
 }
 
 QTEST_GUILESS_MAIN(TestDatabase)

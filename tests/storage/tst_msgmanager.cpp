@@ -2,6 +2,7 @@
 #include "StorageFixture.h"
 #include "storage/AccountManager.h"
 #include "storage/Database.h"
+#include "storage/MsgContent.h"
 #include "storage/MsgManager.h"
 #include "trellis/Log.h"
 #include "trellis/MUError.h"
@@ -36,6 +37,12 @@ private Q_SLOTS:
     void addFailureIsReported_data();
     void addFailureIsReported();
     void hostileTextIsData();
+    void contentKeepsItsForm_data();
+    void contentKeepsItsForm();
+    void damagedContentFails_data();
+    void damagedContentFails();
+    void olderTextsAreConvertedOnce();
+    void forEachMsgListsLikeGetMsgs();
 
 private:
     static Record msg(const QString &pop3Id, const QString &server = QStringLiteral("pop.a"),
@@ -408,6 +415,138 @@ void TestMsgManager::hostileTextIsData()
     QCOMPARE(m_msgs.GetMsgIds(account.Id())->keys(), QStringList{QStringLiteral("'); DROP TABLE Msg; --")});
     m_msgs.Remove({QStringLiteral("x' OR '1'='1"), QStringLiteral("' OR 1=1 --")});
     QCOMPARE(m_msgs.GetMsgs().Count(), 1);
+}
+
+void TestMsgManager::contentKeepsItsForm_data()
+{
+    QTest::addColumn<QString>("content");
+    QTest::addColumn<QString>("form"); // typeof(Content) and, for a BLOB, its first octet
+
+    QString mail = QStringLiteral("Received: from mx.example.org\r\nSubject: hello\r\n\r\n");
+    for (int i = 0; i < 2000; ++i)
+        mail += QStringLiteral("Line %1 of a long and repetitive message body.\r\n").arg(i);
+    QString everyOctet;
+    for (int octet = 0; octet < 256; ++octet)
+        everyOctet += QChar(char16_t(octet));
+    QString noise;
+    quint32 state = 12345;
+    for (int i = 0; i < 4000; ++i) {
+        state = state * 1103515245u + 12345u;
+        noise += QChar(char16_t((state >> 16) & 0xFF));
+    }
+    QTest::newRow("empty-stays-empty-text") << QString() << "text";
+    QTest::newRow("short-octets-not-deflated") << QStringLiteral("Hi") << "blob01";
+    QTest::newRow("every-octet-value") << everyOctet << "blob01";
+    QTest::newRow("random-octets-not-deflated") << noise << "blob01";
+    QTest::newRow("mail-deflated") << mail << "blob02";
+    QTest::newRow("octets-after-nul") << (QString(QChar(0)) + mail) << "blob02";
+    QTest::newRow("non-latin-stays-text") << QStringLiteral("Анна 山田 wrote") << "text";
+    QTest::newRow("lone-surrogate-stays-text") << (mail + QChar(0xDC00)) << "text";
+    QTest::newRow("leading-byte-order-mark-stays-utf16-bytes") << (QString(QChar(0xFFFE)) + QStringLiteral("x")) << "blobFE";
+}
+
+void TestMsgManager::contentKeepsItsForm()
+{
+    QFETCH(QString, content);
+    QFETCH(QString, form);
+    Record r = msg(QStringLiteral("1"));
+    r.Add(QStringLiteral("Content"), content);
+    QVERIFY(m_msgs.add(r));
+    QCOMPARE(m_msgs.getMsgContent(r.Id()), content);
+    const QString where = QStringLiteral(" FROM Msg WHERE POP3Id = '1'");
+    QCOMPARE(column(QStringLiteral("SELECT typeof(Content) || CASE typeof(Content) WHEN 'blob' THEN "
+                                   "hex(substr(Content, 1, 1)) ELSE '' END") + where).toString(), form);
+    if (form == QLatin1String("blob02"))
+        QVERIFY(column(QStringLiteral("SELECT length(Content)") + where).toInt() < content.size() / 4);
+}
+
+void TestMsgManager::damagedContentFails_data()
+{
+    QTest::addColumn<QByteArray>("stored");
+    QTest::newRow("deflated-cut-before-length") << QByteArray::fromHex("020500");
+    QTest::newRow("deflated-length-too-large") << (QByteArray::fromHex("02ff000000") + QByteArray::fromHex("0300"));
+    QTest::newRow("deflated-stream-garbage") << QByteArray::fromHex("0204000000ffffffffffff");
+    QTest::newRow("deflated-length-beyond-int") << QByteArray::fromHex("02ffffffff0300");
+    QTest::newRow("deflated-length-beyond-what-deflate-expands-to") << QByteArray::fromHex("02000000400300");
+}
+
+void TestMsgManager::damagedContentFails()
+{
+    QFETCH(QByteArray, stored);
+    Record r = msg(QStringLiteral("1"));
+    QVERIFY(m_msgs.add(r));
+    QSqlQuery query(m_db->connection());
+    QVERIFY(query.prepare(QStringLiteral("UPDATE Msg SET Content = ? WHERE pkMsg = ?")));
+    query.addBindValue(stored);
+    query.addBindValue(r.Id());
+    QVERIFY(query.exec());
+    QVERIFY_THROWS_EXCEPTION(MUError, m_msgs.getMsgContent(r.Id()));
+}
+
+void TestMsgManager::olderTextsAreConvertedOnce()
+{
+    constexpr int count = 40;
+    StorageFixture::fillOlderForm(*m_db, count);
+    m_msgs.Remove({QStringLiteral("{older-2}")});
+    QList<QList<qint64>> steps;
+    MsgManager::SetConversionProgress([&steps](const QString &phase, qint64 done, qint64 total) {
+        if (phase == QLatin1String("convert"))
+            steps.append({done, total});
+    });
+    MsgManager fresh;
+    fresh.Init(m_db.get(), m_log.get(), 6);
+    MsgManager::SetConversionProgress({});
+    for (int i = 0; i < count; ++i) {
+        const QString expected = i == 2 ? QString() : StorageFixture::olderText(i);
+        QCOMPARE(fresh.getMsgContent(QStringLiteral("{older-%1}").arg(i)), expected);
+    }
+    // Texts with characters beyond one octet stay text (those after a byte-order mark were bytes already).
+    int unpackable = 0;
+    for (int i = 0; i < count; ++i) {
+        const QString text = StorageFixture::olderText(i);
+        unpackable += i != 2 && !text.isEmpty() && !MsgContent::packable(text) && text.at(0) != QChar(0xFEFF) ? 1 : 0;
+    }
+    QVERIFY(unpackable > 0);
+    QCOMPARE(column(QStringLiteral("SELECT count(*) FROM Msg WHERE typeof(Content) = 'text' AND Content <> ''")).toInt(),
+             unpackable);
+    // Batches of six: progress from nothing to all, one step per batch, never backwards.
+    QCOMPARE(steps.first(), (QList<qint64>{0, count}));
+    QCOMPARE(steps.last(), (QList<qint64>{count, count}));
+    QVERIFY(steps.size() >= count / 6 + 1);
+    for (qsizetype i = 1; i < steps.size(); ++i)
+        QVERIFY(steps.at(i).at(0) >= steps.at(i - 1).at(0));
+
+    steps.clear();
+    MsgManager::SetConversionProgress([&steps](const QString &phase, qint64 done, qint64 total) {
+        steps.append({done, total});
+        Q_UNUSED(phase);
+    });
+    MsgManager again;
+    again.Init(m_db.get(), m_log.get(), 6);
+    MsgManager::SetConversionProgress({});
+    QVERIFY(steps.isEmpty());
+}
+
+void TestMsgManager::forEachMsgListsLikeGetMsgs()
+{
+    Record a = msg(QStringLiteral("a"));
+    Record b = msg(QStringLiteral("b"));
+    Record c = msg(QStringLiteral("c"));
+    QVERIFY(m_msgs.add(a) && m_msgs.add(b) && m_msgs.add(c));
+    m_msgs.Remove({b.Id()});
+    for (const bool all : {false, true}) {
+        const DataBag listed = m_msgs.GetMsgs(all);
+        QStringList ids;
+        m_msgs.ForEachMsg(all, {QStringLiteral("Subject"), QStringLiteral("From")},
+                          [&](const QString &id, const QStringList &values) {
+                              ids << id;
+                              const Record listedMsg = listed.Item(id).value<Record>();
+                              QCOMPARE(values, (QStringList{listedMsg.text(QStringLiteral("Subject")),
+                                                            listedMsg.text(QStringLiteral("From"))}));
+                          });
+        QCOMPARE(ids, listed.keys());
+    }
+    QVERIFY_THROWS_EXCEPTION(MUError, m_msgs.ForEachMsg(false, {QStringLiteral("Content")}, [](const QString &, const QStringList &) {}));
 }
 
 QTEST_GUILESS_MAIN(TestMsgManager)
