@@ -13,7 +13,8 @@
 #include <cstdio>
 
 namespace {
-const QStringList AccountProps = {"Server", "Port", "User", "CheckInterval", "Disabled", "Email", "Security", "CertPin"};
+const QStringList AccountProps = {"Server", "Port", "User", "CheckInterval", "Disabled", "Email", "Security", "CertPin",
+                                  "PasswordStore"};
 
 QString accountLine(const Record &a)
 {
@@ -27,6 +28,8 @@ QString accountLine(const Record &a)
         line += QStringLiteral("  (certificate pinned)");
     if (disabled)
         line += QStringLiteral("  (disabled)");
+    if (!a.text("PasswordStore").isEmpty())
+        line += QStringLiteral("  password in %1").arg(a.text("PasswordStore"));
     return line;
 }
 

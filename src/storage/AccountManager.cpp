@@ -1,5 +1,6 @@
 #include "AccountManager.h"
 #include "Database.h"
+#include "PasswordStore.h"
 #include "SqlTransaction.h"
 #include "trellis/MUError.h"
 #include "trellis/Utility.h"
@@ -51,6 +52,9 @@ Record recordFromRow(const QSqlQuery &query)
 }
 }
 
+AccountManager::AccountManager() = default;
+AccountManager::~AccountManager() = default;
+
 void AccountManager::Init(Database *db)
 {
     const QString source = QStringLiteral("AccountManager.Init");
@@ -85,7 +89,8 @@ QVariantList AccountManager::columnValues(const Record &account, const QString &
     const QString server = nonNull(required(account, QStringLiteral("Server"), source).toString());
     const int port = number(account, QStringLiteral("Port"), source);
     const QString user = nonNull(required(account, QStringLiteral("User"), source).toString());
-    const QString pwd = nonNull(StoredPassword(required(account, QStringLiteral("Pwd"), source).toString()));
+    const QString plain = required(account, QStringLiteral("Pwd"), source).toString();
+    const QString pwd = m_passwords ? QStringLiteral("") : nonNull(StoredPassword(plain));   // keyring: column stays empty
     const int interval = number(account, QStringLiteral("CheckInterval"), source);
     const QVariant disabledValue = required(account, QStringLiteral("Disabled"), source);
     bool numeric = false;
@@ -106,10 +111,26 @@ void AccountManager::add(Record &account)
     account.setId(Utility::NewGuidString());
     QVariantList values = columnValues(account, source);
     values.prepend(account.Id());
-    SqlTransaction transaction(*m_db, source);
-    m_db->run(QStringLiteral("INSERT INTO Account (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)").arg(kColumns), values, source)
-        .finish();
-    transaction.commit();
+    // The keyring entry first: a crash in between leaves an entry no account uses, never an
+    // account without its password.
+    if (m_passwords && !account.text(QStringLiteral("Pwd")).isEmpty())
+        m_passwords->Write(account, account.text(QStringLiteral("Pwd")));
+    try {
+        SqlTransaction transaction(*m_db, source);
+        m_db->run(QStringLiteral("INSERT INTO Account (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)").arg(kColumns), values,
+                  source)
+            .finish();
+        transaction.commit();
+    } catch (const MUError &) {
+        if (m_passwords) {
+            try {
+                m_passwords->Remove(account.Id());
+            } catch (const MUError &) {
+                // The row's error is the one the caller needs; the entry is merely unused.
+            }
+        }
+        throw;
+    }
 }
 
 Record AccountManager::GetAccount(const QString &accountId) const
@@ -119,13 +140,17 @@ Record AccountManager::GetAccount(const QString &accountId) const
                                 {accountId}, source);
     if (!query.next())
         throw MUError(MUError::engineNumber(513), QStringLiteral("Account %1 not found.").arg(accountId), source);
-    const Record account = recordFromRow(query);
+    Record account = recordFromRow(query);
     query.finish();
+    resolvePassword(account, nullptr);
     return account;
 }
 
 void AccountManager::Remove(const QString &accountId)
 {
+    // A keyring that refuses keeps the account too: no password is left behind unseen.
+    if (m_passwords)
+        m_passwords->Remove(accountId);
     m_db->run(QStringLiteral("DELETE FROM Account WHERE pkAccount = ?"), {accountId},
               QStringLiteral("AccountManager.Remove"));
 }
@@ -135,8 +160,13 @@ DataBag AccountManager::AccountList() const
     DataBag accounts;
     QSqlQuery query = m_db->run(QStringLiteral("SELECT %1 FROM Account ORDER BY Server, User, rowid").arg(kColumns), {},
                                 QStringLiteral("AccountManager.AccountList"));
-    while (query.next()) {
-        const Record account = recordFromRow(query);
+    QList<Record> rows;
+    while (query.next())
+        rows.append(recordFromRow(query));
+    query.finish();
+    QString refusal;
+    for (Record &account : rows) {
+        resolvePassword(account, &refusal);
         accounts.Add(QVariant::fromValue(account), account.Id());
     }
     return accounts;
@@ -147,6 +177,19 @@ void AccountManager::Update(const Record &account)
     const QString source = QStringLiteral("AccountManager.Update");
     QVariantList values = columnValues(account, source);
     values.append(account.Id());
+    if (m_passwords) {
+        QSqlQuery exists = m_db->run(QStringLiteral("SELECT 1 FROM Account WHERE pkAccount = ?"), {account.Id()}, source);
+        if (!exists.next())
+            throw MUError(MUError::Fail, QStringLiteral("No current record: account %1 does not exist.").arg(account.Id()),
+                          source);
+        exists.finish();
+        // A password the keyring would not give is unknown, not empty: its entry stays.
+        const QString password = account.text(QStringLiteral("Pwd"));
+        if (!password.isEmpty())
+            m_passwords->Write(account, password);
+        else if (account.text(QStringLiteral("PwdError")).isEmpty())
+            m_passwords->Remove(account.Id());
+    }
     SqlTransaction transaction(*m_db, source);
     QSqlQuery query = m_db->run(QStringLiteral("UPDATE Account SET Server = ?, Port = ?, User = ?, Pwd = ?, CheckInterval = ?, "
                                                "Disabled = ?, Email = ?, Security = ?, CertPin = ? WHERE pkAccount = ?"),
@@ -166,4 +209,77 @@ QString AccountManager::StoredPassword(const QString &password)
         result.append(QChar(unit <= 255 ? char16_t(255 - unit) : unit));
     }
     return result;
+}
+
+bool AccountManager::UseKeyring(Log *log)
+{
+    if (!PasswordStore::KeyringAvailable(log))
+        return false;
+    if (!m_passwords)
+        m_passwords = std::make_unique<PasswordStore>(log);
+    movePasswordsToKeyring(log);
+    return true;
+}
+
+void AccountManager::movePasswordsToKeyring(Log *log)
+{
+    const QString source = QStringLiteral("AccountManager.UseKeyring");
+    struct Row
+    {
+        Record account;
+        QVariant stored;
+    };
+    QList<Row> rows;
+    QSqlQuery query = m_db->run(QStringLiteral("SELECT pkAccount, Server, User, Pwd FROM Account"), {}, source);
+    while (query.next()) {
+        if (Database::readText(query.value(3)).isEmpty())
+            continue;
+        Record account;
+        account.setId(query.value(0).toString());
+        account.Add(QStringLiteral("Server"), Database::readText(query.value(1)));
+        account.Add(QStringLiteral("User"), Database::readText(query.value(2)));
+        rows.append({account, query.value(3)});
+    }
+    query.finish();
+    for (const Row &row : rows) {
+        try {
+            m_passwords->Write(row.account, StoredPassword(Database::readText(row.stored)));
+            // Cleared only while it is still the copy just moved: an edit in between wins.
+            SqlTransaction transaction(*m_db, source);
+            m_db->run(QStringLiteral("UPDATE Account SET Pwd = '' WHERE pkAccount = ? AND Pwd = ?"),
+                      {row.account.Id(), row.stored}, source)
+                .finish();
+            transaction.commit();
+            if (log)
+                log->Trace(QStringLiteral("The password of account %1 moved into the keyring").arg(row.account.Id()),
+                           source);
+        } catch (const MUError &e) {
+            if (log)
+                log->Write(e.number(),
+                           QStringLiteral("The password of account %1 stays in the database: %2")
+                               .arg(row.account.Id(), e.description()),
+                           Log::LevelError, source);
+        }
+    }
+}
+
+void AccountManager::resolvePassword(Record &account, QString *refusal) const
+{
+    const bool keyring = m_passwords && account.text(QStringLiteral("Pwd")).isEmpty();
+    account.Add(QStringLiteral("PasswordStore"), keyring ? QStringLiteral("keyring") : QStringLiteral("database"));
+    if (!keyring)
+        return;
+    if (refusal && !refusal->isEmpty()) {
+        account.Add(QStringLiteral("PwdError"),
+                    QStringLiteral("The keyring was not asked for the password of account %1: %2")
+                        .arg(account.Id(), *refusal));
+        return;
+    }
+    try {
+        account.Add(QStringLiteral("Pwd"), m_passwords->Read(account.Id()));
+    } catch (const MUError &e) {
+        account.Add(QStringLiteral("PwdError"), e.description());
+        if (refusal)
+            *refusal = e.description();
+    }
 }

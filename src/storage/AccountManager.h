@@ -2,15 +2,23 @@
 #include "trellis/DataBag.h"
 #include "trellis/Record.h"
 #include <QString>
+#include <memory>
 
 class Database;
+class Log;
+class PasswordStore;
 
 /// The store of mail accounts (table Account). Records carry "Server", "Port", "User",
-/// "Pwd" (plain), "CheckInterval", "Disabled", "Email", "Security", "CertPin".
+/// "Pwd" (plain), "CheckInterval", "Disabled", "Email", "Security", "CertPin", and as read
+/// "PasswordStore" ("keyring" or "database": where the password is kept) and, when the
+/// keyring refused or failed to give the password, "PwdError" (why; "Pwd" is then empty).
 /// Errors reach the caller as MUError. Owning thread of the Database only.
 class AccountManager
 {
 public:
+    AccountManager();
+    ~AccountManager();
+
     /// Keeps `db` (not owned, outlives this) and adds the columns an older database lacks.
     void Init(Database *db);
     /// Stores a new account; gives `account` a new id.
@@ -28,7 +36,19 @@ public:
     /// code units in reverse order, each unit c <= 255 replaced by 255 - c, others kept.
     static QString StoredPassword(const QString &password);
 
+    /// From now on keeps passwords in the desktop keyring when one answers, and moves the
+    /// passwords still in the table there (each written and read back before the table's copy
+    /// is cleared; one that fails stays in the table and is logged). Without a keyring the
+    /// stored form stays in use and `log` hears it once. True when the keyring is used.
+    bool UseKeyring(Log *log);
+
 private:
+    void movePasswordsToKeyring(Log *log);
+    /// Fills "Pwd" from the keyring for a row whose table copy is empty, and "PasswordStore".
+    /// After one refusal in a listing the others are not asked: one prompt, not one per account.
+    void resolvePassword(Record &account, QString *refusal) const;
+
+    std::unique_ptr<PasswordStore> m_passwords;
     QVariantList columnValues(const Record &account, const QString &source) const;
 
     Database *m_db = nullptr;
