@@ -8,6 +8,7 @@
 #include <QDBusReply>
 #include <QDBusVariant>
 #include <QEventLoop>
+#include <QStringDecoder>
 #include <QTimer>
 #include <memory>
 #include <qt6keychain/keychain.h>
@@ -68,7 +69,8 @@ Answer await(std::unique_ptr<QKeychain::Job> job)
     answer.error = job->error();
     answer.errorString = job->errorString();
     if (auto *read = qobject_cast<QKeychain::ReadPasswordJob *>(job.get()); read && answer.error == QKeychain::NoError)
-        answer.text = read->textData();
+        // textData() drops a leading U+FEFF, which is a character of the password here.
+        answer.text = QStringDecoder(QStringDecoder::Utf8, QStringConverter::Flag::ConvertInitialBom)(read->binaryData());
     return answer;
 }
 
