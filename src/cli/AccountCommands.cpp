@@ -13,8 +13,13 @@
 #include <cstdio>
 
 namespace {
-const QStringList AccountProps = {"Server", "Port", "User", "CheckInterval", "Disabled", "Email", "Security", "CertPin",
-                                  "PasswordStore"};
+const QStringList AccountProps = {"Server", "Port", "User", "CheckInterval", "Disabled", "Email", "Security", "CertPin"};
+
+/// Where the account's password is kept: the record says so when a keyring is in use.
+QString passwordStore(const Record &a)
+{
+    return a.text("PasswordStore").isEmpty() ? QStringLiteral("database") : a.text("PasswordStore");
+}
 
 QString accountLine(const Record &a)
 {
@@ -28,8 +33,7 @@ QString accountLine(const Record &a)
         line += QStringLiteral("  (certificate pinned)");
     if (disabled)
         line += QStringLiteral("  (disabled)");
-    if (!a.text("PasswordStore").isEmpty())
-        line += QStringLiteral("  password in %1").arg(a.text("PasswordStore"));
+    line += QStringLiteral("  password in %1").arg(passwordStore(a));
     return line;
 }
 
@@ -124,7 +128,9 @@ int runAccounts(CliContext &ctx)
         const DataBag accounts = engine.accountManager()->AccountList();
         for (const QVariant &v : accounts) {
             const Record a = v.value<Record>();
-            ctx.print(accountLine(a), RecordToJson(a, AccountProps));
+            QJsonObject json = RecordToJson(a, AccountProps);
+            json.insert(QStringLiteral("PasswordStore"), passwordStore(a));
+            ctx.print(accountLine(a), json);
         }
         return CliOk;
     }

@@ -54,6 +54,8 @@ Record recordFromRow(const QSqlQuery &query)
 
 AccountManager::AccountManager() = default;
 AccountManager::~AccountManager() = default;
+AccountManager::AccountManager(AccountManager &&) noexcept = default;
+AccountManager &AccountManager::operator=(AccountManager &&) noexcept = default;
 
 void AccountManager::Init(Database *db)
 {
@@ -265,7 +267,9 @@ void AccountManager::movePasswordsToKeyring(Log *log)
 
 void AccountManager::resolvePassword(Record &account, QString *refusal) const
 {
-    const bool keyring = m_passwords && account.text(QStringLiteral("Pwd")).isEmpty();
+    if (!m_passwords)
+        return;   // the record of a store without a keyring is the plain one
+    const bool keyring = account.text(QStringLiteral("Pwd")).isEmpty();
     account.Add(QStringLiteral("PasswordStore"), keyring ? QStringLiteral("keyring") : QStringLiteral("database"));
     if (!keyring)
         return;

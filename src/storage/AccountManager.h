@@ -9,15 +9,18 @@ class Log;
 class PasswordStore;
 
 /// The store of mail accounts (table Account). Records carry "Server", "Port", "User",
-/// "Pwd" (plain), "CheckInterval", "Disabled", "Email", "Security", "CertPin", and as read
-/// "PasswordStore" ("keyring" or "database": where the password is kept) and, when the
-/// keyring refused or failed to give the password, "PwdError" (why; "Pwd" is then empty).
+/// "Pwd" (plain), "CheckInterval", "Disabled", "Email", "Security", "CertPin". With a keyring
+/// in use, records as read also carry "PasswordStore" ("keyring" or "database": where this
+/// account's password is kept) and, when the keyring refused or failed to give the
+/// password, "PwdError" (why; "Pwd" is then empty).
 /// Errors reach the caller as MUError. Owning thread of the Database only.
 class AccountManager
 {
 public:
     AccountManager();
     ~AccountManager();
+    AccountManager(AccountManager &&) noexcept;
+    AccountManager &operator=(AccountManager &&) noexcept;
 
     /// Keeps `db` (not owned, outlives this) and adds the columns an older database lacks.
     void Init(Database *db);
