@@ -144,7 +144,7 @@ Record AccountManager::GetAccount(const QString &accountId) const
         throw MUError(MUError::engineNumber(513), QStringLiteral("Account %1 not found.").arg(accountId), source);
     Record account = recordFromRow(query);
     query.finish();
-    resolvePassword(account, nullptr);
+    resolvePassword(account);
     return account;
 }
 
@@ -166,9 +166,8 @@ DataBag AccountManager::AccountList() const
     while (query.next())
         rows.append(recordFromRow(query));
     query.finish();
-    QString refusal;
     for (Record &account : rows) {
-        resolvePassword(account, &refusal);
+        resolvePassword(account);
         accounts.Add(QVariant::fromValue(account), account.Id());
     }
     return accounts;
@@ -265,7 +264,7 @@ void AccountManager::movePasswordsToKeyring(Log *log)
     }
 }
 
-void AccountManager::resolvePassword(Record &account, QString *refusal) const
+void AccountManager::resolvePassword(Record &account) const
 {
     if (!m_passwords)
         return;   // the record of a store without a keyring is the plain one
@@ -273,17 +272,9 @@ void AccountManager::resolvePassword(Record &account, QString *refusal) const
     account.Add(QStringLiteral("PasswordStore"), keyring ? QStringLiteral("keyring") : QStringLiteral("database"));
     if (!keyring)
         return;
-    if (refusal && !refusal->isEmpty()) {
-        account.Add(QStringLiteral("PwdError"),
-                    QStringLiteral("The keyring was not asked for the password of account %1: %2")
-                        .arg(account.Id(), *refusal));
-        return;
-    }
     try {
         account.Add(QStringLiteral("Pwd"), m_passwords->Read(account.Id()));
     } catch (const MUError &e) {
         account.Add(QStringLiteral("PwdError"), e.description());
-        if (refusal)
-            *refusal = e.description();
     }
 }

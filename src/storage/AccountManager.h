@@ -48,8 +48,7 @@ public:
 private:
     void movePasswordsToKeyring(Log *log);
     /// Fills "Pwd" from the keyring for a row whose table copy is empty, and "PasswordStore".
-    /// After one refusal in a listing the others are not asked: one prompt, not one per account.
-    void resolvePassword(Record &account, QString *refusal) const;
+    void resolvePassword(Record &account) const;
 
     std::unique_ptr<PasswordStore> m_passwords;
     QVariantList columnValues(const Record &account, const QString &source) const;

@@ -10,6 +10,7 @@
 #include <QEventLoop>
 #include <QStringDecoder>
 #include <QTimer>
+#include <algorithm>
 #include <memory>
 #include <qt6keychain/keychain.h>
 
@@ -20,6 +21,7 @@ const QString PasswordStore::NoKeyringText =
 namespace {
 const QString Cls = QStringLiteral("PasswordStore");
 int g_timeoutMs = 120000;   // long enough for a person to answer the keyring's unlock prompt
+constexpr int ProbeTimeoutMs = 10000;
 
 struct Probe
 {
@@ -46,7 +48,7 @@ struct Answer
 /// Starts `job` (owned by the caller until it answers) and waits for its answer in a nested
 /// event loop. When the keyring does not answer in time the job is left to delete itself
 /// once it does, since the keyring still holds a callback to it.
-Answer await(std::unique_ptr<QKeychain::Job> job)
+Answer await(std::unique_ptr<QKeychain::Job> job, int timeoutMs = g_timeoutMs)
 {
     Answer answer;
     job->setAutoDelete(false);
@@ -59,7 +61,7 @@ Answer await(std::unique_ptr<QKeychain::Job> job)
     });
     QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
     job->start();
-    timer.start(g_timeoutMs);
+    timer.start(timeoutMs);
     if (!answer.answered)
         loop.exec();
     if (!answer.answered) {
@@ -74,11 +76,11 @@ Answer await(std::unique_ptr<QKeychain::Job> job)
     return answer;
 }
 
-Answer readEntry(const QString &key)
+Answer readEntry(const QString &key, int timeoutMs = g_timeoutMs)
 {
     auto job = std::make_unique<QKeychain::ReadPasswordJob>(PasswordStore::Service);
     job->setKey(key);
-    return await(std::move(job));
+    return await(std::move(job), timeoutMs);
 }
 
 /// The failure of one keyring call as the error the account's user reads.
@@ -195,7 +197,8 @@ bool PasswordStore::KeyringAvailable(Log *log, QString *why)
             // The service may be registered and still not work (no default collection,
             // a backend QtKeychain cannot reach): an entry that does not exist must be
             // answered as such.
-            const Answer answer = readEntry(QStringLiteral("murmelo-probe"));
+            // No prompt can come of it, so a keyring that hangs does not hold up the start for long.
+            const Answer answer = readEntry(QStringLiteral("murmelo-probe"), std::min(g_timeoutMs, ProbeTimeoutMs));
             p.available = answer.answered &&
                           (answer.error == QKeychain::NoError || answer.error == QKeychain::EntryNotFound);
             if (!p.available)
@@ -221,18 +224,28 @@ QString PasswordStore::Read(const QString &accountId)
 {
     if (const auto it = m_cache.constFind(accountId); it != m_cache.cend())
         return *it;
+    // After a refused unlock the keyring is asked again only once it is unlocked (by the
+    // person, elsewhere) or a password was stored: one prompt, not one per account and check.
+    if (!m_refusal.isEmpty() && findSecretItems(accountId).unlocked.isEmpty())
+        throw MUError(MUError::Fail,
+                      QStringLiteral("The keyring was not asked for the password of account %1: it refused before (%2). "
+                                     "Unlock the keyring and try again.")
+                          .arg(accountId, m_refusal),
+                      Cls + QStringLiteral(".Read"));
     Answer answer = readEntry(accountId);
     checkNotLocked(answer, accountId);
-    if (answer.answered && answer.error == QKeychain::EntryNotFound)
+    if (answer.answered && answer.error == QKeychain::EntryNotFound) {
+        m_refusal.clear();
         return {};
+    }
     if (!answer.answered || answer.error != QKeychain::NoError) {
         if (refused(answer)) {
-            Answer denied = answer;
-            denied.error = QKeychain::AccessDeniedByUser;
-            throw failure(denied, QStringLiteral("reading"), accountId, QStringLiteral("Read"));
+            m_refusal = answer.errorString;
+            answer.error = QKeychain::AccessDeniedByUser;
         }
         throw failure(answer, QStringLiteral("reading"), accountId, QStringLiteral("Read"));
     }
+    m_refusal.clear();
     m_cache.insert(accountId, answer.text);
     return answer.text;
 }
@@ -258,6 +271,7 @@ void PasswordStore::Write(const Record &account, const QString &password)
         throw MUError(MUError::Fail,
                       QStringLiteral("The keyring gave back another password than it was given for account %1.").arg(id),
                       Cls + QStringLiteral(".Write"));
+    m_refusal.clear();
     m_cache.insert(id, password);
     relabel(account);
 }

@@ -25,7 +25,8 @@ public:
     /// The label a person sees in the keyring: "Murmelo: alice on pop.example.com".
     static QString Label(const Record &account);
 
-    /// The account's password; empty when the keyring holds none for it.
+    /// The account's password; empty when the keyring holds none for it. After a refused
+    /// unlock, fails without asking again until the keyring is unlocked or a Write succeeds.
     QString Read(const QString &accountId);
     /// Stores the password and reads it back; MUError unless the keyring holds exactly it.
     void Write(const Record &account, const QString &password);
@@ -42,4 +43,6 @@ private:
     Log *m_log = nullptr;
     /// Read passwords, so that a list of accounts asks the keyring once per account and process.
     QHash<QString, QString> m_cache;
+    /// Why the keyring's unlock was refused; empty when it was not.
+    QString m_refusal;
 };

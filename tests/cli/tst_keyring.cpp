@@ -66,9 +66,10 @@ public:
         for (QProcess *p : {&m_bus, &m_keyring})
             p->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
         m_bus.setProcessEnvironment(env);
+        m_bus.setStandardErrorFile(m_dir.filePath(QStringLiteral("bus.log")));
         m_bus.start(busDaemon, {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
         if (!m_bus.waitForStarted(10000) || !m_bus.waitForReadyRead(10000)) {
-            *why = QStringLiteral("dbus-daemon did not start: ") + m_bus.readAllStandardError();
+            *why = QStringLiteral("dbus-daemon did not start");
             return false;
         }
         const QByteArray address = m_bus.readLine().trimmed();
@@ -93,6 +94,13 @@ public:
             return false;
         }
         return true;
+    }
+
+    /// Unlock prompts the keyring has tried to show so far (the bus starts the prompter).
+    int prompts() const
+    {
+        QFile log(m_dir.filePath(QStringLiteral("bus.log")));
+        return log.open(QIODevice::ReadOnly) ? int(log.readAll().count("name='org.gnome.keyring.SystemPrompter'")) : -1;
     }
 
     static QList<QDBusObjectPath> items(const QString &accountId, bool locked = false)
@@ -354,8 +362,10 @@ private Q_SLOTS:
             QVERIFY2(a.text("PwdError").contains("keyring"), qPrintable(a.text("PwdError")));
             QVERIFY(!a.text("PwdError").contains("locked-"));
         }
-        // One refused prompt per listing, not one per account.
+        // One refused prompt, not one per account or per check.
         QVERIFY(accounts.Item(second.Id()).value<Record>().text("PwdError").contains("was not asked"));
+        QVERIFY(!afterLock.GetAccount(first.Id()).text("PwdError").isEmpty());
+        QCOMPARE(m_session.prompts(), 1);
         // Never a silent way round the keyring: nothing is added, nothing removed.
         Record third = account("heidi", "locked-3");
         QVERIFY_THROWS_EXCEPTION(MUError, afterLock.add(third));
