@@ -242,7 +242,8 @@ void AccountManager::movePasswordsToKeyring(Log *log)
         rows.append({account, query.value(3)});
     }
     query.finish();
-    for (const Row &row : rows) {
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        const Row &row = rows.at(i);
         try {
             m_passwords->Write(row.account, StoredPassword(Database::readText(row.stored)));
             // Cleared only while it is still the copy just moved: an edit in between wins.
@@ -255,11 +256,14 @@ void AccountManager::movePasswordsToKeyring(Log *log)
                 log->Trace(QStringLiteral("The password of account %1 moved into the keyring").arg(row.account.Id()),
                            source);
         } catch (const MUError &e) {
+            // The others would meet the same refusal, each with a prompt: they wait for the next start.
             if (log)
                 log->Write(e.number(),
-                           QStringLiteral("The password of account %1 stays in the database: %2")
-                               .arg(row.account.Id(), e.description()),
+                           QStringLiteral("The passwords of %1 accounts stay in the database for now: %2")
+                               .arg(rows.size() - i)
+                               .arg(e.description()),
                            Log::LevelError, source);
+            break;
         }
     }
 }

@@ -259,8 +259,10 @@ void PasswordStore::Write(const Record &account, const QString &password)
     job->setTextData(password);
     Answer answer = await(std::move(job));
     if (!answer.answered || answer.error != QKeychain::NoError) {
-        if (refused(answer))
+        if (refused(answer)) {
+            m_refusal = answer.errorString;
             answer.error = QKeychain::AccessDeniedByUser;
+        }
         throw failure(answer, QStringLiteral("storing"), id, QStringLiteral("Write"));
     }
     // Only a password the keyring gives back may replace the database's copy.

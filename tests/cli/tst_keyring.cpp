@@ -350,12 +350,20 @@ private Q_SLOTS:
         Record second = account("grace", "locked-2");
         store.add(first);
         store.add(second);
+        AccountManager before;   // an account stored before the keyring was used
+        before.Init(m_db.get());
+        Record old = account("ivan", "old-locked");
+        before.add(old);
         QVERIFY(KeyringSession::lockAll());
 
         AccountManager afterLock;
         afterLock.Init(m_db.get());
         QVERIFY(afterLock.UseKeyring(nullptr));
+        // Its move was refused: the database keeps its copy, and it still works.
+        QCOMPARE(column(old.Id()), AccountManager::StoredPassword("old-locked"));
         const DataBag accounts = afterLock.AccountList();
+        QCOMPARE(accounts.Item(old.Id()).value<Record>().text("Pwd"), QString("old-locked"));
+        QCOMPARE(accounts.Item(old.Id()).value<Record>().text("PasswordStore"), QString("database"));
         for (const QString &id : {first.Id(), second.Id()}) {
             const Record a = accounts.Item(id).value<Record>();
             QCOMPARE(a.text("Pwd"), QString());
@@ -363,7 +371,8 @@ private Q_SLOTS:
             QVERIFY(!a.text("PwdError").contains("locked-"));
         }
         // One refused prompt, not one per account or per check.
-        QVERIFY(accounts.Item(second.Id()).value<Record>().text("PwdError").contains("was not asked"));
+        for (const QString &id : {first.Id(), second.Id()})
+            QVERIFY(accounts.Item(id).value<Record>().text("PwdError").contains("was not asked"));
         QVERIFY(!afterLock.GetAccount(first.Id()).text("PwdError").isEmpty());
         QCOMPARE(m_session.prompts(), 1);
         // Never a silent way round the keyring: nothing is added, nothing removed.
