@@ -1,5 +1,6 @@
 // Account passwords in a real GNOME Keyring on a private D-Bus session bus.
 #include "DovecotFixture.h"
+#include "FAddAccount.h"
 #include "storage/AccountManager.h"
 #include "storage/Database.h"
 #include "storage/PasswordStore.h"
@@ -13,6 +14,7 @@
 #include <QDBusVariant>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLabel>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QSqlQuery>
@@ -265,6 +267,12 @@ private Q_SLOTS:
         QVERIFY_THROWS_EXCEPTION(MUError, third.GetAccount(a.Id()));
     }
 
+    void theAccountDialogSaysNothingWithAKeyring()
+    {
+        FAddAccount form(nullptr);
+        QVERIFY(!form.findChild<QLabel *>(QStringLiteral("lblNoKeyring")));
+    }
+
     void oldDatabaseMovesItsPasswords()
     {
         // Accounts stored as before: the password's stored form in the column.
@@ -390,5 +398,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TstKeyring)
+QTEST_MAIN(TstKeyring)
 #include "tst_keyring.moc"
