@@ -50,8 +50,9 @@ private:
     /// Fills "Pwd" from the keyring for a row whose table copy is empty, and "PasswordStore".
     void resolvePassword(Record &account) const;
 
-    std::unique_ptr<PasswordStore> m_passwords;
     QVariantList columnValues(const Record &account, const QString &source) const;
 
     Database *m_db = nullptr;
+    /// Null while passwords are kept in the table's stored form.
+    std::unique_ptr<PasswordStore> m_passwords;
 };

@@ -2,10 +2,8 @@
 #include "trellis/MUError.h"
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QDBusInterface>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
-#include <QDBusReply>
 #include <QDBusVariant>
 #include <QEventLoop>
 #include <QStringDecoder>
@@ -222,8 +220,6 @@ QString PasswordStore::Label(const Record &account)
 
 QString PasswordStore::Read(const QString &accountId)
 {
-    if (const auto it = m_cache.constFind(accountId); it != m_cache.cend())
-        return *it;
     // After a refused unlock the keyring is asked again only once it is unlocked (by the
     // person, elsewhere) or a password was stored: one prompt, not one per account and check.
     if (!m_refusal.isEmpty() && findSecretItems(accountId).unlocked.isEmpty())
@@ -246,14 +242,12 @@ QString PasswordStore::Read(const QString &accountId)
         throw failure(answer, QStringLiteral("reading"), accountId, QStringLiteral("Read"));
     }
     m_refusal.clear();
-    m_cache.insert(accountId, answer.text);
     return answer.text;
 }
 
 void PasswordStore::Write(const Record &account, const QString &password)
 {
     const QString id = account.Id();
-    m_cache.remove(id);
     auto job = std::make_unique<QKeychain::WritePasswordJob>(Service);
     job->setKey(id);
     job->setTextData(password);
@@ -274,13 +268,11 @@ void PasswordStore::Write(const Record &account, const QString &password)
                       QStringLiteral("The keyring gave back another password than it was given for account %1.").arg(id),
                       Cls + QStringLiteral(".Write"));
     m_refusal.clear();
-    m_cache.insert(id, password);
     relabel(account);
 }
 
 void PasswordStore::Remove(const QString &accountId)
 {
-    m_cache.remove(accountId);
     auto job = std::make_unique<QKeychain::DeletePasswordJob>(Service);
     job->setKey(accountId);
     Answer answer = await(std::move(job));

@@ -1,7 +1,6 @@
 #pragma once
 #include "trellis/Log.h"
 #include "trellis/Record.h"
-#include <QHash>
 #include <QString>
 
 /// Account passwords in the desktop keyring (Secret Service or KWallet, through QtKeychain):
@@ -41,8 +40,6 @@ private:
     void relabel(const Record &account);
 
     Log *m_log = nullptr;
-    /// Read passwords, so that a list of accounts asks the keyring once per account and process.
-    QHash<QString, QString> m_cache;
     /// Why the keyring's unlock was refused; empty when it was not.
     QString m_refusal;
 };
