@@ -383,6 +383,11 @@ private Q_SLOTS:
             QVERIFY(accounts.Item(id).value<Record>().text("PwdError").contains("was not asked"));
         QVERIFY(!afterLock.GetAccount(first.Id()).text("PwdError").isEmpty());
         QCOMPARE(m_session.prompts(), 1);
+        // A check of such an account fails with the keyring's reason; it never logs in without.
+        const Cli check = cli(m_home.path(), {"check", "--account", first.Id()});
+        QCOMPARE(check.status, 2);
+        QVERIFY2(check.err.contains("Unlock the keyring and try again."), check.err.constData());
+        QVERIFY(!check.err.contains("locked-1"));
         // Never a silent way round the keyring: nothing is added, nothing removed.
         Record third = account("heidi", "locked-3");
         QVERIFY_THROWS_EXCEPTION(MUError, afterLock.add(third));
