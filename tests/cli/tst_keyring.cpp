@@ -12,6 +12,7 @@
 #include <QDBusObjectPath>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
+#include <QDBusVirtualObject>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
@@ -20,12 +21,36 @@
 #include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QScopeGuard>
 #include <QTest>
 #include <csignal>
 #include <sys/prctl.h>
 
 namespace {
 const QString Secrets = QStringLiteral("org.freedesktop.secrets");
+
+/// Starts a session bus daemon of the test's own; its address, empty when it did not start.
+QByteArray startBus(QProcess &bus, const QProcessEnvironment &env, const QString &logFile)
+{
+    // A test that aborts must not leave its daemons behind.
+    bus.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    bus.setProcessEnvironment(env);
+    if (!logFile.isEmpty())
+        bus.setStandardErrorFile(logFile);
+    bus.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                                              QStringLiteral("--print-address=1")});
+    if (!bus.waitForStarted(10000) || !bus.waitForReadyRead(10000))
+        return {};
+    return bus.readLine().trimmed();
+}
+
+/// A D-Bus object that takes every call and answers none.
+class Silent : public QDBusVirtualObject
+{
+public:
+    QString introspect(const QString &) const override { return {}; }
+    bool handleMessage(const QDBusMessage &, const QDBusConnection &) override { return true; }
+};
 
 /// A session bus of the test's own with gnome-keyring-daemon's Secret Service, its login
 /// keyring created and unlocked with a known password. No display: an unlock prompt cannot
@@ -64,17 +89,12 @@ public:
         env.insert(QStringLiteral("HOME"), m_dir.path());
         env.insert(QStringLiteral("XDG_DATA_HOME"), m_dir.filePath(QStringLiteral("data")));
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir.filePath(QStringLiteral("run")));
-        // A test that aborts must not leave its daemons behind.
-        for (QProcess *p : {&m_bus, &m_keyring})
-            p->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-        m_bus.setProcessEnvironment(env);
-        m_bus.setStandardErrorFile(m_dir.filePath(QStringLiteral("bus.log")));
-        m_bus.start(busDaemon, {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
-        if (!m_bus.waitForStarted(10000) || !m_bus.waitForReadyRead(10000)) {
+        m_keyring.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+        const QByteArray address = startBus(m_bus, env, m_dir.filePath(QStringLiteral("bus.log")));
+        if (address.isEmpty()) {
             *why = QStringLiteral("dbus-daemon did not start");
             return false;
         }
-        const QByteArray address = m_bus.readLine().trimmed();
         qputenv("DBUS_SESSION_BUS_ADDRESS", address);
         env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QString::fromUtf8(address));
 
@@ -346,6 +366,35 @@ private Q_SLOTS:
         // Three runs, three lines: once per run, however many accounts it read.
         QCOMPARE(log.readAll().count(PasswordStore::NoKeyringText.toUtf8()), 3);
         QVERIFY(fileHolds(home.filePath("MU.mdb"), "db-pw"));
+    }
+
+    void aKeyringThatNeverAnswersIsWaitedForBoundedly()
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove("DBUS_SESSION_BUS_ADDRESS");
+        QProcess bus;
+        const QByteArray address = startBus(bus, env, {});
+        QVERIFY(!address.isEmpty());
+        auto stop = qScopeGuard([&bus] {
+            QDBusConnection::disconnectFromBus("silent");
+            bus.terminate();
+            bus.waitForFinished(5000);
+        });
+        QDBusConnection silent = QDBusConnection::connectToBus(QString::fromUtf8(address), "silent");
+        Silent object;
+        QVERIFY(silent.registerVirtualObject("/", &object, QDBusConnection::SubPath));
+        QVERIFY(silent.registerService(Secrets));
+
+        QTemporaryDir home;
+        env.insert("DBUS_SESSION_BUS_ADDRESS", QString::fromUtf8(address));
+        const Cli add = cli(home.path(), {"accounts", "add", "--server", "pop.example.com", "--user", "judy",
+                                          "--password", "silent-pw"}, env);
+        QVERIFY2(add.status == 0, add.err.constData());
+        QFile log(home.filePath("mu.log"));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QByteArray logText = log.readAll();
+        QVERIFY(logText.contains(PasswordStore::NoKeyringText.toUtf8() + " (the keyring did not answer)"));
+        QVERIFY(fileHolds(home.filePath("MU.mdb"), "silent-pw"));
     }
 
     // Last: the login keyring stays locked afterwards.
