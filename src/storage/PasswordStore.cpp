@@ -1,5 +1,6 @@
 #include "PasswordStore.h"
 #include "trellis/MUError.h"
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMetaType>
@@ -63,7 +64,10 @@ Answer await(std::unique_ptr<QKeychain::Job> job, int timeoutMs = g_timeoutMs)
     if (!answer.answered)
         loop.exec();
     if (!answer.answered) {
-        job.release()->setAutoDelete(true);
+        // The application deletes it at the latest, when no callback can come any more.
+        QKeychain::Job *pending = job.release();
+        pending->setAutoDelete(true);
+        pending->setParent(QCoreApplication::instance());
         return answer;
     }
     answer.error = job->error();
