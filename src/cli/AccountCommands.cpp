@@ -16,6 +16,12 @@ namespace {
 const QStringList AccountProps = {"Server", "Port", "User", "CheckInterval", "Disabled", "Email", "Security", "CertPin",
                                   "Protocol", "Folder"};
 
+/// Where the account's password is kept: the record says so when a keyring is in use.
+QString passwordStore(const Record &a)
+{
+    return a.text("PasswordStore").isEmpty() ? QStringLiteral("database") : a.text("PasswordStore");
+}
+
 QString accountLine(const Record &a)
 {
     const bool disabled = Utility::ToBool(a.Item("Disabled"), false);
@@ -30,6 +36,7 @@ QString accountLine(const Record &a)
         line += QStringLiteral("  (certificate pinned)");
     if (disabled)
         line += QStringLiteral("  (disabled)");
+    line += QStringLiteral("  password in %1").arg(passwordStore(a));
     return line;
 }
 
@@ -148,7 +155,9 @@ int runAccounts(CliContext &ctx)
         const DataBag accounts = engine.accountManager()->AccountList();
         for (const QVariant &v : accounts) {
             const Record a = v.value<Record>();
-            ctx.print(accountLine(a), RecordToJson(a, AccountProps));
+            QJsonObject json = RecordToJson(a, AccountProps);
+            json.insert(QStringLiteral("PasswordStore"), passwordStore(a));
+            ctx.print(accountLine(a), json);
         }
         return CliOk;
     }

@@ -88,6 +88,7 @@ void MUScripting::Init(LogPtr log, QObject *agent)
         m_msgManager->Init(m_db.get(), m_log.get());
         m_accountManager = std::make_unique<AccountManager>();
         m_accountManager->Init(m_db.get());
+        m_accountManager->UseKeyring(m_log.get());
 
         m_talker = std::make_unique<CTalker>();
         m_talker->Init(m_settings.get(), m_log, m_agent);
@@ -182,6 +183,11 @@ void MUScripting::RemoveAccount(const QString &accountId)
 
 void MUScripting::checkAccount(const Record &account)
 {
+    // The keyring refused or failed: that account's check fails, it never logs in without.
+    if (const QString why = account.text(QStringLiteral("PwdError")); !why.isEmpty()) {
+        m_receiverManager->CheckFailed(account.Id(), MUError::Fail, why);
+        return;
+    }
     MUError why;
     const std::optional<DataBag> received = m_msgManager->GetMsgIds(account.Id(), &why);
     if (!received) {

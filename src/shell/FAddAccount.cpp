@@ -5,6 +5,7 @@
 #include "receive/CArriveShell.h"
 #include "receive/CCheckMB.h"
 #include "receive/ServerCertificate.h"
+#include "storage/PasswordStore.h"
 #include "trellis/MUError.h"
 #include "trellis/MessageTable.h"
 #include "trellis/ServiceConfig.h"
@@ -68,6 +69,12 @@ FAddAccount::FAddAccount(LogPtr log, QWidget *parent)
     top->addRow(QStringLiteral("&Email Address:"), m_txtEmailAddress);
     top->addRow(QStringLiteral("Pa&ssword:"), m_txtPwd);
     top->addRow(QStringLiteral("&Retype Password:"), m_txtRetypePwd);
+    if (!PasswordStore::KeyringAvailable(m_log.get())) {
+        auto *noKeyring = new QLabel(PasswordStore::NoKeyringText, this);
+        noKeyring->setObjectName(QStringLiteral("lblNoKeyring"));
+        noKeyring->setWordWrap(true);
+        top->addRow(noKeyring);
+    }
     layout->addLayout(top);
 
     auto *server = new QFormLayout;

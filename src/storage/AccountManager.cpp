@@ -1,5 +1,6 @@
 #include "AccountManager.h"
 #include "Database.h"
+#include "PasswordStore.h"
 #include "SqlTransaction.h"
 #include "trellis/MUError.h"
 #include "trellis/Utility.h"
@@ -53,6 +54,11 @@ Record recordFromRow(const QSqlQuery &query)
 }
 }
 
+AccountManager::AccountManager() = default;
+AccountManager::~AccountManager() = default;
+AccountManager::AccountManager(AccountManager &&) noexcept = default;
+AccountManager &AccountManager::operator=(AccountManager &&) noexcept = default;
+
 void AccountManager::Init(Database *db)
 {
     const QString source = QStringLiteral("AccountManager.Init");
@@ -89,7 +95,8 @@ QVariantList AccountManager::columnValues(const Record &account, const QString &
     const QString server = nonNull(required(account, QStringLiteral("Server"), source).toString());
     const int port = number(account, QStringLiteral("Port"), source);
     const QString user = nonNull(required(account, QStringLiteral("User"), source).toString());
-    const QString pwd = nonNull(StoredPassword(required(account, QStringLiteral("Pwd"), source).toString()));
+    const QString plain = required(account, QStringLiteral("Pwd"), source).toString();
+    const QString pwd = m_passwords ? QStringLiteral("") : nonNull(StoredPassword(plain));   // keyring: column stays empty
     const int interval = number(account, QStringLiteral("CheckInterval"), source);
     const QVariant disabledValue = required(account, QStringLiteral("Disabled"), source);
     bool numeric = false;
@@ -114,10 +121,26 @@ void AccountManager::add(Record &account)
     account.setId(Utility::NewGuidString());
     QVariantList values = columnValues(account, source);
     values.prepend(account.Id());
-    SqlTransaction transaction(*m_db, source);
-    m_db->run(QStringLiteral("INSERT INTO Account (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)").arg(kColumns), values, source)
-        .finish();
-    transaction.commit();
+    // The keyring entry first: a crash in between leaves an entry no account uses, never an
+    // account without its password.
+    if (m_passwords && !account.text(QStringLiteral("Pwd")).isEmpty())
+        m_passwords->Write(account, account.text(QStringLiteral("Pwd")));
+    try {
+        SqlTransaction transaction(*m_db, source);
+        m_db->run(QStringLiteral("INSERT INTO Account (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)").arg(kColumns), values,
+                  source)
+            .finish();
+        transaction.commit();
+    } catch (const MUError &) {
+        if (m_passwords) {
+            try {
+                m_passwords->Remove(account.Id());
+            } catch (const MUError &) {
+                // The row's error is the one the caller needs; the entry is merely unused.
+            }
+        }
+        throw;
+    }
 }
 
 Record AccountManager::GetAccount(const QString &accountId) const
@@ -127,13 +150,17 @@ Record AccountManager::GetAccount(const QString &accountId) const
                                 {accountId}, source);
     if (!query.next())
         throw MUError(MUError::engineNumber(513), QStringLiteral("Account %1 not found.").arg(accountId), source);
-    const Record account = recordFromRow(query);
+    Record account = recordFromRow(query);
     query.finish();
+    resolvePassword(account);
     return account;
 }
 
 void AccountManager::Remove(const QString &accountId)
 {
+    // A keyring that refuses keeps the account too: no password is left behind unseen.
+    if (m_passwords)
+        m_passwords->Remove(accountId);
     m_db->run(QStringLiteral("DELETE FROM Account WHERE pkAccount = ?"), {accountId},
               QStringLiteral("AccountManager.Remove"));
 }
@@ -143,8 +170,12 @@ DataBag AccountManager::AccountList() const
     DataBag accounts;
     QSqlQuery query = m_db->run(QStringLiteral("SELECT %1 FROM Account ORDER BY Server, User, rowid").arg(kColumns), {},
                                 QStringLiteral("AccountManager.AccountList"));
-    while (query.next()) {
-        const Record account = recordFromRow(query);
+    QList<Record> rows;
+    while (query.next())
+        rows.append(recordFromRow(query));
+    query.finish();
+    for (Record &account : rows) {
+        resolvePassword(account);
         accounts.Add(QVariant::fromValue(account), account.Id());
     }
     return accounts;
@@ -155,6 +186,19 @@ void AccountManager::Update(const Record &account)
     const QString source = QStringLiteral("AccountManager.Update");
     QVariantList values = columnValues(account, source);
     values.append(account.Id());
+    if (m_passwords) {
+        QSqlQuery exists = m_db->run(QStringLiteral("SELECT 1 FROM Account WHERE pkAccount = ?"), {account.Id()}, source);
+        if (!exists.next())
+            throw MUError(MUError::Fail, QStringLiteral("No current record: account %1 does not exist.").arg(account.Id()),
+                          source);
+        exists.finish();
+        // A password the keyring would not give is unknown, not empty: its entry stays.
+        const QString password = account.text(QStringLiteral("Pwd"));
+        if (!password.isEmpty())
+            m_passwords->Write(account, password);
+        else if (account.text(QStringLiteral("PwdError")).isEmpty())
+            m_passwords->Remove(account.Id());
+    }
     SqlTransaction transaction(*m_db, source);
     QSqlQuery query = m_db->run(QStringLiteral("UPDATE Account SET Server = ?, Port = ?, User = ?, Pwd = ?, CheckInterval = ?, "
                                                "Disabled = ?, Email = ?, Security = ?, CertPin = ?, Protocol = ?, Folder = ? "
@@ -181,4 +225,75 @@ QString AccountManager::StoredPassword(const QString &password)
         result.append(QChar(unit <= 255 ? char16_t(255 - unit) : unit));
     }
     return result;
+}
+
+bool AccountManager::UseKeyring(Log *log)
+{
+    if (!PasswordStore::KeyringAvailable(log))
+        return false;
+    if (!m_passwords)
+        m_passwords = std::make_unique<PasswordStore>(log);
+    movePasswordsToKeyring(log);
+    return true;
+}
+
+void AccountManager::movePasswordsToKeyring(Log *log)
+{
+    const QString source = QStringLiteral("AccountManager.UseKeyring");
+    struct Row
+    {
+        Record account;
+        QVariant stored;
+    };
+    QList<Row> rows;
+    QSqlQuery query = m_db->run(QStringLiteral("SELECT pkAccount, Server, User, Pwd FROM Account"), {}, source);
+    while (query.next()) {
+        if (Database::readText(query.value(3)).isEmpty())
+            continue;
+        Record account;
+        account.setId(query.value(0).toString());
+        account.Add(QStringLiteral("Server"), Database::readText(query.value(1)));
+        account.Add(QStringLiteral("User"), Database::readText(query.value(2)));
+        rows.append({account, query.value(3)});
+    }
+    query.finish();
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        const Row &row = rows.at(i);
+        try {
+            m_passwords->Write(row.account, StoredPassword(Database::readText(row.stored)));
+            // Cleared only while it is still the copy just moved: an edit in between wins.
+            SqlTransaction transaction(*m_db, source);
+            m_db->run(QStringLiteral("UPDATE Account SET Pwd = '' WHERE pkAccount = ? AND Pwd = ?"),
+                      {row.account.Id(), row.stored}, source)
+                .finish();
+            transaction.commit();
+            if (log)
+                log->Trace(QStringLiteral("The password of account %1 moved into the keyring").arg(row.account.Id()),
+                           source);
+        } catch (const MUError &e) {
+            // The others would meet the same refusal, each with a prompt: they wait for the next start.
+            if (log)
+                log->Write(e.number(),
+                           QStringLiteral("The passwords of %1 accounts stay in the database for now: %2")
+                               .arg(rows.size() - i)
+                               .arg(e.description()),
+                           Log::LevelError, source);
+            break;
+        }
+    }
+}
+
+void AccountManager::resolvePassword(Record &account) const
+{
+    if (!m_passwords)
+        return;   // the record of a store without a keyring is the plain one
+    const bool keyring = account.text(QStringLiteral("Pwd")).isEmpty();
+    account.Add(QStringLiteral("PasswordStore"), keyring ? QStringLiteral("keyring") : QStringLiteral("database"));
+    if (!keyring)
+        return;
+    try {
+        account.Add(QStringLiteral("Pwd"), m_passwords->Read(account.Id()));
+    } catch (const MUError &e) {
+        account.Add(QStringLiteral("PwdError"), e.description());
+    }
 }

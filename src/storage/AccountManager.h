@@ -2,16 +2,27 @@
 #include "trellis/DataBag.h"
 #include "trellis/Record.h"
 #include <QString>
+#include <memory>
 
 class Database;
+class Log;
+class PasswordStore;
 
 /// The store of mail accounts (table Account). Records carry "Server", "Port", "User",
 /// "Pwd" (plain), "CheckInterval", "Disabled", "Email", "Security", "CertPin", "Protocol"
 /// ("POP3" or "IMAP"; absent or anything else: "POP3") and "Folder" (IMAP; default "INBOX").
+/// With a keyring in use, records as read also carry "PasswordStore" ("keyring" or "database":
+/// where this account's password is kept) and, when the keyring refused or failed to give the
+/// password, "PwdError" (why; "Pwd" is then empty).
 /// Errors reach the caller as MUError. Owning thread of the Database only.
 class AccountManager
 {
 public:
+    AccountManager();
+    ~AccountManager();
+    AccountManager(AccountManager &&) noexcept;
+    AccountManager &operator=(AccountManager &&) noexcept;
+
     /// Keeps `db` (not owned, outlives this) and adds the columns an older database lacks.
     void Init(Database *db);
     /// Stores a new account; gives `account` a new id.
@@ -31,8 +42,20 @@ public:
     /// "IMAP" for any spelling of it, "POP3" for anything else.
     static QString ProtocolText(const QString &protocol);
 
+    /// From now on keeps passwords in the desktop keyring when one answers, and moves the
+    /// passwords still in the table there (each written and read back before the table's copy
+    /// is cleared; one that fails stays in the table and is logged). Without a keyring the
+    /// stored form stays in use and `log` hears it once. True when the keyring is used.
+    bool UseKeyring(Log *log);
+
 private:
+    void movePasswordsToKeyring(Log *log);
+    /// Fills "Pwd" from the keyring for a row whose table copy is empty, and "PasswordStore".
+    void resolvePassword(Record &account) const;
+
     QVariantList columnValues(const Record &account, const QString &source) const;
 
     Database *m_db = nullptr;
+    /// Null while passwords are kept in the table's stored form.
+    std::unique_ptr<PasswordStore> m_passwords;
 };

@@ -191,6 +191,17 @@ private Q_SLOTS:
         QVERIFY(form.txtCheckMailInterval()->isEnabled());
     }
 
+    void saysWhenNoKeyringKeepsThePassword()
+    {
+        // The tests reach no session bus, so no keyring answers.
+        ShellFixture fx;
+        FAddAccount form(nullptr);
+        const auto lines = form.findChildren<QLabel *>(QStringLiteral("lblNoKeyring"));
+        QCOMPARE(lines.size(), 1);
+        QCOMPARE(lines.first()->text(),
+                 QStringLiteral("No keyring is available: the password is kept in Murmelo's database."));
+    }
+
     void newFormDefaultsAndRoundTrip()
     {
         ShellFixture fx;
