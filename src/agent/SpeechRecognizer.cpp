@@ -107,6 +107,16 @@ int SpeechRecognizer::phoneCount(const QString &phrase) const
     return phones;
 }
 
+int SpeechRecognizer::longestPhraseMs() const
+{
+    if (!m_ps || !m_grammarReady)
+        return 0;
+    int phones = 0;
+    for (const QString &p : m_phrases)
+        phones = qMax(phones, phoneCount(p));
+    return int(phones * m_maxFramesPerPhone * 10.0);
+}
+
 int SpeechRecognizer::voicedFrames(const QByteArray &samples16k)
 {
     // 10 ms frames; the noise floor is the quietest fifth; voiced frames stand well above it.

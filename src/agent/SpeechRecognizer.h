@@ -53,6 +53,9 @@ public:
     /// Decodes one utterance: 16 kHz mono int16 samples.
     Result recognize(const QByteArray &samples16k);
     void setMaxFramesPerPhone(double frames) { m_maxFramesPerPhone = frames; }
+    /// The longest voiced part an accepted phrase may have, in milliseconds (0 before
+    /// setPhrases succeeds).
+    int longestPhraseMs() const;
 
     /// The JSGF grammar of the phrases (pure).
     static QString buildGrammar(const QStringList &phrases);
