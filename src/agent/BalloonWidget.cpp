@@ -81,6 +81,18 @@ void BalloonWidget::end()
 
 QStringList BalloonWidget::wrap(const QString &text, int widthPx) const
 {
+    // The line ends of the spoken text (after the sender, after the subject, between
+    // paragraphs) start a new line; blank lines take no room.
+    QStringList lines;
+    QString normalised = text;
+    normalised.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    for (const QString &paragraph : normalised.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        lines += wrapParagraph(paragraph, widthPx);
+    return lines;
+}
+
+QStringList BalloonWidget::wrapParagraph(const QString &text, int widthPx) const
+{
     const QFontMetrics fm(m_font);
     QStringList lines;
     QString line;

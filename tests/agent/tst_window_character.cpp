@@ -336,6 +336,12 @@ void TestWindowCharacter::balloonLayout_data()
                                          << QStringList{"Hello there!"} << true;
     QTest::newRow("long-text-shows-last-two-lines")
         << quint32(0x1 | 0x2 | (24u << 16) | (2u << 24)) << longText << QStringList() << true;
+    QTest::newRow("line-ends-part-sender-subject-and-body")
+        << quint32(0x1 | 0x2 | (40u << 16) | (4u << 24)) << "From Anna Berg \r\n welcome to murmelo \r\nHello and welcome!\r\n"
+        << QStringList{"From Anna Berg", "welcome to murmelo", "Hello and welcome!"} << true;
+    QTest::newRow("blank-lines-take-no-room")
+        << quint32(0x1 | 0x2 | (40u << 16) | (2u << 24)) << "First paragraph.\n\n\r\nSecond one."
+        << QStringList{"First paragraph.", "Second one."} << true;
     QTest::newRow("balloon-off-never-shows") << quint32(0x2 | (32u << 16) | (2u << 24)) << "Hello"
                                              << QStringList{"Hello"} << false;
 }

@@ -46,6 +46,7 @@ private Q_SLOTS:
     void programMoveRaisesCauseTwo();
     void menuListsVisibleCommands();
     void balloonShowsSpokenWordsThenHides();
+    void balloonKeepsTheAnnouncementsLinesApart();
     void heightScalesTheWindow();
     void loadFailureNamesTheReason_data();
     void loadFailureNamesTheReason();
@@ -232,6 +233,30 @@ void TestWindowControl::balloonShowsSpokenWordsThenHides()
     QVERIFY(!view->window()->isSpeaking());
     QTRY_VERIFY(!view->balloon()->isVisible());   // auto-hide after the speech
     QCOMPARE(view->balloon()->balloonFont().pointSize(), 12);   // the font set on the character
+}
+
+void TestWindowControl::balloonKeepsTheAnnouncementsLinesApart()
+{
+    AgentCharacter *c = load(QStringLiteral("Merlin"));
+    c->Balloon()->setStyle(AgentBalloon::StyleBalloonOn | AgentBalloon::StyleSizeToText | (40u << 16) | (4u << 24));
+    c->Show(true);
+    CharacterWindowView *view = m_control->viewOf(QStringLiteral("Merlin"));
+    QTRY_VERIFY(view->window()->isVisible());
+    QStringList spoken;
+    QStringList lines;
+    QObject ctx;
+    connect(c, &AgentCharacter::wordSpoken, &ctx, [&](const QString &word, const QString &) {
+        spoken << word.trimmed();
+        lines = view->balloon()->visibleLines();
+    });
+    // An announcement as the talker composes it: sender and subject end with a pause and a line end.
+    AgentRequestPtr speak = c->Speak(QStringLiteral("\\Ctx=Email\\From Anna Berg\\Pau=100\\\r\n welcome to murmelo\\Pau=100\\\r\n"
+                                                    "Hello and welcome!\r\n"));
+    QSignalSpy done(speak.get(), &AgentRequest::finished);
+    QVERIFY(done.wait(20000));
+    QCOMPARE(speak->Status(), AgentRequest::StatusComplete);
+    QCOMPARE(lines, (QStringList{"From Anna Berg", "welcome to murmelo", "Hello and welcome!"}));
+    QCOMPARE(spoken.join(' ').remove('!'), QStringLiteral("From Anna Berg welcome to murmelo Hello and welcome"));
 }
 
 void TestWindowControl::heightScalesTheWindow()
