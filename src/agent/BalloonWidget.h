@@ -17,7 +17,11 @@ class BalloonWidget : public QWidget
 public:
     explicit BalloonWidget(QWidget *parent = nullptr);
 
+    /// A family that is not installed gives way to the desktop's default font.
     void setBalloonFont(const QString &family, int pointSize);
+    /// The installed family of that name (any letter case), or the family of the
+    /// desktop's default font when none is installed by that name.
+    static QString usableFamily(const QString &family);
     void setStyleBits(quint32 style);
     quint32 styleBits() const { return m_style; }
     QFont balloonFont() const { return m_font; }
