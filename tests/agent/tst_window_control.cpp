@@ -47,6 +47,7 @@ private Q_SLOTS:
     void menuListsVisibleCommands();
     void balloonShowsSpokenWordsThenHides();
     void balloonKeepsTheAnnouncementsLinesApart();
+    void balloonHidesWithTheCharacter();
     void heightScalesTheWindow();
     void loadFailureNamesTheReason_data();
     void loadFailureNamesTheReason();
@@ -185,12 +186,12 @@ void TestWindowControl::menuListsVisibleCommands()
                 t << a->text();
         return t;
     };
-    QCOMPARE(texts(), (QStringList{"&Read my mail", "&Check now", "Listen", "&Hide"}));
+    QCOMPARE(texts(), (QStringList{"&Read my mail", "&Check now", "&Listen (hold)", "&Hide"}));
     c->Commands()->Item(QStringLiteral("Secret"))->setVisible(true);
     c->Commands()->Item(QStringLiteral("ReadMail"))->setCaption(QStringLiteral("Read &all mail"));
-    QCOMPARE(texts(), (QStringList{"Read &all mail", "Secret", "&Check now", "Listen", "&Hide"}));
+    QCOMPARE(texts(), (QStringList{"Read &all mail", "Secret", "&Check now", "&Listen (hold)", "&Hide"}));
     c->Commands()->RemoveAll();
-    QCOMPARE(texts(), (QStringList{"Listen", "&Hide"}));
+    QCOMPARE(texts(), (QStringList{"&Listen (hold)", "&Hide"}));
 
     c->Commands()->Add(QStringLiteral("CheckNow"), QStringLiteral("&Check now"), QStringLiteral("check now"));
     QSignalSpy command(m_control.get(), &AgentControl::Command);
@@ -257,6 +258,35 @@ void TestWindowControl::balloonKeepsTheAnnouncementsLinesApart()
     QCOMPARE(speak->Status(), AgentRequest::StatusComplete);
     QCOMPARE(lines, (QStringList{"From Anna Berg", "welcome to murmelo", "Hello and welcome!"}));
     QCOMPARE(spoken.join(' ').remove('!'), QStringLiteral("From Anna Berg welcome to murmelo Hello and welcome"));
+}
+
+void TestWindowControl::balloonHidesWithTheCharacter()
+{
+    m_control->setBalloonHideDelay(60000);   // the balloon would linger after the speech
+    AgentCharacter *c = load(QStringLiteral("Robby"));
+    QVERIFY(c->Package().animations.value(QStringLiteral("Hide")).frames.size() > 1);
+    c->Show(true);
+    CharacterWindowView *view = m_control->viewOf(QStringLiteral("Robby"));
+    QTRY_VERIFY(view->window()->isVisible());
+    AgentRequestPtr speak = c->Speak(QStringLiteral("Goodbye for now."));
+    QSignalSpy spoken(speak.get(), &AgentRequest::finished);
+    QVERIFY(spoken.wait(20000));
+    QVERIFY(view->balloon()->isVisible());
+
+    // Not one frame of the hiding animation shows with the balloon still up.
+    int frames = 0, withBalloon = 0;
+    QObject ctx;
+    connect(c, &AgentCharacter::frameShown, &ctx, [&] {
+        ++frames;
+        if (view->balloon()->isVisible())
+            ++withBalloon;
+    });
+    AgentRequestPtr hide = c->Hide(false);
+    QSignalSpy hidden(hide.get(), &AgentRequest::finished);
+    QVERIFY(hidden.wait(5000));
+    QVERIFY(frames > 1);
+    QCOMPARE(withBalloon, 0);
+    QVERIFY(!view->window()->isVisible());
 }
 
 void TestWindowControl::heightScalesTheWindow()
