@@ -177,6 +177,10 @@ void AgentCharacter::startNext()
             complete(AgentRequest::StatusComplete);
             break;
         }
+        // The balloon goes with the character, not after its hiding animation.
+        m_balloonTimer.stop();
+        if (m_view)
+            m_view->hideBalloon();
         auto hideNow = [this] {
             m_visible = false;
             if (m_view) {

@@ -57,6 +57,8 @@ public:
     bool hasAnimation(const QString &name) const { return findAnimation(name) != nullptr; }
     AgentBalloon *Balloon() const { return m_balloon; }
     AgentCommands *Commands() const { return m_commands; }
+    /// The control that loaded the character.
+    AgentControl *control() const { return m_control; }
     const CharacterPackage &Package() const { return *m_package; }
     CharacterView *view() const { return m_view.get(); }
 

@@ -1,6 +1,8 @@
 #include "BalloonWidget.h"
 #include "CharacterWindow.h"
 
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QPainter>
@@ -21,13 +23,26 @@ BalloonWidget::BalloonWidget(QWidget *parent)
     setAttribute(Qt::WA_NoSystemBackground);
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_TransparentForMouseEvents);
-    m_font = QFont(QStringLiteral("Sans Serif"), 10);
+    m_font = QFont(usableFamily(QString()), 10);
     relayout();
+}
+
+QString BalloonWidget::usableFamily(const QString &family)
+{
+    const QString wanted = family.trimmed();
+    if (!wanted.isEmpty()) {
+        for (const QString &installed : QFontDatabase::families()) {
+            if (installed.compare(wanted, Qt::CaseInsensitive) == 0)
+                return installed;
+        }
+    }
+    // What the desktop's own font resolves to, so the page can name the font in use.
+    return QFontInfo(QFontDatabase::systemFont(QFontDatabase::GeneralFont)).family();
 }
 
 void BalloonWidget::setBalloonFont(const QString &family, int pointSize)
 {
-    m_font = QFont(family.isEmpty() ? QStringLiteral("Sans Serif") : family, qBound(6, pointSize, 72));
+    m_font = QFont(usableFamily(family), qBound(6, pointSize, 72));
     relayout();
 }
 
@@ -80,6 +95,18 @@ void BalloonWidget::end()
 }
 
 QStringList BalloonWidget::wrap(const QString &text, int widthPx) const
+{
+    // The line ends of the spoken text (after the sender, after the subject, between
+    // paragraphs) start a new line; blank lines take no room.
+    QStringList lines;
+    QString normalised = text;
+    normalised.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    for (const QString &paragraph : normalised.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        lines += wrapParagraph(paragraph, widthPx);
+    return lines;
+}
+
+QStringList BalloonWidget::wrapParagraph(const QString &text, int widthPx) const
 {
     const QFontMetrics fm(m_font);
     QStringList lines;

@@ -17,7 +17,11 @@ class BalloonWidget : public QWidget
 public:
     explicit BalloonWidget(QWidget *parent = nullptr);
 
+    /// A family that is not installed gives way to the desktop's default font.
     void setBalloonFont(const QString &family, int pointSize);
+    /// The installed family of that name (any letter case), or the family of the
+    /// desktop's default font when none is installed by that name.
+    static QString usableFamily(const QString &family);
     void setStyleBits(quint32 style);
     quint32 styleBits() const { return m_style; }
     QFont balloonFont() const { return m_font; }
@@ -28,7 +32,8 @@ public:
 
     /// Starts a new speech: empty text; shown when the balloon is on.
     void begin();
-    /// The words spoken so far; the last lines are shown when they do not all fit.
+    /// The words spoken so far; the last lines are shown when they do not all fit. A
+    /// line end in the text starts a new line.
     void setText(const QString &textSoFar);
     QString text() const { return m_text; }
     /// The lines the balloon shows at present.
@@ -51,6 +56,7 @@ private:
     /// Without a compositor the window is cut to the outline (else a black box shows).
     void applyShape();
     QStringList wrap(const QString &text, int widthPx) const;
+    QStringList wrapParagraph(const QString &text, int widthPx) const;
 
     QFont m_font;
     quint32 m_style = 0x1 | 0x2 | 0x4 | (32u << 16) | (2u << 24);

@@ -9,12 +9,55 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QPushButton>
 #include <QSvgRenderer>
-#include <QWidgetAction>
 
 #include <xcb/xcb.h>
 #include <cstdlib>
+
+namespace {
+/// Holding the menu's "Listen" item: the press starts listening, the release (wherever
+/// it happens) ends it and closes the menu; neither reaches the menu.
+class ListenHold : public QObject
+{
+public:
+    ListenHold(QMenu *menu, QAction *listen, CharacterWindow *window)
+        : QObject(menu), m_menu(menu), m_listen(listen), m_window(window)
+    {
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched != m_menu)
+            return false;
+        if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick) {
+            auto *e = static_cast<QMouseEvent *>(event);
+            if (e->button() == Qt::LeftButton && m_menu->actionAt(e->position().toPoint()) == m_listen) {
+                m_held = true;
+                Q_EMIT m_window->listenPressed();
+                return true;
+            }
+        } else if (event->type() == QEvent::MouseButtonRelease && m_held) {
+            if (static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
+                m_held = false;
+                Q_EMIT m_window->listenReleased();
+                m_menu->close();
+                return true;
+            }
+        } else if (event->type() == QEvent::Hide && m_held) {
+            m_held = false;
+            Q_EMIT m_window->listenReleased();
+        }
+        return false;
+    }
+
+private:
+    QMenu *m_menu;
+    QAction *m_listen;
+    CharacterWindow *m_window;
+    bool m_held = false;
+};
+}
 
 CharacterWindow::CharacterWindow(const CharacterPackage *package, QWidget *parent)
     : QWidget(parent,
@@ -312,20 +355,11 @@ QMenu *CharacterWindow::createMenu(QWidget *parent)
     if (!m_commands.isEmpty())
         menu->addSeparator();
 
-    // "Listen" listens while it is held down, so it is a button, not a plain action.
-    auto *listen = new QWidgetAction(menu);
-    auto *button = new QPushButton(tr("&Listen (hold)"), menu);
-    button->setFlat(true);
-    button->setObjectName(QStringLiteral("listenButton"));
-    button->setStyleSheet(QStringLiteral("text-align: left; padding: 4px 20px;"));
-    listen->setDefaultWidget(button);
-    listen->setText(tr("Listen"));
-    connect(button, &QPushButton::pressed, this, [this] { Q_EMIT listenPressed(); });
-    connect(button, &QPushButton::released, menu, [this, menu] {
-        Q_EMIT listenReleased();
-        menu->close();
-    });
-    menu->addAction(listen);
+    // "Listen" listens while it is held down. It is an item like the others (so it
+    // lines up with them); the menu's mouse presses and releases on it are taken here.
+    QAction *listen = menu->addAction(tr("&Listen (hold)"));
+    listen->setData(QStringLiteral("\x01listen"));
+    menu->installEventFilter(new ListenHold(menu, listen, this));
 
     QAction *hide = menu->addAction(tr("&Hide"));
     hide->setData(QStringLiteral("\x01hide"));

@@ -3,11 +3,8 @@
 #include "SpeechSynthesizer.h"
 
 #include <QThread>
-#include <cmath>
 
 namespace {
-constexpr int kBlockMs = 20;
-constexpr int kBlockSamples = SpeechRecognizer::SampleRate * kBlockMs / 1000;
 constexpr int kMaxUtteranceSeconds = 12;
 }
 
@@ -32,6 +29,10 @@ bool RecognizerWorker::ready(QString *error)
         }, error))
         return false;
     m_dirty = false;
+    // Longer speech could never pass the recogniser's length test: the gate drops it
+    // undecoded (with room for the gate's softer idea of where speech starts and ends).
+    const VoiceGate::Params &p = m_gate.params();
+    m_gate.setMaxSegmentMs(p.preRollMs + p.hangoverMs + 2 * m_recognizer.longestPhraseMs());
     return true;
 }
 
@@ -43,6 +44,7 @@ void RecognizerWorker::decode(const QByteArray &samples)
         Q_EMIT recognized({}, 0, error);
         return;
     }
+    ++m_decoded;
     const SpeechRecognizer::Result r = m_recognizer.recognize(samples);
     Q_EMIT recognized(r.phrase, r.confidence, {});
 }
@@ -59,7 +61,11 @@ void RecognizerWorker::feed(const QByteArray &samples16k)
         if (m_utterance.size() < kMaxUtteranceSeconds * SpeechRecognizer::SampleRate * 2)
             m_utterance += samples16k;
     } else if (m_handsFree) {
-        segment(samples16k);
+        const VoiceGate::Output out = m_gate.feed(samples16k);
+        for (int i = 0; i < out.dropped; ++i)
+            Q_EMIT recognized({}, 0, {});   // heard, far too long for any phrase
+        for (const QByteArray &segment : out.segments)
+            decode(segment);
     }
 }
 
@@ -75,48 +81,7 @@ void RecognizerWorker::end()
 void RecognizerWorker::setHandsFree(bool on)
 {
     m_handsFree = on;
-    m_inSpeech = false;
-    m_voicedMs = m_quietMs = 0;
-    m_utterance.clear();
-    m_preRoll.clear();
-}
-
-void RecognizerWorker::segment(const QByteArray &samples16k)
-{
-    // Energy per 20 ms block against a slowly adapting noise floor: speech starts
-    // after 100 ms clearly above it and ends after 500 ms back near it.
-    const auto *s = reinterpret_cast<const qint16 *>(samples16k.constData());
-    const int n = int(samples16k.size() / 2);
-    for (int at = 0; at + kBlockSamples <= n; at += kBlockSamples) {
-        double sum = 0;
-        for (int i = 0; i < kBlockSamples; ++i)
-            sum += double(s[at + i]) * s[at + i];
-        const double rms = std::sqrt(sum / kBlockSamples);
-        const QByteArray block(reinterpret_cast<const char *>(s + at), kBlockSamples * 2);
-        const bool loud = rms > m_noiseFloor * 3.0 + 100.0;
-        if (!m_inSpeech) {
-            m_preRoll += block;
-            if (m_preRoll.size() > 300 * 32)   // keep 300 ms before the start
-                m_preRoll.remove(0, m_preRoll.size() - 300 * 32);
-            m_voicedMs = loud ? m_voicedMs + kBlockMs : 0;
-            if (!loud)
-                m_noiseFloor = 0.95 * m_noiseFloor + 0.05 * rms;
-            if (m_voicedMs >= 100) {
-                m_inSpeech = true;
-                m_quietMs = 0;
-                m_utterance = m_preRoll;
-                m_preRoll.clear();
-            }
-            continue;
-        }
-        m_utterance += block;
-        m_quietMs = loud ? 0 : m_quietMs + kBlockMs;
-        if (m_quietMs >= 500 || m_utterance.size() >= kMaxUtteranceSeconds * SpeechRecognizer::SampleRate * 2) {
-            m_inSpeech = false;
-            m_voicedMs = 0;
-            decode(std::exchange(m_utterance, {}));
-        }
-    }
+    m_gate.reset();
 }
 
 void RecognizerWorker::recognizeFile(const QString &path)

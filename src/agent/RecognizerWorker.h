@@ -1,11 +1,12 @@
 #pragma once
 #include "SpeechRecognizer.h"
+#include "VoiceGate.h"
 #include <QByteArray>
 #include <QObject>
 #include <QStringList>
 
-/// Runs the recogniser on its own thread: utterances held (push to talk), segmented
-/// by energy (hands-free) or read from files. Lives on the listener's worker thread;
+/// Runs the recogniser on its own thread: utterances held (push to talk), the speech
+/// the voice gate lets through (hands-free) or read from files. Lives on the listener's worker thread;
 /// its slots are invoked queued from the main thread.
 class RecognizerWorker : public QObject
 {
@@ -21,9 +22,14 @@ public Q_SLOTS:
     void feed(const QByteArray &samples16k);
     /// ... and decode what was collected.
     void end();
-    /// Hands-free: every utterance found in the fed sound is decoded.
+    /// Hands-free: every utterance the gate finds in the fed sound is decoded once the
+    /// speaker pauses; silence and noise never reach the decoder.
     void setHandsFree(bool on);
     void recognizeFile(const QString &path);
+
+public:
+    /// Utterances handed to the decoder so far (for the benchmark).
+    int decodedCount() const { return m_decoded; }
 
 Q_SIGNALS:
     void recognized(const QString &phrase, int confidence, const QString &error);
@@ -31,7 +37,6 @@ Q_SIGNALS:
 private:
     bool ready(QString *error);
     void decode(const QByteArray &samples);
-    void segment(const QByteArray &samples16k);
 
     SpeechRecognizer m_recognizer;
     QStringList m_phrases;
@@ -39,10 +44,6 @@ private:
     bool m_collecting = false;
     bool m_handsFree = false;
     QByteArray m_utterance;
-    // Hands-free segmentation state.
-    double m_noiseFloor = 200.0;
-    int m_voicedMs = 0;
-    int m_quietMs = 0;
-    bool m_inSpeech = false;
-    QByteArray m_preRoll;
+    VoiceGate m_gate;
+    int m_decoded = 0;
 };

@@ -10,7 +10,8 @@ struct cmd_ln_s;
 /// pocketsphinx with its US English model, listening for a fixed set of phrases.
 /// The grammar holds the phrases only, so every utterance is forced onto one of
 /// them; the forced alignment is rejected when the voiced part of the utterance is
-/// far too long for the phrase's phones (other speech, a long sentence, noise).
+/// far too long for the phrase's phones (other speech, a long sentence, noise), or
+/// when a run of everyday words fits the sound about as well as the phrase does.
 /// Not thread-safe: one thread uses an instance.
 class SpeechRecognizer
 {
@@ -22,6 +23,8 @@ public:
         int confidence = 0;    ///< 0..100
         double framesPerPhone = 0;  ///< voiced 10 ms frames per phone of the phrase
         int frames = 0;
+        /// How much better per frame a run of everyday words fits than the phrase.
+        double otherGap = 0;
     };
     /// espeak-ng phonemes for each word (used for words the dictionary lacks).
     using Phonemizer = std::function<QStringList(const QStringList &words)>;
@@ -30,6 +33,9 @@ public:
     /// Utterances whose voiced part lasts longer than this many 10 ms frames per phone
     /// of the decoded phrase are rejected (a slow speaker needs about 14).
     static constexpr double DefaultMaxFramesPerPhone = 17.5;
+    /// Utterances that a run of everyday words fits better than this (score units per
+    /// 10 ms frame; a phrase said alone fits itself by 3.5 and more) are other speech.
+    static constexpr double DefaultMaxOtherGap = -2.0;
 
     SpeechRecognizer();
     ~SpeechRecognizer();
@@ -53,9 +59,15 @@ public:
     /// Decodes one utterance: 16 kHz mono int16 samples.
     Result recognize(const QByteArray &samples16k);
     void setMaxFramesPerPhone(double frames) { m_maxFramesPerPhone = frames; }
+    /// The longest voiced part an accepted phrase may have, in milliseconds (0 before
+    /// setPhrases succeeds).
+    int longestPhraseMs() const;
 
     /// The JSGF grammar of the phrases (pure).
     static QString buildGrammar(const QStringList &phrases);
+    /// Everyday words but those of `phrases` (pure).
+    static QStringList fillerWords(const QStringList &phrases);
+    void setMaxOtherGap(double gap) { m_maxOtherGap = gap; }
     /// 10 ms frames from the first to the last clearly voiced one (pure).
     static int voicedFrames(const QByteArray &samples16k);
 
@@ -69,4 +81,6 @@ private:
     QString m_grammar;
     double m_maxFramesPerPhone = DefaultMaxFramesPerPhone;
     bool m_grammarReady = false;
+    bool m_otherReady = false;
+    double m_maxOtherGap = DefaultMaxOtherGap;
 };

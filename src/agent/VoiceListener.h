@@ -1,16 +1,18 @@
 #pragma once
+#include <QAudioFormat>
 #include <QObject>
+#include <QPointer>
 #include <QStringList>
 #include <QThread>
 #include <memory>
 
 class QAudioSource;
 class QIODevice;
+class MicrophoneConverter;
 class RecognizerWorker;
-typedef struct soxr *soxr_t;
 
-/// Voice input: the default microphone, resampled to 16 kHz with libsoxr, fed to
-/// the recogniser on its own thread while listening is held or hands-free is on.
+/// Voice input: the default microphone (or a device handed in), made 16 kHz mono and
+/// fed to the recogniser on its own thread while listening is held or hands-free is on.
 /// Main thread; owned by the control.
 class VoiceListener : public QObject
 {
@@ -26,6 +28,9 @@ public:
     void setHandsFree(bool on);
     bool handsFree() const { return m_handsFree; }
     void recognizeFile(const QString &path);
+    /// Sound from `device` (not owned; must outlive the listening) in `format` instead
+    /// of the default microphone, from the next opening on: a recording or a pipe.
+    void useInput(QIODevice *device, const QAudioFormat &format);
 
 Q_SIGNALS:
     void recognized(const QString &phrase, int confidence, const QString &error);
@@ -40,11 +45,9 @@ private:
     RecognizerWorker *m_worker;   ///< lives on m_thread
     std::unique_ptr<QAudioSource> m_source;
     QIODevice *m_io = nullptr;
-    soxr_t m_resampler = nullptr;
-    int m_micRate = 0;
-    int m_micChannels = 1;
-    int m_micBytesPerSample = 2;
-    bool m_micFloat = false;
+    std::unique_ptr<MicrophoneConverter> m_converter;
+    QPointer<QIODevice> m_input;   ///< handed in; replaces the microphone
+    QAudioFormat m_inputFormat;
     bool m_holding = false;
     bool m_handsFree = false;
 };

@@ -73,18 +73,66 @@ void OptionsPage::changed()
         m_apply->setEnabled(true);
 }
 
+QString OptionsPage::GestureCaption(const QString &name)
+{
+    QStringList words;
+    QString word;
+    auto flush = [&] {
+        if (!word.isEmpty())
+            words << std::exchange(word, {});
+    };
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        const QChar c = name.at(i);
+        if (c == QLatin1Char('_') || c == QLatin1Char('-') || c.isSpace()) {
+            flush();
+            continue;
+        }
+        const QChar prev = i > 0 ? name.at(i - 1) : QChar();
+        const QChar next = i + 1 < name.size() ? name.at(i + 1) : QChar();
+        // A word starts at an upper-case letter after a lower-case one (or ending a run
+        // of capitals before a lower-case one) and where letters and digits meet.
+        const bool startsWord = !word.isEmpty()
+                                && ((c.isUpper() && (prev.isLower() || (prev.isUpper() && next.isLower())))
+                                    || (c.isDigit() != prev.isDigit()));
+        if (startsWord)
+            flush();
+        word += c;
+    }
+    flush();
+    for (qsizetype i = 1; i < words.size(); ++i) {
+        // Abbreviations ("WAV") keep their capitals.
+        if (words.at(i).size() == 1 || words.at(i).at(1).isLower())
+            words[i] = words.at(i).toLower();
+    }
+    if (!words.isEmpty())
+        words[0] = words.at(0).left(1).toUpper() + words.at(0).mid(1);
+    return words.isEmpty() ? name : words.join(QLatin1Char(' '));
+}
+
 void OptionsPage::fillGestures(QComboBox *combo, const QString &key)
 {
     combo->clear();
     QStringList names;
     if (CTalker *t = talker(); t && t->Character())
         names = t->Character()->AnimationNames();
-    combo->addItems(names);
+    for (const QString &name : std::as_const(names))
+        combo->addItem(GestureCaption(name), name);
     const QString first = names.value(0);
-    QString text = settingText(key, first);
-    if (text.trimmed().isEmpty())
-        text = first;
-    combo->setCurrentText(text);
+    QString name = settingText(key, first);
+    if (name.trimmed().isEmpty())
+        name = first;
+    const int index = combo->findData(name);
+    if (index >= 0)
+        combo->setCurrentIndex(index);
+    else
+        combo->setCurrentText(name);
+}
+
+QString OptionsPage::gestureName(const QComboBox *combo)
+{
+    const QString text = combo->currentText();
+    const int index = combo->findText(text, Qt::MatchFixedString);
+    return index >= 0 ? combo->itemData(index).toString() : text;
 }
 
 void OptionsPage::previewGesture(const QString &gesture)

@@ -18,6 +18,9 @@ class OptionsPage : public QWidget, public IOptUC
     Q_OBJECT
 public:
     explicit OptionsPage(QWidget *parent = nullptr);
+    /// An animation name as people read it: "GetAttention" is "Get attention", "Idle1"
+    /// is "Idle 1".
+    static QString GestureCaption(const QString &name);
 
     void Init(MUScripting *scripting, QPushButton *applyButton, QPushButton *okButton, LogPtr log) override;
 
@@ -41,9 +44,13 @@ protected:
     void save(const QString &key, const QVariant &value);
     /// An edit: enables the Apply button (not while the page loads).
     void changed();
-    /// Fills `combo` with the animation names of the loaded character; its text is the
-    /// stored `key` with the first name as default (blank: the first name).
+    /// Fills `combo` with the animations of the loaded character, by caption (their
+    /// names as data); its choice is the stored name under `key` with the first as
+    /// default (blank: the first). A name the character lacks is shown as stored.
     void fillGestures(QComboBox *combo, const QString &key);
+    /// The animation name chosen in a combo filled by fillGestures (a typed text that is
+    /// no caption is taken as a name).
+    static QString gestureName(const QComboBox *combo);
     /// Shows the character without its animation when hidden and plays `gesture`
     /// without waiting; errors end it silently.
     void previewGesture(const QString &gesture);

@@ -2,6 +2,7 @@
 #include "AgentCharacter.h"
 #include "AgentCommand.h"
 #include "AgentCommands.h"
+#include "AgentControl.h"
 #include "AgentUserInput.h"
 #include "speech/CTalker.h"
 #include "storage/CSettings.h"
@@ -9,6 +10,7 @@
 #include "trellis/Utility.h"
 
 const QString VoiceCommands::Key = QStringLiteral("{58489B48-5E1C-4aa2-AADB-FD1CFBA81EBC}");
+const QString VoiceCommands::HandsFree = QStringLiteral("HandsFree");
 
 namespace {
 const QString kDisableAll = QStringLiteral("DisableAll");
@@ -55,6 +57,7 @@ Record VoiceCommands::DefaultVoiceCommands(CSettings *settings)
         rec.Add(QStringLiteral("Enabled") + name, true);
         rec.Add(QStringLiteral("Visible") + name, true);
     }
+    rec.Add(HandsFree, false);
     Save(settings, rec);
     return rec;
 }
@@ -74,6 +77,7 @@ bool VoiceCommands::FromStored(const QVariant &value, Record *record)
     for (const Command &c : Table())
         order << QStringLiteral("Command") + c.name << QStringLiteral("Enabled") + c.name
               << QStringLiteral("Visible") + c.name;
+    order << HandsFree;
     for (const QString &name : order) {
         if (map.contains(name))
             rec.Add(name, map.value(name));
@@ -117,6 +121,8 @@ void VoiceCommands::RegisterVoiceCommands(CTalker *talker, CSettings *settings)
                           flag(rec, QStringLiteral("Enabled") + c.name) && !disableAll,
                           flag(rec, QStringLiteral("Visible") + c.name));
         }
+        if (AgentControl *control = talker->Character()->control())
+            control->setHandsFree(flag(rec, HandsFree) && !disableAll);
     } catch (...) {
     }
 }

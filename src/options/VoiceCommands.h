@@ -24,6 +24,8 @@ public:
         QString label;           ///< the row label on the options page
     };
     static const QString Key;
+    /// The record's property for listening all the time (Boolean, off when missing).
+    static const QString HandsFree;
     static constexpr int CommandCount = 8;
     static const QList<Command> &Table();
     /// The caption without ":" and "&".
@@ -33,7 +35,8 @@ public:
     static Record DefaultVoiceCommands(CSettings *settings);
     /// The stored record, or DefaultVoiceCommands when none is stored.
     static Record Stored(CSettings *settings);
-    /// Rebuilds the loaded character's commands from the setting; errors ignored.
+    /// Rebuilds the loaded character's commands from the setting and listens all the
+    /// time when the setting asks for it; errors ignored.
     static void RegisterVoiceCommands(CTalker *talker, CSettings *settings);
     /// Shows the commands that fit the talking state (none given: as set); errors go
     /// to `log` with the source "General.VoiceCommandsShowHide".

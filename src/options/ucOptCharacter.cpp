@@ -1,5 +1,6 @@
 #include "ucOptCharacter.h"
 #include "AgentCharacter.h"
+#include "BalloonWidget.h"
 #include "FocusBehaviour.h"
 #include "OptionsHooks.h"
 #include "VoiceCommands.h"
@@ -181,7 +182,9 @@ void ucOptCharacter::load()
             m_cboFont->addItem(family);
     }
     m_cmdPreview->setEnabled(true);
-    m_cboFont->setCurrentText(settingText(CTalker::KeyBalloonFontName, QStringLiteral("MS Sans Serif")));
+    // The balloon shows a font that is not installed in the desktop's default font: so does the list.
+    m_cboFont->setCurrentText(
+        BalloonWidget::usableFamily(settingText(CTalker::KeyBalloonFontName, QStringLiteral("MS Sans Serif"))));
 
     m_cboFontSize->clear();
     for (int i = 5; i <= 50; ++i)

@@ -154,7 +154,7 @@ void ucOptGeneral::Update()
     try {
         save(KeyTitle, m_cboTitle->currentText());
         save(KeyName, m_txtName->text());
-        save(KeyWelcomeGesture, m_cboGesture->currentText());
+        save(KeyWelcomeGesture, gestureName(m_cboGesture));
         save(KeyWelcomeMessage, m_txtWelcomeMsg->toPlainText());
         const QString program = m_cboEmailProgram->currentText();
         save(KeyEmailProgramName, program);
@@ -176,7 +176,7 @@ void ucOptGeneral::Update()
 
 void ucOptGeneral::cmdPreview_Click()
 {
-    previewGesture(m_cboGesture->currentText());
+    previewGesture(gestureName(m_cboGesture));
 }
 
 void ucOptGeneral::cmdRunEmailClient_Click()

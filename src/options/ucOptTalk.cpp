@@ -116,7 +116,7 @@ void ucOptTalk::Update()
 {
     trace(QStringLiteral("IOptUC_Update() call"), QStringLiteral("IOptUC_Update"));
     try {
-        save(CTalker::KeyGesture, m_cboGesture->currentText());
+        save(CTalker::KeyGesture, gestureName(m_cboGesture));
         save(KeyNewMessageSound, m_txtNewMessageSound->text());
         save(CTalker::KeyNewMessagePhrase, m_txtBeforeNewMsg->text());
         save(CTalker::KeySenderPhrase, m_txtBeforeSender->text());
@@ -129,7 +129,7 @@ void ucOptTalk::Update()
 
 void ucOptTalk::cmdPreview_Click()
 {
-    previewGesture(m_cboGesture->currentText());
+    previewGesture(gestureName(m_cboGesture));
 }
 
 void ucOptTalk::cmdBrowseSound_Click()

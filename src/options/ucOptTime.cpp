@@ -136,7 +136,7 @@ void ucOptTime::Update()
 {
     trace(QStringLiteral("IOptUC_Update() call"), QStringLiteral("IOptUC_Update"));
     try {
-        save(TimeAnnouncement::KeyGesture, m_cboGesture->currentText());
+        save(TimeAnnouncement::KeyGesture, gestureName(m_cboGesture));
         const int interval = selectedInterval();
 
         // The running clock follows at once, judged against what was stored before.
@@ -167,7 +167,7 @@ void ucOptTime::Update()
 
 void ucOptTime::cmdPreview_Click()
 {
-    previewGesture(m_cboGesture->currentText());
+    previewGesture(gestureName(m_cboGesture));
 }
 
 void ucOptTime::cmdBrowseSound_Click()

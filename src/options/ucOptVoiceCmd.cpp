@@ -47,8 +47,14 @@ ucOptVoiceCmd::ucOptVoiceCmd(QWidget *parent) : OptionsPage(parent)
     m_chkDisableAll = new QCheckBox(QStringLiteral("Disable all &voice commands"), this);
     m_chkDisableAll->setObjectName(QStringLiteral("chkDisableAll"));
     layout->addWidget(m_chkDisableAll);
+    m_chkHandsFree = new QCheckBox(QStringLiteral("&Listen all the time"), this);
+    m_chkHandsFree->setObjectName(QStringLiteral("chkHandsFree"));
+    m_chkHandsFree->setToolTip(QStringLiteral("The character listens without a key or menu item held. Say a "
+                                              "command on its own and pause: it is carried out after the pause."));
+    layout->addWidget(m_chkHandsFree);
     layout->addStretch(1);
     connect(m_chkDisableAll, &QCheckBox::toggled, this, &ucOptVoiceCmd::chkDisableAll_Click);
+    connect(m_chkHandsFree, &QCheckBox::toggled, this, &ucOptVoiceCmd::edited);
 }
 
 void ucOptVoiceCmd::load()
@@ -66,6 +72,7 @@ void ucOptVoiceCmd::load()
         m_chkVisible[i]->setEnabled(true);
         m_txtCommand[i]->setEnabled(m_chkEnabled[i]->isChecked());
     }
+    m_chkHandsFree->setChecked(Utility::ToBool(rec.Item(VoiceCommands::HandsFree), false));
     m_chkDisableAll->setChecked(Utility::ToBool(rec.Item(QStringLiteral("DisableAll")), false));
     chkDisableAll_Click();
     m_dirty = false;
@@ -94,6 +101,7 @@ void ucOptVoiceCmd::chkDisableAll_Click()
         m_chkVisible[i]->setEnabled(on);
         m_txtCommand[i]->setEnabled(on && m_chkEnabled[i]->isChecked());
     }
+    m_chkHandsFree->setEnabled(on);
     edited();
 }
 
@@ -111,6 +119,7 @@ void ucOptVoiceCmd::Update()
             rec.Add(QStringLiteral("Enabled") + name, m_chkEnabled[i]->isChecked());
             rec.Add(QStringLiteral("Visible") + name, m_chkVisible[i]->isChecked());
         }
+        rec.Add(VoiceCommands::HandsFree, m_chkHandsFree->isChecked());
         VoiceCommands::Save(settings(), rec);
         VoiceCommands::RegisterVoiceCommands(talker(), settings());
         VoiceCommands::VoiceCommandsShowHide(m_log, talker(), settings());

@@ -8,7 +8,7 @@ class QLabel;
 class QLineEdit;
 
 /// The Voice Commands page: the phrase and the Enabled/Visible flags of each of the
-/// eight voice commands, and a switch for all of them. Stores only after an edit.
+/// eight voice commands, a switch for all of them and one for listening all the time. Stores only after an edit.
 /// Main thread.
 class ucOptVoiceCmd : public OptionsPage
 {
@@ -32,5 +32,6 @@ private:
     QList<QCheckBox *> m_chkEnabled;
     QList<QCheckBox *> m_chkVisible;
     QCheckBox *m_chkDisableAll;
+    QCheckBox *m_chkHandsFree;
     bool m_dirty = false;
 };

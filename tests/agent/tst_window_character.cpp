@@ -246,7 +246,7 @@ void TestWindowCharacter::rightClickMenuListsCommands()
     for (QAction *a : menu->actions())
         if (!a->isSeparator())
             texts << a->text();
-    QCOMPARE(texts, (QStringList{"&Read mail", "&Check now", "Be &quiet", "Listen", "&Hide"}));
+    QCOMPARE(texts, (QStringList{"&Read mail", "&Check now", "Be &quiet", "&Listen (hold)", "&Hide"}));
     QVERIFY(!menu->actions().at(2)->isEnabled());
 
     QSignalSpy chosen(m_window.get(), &CharacterWindow::commandChosen);
@@ -281,7 +281,7 @@ void TestWindowCharacter::rightClickOpensMenu()
     for (QAction *a : menu->actions())
         if (!a->isSeparator())
             texts << a->text();
-    QCOMPARE(texts, (QStringList{"&Read mail", "&Check now", "Listen", "&Hide"}));
+    QCOMPARE(texts, (QStringList{"&Read mail", "&Check now", "&Listen (hold)", "&Hide"}));
     QSignalSpy chosen(m_window.get(), &CharacterWindow::commandChosen);
     QTest::keyClick(menu, Qt::Key_C);   // the access key of "&Check now"
     QTRY_COMPARE(chosen.size(), 1);
@@ -291,16 +291,28 @@ void TestWindowCharacter::rightClickOpensMenu()
 
 void TestWindowCharacter::listenIsHeld()
 {
+    m_window->setMenuCommands({{QStringLiteral("CheckNow"), QStringLiteral("&Check now"), true}});
     std::unique_ptr<QMenu> menu(m_window->createMenu(nullptr));
-    auto *button = menu->findChild<QPushButton *>(QStringLiteral("listenButton"));
-    QVERIFY(button);
+    QAction *check = menu->actions().first();
+    QAction *listen = menu->actions().at(2);
+    QCOMPARE(listen->text(), QStringLiteral("&Listen (hold)"));
+    // An item like the others, lined up with them (no widget of its own inside the menu).
+    QVERIFY(menu->findChildren<QWidget *>().isEmpty());
+    QCOMPARE(menu->actionGeometry(listen).left(), menu->actionGeometry(check).left());
+    QCOMPARE(menu->actionGeometry(listen).width(), menu->actionGeometry(check).width());
+
     QSignalSpy pressed(m_window.get(), &CharacterWindow::listenPressed);
     QSignalSpy released(m_window.get(), &CharacterWindow::listenReleased);
-    QTest::mousePress(button, Qt::LeftButton);
+    QSignalSpy chosen(m_window.get(), &CharacterWindow::commandChosen);
+    QTest::mousePress(menu.get(), Qt::LeftButton, {}, menu->actionGeometry(listen).center());
     QCOMPARE(pressed.size(), 1);
     QCOMPARE(released.size(), 0);   // still listening while held
-    QTest::mouseRelease(button, Qt::LeftButton);
+    QTest::mouseRelease(menu.get(), Qt::LeftButton, {}, menu->actionGeometry(listen).center());
     QCOMPARE(released.size(), 1);
+    QCOMPARE(chosen.size(), 0);
+    // A press on another item is the menu's own.
+    QTest::mousePress(menu.get(), Qt::LeftButton, {}, menu->actionGeometry(check).center());
+    QCOMPARE(pressed.size(), 1);
 }
 
 void TestWindowCharacter::mouthMovesWhileSpeaking()
@@ -336,6 +348,12 @@ void TestWindowCharacter::balloonLayout_data()
                                          << QStringList{"Hello there!"} << true;
     QTest::newRow("long-text-shows-last-two-lines")
         << quint32(0x1 | 0x2 | (24u << 16) | (2u << 24)) << longText << QStringList() << true;
+    QTest::newRow("line-ends-part-sender-subject-and-body")
+        << quint32(0x1 | 0x2 | (40u << 16) | (4u << 24)) << "From Anna Berg \r\n welcome to murmelo \r\nHello and welcome!\r\n"
+        << QStringList{"From Anna Berg", "welcome to murmelo", "Hello and welcome!"} << true;
+    QTest::newRow("blank-lines-take-no-room")
+        << quint32(0x1 | 0x2 | (40u << 16) | (2u << 24)) << "First paragraph.\n\n\r\nSecond one."
+        << QStringList{"First paragraph.", "Second one."} << true;
     QTest::newRow("balloon-off-never-shows") << quint32(0x2 | (32u << 16) | (2u << 24)) << "Hello"
                                              << QStringList{"Hello"} << false;
 }

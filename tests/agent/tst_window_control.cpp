@@ -46,6 +46,8 @@ private Q_SLOTS:
     void programMoveRaisesCauseTwo();
     void menuListsVisibleCommands();
     void balloonShowsSpokenWordsThenHides();
+    void balloonKeepsTheAnnouncementsLinesApart();
+    void balloonHidesWithTheCharacter();
     void heightScalesTheWindow();
     void loadFailureNamesTheReason_data();
     void loadFailureNamesTheReason();
@@ -184,12 +186,12 @@ void TestWindowControl::menuListsVisibleCommands()
                 t << a->text();
         return t;
     };
-    QCOMPARE(texts(), (QStringList{"&Read my mail", "&Check now", "Listen", "&Hide"}));
+    QCOMPARE(texts(), (QStringList{"&Read my mail", "&Check now", "&Listen (hold)", "&Hide"}));
     c->Commands()->Item(QStringLiteral("Secret"))->setVisible(true);
     c->Commands()->Item(QStringLiteral("ReadMail"))->setCaption(QStringLiteral("Read &all mail"));
-    QCOMPARE(texts(), (QStringList{"Read &all mail", "Secret", "&Check now", "Listen", "&Hide"}));
+    QCOMPARE(texts(), (QStringList{"Read &all mail", "Secret", "&Check now", "&Listen (hold)", "&Hide"}));
     c->Commands()->RemoveAll();
-    QCOMPARE(texts(), (QStringList{"Listen", "&Hide"}));
+    QCOMPARE(texts(), (QStringList{"&Listen (hold)", "&Hide"}));
 
     c->Commands()->Add(QStringLiteral("CheckNow"), QStringLiteral("&Check now"), QStringLiteral("check now"));
     QSignalSpy command(m_control.get(), &AgentControl::Command);
@@ -232,6 +234,59 @@ void TestWindowControl::balloonShowsSpokenWordsThenHides()
     QVERIFY(!view->window()->isSpeaking());
     QTRY_VERIFY(!view->balloon()->isVisible());   // auto-hide after the speech
     QCOMPARE(view->balloon()->balloonFont().pointSize(), 12);   // the font set on the character
+}
+
+void TestWindowControl::balloonKeepsTheAnnouncementsLinesApart()
+{
+    AgentCharacter *c = load(QStringLiteral("Merlin"));
+    c->Balloon()->setStyle(AgentBalloon::StyleBalloonOn | AgentBalloon::StyleSizeToText | (40u << 16) | (4u << 24));
+    c->Show(true);
+    CharacterWindowView *view = m_control->viewOf(QStringLiteral("Merlin"));
+    QTRY_VERIFY(view->window()->isVisible());
+    QStringList spoken;
+    QStringList lines;
+    QObject ctx;
+    connect(c, &AgentCharacter::wordSpoken, &ctx, [&](const QString &word, const QString &) {
+        spoken << word.trimmed();
+        lines = view->balloon()->visibleLines();
+    });
+    // An announcement as the talker composes it: sender and subject end with a pause and a line end.
+    AgentRequestPtr speak = c->Speak(QStringLiteral("\\Ctx=Email\\From Anna Berg\\Pau=100\\\r\n welcome to murmelo\\Pau=100\\\r\n"
+                                                    "Hello and welcome!\r\n"));
+    QSignalSpy done(speak.get(), &AgentRequest::finished);
+    QVERIFY(done.wait(20000));
+    QCOMPARE(speak->Status(), AgentRequest::StatusComplete);
+    QCOMPARE(lines, (QStringList{"From Anna Berg", "welcome to murmelo", "Hello and welcome!"}));
+    QCOMPARE(spoken.join(' ').remove('!'), QStringLiteral("From Anna Berg welcome to murmelo Hello and welcome"));
+}
+
+void TestWindowControl::balloonHidesWithTheCharacter()
+{
+    m_control->setBalloonHideDelay(60000);   // the balloon would linger after the speech
+    AgentCharacter *c = load(QStringLiteral("Robby"));
+    QVERIFY(c->Package().animations.value(QStringLiteral("Hide")).frames.size() > 1);
+    c->Show(true);
+    CharacterWindowView *view = m_control->viewOf(QStringLiteral("Robby"));
+    QTRY_VERIFY(view->window()->isVisible());
+    AgentRequestPtr speak = c->Speak(QStringLiteral("Goodbye for now."));
+    QSignalSpy spoken(speak.get(), &AgentRequest::finished);
+    QVERIFY(spoken.wait(20000));
+    QVERIFY(view->balloon()->isVisible());
+
+    // Not one frame of the hiding animation shows with the balloon still up.
+    int frames = 0, withBalloon = 0;
+    QObject ctx;
+    connect(c, &AgentCharacter::frameShown, &ctx, [&] {
+        ++frames;
+        if (view->balloon()->isVisible())
+            ++withBalloon;
+    });
+    AgentRequestPtr hide = c->Hide(false);
+    QSignalSpy hidden(hide.get(), &AgentRequest::finished);
+    QVERIFY(hidden.wait(5000));
+    QVERIFY(frames > 1);
+    QCOMPARE(withBalloon, 0);
+    QVERIFY(!view->window()->isVisible());
 }
 
 void TestWindowControl::heightScalesTheWindow()

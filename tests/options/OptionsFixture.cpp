@@ -114,7 +114,9 @@ bool OptionsFixture::WriteCharacter(const QString &file, const QString &name, in
   "Show": { "frames": [ { "image": "m.svg", "duration": 30 } ], "return": "RestPose" },
   "Hide": { "frames": [ { "image": "a.svg", "duration": 30 } ] },
   "Wave": { "frames": [ { "image": "m.svg", "duration": 40 }, { "image": "a.svg", "duration": 40 } ] },
-  "Greet": { "frames": [ { "image": "m.svg", "duration": 40 } ] }
+  "Greet": { "frames": [ { "image": "m.svg", "duration": 40 } ] },
+  "GetAttention": { "frames": [ { "image": "m.svg", "duration": 40 } ] },
+  "Idle1": { "frames": [ { "image": "a.svg", "duration": 40 } ] }
  },
  "speaking": { "base": "a.svg", "mouth": { "x": 40, "y": 70, "width": 20, "height": 10 },
                "shapes": { "closed": "m.svg", "open": "m.svg" } }

@@ -7,6 +7,9 @@
 #include "AgentCommands.h"
 #include "VoiceCommands.h"
 #include "ucOptCharacter.h"
+#include "BalloonWidget.h"
+#include "TimeAnnouncement.h"
+#include "ucOptTime.h"
 #include "engine/MUScripting.h"
 #include "speech/CTalker.h"
 #include "storage/CSettings.h"
@@ -21,6 +24,8 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QSlider>
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QTest>
 
 class TstOptCharacter : public QObject
@@ -40,6 +45,11 @@ private Q_SLOTS:
     void previewAsksBeforeApplying_data();
     void previewAsksBeforeApplying();
     void loadsStoredValues();
+    void balloonFontFallsBackToTheDesktopFont_data();
+    void balloonFontFallsBackToTheDesktopFont();
+    void gestureCaptions_data();
+    void gestureCaptions();
+    void gesturesListedByCaptionStoredByName();
 };
 
 namespace {
@@ -248,6 +258,76 @@ void TstOptCharacter::loadsStoredValues()
     QCOMPARE(p.page.findChild<QComboBox *>("cboFontSize")->currentText(), QString("14"));
     QCOMPARE(p.page.findChild<QComboBox *>("cboFontSize")->count(), 46);
     QVERIFY(!p.apply.isEnabled());
+}
+
+void TstOptCharacter::balloonFontFallsBackToTheDesktopFont_data()
+{
+    const QString installed = QFontDatabase::families().value(0);
+    const QString desktop = QFontInfo(QFontDatabase::systemFont(QFontDatabase::GeneralFont)).family();
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("used");
+    QTest::newRow("windows-font-not-here") << "MS Sans Serif" << desktop;
+    QTest::newRow("installed-font-kept") << installed << installed;
+    QTest::newRow("installed-font-other-case") << installed.toUpper() << installed;
+    QTest::newRow("nothing-stored") << QString() << desktop;
+}
+
+void TstOptCharacter::balloonFontFallsBackToTheDesktopFont()
+{
+    QFETCH(QString, stored);
+    QFETCH(QString, used);
+    QVERIFY(!QFontDatabase::families().contains("MS Sans Serif"));
+    OptionsFixture f;
+    QVERIFY(f.isValid());
+    if (!stored.isEmpty())
+        f.settings()->SaveSetting(CTalker::KeyBalloonFontName, stored);
+    Page p;
+    p.init(f);
+    // The page names the font the balloon really uses, and the balloon uses it.
+    auto *font = p.page.findChild<QComboBox *>("cboFont");
+    QCOMPARE(font->currentText(), used);
+    QVERIFY(font->findText(used) >= 0);
+    BalloonWidget balloon;
+    balloon.setBalloonFont(stored, 10);
+    QCOMPARE(QFontInfo(balloon.balloonFont()).family(), used);
+}
+
+void TstOptCharacter::gestureCaptions_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("caption");
+    QTest::newRow("two-words") << "GetAttention" << "Get attention";
+    QTest::newRow("number") << "Idle1" << "Idle 1";
+    QTest::newRow("one-word") << "Wave" << "Wave";
+    QTest::newRow("underscores") << "Idle2_3" << "Idle 2 3";
+    QTest::newRow("abbreviation") << "ShowWAVFile" << "Show WAV file";
+    QTest::newRow("lower-case-start") << "greet" << "Greet";
+}
+
+void TstOptCharacter::gestureCaptions()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, caption);
+    QCOMPARE(OptionsPage::GestureCaption(name), caption);
+}
+
+void TstOptCharacter::gesturesListedByCaptionStoredByName()
+{
+    OptionsFixture f;
+    QVERIFY(f.isValid());
+    f.settings()->SaveSetting(TimeAnnouncement::KeyGesture, "GetAttention");
+    QPushButton apply, ok;
+    {
+        ucOptTime page;
+        page.Init(f.engine(), &apply, &ok, f.log());
+        auto *gesture = page.findChild<QComboBox *>("cboGesture");
+        QCOMPARE(gesture->currentText(), QString("Get attention"));
+        QVERIFY(gesture->findText("Idle 1") >= 0);
+        QCOMPARE(gesture->findText("Idle1"), -1);
+        gesture->setCurrentIndex(gesture->findText("Idle 1"));
+        page.Update();
+    }
+    QCOMPARE(f.settings()->GetSetting(TimeAnnouncement::KeyGesture).toString(), QString("Idle1"));
 }
 
 QTEST_MAIN(TstOptCharacter)

@@ -18,6 +18,9 @@
 #include "storage/CSettings.h"
 #include "trellis/Utility.h"
 
+#include "VoiceListener.h"
+
+#include <QBuffer>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QGuiApplication>
@@ -42,6 +45,8 @@ private Q_SLOTS:
     void recognisedPhraseReadsClipboard();
     void pageWithoutEditsWritesNothing();
     void pageEnabledBoxSwitchesTextBox();
+    void listenAllTheTime_data();
+    void listenAllTheTime();
 
 private:
     static QHash<QString, std::function<void()>> recorder(QStringList *ran);
@@ -92,8 +97,9 @@ void TstVoiceCommands::firstUseCreatesAndSavesDefaults()
     QVERIFY(f.settings()->GetSetting(VoiceCommands::Key).isValid());
     Record stored;
     QVERIFY(VoiceCommands::FromStored(f.settings()->GetSetting(VoiceCommands::Key), &stored));
-    QCOMPARE(stored.Count(), 1 + 3 * VoiceCommands::CommandCount);
+    QCOMPARE(stored.Count(), 2 + 3 * VoiceCommands::CommandCount);
     QCOMPARE(Utility::ToBool(stored.Item("DisableAll"), true), false);
+    QCOMPARE(Utility::ToBool(stored.Item(VoiceCommands::HandsFree), true), false);
     const QStringList phrases = {"Check Mail", "Say Date", "Say Time", "Read Clipboard",
                                  "Play WAV File", "Read Text File", "Stop Talking", "Skip Message"};
     for (int i = 0; i < VoiceCommands::CommandCount; ++i) {
@@ -302,6 +308,54 @@ void TstVoiceCommands::pageEnabledBoxSwitchesTextBox()
     again.init(f);
     QVERIFY(!again.page.findChild<QLineEdit *>("txtCommand_4")->isEnabled());
     QVERIFY(!again.page.findChild<QCheckBox *>("chkEnabled_4")->isChecked());
+}
+
+void TstVoiceCommands::listenAllTheTime_data()
+{
+    QTest::addColumn<bool>("switchOn");
+    QTest::addColumn<bool>("disableAll");
+    QTest::addColumn<bool>("listens");
+    QTest::newRow("off-by-default") << false << false << false;
+    QTest::newRow("switched-on") << true << false << true;
+    QTest::newRow("all-commands-disabled") << true << true << false;
+}
+
+void TstVoiceCommands::listenAllTheTime()
+{
+    QFETCH(bool, switchOn);
+    QFETCH(bool, disableAll);
+    QFETCH(bool, listens);
+    OptionsFixture f;
+    QVERIFY(f.isValid());
+    // A silent microphone stands in for the missing sound card.
+    QBuffer silence;
+    silence.open(QIODevice::ReadOnly);
+    QAudioFormat format;
+    format.setSampleRate(16000);
+    format.setChannelCount(1);
+    format.setSampleFormat(QAudioFormat::Int16);
+    f.agent()->listener()->useInput(&silence, format);
+    Page p;
+    p.init(f);
+    auto *handsFree = p.page.findChild<QCheckBox *>("chkHandsFree");
+    QVERIFY(handsFree);
+    QVERIFY(!handsFree->isChecked());
+    if (switchOn)
+        handsFree->click();
+    if (disableAll)
+        p.page.findChild<QCheckBox *>("chkDisableAll")->click();
+    QCOMPARE(handsFree->isEnabled(), !disableAll);
+    QCOMPARE(p.page.Dirty(), switchOn || disableAll);
+    p.page.Update();
+    QCOMPARE(f.agent()->handsFree(), listens);
+    QCOMPARE(Utility::ToBool(VoiceCommands::Stored(f.settings()).Item(VoiceCommands::HandsFree), !switchOn), switchOn);
+    // Applied again at every registration (start-up, a character reload).
+    f.agent()->setHandsFree(false);
+    VoiceCommands::RegisterVoiceCommands(f.talker(), f.settings());
+    QCOMPARE(f.agent()->handsFree(), listens);
+    Page again;
+    again.init(f);
+    QCOMPARE(again.page.findChild<QCheckBox *>("chkHandsFree")->isChecked(), switchOn);
 }
 
 QTEST_MAIN(TstVoiceCommands)
