@@ -897,12 +897,10 @@ void FMain::ReadSelected(bool withContent)
     if (!stored)
         return;
     Record msg = *stored;
-    if (withContent)
-        markRead(key);
     if (withContent) {
+        markRead(key);
         // What the view shows for this message (the list's selection drives the view).
-        if (m_txtSubject->text() != m_model->text(row, MessageListModel::ColSubject) ||
-            m_txtFrom->text() != m_model->text(row, MessageListModel::ColFrom))
+        if (m_shownKey != key)
             ShowSelectedMessage();
         const QString body = m_wbrowser->visibleText();
         if (!body.trimmed().isEmpty())

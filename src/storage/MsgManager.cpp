@@ -65,7 +65,11 @@ const QString kDropCopies = QStringLiteral(
 /// Added to the Msg table of an older database (the same as in schema.sql).
 const QString kAddIsRead = QStringLiteral("ALTER TABLE Msg ADD COLUMN IsRead INTEGER NOT NULL DEFAULT 0");
 const QString kAddDateKey = QStringLiteral("ALTER TABLE Msg ADD COLUMN DateKey INTEGER");
-const QString kCreateDateKey = QStringLiteral("CREATE INDEX IF NOT EXISTS MsgDateKey ON Msg (DateKey)");
+const QString kCreateSortIndexes[] = {
+    QStringLiteral("CREATE INDEX IF NOT EXISTS MsgDateKey ON Msg (DateKey)"),
+    QStringLiteral("CREATE INDEX IF NOT EXISTS MsgFromSort ON Msg (MsgFrom COLLATE NOCASE)"),
+    QStringLiteral("CREATE INDEX IF NOT EXISTS MsgSubjectSort ON Msg (Subject COLLATE NOCASE)"),
+    QStringLiteral("CREATE INDEX IF NOT EXISTS MsgToSort ON Msg (MsgTo COLLATE NOCASE)")};
 const QString kPageColumns = QStringLiteral("SELECT pkMsg, MsgFrom, MsgTo, Date, Subject, IsRead FROM Msg WHERE IsDeleted = 0 ");
 
 QVariant dateKeyValue(const QString &date)
@@ -97,7 +101,7 @@ void MsgManager::Init(Database *db, Log *log)
     }
     if (!schemaHas(*m_db, QStringLiteral("index"), QStringLiteral("MsgIdentity"), source))
         ensureIdentityIndex(source);
-    if (!schemaHas(*m_db, QStringLiteral("index"), QStringLiteral("MsgDateKey"), source))
+    if (!schemaHas(*m_db, QStringLiteral("index"), QStringLiteral("MsgToSort"), source))
         ensureListColumns(source);
 }
 
@@ -130,7 +134,8 @@ void MsgManager::ensureListColumns(const QString &source)
     dates.finish();
     for (const auto &[rowid, key] : keys)
         m_db->run(QStringLiteral("UPDATE Msg SET DateKey = ? WHERE rowid = ?"), {key, rowid}, source).finish();
-    m_db->run(kCreateDateKey, {}, source).finish();
+    for (const QString &create : kCreateSortIndexes)
+        m_db->run(create, {}, source).finish();
     transaction.commit();
 }
 
@@ -338,10 +343,10 @@ QList<Record> MsgManager::GetMsgPage(SortKey key, bool descending, int offset, i
     case SortKey::Date: order = QStringLiteral("DateKey") + dir + QStringLiteral(", "); break;
     case SortKey::To: order = QStringLiteral("MsgTo COLLATE NOCASE") + dir + QStringLiteral(", "); break;
     }
-    if (key == SortKey::Added && !descending)
-        order += QStringLiteral("CreationDate ASC, rowid ASC");
+    if (key == SortKey::Added)
+        order += QStringLiteral("CreationDate") + dir + QStringLiteral(", rowid") + dir;
     else
-        order += QStringLiteral("CreationDate DESC, rowid DESC");
+        order += QStringLiteral("rowid") + dir;   // ties in storing order: read straight from the index
     QSqlQuery query = m_db->run(kPageColumns + QStringLiteral("ORDER BY ") + order + QStringLiteral(" LIMIT ? OFFSET ?"),
                                 {limit, offset}, source);
     QList<Record> page;

@@ -39,8 +39,8 @@ public:
     /// The order of a page of the list: as stored (newest first when descending) or by a
     /// header column; Date goes by the moment the message was sent (zone included).
     enum class SortKey { Added, From, Subject, Date, To };
-    /// At most `limit` message records from `offset` on in the order `key` (ties: the
-    /// newest stored first), with "From", "To", "Date", "Subject" and "IsRead" only: never
+    /// At most `limit` message records from `offset` on in the order `key` (ties in the
+    /// order of storing, the same way round), with "From", "To", "Date", "Subject" and "IsRead" only: never
     /// the text. Not deleted ones. MUError when they cannot be read.
     QList<Record> GetMsgPage(SortKey key, bool descending, int offset, int limit) const;
     /// The number of messages not deleted; MUError when it cannot be read.

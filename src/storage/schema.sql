@@ -47,6 +47,10 @@ CREATE INDEX MsgCreation ON Msg (CreationDate);
 -- The list sorts by the moment of sending: Date read as seconds since 1970 (UTC), NULL
 -- when it is not a date. IsRead: the message was shown or read aloud.
 CREATE INDEX MsgDateKey ON Msg (DateKey);
+-- Sorting by a header column reads a page from these without sorting the whole table.
+CREATE INDEX MsgFromSort ON Msg (MsgFrom COLLATE NOCASE);
+CREATE INDEX MsgSubjectSort ON Msg (Subject COLLATE NOCASE);
+CREATE INDEX MsgToSort ON Msg (MsgTo COLLATE NOCASE);
 
 -- The unique-id (UIDL) of every message of a mailbox already examined, with the identifier
 -- its header gave: a later check skips it without asking the server. Keyed like the
