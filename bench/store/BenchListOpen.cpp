@@ -1,10 +1,11 @@
-// bench-list-open [COUNT]: the desktop program's start with COUNT (100000) stored
+// bench-list-open [COUNT] [--old]: the desktop program's start with COUNT (100000) stored
 // messages. A child run of this program fills a fresh home through MsgManager (so its
 // memory is not counted); then the main window is initialised and shown offscreen over
 // an engine on that home while a 10 ms timer measures the event loop. Prints the time
 // Init takes, the longest stall of the event loop (worst lateness of the timer, Init
 // included), the stall of scrolling to the end of the list and of sorting by each column,
-// and VmRSS before and after.
+// and VmRSS before and after. --old: the database is made as before the list sorted and
+// marked what was read, so the engine's Init converts it first (timed).
 #include "FMain.h"
 #include "MessageListModel.h"
 
@@ -38,7 +39,7 @@ double rssMiB()
     return -1;
 }
 
-int fill(const QString &home, int count)
+int fill(const QString &home, int count, bool old)
 {
     Paths::SetHome(home);
     Database db(home, Paths::FindShared(Database::templateName()));
@@ -63,6 +64,13 @@ int fill(const QString &home, int count)
             std::fprintf(stderr, "add %d failed\n", i);
             return 1;
         }
+    }
+    if (old) {
+        // As a database made before the list sorted and knew what was read.
+        for (const char *sql : {"DROP INDEX MsgDateKey", "DROP INDEX MsgFromSort", "DROP INDEX MsgSubjectSort",
+                                "DROP INDEX MsgToSort", "ALTER TABLE Msg DROP COLUMN IsRead",
+                                "ALTER TABLE Msg DROP COLUMN DateKey"})
+            db.run(QString::fromLatin1(sql), {}, QStringLiteral("bench")).finish();
     }
     return 0;
 }
@@ -95,24 +103,30 @@ int main(int argc, char **argv)
 {
     if (argc > 3 && qstrcmp(argv[1], "--fill") == 0) {
         QCoreApplication app(argc, argv);
-        return fill(QString::fromLocal8Bit(argv[2]), std::atoi(argv[3]));
+        return fill(QString::fromLocal8Bit(argv[2]), std::atoi(argv[3]), argc > 4);
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("MURMELO_AUDIO", "null");
     QApplication app(argc, argv);
     const int count = argc > 1 ? std::atoi(argv[1]) : 100000;
+    const bool old = argc > 2 && qstrcmp(argv[2], "--old") == 0;
     QTemporaryDir home;
     QElapsedTimer timer;
     timer.start();
-    if (QProcess::execute(QCoreApplication::applicationFilePath(),
-                          {QStringLiteral("--fill"), home.path(), QString::number(count)}) != 0)
+    QStringList fillArgs{QStringLiteral("--fill"), home.path(), QString::number(count)};
+    if (old)
+        fillArgs << QStringLiteral("old");
+    if (QProcess::execute(QCoreApplication::applicationFilePath(), fillArgs) != 0)
         return 1;
     std::printf("filled %d messages in %.1f s\n", count, timer.elapsed() / 1000.0);
 
     Paths::SetHome(home.path());
     MUScripting engine;
+    timer.restart();
     engine.Init(std::make_shared<Log>(), nullptr);
+    std::printf("%-40s %8lld ms%s\n", "engine Init", static_cast<long long>(timer.elapsed()),
+                old ? " (converting an older database once)" : "");
     const double rssBefore = rssMiB();
     qint64 initMs = 0;
     FMain w;

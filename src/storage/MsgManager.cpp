@@ -63,7 +63,9 @@ const QString kDropCopies = QStringLiteral(
     "ORDER BY IsDeleted, rowid) AS copy FROM Msg WHERE POP3Id IS NOT NULL) WHERE copy > 1)");
 
 /// Added to the Msg table of an older database (the same as in schema.sql).
-const QString kAddIsRead = QStringLiteral("ALTER TABLE Msg ADD COLUMN IsRead INTEGER NOT NULL DEFAULT 0");
+/// Every message of an older database was on show before, so it counts as read: the default
+/// gives that without rewriting a row (add() always writes IsRead itself).
+const QString kAddIsRead = QStringLiteral("ALTER TABLE Msg ADD COLUMN IsRead INTEGER NOT NULL DEFAULT 1");
 const QString kAddDateKey = QStringLiteral("ALTER TABLE Msg ADD COLUMN DateKey INTEGER");
 const QString kCreateSortIndexes[] = {
     QStringLiteral("CREATE INDEX IF NOT EXISTS MsgDateKey ON Msg (DateKey)"),
@@ -107,8 +109,8 @@ void MsgManager::Init(Database *db, Log *log)
 
 void MsgManager::ensureListColumns(const QString &source)
 {
-    // A database made before the list knew what was read and sorted by date: every message
-    // in it was on show before, so it counts as read; the date keys are worked out once.
+    // A database made before the list knew what was read and sorted by date: the date keys
+    // are worked out once.
     SqlTransaction transaction(*m_db, source);
     bool hasRead = false, hasDateKey = false;
     QSqlQuery columns = m_db->run(QStringLiteral("PRAGMA table_info(Msg)"), {}, source);
@@ -118,10 +120,8 @@ void MsgManager::ensureListColumns(const QString &source)
         hasDateKey = hasDateKey || name == QLatin1String("DateKey");
     }
     columns.finish();
-    if (!hasRead) {
+    if (!hasRead)
         m_db->run(kAddIsRead, {}, source).finish();
-        m_db->run(QStringLiteral("UPDATE Msg SET IsRead = 1"), {}, source).finish();
-    }
     if (!hasDateKey)
         m_db->run(kAddDateKey, {}, source).finish();
     QList<std::pair<qint64, QVariant>> keys;
@@ -256,7 +256,7 @@ bool MsgManager::add(Record &msg, bool *alreadyStored, MUError *failure)
         SqlTransaction transaction(*m_db, source);
         QSqlQuery insert =
             m_db->run(QStringLiteral("INSERT INTO Msg (pkMsg, Server, User, POP3Id, MsgFrom, MsgTo, Date, Subject, Content, "
-                                     "DateKey) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT DO NOTHING"),
+                                     "DateKey, IsRead) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 0) ON CONFLICT DO NOTHING"),
                       values, source);
         const bool inserted = insert.numRowsAffected() > 0;
         insert.finish();
