@@ -272,8 +272,31 @@ void FMain::buildCentre()
     m_lv->setColumnWidth(MessageListModel::ColSubject, px(4000));
     m_lv->setColumnWidth(MessageListModel::ColDate, px(3000));
     m_lv->setColumnWidth(MessageListModel::ColTo, px(3000));
+    // Sorted only once a header is clicked; until then the newest stored is on top.
+    m_lv->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+    m_lv->horizontalHeader()->setSortIndicatorShown(true);
+    m_lv->setSortingEnabled(true);
     m_lv->setContextMenuPolicy(Qt::CustomContextMenu);
     m_lv->installEventFilter(this);
+    m_model->setAddressLookup([this](const QString &key) {
+        try {
+            if (moScripting && moScripting->msgManager())
+                return MessageListModel::SenderAddress(moScripting->msgManager()->getMsgContent(key));
+        } catch (const MUError &) {
+        }
+        return QString();
+    });
+    m_emptyHint = new QLabel(QStringLiteral("No messages yet. Add your mailbox with Accounts."));
+    m_emptyHint->setObjectName(QStringLiteral("lblEmptyList"));
+    m_emptyHint->setAlignment(Qt::AlignCenter);
+    m_emptyHint->setWordWrap(true);
+    m_emptyHint->setEnabled(false);
+    auto *hintLayout = new QVBoxLayout(m_lv->viewport());
+    hintLayout->addWidget(m_emptyHint);
+    const auto updateHint = [this] { m_emptyHint->setVisible(m_model->rowCount() == 0); };
+    connect(m_model, &QAbstractItemModel::rowsInserted, this, updateHint);
+    connect(m_model, &QAbstractItemModel::rowsRemoved, this, updateHint);
+    connect(m_model, &QAbstractItemModel::modelReset, this, updateHint);
     connect(m_lv, &QTableView::clicked, this, &FMain::onListClicked);
     connect(m_lv, &QTableView::doubleClicked, this, [this] { ReadSelected(true); });
     connect(m_lv, &QTableView::customContextMenuRequested, this,
@@ -534,14 +557,8 @@ void FMain::Init(LogPtr log, MUScripting *scripting, AgentControl *agent, CTalke
     }
 
     // 15-16: the stored messages, newest on top, the first one shown.
-    if (moScripting && moScripting->msgManager()) {
-        const DataBag msgs = moScripting->msgManager()->GetMsgs(false);
-        QList<Record> records;
-        records.reserve(msgs.Count());
-        for (const QVariant &v : msgs)
-            records.append(v.value<Record>());
-        m_model->AddMsgs(records);
-    }
+    // Read a page at a time as the list scrolls, so a large store opens at once.
+    m_model->setStore(moScripting ? moScripting->msgManager() : nullptr);
     setPanel1();
     if (m_model->rowCount() > 0) {
         selectRow(0);
@@ -685,7 +702,7 @@ void FMain::AddMsgToGrid(const Record &msg)
 
 QString FMain::TotalText() const
 {
-    const int n = m_model ? m_model->rowCount() : 0;
+    const int n = m_model ? m_model->totalCount() : 0;
     return QStringLiteral("Total: ") + QString::number(n) +
            (n == 1 ? QStringLiteral(" message") : QStringLiteral(" messages"));
 }
@@ -695,6 +712,7 @@ void FMain::ShowSelectedMessage()
     int row = selectedRow();
     if (row < 0) {
         if (m_model->rowCount() == 0) {
+            m_shownKey.clear();
             m_wbrowser->showBlank();
             m_remoteBar->hide();
             m_txtFrom->clear();
@@ -718,12 +736,42 @@ void FMain::ShowSelectedMessage()
     }
     m_remoteBar->hide();
     m_wbrowser->showContent(content);
-    m_txtFrom->setText(m_model->text(row, MessageListModel::ColFrom));
+    m_shownKey = key;
+    markShownRead();
+    const QString from = m_model->text(row, MessageListModel::ColFrom);
+    const QString address = MessageListModel::SenderAddress(content);
+    m_txtFrom->setText(address.isEmpty() || address.compare(from, Qt::CaseInsensitive) == 0
+                           ? from
+                           : from.isEmpty() ? address : from + QStringLiteral(" <") + address + QLatin1Char('>'));
     m_txtTo->setText(m_model->text(row, MessageListModel::ColTo));
     m_txtSubject->setText(m_model->text(row, MessageListModel::ColSubject));
     m_txtFrom->setCursorPosition(0);
     m_txtTo->setCursorPosition(0);
     m_txtSubject->setCursorPosition(0);
+}
+
+void FMain::markShownRead()
+{
+    // Only what the user can see counts as shown: the hidden window at start-up does not.
+    if (m_shownKey.isEmpty() || !isVisible())
+        return;
+    markRead(m_shownKey);
+}
+
+void FMain::markRead(const QString &key)
+{
+    const int row = m_model->rowOf(key);
+    if (row < 0 || m_model->isRead(row))
+        return;
+    if (moScripting && moScripting->msgManager())
+        moScripting->msgManager()->MarkRead({key});
+    m_model->setRead(key);
+}
+
+void FMain::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    markShownRead();
 }
 
 void FMain::DeleteSelectedMessages(bool noConfirm)
@@ -845,15 +893,14 @@ void FMain::ReadSelected(bool withContent)
     if (!moScripting || !moScripting->msgManager() || !moTalker)
         return;
     const QString key = m_model->key(row);
-    const DataBag msgs = moScripting->msgManager()->GetMsgs(false);
-    const QVariant v = msgs.Item(key);
-    if (!v.isValid())
+    const std::optional<Record> stored = moScripting->msgManager()->GetMsg(key);
+    if (!stored)
         return;
-    Record msg = v.value<Record>();
+    Record msg = *stored;
     if (withContent) {
+        markRead(key);
         // What the view shows for this message (the list's selection drives the view).
-        if (m_txtSubject->text() != m_model->text(row, MessageListModel::ColSubject) ||
-            m_txtFrom->text() != m_model->text(row, MessageListModel::ColFrom))
+        if (m_shownKey != key)
             ShowSelectedMessage();
         const QString body = m_wbrowser->visibleText();
         if (!body.trimmed().isEmpty())

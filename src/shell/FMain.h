@@ -156,6 +156,7 @@ protected:
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     void buildMenus();
@@ -169,6 +170,9 @@ private:
     int selectedRow() const;
     QStringList selectedKeys() const;
     void onListClicked(const QModelIndex &index);
+    /// The message in the view counts as read once the window is on show.
+    void markShownRead();
+    void markRead(const QString &key);
     void openLink(const QUrl &url);
     void closeRequested();
     QVariant setting(const QString &key, const QVariant &fallback) const;
@@ -207,6 +211,8 @@ private:
     QHash<QString, std::function<void()>> m_commands;
     QPointer<AboutBox> m_about;
 
+    QLabel *m_emptyHint = nullptr;   ///< over the empty list: what to do
+    QString m_shownKey;              ///< the message in the view
     QString m_lastClickedKey;
     std::function<QDateTime()> m_clock;
     bool m_quitOnClose = false;

@@ -5,7 +5,10 @@
 #include "trellis/Log.h"
 #include "trellis/MUError.h"
 #include "trellis/Utility.h"
+#include <QDateTime>
+#include <QHash>
 #include <QSqlQuery>
+#include <QTimeZone>
 
 namespace {
 /// Control characters (codes below 32) are dropped from the header texts.
@@ -94,6 +97,24 @@ QString columnOf(const QString &property, const QString &source)
     return property;
 }
 
+/// Added to the Msg table of an older database (the same as in schema.sql).
+/// Every message of an older database was on show before, so it counts as read: the default
+/// gives that without rewriting a row (add() always writes IsRead itself).
+const QString kAddIsRead = QStringLiteral("ALTER TABLE Msg ADD COLUMN IsRead INTEGER NOT NULL DEFAULT 1");
+const QString kAddDateKey = QStringLiteral("ALTER TABLE Msg ADD COLUMN DateKey INTEGER");
+const QString kCreateSortIndexes[] = {
+    QStringLiteral("CREATE INDEX IF NOT EXISTS MsgDateKey ON Msg (DateKey)"),
+    QStringLiteral("CREATE INDEX IF NOT EXISTS MsgFromSort ON Msg (MsgFrom COLLATE NOCASE)"),
+    QStringLiteral("CREATE INDEX IF NOT EXISTS MsgSubjectSort ON Msg (Subject COLLATE NOCASE)"),
+    QStringLiteral("CREATE INDEX IF NOT EXISTS MsgToSort ON Msg (MsgTo COLLATE NOCASE)")};
+const QString kPageColumns = QStringLiteral("SELECT pkMsg, MsgFrom, MsgTo, Date, Subject, IsRead FROM Msg WHERE IsDeleted = 0 ");
+
+QVariant dateKeyValue(const QString &date)
+{
+    const std::optional<qint64> key = MsgManager::DateKey(date);
+    return key ? QVariant(*key) : QVariant(QMetaType::fromType<qint64>());
+}
+
 bool schemaHas(const Database &db, const QString &type, const QString &name, const QString &source)
 {
     QSqlQuery query = db.run(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = ? AND name = ?"), {type, name},
@@ -123,6 +144,8 @@ void MsgManager::Init(Database *db, Log *log, int batchRows)
     if (!schemaHas(*m_db, QStringLiteral("index"), QStringLiteral("MsgIdentity"), source))
         ensureIdentityIndex(source);
     ensureImapTable();
+    if (!schemaHas(*m_db, QStringLiteral("index"), QStringLiteral("MsgToSort"), source))
+        ensureListColumns(source);
     try {
         convertContent(qMax(1, batchRows), source);
     } catch (const MUError &error) {
@@ -244,6 +267,97 @@ void MsgManager::compact(const QString &source)
     reportProgress(QStringLiteral("compact"), 1, 1);
 }
 
+void MsgManager::ensureListColumns(const QString &source)
+{
+    // A database made before the list knew what was read and sorted by date: the date keys
+    // are worked out once.
+    SqlTransaction transaction(*m_db, source);
+    bool hasRead = false, hasDateKey = false;
+    QSqlQuery columns = m_db->run(QStringLiteral("PRAGMA table_info(Msg)"), {}, source);
+    while (columns.next()) {
+        const QString name = columns.value(1).toString();
+        hasRead = hasRead || name == QLatin1String("IsRead");
+        hasDateKey = hasDateKey || name == QLatin1String("DateKey");
+    }
+    columns.finish();
+    if (!hasRead)
+        m_db->run(kAddIsRead, {}, source).finish();
+    if (!hasDateKey)
+        m_db->run(kAddDateKey, {}, source).finish();
+    QList<std::pair<qint64, QVariant>> keys;
+    QSqlQuery dates = m_db->run(QStringLiteral("SELECT rowid, Date FROM Msg WHERE DateKey IS NULL"), {}, source);
+    while (dates.next()) {
+        const QVariant key = dateKeyValue(Database::readText(dates.value(1)));
+        if (!key.isNull())
+            keys.append({dates.value(0).toLongLong(), key});
+    }
+    dates.finish();
+    for (const auto &[rowid, key] : keys)
+        m_db->run(QStringLiteral("UPDATE Msg SET DateKey = ? WHERE rowid = ?"), {key, rowid}, source).finish();
+    for (const QString &create : kCreateSortIndexes)
+        m_db->run(create, {}, source).finish();
+    transaction.commit();
+}
+
+std::optional<qint64> MsgManager::DateKey(const QString &headerDate)
+{
+    // "[Weekday,] DD Mon YYYY HH:MM[:SS] [zone] [(comment)]" as RFC 5322 and its obsolete
+    // forms write it; the zone counts, unlike in what is spoken.
+    QString text = headerDate;
+    const qsizetype paren = text.indexOf(QLatin1Char('('));
+    if (paren >= 0)
+        text.truncate(paren);
+    text.replace(QLatin1Char(','), QLatin1Char(' '));
+    QStringList p = text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (!p.isEmpty() && !p.first().at(0).isDigit())
+        p.removeFirst();
+    if (p.size() < 3)
+        return std::nullopt;
+    static const QStringList months = {QStringLiteral("jan"), QStringLiteral("feb"), QStringLiteral("mar"),
+                                       QStringLiteral("apr"), QStringLiteral("may"), QStringLiteral("jun"),
+                                       QStringLiteral("jul"), QStringLiteral("aug"), QStringLiteral("sep"),
+                                       QStringLiteral("oct"), QStringLiteral("nov"), QStringLiteral("dec")};
+    bool okDay = false, okYear = false;
+    const int day = p.at(0).toInt(&okDay);
+    const int month = int(months.indexOf(p.at(1).left(3).toLower())) + 1;
+    int year = p.at(2).toInt(&okYear);
+    if (!okDay || !okYear || month == 0)
+        return std::nullopt;
+    if (p.at(2).size() <= 2)
+        year += year < 50 ? 2000 : 1900;
+    else if (p.at(2).size() == 3)
+        year += 1900;
+    const QDate date(year, month, day);
+    if (!date.isValid())
+        return std::nullopt;
+    QTime time(0, 0);
+    if (p.size() > 3) {
+        const QStringList hms = p.at(3).split(QLatin1Char(':'));
+        if (hms.size() >= 2) {
+            const QTime t(hms.at(0).toInt(), hms.at(1).toInt(), hms.size() > 2 ? hms.at(2).toInt() : 0);
+            if (t.isValid())
+                time = t;
+        }
+    }
+    int offset = 0;   // seconds east of UTC; unknown zones are taken as UTC
+    if (p.size() > 4) {
+        const QString zone = p.at(4).toUpper();
+        if ((zone.startsWith(QLatin1Char('+')) || zone.startsWith(QLatin1Char('-'))) && zone.size() == 5) {
+            bool ok = false;
+            const int hhmm = zone.mid(1).toInt(&ok);
+            if (ok)
+                offset = (zone.at(0) == QLatin1Char('-') ? -1 : 1) * ((hhmm / 100) * 3600 + (hhmm % 100) * 60);
+        } else {
+            static const QHash<QString, int> named = {{QStringLiteral("EST"), -5}, {QStringLiteral("EDT"), -4},
+                                                      {QStringLiteral("CST"), -6}, {QStringLiteral("CDT"), -5},
+                                                      {QStringLiteral("MST"), -7}, {QStringLiteral("MDT"), -6},
+                                                      {QStringLiteral("PST"), -8}, {QStringLiteral("PDT"), -7}};
+            offset = named.value(zone, 0) * 3600;
+        }
+    }
+    return QDateTime(date, time, Qt::UTC).toSecsSinceEpoch() - offset;
+}
+
 void MsgManager::ensureIdentityIndex(const QString &source)
 {
     // A database made before the index may hold a message twice (two checks at once).
@@ -298,10 +412,11 @@ bool MsgManager::add(Record &msg, bool *alreadyStored, MUError *failure)
         for (const QString &text : texts)
             values << Database::bindText(text);
         values << MsgContent::pack(msg.Exists(QStringLiteral("Content")) ? msg.text(QStringLiteral("Content")) : QString());
+        values << dateKeyValue(texts.at(6));
         SqlTransaction transaction(*m_db, source);
         QSqlQuery insert =
-            m_db->run(QStringLiteral("INSERT INTO Msg (pkMsg, Server, User, POP3Id, MsgFrom, MsgTo, Date, Subject, Content) "
-                                     "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT DO NOTHING"),
+            m_db->run(QStringLiteral("INSERT INTO Msg (pkMsg, Server, User, POP3Id, MsgFrom, MsgTo, Date, Subject, Content, "
+                                     "DateKey, IsRead) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 0) ON CONFLICT DO NOTHING"),
                       values, source);
         const bool inserted = insert.numRowsAffected() > 0;
         insert.finish();
@@ -394,6 +509,78 @@ void MsgManager::ForEachMsg(bool includeDeleted, const QStringList &properties,
         visit(query.value(0).toString(), values);
     }
     query.finish();
+}
+
+QList<Record> MsgManager::GetMsgPage(SortKey key, bool descending, int offset, int limit) const
+{
+    const QString source = QStringLiteral("MsgManager.GetMsgPage");
+    QString order;
+    const QString dir = descending ? QStringLiteral(" DESC") : QStringLiteral(" ASC");
+    switch (key) {
+    case SortKey::Added: break;
+    case SortKey::From: order = QStringLiteral("MsgFrom COLLATE NOCASE") + dir + QStringLiteral(", "); break;
+    case SortKey::Subject: order = QStringLiteral("Subject COLLATE NOCASE") + dir + QStringLiteral(", "); break;
+    case SortKey::Date: order = QStringLiteral("DateKey") + dir + QStringLiteral(", "); break;
+    case SortKey::To: order = QStringLiteral("MsgTo COLLATE NOCASE") + dir + QStringLiteral(", "); break;
+    }
+    if (key == SortKey::Added)
+        order += QStringLiteral("CreationDate") + dir + QStringLiteral(", rowid") + dir;
+    else
+        order += QStringLiteral("rowid") + dir;   // ties in storing order: read straight from the index
+    QSqlQuery query = m_db->run(kPageColumns + QStringLiteral("ORDER BY ") + order + QStringLiteral(" LIMIT ? OFFSET ?"),
+                                {limit, offset}, source);
+    QList<Record> page;
+    while (query.next()) {
+        Record msg;
+        msg.setId(query.value(0).toString());
+        msg.Add(QStringLiteral("From"), Database::readText(query.value(1)));
+        msg.Add(QStringLiteral("To"), Database::readText(query.value(2)));
+        msg.Add(QStringLiteral("Date"), Database::readText(query.value(3)));
+        msg.Add(QStringLiteral("Subject"), Database::readText(query.value(4)));
+        msg.Add(QStringLiteral("IsRead"), query.value(5).toInt() != 0);
+        page.append(msg);
+    }
+    query.finish();
+    return page;
+}
+
+int MsgManager::CountMsgs() const
+{
+    QSqlQuery query =
+        m_db->run(QStringLiteral("SELECT count(*) FROM Msg WHERE IsDeleted = 0"), {}, QStringLiteral("MsgManager.CountMsgs"));
+    const int n = query.next() ? query.value(0).toInt() : 0;
+    query.finish();
+    return n;
+}
+
+std::optional<Record> MsgManager::GetMsg(const QString &msgId) const
+{
+    const QString source = QStringLiteral("MsgManager.GetMsg");
+    QSqlQuery query = m_db->run(kListColumns + QStringLiteral("WHERE pkMsg = ?"), {msgId}, source);
+    if (!query.next())
+        return std::nullopt;
+    static const QString names[] = {QStringLiteral("Server"), QStringLiteral("User"), QStringLiteral("POP3Id"),
+                                    QStringLiteral("From"),   QStringLiteral("To"),   QStringLiteral("Date"),
+                                    QStringLiteral("Subject")};
+    Record msg;
+    msg.setId(query.value(0).toString());
+    for (int i = 0; i < 7; ++i)
+        msg.Add(names[i], Database::readText(query.value(i + 1)));
+    query.finish();
+    return msg;
+}
+
+void MsgManager::MarkRead(const QStringList &ids)
+{
+    const QString source = QStringLiteral("MsgManager.MarkRead");
+    try {
+        SqlTransaction transaction(*m_db, source);
+        for (const QString &id : ids)
+            m_db->run(QStringLiteral("UPDATE Msg SET IsRead = 1 WHERE pkMsg = ?"), {Database::bindText(id)}, source).finish();
+        transaction.commit();
+    } catch (const MUError &error) {
+        logError(error, source);
+    }
 }
 
 std::optional<DataBag> MsgManager::GetMsgIds(const QString &accountId, MUError *failure) const

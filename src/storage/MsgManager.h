@@ -57,6 +57,23 @@ public:
     /// The POP3Ids of every stored message of the account (deleted ones too), each once;
     /// nullopt, after logging and with `*failure` filled, when they cannot be read.
     std::optional<DataBag> GetMsgIds(const QString &accountId, MUError *failure = nullptr) const;
+    /// The order of a page of the list: as stored (newest first when descending) or by a
+    /// header column; Date goes by the moment the message was sent (zone included).
+    enum class SortKey { Added, From, Subject, Date, To };
+    /// At most `limit` message records from `offset` on in the order `key` (ties in the
+    /// order of storing, the same way round), with "From", "To", "Date", "Subject" and "IsRead" only: never
+    /// the text. Not deleted ones. MUError when they cannot be read.
+    QList<Record> GetMsgPage(SortKey key, bool descending, int offset, int limit) const;
+    /// The number of messages not deleted; MUError when it cannot be read.
+    int CountMsgs() const;
+    /// The record of one message as GetMsgs gives it (no text), or nullopt.
+    std::optional<Record> GetMsg(const QString &msgId) const;
+    /// Marks the messages as shown or read aloud (kept across restarts). Errors are logged.
+    void MarkRead(const QStringList &ids);
+    /// The sortable key (seconds since 1970, UTC) of a Date header value; nullopt when
+    /// the value is not a date.
+    static std::optional<qint64> DateKey(const QString &headerDate);
+
     /// Removes the rows of the account's messages and its remembered unique-ids (matched
     /// through its Account row).
     void RemoveFkAccount(const QString &accountId);
@@ -84,6 +101,7 @@ private:
     void convertContent(int batchRows, const QString &source);
     bool convertBatch(int batchRows, qint64 *examined, const QString &source);
     void compact(const QString &source);
+    void ensureListColumns(const QString &source);
     void logError(const MUError &error, const QString &source) const;
     void trace(const QString &text, const QString &source) const;
 

@@ -40,13 +40,22 @@ CREATE TABLE Msg (
     Subject      TEXT,
     Content      TEXT    NOT NULL DEFAULT '',
     IsDeleted    INTEGER NOT NULL DEFAULT 0,
-    CreationDate TEXT    NOT NULL DEFAULT (strftime('%Y-%m-%d %H:%M:%f', 'now'))
+    CreationDate TEXT    NOT NULL DEFAULT (strftime('%Y-%m-%d %H:%M:%f', 'now')),
+    IsRead       INTEGER NOT NULL DEFAULT 0,
+    DateKey      INTEGER
 );
 CREATE INDEX MsgAccount ON Msg (Server, User);
 -- A message of a mailbox is stored once, whichever process or check delivers it; a row
 -- deleted by the user stays and so keeps its message from coming back.
 CREATE UNIQUE INDEX MsgIdentity ON Msg (Server, User, POP3Id);
 CREATE INDEX MsgCreation ON Msg (CreationDate);
+-- The list sorts by the moment of sending: Date read as seconds since 1970 (UTC), NULL
+-- when it is not a date. IsRead: the message was shown or read aloud.
+CREATE INDEX MsgDateKey ON Msg (DateKey);
+-- Sorting by a header column reads a page from these without sorting the whole table.
+CREATE INDEX MsgFromSort ON Msg (MsgFrom COLLATE NOCASE);
+CREATE INDEX MsgSubjectSort ON Msg (Subject COLLATE NOCASE);
+CREATE INDEX MsgToSort ON Msg (MsgTo COLLATE NOCASE);
 
 -- The unique-id (UIDL) of every message of a mailbox already examined, with the identifier
 -- its header gave: a later check skips it without asking the server. Keyed like the

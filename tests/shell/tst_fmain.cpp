@@ -24,6 +24,8 @@
 #include <QElapsedTimer>
 #include <QTemporaryFile>
 #include <QHeaderView>
+#include <QLabel>
+#include <QScrollBar>
 #include <QItemSelectionModel>
 #include <QMenu>
 #include <QSignalSpy>
@@ -134,29 +136,258 @@ private Q_SLOTS:
         QCOMPARE(t.w.panelText(1), expected);
     }
 
-    void twentyThousandRowsLoadAtOnce()
+    void pagingReadsEveryRowOnce_data()
     {
-        MessageListModel model;
-        QList<Record> many;
-        for (int i = 0; i < 20000; ++i) {
-            Record r;
-            r.setId(QStringLiteral("{id-%1}").arg(i));
-            r.Add(QStringLiteral("From"), QStringLiteral("sender%1@example.org").arg(i));
-            r.Add(QStringLiteral("Subject"), QStringLiteral("Subject %1").arg(i));
-            r.Add(QStringLiteral("Date"), QStringLiteral("Mon, 23 Nov 2026 14:05:00 +0000"));
-            many << r;
+        QTest::addColumn<int>("stored");
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<int>("column");   // sorted by this column first; -1: as stored
+        QTest::newRow("less-than-a-page") << 50 << QString() << -1;
+        QTest::newRow("exactly-a-page") << MessageListModel::PageSize << QString() << -1;
+        QTest::newRow("several-pages") << 450 << QString() << -1;
+        QTest::newRow("deleting-loaded-rows-skips-none") << 450 << QStringLiteral("delete") << -1;
+        QTest::newRow("new-mail-between-pages-listed-once") << 450 << QStringLiteral("arrive") << -1;
+        QTest::newRow("sorted-by-subject-over-pages") << 450 << QString() << int(MessageListModel::ColSubject);
+        QTest::newRow("sorted-deleting-skips-none") << 450 << QStringLiteral("delete") << int(MessageListModel::ColSubject);
+    }
+    void pagingReadsEveryRowOnce()
+    {
+        QFETCH(int, stored);
+        QFETCH(QString, action);
+        QFETCH(int, column);
+        QList<Record> msgs;
+        for (int i = 0; i < stored; ++i) {
+            // Subjects out of the storing order, so sorting moves rows across pages.
+            msgs << ShellFixture::message(QStringLiteral("s%1@example.org").arg(i, 4, 10, QLatin1Char('0')),
+                                          QStringLiteral("Subject %1").arg((i * 7919) % stored, 4, 10, QLatin1Char('0')));
         }
-        QTableView view;
-        view.setModel(&model);
-        QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
-        QElapsedTimer timer;
-        timer.start();
-        model.AddMsgs(many);
-        QVERIFY2(timer.elapsed() < 3000, qPrintable(QString::number(timer.elapsed())));
-        QCOMPARE(resets.count(), 1);
-        QCOMPARE(model.rowCount(), 20000);
-        QCOMPARE(model.key(0), QStringLiteral("{id-19999}"));
-        QCOMPARE(model.key(19999), QStringLiteral("{id-0}"));
+        Window t(true, msgs);
+        MessageListModel *model = t.w.model();
+        QCOMPARE(t.w.TotalText(), QStringLiteral("Total: %1 messages").arg(stored));
+        if (column >= 0)
+            t.w.messageList()->sortByColumn(column, Qt::DescendingOrder);
+        // Only the first page is read at the start.
+        QCOMPARE(model->rowCount(), std::min(stored, int(MessageListModel::PageSize)));
+        QStringList expected;
+        for (const Record &r : std::as_const(msgs))
+            expected.prepend(column < 0 ? r.text(QStringLiteral("From")) : r.text(QStringLiteral("Subject")));
+        if (column >= 0)
+            std::sort(expected.begin(), expected.end(), std::greater<>());
+
+        if (action == QLatin1String("delete")) {
+            // Ten loaded rows go: the rows not read yet move up and none may be skipped.
+            t.w.messageList()->clearSelection();
+            for (int row = 100; row < 110; ++row)
+                t.w.messageList()->selectionModel()->select(model->index(row, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+            t.w.DeleteSelectedMessages(true);
+            expected.remove(100, 10);
+        } else if (action == QLatin1String("arrive")) {
+            Record later = ShellFixture::message(QStringLiteral("later@example.org"), QStringLiteral("Later"));
+            QVERIFY(t.ef.store(later));
+            t.w.moScripting_MsgArrived(later);
+            expected.prepend(QStringLiteral("later@example.org"));
+        }
+        QCOMPARE(t.w.TotalText(), QStringLiteral("Total: %1 messages").arg(expected.size()));
+        int fetches = 0;
+        while (model->canFetchMore({})) {
+            const int before = model->rowCount();
+            model->fetchMore({});
+            QVERIFY(model->rowCount() > before || !model->canFetchMore({}));
+            ++fetches;
+        }
+        QVERIFY(fetches <= stored / MessageListModel::PageSize + 1);
+        QStringList listed;
+        for (int row = 0; row < model->rowCount(); ++row)
+            listed << model->text(row, column < 0 ? int(MessageListModel::ColFrom) : column);
+        QCOMPARE(listed, expected);
+    }
+
+    void rowsAppearAsTheListScrolls()
+    {
+        QList<Record> msgs;
+        for (int i = 0; i < 3 * MessageListModel::PageSize; ++i)
+            msgs << ShellFixture::message(QStringLiteral("s%1@example.org").arg(i), QStringLiteral("Subject"));
+        Window t(true, msgs);
+        t.w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&t.w));
+        QCOMPARE(t.w.model()->rowCount(), int(MessageListModel::PageSize));
+        QScrollBar *bar = t.w.messageList()->verticalScrollBar();
+        const int firstEnd = bar->maximum();
+        bar->setValue(firstEnd);
+        QTRY_COMPARE(t.w.model()->rowCount(), 2 * MessageListModel::PageSize);
+        QTRY_VERIFY(bar->maximum() > firstEnd);   // laid out anew: the end moved down
+        bar->setValue(bar->maximum());
+        QTRY_COMPARE(t.w.model()->rowCount(), 3 * MessageListModel::PageSize);
+        QVERIFY(!t.w.model()->canFetchMore({}));
+        QCOMPARE(t.w.model()->text(t.w.model()->rowCount() - 1, MessageListModel::ColFrom), QStringLiteral("s0@example.org"));
+    }
+
+    void sortingByEachColumn_data()
+    {
+        QTest::addColumn<int>("column");
+        QTest::addColumn<int>("order");
+        QTest::addColumn<QStringList>("expected");   // the subjects from the top
+        // Stored A, B, C: unsorted the list shows C, B, A.
+        QTest::newRow("from-ascending") << int(MessageListModel::ColFrom) << int(Qt::AscendingOrder)
+                                        << QStringList{QStringLiteral("A"), QStringLiteral("C"), QStringLiteral("B")};
+        QTest::newRow("from-descending") << int(MessageListModel::ColFrom) << int(Qt::DescendingOrder)
+                                         << QStringList{QStringLiteral("B"), QStringLiteral("C"), QStringLiteral("A")};
+        QTest::newRow("subject-ascending") << int(MessageListModel::ColSubject) << int(Qt::AscendingOrder)
+                                           << QStringList{QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")};
+        QTest::newRow("to-ascending") << int(MessageListModel::ColTo) << int(Qt::AscendingOrder)
+                                      << QStringList{QStringLiteral("B"), QStringLiteral("A"), QStringLiteral("C")};
+        // By the moment of sending, zones counted, not by the text ("Tue" > "Sat"; "10" < "2").
+        QTest::newRow("date-ascending-by-real-date") << int(MessageListModel::ColDate) << int(Qt::AscendingOrder)
+                                                     << QStringList{QStringLiteral("C"), QStringLiteral("A"), QStringLiteral("B")};
+        QTest::newRow("date-descending-by-real-date") << int(MessageListModel::ColDate) << int(Qt::DescendingOrder)
+                                                      << QStringList{QStringLiteral("B"), QStringLiteral("A"), QStringLiteral("C")};
+    }
+    void sortingByEachColumn()
+    {
+        QFETCH(int, column);
+        QFETCH(int, order);
+        QFETCH(QStringList, expected);
+        auto msg = [](const char *from, const char *subject, const char *to, const char *date) {
+            Record r = ShellFixture::message(QString::fromLatin1(from), QString::fromLatin1(subject));
+            r.Add(QStringLiteral("To"), QString::fromLatin1(to));
+            r.Add(QStringLiteral("Date"), QString::fromLatin1(date));
+            return r;
+        };
+        Window t(true, {msg("anna@example.org", "A", "mid@example.net", "Mon, 2 Nov 2026 10:00:00 +0000"),
+                        msg("zoe@example.org", "B", "alpha@example.net", "Tue, 10 Nov 2026 09:00:00 +0000"),
+                        msg("Bert <bert@example.org>", "C", "zulu@example.net", "Mon, 2 Nov 2026 11:30:00 +0200")});
+        t.w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&t.w));
+        auto subjects = [&t] {
+            QStringList out;
+            for (int row = 0; row < t.w.model()->rowCount(); ++row)
+                out << t.w.model()->text(row, MessageListModel::ColSubject);
+            return out;
+        };
+        QCOMPARE(subjects(), (QStringList{QStringLiteral("C"), QStringLiteral("B"), QStringLiteral("A")}));
+        // A click on the header sorts, a second one turns the order round.
+        QHeaderView *header = t.w.messageList()->horizontalHeader();
+        const QPoint at(header->sectionViewportPosition(column) + header->sectionSize(column) / 2, header->height() / 2);
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
+        if (header->sortIndicatorOrder() != Qt::SortOrder(order))
+            QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
+        QCOMPARE(header->sortIndicatorSection(), column);
+        QCOMPARE(subjects(), expected);
+    }
+
+    void dateKey_data()
+    {
+        QTest::addColumn<QString>("date");
+        QTest::addColumn<QString>("utc");   // empty: not a date
+        QTest::newRow("numeric-zone") << QStringLiteral("Mon, 2 Nov 2026 11:30:00 +0200") << QStringLiteral("2026-11-02T09:30:00");
+        QTest::newRow("negative-zone") << QStringLiteral("Mon, 2 Nov 2026 23:30:00 -0130") << QStringLiteral("2026-11-03T01:00:00");
+        QTest::newRow("no-weekday-no-seconds") << QStringLiteral("2 Nov 2026 11:30 +0000") << QStringLiteral("2026-11-02T11:30:00");
+        QTest::newRow("named-zone-and-comment") << QStringLiteral("Mon, 2 Nov 2026 11:30:00 EST (Eastern)") << QStringLiteral("2026-11-02T16:30:00");
+        QTest::newRow("two-digit-year") << QStringLiteral("Mon, 2 Nov 99 11:30:00 +0000") << QStringLiteral("1999-11-02T11:30:00");
+        QTest::newRow("not-a-date") << QStringLiteral("yesterday") << QString();
+        QTest::newRow("no-such-day") << QStringLiteral("31 Feb 2026 10:00 +0000") << QString();
+    }
+    void dateKey()
+    {
+        QFETCH(QString, date);
+        QFETCH(QString, utc);
+        const std::optional<qint64> key = MsgManager::DateKey(date);
+        QCOMPARE(key.has_value(), !utc.isEmpty());
+        if (key)
+            QCOMPARE(QDateTime::fromSecsSinceEpoch(*key, Qt::UTC).toString(Qt::ISODate), utc + QLatin1Char('Z'));
+    }
+
+    void boldUntilShownOrReadAloud_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<bool>("read");
+        QTest::newRow("shown-in-the-window") << QStringLiteral("show") << true;
+        QTest::newRow("read-aloud") << QStringLiteral("readAloud") << true;
+        QTest::newRow("hidden-window-shows-nothing") << QStringLiteral("hidden") << false;
+        QTest::newRow("header-read-aloud-only") << QStringLiteral("readHeader") << false;
+    }
+    void boldUntilShownOrReadAloud()
+    {
+        QFETCH(QString, how);
+        QFETCH(bool, read);
+        Window t(true, threeMessages());
+        auto bold = [](const MessageListModel *model, int row) {
+            return model->data(model->index(row, MessageListModel::ColSubject), Qt::FontRole).value<QFont>().bold();
+        };
+        // The hidden window at the start showed the top row to no one.
+        for (int row = 0; row < 3; ++row)
+            QVERIFY(bold(t.w.model(), row));
+        if (how == QLatin1String("show")) {
+            t.w.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&t.w));
+            t.w.selectRow(1);
+            t.w.ShowSelectedMessage();
+            QVERIFY(!bold(t.w.model(), 0));   // the one on show when the window opened
+        } else if (how == QLatin1String("readAloud") || how == QLatin1String("readHeader")) {
+            t.w.selectRow(1);
+            t.w.ReadSelected(how == QLatin1String("readAloud"));
+        } else {
+            t.w.selectRow(1);
+            t.w.ShowSelectedMessage();
+        }
+        QCOMPARE(!bold(t.w.model(), 1), read);
+        QVERIFY(bold(t.w.model(), 2));
+
+        // A window opened again over the store, as after a restart.
+        FMain again;
+        again.Init(t.ef.engine()->log(), t.ef.engine(), nullptr, nullptr);
+        QCOMPARE(again.model()->key(1), t.w.model()->key(1));
+        QCOMPARE(!bold(again.model(), 1), read);
+        QVERIFY(bold(again.model(), 2));
+        again.Finalize();
+    }
+
+    void senderAddressInToolTipAndHeader_data()
+    {
+        QTest::addColumn<QString>("displayName");
+        QTest::addColumn<QString>("fromField");
+        QTest::addColumn<QString>("toolTip");
+        QTest::addColumn<QString>("headerLine");
+        QTest::newRow("name-and-address") << QStringLiteral("Anna Berg") << QStringLiteral("\"Anna Berg\" <anna@example.org>")
+                                          << QStringLiteral("anna@example.org") << QStringLiteral("Anna Berg <anna@example.org>");
+        QTest::newRow("folded-field") << QStringLiteral("Anna Berg") << QStringLiteral("Anna Berg\r\n <anna@example.org>")
+                                      << QStringLiteral("anna@example.org") << QStringLiteral("Anna Berg <anna@example.org>");
+        QTest::newRow("bare-address") << QStringLiteral("anna@example.org") << QStringLiteral("anna@example.org")
+                                      << QStringLiteral("anna@example.org") << QStringLiteral("anna@example.org");
+        QTest::newRow("address-with-comment") << QStringLiteral("anna@example.org") << QStringLiteral("anna@example.org (Anna)")
+                                              << QStringLiteral("anna@example.org") << QStringLiteral("anna@example.org");
+        QTest::newRow("no-address") << QStringLiteral("Anna Berg") << QStringLiteral("Anna Berg")
+                                    << QStringLiteral("Anna Berg") << QStringLiteral("Anna Berg");
+    }
+    void senderAddressInToolTipAndHeader()
+    {
+        QFETCH(QString, displayName);
+        QFETCH(QString, fromField);
+        QFETCH(QString, toolTip);
+        QFETCH(QString, headerLine);
+        Window t(true, {ShellFixture::message(displayName, QStringLiteral("Hi"),
+                                              ShellFixture::rawPlain(fromField, QStringLiteral("Hi"), QStringLiteral("Body")))});
+        const QModelIndex sender = t.w.model()->index(0, MessageListModel::ColFrom);
+        QCOMPARE(sender.data(Qt::DisplayRole).toString(), displayName);
+        QCOMPARE(sender.data(Qt::ToolTipRole).toString(), toolTip);
+        QCOMPARE(t.w.headerText(0), headerLine);
+    }
+
+    void emptyListSaysWhatToDo()
+    {
+        Window t(true);
+        t.w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&t.w));
+        auto *hint = t.w.messageList()->findChild<QLabel *>(QStringLiteral("lblEmptyList"));
+        QVERIFY(hint);
+        QCOMPARE(hint->text(), QStringLiteral("No messages yet. Add your mailbox with Accounts."));
+        QVERIFY(hint->isVisible());
+        Record msg = ShellFixture::message(QStringLiteral("a@example.org"), QStringLiteral("One"));
+        QVERIFY(t.ef.store(msg));
+        t.w.moScripting_MsgArrived(msg);
+        QVERIFY(!hint->isVisible());
+        t.w.selectRow(0);
+        t.w.DeleteSelectedMessages(true);
+        QVERIFY(hint->isVisible());
     }
 
     void deletion_data()

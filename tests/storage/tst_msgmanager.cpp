@@ -30,6 +30,7 @@ private Q_SLOTS:
     void messageIsStoredOnce_data();
     void messageIsStoredOnce();
     void oldDatabaseWithCopiesKeepsOpening();
+    void oldDatabaseGainsReadAndDateColumns();
     void msgIdsFollowServerAndUser();
     void msgIdsFailureGivesNoBag();
     void unknownContentFails();
@@ -309,6 +310,46 @@ void TestMsgManager::oldDatabaseWithCopiesKeepsOpening()
     bool already = false;
     QVERIFY(reopened.add(again, &already));
     QVERIFY(already);
+}
+
+void TestMsgManager::oldDatabaseGainsReadAndDateColumns()
+{
+    // A database from before the list knew what was read and sorted by date.
+    QSqlQuery sql(m_db->connection());
+    for (const char *index : {"MsgDateKey", "MsgFromSort", "MsgSubjectSort", "MsgToSort"})
+        QVERIFY(sql.exec(QStringLiteral("DROP INDEX ") + QString::fromLatin1(index)));
+    QVERIFY2(sql.exec(QStringLiteral("ALTER TABLE Msg DROP COLUMN IsRead")), qPrintable(sql.lastError().text()));
+    QVERIFY2(sql.exec(QStringLiteral("ALTER TABLE Msg DROP COLUMN DateKey")), qPrintable(sql.lastError().text()));
+    const char *const dates[][2] = {{"{1}", "Tue, 10 Nov 2026 09:00:00 +0000"},
+                                    {"{2}", "Mon, 2 Nov 2026 11:30:00 +0200"},
+                                    {"{3}", "not a date"},
+                                    {"{4}", "Mon, 2 Nov 2026 10:00:00 +0000"}};
+    for (const auto &row : dates) {
+        sql.prepare(QStringLiteral("INSERT INTO Msg (pkMsg, Server, User, POP3Id, Date, Content) VALUES (?, 'pop.a', 'ann', ?, ?, 'text')"));
+        sql.addBindValue(QString::fromLatin1(row[0]));
+        sql.addBindValue(QString::fromLatin1(row[0]));
+        sql.addBindValue(QString::fromLatin1(row[1]));
+        QVERIFY2(sql.exec(), qPrintable(sql.lastError().text()));
+    }
+    MsgManager reopened;
+    reopened.Init(m_db.get(), m_log.get());
+    QStringList byDate;
+    bool allRead = true;
+    for (const Record &r : reopened.GetMsgPage(MsgManager::SortKey::Date, false, 0, 10)) {
+        byDate << r.Id();
+        allRead = allRead && r.Item(QStringLiteral("IsRead")).toBool();
+    }
+    // What was listed before counts as read; a Date that is not one sorts first.
+    QCOMPARE(byDate, (QStringList{QStringLiteral("{3}"), QStringLiteral("{2}"), QStringLiteral("{4}"), QStringLiteral("{1}")}));
+    QVERIFY(allRead);
+    QSqlQuery indexes(m_db->connection());
+    QVERIFY(indexes.exec(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'index' AND name IN "
+                                        "('MsgDateKey', 'MsgFromSort', 'MsgSubjectSort', 'MsgToSort')")) && indexes.next());
+    QCOMPARE(indexes.value(0).toInt(), 4);
+    indexes.finish();
+    Record fresh = msg(QStringLiteral("fresh"));
+    QVERIFY(reopened.add(fresh));
+    QVERIFY(!reopened.GetMsgPage(MsgManager::SortKey::Added, true, 0, 1).first().Item(QStringLiteral("IsRead")).toBool());
 }
 
 void TestMsgManager::msgIdsFollowServerAndUser()
