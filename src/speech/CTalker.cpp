@@ -357,9 +357,11 @@ void CTalker::TalkFromSpool()
                 m_settings->SaveSetting(KeySpokenCount, spoken + 1);
 
             QString t = CollapseRepeats(m_spool.takeFirst());
-            t.replace(QStringLiteral("\r\n"), Pause);
-            t.replace(QLatin1Char('\r'), Pause);
-            t.replace(QLatin1Char('\n'), Pause);
+            // Every line end is a pause; the line end stays behind it, so the balloon shows
+            // sender, subject and body on lines of their own (speech takes it as a blank).
+            t.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+            t.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+            t.replace(QLatin1Char('\n'), Pause + QLatin1Char('\n'));
 
             PlayGestureSafe(setting(KeyGesture, QString()).toString());
             if (!*alive)

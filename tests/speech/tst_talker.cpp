@@ -494,7 +494,7 @@ private Q_SLOTS:
             QVERIFY2(chunk.startsWith(prefix), qPrintable(chunk));
             QVERIFY(!chunk.mid(prefix.size()).startsWith(QLatin1Char('\\')));
         }
-        QVERIFY(s.last().endsWith(Pau + QStringLiteral("end")));
+        QVERIFY(s.last().endsWith(Pau + QStringLiteral("\nend")));
     }
 
     void messageAnnouncementIsSpoken()
@@ -504,8 +504,10 @@ private Q_SLOTS:
         m_talker->TalkFromSpool();
         const QStringList s = spoken();
         QCOMPARE(s.size(), 1);
-        QCOMPARE(s.first(), DefaultTags + "\\Ctx=Email\\New message has arrived!" + Pau + "From Ann" + Pau + Pau +
-                                " hello there" + Pau + Pau + "Line one" + Pau + "Line two" + Pau + Pau);
+        // Each line end is a pause and stays a line end, for the balloon.
+        const QString end = Pau + "\n";
+        QCOMPARE(s.first(), DefaultTags + "\\Ctx=Email\\New message has arrived!" + end + "From Ann" + Pau + end +
+                                " hello there" + Pau + end + "Line one" + end + "Line two" + end + end);
         QVERIFY(m_words.contains(QStringLiteral("Ann")));
         QVERIFY(!m_words.contains(QStringLiteral("quoted")));
     }
