@@ -2,6 +2,7 @@
 
 #include "mime/MHeaderText.h"
 
+#include <QRegularExpression>
 #include <QStringList>
 
 #include <array>
@@ -120,6 +121,15 @@ QByteArray textCharset(const CMIMEParams &params, QStringView body, int depth)
 }
 
 } // namespace
+
+void CMIMEPart::InitMessage(const QString &message, bool headerOnly)
+{
+    static const QRegularExpression field(QStringLiteral("^[!-9;-~]+[ \\t]*:"));
+    if (!message.contains(QLatin1String("\r\n\r")) && field.match(message.left(1000)).hasMatch())
+        Init(message + QLatin1String("\r\n\r\n"), headerOnly);
+    else
+        Init(message, headerOnly);
+}
 
 void CMIMEPart::Init(const QString &sPart, bool headerOnly)
 {

@@ -14,6 +14,10 @@ public:
     /// the character of the same code) and CR LF line ends. With `headerOnly` the
     /// content keeps only the text after the header.
     void Init(const QString &sPart, bool headerOnly = false);
+    /// Init for a whole message as a server hands it over: one with no blank line after its
+    /// header (a subject-only note, a truncated message, a header sent alone) is read as a
+    /// header, not as a body without one.
+    void InitMessage(const QString &message, bool headerOnly = false);
 
     const CMIMEParams &Params() const { return m_params; }
     CMIMEParams &Params() { return m_params; }

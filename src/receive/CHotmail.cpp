@@ -2,6 +2,7 @@
 #include "ReceiverMessages.h"
 #include "mime/CMIMEPart.h"
 #include "trellis/MUError.h"
+#include "mime/MessageLimits.h"
 #include "trellis/MessageTable.h"
 #include "trellis/MetaTypes.h"
 #include "trellis/Record.h"
@@ -184,9 +185,14 @@ void CHotmail::Run(const DataBag &data)
                     header.to = user;
                 QString content;
                 if (!dontReceiveContent) {
-                    const QString raw = GetMessage(inbox.resolved(QUrl(href)).toString());
+                    QString raw = GetMessage(inbox.resolved(QUrl(href)).toString());
+                    if (raw.size() > MessageLimits::KeptBytes) {
+                        // Kept as the other receivers keep a long message: whole lines, marked.
+                        const qsizetype lineEnd = raw.lastIndexOf(QLatin1Char('\n'), MessageLimits::KeptBytes - 1);
+                        raw = MessageLimits::MarkTruncated(raw.left(lineEnd > 0 ? lineEnd + 1 : MessageLimits::KeptBytes));
+                    }
                     CMIMEPart part;
-                    part.Init(raw, false);
+                    part.InitMessage(raw, false);
                     content = part.TextPlain();
                 }
                 const Record msg =

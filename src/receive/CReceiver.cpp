@@ -46,11 +46,7 @@ QString headerText(const QString &text)
 /// (a message without body, or the header as some servers give it to TOP), not a body.
 void parseMessage(CMIMEPart &part, const QString &text, bool headerOnly)
 {
-    static const QRegularExpression field(QStringLiteral("^[!-9;-~]+[ \\t]*:"));
-    if (!text.contains(QLatin1String("\r\n\r")) && field.match(text.left(1000)).hasMatch())
-        part.Init(text + QLatin1String("\r\n\r\n"), headerOnly);
-    else
-        part.Init(text, headerOnly);
+    part.InitMessage(text, headerOnly);
 }
 
 /// What a check needs of a UIDL listing, taken line by line as it arrives: the number of

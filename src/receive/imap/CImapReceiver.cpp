@@ -1,4 +1,6 @@
 #include "CImapReceiver.h"
+#include "mime/MessageLimits.h"
+#include <QCryptographicHash>
 #include "mime/CMIMEPart.h"
 #include "trellis/MUError.h"
 #include "trellis/MessageTable.h"
@@ -452,8 +454,9 @@ void CImapReceiver::onUntagged(const Imap::Response &r)
 void CImapReceiver::Fetch(const QByteArray &command, const QByteArray &set)
 {
     // Partial fetches: no message, not even a header, can hold more than the stored limit.
+    // One byte more than is kept tells a message that was cut from one that just fits.
     const QByteArray items = (m_wantContent ? QByteArray("(UID BODY.PEEK[]<0.") : QByteArray("(UID BODY.PEEK[HEADER]<0."))
-                           + QByteArray::number(MaxStoredBytes) + ">)";
+                           + QByteArray::number(MaxStoredBytes + 1) + ">)";
     const Imap::Response r =
         m_session->Run(Imap::CommandBuilder(m_session->NextTag()).atom(command).atom(set).atom(items).build());
     if (!r.isOk())
@@ -518,7 +521,6 @@ void CImapReceiver::CheckNew()
     std::sort(fetched.begin(), fetched.end(), [](const Fetched &a, const Fetched &b) { return a.uid < b.uid; });
     m_fetched.clear();
 
-    std::optional<MUError> deferred;
     QStringList ids;
     bool stopped = false;
     for (const Fetched &f : std::as_const(fetched)) {
@@ -526,8 +528,14 @@ void CImapReceiver::CheckNew()
             stopped = true;
             break;
         }
+        QString text = QString::fromLatin1(f.bytes);
+        if (m_wantContent && f.bytes.size() > MaxStoredBytes) {
+            // Cut after the last whole line that fits, and marked, as the other receivers do.
+            const qsizetype lineEnd = text.lastIndexOf(QLatin1Char('\n'), MaxStoredBytes - 1);
+            text = MessageLimits::MarkTruncated(text.left(lineEnd > 0 ? lineEnd + 1 : MaxStoredBytes));
+        }
         CMIMEPart part;
-        part.Init(QString::fromLatin1(f.bytes), !m_wantContent);
+        part.InitMessage(text, !m_wantContent);
         ReceiverMessages::MessageHeader header;
         header.from = part.from();
         header.to = part.MsgTo();
@@ -537,10 +545,16 @@ void CImapReceiver::CheckNew()
         if (header.id.isEmpty())
             header.id = (header.date + header.from).left(255);
         if (header.id.isEmpty()) {
-            // The same rule as POP3: a message with no identity stops the check here.
-            deferred = MUError::engine(529, source(QStringLiteral("GetFirstUnreceivedNumber")));
-            stopped = true;
-            break;
+            // No identifier in the header: known by a hash of its header, as POP3 knows such a
+            // message without unique-ids, so it is stored once and never blocks the folder.
+            const qsizetype headerEnd = text.indexOf(QStringLiteral("\r\n\r\n"));
+            const QByteArray digest = QCryptographicHash::hash(
+                (headerEnd < 0 ? text : text.left(headerEnd + 2)).toLatin1(), QCryptographicHash::Sha1);
+            header.id = QStringLiteral("header-sha1:") + QString::fromLatin1(digest.toHex());
+            if (m_log)
+                m_log->Write(0, QStringLiteral("UID %1: its header gives no identifier (no Message-ID, Date, Received or "
+                                               "From); it is known by a hash of its header.").arg(f.uid),
+                             Log::LevelError, source(QStringLiteral("CheckNew")));
         }
         highest = f.uid;
         if (m_received.Exists(header.id))
@@ -570,8 +584,6 @@ void CImapReceiver::CheckNew()
         m_stateValidity = m_uidValidity;
         m_stateHighest = highest;
     }
-    if (deferred)
-        throw *deferred;
 }
 
 bool CImapReceiver::hasCapability(const QByteArray &name) const

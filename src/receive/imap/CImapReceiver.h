@@ -1,4 +1,5 @@
 #pragma once
+#include "mime/MessageLimits.h"
 #include "ImapSession.h"
 #include "receive/ReceiverMessages.h"
 #include "trellis/CancelEvent.h"
@@ -51,7 +52,7 @@ class CImapReceiver : public Worker
 public:
     static constexpr int Window = 30;
     /// The most bytes of a message fetched and stored.
-    static constexpr qint64 MaxStoredBytes = qint64(2) * 1024 * 1024;
+    static constexpr qint64 MaxStoredBytes = MessageLimits::KeptBytes;
     static constexpr int DefaultIdleRenewMs = 29 * 60 * 1000;
     static constexpr int DefaultRetryFirstMs = 2000;
     static constexpr int RetryMaxMs = 5 * 60 * 1000;

@@ -1,6 +1,7 @@
 // The IMAP receiver on a worker thread against the scripted fake server on the test's thread:
 // the exact commands, what it posts, its refusals, and the push connection.
 #include "FakeImapServer.h"
+#include "mime/MessageLimits.h"
 #include "receive/ReceiveWorkers.h"
 #include "receive/ReceiverMessages.h"
 #include "receive/SocketErrorNumbers.h"
@@ -37,7 +38,7 @@ QString idOf(int n)
     return QStringLiteral("<imap%1@example.org>").arg(n);
 }
 
-const QByteArray kFetchItems = "(UID BODY.PEEK[]<0.2097152>)";
+const QByteArray kFetchItems = "(UID BODY.PEEK[]<0.2097153>)";
 const QByteArray kAuth = "AUTHENTICATE PLAIN " + QByteArray("\0bob\0secret", 11).toBase64();
 
 QVariantMap state(qint64 validity, qint64 highest)
@@ -57,6 +58,7 @@ private Q_SLOTS:
     void checks();
     void sameResultWhateverTheChunks();
     void headersOnly();
+    void oddMessagesAreKeptOnce();
     void logins_data();
     void logins();
     void failures_data();
@@ -307,10 +309,34 @@ void TestCImapReceiver::headersOnly()
     DataBag extra;
     extra.Add(true, QStringLiteral("DontReceiveContent"));
     start(extra);
-    QCOMPARE(m_server->commands().at(2), QByteArray("FETCH 1:1 (UID BODY.PEEK[HEADER]<0.2097152>)"));
+    QCOMPARE(m_server->commands().at(2), QByteArray("FETCH 1:1 (UID BODY.PEEK[HEADER]<0.2097153>)"));
     QCOMPARE(m_arrived.size(), 1);
     QVERIFY(!m_arrived.first().Exists(QStringLiteral("Content")));
     QCOMPARE(m_arrived.first().text(QStringLiteral("Subject")), QStringLiteral("Message 1"));
+}
+
+// A message without an identifier is known by its header's hash and does not block the ones
+// after it; one over the kept size arrives cut after a whole line and marked.
+void TestCImapReceiver::oddMessagesAreKeptOnce()
+{
+    m_server->addMessage("Subject: a note without any identifier\r\n");
+    QByteArray big = mail(2);
+    while (big.size() <= MessageLimits::KeptBytes)
+        big += QByteArray(70, 'x') + "\r\n";
+    m_server->addMessage(big);
+    m_server->addMessage(mail(3));
+    start();
+    QCOMPARE(m_endMsg, int(ReceiverMessages::ReceiveComplete));
+    QCOMPARE(m_arrived.size(), 3);
+    QVERIFY2(m_arrived.at(0).text(QStringLiteral("POP3Id")).startsWith(QStringLiteral("header-sha1:")),
+             qPrintable(m_arrived.at(0).text(QStringLiteral("POP3Id"))));
+    QCOMPARE(m_arrived.at(0).text(QStringLiteral("Subject")), QStringLiteral("a note without any identifier"));
+    const QString cut = m_arrived.at(1).text(QStringLiteral("Content"));
+    QVERIFY(MessageLimits::IsTruncated(cut));
+    QVERIFY(cut.size() <= MessageLimits::KeptBytes + 64);
+    QVERIFY(cut.endsWith(QStringLiteral("\r\n")));
+    QCOMPARE(m_arrived.at(2).text(QStringLiteral("POP3Id")), idOf(3));
+    QVERIFY(!MessageLimits::IsTruncated(m_arrived.at(2).text(QStringLiteral("Content"))));
 }
 
 void TestCImapReceiver::logins_data()
