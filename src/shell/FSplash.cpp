@@ -1,5 +1,6 @@
 #include "FSplash.h"
 #include "ComponentCheck.h"
+#include "ConversionProgressWindow.h"
 #include "EngineTalker.h"
 #include "FMain.h"
 #include "InstanceLock.h"
@@ -124,6 +125,8 @@ bool FSplash::Start()
     Agent1 = m_options.makeAgent ? m_options.makeAgent() : std::make_unique<AgentWidgetsControl>();
     moScripting = std::make_unique<MUScripting>();
     try {
+        // An older database is converted here once; its progress shows until the engine is up.
+        const ConversionProgressWindow progress;
         moScripting->Init(m_log, Agent1.get());
     } catch (const MUError &e) {
         m_log->Write(e.number(), e.description() + QStringLiteral(" (") + e.source() + QLatin1Char(')'), Log::LevelFatal,

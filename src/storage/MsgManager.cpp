@@ -196,9 +196,11 @@ bool MsgManager::convertBatch(int batchRows, qint64 *examined, const QString &so
     qint64 last = value.toLongLong();
     const bool fromStart = last == 0;
     QList<QPair<qint64, QString>> texts;
+    QList<QPair<qint64, QVariant>> keys;
     int rows = 0;
-    QSqlQuery select = m_db->run(QStringLiteral("SELECT rowid, Content FROM Msg WHERE rowid > ? ORDER BY rowid LIMIT ?"),
-                                 {last, batchRows}, source);
+    QSqlQuery select = m_db->run(
+        QStringLiteral("SELECT rowid, Content, Date, DateKey IS NULL FROM Msg WHERE rowid > ? ORDER BY rowid LIMIT ?"),
+        {last, batchRows}, source);
     while (select.next()) {
         ++rows;
         last = select.value(0).toLongLong();
@@ -206,11 +208,19 @@ bool MsgManager::convertBatch(int batchRows, qint64 *examined, const QString &so
         // Only a text value is an older form; a BLOB is packed already or a text bound as bytes.
         if (content.typeId() == QMetaType::QString && MsgContent::packable(content.toString()))
             texts.append({last, content.toString()});
+        // A row stored before the list sorted by date gets its key here, once.
+        if (select.value(3).toBool()) {
+            const QVariant key = dateKeyValue(Database::readText(select.value(2)));
+            if (!key.isNull())
+                keys.append({last, key});
+        }
     }
     select.finish();
     for (const auto &[rowid, text] : std::as_const(texts))
         m_db->run(QStringLiteral("UPDATE Msg SET Content = ? WHERE rowid = ?"), {MsgContent::pack(text), rowid}, source)
             .finish();
+    for (const auto &[rowid, key] : std::as_const(keys))
+        m_db->run(QStringLiteral("UPDATE Msg SET DateKey = ? WHERE rowid = ?"), {key, rowid}, source).finish();
     const bool more = rows == batchRows;
     m_db->run(QStringLiteral("INSERT OR REPLACE INTO Property (Name, Value) VALUES (?, ?)"),
               {kPackedProperty, more ? QString::number(last) : fromStart && rows == 0 ? kPackedAll : kPackedCompact},
@@ -269,8 +279,9 @@ void MsgManager::compact(const QString &source)
 
 void MsgManager::ensureListColumns(const QString &source)
 {
-    // A database made before the list knew what was read and sorted by date: the date keys
-    // are worked out once.
+    // A database made before the list knew what was read and sorted by date. Adding the
+    // columns rewrites no row; the date keys are worked out by the batched conversion, so
+    // its place is reset with them in this transaction.
     SqlTransaction transaction(*m_db, source);
     bool hasRead = false, hasDateKey = false;
     QSqlQuery columns = m_db->run(QStringLiteral("PRAGMA table_info(Msg)"), {}, source);
@@ -282,18 +293,10 @@ void MsgManager::ensureListColumns(const QString &source)
     columns.finish();
     if (!hasRead)
         m_db->run(kAddIsRead, {}, source).finish();
-    if (!hasDateKey)
+    if (!hasDateKey) {
         m_db->run(kAddDateKey, {}, source).finish();
-    QList<std::pair<qint64, QVariant>> keys;
-    QSqlQuery dates = m_db->run(QStringLiteral("SELECT rowid, Date FROM Msg WHERE DateKey IS NULL"), {}, source);
-    while (dates.next()) {
-        const QVariant key = dateKeyValue(Database::readText(dates.value(1)));
-        if (!key.isNull())
-            keys.append({dates.value(0).toLongLong(), key});
+        m_db->run(QStringLiteral("DELETE FROM Property WHERE Name = ?"), {kPackedProperty}, source).finish();
     }
-    dates.finish();
-    for (const auto &[rowid, key] : keys)
-        m_db->run(QStringLiteral("UPDATE Msg SET DateKey = ? WHERE rowid = ?"), {key, rowid}, source).finish();
     for (const QString &create : kCreateSortIndexes)
         m_db->run(create, {}, source).finish();
     transaction.commit();

@@ -22,7 +22,8 @@ public:
     /// before are dropped then (a shown copy is kept before a deleted one, else the first).
     ///
     /// Message texts stored by an older version (UTF-16 text) are converted to their packed
-    /// form here, `batchRows` rows per transaction, and the file is compacted afterwards; a
+    /// form here, and rows stored before the list sorted by date get their date key,
+    /// `batchRows` rows per transaction; the file is compacted afterwards; a
     /// kill at any point loses nothing and the next Init resumes. Progress goes to the
     /// handler set with SetConversionProgress(). A failure to convert is logged and leaves
     /// the rest as it was: every form stays readable.

@@ -6,6 +6,9 @@
 #include "FSplash.h"
 #include "InstanceLock.h"
 #include "ShellIcons.h"
+#include "ConversionProgressWindow.h"
+#include "storage/MsgManager.h"
+#include "storage/StorageFixture.h"
 
 #include "engine/MUScripting.h"
 #include "receive/ReceiverManager.h"
@@ -157,6 +160,53 @@ private Q_SLOTS:
         QCOMPARE(p.exitCode(), 0);
         QCOMPARE(fx.logText().count(QStringLiteral("Application is already running")), 2);
         QTRY_VERIFY(first.mainWindow()->isVisible());
+    }
+
+    void olderDatabaseShowsConversion_data()
+    {
+        QTest::addColumn<int>("olderRows");
+        QTest::addColumn<bool>("convertedBefore");
+        QTest::addColumn<QStringList>("shown");
+        QTest::newRow("fresh home") << 0 << false << QStringList();
+        QTest::newRow("older database, three batches")
+            << 1200 << false
+            << QStringList{QStringLiteral("Converting stored messages: 0 of 1200"),
+                           QStringLiteral("Converting stored messages: 500 of 1200"),
+                           QStringLiteral("Converting stored messages: 1000 of 1200"),
+                           QStringLiteral("Converting stored messages: 1200 of 1200"),
+                           QStringLiteral("Compacting the database...")};
+        QTest::newRow("older database converted already") << 30 << true << QStringList();
+    }
+
+    void olderDatabaseShowsConversion()
+    {
+        QFETCH(int, olderRows);
+        QFETCH(bool, convertedBefore);
+        QFETCH(QStringList, shown);
+        ShellFixture fx;
+        if (olderRows > 0) {
+            Database db(fx.home(), StorageFixture::templatePath());
+            StorageFixture::fillOlderForm(db, olderRows, true);
+            if (convertedBefore)
+                MsgManager().Init(&db, nullptr);
+        }
+        QStringList texts;
+        bool allVisible = true;
+        ConversionProgressWindow::SetShownHook([&](QWidget *window, const QString &text) {
+            texts << text;
+            allVisible = allVisible && window->isVisible()
+                         && window->objectName() == QLatin1String(ConversionProgressWindow::ObjectName);
+        });
+        FSplash splash(options());
+        const bool started = splash.Start();
+        ConversionProgressWindow::SetShownHook({});
+        QVERIFY(started);
+        QCOMPARE(texts, shown);
+        QVERIFY(allVisible);
+        // Gone once the engine is up, and the storage reports to no one any more.
+        for (QWidget *w : QApplication::topLevelWidgets())
+            QVERIFY(w->objectName() != QLatin1String(ConversionProgressWindow::ObjectName));
+        QCOMPARE(splash.scripting()->msgManager()->CountMsgs(), olderRows);
     }
 
     void databaseThatCannotBeOpened()

@@ -41,15 +41,32 @@ inline QString olderText(int i)
     return text;
 }
 
+/// The Date header of row `i` of fillOlderForm(): a date, now and then one that is not.
+inline QString olderDate(int i)
+{
+    return i % 17 == 9 ? QStringLiteral("not a date")
+                       : QStringLiteral("Mon, %1 Nov 2026 %2:00:00 +0100").arg(1 + i % 28).arg(i % 24);
+}
+
 /// Adds `count` messages in the form versions before the packed message texts wrote them:
-/// every Content a UTF-16 text value, and no mark of a conversion. Their POP3Id is "older-" and the row number.
-inline void fillOlderForm(Database &db, int count)
+/// every Content a UTF-16 text value, no date key and no mark of a conversion; with
+/// `beforeListColumns` also without the read mark and date key columns and their indexes.
+/// Their POP3Id is "older-" and the row number.
+inline void fillOlderForm(Database &db, int count, bool beforeListColumns = false)
 {
     SqlTransaction transaction(db, QStringLiteral("fixture"));
+    if (beforeListColumns) {
+        for (const char *index : {"MsgDateKey", "MsgFromSort", "MsgSubjectSort", "MsgToSort"})
+            db.run(QStringLiteral("DROP INDEX ") + QString::fromLatin1(index), {}, QStringLiteral("fixture")).finish();
+        db.run(QStringLiteral("ALTER TABLE Msg DROP COLUMN IsRead"), {}, QStringLiteral("fixture")).finish();
+        db.run(QStringLiteral("ALTER TABLE Msg DROP COLUMN DateKey"), {}, QStringLiteral("fixture")).finish();
+    }
     for (int i = 0; i < count; ++i) {
-        db.run(QStringLiteral("INSERT INTO Msg (pkMsg, Server, User, POP3Id, Subject, Content) VALUES (?, ?, ?, ?, ?, ?)"),
+        db.run(QStringLiteral("INSERT INTO Msg (pkMsg, Server, User, POP3Id, Subject, Date, Content) "
+                              "VALUES (?, ?, ?, ?, ?, ?, ?)"),
                {QStringLiteral("{older-%1}").arg(i), QStringLiteral("pop.a"), QStringLiteral("ann"),
-                QStringLiteral("older-%1").arg(i), QStringLiteral("Subject %1").arg(i), Database::bindText(olderText(i))},
+                QStringLiteral("older-%1").arg(i), QStringLiteral("Subject %1").arg(i), olderDate(i),
+                Database::bindText(olderText(i))},
                QStringLiteral("fixture"))
             .finish();
     }

@@ -328,7 +328,7 @@ void TestDatabase::killedConversionLosesNothing()
     constexpr int count = 300;
     {
         Database db(home.path(), StorageFixture::templatePath());
-        StorageFixture::fillOlderForm(db, count);
+        StorageFixture::fillOlderForm(db, count, true);
     }
     QHash<QString, QString> expected;
     for (int i = 0; i < count; ++i)
@@ -375,6 +375,19 @@ void TestDatabase::killedConversionLosesNothing()
     QCOMPARE(scalar(db, QStringLiteral("SELECT count(*) FROM Msg WHERE Content <> '' AND NOT "
                                        "(typeof(Content) = 'blob' AND substr(Content, 1, 1) IN (x'01', x'02'))")),
              QString::number(unpackable));
+    // Every row whose Date is a date has its key, worked out by the same batches.
+    QSqlQuery keys(db.connection());
+    QVERIFY(keys.exec(QStringLiteral("SELECT POP3Id, DateKey FROM Msg")));
+    int rows = 0;
+    while (keys.next()) {
+        const int i = keys.value(0).toString().mid(6).toInt();
+        const std::optional<qint64> key = MsgManager::DateKey(StorageFixture::olderDate(i));
+        QCOMPARE(keys.value(1).isNull(), !key.has_value());
+        if (key)
+            QCOMPARE(keys.value(1).toLongLong(), *key);
+        ++rows;
+    }
+    QCOMPARE(rows, count);
 }
 
 QTEST_GUILESS_MAIN(TestDatabase)

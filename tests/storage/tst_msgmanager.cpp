@@ -331,8 +331,16 @@ void TestMsgManager::oldDatabaseGainsReadAndDateColumns()
         sql.addBindValue(QString::fromLatin1(row[1]));
         QVERIFY2(sql.exec(), qPrintable(sql.lastError().text()));
     }
+    // The date keys are worked out in the batched conversion and counted in its progress.
+    qint64 counted = -1;
+    MsgManager::SetConversionProgress([&](const QString &phase, qint64, qint64 total) {
+        if (phase == QLatin1String("convert"))
+            counted = total;
+    });
     MsgManager reopened;
-    reopened.Init(m_db.get(), m_log.get());
+    reopened.Init(m_db.get(), m_log.get(), 3);
+    MsgManager::SetConversionProgress({});
+    QCOMPARE(counted, 4);
     QStringList byDate;
     bool allRead = true;
     for (const Record &r : reopened.GetMsgPage(MsgManager::SortKey::Date, false, 0, 10)) {
