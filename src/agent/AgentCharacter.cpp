@@ -13,6 +13,7 @@
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <utility>
 
 namespace {
 qint64 nowMs()
@@ -332,6 +333,10 @@ void AgentCharacter::startSpeak(const QString &text)
         if (!aborted && m_stream)
             m_stream->end();
     });
+    connect(m_stream.get(), &AudioStream::started, this, [this] {
+        m_audible = true;
+        Q_EMIT speakingChanged(true);
+    });
     connect(m_stream.get(), &AudioStream::progressed, this, &AgentCharacter::fireEvents);
     connect(m_stream.get(), &AudioStream::finished, this, [this] {
         const int status = m_stream->Status();
@@ -398,6 +403,8 @@ void AgentCharacter::endSpeech()
         m_stream->disconnect(this);
         m_control->audio()->stop(m_stream);
         m_stream.reset();
+        if (std::exchange(m_audible, false))
+            Q_EMIT speakingChanged(false);
         if (m_view) {
             m_view->setMouth(QStringLiteral("closed"));
             m_view->setSpeaking(false);

@@ -83,6 +83,8 @@ Q_SIGNALS:
     void mouthChanged(const QString &shape);
     /// An animation frame is shown (image path inside the package).
     void frameShown(const QString &image);
+    /// Its speech started to be heard / its last sample was heard (or it was cut off).
+    void speakingChanged(bool speaking);
 
 private:
     struct Job
@@ -143,6 +145,7 @@ private:
     SpeechText m_speech;
     SpeechJobPtr m_job;
     AudioStreamPtr m_stream;
+    bool m_audible = false;   ///< m_stream has started playing
     SpeechEvents m_events;
     int m_nextEvent = 0;
     QTimer m_balloonTimer;

@@ -20,7 +20,9 @@ AgentControl::AgentControl(std::unique_ptr<AudioSink> sink, QObject *parent)
     // The grammar follows the enabled commands of every character.
     auto refresh = [this] { m_listener->setPhrases(enabledPhrases()); };
     connect(m_characters, &AgentCharacters::loaded, this, [this, refresh](const QString &id) {
-        connect(m_characters->Item(id)->Commands(), &AgentCommands::changed, this, refresh);
+        AgentCharacter *c = m_characters->Item(id);
+        connect(c->Commands(), &AgentCommands::changed, this, refresh);
+        connect(c, &AgentCharacter::speakingChanged, this, &AgentControl::onCharacterSpeaking);
         refresh();
     });
     connect(m_characters, &AgentCharacters::unloaded, this, refresh);
@@ -33,6 +35,16 @@ AgentControl::~AgentControl()
     m_characters = nullptr;
     delete m_listener;
     m_listener = nullptr;
+}
+
+void AgentControl::onCharacterSpeaking(bool speaking)
+{
+    m_speaking += speaking ? 1 : -1;
+    Q_ASSERT(m_speaking >= 0);
+    if (m_speaking != (speaking ? 1 : 0))
+        return;   // another character was already talking, or still is
+    m_listener->setSpeakerTalking(speaking);
+    Q_EMIT SpeakingChanged(speaking);
 }
 
 AudioStreamPtr AgentControl::PlayWav(const QString &file)

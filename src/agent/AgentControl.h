@@ -41,6 +41,9 @@ public:
     /// every character; raises Command when one is recognised. Asynchronous.
     void RecognizeFile(const QString &file);
     VoiceListener *listener() const { return m_listener; }
+    /// Some character's speech is being heard (hands-free listening then ignores the
+    /// microphone, which hears the loudspeakers).
+    bool isSpeaking() const { return m_speaking > 0; }
 
     /// Idle delay for characters loaded from now on, and for the loaded ones.
     void setIdleDelay(int ms);
@@ -71,6 +74,8 @@ Q_SIGNALS:
     /// What the recogniser made of an utterance: `phrase` is empty when nothing was
     /// accepted; `error` says why recognition could not run at all.
     void Recognized(const QString &phrase, int confidence, const QString &error);
+    /// isSpeaking() changed.
+    void SpeakingChanged(bool speaking);
 
 protected:
     /// `sink`: where sound goes; nullptr chooses by MURMELO_AUDIO (see AgentAudio).
@@ -79,6 +84,7 @@ protected:
 private:
     void onRecognized(const QString &phrase, int confidence, const QString &error);
     QStringList enabledPhrases() const;
+    void onCharacterSpeaking(bool speaking);
 
     AgentCharacters *m_characters;
     AgentAudio *m_audio;
@@ -87,4 +93,5 @@ private:
     int m_idleDelay = 8000;
     int m_balloonHideDelay = 1500;
     int m_nextRequestId = 1;
+    int m_speaking = 0;   ///< characters whose speech is being heard
 };

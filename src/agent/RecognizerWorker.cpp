@@ -82,6 +82,13 @@ void RecognizerWorker::setHandsFree(bool on)
 {
     m_handsFree = on;
     m_gate.reset();
+    m_gate.setHeld(m_deaf);
+}
+
+void RecognizerWorker::setDeaf(bool deaf)
+{
+    m_deaf = deaf;
+    m_gate.setHeld(deaf);
 }
 
 void RecognizerWorker::recognizeFile(const QString &path)

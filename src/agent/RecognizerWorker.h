@@ -25,6 +25,8 @@ public Q_SLOTS:
     /// Hands-free: every utterance the gate finds in the fed sound is decoded once the
     /// speaker pauses; silence and noise never reach the decoder.
     void setHandsFree(bool on);
+    /// Hands-free: the loudspeakers talk; the gate stays closed (push to talk unaffected).
+    void setDeaf(bool deaf);
     void recognizeFile(const QString &path);
 
 public:
@@ -43,6 +45,7 @@ private:
     bool m_dirty = true;
     bool m_collecting = false;
     bool m_handsFree = false;
+    bool m_deaf = false;
     QByteArray m_utterance;
     VoiceGate m_gate;
     int m_decoded = 0;

@@ -17,12 +17,31 @@ void VoiceGate::reset()
     m_history.reserve(qMax(1, m_params.floorWindowMs / BlockMs));
     m_historyAt = 0;
     m_floor = 0;
-    m_inSpeech = m_overlong = false;
+    m_inSpeech = m_overlong = m_held = false;
     m_loudMs = m_quietMs = 0;
     m_preRoll.clear();
     m_segment.clear();
     m_blocks = 0;
     m_segmentStartBlock = 0;
+}
+
+void VoiceGate::setHeld(bool held)
+{
+    if (held == m_held)
+        return;
+    m_held = held;
+    if (held) {
+        // Held as one endless dropped segment: nothing collects, nothing passes.
+        m_inSpeech = m_overlong = true;
+        m_segment.clear();
+        m_preRoll.clear();
+        m_quietMs = 0;
+        return;
+    }
+    if (m_quietMs >= m_params.onsetMs) {
+        m_inSpeech = m_overlong = false;
+        m_loudMs = 0;
+    }
 }
 
 VoiceGate::Output VoiceGate::feed(const QByteArray &samples16k)
@@ -92,7 +111,7 @@ void VoiceGate::block(const qint16 *s, Output &out)
             ++out.dropped;
         }
     }
-    if (m_quietMs >= m_params.hangoverMs) {
+    if (m_quietMs >= m_params.hangoverMs && !m_held) {
         m_inSpeech = false;
         m_loudMs = 0;
         if (!m_overlong)

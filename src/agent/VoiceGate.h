@@ -54,6 +54,11 @@ public:
     /// Forgets everything (the floor too).
     void reset();
     void setMaxSegmentMs(int ms) { m_params.maxSegmentMs = ms; }
+    /// Held closed, no segment starts or ends, and one open at the hold is dropped; the
+    /// floor still follows the sound. On release, sound still going on belongs to
+    /// what was held: the gate opens after its pause.
+    void setHeld(bool held);
+    bool held() const { return m_held; }
     const Params &params() const { return m_params; }
     bool inSpeech() const { return m_inSpeech; }
     double noiseFloor() const { return m_floor; }
@@ -73,6 +78,7 @@ private:
     double m_floor = 0;
     bool m_inSpeech = false;
     bool m_overlong = false;       ///< the segment was dropped; waiting for the pause
+    bool m_held = false;
     int m_loudMs = 0;
     int m_quietMs = 0;
     QByteArray m_preRoll;

@@ -17,6 +17,10 @@ VoiceListener::VoiceListener(QObject *parent) : QObject(parent), m_worker(new Re
     connect(&m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
     connect(m_worker, &RecognizerWorker::recognized, this, &VoiceListener::recognized);
     m_thread.start();
+    // The room rings on a little after the last sample.
+    m_echoTail.setSingleShot(true);
+    m_echoTail.setInterval(300);
+    connect(&m_echoTail, &QTimer::timeout, this, [this] { setDeaf(false); });
 }
 
 VoiceListener::~VoiceListener()
@@ -107,6 +111,27 @@ void VoiceListener::onMicrophoneData()
     if (mono.isEmpty())
         return;
     QMetaObject::invokeMethod(m_worker, [w = m_worker, mono] { w->feed(mono); }, Qt::QueuedConnection);
+}
+
+void VoiceListener::setSpeakerTalking(bool talking)
+{
+    if (talking) {
+        m_echoTail.stop();
+        setDeaf(true);
+    } else if (m_deaf) {
+        m_echoTail.start();
+    }
+}
+
+void VoiceListener::setDeaf(bool deaf)
+{
+    if (deaf == m_deaf)
+        return;
+    m_deaf = deaf;
+    // What the microphone holds was heard before this moment: on the old side of it.
+    onMicrophoneData();
+    QMetaObject::invokeMethod(m_worker, [w = m_worker, deaf] { w->setDeaf(deaf); }, Qt::QueuedConnection);
+    Q_EMIT deafChanged(deaf);
 }
 
 void VoiceListener::startListening()

@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <QStringList>
 #include <QThread>
+#include <QTimer>
 #include <memory>
 
 class QAudioSource;
@@ -31,15 +32,24 @@ public:
     /// Sound from `device` (not owned; must outlive the listening) in `format` instead
     /// of the default microphone, from the next opening on: a recording or a pipe.
     void useInput(QIODevice *device, const QAudioFormat &format);
+    /// The character talks through the loudspeakers (from its first sample heard to its
+    /// last): hands-free listening ignores the microphone then and for the echo tail
+    /// after, so that it neither obeys nor decodes the character's own voice.
+    void setSpeakerTalking(bool talking);
+    void setEchoTailMs(int ms) { m_echoTail.setInterval(ms); }
+    bool isDeaf() const { return m_deaf; }
 
 Q_SIGNALS:
     void recognized(const QString &phrase, int confidence, const QString &error);
     void listeningChanged(bool listening);
+    /// Hands-free listening started or stopped ignoring the microphone.
+    void deafChanged(bool deaf);
 
 private:
     bool openMicrophone(QString *error);
     void closeMicrophone();
     void onMicrophoneData();
+    void setDeaf(bool deaf);
 
     QThread m_thread;
     RecognizerWorker *m_worker;   ///< lives on m_thread
@@ -50,4 +60,6 @@ private:
     QAudioFormat m_inputFormat;
     bool m_holding = false;
     bool m_handsFree = false;
+    bool m_deaf = false;
+    QTimer m_echoTail;
 };

@@ -39,6 +39,8 @@ private Q_SLOTS:
     void gate();
     void gateTakesAnyBlockSize();
     void handsFreeControlRunsCommandsFromTheMicrophone();
+    void handsFreeIgnoresTheCharactersSpeech_data();
+    void handsFreeIgnoresTheCharactersSpeech();
     void grammar();
 
 private:
@@ -366,6 +368,89 @@ void TstAgentRecognition::handsFreeControlRunsCommandsFromTheMicrophone()
     control.setHandsFree(false);
     QVERIFY(!control.handsFree());
     QCOMPARE(listening.last().at(0).toBool(), false);
+}
+
+void TstAgentRecognition::handsFreeIgnoresTheCharactersSpeech_data()
+{
+    // A phrase heard in parts: `before` percent of it before the character's speech is
+    // heard, `during` while it is, `tail` after its last sample, the rest once the
+    // echo tail is over; then another phrase, whole, which is always obeyed.
+    QTest::addColumn<int>("before");
+    QTest::addColumn<int>("during");
+    QTest::addColumn<int>("tail");
+    QTest::addColumn<bool>("pushToTalk");
+    QTest::addColumn<bool>("obeyed");
+    QTest::newRow("after-the-tail") << 0 << 0 << 0 << false << true;
+    QTest::newRow("while-speaking") << 0 << 100 << 0 << false << false;
+    QTest::newRow("begun-before-the-speech") << 50 << 50 << 0 << false << false;
+    QTest::newRow("in-the-echo-tail") << 0 << 0 << 100 << false << false;
+    QTest::newRow("running-past-the-tail") << 0 << 50 << 0 << false << false;
+    QTest::newRow("held-listen-while-speaking") << 0 << 100 << 0 << true << true;
+}
+
+void TstAgentRecognition::handsFreeIgnoresTheCharactersSpeech()
+{
+    QFETCH(int, before);
+    QFETCH(int, during);
+    QFETCH(int, tail);
+    QFETCH(bool, pushToTalk);
+    QFETCH(bool, obeyed);
+    const QByteArray phrase = utterance("check mail", "en-us+f2", 170);
+    auto part = [&](int from, int percent) {
+        return phrase.mid(phrase.size() * from / 100 / 2 * 2, phrase.size() * percent / 100 / 2 * 2);
+    };
+    QByteArray heard;
+    QBuffer microphone(&heard);
+    QVERIFY(microphone.open(QIODevice::ReadOnly));
+    auto hear = [&](const QByteArray &sound) {
+        microphone.buffer().append(sound);
+        Q_EMIT microphone.readyRead();
+    };
+    QAudioFormat format;
+    format.setSampleRate(16000);
+    format.setChannelCount(1);
+    format.setSampleFormat(QAudioFormat::Int16);
+
+    QTemporaryDir dir;
+    HeadlessAgentControl control(std::make_unique<NullAudioSink>(1.0));
+    control.Characters()->Load("c", TestCharacter::build(dir.path()));
+    AgentCharacter *c = control.Characters()->Item("c");
+    c->Commands()->Add("mnuCheckForNewMessagesAllAccounts_Click", "C&heck Mail", "Check Mail");
+    c->Commands()->Add("mnuTalkTime_Click", "Say &Time", "Say Time");
+    control.listener()->useInput(&microphone, format);
+    QSignalSpy recognised(&control, &AgentControl::Recognized);
+    QSignalSpy raised(&control, &AgentControl::Command);
+    QSignalSpy speaking(&control, &AgentControl::SpeakingChanged);
+    QSignalSpy deaf(control.listener(), &VoiceListener::deafChanged);
+    control.setHandsFree(true);
+
+    hear(part(0, before));
+    c->Speak("Check mail. It is ten o'clock, you have no new messages.");
+    QVERIFY(speaking.wait(30000));
+    QVERIFY(control.isSpeaking());
+    QVERIFY(control.listener()->isDeaf());
+    if (pushToTalk)
+        control.StartListening();
+    hear(part(before, during));
+    if (pushToTalk)
+        control.StopListening();
+    QTRY_COMPARE_WITH_TIMEOUT(speaking.size(), 2, 30000);
+    QCOMPARE(speaking.at(1).at(0).toBool(), false);
+    QVERIFY(control.listener()->isDeaf());
+    hear(part(before + during, tail));
+    QTRY_COMPARE_WITH_TIMEOUT(deaf.size(), 2, 5000);
+    hear(part(before + during + tail, 100));
+    hear(utterance("say time", "en-us+m3", 160));
+    // Utterances are decoded in the order heard: the last one's command comes last.
+    auto last = [&] {
+        return raised.isEmpty() ? QString() : raised.last().at(0).value<AgentUserInput>().Name;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(last(), QString("mnuTalkTime_Click"), 60000);
+    QCOMPARE(raised.size(), obeyed ? 2 : 1);
+    if (obeyed)
+        QCOMPARE(raised.at(0).at(0).value<AgentUserInput>().Name, QString("mnuCheckForNewMessagesAllAccounts_Click"));
+    // Nothing else reached the decoder.
+    QCOMPARE(recognised.size(), raised.size());
 }
 
 void TstAgentRecognition::grammar()
