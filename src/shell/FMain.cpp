@@ -521,6 +521,7 @@ void FMain::Init(LogPtr log, MUScripting *scripting, AgentControl *agent, CTalke
     if (moTalker) {
         connect(moTalker, qOverload<>(&CTalker::StartTalking), this, &FMain::moTalker_StartTalking);
         connect(moTalker, qOverload<>(&CTalker::StopTalking), this, &FMain::moTalker_StopTalking);
+        connect(moTalker, &CTalker::Spooled, this, &FMain::moTalker_Spooled);
     }
     if (moTimerManager)
         connect(moTimerManager, &TimerManager::Pulse, this, &FMain::moTimerManager_Pulse);
@@ -565,9 +566,11 @@ void FMain::Init(LogPtr log, MUScripting *scripting, AgentControl *agent, CTalke
     ShellHooks::instance().registerVoiceCommands(this);
     ShellHooks::instance().applyOptionsAtStart(moScripting, m_log);
 
-    // 19-20: the speech pulse and the time announcement.
+    // 19-20: the speech pulse (only while something is spooled: an idle program sleeps)
+    // and the time announcement.
     if (moTimerManager) {
-        moTimerManager->AddPulser(SpeechPulseId, 1500);
+        if (moTalker && !moTalker->spool().isEmpty())
+            moTalker_Spooled();
         if (!settingBool(KeyTimeOff, false))
             moTimerManager->AddTimePulser(TimePulseId, int(Utility::ToInt(setting(KeyTimeInterval, 60), 60)));
     }
@@ -1197,11 +1200,22 @@ void FMain::moTalker_StopTalking()
     SetTalkingState(false);
 }
 
+void FMain::moTalker_Spooled()
+{
+    if (moTimerManager && !moTimerManager->IsTiming(SpeechPulseId))
+        moTimerManager->AddPulser(SpeechPulseId, 1500);
+}
+
 void FMain::moTimerManager_Pulse(const QString &id)
 {
     if (id == SpeechPulseId) {
-        if (moTalker)
-            moTalker->TalkFromSpool();
+        if (!moTalker)
+            return;
+        moTalker->TalkFromSpool();
+        // A run that returns with nothing left (and is not itself nested in a run further
+        // up) lets the pulse sleep until the next text is spooled.
+        if (moTimerManager && moTalker && moTalker->spool().isEmpty() && !moTalker->Talking())
+            moTimerManager->StopTiming(SpeechPulseId);
     } else if (id == TimePulseId) {
         ShellHooks::instance().timeAnnouncement(this);
     }

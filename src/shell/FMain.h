@@ -141,6 +141,8 @@ public Q_SLOTS:
     void moTalker_StartTalking();
     void moTalker_StopTalking();
     void moTimerManager_Pulse(const QString &id);
+    /// Wakes the speech pulse for a text just spooled.
+    void moTalker_Spooled();
     void Agent1_RequestStart(AgentRequest *request);
     void Agent1_RequestComplete(AgentRequest *request);
     void Agent1_IdleStart(const QString &characterId);

@@ -46,6 +46,7 @@ struct Window
             QVERIFY(ef.store(r));
         w.Init(ef.engine()->log(), ef.engine(), ef.agent(), ef.talker());
         // Pulses would speak the spool away under the test's feet.
+        QObject::disconnect(ef.talker(), &CTalker::Spooled, &w, nullptr);
         ef.engine()->timerManager()->StopTiming(FMain::SpeechPulseId);
         clearSpool();
         fx.clear();
@@ -495,6 +496,32 @@ private Q_SLOTS:
         for (const QString &s : mustNotSay)
             QVERIFY2(!said.contains(s), qPrintable(said));
         QCOMPARE(t.w.panelText(1), QStringLiteral("Total: 1 message"));
+    }
+
+    void speechPulseRunsOnlyWhileSpooled()
+    {
+        Window t;
+        QObject::connect(t.ef.talker(), &CTalker::Spooled, &t.w, &FMain::moTalker_Spooled);
+        TimerManager *timers = t.ef.engine()->timerManager();
+        QSignalSpy started(t.ef.talker(), qOverload<>(&CTalker::StartTalking));
+        QSignalSpy stopped(t.ef.talker(), qOverload<>(&CTalker::StopTalking));
+        // Two texts queued back to back are both spoken, in one run, in their order.
+        t.w.mnuTalkDate_Click();
+        t.w.mnuTalkTime_Click();
+        QVERIFY(timers->IsTiming(FMain::SpeechPulseId));
+        const QStringList queued = t.ef.talker()->spool();
+        QCOMPARE(queued.size(), 2);
+        QVERIFY(queued.at(0).startsWith(QStringLiteral("Today is ")));
+        QVERIFY(stopped.wait(60000));
+        QCOMPARE(started.count(), 1);
+        QVERIFY(t.ef.talker()->spool().isEmpty());
+        // Nothing left: no clock wakes the program until the next text.
+        QTRY_VERIFY(!timers->IsTiming(FMain::SpeechPulseId));
+        t.w.mnuTalkTime_Click();
+        QVERIFY(timers->IsTiming(FMain::SpeechPulseId));
+        QVERIFY(stopped.wait(60000));
+        QCOMPARE(started.count(), 2);
+        QTRY_VERIFY(!timers->IsTiming(FMain::SpeechPulseId));
     }
 
     void talkingStateSwitchesCommands()
