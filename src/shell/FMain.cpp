@@ -949,8 +949,21 @@ void FMain::mnuStopTalking_Click()
 
 void FMain::mnuCheckForNewMessagesAllAccounts_Click()
 {
-    if (moScripting)
-        moScripting->CheckForNewMessagesNow();
+    if (!moScripting)
+        return;
+    bool noAccounts = false;
+    try {
+        noAccounts = moScripting->accountManager() && moScripting->accountManager()->AccountList().Count() == 0;
+    } catch (const MUError &) {
+    }
+    if (noAccounts) {
+        // A check of nothing would pass in silence: say why and offer the way out.
+        if (ShowMessage(QStringLiteral("There is no mail account to check yet.\n\nOpen Accounts to add one?"),
+                        ShellMessage::YesNo + ShellMessage::Question) == ShellMessage::Yes)
+            mnuAccounts_Click();
+        return;
+    }
+    moScripting->CheckForNewMessagesNow();
 }
 
 void FMain::mnuCheckForNewMessagesThisAccountA_Click(const QString &accountId)

@@ -5,6 +5,8 @@
 #include "FMain.h"
 #include "FSplash.h"
 #include "InstanceLock.h"
+
+#include "AgentControl.h"
 #include "ShellIcons.h"
 
 #include "engine/MUScripting.h"
@@ -73,6 +75,7 @@ private Q_SLOTS:
             return l;
         }();
         QCOMPARE(menu, (QStringList{QStringLiteral("&About Murmelo..."), QStringLiteral("-"),
+                                    QStringLiteral("&Check Mail"), QStringLiteral("&Listen"), QStringLiteral("-"),
                                     QStringLiteral("&Show"), QStringLiteral("&Exit")}));
         // The start-up log lines, in their order.
         const QString log = fx.logText();
@@ -331,6 +334,37 @@ private Q_SLOTS:
         splash.scripting()->settings()->SaveSetting(QStringLiteral("{D6795EFA-8EC7-40CE-8A28-34433D2B5AC3}"), false);
         Q_EMIT splash.scripting()->receiverManager()->MsgArrived(another());
         QVERIFY(!splash.animating());
+    }
+
+    void trayCheckMailWithoutAccountsOffersAccounts()
+    {
+        ShellFixture fx;
+        FSplash splash(options());
+        QVERIFY(splash.Start());
+        fx.clear();
+        fx.answer = 7;   // No: the Accounts dialog stays shut
+        splash.trayMenu()->findChild<QAction *>(QStringLiteral("mnuCheckMail"))->trigger();
+        QCOMPARE(fx.boxes.size(), 1);
+        QVERIFY2(fx.boxes.first().prompt.contains(QStringLiteral("no mail account")), qPrintable(fx.boxes.first().prompt));
+        QVERIFY(fx.boxes.first().prompt.contains(QStringLiteral("Accounts")));
+        QCOMPARE(fx.boxes.first().buttons, 4 + 32);
+    }
+
+    void trayListenFollowsTheListener()
+    {
+        ShellFixture fx;
+        FSplash splash(options());
+        QVERIFY(splash.Start());
+        QAction *listen = splash.trayMenu()->findChild<QAction *>(QStringLiteral("mnuListen"));
+        QVERIFY(listen && listen->isCheckable());
+        // Chosen: the tick shows whether listening really started (no microphone here: it did not).
+        listen->trigger();
+        QCOMPARE(listen->isChecked(), splash.agent()->isListening());
+        // Listening started or ended elsewhere (the character's item, hands-free) shows here.
+        Q_EMIT splash.agent()->ListeningChanged(true);
+        QVERIFY(listen->isChecked());
+        Q_EMIT splash.agent()->ListeningChanged(false);
+        QVERIFY(!listen->isChecked());
     }
 
     void trayMenuExitEndsEverything()
