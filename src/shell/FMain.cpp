@@ -1,4 +1,5 @@
 #include "FMain.h"
+#include "DesktopNotifier.h"
 #include "AboutBox.h"
 #include "MessageListModel.h"
 #include "MessageView.h"
@@ -69,6 +70,7 @@ const QString FMain::KeyTimeInterval = QStringLiteral("{EF7423A6-D0AC-482a-A6A1-
 const QString FMain::KeyShowOnNewMail = QStringLiteral("{0092B80B-62B9-43bd-9E2C-5B56CF181C5B}");
 const QString FMain::KeyNewMailSound = QStringLiteral("{6084A00F-A059-4a3d-AFC2-45EA2B0910E4}");
 const QString FMain::KeyAnnounceSpam = QStringLiteral("{1F3B209B-9CB2-4ec8-BAEA-E47DC8DDDD68}");
+const QString FMain::KeyDesktopNotification = QStringLiteral("{5E0C4A8B-3D2F-4B7A-9C61-2F8D0B7E4A13}");
 const QString FMain::KeySpamText = QStringLiteral("{796C844F-5833-4d89-80FD-1D3427E16EB8}");
 const QString FMain::KeyTimePhrase = QStringLiteral("{B067431C-D79B-49fb-A320-667122ED08F9}");
 const QString FMain::KeyTimePattern = QStringLiteral("{804159BE-0424-4ca8-A08C-9D22212C785C}");
@@ -525,6 +527,18 @@ void FMain::Init(LogPtr log, MUScripting *scripting, AgentControl *agent, CTalke
     }
     if (moTimerManager)
         connect(moTimerManager, &TimerManager::Pulse, this, &FMain::moTimerManager_Pulse);
+    if (!m_notifier) {
+        m_notifier = new DesktopNotifier(this);
+        connect(m_notifier, &DesktopNotifier::openRequested, this, [this](const QString &key) {
+            bringToFront();
+            const int row = m_model->rowOf(key);
+            if (row < 0)
+                return;   // deleted since
+            selectRow(row);
+            m_lv->scrollTo(m_model->index(row, 0));
+            ShowSelectedMessage();
+        });
+    }
     if (m_agent) {
         connect(m_agent, &AgentControl::RequestStart, this, &FMain::Agent1_RequestStart);
         connect(m_agent, &AgentControl::RequestComplete, this, &FMain::Agent1_RequestComplete);
@@ -959,7 +973,7 @@ void FMain::mnuCheckForNewMessagesAllAccounts_Click()
     if (noAccounts) {
         // A check of nothing would pass in silence: say why and offer the way out.
         if (ShowMessage(QStringLiteral("There is no mail account to check yet.\n\nOpen Accounts to add one?"),
-                        ShellMessage::YesNo + ShellMessage::Question) == ShellMessage::Yes)
+                        int(ShellMessage::YesNo) | int(ShellMessage::Question)) == ShellMessage::Yes)
             mnuAccounts_Click();
         return;
     }
@@ -1138,6 +1152,8 @@ void FMain::moScripting_MsgArrived(const Record &msgIn)
     if (msg.Exists(QStringLiteral("Content")))
         spamText += QLatin1Char(' ') + msg.text(QStringLiteral("Content"));
     const bool spam = ShellHooks::instance().isSpam(moScripting, spamText);
+    if (!spam && m_notifier && settingBool(KeyDesktopNotification, true))
+        m_notifier->notify(msg.Id(), msg.text(QStringLiteral("From")), msg.text(QStringLiteral("Subject")));
 
     if (spam) {
         if (settingBool(KeyAnnounceSpam, true)) {
@@ -1176,6 +1192,8 @@ void FMain::moScripting_MsgArrived(const Record &msgIn)
 
 void FMain::moReceiverManager_ReceiveStart()
 {
+    if (m_notifier)
+        m_notifier->beginCheck();
     setPanel2({}, {});
 }
 

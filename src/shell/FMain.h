@@ -9,6 +9,7 @@
 #include <functional>
 
 class AboutBox;
+class DesktopNotifier;
 class AgentControl;
 class AgentRequest;
 class CTalker;
@@ -48,6 +49,8 @@ public:
     static const QString KeyShowOnNewMail;
     static const QString KeyNewMailSound;
     static const QString KeyAnnounceSpam;
+    /// A desktop notification for each new message that is not spam (on unless switched off).
+    static const QString KeyDesktopNotification;
     static const QString KeySpamText;
     static const QString KeyTimePhrase;
     static const QString KeyTimePattern;
@@ -208,6 +211,7 @@ private:
     QHash<QString, QAction *> m_tools;   ///< toolbar buttons by key
     QHash<QString, std::function<void()>> m_commands;
     QPointer<AboutBox> m_about;
+    DesktopNotifier *m_notifier = nullptr;   ///< child; made by Init
 
     QString m_lastClickedKey;
     std::function<QDateTime()> m_clock;
