@@ -42,6 +42,7 @@
 #include <QRegularExpression>
 #include <QScreen>
 #include <QSplitter>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QStringDecoder>
 #include <QTableView>
@@ -1025,7 +1026,17 @@ void FMain::mnuStartEmailProgram_Click()
 void FMain::mnuHelp_Click()
 {
     const QString page = Paths::FindShared(QStringLiteral("help/index.html"));
-    if (page.isEmpty() || !ShellHooks::instance().openUrl(QUrl::fromLocalFile(page)))
+    if (page.isEmpty()) {
+        ShowMessage(MessageTable::Text(124), ShellMessage::Exclamation);
+        return;
+    }
+    // Qt opens local pages through xdg-open: without it the reason is that, not the page.
+    if (QStandardPaths::findExecutable(QStringLiteral("xdg-open")).isEmpty()) {
+        ShowMessage(MessageTable::Text(124) + QStringLiteral("No program to open web pages was found (xdg-open)."),
+                    ShellMessage::Exclamation);
+        return;
+    }
+    if (!ShellHooks::instance().openUrl(QUrl::fromLocalFile(page)))
         ShowMessage(MessageTable::Text(124), ShellMessage::Exclamation);
 }
 

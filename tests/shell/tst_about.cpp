@@ -1,7 +1,9 @@
-// The licence in the About box, and the desktop entry and AppStream metainfo as their
+// The licence in the About box, the help's voice phrases, and the desktop entry and AppStream metainfo as their
 // validators see them.
 #include "AboutBox.h"
+#include "VoiceCommands.h"
 
+#include <QFile>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QProcess>
@@ -29,6 +31,17 @@ private Q_SLOTS:
         QVERIFY(!text->isVisible());
         button->click();
         QVERIFY(text->isVisible());
+    }
+
+    void helpNamesTheVoicePhrasesAsTheyAre()
+    {
+        QFile help(qEnvironmentVariable("MURMELO_SOURCE_DIR") + QStringLiteral("/src/resources/help/index.html"));
+        QVERIFY(help.open(QIODevice::ReadOnly));
+        const QString page = QString::fromUtf8(help.readAll());
+        for (int i = 0; i < VoiceCommands::CommandCount; ++i) {
+            const QString phrase = QLatin1Char('"') + VoiceCommands::DefaultPhrase(i) + QLatin1Char('"');
+            QVERIFY2(page.contains(phrase), qPrintable(phrase));
+        }
     }
 
     void validatorsFindNothing_data()

@@ -22,6 +22,7 @@
 #include "AgentControl.h"
 
 #include <QElapsedTimer>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -496,6 +497,40 @@ private Q_SLOTS:
         for (const QString &s : mustNotSay)
             QVERIFY2(!said.contains(s), qPrintable(said));
         QCOMPARE(t.w.panelText(1), QStringLiteral("Total: 1 message"));
+    }
+
+    void helpSaysWhyItCannotOpen_data()
+    {
+        QTest::addColumn<bool>("browser");
+        QTest::newRow("xdg-open-present") << true;
+        QTest::newRow("no-xdg-open") << false;
+    }
+    void helpSaysWhyItCannotOpen()
+    {
+        QFETCH(bool, browser);
+        Window t;
+        QTemporaryDir bin;
+        if (browser) {
+            QFile opener(bin.path() + QStringLiteral("/xdg-open"));
+            QVERIFY(opener.open(QIODevice::WriteOnly));
+            opener.write("#!/bin/sh\n");
+            opener.close();
+            QVERIFY(opener.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        }
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", bin.path().toLocal8Bit());
+        t.w.mnuHelp_Click();
+        qputenv("PATH", path);
+        if (browser) {
+            QVERIFY(t.fx.boxes.isEmpty());
+            QCOMPARE(t.fx.opened.size(), 1);
+            QVERIFY(t.fx.opened.first().toLocalFile().endsWith(QStringLiteral("help/index.html")));
+        } else {
+            QVERIFY(t.fx.opened.isEmpty());
+            QCOMPARE(t.fx.boxes.size(), 1);
+            QVERIFY2(t.fx.boxes.first().prompt.contains(QStringLiteral("No program to open web pages was found (xdg-open).")),
+                     qPrintable(t.fx.boxes.first().prompt));
+        }
     }
 
     void speechPulseRunsOnlyWhileSpooled()
