@@ -4,6 +4,7 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QFileInfo>
 #include <QVariantMap>
 
 const QString DesktopNotifier::Service = QStringLiteral("org.freedesktop.Notifications");
@@ -12,12 +13,24 @@ const QString DesktopNotifier::DesktopEntry = QStringLiteral("io.github.murmelo.
 
 namespace {
 constexpr int MaxLines = 5;
+
+/// A desktop session names its bus (or has the user bus socket). Without either, asking for
+/// the session bus would have libdbus autolaunch a daemon of its own that outlives us.
+bool sessionBusExpected()
+{
+    if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
+        return true;
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    return !runtime.isEmpty() && QFileInfo::exists(runtime + QStringLiteral("/bus"));
+}
 const QString OpenAction = QStringLiteral("open");
 const QString DefaultAction = QStringLiteral("default");
 }
 
-DesktopNotifier::DesktopNotifier(QObject *parent) : QObject(parent)
+DesktopNotifier::DesktopNotifier(QObject *parent) : QObject(parent), m_enabled(sessionBusExpected())
 {
+    if (!m_enabled)
+        return;
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return;
@@ -53,6 +66,8 @@ void DesktopNotifier::notify(const QString &msgId, const QString &sender, const 
 
 void DesktopNotifier::send()
 {
+    if (!m_enabled)
+        return;
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return;

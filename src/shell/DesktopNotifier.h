@@ -35,6 +35,7 @@ private Q_SLOTS:
 private:
     void send();
 
+    bool m_enabled = false;   ///< there is a session bus to ask
     uint m_id = 0;
     bool m_pending = false;   ///< a Notify call is on its way
     bool m_again = false;     ///< changed meanwhile: send once the id is known
