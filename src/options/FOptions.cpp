@@ -197,5 +197,11 @@ void FOptions::reject()
         OptionsHooks::instance().showMessage(this, MessageTable::Text(102), 1 + 48) != 1)
         return;
     m_cmdApply->setEnabled(false);
+    for (const auto &[widget, uc] : std::as_const(m_ucs)) {
+        try {
+            uc->Cancel();
+        } catch (...) {
+        }
+    }
     QDialog::reject();
 }

@@ -15,4 +15,7 @@ public:
     virtual void Init(MUScripting *scripting, QPushButton *applyButton, QPushButton *okButton, LogPtr log) = 0;
     /// Stores the controls into the settings (and the page's side effects).
     virtual void Update() = 0;
+    /// The dialog was cancelled: undo what the page stored on its own since the last
+    /// Apply (a preview), so the program is as it was before.
+    virtual void Cancel() {}
 };

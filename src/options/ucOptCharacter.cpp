@@ -200,22 +200,49 @@ void ucOptCharacter::load()
     setSliderIfAccepted(m_sldVoiceSpeed, settingInt(CTalker::KeyVoiceSpeed, 156));
     setSliderIfAccepted(m_sldVoicePitch, settingInt(CTalker::KeyVoicePitch, 50));
     m_chkPlayAnimation->setChecked(settingBool(CTalker::KeyPlayAnimation, true));
+    m_applied = controlValues();
+    m_previewed = false;
+}
+
+QList<QPair<QString, QVariant>> ucOptCharacter::controlValues() const
+{
+    return {{CTalker::KeyCharacterName, m_cboChar->currentText()},
+            {CTalker::KeyCharacterSize, m_sldSize->value()},
+            {CTalker::KeyVoiceSpeed, m_sldVoiceSpeed->value()},
+            {CTalker::KeyVoicePitch, m_sldVoicePitch->value()},
+            {CTalker::KeyCharacterOfVoice, m_cboCharOfVoice->currentText()},
+            {CTalker::KeyPlayAnimation, m_chkPlayAnimation->isChecked()},
+            {CTalker::KeyBalloonFontName, m_cboFont->currentText()},
+            {CTalker::KeyBalloonFontSize, m_cboFontSize->currentText()}};
 }
 
 void ucOptCharacter::Update()
 {
     trace(QStringLiteral("IOptUC_Update() call"), QStringLiteral("IOptUC_Update"));
     try {
-        if (m_cboChar->currentText() != settingText(CTalker::KeyCharacterName, QString()))
-            save(CTalker::KeyCharacterName, m_cboChar->currentText());
-        save(CTalker::KeyCharacterSize, m_sldSize->value());
-        save(CTalker::KeyVoiceSpeed, m_sldVoiceSpeed->value());
-        save(CTalker::KeyVoicePitch, m_sldVoicePitch->value());
-        save(CTalker::KeyCharacterOfVoice, m_cboCharOfVoice->currentText());
-        save(CTalker::KeyPlayAnimation, m_chkPlayAnimation->isChecked());
-        save(CTalker::KeyBalloonFontName, m_cboFont->currentText());
-        save(CTalker::KeyBalloonFontSize, m_cboFontSize->currentText());
+        for (const auto &[key, value] : controlValues()) {
+            if (key == CTalker::KeyCharacterName && value.toString() == settingText(key, QString()))
+                continue;
+            save(key, value);
+        }
         save(KeyOptionsHint, false);
+        if (!m_inPreview) {
+            m_applied = controlValues();
+            m_previewed = false;
+        }
+        ReloadCharacter();
+    } catch (...) {
+    }
+}
+
+void ucOptCharacter::Cancel()
+{
+    if (!m_previewed)
+        return;
+    m_previewed = false;
+    try {
+        for (const auto &[key, value] : std::as_const(m_applied))
+            save(key, value);
         ReloadCharacter();
     } catch (...) {
     }
@@ -245,7 +272,11 @@ void ucOptCharacter::cmdPreview_Click()
         if (m_apply && m_apply->isEnabled()) {
             if (OptionsHooks::instance().showMessage(this, MessageTable::Text(103), 1 + 48) != 1)
                 return;
+            // Stored for the preview only: Cancel puts the character shown before back.
+            m_inPreview = true;
             Update();
+            m_inPreview = false;
+            m_previewed = true;
         }
         CTalker *t = talker();
         if (!t)

@@ -22,6 +22,7 @@ public:
 
     explicit ucOptCharacter(QWidget *parent = nullptr);
     void Update() override;
+    void Cancel() override;
 
     /// The character names in `folders`: files whose name ends in "acs" (any case),
     /// without the extension, first letter upper case and the rest lower case; each
@@ -47,6 +48,8 @@ protected:
     void load() override;
 
 private:
+    /// What Update stores, by setting key, as the controls show it now.
+    QList<QPair<QString, QVariant>> controlValues() const;
     void setSizeFromOriginal(int numerator, int denominator);
     static void setSliderIfAccepted(QSlider *slider, int value);
 
@@ -62,4 +65,8 @@ private:
     QCheckBox *m_chkPlayAnimation;
     QComboBox *m_cboFont;
     QComboBox *m_cboFontSize;
+    /// The character as last loaded or applied, put back when a preview is cancelled.
+    QList<QPair<QString, QVariant>> m_applied;
+    bool m_previewed = false;
+    bool m_inPreview = false;
 };

@@ -24,6 +24,7 @@ const QString ucOptGeneral::KeyWelcomeMessage = QStringLiteral("{17C0741D-8D14-4
 const QString ucOptGeneral::KeySkipWelcome = QStringLiteral("{DE32BEA2-8FD2-40fc-AB7C-E84136A207F8}");
 const QString ucOptGeneral::KeyEmailProgramName = QStringLiteral("{5C89BAD0-9E28-4ec5-BDF8-93265692DD21}");
 const QString ucOptGeneral::KeyEmailProgramCommand = QStringLiteral("{BC15E346-F1C0-4c4a-B521-7A583B942133}");
+const QString ucOptGeneral::KeyDesktopNotification = QStringLiteral("{5E0C4A8B-3D2F-4B7A-9C61-2F8D0B7E4A13}");
 
 const QStringList &ucOptGeneral::Titles()
 {
@@ -87,6 +88,9 @@ ucOptGeneral::ucOptGeneral(QWidget *parent) : OptionsPage(parent)
     m_chkDontRunMUatStartup = new QCheckBox(QStringLiteral("&Don't Run Murmelo at Startup"), this);
     m_chkDontRunMUatStartup->setObjectName(QStringLiteral("chkDontRunMUatStartup"));
     layout->addWidget(m_chkDontRunMUatStartup);
+    m_chkNotify = new QCheckBox(QStringLiteral("Show a desktop &notification for new mail"), this);
+    m_chkNotify->setObjectName(QStringLiteral("chkNotify"));
+    layout->addWidget(m_chkNotify);
     layout->addStretch(1);
 
     FocusBehaviour::SelectAllOnFocus(m_txtName);
@@ -97,6 +101,7 @@ ucOptGeneral::ucOptGeneral(QWidget *parent) : OptionsPage(parent)
     connect(m_cboEmailProgram, &QComboBox::currentTextChanged, this, &ucOptGeneral::changed);
     connect(m_chkShowWelcomeMessage, &QCheckBox::toggled, this, &ucOptGeneral::changed);
     connect(m_chkDontRunMUatStartup, &QCheckBox::toggled, this, &ucOptGeneral::changed);
+    connect(m_chkNotify, &QCheckBox::toggled, this, &ucOptGeneral::changed);
     connect(m_cmdPreview, &QPushButton::clicked, this, &ucOptGeneral::cmdPreview_Click);
     connect(m_cmdRunEmailClient, &QPushButton::clicked, this, &ucOptGeneral::cmdRunEmailClient_Click);
 }
@@ -137,6 +142,7 @@ void ucOptGeneral::load()
     m_txtWelcomeMsg->setPlainText(settingText(KeyWelcomeMessage));
     m_chkShowWelcomeMessage->setChecked(settingBool(KeySkipWelcome, false));
     m_chkDontRunMUatStartup->setChecked(!Autostart::Enabled());
+    m_chkNotify->setChecked(settingBool(KeyDesktopNotification, true));
 }
 
 const Record *ucOptGeneral::findProgram(const QString &name) const
@@ -161,6 +167,7 @@ void ucOptGeneral::Update()
         if (const Record *r = findProgram(program))
             save(KeyEmailProgramCommand, Utility::ExpandVariables(r->text(QStringLiteral("OpenCommand"))));
         save(KeySkipWelcome, m_chkShowWelcomeMessage->isChecked());
+        save(KeyDesktopNotification, m_chkNotify->isChecked());
         if (m_chkDontRunMUatStartup->isChecked()) {
             Autostart::Remove();
         } else {

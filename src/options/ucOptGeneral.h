@@ -20,6 +20,7 @@ public:
     static const QString KeySkipWelcome;
     static const QString KeyEmailProgramName;
     static const QString KeyEmailProgramCommand;
+    static const QString KeyDesktopNotification;
     static const QStringList &Titles();
 
     explicit ucOptGeneral(QWidget *parent = nullptr);
@@ -47,5 +48,6 @@ private:
     QComboBox *m_cboEmailProgram;
     QPushButton *m_cmdRunEmailClient;
     QCheckBox *m_chkDontRunMUatStartup;
+    QCheckBox *m_chkNotify;
     QList<Record> m_mailPrograms;
 };

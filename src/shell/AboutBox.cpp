@@ -5,6 +5,9 @@
 #include "trellis/ServiceConfig.h"
 
 #include <QDialogButtonBox>
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QUrl>
@@ -48,19 +51,40 @@ AboutBox::AboutBox(QWidget *parent) : QDialog(parent)
     connect(link, &QLabel::linkActivated, this,
             [](const QString &url) { ShellHooks::instance().openUrl(QUrl(url)); });
 
+    auto *licence = new QLabel(QStringLiteral(
+        "Murmelo is free software: you may share and change it under the terms of the GNU General "
+        "Public License, version 3 or (at your option) any later version. It comes with no warranty."));
+    licence->setObjectName(QStringLiteral("lblLicence"));
+    licence->setWordWrap(true);
+    // The whole text, built into the program so it is there wherever the program is.
+    auto *licenceText = new QPlainTextEdit(this);
+    licenceText->setObjectName(QStringLiteral("txtLicence"));
+    licenceText->setReadOnly(true);
+    QFile file(QStringLiteral(":/murmelo/LICENSE"));
+    if (file.open(QIODevice::ReadOnly))
+        licenceText->setPlainText(QString::fromUtf8(file.readAll()));
+    licenceText->setMinimumHeight(220);
+    licenceText->hide();
+
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    QPushButton *showLicence = buttons->addButton(QStringLiteral("&Licence"), QDialogButtonBox::HelpRole);
+    showLicence->setObjectName(QStringLiteral("cmdLicence"));
+    showLicence->setCheckable(true);
+    connect(showLicence, &QPushButton::toggled, licenceText, &QWidget::setVisible);
 
     auto *text = new QVBoxLayout;
     text->addWidget(title);
     text->addWidget(about);
     text->addWidget(link);
+    text->addWidget(licence);
     text->addStretch(1);
     auto *row = new QHBoxLayout;
     row->addWidget(icon);
     row->addLayout(text, 1);
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(row);
+    layout->addWidget(licenceText, 1);
     layout->addWidget(buttons);
     setMinimumWidth(420);
 }

@@ -79,6 +79,9 @@ FAccounts::FAccounts(MUScripting *engine, LogPtr log, QWidget *parent)
     connect(m_cmdRemove, &QPushButton::clicked, this, &FAccounts::cmdRemove_Click);
     connect(m_cmdImportFromOE, &QPushButton::clicked, this, &FAccounts::cmdImportFromOE_Click);
     connect(m_cmdClose, &QPushButton::clicked, this, &QDialog::accept);
+    // Modify and Remove act on the selected account: with none they would do nothing.
+    connect(m_lv, &QTreeWidget::itemSelectionChanged, this, &FAccounts::enableSelectionButtons);
+    enableSelectionButtons();
     resize(560, 300);
 }
 
@@ -125,6 +128,13 @@ void FAccounts::RefreshList()
     } catch (const std::exception &e) {
         logError(e, QStringLiteral("RefreshList"));
     }
+}
+
+void FAccounts::enableSelectionButtons()
+{
+    const bool selected = !selectedKey().isEmpty();
+    m_cmdProperties->setEnabled(selected);
+    m_cmdRemove->setEnabled(selected);
 }
 
 QString FAccounts::selectedKey() const

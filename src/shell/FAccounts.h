@@ -46,6 +46,7 @@ private:
     QString selectedKey() const;
     bool runForm(FAddAccount &form) const;
     void clearFirstStart();
+    void enableSelectionButtons();
     void logError(const std::exception &e, const QString &member) const;
 
     MUScripting *m_engine;

@@ -77,6 +77,10 @@ FAddAccount::FAddAccount(LogPtr log, QWidget *parent)
     }
     layout->addLayout(top);
 
+    // Says why the server part is greyed out while it is.
+    m_lblServerHint = new QLabel(this);
+    m_lblServerHint->setWordWrap(true);
+    layout->addWidget(m_lblServerHint);
     auto *server = new QFormLayout;
     m_cboProtocol = new QComboBox(this);
     m_cboProtocol->addItems({QStringLiteral("POP3"), QStringLiteral("IMAP")});
@@ -142,8 +146,8 @@ FAddAccount::FAddAccount(LogPtr log, QWidget *parent)
 
     const std::pair<QObject *, const char *> names[] = {
         {m_txtEmailAddress, "txtEmailAddress"}, {m_txtPwd, "txtPwd"}, {m_txtRetypePwd, "txtRetypePwd"},
-        {m_txtServer, "txtServer"}, {m_txtPort, "txtPort"}, {m_cboSecurity, "cboSecurity"}, {m_txtUser, "txtUser"},
-        {m_cboProtocol, "cboProtocol"},
+        {m_lblServerHint, "lblServerHint"}, {m_txtServer, "txtServer"}, {m_txtPort, "txtPort"},
+        {m_cboSecurity, "cboSecurity"}, {m_txtUser, "txtUser"}, {m_cboProtocol, "cboProtocol"},
         {m_cmdAutodetect, "cmdAutodetect"}, {m_txtCheckMailInterval, "txtCheckMailInterval"},
         {m_chkDisable, "chkDisable"}, {m_cmdTestAccount, "cmdTestAccount"}, {m_cmdOK, "cmdOK"},
         {m_cmdCancel, "cmdCancel"}};
@@ -287,6 +291,12 @@ void FAddAccount::EnableControls()
         w->setEnabled(upper);
     for (QWidget *w : std::initializer_list<QWidget *>{m_fraInterval, m_chkDisable, m_cmdOK, m_cmdTestAccount})
         w->setEnabled(complete);
+    const bool retyped = !m_txtPwd->text().isEmpty() && !m_txtRetypePwd->text().isEmpty();
+    if (addressOk && retyped && !pwdOk)
+        m_lblServerHint->setText(QStringLiteral("The two passwords differ: type the same password twice."));
+    else
+        m_lblServerHint->setText(QStringLiteral("Enter your e-mail address and the password twice."));
+    m_lblServerHint->setHidden(upper);
 }
 
 void FAddAccount::chkDisable_Click()

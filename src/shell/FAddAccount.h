@@ -91,6 +91,7 @@ private:
     QLineEdit *m_txtEmailAddress = nullptr;
     QLineEdit *m_txtPwd = nullptr;
     QLineEdit *m_txtRetypePwd = nullptr;
+    QLabel *m_lblServerHint = nullptr;
     QLabel *m_lblServer = nullptr;
     QLineEdit *m_txtServer = nullptr;
     QLabel *m_lblPort = nullptr;

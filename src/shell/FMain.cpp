@@ -1,4 +1,5 @@
 #include "FMain.h"
+#include "DesktopNotifier.h"
 #include "AboutBox.h"
 #include "MessageListModel.h"
 #include "MessageView.h"
@@ -41,6 +42,7 @@
 #include <QRegularExpression>
 #include <QScreen>
 #include <QSplitter>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QStringDecoder>
 #include <QTableView>
@@ -69,6 +71,7 @@ const QString FMain::KeyTimeInterval = QStringLiteral("{EF7423A6-D0AC-482a-A6A1-
 const QString FMain::KeyShowOnNewMail = QStringLiteral("{0092B80B-62B9-43bd-9E2C-5B56CF181C5B}");
 const QString FMain::KeyNewMailSound = QStringLiteral("{6084A00F-A059-4a3d-AFC2-45EA2B0910E4}");
 const QString FMain::KeyAnnounceSpam = QStringLiteral("{1F3B209B-9CB2-4ec8-BAEA-E47DC8DDDD68}");
+const QString FMain::KeyDesktopNotification = QStringLiteral("{5E0C4A8B-3D2F-4B7A-9C61-2F8D0B7E4A13}");
 const QString FMain::KeySpamText = QStringLiteral("{796C844F-5833-4d89-80FD-1D3427E16EB8}");
 const QString FMain::KeyTimePhrase = QStringLiteral("{B067431C-D79B-49fb-A320-667122ED08F9}");
 const QString FMain::KeyTimePattern = QStringLiteral("{804159BE-0424-4ca8-A08C-9D22212C785C}");
@@ -544,9 +547,22 @@ void FMain::Init(LogPtr log, MUScripting *scripting, AgentControl *agent, CTalke
     if (moTalker) {
         connect(moTalker, qOverload<>(&CTalker::StartTalking), this, &FMain::moTalker_StartTalking);
         connect(moTalker, qOverload<>(&CTalker::StopTalking), this, &FMain::moTalker_StopTalking);
+        connect(moTalker, &CTalker::Spooled, this, &FMain::moTalker_Spooled);
     }
     if (moTimerManager)
         connect(moTimerManager, &TimerManager::Pulse, this, &FMain::moTimerManager_Pulse);
+    if (!m_notifier) {
+        m_notifier = new DesktopNotifier(this);
+        connect(m_notifier, &DesktopNotifier::openRequested, this, [this](const QString &key) {
+            bringToFront();
+            const int row = m_model->rowOf(key);
+            if (row < 0)
+                return;   // deleted since
+            selectRow(row);
+            m_lv->scrollTo(m_model->index(row, 0));
+            ShowSelectedMessage();
+        });
+    }
     if (m_agent) {
         connect(m_agent, &AgentControl::RequestStart, this, &FMain::Agent1_RequestStart);
         connect(m_agent, &AgentControl::RequestComplete, this, &FMain::Agent1_RequestComplete);
@@ -582,9 +598,11 @@ void FMain::Init(LogPtr log, MUScripting *scripting, AgentControl *agent, CTalke
     ShellHooks::instance().registerVoiceCommands(this);
     ShellHooks::instance().applyOptionsAtStart(moScripting, m_log);
 
-    // 19-20: the speech pulse and the time announcement.
+    // 19-20: the speech pulse (only while something is spooled: an idle program sleeps)
+    // and the time announcement.
     if (moTimerManager) {
-        moTimerManager->AddPulser(SpeechPulseId, 1500);
+        if (moTalker && !moTalker->spool().isEmpty())
+            moTalker_Spooled();
         if (!settingBool(KeyTimeOff, false))
             moTimerManager->AddTimePulser(TimePulseId, int(Utility::ToInt(setting(KeyTimeInterval, 60), 60)));
     }
@@ -993,8 +1011,21 @@ void FMain::mnuStopTalking_Click()
 
 void FMain::mnuCheckForNewMessagesAllAccounts_Click()
 {
-    if (moScripting)
-        moScripting->CheckForNewMessagesNow();
+    if (!moScripting)
+        return;
+    bool noAccounts = false;
+    try {
+        noAccounts = moScripting->accountManager() && moScripting->accountManager()->AccountList().Count() == 0;
+    } catch (const MUError &) {
+    }
+    if (noAccounts) {
+        // A check of nothing would pass in silence: say why and offer the way out.
+        if (ShowMessage(QStringLiteral("There is no mail account to check yet.\n\nOpen Accounts to add one?"),
+                        int(ShellMessage::YesNo) | int(ShellMessage::Question)) == ShellMessage::Yes)
+            mnuAccounts_Click();
+        return;
+    }
+    moScripting->CheckForNewMessagesNow();
 }
 
 void FMain::mnuCheckForNewMessagesThisAccountA_Click(const QString &accountId)
@@ -1042,7 +1073,17 @@ void FMain::mnuStartEmailProgram_Click()
 void FMain::mnuHelp_Click()
 {
     const QString page = Paths::FindShared(QStringLiteral("help/index.html"));
-    if (page.isEmpty() || !ShellHooks::instance().openUrl(QUrl::fromLocalFile(page)))
+    if (page.isEmpty()) {
+        ShowMessage(MessageTable::Text(124), ShellMessage::Exclamation);
+        return;
+    }
+    // Qt opens local pages through xdg-open: without it the reason is that, not the page.
+    if (QStandardPaths::findExecutable(QStringLiteral("xdg-open")).isEmpty()) {
+        ShowMessage(MessageTable::Text(124) + QStringLiteral("No program to open web pages was found (xdg-open)."),
+                    ShellMessage::Exclamation);
+        return;
+    }
+    if (!ShellHooks::instance().openUrl(QUrl::fromLocalFile(page)))
         ShowMessage(MessageTable::Text(124), ShellMessage::Exclamation);
 }
 
@@ -1169,6 +1210,8 @@ void FMain::moScripting_MsgArrived(const Record &msgIn)
     if (msg.Exists(QStringLiteral("Content")))
         spamText += QLatin1Char(' ') + msg.text(QStringLiteral("Content"));
     const bool spam = ShellHooks::instance().isSpam(moScripting, spamText);
+    if (!spam && m_notifier && settingBool(KeyDesktopNotification, true))
+        m_notifier->notify(msg.Id(), msg.text(QStringLiteral("From")), msg.text(QStringLiteral("Subject")));
 
     if (spam) {
         if (settingBool(KeyAnnounceSpam, true)) {
@@ -1207,6 +1250,8 @@ void FMain::moScripting_MsgArrived(const Record &msgIn)
 
 void FMain::moReceiverManager_ReceiveStart()
 {
+    if (m_notifier)
+        m_notifier->beginCheck();
     setPanel2({}, {});
 }
 
@@ -1244,11 +1289,22 @@ void FMain::moTalker_StopTalking()
     SetTalkingState(false);
 }
 
+void FMain::moTalker_Spooled()
+{
+    if (moTimerManager && !moTimerManager->IsTiming(SpeechPulseId))
+        moTimerManager->AddPulser(SpeechPulseId, 1500);
+}
+
 void FMain::moTimerManager_Pulse(const QString &id)
 {
     if (id == SpeechPulseId) {
-        if (moTalker)
-            moTalker->TalkFromSpool();
+        if (!moTalker)
+            return;
+        moTalker->TalkFromSpool();
+        // A run that returns with nothing left (and is not itself nested in a run further
+        // up) lets the pulse sleep until the next text is spooled.
+        if (moTimerManager && moTalker && moTalker->spool().isEmpty() && !moTalker->Talking())
+            moTimerManager->StopTiming(SpeechPulseId);
     } else if (id == TimePulseId) {
         ShellHooks::instance().timeAnnouncement(this);
     }

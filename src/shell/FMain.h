@@ -9,6 +9,7 @@
 #include <functional>
 
 class AboutBox;
+class DesktopNotifier;
 class AgentControl;
 class AgentRequest;
 class CTalker;
@@ -48,6 +49,8 @@ public:
     static const QString KeyShowOnNewMail;
     static const QString KeyNewMailSound;
     static const QString KeyAnnounceSpam;
+    /// A desktop notification for each new message that is not spam (on unless switched off).
+    static const QString KeyDesktopNotification;
     static const QString KeySpamText;
     static const QString KeyTimePhrase;
     static const QString KeyTimePattern;
@@ -141,6 +144,8 @@ public Q_SLOTS:
     void moTalker_StartTalking();
     void moTalker_StopTalking();
     void moTimerManager_Pulse(const QString &id);
+    /// Wakes the speech pulse for a text just spooled.
+    void moTalker_Spooled();
     void Agent1_RequestStart(AgentRequest *request);
     void Agent1_RequestComplete(AgentRequest *request);
     void Agent1_IdleStart(const QString &characterId);
@@ -210,6 +215,7 @@ private:
     QHash<QString, QAction *> m_tools;   ///< toolbar buttons by key
     QHash<QString, std::function<void()>> m_commands;
     QPointer<AboutBox> m_about;
+    DesktopNotifier *m_notifier = nullptr;   ///< child; made by Init
 
     QLabel *m_emptyHint = nullptr;   ///< over the empty list: what to do
     QString m_shownKey;              ///< the message in the view

@@ -23,6 +23,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMenu>
+#include <QSignalBlocker>
 #include <QScreen>
 #include <QUrl>
 
@@ -293,6 +294,34 @@ void FSplash::addTrayIcon()
     QAction *about = mPopupSys->addAction(QStringLiteral("&About Murmelo..."));
     about->setObjectName(QStringLiteral("mnuAbout"));
     connect(about, &QAction::triggered, this, &FSplash::mnuAbout_Click);
+    mPopupSys->addSeparator();
+    QAction *check = mPopupSys->addAction(QStringLiteral("&Check Mail"));
+    check->setObjectName(QStringLiteral("mnuCheckMail"));
+    connect(check, &QAction::triggered, this, [this] {
+        if (moFMain)
+            moFMain->mnuCheckForNewMessagesAllAccounts_Click();
+    });
+    // Held on until chosen again, like holding the character's Listen item.
+    QAction *listen = mPopupSys->addAction(QStringLiteral("&Listen"));
+    listen->setObjectName(QStringLiteral("mnuListen"));
+    listen->setCheckable(true);
+    connect(listen, &QAction::toggled, this, [this, listen](bool on) {
+        if (!Agent1)
+            return;
+        if (on)
+            Agent1->StartListening();
+        else
+            Agent1->StopListening();
+        // Without a recogniser nothing starts: the tick says what really happens.
+        const QSignalBlocker block(listen);
+        listen->setChecked(Agent1->isListening());
+    });
+    if (Agent1) {
+        connect(Agent1.get(), &AgentControl::ListeningChanged, listen, [listen](bool listening) {
+            const QSignalBlocker block(listen);
+            listen->setChecked(listening);
+        });
+    }
     mPopupSys->addSeparator();
     QAction *show = mPopupSys->addAction(QStringLiteral("&Show"));
     show->setObjectName(QStringLiteral("mnuShow"));

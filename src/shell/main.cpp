@@ -85,6 +85,12 @@ int main(int argc, char **argv)
         // Parsed before the application object exists, Qt names the program by a placeholder.
         text.replace(QStringLiteral("Usage: ") + QString::fromLocal8Bit(argv[0]), QStringLiteral("Usage: murmelo"));
         text.replace(QStringLiteral("<executable_name>"), QStringLiteral("murmelo"));
+        text += QStringLiteral(
+            "\nEnvironment:\n"
+            "  MURMELO_HOME=DIR                      Same as --home DIR.\n"
+            "  MURMELO_AUDIO=device|null|file:PATH   Where speech and sounds go: the sound card, nowhere\n"
+            "                                        (silence in real time), or a WAV file. Default: the\n"
+            "                                        sound card when there is one, otherwise null.\n");
         std::fputs(qPrintable(text), stdout);
         return 0;
     }

@@ -161,6 +161,7 @@ void CTalker::TalkMsg(const Record &msg)
     if (m_finalizing)
         return;
     m_spool.append(MsgToString(msg, true));
+    Q_EMIT Spooled();
 }
 
 void CTalker::Talk(const QString &text)
@@ -171,6 +172,7 @@ void CTalker::Talk(const QString &text)
     QString t = text;
     t.replace(QLatin1Char('|'), QLatin1Char(' '));
     m_spool.append(t);
+    Q_EMIT Spooled();
 }
 
 void CTalker::TalkWelcome()
@@ -183,6 +185,7 @@ void CTalker::TalkWelcome()
         if (greeting.isEmpty())
             return;
         m_spool.append(QString(greeting).replace(QStringLiteral("~~"), QStringLiteral("|")));
+        Q_EMIT Spooled();
     } catch (const MUError &e) {
         logError(e.number(), e.description(), QStringLiteral("TalkWelcome"));
     }

@@ -117,6 +117,8 @@ public:
 Q_SIGNALS:
     void StartTalking();
     void StopTalking();
+    /// A text was added to the spool; whoever drives TalkFromSpool can wake for it.
+    void Spooled();
 
 private:
     void LoadCharacterSettings();

@@ -16,6 +16,7 @@
 #include "speech/CTalker.h"
 #include "storage/CSettings.h"
 #include "trellis/MessageTable.h"
+#include "trellis/Paths.h"
 #include "trellis/Utility.h"
 
 #include <QCheckBox>
@@ -38,6 +39,8 @@ private Q_SLOTS:
     void cancelWithEditsAsks_data();
     void cancelWithEditsAsks();
     void cancelWithoutEditsAsksNothing();
+    void previewedCharacterGoesOnCancel_data();
+    void previewedCharacterGoesOnCancel();
     void tabCycling_data();
     void tabCycling();
     void pagesShownByTab();
@@ -159,6 +162,41 @@ void TstFOptions::cancelWithoutEditsAsksNothing()
     dialog.cancelButton()->click();
     QVERIFY(f.boxes.isEmpty());
     QVERIFY(!dialog.isVisible());
+}
+
+void TstFOptions::previewedCharacterGoesOnCancel_data()
+{
+    QTest::addColumn<bool>("applyFirst");
+    QTest::addColumn<QString>("shownAfter");
+    QTest::newRow("preview-cancel-discard") << false << QString("Tester");
+    QTest::newRow("preview-apply-cancel") << true << QString("Owl");
+}
+
+void TstFOptions::previewedCharacterGoesOnCancel()
+{
+    QFETCH(bool, applyFirst);
+    QFETCH(QString, shownAfter);
+    OptionsFixture f;
+    QVERIFY(f.isValid());
+    QVERIFY(OptionsFixture::WriteCharacter(Paths::UserCharactersDir() + "/owl.acs", "Owl"));
+    f.answer = 1;   // apply for the preview; discard on Cancel
+    FOptions dialog;
+    dialog.SelectTab("ucCharacter");
+    dialog.Init(f.engine(), f.log());
+    QWidget *page = dialog.Page("ucCharacter");
+    QCOMPARE(f.talker()->Character()->Name(), QString("Tester"));
+    page->findChild<QComboBox *>("cboChar")->setCurrentText("Owl");
+    page->findChild<QPushButton *>("cmdPreview")->click();
+    QCOMPARE(f.talker()->Character()->Name(), QString("Owl"));
+    if (applyFirst)
+        dialog.applyButton()->click();
+    else
+        QVERIFY(dialog.applyButton()->isEnabled());
+    dialog.cancelButton()->click();
+    QCOMPARE(dialog.result(), int(QDialog::Rejected));
+    QVERIFY(f.talker()->Character());
+    QCOMPARE(f.talker()->Character()->Name(), shownAfter);
+    QCOMPARE(f.settings()->GetSetting(CTalker::KeyCharacterName).toString(), shownAfter);
 }
 
 void TstFOptions::tabCycling_data()

@@ -31,6 +31,7 @@ private Q_SLOTS:
     void execArguments();
     void shellMetacharactersRunNoShell();
     void startFailureIsReported();
+    void notificationOnUntilSwitchedOff();
 };
 
 namespace {
@@ -245,6 +246,23 @@ void TstOptGeneral::startFailureIsReported()
     QCOMPARE(f.boxes.size(), 1);
     QVERIFY(f.boxes.at(0).prompt.startsWith("Cannot start E-mail program. "));
     QVERIFY(f.boxes.at(0).prompt.size() > QString("Cannot start E-mail program. ").size());
+}
+
+void TstOptGeneral::notificationOnUntilSwitchedOff()
+{
+    OptionsFixture f;
+    Page p;
+    p.init(f);
+    auto *box = p.page.findChild<QCheckBox *>(QStringLiteral("chkNotify"));
+    QVERIFY(box);
+    QVERIFY(box->isChecked());   // never saved: on
+    box->setChecked(false);
+    QVERIFY(p.apply.isEnabled());
+    p.page.Update();
+    QCOMPARE(f.engine()->settings()->GetSetting(ucOptGeneral::KeyDesktopNotification, true).toBool(), false);
+    Page again;
+    again.init(f);
+    QVERIFY(!again.page.findChild<QCheckBox *>(QStringLiteral("chkNotify"))->isChecked());
 }
 
 QTEST_MAIN(TstOptGeneral)

@@ -139,21 +139,25 @@ private Q_SLOTS:
         QTest::addColumn<QString>("user");
         QTest::addColumn<bool>("middle");   // server, login, autodetect
         QTest::addColumn<bool>("lower");    // interval, disable, OK, test
+        QTest::addColumn<QString>("hint");  // why the server part is greyed out; "" when it is not
+        const QString twice = QStringLiteral("Enter your e-mail address and the password twice.");
         const QString pw = QStringLiteral("pw");
         const QString srv = QStringLiteral("pop.example.org");
         const QString usr = QStringLiteral("ann");
-        QTest::newRow("complete") << "ann@example.org" << pw << pw << srv << usr << true << true;
-        QTest::newRow("no-dot-after-at") << "ann@example" << pw << pw << srv << usr << false << false;
-        QTest::newRow("dot-only-before-at") << "ann.b@example" << pw << pw << srv << usr << false << false;
-        QTest::newRow("one-char-after-last-dot") << "ann@example.c" << pw << pw << srv << usr << false << false;
-        QTest::newRow("two-chars-after-last-dot") << "a@b.co" << pw << pw << srv << usr << true << true;
-        QTest::newRow("nothing-before-at") << "@example.org" << pw << pw << srv << usr << false << false;
-        QTest::newRow("nothing-between-at-and-dot") << "ann@.org" << pw << pw << srv << usr << false << false;
-        QTest::newRow("passwords-differ") << "ann@example.org" << pw << "pW" << srv << usr << false << false;
-        QTest::newRow("passwords-empty") << "ann@example.org" << "" << "" << srv << usr << false << false;
-        QTest::newRow("retype-missing") << "ann@example.org" << pw << "" << srv << usr << false << false;
-        QTest::newRow("server-empty") << "ann@example.org" << pw << pw << "" << usr << true << false;
-        QTest::newRow("login-empty") << "ann@example.org" << pw << pw << srv << "" << true << false;
+        QTest::newRow("complete") << "ann@example.org" << pw << pw << srv << usr << true << true << QString();
+        QTest::newRow("no-dot-after-at") << "ann@example" << pw << pw << srv << usr << false << false << twice;
+        QTest::newRow("dot-only-before-at") << "ann.b@example" << pw << pw << srv << usr << false << false << twice;
+        QTest::newRow("one-char-after-last-dot") << "ann@example.c" << pw << pw << srv << usr << false << false << twice;
+        QTest::newRow("two-chars-after-last-dot") << "a@b.co" << pw << pw << srv << usr << true << true << QString();
+        QTest::newRow("nothing-before-at") << "@example.org" << pw << pw << srv << usr << false << false << twice;
+        QTest::newRow("nothing-between-at-and-dot") << "ann@.org" << pw << pw << srv << usr << false << false << twice;
+        QTest::newRow("passwords-differ")
+            << "ann@example.org" << pw << "pW" << srv << usr << false << false
+            << QStringLiteral("The two passwords differ: type the same password twice.");
+        QTest::newRow("passwords-empty") << "ann@example.org" << "" << "" << srv << usr << false << false << twice;
+        QTest::newRow("retype-missing") << "ann@example.org" << pw << "" << srv << usr << false << false << twice;
+        QTest::newRow("server-empty") << "ann@example.org" << pw << pw << "" << usr << true << false << QString();
+        QTest::newRow("login-empty") << "ann@example.org" << pw << pw << srv << "" << true << false << QString();
     }
     void enablingRules()
     {
@@ -164,6 +168,7 @@ private Q_SLOTS:
         QFETCH(QString, user);
         QFETCH(bool, middle);
         QFETCH(bool, lower);
+        QFETCH(QString, hint);
         ShellFixture fx;
         FAddAccount form(nullptr);
         fill(form, email, pwd, retype, server, user);
@@ -176,6 +181,11 @@ private Q_SLOTS:
         QCOMPARE(form.cmdTestAccount()->isEnabled(), lower);
         QCOMPARE(form.chkDisable()->isEnabled(), lower);
         QCOMPARE(form.txtCheckMailInterval()->isEnabled(), lower);
+        const QLabel *why = form.findChild<QLabel *>(QStringLiteral("lblServerHint"));
+        QVERIFY(why);
+        QCOMPARE(why->isHidden(), hint.isEmpty());
+        if (!hint.isEmpty())
+            QCOMPARE(why->text(), hint);
     }
 
     void disableCheckboxDisablesInterval()
@@ -549,6 +559,24 @@ private Q_SLOTS:
         QCOMPARE(all.Key(1), id);
         QCOMPARE(all.Item(1).value<Record>().text(QStringLiteral("Server")), QStringLiteral("pop2.example.org"));
         QCOMPARE(dlg.lv()->topLevelItem(0)->text(0), QStringLiteral("pop2.example.org"));
+    }
+
+    void modifyAndRemoveNeedASelection()
+    {
+        ShellFixture fx;
+        EngineFixture ef;
+        Record acc = account(QStringLiteral("pop.example.org"), QStringLiteral("ann"), true);
+        ef.engine()->AddAccount(acc);
+        FAccounts dlg(ef.engine(), ef.engine()->log());
+        auto *modify = dlg.findChild<QPushButton *>(QStringLiteral("cmdProperties"));
+        auto *remove = dlg.findChild<QPushButton *>(QStringLiteral("cmdRemove"));
+        QVERIFY(!modify->isEnabled() && !remove->isEnabled());   // empty list
+        dlg.RefreshList();
+        QVERIFY(modify->isEnabled() && remove->isEnabled());     // the first is selected
+        dlg.lv()->clearSelection();
+        QVERIFY(!modify->isEnabled() && !remove->isEnabled());
+        dlg.lv()->topLevelItem(0)->setSelected(true);
+        QVERIFY(modify->isEnabled() && remove->isEnabled());
     }
 
     void removeAsksAndKeepsMessages_data()

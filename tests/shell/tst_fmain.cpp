@@ -22,6 +22,7 @@
 #include "AgentControl.h"
 
 #include <QElapsedTimer>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QHeaderView>
 #include <QLabel>
@@ -48,6 +49,7 @@ struct Window
             QVERIFY(ef.store(r));
         w.Init(ef.engine()->log(), ef.engine(), ef.agent(), ef.talker());
         // Pulses would speak the spool away under the test's feet.
+        QObject::disconnect(ef.talker(), &CTalker::Spooled, &w, nullptr);
         ef.engine()->timerManager()->StopTiming(FMain::SpeechPulseId);
         clearSpool();
         fx.clear();
@@ -726,6 +728,66 @@ private Q_SLOTS:
         for (const QString &s : mustNotSay)
             QVERIFY2(!said.contains(s), qPrintable(said));
         QCOMPARE(t.w.panelText(1), QStringLiteral("Total: 1 message"));
+    }
+
+    void helpSaysWhyItCannotOpen_data()
+    {
+        QTest::addColumn<bool>("browser");
+        QTest::newRow("xdg-open-present") << true;
+        QTest::newRow("no-xdg-open") << false;
+    }
+    void helpSaysWhyItCannotOpen()
+    {
+        QFETCH(bool, browser);
+        Window t;
+        QTemporaryDir bin;
+        if (browser) {
+            QFile opener(bin.path() + QStringLiteral("/xdg-open"));
+            QVERIFY(opener.open(QIODevice::WriteOnly));
+            opener.write("#!/bin/sh\n");
+            opener.close();
+            QVERIFY(opener.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        }
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", bin.path().toLocal8Bit());
+        t.w.mnuHelp_Click();
+        qputenv("PATH", path);
+        if (browser) {
+            QVERIFY(t.fx.boxes.isEmpty());
+            QCOMPARE(t.fx.opened.size(), 1);
+            QVERIFY(t.fx.opened.first().toLocalFile().endsWith(QStringLiteral("help/index.html")));
+        } else {
+            QVERIFY(t.fx.opened.isEmpty());
+            QCOMPARE(t.fx.boxes.size(), 1);
+            QVERIFY2(t.fx.boxes.first().prompt.contains(QStringLiteral("No program to open web pages was found (xdg-open).")),
+                     qPrintable(t.fx.boxes.first().prompt));
+        }
+    }
+
+    void speechPulseRunsOnlyWhileSpooled()
+    {
+        Window t;
+        QObject::connect(t.ef.talker(), &CTalker::Spooled, &t.w, &FMain::moTalker_Spooled);
+        TimerManager *timers = t.ef.engine()->timerManager();
+        QSignalSpy started(t.ef.talker(), qOverload<>(&CTalker::StartTalking));
+        QSignalSpy stopped(t.ef.talker(), qOverload<>(&CTalker::StopTalking));
+        // Two texts queued back to back are both spoken, in one run, in their order.
+        t.w.mnuTalkDate_Click();
+        t.w.mnuTalkTime_Click();
+        QVERIFY(timers->IsTiming(FMain::SpeechPulseId));
+        const QStringList queued = t.ef.talker()->spool();
+        QCOMPARE(queued.size(), 2);
+        QVERIFY(queued.at(0).startsWith(QStringLiteral("Today is ")));
+        QVERIFY(stopped.wait(60000));
+        QCOMPARE(started.count(), 1);
+        QVERIFY(t.ef.talker()->spool().isEmpty());
+        // Nothing left: no clock wakes the program until the next text.
+        QTRY_VERIFY(!timers->IsTiming(FMain::SpeechPulseId));
+        t.w.mnuTalkTime_Click();
+        QVERIFY(timers->IsTiming(FMain::SpeechPulseId));
+        QVERIFY(stopped.wait(60000));
+        QCOMPARE(started.count(), 2);
+        QTRY_VERIFY(!timers->IsTiming(FMain::SpeechPulseId));
     }
 
     void talkingStateSwitchesCommands()

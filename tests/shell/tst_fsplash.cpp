@@ -5,6 +5,8 @@
 #include "FMain.h"
 #include "FSplash.h"
 #include "InstanceLock.h"
+
+#include "AgentControl.h"
 #include "ShellIcons.h"
 #include "ConversionProgressWindow.h"
 #include "storage/MsgManager.h"
@@ -76,6 +78,7 @@ private Q_SLOTS:
             return l;
         }();
         QCOMPARE(menu, (QStringList{QStringLiteral("&About Murmelo..."), QStringLiteral("-"),
+                                    QStringLiteral("&Check Mail"), QStringLiteral("&Listen"), QStringLiteral("-"),
                                     QStringLiteral("&Show"), QStringLiteral("&Exit")}));
         // The start-up log lines, in their order.
         const QString log = fx.logText();
@@ -383,6 +386,37 @@ private Q_SLOTS:
         QVERIFY(!splash.animating());
     }
 
+    void trayCheckMailWithoutAccountsOffersAccounts()
+    {
+        ShellFixture fx;
+        FSplash splash(options());
+        QVERIFY(splash.Start());
+        fx.clear();
+        fx.answer = 7;   // No: the Accounts dialog stays shut
+        splash.trayMenu()->findChild<QAction *>(QStringLiteral("mnuCheckMail"))->trigger();
+        QCOMPARE(fx.boxes.size(), 1);
+        QVERIFY2(fx.boxes.first().prompt.contains(QStringLiteral("no mail account")), qPrintable(fx.boxes.first().prompt));
+        QVERIFY(fx.boxes.first().prompt.contains(QStringLiteral("Accounts")));
+        QCOMPARE(fx.boxes.first().buttons, 4 + 32);
+    }
+
+    void trayListenFollowsTheListener()
+    {
+        ShellFixture fx;
+        FSplash splash(options());
+        QVERIFY(splash.Start());
+        QAction *listen = splash.trayMenu()->findChild<QAction *>(QStringLiteral("mnuListen"));
+        QVERIFY(listen && listen->isCheckable());
+        // Chosen: the tick shows whether listening really started (no microphone here: it did not).
+        listen->trigger();
+        QCOMPARE(listen->isChecked(), splash.agent()->isListening());
+        // Listening started or ended elsewhere (the character's item, hands-free) shows here.
+        Q_EMIT splash.agent()->ListeningChanged(true);
+        QVERIFY(listen->isChecked());
+        Q_EMIT splash.agent()->ListeningChanged(false);
+        QVERIFY(!listen->isChecked());
+    }
+
     void trayMenuExitEndsEverything()
     {
         ShellFixture fx;
@@ -479,6 +513,7 @@ private Q_SLOTS:
         QVERIFY2(help.startsWith(QStringLiteral("Usage: murmelo [options]")), qPrintable(help));
         QVERIFY(help.contains(QStringLiteral("--demo")));
         QVERIFY(help.contains(QStringLiteral("--home <DIR>")));
+        QVERIFY(help.contains(QStringLiteral("MURMELO_AUDIO=device|null|file:PATH")));
         p.start(program, {QStringLiteral("--no-such-option")});
         QVERIFY(p.waitForFinished(10000));
         QCOMPARE(p.exitCode(), 2);
