@@ -102,6 +102,10 @@ Q_SIGNALS:
     /// account is polled by its timer ("poll").
     void PushMode(const QString &accountId, bool push);
 
+private Q_SLOTS:
+    /// logind's PrepareForSleep: false when the machine has woken from suspend.
+    void prepareForSleep(bool suspending);
+
 private:
     struct Download
     {

@@ -5,6 +5,7 @@
 #include "trellis/MUError.h"
 #include "trellis/ThreadRunner.h"
 #include "trellis/Utility.h"
+#include <QDBusConnection>
 #include <QNetworkInformation>
 
 namespace {
@@ -85,6 +86,12 @@ void ReceiverManager::watchNetwork()
     m_watchingNetwork = true;
     // Back online (or woken from suspend with a new link): a push connection that waits to
     // retry reconnects now instead of after its pause.
+    // Woken from suspend: connections made before it are most likely dead, and a retry
+    // pause counted through the sleep would make the user wait on. Without logind (no system
+    // bus) only the network's return is watched.
+    QDBusConnection::systemBus().connect(QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
+                                         QStringLiteral("org.freedesktop.login1.Manager"),
+                                         QStringLiteral("PrepareForSleep"), this, SLOT(prepareForSleep(bool)));
     if (!QNetworkInformation::load(QNetworkInformation::Feature::Reachability))
         return;
     QNetworkInformation *info = QNetworkInformation::instance();
@@ -95,6 +102,15 @@ void ReceiverManager::watchNetwork()
             WakePushWorkers();
         }
     });
+}
+
+void ReceiverManager::prepareForSleep(bool suspending)
+{
+    if (suspending)
+        return;
+    if (m_log)
+        m_log->Trace(QStringLiteral("The machine has woken from suspend"), Cls + QStringLiteral(".prepareForSleep"));
+    WakePushWorkers();
 }
 
 void ReceiverManager::stopPushes(const QString &accountId)

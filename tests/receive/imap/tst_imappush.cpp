@@ -9,7 +9,10 @@
 #include "trellis/MetaTypes.h"
 #include "trellis/Paths.h"
 #include "trellis/ThreadRunner.h"
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -55,7 +58,22 @@ class TstImapPush : public QObject
     }
 
 private Q_SLOTS:
-    void initTestCase() { RegisterTrellisMetaTypes(); }
+    void initTestCase()
+    {
+        RegisterTrellisMetaTypes();
+        // A private bus stands in for the system bus, so the test can say that the machine woke.
+        m_bus.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                                                     QStringLiteral("--print-address=1")});
+        if (m_bus.waitForStarted(10000) && m_bus.waitForReadyRead(10000)) {
+            m_busAddress = QString::fromLocal8Bit(m_bus.readLine()).trimmed();
+            qputenv("DBUS_SYSTEM_BUS_ADDRESS", m_busAddress.toLocal8Bit());
+        }
+    }
+    void cleanupTestCase()
+    {
+        m_bus.kill();
+        m_bus.waitForFinished(5000);
+    }
     void cleanup() { QVERIFY(ThreadRunner::WaitForAll(10000)); }
 
     void checksOnThePushConnectionRaiseTheUsualEvents()
@@ -92,8 +110,18 @@ private Q_SLOTS:
         QTRY_COMPARE(imap.commands().mid(imap.commands().size() - 2), (QList<QByteArray>{"DONE", "LOGOUT"}));
     }
 
+    void wokenWhileWaitingToRetryReconnectsAtOnce_data()
+    {
+        QTest::addColumn<bool>("suspend");
+        QTest::newRow("network-back") << false;
+        QTest::newRow("resumed-from-suspend") << true;
+    }
+
     void wokenWhileWaitingToRetryReconnectsAtOnce()
     {
+        QFETCH(bool, suspend);
+        if (suspend && m_busAddress.isEmpty())
+            QSKIP("dbus-daemon is not installed (package dbus-daemon)");
         FakeImapServer imap;
         imap.setCredentials("user", "secret");
         QVERIFY(imap.listen());
@@ -108,8 +136,19 @@ private Q_SLOTS:
         QSignalSpy gone(&imap, &FakeImapServer::clientDisconnected);
         imap.dropAll();
         QVERIFY(gone.count() > 0 || gone.wait(5000));
-        // What the network's return does.
-        rm.WakePushWorkers();
+        if (suspend) {
+            // logind's word that the machine has woken.
+            QDBusConnection login = QDBusConnection::connectToBus(m_busAddress, QStringLiteral("login1"));
+            QVERIFY(login.registerService(QStringLiteral("org.freedesktop.login1")));
+            QDBusMessage woken = QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/login1"),
+                                                            QStringLiteral("org.freedesktop.login1.Manager"),
+                                                            QStringLiteral("PrepareForSleep"));
+            woken << false;
+            QVERIFY(login.send(woken));
+        } else {
+            // What the network's return does.
+            rm.WakePushWorkers();
+        }
         QVERIFY(idling.wait(5000));
         QCOMPARE(imap.connectionCount(), 2);
         rm.StopReceiving();
@@ -185,6 +224,10 @@ private Q_SLOTS:
         }
         Paths::SetHome(QString());
     }
+
+private:
+    QProcess m_bus;
+    QString m_busAddress;
 };
 
 QTEST_GUILESS_MAIN(TstImapPush)
