@@ -25,6 +25,15 @@ inline QString MarkTruncated(const QString &kept)
     return TruncatedField + QStringLiteral(": %1 bytes kept\r\n").arg(kept.size()) + kept;
 }
 
+/// `raw` as kept: whole when it fits, else cut after the last whole line that fits, and marked.
+inline QString Kept(const QString &raw)
+{
+    if (raw.size() <= KeptBytes)
+        return raw;
+    const qsizetype lineEnd = raw.lastIndexOf(QLatin1Char('\n'), KeptBytes - 1);
+    return MarkTruncated(raw.left(lineEnd > 0 ? lineEnd + 1 : KeptBytes));
+}
+
 /// True when `content` was marked by MarkTruncated.
 inline bool IsTruncated(QStringView content)
 {

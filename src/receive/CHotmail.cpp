@@ -185,12 +185,7 @@ void CHotmail::Run(const DataBag &data)
                     header.to = user;
                 QString content;
                 if (!dontReceiveContent) {
-                    QString raw = GetMessage(inbox.resolved(QUrl(href)).toString());
-                    if (raw.size() > MessageLimits::KeptBytes) {
-                        // Kept as the other receivers keep a long message: whole lines, marked.
-                        const qsizetype lineEnd = raw.lastIndexOf(QLatin1Char('\n'), MessageLimits::KeptBytes - 1);
-                        raw = MessageLimits::MarkTruncated(raw.left(lineEnd > 0 ? lineEnd + 1 : MessageLimits::KeptBytes));
-                    }
+                    const QString raw = MessageLimits::Kept(GetMessage(inbox.resolved(QUrl(href)).toString()));
                     CMIMEPart part;
                     part.InitMessage(raw, false);
                     content = part.TextPlain();

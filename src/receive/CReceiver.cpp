@@ -11,7 +11,6 @@
 #include "trellis/Record.h"
 #include "trellis/ServiceConfig.h"
 #include "trellis/Utility.h"
-#include <QCryptographicHash>
 #include <QHash>
 #include <QRegularExpression>
 #include <QSet>
@@ -33,20 +32,6 @@ const QString kWalk = QStringLiteral("GetFirstUnreceivedNumber");
 bool isUnreachable(qint32 number)
 {
     return number == 13 || number == 10022 || number == 10110 || number == 11001;
-}
-
-/// The header of a message text: up to its first empty line, or all of it when it has none.
-QString headerText(const QString &text)
-{
-    const qsizetype blank = text.indexOf(QLatin1String("\r\n\r\n"));
-    return blank < 0 ? text : text.left(blank);
-}
-
-/// A message parsed for its header fields. A text without an empty line is a header alone
-/// (a message without body, or the header as some servers give it to TOP), not a body.
-void parseMessage(CMIMEPart &part, const QString &text, bool headerOnly)
-{
-    part.InitMessage(text, headerOnly);
 }
 
 /// What a check needs of a UIDL listing, taken line by line as it arrives: the number of
@@ -296,7 +281,7 @@ void CReceiver::Run(const DataBag &data)
                 const Slot &slot = *wanted.at(index);
                 const bool cut = m_shell->LastReplyTruncated();
                 CMIMEPart part;
-                parseMessage(part, payload, false);
+                part.InitMessage(payload, false);
                 Header header = headerOf(part);
                 if (slot.probablyNew) {
                     // Not walked: the identifier comes from this header, as the walk would have taken it.
@@ -509,7 +494,7 @@ int CReceiver::Walk(QList<Slot> &window, std::optional<MUError> &deferred)
             QString reply = results.at(k);
             for (;;) {
                 CMIMEPart parsed;
-                parseMessage(parsed, reply, true);
+                parsed.InitMessage(reply, true);
                 slot.header = headerOf(parsed);
                 if (!slot.header.id.isEmpty())
                     break;
@@ -594,15 +579,7 @@ void CReceiver::exchange(const QStringList &commands, bool multiLine, QStringLis
 
 CReceiver::Header CReceiver::headerOf(const CMIMEPart &part)
 {
-    Header header;
-    header.from = part.from();
-    header.to = part.MsgTo();
-    header.date = part.SentDate();
-    header.subject = part.Subject();
-    header.id = part.Id();
-    if (header.id.isEmpty())
-        header.id = (header.date + header.from).left(255);
-    return header;
+    return ReceiverMessages::HeaderOf(part);
 }
 
 void CReceiver::identify(Header &header, const Slot &slot, const QString &text)
@@ -615,8 +592,7 @@ void CReceiver::identify(Header &header, const Slot &slot, const QString &text)
         why = QStringLiteral("its header gives no identifier (no Message-ID, Date, Received or From); "
                              "it is known by its unique-id '%1'.").arg(slot.uid);
     } else {
-        const QByteArray digest = QCryptographicHash::hash(headerText(text).toLatin1(), QCryptographicHash::Sha1);
-        header.id = QStringLiteral("header-sha1:") + QString::fromLatin1(digest.toHex());
+        header.id = ReceiverMessages::HeaderHashId(text);
         why = QStringLiteral("its header gives no identifier (no Message-ID, Date, Received or From) and the "
                              "server offers no unique-id; it is known by a hash of its header.");
     }

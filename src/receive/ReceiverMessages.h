@@ -1,5 +1,7 @@
 #pragma once
+#include "mime/CMIMEPart.h"
 #include "trellis/Record.h"
+#include <QCryptographicHash>
 #include <QString>
 
 /// Numbers of the messages the receivers post to the receiver manager's Messanger.
@@ -30,6 +32,31 @@ struct MessageHeader
 {
     QString id, from, to, date, subject;
 };
+
+/// The header fields of a parsed message; without an identifier, the date and sender stand in.
+inline MessageHeader HeaderOf(const CMIMEPart &part)
+{
+    MessageHeader header;
+    header.from = part.from();
+    header.to = part.MsgTo();
+    header.date = part.SentDate();
+    header.subject = part.Subject();
+    header.id = part.Id();
+    if (header.id.isEmpty())
+        header.id = (header.date + header.from).left(255);
+    return header;
+}
+
+/// The identity of a message whose header gives none and whose server names it by no
+/// unique-id: a hash of its header (the raw text up to the blank line), the same whichever
+/// receiver meets it.
+inline QString HeaderHashId(const QString &raw)
+{
+    const qsizetype blank = raw.indexOf(QLatin1String("\r\n\r\n"));
+    const QByteArray digest =
+        QCryptographicHash::hash((blank < 0 ? raw : raw.left(blank)).toLatin1(), QCryptographicHash::Sha1);
+    return QStringLiteral("header-sha1:") + QString::fromLatin1(digest.toHex());
+}
 
 /// The record of message 1: Server, User, POP3Id, From, To, Date, Subject, and Content
 /// when the body was downloaded (`content` not null).

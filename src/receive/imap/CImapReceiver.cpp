@@ -1,6 +1,5 @@
 #include "CImapReceiver.h"
 #include "mime/MessageLimits.h"
-#include <QCryptographicHash>
 #include "mime/CMIMEPart.h"
 #include "trellis/MUError.h"
 #include "trellis/MessageTable.h"
@@ -528,29 +527,15 @@ void CImapReceiver::CheckNew()
             stopped = true;
             break;
         }
-        QString text = QString::fromLatin1(f.bytes);
-        if (m_wantContent && f.bytes.size() > MaxStoredBytes) {
-            // Cut after the last whole line that fits, and marked, as the other receivers do.
-            const qsizetype lineEnd = text.lastIndexOf(QLatin1Char('\n'), MaxStoredBytes - 1);
-            text = MessageLimits::MarkTruncated(text.left(lineEnd > 0 ? lineEnd + 1 : MaxStoredBytes));
-        }
+        // Cut and marked as the other receivers keep a long message.
+        const QString text = m_wantContent ? MessageLimits::Kept(QString::fromLatin1(f.bytes)) : QString::fromLatin1(f.bytes);
         CMIMEPart part;
         part.InitMessage(text, !m_wantContent);
-        ReceiverMessages::MessageHeader header;
-        header.from = part.from();
-        header.to = part.MsgTo();
-        header.date = part.SentDate();
-        header.subject = part.Subject();
-        header.id = part.Id();
-        if (header.id.isEmpty())
-            header.id = (header.date + header.from).left(255);
+        ReceiverMessages::MessageHeader header = ReceiverMessages::HeaderOf(part);
         if (header.id.isEmpty()) {
             // No identifier in the header: known by a hash of its header, as POP3 knows such a
             // message without unique-ids, so it is stored once and never blocks the folder.
-            const qsizetype headerEnd = text.indexOf(QStringLiteral("\r\n\r\n"));
-            const QByteArray digest = QCryptographicHash::hash(
-                (headerEnd < 0 ? text : text.left(headerEnd + 2)).toLatin1(), QCryptographicHash::Sha1);
-            header.id = QStringLiteral("header-sha1:") + QString::fromLatin1(digest.toHex());
+            header.id = ReceiverMessages::HeaderHashId(text);
             if (m_log)
                 m_log->Write(0, QStringLiteral("UID %1: its header gives no identifier (no Message-ID, Date, Received or "
                                                "From); it is known by a hash of its header.").arg(f.uid),
