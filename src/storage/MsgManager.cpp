@@ -143,7 +143,8 @@ void MsgManager::Init(Database *db, Log *log, int batchRows)
     }
     if (!schemaHas(*m_db, QStringLiteral("index"), QStringLiteral("MsgIdentity"), source))
         ensureIdentityIndex(source);
-    ensureImapTable();
+    if (!schemaHas(*m_db, QStringLiteral("table"), QStringLiteral("Uid"), source))
+        ensureImapTable();
     if (!schemaHas(*m_db, QStringLiteral("index"), QStringLiteral("MsgToSort"), source))
         ensureListColumns(source);
     try {

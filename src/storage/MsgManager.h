@@ -97,7 +97,7 @@ public:
 
 private:
     void ensureIdentityIndex(const QString &source);
-    /// Creates the IMAP table an older database lacks. (MsgManagerImap.cpp)
+    /// Creates the IMAP table, which an older database lacks. (MsgManagerImap.cpp)
     void ensureImapTable();
     void convertContent(int batchRows, const QString &source);
     bool convertBatch(int batchRows, qint64 *examined, const QString &source);

@@ -17,12 +17,6 @@ const QString kCreateUid = QStringLiteral("CREATE TABLE Uid (Server TEXT NOT NUL
 void MsgManager::ensureImapTable()
 {
     const QString source = QStringLiteral("MsgManager.Init");
-    QSqlQuery table = m_db->run(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'Uid'"),
-                                {}, source);
-    const bool present = table.next();
-    table.finish();
-    if (present)
-        return;
     SqlTransaction transaction(*m_db, source);
     m_db->run(kCreateUid, {}, source).finish();
     transaction.commit();
