@@ -1,4 +1,5 @@
 #include "CArriveShell.h"
+#include "ServerCertificate.h"
 #include "SocketErrorNumbers.h"
 #include "mime/MessageLimits.h"
 #include "trellis/MUError.h"
@@ -132,15 +133,7 @@ QTcpSocket *CArriveShell::createSocket()
 {
     if (m_security == Security::None)
         return new QTcpSocket;
-    auto *ssl = new QSslSocket;
-    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
-    config.setProtocol(QSsl::SecureProtocols);
-    if (!m_extraCa.isEmpty())
-        config.addCaCertificates(m_extraCa);
-    config.setPeerVerifyMode(QSslSocket::VerifyPeer);
-    ssl->setSslConfiguration(config);
-    ssl->setPeerVerifyName(m_host);
-    return ssl;
+    return NewVerifyingSocket(m_host, m_extraCa);
 }
 
 void CArriveShell::ensureSocket()
@@ -174,13 +167,7 @@ void CArriveShell::onSslErrors(const QList<QSslError> &errors)
         ssl->ignoreSslErrors(errors);
         return;
     }
-    QStringList reasons;
-    for (const QSslError &e : errors)
-        reasons << e.errorString();
-    reasons.removeDuplicates();
-    QString text = QStringLiteral("The server's certificate is not trusted: %1. ").arg(reasons.join(QStringLiteral("; ")));
-    if (!m_certPin.isEmpty())
-        text += QStringLiteral("It is not the certificate pinned for this account. ");
+    const QString text = UntrustedCertificateText(errors, !m_certPin.isEmpty());
     trace(text, QStringLiteral("ws_Error"));
     fail(CertificateNotTrusted, text, source(QStringLiteral("ws_Error")));
     ssl->abort();

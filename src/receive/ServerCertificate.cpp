@@ -2,6 +2,8 @@
 #include "CArriveShell.h"
 #include "imap/ImapSession.h"
 #include "trellis/MUError.h"
+#include <QSslConfiguration>
+#include <QSslSocket>
 
 QSslCertificate FetchServerCertificate(const QString &host, quint16 port, const QString &security, QString *error,
                                        int limitMs, const QString &protocol)
@@ -45,4 +47,29 @@ QSslCertificate FetchServerCertificate(const QString &host, quint16 port, const 
             *error = e.description().trimmed();
     }
     return shell.peerCertificate();
+}
+
+QSslSocket *NewVerifyingSocket(const QString &host, const QList<QSslCertificate> &extraCa)
+{
+    auto *ssl = new QSslSocket;
+    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+    config.setProtocol(QSsl::SecureProtocols);
+    if (!extraCa.isEmpty())
+        config.addCaCertificates(extraCa);
+    config.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    ssl->setSslConfiguration(config);
+    ssl->setPeerVerifyName(host);
+    return ssl;
+}
+
+QString UntrustedCertificateText(const QList<QSslError> &errors, bool pinned)
+{
+    QStringList reasons;
+    for (const QSslError &e : errors)
+        reasons << e.errorString();
+    reasons.removeDuplicates();
+    QString text = QStringLiteral("The server's certificate is not trusted: %1. ").arg(reasons.join(QStringLiteral("; ")));
+    if (pinned)
+        text += QStringLiteral("It is not the certificate pinned for this account. ");
+    return text;
 }
