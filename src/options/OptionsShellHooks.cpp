@@ -49,7 +49,7 @@ void registerHooks()
         return engine && AntiSpam::IsSpam(engine->settings(), text);
     };
     shell.registerVoiceCommands = [](FMain *w) {
-        VoiceCommands::RegisterVoiceCommands(w->talker(), settingsOf(w));
+        VoiceCommands::RegisterVoiceCommands(w->talker(), settingsOf(w), w->log());
         VoiceCommands::VoiceCommandsShowHide(w->log(), w->talker(), settingsOf(w));
     };
     shell.voiceCommandsShowHide = [](FMain *w, bool talking) {
