@@ -1,5 +1,7 @@
 #include "EngineFixture.h"
 #include "FakePop3Server.h"
+#include "ReceiverRun.h"
+#include "ScriptedHttpServer.h"
 #include "receive/ReceiverManager.h"
 #include "storage/CSettings.h"
 #include "storage/Database.h"
@@ -13,41 +15,13 @@
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QSqlQuery>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTest>
 
 namespace {
 QByteArray mail(int n)
 {
-    return "Message-ID: <m" + QByteArray::number(n) + "@example.org>\r\n"
-           "From: \"Ann " + QByteArray::number(n) + "\" <ann@example.org>\r\n"
-           "To: Bob <bob@example.org>\r\n"
-           "Date: Sun, 6 Dec 2026 10:00:00 +0000\r\n"
-           "Subject: Note " + QByteArray::number(n) + "\r\n\r\nBody " + QByteArray::number(n) + "\r\n";
+    return TestMail{n}.bytes();
 }
-
-/// Answers every HTTP request with 200 and remembers the request lines.
-class StatServer : public QObject
-{
-public:
-    QTcpServer server;
-    QList<QByteArray> requests;
-    StatServer()
-    {
-        server.listen(QHostAddress::LocalHost, 0);
-        connect(&server, &QTcpServer::newConnection, this, [this] {
-            QTcpSocket *s = server.nextPendingConnection();
-            connect(s, &QTcpSocket::readyRead, this, [this, s] {
-                const QByteArray head = s->readAll();
-                requests << head.left(head.indexOf("\r\n"));
-                s->write("HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok");
-                s->disconnectFromHost();
-            });
-        });
-    }
-    QString endpoint() const { return QStringLiteral("http://127.0.0.1:%1").arg(server.serverPort()); }
-};
 }
 
 class TstEngine : public QObject
@@ -116,11 +90,13 @@ private Q_SLOTS:
         QFETCH(int, starts);
         QFETCH(bool, sent);
         QFETCH(int, stageAfter);
-        StatServer stat;
+        ScriptedHttpServer stat;
+        QVERIFY(stat.listen());
+        stat.setFallback({200, "OK", {}, "ok", false, 0, true});
         EngineFixture f;
         QFile services(f.home.filePath("services.json"));
         QVERIFY(services.open(QIODevice::WriteOnly));
-        services.write(QJsonDocument(QJsonObject{{"statisticsEndpoint", stat.endpoint()}}).toJson());
+        services.write(QJsonDocument(QJsonObject{{"statisticsEndpoint", stat.url({})}}).toJson());
         services.close();
         MUScripting &e = f.start();
         e.settings()->SaveSetting(MUScripting::KeyReportStage, stage);
@@ -136,7 +112,7 @@ private Q_SLOTS:
             const QString url = report.first().first().toString();
             QVERIFY2(url.contains(QStringLiteral("/stat.htm?r=%1&t=0&m=0&dbg=%2").arg(starts).arg(e.installId().mid(1, 36))),
                      qPrintable(url));
-            QTRY_COMPARE(stat.requests.size(), 1);
+            QTRY_COMPARE(stat.requests().size(), 1);
         }
         // A later tick of the same process sends nothing, even when a report is due.
         e.settings()->SaveSetting(MUScripting::KeyStartCount, 10000);
@@ -173,15 +149,19 @@ private Q_SLOTS:
         e.CheckForNewMessagesNow(&a);              // a disabled account is checked when named
         QVERIFY(complete.wait(10000));
         QCOMPARE(arrived.count(), 2);
-        QCOMPARE(arrived.at(0).first().value<Record>().text("Subject"), QString("Note 1"));
+        QCOMPARE(arrived.at(0).first().value<Record>().text("Subject"), QString("Message 1"));
         QCOMPARE(arrived.at(0).first().value<Record>().Id().size(), 38);   // stored: it has its id
         DataBag stored = e.msgManager()->GetMsgs();
         QCOMPARE(stored.Count(), 2);
         QCOMPARE(e.settings()->GetSetting(MUScripting::KeyReceivedCount, 0).toString(), QString("2"));
+        QCOMPARE(e.msgManager()->GetKnownUidls(a.Id()).size(), 2);
 
+        // Nothing new the second time, and the remembered unique-ids spare every TOP.
+        pop.clearReceived();
         e.CheckForNewMessagesNow(&a);
         QVERIFY(complete.wait(10000));
-        QCOMPARE(arrived.count(), 2);               // nothing new the second time
+        QCOMPARE(arrived.count(), 2);
+        QCOMPARE(pop.commands(), (QList<QByteArray>{"CAPA", "USER ann", "PASS pw", "UIDL", "QUIT"}));
 
         // A message the user deleted is not downloaded again.
         e.msgManager()->Remove({stored.Item(1).value<Record>().Id()});
