@@ -35,18 +35,4 @@ struct EngineFixture
         QFile f(home.filePath("mu.log"));
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
-    static Record account(const QString &server, int port, const QString &user, const QString &pwd,
-                          bool disabled = false)
-    {
-        Record a;
-        a.Add("Server", server);
-        a.Add("Port", port);
-        a.Add("User", user);
-        a.Add("Pwd", pwd);
-        a.Add("CheckInterval", 10);
-        a.Add("Disabled", disabled);
-        a.Add("Email", QString());
-        a.Add("Security", QStringLiteral("None"));
-        return a;
-    }
 };

@@ -102,7 +102,7 @@ private Q_SLOTS:
         e.settings()->SaveSetting(MUScripting::KeyReportStage, stage);
         e.settings()->SaveSetting(MUScripting::KeyStartCount, starts);
         QSignalSpy report(&e, &MUScripting::UsageReportSent);
-        Record a = EngineFixture::account("127.0.0.1", 1, "ann", "pw", true);   // disabled: no timer
+        Record a = TestAccounts::engine("127.0.0.1", 1, "ann", "pw", true);   // disabled: no timer
         e.AddAccount(a);
         e.moTimerManager_ItsTimeToCheck(a.Id());
         const bool online = MUScripting::IsOnline();
@@ -126,7 +126,7 @@ private Q_SLOTS:
         EngineFixture f;
         MUScripting &e = f.start();
         QSignalSpy report(&e, &MUScripting::UsageReportSent);
-        Record a = EngineFixture::account("127.0.0.1", 1, "ann", "pw", true);
+        Record a = TestAccounts::engine("127.0.0.1", 1, "ann", "pw", true);
         e.AddAccount(a);
         e.moTimerManager_ItsTimeToCheck(a.Id());
         QCOMPARE(report.count(), 0);
@@ -142,7 +142,7 @@ private Q_SLOTS:
         pop.addMessage(mail(2));
         EngineFixture f;
         MUScripting &e = f.start();
-        Record a = EngineFixture::account(pop.host(), pop.port(), "ann", "pw", true);
+        Record a = TestAccounts::engine(pop.host(), pop.port(), "ann", "pw", true);
         e.AddAccount(a);
         QSignalSpy arrived(&e, &MUScripting::MsgArrived);
         QSignalSpy complete(e.receiverManager(), &ReceiverManager::ReceiveComplete);
@@ -203,7 +203,7 @@ private Q_SLOTS:
     {
         EngineFixture f;
         MUScripting &e = f.start();
-        Record a = EngineFixture::account("127.0.0.1", 1, "ann", "pw", true);
+        Record a = TestAccounts::engine("127.0.0.1", 1, "ann", "pw", true);
         e.AddAccount(a);
         QSqlQuery q(e.db()->connection());
         QVERIFY(q.exec("DROP TABLE Msg"));
@@ -276,7 +276,7 @@ private Q_SLOTS:
             pop.addMessage(mail(n) + body);
         EngineFixture f;
         MUScripting &e = f.start();
-        Record a = EngineFixture::account(pop.host(), pop.port(), "ann", "pw", true);
+        Record a = TestAccounts::engine(pop.host(), pop.port(), "ann", "pw", true);
         e.AddAccount(a);
         // The database may not grow: every message needs pages of its own, as on a full disk.
         QSqlQuery q(e.db()->connection());
@@ -309,7 +309,7 @@ private Q_SLOTS:
     {
         EngineFixture f;
         MUScripting &e = f.start();
-        Record a = EngineFixture::account("127.0.0.1", 1, "ann", "pw");
+        Record a = TestAccounts::engine("127.0.0.1", 1, "ann", "pw");
         e.AddAccount(a);
         QVERIFY(e.timerManager()->IsTiming(a.Id()));
         a.Add("Disabled", true);
@@ -331,8 +331,8 @@ private Q_SLOTS:
         pop.addMessage(mail(7));
         EngineFixture f;
         MUScripting &e = f.start();
-        Record on = EngineFixture::account(pop.host(), pop.port(), "ann", "pw");
-        Record off = EngineFixture::account(pop.host(), pop.port(), "bob", "pw", true);
+        Record on = TestAccounts::engine(pop.host(), pop.port(), "ann", "pw");
+        Record off = TestAccounts::engine(pop.host(), pop.port(), "bob", "pw", true);
         e.accountManager()->add(on);
         e.accountManager()->add(off);
         QSignalSpy arrived(&e, &MUScripting::MsgArrived);
@@ -350,7 +350,7 @@ private Q_SLOTS:
         EngineFixture f;
         MUScripting &e = f.start();
         for (int i = 0; i < 3; ++i) {
-            Record a = EngineFixture::account(pop.host(), pop.port(), QString("u%1").arg(i), "pw");
+            Record a = TestAccounts::engine(pop.host(), pop.port(), QString("u%1").arg(i), "pw");
             e.AddAccount(a);
         }
         QTRY_COMPARE(e.receiverManager()->ReceivesCount(), 3);

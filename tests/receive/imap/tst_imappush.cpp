@@ -1,6 +1,7 @@
 // The receiver manager's push workers: the events of their checks, "Check Mail" on the open
 // connection, the timer left alone while pushing, a quick reconnect when woken, and the stop.
 #include "FakeImapServer.h"
+#include "ReceiverRun.h"
 #include "engine/MUScripting.h"
 #include "receive/ReceiverManager.h"
 #include "storage/Database.h"
@@ -26,17 +27,9 @@ QByteArray mail(int n)
 
 Record account(const QString &id, const FakeImapServer &imap)
 {
-    Record a;
+    Record a = TestAccounts::engine(imap.host(), imap.port(), "user", "secret");
     a.setId(id);
-    a.Add("Server", imap.host());
-    a.Add("Port", imap.port());
-    a.Add("User", "user");
-    a.Add("Pwd", "secret");
-    a.Add("CheckInterval", 10);
-    a.Add("Disabled", false);
-    a.Add("Security", "None");
     a.Add("Protocol", "IMAP");
-    a.Add("Email", QString());
     return a;
 }
 }
