@@ -3,6 +3,7 @@
 #include "ReceiverRun.h"
 #include "ScriptedHttpServer.h"
 #include "receive/ReceiverManager.h"
+#include "storage/AccountManager.h"
 #include "storage/CSettings.h"
 #include "storage/Database.h"
 #include "storage/MsgManager.h"
@@ -34,10 +35,10 @@ private Q_SLOTS:
     void firstStartCopiesTemplateAndCounts()
     {
         EngineFixture f;
-        QVERIFY(!QFile::exists(f.home.filePath("MU.mdb")));
+        QVERIFY(!QFile::exists(f.path("MU.mdb")));
         MUScripting &e = f.start();
-        QVERIFY(QFile::exists(f.home.filePath("MU.mdb")));
-        QCOMPARE(QFile::permissions(f.home.filePath("MU.mdb")) & (QFile::ReadGroup | QFile::ReadOther),
+        QVERIFY(QFile::exists(f.path("MU.mdb")));
+        QCOMPARE(QFile::permissions(f.path("MU.mdb")) & (QFile::ReadGroup | QFile::ReadOther),
                  QFile::Permissions());
         QCOMPARE(e.installId().size(), 38);
         QCOMPARE(e.settings()->GetSetting(MUScripting::KeyStartCount, 0).toString(), QString("1"));
@@ -56,7 +57,7 @@ private Q_SLOTS:
     {
         EngineFixture f;
         {
-            QFile junk(f.home.filePath("MU.mdb"));
+            QFile junk(f.path("MU.mdb"));
             QVERIFY(junk.open(QIODevice::WriteOnly));
             junk.write("this is not a database, it is a letter to grandma\n");
         }
@@ -67,7 +68,7 @@ private Q_SLOTS:
             QCOMPARE(e.number(), MUError::engineNumber(524));
             QVERIFY2(e.description().startsWith("MDAC or Jet components error. "), qPrintable(e.description()));
         }
-        QFile junk(f.home.filePath("MU.mdb"));
+        QFile junk(f.path("MU.mdb"));
         QVERIFY(junk.open(QIODevice::ReadOnly));
         QVERIFY(junk.readAll().startsWith("this is not a database"));
         f.engine.reset();
@@ -94,10 +95,7 @@ private Q_SLOTS:
         QVERIFY(stat.listen());
         stat.setFallback({200, "OK", {}, "ok", false, 0, true});
         EngineFixture f;
-        QFile services(f.home.filePath("services.json"));
-        QVERIFY(services.open(QIODevice::WriteOnly));
-        services.write(QJsonDocument(QJsonObject{{"statisticsEndpoint", stat.url({})}}).toJson());
-        services.close();
+        QVERIFY(f.home.writeFile("services.json", QJsonDocument(QJsonObject{{"statisticsEndpoint", stat.url({})}}).toJson()));
         MUScripting &e = f.start();
         e.settings()->SaveSetting(MUScripting::KeyReportStage, stage);
         e.settings()->SaveSetting(MUScripting::KeyStartCount, starts);
@@ -194,9 +192,7 @@ private Q_SLOTS:
             m.Add(p, QStringLiteral("x"));
         Q_EMIT e.receiverManager()->MsgArrived(m);
         QCOMPARE(arrived.count(), 0);
-        QFile shortLog(f.home.filePath("short.log"));
-        QVERIFY(shortLog.open(QIODevice::ReadOnly));
-        QVERIFY(shortLog.readAll().contains(" L0 "));
+        QVERIFY(f.home.shortLogText().contains(" L0 "));
     }
 
     void unreadableReceivedIdsSkipTheCheck()
