@@ -1,6 +1,7 @@
 #include "SpeechFixture.h"
 #include "speech/CTalker.h"
 #include "speech/CWaver.h"
+#include "speech/SpokenText.h"
 
 #include "AgentAudio.h"
 #include "AgentBalloon.h"
@@ -106,120 +107,6 @@ private Q_SLOTS:
         m_talker.reset();
         m_agent.reset();
         m_fx.reset();
-    }
-
-    // ---- pure text rules -------------------------------------------------------------
-
-    void chunks_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QStringList>("expected");
-        const QString a200 = QString(200, QLatin1Char('a'));
-        QTest::newRow("short-text-one-chunk") << QStringLiteral("Hello there") << QStringList{"Hello there"};
-        QTest::newRow("empty-text-one-empty-chunk") << QString() << QStringList{QString()};
-        QTest::newRow("no-blank-one-chunk") << QString(450, QLatin1Char('x')) << QStringList{QString(450, 'x')};
-        QTest::newRow("blank-right-at-200-is-dropped")
-            << a200 + QStringLiteral(" tail") << QStringList{a200, QStringLiteral("tail")};
-        QTest::newRow("cut-at-first-blank-after-200")
-            << QStringLiteral("ab ") + a200 + QStringLiteral(" cd ef")
-            << QStringList{QStringLiteral("ab ") + a200, QStringLiteral("cd ef")};
-        QTest::newRow("blank-before-200-does-not-cut")
-            << QString(199, 'b') + QStringLiteral(" ") + QString(10, 'c')
-            << QStringList{QString(199, 'b') + QStringLiteral(" ") + QString(10, 'c')};
-        QTest::newRow("three-chunks") << a200 + " " + a200 + " end" << QStringList{a200, a200, QStringLiteral("end")};
-        QTest::newRow("trailing-blank-after-200") << a200 + " " << QStringList{a200};
-    }
-    void chunks()
-    {
-        QFETCH(QString, text);
-        QFETCH(QStringList, expected);
-        QCOMPARE(CTalker::Chunks(text), expected);
-    }
-
-    void collapseRepeats_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("exclamations-and-equals") << "Wait!!!!!! ====== Done" << "Wait!! == Done";
-        QTest::newRow("three-become-two") << "!!!" << "!!";
-        QTest::newRow("two-stay") << "aa bb" << "aa bb";
-        QTest::newRow("short-unchanged") << "zz" << "zz";
-        QTest::newRow("run-at-start") << "-----x" << "--x";
-        QTest::newRow("backslashes-stay-whole-around-tags") << "a\\\\\\Pau=100\\" << "a\\\\\\Pau=100\\";
-        QTest::newRow("crlf-pairs-survive") << "a\r\n\r\n\r\nb" << "a\r\n\r\n\r\nb";
-    }
-    void collapseRepeats()
-    {
-        QFETCH(QString, text);
-        QFETCH(QString, expected);
-        QCOMPARE(CTalker::CollapseRepeats(text), expected);
-    }
-
-    void unwrapLines_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("expected");
-        const QString l1 = "We are meeting at the station on Friday at nine, and then we";   // 61 characters
-        const QString l2 = "take the slow train up the valley to the lake where the boats";
-        QTest::newRow("wrapped-paragraph-read-as-one")
-            << l1 + "\r\n" + l2 + "\r\nare.\r\n" << l1 + " " + l2 + " are.\r\n";
-        // A long line that ends a sentence keeps its pause (blocks of HTML text end that way).
-        QTest::newRow("sentence-end-keeps-the-break")
-            << l1 + ".\r\nNext block" << l1 + ".\r\nNext block";
-        QTest::newRow("blank-line-parts-paragraphs")
-            << l1 + "\nend.\n\n" + l2 + "\nend." << l1 + " end.\r\n\r\n" + l2 + " end.";
-        QTest::newRow("short-lines-kept") << "Cheers,\r\nAnna\r\nMain Street 1" << "Cheers,\r\nAnna\r\nMain Street 1";
-        QTest::newRow("flowed-soft-break-joined") << "See you \r\nsoon" << "See you soon";
-        QTest::newRow("signature-separator-kept") << "Bye \r\n-- \r\nAnna" << "Bye \r\n-- \r\nAnna";
-        QTest::newRow("list-items-kept") << l1 + "\n- tent\n- stove\n1. map\n2) food"
-                                         << l1 + "\r\n- tent\r\n- stove\r\n1. map\r\n2) food";
-        QTest::newRow("quoted-lines-never-joined") << l1 + "\n> " + l2 + "\n> more\nReply"
-                                                   << l1 + "\r\n> " + l2 + "\r\n> more\r\nReply";
-        QTest::newRow("marker-after-long-line-stays-alone")
-            << l1 + "\r\n-----Original Message-----\r\nold" << l1 + "\r\n-----Original Message-----\r\nold";
-    }
-    void unwrapLines()
-    {
-        QFETCH(QString, text);
-        QFETCH(QString, expected);
-        QCOMPARE(CTalker::UnwrapLines(text), expected);
-    }
-
-    void stripQuotedLines_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("quoted-lines-and-original-message")
-            << "Hi Bob\r\n> old line\r\n>> older\r\nThanks\r\n-----Original Message-----\r\nFrom: x\r\nbody"
-            << "Hi Bob\r\nThanks\r\n";
-        QTest::newRow("spaced-marker") << "Top\n-- Original Message --\nrest" << "Top\r\n";
-        QTest::newRow("re-gt-within-five-dropped") << "Re: >\nkeep" << "keep\r\n";
-        QTest::newRow("gt-after-five-kept") << "Reply: >\nkeep" << "Reply: >\r\nkeep\r\n";
-        QTest::newRow("three-line-feeds-become-two") << "a\n\n\nb" << "a\r\n\r\nb\r\n";
-        QTest::newRow("cr-only-lines") << "a\rb" << "a\r\nb\r\n";
-        QTest::newRow("marker-is-case-sensitive") << "x\n--original message--\ny" << "x\r\n--original message--\r\ny\r\n";
-    }
-    void stripQuotedLines()
-    {
-        QFETCH(QString, text);
-        QFETCH(QString, expected);
-        QCOMPARE(CTalker::StripQuotedLines(text, 5, "--Original Message--", "-- Original Message --"), expected);
-    }
-
-    void asSpokenText_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("pipe-becomes-blank") << "yes|no" << "yes no";
-        QTest::newRow("speed-tag-in-subject-is-text") << "\\Spd=600\\" << "\\\\Spd=600\\\\";
-        QTest::newRow("pause-tag-is-text") << "\\Pau=99999\\ hi" << "\\\\Pau=99999\\\\ hi";
-        QTest::newRow("long-backslash-run-as-two") << "a\\\\\\\\b" << "a\\\\\\\\b";
-    }
-    void asSpokenText()
-    {
-        QFETCH(QString, text);
-        QFETCH(QString, expected);
-        QCOMPARE(CTalker::AsSpokenText(text), expected);
     }
 
     void msgToString_data()
@@ -458,11 +345,11 @@ private Q_SLOTS:
         m_talker->Talk(text);
         m_talker->TalkFromSpool();
         QStringList expected;
-        for (const QString &c : CTalker::Chunks(text))
+        for (const QString &c : SpokenText::Chunks(text))
             expected << DefaultTags + c;
         QVERIFY(expected.size() >= 2);
         QCOMPARE(spoken(), expected);
-        for (const QString &c : CTalker::Chunks(text).mid(0, expected.size() - 1))
+        for (const QString &c : SpokenText::Chunks(text).mid(0, expected.size() - 1))
             QVERIFY(c.size() >= 200);
         QCOMPARE(m_words.size(), 70);
         QCOMPARE(m_words.last(), wordOf(69));
