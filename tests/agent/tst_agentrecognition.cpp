@@ -215,7 +215,7 @@ void TstAgentRecognition::handsFreeFindsCommandsInAStream()
     stream += utterance("check mail", "en-us+f2", 180);
     stream += utterance(QString(), "en-us+m3", 170);
 
-    RecognizerWorker worker;
+    RecognizerWorker worker(SpeechSynthesizer::instance()->pronouncer());
     worker.setPhrases(lowerPhrases());
     worker.setHandsFree(true);
     QStringList heard;
