@@ -7,12 +7,14 @@
 #include "CharacterView.h"
 #include "HeadlessAgentControl.h"
 #include "NullAudioSink.h"
-#include "TestCharacter.h"
+#include "PackageBuilder.h"
 #include "WavFileAudioSink.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QtTest>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -21,16 +23,16 @@ class RecordingView : public CharacterView
 {
 public:
     explicit RecordingView(QStringList *log) : m_log(log) {}
-    void setVisible(bool v) override { *m_log << QStringLiteral("visible:%1").arg(v); }
-    void moveTo(int x, int y) override { *m_log << QStringLiteral("move:%1,%2").arg(x).arg(y); }
-    void resize(int w, int h) override { *m_log << QStringLiteral("size:%1x%2").arg(w).arg(h); }
+    void setVisible(bool v) override { *m_log << u"visible:%1"_s.arg(v); }
+    void moveTo(int x, int y) override { *m_log << u"move:%1,%2"_s.arg(x).arg(y); }
+    void resize(int w, int h) override { *m_log << u"size:%1x%2"_s.arg(w).arg(h); }
     void showFrame(const QString &image) override { *m_log << "frame:" + image; }
-    void setSpeaking(bool s) override { *m_log << QStringLiteral("speaking:%1").arg(s); }
+    void setSpeaking(bool s) override { *m_log << u"speaking:%1"_s.arg(s); }
     void setMouth(const QString &shape) override { *m_log << "mouth:" + shape; }
-    void showBalloon() override { *m_log << QStringLiteral("balloon:show"); }
+    void showBalloon() override { *m_log << u"balloon:show"_s; }
     void balloonWords(const QString &text) override { *m_log << "words:" + text; }
-    void hideBalloon() override { *m_log << QStringLiteral("balloon:hide"); }
-    void balloonChanged() override { *m_log << QStringLiteral("balloon:changed"); }
+    void hideBalloon() override { *m_log << u"balloon:hide"_s; }
+    void balloonChanged() override { *m_log << u"balloon:changed"_s; }
 
 private:
     QStringList *m_log;
@@ -166,7 +168,7 @@ void TstAgentAudio::viewFollowsSpeech()
     ViewControl control(std::make_unique<NullAudioSink>(0.0), &log);
     control.setIdleDelay(0);
     control.setBalloonHideDelay(50);
-    control.Characters()->Load("c", TestCharacter::build(dir.path()));
+    control.Characters()->Load("c", PackageBuilder::Character(dir.path()));
     AgentCharacter *c = control.Characters()->Item("c");
     QVERIFY(log.contains("size:100x120"));
     c->setHeight(240);

@@ -32,9 +32,8 @@ class TestMimeParser : public QObject
 {
     Q_OBJECT
 
-    void hostileInputDoesNotCrash();
-
 private Q_SLOTS:
+    void hostileInputDoesNotCrash();
     void subject_data()
     {
         QTest::addColumn<QString>("headerLine");

@@ -31,9 +31,8 @@ class TestMimeSamples : public QObject
 {
     Q_OBJECT
 
-    void summaryOfEmptyInput();
-
 private Q_SLOTS:
+    void summaryOfEmptyInput();
     void samplesUseWireLineEnds()
     {
         const QStringList files = QDir(mailDir()).entryList({u"*.eml"_s}, QDir::Files);

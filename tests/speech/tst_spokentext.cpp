@@ -3,6 +3,8 @@
 
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 using namespace SpokenText;
 
 class TestSpokenText : public QObject
@@ -79,7 +81,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QStringList>("expected");
         const QString a200(200, QLatin1Char('a'));
-        QTest::newRow("short text one chunk") << QStringLiteral("Hello there") << QStringList{"Hello there"};
+        QTest::newRow("short text one chunk") << u"Hello there"_s << QStringList{"Hello there"};
         QTest::newRow("empty text one empty chunk") << QString() << QStringList{QString()};
         QTest::newRow("no blank one chunk") << QString(450, 'x') << QStringList{QString(450, 'x')};
         QTest::newRow("blank right at 200 is dropped") << a200 + " tail" << QStringList{a200, "tail"};
