@@ -160,86 +160,83 @@ int sinkInputs()
 class TstAgentDevice : public QObject
 {
     Q_OBJECT
-private Q_SLOTS:
-    void initTestCase();
-    void speechIsHeardAndTheStreamClosesWhenIdle();
-    void microphoneHearsACommand();
 
 private:
     std::unique_ptr<PulseServer> m_pulse;
     QTemporaryDir m_dir;
-};
 
-void TstAgentDevice::initTestCase()
-{
-    m_pulse = std::make_unique<PulseServer>();
-    QString why;
-    if (!m_pulse->installed(&why))
-        QSKIP(qPrintable(why));
-    QVERIFY2(m_pulse->start(&why), qPrintable(why));
-    QVERIFY(DeviceAudioSink::hasDevice());
-}
-
-void TstAgentDevice::speechIsHeardAndTheStreamClosesWhenIdle()
-{
-    auto sink = std::make_unique<DeviceAudioSink>();
-    DeviceAudioSink *device = sink.get();
-    HeadlessAgentControl control(std::move(sink));
-    control.Characters()->Load("c", PackageBuilder::Character(m_dir.path()));
-    AgentCharacter *c = control.Characters()->Item("c");
-    QVERIFY(c);
-    // The device opened: it was not replaced by the silent sink.
-    QCOMPARE(control.audio()->sink(), device);
-
-    for (int round = 1; round <= 2; ++round) {
-        Recorder recorder(m_dir.filePath(u"round%1.raw"_s.arg(round)));
-        QTest::qWait(300);   // the recorder is listening before anything plays
-        AgentRequestPtr r = c->Speak(u"You have new mail from the accounts department. Please read it soon."_s);
-        QSignalSpy done(r.get(), &AgentRequest::finished);
-        QVERIFY(done.wait(20000));
-        QCOMPARE(r->Status(), AgentRequest::StatusComplete);
-        QTest::qWait(500);
-        const int audible = recorder.audibleBlocks();
-        // About four seconds of speech; at least a second and a half of it must be heard.
-        QVERIFY2(audible >= 15, qPrintable(u"round %1: %2 audible blocks"_s.arg(round).arg(audible)));
-
-        // Idle: no stream is left open on the server, and the next speech opens one again.
-        QTRY_VERIFY_WITH_TIMEOUT(!device->isStreamOpen(), DeviceAudioSink::IdleCloseMs + 3000);
-        QTRY_COMPARE_WITH_TIMEOUT(sinkInputs(), 0, 5000);
-    }
-}
-
-void TstAgentDevice::microphoneHearsACommand()
-{
-    // The command, spoken by the synthesiser into a WAV file...
-    const QString wav = m_dir.filePath(u"command.wav"_s);
+private Q_SLOTS:
+    void initTestCase()
     {
-        HeadlessAgentControl writer(std::make_unique<WavFileAudioSink>(wav, 1.0));
-        writer.Characters()->Load("w", PackageBuilder::Character(m_dir.path(), u"Writer"_s));
-        AgentRequestPtr r = writer.Characters()->Item("w")->Speak(u"read clipboard"_s);
-        QSignalSpy done(r.get(), &AgentRequest::finished);
-        QVERIFY(done.wait(20000));
+        m_pulse = std::make_unique<PulseServer>();
+        QString why;
+        if (!m_pulse->installed(&why))
+            QSKIP(qPrintable(why));
+        QVERIFY2(m_pulse->start(&why), qPrintable(why));
+        QVERIFY(DeviceAudioSink::hasDevice());
     }
-    QVERIFY(QFileInfo(wav).size() > 10000);
 
-    // ...played into the sink whose monitor is the default microphone, while listening is held.
-    VoiceListener listener;
-    listener.setPhrases({u"check mail"_s, u"read clipboard"_s, u"say time"_s, u"stop talking"_s, u"skip message"_s});
-    QSignalSpy heard(&listener, &VoiceListener::recognized);
-    listener.startListening();
-    QVERIFY2(listener.isListening(), heard.isEmpty() ? "" : qPrintable(heard.first().at(2).toString()));
-    QTest::qWait(500);
-    QProcess player;
-    player.start(u"paplay"_s, {u"-d"_s, u"murmelo_out"_s, wav});
-    QVERIFY(player.waitForFinished(20000));
-    QCOMPARE(player.exitCode(), 0);
-    QTest::qWait(500);
-    listener.stopListening();
-    QVERIFY(heard.wait(20000));
-    const QList<QVariant> result = heard.takeFirst();
-    QVERIFY2(result.at(2).toString().isEmpty(), qPrintable(result.at(2).toString()));
-    QCOMPARE(result.at(0).toString(), u"read clipboard"_s);
-}
+    void speechIsHeardAndTheStreamClosesWhenIdle()
+    {
+        auto sink = std::make_unique<DeviceAudioSink>();
+        DeviceAudioSink *device = sink.get();
+        HeadlessAgentControl control(std::move(sink));
+        control.Characters()->Load("c", PackageBuilder::Character(m_dir.path()));
+        AgentCharacter *c = control.Characters()->Item("c");
+        QVERIFY(c);
+        // The device opened: it was not replaced by the silent sink.
+        QCOMPARE(control.audio()->sink(), device);
+
+        for (int round = 1; round <= 2; ++round) {
+            Recorder recorder(m_dir.filePath(u"round%1.raw"_s.arg(round)));
+            QTest::qWait(300);   // the recorder is listening before anything plays
+            AgentRequestPtr r = c->Speak(u"You have new mail from the accounts department. Please read it soon."_s);
+            QSignalSpy done(r.get(), &AgentRequest::finished);
+            QVERIFY(done.wait(20000));
+            QCOMPARE(r->Status(), AgentRequest::StatusComplete);
+            QTest::qWait(500);
+            const int audible = recorder.audibleBlocks();
+            // About four seconds of speech; at least a second and a half of it must be heard.
+            QVERIFY2(audible >= 15, qPrintable(u"round %1: %2 audible blocks"_s.arg(round).arg(audible)));
+
+            // Idle: no stream is left open on the server, and the next speech opens one again.
+            QTRY_VERIFY_WITH_TIMEOUT(!device->isStreamOpen(), DeviceAudioSink::IdleCloseMs + 3000);
+            QTRY_COMPARE_WITH_TIMEOUT(sinkInputs(), 0, 5000);
+        }
+    }
+
+    void microphoneHearsACommand()
+    {
+        // The command, spoken by the synthesiser into a WAV file...
+        const QString wav = m_dir.filePath(u"command.wav"_s);
+        {
+            HeadlessAgentControl writer(std::make_unique<WavFileAudioSink>(wav, 1.0));
+            writer.Characters()->Load("w", PackageBuilder::Character(m_dir.path(), u"Writer"_s));
+            AgentRequestPtr r = writer.Characters()->Item("w")->Speak(u"read clipboard"_s);
+            QSignalSpy done(r.get(), &AgentRequest::finished);
+            QVERIFY(done.wait(20000));
+        }
+        QVERIFY(QFileInfo(wav).size() > 10000);
+
+        // ...played into the sink whose monitor is the default microphone, while listening is held.
+        VoiceListener listener;
+        listener.setPhrases({u"check mail"_s, u"read clipboard"_s, u"say time"_s, u"stop talking"_s, u"skip message"_s});
+        QSignalSpy heard(&listener, &VoiceListener::recognized);
+        listener.startListening();
+        QVERIFY2(listener.isListening(), heard.isEmpty() ? "" : qPrintable(heard.first().at(2).toString()));
+        QTest::qWait(500);
+        QProcess player;
+        player.start(u"paplay"_s, {u"-d"_s, u"murmelo_out"_s, wav});
+        QVERIFY(player.waitForFinished(20000));
+        QCOMPARE(player.exitCode(), 0);
+        QTest::qWait(500);
+        listener.stopListening();
+        QVERIFY(heard.wait(20000));
+        const QList<QVariant> result = heard.takeFirst();
+        QVERIFY2(result.at(2).toString().isEmpty(), qPrintable(result.at(2).toString()));
+        QCOMPARE(result.at(0).toString(), u"read clipboard"_s);
+    }
+};
 
 QTEST_GUILESS_MAIN(TstAgentDevice)
 #include "tst_agentdevice.moc"
