@@ -1,5 +1,6 @@
 // Account passwords in a real GNOME Keyring on a private D-Bus session bus.
 #include "CliRunner.h"
+#include "storage/StorageFixture.h"
 #include "FAddAccount.h"
 #include "storage/AccountManager.h"
 #include "storage/Database.h"
@@ -174,12 +175,7 @@ bool fileHolds(const QString &path, const QString &password)
 
 Record account(const QString &user, const QString &password)
 {
-    Record a;
-    for (const auto &[name, value] : {std::pair<const char *, QVariant>{"Server", "pop.example.com"}, {"Port", 110},
-                                      {"User", user}, {"Pwd", password}, {"CheckInterval", 10}, {"Disabled", false},
-                                      {"Email", QString()}})
-        a.Add(QString::fromLatin1(name), value);
-    return a;
+    return StorageFixture::account(QStringLiteral("pop.example.com"), user, password);
 }
 }
 

@@ -170,33 +170,29 @@ private Q_SLOTS:
         QCOMPARE(QDir(home.path()).entryList(QDir::Files), QStringList{u"MU.mdb"_s});
     }
 
-    void missingTemplate()
+    void badTemplateIsRefused_data()
     {
-        QTemporaryDir home;
-        try {
-            Database db(home.path(), home.filePath(u"nowhere/MU.tdb"_s));
-            QFAIL("opened without a template");
-        } catch (const MUError &error) {
-            QVERIFY2(error.description().contains(u"template"_s), qPrintable(error.description()));
-        }
-        QVERIFY(QDir(home.path()).entryList(QDir::Files).isEmpty());
+        QTest::addColumn<QByteArray>("content");   // of the template; null: there is none
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("missing-template") << QByteArray() << "template";
+        QTest::newRow("template-not-a-database") << QByteArray("<html>404 Not Found</html>") << "is not a valid database";
     }
-
-    void templateNotADatabase()
+    void badTemplateIsRefused()
     {
-        QTemporaryDir home;
-        QTemporaryDir shared;
-        const QString templ = shared.filePath(u"MU.tdb"_s);
-        {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, reason);
+        QTemporaryDir home, shared;
+        const QString templ = shared.filePath(u"nowhere/MU.tdb"_s);
+        if (!content.isNull()) {
+            QVERIFY(QDir().mkpath(shared.filePath(u"nowhere"_s)));
             QFile file(templ);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("<html>404 Not Found</html>");
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
         }
         try {
             Database db(home.path(), templ);
-            QFAIL("opened from a broken template");
+            QFAIL("opened without a usable template");
         } catch (const MUError &error) {
-            QVERIFY2(error.description().contains(u"is not a valid database"_s), qPrintable(error.description()));
+            QVERIFY2(error.description().contains(reason), qPrintable(error.description()));
         }
         QVERIFY(QDir(home.path()).entryList(QDir::Files).isEmpty());
     }
