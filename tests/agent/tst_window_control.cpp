@@ -276,28 +276,6 @@ private Q_SLOTS:
         QCOMPARE(w->height(), 256);
         QCOMPARE(w->width(), qRound(256.0 * c->OriginalWidth() / c->OriginalHeight()));
     }
-
-    void loadFailureNamesTheReason_data()
-    {
-        QTest::addColumn<QString>("file");
-        QTest::addColumn<QString>("reason");
-        QTest::newRow("missing-file") << "/nonexistent/Nobody.acs" << "not found";
-        // Any file of the source tree that is not a zip archive.
-        QTest::newRow("not-a-package") << qEnvironmentVariable("MURMELO_SOURCE_DIR") + u"/CMakeLists.txt"_s
-                                       << "not a zip archive";
-    }
-    void loadFailureNamesTheReason()
-    {
-        QFETCH(QString, file);
-        QFETCH(QString, reason);
-        try {
-            m_control->Characters()->Load(u"X"_s, file);
-            QFAIL("loaded a file that is no character");
-        } catch (const MUError &e) {
-            QVERIFY2(e.description().contains(reason), qPrintable(e.description()));
-        }
-        QVERIFY(!m_control->Characters()->find(u"X"_s));
-    }
 };
 
 AgentCharacter *TestWindowControl::load(const QString &name)
