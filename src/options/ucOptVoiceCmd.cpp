@@ -9,7 +9,7 @@
 #include <QLineEdit>
 #include <QVBoxLayout>
 
-ucOptVoiceCmd::ucOptVoiceCmd(QWidget *parent) : OptionsPage(parent)
+ucOptVoiceCmd::ucOptVoiceCmd(const OptionsServices &services, QWidget *parent) : OptionsPage(services, parent)
 {
     setObjectName(QStringLiteral("ucVoiceCmd"));
     auto *layout = new QVBoxLayout(this);
