@@ -1,6 +1,7 @@
 // Account passwords in a real GNOME Keyring on a private D-Bus session bus.
 #include "DovecotFixture.h"
 #include "FAddAccount.h"
+#include "ShellServices.h"
 #include "storage/AccountManager.h"
 #include "storage/Database.h"
 #include "storage/PasswordStore.h"
@@ -294,7 +295,8 @@ private Q_SLOTS:
 
     void theAccountDialogSaysNothingWithAKeyring()
     {
-        FAddAccount form(nullptr);
+        ShellServices services;
+        FAddAccount form(services, nullptr);
         QVERIFY(!form.findChild<QLabel *>(QStringLiteral("lblNoKeyring")));
     }
 
