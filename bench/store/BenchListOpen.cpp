@@ -8,6 +8,7 @@
 // marked what was read, so the engine's Init converts it first (timed).
 #include "FMain.h"
 #include "MessageListModel.h"
+#include "ShellServices.h"
 
 #include "engine/MUScripting.h"
 #include "storage/Database.h"
@@ -129,7 +130,8 @@ int main(int argc, char **argv)
                 old ? " (converting an older database once)" : "");
     const double rssBefore = rssMiB();
     qint64 initMs = 0;
-    FMain w;
+    ShellServices services;
+    FMain w(services);
     const qint64 stall = worstStall(1500, [&] {
         QElapsedTimer t;
         t.start();

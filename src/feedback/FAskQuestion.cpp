@@ -13,9 +13,10 @@ FAskQuestion::FAskQuestion(QWidget *parent)
     addButtons();
 }
 
-int FAskQuestion::ShowForm(const LogPtr &log, QWidget *parent)
+int FAskQuestion::ShowForm(const LogPtr &log, QWidget *parent, MessageRoutine message)
 {
     FAskQuestion form(parent);
     form.setLog(log);
+    form.setMessageRoutine(std::move(message));
     return form.exec();
 }

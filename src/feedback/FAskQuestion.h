@@ -10,5 +10,5 @@ public:
     explicit FAskQuestion(QWidget *parent = nullptr);
     /// Shows the form modally, attaching `log` (may be null); returns when it is closed
     /// (QDialog::Accepted once sent).
-    static int ShowForm(const LogPtr &log, QWidget *parent = nullptr);
+    static int ShowForm(const LogPtr &log, QWidget *parent = nullptr, MessageRoutine message = {});
 };

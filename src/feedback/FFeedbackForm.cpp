@@ -18,12 +18,6 @@
 
 namespace {
 
-FFeedbackForm::MessageRoutine &messageRoutine()
-{
-    static FFeedbackForm::MessageRoutine routine;
-    return routine;
-}
-
 /// Said when the program has no address to send feedback to.
 constexpr int NoEndpointMessage = 155;
 
@@ -35,26 +29,10 @@ QString FFeedbackForm::NoEndpointText()
     return text.isEmpty() ? QStringLiteral("Feedback cannot be sent: no feedback address is configured. ") : text;
 }
 
-FFeedbackForm::SaveFileChooser &saveFileChooser()
+int FFeedbackForm::ShowMessage(QWidget *parent, const QString &prompt, int style) const
 {
-    static FFeedbackForm::SaveFileChooser chooser;
-    return chooser;
-}
-
-void FFeedbackForm::setSaveFileChooser(SaveFileChooser chooser)
-{
-    saveFileChooser() = std::move(chooser);
-}
-
-void FFeedbackForm::setMessageRoutine(MessageRoutine routine)
-{
-    messageRoutine() = std::move(routine);
-}
-
-int FFeedbackForm::ShowMessage(QWidget *parent, const QString &prompt, int style)
-{
-    if (messageRoutine())
-        return messageRoutine()(parent, prompt, style);
+    if (m_message)
+        return m_message(parent, prompt, style);
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     switch (style) {
     case Critical: icon = QMessageBox::Critical; break;
@@ -202,7 +180,7 @@ void FFeedbackForm::cmdSave_Click()
         return;
     const QString suggested =
         QDir::home().filePath(QStringLiteral("murmelo-%1.zip").arg(m_className.mid(1).toLower()));
-    const QString file = saveFileChooser() ? saveFileChooser()(this, suggested)
+    const QString file = m_chooseSaveFile ? m_chooseSaveFile(this, suggested)
                                            : QFileDialog::getSaveFileName(this, tr("Save Report"), suggested,
                                                                           tr("Zip archives (*.zip)"));
     if (file.isEmpty())

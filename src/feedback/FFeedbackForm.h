@@ -23,15 +23,15 @@ public:
     enum MessageStyle { Critical = 16, Exclamation = 48, Information = 64 };
     /// Shows `prompt` with `style`; returns the button pressed.
     using MessageRoutine = std::function<int(QWidget *parent, const QString &prompt, int style)>;
-    /// Routes every message box of the forms through `routine` (empty: the built-in box).
-    static void setMessageRoutine(MessageRoutine routine);
-    static int ShowMessage(QWidget *parent, const QString &prompt, int style);
+    /// Routes every message box of the form through `routine` (empty: the built-in box).
+    void setMessageRoutine(MessageRoutine routine) { m_message = std::move(routine); }
+    int ShowMessage(QWidget *parent, const QString &prompt, int style) const;
     /// What the form says when the program has no feedback address configured.
     static QString NoEndpointText();
     /// Asks where to save a report; returns the chosen file or "" (cancelled).
     using SaveFileChooser = std::function<QString(QWidget *parent, const QString &suggested)>;
     /// Replaces the save dialog (empty: the desktop's file dialog).
-    static void setSaveFileChooser(SaveFileChooser chooser);
+    void setSaveFileChooser(SaveFileChooser chooser) { m_chooseSaveFile = std::move(chooser); }
 
     ~FFeedbackForm() override;
 
@@ -95,4 +95,6 @@ private:
     QPushButton *m_cmdSend = nullptr;
     QPushButton *m_cmdSave = nullptr;
     bool m_sending = false;
+    MessageRoutine m_message;
+    SaveFileChooser m_chooseSaveFile;
 };

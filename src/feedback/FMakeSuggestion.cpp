@@ -13,9 +13,10 @@ FMakeSuggestion::FMakeSuggestion(QWidget *parent)
     addButtons();
 }
 
-int FMakeSuggestion::ShowForm(const LogPtr &log, QWidget *parent)
+int FMakeSuggestion::ShowForm(const LogPtr &log, QWidget *parent, MessageRoutine message)
 {
     FMakeSuggestion form(parent);
     form.setLog(log);
+    form.setMessageRoutine(std::move(message));
     return form.exec();
 }

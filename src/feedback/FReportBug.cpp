@@ -13,9 +13,10 @@ FReportBug::FReportBug(QWidget *parent)
     addButtons();
 }
 
-int FReportBug::ShowForm(const LogPtr &log, QWidget *parent)
+int FReportBug::ShowForm(const LogPtr &log, QWidget *parent, MessageRoutine message)
 {
     FReportBug form(parent);
     form.setLog(log);
+    form.setMessageRoutine(std::move(message));
     return form.exec();
 }

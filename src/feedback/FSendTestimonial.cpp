@@ -16,9 +16,10 @@ FSendTestimonial::FSendTestimonial(QWidget *parent)
     addButtons();
 }
 
-int FSendTestimonial::ShowForm(const LogPtr &log, QWidget *parent)
+int FSendTestimonial::ShowForm(const LogPtr &log, QWidget *parent, MessageRoutine message)
 {
     FSendTestimonial form(parent);
     form.setLog(log);
+    form.setMessageRoutine(std::move(message));
     return form.exec();
 }

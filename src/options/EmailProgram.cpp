@@ -1,18 +1,18 @@
 #include "EmailProgram.h"
 #include "DesktopEntry.h"
-#include "OptionsHooks.h"
+#include "OptionsServices.h"
 
 QStringList EmailProgram::Arguments(const QString &commandLine)
 {
     return DesktopEntry::ExpandArguments(DesktopEntry::SplitExec(commandLine));
 }
 
-QString EmailProgram::Start(const QString &commandLine)
+QString EmailProgram::Start(const OptionsServices &services, const QString &commandLine)
 {
     const QStringList args = Arguments(commandLine);
     if (args.isEmpty() || args.first().isEmpty())
         return QStringLiteral("The command line is empty. ");
-    return OptionsHooks::instance().startDetached(args.first(), args.mid(1));
+    return services.startDetached(args.first(), args.mid(1));
 }
 
 QString EmailProgram::DerivedName(const QString &commandLine)

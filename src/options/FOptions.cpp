@@ -1,5 +1,5 @@
 #include "FOptions.h"
-#include "OptionsHooks.h"
+#include "OptionsServices.h"
 #include "trellis/MessageTable.h"
 #include "ucOptAntiSpam.h"
 #include "ucOptCharacter.h"
@@ -24,7 +24,7 @@ const QStringList &FOptions::Keys()
     return keys;
 }
 
-FOptions::FOptions(QWidget *parent) : QDialog(parent)
+FOptions::FOptions(const OptionsServices &services, QWidget *parent) : QDialog(parent), m_services(services)
 {
     setObjectName(QStringLiteral("FOptions"));
     setWindowTitle(QStringLiteral("Options"));
@@ -54,12 +54,12 @@ FOptions::FOptions(QWidget *parent) : QDialog(parent)
         m_pages->addWidget(page);
         m_ucs.append(qMakePair(static_cast<QWidget *>(page), static_cast<IOptUC *>(page)));
     };
-    add(new ucOptGeneral(m_pages));
-    add(new ucOptCharacter(m_pages));
-    add(new ucOptTalk(m_pages));
-    add(new ucOptTime(m_pages));
-    add(new ucOptAntiSpam(m_pages));
-    add(new ucOptVoiceCmd(m_pages));
+    add(new ucOptGeneral(services, m_pages));
+    add(new ucOptCharacter(services, m_pages));
+    add(new ucOptTalk(services, m_pages));
+    add(new ucOptTime(services, m_pages));
+    add(new ucOptAntiSpam(services, m_pages));
+    add(new ucOptVoiceCmd(services, m_pages));
     layout->addWidget(m_pages, 1);
 
     auto *buttons = new QHBoxLayout;
@@ -104,17 +104,18 @@ void FOptions::Init(MUScripting *scripting, LogPtr log)
     m_cmdApply->setEnabled(false);
 }
 
-void FOptions::ApplyAtStart(MUScripting *scripting, LogPtr log)
+void FOptions::ApplyAtStart(const OptionsServices &services, MUScripting *scripting, LogPtr log)
 {
-    FOptions dialog;
+    FOptions dialog(services);
     auto *general = qobject_cast<ucOptGeneral *>(dialog.Page(QStringLiteral("ucGeneral")));
     general->Init(scripting, dialog.m_cmdApply, dialog.m_cmdOK, log);
     general->Update();
 }
 
-void FOptions::ShowOptions(QWidget *parent, MUScripting *scripting, LogPtr log, const QString &key)
+void FOptions::ShowOptions(const OptionsServices &services, QWidget *parent, MUScripting *scripting, LogPtr log,
+                           const QString &key)
 {
-    FOptions dialog(parent);
+    FOptions dialog(services, parent);
     dialog.SelectTab(key.isEmpty() ? Keys().first() : key);
     dialog.Init(scripting, log);
     dialog.exec();
@@ -194,7 +195,7 @@ void FOptions::cmdCancel_Click()
 void FOptions::reject()
 {
     if (m_cmdApply->isEnabled() &&
-        OptionsHooks::instance().showMessage(this, MessageTable::Text(102), 1 + 48) != 1)
+        m_services.showMessage(this, MessageTable::Text(102), 1 + 48) != 1)
         return;
     m_cmdApply->setEnabled(false);
     for (const auto &[widget, uc] : std::as_const(m_ucs)) {

@@ -6,6 +6,7 @@
 
 class IOptUC;
 class MUScripting;
+class OptionsServices;
 class QPushButton;
 class QStackedWidget;
 class QTabBar;
@@ -20,17 +21,19 @@ public:
     /// Tab keys, in tab order; each is also the object name of its page.
     static const QStringList &Keys();
 
-    explicit FOptions(QWidget *parent = nullptr);
+    /// `services`: the desktop calls of the dialog and its pages; outlives the dialog.
+    explicit FOptions(const OptionsServices &services, QWidget *parent = nullptr);
 
     /// Fills every page from the settings and shows the selected tab's page; Apply
     /// starts disabled.
     void Init(MUScripting *scripting, LogPtr log);
     /// The options applied at program start: the General page is loaded and stored,
     /// nothing is shown.
-    static void ApplyAtStart(MUScripting *scripting, LogPtr log);
+    static void ApplyAtStart(const OptionsServices &services, MUScripting *scripting, LogPtr log);
     /// Opens the dialog modally on the page `key` ("" for the first) and returns when
     /// it is closed.
-    static void ShowOptions(QWidget *parent, MUScripting *scripting, LogPtr log, const QString &key = {});
+    static void ShowOptions(const OptionsServices &services, QWidget *parent, MUScripting *scripting, LogPtr log,
+                            const QString &key = {});
 
     /// Selects the tab whose key is `key`; false when there is none.
     bool SelectTab(const QString &key);
@@ -61,4 +64,5 @@ private:
     QPushButton *m_cmdApply;
     QPushButton *m_cmdCancel;
     LogPtr m_log;
+    const OptionsServices &m_services;
 };

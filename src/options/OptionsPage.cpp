@@ -9,7 +9,7 @@
 #include <QFormLayout>
 #include <QLabel>
 
-OptionsPage::OptionsPage(QWidget *parent) : QWidget(parent) {}
+OptionsPage::OptionsPage(const OptionsServices &services, QWidget *parent) : QWidget(parent), m_services(services) {}
 
 void OptionsPage::Init(MUScripting *scripting, QPushButton *applyButton, QPushButton *okButton, LogPtr log)
 {

@@ -6,6 +6,7 @@
 #include <QWidget>
 
 class CSettings;
+class OptionsServices;
 class CTalker;
 class QComboBox;
 class QFormLayout;
@@ -17,7 +18,8 @@ class OptionsPage : public QWidget, public IOptUC
 {
     Q_OBJECT
 public:
-    explicit OptionsPage(QWidget *parent = nullptr);
+    /// `services`: the desktop calls of the pages; outlives the page.
+    explicit OptionsPage(const OptionsServices &services, QWidget *parent = nullptr);
     /// An animation name as people read it: "GetAttention" is "Get attention", "Idle1"
     /// is "Idle 1".
     static QString GestureCaption(const QString &name);
@@ -56,6 +58,7 @@ protected:
     void previewGesture(const QString &gesture);
     void trace(const QString &text, const QString &member) const;
 
+    const OptionsServices &m_services;
     MUScripting *m_scripting = nullptr;
     QPointer<QPushButton> m_apply;
     QPointer<QPushButton> m_ok;

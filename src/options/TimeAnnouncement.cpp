@@ -1,5 +1,4 @@
 #include "TimeAnnouncement.h"
-#include "OptionsHooks.h"
 #include "speech/CTalker.h"
 #include "storage/CSettings.h"
 #include "timing/TimerManager.h"
@@ -50,7 +49,8 @@ QString TimeAnnouncement::Sentence(CSettings *settings, const QTime &time)
     return (phrase.isEmpty() ? QString() : phrase + QLatin1Char(' ')) + TimePhrase(time, pattern);
 }
 
-void TimeAnnouncement::Tick(LogPtr log, CTalker *talker, CSettings *settings, const std::function<void()> &sayTime)
+void TimeAnnouncement::Tick(LogPtr log, CTalker *talker, CSettings *settings, const std::function<void()> &sayTime,
+                            const std::function<QDateTime()> &now)
 {
     if (!talker || !settings)
         return;
@@ -67,7 +67,7 @@ void TimeAnnouncement::Tick(LogPtr log, CTalker *talker, CSettings *settings, co
         if (sayTime)
             sayTime();
         else
-            talker->Talk(Sentence(settings, OptionsHooks::instance().now().time()));
+            talker->Talk(Sentence(settings, (now ? now() : QDateTime::currentDateTime()).time()));
     } catch (...) {
     }
 }

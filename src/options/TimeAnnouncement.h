@@ -2,6 +2,7 @@
 #include "trellis/Log.h"
 
 #include <QString>
+#include <QDateTime>
 #include <QTime>
 #include <functional>
 
@@ -30,8 +31,9 @@ public:
     /// The stored phrase, a blank when it is not empty, and the time phrase.
     static QString Sentence(CSettings *settings, const QTime &time);
     /// The tick: the gesture, the sound (to its end), then `sayTime` (the main window's
-    /// "Say the Time"; empty: the talker queues Sentence at the hooks' clock).
-    static void Tick(LogPtr log, CTalker *talker, CSettings *settings, const std::function<void()> &sayTime = {});
+    /// "Say the Time"; empty: the talker queues Sentence at the time `now` gives).
+    static void Tick(LogPtr log, CTalker *talker, CSettings *settings, const std::function<void()> &sayTime = {},
+                     const std::function<QDateTime()> &now = {});
     /// Starts the time pulser unless the announcement is switched off (program start).
     static void Start(TimerManager *timers, CSettings *settings);
 };

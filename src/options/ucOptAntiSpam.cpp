@@ -1,7 +1,7 @@
 #include "ucOptAntiSpam.h"
 #include "AntiSpam.h"
 #include "FocusBehaviour.h"
-#include "OptionsHooks.h"
+#include "OptionsServices.h"
 #include "trellis/MessageTable.h"
 
 #include <QCheckBox>
@@ -15,7 +15,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-ucOptAntiSpam::ucOptAntiSpam(QWidget *parent) : OptionsPage(parent)
+ucOptAntiSpam::ucOptAntiSpam(const OptionsServices &services, QWidget *parent) : OptionsPage(services, parent)
 {
     setObjectName(QStringLiteral("ucAntiSpam"));
     auto *layout = new QVBoxLayout(this);
@@ -113,7 +113,7 @@ void ucOptAntiSpam::cmdAdd_Click()
     // The same phrase twice would only lengthen the test; trimmed, case ignored.
     for (const QString &p : phrases()) {
         if (p.trimmed().compare(text.trimmed(), Qt::CaseInsensitive) == 0) {
-            OptionsHooks::instance().showMessage(this, MessageTable::Text(129), 48);
+            m_services.showMessage(this, MessageTable::Text(129), 48);
             m_txtWords->setFocus();
             return;
         }

@@ -12,7 +12,7 @@ class ucOptAntiSpam : public OptionsPage
 {
     Q_OBJECT
 public:
-    explicit ucOptAntiSpam(QWidget *parent = nullptr);
+    explicit ucOptAntiSpam(const OptionsServices &services, QWidget *parent = nullptr);
     void Update() override;
     /// The listed phrases in order.
     QStringList phrases() const;

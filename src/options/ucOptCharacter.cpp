@@ -2,7 +2,7 @@
 #include "AgentCharacter.h"
 #include "BalloonWidget.h"
 #include "FocusBehaviour.h"
-#include "OptionsHooks.h"
+#include "OptionsServices.h"
 #include "VoiceCommands.h"
 #include "speech/CTalker.h"
 #include "trellis/MUError.h"
@@ -48,7 +48,7 @@ QHBoxLayout *withEnd(QWidget *w, const QString &end)
 }
 }
 
-ucOptCharacter::ucOptCharacter(QWidget *parent) : OptionsPage(parent)
+ucOptCharacter::ucOptCharacter(const OptionsServices &services, QWidget *parent) : OptionsPage(services, parent)
 {
     setObjectName(QStringLiteral("ucCharacter"));
     auto *layout = new QVBoxLayout(this);
@@ -131,7 +131,7 @@ ucOptCharacter::ucOptCharacter(QWidget *parent) : OptionsPage(parent)
     connect(m_cmdPreview, &QPushButton::clicked, this, &ucOptCharacter::cmdPreview_Click);
     connect(m_cmdSetSizeTo, &QPushButton::clicked, this, &ucOptCharacter::cmdSetSizeTo_Click);
     connect(m_lblDownloadMoreChars, &QLabel::linkActivated, this,
-            [](const QString &) { OptionsHooks::instance().openHelp(QStringLiteral("characters")); });
+            [this](const QString &) { m_services.openHelp(QStringLiteral("characters")); });
 }
 
 QStringList ucOptCharacter::CharacterFolders()
@@ -270,7 +270,7 @@ void ucOptCharacter::cmdPreview_Click()
 {
     try {
         if (m_apply && m_apply->isEnabled()) {
-            if (OptionsHooks::instance().showMessage(this, MessageTable::Text(103), 1 + 48) != 1)
+            if (m_services.showMessage(this, MessageTable::Text(103), 1 + 48) != 1)
                 return;
             // Stored for the preview only: Cancel puts the character shown before back.
             m_inPreview = true;
@@ -289,7 +289,7 @@ void ucOptCharacter::cmdPreview_Click()
             t->TalkWelcome();
         } catch (const MUError &) {
             const QString name = t->Character() ? t->Character()->Name() : m_cboChar->currentText();
-            OptionsHooks::instance().showMessage(this, Utility::FormatText(MessageTable::Text(125), {name}), 48);
+            m_services.showMessage(this, Utility::FormatText(MessageTable::Text(125), {name}), 48);
         }
     } catch (...) {
     }

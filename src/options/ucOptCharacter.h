@@ -20,7 +20,7 @@ public:
     static constexpr int MinSpeed = 80, MaxSpeed = 450;
     static constexpr int MinPitch = 0, MaxPitch = 100;
 
-    explicit ucOptCharacter(QWidget *parent = nullptr);
+    explicit ucOptCharacter(const OptionsServices &services, QWidget *parent = nullptr);
     void Update() override;
     void Cancel() override;
 

@@ -3,7 +3,7 @@
 #include "EmailProgram.h"
 #include "FocusBehaviour.h"
 #include "MailClients.h"
-#include "OptionsHooks.h"
+#include "OptionsServices.h"
 #include "trellis/MessageTable.h"
 #include "trellis/Utility.h"
 
@@ -33,7 +33,7 @@ const QStringList &ucOptGeneral::Titles()
     return titles;
 }
 
-ucOptGeneral::ucOptGeneral(QWidget *parent) : OptionsPage(parent)
+ucOptGeneral::ucOptGeneral(const OptionsServices &services, QWidget *parent) : OptionsPage(services, parent)
 {
     setObjectName(QStringLiteral("ucGeneral"));
     auto *layout = new QVBoxLayout(this);
@@ -194,7 +194,7 @@ void ucOptGeneral::cmdRunEmailClient_Click()
     const QString command = Utility::ExpandVariables(r->text(QStringLiteral("OpenCommand")));
     if (command.trimmed().isEmpty())
         return;
-    const QString why = EmailProgram::Start(command);
+    const QString why = EmailProgram::Start(m_services, command);
     if (!why.isEmpty())
-        OptionsHooks::instance().showMessage(this, MessageTable::Text(100) + why, 64);
+        m_services.showMessage(this, MessageTable::Text(100) + why, 64);
 }

@@ -23,7 +23,7 @@ public:
     static const QString KeyDesktopNotification;
     static const QStringList &Titles();
 
-    explicit ucOptGeneral(QWidget *parent = nullptr);
+    explicit ucOptGeneral(const OptionsServices &services, QWidget *parent = nullptr);
     void Update() override;
 
     /// The mail programs listed (records with "Name" and "OpenCommand").

@@ -1,6 +1,6 @@
 #include "ucOptTalk.h"
 #include "FocusBehaviour.h"
-#include "OptionsHooks.h"
+#include "OptionsServices.h"
 #include "speech/CTalker.h"
 
 #include <QComboBox>
@@ -45,7 +45,7 @@ QPushButton *button(QWidget *parent, const QString &name, const QString &caption
 }
 }
 
-ucOptTalk::ucOptTalk(QWidget *parent) : OptionsPage(parent)
+ucOptTalk::ucOptTalk(const OptionsServices &services, QWidget *parent) : OptionsPage(services, parent)
 {
     setObjectName(QStringLiteral("ucTalk"));
     auto *layout = new QVBoxLayout(this);
@@ -134,7 +134,7 @@ void ucOptTalk::cmdPreview_Click()
 
 void ucOptTalk::cmdBrowseSound_Click()
 {
-    const QString file = OptionsHooks::instance().chooseFile(this, m_txtNewMessageSound->text(),
+    const QString file = m_services.chooseFile(this, m_txtNewMessageSound->text(),
                                                              QStringLiteral("Sounds (*.wav)"));
     if (!file.isEmpty())
         m_txtNewMessageSound->setText(file);

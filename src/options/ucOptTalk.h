@@ -21,7 +21,7 @@ public:
     /// The items of lstAdv in order.
     static const QList<Switch> &Switches();
 
-    explicit ucOptTalk(QWidget *parent = nullptr);
+    explicit ucOptTalk(const OptionsServices &services, QWidget *parent = nullptr);
     void Update() override;
 
 public Q_SLOTS:

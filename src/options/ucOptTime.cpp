@@ -1,6 +1,6 @@
 #include "ucOptTime.h"
 #include "FocusBehaviour.h"
-#include "OptionsHooks.h"
+#include "OptionsServices.h"
 #include "TimeAnnouncement.h"
 #include "engine/MUScripting.h"
 #include "speech/CTalker.h"
@@ -36,7 +36,7 @@ QPushButton *button(QWidget *parent, const QString &name, const QString &caption
 }
 }
 
-ucOptTime::ucOptTime(QWidget *parent) : OptionsPage(parent)
+ucOptTime::ucOptTime(const OptionsServices &services, QWidget *parent) : OptionsPage(services, parent)
 {
     setObjectName(QStringLiteral("ucTime"));
     auto *layout = new QVBoxLayout(this);
@@ -172,7 +172,7 @@ void ucOptTime::cmdPreview_Click()
 
 void ucOptTime::cmdBrowseSound_Click()
 {
-    const QString file = OptionsHooks::instance().chooseFile(this, m_txtSound->text(), QStringLiteral("Sounds (*.wav)"));
+    const QString file = m_services.chooseFile(this, m_txtSound->text(), QStringLiteral("Sounds (*.wav)"));
     if (!file.isEmpty())
         m_txtSound->setText(file);
 }

@@ -18,7 +18,7 @@ public:
     /// The interval of each option button, in minutes.
     static const QList<int> &Intervals();
 
-    explicit ucOptTime(QWidget *parent = nullptr);
+    explicit ucOptTime(const OptionsServices &services, QWidget *parent = nullptr);
     void Update() override;
 
 public Q_SLOTS:

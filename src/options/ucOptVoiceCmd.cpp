@@ -13,7 +13,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-ucOptVoiceCmd::ucOptVoiceCmd(QWidget *parent) : OptionsPage(parent)
+ucOptVoiceCmd::ucOptVoiceCmd(const OptionsServices &services, QWidget *parent) : OptionsPage(services, parent)
 {
     setObjectName(QStringLiteral("ucVoiceCmd"));
     auto *layout = new QVBoxLayout(this);

@@ -15,7 +15,7 @@ class ucOptVoiceCmd : public OptionsPage
 {
     Q_OBJECT
 public:
-    explicit ucOptVoiceCmd(QWidget *parent = nullptr);
+    explicit ucOptVoiceCmd(const OptionsServices &services, QWidget *parent = nullptr);
     void Update() override;
     /// Set by every edit, cleared by a save.
     bool Dirty() const { return m_dirty; }

@@ -1,5 +1,5 @@
 #include "AboutBox.h"
-#include "ShellHooks.h"
+#include "ShellServices.h"
 #include "ShellIcons.h"
 #include "engine/EngineInfo.h"
 #include "trellis/ServiceConfig.h"
@@ -18,7 +18,7 @@ QString AboutBox::VersionText()
     return QStringLiteral("Murmelo Version ") + QStringLiteral(MURMELO_VERSION);
 }
 
-AboutBox::AboutBox(QWidget *parent) : QDialog(parent)
+AboutBox::AboutBox(ShellServices &services, QWidget *parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("FAbout"));
     setWindowTitle(QStringLiteral("About Murmelo"));
@@ -49,7 +49,7 @@ AboutBox::AboutBox(QWidget *parent) : QDialog(parent)
         link->setText(QStringLiteral("<a href=\"%1\">%1</a>").arg(home.toHtmlEscaped()));
     link->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
     connect(link, &QLabel::linkActivated, this,
-            [](const QString &url) { ShellHooks::instance().openUrl(QUrl(url)); });
+            [&services](const QString &url) { services.openUrl(QUrl(url)); });
 
     auto *licence = new QLabel(QStringLiteral(
         "Murmelo is free software: you may share and change it under the terms of the GNU General "

@@ -1,5 +1,5 @@
 #include "DemoMode.h"
-#include "FakePop3Server.h"
+#include "DemoPop3Server.h"
 #include "engine/MUScripting.h"
 #include "trellis/MUError.h"
 #include "trellis/Paths.h"
@@ -112,12 +112,8 @@ bool DemoMode::Prepare(QString &why)
     }
     Paths::SetHome(m_home->path());
 
-    m_server = std::make_unique<FakePop3Server>();
-    m_server->setCredentials(User, Password);
-    m_server->setGreeting("+OK Murmelo demo mailbox ready");
-    for (const QByteArray &m : SampleMessages())
-        m_server->addMessage(m);
-    if (!m_server->listen(QHostAddress::LocalHost)) {
+    m_server = std::make_unique<DemoPop3Server>(User, Password, SampleMessages());
+    if (!m_server->start()) {
         why = QStringLiteral("Cannot start the demo mail server on the loopback interface.");
         return false;
     }

@@ -4,7 +4,7 @@
 #include <QTemporaryDir>
 #include <memory>
 
-class FakePop3Server;
+class DemoPop3Server;
 class MUScripting;
 
 /// A newcomer's first look without a mailbox: a throw-away home folder, a mail
@@ -33,5 +33,5 @@ public:
 
 private:
     std::unique_ptr<QTemporaryDir> m_home;
-    std::unique_ptr<FakePop3Server> m_server;
+    std::unique_ptr<DemoPop3Server> m_server;
 };

@@ -3,6 +3,7 @@
 #include "FChooseOne.h"
 #include "FMain.h"
 #include "ShellMessage.h"
+#include "ShellServices.h"
 #include "ThunderbirdAccounts.h"
 
 #include "engine/MUScripting.h"
@@ -21,28 +22,11 @@ namespace {
 
 const QString kClass = QStringLiteral("FAccounts");
 
-FAccounts::FormRunner &formRunner()
-{
-    static FAccounts::FormRunner runner;
-    return runner;
 }
 
-FAccounts::Chooser &chooser()
-{
-    static FAccounts::Chooser choose;
-    return choose;
-}
-
-QString &thunderbirdDir()
-{
-    static QString dir;
-    return dir;
-}
-
-}
-
-FAccounts::FAccounts(MUScripting *engine, LogPtr log, QWidget *parent)
+FAccounts::FAccounts(ShellServices &services, MUScripting *engine, LogPtr log, QWidget *parent)
     : QDialog(parent)
+    , m_services(services)
     , m_engine(engine)
     , m_log(std::move(log))
 {
@@ -87,27 +71,12 @@ FAccounts::FAccounts(MUScripting *engine, LogPtr log, QWidget *parent)
 
 FAccounts::~FAccounts() = default;
 
-void FAccounts::ShowAccounts(QWidget *parent, MUScripting *engine, LogPtr log)
+void FAccounts::ShowAccounts(ShellServices &services, QWidget *parent, MUScripting *engine, LogPtr log)
 {
-    FAccounts form(engine, std::move(log), parent);
+    FAccounts form(services, engine, std::move(log), parent);
     form.RefreshList();
     form.clearFirstStart();
     form.exec();
-}
-
-void FAccounts::setFormRunner(FormRunner runner)
-{
-    formRunner() = std::move(runner);
-}
-
-void FAccounts::setChooser(Chooser choose)
-{
-    chooser() = std::move(choose);
-}
-
-void FAccounts::setThunderbirdDir(const QString &dir)
-{
-    thunderbirdDir() = dir;
 }
 
 void FAccounts::RefreshList()
@@ -145,8 +114,8 @@ QString FAccounts::selectedKey() const
 
 bool FAccounts::runForm(FAddAccount &form) const
 {
-    if (formRunner())
-        return formRunner()(form);
+    if (m_services.runAccountForm)
+        return m_services.runAccountForm(form);
     form.exec();
     return form.accepted();
 }
@@ -171,7 +140,7 @@ void FAccounts::cmdAdd_Click()
     if (m_log)
         m_log->Trace(QStringLiteral("cmdAdd_Click call"), kClass + QStringLiteral(".cmdAdd_Click"));
     try {
-        FAddAccount form(m_log, this);
+        FAddAccount form(m_services, m_log, this);
         form.LoadAccount(nullptr);
         if (runForm(form) && form.accepted()) {
             Record account;
@@ -193,7 +162,7 @@ void FAccounts::cmdProperties_Click()
         return;
     try {
         Record account = m_engine->accountManager()->GetAccount(key);
-        FAddAccount form(m_log, this);
+        FAddAccount form(m_services, m_log, this);
         form.LoadAccount(&account);
         if (runForm(form) && form.accepted()) {
             form.WriteAccount(account);
@@ -215,7 +184,7 @@ void FAccounts::cmdRemove_Click()
     if (key.isEmpty())
         return;
     try {
-        if (ShowMessage(QStringLiteral("Are you sure you want to delete account information ?"),
+        if (m_services.message(QStringLiteral("Are you sure you want to delete account information ?"),
                         int(ShellMessage::YesNo) | int(ShellMessage::Exclamation)) != ShellMessage::Yes)
             return;
         m_engine->RemoveAccount(key);
@@ -230,9 +199,9 @@ void FAccounts::cmdImportFromOE_Click()
     if (m_log)
         m_log->Trace(QStringLiteral("cmdImportFromOE_Click call"), kClass + QStringLiteral(".cmdImportFromOE_Click"));
     try {
-        const QList<Record> found = ThunderbirdAccounts::EnumAccounts(thunderbirdDir());
+        const QList<Record> found = ThunderbirdAccounts::EnumAccounts(m_services.thunderbirdDir);
         if (found.isEmpty()) {
-            ShowMessage(MessageTable::Text(132), ShellMessage::Information);
+            m_services.message(MessageTable::Text(132), ShellMessage::Information);
             return;
         }
         Record chosen = found.first();
@@ -241,8 +210,8 @@ void FAccounts::cmdImportFromOE_Click()
             for (const Record &r : found)
                 addresses << r.text(QStringLiteral("Email"));
             int at = 0;
-            if (chooser()) {
-                at = chooser()(addresses, this);
+            if (m_services.chooseOne) {
+                at = m_services.chooseOne(addresses, this);
             } else {
                 FChooseOne choose(this);
                 at = choose.ChooseOne(addresses, this);
@@ -251,7 +220,7 @@ void FAccounts::cmdImportFromOE_Click()
                 return;
             chosen = found.at(at - 1);
         }
-        FAddAccount form(m_log, this);
+        FAddAccount form(m_services, m_log, this);
         form.LoadAccount(&chosen);
         if (runForm(form) && form.accepted()) {
             Record account;

@@ -4,12 +4,12 @@
 
 #include <QDialog>
 #include <QList>
-#include <functional>
 
 class FAddAccount;
 class MUScripting;
 class QPushButton;
 class QTreeWidget;
+class ShellServices;
 
 /// The list of mail accounts with Add, Modify, Remove, Import and Close. Stores through
 /// the engine, reads through its account store. Holds the engine, owns neither it nor
@@ -18,21 +18,13 @@ class FAccounts : public QDialog
 {
     Q_OBJECT
 public:
-    /// Shows `form` modally; true when the user left it with OK (tests answer instead).
-    using FormRunner = std::function<bool(FAddAccount &form)>;
-    /// Picks one of `entries`: its 1-based position, 0 when cancelled.
-    using Chooser = std::function<int(const QStringList &entries, QWidget *owner)>;
-
-    FAccounts(MUScripting *engine, LogPtr log, QWidget *parent = nullptr);
+    /// `services`: the message box, the account form's runner, the chooser and the
+    /// Thunderbird folder; outlives the dialog.
+    FAccounts(ShellServices &services, MUScripting *engine, LogPtr log, QWidget *parent = nullptr);
     ~FAccounts() override;
 
     /// Fills the list, clears the first-start flag and shows the dialog modally.
-    static void ShowAccounts(QWidget *parent, MUScripting *engine, LogPtr log);
-
-    static void setFormRunner(FormRunner runner);
-    static void setChooser(Chooser chooser);
-    /// Where the Thunderbird profiles are looked for (empty: ~/.thunderbird).
-    static void setThunderbirdDir(const QString &dir);
+    static void ShowAccounts(ShellServices &services, QWidget *parent, MUScripting *engine, LogPtr log);
 
     QTreeWidget *lv() const { return m_lv; }
     void RefreshList();
@@ -49,6 +41,7 @@ private:
     void enableSelectionButtons();
     void logError(const std::exception &e, const QString &member) const;
 
+    ShellServices &m_services;
     MUScripting *m_engine;
     LogPtr m_log;
     QTreeWidget *m_lv = nullptr;

@@ -1,6 +1,7 @@
 #include "FAddAccount.h"
 #include "FProgressor.h"
 #include "ShellMessage.h"
+#include "ShellServices.h"
 
 #include "receive/CArriveShell.h"
 #include "receive/CCheckMB.h"
@@ -29,12 +30,6 @@
 
 namespace {
 
-FAddAccount::CheckerSetup &checkerSetup()
-{
-    static FAddAccount::CheckerSetup setup;
-    return setup;
-}
-
 const QString kClass = QStringLiteral("FAddAccount");
 
 int defaultPort(const QString &security, const QString &protocol)
@@ -52,8 +47,9 @@ bool usualPort(int port)
 
 }
 
-FAddAccount::FAddAccount(LogPtr log, QWidget *parent)
+FAddAccount::FAddAccount(ShellServices &services, LogPtr log, QWidget *parent)
     : QDialog(parent)
+    , m_services(services)
     , m_log(std::move(log))
 {
     setObjectName(kClass);
@@ -170,11 +166,6 @@ FAddAccount::FAddAccount(LogPtr log, QWidget *parent)
 }
 
 FAddAccount::~FAddAccount() = default;
-
-void FAddAccount::setCheckerSetup(CheckerSetup setup)
-{
-    checkerSetup() = std::move(setup);
-}
 
 bool FAddAccount::IsValidAddress(const QString &address)
 {
@@ -327,7 +318,7 @@ bool FAddAccount::YahooWarning()
     const QString yahoo = ServiceConfig::Text(QStringLiteral("yahooDomain")).toLower();
     if (at < 0 || yahoo.isEmpty() || address.mid(at + 1) != yahoo)
         return true;
-    const int answer = ShowMessage(Utility::FormatText(MessageTable::Text(153), {m_txtEmailAddress->text()}),
+    const int answer = m_services.message(Utility::FormatText(MessageTable::Text(153), {m_txtEmailAddress->text()}),
                                    int(ShellMessage::YesNo) | int(ShellMessage::Exclamation)
                                        | int(ShellMessage::DefaultButton2));
     return answer == ShellMessage::Yes;
@@ -336,8 +327,8 @@ bool FAddAccount::YahooWarning()
 void FAddAccount::prepare(CCheckMB &checker) const
 {
     checker.Init(m_log);
-    if (checkerSetup())
-        checkerSetup()(checker);
+    if (m_services.setUpChecker)
+        m_services.setUpChecker(checker);
 }
 
 void FAddAccount::logError(const std::exception &e, const QString &member) const
@@ -369,7 +360,7 @@ void FAddAccount::Autodetect()
         CCheckMB::ServerChoice choice = finder.FindServer(domain);
         if (choice.isEmpty()) {
             if (m_txtServer->text().trimmed().isEmpty()) {
-                ShowMessage(Utility::FormatText(MessageTable::Text(130), {address}), ShellMessage::Information);
+                m_services.message(Utility::FormatText(MessageTable::Text(130), {address}), ShellMessage::Information);
                 return;
             }
             choice.host = m_txtServer->text().trimmed();
@@ -394,7 +385,7 @@ void FAddAccount::Autodetect()
             m_txtUser->setText(user);
             m_cmdOK->setFocus();
         } else {
-            ShowMessage(Utility::FormatText(MessageTable::Text(131), {choice.host, address}), ShellMessage::Information);
+            m_services.message(Utility::FormatText(MessageTable::Text(131), {choice.host, address}), ShellMessage::Information);
         }
     } catch (const std::exception &e) {
         logError(e, QStringLiteral("Autodetect"));
@@ -457,7 +448,7 @@ bool FAddAccount::OfferToTrustCertificate(const QString &reason)
         MessageTable::Text(156),
         {server, reason.trimmed(), certificate.subjectDisplayName(), certificate.issuerDisplayName(),
          QLocale().toString(certificate.expiryDate().toLocalTime(), QLocale::ShortFormat), fingerprint});
-    const int answer = ShowMessage(prompt, int(ShellMessage::YesNo) | int(ShellMessage::Exclamation)
+    const int answer = m_services.message(prompt, int(ShellMessage::YesNo) | int(ShellMessage::Exclamation)
                                                | int(ShellMessage::DefaultButton2));
     if (answer != ShellMessage::Yes)
         return false;
@@ -477,12 +468,12 @@ void FAddAccount::cmdTestAccount_Click()
         m_log->Trace(QStringLiteral("cmdTestAccount_Click call"), kClass + QStringLiteral(".cmdTestAccount_Click"));
     try {
         if (m_txtServer->text().trimmed().isEmpty()) {
-            ShowMessage(MessageTable::Text(116), ShellMessage::Exclamation);
+            m_services.message(MessageTable::Text(116), ShellMessage::Exclamation);
             m_txtServer->setFocus();
             return;
         }
         if (m_txtUser->text().isEmpty()) {
-            ShowMessage(MessageTable::Text(118), ShellMessage::Exclamation);
+            m_services.message(MessageTable::Text(118), ShellMessage::Exclamation);
             m_txtUser->setFocus();
             return;
         }
@@ -490,9 +481,9 @@ void FAddAccount::cmdTestAccount_Click()
             return;
         QString reason;
         if (CheckAccountSettings(reason))
-            ShowMessage(MessageTable::Text(114), ShellMessage::Information);
+            m_services.message(MessageTable::Text(114), ShellMessage::Information);
         else
-            ShowMessage(MessageTable::Text(115) + reason, ShellMessage::Exclamation);
+            m_services.message(MessageTable::Text(115) + reason, ShellMessage::Exclamation);
         m_cmdOK->setFocus();
     } catch (const std::exception &e) {
         logError(e, QStringLiteral("cmdTestAccount_Click"));
@@ -509,7 +500,7 @@ void FAddAccount::cmdOK_Click()
         if (!m_chkDisable->isChecked()) {
             QString reason;
             if (!CheckAccountSettings(reason)) {
-                ShowMessage(MessageTable::Text(115) + reason, ShellMessage::Exclamation);
+                m_services.message(MessageTable::Text(115) + reason, ShellMessage::Exclamation);
                 return;
             }
         }

@@ -12,6 +12,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QSpinBox;
+class ShellServices;
 
 /// Edits one account: its address, password, incoming server with port and security,
 /// logon name, check interval and disabled flag; tests it against its server and
@@ -20,10 +21,8 @@ class FAddAccount : public QDialog
 {
     Q_OBJECT
 public:
-    /// Prepares every checker the form makes (tests hand in a resolver or limits).
-    using CheckerSetup = std::function<void(CCheckMB &checker)>;
-
-    explicit FAddAccount(LogPtr log, QWidget *parent = nullptr);
+    /// `services`: the message box and the checkers' set-up; outlives the form.
+    FAddAccount(ShellServices &services, LogPtr log, QWidget *parent = nullptr);
     ~FAddAccount() override;
 
     /// Fills the controls from `account`; null gives an empty form with the interval 10.
@@ -32,8 +31,6 @@ public:
     void WriteAccount(Record &account) const;
     /// True only when the user left with OK.
     bool accepted() const { return m_accepted; }
-
-    static void setCheckerSetup(CheckerSetup setup);
 
     /// The control-enabling rule for the address.
     static bool IsValidAddress(const QString &address);
@@ -81,6 +78,7 @@ private:
     void prepare(CCheckMB &checker) const;
     void logError(const std::exception &e, const QString &member) const;
 
+    ShellServices &m_services;
     LogPtr m_log;
     bool m_accepted = false;
     QString m_certPin;   ///< kept while server, port and security stay those it was pinned on

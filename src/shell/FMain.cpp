@@ -3,7 +3,7 @@
 #include "AboutBox.h"
 #include "MessageListModel.h"
 #include "MessageView.h"
-#include "ShellHooks.h"
+#include "ShellServices.h"
 #include "ShellIcons.h"
 #include "ShellMessage.h"
 #include "SpokenTime.h"
@@ -77,7 +77,8 @@ const QString FMain::KeyTimePhrase = QStringLiteral("{B067431C-D79B-49fb-A320-66
 const QString FMain::KeyTimePattern = QStringLiteral("{804159BE-0424-4ca8-A08C-9D22212C785C}");
 const QString FMain::KeyEmailProgram = QStringLiteral("{BC15E346-F1C0-4c4a-B521-7A583B942133}");
 
-FMain::FMain(QWidget *parent) : QMainWindow(parent), m_clock([] { return QDateTime::currentDateTime(); })
+FMain::FMain(ShellServices &services, QWidget *parent)
+    : QMainWindow(parent), m_services(services), m_clock([] { return QDateTime::currentDateTime(); })
 {
     setObjectName(QStringLiteral("FMain"));
     setWindowTitle(QStringLiteral("Murmelo"));
@@ -516,7 +517,7 @@ void FMain::runCommand(const QString &key)
 
 void FMain::openLink(const QUrl &url)
 {
-    ShellHooks::instance().openUrl(url);
+    m_services.openUrl(url);
 }
 
 // ---------------------------------------------------------------- start and end
@@ -595,8 +596,8 @@ void FMain::Init(LogPtr log, MUScripting *scripting, AgentControl *agent, CTalke
                 m_log->Write(e.number(), e.description(), Log::LevelError, Cls + QStringLiteral(".Init"));
         }
     }
-    ShellHooks::instance().registerVoiceCommands(this);
-    ShellHooks::instance().applyOptionsAtStart(moScripting, m_log);
+    m_services.registerVoiceCommands(this);
+    m_services.applyOptionsAtStart(moScripting, m_log);
 
     // 19-20: the speech pulse (only while something is spooled: an idle program sleeps)
     // and the time announcement.
@@ -622,7 +623,7 @@ void FMain::Init(LogPtr log, MUScripting *scripting, AgentControl *agent, CTalke
         if (noAccounts) {
             trace(QStringLiteral("No accounts are configured"), QStringLiteral("Init"));
             bringToFront();
-            ShowMessage(MessageTable::Text(119), ShellMessage::Information);
+            m_services.message(MessageTable::Text(119), ShellMessage::Information);
         }
         if (settingBool(KeyOptionsHint, true))
             talk(MessageTable::Text(121));
@@ -706,7 +707,7 @@ void FMain::closeRequested()
         return;
     }
     // No tray to come back from: hiding would lose the program.
-    if (ShowMessage(QStringLiteral("Murmelo has no icon in the notification area on this desktop. Quit Murmelo? "),
+    if (m_services.message(QStringLiteral("Murmelo has no icon in the notification area on this desktop. Quit Murmelo? "),
                     int(ShellMessage::YesNo) | int(ShellMessage::Question)) == ShellMessage::Yes)
         mnuExit_Click();
 }
@@ -798,7 +799,7 @@ void FMain::DeleteSelectedMessages(bool noConfirm)
     if (keys.isEmpty())
         return;
     if (!noConfirm &&
-        ShowMessage(MessageTable::Text(101), int(ShellMessage::OkCancel) | int(ShellMessage::Exclamation)) != ShellMessage::Ok)
+        m_services.message(MessageTable::Text(101), int(ShellMessage::OkCancel) | int(ShellMessage::Exclamation)) != ShellMessage::Ok)
         return;
     if (moScripting && moScripting->msgManager())
         moScripting->msgManager()->Remove(keys);
@@ -905,7 +906,7 @@ void FMain::ReadSelected(bool withContent)
 {
     const int row = selectedRow();
     if (row < 0) {
-        ShowMessage(MessageTable::Text(109), ShellMessage::Exclamation);
+        m_services.message(MessageTable::Text(109), ShellMessage::Exclamation);
         return;
     }
     if (!moScripting || !moScripting->msgManager() || !moTalker)
@@ -951,7 +952,7 @@ void FMain::PlayWavFile(const QString &fileName)
         if (moTalker)
             moTalker->PlayWav(fileName, true);
     } else {
-        ShowMessage(MessageTable::Text(107), ShellMessage::Exclamation);
+        m_services.message(MessageTable::Text(107), ShellMessage::Exclamation);
     }
 }
 
@@ -966,12 +967,12 @@ void FMain::mnuReadTextFile_Click()
 void FMain::ReadTextFile(const QString &fileName)
 {
     if (!Files::FileExists(fileName)) {
-        ShowMessage(MessageTable::Text(108), ShellMessage::Exclamation);
+        m_services.message(MessageTable::Text(108), ShellMessage::Exclamation);
         return;
     }
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly)) {
-        ShowMessage(MessageTable::Text(135), ShellMessage::Exclamation);
+        m_services.message(MessageTable::Text(135), ShellMessage::Exclamation);
         return;
     }
     // Only the beginning is read aloud, so only a little more than that is read.
@@ -1020,7 +1021,7 @@ void FMain::mnuCheckForNewMessagesAllAccounts_Click()
     }
     if (noAccounts) {
         // A check of nothing would pass in silence: say why and offer the way out.
-        if (ShowMessage(QStringLiteral("There is no mail account to check yet.\n\nOpen Accounts to add one?"),
+        if (m_services.message(QStringLiteral("There is no mail account to check yet.\n\nOpen Accounts to add one?"),
                         int(ShellMessage::YesNo) | int(ShellMessage::Question)) == ShellMessage::Yes)
             mnuAccounts_Click();
         return;
@@ -1044,18 +1045,18 @@ void FMain::mnuCheckForNewMessagesThisAccountA_Click(const QString &accountId)
 
 void FMain::mnuAccounts_Click()
 {
-    ShellHooks::instance().openAccounts(this, moScripting, m_log);
+    m_services.openAccounts(this, moScripting, m_log);
     RebuildCheckThisAccountMenu();
 }
 
 void FMain::mnuOptions_Click()
 {
-    ShellHooks::instance().openOptions(this, moScripting, m_log, QString());
+    m_services.openOptions(this, moScripting, m_log, QString());
 }
 
 void FMain::mnuSelectCharacter_Click()
 {
-    ShellHooks::instance().openOptions(this, moScripting, m_log, QStringLiteral("ucCharacter"));
+    m_services.openOptions(this, moScripting, m_log, QStringLiteral("ucCharacter"));
 }
 
 void FMain::mnuStartEmailProgram_Click()
@@ -1065,53 +1066,53 @@ void FMain::mnuStartEmailProgram_Click()
     if (command.trimmed().isEmpty())
         why = MessageTable::Text(513);
     else
-        why = ShellHooks::instance().startProgram(command);
+        why = m_services.startProgram(command);
     if (!why.isEmpty())
-        ShowMessage(MessageTable::Text(100) + why, ShellMessage::Information);
+        m_services.message(MessageTable::Text(100) + why, ShellMessage::Information);
 }
 
 void FMain::mnuHelp_Click()
 {
     const QString page = Paths::FindShared(QStringLiteral("help/index.html"));
     if (page.isEmpty()) {
-        ShowMessage(MessageTable::Text(124), ShellMessage::Exclamation);
+        m_services.message(MessageTable::Text(124), ShellMessage::Exclamation);
         return;
     }
     // Qt opens local pages through xdg-open: without it the reason is that, not the page.
     if (QStandardPaths::findExecutable(QStringLiteral("xdg-open")).isEmpty()) {
-        ShowMessage(MessageTable::Text(124) + QStringLiteral("No program to open web pages was found (xdg-open)."),
+        m_services.message(MessageTable::Text(124) + QStringLiteral("No program to open web pages was found (xdg-open)."),
                     ShellMessage::Exclamation);
         return;
     }
-    if (!ShellHooks::instance().openUrl(QUrl::fromLocalFile(page)))
-        ShowMessage(MessageTable::Text(124), ShellMessage::Exclamation);
+    if (!m_services.openUrl(QUrl::fromLocalFile(page)))
+        m_services.message(MessageTable::Text(124), ShellMessage::Exclamation);
 }
 
 void FMain::mnuVisitMurmeloHomePage_Click()
 {
     const QString address = ServiceConfig::Text(QStringLiteral("homePage"));
     if (!address.isEmpty())
-        ShellHooks::instance().openUrl(QUrl(address));
+        m_services.openUrl(QUrl(address));
 }
 
 void FMain::mnuAskQuestion_Click()
 {
-    ShellHooks::instance().openFeedback(ShellHooks::FeedbackForm::AskQuestion, this, m_log);
+    m_services.openFeedback(ShellServices::FeedbackForm::AskQuestion, this, m_log);
 }
 
 void FMain::mnuMakeSuggestion_Click()
 {
-    ShellHooks::instance().openFeedback(ShellHooks::FeedbackForm::MakeSuggestion, this, m_log);
+    m_services.openFeedback(ShellServices::FeedbackForm::MakeSuggestion, this, m_log);
 }
 
 void FMain::mnuReportBug_Click()
 {
-    ShellHooks::instance().openFeedback(ShellHooks::FeedbackForm::ReportBug, this, m_log);
+    m_services.openFeedback(ShellServices::FeedbackForm::ReportBug, this, m_log);
 }
 
 void FMain::mnuSendTestimonial_Click()
 {
-    ShellHooks::instance().openFeedback(ShellHooks::FeedbackForm::SendTestimonial, this, m_log);
+    m_services.openFeedback(ShellServices::FeedbackForm::SendTestimonial, this, m_log);
 }
 
 void FMain::mnuAbout_Click()
@@ -1124,7 +1125,7 @@ void FMain::ShowAbout()
     if (isHidden())
         bringToFront();
     if (!m_about)
-        m_about = new AboutBox(this);
+        m_about = new AboutBox(m_services, this);
     m_about->exec();
 }
 
@@ -1189,7 +1190,7 @@ void FMain::SetTalkingState(bool talking)
         if (QAction *a = m_menu.value(QString::fromLatin1(name)))
             a->setEnabled(!talking);
     }
-    ShellHooks::instance().voiceCommandsShowHide(this, talking);
+    m_services.voiceCommandsShowHide(this, talking);
 }
 
 // ---------------------------------------------------------------- events
@@ -1209,7 +1210,7 @@ void FMain::moScripting_MsgArrived(const Record &msgIn)
     QString spamText = msg.text(QStringLiteral("Subject"));
     if (msg.Exists(QStringLiteral("Content")))
         spamText += QLatin1Char(' ') + msg.text(QStringLiteral("Content"));
-    const bool spam = ShellHooks::instance().isSpam(moScripting, spamText);
+    const bool spam = m_services.isSpam(moScripting, spamText);
     if (!spam && m_notifier && settingBool(KeyDesktopNotification, true))
         m_notifier->notify(msg.Id(), msg.text(QStringLiteral("From")), msg.text(QStringLiteral("Subject")));
 
@@ -1306,7 +1307,7 @@ void FMain::moTimerManager_Pulse(const QString &id)
         if (moTimerManager && moTalker && moTalker->spool().isEmpty() && !moTalker->Talking())
             moTimerManager->StopTiming(SpeechPulseId);
     } else if (id == TimePulseId) {
-        ShellHooks::instance().timeAnnouncement(this);
+        m_services.timeAnnouncement(this);
     }
 }
 
@@ -1347,5 +1348,5 @@ void FMain::Agent1_Move(const QString &, int x, int y, int)
 
 void FMain::Agent1_Command(const AgentUserInput &input)
 {
-    ShellHooks::instance().voiceCommand(this, input);
+    m_services.voiceCommand(this, input);
 }

@@ -23,6 +23,7 @@ class QSplitter;
 class QTableView;
 class QToolBar;
 class ReceiverManager;
+class ShellServices;
 class TimerManager;
 struct AgentUserInput;
 
@@ -56,7 +57,8 @@ public:
     static const QString KeyTimePattern;
     static const QString KeyEmailProgram;
 
-    explicit FMain(QWidget *parent = nullptr);
+    /// `services`: what the window reaches beyond itself; outlives the window.
+    explicit FMain(ShellServices &services, QWidget *parent = nullptr);
     ~FMain() override;
 
     /// The window's half of the start-up. `talker`: the engine's voice (null: none).
@@ -186,6 +188,7 @@ private:
     void trace(const QString &text, const QString &member) const;
     void talk(const QString &text);
 
+    ShellServices &m_services;
     LogPtr m_log;
     MUScripting *moScripting = nullptr;
     CTalker *moTalker = nullptr;

@@ -4,7 +4,7 @@
 #include "EngineTalker.h"
 #include "FMain.h"
 #include "InstanceLock.h"
-#include "ShellHooks.h"
+#include "ShellServices.h"
 #include "ShellIcons.h"
 #include "ShellMessage.h"
 
@@ -33,7 +33,8 @@ const QString KeyAnimateTray = QStringLiteral("{D6795EFA-8EC7-40CE-8A28-34433D2B
 
 }
 
-FSplash::FSplash(Options options, QObject *parent) : QObject(parent), m_options(std::move(options))
+FSplash::FSplash(ShellServices &services, Options options, QObject *parent)
+    : QObject(parent), m_services(services), m_options(std::move(options))
 {
     if (m_options.characterFolders.isEmpty()) {
         m_options.characterFolders << Paths::UserCharactersDir();
@@ -104,7 +105,7 @@ bool FSplash::Start()
     // 4.
     QString missing;
     if (!ComponentCheck::CheckComponents(missing)) {
-        ShowMessage(missing, ShellMessage::Critical);
+        m_services.message(missing, ShellMessage::Critical);
         m_log->Write(0, missing, Log::LevelError, Cls + QLatin1Char('.') + init);
         m_exitCode = 1;
         return false;
@@ -136,8 +137,8 @@ bool FSplash::Start()
         if (e.number() == MUError::engineNumber(524)) {
             showDataComponentsPage(e.description());
         } else {
-            ShowMessage(MessageTable::Text(151), ShellMessage::Critical);
-            ShellHooks::instance().openFeedback(ShellHooks::FeedbackForm::ReportBug, nullptr, m_log);
+            m_services.message(MessageTable::Text(151), ShellMessage::Critical);
+            m_services.openFeedback(ShellServices::FeedbackForm::ReportBug, nullptr, m_log);
         }
         m_lock.reset();
         m_exitCode = 1;
@@ -145,8 +146,8 @@ bool FSplash::Start()
     } catch (const std::exception &e) {
         m_log->Write(MUError::Fail, QString::fromLocal8Bit(e.what()), Log::LevelFatal, Cls + QLatin1Char('.') + init);
         moScripting.reset();
-        ShowMessage(MessageTable::Text(151), ShellMessage::Critical);
-        ShellHooks::instance().openFeedback(ShellHooks::FeedbackForm::ReportBug, nullptr, m_log);
+        m_services.message(MessageTable::Text(151), ShellMessage::Critical);
+        m_services.openFeedback(ShellServices::FeedbackForm::ReportBug, nullptr, m_log);
         m_lock.reset();
         m_exitCode = 1;
         return false;
@@ -186,7 +187,7 @@ bool FSplash::Start()
     }
 
     // 12: the main window and its half of the start-up.
-    moFMain = new FMain;
+    moFMain = new FMain(m_services);
     connect(moFMain, &FMain::Unloading, this, &FSplash::moFMain_Unloading);
     if (!m_tray) {
         moFMain->setQuitOnClose(true);
@@ -235,16 +236,16 @@ bool FSplash::CheckCharacter()
     trace(Utility::FormatText(QStringLiteral("sAnyoneChar = '%1'. "), {any}), QStringLiteral("Form_Load"));
     const int dot = any.indexOf(QLatin1Char('.'));
     if (any.isEmpty() || dot < 0) {
-        ShowMessage(MessageTable::Text(127), ShellMessage::Information);
+        m_services.message(MessageTable::Text(127), ShellMessage::Information);
         const QString help = Paths::FindShared(QStringLiteral("help/index.html"));
         if (!help.isEmpty())
-            ShellHooks::instance().openUrl(QUrl::fromLocalFile(help).resolved(QUrl(QStringLiteral("#characters"))));
+            m_services.openUrl(QUrl::fromLocalFile(help).resolved(QUrl(QStringLiteral("#characters"))));
         return false;
     }
     QString replacement = any.left(dot);
     replacement[0] = replacement.at(0).toUpper();
     if (!name.trimmed().isEmpty())
-        ShowMessage(Utility::FormatText(MessageTable::Text(128), {name, replacement}), ShellMessage::Information);
+        m_services.message(Utility::FormatText(MessageTable::Text(128), {name, replacement}), ShellMessage::Information);
     try {
         moScripting->settings()->SaveSetting(CTalker::KeyCharacterName, replacement);
     } catch (const MUError &e) {
@@ -277,11 +278,11 @@ void FSplash::showDataComponentsPage(const QString &description)
             continue;
         const QString out = folder + QStringLiteral("/murmelo-database-error.html");
         if (Files::WriteTextFile(out, page)) {
-            ShellHooks::instance().openUrl(QUrl::fromLocalFile(out));
+            m_services.openUrl(QUrl::fromLocalFile(out));
             return;
         }
     }
-    ShowMessage(description, ShellMessage::Critical);
+    m_services.message(description, ShellMessage::Critical);
 }
 
 void FSplash::addTrayIcon()

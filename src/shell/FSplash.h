@@ -18,6 +18,7 @@ class MUScripting;
 class QMenu;
 class ReceiverManager;
 class Record;
+class ShellServices;
 
 /// Owns the life of the program: the start-up in its fixed order (log, component
 /// check, single-instance lock, the engine, the tray icon, the character check, the
@@ -46,7 +47,8 @@ public:
         std::function<void(MUScripting *engine)> afterEngineInit;
     };
 
-    explicit FSplash(Options options = {}, QObject *parent = nullptr);
+    /// `services`: what the windows reach beyond themselves; outlives the start-up.
+    explicit FSplash(ShellServices &services, Options options = {}, QObject *parent = nullptr);
     ~FSplash() override;
 
     /// Runs the start-up. False when the program must end now (exitCode() says how).
@@ -99,6 +101,7 @@ private:
     void trace(const QString &text, const QString &member) const;
     QVariant setting(const QString &key, const QVariant &fallback) const;
 
+    ShellServices &m_services;
     Options m_options;
     LogPtr m_log;
     std::unique_ptr<InstanceLock> m_lock;

@@ -5,25 +5,9 @@
 #include <QCursor>
 #include <QMessageBox>
 
-namespace {
-ShellMessage::Responder &responder()
-{
-    static ShellMessage::Responder r;
-    return r;
-}
-}
-
-void ShellMessage::setResponder(Responder r)
-{
-    responder() = std::move(r);
-}
-
 int ShellMessage::Show(const QString &prompt, int buttons, const QString &title)
 {
     const QString caption = title.isEmpty() ? MessageTable::Text(104) : title;
-    if (responder())
-        return responder()(prompt, buttons, caption);
-
     const int kind = buttons & 0x0F;
     const int icon = buttons & 0xF0;
     QMessageBox box;

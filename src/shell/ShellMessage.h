@@ -1,6 +1,5 @@
 #pragma once
 #include <QString>
-#include <functional>
 
 /// The program's one message-box routine. Button and icon values add up as in the
 /// classic message-box style: 0 OK, 1 OK/Cancel, 4 Yes/No; 16 critical, 32 question,
@@ -17,15 +16,6 @@ public:
 
     /// Shows `prompt`; an empty `title` gives the product name. The mouse pointer
     /// shape in force is restored afterwards.
+    /// The windows show it through ShellServices::message, which a test answers instead.
     static int Show(const QString &prompt, int buttons = OkOnly, const QString &title = {});
-
-    /// Replaces the box (tests answer without a window); an empty function restores it.
-    using Responder = std::function<int(const QString &prompt, int buttons, const QString &title)>;
-    static void setResponder(Responder responder);
 };
-
-/// The routine under its program-wide name.
-inline int ShowMessage(const QString &prompt, int buttons = ShellMessage::OkOnly, const QString &title = {})
-{
-    return ShellMessage::Show(prompt, buttons, title);
-}

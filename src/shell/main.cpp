@@ -1,5 +1,7 @@
 #include "DemoMode.h"
+#include "FAccounts.h"
 #include "FSplash.h"
+#include "ShellServices.h"
 #include "CharacterWindow.h"
 #include "engine/MUScripting.h"
 #include "trellis/Paths.h"
@@ -115,6 +117,14 @@ int main(int argc, char **argv)
     if (!args.home.isEmpty())
         Paths::SetHome(args.home);
 
+    // What the windows reach beyond themselves: made once, here, and handed to them.
+    ShellServices services;
+    services.openAccounts = [&services](QWidget *parent, MUScripting *engine, LogPtr log) {
+        FAccounts::ShowAccounts(services, parent, engine, std::move(log));
+    };
+    installOptions(services);
+    installFeedback(services);
+
     DemoMode demo;
     FSplash::Options options;
     if (args.demo) {
@@ -130,7 +140,7 @@ int main(int argc, char **argv)
         options.afterEngineInit = [&demo](MUScripting *engine) { demo.AddAccount(engine); };
     }
 
-    FSplash splash(std::move(options));
+    FSplash splash(services, std::move(options));
     // Every event loop returns, the nested ones of a dialog or of the character's speech
     // included, so the tear-down below runs with nothing of the program on the stack.
     QObject::connect(&splash, &FSplash::finished, &app, [](int code) { QCoreApplication::exit(code); });

@@ -2,6 +2,7 @@
 #include "CliRunner.h"
 #include "storage/StorageFixture.h"
 #include "FAddAccount.h"
+#include "ShellServices.h"
 #include "storage/AccountManager.h"
 #include "storage/Database.h"
 #include "storage/PasswordStore.h"
@@ -262,7 +263,8 @@ private Q_SLOTS:
 
     void theAccountDialogSaysNothingWithAKeyring()
     {
-        FAddAccount form(nullptr);
+        ShellServices services;
+        FAddAccount form(services, nullptr);
         QVERIFY(!form.findChild<QLabel *>(QStringLiteral("lblNoKeyring")));
     }
 

@@ -72,7 +72,6 @@ private Q_SLOTS:
     void initTestCase();
     void init();
     void cleanup();
-    void cleanupTestCase();
 
     void emptyFieldStopsSend_data();
     void emptyFieldStopsSend();
@@ -91,6 +90,14 @@ private Q_SLOTS:
 
 private:
     std::unique_ptr<FFeedbackForm> openForm(const QString &name);
+    /// The form's message boxes are answered OK and kept in m_shown.
+    void recordMessages(FFeedbackForm *form)
+    {
+        form->setMessageRoutine([this](QWidget *, const QString &prompt, int style) {
+            m_shown.append({prompt, style, m_current ? m_current->isEnabled() : true});
+            return 1;
+        });
+    }
     void fillAll(FFeedbackForm *form, const QString &name);
     void clickSend(FFeedbackForm *form);
     QByteArray longLog() const;
@@ -105,15 +112,6 @@ private:
 void TestFeedbackForms::initTestCase()
 {
     RegisterTrellisMetaTypes();
-    FFeedbackForm::setMessageRoutine([this](QWidget *, const QString &prompt, int style) {
-        m_shown.append({prompt, style, m_current ? m_current->isEnabled() : true});
-        return 1;
-    });
-}
-
-void TestFeedbackForms::cleanupTestCase()
-{
-    FFeedbackForm::setMessageRoutine({});
 }
 
 void TestFeedbackForms::init()
@@ -144,6 +142,7 @@ void TestFeedbackForms::cleanup()
 std::unique_ptr<FFeedbackForm> TestFeedbackForms::openForm(const QString &name)
 {
     auto form = makeForm(name);
+    recordMessages(form.get());
     form->setLog(m_log);
     form->cl().setEndpoint(m_server->url());
     form->show();
@@ -346,6 +345,7 @@ void TestFeedbackForms::noEndpointOffersSave()
     QFETCH(QString, category);
     QFETCH(QStringList, saved);
     auto f = makeForm(form);
+    recordMessages(f.get());
     f->setLog(m_log);
     f->cl().setEndpoint(QUrl()); // as the shipped configuration: no address
     f->show();
@@ -358,9 +358,8 @@ void TestFeedbackForms::noEndpointOffersSave()
 
     fillAll(f.get(), form);
     const QString file = QDir(m_home->path()).filePath(QStringLiteral("my report.zip"));
-    FFeedbackForm::setSaveFileChooser([&file](QWidget *, const QString &) { return file; });
+    f->setSaveFileChooser([&file](QWidget *, const QString &) { return file; });
     QTest::mouseClick(save, Qt::LeftButton);
-    FFeedbackForm::setSaveFileChooser({});
 
     QCOMPARE(m_shown.size(), 1);
     QCOMPARE(m_shown.first().style, int(FFeedbackForm::Information));

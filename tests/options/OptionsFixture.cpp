@@ -1,5 +1,4 @@
 #include "OptionsFixture.h"
-#include "OptionsHooks.h"
 #include "agent/PackageBuilder.h"
 
 #include "HeadlessAgentControl.h"
@@ -31,13 +30,12 @@ OptionsFixture::OptionsFixture(bool loadCharacter)
     qputenv("XDG_DATA_DIRS", QFile::encodeName(dataDir()));
     Paths::SetHome(m_dir.path());
 
-    OptionsHooks::instance().reset();
-    OptionsHooks::instance().showMessage = [this](QWidget *, const QString &prompt, int style) {
+    services.showMessage = [this](QWidget *, const QString &prompt, int style) {
         boxes.append({prompt, style});
         return answer;
     };
-    OptionsHooks::instance().chooseFile = [](QWidget *, const QString &, const QString &) { return QString(); };
-    OptionsHooks::instance().openHelp = [](const QString &) {};
+    services.chooseFile = [](QWidget *, const QString &, const QString &) { return QString(); };
+    services.openHelp = [](const QString &) {};
 
     m_log = std::make_shared<Log>();
     m_agent = std::make_unique<HeadlessAgentControl>(std::make_unique<NullAudioSink>());
@@ -59,7 +57,6 @@ OptionsFixture::~OptionsFixture()
     m_engine->Finalize();
     m_engine.reset();
     m_agent.reset();
-    OptionsHooks::instance().reset();
     Paths::SetHome(QString());
     auto restore = [](const char *name, const QByteArray &value) {
         if (value.isNull())

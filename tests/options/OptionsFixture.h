@@ -1,6 +1,7 @@
 #pragma once
 // What the options tests share: a throw-away home and XDG folders, an engine with a
 // windowless agent and a loaded character, and message boxes answered without a window.
+#include "OptionsServices.h"
 #include "trellis/Log.h"
 
 #include <QList>
@@ -41,6 +42,9 @@ public:
     LogPtr log() const { return m_log; }
     /// Rows of the settings table.
     int optionRows() const;
+
+    /// Handed to the dialog and pages: boxes recorded, no file chooser, no help.
+    OptionsServices services;
 
     /// Every message box since the start, answered with `answer` (1 OK, 2 Cancel).
     QList<Box> boxes;

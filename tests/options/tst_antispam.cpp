@@ -36,6 +36,7 @@ struct Page
     QPushButton apply;
     QPushButton ok;
     ucOptAntiSpam page;
+    explicit Page(OptionsFixture &f) : page(f.services) {}
     void init(OptionsFixture &f)
     {
         apply.setEnabled(false);
@@ -122,7 +123,7 @@ void TstAntiSpam::pageShowsDefaultsAndSavesThem()
 {
     OptionsFixture f(false);
     QVERIFY(f.isValid());
-    Page p;
+    Page p(f);
     p.init(f);
     QCOMPARE(p.page.phrases(), QStringList({"$$$", "money, free"}));
     QVERIFY(p.page.findChild<QCheckBox *>("chkNotifyAboutSpam")->isChecked());
@@ -139,7 +140,7 @@ void TstAntiSpam::addAndRemove()
     OptionsFixture f(false);
     QVERIFY(f.isValid());
     AntiSpam::SavePhrases(f.settings(), {"alpha", "beta", "gamma"});
-    Page p;
+    Page p(f);
     p.init(f);
     auto *words = p.page.findChild<QLineEdit *>("txtWords");
     auto *add = p.page.findChild<QPushButton *>("cmdAdd");
@@ -169,7 +170,7 @@ void TstAntiSpam::duplicatePhraseIsRefused()
 {
     OptionsFixture f(false);
     QVERIFY(f.isValid());
-    Page p;
+    Page p(f);
     p.init(f);
     auto *words = p.page.findChild<QLineEdit *>("txtWords");
     words->setText("Money, Free ");
@@ -186,7 +187,7 @@ void TstAntiSpam::notifyBoxSwitchesNotice()
 {
     OptionsFixture f(false);
     QVERIFY(f.isValid());
-    Page p;
+    Page p(f);
     p.init(f);
     auto *notify = p.page.findChild<QCheckBox *>("chkNotifyAboutSpam");
     notify->click();

@@ -56,7 +56,7 @@ void TstFOptions::okWithoutEditsStoresNothing()
     // The voice commands make their defaults on first use: let that happen first.
     VoiceCommands::Stored(f.settings());
     const int rows = f.optionRows();
-    FOptions dialog;
+    FOptions dialog(f.services);
     dialog.Init(f.engine(), f.log());
     QVERIFY(!dialog.applyButton()->isEnabled());
     const QString characterId = f.talker()->characterId();
@@ -75,7 +75,7 @@ void TstFOptions::applyStoresEveryPage()
 {
     OptionsFixture f;
     QVERIFY(f.isValid());
-    FOptions dialog;
+    FOptions dialog(f.services);
     dialog.Init(f.engine(), f.log());
 
     auto *name = dialog.Page("ucGeneral")->findChild<QLineEdit *>("txtName");
@@ -124,7 +124,7 @@ void TstFOptions::cancelWithEditsAsks()
     OptionsFixture f;
     QVERIFY(f.isValid());
     f.answer = answer;
-    FOptions dialog;
+    FOptions dialog(f.services);
     dialog.Init(f.engine(), f.log());
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
@@ -155,7 +155,7 @@ void TstFOptions::cancelWithoutEditsAsksNothing()
 {
     OptionsFixture f;
     QVERIFY(f.isValid());
-    FOptions dialog;
+    FOptions dialog(f.services);
     dialog.Init(f.engine(), f.log());
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
@@ -180,7 +180,7 @@ void TstFOptions::previewedCharacterGoesOnCancel()
     QVERIFY(f.isValid());
     QVERIFY(OptionsFixture::WriteCharacter(Paths::UserCharactersDir() + "/owl.acs", "Owl"));
     f.answer = 1;   // apply for the preview; discard on Cancel
-    FOptions dialog;
+    FOptions dialog(f.services);
     dialog.SelectTab("ucCharacter");
     dialog.Init(f.engine(), f.log());
     QWidget *page = dialog.Page("ucCharacter");
@@ -217,7 +217,7 @@ void TstFOptions::tabCycling()
     QFETCH(QString, expected);
     OptionsFixture f;
     QVERIFY(f.isValid());
-    FOptions dialog;
+    FOptions dialog(f.services);
     QVERIFY(dialog.SelectTab(start));
     dialog.Init(f.engine(), f.log());
     dialog.show();
@@ -239,7 +239,7 @@ void TstFOptions::pagesShownByTab()
 {
     OptionsFixture f;
     QVERIFY(f.isValid());
-    FOptions dialog;
+    FOptions dialog(f.services);
     dialog.Init(f.engine(), f.log());
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
@@ -259,7 +259,7 @@ void TstFOptions::everyShortcutLabelHasABuddy()
 {
     OptionsFixture f;
     QVERIFY(f.isValid());
-    FOptions dialog;
+    FOptions dialog(f.services);
     dialog.Init(f.engine(), f.log());
     for (const QString &key : FOptions::Keys()) {
         const QStringList bad = labelsWithoutBuddy(dialog.Page(key));
@@ -271,7 +271,7 @@ void TstFOptions::applyAtStartStoresGeneralOnly()
 {
     OptionsFixture f;
     QVERIFY(f.isValid());
-    FOptions::ApplyAtStart(f.engine(), f.log());
+    FOptions::ApplyAtStart(f.services, f.engine(), f.log());
     // The General page's defaults are written back; other pages are left alone.
     QCOMPARE(f.settings()->GetSetting(ucOptGeneral::KeyTitle).toString(), QString("Doctor"));
     QCOMPARE(f.settings()->GetSetting(ucOptGeneral::KeyWelcomeGesture).toString(), f.talker()->Character()->AnimationNames().value(0));
@@ -288,7 +288,7 @@ void TstFOptions::talkPageRoundTrip()
     QPushButton apply, ok;
     apply.setEnabled(false);
     {
-        ucOptTalk page;
+        ucOptTalk page(f.services);
         page.Init(f.engine(), &apply, &ok, f.log());
         QVERIFY(!apply.isEnabled());
         // A gesture the character lacks is shown as typed and saved unchanged.

@@ -58,6 +58,7 @@ struct Page
     QPushButton apply;
     QPushButton ok;
     ucOptCharacter page;
+    explicit Page(OptionsFixture &f) : page(f.services) {}
     void init(OptionsFixture &f)
     {
         apply.setEnabled(false);
@@ -90,7 +91,7 @@ void TstOptCharacter::pageListsFolderCharacters()
     const QString chars = Paths::UserCharactersDir();
     for (const char *name : {"merlin.acs", "ROBOT.ACS", "owl.Acs", "notes.txt"})
         QVERIFY(OptionsFixture::WriteFile(chars + "/" + name, "x"));
-    Page p;
+    Page p(f);
     p.init(f);
     auto *combo = p.page.findChild<QComboBox *>("cboChar");
     QStringList listed;
@@ -121,7 +122,7 @@ void TstOptCharacter::setToSizes()
     QVERIFY(f.isValid());
     QCOMPARE(f.talker()->Character()->OriginalHeight(), 128);
     f.settings()->SaveSetting(CTalker::KeyCharacterSize, 100);
-    Page p;
+    Page p(f);
     p.init(f);
     auto *slider = p.page.findChild<QSlider *>("sldSize");
     QCOMPARE(slider->value(), 100);
@@ -141,7 +142,7 @@ void TstOptCharacter::saveReloadsAndReRegisters()
     QVERIFY(f.isValid());
     const QString before = f.talker()->characterId();
     QVERIFY(f.talker()->Character()->Commands()->Count() == 0);
-    Page p;
+    Page p(f);
     p.init(f);
     p.page.findChild<QSlider *>("sldVoiceSpeed")->setValue(200);
     p.page.Update();
@@ -159,7 +160,7 @@ void TstOptCharacter::badNameStopsReload()
 {
     OptionsFixture f;
     QVERIFY(f.isValid());
-    Page p;
+    Page p(f);
     p.init(f);
     p.page.findChild<QComboBox *>("cboChar")->setCurrentText("Nobody");
     p.page.Update();
@@ -182,7 +183,7 @@ void TstOptCharacter::downloadLinkOnlyWithHomePage()
     QVERIFY(f.isValid());
     const QString home = Paths::Home().isEmpty() ? Paths::DataDir() : Paths::Home();
     QVERIFY(OptionsFixture::WriteFile(home + "/services.json", "{\"homePage\": \"" + address + "\"}"));
-    Page p;
+    Page p(f);
     p.init(f);
     QCOMPARE(p.page.findChild<QLabel *>("lblDownloadMoreChars")->isVisibleTo(&p.page), !address.isEmpty());
 }
@@ -200,7 +201,7 @@ void TstOptCharacter::chosenNameLoadsFileAsListed()
     OptionsFixture f;
     QVERIFY(f.isValid());
     QVERIFY(OptionsFixture::WriteCharacter(Paths::UserCharactersDir() + "/" + file, "Owl"));
-    Page p;
+    Page p(f);
     p.init(f);
     auto *combo = p.page.findChild<QComboBox *>("cboChar");
     QVERIFY(combo->findText("Owl") >= 0);
@@ -223,7 +224,7 @@ void TstOptCharacter::previewAsksBeforeApplying()
     OptionsFixture f;
     QVERIFY(f.isValid());
     f.answer = answer;
-    Page p;
+    Page p(f);
     p.init(f);
     const QString before = f.talker()->characterId();
     p.page.findChild<QSlider *>("sldVoicePitch")->setValue(80);
@@ -250,7 +251,7 @@ void TstOptCharacter::loadsStoredValues()
     f.settings()->SaveSetting(CTalker::KeyCharacterOfVoice, "Whisper");
     f.settings()->SaveSetting(CTalker::KeyVoicePitch, 5000);   // out of range: slider stays
     f.settings()->SaveSetting(CTalker::KeyBalloonFontSize, "14");
-    Page p;
+    Page p(f);
     p.init(f);
     QCOMPARE(p.page.findChild<QComboBox *>("cboCharOfVoice")->currentText(), QString("Whisper"));
     QCOMPARE(p.page.findChild<QSlider *>("sldVoicePitch")->value(), ucOptCharacter::MinPitch);
@@ -281,7 +282,7 @@ void TstOptCharacter::balloonFontFallsBackToTheDesktopFont()
     QVERIFY(f.isValid());
     if (!stored.isEmpty())
         f.settings()->SaveSetting(CTalker::KeyBalloonFontName, stored);
-    Page p;
+    Page p(f);
     p.init(f);
     // The page names the font the balloon really uses, and the balloon uses it.
     auto *font = p.page.findChild<QComboBox *>("cboFont");
@@ -318,7 +319,7 @@ void TstOptCharacter::gesturesListedByCaptionStoredByName()
     f.settings()->SaveSetting(TimeAnnouncement::KeyGesture, "GetAttention");
     QPushButton apply, ok;
     {
-        ucOptTime page;
+        ucOptTime page(f.services);
         page.Init(f.engine(), &apply, &ok, f.log());
         auto *gesture = page.findChild<QComboBox *>("cboGesture");
         QCOMPARE(gesture->currentText(), QString("Get attention"));

@@ -6,7 +6,7 @@
 #include "DesktopEntry.h"
 #include "EmailProgram.h"
 #include "MailClients.h"
-#include "OptionsHooks.h"
+#include "OptionsServices.h"
 #include "ucOptGeneral.h"
 #include "engine/MUScripting.h"
 #include "storage/CSettings.h"
@@ -47,6 +47,7 @@ struct Page
     QPushButton apply;
     QPushButton ok;
     ucOptGeneral page;
+    explicit Page(OptionsFixture &f) : page(f.services) {}
     void init(OptionsFixture &f)
     {
         apply.setEnabled(false);
@@ -74,7 +75,7 @@ void TstOptGeneral::derivedName()
     QVERIFY(OptionsFixture::WriteFile(f.dataDir() + "/applications/mailer.desktop",
                                       desktopEntry("Mailer", "mailer %u", "x-scheme-handler/mailto;")));
     f.settings()->SaveSetting(ucOptGeneral::KeyEmailProgramCommand, command);
-    Page p;
+    Page p(f);
     p.init(f);
     auto *combo = p.page.findChild<QComboBox *>("cboEmailProgram");
     QCOMPARE(combo->currentText(), shown);
@@ -112,7 +113,7 @@ void TstOptGeneral::mailClientsFromDesktopEntries()
     QCOMPARE(found.at(1).Id(), QString("kde-kmail.desktop"));
     QCOMPARE(found.at(2).text("OpenCommand"), QString("mailer --compose %u"));
 
-    Page p;
+    Page p(f);
     p.init(f);
     auto *combo = p.page.findChild<QComboBox *>("cboEmailProgram");
     QCOMPARE(combo->count(), 3);
@@ -130,7 +131,7 @@ void TstOptGeneral::chosenProgramStoresItsCommand()
                                                    "x-scheme-handler/mailto;")));
     f.settings()->SaveSetting(ucOptGeneral::KeyEmailProgramName, "Old Mailer");
     f.settings()->SaveSetting(ucOptGeneral::KeyEmailProgramCommand, "old-mailer");
-    Page p;
+    Page p(f);
     p.init(f);
     auto *combo = p.page.findChild<QComboBox *>("cboEmailProgram");
     QCOMPARE(combo->currentText(), QString("Old Mailer"));   // no longer installed, still shown
@@ -150,7 +151,7 @@ void TstOptGeneral::autostartWrittenOnClearRemovedOnTick()
     const QString entry = f.configHome() + "/autostart/murmelo.desktop";
     QCOMPARE(Autostart::EntryPath(), entry);
     {
-        Page p;
+        Page p(f);
         p.init(f);
         auto *dontRun = p.page.findChild<QCheckBox *>("chkDontRunMUatStartup");
         QVERIFY(dontRun->isChecked());   // no entry yet
@@ -166,7 +167,7 @@ void TstOptGeneral::autostartWrittenOnClearRemovedOnTick()
     QCOMPARE(exec, Autostart::ThisProgram());
     QVERIFY(Autostart::Enabled());
     {
-        Page p;
+        Page p(f);
         p.init(f);
         auto *dontRun = p.page.findChild<QCheckBox *>("chkDontRunMUatStartup");
         QVERIFY(!dontRun->isChecked());
@@ -221,8 +222,7 @@ void TstOptGeneral::shellMetacharactersRunNoShell()
     const QStringList expected = {"a; touch " + pwned1, "$(touch " + pwned2 + ")", "`touch", pwned3 + "`", "|x", "&y"};
     QCOMPARE(EmailProgram::Arguments(command), QStringList({script, out}) + expected);
 
-    OptionsHooks::instance().reset();   // the real start
-    QCOMPARE(EmailProgram::Start(command), QString());
+    QCOMPARE(EmailProgram::Start(OptionsServices(), command), QString());   // the real start
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(out), 10000);
     QFile got(out);
     QVERIFY(got.open(QIODevice::ReadOnly));
@@ -238,7 +238,7 @@ void TstOptGeneral::startFailureIsReported()
     QVERIFY(f.isValid());
     QVERIFY(OptionsFixture::WriteFile(f.dataDir() + "/applications/ghost.desktop",
                                       desktopEntry("Ghost", "/nonexistent/ghost-mailer %u", "x-scheme-handler/mailto;")));
-    Page p;
+    Page p(f);
     p.init(f);
     auto *combo = p.page.findChild<QComboBox *>("cboEmailProgram");
     combo->setCurrentIndex(combo->findText("Ghost"));
@@ -251,7 +251,7 @@ void TstOptGeneral::startFailureIsReported()
 void TstOptGeneral::notificationOnUntilSwitchedOff()
 {
     OptionsFixture f;
-    Page p;
+    Page p(f);
     p.init(f);
     auto *box = p.page.findChild<QCheckBox *>(QStringLiteral("chkNotify"));
     QVERIFY(box);
@@ -260,7 +260,7 @@ void TstOptGeneral::notificationOnUntilSwitchedOff()
     QVERIFY(p.apply.isEnabled());
     p.page.Update();
     QCOMPARE(f.engine()->settings()->GetSetting(ucOptGeneral::KeyDesktopNotification, true).toBool(), false);
-    Page again;
+    Page again(f);
     again.init(f);
     QVERIFY(!again.page.findChild<QCheckBox *>(QStringLiteral("chkNotify"))->isChecked());
 }

@@ -2,7 +2,6 @@
 // observed on the timer manager, and the sentence said at a tick.
 #include "OptionsFixture.h"
 
-#include "OptionsHooks.h"
 #include "TimeAnnouncement.h"
 #include "ucOptTime.h"
 #include "engine/MUScripting.h"
@@ -38,6 +37,7 @@ struct Page
     QPushButton apply;
     QPushButton ok;
     ucOptTime page;
+    explicit Page(OptionsFixture &f) : page(f.services) {}
     void init(OptionsFixture &f)
     {
         apply.setEnabled(false);
@@ -92,7 +92,7 @@ void TstOptTime::transitions()
     const QList<CancelEventPtr> before = clockEvents();
     QCOMPARE(before.size(), storedOff ? 0 : 1);
 
-    Page p;
+    Page p(f);
     p.init(f);
     p.page.findChild<QCheckBox *>("chkDisable")->setChecked(off);
     p.page.findChild<QRadioButton *>(QStringLiteral("Option1_%1").arg(option))->click();
@@ -124,7 +124,7 @@ void TstOptTime::storedIntervalSelectsOption()
     OptionsFixture f;
     QVERIFY(f.isValid());
     f.settings()->SaveSetting(TimeAnnouncement::KeyInterval, stored);
-    Page p;
+    Page p(f);
     p.init(f);
     QVERIFY(p.page.findChild<QRadioButton *>(QStringLiteral("Option1_%1").arg(option))->isChecked());
     QVERIFY(!p.apply.isEnabled());
@@ -154,14 +154,13 @@ void TstOptTime::sentence()
     QVERIFY(f.isValid());
     // Stored through the page, as the user sets it.
     {
-        Page p;
+        Page p(f);
         p.init(f);
         p.page.findChild<QCheckBox *>("chkTimeFormat")->setChecked(twelveHour);
         p.page.findChild<QLineEdit *>("txtSay")->setText(phrase);
         p.page.Update();
     }
-    OptionsHooks::instance().now = [time] { return QDateTime(QDate(2026, 12, 5), time); };
-    TimeAnnouncement::Tick(f.log(), f.talker(), f.settings());
+    TimeAnnouncement::Tick(f.log(), f.talker(), f.settings(), {}, [time] { return QDateTime(QDate(2026, 12, 5), time); });
     QCOMPARE(f.talker()->spool(), QStringList{said});
 }
 
@@ -171,7 +170,6 @@ void TstOptTime::tickPlaysGestureThenQueuesSentence()
     QVERIFY(f.isValid());
     f.settings()->SaveSetting(TimeAnnouncement::KeyGesture, "Wave");
     f.settings()->SaveSetting(TimeAnnouncement::KeySound, f.path("missing.wav"));   // skipped
-    OptionsHooks::instance().now = [] { return QDateTime(QDate(2026, 12, 5), QTime(14, 0)); };
     QStringList order;
     QObject::connect(f.talker()->Character(), &AgentCharacter::frameShown, f.talker(),
                      [&order](const QString &) {

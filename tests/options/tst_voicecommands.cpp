@@ -58,6 +58,7 @@ struct Page
     QPushButton apply;
     QPushButton ok;
     ucOptVoiceCmd page;
+    explicit Page(OptionsFixture &f) : page(f.services) {}
     void init(OptionsFixture &f)
     {
         apply.setEnabled(false);
@@ -138,7 +139,7 @@ void TstVoiceCommands::disableAllRegistersEveryCommandDisabled()
 {
     OptionsFixture f;
     QVERIFY(f.isValid());
-    Page p;
+    Page p(f);
     p.init(f);
     QVERIFY(!p.page.Dirty());
     p.page.findChild<QCheckBox *>("chkVisible_1")->setChecked(false);
@@ -280,7 +281,7 @@ void TstVoiceCommands::pageWithoutEditsWritesNothing()
     OptionsFixture f;
     QVERIFY(f.isValid());
     VoiceCommands::Stored(f.settings());
-    Page p;
+    Page p(f);
     p.init(f);
     const int rows = f.optionRows();
     const QString id = f.talker()->characterId();
@@ -295,7 +296,7 @@ void TstVoiceCommands::pageEnabledBoxSwitchesTextBox()
 {
     OptionsFixture f;
     QVERIFY(f.isValid());
-    Page p;
+    Page p(f);
     p.init(f);
     auto *enabled = p.page.findChild<QCheckBox *>("chkEnabled_4");
     auto *text = p.page.findChild<QLineEdit *>("txtCommand_4");
@@ -305,7 +306,7 @@ void TstVoiceCommands::pageEnabledBoxSwitchesTextBox()
     QVERIFY(p.page.Dirty());
     p.page.Update();
     QVERIFY(!f.talker()->Character()->Commands()->Item("mnuPlayWavFile_Click")->Enabled());
-    Page again;
+    Page again(f);
     again.init(f);
     QVERIFY(!again.page.findChild<QLineEdit *>("txtCommand_4")->isEnabled());
     QVERIFY(!again.page.findChild<QCheckBox *>("chkEnabled_4")->isChecked());
@@ -336,7 +337,7 @@ void TstVoiceCommands::listenAllTheTime()
     format.setChannelCount(1);
     format.setSampleFormat(QAudioFormat::Int16);
     f.agent()->listener()->useInput(&silence, format);
-    Page p;
+    Page p(f);
     p.init(f);
     auto *handsFree = p.page.findChild<QCheckBox *>("chkHandsFree");
     QVERIFY(handsFree);
@@ -354,7 +355,7 @@ void TstVoiceCommands::listenAllTheTime()
     f.agent()->setHandsFree(false);
     VoiceCommands::RegisterVoiceCommands(f.talker(), f.settings());
     QCOMPARE(f.agent()->handsFree(), listens);
-    Page again;
+    Page again(f);
     again.init(f);
     QCOMPARE(again.page.findChild<QCheckBox *>("chkHandsFree")->isChecked(), switchOn);
 }

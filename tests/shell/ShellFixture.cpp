@@ -1,6 +1,5 @@
 #include "ShellFixture.h"
 #include "EngineTalker.h"
-#include "ShellHooks.h"
 #include "ShellMessage.h"
 
 #include "AgentWidgetsControl.h"
@@ -18,12 +17,11 @@ ShellFixture::ShellFixture() : m_home(std::make_unique<QTemporaryDir>())
     RegisterTrellisMetaTypes();
     qputenv("MURMELO_AUDIO", "null");
     Paths::SetHome(m_home->path());
-    ShellHooks::instance().reset();
-    ShellMessage::setResponder([this](const QString &prompt, int buttons, const QString &title) {
+    services.respond = [this](const QString &prompt, int buttons, const QString &title) {
         boxes.append({prompt, buttons, title});
         return answer;
-    });
-    ShellHooks::instance().openUrl = [this](const QUrl &url) {
+    };
+    services.openUrl = [this](const QUrl &url) {
         opened.append(url);
         return true;
     };
@@ -31,8 +29,6 @@ ShellFixture::ShellFixture() : m_home(std::make_unique<QTemporaryDir>())
 
 ShellFixture::~ShellFixture()
 {
-    ShellMessage::setResponder({});
-    ShellHooks::instance().reset();
     Paths::SetHome(QString());
 }
 

@@ -1,4 +1,5 @@
 #pragma once
+#include "ShellServices.h"
 #include "trellis/Record.h"
 
 #include <QList>
@@ -28,6 +29,8 @@ public:
     ~ShellFixture();
 
     QString home() const { return m_home->path(); }
+    /// The services handed to the windows: boxes and opened addresses recorded.
+    ShellServices services;
     /// Every message box since the start (or the last clear), answered with `answer`.
     QList<Box> boxes;
     int answer = 1;

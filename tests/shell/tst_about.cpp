@@ -1,6 +1,7 @@
 // The licence in the About box, the help's voice phrases, and the desktop entry and AppStream metainfo as their
 // validators see them.
 #include "AboutBox.h"
+#include "ShellServices.h"
 #include "VoiceCommands.h"
 
 #include <QFile>
@@ -18,7 +19,8 @@ class TestAbout : public QObject
 private Q_SLOTS:
     void licenceShownInFull()
     {
-        AboutBox box;
+        ShellServices services;
+        AboutBox box(services);
         const auto *summary = box.findChild<QLabel *>(QStringLiteral("lblLicence"));
         QVERIFY(summary);
         QVERIFY(summary->text().contains(QStringLiteral("GNU General Public License, version 3 or")));

@@ -122,14 +122,6 @@ class TestAccounts : public QObject
 private Q_SLOTS:
     void initTestCase() { RegisterTrellisMetaTypes(); }
 
-    void cleanup()
-    {
-        FAccounts::setFormRunner({});
-        FAccounts::setChooser({});
-        FAccounts::setThunderbirdDir({});
-        FAddAccount::setCheckerSetup({});
-    }
-
     void enablingRules_data()
     {
         QTest::addColumn<QString>("email");
@@ -170,7 +162,7 @@ private Q_SLOTS:
         QFETCH(bool, lower);
         QFETCH(QString, hint);
         ShellFixture fx;
-        FAddAccount form(nullptr);
+        FAddAccount form(fx.services, nullptr);
         fill(form, email, pwd, retype, server, user);
         QCOMPARE(form.txtServer()->isEnabled(), middle);
         QCOMPARE(form.txtUser()->isEnabled(), middle);
@@ -191,7 +183,7 @@ private Q_SLOTS:
     void disableCheckboxDisablesInterval()
     {
         ShellFixture fx;
-        FAddAccount form(nullptr);
+        FAddAccount form(fx.services, nullptr);
         fill(form, QStringLiteral("ann@example.org"), QStringLiteral("pw"), QStringLiteral("pw"),
              QStringLiteral("pop.example.org"), QStringLiteral("ann"));
         QVERIFY(form.txtCheckMailInterval()->isEnabled());
@@ -205,7 +197,7 @@ private Q_SLOTS:
     {
         // The tests reach no session bus, so no keyring answers.
         ShellFixture fx;
-        FAddAccount form(nullptr);
+        FAddAccount form(fx.services, nullptr);
         const auto lines = form.findChildren<QLabel *>(QStringLiteral("lblNoKeyring"));
         QCOMPARE(lines.size(), 1);
         QCOMPARE(lines.first()->text(),
@@ -215,7 +207,7 @@ private Q_SLOTS:
     void newFormDefaultsAndRoundTrip()
     {
         ShellFixture fx;
-        FAddAccount form(nullptr);
+        FAddAccount form(fx.services, nullptr);
         QCOMPARE(form.txtCheckMailInterval()->text(), QStringLiteral("10"));
         Record in = account(QStringLiteral("pop.example.org"), QStringLiteral("ann"), true, 1110);
         in.Add(QStringLiteral("Extra"), 5);
@@ -253,7 +245,7 @@ private Q_SLOTS:
         QFETCH(int, startPort);
         QFETCH(int, imapPort);
         ShellFixture fx;
-        FAddAccount form(nullptr);
+        FAddAccount form(fx.services, nullptr);
         Record in = account(QStringLiteral("mail.example.org"), QStringLiteral("ann"), false, startPort);
         in.Add(QStringLiteral("Security"), security);
         in.Add(QStringLiteral("Folder"), QStringLiteral("Lists"));
@@ -275,8 +267,8 @@ private Q_SLOTS:
         QTcpServer listener;
         QVERIFY(listener.listen(QHostAddress::LocalHost, 0));
         int checkers = 0;
-        FAddAccount::setCheckerSetup([&checkers](CCheckMB &) { ++checkers; });
-        FAddAccount form(nullptr);
+        fx.services.setUpChecker = [&checkers](CCheckMB &) { ++checkers; };
+        FAddAccount form(fx.services, nullptr);
         fill(form, QStringLiteral("ann@example.org"), QStringLiteral("pw"), QStringLiteral("pw"),
              QStringLiteral("127.0.0.1"), QStringLiteral("ann"));
         form.cboSecurity()->setCurrentText(QStringLiteral("None"));
@@ -305,7 +297,7 @@ private Q_SLOTS:
         FakePop3Server server;
         server.setCredentials("ann", "right");
         QVERIFY(server.listen());
-        FAddAccount form(nullptr);
+        FAddAccount form(fx.services, nullptr);
         fill(form, QStringLiteral("ann@example.org"), password, password, server.host(), QStringLiteral("ann"));
         form.cboSecurity()->setCurrentText(QStringLiteral("None"));
         form.txtPort()->setValue(server.port());
@@ -343,7 +335,7 @@ private Q_SLOTS:
         FakePop3Server pop;
         pop.setCredentials("ann", "right");
         QVERIFY(pop.listen());
-        FAddAccount form(nullptr);
+        FAddAccount form(fx.services, nullptr);
         fill(form, QStringLiteral("ann@example.org"), password, password,
              server == QLatin1String("SERVER") ? pop.host() : server, user);
         form.cboSecurity()->setCurrentText(QStringLiteral("None"));
@@ -374,11 +366,11 @@ private Q_SLOTS:
         ShellFixture fx;
         fx.answer = answer;
         int checkers = 0;
-        FAddAccount::setCheckerSetup([&checkers](CCheckMB &c) {
+        fx.services.setUpChecker = [&checkers](CCheckMB &c) {
             ++checkers;
             c.setResolver([](const QString &, quint16) { return std::optional<CCheckMB::Target>(); });
-        });
-        FAddAccount form(nullptr);
+        };
+        FAddAccount form(fx.services, nullptr);
         fill(form, address, QStringLiteral("pw"), QStringLiteral("pw"), QStringLiteral("pop.example.org"),
              QStringLiteral("ann"));
         QTest::mouseClick(form.cmdOK(), Qt::LeftButton);
@@ -395,10 +387,10 @@ private Q_SLOTS:
     void everyShortcutLabelHasABuddy()
     {
         ShellFixture fx;
-        FAddAccount form(nullptr);
+        FAddAccount form(fx.services, nullptr);
         QVERIFY2(labelsWithoutBuddy(&form).isEmpty(), qPrintable(labelsWithoutBuddy(&form).join(", ")));
         EngineFixture ef;
-        FAccounts dlg(ef.engine(), ef.engine()->log());
+        FAccounts dlg(fx.services, ef.engine(), ef.engine()->log());
         QVERIFY2(labelsWithoutBuddy(&dlg).isEmpty(), qPrintable(labelsWithoutBuddy(&dlg).join(", ")));
     }
 
@@ -422,7 +414,7 @@ private Q_SLOTS:
         ShellFixture fx;
         fx.answer = answer;
         // Nothing injected: the real shell checks the certificate against the system's store.
-        FAddAccount form(nullptr);
+        FAddAccount form(fx.services, nullptr);
         fill(form, QStringLiteral("murmelo@example.org"), dovecot.password(), dovecot.password(), dovecot.host(),
              dovecot.user());
         form.cboSecurity()->setCurrentText(QStringLiteral("TLS"));
@@ -456,10 +448,10 @@ private Q_SLOTS:
     {
         ShellFixture fx;
         // No candidate host resolves: nothing leaves the machine.
-        FAddAccount::setCheckerSetup([](CCheckMB &c) {
+        fx.services.setUpChecker = [](CCheckMB &c) {
             c.setResolver([](const QString &, quint16) { return std::optional<CCheckMB::Target>(); });
-        });
-        FAddAccount form(nullptr);
+        };
+        FAddAccount form(fx.services, nullptr);
         fill(form, QStringLiteral("ann@nowhere.invalid"), QStringLiteral("pw"), QStringLiteral("pw"), {}, {});
         form.cmdAutodetect_Click();
         QCOMPARE(fx.boxes.size(), 1);
@@ -476,14 +468,14 @@ private Q_SLOTS:
         QVERIFY(pop.listen());
         const quint16 port = pop.port();
         // Only "mail." + the domain answers, and only in plain text on 110.
-        FAddAccount::setCheckerSetup([port](CCheckMB &c) {
+        fx.services.setUpChecker = [port](CCheckMB &c) {
             c.setResolver([port](const QString &host, quint16 p) -> std::optional<CCheckMB::Target> {
                 if (host == QLatin1String("mail.example.test") && p == 110)
                     return CCheckMB::Target{QStringLiteral("127.0.0.1"), port};
                 return std::nullopt;
             });
-        });
-        FAddAccount form(nullptr);
+        };
+        FAddAccount form(fx.services, nullptr);
         fill(form, QStringLiteral("ann@example.test"), QStringLiteral("pw"), QStringLiteral("pw"), {}, {});
         form.cmdAutodetect_Click();
         QVERIFY2(fx.boxes.isEmpty(), fx.boxes.isEmpty() ? "" : qPrintable(fx.boxes.first().prompt));
@@ -497,7 +489,7 @@ private Q_SLOTS:
     {
         ShellFixture fx;
         EngineFixture ef;
-        FAccounts::setFormRunner([](FAddAccount &form) {
+        fx.services.runAccountForm = [](FAddAccount &form) {
             fill(form, QStringLiteral("bob@example.org"), QStringLiteral("pw"), QStringLiteral("pw"),
                  QStringLiteral("pop.example.org"), QStringLiteral("bob"));
             form.cboSecurity()->setCurrentText(QStringLiteral("STARTTLS"));
@@ -505,8 +497,8 @@ private Q_SLOTS:
             form.chkDisable()->setChecked(true);
             QTest::mouseClick(form.cmdOK(), Qt::LeftButton);
             return form.accepted();
-        });
-        FAccounts dlg(ef.engine(), ef.engine()->log());
+        };
+        FAccounts dlg(fx.services, ef.engine(), ef.engine()->log());
         dlg.RefreshList();
         QCOMPARE(dlg.lv()->topLevelItemCount(), 0);
         dlg.cmdAdd_Click();
@@ -525,13 +517,13 @@ private Q_SLOTS:
     {
         ShellFixture fx;
         EngineFixture ef;
-        FAccounts::setFormRunner([](FAddAccount &form) {
+        fx.services.runAccountForm = [](FAddAccount &form) {
             fill(form, QStringLiteral("bob@example.org"), QStringLiteral("pw"), QStringLiteral("pw"),
                  QStringLiteral("pop.example.org"), QStringLiteral("bob"));
             QTest::mouseClick(form.cmdCancel(), Qt::LeftButton);
             return form.accepted();
-        });
-        FAccounts dlg(ef.engine(), ef.engine()->log());
+        };
+        FAccounts dlg(fx.services, ef.engine(), ef.engine()->log());
         dlg.cmdAdd_Click();
         QCOMPARE(ef.engine()->accountManager()->AccountList().Count(), 0);
     }
@@ -544,13 +536,13 @@ private Q_SLOTS:
         ef.engine()->AddAccount(first);
         const QString id = first.Id();
         QVERIFY(!id.isEmpty());
-        FAccounts::setFormRunner([](FAddAccount &form) {
+        fx.services.runAccountForm = [](FAddAccount &form) {
             [&] { QCOMPARE(form.txtPwd()->text(), QStringLiteral("secret")); }();
             form.txtServer()->setText(QStringLiteral("pop2.example.org"));
             QTest::mouseClick(form.cmdOK(), Qt::LeftButton);
             return form.accepted();
-        });
-        FAccounts dlg(ef.engine(), ef.engine()->log());
+        };
+        FAccounts dlg(fx.services, ef.engine(), ef.engine()->log());
         dlg.RefreshList();
         dlg.lv()->setCurrentItem(dlg.lv()->topLevelItem(0));
         dlg.cmdProperties_Click();
@@ -567,7 +559,7 @@ private Q_SLOTS:
         EngineFixture ef;
         Record acc = account(QStringLiteral("pop.example.org"), QStringLiteral("ann"), true);
         ef.engine()->AddAccount(acc);
-        FAccounts dlg(ef.engine(), ef.engine()->log());
+        FAccounts dlg(fx.services, ef.engine(), ef.engine()->log());
         auto *modify = dlg.findChild<QPushButton *>(QStringLiteral("cmdProperties"));
         auto *remove = dlg.findChild<QPushButton *>(QStringLiteral("cmdRemove"));
         QVERIFY(!modify->isEnabled() && !remove->isEnabled());   // empty list
@@ -601,7 +593,7 @@ private Q_SLOTS:
         const qsizetype before = ef.engine()->msgManager()->GetMsgs().Count();
         QVERIFY(before >= 1);
         fx.answer = answer;
-        FAccounts dlg(ef.engine(), ef.engine()->log());
+        FAccounts dlg(fx.services, ef.engine(), ef.engine()->log());
         dlg.RefreshList();
         dlg.lv()->setCurrentItem(dlg.lv()->topLevelItem(0));
         dlg.cmdRemove_Click();
@@ -653,13 +645,13 @@ private Q_SLOTS:
                       popPrefs({{QStringLiteral("two@two.example"), QStringLiteral("pop.two.example"),
                                  QStringLiteral("two@two.example"), 110, 2}}));
         QStringList offered;
-        FAccounts::setChooser([&offered, choice](const QStringList &entries, QWidget *) {
+        fx.services.chooseOne = [&offered, choice](const QStringList &entries, QWidget *) {
             offered = entries;
             return choice;
-        });
+        };
         QString loadedPwd = QStringLiteral("unset");
         bool okBeforePassword = true;
-        FAccounts::setFormRunner([&](FAddAccount &form) {
+        fx.services.runAccountForm = [&](FAddAccount &form) {
             loadedPwd = form.txtPwd()->text();
             okBeforePassword = form.cmdOK()->isEnabled();
             form.txtPwd()->setText(QStringLiteral("pw"));
@@ -667,8 +659,8 @@ private Q_SLOTS:
             form.chkDisable()->setChecked(true);
             QTest::mouseClick(form.cmdOK(), Qt::LeftButton);
             return form.accepted();
-        });
-        FAccounts dlg(ef.engine(), ef.engine()->log());
+        };
+        FAccounts dlg(fx.services, ef.engine(), ef.engine()->log());
         dlg.cmdImportFromOE_Click();
 
         if (profiles <= 0) {

@@ -6,7 +6,6 @@
 #include "FMain.h"
 #include "MessageListModel.h"
 #include "MessageView.h"
-#include "ShellHooks.h"
 
 #include "FakePop3Server.h"
 #include "engine/MUScripting.h"
@@ -40,7 +39,7 @@ struct Window
 {
     ShellFixture fx;
     EngineFixture ef;
-    FMain w;
+    FMain w{fx.services};
 
     explicit Window(bool firstStart = true, const QList<Record> &stored = {})
     {
@@ -92,7 +91,7 @@ private Q_SLOTS:
         QVERIFY(services.open(QIODevice::WriteOnly));
         services.write("{\"homePage\": \"" + address + "\"}");
         services.close();
-        FMain w;
+        FMain w(fx.services);
         QCOMPARE(w.menuAction(QStringLiteral("mnuVisitMurmeloHomePage"))->isVisible(), !address.isEmpty());
     }
 
@@ -335,7 +334,7 @@ private Q_SLOTS:
         QVERIFY(bold(t.w.model(), 2));
 
         // A window opened again over the store, as after a restart.
-        FMain again;
+        FMain again(t.fx.services);
         again.Init(t.ef.engine()->log(), t.ef.engine(), nullptr, nullptr);
         QCOMPARE(again.model()->key(1), t.w.model()->key(1));
         QCOMPARE(!bold(again.model(), 1), read);
@@ -697,7 +696,7 @@ private Q_SLOTS:
         QFETCH(QStringList, mustNotSay);
         Window t;
         QString testedText;
-        ShellHooks::instance().isSpam = [&](MUScripting *, const QString &text) {
+        t.fx.services.isSpam = [&](MUScripting *, const QString &text) {
             testedText = text;
             return spam;
         };

@@ -57,7 +57,7 @@ private Q_SLOTS:
     void freshHomeStartsAndGreets()
     {
         ShellFixture fx;
-        FSplash splash(options());
+        FSplash splash(fx.services, options());
         QVERIFY(splash.Start());
 
         // The database was made from the template in the home folder.
@@ -118,7 +118,7 @@ private Q_SLOTS:
             engine->settings()->SaveSetting(FMain::KeyName, QStringLiteral("Ann"));
             engine->settings()->SaveSetting(FMain::KeyTitle, QStringLiteral("Doctor"));
         };
-        FSplash splash(o);
+        FSplash splash(fx.services, o);
         QVERIFY(splash.Start());
         QCOMPARE(texts(fx.boxes), QStringList{MessageTable::Text(119)});
         QCOMPARE(fx.boxes.first().buttons, 64);
@@ -131,12 +131,12 @@ private Q_SLOTS:
     void secondInstanceExitsSilently()
     {
         ShellFixture fx;
-        FSplash first(options());
+        FSplash first(fx.services, options());
         QVERIFY(first.Start());
         fx.clear();
 
         // In this process: the second start-up ends at the lock, says nothing, shows nothing.
-        FSplash second(options());
+        FSplash second(fx.services, options());
         QVERIFY(!second.Start());
         QCOMPARE(second.exitCode(), 0);
         QVERIFY(fx.boxes.isEmpty());
@@ -200,7 +200,7 @@ private Q_SLOTS:
             allVisible = allVisible && window->isVisible()
                          && window->objectName() == QLatin1String(ConversionProgressWindow::ObjectName);
         });
-        FSplash splash(options());
+        FSplash splash(fx.services, options());
         const bool started = splash.Start();
         ConversionProgressWindow::SetShownHook({});
         QVERIFY(started);
@@ -221,7 +221,7 @@ private Q_SLOTS:
         bad.write(shopping);
         bad.close();
 
-        FSplash splash(options());
+        FSplash splash(fx.services, options());
         QVERIFY(!splash.Start());
         QCOMPARE(splash.exitCode(), 1);
         QCOMPARE(splash.mainWindow(), nullptr);
@@ -267,7 +267,7 @@ private Q_SLOTS:
         o.afterEngineInit = [stored](MUScripting *engine) {
             engine->settings()->SaveSetting(CTalker::KeyCharacterName, stored);
         };
-        FSplash splash(o);
+        FSplash splash(fx.services, o);
         QVERIFY(splash.Start());
         // The first file in name order, its first letter upper-cased.
         QCOMPARE(splash.scripting()->settings()->GetSetting(CTalker::KeyCharacterName).toString(), QStringLiteral("Robby"));
@@ -285,7 +285,7 @@ private Q_SLOTS:
         QTemporaryDir empty;
         FSplash::Options o = options();
         o.characterFolders = {empty.path()};
-        FSplash splash(o);
+        FSplash splash(fx.services, o);
         QSignalSpy finished(&splash, &FSplash::finished);
         QVERIFY(!splash.Start());
         QCOMPARE(texts(fx.boxes), QStringList{MessageTable::Text(127)});
@@ -302,7 +302,7 @@ private Q_SLOTS:
     void noTrayShowsWindowAndAsksOnClose()
     {
         ShellFixture fx;
-        FSplash splash(options(false));
+        FSplash splash(fx.services, options(false));
         QVERIFY(splash.Start());
         QCOMPARE(splash.trayIcon(), nullptr);
         FMain *w = splash.mainWindow();
@@ -323,7 +323,7 @@ private Q_SLOTS:
     void closeBoxAndEscOnlyHide()
     {
         ShellFixture fx;
-        FSplash splash(options());
+        FSplash splash(fx.services, options());
         QVERIFY(splash.Start());
         QSignalSpy finished(&splash, &FSplash::finished);
         FMain *w = splash.mainWindow();
@@ -342,7 +342,7 @@ private Q_SLOTS:
     void trayAnimationCyclesAndClickStops()
     {
         ShellFixture fx;
-        FSplash splash(options());
+        FSplash splash(fx.services, options());
         QVERIFY(splash.Start());
         QVERIFY(!splash.animating());
         Record msg = ShellFixture::message(QStringLiteral("a@b.c"), QStringLiteral("Hi"));
@@ -389,7 +389,7 @@ private Q_SLOTS:
     void trayCheckMailWithoutAccountsOffersAccounts()
     {
         ShellFixture fx;
-        FSplash splash(options());
+        FSplash splash(fx.services, options());
         QVERIFY(splash.Start());
         fx.clear();
         fx.answer = 7;   // No: the Accounts dialog stays shut
@@ -403,7 +403,7 @@ private Q_SLOTS:
     void trayListenFollowsTheListener()
     {
         ShellFixture fx;
-        FSplash splash(options());
+        FSplash splash(fx.services, options());
         QVERIFY(splash.Start());
         QAction *listen = splash.trayMenu()->findChild<QAction *>(QStringLiteral("mnuListen"));
         QVERIFY(listen && listen->isCheckable());
@@ -420,7 +420,7 @@ private Q_SLOTS:
     void trayMenuExitEndsEverything()
     {
         ShellFixture fx;
-        FSplash splash(options());
+        FSplash splash(fx.services, options());
         QVERIFY(splash.Start());
         QSignalSpy finished(&splash, &FSplash::finished);
         QPointer<FMain> w = splash.mainWindow();

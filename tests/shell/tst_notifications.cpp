@@ -6,7 +6,6 @@
 #include "DesktopNotifier.h"
 #include "FMain.h"
 #include "MessageListModel.h"
-#include "ShellHooks.h"
 
 #include "engine/MUScripting.h"
 #include "speech/CTalker.h"
@@ -168,8 +167,8 @@ private Q_SLOTS:
         EngineFixture ef;
         if (!switchedOn)
             ef.engine()->settings()->SaveSetting(FMain::KeyDesktopNotification, false);
-        ShellHooks::instance().isSpam = [spam](MUScripting *, const QString &) { return spam; };
-        FMain w;
+        fx.services.isSpam = [spam](MUScripting *, const QString &) { return spam; };
+        FMain w(fx.services);
         w.Init(ef.engine()->log(), ef.engine(), ef.agent(), ef.talker());
         QObject::disconnect(ef.talker(), &CTalker::Spooled, &w, nullptr);
         ef.engine()->timerManager()->StopTiming(FMain::SpeechPulseId);
@@ -196,7 +195,6 @@ private Q_SLOTS:
             QCOMPARE(w.headerText(2), QStringLiteral("Spring"));
         }
         w.Finalize();
-        ShellHooks::instance().isSpam = {};
     }
 };
 

@@ -56,7 +56,7 @@ private Q_SLOTS:
     void trayIconDocksAndClickShowsWindow()
     {
         ShellFixture fx;
-        FSplash splash;
+        FSplash splash(fx.services);
         QVERIFY(splash.Start());
         QSystemTrayIcon *tray = splash.trayIcon();
         QVERIFY(tray);

@@ -1,38 +1,30 @@
-#include "ShellHooks.h"
+#include "ShellServices.h"
 #include "FMain.h"
 #include "ShellMessage.h"
+#include "trellis/MessageTable.h"
 #include "trellis/Utility.h"
 
 #include <QDesktopServices>
 #include <QProcess>
 
-namespace {
-void notYetAvailable(const QString &what)
+int ShellServices::message(const QString &prompt, int buttons, const QString &title) const
 {
-    ShowMessage(QStringLiteral("%1 is not available in this build of Murmelo. ").arg(what),
-                ShellMessage::Information);
-}
-}
-
-ShellHooks &ShellHooks::instance()
-{
-    static ShellHooks hooks;
-    return hooks;
+    if (!respond)
+        return ShellMessage::Show(prompt, buttons, title);
+    return respond(prompt, buttons, title.isEmpty() ? MessageTable::Text(104) : title);
 }
 
-ShellHooks::ShellHooks()
+ShellServices::ShellServices()
 {
-    reset();
-}
-
-void ShellHooks::reset()
-{
-    openOptions = [](QWidget *, MUScripting *, LogPtr, const QString &) {
+    const auto notYetAvailable = [this](const QString &what) {
+        message(QStringLiteral("%1 is not available in this build of Murmelo. ").arg(what), ShellMessage::Information);
+    };
+    openOptions = [notYetAvailable](QWidget *, MUScripting *, LogPtr, const QString &) {
         notYetAvailable(QStringLiteral("The options dialog"));
     };
     applyOptionsAtStart = [](MUScripting *, LogPtr) {};
-    openAccounts = [](QWidget *, MUScripting *, LogPtr) { notYetAvailable(QStringLiteral("The accounts dialog")); };
-    openFeedback = [](FeedbackForm, QWidget *, LogPtr) { notYetAvailable(QStringLiteral("Sending feedback")); };
+    openAccounts = [notYetAvailable](QWidget *, MUScripting *, LogPtr) { notYetAvailable(QStringLiteral("The accounts dialog")); };
+    openFeedback = [notYetAvailable](FeedbackForm, QWidget *, LogPtr) { notYetAvailable(QStringLiteral("Sending feedback")); };
     isSpam = [](MUScripting *, const QString &) { return false; };
     registerVoiceCommands = [](FMain *) {};
     voiceCommandsShowHide = [](FMain *, bool) {};

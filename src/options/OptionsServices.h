@@ -8,11 +8,12 @@ class QWidget;
 
 /// The desktop calls of the options pages that a test replaces (message boxes, file
 /// choosers, help, starting a program, the clock). Each has a working default; the
-/// program sets the message box to its own routine at start. Main thread.
-class OptionsHooks
+/// program's services object holds one and sets the message box to its own routine.
+/// Handed to the dialog and its pages; main thread.
+class OptionsServices
 {
 public:
-    static OptionsHooks &instance();
+    OptionsServices();
 
     /// A message box; `style` adds buttons (0 OK, 1 OK/Cancel) and icon (16, 48, 64).
     /// Returns 1 for OK, 2 for Cancel.
@@ -25,10 +26,4 @@ public:
     std::function<QString(const QString &program, const QStringList &arguments)> startDetached;
     /// The time of day for the time announcement.
     std::function<QDateTime()> now;
-
-    /// Every hook back to its default.
-    void reset();
-
-private:
-    OptionsHooks();
 };

@@ -1,14 +1,14 @@
-// Plugs the options into the program: the shell opens the dialog, applies the General
-// page at start, asks the spam test, registers and dispatches the voice commands and
-// runs the time announcement through its hooks; the pages show their messages through
-// the program's one message routine.
+// Plugs the options into the program's services: the shell opens the dialog, applies the
+// General page at start, asks the spam test, registers and dispatches the voice commands
+// and runs the time announcement through them; the pages show their messages through the
+// program's one message box.
 #include "AgentUserInput.h"
 #include "AntiSpam.h"
 #include "EmailProgram.h"
 #include "FMain.h"
 #include "FOptions.h"
-#include "OptionsHooks.h"
-#include "ShellHooks.h"
+#include "OptionsServices.h"
+#include "ShellServices.h"
 #include "ShellMessage.h"
 #include "TimeAnnouncement.h"
 #include "VoiceCommands.h"
@@ -38,13 +38,25 @@ QHash<QString, std::function<void()>> commandsOf(FMain *w)
     };
 }
 
-void registerHooks()
+}
+
+void installOptions(ShellServices &shell)
 {
-    ShellHooks &shell = ShellHooks::instance();
-    shell.openOptions = [](QWidget *parent, MUScripting *engine, LogPtr log, const QString &page) {
-        FOptions::ShowOptions(parent, engine, log, page);
+    // The pages' own desktop calls, shared by every opening of the dialog.
+    auto options = std::make_shared<OptionsServices>();
+    options->showMessage = [&shell](QWidget *, const QString &prompt, int style) { return shell.message(prompt, style); };
+    options->openHelp = [&shell](const QString &topic) {
+        QString page = Paths::FindShared(QStringLiteral("help/") + topic + QStringLiteral(".html"));
+        if (page.isEmpty())
+            page = Paths::FindShared(QStringLiteral("help/index.html"));
+        if (!page.isEmpty())
+            shell.openUrl(QUrl::fromLocalFile(page));
     };
-    shell.applyOptionsAtStart = [](MUScripting *engine, LogPtr log) { FOptions::ApplyAtStart(engine, log); };
+
+    shell.openOptions = [options](QWidget *parent, MUScripting *engine, LogPtr log, const QString &page) {
+        FOptions::ShowOptions(*options, parent, engine, log, page);
+    };
+    shell.applyOptionsAtStart = [options](MUScripting *engine, LogPtr log) { FOptions::ApplyAtStart(*options, engine, log); };
     shell.isSpam = [](MUScripting *engine, const QString &text) {
         return engine && AntiSpam::IsSpam(engine->settings(), text);
     };
@@ -58,27 +70,8 @@ void registerHooks()
     shell.voiceCommand = [](FMain *w, const AgentUserInput &input) {
         VoiceCommands::Dispatch(w->log(), input, commandsOf(w));
     };
-    shell.timeAnnouncement = [](FMain *w) {
-        TimeAnnouncement::Tick(w->log(), w->talker(), settingsOf(w), [w] { w->mnuTalkTime_Click(); });
+    shell.timeAnnouncement = [options](FMain *w) {
+        TimeAnnouncement::Tick(w->log(), w->talker(), settingsOf(w), [w] { w->mnuTalkTime_Click(); }, options->now);
     };
-    shell.startProgram = [](const QString &commandLine) { return EmailProgram::Start(commandLine); };
-
-    OptionsHooks &options = OptionsHooks::instance();
-    options.showMessage = [](QWidget *, const QString &prompt, int style) { return ShellMessage::Show(prompt, style); };
-    options.openHelp = [](const QString &topic) {
-        QString page = Paths::FindShared(QStringLiteral("help/") + topic + QStringLiteral(".html"));
-        if (page.isEmpty())
-            page = Paths::FindShared(QStringLiteral("help/index.html"));
-        if (!page.isEmpty())
-            ShellHooks::instance().openUrl(QUrl::fromLocalFile(page));
-    };
-}
-
-/// Registered before main runs; this file is linked into the program itself, so the
-/// object is never dropped by the linker.
-struct Registration {
-    Registration() { registerHooks(); }
-};
-const Registration registration;
-
+    shell.startProgram = [options](const QString &commandLine) { return EmailProgram::Start(*options, commandLine); };
 }

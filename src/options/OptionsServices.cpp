@@ -1,4 +1,4 @@
-#include "OptionsHooks.h"
+#include "OptionsServices.h"
 #include "trellis/Paths.h"
 
 #include <QDesktopServices>
@@ -7,18 +7,7 @@
 #include <QProcess>
 #include <QUrl>
 
-OptionsHooks &OptionsHooks::instance()
-{
-    static OptionsHooks hooks;
-    return hooks;
-}
-
-OptionsHooks::OptionsHooks()
-{
-    reset();
-}
-
-void OptionsHooks::reset()
+OptionsServices::OptionsServices()
 {
     showMessage = [](QWidget *parent, const QString &prompt, int style) {
         QMessageBox box(parent);
