@@ -149,9 +149,10 @@ private:
     QProcess m_process;
 };
 
-int sinkInputs()
+/// Streams open on the server: "sink-inputs" (playing) or "source-outputs" (recording).
+int streams(const QString &kind)
 {
-    const QString list = PulseServer::tool(u"pactl"_s, {u"list"_s, u"short"_s, u"sink-inputs"_s});
+    const QString list = PulseServer::tool(u"pactl"_s, {u"list"_s, u"short"_s, kind});
     return int(list.split(QLatin1Char('\n'), Qt::SkipEmptyParts).size());
 }
 
@@ -188,20 +189,19 @@ private Q_SLOTS:
         QCOMPARE(control.audio()->sink(), device);
 
         for (int round = 1; round <= 2; ++round) {
+            const int recording = streams(u"source-outputs"_s);
             Recorder recorder(m_dir.filePath(u"round%1.raw"_s.arg(round)));
-            QTest::qWait(300);   // the recorder is listening before anything plays
+            QTRY_COMPARE_WITH_TIMEOUT(streams(u"source-outputs"_s), recording + 1, 5000);   // before anything plays
             AgentRequestPtr r = c->Speak(u"You have new mail from the accounts department. Please read it soon."_s);
             QSignalSpy done(r.get(), &AgentRequest::finished);
             QVERIFY(done.wait(20000));
             QCOMPARE(r->Status(), AgentRequest::StatusComplete);
-            QTest::qWait(500);
+            // Idle: no stream is left open on the server (all was played), and the next speech opens one again.
+            QTRY_VERIFY_WITH_TIMEOUT(!device->isStreamOpen(), DeviceAudioSink::IdleCloseMs + 3000);
+            QTRY_COMPARE_WITH_TIMEOUT(streams(u"sink-inputs"_s), 0, 5000);
             const int audible = recorder.audibleBlocks();
             // About four seconds of speech; at least a second and a half of it must be heard.
             QVERIFY2(audible >= 15, qPrintable(u"round %1: %2 audible blocks"_s.arg(round).arg(audible)));
-
-            // Idle: no stream is left open on the server, and the next speech opens one again.
-            QTRY_VERIFY_WITH_TIMEOUT(!device->isStreamOpen(), DeviceAudioSink::IdleCloseMs + 3000);
-            QTRY_COMPARE_WITH_TIMEOUT(sinkInputs(), 0, 5000);
         }
     }
 
@@ -222,14 +222,20 @@ private Q_SLOTS:
         VoiceListener listener;
         listener.setPhrases({u"check mail"_s, u"read clipboard"_s, u"say time"_s, u"stop talking"_s, u"skip message"_s});
         QSignalSpy heard(&listener, &VoiceListener::recognized);
+        const int recording = streams(u"source-outputs"_s);
         listener.startListening();
         QVERIFY2(listener.isListening(), heard.isEmpty() ? "" : qPrintable(heard.first().at(2).toString()));
-        QTest::qWait(500);
+        QTRY_COMPARE_WITH_TIMEOUT(streams(u"source-outputs"_s), recording + 1, 5000);   // the microphone is open
         QProcess player;
         player.start(u"paplay"_s, {u"-d"_s, u"murmelo_out"_s, wav});
         QVERIFY(player.waitForFinished(20000));
         QCOMPARE(player.exitCode(), 0);
-        QTest::qWait(500);
+        // Half a second of silence after the command, as a user leaves it, carries its end through to the microphone.
+        player.start(u"paplay"_s, {u"-d"_s, u"murmelo_out"_s, u"--raw"_s, u"--rate=22050"_s, u"--channels=1"_s,
+                                   u"--format=s16le"_s});
+        player.write(QByteArray(22050, 0));
+        player.closeWriteChannel();
+        QVERIFY(player.waitForFinished(20000));
         listener.stopListening();
         QVERIFY(heard.wait(20000));
         const QList<QVariant> result = heard.takeFirst();

@@ -46,31 +46,16 @@ private Q_SLOTS:
         m_char = nullptr;
     }
 
-    void loadErrors_data()
+    void loadErrorNamesTheFile()
     {
-        QTest::addColumn<QString>("file");
-        QTest::addColumn<QString>("reason");
-        const QString d = m_dir.path();
-        QTest::newRow("missing-file") << d + "/nope.acs" << "not found";
-        QFile junk(d + "/junk.acs");
-        junk.open(QIODevice::WriteOnly);
-        junk.write("this is not a zip archive at all");
-        junk.close();
-        QTest::newRow("not-a-zip") << junk.fileName() << "zip";
-        QTest::newRow("zip-without-character-json")
-            << (PackageBuilder::WriteZip(d + "/nojson.acs", {{"rest.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\"/>"}}) ? d + "/nojson.acs" : QString())
-            << "character.json";
-    }
-    void loadErrors()
-    {
-        QFETCH(QString, file);
-        QFETCH(QString, reason);
+        // The loader's reasons are tested with the loader; here, that a failed load is raised and leaves nothing.
+        const QString file = m_dir.path() + "/nope.acs";
         try {
             m_control->Characters()->Load("bad", file);
             QFAIL("Load should raise");
         } catch (const MUError &e) {
-            QVERIFY2(e.description().contains(reason, Qt::CaseInsensitive), qPrintable(e.description()));
-            QVERIFY2(e.description().contains(QFileInfo(file).fileName()), qPrintable(e.description()));
+            QVERIFY2(e.description().contains("not found", Qt::CaseInsensitive), qPrintable(e.description()));
+            QVERIFY2(e.description().contains("nope.acs"), qPrintable(e.description()));
         }
         QVERIFY(!m_control->Characters()->find("bad"));
         QVERIFY_EXCEPTION_THROWN(m_control->Characters()->Item("bad"), MUError);
@@ -89,6 +74,12 @@ private Q_SLOTS:
         QCOMPARE(m_char->Height(), 240);
         QCOMPARE(m_char->Width(), 200);
         QVERIFY_EXCEPTION_THROWN(m_control->Characters()->Load("c1", m_package), MUError);
+        try {
+            m_char->Play("Juggle");
+            QFAIL("Play should raise");
+        } catch (const MUError &e) {
+            QVERIFY2(e.description().contains("Juggle"), qPrintable(e.description()));
+        }
     }
 
     void requestsRunInOrder()
@@ -147,16 +138,6 @@ private Q_SLOTS:
         QVERIFY(!m_char->Visible());
         for (const QString &f : frames)
             QVERIFY2(!f.startsWith("show") && !f.startsWith("hide"), qPrintable(f));
-    }
-
-    void playUnknownAnimationRaises()
-    {
-        try {
-            m_char->Play("Juggle");
-            QFAIL("Play should raise");
-        } catch (const MUError &e) {
-            QVERIFY2(e.description().contains("Juggle"), qPrintable(e.description()));
-        }
     }
 
     void stopAllInterruptsSpeechAndDropsQueue()

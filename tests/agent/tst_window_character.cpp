@@ -1,6 +1,4 @@
-// The character window on a real (virtual) X display: it shows the character, a drag
-// moves it and reports the new place, a right click lists the visible commands, the
-// mouth moves while speaking, and frames are rendered once. Also the speech balloon.
+// The character window and its balloon, on a private X display where Xvfb exists.
 #include "XvfbDisplay.h"
 #include "agent/BalloonWidget.h"
 #include "agent/CharacterPackage.h"
@@ -40,6 +38,22 @@ bool xdotool(const QStringList &args)
     return !tool.isEmpty() && QProcess::execute(tool, args) == 0;
 }
 
+QStringList menuTexts(const QMenu *menu)
+{
+    QStringList texts;
+    for (QAction *a : menu->actions())
+        if (!a->isSeparator())
+            texts << a->text();
+    return texts;
+}
+
+/// A mouse event at the global point `global`, sent straight to `w`.
+void mouse(QWidget *w, QEvent::Type type, const QPoint &global, Qt::MouseButton button, Qt::MouseButtons held)
+{
+    QMouseEvent e(type, w->mapFromGlobal(global), global, button, held, Qt::NoModifier);
+    QApplication::sendEvent(w, &e);
+}
+
 /// Bounding box of the pixels that differ between two images of one size.
 QRect differenceBox(const QImage &a, const QImage &b)
 {
@@ -57,11 +71,7 @@ class TestWindowCharacter : public QObject
 {
     Q_OBJECT
 public:
-    TestWindowCharacter(bool haveX, QString why, XvfbDisplay *x = nullptr)
-        : m_haveX(haveX), m_why(std::move(why)), m_x(x)
-    {
-    }
-
+    TestWindowCharacter(bool haveX, QString why, XvfbDisplay *x) : m_haveX(haveX), m_why(std::move(why)), m_x(x) {}
 
 private:
     bool m_haveX;
@@ -184,18 +194,10 @@ private Q_SLOTS:
             QVERIFY(moved.wait(5000));
         } else {
             const QPoint global = m_window->mapToGlobal(grabAt);
-            QMouseEvent press(QEvent::MouseButtonPress, grabAt, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-            QApplication::sendEvent(m_window.get(), &press);
-            for (int step = 1; step <= 4; ++step) {
-                const QPoint g = global + delta * step / 4;
-                QMouseEvent mv(QEvent::MouseMove, m_window->mapFromGlobal(g), g, Qt::NoButton, Qt::LeftButton,
-                               Qt::NoModifier);
-                QApplication::sendEvent(m_window.get(), &mv);
-            }
-            const QPoint end = global + delta;
-            QMouseEvent release(QEvent::MouseButtonRelease, m_window->mapFromGlobal(end), end, Qt::LeftButton,
-                                Qt::NoButton, Qt::NoModifier);
-            QApplication::sendEvent(m_window.get(), &release);
+            mouse(m_window.get(), QEvent::MouseButtonPress, global, Qt::LeftButton, Qt::LeftButton);
+            for (int step = 1; step <= 4; ++step)
+                mouse(m_window.get(), QEvent::MouseMove, global + delta * step / 4, Qt::NoButton, Qt::LeftButton);
+            mouse(m_window.get(), QEvent::MouseButtonRelease, global + delta, Qt::LeftButton, Qt::NoButton);
         }
         QCOMPARE(moved.size(), 1);   // one report at the end of the drag
         const QPoint expected = QPoint(300, 200) + delta;
@@ -205,13 +207,9 @@ private Q_SLOTS:
 
         // A click without moving is no drag.
         if (!realPointer) {
-            const QPoint at(100, 150);
-            QMouseEvent press(QEvent::MouseButtonPress, at, m_window->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
-                              Qt::NoModifier);
-            QApplication::sendEvent(m_window.get(), &press);
-            QMouseEvent release(QEvent::MouseButtonRelease, at, m_window->mapToGlobal(at), Qt::LeftButton,
-                                Qt::NoButton, Qt::NoModifier);
-            QApplication::sendEvent(m_window.get(), &release);
+            const QPoint at = m_window->mapToGlobal(grabAt);
+            mouse(m_window.get(), QEvent::MouseButtonPress, at, Qt::LeftButton, Qt::LeftButton);
+            mouse(m_window.get(), QEvent::MouseButtonRelease, at, Qt::LeftButton, Qt::NoButton);
             QCOMPARE(moved.size(), 1);
         }
     }
@@ -221,11 +219,7 @@ private Q_SLOTS:
         m_window->setMenuCommands({{u"ReadMail"_s, u"&Read mail"_s, true}, {u"CheckNow"_s, u"&Check now"_s, true},
                                    {u"Quiet"_s, u"Be &quiet"_s, false}});
         std::unique_ptr<QMenu> menu(m_window->createMenu(nullptr));
-        QStringList texts;
-        for (QAction *a : menu->actions())
-            if (!a->isSeparator())
-                texts << a->text();
-        QCOMPARE(texts, (QStringList{"&Read mail", "&Check now", "Be &quiet", "&Listen (hold)", "&Hide"}));
+        QCOMPARE(menuTexts(menu.get()), (QStringList{"&Read mail", "&Check now", "Be &quiet", "&Listen (hold)", "&Hide"}));
         QVERIFY(!menu->actions().at(2)->isEnabled());
 
         QSignalSpy chosen(m_window.get(), &CharacterWindow::commandChosen);
@@ -255,11 +249,7 @@ private Q_SLOTS:
         }
         QTRY_VERIFY(qobject_cast<QMenu *>(QApplication::activePopupWidget()));
         auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
-        QStringList texts;
-        for (QAction *a : menu->actions())
-            if (!a->isSeparator())
-                texts << a->text();
-        QCOMPARE(texts, (QStringList{"&Read mail", "&Check now", "&Listen (hold)", "&Hide"}));
+        QCOMPARE(menuTexts(menu), (QStringList{"&Read mail", "&Check now", "&Listen (hold)", "&Hide"}));
         QSignalSpy chosen(m_window.get(), &CharacterWindow::commandChosen);
         QTest::keyClick(menu, Qt::Key_C);   // the access key of "&Check now"
         QTRY_COMPARE(chosen.size(), 1);

@@ -9,6 +9,7 @@
 #include <QSqlQuery>
 #include <unistd.h>
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -18,6 +19,22 @@ QString CArriveShellFingerprint(const QString &pemFile)
     QFile f(pemFile);
     f.open(QIODevice::ReadOnly);
     return QString::fromLatin1(QSslCertificate(&f).digest(QCryptographicHash::Sha256).toHex(':').toUpper());
+}
+
+/// Runs `work` on the database file `path` past the program, as damage or an older version leaves it.
+bool onDatabase(const QString &path, const std::function<bool(QSqlQuery &)> &work)
+{
+    bool ok = false;
+    {
+        QSqlDatabase c = QSqlDatabase::addDatabase("QSQLITE", "direct");
+        c.setDatabaseName(path);
+        if (c.open()) {
+            QSqlQuery q(c);
+            ok = work(q);
+        }
+    }
+    QSqlDatabase::removeDatabase("direct");
+    return ok;
 }
 
 QByteArray mail(int n)
@@ -204,19 +221,12 @@ private Q_SLOTS:
         if (damage == "msg-table") {
             const QString db = home + "/MU.mdb";
             qint64 root = 0, pageSize = 0;
-            {
-                QSqlDatabase c = QSqlDatabase::addDatabase("QSQLITE", "damage");
-                c.setDatabaseName(db);
-                QVERIFY(c.open());
-                QSqlQuery q(c);
-                QVERIFY(q.exec("SELECT rootpage FROM sqlite_master WHERE name = 'Msg'") && q.next());
+            QVERIFY(onDatabase(db, [&](QSqlQuery &q) {
+                if (!q.exec("SELECT rootpage FROM sqlite_master WHERE name = 'Msg'") || !q.next())
+                    return false;
                 root = q.value(0).toLongLong();
-                QVERIFY(q.exec("PRAGMA page_size") && q.next());
-                pageSize = q.value(0).toLongLong();
-                q.finish();
-                c.close();
-            }
-            QSqlDatabase::removeDatabase("damage");
+                return q.exec("PRAGMA page_size") && q.next() && (pageSize = q.value(0).toLongLong()) > 0;
+            }));
             QFile file(db);
             QVERIFY(file.open(QIODevice::ReadWrite) && file.seek((root - 1) * pageSize));
             file.write(QByteArray(int(pageSize), char(0xAB)));
@@ -298,20 +308,13 @@ private Q_SLOTS:
         QFETCH(QString, value);
         QTemporaryDir home;
         QCOMPARE(runCli(home.path(), {"messages", "list"}).status, 0);
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "list-lines");
-            db.setDatabaseName(home.filePath("MU.mdb"));
-            QVERIFY(db.open());
-            QSqlQuery insert(db);
-            QVERIFY(insert.prepare("INSERT INTO Msg (pkMsg, Server, User, POP3Id, MsgFrom, MsgTo, Date, Subject) "
-                                   "VALUES ('{00000000-0000-0000-0000-00000000000A}', ?, ?, ?, ?, ?, ?, ?)"));
+        QVERIFY(onDatabase(home.filePath("MU.mdb"), [&](QSqlQuery &insert) {
+            insert.prepare("INSERT INTO Msg (pkMsg, Server, User, POP3Id, MsgFrom, MsgTo, Date, Subject) "
+                           "VALUES ('{00000000-0000-0000-0000-00000000000A}', ?, ?, ?, ?, ?, ?, ?)");
             for (int i = 0; i < 7; ++i)
                 insert.addBindValue(value.isNull() ? QString("") : value);
-            QVERIFY(insert.exec());
-            insert.finish();
-            db.close();
-        }
-        QSqlDatabase::removeDatabase("list-lines");
+            return insert.exec();
+        }));
         QJsonObject expected{{"Id", "{00000000-0000-0000-0000-00000000000A}"}};
         for (const char *key : {"Server", "User", "POP3Id", "From", "To", "Date", "Subject"})
             expected.insert(key, value);
@@ -337,23 +340,19 @@ private Q_SLOTS:
         QByteArray body = "Subject: old\r\n\r\n";
         for (int octet = 1; octet < 256; ++octet)
             body += char(octet);
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "older");
-            db.setDatabaseName(home.filePath("MU.mdb"));
-            QVERIFY(db.open());
-            QSqlQuery sql(db);
-            QVERIFY(sql.exec("DELETE FROM Property WHERE Name = 'MsgContentPacked'"));
-            QVERIFY(sql.prepare("INSERT INTO Msg (pkMsg, Server, User, POP3Id, Subject, Content) VALUES (?, 'pop.a', 'ann', ?, 'old', ?)"));
+        QVERIFY(onDatabase(home.filePath("MU.mdb"), [&](QSqlQuery &sql) {
+            if (!sql.exec("DELETE FROM Property WHERE Name = 'MsgContentPacked'"))
+                return false;
+            sql.prepare("INSERT INTO Msg (pkMsg, Server, User, POP3Id, Subject, Content) VALUES (?, 'pop.a', 'ann', ?, 'old', ?)");
             for (int i = 0; i < 30; ++i) {
                 sql.addBindValue(QString("{00000000-0000-0000-0000-0000000000%1}").arg(i, 2, 10, QChar('0')));
                 sql.addBindValue(QString::number(i));
                 sql.addBindValue(QString::fromLatin1(body) + QString::number(i));
-                QVERIFY(sql.exec());
+                if (!sql.exec())
+                    return false;
             }
-            sql.finish();
-            db.close();
-        }
-        QSqlDatabase::removeDatabase("older");
+            return true;
+        }));
 
         const CliResult first = runCli(home.path(), {"messages", "list"});
         QCOMPARE(first.status, 0);

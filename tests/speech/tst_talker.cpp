@@ -327,32 +327,6 @@ private Q_SLOTS:
         QVERIFY(m_words.first() == QLatin1String("Hi") || m_words.first() == QLatin1String("Hello"));
     }
 
-    void queuedTextIsSpokenAsTheRulesShapeIt_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QStringList>("heard");   // the first and the last word heard
-        QTest::newRow("repeats-collapsed") << "Wait!!!!!! ====== Done" << QStringList{"Wait", "Done"};
-        QTest::newRow("long-text-in-chunks") << words(70) << QStringList{wordOf(0), wordOf(69)};
-    }
-    void queuedTextIsSpokenAsTheRulesShapeIt()
-    {
-        QFETCH(QString, text);
-        QFETCH(QStringList, heard);
-        makeTalker();
-        m_talker->Talk(text);
-        m_talker->TalkFromSpool();
-        QStringList expected;
-        for (const QString &c : SpokenText::Chunks(SpokenText::CollapseRepeats(text)))
-            expected << DefaultTags + c;
-        QCOMPARE(spoken(), expected);
-        QCOMPARE(m_words.first(), heard.first());
-        QCOMPARE(m_words.last(), heard.last());
-        if (text.startsWith(wordOf(0))) {
-            QCOMPARE(m_words.size(), 70);   // nothing lost at the cuts
-            QVERIFY(expected.size() >= 2);
-        }
-    }
-
     void tagPrefix_data()
     {
         QTest::addColumn<QString>("voice");
