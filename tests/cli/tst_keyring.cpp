@@ -197,6 +197,14 @@ class TstKeyring : public QObject
         return q.exec() && q.next() ? Database::readText(q.value(0)) : QStringLiteral("<no row>");
     }
 
+    /// A store on the test's database as a new run of the program makes it; null when it did not take the keyring.
+    std::unique_ptr<AccountManager> manager(bool keyring = true)
+    {
+        auto s = std::make_unique<AccountManager>();
+        s->Init(m_db.get());
+        return keyring && !s->UseKeyring(nullptr) ? nullptr : std::move(s);
+    }
+
 private Q_SLOTS:
     void initTestCase()
     {
@@ -228,19 +236,17 @@ private Q_SLOTS:
     void storedInTheKeyringOnly()
     {
         QFETCH(QString, password);
-        AccountManager store;
-        store.Init(m_db.get());
-        QVERIFY(store.UseKeyring(nullptr));
+        const auto store = manager();
+        QVERIFY(store);
         Record a = account("alice", password);
-        store.add(a);
+        store->add(a);
         QCOMPARE(column(a.Id()), QString());
         QVERIFY(!fileHolds(m_db->path(), password));
 
         // A second store asks the keyring itself, not the first one's memory.
-        AccountManager fresh;
-        fresh.Init(m_db.get());
-        QVERIFY(fresh.UseKeyring(nullptr));
-        const Record back = fresh.GetAccount(a.Id());
+        const auto fresh = manager();
+        QVERIFY(fresh);
+        const Record back = fresh->GetAccount(a.Id());
         QCOMPARE(back.text("Pwd"), password);
         QCOMPARE(back.text("PasswordStore"), QString("keyring"));
         const auto items = KeyringSession::items(a.Id());
@@ -249,16 +255,15 @@ private Q_SLOTS:
 
         Record changed = back;
         changed.Add("Pwd", password + "-2");
-        fresh.Update(changed);
+        fresh->Update(changed);
         QCOMPARE(column(a.Id()), QString());
-        AccountManager third;
-        third.Init(m_db.get());
-        third.UseKeyring(nullptr);
-        QCOMPARE(third.AccountList().Item(a.Id()).value<Record>().text("Pwd"), password + "-2");
+        const auto third = manager();
+        QVERIFY(third);
+        QCOMPARE(third->AccountList().Item(a.Id()).value<Record>().text("Pwd"), password + "-2");
 
-        third.Remove(a.Id());
+        third->Remove(a.Id());
         QVERIFY(KeyringSession::items(a.Id()).isEmpty());
-        QVERIFY_THROWS_EXCEPTION(MUError, third.GetAccount(a.Id()));
+        QVERIFY_THROWS_EXCEPTION(MUError, third->GetAccount(a.Id()));
     }
 
     void theAccountDialogSaysNothingWithAKeyring()
@@ -271,26 +276,23 @@ private Q_SLOTS:
     void oldDatabaseMovesItsPasswords()
     {
         // Accounts stored as before: the password's stored form in the column.
-        AccountManager old;
-        old.Init(m_db.get());
+        const auto old = manager(false);
         Record withPassword = account("bob", "old-pw");
         Record without = account("carol", QString());
-        old.add(withPassword);
-        old.add(without);
+        old->add(withPassword);
+        old->add(without);
         QCOMPARE(column(withPassword.Id()), AccountManager::StoredPassword("old-pw"));
 
-        AccountManager moved;
-        moved.Init(m_db.get());
-        QVERIFY(moved.UseKeyring(nullptr));
+        const auto moved = manager();
+        QVERIFY(moved);
         QCOMPARE(column(withPassword.Id()), QString());
         QVERIFY(KeyringSession::items(without.Id()).isEmpty());
-        AccountManager later;
-        later.Init(m_db.get());
-        later.UseKeyring(nullptr);
-        QCOMPARE(later.GetAccount(withPassword.Id()).text("Pwd"), QString("old-pw"));
-        QCOMPARE(later.GetAccount(without.Id()).text("Pwd"), QString());
-        later.Remove(withPassword.Id());
-        later.Remove(without.Id());
+        const auto later = manager();
+        QVERIFY(later);
+        QCOMPARE(later->GetAccount(withPassword.Id()).text("Pwd"), QString("old-pw"));
+        QCOMPARE(later->GetAccount(without.Id()).text("Pwd"), QString());
+        later->Remove(withPassword.Id());
+        later->Remove(without.Id());
     }
 
     void addedByTheCliLeavesNoPasswordInTheDatabaseAndChecks()
@@ -365,25 +367,22 @@ private Q_SLOTS:
     // Last: the login keyring stays locked afterwards.
     void lockedKeyringWithTheUnlockRefused()
     {
-        AccountManager store;
-        store.Init(m_db.get());
-        QVERIFY(store.UseKeyring(nullptr));
+        const auto store = manager();
+        QVERIFY(store);
         Record first = account("frank", "locked-1");
         Record second = account("grace", "locked-2");
-        store.add(first);
-        store.add(second);
-        AccountManager before;   // an account stored before the keyring was used
-        before.Init(m_db.get());
+        store->add(first);
+        store->add(second);
+        const auto before = manager(false);   // an account stored before the keyring was used
         Record old = account("ivan", "old-locked");
-        before.add(old);
+        before->add(old);
         QVERIFY(KeyringSession::lockAll());
 
-        AccountManager afterLock;
-        afterLock.Init(m_db.get());
-        QVERIFY(afterLock.UseKeyring(nullptr));
+        const auto afterLock = manager();
+        QVERIFY(afterLock);
         // Its move was refused: the database keeps its copy, and it still works.
         QCOMPARE(column(old.Id()), AccountManager::StoredPassword("old-locked"));
-        const DataBag accounts = afterLock.AccountList();
+        const DataBag accounts = afterLock->AccountList();
         QCOMPARE(accounts.Item(old.Id()).value<Record>().text("Pwd"), QString("old-locked"));
         QCOMPARE(accounts.Item(old.Id()).value<Record>().text("PasswordStore"), QString("database"));
         for (const QString &id : {first.Id(), second.Id()}) {
@@ -395,7 +394,7 @@ private Q_SLOTS:
         // One refused prompt, not one per account or per check.
         for (const QString &id : {first.Id(), second.Id()})
             QVERIFY(accounts.Item(id).value<Record>().text("PwdError").contains("was not asked"));
-        QVERIFY(!afterLock.GetAccount(first.Id()).text("PwdError").isEmpty());
+        QVERIFY(!afterLock->GetAccount(first.Id()).text("PwdError").isEmpty());
         QCOMPARE(m_session.prompts(), 1);
         // A check of such an account fails with the keyring's reason; it never logs in without.
         const CliResult check = runCli(m_home.path(), {"check", "--account", first.Id()});
@@ -404,14 +403,14 @@ private Q_SLOTS:
         QVERIFY(!check.err.contains("locked-1"));
         // Never a silent way round the keyring: nothing is added, nothing removed.
         Record third = account("heidi", "locked-3");
-        QVERIFY_THROWS_EXCEPTION(MUError, afterLock.add(third));
-        QVERIFY_THROWS_EXCEPTION(MUError, afterLock.Remove(first.Id()));
-        QCOMPARE(afterLock.AccountList().Count(), accounts.Count());
+        QVERIFY_THROWS_EXCEPTION(MUError, afterLock->add(third));
+        QVERIFY_THROWS_EXCEPTION(MUError, afterLock->Remove(first.Id()));
+        QCOMPARE(afterLock->AccountList().Count(), accounts.Count());
         QVERIFY(!fileHolds(m_db->path(), "locked-3"));
         // An edit that never saw the password leaves the keyring's copy alone.
         Record edited = accounts.Item(first.Id()).value<Record>();
         edited.Add("CheckInterval", 20);
-        afterLock.Update(edited);
+        afterLock->Update(edited);
         QCOMPARE(KeyringSession::items(first.Id(), true).size(), 1);
         QCOMPARE(column(first.Id()), QString());
     }

@@ -1,4 +1,5 @@
 #include "SpeechFixture.h"
+#include "storage/StorageFixture.h"
 #include "speech/CTalker.h"
 #include "speech/CWaver.h"
 #include "speech/SpokenText.h"
@@ -214,14 +215,10 @@ private Q_SLOTS:
         makeTalker();
         AgentCharacter *before = m_talker->Character();
         m_fx->settings()->SaveSetting(CTalker::KeyCharacterName, u"Nobody"_s);
-        try {
-            m_talker->LoadAgent();
-            QFAIL("LoadAgent did not raise");
-        } catch (const MUError &e) {
-            QCOMPARE(e.number(), qint32(0x8004020Eu));
-            QVERIFY2(e.description().startsWith(u"Cannot load character 'Nobody'. "_s), qPrintable(e.description()));
-            QVERIFY2(e.description().endsWith(QLatin1Char(')')), qPrintable(e.description()));
-        }
+        const MUError e = StorageFixture::raised([&] { m_talker->LoadAgent(); });
+        QCOMPARE(e.number(), qint32(0x8004020Eu));
+        QVERIFY2(e.description().startsWith(u"Cannot load character 'Nobody'. "_s), qPrintable(e.description()));
+        QVERIFY2(e.description().endsWith(QLatin1Char(')')), qPrintable(e.description()));
         QCOMPARE(m_talker->Character(), before);
         QCOMPARE(m_agent->Characters()->Count(), 1);
     }

@@ -4,6 +4,7 @@
 #include "TestHome.h"
 #include "storage/Database.h"
 #include "storage/SqlTransaction.h"
+#include "trellis/MUError.h"
 #include "trellis/Record.h"
 #include <QSqlQuery>
 #include <QString>
@@ -59,6 +60,18 @@ inline QVariant scalar(Database &db, const QString &sql)
     if (!query.exec(sql) || !query.next())
         return u"<failed>"_s;
     return query.value(0);
+}
+
+/// The MUError that `f` raises; number 0 and "nothing raised" when it raises none.
+template <typename F>
+MUError raised(F &&f)
+{
+    try {
+        f();
+    } catch (const MUError &error) {
+        return error;
+    }
+    return MUError(0, u"nothing raised"_s);
 }
 
 /// A text made of exactly these code units (U+0000 and lone surrogates included).

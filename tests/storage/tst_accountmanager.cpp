@@ -198,13 +198,9 @@ private Q_SLOTS:
         Record r = account(u"pop.a"_s, u"x"_s);
         m_accounts.add(r);
         const QString none = u"{00000000-0000-0000-0000-000000000000}"_s;
-        try {
-            m_accounts.GetAccount(none);
-            QFAIL("an unknown id was found");
-        } catch (const MUError &error) {
-            QCOMPARE(error.number(), qint32(0x80040201u));
-            QCOMPARE(error.source(), u"AccountManager.GetAccount"_s);
-        }
+        const MUError error = StorageFixture::raised([&] { m_accounts.GetAccount(none); });
+        QCOMPARE(error.number(), qint32(0x80040201u));
+        QCOMPARE(error.source(), u"AccountManager.GetAccount"_s);
         Record ghost = account(u"pop.ghost"_s, u"g"_s);
         ghost.setId(none);
         QVERIFY_THROWS_EXCEPTION(MUError, m_accounts.Update(ghost));
@@ -239,12 +235,8 @@ private Q_SLOTS:
             else if (value.isValid())
                 r.Add(name, value);
         }
-        try {
-            m_accounts.add(r);
-            QFAIL("a bad record was stored");
-        } catch (const MUError &error) {
-            QVERIFY2(error.description().contains(reason), qPrintable(error.description()));
-        }
+        const MUError error = StorageFixture::raised([&] { m_accounts.add(r); });
+        QVERIFY2(error.description().contains(reason), qPrintable(error.description()));
         r.setId(good.Id());
         QVERIFY_THROWS_EXCEPTION(MUError, m_accounts.Update(r));
         QCOMPARE(m_accounts.AccountList().Count(), 1);

@@ -25,13 +25,7 @@ class TestDatabase : public QObject
     Q_OBJECT
 
 private:
-    static QString scalar(Database &db, const QString &sql)
-    {
-        QSqlQuery query(db.connection());
-        if (!query.exec(sql) || !query.next())
-            return u"<failed>"_s;
-        return query.value(0).toString();
-    }
+    static QString scalar(Database &db, const QString &sql) { return StorageFixture::scalar(db, sql).toString(); }
     static QByteArray digest(const QString &path)
     {
         QFile file(path);
@@ -70,10 +64,6 @@ private:
             }
         }
         return true;
-    }
-    static QStringList childArgs(const QString &mode, const QString &dir, const QString &templ)
-    {
-        return {mode, dir, templ};
     }
 
 private Q_SLOTS:
@@ -115,17 +105,13 @@ private Q_SLOTS:
     void existingFileIsKept()
     {
         QTemporaryDir home;
-        {
+        for (const bool again : {false, true}) {
             Database db(home.path(), TestHome::templatePath());
             CSettings settings;
             settings.Init(&db, nullptr);
+            if (again)
+                QCOMPARE(settings.GetSetting(u"kept"_s).toString(), u"yes"_s);
             settings.SaveSetting(u"kept"_s, u"yes"_s);
-        }
-        {
-            Database db(home.path(), TestHome::templatePath());
-            CSettings settings;
-            settings.Init(&db, nullptr);
-            QCOMPARE(settings.GetSetting(u"kept"_s).toString(), u"yes"_s);
         }
     }
 
@@ -152,14 +138,10 @@ private Q_SLOTS:
         }
         QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup));
         const QDateTime before = QFileInfo(path).lastModified();
-        try {
-            Database db(home.path(), TestHome::templatePath());
-            QFAIL("a file that is not a database was opened");
-        } catch (const MUError &error) {
-            QVERIFY2(error.description().contains(reason), qPrintable(error.description()));
-            QVERIFY2(error.description().contains(path), qPrintable(error.description()));
-            QCOMPARE(error.source(), u"Database.Open"_s);
-        }
+        const MUError error = StorageFixture::raised([&] { Database db(home.path(), TestHome::templatePath()); });
+        QVERIFY2(error.description().contains(reason), qPrintable(error.description()));
+        QVERIFY2(error.description().contains(path), qPrintable(error.description()));
+        QCOMPARE(error.source(), u"Database.Open"_s);
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), content);
@@ -188,12 +170,8 @@ private Q_SLOTS:
             QFile file(templ);
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
         }
-        try {
-            Database db(home.path(), templ);
-            QFAIL("opened without a usable template");
-        } catch (const MUError &error) {
-            QVERIFY2(error.description().contains(reason), qPrintable(error.description()));
-        }
+        const MUError error = StorageFixture::raised([&] { Database db(home.path(), templ); });
+        QVERIFY2(error.description().contains(reason), qPrintable(error.description()));
         QVERIFY(QDir(home.path()).entryList(QDir::Files).isEmpty());
     }
 
@@ -233,7 +211,7 @@ private Q_SLOTS:
         QVERIFY(QFile::setPermissions(home, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
 
         QProcess child;
-        QStringList args = childArgs(u"open"_s, home, templ);
+        QStringList args = {u"open"_s, home, templ};
         if (asRoot)
             args << QString::number(nobody);
         child.start(QStringLiteral(STORAGE_CHILD), args);
@@ -255,7 +233,7 @@ private Q_SLOTS:
         qint64 stored = 0;
         for (int round = 0; round < 3; ++round) {
             QProcess child;
-            child.start(QStringLiteral(STORAGE_CHILD), childArgs(u"fill"_s, home.path(), TestHome::templatePath()));
+            child.start(QStringLiteral(STORAGE_CHILD), {u"fill"_s, home.path(), TestHome::templatePath()});
             QVERIFY(child.waitForStarted());
             // Kill it once it is well into storing: after 150 messages of this round.
             qint64 last = 0;
