@@ -172,22 +172,39 @@ private Q_SLOTS:
         CharacterWindowView *view = m_control->viewOf(u"Merlin"_s);
         QTRY_VERIFY(view->window()->isVisible());
         QStringList texts;
+        int mouths = 0;
         QObject ctx;
         connect(c, &AgentCharacter::wordSpoken, &ctx, [&texts, view](const QString &, const QString &) {
             QVERIFY(view->balloon()->isVisible());
             QVERIFY(view->window()->isSpeaking());
             texts << view->balloon()->text();
         });
-        AgentRequestPtr speak = c->Speak(u"Hello Ann, you have mail."_s);
-        QSignalSpy done(speak.get(), &AgentRequest::finished);
-        QVERIFY(done.wait(20000));
-        QCOMPARE(speak->Status(), AgentRequest::StatusComplete);
+        connect(c, &AgentCharacter::mouthChanged, &ctx, [&mouths](const QString &m) { mouths += m != u"closed"_s; });
+        auto say = [c](const QString &text) {
+            AgentRequestPtr speak = c->Speak(text);
+            QSignalSpy done(speak.get(), &AgentRequest::finished);
+            return done.wait(20000) && speak->Status() == AgentRequest::StatusComplete;
+        };
+        QVERIFY(say(u"Hello Ann, you have mail."_s));
         QVERIFY(texts.size() >= 3);
         QVERIFY(texts.first().startsWith(u"Hello"_s));
         QVERIFY(texts.last().contains(u"mail"_s));
+        QVERIFY(mouths >= 3);
         QVERIFY(!view->window()->isSpeaking());
         QTRY_VERIFY(!view->balloon()->isVisible());   // auto-hide after the speech
         QCOMPARE(view->balloon()->balloonFont().pointSize(), 12);   // the font set on the character
+        // The balloon shows what a \Map tag gives to show, not what is said.
+        texts.clear();
+        QVERIFY(say(u"Hello \\Map=\"doctor\"=\"Dr.\"\\ Who"_s));
+        QVERIFY2(texts.contains(u"Hello Dr."_s) && texts.contains(u"Hello Dr. Who"_s), qPrintable(texts.join(u'|')));
+
+        // Balloon off: the words are not shown.
+        c->Balloon()->setStyle(c->Balloon()->Style() & ~AgentBalloon::StyleBalloonOn);
+        disconnect(c, &AgentCharacter::wordSpoken, &ctx, nullptr);
+        bool shown = false;
+        connect(c, &AgentCharacter::wordSpoken, &ctx, [&shown, view] { shown = shown || view->balloon()->isVisible(); });
+        QVERIFY(say(u"Silent balloon"_s));
+        QVERIFY(!shown);
     }
 
     void balloonKeepsTheAnnouncementsLinesApart()
