@@ -5,9 +5,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -18,16 +15,6 @@ class TestSayMessage : public QObject
 
 private:
     std::unique_ptr<SpeechFixture> m_fx;
-
-    int run(const QStringList &args, QByteArray *out = nullptr, QByteArray *err = nullptr)
-    {
-        const CliResult r = runCli(m_fx->home(), args);
-        if (out)
-            *out = r.out;
-        if (err)
-            *err = r.err;
-        return r.status;
-    }
 
     QString storeMessage(const QString &file)
     {
@@ -63,9 +50,9 @@ private Q_SLOTS:
         const QString id = storeMessage(QStringLiteral(SPEECH_TEST_DATA "/html-only-qp.eml"));
         QVERIFY(!id.isEmpty());
         const QString wav = m_fx->path("said.wav");
-        QByteArray out, err;
-        QCOMPARE(run({"--json", "say-message", id, "--wav", wav}, &out, &err), 0);
-        const QJsonObject o = QJsonDocument::fromJson(out.trimmed()).object();
+        const CliResult r = runCli(m_fx->home(), {"--json", "say-message", id, "--wav", wav});
+        QCOMPARE(r.status, 0);
+        const QJsonObject o = r.first();
         QCOMPARE(o.value("Id").toString(), id);
         const QString text = o.value("Text").toString();
         QVERIFY2(text.startsWith("\\Ctx=Email\\New message has arrived!\r\nFrom Shop <shop@example.com>"), qPrintable(text));
@@ -78,28 +65,33 @@ private Q_SLOTS:
         QVERIFY(QFileInfo(wav).size() > 44 + 2 * 22050 * 2);
     }
 
-    void unknownIdFails()
+    void failuresSayWhy_data()
     {
-        QByteArray out, err;
-        QCOMPARE(run({"say-message", "{00000000-0000-0000-0000-000000000000}", "--wav", m_fx->path("x.wav")}, &out,
-                     &err),
-                 1);
-        QVERIFY(err.contains("error"));
-        QVERIFY(!QFileInfo::exists(m_fx->path("x.wav")) || QFileInfo(m_fx->path("x.wav")).size() <= 44);
+        QTest::addColumn<QString>("character");
+        QTest::addColumn<bool>("known");    // the id is of a stored message
+        QTest::addColumn<bool>("withWav");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("err");
+        QTest::newRow("unknown-id") << "Tester" << false << true << 1 << QByteArray("error");
+        QTest::newRow("no-wav-option-is-a-usage-error") << "Tester" << false << false << 64 << QByteArray();
+        QTest::newRow("missing-character") << "Nobody" << true << true << 1
+                                           << QByteArray("Cannot load character 'Nobody'.");
     }
-
-    void missingWavOptionIsAUsageError()
+    void failuresSayWhy()
     {
-        QCOMPARE(run({"say-message", "{00000000-0000-0000-0000-000000000000}"}), 64);
-    }
-
-    void missingCharacterReports526()
-    {
-        const QString id = storeMessage(QStringLiteral(SPEECH_TEST_DATA "/utf8-8bit.eml"));
-        m_fx->settings()->SaveSetting(CTalker::KeyCharacterName, u"Nobody"_s);
-        QByteArray out, err;
-        QCOMPARE(run({"say-message", id, "--wav", m_fx->path("y.wav")}, &out, &err), 1);
-        QVERIFY2(err.contains("Cannot load character 'Nobody'."), err.constData());
+        QFETCH(QString, character);
+        QFETCH(bool, known);
+        QFETCH(bool, withWav);
+        QFETCH(int, status);
+        QFETCH(QByteArray, err);
+        const QString id = known ? storeMessage(QStringLiteral(SPEECH_TEST_DATA "/utf8-8bit.eml"))
+                                 : u"{00000000-0000-0000-0000-000000000000}"_s;
+        m_fx->settings()->SaveSetting(CTalker::KeyCharacterName, character);
+        const QString wav = m_fx->path("x.wav");
+        const CliResult r = runCli(m_fx->home(), QStringList{"say-message", id} + (withWav ? QStringList{"--wav", wav} : QStringList()));
+        QCOMPARE(r.status, status);
+        QVERIFY2(r.err.contains(err), r.err.constData());
+        QVERIFY(!QFileInfo::exists(wav) || QFileInfo(wav).size() <= 44);
     }
 };
 
