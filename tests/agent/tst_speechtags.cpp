@@ -31,8 +31,12 @@ private Q_SLOTS:
             << "<b>bold</b> & \"quotes\"";
         QTest::newRow("ssml-injection-is-text")
             << "<break time=\"9s\"/>x" << " less than break time=&quot;9s&quot;/ greater than x" << "<break time=\"9s\"/>x";
-        // A pause parts words, in the balloon too (line ends of an announcement become pauses).
+        // A pause parts words, in the balloon too; the line ends of an announcement stay for the balloon's lines.
         QTest::newRow("pause-tag") << "a\\Pau=500\\b" << "a<mark name=\"pause:500\"/> b" << "a b";
+        QTest::newRow("announcement-line-ends-stay-for-the-balloon")
+            << "\\Ctx=Email\\From Anna\\Pau=100\\\r\n welcome\\Pau=100\\\r\nHello!\r\n"
+            << "From Anna<mark name=\"pause:100\"/> \r\n welcome<mark name=\"pause:100\"/> \r\nHello!\r\n"
+            << "From Anna \r\n welcome \r\nHello!\r\n";
         QTest::newRow("tags-are-case-insensitive") << "a\\pAU=20\\b" << "a<mark name=\"pause:20\"/> b" << "a b";
         QTest::newRow("pause-after-blank-adds-none") << "a \\Pau=20\\b" << "a <mark name=\"pause:20\"/> b" << "a b";
         QTest::newRow("double-backslash-is-literal") << "C:\\\\temp" << "C:\\temp" << "C:\\temp";

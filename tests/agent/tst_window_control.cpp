@@ -207,30 +207,6 @@ private Q_SLOTS:
         QVERIFY(!shown);
     }
 
-    void balloonKeepsTheAnnouncementsLinesApart()
-    {
-        AgentCharacter *c = load(u"Merlin"_s);
-        c->Balloon()->setStyle(AgentBalloon::StyleBalloonOn | AgentBalloon::StyleSizeToText | (40u << 16) | (4u << 24));
-        c->Show(true);
-        CharacterWindowView *view = m_control->viewOf(u"Merlin"_s);
-        QTRY_VERIFY(view->window()->isVisible());
-        QStringList spoken;
-        QStringList lines;
-        QObject ctx;
-        connect(c, &AgentCharacter::wordSpoken, &ctx, [&](const QString &word, const QString &) {
-            spoken << word.trimmed();
-            lines = view->balloon()->visibleLines();
-        });
-        // An announcement as the talker composes it: sender and subject end with a pause and a line end.
-        AgentRequestPtr speak = c->Speak(QStringLiteral("\\Ctx=Email\\From Anna Berg\\Pau=100\\\r\n welcome to murmelo\\Pau=100\\\r\n"
-                                                        "Hello and welcome!\r\n"));
-        QSignalSpy done(speak.get(), &AgentRequest::finished);
-        QVERIFY(done.wait(20000));
-        QCOMPARE(speak->Status(), AgentRequest::StatusComplete);
-        QCOMPARE(lines, (QStringList{"From Anna Berg", "welcome to murmelo", "Hello and welcome!"}));
-        QCOMPARE(spoken.join(' ').remove('!'), u"From Anna Berg welcome to murmelo Hello and welcome"_s);
-    }
-
     void balloonHidesWithTheCharacter()
     {
         m_control->setBalloonHideDelay(60000);   // the balloon would linger after the speech
