@@ -5,7 +5,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <sndfile.h>
 #include <zip.h>
+
+#include <cmath>
 
 #include <cstdlib>
 #include <cstring>
@@ -91,4 +94,29 @@ QString PackageBuilder::Character(const QString &folder, const QString &name, in
     entries.prepend({QStringLiteral("character.json"), QJsonDocument(json).toJson()});
     const QString file = folder + QLatin1Char('/') + name + QStringLiteral(".acs");
     return WriteZip(file, entries) ? file : QString();
+}
+
+bool PackageBuilder::WriteWav(const QString &file, const QByteArray &pcm, int rate, int channels)
+{
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE *f = sf_open(QFile::encodeName(file).constData(), SFM_WRITE, &info);
+    if (!f)
+        return false;
+    const sf_count_t samples = pcm.size() / 2;
+    const bool ok = sf_write_short(f, reinterpret_cast<const short *>(pcm.constData()), samples) == samples;
+    return sf_close(f) == 0 && ok;
+}
+
+QByteArray PackageBuilder::Tone(int ms, int rate, int channels)
+{
+    const qint64 frames = qint64(rate) * ms / 1000;
+    QByteArray pcm(frames * channels * 2, Qt::Uninitialized);
+    auto *s = reinterpret_cast<qint16 *>(pcm.data());
+    for (qint64 i = 0; i < frames; ++i)
+        for (int c = 0; c < channels; ++c)
+            s[i * channels + c] = qint16(8000 * std::sin(2 * M_PI * 440 * double(i) / rate));
+    return pcm;
 }

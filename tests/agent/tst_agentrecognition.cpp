@@ -16,7 +16,6 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
-#include <sndfile.h>
 
 namespace {
 QAudioFormat formatOf(int rate, int channels, QAudioFormat::SampleFormat sample)
@@ -123,15 +122,7 @@ private Q_SLOTS:
     {
         QTemporaryDir dir;
         const QString wav = dir.filePath("say-time.wav");
-        const QByteArray pcm = utterance("Say Time", "en-us", 160);
-        SF_INFO info{};
-        info.samplerate = 16000;
-        info.channels = 1;
-        info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-        SNDFILE *f = sf_open(QFile::encodeName(wav).constData(), SFM_WRITE, &info);
-        QVERIFY(f);
-        sf_write_short(f, reinterpret_cast<const short *>(pcm.constData()), pcm.size() / 2);
-        sf_close(f);
+        QVERIFY(PackageBuilder::WriteWav(wav, utterance("Say Time", "en-us", 160), 16000));
 
         HeadlessAgentControl control(std::make_unique<NullAudioSink>(0.0));
         QSignalSpy commands(&control, &AgentControl::Command);

@@ -110,17 +110,7 @@ private Q_SLOTS:
     {
         // A one-second 44.1 kHz stereo tone comes out as one second at 22050 Hz mono.
         const QString in = m_dir.filePath("tone.wav");
-        SF_INFO info{};
-        info.samplerate = 44100;
-        info.channels = 2;
-        info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-        SNDFILE *f = sf_open(QFile::encodeName(in).constData(), SFM_WRITE, &info);
-        QVERIFY(f);
-        std::vector<short> buf(44100 * 2);
-        for (int i = 0; i < 44100; ++i)
-            buf[2 * i] = buf[2 * i + 1] = short(8000 * std::sin(2 * M_PI * 440 * i / 44100.0));
-        sf_writef_short(f, buf.data(), 44100);
-        sf_close(f);
+        QVERIFY(PackageBuilder::WriteWav(in, PackageBuilder::Tone(1000, 44100, 2), 44100, 2));
 
         const QString out = m_dir.filePath("played.wav");
         {

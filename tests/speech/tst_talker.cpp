@@ -1,4 +1,5 @@
 #include "SpeechFixture.h"
+#include "agent/PackageBuilder.h"
 #include "storage/StorageFixture.h"
 #include "speech/CTalker.h"
 #include "speech/CWaver.h"
@@ -236,11 +237,11 @@ private Q_SLOTS:
                 QDir().rmdir(bundledDir);
         });
         const QString bundled = bundledDir + QLatin1Char('/') + name + u".acs"_s;
-        QVERIFY(SpeechFixture::WriteCharacter(bundled, u"FromBundle"_s));
+        QVERIFY(QFile::copy(PackageBuilder::Character(m_fx->path(), u"FromBundle"_s), bundled));
         m_fx->settings()->SaveSetting(CTalker::KeyCharacterName, name);
         makeTalker();
         const QString loadedFromBundle = m_talker->Character()->Name();
-        QVERIFY(SpeechFixture::WriteCharacter(m_fx->path("chars/") + name + u".acs"_s, u"FromUser"_s));
+        QVERIFY(QFile::copy(PackageBuilder::Character(m_fx->path(), u"FromUser"_s), m_fx->path("chars/") + name + u".acs"_s));
         m_talker->UnloadAgent();
         m_talker->LoadAgent();
         const QString loadedFromUser = m_talker->Character()->Name();
@@ -266,7 +267,7 @@ private Q_SLOTS:
                 [&frames](const QString &image) { frames << image; });
         m_talker->ShowCharacter();
         QVERIFY(m_talker->Character()->Visible());
-        QCOMPARE(frames.contains(u"m.svg"_s), playAnimation);
+        QCOMPARE(frames.contains(u"show-0.svg"_s), playAnimation);
     }
 
     void unloadRaisesStopTalking()
@@ -520,7 +521,7 @@ private Q_SLOTS:
     {
         makeTalker();
         const QString wav = m_fx->path("beep.wav");
-        QVERIFY(SpeechFixture::WriteWav(wav, 300));
+        QVERIFY(PackageBuilder::WriteWav(wav, PackageBuilder::Tone(300)));
         m_talker->PlayWav(wav, true);
         QCOMPARE(m_talker->waver()->waitingPlays(), 0);
         QVERIFY(m_agent->audio()->sink()->writtenSamples() >= AudioSink::SampleRate * 3 / 10 - 10);

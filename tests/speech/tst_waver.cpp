@@ -1,4 +1,5 @@
 #include "SpeechFixture.h"
+#include "agent/PackageBuilder.h"
 #include "speech/CWaver.h"
 
 #include "HeadlessAgentControl.h"
@@ -44,7 +45,7 @@ private Q_SLOTS:
     void synchronousPlayReturnsWhenTheSoundEndsWhileEventsRun()
     {
         const QString wav = m_fx->path("two.wav");
-        QVERIFY(SpeechFixture::WriteWav(wav, 2000));
+        QVERIFY(PackageBuilder::WriteWav(wav, PackageBuilder::Tone(2000)));
         int ticks = 0;
         QTimer timer;
         timer.setInterval(100);
@@ -100,8 +101,8 @@ private Q_SLOTS:
     {
         const QString first = m_fx->path("first.wav");
         const QString second = m_fx->path("second.wav");
-        QVERIFY(SpeechFixture::WriteWav(first, 1000));
-        QVERIFY(SpeechFixture::WriteWav(second, 1000));
+        QVERIFY(PackageBuilder::WriteWav(first, PackageBuilder::Tone(1000)));
+        QVERIFY(PackageBuilder::WriteWav(second, PackageBuilder::Tone(1000)));
         QElapsedTimer clock;
         clock.start();
         qint64 secondReturned = -1;
@@ -126,7 +127,7 @@ private Q_SLOTS:
     void asynchronousPlayReturnsAtOnceAndPlays()
     {
         const QString wav = m_fx->path("one.wav");
-        QVERIFY(SpeechFixture::WriteWav(wav, 500));
+        QVERIFY(PackageBuilder::WriteWav(wav, PackageBuilder::Tone(500)));
         QElapsedTimer clock;
         clock.start();
         m_waver->PlayWav(wav, true);
@@ -137,7 +138,7 @@ private Q_SLOTS:
     void finalizeEndsAWaitingPlay()
     {
         const QString wav = m_fx->path("long.wav");
-        QVERIFY(SpeechFixture::WriteWav(wav, 4000));
+        QVERIFY(PackageBuilder::WriteWav(wav, PackageBuilder::Tone(4000)));
         QTimer::singleShot(300, this, [this] { m_waver->Finalize(); });
         QElapsedTimer clock;
         clock.start();
