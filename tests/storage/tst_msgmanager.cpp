@@ -120,6 +120,7 @@ private Q_SLOTS:
         QVERIFY(!m_msgs.GetMsgs().Exists(gone.Id()));
         QVERIFY(m_msgs.GetMsgs().Exists(keep.Id()));
         QVERIFY(m_msgs.GetMsgs(true).Exists(gone.Id()));
+        QCOMPARE(m_msgs.CountMsgs(), 1);
         QCOMPARE(m_msgs.getMsgContent(gone.Id()), QString());
         QCOMPARE(m_msgs.getMsgContent(keep.Id()), u"Body of keep"_s);
         const std::optional<DataBag> ids = m_msgs.GetMsgIds(account.Id());
@@ -259,6 +260,8 @@ private Q_SLOTS:
         Record fresh = msg(u"fresh"_s);
         QVERIFY(reopened.add(fresh));
         QVERIFY(!reopened.GetMsgPage(MsgManager::SortKey::Added, true, 0, 1).first().Item(u"IsRead"_s).toBool());
+        reopened.MarkRead({fresh.Id()});
+        QVERIFY(reopened.GetMsgPage(MsgManager::SortKey::Added, true, 0, 1).first().Item(u"IsRead"_s).toBool());
     }
 
     void msgIdsFollowServerAndUser()
