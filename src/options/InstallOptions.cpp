@@ -24,20 +24,6 @@ CSettings *settingsOf(FMain *window)
     return window && window->scripting() ? window->scripting()->settings() : nullptr;
 }
 
-QHash<QString, std::function<void()>> commandsOf(FMain *w)
-{
-    return {
-        {QStringLiteral("mnuCheckForNewMessagesAllAccounts_Click"), [w] { w->mnuCheckForNewMessagesAllAccounts_Click(); }},
-        {QStringLiteral("mnuTalkDate_Click"), [w] { w->mnuTalkDate_Click(); }},
-        {QStringLiteral("mnuTalkTime_Click"), [w] { w->mnuTalkTime_Click(); }},
-        {QStringLiteral("mnuTalkClipboard_Click"), [w] { w->mnuTalkClipboard_Click(); }},
-        {QStringLiteral("mnuPlayWavFile_Click"), [w] { w->mnuPlayWavFile_Click(); }},
-        {QStringLiteral("mnuReadTextFile_Click"), [w] { w->mnuReadTextFile_Click(); }},
-        {QStringLiteral("mnuStopTalking_Click"), [w] { w->mnuStopTalking_Click(); }},
-        {QStringLiteral("mnuSkipMessage_Click"), [w] { w->mnuSkipMessage_Click(); }},
-    };
-}
-
 }
 
 void installOptions(ShellServices &shell)
@@ -68,7 +54,7 @@ void installOptions(ShellServices &shell)
         VoiceCommands::VoiceCommandsShowHide(w->log(), w->talker(), settingsOf(w), talking);
     };
     shell.voiceCommand = [](FMain *w, const AgentUserInput &input) {
-        VoiceCommands::Dispatch(w->log(), input, commandsOf(w));
+        VoiceCommands::Dispatch(w->log(), input, w->commands());
     };
     shell.timeAnnouncement = [options](FMain *w) {
         TimeAnnouncement::Tick(w->log(), w->talker(), settingsOf(w), [w] { w->mnuTalkTime_Click(); }, options->now);
