@@ -3,7 +3,6 @@
 // and runs the time announcement through them; the pages show their messages through the
 // program's one message box.
 #include "AgentUserInput.h"
-#include "AntiSpam.h"
 #include "EmailProgram.h"
 #include "FMain.h"
 #include "FOptions.h"
@@ -43,9 +42,6 @@ void installOptions(ShellServices &shell)
         FOptions::ShowOptions(*options, parent, engine, log, page);
     };
     shell.applyOptionsAtStart = [options](MUScripting *engine, LogPtr log) { FOptions::ApplyAtStart(*options, engine, log); };
-    shell.isSpam = [](MUScripting *engine, const QString &text) {
-        return engine && AntiSpam::IsSpam(engine->settings(), text);
-    };
     shell.registerVoiceCommands = [](FMain *w) {
         VoiceCommands::RegisterVoiceCommands(w->talker(), settingsOf(w));
         VoiceCommands::VoiceCommandsShowHide(w->log(), w->talker(), settingsOf(w));

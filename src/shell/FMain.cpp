@@ -12,8 +12,8 @@
 #include "AgentUserInput.h"
 #include "engine/MUScripting.h"
 #include "receive/ReceiverManager.h"
+#include "speech/Announcer.h"
 #include "speech/CTalker.h"
-#include "speech/MessageText.h"
 #include "storage/AccountManager.h"
 #include "storage/CSettings.h"
 #include "timing/TimerManager.h"
@@ -48,10 +48,7 @@ const QString FMain::KeyName = QStringLiteral("{E19510EA-1982-4bda-B9B9-89B71B7A
 const QString FMain::KeyTimeOff = QStringLiteral("{AA8A47AE-BCC2-4955-AB8E-F1BC331E4B6A}");
 const QString FMain::KeyTimeInterval = QStringLiteral("{EF7423A6-D0AC-482a-A6A1-C1A0FC6B5B8A}");
 const QString FMain::KeyShowOnNewMail = QStringLiteral("{0092B80B-62B9-43bd-9E2C-5B56CF181C5B}");
-const QString FMain::KeyNewMailSound = QStringLiteral("{6084A00F-A059-4a3d-AFC2-45EA2B0910E4}");
-const QString FMain::KeyAnnounceSpam = QStringLiteral("{1F3B209B-9CB2-4ec8-BAEA-E47DC8DDDD68}");
 const QString FMain::KeyDesktopNotification = QStringLiteral("{5E0C4A8B-3D2F-4B7A-9C61-2F8D0B7E4A13}");
-const QString FMain::KeySpamText = QStringLiteral("{796C844F-5833-4d89-80FD-1D3427E16EB8}");
 const QString FMain::KeyTimePhrase = QStringLiteral("{B067431C-D79B-49fb-A320-667122ED08F9}");
 const QString FMain::KeyTimePattern = QStringLiteral("{804159BE-0424-4ca8-A08C-9D22212C785C}");
 const QString FMain::KeyEmailProgram = QStringLiteral("{BC15E346-F1C0-4c4a-B521-7A583B942133}");
@@ -530,45 +527,13 @@ void FMain::moScripting_MsgArrived(const Record &msgIn)
     if (settingBool(KeyShowOnNewMail, false))
         bringToFront();
 
-    QString spamText = msg.text(QStringLiteral("Subject"));
-    if (msg.Exists(QStringLiteral("Content")))
-        spamText += QLatin1Char(' ') + msg.text(QStringLiteral("Content"));
-    const bool spam = m_services.isSpam(moScripting, spamText);
-    if (!spam && m_notifier && settingBool(KeyDesktopNotification, true))
+    const Announcer::Announcement announcement = Announcer::Of(moScripting ? moScripting->settings() : nullptr, msg);
+    if (!announcement.spam && m_notifier && settingBool(KeyDesktopNotification, true))
         m_notifier->notify(msg.Id(), msg.text(QStringLiteral("From")), msg.text(QStringLiteral("Subject")));
-
-    if (spam) {
-        if (settingBool(KeyAnnounceSpam, true)) {
-            // Until saved, the notice the Anti-Spam page shows.
-            const QString notice = settingText(KeySpamText, QStringLiteral("Spam message has arrived"));
-            if (!notice.isEmpty())
-                talk(notice);
-        }
-    } else if (moTalker) {
-        const QString sound = settingText(KeyNewMailSound);
-        if (!sound.trimmed().isEmpty()) {
-            trace(QStringLiteral("moTalker.PlayWav s, False in moScripting_MsgArrived"), member);
-            moTalker->PlayWav(sound, false);
-        }
-        // The talker may have been finalised while the sound played.
-        if (moTalker) {
-            if (msg.Exists(QStringLiteral("Content"))) {
-                // Speak what a reader sees, not the raw message with its headers and markup.
-                const QString body = MessageText::PlainText(msg.text(QStringLiteral("Content")));
-                Record spoken;
-                spoken.setId(msg.Id());
-                for (const QString &name : msg.names()) {
-                    if (name.compare(QLatin1String("Content"), Qt::CaseInsensitive) != 0)
-                        spoken.Add(name, msg.Item(name));
-                }
-                if (!body.trimmed().isEmpty())
-                    spoken.Add(QStringLiteral("Content"), body);
-                moTalker->TalkMsg(spoken);
-            } else {
-                moTalker->TalkMsg(msg);
-            }
-        }
-    }
+    if (!announcement.sound.isEmpty())
+        trace(QStringLiteral("moTalker.PlayWav s, False in moScripting_MsgArrived"), member);
+    // The talker may have been let go of while the sound played.
+    Announcer::Say(announcement, moTalker, [this] { return moTalker != nullptr; });
     setPanel1();
 }
 

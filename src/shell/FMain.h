@@ -48,11 +48,8 @@ public:
     static const QString KeyTimeOff;
     static const QString KeyTimeInterval;
     static const QString KeyShowOnNewMail;
-    static const QString KeyNewMailSound;
-    static const QString KeyAnnounceSpam;
     /// A desktop notification for each new message that is not spam (on unless switched off).
     static const QString KeyDesktopNotification;
-    static const QString KeySpamText;
     static const QString KeyTimePhrase;
     static const QString KeyTimePattern;
     static const QString KeyEmailProgram;

@@ -2,6 +2,7 @@
 #include "OptionsFixture.h"
 
 #include "AntiSpam.h"
+#include "speech/Announcer.h"
 #include "ucOptAntiSpam.h"
 #include "engine/MUScripting.h"
 #include "storage/CSettings.h"
@@ -69,13 +70,13 @@ void TstAntiSpam::isSpam()
     QFETCH(QStringList, phrases);
     QFETCH(QString, text);
     QFETCH(bool, spam);
-    QCOMPARE(AntiSpam::Matches(phrases, text), spam);
+    QCOMPARE(Announcer::Matches(phrases, text), spam);
     // The same through the stored list.
     OptionsFixture f(false);
     QVERIFY(f.isValid());
     AntiSpam::SavePhrases(f.settings(), phrases);
-    QCOMPARE(AntiSpam::Phrases(f.settings()), phrases);
-    QCOMPARE(AntiSpam::IsSpam(f.settings(), text), spam);
+    QCOMPARE(Announcer::Phrases(f.settings()), phrases);
+    QCOMPARE(Announcer::IsSpam(f.settings(), text), spam);
 }
 
 void TstAntiSpam::bodyCountsWhenDownloaded()
@@ -85,10 +86,10 @@ void TstAntiSpam::bodyCountsWhenDownloaded()
     AntiSpam::SavePhrases(f.settings(), {"lottery"});
     Record msg;
     msg.Add("Subject", "Hello");
-    QVERIFY(!AntiSpam::IsSpam(f.settings(), AntiSpam::SpamText(msg)));
+    QVERIFY(!Announcer::IsSpam(f.settings(), Announcer::SpamText(msg)));
     msg.Add("Content", "You have won the LOTTERY.");
-    QCOMPARE(AntiSpam::SpamText(msg), QString("Hello You have won the LOTTERY."));
-    QVERIFY(AntiSpam::IsSpam(f.settings(), AntiSpam::SpamText(msg)));
+    QCOMPARE(Announcer::SpamText(msg), QString("Hello You have won the LOTTERY."));
+    QVERIFY(Announcer::IsSpam(f.settings(), Announcer::SpamText(msg)));
 }
 
 void TstAntiSpam::defaultsActUntilChanged_data()
@@ -114,9 +115,9 @@ void TstAntiSpam::defaultsActUntilChanged()
     OptionsFixture f(false);
     QVERIFY(f.isValid());
     if (stored.isValid())
-        f.settings()->SaveSetting(AntiSpam::KeyPhrases, stored);
-    QCOMPARE(AntiSpam::IsSpam(f.settings(), text), spam);
-    QVERIFY(!AntiSpam::IsSpam(nullptr, text));
+        f.settings()->SaveSetting(Announcer::KeyPhrases, stored);
+    QCOMPARE(Announcer::IsSpam(f.settings(), text), spam);
+    QVERIFY(!Announcer::IsSpam(nullptr, text));
 }
 
 void TstAntiSpam::pageShowsDefaultsAndSavesThem()
@@ -130,9 +131,9 @@ void TstAntiSpam::pageShowsDefaultsAndSavesThem()
     QCOMPARE(p.page.findChild<QLineEdit *>("txtSpamSay")->text(), QString("Spam message has arrived"));
     QVERIFY(!p.apply.isEnabled());
     p.page.Update();
-    QCOMPARE(AntiSpam::Phrases(f.settings()), QStringList({"$$$", "money, free"}));
-    QVERIFY(AntiSpam::IsSpam(f.settings(), "Earn $$$ now"));
-    QCOMPARE(f.settings()->GetSetting(AntiSpam::KeyNotice).toString(), QString("Spam message has arrived"));
+    QCOMPARE(Announcer::Phrases(f.settings()), QStringList({"$$$", "money, free"}));
+    QVERIFY(Announcer::IsSpam(f.settings(), "Earn $$$ now"));
+    QCOMPARE(f.settings()->GetSetting(Announcer::KeySpamNotice).toString(), QString("Spam message has arrived"));
 }
 
 void TstAntiSpam::addAndRemove()
@@ -163,7 +164,7 @@ void TstAntiSpam::addAndRemove()
     p.page.cmdRemove_Click();   // nothing selected: nothing happens
     QCOMPARE(p.page.phrases().size(), 3);
     p.page.Update();
-    QCOMPARE(AntiSpam::Phrases(f.settings()), QStringList({"alpha", "gamma", " delta "}));
+    QCOMPARE(Announcer::Phrases(f.settings()), QStringList({"alpha", "gamma", " delta "}));
 }
 
 void TstAntiSpam::duplicatePhraseIsRefused()
@@ -195,7 +196,7 @@ void TstAntiSpam::notifyBoxSwitchesNotice()
     QVERIFY(!p.page.findChild<QLabel *>("lblSpamSay")->isEnabled());
     QVERIFY(p.apply.isEnabled());
     p.page.Update();
-    QCOMPARE(Utility::ToBool(f.settings()->GetSetting(AntiSpam::KeyNotify), true), false);
+    QCOMPARE(Utility::ToBool(f.settings()->GetSetting(Announcer::KeyAnnounceSpam), true), false);
 }
 
 QTEST_MAIN(TstAntiSpam)

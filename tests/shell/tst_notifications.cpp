@@ -8,6 +8,7 @@
 #include "MessageListModel.h"
 
 #include "engine/MUScripting.h"
+#include "speech/Announcer.h"
 #include "speech/CTalker.h"
 #include "storage/CSettings.h"
 #include "timing/TimerManager.h"
@@ -167,7 +168,7 @@ private Q_SLOTS:
         EngineFixture ef;
         if (!switchedOn)
             ef.engine()->settings()->SaveSetting(FMain::KeyDesktopNotification, false);
-        fx.services.isSpam = [spam](MUScripting *, const QString &) { return spam; };
+        ef.engine()->settings()->SaveSetting(Announcer::KeyPhrases, spam ? QVariantList{QStringLiteral(",")} : QVariantList{});
         FMain w(fx.services);
         w.Init(ef.engine()->log(), ef.engine(), ef.agent(), ef.talker());
         QObject::disconnect(ef.talker(), &CTalker::Spooled, &w, nullptr);
