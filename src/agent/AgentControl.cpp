@@ -74,6 +74,14 @@ void AgentControl::setHandsFree(bool on)
     m_listener->setHandsFree(on);
 }
 
+bool AgentControl::setListeningKey(const QString &name, QString *error)
+{
+    if (name.isEmpty())
+        return true;
+    *error = QStringLiteral("A listening key needs the desktop program.");
+    return false;
+}
+
 bool AgentControl::handsFree() const
 {
     return m_listener->handsFree();

@@ -37,6 +37,10 @@ public:
     /// ... or all the time, reacting to the commands' phrases only (hands-free).
     void setHandsFree(bool on);
     bool handsFree() const;
+    /// ... or while a key is held anywhere on the desktop (a name of ListeningKey::Choices(),
+    /// empty for none). The windowless control has no keyboard: it refuses every key. False,
+    /// with `error` set, when the key cannot be had.
+    virtual bool setListeningKey(const QString &name, QString *error);
     /// Recognises a recorded utterance (any WAV file) against the enabled commands of
     /// every character; raises Command when one is recognised. Asynchronous.
     void RecognizeFile(const QString &file);

@@ -4,6 +4,7 @@
 #include "AgentCharacters.h"
 #include "AudioSink.h"
 #include "CharacterWindowView.h"
+#include "ListeningKey.h"
 
 AgentWidgetsControl::AgentWidgetsControl(std::unique_ptr<AudioSink> sink, QObject *parent)
     : AgentControl(std::move(sink), parent)
@@ -25,4 +26,19 @@ CharacterWindow *AgentWidgetsControl::windowOf(const QString &id) const
 {
     CharacterWindowView *v = viewOf(id);
     return v ? v->window() : nullptr;
+}
+
+bool AgentWidgetsControl::setListeningKey(const QString &name, QString *error)
+{
+    if (!m_listeningKey) {
+        if (name.isEmpty())
+            return true;
+        m_listeningKey = new ListeningKey(this);
+        connect(m_listeningKey, &ListeningKey::pressed, this, &AgentControl::StartListening);
+        connect(m_listeningKey, &ListeningKey::released, this, &AgentControl::StopListening);
+    }
+    if (m_listeningKey->setKey(name))
+        return true;
+    *error = m_listeningKey->error();
+    return false;
 }

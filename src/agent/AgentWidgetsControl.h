@@ -3,6 +3,7 @@
 #include "AudioSink.h"
 
 class CharacterWindow;
+class ListeningKey;
 class CharacterWindowView;
 
 /// The control the desktop program creates: the windowless control, with a window
@@ -19,4 +20,9 @@ public:
     CharacterWindow *windowOf(const QString &id) const;
 
     CharacterView *createView(AgentCharacter *character) override;
+    /// Held: listens (as the character's Listen item does); released: stops.
+    bool setListeningKey(const QString &name, QString *error) override;
+
+private:
+    ListeningKey *m_listeningKey = nullptr;
 };

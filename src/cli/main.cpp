@@ -8,6 +8,7 @@
 #include "trellis/Paths.h"
 #include <QCoreApplication>
 #include <QJsonDocument>
+#include <QLibrary>
 #include <QTextStream>
 #include <algorithm>
 #include <cstdio>
@@ -19,8 +20,36 @@ QList<CliCommandInfo> &registry()
     return commands;
 }
 
+/// The commands that speak or listen live in a module of their own, so that every other
+/// command runs without loading speech, audio or window libraries. Loaded at most once;
+/// its commands register themselves as it loads. False, with the reason on stderr, when
+/// it cannot be loaded.
+bool loadSpeechCommands()
+{
+    static QLibrary module;
+    if (module.isLoaded())
+        return true;
+    module.setFileName(Paths::FindLibrary(QStringLiteral(MURMELO_CLI_SPEECH_MODULE)));
+    module.setLoadHints(QLibrary::PreventUnloadHint);
+    if (module.load())
+        return true;
+    std::fprintf(stderr, "murmelo-cli: the speech commands could not be loaded: %s\n",
+                 qPrintable(module.errorString()));
+    return false;
+}
+
+const CliCommandInfo *findCommand(const QString &name)
+{
+    for (const auto &c : registry()) {
+        if (c.name == name)
+            return &c;
+    }
+    return nullptr;
+}
+
 void printUsage(FILE *to)
 {
+    loadSpeechCommands();
     QTextStream out(to);
     out << "usage: murmelo-cli [--home DIR] [--json] COMMAND [ARGS]\n\n"
         << "Murmelo's engine without windows. --home DIR (or MURMELO_HOME) keeps the database,\n"
@@ -312,9 +341,11 @@ int main(int argc, char **argv)
         return CliUsage;
     }
     const QString name = args.takeFirst();
-    for (const auto &c : registry()) {
-        if (c.name != name)
-            continue;
+    const CliCommandInfo *command = findCommand(name);
+    if (!command && loadSpeechCommands())
+        command = findCommand(name);
+    if (command) {
+        const CliCommandInfo &c = *command;
         QStringList rest;
         bool help = false;
         if (!takeCommonOptions(c, args, &rest, &json, &help))

@@ -1,7 +1,7 @@
 #include "MUScripting.h"
 #include "EngineInfo.h"
 #include "receive/ReceiverManager.h"
-#include "speech/CTalker.h"
+#include "speech/SpeechModule.h"
 #include "storage/AccountManager.h"
 #include "storage/CSettings.h"
 #include "storage/Database.h"
@@ -17,6 +17,7 @@
 #include <QNetworkInterface>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QLibrary>
 #include <QUrl>
 #include <atomic>
 
@@ -90,8 +91,8 @@ void MUScripting::Init(LogPtr log, QObject *agent)
         m_accountManager->Init(m_db.get());
         m_accountManager->UseKeyring(m_log.get());
 
-        m_talker = std::make_unique<CTalker>();
-        m_talker->Init(m_settings.get(), m_log, m_agent);
+        if (m_agent)
+            makeTalker();
 
         m_receiverManager = std::make_unique<ReceiverManager>();
         m_receiverManager->Init(m_log, m_settings.get());
@@ -370,6 +371,28 @@ void MUScripting::usageReportStep()
     m_settings->SaveSetting(KeyReportStage, stage + 1);
 }
 
+void MUScripting::makeTalker()
+{
+    // Kept loaded for the life of the process: the talker's code must outlive every talker.
+    static QLibrary library;
+    if (!library.isLoaded()) {
+        library.setFileName(Paths::FindLibrary(QStringLiteral(MURMELO_SPEECH_LIBRARY)));
+        library.setLoadHints(QLibrary::PreventUnloadHint);
+    }
+    using Make = bool (*)(CSettings *, const LogPtr *, QObject *, CTalker **, QObject **, qint32 *, QString *);
+    const auto make = reinterpret_cast<Make>(library.resolve("murmelo_make_talker"));
+    m_finalizeTalker = reinterpret_cast<void (*)(CTalker *)>(library.resolve("murmelo_finalize_talker"));
+    if (!make || !m_finalizeTalker)
+        throw MUError(MUError::Fail,
+                      QStringLiteral("The speech library could not be loaded: %1").arg(library.errorString()));
+    QObject *object = nullptr;
+    qint32 number = 0;
+    QString description;
+    if (!make(m_settings.get(), &m_log, m_agent, &m_talker, &object, &number, &description))
+        throw MUError(number, description);
+    m_talkerObject.reset(object);
+}
+
 void MUScripting::Finalize()
 {
     if (m_finalized || !m_log)
@@ -397,9 +420,10 @@ void MUScripting::Finalize()
     m_msgManager.reset();
     m_accountManager.reset();
     if (m_talker) {
-        m_talker->Finalize();
+        m_finalizeTalker(m_talker);
         trace(QStringLiteral("moTalker.Finalize() complete"), QStringLiteral("Finalize"));
-        m_talker.reset();
+        m_talker = nullptr;
+        m_talkerObject.reset();
     }
     // Every worker was cancelled above; give them a moment to wind down so none
     // outlives the engine's process exit.

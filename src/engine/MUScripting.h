@@ -50,7 +50,8 @@ public:
     AccountManager *accountManager() const { return m_accountManager.get(); }
     ReceiverManager *receiverManager() const { return m_receiverManager.get(); }
     TimerManager *timerManager() const { return m_timerManager.get(); }
-    CTalker *talker() const { return m_talker.get(); }
+    /// The talker, made in Init when the engine was handed a character (null otherwise).
+    CTalker *talker() const { return m_talker; }
     CSettings *settings() const { return m_settings.get(); }
     LogPtr log() const { return m_log; }
     QString installId() const { return m_installId; }
@@ -99,7 +100,12 @@ private:
     std::unique_ptr<AccountManager> m_accountManager;
     std::unique_ptr<ReceiverManager> m_receiverManager;
     std::unique_ptr<TimerManager> m_timerManager;
-    std::unique_ptr<CTalker> m_talker;
+    // The talker comes from the speech library, loaded only by an engine with a character,
+    // so that commands which never speak load no speech, audio or window library.
+    std::unique_ptr<QObject> m_talkerObject;
+    CTalker *m_talker = nullptr;
+    void (*m_finalizeTalker)(CTalker *) = nullptr;
+    void makeTalker();
     QObject *m_agent = nullptr;
     QString m_installId;
     bool m_finalized = false;

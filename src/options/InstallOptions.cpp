@@ -43,7 +43,7 @@ void installOptions(ShellServices &shell)
     };
     shell.applyOptionsAtStart = [options](MUScripting *engine, LogPtr log) { FOptions::ApplyAtStart(*options, engine, log); };
     shell.registerVoiceCommands = [](FMain *w) {
-        VoiceCommands::RegisterVoiceCommands(w->talker(), settingsOf(w));
+        VoiceCommands::RegisterVoiceCommands(w->talker(), settingsOf(w), w->log());
         VoiceCommands::VoiceCommandsShowHide(w->log(), w->talker(), settingsOf(w));
     };
     shell.voiceCommandsShowHide = [](FMain *w, bool talking) {

@@ -4,6 +4,7 @@
 #include "AgentCommands.h"
 #include "AgentControl.h"
 #include "AgentUserInput.h"
+#include "ListeningKey.h"
 #include "speech/CTalker.h"
 #include "storage/CSettings.h"
 #include "trellis/MUError.h"
@@ -11,6 +12,7 @@
 
 const QString VoiceCommands::Key = QStringLiteral("{58489B48-5E1C-4aa2-AADB-FD1CFBA81EBC}");
 const QString VoiceCommands::HandsFree = QStringLiteral("HandsFree");
+const QString VoiceCommands::ListeningKeyName = QStringLiteral("ListeningKey");
 
 namespace {
 const QString kDisableAll = QStringLiteral("DisableAll");
@@ -32,7 +34,7 @@ const QList<VoiceCommands::Command> &VoiceCommands::Table()
         {QStringLiteral("mnuTalkTime_Click"), QStringLiteral("Say &Time"), QStringLiteral("Say &time:")},
         {QStringLiteral("mnuTalkClipboard_Click"), QStringLiteral("Read &Clipboard"), QStringLiteral("Read &clipboard:")},
         {QStringLiteral("mnuPlayWavFile_Click"), QStringLiteral("Play &WAV File"), QStringLiteral("Play &WAV file:")},
-        {QStringLiteral("mnuReadTextFile_Click"), QStringLiteral("&Read Text File"), QStringLiteral("&Read text doc:")},
+        {QStringLiteral("mnuReadTextFile_Click"), QStringLiteral("&Read Text File"), QStringLiteral("&Read text file:")},
         {kStop, QStringLiteral("&Stop Talking"), QStringLiteral("&Stop talking:")},
         {kSkip, QStringLiteral("Skip &Message"), QStringLiteral("Skip &message:")},
     };
@@ -58,6 +60,7 @@ Record VoiceCommands::DefaultVoiceCommands(CSettings *settings)
         rec.Add(QStringLiteral("Visible") + name, true);
     }
     rec.Add(HandsFree, false);
+    rec.Add(ListeningKeyName, ListeningKey::DefaultKey());
     Save(settings, rec);
     return rec;
 }
@@ -77,7 +80,7 @@ bool VoiceCommands::FromStored(const QVariant &value, Record *record)
     for (const Command &c : Table())
         order << QStringLiteral("Command") + c.name << QStringLiteral("Enabled") + c.name
               << QStringLiteral("Visible") + c.name;
-    order << HandsFree;
+    order << HandsFree << ListeningKeyName;
     for (const QString &name : order) {
         if (map.contains(name))
             rec.Add(name, map.value(name));
@@ -107,11 +110,17 @@ Record VoiceCommands::Stored(CSettings *settings)
     return DefaultVoiceCommands(settings);
 }
 
-void VoiceCommands::RegisterVoiceCommands(CTalker *talker, CSettings *settings)
+QString VoiceCommands::ListeningKeyOf(const Record &record)
 {
+    return record.Exists(ListeningKeyName) ? record.text(ListeningKeyName) : ListeningKey::DefaultKey();
+}
+
+QString VoiceCommands::RegisterVoiceCommands(CTalker *talker, CSettings *settings, LogPtr log)
+{
+    QString error;
     try {
         if (!talker || !settings || !talker->Character())
-            return;
+            return error;
         AgentCommands *commands = talker->Character()->Commands();
         commands->RemoveAll();
         const Record rec = Stored(settings);
@@ -121,10 +130,14 @@ void VoiceCommands::RegisterVoiceCommands(CTalker *talker, CSettings *settings)
                           flag(rec, QStringLiteral("Enabled") + c.name) && !disableAll,
                           flag(rec, QStringLiteral("Visible") + c.name));
         }
-        if (AgentControl *control = talker->Character()->control())
+        if (AgentControl *control = talker->Character()->control()) {
             control->setHandsFree(flag(rec, HandsFree) && !disableAll);
+            if (!control->setListeningKey(disableAll ? QString() : ListeningKeyOf(rec), &error) && log)
+                log->Write(0, error, Log::LevelError, QStringLiteral("General.RegisterVoiceCommands"));
+        }
     } catch (...) {
     }
+    return error;
 }
 
 void VoiceCommands::VoiceCommandsShowHide(LogPtr log, CTalker *talker, CSettings *settings,

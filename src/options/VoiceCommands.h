@@ -26,6 +26,11 @@ public:
     static const QString Key;
     /// The record's property for listening all the time (Boolean, off when missing).
     static const QString HandsFree;
+    /// The record's property naming the key held to listen (ListeningKey::Choices(); empty
+    /// for none; the default key when missing).
+    static const QString ListeningKeyName;
+    /// The stored listening key of `record`.
+    static QString ListeningKeyOf(const Record &record);
     static constexpr int CommandCount = 8;
     static const QList<Command> &Table();
     /// The caption without ":" and "&".
@@ -35,9 +40,10 @@ public:
     static Record DefaultVoiceCommands(CSettings *settings);
     /// The stored record, or DefaultVoiceCommands when none is stored.
     static Record Stored(CSettings *settings);
-    /// Rebuilds the loaded character's commands from the setting and listens all the
-    /// time when the setting asks for it; errors ignored.
-    static void RegisterVoiceCommands(CTalker *talker, CSettings *settings);
+    /// Rebuilds the loaded character's commands from the setting, listens all the time when
+    /// the setting asks for it and grabs the listening key; a key that cannot be had is
+    /// written to `log` and returned (empty when all is well); other errors are ignored.
+    static QString RegisterVoiceCommands(CTalker *talker, CSettings *settings, LogPtr log = {});
     /// Shows the commands that fit the talking state (none given: as set); errors go
     /// to `log` with the source "General.VoiceCommandsShowHide".
     static void VoiceCommandsShowHide(LogPtr log, CTalker *talker, CSettings *settings,

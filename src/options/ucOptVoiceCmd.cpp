@@ -1,13 +1,17 @@
 #include "ucOptVoiceCmd.h"
 #include "FocusBehaviour.h"
+#include "ListeningKey.h"
 #include "VoiceCommands.h"
 #include "trellis/Utility.h"
 
 #include <QCheckBox>
+#include <QComboBox>
+#include <QHBoxLayout>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QVBoxLayout>
+#include <algorithm>
 
 ucOptVoiceCmd::ucOptVoiceCmd(const OptionsServices &services, QWidget *parent) : OptionsPage(services, parent)
 {
@@ -52,7 +56,23 @@ ucOptVoiceCmd::ucOptVoiceCmd(const OptionsServices &services, QWidget *parent) :
     m_chkHandsFree->setToolTip(QStringLiteral("The character listens without a key or menu item held. Say a "
                                               "command on its own and pause: it is carried out after the pause."));
     layout->addWidget(m_chkHandsFree);
+    auto *keyRow = new QHBoxLayout;
+    m_cboListeningKey = new QComboBox(this);
+    m_cboListeningKey->setObjectName(QStringLiteral("cboListeningKey"));
+    for (const ListeningKey::Choice &choice : ListeningKey::Choices())
+        m_cboListeningKey->addItem(choice.caption, choice.name);
+    auto *keyLabel = new QLabel(QStringLiteral("Listening &key (hold it and speak):"), this);
+    keyLabel->setBuddy(m_cboListeningKey);
+    keyRow->addWidget(keyLabel);
+    keyRow->addWidget(m_cboListeningKey);
+    keyRow->addStretch(1);
+    layout->addLayout(keyRow);
+    m_lblListeningKey = new QLabel(this);
+    m_lblListeningKey->setObjectName(QStringLiteral("lblListeningKey"));
+    m_lblListeningKey->setWordWrap(true);
+    layout->addWidget(m_lblListeningKey);
     layout->addStretch(1);
+    connect(m_cboListeningKey, &QComboBox::currentIndexChanged, this, &ucOptVoiceCmd::edited);
     connect(m_chkDisableAll, &QCheckBox::toggled, this, &ucOptVoiceCmd::chkDisableAll_Click);
     connect(m_chkHandsFree, &QCheckBox::toggled, this, &ucOptVoiceCmd::edited);
 }
@@ -73,6 +93,8 @@ void ucOptVoiceCmd::load()
         m_txtCommand[i]->setEnabled(m_chkEnabled[i]->isChecked());
     }
     m_chkHandsFree->setChecked(Utility::ToBool(rec.Item(VoiceCommands::HandsFree), false));
+    m_cboListeningKey->setCurrentIndex(std::max(0, m_cboListeningKey->findData(VoiceCommands::ListeningKeyOf(rec))));
+    m_lblListeningKey->setText(ListeningKey::Unavailable());
     m_chkDisableAll->setChecked(Utility::ToBool(rec.Item(QStringLiteral("DisableAll")), false));
     chkDisableAll_Click();
     m_dirty = false;
@@ -102,6 +124,7 @@ void ucOptVoiceCmd::chkDisableAll_Click()
         m_txtCommand[i]->setEnabled(on && m_chkEnabled[i]->isChecked());
     }
     m_chkHandsFree->setEnabled(on);
+    m_cboListeningKey->setEnabled(on && ListeningKey::Unavailable().isEmpty());
     edited();
 }
 
@@ -120,8 +143,10 @@ void ucOptVoiceCmd::Update()
             rec.Add(QStringLiteral("Visible") + name, m_chkVisible[i]->isChecked());
         }
         rec.Add(VoiceCommands::HandsFree, m_chkHandsFree->isChecked());
+        rec.Add(VoiceCommands::ListeningKeyName, m_cboListeningKey->currentData().toString());
         VoiceCommands::Save(settings(), rec);
-        VoiceCommands::RegisterVoiceCommands(talker(), settings());
+        const QString keyError = VoiceCommands::RegisterVoiceCommands(talker(), settings(), m_log);
+        m_lblListeningKey->setText(keyError.isEmpty() ? ListeningKey::Unavailable() : keyError);
         VoiceCommands::VoiceCommandsShowHide(m_log, talker(), settings());
         m_dirty = false;
     } catch (...) {

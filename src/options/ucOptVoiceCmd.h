@@ -4,11 +4,12 @@
 #include <QList>
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 
 /// The Voice Commands page: the phrase and the Enabled/Visible flags of each of the
-/// eight voice commands, a switch for all of them and one for listening all the time. Stores only after an edit.
+/// eight voice commands, a switch for all of them, one for listening all the time and the key held to listen. Stores only after an edit.
 /// Main thread.
 class ucOptVoiceCmd : public OptionsPage
 {
@@ -33,5 +34,8 @@ private:
     QList<QCheckBox *> m_chkVisible;
     QCheckBox *m_chkDisableAll;
     QCheckBox *m_chkHandsFree;
+    QComboBox *m_cboListeningKey;
+    /// Why the listening key cannot be used here, when it cannot.
+    QLabel *m_lblListeningKey;
     bool m_dirty = false;
 };

@@ -68,6 +68,21 @@ QString LibraryDir()
     return QCoreApplication::applicationDirPath();
 }
 
+QString FindLibrary(const QString &relativePath)
+{
+    const QString app = QCoreApplication::applicationDirPath();
+    const QStringList candidates = {
+        LibraryDir() + QLatin1Char('/') + relativePath,
+        app + QStringLiteral("/../lib/") + relativePath,
+        app + QStringLiteral("/../" MURMELO_INSTALL_LIBDIR "/") + relativePath,
+    };
+    for (const QString &c : candidates) {
+        if (QFileInfo(c).isFile())
+            return QFileInfo(c).absoluteFilePath();
+    }
+    return relativePath;
+}
+
 QString FindShared(const QString &relativePath)
 {
     const QString lib = LibraryDir();

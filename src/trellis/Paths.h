@@ -21,6 +21,10 @@ QString LibraryDir();
 /// Finds a shipped file (template, characters, help, services): beside the library,
 /// then in <prefix>/share/murmelo/. Empty when not found.
 QString FindShared(const QString &relativePath);
+/// Finds a library of the program (`relativePath` below the library folder): beside the running
+/// code's library, in the build tree's lib/ or in the installed library folder. Returns
+/// `relativePath` itself when not found, so that loading it reports what is missing.
+QString FindLibrary(const QString &relativePath);
 /// Creates `dir` (and parents) readable by the owner only when new. False on failure.
 bool EnsureDir(const QString &dir);
 }

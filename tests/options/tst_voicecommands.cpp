@@ -98,7 +98,8 @@ void TstVoiceCommands::firstUseCreatesAndSavesDefaults()
     QVERIFY(f.settings()->GetSetting(VoiceCommands::Key).isValid());
     Record stored;
     QVERIFY(VoiceCommands::FromStored(f.settings()->GetSetting(VoiceCommands::Key), &stored));
-    QCOMPARE(stored.Count(), 2 + 3 * VoiceCommands::CommandCount);
+    QCOMPARE(stored.Count(), 3 + 3 * VoiceCommands::CommandCount);
+    QCOMPARE(stored.text(VoiceCommands::ListeningKeyName), QStringLiteral("Scroll_Lock"));
     QCOMPARE(Utility::ToBool(stored.Item("DisableAll"), true), false);
     QCOMPARE(Utility::ToBool(stored.Item(VoiceCommands::HandsFree), true), false);
     const QStringList phrases = {"Check Mail", "Say Date", "Say Time", "Read Clipboard",
