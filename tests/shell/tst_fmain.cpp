@@ -681,12 +681,6 @@ private Q_SLOTS:
         QTest::newRow("spam-announced-not-read") << true << true << QStringLiteral("Spam message has arrived")
                                                  << QStringList{QStringLiteral("Spam message has arrived")}
                                                  << QStringList{QStringLiteral("Tulips")};
-        QTest::newRow("spam-silent-when-switched-off")
-            << true << false << QStringLiteral("Spam message has arrived") << QStringList{} << QStringList{};
-        // Never saved: the notice the Anti-Spam page shows is the one said.
-        QTest::newRow("spam-notice-never-saved") << true << true << QString()
-                                                 << QStringList{QStringLiteral("Spam message has arrived")}
-                                                 << QStringList{QStringLiteral("Tulips")};
     }
     void newMail()
     {
