@@ -11,6 +11,32 @@ class TestAnnouncer : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    void matches_data()
+    {
+        QTest::addColumn<QStringList>("phrases");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("spam");
+        QTest::newRow("set-of-words-any-order") << QStringList{"money, free"} << "Free money inside" << true;
+        QTest::newRow("set-of-words-one-missing") << QStringList{"money, free"} << "Money back" << false;
+        QTest::newRow("dollars-match") << QStringList{"$$$"} << "Earn $$$ now" << true;
+        QTest::newRow("dollars-no-match") << QStringList{"$$$"} << "Price $5" << false;
+        QTest::newRow("no-word-boundaries-freedom") << QStringList{"free"} << "Freedom for all" << true;
+        QTest::newRow("case-ignored") << QStringList{"VIAGRA"} << "cheap viagra" << true;
+        QTest::newRow("phrase-trimmed") << QStringList{"  win big  "} << "You could win big today" << true;
+        QTest::newRow("blank-phrase-matches-all") << QStringList{"   "} << "Lunch on Friday?" << true;
+        QTest::newRow("comma-matches-all") << QStringList{","} << "Lunch on Friday?" << true;
+        QTest::newRow("empty-list") << QStringList{} << "Earn $$$ now" << false;
+        QTest::newRow("second-phrase-matches") << QStringList{"casino", "prize"} << "Claim your prize" << true;
+        QTest::newRow("parts-trimmed") << QStringList{" cheap ,  pills "} << "Pills that are cheap" << true;
+    }
+    void matches()
+    {
+        QFETCH(QStringList, phrases);
+        QFETCH(QString, text);
+        QFETCH(bool, spam);
+        QCOMPARE(Announcer::Matches(phrases, text), spam);
+    }
+
     void announcement_data()
     {
         // Stored options (an invalid value: never stored), the message, and what is said.
@@ -63,6 +89,14 @@ private Q_SLOTS:
         QTest::newRow("default-phrases-act") << none << none << none << none
                                              << QStringLiteral("Subject: Free money\r\n\r\nClaim it.\r\n") << true
                                              << QStringLiteral("Spam message has arrived") << QString() << QString();
+        QTest::newRow("user-list-replaces-defaults") << QVariant(QVariantList{QStringLiteral("lottery")}) << none
+                                                     << none << none
+                                                     << QStringLiteral("Subject: Free money\r\n\r\nClaim it.\r\n")
+                                                     << false << QString() << QString() << QStringLiteral("Claim it.");
+        // A value of another kind under the key is no list: nothing is spam.
+        QTest::newRow("other-kind-stored") << QVariant(QStringLiteral("$$$")) << none << none << none
+                                           << QStringLiteral("Subject: Free money\r\n\r\nEarn $$$.\r\n") << false
+                                           << QString() << QString() << QStringLiteral("Earn $$$.");
         QTest::newRow("emptied-list-matches-nothing") << QVariant(QVariantList()) << none << none << none
                                                       << QStringLiteral("Subject: Free money\r\n\r\nClaim it.\r\n")
                                                       << false << QString() << QString() << QStringLiteral("Claim it.");
