@@ -4,6 +4,7 @@
 #include "shell/ShellFixture.h"
 
 #include "FMain.h"
+#include "SpokenTime.h"
 #include "MessageListModel.h"
 #include "MessageView.h"
 
@@ -519,7 +520,7 @@ private Q_SLOTS:
         QCOMPARE(t.w.view()->toPlainText(), junk);
     }
 
-    void datePhrase_data()
+    void spokenDate_data()
     {
         QTest::addColumn<QDate>("date");
         QTest::addColumn<QString>("dayPart");
@@ -530,21 +531,16 @@ private Q_SLOTS:
         QTest::newRow("12th-not-12nd") << QDate(2026, 3, 12) << QStringLiteral(", 12th of ");
         QTest::newRow("31st") << QDate(2026, 3, 31) << QStringLiteral(", 31st of ");
     }
-    void datePhrase()
+    void spokenDate()
     {
         QFETCH(QDate, date);
         QFETCH(QString, dayPart);
-        Window t;
-        t.w.setClock([date] { return QDateTime(date, QTime(9, 30)); });
         const QLocale l = QLocale::system();
-        const QString expected = l.dayName(date.dayOfWeek()) + dayPart + l.monthName(date.month()) +
-                                 QStringLiteral(", ") + QString::number(date.year());
-        QCOMPARE(t.w.DatePhrase(), expected);
-        t.w.mnuTalkDate_Click();
-        QCOMPARE(t.ef.talker()->spool(), QStringList{QStringLiteral("Today is ") + expected});
+        QCOMPARE(SpokenTime::DatePhrase(date), l.dayName(date.dayOfWeek()) + dayPart + l.monthName(date.month()) +
+                                                   QStringLiteral(", ") + QString::number(date.year()));
     }
 
-    void timePhrase_data()
+    void spokenTime_data()
     {
         QTest::addColumn<QString>("pattern");
         QTest::addColumn<QTime>("time");
@@ -557,17 +553,25 @@ private Q_SLOTS:
         QTest::newRow("12h-midnight-is-12-AM") << QStringLiteral("h:MM AM/PM") << QTime(0, 30) << QStringLiteral("12:30 AM");
         QTest::newRow("empty-pattern-is-24h") << QString() << QTime(14, 0) << QStringLiteral("14 o'clock");
     }
-    void timePhrase()
+    void spokenTime()
     {
         QFETCH(QString, pattern);
         QFETCH(QTime, time);
         QFETCH(QString, expected);
+        QCOMPARE(SpokenTime::TimePhrase(time, pattern), expected);
+    }
+
+    void sayDateAndTime()
+    {
+        // The commands say the phrases at the window's clock, in the stored pattern.
         Window t;
-        t.ef.engine()->settings()->SaveSetting(FMain::KeyTimePattern, pattern);
-        t.w.setClock([time] { return QDateTime(QDate(2026, 12, 5), time); });
-        QCOMPARE(t.w.TimePhrase(), expected);
+        const QDate date(2026, 12, 23);
+        t.ef.engine()->settings()->SaveSetting(FMain::KeyTimePattern, QStringLiteral("h:MM AM/PM"));
+        t.w.setClock([date] { return QDateTime(date, QTime(14, 5)); });
+        t.w.mnuTalkDate_Click();
         t.w.mnuTalkTime_Click();
-        QCOMPARE(t.ef.talker()->spool(), QStringList{QStringLiteral("The time now is ") + expected});
+        QCOMPARE(t.ef.talker()->spool(), QStringList({QStringLiteral("Today is ") + SpokenTime::DatePhrase(date),
+                                                      QStringLiteral("The time now is 2:05 PM")}));
     }
 
     void checkThisAccountMenu()
