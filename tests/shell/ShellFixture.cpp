@@ -7,16 +7,10 @@
 #include "engine/MUScripting.h"
 #include "speech/CTalker.h"
 #include "storage/MsgManager.h"
-#include "trellis/MetaTypes.h"
-#include "trellis/Paths.h"
 
-#include <QFile>
 
-ShellFixture::ShellFixture() : m_home(std::make_unique<QTemporaryDir>())
+ShellFixture::ShellFixture()
 {
-    RegisterTrellisMetaTypes();
-    qputenv("MURMELO_AUDIO", "null");
-    Paths::SetHome(m_home->path());
     services.respond = [this](const QString &prompt, int buttons, const QString &title) {
         boxes.append({prompt, buttons, title});
         return answer;
@@ -27,10 +21,7 @@ ShellFixture::ShellFixture() : m_home(std::make_unique<QTemporaryDir>())
     };
 }
 
-ShellFixture::~ShellFixture()
-{
-    Paths::SetHome(QString());
-}
+ShellFixture::~ShellFixture() = default;
 
 void ShellFixture::clear()
 {
@@ -40,10 +31,7 @@ void ShellFixture::clear()
 
 QString ShellFixture::logText() const
 {
-    QFile f(Paths::StateDir() + QStringLiteral("/mu.log"));
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(f.readAll());
+    return m_home.logText();
 }
 
 QString ShellFixture::rawPlain(const QString &from, const QString &subject, const QString &body)

@@ -1,11 +1,11 @@
 #pragma once
 #include "ShellServices.h"
+#include "kit/TestHome.h"
 #include "trellis/Record.h"
 
 #include <QList>
 #include <QString>
 #include <QStringList>
-#include <QTemporaryDir>
 #include <QUrl>
 #include <memory>
 
@@ -13,8 +13,9 @@ class AgentControl;
 class CTalker;
 class MUScripting;
 
-/// What the shell tests share: a throw-away home, silent sound, message boxes and
-/// opened addresses recorded instead of shown, and ready-made message records.
+/// What the shell tests share: the kit's throw-away home (silent sound), the windows'
+/// services with message boxes and opened addresses recorded instead of shown, and
+/// ready-made message records.
 class ShellFixture
 {
 public:
@@ -28,7 +29,7 @@ public:
     ShellFixture();
     ~ShellFixture();
 
-    QString home() const { return m_home->path(); }
+    QString home() const { return m_home.path(); }
     /// The services handed to the windows: boxes and opened addresses recorded.
     ShellServices services;
     /// Every message box since the start (or the last clear), answered with `answer`.
@@ -46,7 +47,7 @@ public:
     static QString rawPlain(const QString &from, const QString &subject, const QString &body);
 
 private:
-    std::unique_ptr<QTemporaryDir> m_home;
+    TestHome m_home;
 };
 
 /// An engine on the fixture's home with a windowed agent and the talker, as the
