@@ -3,21 +3,14 @@
 // cut; whatever the cuts, the framer must give the same responses as for one piece, every
 // response must parse without a crash, and a string the writer quoted or made a literal of
 // must read back as exactly the same bytes.
+#include "FuzzTargets.h"
 #include "receive/imap/ImapProtocol.h"
 
 #include <QByteArray>
 #include <QList>
 
-#include <cstdint>
-#include <cstdlib>
 
 namespace {
-
-void check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
 
 constexpr qsizetype Limit = 4096;
 
@@ -31,7 +24,7 @@ QList<QByteArray> frameAll(Imap::Framer &framer)
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+int Fuzz::ImapProtocol(const uint8_t *data, size_t size)
 {
     if (size < 1)
         return 0;
@@ -51,32 +44,34 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const qsizetype len = qMin<qsizetype>(stream.size() - pos, 1 + (state >> 16) % 23);
         chunked.feed(QByteArrayView(stream).sliced(pos, len));
         chunkedResponses += frameAll(chunked);
-        check(chunked.pendingBytes() <= Limit + 23);
+        Fuzz::check(chunked.pendingBytes() <= Limit + 23);
         pos += len;
     }
-    check(whole.failed() == chunked.failed());
+    Fuzz::check(whole.failed() == chunked.failed());
     if (!whole.failed())
-        check(wholeResponses == chunkedResponses);
+        Fuzz::check(wholeResponses == chunkedResponses);
 
     qsizetype used = 0;
     for (const QByteArray &r : wholeResponses) {
-        check(r.size() <= Limit + 2);
-        check(stream.mid(used, r.size()) == r);
+        Fuzz::check(r.size() <= Limit + 2);
+        Fuzz::check(stream.mid(used, r.size()) == r);
         used += r.size();
         const Imap::Response parsed = Imap::Parse(r);
         if (parsed.type == Imap::Response::Type::Invalid)
-            check(!parsed.error.isEmpty());
+            Fuzz::check(!parsed.error.isEmpty());
     }
 
     // The writer: any bytes as a string argument come back unchanged.
     const Imap::Command c = Imap::CommandBuilder("*").atom("X").string(stream.left(600)).build(true);
-    check(c.parts.size() == 1);
+    Fuzz::check(c.parts.size() == 1);
     const Imap::Response back = Imap::Parse(c.parts.first());
-    check(back.type == Imap::Response::Type::Untagged && back.values.size() == 1);
+    Fuzz::check(back.type == Imap::Response::Type::Untagged && back.values.size() == 1);
     const Imap::Value &v = back.values.first();
     if (v.kind == Imap::Value::Kind::Nil)
-        check(Imap::SameWord(stream.left(600), "NIL"));
+        Fuzz::check(Imap::SameWord(stream.left(600), "NIL"));
     else
-        check(v.kind != Imap::Value::Kind::List && v.text == stream.left(600));
+        Fuzz::check(v.kind != Imap::Value::Kind::List && v.text == stream.left(600));
     return 0;
 }
+
+MURMELO_FUZZ_ENTRY(Fuzz::ImapProtocol)

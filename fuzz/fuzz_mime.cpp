@@ -1,4 +1,5 @@
 // libFuzzer target: the MIME header parser on arbitrary raw messages.
+#include "FuzzTargets.h"
 #include "mime/CMIMEPart.h"
 #include "mime/MBase64.h"
 #include "mime/MHeaderText.h"
@@ -7,32 +8,24 @@
 #include <QByteArray>
 #include <QString>
 
-#include <cstdint>
-#include <cstdlib>
 
 namespace {
-
-void check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
 
 void parse(const QString &text)
 {
     for (const bool headerOnly : {false, true}) {
         CMIMEPart part;
         part.Init(text, headerOnly);
-        check(part.Params().Count() >= 1);
+        Fuzz::check(part.Params().Count() >= 1);
         if (!headerOnly)
-            check(part.TextPlain() == text);
+            Fuzz::check(part.TextPlain() == text);
         (void)part.SentDateAsDate();
     }
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+int Fuzz::Mime(const uint8_t *data, size_t size)
 {
     const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
     const QString latin1 = QString::fromLatin1(bytes);
@@ -58,3 +51,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     (void)ParseSummary(bytes);
     return 0;
 }
+
+MURMELO_FUZZ_ENTRY(Fuzz::Mime)

@@ -1,24 +1,12 @@
 // libFuzzer target: the POP3 reply framing on arbitrary byte streams cut into arbitrary chunks.
 // The first byte chooses single- or multi-line framing and how the rest is cut; whatever the
 // cuts, the framed reply must be the same as when the bytes arrive in one piece.
+#include "FuzzTargets.h"
 #include "receive/Pop3ReplyFramer.h"
 
 #include <QByteArray>
 
-#include <cstdint>
-#include <cstdlib>
-
-namespace {
-
-void check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
-
-} // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+int Fuzz::Pop3Framing(const uint8_t *data, size_t size)
 {
     if (size < 1)
         return 0;
@@ -42,19 +30,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         pos += len;
     }
 
-    check(wholeDone == chunkedDone);
-    check(whole.isComplete() == chunked.isComplete());
+    Fuzz::check(wholeDone == chunkedDone);
+    Fuzz::check(whole.isComplete() == chunked.isComplete());
     if (wholeDone) {
-        check(whole.statusLine() == chunked.statusLine());
-        check(whole.payload() == chunked.payload());
-        check(whole.content() == chunked.content());
-        check(whole.isPositive() == chunked.isPositive());
-        check(!whole.endedLate());
+        Fuzz::check(whole.statusLine() == chunked.statusLine());
+        Fuzz::check(whole.payload() == chunked.payload());
+        Fuzz::check(whole.content() == chunked.content());
+        Fuzz::check(whole.isPositive() == chunked.isPositive());
+        Fuzz::check(!whole.endedLate());
         // Nothing is lost: what the reply used plus what followed it is the whole stream.
-        check(whole.receivedBytes() + whole.surplus().size() == stream.size());
-        check(chunked.receivedBytes() + chunked.surplus().size() == stream.size());
-        check(stream.startsWith(whole.statusLine()));
-        check(whole.payload().size() <= stream.size());
+        Fuzz::check(whole.receivedBytes() + whole.surplus().size() == stream.size());
+        Fuzz::check(chunked.receivedBytes() + chunked.surplus().size() == stream.size());
+        Fuzz::check(stream.startsWith(whole.statusLine()));
+        Fuzz::check(whole.payload().size() <= stream.size());
     }
     return 0;
 }
+
+MURMELO_FUZZ_ENTRY(Fuzz::Pop3Framing)

@@ -198,7 +198,7 @@ QString verdict(bool met)
 void voiceCommandFigures(QTextStream &out)
 {
     QRandomGenerator random(19);
-    RecognizerWorker worker;
+    RecognizerWorker worker(SpeechSynthesizer::instance()->pronouncer());
     QStringList phrases;
     for (const QString &p : kPhrases)
         phrases << AgentCommands::normalisePhrase(p);

@@ -150,9 +150,9 @@ void AgentCharacter::startNext()
     m_queue.pop_front();
     AgentRequestPtr request = m_current.request;
     request->setInProgress();
-    Q_EMIT m_control->RequestStart(request.get());
+    Q_EMIT requestStarted(request.get());
     if (m_current.request != request)
-        return;   // stopped from a RequestStart handler
+        return;   // stopped from a requestStarted handler
 
     switch (request->kind()) {
     case AgentRequest::Kind::Show:
@@ -227,7 +227,7 @@ void AgentCharacter::complete(int status, const QString &description)
     if (!request)
         return;
     request->end(status, description);
-    Q_EMIT m_control->RequestComplete(request.get());
+    Q_EMIT requestCompleted(request.get());
     if (!m_queue.empty())
         scheduleNext();
     else
@@ -381,7 +381,7 @@ void AgentCharacter::fireEvents(qint64 upToSample)
             bool ok = false;
             const int mark = e.name.toInt(&ok);
             if (ok)
-                Q_EMIT m_control->Bookmark(mark);
+                Q_EMIT bookmarkReached(mark);
             break;
         }
         default:
@@ -452,7 +452,7 @@ void AgentCharacter::startMove(int x, int y, int speed)
         m_top = y;
         if (m_view)
             m_view->moveTo(x, y);
-        Q_EMIT m_control->Move(m_id, x, y, 2);
+        Q_EMIT moved(x, y, 2);
         complete(AgentRequest::StatusComplete);
         return;
     }
@@ -474,7 +474,7 @@ void AgentCharacter::moveStep()
         m_view->moveTo(m_left, m_top);
     if (t >= 1.0) {
         m_moveTimer.stop();
-        Q_EMIT m_control->Move(m_id, m_left, m_top, 2);
+        Q_EMIT moved(m_left, m_top, 2);
         complete(AgentRequest::StatusComplete);
     }
 }
@@ -483,7 +483,7 @@ void AgentCharacter::userMoved(int x, int y)
 {
     m_left = x;
     m_top = y;
-    Q_EMIT m_control->Move(m_id, x, y, 1);
+    Q_EMIT moved(x, y, 1);
 }
 
 void AgentCharacter::userCommand(const QString &name)
@@ -496,7 +496,7 @@ void AgentCharacter::userCommand(const QString &name)
         input.Name = c->Name();
         input.Voice = c->Voice();
     }
-    Q_EMIT m_control->Command(input);
+    Q_EMIT commandChosen(input);
 }
 
 // ---- idle -----------------------------------------------------------------------------
@@ -523,7 +523,7 @@ void AgentCharacter::onIdleTimer()
         return;
     if (!m_idle) {
         m_idle = true;
-        Q_EMIT m_control->IdleStart(m_id);
+        Q_EMIT idleStarted();
     }
     // An occasional gesture while nobody needs the character.
     QList<const CharacterAnimation *> idles;
@@ -539,5 +539,5 @@ void AgentCharacter::endIdle()
 {
     m_idle = false;
     stopAnimation();
-    Q_EMIT m_control->IdleComplete(m_id);
+    Q_EMIT idleCompleted();
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include "AgentRequest.h"
+#include "AgentUserInput.h"
 #include "AudioStream.h"
 #include "CharacterPackage.h"
 #include "SpeechEvent.h"
@@ -85,6 +86,18 @@ Q_SIGNALS:
     void frameShown(const QString &image);
     /// Its speech started to be heard / its last sample was heard (or it was cut off).
     void speakingChanged(bool speaking);
+    /// A request leaves the queue and starts / ends (its status says how).
+    void requestStarted(AgentRequest *request);
+    void requestCompleted(AgentRequest *request);
+    /// Nobody needed the character for the idle delay / a request ends its idling.
+    void idleStarted();
+    void idleCompleted();
+    /// It stands at (x, y) now. cause: 1 dragged by the user, 2 moved by the program.
+    void moved(int x, int y, int cause);
+    /// The user chose one of its commands.
+    void commandChosen(const AgentUserInput &userInput);
+    /// Speech reached a \Mrk=n\ tag.
+    void bookmarkReached(int bookmarkId);
 
 private:
     struct Job

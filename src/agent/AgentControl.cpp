@@ -23,6 +23,14 @@ AgentControl::AgentControl(std::unique_ptr<AudioSink> sink, QObject *parent)
         AgentCharacter *c = m_characters->Item(id);
         connect(c->Commands(), &AgentCommands::changed, this, refresh);
         connect(c, &AgentCharacter::speakingChanged, this, &AgentControl::onCharacterSpeaking);
+        // The control reports for all its characters what each reports for itself.
+        connect(c, &AgentCharacter::requestStarted, this, &AgentControl::RequestStart);
+        connect(c, &AgentCharacter::requestCompleted, this, &AgentControl::RequestComplete);
+        connect(c, &AgentCharacter::idleStarted, this, [this, id] { Q_EMIT IdleStart(id); });
+        connect(c, &AgentCharacter::idleCompleted, this, [this, id] { Q_EMIT IdleComplete(id); });
+        connect(c, &AgentCharacter::moved, this, [this, id](int x, int y, int cause) { Q_EMIT Move(id, x, y, cause); });
+        connect(c, &AgentCharacter::commandChosen, this, &AgentControl::Command);
+        connect(c, &AgentCharacter::bookmarkReached, this, &AgentControl::Bookmark);
         refresh();
     });
     connect(m_characters, &AgentCharacters::unloaded, this, refresh);

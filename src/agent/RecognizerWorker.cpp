@@ -1,6 +1,5 @@
 #include "RecognizerWorker.h"
 #include "AudioFileReader.h"
-#include "SpeechSynthesizer.h"
 
 #include <QThread>
 
@@ -24,9 +23,7 @@ bool RecognizerWorker::ready(QString *error)
     }
     if (!m_dirty)
         return true;
-    if (!m_recognizer.setPhrases(m_phrases, [](const QStringList &words) {
-            return SpeechSynthesizer::instance()->phonemes(words);
-        }, error))
+    if (!m_recognizer.setPhrases(m_phrases, m_pronouncer, error))
         return false;
     m_dirty = false;
     // Longer speech could never pass the recogniser's length test: the gate drops it

@@ -12,7 +12,9 @@ class RecognizerWorker : public QObject
 {
     Q_OBJECT
 public:
-    RecognizerWorker() = default;
+    /// `pronouncer` gives espeak-ng phonemes for words the dictionary lacks; it is called
+    /// on the worker's thread.
+    explicit RecognizerWorker(SpeechRecognizer::Phonemizer pronouncer) : m_pronouncer(std::move(pronouncer)) {}
 
 public Q_SLOTS:
     void setPhrases(const QStringList &phrases);
@@ -40,6 +42,7 @@ private:
     bool ready(QString *error);
     void decode(const QByteArray &samples);
 
+    const SpeechRecognizer::Phonemizer m_pronouncer;
     SpeechRecognizer m_recognizer;
     QStringList m_phrases;
     bool m_dirty = true;

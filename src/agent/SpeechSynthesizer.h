@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QStringList>
 #include <QThread>
+#include <functional>
 
 class EspeakWorker;
 
@@ -24,6 +25,11 @@ public:
     /// espeak-ng phonemes per word. Blocks the caller until the worker answers: call it
     /// from any thread but the synthesiser's own, never while holding up the main loop.
     QStringList phonemes(const QStringList &words);
+    /// phonemes() of this synthesiser, to hand to a worker that needs words pronounced.
+    std::function<QStringList(const QStringList &words)> pronouncer()
+    {
+        return [this](const QStringList &words) { return phonemes(words); };
+    }
     /// Empty when espeak-ng works, else why not (blocks briefly on first use).
     QString availability();
 

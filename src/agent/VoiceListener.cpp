@@ -9,9 +9,10 @@
 #include <QAudioSource>
 #include <QMediaDevices>
 
-VoiceListener::VoiceListener(QObject *parent) : QObject(parent), m_worker(new RecognizerWorker)
+// The synthesiser is made here, on the main thread; the recogniser asks it for pronunciations.
+VoiceListener::VoiceListener(QObject *parent)
+    : QObject(parent), m_worker(new RecognizerWorker(SpeechSynthesizer::instance()->pronouncer()))
 {
-    SpeechSynthesizer::instance();   // the recogniser asks it for pronunciations
     m_thread.setObjectName(QStringLiteral("recogniser"));
     m_worker->moveToThread(&m_thread);
     connect(&m_thread, &QThread::finished, m_worker, &QObject::deleteLater);

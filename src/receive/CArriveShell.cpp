@@ -63,14 +63,22 @@ void CArriveShell::setTimeLimit(qint64 ms)
     m_deadline = ms < 0 ? QDeadlineTimer(QDeadlineTimer::Forever) : QDeadlineTimer(ms, Qt::PreciseTimer);
 }
 
-MUError CArriveShell::waitError(WaitEnd end, int silence, const QString &member) const
+bool CArriveShell::waitEnded(WaitEnd end, int silence, const QString &member) const
 {
-    if (end == WaitEnd::OverTime)
-        return MUError::engine(531, source(member), {seconds(m_timeLimitMs)});
+    switch (end) {
+    case WaitEnd::Complete:
+        return true;
+    case WaitEnd::Cancelled:
+        return false;
+    case WaitEnd::OverTime:
+        throw MUError::engine(531, source(member), {seconds(m_timeLimitMs)});
+    case WaitEnd::TimedOut:
+        break;
+    }
     // "Cannot connect" only when there is no connection; a server that went quiet says so.
     if (!m_socket || m_socket->state() != QAbstractSocket::ConnectedState)
-        return MUError::engine(519, source(member));
-    return MUError::engine(silence, source(member), {seconds(m_inactivityLimitMs)});
+        throw MUError::engine(519, source(member));
+    throw MUError::engine(silence, source(member), {seconds(m_inactivityLimitMs)});
 }
 
 CArriveShell::~CArriveShell()
@@ -196,15 +204,8 @@ void CArriveShell::startEncryption()
     auto *ssl = qobject_cast<QSslSocket *>(m_socket);
     m_encrypted = false;
     ssl->startClientEncryption();
-    switch (const WaitEnd end = waitUntil([this] { return m_encrypted || m_failed; })) {
-    case WaitEnd::Cancelled:
+    if (!waitEnded(waitUntil([this] { return m_encrypted || m_failed; }), 533, QStringLiteral("Connect")))
         return;
-    case WaitEnd::TimedOut:
-    case WaitEnd::OverTime:
-        throw waitError(end, 533, QStringLiteral("Connect"));
-    case WaitEnd::Complete:
-        break;
-    }
     if (m_failed)
         throw MUError(m_errNumber, m_errDescription, m_errSource);
 }
@@ -223,15 +224,8 @@ void CArriveShell::Connect()
     else
         m_socket->connectToHost(m_host, m_port);
 
-    switch (const WaitEnd end = waitForReply()) {
-    case WaitEnd::Cancelled:
+    if (!waitEnded(waitForReply(), 532, QStringLiteral("Connect")))
         return;
-    case WaitEnd::TimedOut:
-    case WaitEnd::OverTime:
-        throw waitError(end, 532, QStringLiteral("Connect"));
-    case WaitEnd::Complete:
-        break;
-    }
     if (m_failed)
         throw MUError(m_errNumber, m_errDescription, m_errSource);
     const QString greeting = QString::fromLatin1(m_framer.statusLine());
@@ -363,15 +357,8 @@ bool CArriveShell::awaitReply(bool multiLine, const QString &member)
         && m_socket->bytesAvailable() == 0)
         fail(SocketErrorNumbers::ConnectionReset, QStringLiteral("The server closed the connection. "),
              source(QStringLiteral("ws_Error")));
-    switch (const WaitEnd end = waitForReply()) {
-    case WaitEnd::Cancelled:
+    if (!waitEnded(waitForReply(), 533, member))
         return false;
-    case WaitEnd::TimedOut:
-    case WaitEnd::OverTime:
-        throw waitError(end, 533, member);
-    case WaitEnd::Complete:
-        break;
-    }
     if (m_framer.isComplete())
         m_carry = m_framer.surplus();
     return true;

@@ -128,9 +128,10 @@ protected:
 
 private:
     enum class WaitEnd { Complete, Cancelled, TimedOut, OverTime };
-    /// The error of a wait that ended in time: 531 past the time limit; else 519 before the
-    /// connection was made, `silence` (532 or 533) after.
-    MUError waitError(WaitEnd end, int silence, const QString &member) const;
+    /// How every wait ends: true when complete, false when cancelled; a wait that ran out
+    /// throws 531 past the time limit, else 519 before the connection was made, `silence`
+    /// (532 or 533) after.
+    bool waitEnded(WaitEnd end, int silence, const QString &member) const;
 
     WaitEnd waitUntil(const std::function<bool()> &done);
     void startEncryption();

@@ -201,14 +201,9 @@ void CHotmail::Run(const DataBag &data)
             // The manager has forgotten this download already: nobody waits for its end.
             trace(QStringLiteral("Ended by cancellation: ") + failure.description(), QStringLiteral("Run"));
         } else {
-            DataBag bag;
-            bag.Add(failure.number(), QStringLiteral("ErrNumber"));
-            bag.Add(failure.description(), QStringLiteral("ErrDescription"));
-            bag.Add(failure.source(), QStringLiteral("ErrSource"));
-            bag.Add(account.Id(), QStringLiteral("AccountId"));
             if (m_log)
                 m_log->Write(failure.number(), failure.description(), Log::LevelError, source(QStringLiteral("Run")));
-            post(ReceiverMessages::ErrorOccured, QVariant::fromValue(bag));
+            post(ReceiverMessages::ErrorOccured, QVariant::fromValue(ReceiverMessages::ErrorBag(failure, account.Id())));
         }
     }
     m_cancel.reset();

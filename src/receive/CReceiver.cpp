@@ -167,140 +167,19 @@ void CReceiver::Run(const DataBag &data)
         m_cancel = CancelEvent::Open(cancelName);
     const bool dontReceiveContent = data.Item(QStringLiteral("DontReceiveContent")).toBool();
     const QString server = account.text(QStringLiteral("Server"));
-    const int port = account.Item(QStringLiteral("Port")).toInt();
     const QString user = account.text(QStringLiteral("User"));
-    const QString pwd = account.text(QStringLiteral("Pwd"));
 
     trace(Utility::FormatText(QStringLiteral("Start Check account '%1'/'%2', fDontReceiveContent=%3"),
                               {server, user, dontReceiveContent ? QStringLiteral("True") : QStringLiteral("False")}));
     DataBag received = data.Item(QStringLiteral("ReceivedMsgIds")).value<DataBag>();
     const QVariantMap knownUidls = data.Item(QStringLiteral("KnownUidls")).toMap();
 
-    auto post = [this](int msg, const QVariant &value) {
-        if (m_messanger)
-            m_messanger->Post(msg, value);
-    };
-    // The unique-ids examined go back to the engine before the connection's last word.
-    auto postSeenUidls = [&] {
-        if (m_seenUidls.isEmpty())
-            return;
-        DataBag bag;
-        bag.Add(account.Id(), QStringLiteral("AccountId"));
-        bag.Add(server, QStringLiteral("Server"));
-        bag.Add(user, QStringLiteral("User"));
-        bag.Add(m_seenUidls, QStringLiteral("Uidls"));
-        post(ReceiverMessages::UidlsSeen, QVariant::fromValue(bag));
-        m_seenUidls.clear();
-    };
-
     try {
-        m_shell = std::make_unique<CArriveShell>();
-        m_shell->Init(m_log, m_cancel);
-        const QVariant limit = data.Item(QStringLiteral("InactivityLimitMs"));
-        if (limit.isValid() && limit.toInt() > 0)
-            m_shell->setInactivityLimit(limit.toInt());
-        const QVariant kept = data.Item(QStringLiteral("KeptMessageBytes"));
-        if (kept.isValid() && kept.toLongLong() > 0)
-            m_shell->setKeptBytes(kept.toLongLong());
-        // However the server paces its bytes, the check ends in time and the next one can run.
-        m_shell->setTimeLimit(qint64(ServiceConfig::Number(QStringLiteral("checkTimeLimitSeconds"),
-                                                           DefaultTimeLimitSeconds) * 1000));
-        if (port < 1 || port > 65535)
-            throw MUError(10022, QStringLiteral("Invalid port %1. ").arg(port), source(QStringLiteral("Run")));
-        m_shell->setRemote(server, quint16(port));
-        m_shell->setSecurity(CArriveShell::SecurityFromText(account.text(QStringLiteral("Security"))),
-                             account.text(QStringLiteral("CertPin")));
-        const QString caFile = data.Item(QStringLiteral("CaCertificatesFile")).toString();
-        if (!caFile.isEmpty())
-            m_shell->setExtraCaCertificates(QSslCertificate::fromPath(caFile));
-        trace(Utility::FormatText(QStringLiteral("RemoteHost='%1', LocalPort=%2, RemotePort=%3"),
-                                  {m_shell->remoteHost(), QString::number(m_shell->localPort()),
-                                   QString::number(m_shell->remotePort())}));
-
-        throwIfCancelled();
-        m_shell->Connect();
-        throwIfCancelled();
-        // Asked before logging in (RFC 2449 allows it), so the login itself can be pipelined.
-        Capabilities caps = ReadCapabilities();
-        throwIfCancelled();
-        m_pipelining = caps.pipelining;
-        Login(user, pwd, caps);
-        throwIfCancelled();
-        if (caps.answered && !caps.uidl) {
-            // A server may announce TOP and UIDL only once logged in.
-            const Capabilities after = ReadCapabilities();
-            caps.uidl = after.uidl;
-            m_pipelining = m_pipelining || after.pipelining;
-            throwIfCancelled();
-        }
+        const Capabilities caps = ConnectAndLogIn(data, account);
         const bool wantContent = !dontReceiveContent;
-        QList<Slot> window = ExamineMailbox(caps, received, knownUidls, wantContent);
         std::optional<MUError> deferred;
-        const int stoppedAt = cancelled() ? 0 : Walk(window, deferred);
-
-        // The unknown messages in server order; an identifier met twice is fetched once.
-        QList<const Slot *> wanted;
-        QSet<QString> chosen;
-        for (const Slot &slot : std::as_const(window)) {
-            if (stoppedAt > 0 && slot.number >= stoppedAt)
-                break;
-            if (slot.probablyNew) {
-                wanted.append(&slot);
-            } else if (slot.examined && !received.Exists(slot.header.id) && !chosen.contains(slot.header.id)) {
-                chosen.insert(slot.header.id);
-                wanted.append(&slot);
-            }
-        }
-
-        auto deliver = [&](const Slot &slot, Header header, const QString &content) {
-            trace(Utility::FormatText(
-                QStringLiteral("After GetFirstUnreceivedNumber. oAlreadyReceived.Count=%1, iNumber=%2, sId='%3'"),
-                {QString::number(received.Count()), QString::number(slot.number), header.id}));
-            if (const QString why = m_why.value(header.id); !why.isEmpty() && m_log)
-                m_log->Write(0, Utility::FormatText(QStringLiteral("Message %1: %2"), {QString::number(slot.number), why}),
-                             Log::LevelError, source(QStringLiteral("Run")));
-            received.Add(header.id, header.id);
-            const Record msg = ReceiverMessages::MessageRecord(server, user, header, wantContent ? &content : nullptr);
-            post(ReceiverMessages::MsgArrived, QVariant::fromValue(msg));
-        };
-
-        if (!cancelled() && !wantContent) {
-            for (const Slot *slot : std::as_const(wanted)) {
-                if (cancelled())
-                    break;
-                deliver(*slot, slot->header, QString());
-            }
-        } else if (!cancelled() && !wanted.isEmpty()) {
-            QStringList commands;
-            for (const Slot *slot : std::as_const(wanted))
-                commands << QStringLiteral("TOP %1 %2").arg(slot->number).arg(FetchLines) + kCrLf;
-            QStringList results;
-            exchange(commands, true, results, [&](qsizetype index, const QString &payload) {
-                if (cancelled())
-                    return;
-                const Slot &slot = *wanted.at(index);
-                const bool cut = m_shell->LastReplyTruncated();
-                CMIMEPart part;
-                part.InitMessage(payload, false);
-                Header header = headerOf(part);
-                if (slot.probablyNew) {
-                    // Not walked: the identifier comes from this header, as the walk would have taken it.
-                    identify(header, slot, payload);
-                    rememberUid(slot, header.id);
-                    if (received.Exists(header.id))
-                        return;
-                } else {
-                    header.id = slot.header.id;
-                }
-                if (cancelled())
-                    return;
-                if (cut)
-                    trace(QStringLiteral("Message %1 is longer than %2 bytes: the rest was not downloaded.")
-                              .arg(slot.number)
-                              .arg(MessageLimits::KeptBytes));
-                deliver(slot, header, cut ? MessageLimits::MarkTruncated(payload) : payload);
-            }, true);
-        }
+        const QList<Slot> wanted = Collect(caps, received, knownUidls, wantContent, deferred);
+        FetchAndDeliver(wanted, received, server, user, wantContent);
         if (deferred && !cancelled())
             throw *deferred;
 
@@ -308,40 +187,185 @@ void CReceiver::Run(const DataBag &data)
             m_shell->SendData(QStringLiteral("QUIT") + kCrLf, false, m_quitReply);
         trace(QStringLiteral("QUIT Result = ") + m_quitReply, source(QStringLiteral("Receive")));
         m_shell->Close();
-        postSeenUidls();
+        postSeenUidls(account);
         post(ReceiverMessages::ReceiveComplete, account.Id());
     } catch (const MUError &failure) {
-        MUError error = isUnreachable(failure.number())
-            ? MUError(MUError::engineNumber(515),
-                      Utility::FormatText(MessageTable::Text(515), {server}), failure.source())
-            : MUError(failure.number(),
-                      Utility::FormatText(MessageTable::Text(520), {server}) + failure.description(),
-                      failure.source());
-        try {
-            // A server too slow for the whole check is not waited for again, not even for QUIT.
-            if (m_shell && !m_quitSent && failure.number() != MUError::engineNumber(531)) {
-                // A server that failed us once gets only a short while to answer the farewell.
-                m_shell->setInactivityLimit(qMin(m_shell->inactivityLimit(), QuitAfterFailureLimitMs));
-                m_shell->setTimeLimit(QuitAfterFailureLimitMs);
-                QString ignored;
-                m_shell->SendData(QStringLiteral("QUIT") + kCrLf, false, ignored);
-            }
-        } catch (const MUError &) {
-        }
-        if (m_shell)
-            m_shell->Close();
-        DataBag bag;
-        bag.Add(error.number(), QStringLiteral("ErrNumber"));
-        bag.Add(error.description(), QStringLiteral("ErrDescription"));
-        bag.Add(error.source(), QStringLiteral("ErrSource"));
-        bag.Add(account.Id(), QStringLiteral("AccountId"));
-        if (m_log)
-            m_log->Write(error.number(), error.description(), Log::LevelError, source(QStringLiteral("Run")));
-        postSeenUidls();
-        post(ReceiverMessages::ErrorOccured, QVariant::fromValue(bag));
+        Fail(failure, account);
     }
     m_cancel.reset();
     Finalize();
+}
+
+CReceiver::Capabilities CReceiver::ConnectAndLogIn(const DataBag &data, const Record &account)
+{
+    const int port = account.Item(QStringLiteral("Port")).toInt();
+    m_shell = std::make_unique<CArriveShell>();
+    m_shell->Init(m_log, m_cancel);
+    const QVariant limit = data.Item(QStringLiteral("InactivityLimitMs"));
+    if (limit.isValid() && limit.toInt() > 0)
+        m_shell->setInactivityLimit(limit.toInt());
+    const QVariant kept = data.Item(QStringLiteral("KeptMessageBytes"));
+    if (kept.isValid() && kept.toLongLong() > 0)
+        m_shell->setKeptBytes(kept.toLongLong());
+    // However the server paces its bytes, the check ends in time and the next one can run.
+    m_shell->setTimeLimit(qint64(ServiceConfig::Number(QStringLiteral("checkTimeLimitSeconds"),
+                                                       DefaultTimeLimitSeconds) * 1000));
+    if (port < 1 || port > 65535)
+        throw MUError(10022, QStringLiteral("Invalid port %1. ").arg(port), source(QStringLiteral("Run")));
+    m_shell->setRemote(account.text(QStringLiteral("Server")), quint16(port));
+    m_shell->setSecurity(CArriveShell::SecurityFromText(account.text(QStringLiteral("Security"))),
+                         account.text(QStringLiteral("CertPin")));
+    const QString caFile = data.Item(QStringLiteral("CaCertificatesFile")).toString();
+    if (!caFile.isEmpty())
+        m_shell->setExtraCaCertificates(QSslCertificate::fromPath(caFile));
+    trace(Utility::FormatText(QStringLiteral("RemoteHost='%1', LocalPort=%2, RemotePort=%3"),
+                              {m_shell->remoteHost(), QString::number(m_shell->localPort()),
+                               QString::number(m_shell->remotePort())}));
+
+    throwIfCancelled();
+    m_shell->Connect();
+    throwIfCancelled();
+    // Asked before logging in (RFC 2449 allows it), so the login itself can be pipelined.
+    Capabilities caps = ReadCapabilities();
+    throwIfCancelled();
+    m_pipelining = caps.pipelining;
+    Login(account.text(QStringLiteral("User")), account.text(QStringLiteral("Pwd")), caps);
+    throwIfCancelled();
+    if (caps.answered && !caps.uidl) {
+        // A server may announce TOP and UIDL only once logged in.
+        const Capabilities after = ReadCapabilities();
+        caps.uidl = after.uidl;
+        m_pipelining = m_pipelining || after.pipelining;
+        throwIfCancelled();
+    }
+    return caps;
+}
+
+QList<CReceiver::Slot> CReceiver::Collect(const Capabilities &caps, const DataBag &received,
+                                          const QVariantMap &knownUidls, bool wantContent,
+                                          std::optional<MUError> &deferred)
+{
+    QList<Slot> window = ExamineMailbox(caps, received, knownUidls, wantContent);
+    const int stoppedAt = cancelled() ? 0 : Walk(window, deferred);
+
+    // The unknown messages in server order; an identifier met twice is fetched once.
+    QList<Slot> wanted;
+    QSet<QString> chosen;
+    for (const Slot &slot : std::as_const(window)) {
+        if (stoppedAt > 0 && slot.number >= stoppedAt)
+            break;
+        if (slot.probablyNew) {
+            wanted.append(slot);
+        } else if (slot.examined && !received.Exists(slot.header.id) && !chosen.contains(slot.header.id)) {
+            chosen.insert(slot.header.id);
+            wanted.append(slot);
+        }
+    }
+    return wanted;
+}
+
+void CReceiver::FetchAndDeliver(const QList<Slot> &wanted, DataBag &received, const QString &server,
+                                const QString &user, bool wantContent)
+{
+    auto deliver = [&](const Slot &slot, Header header, const QString &content) {
+        trace(Utility::FormatText(
+            QStringLiteral("After GetFirstUnreceivedNumber. oAlreadyReceived.Count=%1, iNumber=%2, sId='%3'"),
+            {QString::number(received.Count()), QString::number(slot.number), header.id}));
+        if (const QString why = m_why.value(header.id); !why.isEmpty() && m_log)
+            m_log->Write(0, Utility::FormatText(QStringLiteral("Message %1: %2"), {QString::number(slot.number), why}),
+                         Log::LevelError, source(QStringLiteral("Run")));
+        received.Add(header.id, header.id);
+        const Record msg = ReceiverMessages::MessageRecord(server, user, header, wantContent ? &content : nullptr);
+        post(ReceiverMessages::MsgArrived, QVariant::fromValue(msg));
+    };
+
+    if (cancelled())
+        return;
+    if (!wantContent) {
+        for (const Slot &slot : wanted) {
+            if (cancelled())
+                break;
+            deliver(slot, slot.header, QString());
+        }
+        return;
+    }
+    if (wanted.isEmpty())
+        return;
+    QStringList commands;
+    for (const Slot &slot : wanted)
+        commands << QStringLiteral("TOP %1 %2").arg(slot.number).arg(FetchLines) + kCrLf;
+    QStringList results;
+    exchange(commands, true, results, [&](qsizetype index, const QString &payload) {
+        if (cancelled())
+            return;
+        const Slot &slot = wanted.at(index);
+        const bool cut = m_shell->LastReplyTruncated();
+        CMIMEPart part;
+        part.InitMessage(payload, false);
+        Header header = headerOf(part);
+        if (slot.probablyNew) {
+            // Not walked: the identifier comes from this header, as the walk would have taken it.
+            identify(header, slot, payload);
+            rememberUid(slot, header.id);
+            if (received.Exists(header.id))
+                return;
+        } else {
+            header.id = slot.header.id;
+        }
+        if (cancelled())
+            return;
+        if (cut)
+            trace(QStringLiteral("Message %1 is longer than %2 bytes: the rest was not downloaded.")
+                      .arg(slot.number)
+                      .arg(MessageLimits::KeptBytes));
+        deliver(slot, header, cut ? MessageLimits::MarkTruncated(payload) : payload);
+    }, true);
+}
+
+void CReceiver::Fail(const MUError &failure, const Record &account)
+{
+    const QString server = account.text(QStringLiteral("Server"));
+    const MUError error = isUnreachable(failure.number())
+        ? MUError(MUError::engineNumber(515), Utility::FormatText(MessageTable::Text(515), {server}), failure.source())
+        : MUError(failure.number(), Utility::FormatText(MessageTable::Text(520), {server}) + failure.description(),
+                  failure.source());
+    try {
+        // A server too slow for the whole check is not waited for again, not even for QUIT.
+        if (m_shell && !m_quitSent && failure.number() != MUError::engineNumber(531)) {
+            // A server that failed us once gets only a short while to answer the farewell.
+            m_shell->setInactivityLimit(qMin(m_shell->inactivityLimit(), QuitAfterFailureLimitMs));
+            m_shell->setTimeLimit(QuitAfterFailureLimitMs);
+            QString ignored;
+            m_shell->SendData(QStringLiteral("QUIT") + kCrLf, false, ignored);
+        }
+    } catch (const MUError &) {
+    }
+    if (m_shell)
+        m_shell->Close();
+    if (m_log)
+        m_log->Write(error.number(), error.description(), Log::LevelError, source(QStringLiteral("Run")));
+    postSeenUidls(account);
+    post(ReceiverMessages::ErrorOccured, QVariant::fromValue(ReceiverMessages::ErrorBag(error, account.Id())));
+}
+
+void CReceiver::post(int msg, const QVariant &value) const
+{
+    if (m_messanger)
+        m_messanger->Post(msg, value);
+}
+
+void CReceiver::postSeenUidls(const Record &account)
+{
+    // The unique-ids examined go back to the engine before the connection's last word.
+    if (m_seenUidls.isEmpty())
+        return;
+    DataBag bag;
+    bag.Add(account.Id(), QStringLiteral("AccountId"));
+    bag.Add(account.text(QStringLiteral("Server")), QStringLiteral("Server"));
+    bag.Add(account.text(QStringLiteral("User")), QStringLiteral("User"));
+    bag.Add(m_seenUidls, QStringLiteral("Uidls"));
+    post(ReceiverMessages::UidlsSeen, QVariant::fromValue(bag));
+    m_seenUidls.clear();
 }
 
 CReceiver::Capabilities CReceiver::ReadCapabilities()

@@ -100,6 +100,20 @@ private:
         bool user = false; ///< USER and PASS are allowed on this connection
     };
 
+    /// The three stages of a check. Connects (TLS as the account asks) and logs in.
+    Capabilities ConnectAndLogIn(const DataBag &data, const Record &account);
+    /// Examines the newest window and walks it: the messages to fetch, in server order.
+    /// `deferred`: a refusal met on the way, thrown once what came before is delivered.
+    QList<Slot> Collect(const Capabilities &caps, const DataBag &received, const QVariantMap &knownUidls,
+                        bool wantContent, std::optional<MUError> &deferred);
+    /// Fetches the wanted messages (or only announces them without content) and posts each.
+    void FetchAndDeliver(const QList<Slot> &wanted, DataBag &received, const QString &server,
+                         const QString &user, bool wantContent);
+    /// Ends a failed check: a short QUIT, the log line and message 3.
+    void Fail(const MUError &failure, const Record &account);
+    void post(int msg, const QVariant &value) const;
+    void postSeenUidls(const Record &account);
+
     Capabilities ReadCapabilities();
     /// USER and PASS: together in one batch when the server allows both pipelining and USER.
     void Login(const QString &user, const QString &pwd, const Capabilities &caps);

@@ -151,14 +151,9 @@ void ReceiverManager::Check(const Record &account, const DataBag &receivedMsgIds
             ThreadRunner().Start(progId, QStringLiteral("Run"), data);
         } catch (const MUError &e) {
             // A receiver that cannot be created ends like a failed download.
-            DataBag err;
-            err.Add(e.number(), QStringLiteral("ErrNumber"));
-            err.Add(e.description(), QStringLiteral("ErrDescription"));
-            err.Add(e.source(), QStringLiteral("ErrSource"));
-            err.Add(account.Id(), QStringLiteral("AccountId"));
             if (m_log)
                 m_log->Write(e.number(), e.description(), Log::LevelError, source);
-            d.messanger->Post(ReceiverMessages::ErrorOccured, QVariant::fromValue(err));
+            d.messanger->Post(ReceiverMessages::ErrorOccured, QVariant::fromValue(ReceiverMessages::ErrorBag(e, account.Id())));
         }
         Q_EMIT CurrentReceivesCount(ReceivesCount());
     } catch (const MUError &e) {

@@ -1,5 +1,6 @@
 #pragma once
 #include "mime/CMIMEPart.h"
+#include "trellis/MUError.h"
 #include "trellis/Record.h"
 #include <QCryptographicHash>
 #include <QString>
@@ -26,6 +27,17 @@ constexpr int PushMode = 6;
 /// IMAP push worker: data the account Id; a check on the open connection begins (it ends with
 /// message 2 or 3, after which the worker goes on waiting for new mail).
 constexpr int CheckStart = 7;
+
+/// The data of message 3: what failed, and for which account.
+inline DataBag ErrorBag(const MUError &error, const QString &accountId)
+{
+    DataBag bag;
+    bag.Add(error.number(), QStringLiteral("ErrNumber"));
+    bag.Add(error.description(), QStringLiteral("ErrDescription"));
+    bag.Add(error.source(), QStringLiteral("ErrSource"));
+    bag.Add(accountId, QStringLiteral("AccountId"));
+    return bag;
+}
 
 /// What a receiver learns of a message from its header.
 struct MessageHeader

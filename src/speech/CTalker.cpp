@@ -1,6 +1,6 @@
 #include "CTalker.h"
 #include "CWaver.h"
-#include "MessageText.h"
+#include "SpokenText.h"
 
 #include "AgentBalloon.h"
 #include "AgentCharacter.h"
@@ -14,7 +14,6 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
-#include <QRegularExpression>
 
 const QString CTalker::KeyCharacterName = QStringLiteral("{12C606D4-2134-47e1-9698-3888CA920611}");
 const QString CTalker::KeyCharacterSize = QStringLiteral("{DF059EB5-6B36-4506-9C27-E7019ED5AE44}");
@@ -138,24 +137,6 @@ bool CTalker::waitFor(const AgentRequestPtr &request, bool onlyInProgress)
 
 // ---- queuing ------------------------------------------------------------------------
 
-QString CTalker::AsSpokenText(const QString &text)
-{
-    QString out;
-    out.reserve(text.size() + 8);
-    int run = 0;
-    for (QChar c : text) {
-        if (c == QLatin1Char('\\')) {
-            // A long run would be cut to two when spoken anyway; two stay two, written doubled.
-            if (++run <= 2)
-                out += QStringLiteral("\\\\");
-            continue;
-        }
-        run = 0;
-        out += c == QLatin1Char('|') ? QLatin1Char(' ') : c;
-    }
-    return out;
-}
-
 void CTalker::TalkMsg(const Record &msg)
 {
     if (m_finalizing)
@@ -199,101 +180,22 @@ QString CTalker::MsgToString(const Record &msg, bool itsANewMessage, bool withCo
             s += setting(KeyNewMessagePhrase, QStringLiteral("New message has arrived!")).toString() + CrLf;
         if (Utility::ToBool(setting(KeySaySender, true), true))
             s += setting(KeySenderPhrase, QStringLiteral("From")).toString() + QLatin1Char(' ') +
-                 AsSpokenText(msg.text(QStringLiteral("From"))) + Pause + CrLf;
+                 SpokenText::AsSpokenText(msg.text(QStringLiteral("From"))) + Pause + CrLf;
         if (Utility::ToBool(setting(KeySaySubject, true), true))
             s += setting(KeySubjectPhrase, QString()).toString() + QLatin1Char(' ') +
-                 AsSpokenText(msg.text(QStringLiteral("Subject")).toLower()) + Pause + CrLf;
+                 SpokenText::AsSpokenText(msg.text(QStringLiteral("Subject")).toLower()) + Pause + CrLf;
         if (withContent && Utility::ToBool(setting(KeySayBody, true), true) && msg.Exists(QStringLiteral("Content"))) {
-            QString c = UnwrapLines(msg.text(QStringLiteral("Content")));
+            QString c = SpokenText::UnwrapLines(msg.text(QStringLiteral("Content")));
             if (Utility::ToBool(setting(KeyStripQuoted, true), true))
-                c = StripQuotedLines(c, 5, QStringLiteral("--Original Message--"),
+                c = SpokenText::StripQuotedLines(c, 5, QStringLiteral("--Original Message--"),
                                      QStringLiteral("-- Original Message --"));
-            s += AsSpokenText(c) + CrLf;
+            s += SpokenText::AsSpokenText(c) + CrLf;
         }
         return s;
     } catch (const MUError &e) {
         logError(e.number(), e.description(), QStringLiteral("MsgToString"));
         return {};
     }
-}
-
-QString CTalker::UnwrapLines(const QString &text)
-{
-    QString t = MessageText::UnixLines(text);
-    const QStringList lines = t.split(QLatin1Char('\n'));
-    auto quoted = [](const QString &line) { return line.left(5).contains(QLatin1Char('>')); };
-    // A line that ends a sentence keeps its pause: joining it would gain nothing, and text
-    // made from HTML puts each block on a line of its own.
-    auto endsSentence = [](const QString &line) {
-        const QString t = line.trimmed();
-        return !t.isEmpty() && QStringLiteral(".!?:;").contains(t.back());
-    };
-    // List items, rules and separators ("-----Original Message-----", "-- ") start a line of their own.
-    static const QRegularExpression ownLine(QStringLiteral(R"(^\s*([-*+#=_~•|]|\d{1,3}[.)]\s))"));
-    QString out;
-    QString previous;   // the last physical line appended to `out`
-    bool first = true;
-    for (const QString &line : lines) {
-        const bool join = !first && !previous.trimmed().isEmpty() && !line.trimmed().isEmpty() && !quoted(previous)
-                          && !quoted(line) && !ownLine.match(line).hasMatch() && !ownLine.match(previous).hasMatch()
-                          && (previous.endsWith(QLatin1Char(' '))
-                              || (previous.trimmed().size() >= WrappedLineLength && !endsSentence(previous)));
-        if (join) {
-            while (out.endsWith(QLatin1Char(' ')))
-                out.chop(1);
-            out += QLatin1Char(' ') + line.trimmed();
-        } else {
-            if (!first)
-                out += CrLf;
-            out += line;
-        }
-        previous = line;
-        first = false;
-    }
-    return out;
-}
-
-QString CTalker::StripQuotedLines(const QString &text, int quoteZone, const QString &marker1,
-                                  const QString &marker2)
-{
-    QString t = MessageText::UnixLines(text);
-    t.replace(QStringLiteral("\n\n"), QStringLiteral("\n"));   // one pass: three become two
-    QString result;
-    for (const QString &line : t.split(QLatin1Char('\n'))) {
-        if ((!marker1.isEmpty() && line.contains(marker1)) || (!marker2.isEmpty() && line.contains(marker2)))
-            break;
-        if (!line.left(qMax(0, quoteZone)).contains(QLatin1Char('>')))
-            result += line + CrLf;
-    }
-    return result;
-}
-
-QString CTalker::CollapseRepeats(const QString &text)
-{
-    if (text.size() < 3)
-        return text;
-    QString out = text.left(2);
-    for (qsizetype i = 2; i < text.size(); ++i) {
-        const QChar c = text.at(i);
-        const qsizetype n = out.size();
-        if (c != QLatin1Char('\\') && out.at(n - 1) == c && out.at(n - 2) == c)
-            continue;
-        out += c;
-    }
-    return out;
-}
-
-QStringList CTalker::Chunks(const QString &text)
-{
-    QStringList chunks;
-    qsizetype pos = 0;
-    do {
-        const qsizetype blank = text.indexOf(QLatin1Char(' '), pos + ChunkSize);
-        const qsizetype end = blank < 0 ? text.size() : blank;
-        chunks.append(text.mid(pos, end - pos));
-        pos = end + 1;   // the blank at the cut is not spoken
-    } while (pos < text.size());
-    return chunks;
 }
 
 QString CTalker::AddVoiceTags(const QString &chunk) const
@@ -359,7 +261,7 @@ void CTalker::TalkFromSpool()
             if (m_settings)
                 m_settings->SaveSetting(KeySpokenCount, spoken + 1);
 
-            QString t = CollapseRepeats(m_spool.takeFirst());
+            QString t = SpokenText::CollapseRepeats(m_spool.takeFirst());
             // Every line end is a pause; the line end stays behind it, so the balloon shows
             // sender, subject and body on lines of their own (speech takes it as a blank).
             t.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
@@ -369,7 +271,7 @@ void CTalker::TalkFromSpool()
             PlayGestureSafe(setting(KeyGesture, QString()).toString());
             if (!*alive)
                 return;
-            for (const QString &chunk : Chunks(t)) {
+            for (const QString &chunk : SpokenText::Chunks(t)) {
                 if (m_skipRequested || m_stopRequested || m_finalizing)
                     break;
                 if (!characterVisible())

@@ -49,8 +49,6 @@ public:
     static const QString KeyStripQuoted;
     static const QString KeySayBody;
 
-    /// Texts are cut for the character at the first blank at or after this many characters.
-    static constexpr int ChunkSize = 200;
     /// Used for the position when no screen is known.
     static constexpr QSize DefaultScreenSize{1024, 768};
 
@@ -88,25 +86,6 @@ public:
     QString characterId() const { return m_characterId; }
     CWaver *waver() const { return m_waver; }
 
-    /// Mail text (sender, subject, body) made safe to speak: "|" becomes a blank and
-    /// every "\" is written "\\", so it is spoken as written and never read as a tag.
-    static QString AsSpokenText(const QString &text);
-    /// A message body with the line breaks its sender's program inserted to wrap long
-    /// paragraphs taken out, so that reading aloud pauses at the ends of paragraphs, lists
-    /// and short lines rather than in mid-sentence at every wrapped line. A line is taken to
-    /// continue on the next when it ends with a blank (RFC 3676 soft break) or is long
-    /// (WrappedLineLength characters or more) without ending a sentence; quoted lines, list
-    /// items, separators and blank lines always keep their breaks. Lines end with CR LF.
-    static QString UnwrapLines(const QString &text);
-    static constexpr int WrappedLineLength = 50;
-    /// Lines up to the first holding a marker, without those quoted within `quoteZone`.
-    static QString StripQuotedLines(const QString &text, int quoteZone, const QString &marker1,
-                                    const QString &marker2);
-    /// Cuts every run of one character longer than two to two ("\" runs stay whole:
-    /// they delimit tags).
-    static QString CollapseRepeats(const QString &text);
-    /// The chunks of a spool text as they are handed to the character (without tags).
-    static QStringList Chunks(const QString &text);
     /// Pitch, speed and character-of-voice tags in front of `chunk`.
     QString AddVoiceTags(const QString &chunk) const;
 

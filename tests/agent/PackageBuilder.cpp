@@ -1,6 +1,9 @@
 #include "PackageBuilder.h"
 
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <zip.h>
 
@@ -46,4 +49,46 @@ QByteArray PackageBuilder::MinimalJson()
  "speaking": { "base": "a.svg", "mouth": { "x": 40, "y": 70, "width": 20, "height": 10 },
                "shapes": { "closed": "m.svg", "open": "m.svg" } }
 })";
+}
+
+QString PackageBuilder::Character(const QString &folder, const QString &name, int frameMs, int showHideFrames)
+{
+    QList<QPair<QString, QByteArray>> entries;
+    QJsonObject animations;
+    auto anim = [&](const QString &anim, int frames, const QString &ret = {}) {
+        QJsonArray list;
+        for (int i = 0; i < frames; ++i) {
+            const QString image = QStringLiteral("%1-%2.svg").arg(anim.toLower()).arg(i);
+            entries.append({image, Svg(i % 2 ? QStringLiteral("#3060c0") : QStringLiteral("#c06030"))});
+            list.append(QJsonObject{{"image", image}, {"duration", frameMs}});
+        }
+        QJsonObject a{{"frames", list}, {"loop", false}};
+        if (!ret.isEmpty())
+            a.insert("return", ret);
+        animations.insert(anim, a);
+    };
+    anim(QStringLiteral("RestPose"), 1);
+    anim(QStringLiteral("Show"), showHideFrames);
+    anim(QStringLiteral("Hide"), showHideFrames);
+    anim(QStringLiteral("Wave"), 3, QStringLiteral("RestPose"));
+    anim(QStringLiteral("Idle1"), 2);
+    anim(QStringLiteral("Blink"), 2);
+    QJsonObject shapes;
+    for (const char *s : {"closed", "small", "open", "wide", "round"}) {
+        const QString image = QStringLiteral("mouth-%1.svg").arg(QLatin1String(s));
+        entries.append({image, Svg(QStringLiteral("#000000"))});
+        shapes.insert(QLatin1String(s), image);
+    }
+    entries.append({QStringLiteral("speak.svg"), Svg(QStringLiteral("#808080"))});
+    const QJsonObject json{
+        {"format", 1}, {"name", name}, {"width", 100}, {"height", 120}, {"extraData", "Hi~~Hello^^more"},
+        {"voice", QJsonObject{{"espeak", "en-us"}, {"pitch", 50}, {"speed", 175}}},
+        {"animations", animations},
+        {"speaking", QJsonObject{{"base", "speak.svg"},
+                                 {"mouth", QJsonObject{{"x", 40}, {"y", 70}, {"width", 20}, {"height", 10}}},
+                                 {"shapes", shapes}}},
+    };
+    entries.prepend({QStringLiteral("character.json"), QJsonDocument(json).toJson()});
+    const QString file = folder + QLatin1Char('/') + name + QStringLiteral(".acs");
+    return WriteZip(file, entries) ? file : QString();
 }

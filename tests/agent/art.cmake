@@ -14,8 +14,8 @@ else()
 endif()
 
 murmelo_add_test(tst_package_loader
-  SOURCES tst_package_loader.cpp PackageBuilder.cpp ${_art_loader_src}
-  LIBS ${_art_loader} PkgConfig::MURMELO_TEST_LIBZIP Qt6::Core
+  SOURCES tst_package_loader.cpp ${_art_loader_src}
+  LIBS ${_art_loader} agent_test_support PkgConfig::MURMELO_TEST_LIBZIP Qt6::Core
   LABELS agent)
 target_include_directories(tst_package_loader PRIVATE ${CMAKE_SOURCE_DIR}/src)
 if(TARGET characters)
@@ -24,8 +24,8 @@ endif()
 
 if(TARGET murmelo-packchar)
   murmelo_add_test(tst_package_packer
-    SOURCES tst_package_packer.cpp PackageBuilder.cpp ${_art_loader_src}
-    LIBS ${_art_loader} PkgConfig::MURMELO_TEST_LIBZIP Qt6::Core
+    SOURCES tst_package_packer.cpp ${_art_loader_src}
+    LIBS ${_art_loader} agent_test_support PkgConfig::MURMELO_TEST_LIBZIP Qt6::Core
     LABELS agent)
   target_include_directories(tst_package_packer PRIVATE ${CMAKE_SOURCE_DIR}/src)
   target_compile_definitions(tst_package_packer PRIVATE MURMELO_PACKCHAR="$<TARGET_FILE:murmelo-packchar>")

@@ -8,7 +8,7 @@
 #include "AgentRequest.h"
 #include "DeviceAudioSink.h"
 #include "HeadlessAgentControl.h"
-#include "TestCharacter.h"
+#include "PackageBuilder.h"
 #include "VoiceListener.h"
 #include "WavFileAudioSink.h"
 
@@ -19,6 +19,8 @@
 #include <cmath>
 #include <csignal>
 #include <sys/prctl.h>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -43,29 +45,28 @@ public:
 
     bool start(QString *whyNot)
     {
-        const QString binary = QStandardPaths::findExecutable(QStringLiteral("pulseaudio"));
-        m_socket = m_dir.filePath(QStringLiteral("native"));
+        const QString binary = QStandardPaths::findExecutable(u"pulseaudio"_s);
+        m_socket = m_dir.filePath(u"native"_s);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("HOME"), m_dir.path());
-        env.insert(QStringLiteral("PULSE_RUNTIME_PATH"), m_dir.filePath(QStringLiteral("run")));
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir.filePath(QStringLiteral("run")));
-        env.remove(QStringLiteral("PULSE_SERVER"));
+        env.insert(u"HOME"_s, m_dir.path());
+        env.insert(u"PULSE_RUNTIME_PATH"_s, m_dir.filePath(u"run"_s));
+        env.insert(u"XDG_RUNTIME_DIR"_s, m_dir.filePath(u"run"_s));
+        env.remove(u"PULSE_SERVER"_s);
         m_process.setProcessEnvironment(env);
         m_process.setProcessChannelMode(QProcess::MergedChannels);
         // The daemon goes with the test even when the test dies.
         m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-        m_process.start(binary, {QStringLiteral("-n"), QStringLiteral("--daemonize=no"),
-                                 QStringLiteral("--exit-idle-time=-1"), QStringLiteral("--use-pid-file=no"),
-                                 QStringLiteral("--disallow-exit"), QStringLiteral("--log-target=stderr"),
-                                 QStringLiteral("--log-level=info"),
-                                 QStringLiteral("-L"), QStringLiteral("module-null-sink sink_name=murmelo_out"),
+        m_process.start(binary, {u"-n"_s, u"--daemonize=no"_s, u"--exit-idle-time=-1"_s, u"--use-pid-file=no"_s,
+                                 u"--disallow-exit"_s, u"--log-target=stderr"_s,
+                                 u"--log-level=info"_s,
+                                 u"-L"_s, u"module-null-sink sink_name=murmelo_out"_s,
                                  // Qt lists no monitor as a microphone: a plain source fed by the monitor.
-                                 QStringLiteral("-L"),
-                                 QStringLiteral("module-remap-source master=murmelo_out.monitor source_name=murmelo_mic"),
-                                 QStringLiteral("-L"),
-                                 QStringLiteral("module-native-protocol-unix auth-anonymous=1 socket=") + m_socket});
+                                 u"-L"_s,
+                                 u"module-remap-source master=murmelo_out.monitor source_name=murmelo_mic"_s,
+                                 u"-L"_s,
+                                 u"module-native-protocol-unix auth-anonymous=1 socket="_s + m_socket});
         if (!m_process.waitForStarted(10000)) {
-            *whyNot = QStringLiteral("pulseaudio does not start: ") + m_process.errorString();
+            *whyNot = u"pulseaudio does not start: "_s + m_process.errorString();
             return false;
         }
         // The daemon says when it is ready; its output is read as it comes.
@@ -77,12 +78,12 @@ public:
                 said += m_process.readAll();
         }
         if (!said.contains("startup complete")) {
-            *whyNot = QStringLiteral("pulseaudio did not come up: ") + QString::fromLocal8Bit(said.right(2000));
+            *whyNot = u"pulseaudio did not come up: "_s + QString::fromLocal8Bit(said.right(2000));
             return false;
         }
         qputenv("PULSE_SERVER", ("unix:" + m_socket).toLocal8Bit());
-        tool(QStringLiteral("pactl"), {QStringLiteral("set-default-sink"), QStringLiteral("murmelo_out")});
-        tool(QStringLiteral("pactl"), {QStringLiteral("set-default-source"), QStringLiteral("murmelo_mic")});
+        tool(u"pactl"_s, {u"set-default-sink"_s, u"murmelo_out"_s});
+        tool(u"pactl"_s, {u"set-default-source"_s, u"murmelo_mic"_s});
         return true;
     }
 
@@ -117,9 +118,8 @@ class Recorder
 public:
     explicit Recorder(const QString &path) : m_path(path)
     {
-        m_process.start(QStringLiteral("parec"),
-                        {QStringLiteral("-d"), QStringLiteral("murmelo_out.monitor"), QStringLiteral("--format=s16le"),
-                         QStringLiteral("--rate=22050"), QStringLiteral("--channels=1"), QStringLiteral("--raw"), path});
+        m_process.start(u"parec"_s, {u"-d"_s, u"murmelo_out.monitor"_s, u"--format=s16le"_s,
+                         u"--rate=22050"_s, u"--channels=1"_s, u"--raw"_s, path});
         m_process.waitForStarted(5000);
     }
     /// Stops recording; the number of 100 ms blocks that carry sound.
@@ -151,8 +151,7 @@ private:
 
 int sinkInputs()
 {
-    const QString list = PulseServer::tool(QStringLiteral("pactl"), {QStringLiteral("list"), QStringLiteral("short"),
-                                                                      QStringLiteral("sink-inputs")});
+    const QString list = PulseServer::tool(u"pactl"_s, {u"list"_s, u"short"_s, u"sink-inputs"_s});
     return int(list.split(QLatin1Char('\n'), Qt::SkipEmptyParts).size());
 }
 
@@ -161,87 +160,83 @@ int sinkInputs()
 class TstAgentDevice : public QObject
 {
     Q_OBJECT
-private Q_SLOTS:
-    void initTestCase();
-    void speechIsHeardAndTheStreamClosesWhenIdle();
-    void microphoneHearsACommand();
 
 private:
     std::unique_ptr<PulseServer> m_pulse;
     QTemporaryDir m_dir;
-};
 
-void TstAgentDevice::initTestCase()
-{
-    m_pulse = std::make_unique<PulseServer>();
-    QString why;
-    if (!m_pulse->installed(&why))
-        QSKIP(qPrintable(why));
-    QVERIFY2(m_pulse->start(&why), qPrintable(why));
-    QVERIFY(DeviceAudioSink::hasDevice());
-}
-
-void TstAgentDevice::speechIsHeardAndTheStreamClosesWhenIdle()
-{
-    auto sink = std::make_unique<DeviceAudioSink>();
-    DeviceAudioSink *device = sink.get();
-    HeadlessAgentControl control(std::move(sink));
-    control.Characters()->Load("c", TestCharacter::build(m_dir.path()));
-    AgentCharacter *c = control.Characters()->Item("c");
-    QVERIFY(c);
-    // The device opened: it was not replaced by the silent sink.
-    QCOMPARE(control.audio()->sink(), device);
-
-    for (int round = 1; round <= 2; ++round) {
-        Recorder recorder(m_dir.filePath(QStringLiteral("round%1.raw").arg(round)));
-        QTest::qWait(300);   // the recorder is listening before anything plays
-        AgentRequestPtr r = c->Speak(QStringLiteral("You have new mail from the accounts department. Please read it soon."));
-        QSignalSpy done(r.get(), &AgentRequest::finished);
-        QVERIFY(done.wait(20000));
-        QCOMPARE(r->Status(), AgentRequest::StatusComplete);
-        QTest::qWait(500);
-        const int audible = recorder.audibleBlocks();
-        // About four seconds of speech; at least a second and a half of it must be heard.
-        QVERIFY2(audible >= 15, qPrintable(QStringLiteral("round %1: %2 audible blocks").arg(round).arg(audible)));
-
-        // Idle: no stream is left open on the server, and the next speech opens one again.
-        QTRY_VERIFY_WITH_TIMEOUT(!device->isStreamOpen(), DeviceAudioSink::IdleCloseMs + 3000);
-        QTRY_COMPARE_WITH_TIMEOUT(sinkInputs(), 0, 5000);
-    }
-}
-
-void TstAgentDevice::microphoneHearsACommand()
-{
-    // The command, spoken by the synthesiser into a WAV file...
-    const QString wav = m_dir.filePath(QStringLiteral("command.wav"));
+private Q_SLOTS:
+    void initTestCase()
     {
-        HeadlessAgentControl writer(std::make_unique<WavFileAudioSink>(wav, 1.0));
-        writer.Characters()->Load("w", TestCharacter::build(m_dir.path(), QStringLiteral("Writer")));
-        AgentRequestPtr r = writer.Characters()->Item("w")->Speak(QStringLiteral("read clipboard"));
-        QSignalSpy done(r.get(), &AgentRequest::finished);
-        QVERIFY(done.wait(20000));
+        m_pulse = std::make_unique<PulseServer>();
+        QString why;
+        if (!m_pulse->installed(&why))
+            QSKIP(qPrintable(why));
+        QVERIFY2(m_pulse->start(&why), qPrintable(why));
+        QVERIFY(DeviceAudioSink::hasDevice());
     }
-    QVERIFY(QFileInfo(wav).size() > 10000);
 
-    // ...played into the sink whose monitor is the default microphone, while listening is held.
-    VoiceListener listener;
-    listener.setPhrases({QStringLiteral("check mail"), QStringLiteral("read clipboard"), QStringLiteral("say time"),
-                         QStringLiteral("stop talking"), QStringLiteral("skip message")});
-    QSignalSpy heard(&listener, &VoiceListener::recognized);
-    listener.startListening();
-    QVERIFY2(listener.isListening(), heard.isEmpty() ? "" : qPrintable(heard.first().at(2).toString()));
-    QTest::qWait(500);
-    QProcess player;
-    player.start(QStringLiteral("paplay"), {QStringLiteral("-d"), QStringLiteral("murmelo_out"), wav});
-    QVERIFY(player.waitForFinished(20000));
-    QCOMPARE(player.exitCode(), 0);
-    QTest::qWait(500);
-    listener.stopListening();
-    QVERIFY(heard.wait(20000));
-    const QList<QVariant> result = heard.takeFirst();
-    QVERIFY2(result.at(2).toString().isEmpty(), qPrintable(result.at(2).toString()));
-    QCOMPARE(result.at(0).toString(), QStringLiteral("read clipboard"));
-}
+    void speechIsHeardAndTheStreamClosesWhenIdle()
+    {
+        auto sink = std::make_unique<DeviceAudioSink>();
+        DeviceAudioSink *device = sink.get();
+        HeadlessAgentControl control(std::move(sink));
+        control.Characters()->Load("c", PackageBuilder::Character(m_dir.path()));
+        AgentCharacter *c = control.Characters()->Item("c");
+        QVERIFY(c);
+        // The device opened: it was not replaced by the silent sink.
+        QCOMPARE(control.audio()->sink(), device);
+
+        for (int round = 1; round <= 2; ++round) {
+            Recorder recorder(m_dir.filePath(u"round%1.raw"_s.arg(round)));
+            QTest::qWait(300);   // the recorder is listening before anything plays
+            AgentRequestPtr r = c->Speak(u"You have new mail from the accounts department. Please read it soon."_s);
+            QSignalSpy done(r.get(), &AgentRequest::finished);
+            QVERIFY(done.wait(20000));
+            QCOMPARE(r->Status(), AgentRequest::StatusComplete);
+            QTest::qWait(500);
+            const int audible = recorder.audibleBlocks();
+            // About four seconds of speech; at least a second and a half of it must be heard.
+            QVERIFY2(audible >= 15, qPrintable(u"round %1: %2 audible blocks"_s.arg(round).arg(audible)));
+
+            // Idle: no stream is left open on the server, and the next speech opens one again.
+            QTRY_VERIFY_WITH_TIMEOUT(!device->isStreamOpen(), DeviceAudioSink::IdleCloseMs + 3000);
+            QTRY_COMPARE_WITH_TIMEOUT(sinkInputs(), 0, 5000);
+        }
+    }
+
+    void microphoneHearsACommand()
+    {
+        // The command, spoken by the synthesiser into a WAV file...
+        const QString wav = m_dir.filePath(u"command.wav"_s);
+        {
+            HeadlessAgentControl writer(std::make_unique<WavFileAudioSink>(wav, 1.0));
+            writer.Characters()->Load("w", PackageBuilder::Character(m_dir.path(), u"Writer"_s));
+            AgentRequestPtr r = writer.Characters()->Item("w")->Speak(u"read clipboard"_s);
+            QSignalSpy done(r.get(), &AgentRequest::finished);
+            QVERIFY(done.wait(20000));
+        }
+        QVERIFY(QFileInfo(wav).size() > 10000);
+
+        // ...played into the sink whose monitor is the default microphone, while listening is held.
+        VoiceListener listener;
+        listener.setPhrases({u"check mail"_s, u"read clipboard"_s, u"say time"_s, u"stop talking"_s, u"skip message"_s});
+        QSignalSpy heard(&listener, &VoiceListener::recognized);
+        listener.startListening();
+        QVERIFY2(listener.isListening(), heard.isEmpty() ? "" : qPrintable(heard.first().at(2).toString()));
+        QTest::qWait(500);
+        QProcess player;
+        player.start(u"paplay"_s, {u"-d"_s, u"murmelo_out"_s, wav});
+        QVERIFY(player.waitForFinished(20000));
+        QCOMPARE(player.exitCode(), 0);
+        QTest::qWait(500);
+        listener.stopListening();
+        QVERIFY(heard.wait(20000));
+        const QList<QVariant> result = heard.takeFirst();
+        QVERIFY2(result.at(2).toString().isEmpty(), qPrintable(result.at(2).toString()));
+        QCOMPARE(result.at(0).toString(), u"read clipboard"_s);
+    }
+};
 
 QTEST_GUILESS_MAIN(TstAgentDevice)
 #include "tst_agentdevice.moc"

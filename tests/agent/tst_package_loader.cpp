@@ -7,194 +7,186 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 class TestPackageLoader : public QObject
 {
     Q_OBJECT
 
-private Q_SLOTS:
-    void loadsMinimalPackage();
-    void rejectsBrokenPackages_data();
-    void rejectsBrokenPackages();
-    void rejectsTruncatedZip();
-    void shippedCharacters_data();
-    void shippedCharacters();
 
 private:
     QTemporaryDir m_dir;
-};
 
-void TestPackageLoader::loadsMinimalPackage()
-{
-    const QString file = m_dir.filePath(QStringLiteral("Tiny.acs"));
-    QVERIFY(PackageBuilder::WriteZip(file, {{QStringLiteral("character.json"), PackageBuilder::MinimalJson()},
-                                            {QStringLiteral("a.svg"), PackageBuilder::Svg()},
-                                            {QStringLiteral("m.svg"), PackageBuilder::Svg(QStringLiteral("red"))}}));
-    CharacterPackage pkg;
-    QString error;
-    QVERIFY2(CharacterPackageLoader::Load(file, pkg, error), qPrintable(error));
-    QVERIFY(error.isEmpty());
-    QCOMPARE(pkg.file, file);
-    QCOMPARE(pkg.name, QStringLiteral("Tiny"));
-    QCOMPARE(pkg.originalSize, QSize(100, 120));
-    QCOMPARE(pkg.extraData, QStringLiteral("Hi~~Hello^^x"));
-    QCOMPARE(pkg.animationNames(), (QStringList{"Hide", "RestPose", "Show"}));
-    const CharacterAnimation show = pkg.animations.value(QStringLiteral("Show"));
-    QCOMPARE(show.frames.size(), 2);
-    QCOMPARE(show.frames.at(0).durationMs, 50);
-    QCOMPARE(show.frames.at(1).durationMs, 100);          // the default
-    QCOMPARE(show.frames.at(1).image, QStringLiteral("a.svg"));   // "./" dropped
-    QCOMPARE(show.returnTo, QStringLiteral("RestPose"));
-    QCOMPARE(pkg.mouthRect, QRectF(40, 70, 20, 10));
-    QCOMPARE(pkg.mouthShapes.value(QStringLiteral("open")), QStringLiteral("m.svg"));
-    QCOMPARE(pkg.images.size(), 2);
-    QCOMPARE(pkg.images.value(QStringLiteral("m.svg")), PackageBuilder::Svg(QStringLiteral("red")));
-}
-
-void TestPackageLoader::rejectsBrokenPackages_data()
-{
-    QTest::addColumn<QString>("kind");   // "zip" or "raw"
-    QTest::addColumn<QByteArray>("json");
-    QTest::addColumn<QByteArray>("frame");
-    QTest::addColumn<QString>("expected");
-
-    const QByteArray ok = PackageBuilder::MinimalJson();
-    const QByteArray svg = PackageBuilder::Svg();
-    QByteArray noRest = ok;
-    noRest.replace("\"RestPose\": { \"frames\": [ { \"image\": \"a.svg\", \"duration\": 1000 } ] },", "");
-    noRest.replace("\"return\": \"RestPose\"", "\"loop\": false");
-
-    QTest::newRow("missing-file") << "none" << ok << svg << "not found";
-    QTest::newRow("text-file-named-acs") << "raw" << QByteArray("This is just text.\n") << svg << "not a zip archive";
-    QTest::newRow("empty-file") << "raw" << QByteArray() << svg << "not a zip archive";
-    QTest::newRow("zip-without-character-json") << "nojson" << ok << svg << "character.json missing";
-    QTest::newRow("json-invalid") << "zip" << QByteArray("{ \"name\": ") << svg << "not valid JSON";
-    QTest::newRow("json-not-object") << "zip" << QByteArray("[1, 2]") << svg << "does not hold an object";
-    QTest::newRow("json-format-unknown") << "zip" << QByteArray(ok).replace("\"format\": 1", "\"format\": 7") << svg
-                                         << "only format 1";
-    QTest::newRow("missing-name") << "zip" << QByteArray(ok).replace("\"name\": \"Tiny\",", "") << svg << "no name";
-    QTest::newRow("missing-size") << "zip" << QByteArray(ok).replace("\"width\": 100,", "") << svg
-                                  << "valid width and height";
-    QTest::newRow("negative-size") << "zip" << QByteArray(ok).replace("\"height\": 120", "\"height\": -5") << svg
-                                   << "valid width and height";
-    QTest::newRow("frame-missing-from-zip") << "zip" << QByteArray(ok).replace("\"./a.svg\"", "\"b.svg\"") << svg
-                                            << "'b.svg' is missing";
-    QTest::newRow("frame-not-svg-png-bytes") << "zip" << ok << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16)
-                                             << "frame 'a.svg' is not SVG";
-    QTest::newRow("frame-xml-but-html") << "zip" << ok << QByteArray("<html><body>x</body></html>")
-                                        << "root element is <html>";
-    QTest::newRow("frame-broken-xml") << "zip" << ok << QByteArray("<svg xmlns=\"http://www.w3.org/2000/svg\"><g>")
-                                      << "not valid XML";
-    QTest::newRow("frame-empty") << "zip" << ok << QByteArray() << "is not SVG";
-    QTest::newRow("frame-path-escapes") << "zip" << QByteArray(ok).replace("\"./a.svg\"", "\"../a.svg\"") << svg
-                                        << "invalid image path";
-    QTest::newRow("required-animation-missing") << "zip" << noRest << svg << "'RestPose' is missing";
-    QTest::newRow("return-to-unknown") << "zip"
-                                       << QByteArray(ok).replace("\"return\": \"RestPose\"", "\"return\": \"Nope\"")
-                                       << svg << "returns to 'Nope'";
-    QTest::newRow("bad-duration") << "zip" << QByteArray(ok).replace("\"duration\": 50 }, {", "\"duration\": 0 }, {")
-                                  << svg << "invalid duration";
-    QTest::newRow("mouth-outside-frame") << "zip" << QByteArray(ok).replace("\"x\": 40", "\"x\": 95") << svg
-                                         << "mouth rectangle";
-    QTest::newRow("no-animations") << "zip"
-                                   << QByteArray("{\"name\":\"X\",\"width\":10,\"height\":10,\"animations\":{}}")
-                                   << svg << "no animations";
-}
-
-void TestPackageLoader::rejectsBrokenPackages()
-{
-    QFETCH(QString, kind);
-    QFETCH(QByteArray, json);
-    QFETCH(QByteArray, frame);
-    QFETCH(QString, expected);
-
-    const QString file = m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()) + QStringLiteral(".acs"));
-    if (kind == QLatin1String("raw")) {
-        QFile f(file);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(json);
-    } else if (kind == QLatin1String("zip")) {
-        QVERIFY(PackageBuilder::WriteZip(file, {{QStringLiteral("character.json"), json},
-                                                {QStringLiteral("a.svg"), frame},
-                                                {QStringLiteral("m.svg"), PackageBuilder::Svg()}}));
-    } else if (kind == QLatin1String("nojson")) {
-        QVERIFY(PackageBuilder::WriteZip(file, {{QStringLiteral("a.svg"), frame},
-                                                {QStringLiteral("readme.txt"), QByteArray("hello")}}));
-    }
-    CharacterPackage pkg;
-    pkg.name = QStringLiteral("untouched");
-    QString error;
-    QVERIFY(!CharacterPackageLoader::Load(file, pkg, error));
-    QVERIFY2(error.contains(expected), qPrintable(error));
-    QVERIFY2(error.contains(file), qPrintable(error));   // the message names the file
-    QCOMPARE(pkg.name, QStringLiteral("untouched"));     // a failed load leaves the output alone
-}
-
-void TestPackageLoader::rejectsTruncatedZip()
-{
-    const QString good = m_dir.filePath(QStringLiteral("good.acs"));
-    QVERIFY(PackageBuilder::WriteZip(good, {{QStringLiteral("character.json"), PackageBuilder::MinimalJson()},
-                                            {QStringLiteral("a.svg"), PackageBuilder::Svg()},
-                                            {QStringLiteral("m.svg"), PackageBuilder::Svg()}}));
-    QFile in(good);
-    QVERIFY(in.open(QIODevice::ReadOnly));
-    const QByteArray bytes = in.readAll();
-    // Every cut of the file fails cleanly, never crashes.
-    for (int cut : {10, 40, int(bytes.size() / 2), int(bytes.size()) - 30, int(bytes.size()) - 1}) {
-        const QString file = m_dir.filePath(QStringLiteral("cut-%1.acs").arg(cut));
-        QFile out(file);
-        QVERIFY(out.open(QIODevice::WriteOnly));
-        out.write(bytes.left(cut));
-        out.close();
+private Q_SLOTS:
+    void loadsMinimalPackage()
+    {
+        const QString file = m_dir.filePath(u"Tiny.acs"_s);
+        QVERIFY(PackageBuilder::WriteZip(file, {{u"character.json"_s, PackageBuilder::MinimalJson()},
+                                                {u"a.svg"_s, PackageBuilder::Svg()},
+                                                {u"m.svg"_s, PackageBuilder::Svg(u"red"_s)}}));
         CharacterPackage pkg;
         QString error;
-        QVERIFY2(!CharacterPackageLoader::Load(file, pkg, error), qPrintable(file));
-        QVERIFY(!error.isEmpty());
+        QVERIFY2(CharacterPackageLoader::Load(file, pkg, error), qPrintable(error));
+        QVERIFY(error.isEmpty());
+        QCOMPARE(pkg.file, file);
+        QCOMPARE(pkg.name, u"Tiny"_s);
+        QCOMPARE(pkg.originalSize, QSize(100, 120));
+        QCOMPARE(pkg.extraData, u"Hi~~Hello^^x"_s);
+        QCOMPARE(pkg.animationNames(), (QStringList{"Hide", "RestPose", "Show"}));
+        const CharacterAnimation show = pkg.animations.value(u"Show"_s);
+        QCOMPARE(show.frames.size(), 2);
+        QCOMPARE(show.frames.at(0).durationMs, 50);
+        QCOMPARE(show.frames.at(1).durationMs, 100);          // the default
+        QCOMPARE(show.frames.at(1).image, u"a.svg"_s);   // "./" dropped
+        QCOMPARE(show.returnTo, u"RestPose"_s);
+        QCOMPARE(pkg.mouthRect, QRectF(40, 70, 20, 10));
+        QCOMPARE(pkg.mouthShapes.value(u"open"_s), u"m.svg"_s);
+        QCOMPARE(pkg.images.size(), 2);
+        QCOMPARE(pkg.images.value(u"m.svg"_s), PackageBuilder::Svg(u"red"_s));
     }
-}
 
-void TestPackageLoader::shippedCharacters_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::newRow("merlin-the-wizard") << "Merlin";
-    QTest::newRow("robby-the-robot") << "Robby";
-}
+    void rejectsBrokenPackages_data()
+    {
+        QTest::addColumn<QString>("kind");   // "zip" or "raw"
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<QByteArray>("frame");
+        QTest::addColumn<QString>("expected");
 
-void TestPackageLoader::shippedCharacters()
-{
-    QFETCH(QString, name);
-    const QString file = qEnvironmentVariable("MURMELO_BUILD_DIR") + QStringLiteral("/share/murmelo/chars/") + name
-                         + QStringLiteral(".acs");
-    CharacterPackage pkg;
-    QString error;
-    QVERIFY2(CharacterPackageLoader::Load(file, pkg, error), qPrintable(error));
-    QCOMPARE(pkg.name, name);
-    const QStringList required{"Show", "Hide", "RestPose", "Idle1", "Idle2", "Blink", "Greet", "Wave", "Announce",
-                               "GetAttention", "Explain", "Read", "Think", "Surprised", "Congratulate", "Pleased",
-                               "Sad"};
-    for (const QString &anim : required) {
-        QVERIFY2(pkg.animations.contains(anim), qPrintable(anim));
-        const CharacterAnimation a = pkg.animations.value(anim);
-        QVERIFY2(!a.frames.isEmpty(), qPrintable(anim));
-        int total = 0;
-        for (const CharacterFrame &f : a.frames) {
-            QVERIFY(pkg.images.contains(f.image));
-            total += f.durationMs;
+        const QByteArray ok = PackageBuilder::MinimalJson();
+        const QByteArray svg = PackageBuilder::Svg();
+        QByteArray noRest = ok;
+        noRest.replace("\"RestPose\": { \"frames\": [ { \"image\": \"a.svg\", \"duration\": 1000 } ] },", "");
+        noRest.replace("\"return\": \"RestPose\"", "\"loop\": false");
+
+        QTest::newRow("missing-file") << "none" << ok << svg << "not found";
+        QTest::newRow("text-file-named-acs") << "raw" << QByteArray("This is just text.\n") << svg << "not a zip archive";
+        QTest::newRow("empty-file") << "raw" << QByteArray() << svg << "not a zip archive";
+        QTest::newRow("zip-without-character-json") << "nojson" << ok << svg << "character.json missing";
+        QTest::newRow("json-invalid") << "zip" << QByteArray("{ \"name\": ") << svg << "not valid JSON";
+        QTest::newRow("json-not-object") << "zip" << QByteArray("[1, 2]") << svg << "does not hold an object";
+        QTest::newRow("json-format-unknown") << "zip" << QByteArray(ok).replace("\"format\": 1", "\"format\": 7") << svg
+                                             << "only format 1";
+        QTest::newRow("missing-name") << "zip" << QByteArray(ok).replace("\"name\": \"Tiny\",", "") << svg << "no name";
+        QTest::newRow("missing-size") << "zip" << QByteArray(ok).replace("\"width\": 100,", "") << svg
+                                      << "valid width and height";
+        QTest::newRow("negative-size") << "zip" << QByteArray(ok).replace("\"height\": 120", "\"height\": -5") << svg
+                                       << "valid width and height";
+        QTest::newRow("frame-missing-from-zip") << "zip" << QByteArray(ok).replace("\"./a.svg\"", "\"b.svg\"") << svg
+                                                << "'b.svg' is missing";
+        QTest::newRow("frame-not-svg-png-bytes") << "zip" << ok << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16)
+                                                 << "frame 'a.svg' is not SVG";
+        QTest::newRow("frame-xml-but-html") << "zip" << ok << QByteArray("<html><body>x</body></html>")
+                                            << "root element is <html>";
+        QTest::newRow("frame-broken-xml") << "zip" << ok << QByteArray("<svg xmlns=\"http://www.w3.org/2000/svg\"><g>")
+                                          << "not valid XML";
+        QTest::newRow("frame-empty") << "zip" << ok << QByteArray() << "is not SVG";
+        QTest::newRow("frame-path-escapes") << "zip" << QByteArray(ok).replace("\"./a.svg\"", "\"../a.svg\"") << svg
+                                            << "invalid image path";
+        QTest::newRow("required-animation-missing") << "zip" << noRest << svg << "'RestPose' is missing";
+        QTest::newRow("return-to-unknown") << "zip"
+                                           << QByteArray(ok).replace("\"return\": \"RestPose\"", "\"return\": \"Nope\"")
+                                           << svg << "returns to 'Nope'";
+        QTest::newRow("bad-duration") << "zip" << QByteArray(ok).replace("\"duration\": 50 }, {", "\"duration\": 0 }, {")
+                                      << svg << "invalid duration";
+        QTest::newRow("mouth-outside-frame") << "zip" << QByteArray(ok).replace("\"x\": 40", "\"x\": 95") << svg
+                                             << "mouth rectangle";
+        QTest::newRow("no-animations") << "zip"
+                                       << QByteArray("{\"name\":\"X\",\"width\":10,\"height\":10,\"animations\":{}}")
+                                       << svg << "no animations";
+    }
+    void rejectsBrokenPackages()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QByteArray, json);
+        QFETCH(QByteArray, frame);
+        QFETCH(QString, expected);
+
+        const QString file = m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()) + u".acs"_s);
+        if (kind == QLatin1String("raw")) {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(json);
+        } else if (kind == QLatin1String("zip")) {
+            QVERIFY(PackageBuilder::WriteZip(file, {{u"character.json"_s, json}, {u"a.svg"_s, frame},
+                                                    {u"m.svg"_s, PackageBuilder::Svg()}}));
+        } else if (kind == QLatin1String("nojson")) {
+            QVERIFY(PackageBuilder::WriteZip(file, {{u"a.svg"_s, frame}, {u"readme.txt"_s, QByteArray("hello")}}));
         }
-        // Long enough to see, short enough not to hold up the mail announcement.
-        QVERIFY2(anim == QLatin1String("RestPose") || (total >= 200 && total <= 4000), qPrintable(anim));
-        if (anim != QLatin1String("Hide") && anim != QLatin1String("RestPose"))
-            QCOMPARE(a.returnTo, QStringLiteral("RestPose"));
+        CharacterPackage pkg;
+        pkg.name = u"untouched"_s;
+        QString error;
+        QVERIFY(!CharacterPackageLoader::Load(file, pkg, error));
+        QVERIFY2(error.contains(expected), qPrintable(error));
+        QVERIFY2(error.contains(file), qPrintable(error));   // the message names the file
+        QCOMPARE(pkg.name, u"untouched"_s);     // a failed load leaves the output alone
     }
-    for (const char *shape : {"closed", "small", "open", "wide", "round"})
-        QVERIFY2(pkg.mouthShapes.contains(QLatin1String(shape)), shape);
-    QVERIFY(!pkg.speakingBase.isEmpty());
-    QVERIFY(pkg.mouthRect.isValid());
-    QVERIFY(QRectF(QPointF(0, 0), QSizeF(pkg.originalSize)).contains(pkg.mouthRect));
-    // The greeting alternatives come before "^^", separated by "~~".
-    const QString greeting = pkg.extraData.section(QStringLiteral("^^"), 0, 0);
-    QVERIFY2(greeting.split(QStringLiteral("~~")).size() >= 2, qPrintable(pkg.extraData));
-    QVERIFY(!pkg.voiceName.isEmpty());
-}
+
+    void rejectsTruncatedZip()
+    {
+        const QString good = m_dir.filePath(u"good.acs"_s);
+        QVERIFY(PackageBuilder::WriteZip(good, {{u"character.json"_s, PackageBuilder::MinimalJson()},
+                                                {u"a.svg"_s, PackageBuilder::Svg()},
+                                                {u"m.svg"_s, PackageBuilder::Svg()}}));
+        QFile in(good);
+        QVERIFY(in.open(QIODevice::ReadOnly));
+        const QByteArray bytes = in.readAll();
+        // Every cut of the file fails cleanly, never crashes.
+        for (int cut : {10, 40, int(bytes.size() / 2), int(bytes.size()) - 30, int(bytes.size()) - 1}) {
+            const QString file = m_dir.filePath(u"cut-%1.acs"_s.arg(cut));
+            QFile out(file);
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            out.write(bytes.left(cut));
+            out.close();
+            CharacterPackage pkg;
+            QString error;
+            QVERIFY2(!CharacterPackageLoader::Load(file, pkg, error), qPrintable(file));
+            QVERIFY(!error.isEmpty());
+        }
+    }
+
+    void shippedCharacters_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("merlin-the-wizard") << "Merlin";
+        QTest::newRow("robby-the-robot") << "Robby";
+    }
+    void shippedCharacters()
+    {
+        QFETCH(QString, name);
+        const QString file = qEnvironmentVariable("MURMELO_BUILD_DIR") + u"/share/murmelo/chars/"_s + name
+                             + u".acs"_s;
+        CharacterPackage pkg;
+        QString error;
+        QVERIFY2(CharacterPackageLoader::Load(file, pkg, error), qPrintable(error));
+        QCOMPARE(pkg.name, name);
+        const QStringList required{"Show", "Hide", "RestPose", "Idle1", "Idle2", "Blink", "Greet", "Wave", "Announce",
+                                   "GetAttention", "Explain", "Read", "Think", "Surprised", "Congratulate", "Pleased",
+                                   "Sad"};
+        for (const QString &anim : required) {
+            QVERIFY2(pkg.animations.contains(anim), qPrintable(anim));
+            const CharacterAnimation a = pkg.animations.value(anim);
+            QVERIFY2(!a.frames.isEmpty(), qPrintable(anim));
+            int total = 0;
+            for (const CharacterFrame &f : a.frames) {
+                QVERIFY(pkg.images.contains(f.image));
+                total += f.durationMs;
+            }
+            // Long enough to see, short enough not to hold up the mail announcement.
+            QVERIFY2(anim == QLatin1String("RestPose") || (total >= 200 && total <= 4000), qPrintable(anim));
+            if (anim != QLatin1String("Hide") && anim != QLatin1String("RestPose"))
+                QCOMPARE(a.returnTo, u"RestPose"_s);
+        }
+        for (const char *shape : {"closed", "small", "open", "wide", "round"})
+            QVERIFY2(pkg.mouthShapes.contains(QLatin1String(shape)), shape);
+        QVERIFY(!pkg.speakingBase.isEmpty());
+        QVERIFY(pkg.mouthRect.isValid());
+        QVERIFY(QRectF(QPointF(0, 0), QSizeF(pkg.originalSize)).contains(pkg.mouthRect));
+        // The greeting alternatives come before "^^", separated by "~~".
+        const QString greeting = pkg.extraData.section(u"^^"_s, 0, 0);
+        QVERIFY2(greeting.split(u"~~"_s).size() >= 2, qPrintable(pkg.extraData));
+        QVERIFY(!pkg.voiceName.isEmpty());
+    }
+};
 
 QTEST_GUILESS_MAIN(TestPackageLoader)
 #include "tst_package_loader.moc"

@@ -1,9 +1,6 @@
-#include "DovecotFixture.h"
+#include "CliRunner.h"
 #include "TestCertificates.h"
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QCryptographicHash>
-#include <QProcess>
 #include <QSslCertificate>
 #include <QTemporaryDir>
 #include <QTest>
@@ -16,22 +13,6 @@
 #include <vector>
 
 namespace {
-struct Result
-{
-    int status = -1;
-    QByteArray out;
-    QByteArray err;
-    QList<QJsonObject> json() const
-    {
-        QList<QJsonObject> objects;
-        for (const QByteArray &line : out.split('\n')) {
-            if (!line.trimmed().isEmpty())
-                objects << QJsonDocument::fromJson(line).object();
-        }
-        return objects;
-    }
-};
-
 QString CArriveShellFingerprint(const QString &pemFile)
 {
     QFile f(pemFile);
@@ -54,33 +35,23 @@ class TstCli : public QObject
     Q_OBJECT
     QTemporaryDir m_home;
 
-    Result cli(const QStringList &args, const QByteArray &input = {}) { return cliIn(m_home.path(), args, input); }
-
-    static Result cliIn(const QString &home, const QStringList &args, const QByteArray &input = {})
+    CliResult cli(const QStringList &args, const QByteArray &input = {}) { return runCli(m_home.path(), args, input); }
+    /// Runs the program in `home` on its own and returns its lines as JSON.
+    static QList<QJsonObject> jsonOf(QProcess &p)
     {
-        QProcess p;
-        p.setProgram(qEnvironmentVariable("MURMELO_BUILD_DIR") + "/bin/murmelo-cli");
-        p.setArguments(QStringList{"--home", home} + args);
-        p.start();
-        if (!input.isEmpty())
-            p.write(input);
-        p.closeWriteChannel();
-        if (!p.waitForFinished(60000))
-            p.kill();
-        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
-                p.readAllStandardError()};
+        return CliResult{0, p.readAllStandardOutput(), {}}.json();
     }
 
 private Q_SLOTS:
     void accountsRoundTripWithoutEverPrintingThePassword()
     {
-        Result add = cli({"--json", "accounts", "add", "--server", "pop.example.com", "--user", "ann", "--password",
+        CliResult add = cli({"--json", "accounts", "add", "--server", "pop.example.com", "--user", "ann", "--password",
                           "Pässwörd-42", "--interval", "7", "--email", "ann@example.com"});
         QCOMPARE(add.status, 0);
         const QString id = add.json().value(0).value("Id").toString();
         QCOMPARE(id.size(), 38);
 
-        Result list = cli({"--json", "accounts", "list"});
+        CliResult list = cli({"--json", "accounts", "list"});
         QCOMPARE(list.status, 0);
         const QJsonObject a = list.json().value(0);
         QCOMPARE(a.value("Id").toString(), id);
@@ -92,17 +63,15 @@ private Q_SLOTS:
         QCOMPARE(a.value("Email").toString(), QString("ann@example.com"));
         QVERIFY(!a.contains("Pwd"));
 
-        Result upd = cli({"accounts", "update", id, "--port", "995", "--disabled", "--password", "-"}, "new secret\n");
+        CliResult upd = cli({"accounts", "update", id, "--port", "995", "--disabled", "--password", "-"}, "new secret\n");
         QCOMPARE(upd.status, 0);
         const QJsonObject b = cli({"--json", "accounts", "list"}).json().value(0);
         QCOMPARE(b.value("Port").toInt(), 995);
         QCOMPARE(b.value("Disabled").toBool(), true);
 
-        for (const Result &r : {add, list, upd})
+        for (const CliResult &r : {add, list, upd})
             QVERIFY(!r.out.contains("Pässwörd") && !r.err.contains("Pässwörd") && !r.out.contains("new secret"));
-        QFile log(m_home.filePath("mu.log"));
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        const QByteArray logText = log.readAll();
+        const QByteArray logText = fileBytes(m_home.filePath("mu.log"));
         QVERIFY(!logText.contains("Pässwörd") && !logText.contains("new secret"));
 
         QCOMPARE(cli({"accounts", "remove", id}).status, 0);
@@ -111,10 +80,10 @@ private Q_SLOTS:
 
     void errorsCarryTheEngineNumber()
     {
-        Result r = cli({"accounts", "remove", "{00000000-0000-0000-0000-000000000000}"});
+        CliResult r = cli({"accounts", "remove", "{00000000-0000-0000-0000-000000000000}"});
         QVERIFY(r.status != 0);
         QVERIFY2(r.err.contains(QByteArray::number(qint32(0x80040201u))), r.err.constData());
-        Result m = cli({"--json", "messages", "show", "{00000000-0000-0000-0000-000000000000}"});
+        CliResult m = cli({"--json", "messages", "show", "{00000000-0000-0000-0000-000000000000}"});
         QVERIFY(m.status != 0);
         const QJsonObject e = QJsonDocument::fromJson(m.err.trimmed()).object();
         QCOMPARE(e.value("ErrNumber").toInt(), qint32(0x80040202u));
@@ -134,17 +103,12 @@ private Q_SLOTS:
     void checkAgainstDovecot()
     {
         DovecotFixture dovecot;
-        QString why;
-        if (!dovecot.start(&why))
-            QSKIP(qPrintable("Dovecot cannot start here: " + why));
+        START_DOVECOT_OR_SKIP(dovecot);
         for (int n = 1; n <= 3; ++n)
             QVERIFY(dovecot.addMessage(mail(n)));
-        const QString id = cli({"--json", "accounts", "add", "--server", dovecot.host(), "--port",
-                                QString::number(dovecot.port()), "--security", "none", "--user", dovecot.user(),
-                                "--password", dovecot.password()})
-                               .json().value(0).value("Id").toString();
+        const QString id = cli(addDovecotAccount(dovecot)).first().value("Id").toString();
         QVERIFY(!id.isEmpty());
-        Result first = cli({"--json", "check"});
+        CliResult first = cli({"--json", "check"});
         QCOMPARE(first.status, 0);
         const auto msgs = first.json();
         QCOMPARE(msgs.size(), 3);
@@ -154,12 +118,12 @@ private Q_SLOTS:
         for (const char *key : {"Id", "Server", "User", "POP3Id", "From", "To", "Date", "Subject"})
             QVERIFY2(msgs.at(0).contains(key), key);
 
-        Result second = cli({"--json", "check"});
+        CliResult second = cli({"--json", "check"});
         QCOMPARE(second.status, 0);
         QVERIFY(second.json().isEmpty());
 
         // The stored content is the message, byte for byte.
-        Result show = cli({"messages", "show", msgs.at(0).value("Id").toString()});
+        CliResult show = cli({"messages", "show", msgs.at(0).value("Id").toString()});
         QCOMPARE(show.status, 0);
         QVERIFY(show.out.contains("Subject: Re: =?UTF-8?B?w4RwZmVs?= 1\r\n"));
         QVERIFY(show.out.contains("Hallo 1"));
@@ -170,7 +134,7 @@ private Q_SLOTS:
 
         // A wrong password: status 2 and the reason, nothing printed as a message.
         QCOMPARE(cli({"accounts", "update", id, "--password", "wrong"}).status, 0);
-        Result bad = cli({"check", "--account", id});
+        CliResult bad = cli({"check", "--account", id});
         QCOMPARE(bad.status, 2);
         QVERIFY2(bad.err.contains("Cannot get new messages from e-mail server '127.0.0.1'."), bad.err.constData());
         QVERIFY(!bad.out.contains("new "));
@@ -179,19 +143,13 @@ private Q_SLOTS:
     void parallelChecksStoreAndAnnounceEachMessageOnce()
     {
         DovecotFixture dovecot;
-        QString why;
-        if (!dovecot.start(&why))
-            QSKIP(qPrintable("Dovecot cannot start here: " + why));
+        START_DOVECOT_OR_SKIP(dovecot);
         constexpr int Messages = 30;
         for (int n = 1; n <= Messages; ++n)
             QVERIFY(dovecot.addMessage(mail(n)));
         QTemporaryDir home;
-        const QString program = qEnvironmentVariable("MURMELO_BUILD_DIR") + "/bin/murmelo-cli";
-        QProcess add;
-        add.start(program, {"--home", home.path(), "accounts", "add", "--server", dovecot.host(), "--port",
-                            QString::number(dovecot.port()), "--security", "none", "--user", dovecot.user(),
-                            "--password", dovecot.password()});
-        QVERIFY(add.waitForFinished(30000));
+        const QString program = cliProgram();
+        QCOMPARE(runCli(home.path(), addDovecotAccount(dovecot)).status, 0);
         std::vector<std::unique_ptr<QProcess>> checks;
         for (int i = 0; i < 4; ++i) {
             checks.push_back(std::make_unique<QProcess>());
@@ -201,12 +159,9 @@ private Q_SLOTS:
         for (const auto &p : checks) {
             QVERIFY(p->waitForFinished(120000));
             QCOMPARE(p->exitCode(), 0);
-            announced += int(Result{0, p->readAllStandardOutput(), {}}.json().size());
+            announced += int(jsonOf(*p).size());
         }
-        QProcess list;
-        list.start(program, {"--home", home.path(), "--json", "messages", "list", "--all"});
-        QVERIFY(list.waitForFinished(30000));
-        const qsizetype stored = Result{0, list.readAllStandardOutput(), {}}.json().size();
+        const qsizetype stored = runCli(home.path(), {"--json", "messages", "list", "--all"}).json().size();
         qInfo("4 parallel checks of %d messages: %lld rows stored, %d announced", Messages, qlonglong(stored), announced);
         QCOMPARE(stored, qsizetype(Messages));
         QCOMPARE(announced, Messages);
@@ -229,9 +184,7 @@ private Q_SLOTS:
         QFETCH(int, freeBytes);
         QFETCH(QByteArray, why);
         DovecotFixture dovecot;
-        QString whyNot;
-        if (!dovecot.start(&whyNot))
-            QSKIP(qPrintable("Dovecot cannot start here: " + whyNot));
+        START_DOVECOT_OR_SKIP(dovecot);
         for (int n = 1; n <= 30; ++n)
             QVERIFY(dovecot.addMessage(mail(n) + QByteArray(2000, 'x') + "\r\n"));
         QTemporaryDir dir;
@@ -245,18 +198,8 @@ private Q_SLOTS:
             if (::geteuid() != 0 || QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=1m", "tmpfs", dir.path()}) != 0)
                 QSKIP("a small file system cannot be mounted here");
         }
-        const QString program = qEnvironmentVariable("MURMELO_BUILD_DIR") + "/bin/murmelo-cli";
-        auto run = [&](const QStringList &args) {
-            QProcess p;
-            p.start(program, QStringList{"--home", home} + args);
-            p.closeWriteChannel();
-            p.waitForFinished(60000);
-            return Result{p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
-        };
-        QCOMPARE(run({"accounts", "add", "--server", dovecot.host(), "--port", QString::number(dovecot.port()),
-                      "--security", "none", "--user", dovecot.user(), "--password", dovecot.password()})
-                     .status,
-                 0);
+        auto run = [&](const QStringList &args) { return runCli(home, args); };
+        QCOMPARE(run(addDovecotAccount(dovecot)).status, 0);
         QFile filler(dir.filePath("filler"));
         if (damage == "msg-table") {
             const QString db = home + "/MU.mdb";
@@ -286,14 +229,14 @@ private Q_SLOTS:
             filler.close();
             filler.resize(filler.size() - freeBytes);
         }
-        const Result check = run({"check"});
+        const CliResult check = run({"check"});
         QVERIFY2(check.status == 1 || check.status == 2, check.err.constData());
         QVERIFY2(check.err.toLower().contains(why), check.err.constData());
         QVERIFY2(!check.err.contains("not a readable"), check.err.constData());
         if (damage == "disk-full") {
             filler.remove();
             // Whatever was announced was stored.
-            const Result list = run({"--json", "messages", "list"});
+            const CliResult list = run({"--json", "messages", "list"});
             QCOMPARE(list.json().size(), qsizetype(check.out.count("new ")));
         }
     }
@@ -320,17 +263,11 @@ private Q_SLOTS:
         QFETCH(QByteArray, header);
         QFETCH(QByteArray, shown);
         DovecotFixture dovecot;
-        QString why;
-        if (!dovecot.start(&why))
-            QSKIP(qPrintable("Dovecot cannot start here: " + why));
+        START_DOVECOT_OR_SKIP(dovecot);
         QVERIFY(dovecot.addMessage("Message-ID: <forged@example.org>\r\n" + header + "\r\nBody\r\n"));
         QTemporaryDir home;
-        QCOMPARE(cliIn(home.path(), {"accounts", "add", "--server", dovecot.host(), "--port",
-                                     QString::number(dovecot.port()), "--security", "none", "--user", dovecot.user(),
-                                     "--password", dovecot.password()})
-                     .status,
-                 0);
-        const Result check = cliIn(home.path(), {"check"});
+        QCOMPARE(runCli(home.path(), addDovecotAccount(dovecot)).status, 0);
+        const CliResult check = runCli(home.path(), {"check"});
         QCOMPARE(check.status, 0);
         QCOMPARE(check.out.count('\n'), 1);
         QVERIFY2(check.out.startsWith("new  {") && check.out.contains(shown), check.out.constData());
@@ -360,7 +297,7 @@ private Q_SLOTS:
         // JSON writer makes of the record, and the text line the value escaped.
         QFETCH(QString, value);
         QTemporaryDir home;
-        QCOMPARE(cliIn(home.path(), {"messages", "list"}).status, 0);
+        QCOMPARE(runCli(home.path(), {"messages", "list"}).status, 0);
         {
             QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "list-lines");
             db.setDatabaseName(home.filePath("MU.mdb"));
@@ -378,10 +315,10 @@ private Q_SLOTS:
         QJsonObject expected{{"Id", "{00000000-0000-0000-0000-00000000000A}"}};
         for (const char *key : {"Server", "User", "POP3Id", "From", "To", "Date", "Subject"})
             expected.insert(key, value);
-        const Result json = cliIn(home.path(), {"--json", "messages", "list"});
+        const CliResult json = runCli(home.path(), {"--json", "messages", "list"});
         QCOMPARE(json.status, 0);
         QCOMPARE(json.out, QJsonDocument(expected).toJson(QJsonDocument::Compact) + "\n");
-        const Result text = cliIn(home.path(), {"messages", "list"});
+        const CliResult text = runCli(home.path(), {"messages", "list"});
         QCOMPARE(text.status, 0);
         QVERIFY2(text.out.startsWith("{00000000-0000-0000-0000-00000000000A}  ") && text.out.endsWith("\n")
                      && text.out.count('\n') == 1,
@@ -396,7 +333,7 @@ private Q_SLOTS:
     {
         // Message texts as an older version stored them (UTF-16 text, no conversion mark).
         QTemporaryDir home;
-        QCOMPARE(cliIn(home.path(), {"messages", "list"}).status, 0);
+        QCOMPARE(runCli(home.path(), {"messages", "list"}).status, 0);
         QByteArray body = "Subject: old\r\n\r\n";
         for (int octet = 1; octet < 256; ++octet)
             body += char(octet);
@@ -418,15 +355,15 @@ private Q_SLOTS:
         }
         QSqlDatabase::removeDatabase("older");
 
-        const Result first = cliIn(home.path(), {"messages", "list"});
+        const CliResult first = runCli(home.path(), {"messages", "list"});
         QCOMPARE(first.status, 0);
         QCOMPARE(first.out.count('\n'), 30);
         QVERIFY2(first.err.contains("converting stored messages: 0 of 30\n")
                      && first.err.contains("converting stored messages: 30 of 30\n") && first.err.contains("compacted"),
                  first.err.constData());
-        const Result show = cliIn(home.path(), {"messages", "show", "{00000000-0000-0000-0000-000000000007}"});
+        const CliResult show = runCli(home.path(), {"messages", "show", "{00000000-0000-0000-0000-000000000007}"});
         QCOMPARE(show.out, body + "7");
-        const Result again = cliIn(home.path(), {"--json", "messages", "list"});
+        const CliResult again = runCli(home.path(), {"--json", "messages", "list"});
         QCOMPARE(again.status, 0);
         QCOMPARE(again.err, QByteArray());
     }
@@ -467,8 +404,8 @@ private Q_SLOTS:
         QFETCH(QByteArray, out);
         QFETCH(QByteArray, err);
         QTemporaryDir home;
-        QCOMPARE(cliIn(home.path(), {"accounts", "add", "--server", "pop.example.com", "--user", "ann"}).status, 0);
-        const Result r = cliIn(home.path(), args);
+        QCOMPARE(runCli(home.path(), {"accounts", "add", "--server", "pop.example.com", "--user", "ann"}).status, 0);
+        const CliResult r = runCli(home.path(), args);
         QCOMPARE(r.status, status);
         QVERIFY2(r.out.startsWith(out), r.out.constData());
         QVERIFY2(r.err.contains(err), r.err.constData());
@@ -479,13 +416,7 @@ private Q_SLOTS:
     void imapAccountOptions()
     {
         QTemporaryDir home;
-        auto run = [&](const QStringList &args) {
-            QProcess p;
-            p.start(qEnvironmentVariable("MURMELO_BUILD_DIR") + "/bin/murmelo-cli", QStringList{"--home", home.path()} + args);
-            p.closeWriteChannel();
-            p.waitForFinished(60000);
-            return Result{p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
-        };
+        auto run = [&](const QStringList &args) { return runCli(home.path(), args); };
         struct Case { QStringList options; int port; const char *security; const char *protocol; const char *folder; };
         const Case cases[] = {
             {{"--protocol", "imap"}, 143, "STARTTLS", "IMAP", "INBOX"},
@@ -494,7 +425,7 @@ private Q_SLOTS:
             {{}, 110, "STARTTLS", "POP3", "INBOX"},
         };
         for (const Case &c : cases) {
-            Result add = run(QStringList{"--json", "accounts", "add", "--server", "mail.example.org", "--user", "u",
+            CliResult add = run(QStringList{"--json", "accounts", "add", "--server", "mail.example.org", "--user", "u",
                                          "--password", "p"} + c.options);
             QCOMPARE(add.status, 0);
             const QJsonObject a = run({"--json", "accounts", "list"}).json().value(0);
@@ -519,33 +450,20 @@ private Q_SLOTS:
     {
         DovecotFixture dovecot;
         dovecot.enableImap();
-        QString why;
-        if (!dovecot.start(&why))
-            QSKIP(qPrintable("Dovecot cannot start here: " + why));
+        START_DOVECOT_OR_SKIP(dovecot);
         QTemporaryDir home;
-        auto add = [&](const QStringList &options) {
-            QProcess p;
-            p.start(qEnvironmentVariable("MURMELO_BUILD_DIR") + "/bin/murmelo-cli",
-                    QStringList{"--home", home.path(), "--json", "accounts", "add", "--server", dovecot.host(),
-                                "--security", "none", "--user", dovecot.user(), "--password", dovecot.password()}
-                        + options);
-            p.waitForFinished(30000);
-            return QJsonDocument::fromJson(p.readAllStandardOutput()).object().value("Id").toString();
-        };
-        const QString imap = add({"--protocol", "imap", "--port", QString::number(dovecot.imapPort())});
-        QProcess test;
-        test.start(qEnvironmentVariable("MURMELO_BUILD_DIR") + "/bin/murmelo-cli",
-                   {"--home", home.path(), "--json", "accounts", "test", "--server", dovecot.host(), "--port",
-                    QString::number(dovecot.imapPort()), "--security", "none", "--protocol", "imap", "--user",
-                    dovecot.user(), "--password", dovecot.password()});
-        QVERIFY(test.waitForFinished(30000));
-        QCOMPARE(test.exitCode(), 0);
-        QCOMPARE(QJsonDocument::fromJson(test.readAllStandardOutput()).object().value("protocol").toString(),
-                 QString("IMAP"));
-        const QString pop = add({"--port", QString::number(dovecot.port()), "--interval", "60"});
+        const QStringList imapAccount = addDovecotAccount(dovecot, dovecot.imapPort()) + QStringList{"--protocol", "imap"};
+        const QString imap = runCli(home.path(), imapAccount).first().value("Id").toString();
+        QStringList test = imapAccount;
+        test[2] = "test";   // "accounts test" takes the options of "accounts add"
+        const CliResult tested = runCli(home.path(), test);
+        QCOMPARE(tested.status, 0);
+        QCOMPARE(tested.first().value("protocol").toString(), QString("IMAP"));
+        const QString pop = runCli(home.path(), addDovecotAccount(dovecot) + QStringList{"--interval", "60"})
+                                .first().value("Id").toString();
         QVERIFY(!imap.isEmpty() && !pop.isEmpty());
         QProcess watch;
-        watch.start(qEnvironmentVariable("MURMELO_BUILD_DIR") + "/bin/murmelo-cli", {"--home", home.path(), "watch"});
+        watch.start(cliProgram(), {"--home", home.path(), "watch"});
         QByteArray out;
         QTRY_VERIFY_WITH_TIMEOUT((out += watch.readAllStandardOutput()).contains((imap + " push").toUtf8()), 20000);
         QVERIFY(out.contains((pop + " poll").toUtf8()));
@@ -559,14 +477,10 @@ private Q_SLOTS:
     void watchShowsTimerChecksAndStopsCleanly()
     {
         QTemporaryDir home;
-        QProcess add;
-        add.start(qEnvironmentVariable("MURMELO_BUILD_DIR") + "/bin/murmelo-cli",
-                  {"--home", home.path(), "accounts", "add", "--server", "127.0.0.1", "--port", "1", "--user", "u",
-                   "--password", "p", "--interval", "1"});
-        QVERIFY(add.waitForFinished(30000));
+        QCOMPARE(runCli(home.path(), {"accounts", "add", "--server", "127.0.0.1", "--port", "1", "--user", "u",
+                                      "--password", "p", "--interval", "1"}).status, 0);
         QProcess watch;
-        watch.start(qEnvironmentVariable("MURMELO_BUILD_DIR") + "/bin/murmelo-cli",
-                    {"--home", home.path(), "--json", "watch"});
+        watch.start(cliProgram(), {"--home", home.path(), "--json", "watch"});
         QByteArray out;
         QTRY_VERIFY_WITH_TIMEOUT((out += watch.readAllStandardOutput()).contains("\"ErrorOccured\""), 20000);
         QVERIFY(out.indexOf("ItsTimeToCheck") < out.indexOf("ReceiveStart"));
@@ -575,9 +489,7 @@ private Q_SLOTS:
         QCOMPARE(watch.exitStatus(), QProcess::NormalExit);
         QCOMPARE(watch.exitCode(), 0);
         QVERIFY((out + watch.readAllStandardOutput()).contains("\"Stopped\""));
-        QFile log(home.filePath("mu.log"));
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        QVERIFY(log.readAll().contains("moReceiverManager.Finalize() complete"));
+        QVERIFY(fileBytes(home.filePath("mu.log")).contains("moReceiverManager.Finalize() complete"));
     }
 
     void checkOverTlsAndStartTlsWithPinnedCertificate()
@@ -587,31 +499,24 @@ private Q_SLOTS:
         QVERIFY2(certs.make(&why), qPrintable(why));
         DovecotFixture dovecot;
         dovecot.enableTls(certs.serverCert(), certs.serverKey());
-        if (!dovecot.start(&why))
-            QSKIP(qPrintable("Dovecot cannot start here: " + why));
+        START_DOVECOT_OR_SKIP(dovecot);
         QVERIFY(dovecot.addMessage(mail(8)));
         QTemporaryDir home;
-        auto run = [&](const QStringList &args) {
-            QProcess p;
-            p.start(qEnvironmentVariable("MURMELO_BUILD_DIR") + "/bin/murmelo-cli", QStringList{"--home", home.path()} + args);
-            p.closeWriteChannel();
-            p.waitForFinished(60000);
-            return Result{p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
-        };
+        auto run = [&](const QStringList &args) { return runCli(home.path(), args); };
         struct Case { const char *security; const char *host; quint16 port; };
         const Case cases[] = {{"tls", "127.0.0.1", dovecot.tlsPort()}, {"starttls", "localhost", dovecot.port()}};
         for (const Case &c : cases) {
             const QString id = run({"--json", "accounts", "add", "--server", c.host, "--port", QString::number(c.port),
                                     "--security", c.security, "--user", dovecot.user(), "--password", dovecot.password()})
                                    .json().value(0).value("Id").toString();
-            Result refused = run({"check", "--account", id});
+            CliResult refused = run({"check", "--account", id});
             QCOMPARE(refused.status, 2);
             QVERIFY2(refused.err.contains("certificate is not trusted"), refused.err.constData());
-            Result trust = run({"--json", "accounts", "trust", id, "--yes"});
+            CliResult trust = run({"--json", "accounts", "trust", id, "--yes"});
             QCOMPARE(trust.status, 0);
             const QString pin = trust.json().value(0).value("CertPin").toString();
             QCOMPARE(pin, CArriveShellFingerprint(certs.serverCert()));
-            Result ok = run({"--json", "check", "--account", id});
+            CliResult ok = run({"--json", "check", "--account", id});
             QCOMPARE(ok.status, 0);
             QCOMPARE(ok.json().size(), 1);
             QCOMPARE(ok.json().value(0).value("POP3Id").toString(), QString("<cli8@example.org>"));
@@ -625,7 +530,7 @@ private Q_SLOTS:
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(QByteArray(mail(4)).replace("\r\n", "\n"));
         f.close();
-        Result r = cli({"--json", "parse", f.fileName()});
+        CliResult r = cli({"--json", "parse", f.fileName()});
         QCOMPARE(r.status, 0);
         const QJsonObject o = r.json().value(0);
         QCOMPARE(o.value("Id").toString(), QString("<cli4@example.org>"));
@@ -639,13 +544,9 @@ private Q_SLOTS:
         QFile blocker(dir.filePath("home"));
         QVERIFY(blocker.open(QIODevice::WriteOnly));   // a file where the home folder should be
         blocker.close();
-        QProcess p;
-        p.setProgram(qEnvironmentVariable("MURMELO_BUILD_DIR") + "/bin/murmelo-cli");
-        p.setArguments({"--home", dir.filePath("home/sub"), "accounts", "list"});
-        p.start();
-        QVERIFY(p.waitForFinished(30000));
-        QVERIFY(p.exitCode() != 0);
-        const QByteArray err = p.readAllStandardError();
+        const CliResult r = runCli(dir.filePath("home/sub"), {"accounts", "list"});
+        QVERIFY(r.status != 0);
+        const QByteArray err = r.err;
         QVERIFY2(err.contains(QByteArray::number(qint32(0x80040204u))) || err.contains(QByteArray::number(qint32(0x8004020Cu))),
                  err.constData());
     }

@@ -1,5 +1,6 @@
 // Account passwords in a real GNOME Keyring on a private D-Bus session bus.
-#include "DovecotFixture.h"
+#include "CliRunner.h"
+#include "storage/StorageFixture.h"
 #include "FAddAccount.h"
 #include "ShellServices.h"
 #include "storage/AccountManager.h"
@@ -14,8 +15,6 @@
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QDBusVirtualObject>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QLabel>
 #include <QProcess>
 #include <QSignalSpy>
@@ -159,29 +158,6 @@ private:
     QProcess m_keyring;
 };
 
-struct Cli
-{
-    int status = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-Cli cli(const QString &home, const QStringList &args, const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
-{
-    QProcess p;
-    p.setProcessEnvironment(env);
-    p.start(qEnvironmentVariable("MURMELO_BUILD_DIR") + "/bin/murmelo-cli", QStringList{"--home", home} + args);
-    p.closeWriteChannel();
-    if (!p.waitForFinished(60000))
-        p.kill();
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(), p.readAllStandardError()};
-}
-
-QJsonObject json(const QByteArray &line)
-{
-    return QJsonDocument::fromJson(line.trimmed().split('\n').value(0)).object();
-}
-
 /// Every form a password could take in the database file: UTF-8, UTF-16LE, the stored form.
 bool fileHolds(const QString &path, const QString &password)
 {
@@ -200,15 +176,7 @@ bool fileHolds(const QString &path, const QString &password)
 
 Record account(const QString &user, const QString &password)
 {
-    Record a;
-    a.Add("Server", "pop.example.com");
-    a.Add("Port", 110);
-    a.Add("User", user);
-    a.Add("Pwd", password);
-    a.Add("CheckInterval", 10);
-    a.Add("Disabled", false);
-    a.Add("Email", QString());
-    return a;
+    return StorageFixture::account(QStringLiteral("pop.example.com"), user, password);
 }
 }
 
@@ -328,31 +296,25 @@ private Q_SLOTS:
     void addedByTheCliLeavesNoPasswordInTheDatabaseAndChecks()
     {
         DovecotFixture dovecot;
-        QString why;
-        if (!dovecot.start(&why))
-            QSKIP(qPrintable("Dovecot cannot start here: " + why));
+        START_DOVECOT_OR_SKIP(dovecot);
         QVERIFY(dovecot.addMessage("Message-ID: <k1@example.org>\r\nFrom: Ann <a@example.org>\r\nSubject: kept\r\n\r\nhi\r\n"));
         QTemporaryDir home;
-        const Cli add = cli(home.path(), {"--json", "accounts", "add", "--server", dovecot.host(), "--port",
-                                          QString::number(dovecot.port()), "--security", "none", "--user",
-                                          dovecot.user(), "--password", dovecot.password()});
+        const CliResult add = runCli(home.path(), addDovecotAccount(dovecot));
         QCOMPARE(add.status, 0);
-        const QString id = json(add.out).value("Id").toString();
-        const Cli list = cli(home.path(), {"--json", "accounts", "list"});
-        QCOMPARE(json(list.out).value("PasswordStore").toString(), QString("keyring"));
-        QVERIFY(cli(home.path(), {"accounts", "list"}).out.contains("password in keyring"));
+        const QString id = add.first().value("Id").toString();
+        const CliResult list = runCli(home.path(), {"--json", "accounts", "list"});
+        QCOMPARE(list.first().value("PasswordStore").toString(), QString("keyring"));
+        QVERIFY(runCli(home.path(), {"accounts", "list"}).out.contains("password in keyring"));
         for (const QString &file : QDir(home.path()).entryList({"MU.mdb*"}))
             QVERIFY2(!fileHolds(home.filePath(file), dovecot.password()), qPrintable(file));
 
-        const Cli check = cli(home.path(), {"--json", "check"});
+        const CliResult check = runCli(home.path(), {"--json", "check"});
         QVERIFY2(check.status == 0, check.err.constData());
-        QCOMPARE(json(check.out).value("Subject").toString(), QString("kept"));
-        QFile log(home.filePath("mu.log"));
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        const QByteArray logText = log.readAll();
+        QCOMPARE(check.first().value("Subject").toString(), QString("kept"));
+        const QByteArray logText = fileBytes(home.filePath("mu.log"));
         QVERIFY(!logText.contains(dovecot.password().toUtf8()));
         QVERIFY(!logText.contains("No keyring"));
-        QCOMPARE(cli(home.path(), {"accounts", "remove", id}).status, 0);
+        QCOMPARE(runCli(home.path(), {"accounts", "remove", id}).status, 0);
         QVERIFY(KeyringSession::items(id).isEmpty());
     }
 
@@ -363,15 +325,13 @@ private Q_SLOTS:
         env.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + home.filePath("no-bus"));
         env.remove("DISPLAY");
         for (const char *user : {"dave", "erin"})
-            QCOMPARE(cli(home.path(), {"accounts", "add", "--server", "pop.example.com", "--user", user, "--password",
-                                       "db-pw"}, env).status, 0);
-        const Cli list = cli(home.path(), {"--json", "accounts", "list"}, env);
-        QCOMPARE(json(list.out).value("PasswordStore").toString(), QString("database"));
+            QCOMPARE(runCli(home.path(), {"accounts", "add", "--server", "pop.example.com", "--user", user, "--password",
+                                       "db-pw"}, {}, env).status, 0);
+        const CliResult list = runCli(home.path(), {"--json", "accounts", "list"}, {}, env);
+        QCOMPARE(list.first().value("PasswordStore").toString(), QString("database"));
         QVERIFY(!list.out.contains("db-pw"));
-        QFile log(home.filePath("mu.log"));
-        QVERIFY(log.open(QIODevice::ReadOnly));
         // Three runs, three lines: once per run, however many accounts it read.
-        QCOMPARE(log.readAll().count(PasswordStore::NoKeyringText.toUtf8()), 3);
+        QCOMPARE(fileBytes(home.filePath("mu.log")).count(PasswordStore::NoKeyringText.toUtf8()), 3);
         QVERIFY(fileHolds(home.filePath("MU.mdb"), "db-pw"));
     }
 
@@ -394,12 +354,10 @@ private Q_SLOTS:
 
         QTemporaryDir home;
         env.insert("DBUS_SESSION_BUS_ADDRESS", QString::fromUtf8(address));
-        const Cli add = cli(home.path(), {"accounts", "add", "--server", "pop.example.com", "--user", "judy",
-                                          "--password", "silent-pw"}, env);
+        const CliResult add = runCli(home.path(), {"accounts", "add", "--server", "pop.example.com", "--user", "judy",
+                                          "--password", "silent-pw"}, {}, env);
         QVERIFY2(add.status == 0, add.err.constData());
-        QFile log(home.filePath("mu.log"));
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        const QByteArray logText = log.readAll();
+        const QByteArray logText = fileBytes(home.filePath("mu.log"));
         QVERIFY(logText.contains(PasswordStore::NoKeyringText.toUtf8() + " (the keyring did not answer)"));
         QVERIFY(fileHolds(home.filePath("MU.mdb"), "silent-pw"));
     }
@@ -440,7 +398,7 @@ private Q_SLOTS:
         QVERIFY(!afterLock.GetAccount(first.Id()).text("PwdError").isEmpty());
         QCOMPARE(m_session.prompts(), 1);
         // A check of such an account fails with the keyring's reason; it never logs in without.
-        const Cli check = cli(m_home.path(), {"check", "--account", first.Id()});
+        const CliResult check = runCli(m_home.path(), {"check", "--account", first.Id()});
         QCOMPARE(check.status, 2);
         QVERIFY2(check.err.contains("Unlock the keyring and try again."), check.err.constData());
         QVERIFY(!check.err.contains("locked-1"));

@@ -1,6 +1,9 @@
 #include "EngineFixture.h"
 #include "FakePop3Server.h"
+#include "ReceiverRun.h"
+#include "ScriptedHttpServer.h"
 #include "receive/ReceiverManager.h"
+#include "storage/AccountManager.h"
 #include "storage/CSettings.h"
 #include "storage/Database.h"
 #include "storage/MsgManager.h"
@@ -13,41 +16,13 @@
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QSqlQuery>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTest>
 
 namespace {
 QByteArray mail(int n)
 {
-    return "Message-ID: <m" + QByteArray::number(n) + "@example.org>\r\n"
-           "From: \"Ann " + QByteArray::number(n) + "\" <ann@example.org>\r\n"
-           "To: Bob <bob@example.org>\r\n"
-           "Date: Sun, 6 Dec 2026 10:00:00 +0000\r\n"
-           "Subject: Note " + QByteArray::number(n) + "\r\n\r\nBody " + QByteArray::number(n) + "\r\n";
+    return TestMail{n}.bytes();
 }
-
-/// Answers every HTTP request with 200 and remembers the request lines.
-class StatServer : public QObject
-{
-public:
-    QTcpServer server;
-    QList<QByteArray> requests;
-    StatServer()
-    {
-        server.listen(QHostAddress::LocalHost, 0);
-        connect(&server, &QTcpServer::newConnection, this, [this] {
-            QTcpSocket *s = server.nextPendingConnection();
-            connect(s, &QTcpSocket::readyRead, this, [this, s] {
-                const QByteArray head = s->readAll();
-                requests << head.left(head.indexOf("\r\n"));
-                s->write("HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok");
-                s->disconnectFromHost();
-            });
-        });
-    }
-    QString endpoint() const { return QStringLiteral("http://127.0.0.1:%1").arg(server.serverPort()); }
-};
 }
 
 class TstEngine : public QObject
@@ -60,10 +35,10 @@ private Q_SLOTS:
     void firstStartCopiesTemplateAndCounts()
     {
         EngineFixture f;
-        QVERIFY(!QFile::exists(f.home.filePath("MU.mdb")));
+        QVERIFY(!QFile::exists(f.path("MU.mdb")));
         MUScripting &e = f.start();
-        QVERIFY(QFile::exists(f.home.filePath("MU.mdb")));
-        QCOMPARE(QFile::permissions(f.home.filePath("MU.mdb")) & (QFile::ReadGroup | QFile::ReadOther),
+        QVERIFY(QFile::exists(f.path("MU.mdb")));
+        QCOMPARE(QFile::permissions(f.path("MU.mdb")) & (QFile::ReadGroup | QFile::ReadOther),
                  QFile::Permissions());
         QCOMPARE(e.installId().size(), 38);
         QCOMPARE(e.settings()->GetSetting(MUScripting::KeyStartCount, 0).toString(), QString("1"));
@@ -82,7 +57,7 @@ private Q_SLOTS:
     {
         EngineFixture f;
         {
-            QFile junk(f.home.filePath("MU.mdb"));
+            QFile junk(f.path("MU.mdb"));
             QVERIFY(junk.open(QIODevice::WriteOnly));
             junk.write("this is not a database, it is a letter to grandma\n");
         }
@@ -93,7 +68,7 @@ private Q_SLOTS:
             QCOMPARE(e.number(), MUError::engineNumber(524));
             QVERIFY2(e.description().startsWith("MDAC or Jet components error. "), qPrintable(e.description()));
         }
-        QFile junk(f.home.filePath("MU.mdb"));
+        QFile junk(f.path("MU.mdb"));
         QVERIFY(junk.open(QIODevice::ReadOnly));
         QVERIFY(junk.readAll().startsWith("this is not a database"));
         f.engine.reset();
@@ -116,17 +91,16 @@ private Q_SLOTS:
         QFETCH(int, starts);
         QFETCH(bool, sent);
         QFETCH(int, stageAfter);
-        StatServer stat;
+        ScriptedHttpServer stat;
+        QVERIFY(stat.listen());
+        stat.setFallback({200, "OK", {}, "ok", false, 0, true});
         EngineFixture f;
-        QFile services(f.home.filePath("services.json"));
-        QVERIFY(services.open(QIODevice::WriteOnly));
-        services.write(QJsonDocument(QJsonObject{{"statisticsEndpoint", stat.endpoint()}}).toJson());
-        services.close();
+        QVERIFY(f.home.writeFile("services.json", QJsonDocument(QJsonObject{{"statisticsEndpoint", stat.url({})}}).toJson()));
         MUScripting &e = f.start();
         e.settings()->SaveSetting(MUScripting::KeyReportStage, stage);
         e.settings()->SaveSetting(MUScripting::KeyStartCount, starts);
         QSignalSpy report(&e, &MUScripting::UsageReportSent);
-        Record a = EngineFixture::account("127.0.0.1", 1, "ann", "pw", true);   // disabled: no timer
+        Record a = TestAccounts::engine("127.0.0.1", 1, "ann", "pw", true);   // disabled: no timer
         e.AddAccount(a);
         e.moTimerManager_ItsTimeToCheck(a.Id());
         const bool online = MUScripting::IsOnline();
@@ -136,7 +110,7 @@ private Q_SLOTS:
             const QString url = report.first().first().toString();
             QVERIFY2(url.contains(QStringLiteral("/stat.htm?r=%1&t=0&m=0&dbg=%2").arg(starts).arg(e.installId().mid(1, 36))),
                      qPrintable(url));
-            QTRY_COMPARE(stat.requests.size(), 1);
+            QTRY_COMPARE(stat.requests().size(), 1);
         }
         // A later tick of the same process sends nothing, even when a report is due.
         e.settings()->SaveSetting(MUScripting::KeyStartCount, 10000);
@@ -150,7 +124,7 @@ private Q_SLOTS:
         EngineFixture f;
         MUScripting &e = f.start();
         QSignalSpy report(&e, &MUScripting::UsageReportSent);
-        Record a = EngineFixture::account("127.0.0.1", 1, "ann", "pw", true);
+        Record a = TestAccounts::engine("127.0.0.1", 1, "ann", "pw", true);
         e.AddAccount(a);
         e.moTimerManager_ItsTimeToCheck(a.Id());
         QCOMPARE(report.count(), 0);
@@ -166,22 +140,26 @@ private Q_SLOTS:
         pop.addMessage(mail(2));
         EngineFixture f;
         MUScripting &e = f.start();
-        Record a = EngineFixture::account(pop.host(), pop.port(), "ann", "pw", true);
+        Record a = TestAccounts::engine(pop.host(), pop.port(), "ann", "pw", true);
         e.AddAccount(a);
         QSignalSpy arrived(&e, &MUScripting::MsgArrived);
         QSignalSpy complete(e.receiverManager(), &ReceiverManager::ReceiveComplete);
         e.CheckForNewMessagesNow(&a);              // a disabled account is checked when named
         QVERIFY(complete.wait(10000));
         QCOMPARE(arrived.count(), 2);
-        QCOMPARE(arrived.at(0).first().value<Record>().text("Subject"), QString("Note 1"));
+        QCOMPARE(arrived.at(0).first().value<Record>().text("Subject"), QString("Message 1"));
         QCOMPARE(arrived.at(0).first().value<Record>().Id().size(), 38);   // stored: it has its id
         DataBag stored = e.msgManager()->GetMsgs();
         QCOMPARE(stored.Count(), 2);
         QCOMPARE(e.settings()->GetSetting(MUScripting::KeyReceivedCount, 0).toString(), QString("2"));
+        QCOMPARE(e.msgManager()->GetKnownUidls(a.Id()).size(), 2);
 
+        // Nothing new the second time, and the remembered unique-ids spare every TOP.
+        pop.clearReceived();
         e.CheckForNewMessagesNow(&a);
         QVERIFY(complete.wait(10000));
-        QCOMPARE(arrived.count(), 2);               // nothing new the second time
+        QCOMPARE(arrived.count(), 2);
+        QCOMPARE(pop.commands(), (QList<QByteArray>{"CAPA", "USER ann", "PASS pw", "UIDL", "QUIT"}));
 
         // A message the user deleted is not downloaded again.
         e.msgManager()->Remove({stored.Item(1).value<Record>().Id()});
@@ -214,16 +192,14 @@ private Q_SLOTS:
             m.Add(p, QStringLiteral("x"));
         Q_EMIT e.receiverManager()->MsgArrived(m);
         QCOMPARE(arrived.count(), 0);
-        QFile shortLog(f.home.filePath("short.log"));
-        QVERIFY(shortLog.open(QIODevice::ReadOnly));
-        QVERIFY(shortLog.readAll().contains(" L0 "));
+        QVERIFY(f.home.shortLogText().contains(" L0 "));
     }
 
     void unreadableReceivedIdsSkipTheCheck()
     {
         EngineFixture f;
         MUScripting &e = f.start();
-        Record a = EngineFixture::account("127.0.0.1", 1, "ann", "pw", true);
+        Record a = TestAccounts::engine("127.0.0.1", 1, "ann", "pw", true);
         e.AddAccount(a);
         QSqlQuery q(e.db()->connection());
         QVERIFY(q.exec("DROP TABLE Msg"));
@@ -296,7 +272,7 @@ private Q_SLOTS:
             pop.addMessage(mail(n) + body);
         EngineFixture f;
         MUScripting &e = f.start();
-        Record a = EngineFixture::account(pop.host(), pop.port(), "ann", "pw", true);
+        Record a = TestAccounts::engine(pop.host(), pop.port(), "ann", "pw", true);
         e.AddAccount(a);
         // The database may not grow: every message needs pages of its own, as on a full disk.
         QSqlQuery q(e.db()->connection());
@@ -329,7 +305,7 @@ private Q_SLOTS:
     {
         EngineFixture f;
         MUScripting &e = f.start();
-        Record a = EngineFixture::account("127.0.0.1", 1, "ann", "pw");
+        Record a = TestAccounts::engine("127.0.0.1", 1, "ann", "pw");
         e.AddAccount(a);
         QVERIFY(e.timerManager()->IsTiming(a.Id()));
         a.Add("Disabled", true);
@@ -351,8 +327,8 @@ private Q_SLOTS:
         pop.addMessage(mail(7));
         EngineFixture f;
         MUScripting &e = f.start();
-        Record on = EngineFixture::account(pop.host(), pop.port(), "ann", "pw");
-        Record off = EngineFixture::account(pop.host(), pop.port(), "bob", "pw", true);
+        Record on = TestAccounts::engine(pop.host(), pop.port(), "ann", "pw");
+        Record off = TestAccounts::engine(pop.host(), pop.port(), "bob", "pw", true);
         e.accountManager()->add(on);
         e.accountManager()->add(off);
         QSignalSpy arrived(&e, &MUScripting::MsgArrived);
@@ -370,7 +346,7 @@ private Q_SLOTS:
         EngineFixture f;
         MUScripting &e = f.start();
         for (int i = 0; i < 3; ++i) {
-            Record a = EngineFixture::account(pop.host(), pop.port(), QString("u%1").arg(i), "pw");
+            Record a = TestAccounts::engine(pop.host(), pop.port(), QString("u%1").arg(i), "pw");
             e.AddAccount(a);
         }
         QTRY_COMPARE(e.receiverManager()->ReceivesCount(), 3);

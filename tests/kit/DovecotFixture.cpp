@@ -301,3 +301,18 @@ void DovecotFixture::stop()
     m_masterPid = 0;
     m_dir.reset();
 }
+
+Record DovecotFixture::account(quint16 port, const QString &security, const QString &protocol) const
+{
+    Record a;
+    a.setId(QStringLiteral("{0D0FEC07-0000-4000-8000-00000000D001}"));
+    a.Add(QStringLiteral("Server"), host());
+    a.Add(QStringLiteral("Port"), port ? port : m_port);
+    a.Add(QStringLiteral("User"), user());
+    a.Add(QStringLiteral("Pwd"), password());
+    if (!security.isEmpty())
+        a.Add(QStringLiteral("Security"), security);
+    if (!protocol.isEmpty())
+        a.Add(QStringLiteral("Protocol"), protocol);
+    return a;
+}

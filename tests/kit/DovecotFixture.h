@@ -1,4 +1,5 @@
 #pragma once
+#include "trellis/Record.h"
 #include <QByteArray>
 #include <QProcess>
 #include <QString>
@@ -50,6 +51,8 @@ public:
     QByteArray doveadm(const QStringList &arguments, bool *ok = nullptr) const;
     QString user() const { return QStringLiteral("murmelo"); }
     QString password() const { return QStringLiteral("Secret-Pop3-Pw"); }
+    /// The test user's account on `port` (default: plain POP3), as a receiver takes it.
+    Record account(quint16 port = 0, const QString &security = {}, const QString &protocol = {}) const;
     QString configPath() const;
     /// The server's log so far (for failure messages).
     QString logText() const;

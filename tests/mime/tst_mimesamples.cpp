@@ -6,13 +6,15 @@
 #include <QJsonObject>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 QString mailDir()
 {
     const QByteArray source = qgetenv("MURMELO_SOURCE_DIR");
     return (source.isEmpty() ? QStringLiteral(MURMELO_TEST_SOURCE_DIR) : QString::fromLocal8Bit(source))
-        + QStringLiteral("/tests/data/mail");
+        + u"/tests/data/mail"_s;
 }
 
 QByteArray readSample(const QString &name)
@@ -30,122 +32,116 @@ class TestMimeSamples : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void samplesUseWireLineEnds();
-    void sample_data();
-    void sample();
-    void summaryOfDiskFileWithLfLineEnds();
     void summaryOfEmptyInput();
-};
-
-void TestMimeSamples::samplesUseWireLineEnds()
-{
-    const QStringList files = QDir(mailDir()).entryList({QStringLiteral("*.eml")}, QDir::Files);
-    QVERIFY(files.size() >= 6);
-    for (const QString &name : files) {
-        const QByteArray bytes = readSample(name);
-        QVERIFY2(bytes.contains("\r\n\r\n"), qPrintable(name));
-        QCOMPARE(ToWireLineEnds(bytes), bytes); // no lone LF anywhere
+    void samplesUseWireLineEnds()
+    {
+        const QStringList files = QDir(mailDir()).entryList({u"*.eml"_s}, QDir::Files);
+        QVERIFY(files.size() >= 6);
+        for (const QString &name : files) {
+            const QByteArray bytes = readSample(name);
+            QVERIFY2(bytes.contains("\r\n\r\n"), qPrintable(name));
+            QCOMPARE(ToWireLineEnds(bytes), bytes); // no lone LF anywhere
+        }
     }
-}
 
-void TestMimeSamples::sample_data()
-{
-    QTest::addColumn<QString>("file");
-    QTest::addColumn<QString>("id");
-    QTest::addColumn<QString>("from");
-    QTest::addColumn<QString>("to");
-    QTest::addColumn<QString>("date");
-    QTest::addColumn<QString>("subject");
+    void sample_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<QString>("to");
+        QTest::addColumn<QString>("date");
+        QTest::addColumn<QString>("subject");
 
-    QTest::newRow("utf8-subject") << "utf8-subject.eml" << "<20240212081402.4711@mx.example.de>"
-                                  << QStringLiteral("J\u00fcrgen M\u00fcller") << "Anna Schmidt"
-                                  << "Mon, 12 Feb 2024 09:14:01 +0100" << QStringLiteral("Gr\u00fc\u00dfe aus K\u00f6ln");
-    QTest::newRow("reply-mixed") << "reply-mixed.eml" << "<4711.reply@mail.example.fr>" << "Claire Dubois"
-                                 << "anna@example.org" << "Tue, 06 Jan 2004 10:20:30 +0100"
-                                 << QStringLiteral("Re: R\u00e9union de demain 14h");
-    QTest::newRow("folded-header") << "folded-header.eml" << "\r\n<folded.1707933600@relay.example.net>"
-                                   << "Newsletter of the Example Gardening Society"
-                                   << "anna@example.org, bob@example.org" << "Wed, 14 Feb 2024 17:59:59 +0000"
-                                   << QStringLiteral("Fr\u00fchjahrsputz im Garten: die zehn wichtigsten Arbeiten im M\u00e4rz");
-    QTest::newRow("no-message-id") << "no-message-id.eml" << "Fri, 02 Jan 2004 08:00:00 -0500" << "robot@old.example.com"
-                                   << "anna@example.org" << "Fri, 02 Jan 2004 08:00:00 -0500" << "Nightly report";
-    QTest::newRow("html-multipart") << "html-multipart.eml" << "<order-99812@shop.example.com>" << "Example Shop"
-                                    << "Anna Schmidt" << "Thu, 15 Feb 2024 12:00:00 +0000"
-                                    << "Your order 99812 has shipped";
-    QTest::newRow("8bit-utf8-header") << "8bit-header.eml" << "<8bit.utf8@smtp.example.se>"
-                                      << QStringLiteral("\u00c5sa Lindstr\u00f6m") << "Anna"
-                                      << "Sat, 17 Feb 2024 07:30:00 +0100" << QStringLiteral("Sm\u00f6rg\u00e5sbord p\u00e5 l\u00f6rdag");
-    QTest::newRow("8bit-windows-1252-header") << "8bit-cp1252-header.eml" << "<8bit.cp1252@pc.example.es>"
-                                              << QStringLiteral("Jos\u00e9 N\u00fa\u00f1ez") << "anna@example.org"
-                                              << "Sun, 18 Feb 2024 11:00:00 +0100"
-                                              << QStringLiteral("Presupuesto: 150 \u20ac \u2013 a\u00f1o 2024");
-    QTest::newRow("gb2312-8bit-header") << "gb2312-8bit-header.eml" << "<20240219101500.88@mail.example.cn>"
-                                        << QStringLiteral("\u4eac\u4e1c\u5546\u57ce") << "anna@example.org"
-                                        << "Mon, 19 Feb 2024 10:15:00 +0800"
-                                        << QStringLiteral("\u672c\u5468\u4f18\u60e0\uff1a\u5168\u573a\u516b\u6298");
-    QTest::newRow("big5-multipart") << "big5-multipart.eml" << "<big5.4711@mail.example.tw>"
-                                    << QStringLiteral("\u9673\u5927\u6587") << "Anna Schmidt"
-                                    << "Tue, 20 Feb 2024 09:00:00 +0800"
-                                    << QStringLiteral("\u6703\u8b70\u901a\u77e5\uff1a\u660e\u5929\u4e0b\u5348\u4e09\u9ede");
-    QTest::newRow("quota-warning-folded") << "quota-warning-folded.eml" << "<quota.1708484401@monitor.example.org>"
-                                          << QStringLiteral("O'Brien, Dara \"DJ\"") << "anna@example.org"
-                                          << "Wed, 21 Feb 2024 03:00:01 +0000"
-                                          << "Disk usage on /home exceeded 90% threshold";
-}
+        QTest::newRow("utf8-subject") << "utf8-subject.eml" << "<20240212081402.4711@mx.example.de>"
+                                      << u"J\u00fcrgen M\u00fcller"_s << "Anna Schmidt"
+                                      << "Mon, 12 Feb 2024 09:14:01 +0100" << u"Gr\u00fc\u00dfe aus K\u00f6ln"_s;
+        QTest::newRow("reply-mixed") << "reply-mixed.eml" << "<4711.reply@mail.example.fr>" << "Claire Dubois"
+                                     << "anna@example.org" << "Tue, 06 Jan 2004 10:20:30 +0100"
+                                     << u"Re: R\u00e9union de demain 14h"_s;
+        QTest::newRow("folded-header") << "folded-header.eml" << "\r\n<folded.1707933600@relay.example.net>"
+                                       << "Newsletter of the Example Gardening Society"
+                                       << "anna@example.org, bob@example.org" << "Wed, 14 Feb 2024 17:59:59 +0000"
+                                       << u"Fr\u00fchjahrsputz im Garten: die zehn wichtigsten Arbeiten im M\u00e4rz"_s;
+        QTest::newRow("no-message-id") << "no-message-id.eml" << "Fri, 02 Jan 2004 08:00:00 -0500" << "robot@old.example.com"
+                                       << "anna@example.org" << "Fri, 02 Jan 2004 08:00:00 -0500" << "Nightly report";
+        QTest::newRow("html-multipart") << "html-multipart.eml" << "<order-99812@shop.example.com>" << "Example Shop"
+                                        << "Anna Schmidt" << "Thu, 15 Feb 2024 12:00:00 +0000"
+                                        << "Your order 99812 has shipped";
+        QTest::newRow("8bit-utf8-header") << "8bit-header.eml" << "<8bit.utf8@smtp.example.se>"
+                                          << u"\u00c5sa Lindstr\u00f6m"_s << "Anna"
+                                          << "Sat, 17 Feb 2024 07:30:00 +0100" << u"Sm\u00f6rg\u00e5sbord p\u00e5 l\u00f6rdag"_s;
+        QTest::newRow("8bit-windows-1252-header") << "8bit-cp1252-header.eml" << "<8bit.cp1252@pc.example.es>"
+                                                  << u"Jos\u00e9 N\u00fa\u00f1ez"_s << "anna@example.org"
+                                                  << "Sun, 18 Feb 2024 11:00:00 +0100"
+                                                  << u"Presupuesto: 150 \u20ac \u2013 a\u00f1o 2024"_s;
+        QTest::newRow("gb2312-8bit-header") << "gb2312-8bit-header.eml" << "<20240219101500.88@mail.example.cn>"
+                                            << u"\u4eac\u4e1c\u5546\u57ce"_s << "anna@example.org"
+                                            << "Mon, 19 Feb 2024 10:15:00 +0800"
+                                            << u"\u672c\u5468\u4f18\u60e0\uff1a\u5168\u573a\u516b\u6298"_s;
+        QTest::newRow("big5-multipart") << "big5-multipart.eml" << "<big5.4711@mail.example.tw>"
+                                        << u"\u9673\u5927\u6587"_s << "Anna Schmidt"
+                                        << "Tue, 20 Feb 2024 09:00:00 +0800"
+                                        << u"\u6703\u8b70\u901a\u77e5\uff1a\u660e\u5929\u4e0b\u5348\u4e09\u9ede"_s;
+        QTest::newRow("quota-warning-folded") << "quota-warning-folded.eml" << "<quota.1708484401@monitor.example.org>"
+                                              << u"O'Brien, Dara \"DJ\""_s << "anna@example.org"
+                                              << "Wed, 21 Feb 2024 03:00:01 +0000"
+                                              << "Disk usage on /home exceeded 90% threshold";
+    }
+    void sample()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, id);
+        QFETCH(QString, from);
+        QFETCH(QString, to);
+        QFETCH(QString, date);
+        QFETCH(QString, subject);
 
-void TestMimeSamples::sample()
-{
-    QFETCH(QString, file);
-    QFETCH(QString, id);
-    QFETCH(QString, from);
-    QFETCH(QString, to);
-    QFETCH(QString, date);
-    QFETCH(QString, subject);
+        const QByteArray bytes = readSample(file);
+        const QString text = QString::fromLatin1(bytes);
+        CMIMEPart part;
+        part.Init(text, false);
+        QCOMPARE(part.Id(), id);
+        QCOMPARE(part.from(), from);
+        QCOMPARE(part.MsgTo(), to);
+        QCOMPARE(part.SentDate(), date);
+        QCOMPARE(part.Subject(), subject);
+        QCOMPARE(part.TextPlain(), text);
+        // Byte for byte: the content maps back to the exact bytes received.
+        QCOMPARE(part.TextPlain().toLatin1(), bytes);
+        QVERIFY(part.SentDateAsDate().isValid());
 
-    const QByteArray bytes = readSample(file);
-    const QString text = QString::fromLatin1(bytes);
-    CMIMEPart part;
-    part.Init(text, false);
-    QCOMPARE(part.Id(), id);
-    QCOMPARE(part.from(), from);
-    QCOMPARE(part.MsgTo(), to);
-    QCOMPARE(part.SentDate(), date);
-    QCOMPARE(part.Subject(), subject);
-    QCOMPARE(part.TextPlain(), text);
-    // Byte for byte: the content maps back to the exact bytes received.
-    QCOMPARE(part.TextPlain().toLatin1(), bytes);
-    QVERIFY(part.SentDateAsDate().isValid());
+        CMIMEPart headerOnly;
+        headerOnly.Init(text, true);
+        QCOMPARE(headerOnly.Subject(), subject);
+        QVERIFY(headerOnly.TextPlain().startsWith(u'\n'));
+        // The text after the header; each further blank line comes back as CR LF CR LF.
+        QString body = text.mid(text.indexOf(QLatin1String("\r\n\r")) + 3);
+        body.replace(QLatin1String("\r\n\r"), QLatin1String("\r\n\r\n"));
+        QCOMPARE(headerOnly.TextPlain(), body);
 
-    CMIMEPart headerOnly;
-    headerOnly.Init(text, true);
-    QCOMPARE(headerOnly.Subject(), subject);
-    QVERIFY(headerOnly.TextPlain().startsWith(u'\n'));
-    // The text after the header; each further blank line comes back as CR LF CR LF.
-    QString body = text.mid(text.indexOf(QLatin1String("\r\n\r")) + 3);
-    body.replace(QLatin1String("\r\n\r"), QLatin1String("\r\n\r\n"));
-    QCOMPARE(headerOnly.TextPlain(), body);
+        const QJsonObject summary = ParseSummary(bytes);
+        QCOMPARE(summary.value("Id").toString(), id);
+        QCOMPARE(summary.value("From").toString(), from);
+        QCOMPARE(summary.value("To").toString(), to);
+        QCOMPARE(summary.value("Date").toString(), date);
+        QCOMPARE(summary.value("Subject").toString(), subject);
+        QCOMPARE(summary.value("TextPlainLength").toInteger(), bytes.size());
+        QCOMPARE(summary.size(), 6);
+    }
 
-    const QJsonObject summary = ParseSummary(bytes);
-    QCOMPARE(summary.value("Id").toString(), id);
-    QCOMPARE(summary.value("From").toString(), from);
-    QCOMPARE(summary.value("To").toString(), to);
-    QCOMPARE(summary.value("Date").toString(), date);
-    QCOMPARE(summary.value("Subject").toString(), subject);
-    QCOMPARE(summary.value("TextPlainLength").toInteger(), bytes.size());
-    QCOMPARE(summary.size(), 6);
-}
-
-void TestMimeSamples::summaryOfDiskFileWithLfLineEnds()
-{
-    const QByteArray wire = readSample(QStringLiteral("reply-mixed.eml"));
-    QByteArray disk = wire;
-    disk.replace("\r\n", "\n");
-    QVERIFY(disk.size() < wire.size());
-    const QJsonObject summary = ParseSummary(disk);
-    QCOMPARE(summary.value("Subject").toString(), QStringLiteral("Re: R\u00e9union de demain 14h"));
-    QCOMPARE(summary.value("From").toString(), QStringLiteral("Claire Dubois"));
-    QCOMPARE(summary.value("TextPlainLength").toInteger(), wire.size());
-}
+    void summaryOfDiskFileWithLfLineEnds()
+    {
+        const QByteArray wire = readSample(u"reply-mixed.eml"_s);
+        QByteArray disk = wire;
+        disk.replace("\r\n", "\n");
+        QVERIFY(disk.size() < wire.size());
+        const QJsonObject summary = ParseSummary(disk);
+        QCOMPARE(summary.value("Subject").toString(), u"Re: R\u00e9union de demain 14h"_s);
+        QCOMPARE(summary.value("From").toString(), u"Claire Dubois"_s);
+        QCOMPARE(summary.value("TextPlainLength").toInteger(), wire.size());
+    }
+};
 
 void TestMimeSamples::summaryOfEmptyInput()
 {

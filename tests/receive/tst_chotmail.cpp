@@ -1,4 +1,7 @@
+#include "ReceiverRun.h"
 #include "ScriptedHttpServer.h"
+#include "TestCertificates.h"
+#include "TestHome.h"
 #include "mime/MessageLimits.h"
 #include "receive/CHotmail.h"
 #include "receive/ReceiverMessages.h"
@@ -13,11 +16,9 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QSslCertificate>
 #include <QSslKey>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 #include <optional>
 
@@ -117,10 +118,8 @@ private Q_SLOTS:
     void parseMailListKeepsDocumentOrder();
     void parseMailListRejects_data();
     void parseMailListRejects();
-    void rootAnswerWithoutInbox_data();
-    void rootAnswerWithoutInbox();
-    void refusedRootAnswer_data();
-    void refusedRootAnswer();
+    void failures_data();
+    void failures();
     void everyMessageKnownFetchesNothing();
     void entryWithoutToGetsUser_data();
     void entryWithoutToGetsUser();
@@ -130,13 +129,8 @@ private Q_SLOTS:
     void slowServerIsStoppedAtTheTimeLimit_data();
     void slowServerIsStoppedAtTheTimeLimit();
     void checkAsAWholeIsBounded();
-    void deeplyNestedListIsRefused_data();
-    void deeplyNestedListIsRefused();
     void credentialsStayWithTheEndpoint_data();
     void credentialsStayWithTheEndpoint();
-    void failedMessageGetPostsNoMessage_data();
-    void failedMessageGetPostsNoMessage();
-    void listWithDoctypeIsRefused();
     void cancellationDuringARequest();
     void unreachableServer();
     void untrustedCertificateIsRefused();
@@ -144,17 +138,20 @@ private Q_SLOTS:
 private:
     void start(const QString &user, const DataBag &known = {}, bool dontReceiveContent = false,
                int timeoutMs = 10000, const QString &cancelName = {});
+    /// Waits for the one end message.
     bool waitForEnd(int ms = 15000);
     void scriptInbox(const QList<Entry> &entries);
     QString inboxUrl() const { return m_http->url(kInbox); }
 
-    std::unique_ptr<QTemporaryDir> m_dir;
-    LogPtr m_log;
+    bool writeServices(const QJsonObject &services)
+    {
+        return m_home->writeFile(QStringLiteral("services.json"), QJsonDocument(services).toJson());
+    }
+
+    std::unique_ptr<TestHome> m_home;
+    QJsonObject m_services;
     std::unique_ptr<ScriptedHttpServer> m_http;
-    MessangerPtr m_messanger;
-    QList<Record> m_arrived;
-    int m_endMsg = 0;
-    QVariant m_endData;
+    std::unique_ptr<ReceiverRun> m_run;
 };
 
 void TestCHotmail::initTestCase()
@@ -166,85 +163,51 @@ void TestCHotmail::initTestCase()
 
 void TestCHotmail::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-    Paths::SetHome(m_dir->path());
-    m_log = std::make_shared<Log>();
-    QVERIFY(m_log->OpenFiles(m_dir->filePath(QStringLiteral("mu.log")), m_dir->filePath(QStringLiteral("short.log"))));
+    m_home = std::make_unique<TestHome>();
+    QVERIFY(m_home->isValid());
     m_http = std::make_unique<ScriptedHttpServer>();
     QVERIFY(m_http->listen());
     m_http->requireCredentials(kUser.toUtf8(), kPassword.toUtf8());
-
     // The service endpoints of this test: the scripted server.
     const QJsonObject httpmail{{"hotmailDomain", "hotmail.com"},
                                {"msnDomain", "msn.com"},
                                {"hotmailEndpoint", m_http->url(kHotmailRoot)},
                                {"msnEndpoint", m_http->url(kMsnRoot)},
                                {"schemaNamespace", kSchema}};
-    QFile config(m_dir->filePath(QStringLiteral("services.json")));
-    QVERIFY(config.open(QIODevice::WriteOnly));
-    config.write(QJsonDocument(QJsonObject{{"httpmail", httpmail}}).toJson());
-    config.close();
-
-    m_arrived.clear();
-    m_endMsg = 0;
-    m_endData = QVariant();
-    m_messanger = Messanger::Create();
-    connect(m_messanger.get(), &Messanger::MsgArrived, this, [this](int msg, const QVariant &data) {
-        if (msg == ReceiverMessages::MsgArrived) {
-            m_arrived.append(data.value<Record>());
-        } else {
-            QCOMPARE(m_endMsg, 0); // one end message only
-            m_endMsg = msg;
-            m_endData = data;
-        }
-    });
+    m_services = QJsonObject{{"httpmail", httpmail}};
+    QVERIFY(writeServices(m_services));
+    m_run = std::make_unique<ReceiverRun>(m_home->log());
 }
 
 void TestCHotmail::cleanup()
 {
     QVERIFY(ThreadRunner::WaitForAll(30000));
     // Whatever happened, the password never reaches the log.
-    QFile log(m_dir->filePath(QStringLiteral("mu.log")));
-    QVERIFY(log.open(QIODevice::ReadOnly));
-    QVERIFY(!log.readAll().contains(kPassword.toUtf8()));
-    m_messanger.reset();
+    QVERIFY(!m_home->logText().contains(kPassword));
+    m_run.reset();
     m_http.reset();
-    m_log.reset();
-    Paths::SetHome(QString());
-    m_dir.reset();
+    m_home.reset();
 }
 
 void TestCHotmail::start(const QString &user, const DataBag &known, bool dontReceiveContent, int timeoutMs,
                          const QString &cancelName)
 {
-    Record account;
-    account.setId(kAccountId);
-    account.Add(QStringLiteral("Server"), QStringLiteral("www.hotmail.com"));
-    account.Add(QStringLiteral("Port"), 110);
-    account.Add(QStringLiteral("User"), user);
-    account.Add(QStringLiteral("Pwd"), kPassword);
+    m_run->clear();
     DataBag data;
-    data.Add(QVariant::fromValue(m_messanger), QStringLiteral("Messanger"));
-    data.Add(QVariant::fromValue(account), QStringLiteral("Account"));
     data.Add(QVariant::fromValue(known), QStringLiteral("ReceivedMsgIds"));
-    data.Add(QVariant::fromValue(m_log), QStringLiteral("Log"));
     data.Add(dontReceiveContent, QStringLiteral("DontReceiveContent"));
     if (!cancelName.isEmpty())
         data.Add(cancelName, QStringLiteral("CancelEvent"));
     data.Add(timeoutMs, QStringLiteral("RequestTimeoutMs"));
-    ThreadRunner().Start(QStringLiteral("MUCustom.CHotmail"), QStringLiteral("Run"), data);
+    Record account = TestAccounts::mailbox(QStringLiteral("www.hotmail.com"), 110, user, kPassword);
+    account.setId(kAccountId);
+    m_run->start(account, data, QStringLiteral("MUCustom.CHotmail"));
 }
 
 bool TestCHotmail::waitForEnd(int ms)
 {
-    QElapsedTimer clock;
-    clock.start();
-    while (m_endMsg == 0 && clock.elapsed() < ms) {
-        QSignalSpy spy(m_messanger.get(), &Messanger::MsgArrived);
-        spy.wait(int(ms - clock.elapsed()));
-    }
-    return m_endMsg != 0;
+    return m_run->finish(ms)
+        && m_run->order.count(ReceiverMessages::ReceiveComplete) + m_run->order.count(ReceiverMessages::ErrorOccured) == 1;
 }
 
 void TestCHotmail::scriptInbox(const QList<Entry> &entries)
@@ -307,58 +270,94 @@ void TestCHotmail::parseMailListRejects()
     QVERIFY(!error.isEmpty());
 }
 
-void TestCHotmail::rootAnswerWithoutInbox_data()
+void TestCHotmail::failures_data()
 {
-    QTest::addColumn<QByteArray>("body");
-    QTest::newRow("no-inbox-element")
-        << QByteArray("<D:multistatus xmlns:D='DAV:' xmlns:hm='urn:schemas:httpmail:'><D:response>"
-                      "<D:propstat><D:prop><hm:sendmsg>/x</hm:sendmsg></D:prop></D:propstat></D:response></D:multistatus>");
-    QTest::newRow("inbox-text-never-ends") << QByteArray("<hm:inbox>http://127.0.0.1/folders/inbox/");
-    QTest::newRow("empty-inbox-address") << QByteArray("<hm:inbox></hm:inbox>");
-}
-
-void TestCHotmail::rootAnswerWithoutInbox()
-{
-    QFETCH(QByteArray, body);
-    m_http->on("PROPFIND", kHotmailRoot, xml(body));
-    start(kUser);
-    QVERIFY(waitForEnd());
-    QCOMPARE(m_endMsg, ReceiverMessages::ErrorOccured);
-    const DataBag bag = m_endData.value<DataBag>();
-    QCOMPARE(bag.Item(QStringLiteral("ErrNumber")).toInt(), MUError::Fail);
-    QCOMPARE(bag.Item(QStringLiteral("ErrDescription")).toString(), QStringLiteral("Invalid response. "));
-    QCOMPARE(bag.Item(QStringLiteral("AccountId")).toString(), kAccountId);
-    QVERIFY(m_arrived.isEmpty());
-    QCOMPARE(m_http->countOf("PROPFIND", kInbox), 0);
-}
-
-void TestCHotmail::refusedRootAnswer_data()
-{
+    QTest::addColumn<QByteArray>("method");
+    QTest::addColumn<QByteArray>("path");
     QTest::addColumn<Response>("response");
-    QTest::addColumn<QString>("description");
-    QTest::newRow("401-empty-body-with-dav-error")
-        << status(401, "Unauthorized", {}, "Account is blocked") << QStringLiteral("Account is blocked");
-    QTest::newRow("401-empty-body-without-dav-error") << status(401, "Unauthorized") << QStringLiteral("Unauthorized");
-    QTest::newRow("407-with-body") << status(407, "Proxy Authentication Required", "<html>proxy</html>", "ignored")
-                                   << QStringLiteral("Proxy Authentication Required");
-    QTest::newRow("500-error-page-with-body")
-        << status(500, "Internal Server Error", "<html>inbox>trap<</html>") << QStringLiteral("Internal Server Error");
-    QTest::newRow("2xx-empty-body") << status(207, "Multi-Status") << QStringLiteral("Multi-Status");
+    QTest::addColumn<qint32>("number");      // 0: not compared
+    QTest::addColumn<QString>("description"); // ending in "...": the start of it
+    QTest::addColumn<QString>("source");      // empty: not compared
+    const QByteArray inbox = kInbox, get = kInbox + "MSG3001.eml";
+    const QString invalid = QStringLiteral("Invalid response. "), check = QStringLiteral("CHotmail.CheckResponse");
+    const QString refused = MessageTable::Text(527) + "...";
+    // The root answer names no inbox.
+    QTest::newRow("root-without-inbox-element")
+        << QByteArray("PROPFIND") << kHotmailRoot
+        << xml("<D:multistatus xmlns:D='DAV:' xmlns:hm='urn:schemas:httpmail:'><D:response><D:propstat><D:prop>"
+               "<hm:sendmsg>/x</hm:sendmsg></D:prop></D:propstat></D:response></D:multistatus>")
+        << qint32(MUError::Fail) << invalid << QString();
+    QTest::newRow("root-inbox-text-never-ends") << QByteArray("PROPFIND") << kHotmailRoot
+                                      << xml("<hm:inbox>http://127.0.0.1/folders/inbox/") << qint32(MUError::Fail)
+                                      << invalid << QString();
+    QTest::newRow("root-empty-inbox-address") << QByteArray("PROPFIND") << kHotmailRoot << xml("<hm:inbox></hm:inbox>")
+                                    << qint32(MUError::Fail) << invalid << QString();
+    // The root answer is refused: the status text, or the server's own reason.
+    QTest::newRow("root-401-empty-body-with-dav-error") << QByteArray("PROPFIND") << kHotmailRoot
+                                              << status(401, "Unauthorized", {}, "Account is blocked")
+                                              << qint32(MUError::Fail) << "Account is blocked" << check;
+    QTest::newRow("root-401-empty-body-without-dav-error") << QByteArray("PROPFIND") << kHotmailRoot
+                                                 << status(401, "Unauthorized") << qint32(MUError::Fail)
+                                                 << "Unauthorized" << check;
+    QTest::newRow("root-407-with-body") << QByteArray("PROPFIND") << kHotmailRoot
+                              << status(407, "Proxy Authentication Required", "<html>proxy</html>", "ignored")
+                              << qint32(MUError::Fail) << "Proxy Authentication Required" << check;
+    QTest::newRow("root-500-error-page-with-body") << QByteArray("PROPFIND") << kHotmailRoot
+                                         << status(500, "Internal Server Error", "<html>inbox>trap<</html>")
+                                         << qint32(MUError::Fail) << "Internal Server Error" << check;
+    QTest::newRow("root-2xx-empty-body") << QByteArray("PROPFIND") << kHotmailRoot << status(207, "Multi-Status")
+                               << qint32(MUError::Fail) << "Multi-Status" << check;
+    // The list is refused before anything is fetched.
+    QTest::newRow("list-with-doctype")
+        << QByteArray("PROPFIND") << inbox
+        << xml("<?xml version='1.0'?><!DOCTYPE D:multistatus [<!ENTITY a 'aaaaaaaaaa'><!ENTITY b '&a;&a;&a;&a;'>]>"
+               "<D:multistatus xmlns:D='DAV:'><D:response><D:href>/x/&b;</D:href></D:response></D:multistatus>")
+        << 0 << refused << QString();
+    for (const auto &[depth, bytes, name] : {std::tuple{1000, 200 * 1024, "list-depth-1000-200-kb"},
+                                             std::tuple{20000, 4 * 1024 * 1024, "list-depth-20000-4-mb"}}) {
+        QByteArray doc = "<?xml version='1.0'?><D:multistatus xmlns:D='DAV:' xmlns:m='urn:schemas:mailheader:'>"
+                         "<D:response><D:href>/folders/inbox/MSG6001.eml</D:href><D:propstat><D:prop>";
+        doc += QByteArray("<m:subject>").repeated(depth) + QByteArray(bytes, 'x')
+             + QByteArray("</m:subject>").repeated(depth) + "</D:prop></D:propstat></D:response></D:multistatus>";
+        QTest::newRow(name) << QByteArray("PROPFIND") << inbox << xml(doc) << 0 << refused + "deep" << QString();
+    }
+    // A message that cannot be fetched posts no message.
+    QTest::newRow("get-404-error-page") << QByteArray("GET") << get << status(404, "Not Found", "<html>gone</html>") << 0
+                              << "Not Found" << QString();
+    QTest::newRow("get-500-with-dav-error") << QByteArray("GET") << get
+                                  << status(500, "Internal Server Error", "<html>oops</html>", "Store offline") << 0
+                                  << "Store offline" << QString();
+    QTest::newRow("get-200-empty") << QByteArray("GET") << get << status(200, "OK") << 0 << "OK" << QString();
 }
 
-void TestCHotmail::refusedRootAnswer()
+void TestCHotmail::failures()
 {
+    QFETCH(QByteArray, method);
+    QFETCH(QByteArray, path);
     QFETCH(Response, response);
+    QFETCH(qint32, number);
     QFETCH(QString, description);
-    m_http->on("PROPFIND", kHotmailRoot, response);
+    QFETCH(QString, source);
+    scriptInbox({{"MSG3001.eml", "bob@hotmail.com", "alice@example.org", "Broken", "2026-12-06T10:00:00"}});
+    m_http->on(method, path, response);
     start(kUser);
-    QVERIFY(waitForEnd());
-    QCOMPARE(m_endMsg, ReceiverMessages::ErrorOccured);
-    const DataBag bag = m_endData.value<DataBag>();
-    QCOMPARE(bag.Item(QStringLiteral("ErrDescription")).toString(), description);
-    QCOMPARE(bag.Item(QStringLiteral("ErrNumber")).toInt(), MUError::Fail);
-    QCOMPARE(bag.Item(QStringLiteral("ErrSource")).toString(), QStringLiteral("CHotmail.CheckResponse"));
-    QCOMPARE(m_http->countOf("PROPFIND", kInbox), 0);
+    QVERIFY(waitForEnd(60000));
+    QCOMPARE(m_run->endMsg, ReceiverMessages::ErrorOccured);
+    const PostedError error = m_run->error();
+    QCOMPARE(error.accountId, kAccountId);
+    if (number)
+        QCOMPARE(error.number, number);
+    if (!source.isEmpty())
+        QCOMPARE(error.source, source);
+    if (const qsizetype dots = description.indexOf(QLatin1String("...")); dots >= 0)
+        QVERIFY2(error.description.startsWith(description.left(dots)) && error.description.contains(description.mid(dots + 3)),
+                 qPrintable(error.description));
+    else
+        QCOMPARE(error.description, description);
+    QVERIFY(m_run->arrived.isEmpty());
+    // A refused root answer goes no further.
+    if (path == kHotmailRoot)
+        QCOMPARE(m_http->countOf("PROPFIND", kInbox), 0);
 }
 
 void TestCHotmail::everyMessageKnownFetchesNothing()
@@ -370,9 +369,9 @@ void TestCHotmail::everyMessageKnownFetchesNothing()
     known.Add(QStringLiteral("MSG1002.eml"), QStringLiteral("MSG1002.eml"));
     start(kUser, known);
     QVERIFY(waitForEnd());
-    QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
-    QCOMPARE(m_endData.toString(), kAccountId);
-    QVERIFY(m_arrived.isEmpty());
+    QVERIFY(m_run->completed());
+    QCOMPARE(m_run->endData.toString(), kAccountId);
+    QVERIFY(m_run->arrived.isEmpty());
     QCOMPARE(m_http->countOf("GET"), 0);
     QCOMPARE(m_http->countOf("PROPFIND", kInbox), 1);
 }
@@ -392,10 +391,10 @@ void TestCHotmail::entryWithoutToGetsUser()
     scriptInbox(missingFirst ? QList<Entry>{noTo, withTo} : QList<Entry>{withTo, noTo});
     start(kUser, {}, /*dontReceiveContent*/ true);
     QVERIFY(waitForEnd());
-    QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
-    QCOMPARE(m_arrived.size(), 2);
-    const Record &first = m_arrived.at(missingFirst ? 0 : 1);
-    const Record &second = m_arrived.at(missingFirst ? 1 : 0);
+    QVERIFY(m_run->completed());
+    QCOMPARE(m_run->arrived.size(), 2);
+    const Record &first = m_run->arrived.at(missingFirst ? 0 : 1);
+    const Record &second = m_run->arrived.at(missingFirst ? 1 : 0);
     QCOMPARE(first.text("POP3Id"), QStringLiteral("MSG2001.eml"));
     QCOMPARE(first.text("To"), kUser);
     QCOMPARE(second.text("To"), QStringLiteral("team@example.org"));
@@ -422,10 +421,10 @@ void TestCHotmail::fullDownloadOfTwoMessages()
     known.Add(QStringLiteral("OLDER.eml"), QStringLiteral("OLDER.eml"));
     start(kUser, known);
     QVERIFY(waitForEnd());
-    QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
-    QCOMPARE(m_arrived.size(), 2);
+    QVERIFY(m_run->completed());
+    QCOMPARE(m_run->arrived.size(), 2);
 
-    const Record &a = m_arrived.at(0);
+    const Record &a = m_run->arrived.at(0);
     QCOMPARE(a.names(), kRecordNames);
     QCOMPARE(a.text("Server"), QStringLiteral("www.hotmail.com"));
     QCOMPARE(a.text("User"), kUser);
@@ -436,7 +435,7 @@ void TestCHotmail::fullDownloadOfTwoMessages()
     QCOMPARE(a.text("Subject"), QStringLiteral("Lunch at noon"));
     // The content is the message as received, byte for byte.
     QCOMPARE(a.text("Content"), QString::fromLatin1(rawMail(1)));
-    const Record &b = m_arrived.at(1);
+    const Record &b = m_run->arrived.at(1);
     QCOMPARE(b.text("POP3Id"), QStringLiteral("MSG1002.eml"));
     QCOMPARE(b.text("Subject"), QStringLiteral("Re: Tickets"));
     QVERIFY(MessageLimits::IsTruncated(b.text("Content")));
@@ -489,7 +488,7 @@ void TestCHotmail::endpointChosenByAddress()
     m_http->on("PROPFIND", kInbox, xml(listDoc(inboxUrl(), {})));
     start(user);
     QVERIFY(waitForEnd());
-    QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
+    QVERIFY(m_run->completed());
     QVERIFY(m_http->countOf("PROPFIND", root) >= 1);
     QCOMPARE(m_http->countOf("PROPFIND", root == kHotmailRoot ? kMsnRoot : kHotmailRoot), 0);
 }
@@ -521,34 +520,28 @@ void TestCHotmail::slowServerIsStoppedAtTheTimeLimit()
     clock.start();
     start(kUser, {}, false, /*timeoutMs*/ 500);
     QVERIFY(waitForEnd());
-    QCOMPARE(m_endMsg, ReceiverMessages::ErrorOccured);
-    const DataBag bag = m_endData.value<DataBag>();
-    QCOMPARE(bag.Item(QStringLiteral("ErrDescription")).toString(),
+    QCOMPARE(m_run->endMsg, ReceiverMessages::ErrorOccured);
+    const PostedError error = m_run->error();
+    QCOMPARE(error.description,
              QStringLiteral("The server is too slow: the check was stopped after 0.5 seconds."));
     QVERIFY2(clock.elapsed() >= 450, qPrintable(QString::number(clock.elapsed())));
     QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
-    QVERIFY(m_arrived.isEmpty());
+    QVERIFY(m_run->arrived.isEmpty());
 
     // The next check against a server that answers at once works.
     m_http->on(method, slowPath, slowPath == kHotmailRoot ? xml(rootDoc(inboxUrl().toUtf8())) : message);
-    m_endMsg = 0;
     start(kUser, {}, false, 500);
     QVERIFY(waitForEnd());
-    QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
-    QCOMPARE(m_arrived.size(), 1);
+    QVERIFY(m_run->completed());
+    QCOMPARE(m_run->arrived.size(), 1);
 }
 
 void TestCHotmail::checkAsAWholeIsBounded()
 {
     // Each answer well within its own limit, the whole download far beyond the check's.
-    QFile config(m_dir->filePath(QStringLiteral("services.json")));
-    QVERIFY(config.open(QIODevice::ReadOnly));
-    QJsonObject services = QJsonDocument::fromJson(config.readAll()).object();
-    config.close();
+    QJsonObject services = m_services;
     services.insert(QStringLiteral("checkTimeLimitSeconds"), 0.8);
-    QVERIFY(config.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    config.write(QJsonDocument(services).toJson());
-    config.close();
+    QVERIFY(writeServices(services));
     QList<Entry> entries;
     Response message;
     message.body = "Subject: s\r\n\r\nbody\r\n"; // some 20 bytes: 200 ms each
@@ -563,39 +556,11 @@ void TestCHotmail::checkAsAWholeIsBounded()
     clock.start();
     start(kUser, {}, false, /*timeoutMs*/ 2000);
     QVERIFY(waitForEnd());
-    QCOMPARE(m_endMsg, ReceiverMessages::ErrorOccured);
-    QCOMPARE(m_endData.value<DataBag>().Item(QStringLiteral("ErrDescription")).toString(),
+    QCOMPARE(m_run->endMsg, ReceiverMessages::ErrorOccured);
+    QCOMPARE(m_run->error().description,
              QStringLiteral("The server is too slow: the check was stopped after 0.8 seconds."));
     QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
-    QVERIFY(m_arrived.size() < entries.size());
-}
-
-void TestCHotmail::deeplyNestedListIsRefused_data()
-{
-    QTest::addColumn<int>("depth");
-    QTest::addColumn<int>("textBytes");
-    QTest::newRow("depth-1000-200-kb") << 1000 << 200 * 1024;
-    QTest::newRow("depth-20000-4-mb") << 20000 << 4 * 1024 * 1024;
-}
-
-void TestCHotmail::deeplyNestedListIsRefused()
-{
-    QFETCH(int, depth);
-    QFETCH(int, textBytes);
-    QByteArray doc = "<?xml version='1.0'?><D:multistatus xmlns:D='DAV:' xmlns:m='urn:schemas:mailheader:'>"
-                     "<D:response><D:href>" + inboxUrl().toUtf8() + "MSG6001.eml</D:href><D:propstat><D:prop>";
-    doc += QByteArray("<m:subject>").repeated(depth) + QByteArray(textBytes, 'x')
-         + QByteArray("</m:subject>").repeated(depth);
-    doc += "</D:prop></D:propstat></D:response></D:multistatus>";
-    m_http->on("PROPFIND", kHotmailRoot, xml(rootDoc(inboxUrl().toUtf8())));
-    m_http->on("PROPFIND", kInbox, xml(doc));
-    start(kUser, {}, /*dontReceiveContent*/ true);
-    QVERIFY(waitForEnd(60000));
-    QCOMPARE(m_endMsg, ReceiverMessages::ErrorOccured);
-    const QString description = m_endData.value<DataBag>().Item(QStringLiteral("ErrDescription")).toString();
-    QVERIFY2(description.startsWith(MessageTable::Text(527)) && description.contains(QStringLiteral("deep")),
-             qPrintable(description));
-    QVERIFY(m_arrived.isEmpty());
+    QVERIFY(m_run->arrived.size() < entries.size());
 }
 
 void TestCHotmail::credentialsStayWithTheEndpoint_data()
@@ -653,54 +618,18 @@ void TestCHotmail::credentialsStayWithTheEndpoint()
     QVERIFY(waitForEnd());
     QCOMPARE(other.requests().size(), 0); // nothing at all, credentials least of all, went there
     if (!refused) {
-        QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
+        QVERIFY(m_run->completed());
         QVERIFY(m_http->countOf("PROPFIND", moved) >= 1);
         return;
     }
-    QCOMPARE(m_endMsg, ReceiverMessages::ErrorOccured);
-    const QString description = m_endData.value<DataBag>().Item(QStringLiteral("ErrDescription")).toString();
+    QCOMPARE(m_run->endMsg, ReceiverMessages::ErrorOccured);
+    const QString description = m_run->error().description;
     QVERIFY2(description.contains(QString::fromUtf8(address.left(address.indexOf('/', 8))))
                  && description.contains(QStringLiteral("password is sent only to ") + m_http->url({})),
              qPrintable(description));
     QCOMPARE(m_http->countOf("PROPFIND", moved), 0);
     QCOMPARE(m_http->countOf("PROPFIND", kInbox) > 0, where == QLatin1String("message"));
-    QVERIFY(m_arrived.isEmpty());
-}
-
-void TestCHotmail::failedMessageGetPostsNoMessage_data()
-{
-    QTest::addColumn<Response>("response");
-    QTest::addColumn<QString>("description");
-    QTest::newRow("404-error-page") << status(404, "Not Found", "<html>gone</html>") << QStringLiteral("Not Found");
-    QTest::newRow("500-with-dav-error") << status(500, "Internal Server Error", "<html>oops</html>", "Store offline")
-                                        << QStringLiteral("Store offline");
-    QTest::newRow("200-empty") << status(200, "OK") << QStringLiteral("OK");
-}
-
-void TestCHotmail::failedMessageGetPostsNoMessage()
-{
-    QFETCH(Response, response);
-    QFETCH(QString, description);
-    scriptInbox({{"MSG3001.eml", "bob@hotmail.com", "alice@example.org", "Broken", "2026-12-06T10:00:00"}});
-    m_http->on("GET", kInbox + "MSG3001.eml", response);
-    start(kUser);
-    QVERIFY(waitForEnd());
-    QCOMPARE(m_endMsg, ReceiverMessages::ErrorOccured);
-    QCOMPARE(m_endData.value<DataBag>().Item(QStringLiteral("ErrDescription")).toString(), description);
-    QVERIFY(m_arrived.isEmpty());
-}
-
-void TestCHotmail::listWithDoctypeIsRefused()
-{
-    m_http->on("PROPFIND", kHotmailRoot, xml(rootDoc(inboxUrl().toUtf8())));
-    m_http->on("PROPFIND", kInbox,
-               xml("<?xml version='1.0'?><!DOCTYPE D:multistatus [<!ENTITY a 'aaaaaaaaaa'><!ENTITY b '&a;&a;&a;&a;'>]>"
-                   "<D:multistatus xmlns:D='DAV:'><D:response><D:href>/x/&b;</D:href></D:response></D:multistatus>"));
-    start(kUser);
-    QVERIFY(waitForEnd());
-    QCOMPARE(m_endMsg, ReceiverMessages::ErrorOccured);
-    QVERIFY(m_endData.value<DataBag>().Item(QStringLiteral("ErrDescription")).toString().startsWith(MessageTable::Text(527)));
-    QVERIFY(m_arrived.isEmpty());
+    QVERIFY(m_run->arrived.isEmpty());
 }
 
 void TestCHotmail::cancellationDuringARequest()
@@ -725,8 +654,8 @@ void TestCHotmail::cancellationDuringARequest()
     QTRY_VERIFY_WITH_TIMEOUT(ThreadRunner::RunningCount() == 0, 10000);
     QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
     QCoreApplication::processEvents(); // deliver anything still queued
-    QCOMPARE(m_endMsg, 0);             // neither 2 nor 3 after a cancellation
-    QVERIFY(m_arrived.isEmpty());
+    QCOMPARE(m_run->endMsg, 0);             // neither 2 nor 3 after a cancellation
+    QVERIFY(m_run->arrived.isEmpty());
     QCOMPARE(m_http->countOf("GET", kInbox + "MSG4002.eml"), 0);
 }
 
@@ -739,49 +668,36 @@ void TestCHotmail::unreachableServer()
         QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
         closedPort = probe.serverPort();
     }
-    QFile config(m_dir->filePath(QStringLiteral("services.json")));
-    QVERIFY(config.open(QIODevice::WriteOnly));
     const QString endpoint = QStringLiteral("http://127.0.0.1:%1/svcs/hotmail/httpmail.asp").arg(closedPort);
-    config.write(QJsonDocument(QJsonObject{{"httpmail", QJsonObject{{"hotmailDomain", "hotmail.com"},
-                                                                   {"hotmailEndpoint", endpoint}}}})
-                     .toJson());
-    config.close();
+    QVERIFY(writeServices({{"httpmail", QJsonObject{{"hotmailDomain", "hotmail.com"}, {"hotmailEndpoint", endpoint}}}}));
     start(kUser);
     QVERIFY(waitForEnd());
-    QCOMPARE(m_endMsg, ReceiverMessages::ErrorOccured);
-    QCOMPARE(m_endData.value<DataBag>().Item(QStringLiteral("ErrNumber")).toInt(), CHotmail::ResourceNotFound);
-    QVERIFY(!m_endData.value<DataBag>().Item(QStringLiteral("ErrDescription")).toString().isEmpty());
+    QCOMPARE(m_run->endMsg, ReceiverMessages::ErrorOccured);
+    QCOMPARE(m_run->error().number, CHotmail::ResourceNotFound);
+    QVERIFY(!m_run->error().description.isEmpty());
 }
 
 void TestCHotmail::untrustedCertificateIsRefused()
 {
     // A self-signed certificate made for this test: no system trust store knows it.
-    const QString cert = m_dir->filePath(QStringLiteral("cert.pem"));
-    const QString key = m_dir->filePath(QStringLiteral("key.pem"));
-    QProcess openssl;
-    openssl.start(QStringLiteral("openssl"),
-                  {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert, "-days", "2",
-                   "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"});
-    if (!openssl.waitForFinished(60000) || openssl.exitCode() != 0)
-        QSKIP("openssl cannot make a test certificate");
-    QFile certFile(cert), keyFile(key);
+    TestCertificates certificates;
+    QString whyNot;
+    if (!certificates.make(&whyNot))
+        QSKIP(qPrintable(whyNot));
+    QFile certFile(certificates.selfSignedCert()), keyFile(certificates.selfSignedKey());
     QVERIFY(certFile.open(QIODevice::ReadOnly) && keyFile.open(QIODevice::ReadOnly));
     ScriptedHttpServer https;
     QVERIFY(https.listenTls(QSslCertificate(certFile.readAll()), QSslKey(keyFile.readAll(), QSsl::Rsa)));
     https.on("PROPFIND", kHotmailRoot, xml(rootDoc("/folders/inbox/")));
-    QFile config(m_dir->filePath(QStringLiteral("services.json")));
-    QVERIFY(config.open(QIODevice::WriteOnly));
-    config.write(QJsonDocument(QJsonObject{{"httpmail", QJsonObject{{"hotmailDomain", "hotmail.com"},
-                                                                   {"hotmailEndpoint", https.url(kHotmailRoot)}}}})
-                     .toJson());
-    config.close();
+    QVERIFY(writeServices(
+        {{"httpmail", QJsonObject{{"hotmailDomain", "hotmail.com"}, {"hotmailEndpoint", https.url(kHotmailRoot)}}}}));
     start(kUser);
     QVERIFY(waitForEnd());
-    QCOMPARE(m_endMsg, ReceiverMessages::ErrorOccured);
-    const DataBag bag = m_endData.value<DataBag>();
-    QCOMPARE(bag.Item(QStringLiteral("ErrNumber")).toInt(), MUError::Fail);
-    QVERIFY2(bag.Item(QStringLiteral("ErrDescription")).toString().contains(QStringLiteral("certificate"), Qt::CaseInsensitive),
-             qPrintable(bag.Item(QStringLiteral("ErrDescription")).toString()));
+    QCOMPARE(m_run->endMsg, ReceiverMessages::ErrorOccured);
+    const PostedError error = m_run->error();
+    QCOMPARE(error.number, MUError::Fail);
+    QVERIFY2(error.description.contains(QStringLiteral("certificate"), Qt::CaseInsensitive),
+             qPrintable(error.description));
     QVERIFY(https.requests().isEmpty()); // nothing, credentials least of all, crossed the refused handshake
 }
 

@@ -1,4 +1,6 @@
 #include "FakePop3Server.h"
+#include "ReceiverRun.h"
+#include "TestHome.h"
 #include "receive/CReceiver.h"
 #include "receive/ReceiveWorkers.h"
 #include "receive/ReceiverMessages.h"
@@ -19,22 +21,16 @@
 using Action = FakePop3Server::Action;
 
 namespace {
-const QString kAccountId = QStringLiteral("{6F1C2A4B-0000-4000-8000-00000000A001}");
+const QString kAccountId = TestAccounts::kId;
 
 QByteArray mail(int n, const QByteArray &extraHeaders = {})
 {
-    return "Return-Path: <sender" + QByteArray::number(n) + "@example.org>\r\n"
-         + "Message-ID: <msg" + QByteArray::number(n) + "@example.org>\r\n"
-         + "From: \"Sender " + QByteArray::number(n) + "\" <sender" + QByteArray::number(n) + "@example.org>\r\n"
-         + "To: Bob <bob@example.org>\r\n"
-         + "Date: Sun, 6 Dec 2026 20:" + QByteArray::number(10 + n % 50) + ":00 +0000\r\n"
-         + "Subject: Message " + QByteArray::number(n) + "\r\n" + extraHeaders + "\r\n"
-         + "Hello number " + QByteArray::number(n) + ".\r\n..a stuffed line\r\nBye.\r\n";
+    return TestMail{n, "msg", {}, extraHeaders}.bytes();
 }
 
 QString idOf(int n)
 {
-    return QStringLiteral("<msg%1@example.org>").arg(n);
+    return TestMail{n}.id();
 }
 
 /// The line count of a whole-message fetch, as it goes on the wire.
@@ -68,10 +64,8 @@ private Q_SLOTS:
     void longMessageIsCutAndMarked();
     void uniqueIdListedTwiceIsNotTrusted();
     void checkTimeLimitEndsADribblingCheck();
-    void wrongPassword();
-    void unknownHostGives515();
-    void connectionRefused();
-    void silentServerTimesOut();
+    void failures_data();
+    void failures();
     void cancelBeforeLogin();
     void cancelDuringTheLoop();
     void passwordNeverLogged();
@@ -100,23 +94,16 @@ private Q_SLOTS:
     void inactivityLimitAppliesToEachPipelinedReply();
 
 private:
+    /// One check with the fixture's settings; what it posted is in m_run.
     void run(const DataBag &known = {}, bool dontReceiveContent = false);
-    Record account(const QString &server, int port) const;
 
-    std::unique_ptr<QTemporaryDir> m_dir;
-    LogPtr m_log;
+    std::unique_ptr<TestHome> m_home;
     std::unique_ptr<FakePop3Server> m_server;
-    std::unique_ptr<Messanger> m_messanger;
+    std::unique_ptr<ReceiverRun> m_run;
     Record m_account;
     QString m_cancelName;
     int m_limitMs = 10000;
     int m_keptBytes = 0; // 0: the receiver's default
-    // What the receiver posted.
-    QList<Record> m_arrived;
-    QList<int> m_order;
-    int m_endMsg = 0;
-    QVariant m_endData;
-    QVariantMap m_seenUidls;  // what the UidlsSeen messages carried
     QVariantMap m_knownUidls; // given to the next run
 };
 
@@ -129,68 +116,31 @@ void TestCReceiver::initTestCase()
 
 void TestCReceiver::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    m_log = std::make_shared<Log>();
-    QVERIFY(m_log->OpenFiles(m_dir->filePath(QStringLiteral("mu.log")), m_dir->filePath(QStringLiteral("short.log"))));
+    m_home = std::make_unique<TestHome>();
+    QVERIFY(m_home->isValid());
     m_server = std::make_unique<FakePop3Server>();
     m_server->setCredentials("bob", "secret");
     QVERIFY(m_server->listen());
-    m_account = account(m_server->host(), m_server->port());
+    m_account = TestAccounts::mailbox(m_server->host(), m_server->port());
     m_cancelName.clear();
     m_limitMs = 10000;
     m_keptBytes = 0;
     m_knownUidls.clear();
-    m_arrived.clear();
-    m_order.clear();
-    m_endMsg = 0;
-    m_endData = QVariant();
-    m_seenUidls.clear();
-    m_messanger = std::make_unique<Messanger>();
-    connect(m_messanger.get(), &Messanger::MsgArrived, this, [this](int msg, const QVariant &data) {
-        m_order.append(msg);
-        if (msg == ReceiverMessages::MsgArrived) {
-            m_arrived.append(data.value<Record>());
-        } else if (msg == ReceiverMessages::UidlsSeen) {
-            const DataBag bag = data.value<DataBag>();
-            QCOMPARE(bag.Item(QStringLiteral("AccountId")).toString(), kAccountId);
-            QCOMPARE(bag.Item(QStringLiteral("Server")).toString(), m_account.text(QStringLiteral("Server")));
-            QCOMPARE(bag.Item(QStringLiteral("User")).toString(), m_account.text(QStringLiteral("User")));
-            m_seenUidls.insert(bag.Item(QStringLiteral("Uidls")).toMap());
-        } else {
-            m_endMsg = msg;
-            m_endData = data;
-        }
-    });
+    m_run = std::make_unique<ReceiverRun>(m_home->log());
 }
 
 void TestCReceiver::cleanup()
 {
     QVERIFY(ThreadRunner::WaitForAll(20000));
-    Paths::SetHome(QString());
-    m_messanger.reset();
+    m_run.reset();
     m_server.reset();
-    m_log.reset();
-    m_dir.reset();
-}
-
-Record TestCReceiver::account(const QString &server, int port) const
-{
-    Record a;
-    a.setId(kAccountId);
-    a.Add(QStringLiteral("Server"), server);
-    a.Add(QStringLiteral("Port"), port);
-    a.Add(QStringLiteral("User"), QStringLiteral("bob"));
-    a.Add(QStringLiteral("Pwd"), QStringLiteral("secret"));
-    return a;
+    m_home.reset();
 }
 
 void TestCReceiver::run(const DataBag &known, bool dontReceiveContent)
 {
     DataBag data;
-    data.Add(QVariant::fromValue<QObject *>(m_messanger.get()), QStringLiteral("Messanger"));
-    data.Add(QVariant::fromValue(m_account), QStringLiteral("Account"));
     data.Add(QVariant::fromValue(known), QStringLiteral("ReceivedMsgIds"));
-    data.Add(QVariant::fromValue(m_log), QStringLiteral("Log"));
     data.Add(dontReceiveContent, QStringLiteral("DontReceiveContent"));
     if (!m_cancelName.isEmpty())
         data.Add(m_cancelName, QStringLiteral("CancelEvent"));
@@ -199,20 +149,21 @@ void TestCReceiver::run(const DataBag &known, bool dontReceiveContent)
         data.Add(m_keptBytes, QStringLiteral("KeptMessageBytes"));
     if (!m_knownUidls.isEmpty())
         data.Add(m_knownUidls, QStringLiteral("KnownUidls"));
-    ThreadRunner runner;
-    runner.Start(QStringLiteral("MUCustom.CReceiver"), QStringLiteral("Run"), data);
-    QTRY_VERIFY_WITH_TIMEOUT(m_endMsg != 0, 30000);
-    QVERIFY(ThreadRunner::WaitForAll(20000));
-    QCoreApplication::processEvents(); // nothing may follow the last message
-    QCOMPARE(m_order.last(), m_endMsg);
+    m_run->clear();
+    QVERIFY(m_run->run(m_account, data));
+    for (const DataBag &bag : std::as_const(m_run->uidlBags)) {
+        QCOMPARE(bag.Item(QStringLiteral("AccountId")).toString(), kAccountId);
+        QCOMPARE(bag.Item(QStringLiteral("Server")).toString(), m_account.text(QStringLiteral("Server")));
+        QCOMPARE(bag.Item(QStringLiteral("User")).toString(), m_account.text(QStringLiteral("User")));
+    }
 }
 
 void TestCReceiver::emptyMailbox()
 {
     run();
-    QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
-    QCOMPARE(m_endData.toString(), kAccountId);
-    QVERIFY(m_arrived.isEmpty());
+    QVERIFY(m_run->completed());
+    QCOMPARE(m_run->endData.toString(), kAccountId);
+    QVERIFY(m_run->arrived.isEmpty());
     QCOMPARE(m_server->commands(), (QList<QByteArray>{"CAPA", "USER bob", "PASS secret", "UIDL", "QUIT"}));
 }
 
@@ -221,17 +172,17 @@ void TestCReceiver::threeNewMessagesInServerOrder()
     for (int n = 1; n <= 3; ++n)
         m_server->addMessage(mail(n));
     run();
-    QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
+    QVERIFY(m_run->completed());
     // The unique-ids examined are reported before the end.
-    QCOMPARE(m_order, (QList<int>{1, 1, 1, 4, 2}));
+    QCOMPARE(m_run->order, (QList<int>{1, 1, 1, 4, 2}));
     // Nothing is stored yet: one request per message, each fetched whole, in server order.
     QCOMPARE(m_server->commands(),
              (QList<QByteArray>{"CAPA", "USER bob", "PASS secret", "UIDL", "TOP 1" + kWhole, "TOP 2" + kWhole,
                                 "TOP 3" + kWhole, "QUIT"}));
     QCOMPARE(m_server->maxBurst(), 1);
-    QCOMPARE(m_seenUidls.size(), 3);
+    QCOMPARE(m_run->seenUidls.size(), 3);
     for (int n = 1; n <= 3; ++n) {
-        const Record &msg = m_arrived.at(n - 1);
+        const Record &msg = m_run->arrived.at(n - 1);
         QCOMPARE(msg.names(), (QList<QString>{"Server", "User", "POP3Id", "From", "To", "Date", "Subject", "Content"}));
         QCOMPARE(msg.text(QStringLiteral("Server")), QStringLiteral("127.0.0.1"));
         QCOMPARE(msg.text(QStringLiteral("User")), QStringLiteral("bob"));
@@ -254,9 +205,9 @@ void TestCReceiver::newestWindowFindsMessage41()
             known.Add(idOf(n), idOf(n));
     }
     run(known);
-    QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
-    QCOMPARE(m_arrived.size(), 1);
-    QCOMPARE(m_arrived.first().text(QStringLiteral("POP3Id")), idOf(41));
+    QVERIFY(m_run->completed());
+    QCOMPARE(m_run->arrived.size(), 1);
+    QCOMPARE(m_run->arrived.first().text(QStringLiteral("POP3Id")), idOf(41));
     const QList<QByteArray> commands = m_server->commands();
     QVERIFY(commands.contains("TOP 41" + kWhole));
     QCOMPARE(m_server->countOf("TOP"), 30 + 1);
@@ -271,12 +222,12 @@ void TestCReceiver::headersOnlyWhenContentIsNotWanted()
     m_server->addMessage(mail(1));
     m_server->addMessage(mail(2));
     run({}, true);
-    QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
-    QCOMPARE(m_arrived.size(), 2);
+    QVERIFY(m_run->completed());
+    QCOMPARE(m_run->arrived.size(), 2);
     for (const QByteArray &line : m_server->commands())
         QVERIFY2(!line.endsWith(kWhole), line.constData());
-    QCOMPARE(m_arrived.at(1).names(), (QList<QString>{"Server", "User", "POP3Id", "From", "To", "Date", "Subject"}));
-    QCOMPARE(m_arrived.at(1).text(QStringLiteral("Subject")), QStringLiteral("Message 2"));
+    QCOMPARE(m_run->arrived.at(1).names(), (QList<QString>{"Server", "User", "POP3Id", "From", "To", "Date", "Subject"}));
+    QCOMPARE(m_run->arrived.at(1).text(QStringLiteral("Subject")), QStringLiteral("Message 2"));
 }
 
 void TestCReceiver::messageWithoutMessageIdUsesFallbacks()
@@ -285,23 +236,20 @@ void TestCReceiver::messageWithoutMessageIdUsesFallbacks()
     m_server->addMessage("Received: from relay.example.org by mx\r\nFrom: R <r@example.org>\r\n\r\ny\r\n");
     m_server->addMessage("From: Only From <f@example.org>\r\nSubject: bare\r\n\r\nz\r\n");
     run();
-    QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
-    QCOMPARE(m_arrived.size(), 3);
-    QCOMPARE(m_arrived.at(0).text(QStringLiteral("POP3Id")), QStringLiteral("Mon, 7 Dec 2026 08:00:00 +0000"));
-    QCOMPARE(m_arrived.at(1).text(QStringLiteral("POP3Id")), QStringLiteral("from relay.example.org by mx"));
-    QCOMPARE(m_arrived.at(2).text(QStringLiteral("POP3Id")), QStringLiteral("Only From"));
+    QVERIFY(m_run->completed());
+    QCOMPARE(m_run->arrived.size(), 3);
+    QCOMPARE(m_run->arrived.at(0).text(QStringLiteral("POP3Id")), QStringLiteral("Mon, 7 Dec 2026 08:00:00 +0000"));
+    QCOMPARE(m_run->arrived.at(1).text(QStringLiteral("POP3Id")), QStringLiteral("from relay.example.org by mx"));
+    QCOMPARE(m_run->arrived.at(2).text(QStringLiteral("POP3Id")), QStringLiteral("Only From"));
 
     // A second check that knows these ids fetches nothing.
     DataBag known;
-    for (const Record &r : std::as_const(m_arrived))
+    for (const Record &r : std::as_const(m_run->arrived))
         known.Add(r.text(QStringLiteral("POP3Id")), r.text(QStringLiteral("POP3Id")));
-    m_arrived.clear();
-    m_order.clear();
-    m_endMsg = 0;
     m_server->clearReceived();
     run(known);
-    QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
-    QVERIFY(m_arrived.isEmpty());
+    QVERIFY(m_run->completed());
+    QVERIFY(m_run->arrived.isEmpty());
     QCOMPARE(m_server->countOf("TOP"), 3);
 }
 
@@ -337,9 +285,9 @@ void TestCReceiver::messageWithoutIdentifierIsStoredOnce()
     m_server->addMessage(mail(2));
     run();
     // It no longer blocks the mailbox: both arrive, and the check ends well.
-    QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
-    QCOMPARE(m_arrived.size(), 2);
-    const Record &odd = m_arrived.first();
+    QVERIFY(m_run->completed());
+    QCOMPARE(m_run->arrived.size(), 2);
+    const Record &odd = m_run->arrived.first();
     const QString id = odd.text(QStringLiteral("POP3Id"));
     if (idPrefix.isEmpty())
         QCOMPARE(id, QStringLiteral("<note@example.org>"));
@@ -348,22 +296,19 @@ void TestCReceiver::messageWithoutIdentifierIsStoredOnce()
     QCOMPARE(odd.text(QStringLiteral("Subject")), subject);
     QCOMPARE(odd.text(QStringLiteral("From")), from);
     QCOMPARE(odd.text(QStringLiteral("Content")).toLatin1(), message.endsWith("\r\n") ? message.chopped(2) : message);
-    QCOMPARE(m_arrived.at(1).text(QStringLiteral("POP3Id")), idOf(2));
-    QFile shortLog(m_dir->filePath(QStringLiteral("short.log")));
-    QVERIFY(shortLog.open(QIODevice::ReadOnly));
-    QCOMPARE(shortLog.readAll().contains("its header gives no identifier"), !idPrefix.isEmpty());
+    QCOMPARE(m_run->arrived.at(1).text(QStringLiteral("POP3Id")), idOf(2));
+    QCOMPARE(m_home->shortLogText().contains("its header gives no identifier"), !idPrefix.isEmpty());
 
     // The next check, with or without the unique-ids remembered, knows them both.
     DataBag known;
-    for (const Record &r : std::as_const(m_arrived))
+    for (const Record &r : std::as_const(m_run->arrived))
         known.Add(r.text(QStringLiteral("POP3Id")), r.text(QStringLiteral("POP3Id")));
+    const QVariantMap seen = m_run->seenUidls;
     for (const bool remembered : {false, true}) {
-        m_knownUidls = remembered ? m_seenUidls : QVariantMap();
-        m_arrived.clear();
-        m_endMsg = 0;
+        m_knownUidls = remembered ? seen : QVariantMap();
         run(known);
-        QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
-        QVERIFY(m_arrived.isEmpty());
+        QVERIFY(m_run->completed());
+        QVERIFY(m_run->arrived.isEmpty());
     }
 }
 
@@ -376,26 +321,22 @@ void TestCReceiver::longMessageIsCutAndMarked()
     m_server->addMessage(mail(2));
     m_keptBytes = 4096;
     run();
-    QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
-    QCOMPARE(m_arrived.size(), 2);
-    const QString content = m_arrived.first().text(QStringLiteral("Content"));
+    QVERIFY(m_run->completed());
+    QCOMPARE(m_run->arrived.size(), 2);
+    const QString content = m_run->arrived.first().text(QStringLiteral("Content"));
     QVERIFY(MessageLimits::IsTruncated(content));
     // After the mark: the message's first bytes exactly as sent, whole lines, within the limit.
     const QByteArray kept = content.section(QLatin1String("\r\n"), 1).toLatin1();
     QVERIFY(kept.size() <= 4096 && kept.size() > 4000);
     QVERIFY(big.startsWith(kept + "\r\n"));
-    QCOMPARE(m_arrived.first().text(QStringLiteral("Subject")), QStringLiteral("big"));
+    QCOMPARE(m_run->arrived.first().text(QStringLiteral("Subject")), QStringLiteral("big"));
     // A message within the limit is stored whole and unmarked.
-    QCOMPARE(m_arrived.at(1).text(QStringLiteral("Content")).toLatin1(), mail(2).chopped(2));
+    QCOMPARE(m_run->arrived.at(1).text(QStringLiteral("Content")).toLatin1(), mail(2).chopped(2));
 }
 
 void TestCReceiver::checkTimeLimitEndsADribblingCheck()
 {
-    Paths::SetHome(m_dir->path());
-    QFile config(m_dir->filePath(QStringLiteral("services.json")));
-    QVERIFY(config.open(QIODevice::WriteOnly));
-    config.write(R"({"checkTimeLimitSeconds": 2})");
-    config.close();
+    QVERIFY(m_home->writeFile(QStringLiteral("services.json"), R"({"checkTimeLimitSeconds": 2})"));
     for (int n = 1; n <= 3; ++n)
         m_server->addMessage(mail(n));
     // One byte a second: never silent for as long as the inactivity limit.
@@ -405,77 +346,73 @@ void TestCReceiver::checkTimeLimitEndsADribblingCheck()
     clock.start();
     run();
     QVERIFY2(clock.elapsed() < 8000, qPrintable(QString::number(clock.elapsed())));
-    QCOMPARE(m_endMsg, ReceiverMessages::ErrorOccured);
-    const DataBag bag = m_endData.value<DataBag>();
-    QCOMPARE(bag.Item(QStringLiteral("ErrNumber")).toInt(), MUError::engineNumber(531));
-    QCOMPARE(bag.Item(QStringLiteral("ErrDescription")).toString(),
+    QCOMPARE(m_run->endMsg, ReceiverMessages::ErrorOccured);
+    const PostedError error = m_run->error();
+    QCOMPARE(error.number, MUError::engineNumber(531));
+    QCOMPARE(error.description,
              QStringLiteral("Cannot get new messages from e-mail server '127.0.0.1'. "
                             "The server is too slow: the check was stopped after 2 seconds. "));
-    QVERIFY(m_arrived.isEmpty());
+    QVERIFY(m_run->arrived.isEmpty());
 
     // The next check, with a server that answers, works.
     m_server->setChunks("UIDL", {}, 0);
-    m_endMsg = 0;
     run();
-    QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
-    QCOMPARE(m_arrived.size(), 3);
+    QVERIFY(m_run->completed());
+    QCOMPARE(m_run->arrived.size(), 3);
 }
 
-void TestCReceiver::wrongPassword()
+void TestCReceiver::failures_data()
 {
-    m_account.Add(QStringLiteral("Pwd"), QStringLiteral("wrong"));
-    run();
-    QCOMPARE(m_endMsg, ReceiverMessages::ErrorOccured);
-    const DataBag bag = m_endData.value<DataBag>();
-    QCOMPARE(bag.Item(QStringLiteral("ErrNumber")).toInt(), MUError::engineNumber(525));
-    QCOMPARE(bag.Item(QStringLiteral("ErrDescription")).toString(),
-             QStringLiteral("Cannot get new messages from e-mail server '127.0.0.1'. [AUTH] Authentication failed."));
-    QCOMPARE(m_server->commands(), (QList<QByteArray>{"CAPA", "USER bob", "PASS wrong", "QUIT"}));
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<qint32>("number");
+    QTest::addColumn<QString>("description"); // ending in "...": the start of it
+    QTest::addColumn<QList<QByteArray>>("commands");
+    const QString cannot = QStringLiteral("Cannot get new messages from e-mail server '127.0.0.1'. ");
+    QTest::newRow("wrong-password") << "password" << MUError::engineNumber(525)
+                                    << cannot + "[AUTH] Authentication failed."
+                                    << QList<QByteArray>{"CAPA", "USER bob", "PASS wrong", "QUIT"};
+    QTest::newRow("unknown-host") << "host" << MUError::engineNumber(515)
+                                  << "E-mail server 'no-such-host.invalid' is not accessible. " << QList<QByteArray>{};
+    QTest::newRow("connection-refused") << "port" << qint32(SocketErrorNumbers::ConnectionRefused) << cannot + "..."
+                                        << QList<QByteArray>{};
+    // Connected and greeted: not "Cannot connect".
+    QTest::newRow("silent-after-greeting")
+        << "silent" << MUError::engineNumber(533)
+        << cannot + "The server stopped answering: nothing arrived for 0.3 seconds. "
+        << QList<QByteArray>{"CAPA", "QUIT"};
 }
 
-void TestCReceiver::unknownHostGives515()
+void TestCReceiver::failures()
 {
-    m_account = account(QStringLiteral("no-such-host.invalid"), 110);
-    run();
-    QCOMPARE(m_endMsg, ReceiverMessages::ErrorOccured);
-    const DataBag bag = m_endData.value<DataBag>();
-    QCOMPARE(bag.Item(QStringLiteral("ErrNumber")).toInt(), MUError::engineNumber(515));
-    QCOMPARE(bag.Item(QStringLiteral("ErrDescription")).toString(),
-             QStringLiteral("E-mail server 'no-such-host.invalid' is not accessible. "));
-}
-
-void TestCReceiver::connectionRefused()
-{
-    quint16 port = 0;
-    {
+    QFETCH(QString, change);
+    QFETCH(qint32, number);
+    QFETCH(QString, description);
+    QFETCH(QList<QByteArray>, commands);
+    if (change == QLatin1String("password")) {
+        m_account.Add(QStringLiteral("Pwd"), QStringLiteral("wrong"));
+    } else if (change == QLatin1String("host")) {
+        m_account = TestAccounts::mailbox(QStringLiteral("no-such-host.invalid"), 110);
+    } else if (change == QLatin1String("port")) {
         QTcpServer probe;
         QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-        port = probe.serverPort();
+        m_account = TestAccounts::mailbox(QStringLiteral("127.0.0.1"), probe.serverPort());
+        probe.close(); // nobody listens there any more
+    } else {
+        m_server->setSilentAfterGreeting(true);
+        m_limitMs = 300;
     }
-    m_account = account(QStringLiteral("127.0.0.1"), port);
     run();
-    QCOMPARE(m_endMsg, ReceiverMessages::ErrorOccured);
-    const DataBag bag = m_endData.value<DataBag>();
-    QCOMPARE(bag.Item(QStringLiteral("ErrNumber")).toInt(), SocketErrorNumbers::ConnectionRefused);
-    const QString description = bag.Item(QStringLiteral("ErrDescription")).toString();
-    QVERIFY2(description.startsWith(QLatin1String("Cannot get new messages from e-mail server '127.0.0.1'. "))
-                 && description.size() > 60,
-             qPrintable(description));
-}
-
-void TestCReceiver::silentServerTimesOut()
-{
-    m_server->setSilentAfterGreeting(true);
-    m_limitMs = 300;
-    run();
-    QCOMPARE(m_endMsg, ReceiverMessages::ErrorOccured);
-    const DataBag bag = m_endData.value<DataBag>();
-    // Connected and greeted: not "Cannot connect".
-    QCOMPARE(bag.Item(QStringLiteral("ErrNumber")).toInt(), MUError::engineNumber(533));
-    QCOMPARE(bag.Item(QStringLiteral("ErrDescription")).toString(),
-             QStringLiteral("Cannot get new messages from e-mail server '127.0.0.1'. "
-                            "The server stopped answering: nothing arrived for 0.3 seconds. "));
-    QCOMPARE(m_server->commands(), (QList<QByteArray>{"CAPA", "QUIT"}));
+    QCOMPARE(m_run->endMsg, ReceiverMessages::ErrorOccured);
+    const PostedError error = m_run->error();
+    QCOMPARE(error.number, number);
+    QCOMPARE(error.accountId, kAccountId);
+    if (description.endsWith(QLatin1String("...")))
+        QVERIFY2(error.description.startsWith(description.chopped(3)) && error.description.size() > 60,
+                 qPrintable(error.description));
+    else
+        QCOMPARE(error.description, description);
+    if (!commands.isEmpty())
+        QCOMPARE(m_server->commands(), commands);
 }
 
 void TestCReceiver::cancelBeforeLogin()
@@ -491,11 +428,11 @@ void TestCReceiver::cancelBeforeLogin()
     });
     m_limitMs = 60000;
     run();
-    QCOMPARE(m_endMsg, ReceiverMessages::ErrorOccured);
-    const DataBag bag = m_endData.value<DataBag>();
-    QCOMPARE(bag.Item(QStringLiteral("ErrNumber")).toInt(), MUError::Fail);
-    QVERIFY(bag.Item(QStringLiteral("ErrDescription")).toString().endsWith(QLatin1String("Cancelled. ")));
-    QVERIFY(m_arrived.isEmpty());
+    QCOMPARE(m_run->endMsg, ReceiverMessages::ErrorOccured);
+    const PostedError error = m_run->error();
+    QCOMPARE(error.number, MUError::Fail);
+    QVERIFY(error.description.endsWith(QLatin1String("Cancelled. ")));
+    QVERIFY(m_run->arrived.isEmpty());
     QTRY_COMPARE(m_server->commands(), (QList<QByteArray>{"CAPA", "USER bob", "QUIT"}));
 }
 
@@ -513,10 +450,10 @@ void TestCReceiver::cancelDuringTheLoop()
     });
     m_limitMs = 60000;
     run();
-    QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
-    QCOMPARE(m_endData.toString(), kAccountId);
-    QCOMPARE(m_arrived.size(), 1);
-    QCOMPARE(m_arrived.first().text(QStringLiteral("POP3Id")), idOf(1));
+    QVERIFY(m_run->completed());
+    QCOMPARE(m_run->endData.toString(), kAccountId);
+    QCOMPARE(m_run->arrived.size(), 1);
+    QCOMPARE(m_run->arrived.first().text(QStringLiteral("POP3Id")), idOf(1));
     QTRY_COMPARE(m_server->commands().last(), QByteArray("QUIT"));
     QCOMPARE(m_server->countOf("QUIT"), 1);
 }
@@ -526,11 +463,8 @@ void TestCReceiver::passwordNeverLogged()
     m_server->addMessage(mail(1));
     run();
     m_account.Add(QStringLiteral("Pwd"), QStringLiteral("secret-but-wrong"));
-    m_endMsg = 0;
     run();
-    QFile longLog(m_log->longLogPath());
-    QVERIFY(longLog.open(QIODevice::ReadOnly));
-    const QByteArray text = longLog.readAll();
+    const QString text = m_home->logText();
     QVERIFY(text.contains("PASS ****"));
     QVERIFY(text.contains("Start Check account '127.0.0.1'/'bob', fDontReceiveContent=False"));
     QVERIFY(text.contains("QUIT Result = "));
@@ -585,11 +519,11 @@ void TestCReceiver::newMessagesCostOneRequestEach()
     for (int n = 1; n <= 35; ++n)
         m_server->addMessage(mail(n));
     run();
-    QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
-    QCOMPARE(m_arrived.size(), 30);
+    QVERIFY(m_run->completed());
+    QCOMPARE(m_run->arrived.size(), 30);
     for (int k = 0; k < 30; ++k) {
-        QCOMPARE(m_arrived.at(k).text(QStringLiteral("POP3Id")), idOf(6 + k));
-        QCOMPARE(m_arrived.at(k).text(QStringLiteral("Content")).toLatin1(), mail(6 + k).chopped(2));
+        QCOMPARE(m_run->arrived.at(k).text(QStringLiteral("POP3Id")), idOf(6 + k));
+        QCOMPARE(m_run->arrived.at(k).text(QStringLiteral("Content")).toLatin1(), mail(6 + k).chopped(2));
     }
     QCOMPARE(m_server->commands(),
              QList<QByteArray>({"CAPA", "USER bob", "PASS secret"}) + listing + tops(6, 35, kWhole) + QList<QByteArray>{"QUIT"});
@@ -612,12 +546,12 @@ void TestCReceiver::pipelinedBatches()
     for (int n = 1; n <= 35; ++n)
         m_server->addMessage(mail(n));
     run(knownIds(1, 8));
-    QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
+    QVERIFY(m_run->completed());
     // The newest 30 are 6..35; 6, 7 and 8 are known.
-    QCOMPARE(m_arrived.size(), 27);
+    QCOMPARE(m_run->arrived.size(), 27);
     for (int k = 0; k < 27; ++k) {
-        QCOMPARE(m_arrived.at(k).text(QStringLiteral("POP3Id")), idOf(9 + k));
-        QCOMPARE(m_arrived.at(k).text(QStringLiteral("Content")).toLatin1(), mail(9 + k).chopped(2));
+        QCOMPARE(m_run->arrived.at(k).text(QStringLiteral("POP3Id")), idOf(9 + k));
+        QCOMPARE(m_run->arrived.at(k).text(QStringLiteral("Content")).toLatin1(), mail(9 + k).chopped(2));
     }
     QList<QByteArray> expected{"CAPA", "USER bob", "PASS secret", "UIDL"};
     for (int n = 6; n <= 35; ++n)
@@ -627,7 +561,7 @@ void TestCReceiver::pipelinedBatches()
     // CAPA, USER with PASS, UIDL, the walk, the fetch with QUIT.
     QCOMPARE(m_server->turns(), 5);
     QVERIFY2(m_server->maxBurst() >= 27, QByteArray::number(m_server->maxBurst()).constData());
-    QCOMPARE(m_seenUidls.size(), 30);
+    QCOMPARE(m_run->seenUidls.size(), 30);
 }
 
 void TestCReceiver::noPipeliningWithoutCapability_data()
@@ -645,16 +579,14 @@ void TestCReceiver::noPipeliningWithoutCapability()
     for (int n = 1; n <= 5; ++n)
         m_server->addMessage(mail(n));
     run(knownIds(2, 2));
-    QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
-    QCOMPARE(m_arrived.size(), 4);
+    QVERIFY(m_run->completed());
+    QCOMPARE(m_run->arrived.size(), 4);
     QCOMPARE(m_server->maxBurst(), 1);
     QCOMPARE(m_server->turns(), m_server->commands().size());
     // Without CAPA nothing says UIDL is there: it is not asked.
     QCOMPARE(m_server->countOf("UIDL"), capaRefused ? 0 : 1);
     // A refused CAPA is an answer, not a failure: traced, kept out of the short log.
-    QFile shortLog(m_dir->filePath(QStringLiteral("short.log")));
-    QVERIFY(shortLog.open(QIODevice::ReadOnly));
-    QVERIFY(!shortLog.readAll().contains("CArriveShell.SendData"));
+    QVERIFY(!m_home->shortLogText().contains("CArriveShell.SendData"));
     QCOMPARE(m_server->countOf("TOP"), 5 + 4);
 }
 
@@ -682,13 +614,13 @@ void TestCReceiver::refusalInTheWalkStillDeliversWhatCameBefore()
     m_server->setAction(walked ? "TOP 4 1" : "TOP 4" + kWhole, Action::Error, "Message is locked");
     run(walked ? knownIds(99, 99) : DataBag());
     // As when each message had its own walk: 1 to 3 arrive, then the refusal ends the check.
-    QCOMPARE(m_endMsg, ReceiverMessages::ErrorOccured);
-    QCOMPARE(m_arrived.size(), 3);
+    QCOMPARE(m_run->endMsg, ReceiverMessages::ErrorOccured);
+    QCOMPARE(m_run->arrived.size(), 3);
     for (int k = 0; k < 3; ++k)
-        QCOMPARE(m_arrived.at(k).text(QStringLiteral("POP3Id")), idOf(k + 1));
-    const DataBag bag = m_endData.value<DataBag>();
-    QCOMPARE(bag.Item(QStringLiteral("ErrNumber")).toInt(), MUError::engineNumber(525));
-    QCOMPARE(bag.Item(QStringLiteral("ErrDescription")).toString(),
+        QCOMPARE(m_run->arrived.at(k).text(QStringLiteral("POP3Id")), idOf(k + 1));
+    const PostedError error = m_run->error();
+    QCOMPARE(error.number, MUError::engineNumber(525));
+    QCOMPARE(error.description,
              QStringLiteral("Cannot get new messages from e-mail server '127.0.0.1'. Message is locked"));
     QCOMPARE(m_server->commands().contains("TOP 5" + kWhole), fifthAsked);
     QCOMPARE(m_server->commands().last(), QByteArray("QUIT"));
@@ -712,21 +644,18 @@ void TestCReceiver::uidlPollWithNothingNew()
     const DataBag known = knownIds(1, 60);
     // The first check with UIDL walks the window once and reports what it saw.
     run(known);
-    QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
-    QVERIFY(m_arrived.isEmpty());
-    QCOMPARE(m_seenUidls.size(), 30);
-    QCOMPARE(identifiers(m_seenUidls).size(), 30);
+    QVERIFY(m_run->completed());
+    QVERIFY(m_run->arrived.isEmpty());
+    QCOMPARE(m_run->seenUidls.size(), 30);
+    QCOMPARE(identifiers(m_run->seenUidls).size(), 30);
 
-    m_knownUidls = m_seenUidls;
-    m_seenUidls.clear();
-    m_order.clear();
-    m_endMsg = 0;
+    m_knownUidls = m_run->seenUidls;
     m_server->clearReceived();
     run(known);
-    QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
+    QVERIFY(m_run->completed());
     QCOMPARE(m_server->commands(), (QList<QByteArray>{"CAPA", "USER bob", "PASS secret", "UIDL", "QUIT"}));
     QCOMPARE(m_server->turns(), pipelining ? 4 : 5);
-    QCOMPARE(m_order, QList<int>{ReceiverMessages::ReceiveComplete});
+    QCOMPARE(m_run->order, QList<int>{ReceiverMessages::ReceiveComplete});
 }
 
 void TestCReceiver::newMessageAmongKnownUidlsCostsOneTop_data()
@@ -743,28 +672,26 @@ void TestCReceiver::newMessageAmongKnownUidlsCostsOneTop()
         m_server->addMessage(mail(n));
     const DataBag known = knownIds(1, 10);
     run(known, dontReceiveContent);
-    m_knownUidls = m_seenUidls;
+    m_knownUidls = m_run->seenUidls;
     QCOMPARE(m_knownUidls.size(), 10);
 
     m_server->addMessage(mail(11));
     m_server->addMessage(mail(3)); // the same message again under a new unique-id: known by its header
-    m_seenUidls.clear();
-    m_endMsg = 0;
     m_server->clearReceived();
     run(known, dontReceiveContent);
-    QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
-    QCOMPARE(m_arrived.size(), 1);
-    QCOMPARE(m_arrived.first().text(QStringLiteral("POP3Id")), idOf(11));
-    QCOMPARE(m_arrived.first().text(QStringLiteral("Subject")), QStringLiteral("Message 11"));
-    QCOMPARE(m_arrived.first().Exists(QStringLiteral("Content")), !dontReceiveContent);
+    QVERIFY(m_run->completed());
+    QCOMPARE(m_run->arrived.size(), 1);
+    QCOMPARE(m_run->arrived.first().text(QStringLiteral("POP3Id")), idOf(11));
+    QCOMPARE(m_run->arrived.first().text(QStringLiteral("Subject")), QStringLiteral("Message 11"));
+    QCOMPARE(m_run->arrived.first().Exists(QStringLiteral("Content")), !dontReceiveContent);
     if (!dontReceiveContent)
-        QCOMPARE(m_arrived.first().text(QStringLiteral("Content")).toLatin1(), mail(11).chopped(2));
+        QCOMPARE(m_run->arrived.first().text(QStringLiteral("Content")).toLatin1(), mail(11).chopped(2));
     const QByteArray lines = dontReceiveContent ? " 1" : kWhole;
     QCOMPARE(m_server->commands(), (QList<QByteArray>{"CAPA", "USER bob", "PASS secret", "UIDL",
                                                       "TOP 11" + lines, "TOP 12" + lines, "QUIT"}));
     // Both are remembered, the copy with the identifier its header gave.
-    QCOMPARE(m_seenUidls.size(), 2);
-    QCOMPARE(identifiers(m_seenUidls), (QStringList{idOf(11), idOf(3)}));
+    QCOMPARE(m_run->seenUidls.size(), 2);
+    QCOMPARE(identifiers(m_run->seenUidls), (QStringList{idOf(11), idOf(3)}));
 }
 
 void TestCReceiver::knownUidlWhoseMessageIsNotStoredIsFetchedAgain()
@@ -772,16 +699,15 @@ void TestCReceiver::knownUidlWhoseMessageIsNotStoredIsFetchedAgain()
     for (int n = 1; n <= 4; ++n)
         m_server->addMessage(mail(n));
     run(knownIds(1, 4));
-    m_knownUidls = m_seenUidls;
-    m_endMsg = 0;
+    m_knownUidls = m_run->seenUidls;
     m_server->clearReceived();
     // Message 2's row is gone from the store: it is fetched whole and delivered again, as before.
     DataBag known = knownIds(1, 4);
     known.Remove(idOf(2));
     run(known);
-    QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
-    QCOMPARE(m_arrived.size(), 1);
-    QCOMPARE(m_arrived.first().text(QStringLiteral("POP3Id")), idOf(2));
+    QVERIFY(m_run->completed());
+    QCOMPARE(m_run->arrived.size(), 1);
+    QCOMPARE(m_run->arrived.first().text(QStringLiteral("POP3Id")), idOf(2));
     QCOMPARE(m_server->commands(),
              (QList<QByteArray>{"CAPA", "USER bob", "PASS secret", "UIDL", "TOP 2" + kWhole, "QUIT"}));
 }
@@ -803,18 +729,18 @@ void TestCReceiver::serverWithoutUidl()
         m_server->addMessage(mail(n));
     m_knownUidls.insert(QStringLiteral("whatever"), idOf(1));
     run(knownIds(1, 1));
-    QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
-    QCOMPARE(m_arrived.size(), 2);
-    QCOMPARE(m_arrived.at(0).text(QStringLiteral("POP3Id")), idOf(2));
-    QCOMPARE(m_arrived.at(1).text(QStringLiteral("POP3Id")), idOf(3));
+    QVERIFY(m_run->completed());
+    QCOMPARE(m_run->arrived.size(), 2);
+    QCOMPARE(m_run->arrived.at(0).text(QStringLiteral("POP3Id")), idOf(2));
+    QCOMPARE(m_run->arrived.at(1).text(QStringLiteral("POP3Id")), idOf(3));
     QCOMPARE(m_server->countOf("UIDL"), offered ? 1 : 0);
     // Not announced before login: asked once more after it.
     QCOMPARE(m_server->countOf("CAPA"), offered ? 1 : 2);
     // Without the listing STAT counts the messages.
     QCOMPARE(m_server->countOf("STAT"), 1);
     QCOMPARE(m_server->countOf("TOP"), 3 + 2);
-    QVERIFY(m_seenUidls.isEmpty());
-    QVERIFY(!m_order.contains(ReceiverMessages::UidlsSeen));
+    QVERIFY(m_run->seenUidls.isEmpty());
+    QVERIFY(!m_run->order.contains(ReceiverMessages::UidlsSeen));
 }
 
 void TestCReceiver::capabilitiesAnnouncedOnlyAfterLogin()
@@ -824,11 +750,11 @@ void TestCReceiver::capabilitiesAnnouncedOnlyAfterLogin()
     for (int n = 1; n <= 2; ++n)
         m_server->addMessage(mail(n));
     run(knownIds(1, 1));
-    QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
-    QCOMPARE(m_arrived.size(), 1);
+    QVERIFY(m_run->completed());
+    QCOMPARE(m_run->arrived.size(), 1);
     QCOMPARE(m_server->commands(), (QList<QByteArray>{"CAPA", "USER bob", "PASS secret", "CAPA", "UIDL", "TOP 1 1",
                                                       "TOP 2 1", "TOP 2" + kWhole, "QUIT"}));
-    QCOMPARE(m_seenUidls.size(), 2);
+    QCOMPARE(m_run->seenUidls.size(), 2);
 }
 
 void TestCReceiver::absurdMessageCountEndsWithAnError_data()
@@ -849,7 +775,7 @@ void TestCReceiver::absurdMessageCountEndsWithAnError()
     m_server->setAction(command, Action::Raw, reply);
     run();
     // The newest window ends at the last possible number; the server has no such message.
-    QCOMPARE(m_endMsg, ReceiverMessages::ErrorOccured);
+    QCOMPARE(m_run->endMsg, ReceiverMessages::ErrorOccured);
     QVERIFY(m_server->commands().contains("TOP 2147483618" + kWhole));
     QCOMPARE(m_server->countOf("TOP"), 1);
     QCOMPARE(m_server->commands().last(), QByteArray("QUIT"));
@@ -861,7 +787,7 @@ void TestCReceiver::loginPipelinedOnlyWhenUserIsAnnounced_data()
     QTest::addColumn<QByteArray>("userRefusal"); // empty: USER accepted
     QTest::addColumn<QList<QByteArray>>("expected");
     QTest::addColumn<int>("turns");
-    QTest::addColumn<QString>("error");
+    QTest::addColumn<QString>("reason");
     const QList<QByteArray> noUser{"TOP", "UIDL", "PIPELINING"};
     QTest::newRow("user-announced-login-in-one-turn")
         << kPipelining << QByteArray() << QList<QByteArray>{"CAPA", "USER bob", "PASS secret", "UIDL", "QUIT"} << 4
@@ -885,21 +811,21 @@ void TestCReceiver::loginPipelinedOnlyWhenUserIsAnnounced()
     QFETCH(QByteArray, userRefusal);
     QFETCH(QList<QByteArray>, expected);
     QFETCH(int, turns);
-    QFETCH(QString, error);
+    QFETCH(QString, reason);
     m_server->setCapabilities(capabilities);
     if (!userRefusal.isEmpty())
         m_server->setAction("USER bob", Action::Error, userRefusal.trimmed());
     run();
     QCOMPARE(m_server->commands(), expected);
     QCOMPARE(m_server->turns(), turns);
-    if (error.isEmpty()) {
-        QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
+    if (reason.isEmpty()) {
+        QVERIFY(m_run->completed());
     } else {
-        QCOMPARE(m_endMsg, ReceiverMessages::ErrorOccured);
-        const DataBag bag = m_endData.value<DataBag>();
-        QCOMPARE(bag.Item(QStringLiteral("ErrNumber")).toInt(), MUError::engineNumber(525));
-        QCOMPARE(bag.Item(QStringLiteral("ErrDescription")).toString(),
-                 QStringLiteral("Cannot get new messages from e-mail server '127.0.0.1'. ") + error);
+        QCOMPARE(m_run->endMsg, ReceiverMessages::ErrorOccured);
+        const PostedError error = m_run->error();
+        QCOMPARE(error.number, MUError::engineNumber(525));
+        QCOMPARE(error.description,
+                 QStringLiteral("Cannot get new messages from e-mail server '127.0.0.1'. ") + reason);
     }
 }
 
@@ -934,10 +860,10 @@ void TestCReceiver::cancelDuringPipelinedBatch()
     // Stored mail whose unique-ids were never recorded: walked before it is fetched.
     run(knownIds(99, 99));
     QVERIFY(clock.elapsed() < 20000);
-    QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
-    QVERIFY(m_arrived.size() <= mostArrived);
-    for (int k = 0; k < m_arrived.size(); ++k)
-        QCOMPARE(m_arrived.at(k).text(QStringLiteral("POP3Id")), idOf(k + 1));
+    QVERIFY(m_run->completed());
+    QVERIFY(m_run->arrived.size() <= mostArrived);
+    for (int k = 0; k < m_run->arrived.size(); ++k)
+        QCOMPARE(m_run->arrived.at(k).text(QStringLiteral("POP3Id")), idOf(k + 1));
     QVERIFY(m_server->maxBurst() >= 5);
     QTRY_COMPARE(m_server->commands().last(), QByteArray("QUIT"));
     QCOMPARE(m_server->countOf("QUIT"), 1);
@@ -954,13 +880,13 @@ void TestCReceiver::inactivityLimitAppliesToEachPipelinedReply()
     m_server->setChunks("TOP", {40, 40, 40}, 150);
     m_limitMs = 400;
     run();
-    QCOMPARE(m_endMsg, ReceiverMessages::ErrorOccured);
-    QCOMPARE(m_endData.value<DataBag>().Item(QStringLiteral("ErrNumber")).toInt(), MUError::engineNumber(533));
+    QCOMPARE(m_run->endMsg, ReceiverMessages::ErrorOccured);
+    QCOMPARE(m_run->error().number, MUError::engineNumber(533));
     // Replies trickling in 150 ms apart never reach the limit; only the silent one does.
-    QCOMPARE(m_arrived.size(), 3);
+    QCOMPARE(m_run->arrived.size(), 3);
     // What the check saw is kept even though it failed.
-    QCOMPARE(m_seenUidls.size(), 3);
-    QCOMPARE(m_order.mid(m_order.size() - 2), (QList<int>{ReceiverMessages::UidlsSeen, ReceiverMessages::ErrorOccured}));
+    QCOMPARE(m_run->seenUidls.size(), 3);
+    QCOMPARE(m_run->order.mid(m_run->order.size() - 2), (QList<int>{ReceiverMessages::UidlsSeen, ReceiverMessages::ErrorOccured}));
 }
 
 void TestCReceiver::uniqueIdListedTwiceIsNotTrusted()
@@ -969,7 +895,7 @@ void TestCReceiver::uniqueIdListedTwiceIsNotTrusted()
         m_server->addMessage(mail(n));
     const DataBag known = knownIds(1, 40);
     run(known);
-    m_knownUidls = m_seenUidls;
+    m_knownUidls = m_run->seenUidls;
     // The listing names message 40's unique-id once more, long before the window.
     const QString uid40 = m_knownUidls.key(idOf(40));
     QVERIFY(!uid40.isEmpty());
@@ -980,9 +906,8 @@ void TestCReceiver::uniqueIdListedTwiceIsNotTrusted()
     }
     m_server->setAction("UIDL", Action::Raw, listing + ".\r\n");
     m_server->clearReceived();
-    m_endMsg = 0;
     run(known);
-    QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
+    QVERIFY(m_run->completed());
     // Only message 40 is looked at again; the other known ones cost nothing.
     QCOMPARE(m_server->commands(), (QList<QByteArray>{"CAPA", "USER bob", "PASS secret", "UIDL", "TOP 40 1", "QUIT"}));
 }

@@ -188,7 +188,7 @@ private Q_SLOTS:
         QFETCH(QStringList, shown);
         ShellFixture fx;
         if (olderRows > 0) {
-            Database db(fx.home(), StorageFixture::templatePath());
+            Database db(fx.home(), TestHome::templatePath());
             StorageFixture::fillOlderForm(db, olderRows, true);
             if (convertedBefore)
                 MsgManager().Init(&db, nullptr);

@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 /// A stored message: its bytes one character each, as the store keeps them.
 QString stored(const QString &path)
@@ -17,7 +19,7 @@ QString stored(const QString &path)
 
 QString normalised(QString s)
 {
-    s.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    s.replace(u"\r\n"_s, u"\n"_s);
     return s.trimmed();
 }
 }
@@ -34,18 +36,18 @@ private Q_SLOTS:
         QTest::addColumn<QString>("absent");
         const QString d = QStringLiteral(SPEECH_TEST_DATA "/");
         QTest::newRow("utf8-8bit-body") << d + "utf8-8bit.eml"
-                                        << QStringLiteral("Grüße aus Köln — schöne Woche!\nZweite Zeile.") << "";
+                                        << u"Grüße aus Köln — schöne Woche!\nZweite Zeile."_s << "";
         QTest::newRow("html-only-quoted-printable-latin1")
             << d + "html-only-qp.eml"
-            << QStringLiteral("Café & crème <today>\n\nSecond block\n- One\n- Two\nPrice: 5€ © shop\nLast line")
+            << u"Café & crème <today>\n\nSecond block\n- One\n- Two\nPrice: 5€ © shop\nLast line"_s
             << "Hidden title";
         QTest::newRow("base64-latin1-with-attachment")
             << d + "base64-latin1-attachment.eml"
-            << QStringLiteral("Sehr geehrte Frau Müller,\nIhr Kontoauszug liegt bei.") << "ATTACHMENT";
+            << u"Sehr geehrte Frau Müller,\nIhr Kontoauszug liegt bei."_s << "ATTACHMENT";
         QTest::newRow("multipart-related-plain-preferred")
-            << d + "related-qp.eml" << QStringLiteral("Naïve café and a long soft-broken line here.") << "<p>";
+            << d + "related-qp.eml" << u"Naïve café and a long soft-broken line here."_s << "<p>";
         QTest::newRow("multipart-alternative-sample")
-            << QStringLiteral(MAIL_TEST_DATA "/html-multipart.eml") << QStringLiteral("Your order 99812 has shipped.")
+            << QStringLiteral(MAIL_TEST_DATA "/html-multipart.eml") << u"Your order 99812 has shipped."_s
             << "<b>";
     }
     void plainText()
@@ -66,8 +68,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("content");
         QTest::newRow("plain-words") << stored(QStringLiteral(SPEECH_TEST_DATA "/not-a-message.txt"));
         QTest::newRow("empty") << QString();
-        QTest::newRow("already-decoded-text") << QStringLiteral("Grüße — ünïcödé ✓");
-        QTest::newRow("colon-later-in-line") << QStringLiteral("Note this: it is text\nmore");
+        QTest::newRow("already-decoded-text") << u"Grüße — ünïcödé ✓"_s;
+        QTest::newRow("colon-later-in-line") << u"Note this: it is text\nmore"_s;
     }
     void notAMessageComesBackAsItIs()
     {
@@ -77,15 +79,15 @@ private Q_SLOTS:
 
     void headersOnlyGiveNoText()
     {
-        QCOMPARE(MessageText::PlainText(QStringLiteral("Subject: x\r\nFrom: a@b\r\n\r\n")).trimmed(), QString());
+        QCOMPARE(MessageText::PlainText(u"Subject: x\r\nFrom: a@b\r\n\r\n"_s).trimmed(), QString());
     }
 
     void garbageDoesNotCrash_data()
     {
         QTest::addColumn<QString>("content");
-        QTest::newRow("broken-boundary") << QStringLiteral("Content-Type: multipart/mixed; boundary=\"x\"\r\n\r\n--x\r\n");
-        QTest::newRow("bad-base64") << QStringLiteral("Content-Transfer-Encoding: base64\r\n\r\n!!!***\r\n");
-        QTest::newRow("unknown-charset") << QStringLiteral("Content-Type: text/plain; charset=x-nothing\r\n\r\nab\xe9\r\n");
+        QTest::newRow("broken-boundary") << u"Content-Type: multipart/mixed; boundary=\"x\"\r\n\r\n--x\r\n"_s;
+        QTest::newRow("bad-base64") << u"Content-Transfer-Encoding: base64\r\n\r\n!!!***\r\n"_s;
+        QTest::newRow("unknown-charset") << u"Content-Type: text/plain; charset=x-nothing\r\n\r\nab\xe9\r\n"_s;
         QTest::newRow("nul-bytes") << QString::fromLatin1("Subject: a\r\n\r\nx\0y", 17);
     }
     void garbageDoesNotCrash()
@@ -99,22 +101,22 @@ private Q_SLOTS:
     {
         const QString text = MessageText::PlainText(
             QString::fromLatin1("Content-Type: text/plain; charset=x-nothing\r\n\r\ncaf\xe9\r\n"));
-        QCOMPARE(text.trimmed(), QStringLiteral("café"));
+        QCOMPARE(text.trimmed(), u"café"_s);
     }
 
     void htmlForTheView()
     {
         const QString related = MessageText::Html(stored(QStringLiteral(SPEECH_TEST_DATA "/related-qp.eml")));
-        QVERIFY2(related.contains(QStringLiteral("src=\"data:image/png;base64,iVBORw0KGgo=\"")), qPrintable(related));
-        QVERIFY(!related.contains(QStringLiteral("cid:")));
-        QVERIFY(related.contains(QStringLiteral("Naïve café")));
+        QVERIFY2(related.contains(u"src=\"data:image/png;base64,iVBORw0KGgo=\""_s), qPrintable(related));
+        QVERIFY(!related.contains(u"cid:"_s));
+        QVERIFY(related.contains(u"Naïve café"_s));
 
         const QString plain = MessageText::Html(stored(QStringLiteral(SPEECH_TEST_DATA "/utf8-8bit.eml")));
-        QVERIFY(plain.contains(QStringLiteral("<pre")));
-        QVERIFY(plain.contains(QStringLiteral("Grüße aus Köln")));
+        QVERIFY(plain.contains(u"<pre"_s));
+        QVERIFY(plain.contains(u"Grüße aus Köln"_s));
 
-        const QString raw = MessageText::Html(QStringLiteral("a <b> & c"));
-        QVERIFY(raw.contains(QStringLiteral("a &lt;b&gt; &amp; c")));
+        const QString raw = MessageText::Html(u"a <b> & c"_s);
+        QVERIFY(raw.contains(u"a &lt;b&gt; &amp; c"_s));
     }
 
     void cutMessageSaysSo_data()
@@ -129,7 +131,7 @@ private Q_SLOTS:
     void cutMessageSaysSo()
     {
         QFETCH(QString, content);
-        const QString notice = QStringLiteral("The rest of this message was not downloaded.");
+        const QString notice = u"The rest of this message was not downloaded."_s;
         // A whole message says nothing of the kind.
         QVERIFY(!MessageText::IsCut(content));
         QVERIFY(!MessageText::PlainText(content).contains(notice));

@@ -1,4 +1,5 @@
 #include "SpeechFixture.h"
+#include "cli/CliRunner.h"
 #include "speech/CTalker.h"
 #include "storage/MsgManager.h"
 
@@ -9,30 +10,23 @@
 #include <QProcess>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 class TestSayMessage : public QObject
 {
     Q_OBJECT
 
 private:
     std::unique_ptr<SpeechFixture> m_fx;
-    QString m_cli;
 
     int run(const QStringList &args, QByteArray *out = nullptr, QByteArray *err = nullptr)
     {
-        QProcess p;
-        p.setProgram(m_cli);
-        p.setArguments(QStringList{QStringLiteral("--home"), m_fx->home()} + args);
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("MURMELO_AUDIO"), QStringLiteral("null"));
-        p.setProcessEnvironment(env);
-        p.start();
-        if (!p.waitForFinished(90000))
-            return -1;
+        const CliResult r = runCli(m_fx->home(), args);
         if (out)
-            *out = p.readAllStandardOutput();
+            *out = r.out;
         if (err)
-            *err = p.readAllStandardError();
-        return p.exitCode();
+            *err = r.err;
+        return r.status;
     }
 
     QString storeMessage(const QString &file)
@@ -57,11 +51,10 @@ private:
 private Q_SLOTS:
     void init()
     {
-        m_cli = qEnvironmentVariable("MURMELO_BUILD_DIR") + QStringLiteral("/bin/murmelo-cli");
-        QVERIFY(QFileInfo::exists(m_cli));
+        QVERIFY(QFileInfo::exists(cliProgram()));
         m_fx = std::make_unique<SpeechFixture>();
         QVERIFY(m_fx->isValid());
-        m_fx->settings()->SaveSetting(CTalker::KeyCharacterName, QStringLiteral("Tester"));
+        m_fx->settings()->SaveSetting(CTalker::KeyCharacterName, u"Tester"_s);
     }
     void cleanup() { m_fx.reset(); }
 
@@ -77,7 +70,7 @@ private Q_SLOTS:
         const QString text = o.value("Text").toString();
         QVERIFY2(text.startsWith("\\Ctx=Email\\New message has arrived!\r\nFrom Shop <shop@example.com>"), qPrintable(text));
         QVERIFY(text.contains("your offer today"));              // "|" spoken as a blank
-        QVERIFY(text.contains(QStringLiteral("Café & crème")));  // decoded body, not raw MIME
+        QVERIFY(text.contains(u"Café & crème"_s));  // decoded body, not raw MIME
         QVERIFY(!text.contains("quoted-printable"));
         QVERIFY(!text.contains("<p>"));
         // At least a few seconds of speech reached the file.
@@ -103,7 +96,7 @@ private Q_SLOTS:
     void missingCharacterReports526()
     {
         const QString id = storeMessage(QStringLiteral(SPEECH_TEST_DATA "/utf8-8bit.eml"));
-        m_fx->settings()->SaveSetting(CTalker::KeyCharacterName, QStringLiteral("Nobody"));
+        m_fx->settings()->SaveSetting(CTalker::KeyCharacterName, u"Nobody"_s);
         QByteArray out, err;
         QCOMPARE(run({"say-message", id, "--wav", m_fx->path("y.wav")}, &out, &err), 1);
         QVERIFY2(err.contains("Cannot load character 'Nobody'."), err.constData());

@@ -10,6 +10,8 @@
 #include <QTest>
 #include <QTimer>
 
+using namespace Qt::StringLiterals;
+
 class TestWaver : public QObject
 {
     Q_OBJECT
@@ -71,7 +73,7 @@ private Q_SLOTS:
         QVERIFY(clock.elapsed() < 500);
         QCOMPARE(m_fx->log()->linesWritten(), before + 1);
         const QString log = m_fx->shortLog();
-        QVERIFY2(log.contains(QStringLiteral("CWaver.PlayWav Failed to play WAV file. File '%1' not found. ").arg(missing)),
+        QVERIFY2(log.contains(u"CWaver.PlayWav Failed to play WAV file. File '%1' not found. "_s.arg(missing)),
                  qPrintable(log));
         QVERIFY(log.contains(QString::number(qint32(0x80040209u))));
         m_waver->PlayWav(missing, true);
@@ -90,7 +92,7 @@ private Q_SLOTS:
         clock.start();
         m_waver->PlayWav(bad);
         QVERIFY(clock.elapsed() < 3000);
-        QVERIFY(m_fx->shortLog().contains(QStringLiteral("CWavWorker.Run")));
+        QVERIFY(m_fx->shortLog().contains(u"CWavWorker.Run"_s));
         QCOMPARE(m_waver->waitingPlays(), 0);
     }
 

@@ -1,18 +1,64 @@
 #pragma once
-// Helpers shared by the storage tests: a fresh home folder and the built template.
+// Helpers shared by the storage tests: builders of account and message records, a query of
+// one value, and databases in the form older versions left.
+#include "TestHome.h"
 #include "storage/Database.h"
 #include "storage/SqlTransaction.h"
-#include <QDir>
+#include "trellis/Record.h"
+#include <QSqlQuery>
 #include <QString>
-#include <QTemporaryDir>
-#include <QtGlobal>
 #include <initializer_list>
 
 namespace StorageFixture {
-/// The template that the build made (build/lib/MU.tdb).
-inline QString templatePath()
+using namespace Qt::StringLiterals;
+
+/// An account record of `server` and `user` (port 110, every column given).
+inline Record account(const QString &server, const QString &user, const QString &pwd = u"secret"_s)
 {
-    return qEnvironmentVariable("MURMELO_BUILD_DIR") + QStringLiteral("/lib/MU.tdb");
+    Record r;
+    r.Add(u"Server"_s, server);
+    r.Add(u"Port"_s, 110);
+    r.Add(u"User"_s, user);
+    r.Add(u"Pwd"_s, pwd);
+    r.Add(u"CheckInterval"_s, 10);
+    r.Add(u"Disabled"_s, false);
+    r.Add(u"Email"_s, user + u"@example.com"_s);
+    return r;
+}
+
+/// A message record of `server` and `user` with every column; Subject "Hello ID", Content "Body of ID".
+inline Record msg(const QString &pop3Id, const QString &server = u"pop.a"_s, const QString &user = u"ann"_s)
+{
+    Record r;
+    r.Add(u"Server"_s, server);
+    r.Add(u"User"_s, user);
+    r.Add(u"POP3Id"_s, pop3Id);
+    r.Add(u"From"_s, u"Bob"_s);
+    r.Add(u"To"_s, u"Ann"_s);
+    r.Add(u"Date"_s, u"Sat, 6 Dec 2026 10:00:00 +0100"_s);
+    r.Add(u"Subject"_s, u"Hello "_s + pop3Id);
+    r.Add(u"Content"_s, u"Body of "_s + pop3Id);
+    return r;
+}
+
+/// `r` without the property `name`.
+inline Record without(const Record &r, const QString &name)
+{
+    Record out;
+    out.setId(r.Id());
+    for (const QString &n : r.names())
+        if (n != name)
+            out.Add(n, r.Item(n));
+    return out;
+}
+
+/// The first value of the first row of `sql`, or "<failed>".
+inline QVariant scalar(Database &db, const QString &sql)
+{
+    QSqlQuery query(db.connection());
+    if (!query.exec(sql) || !query.next())
+        return u"<failed>"_s;
+    return query.value(0);
 }
 
 /// A text made of exactly these code units (U+0000 and lone surrogates included).

@@ -7,373 +7,319 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
-#include <memory>
+
+using namespace Qt::StringLiterals;
+using StorageFixture::account;
 
 class TestAccountManager : public QObject
 {
     Q_OBJECT
-private Q_SLOTS:
-    void init();
-    void cleanup();
-    void firstStartHasNoAccounts();
-    void addGivesFreshIds();
-    void roundTripsEveryProperty();
-    void storedPasswordForm_data();
-    void storedPasswordForm();
-    void passwordRoundTripsThroughTable_data();
-    void passwordRoundTripsThroughTable();
-    void listIsOrderedByServerThenUser();
-    void disabledValues_data();
-    void disabledValues();
-    void securityDefaults_data();
-    void securityDefaults();
-    void updateRewritesColumns();
-    void updateUnknownIdFails();
-    void getUnknownIdFails();
-    void removeUnknownIdChangesNothing();
-    void badRecordsAreRefused_data();
-    void badRecordsAreRefused();
-    void oldDatabaseGainsColumns();
 
-private:
-    static Record account(const QString &server, const QString &user, const QString &pwd = QStringLiteral("secret"))
-    {
-        Record r;
-        r.Add(QStringLiteral("Server"), server);
-        r.Add(QStringLiteral("Port"), 110);
-        r.Add(QStringLiteral("User"), user);
-        r.Add(QStringLiteral("Pwd"), pwd);
-        r.Add(QStringLiteral("CheckInterval"), 10);
-        r.Add(QStringLiteral("Disabled"), false);
-        r.Add(QStringLiteral("Email"), user + QStringLiteral("@example.com"));
-        return r;
-    }
-    QVariant column(const QString &sql)
-    {
-        QSqlQuery query(m_db->connection());
-        if (!query.exec(sql) || !query.next())
-            return QStringLiteral("<failed>");
-        return query.value(0);
-    }
-
-    std::unique_ptr<QTemporaryDir> m_home;
-    std::unique_ptr<Database> m_db;
+    std::unique_ptr<TestHome> m_home;
     AccountManager m_accounts;
-};
 
-void TestAccountManager::init()
-{
-    m_home = std::make_unique<QTemporaryDir>();
-    m_db = std::make_unique<Database>(m_home->path(), StorageFixture::templatePath());
-    m_accounts = AccountManager();
-    m_accounts.Init(m_db.get());
-}
+    QVariant column(const QString &sql) { return StorageFixture::scalar(*m_home->database(), sql); }
 
-void TestAccountManager::cleanup()
-{
-    m_db.reset();
-    m_home.reset();
-}
-
-void TestAccountManager::firstStartHasNoAccounts()
-{
-    QCOMPARE(m_accounts.AccountList().Count(), 0);
-}
-
-void TestAccountManager::addGivesFreshIds()
-{
-    Record r = account(QStringLiteral("pop.a"), QStringLiteral("x"));
-    r.setId(QStringLiteral("not-an-id"));
-    m_accounts.add(r);
-    const QString first = r.Id();
-    QCOMPARE(first.size(), 38);
-    QVERIFY(first.startsWith(QLatin1Char('{')) && first.endsWith(QLatin1Char('}')));
-    m_accounts.add(r);
-    QVERIFY(r.Id() != first);
-    QCOMPARE(m_accounts.AccountList().Count(), 2);
-    QVERIFY(m_accounts.AccountList().Exists(first));
-}
-
-void TestAccountManager::roundTripsEveryProperty()
-{
-    Record r = account(QStringLiteral("pop.example.com"), QStringLiteral("ann"), QStringLiteral("pa55"));
-    r.Add(QStringLiteral("Port"), 995);
-    r.Add(QStringLiteral("CheckInterval"), 25);
-    r.Add(QStringLiteral("Disabled"), true);
-    r.Add(QStringLiteral("CertPin"), QStringLiteral("sha256/AAAA"));
-    m_accounts.add(r);
-    const Record back = m_accounts.GetAccount(r.Id());
-    QCOMPARE(back.Id(), r.Id());
-    QCOMPARE(back.names(), (QStringList{"Server", "Port", "User", "Pwd", "CheckInterval", "Disabled", "Email",
-                                        "Security", "CertPin", "Protocol", "Folder"}));
-    QCOMPARE(back.text(QStringLiteral("Server")), QStringLiteral("pop.example.com"));
-    QCOMPARE(back.Item(QStringLiteral("Port")).toInt(), 995);
-    QCOMPARE(back.text(QStringLiteral("User")), QStringLiteral("ann"));
-    QCOMPARE(back.text(QStringLiteral("Pwd")), QStringLiteral("pa55"));
-    QCOMPARE(back.Item(QStringLiteral("CheckInterval")).toInt(), 25);
-    QCOMPARE(back.Item(QStringLiteral("Disabled")).typeId(), int(QMetaType::Bool));
-    QCOMPARE(back.Item(QStringLiteral("Disabled")).toBool(), true);
-    QCOMPARE(back.text(QStringLiteral("Email")), QStringLiteral("ann@example.com"));
-    QCOMPARE(back.text(QStringLiteral("Security")), QStringLiteral("TLS"));
-    QCOMPARE(back.text(QStringLiteral("CertPin")), QStringLiteral("sha256/AAAA"));
-    QCOMPARE(back.text(QStringLiteral("Protocol")), QStringLiteral("POP3"));
-    QCOMPARE(back.text(QStringLiteral("Folder")), QStringLiteral("INBOX"));
-    r.Add(QStringLiteral("Protocol"), QStringLiteral("imap"));
-    r.Add(QStringLiteral("Folder"), QStringLiteral("Lists/Entw\u00fcrfe"));
-    m_accounts.Update(r);
-    QCOMPARE(m_accounts.GetAccount(r.Id()).text(QStringLiteral("Protocol")), QStringLiteral("IMAP"));
-    QCOMPARE(m_accounts.GetAccount(r.Id()).text(QStringLiteral("Folder")), QStringLiteral("Lists/Entw\u00fcrfe"));
-    // The table never holds the plain password.
-    QCOMPARE(column(QStringLiteral("SELECT Pwd FROM Account")).toString(), AccountManager::StoredPassword(QStringLiteral("pa55")));
-    QVERIFY(column(QStringLiteral("SELECT Pwd FROM Account")).toString() != QStringLiteral("pa55"));
-    // An id in other letter case finds the same account.
-    QCOMPARE(m_accounts.GetAccount(r.Id().toLower()).Id(), r.Id());
-}
-
-void TestAccountManager::storedPasswordForm_data()
-{
-    QTest::addColumn<QString>("password");
-    QTest::addColumn<QString>("stored");
-    QTest::newRow("abc-reversed-and-inverted") << QStringLiteral("abc") << StorageFixture::units({QChar(156), QChar(157), QChar(158)});
-    QTest::newRow("empty-stays-empty") << QString() << QString();
-    QTest::newRow("latin1-high-codes") << StorageFixture::units({QChar(0xE9), QChar(0xFF), QChar(0)})
-                                       << StorageFixture::units({QChar(0xFF), QChar(0), QChar(0x16)});
-    QTest::newRow("cyrillic-kept-reversed") << QStringLiteral("пароль") << QStringLiteral("ьлорап");
-    QTest::newRow("mixed-latin-and-cjk") << (QStringLiteral("a") + QChar(0x5BC6)) << (QString(QChar(0x5BC6)) + QChar(158));
-}
-
-void TestAccountManager::storedPasswordForm()
-{
-    QFETCH(QString, password);
-    QFETCH(QString, stored);
-    QCOMPARE(AccountManager::StoredPassword(password), stored);
-    QCOMPARE(AccountManager::StoredPassword(stored), password);
-}
-
-void TestAccountManager::passwordRoundTripsThroughTable_data()
-{
-    QTest::addColumn<QString>("password");
-    QTest::newRow("ascii") << QStringLiteral("Tr0ub4dor&3");
-    QTest::newRow("empty") << QString();
-    QTest::newRow("cyrillic") << QStringLiteral("пароль");
-    QTest::newRow("cjk") << QStringLiteral("密码口令");
-    QTest::newRow("emoji-surrogate-pair") << QStringLiteral("key🔑lock🔒");
-    QTest::newRow("lone-surrogate-and-fffe") << StorageFixture::units({QChar(0xD800), QChar(u'x'), QChar(0xFFFE), QChar(0xDC00)});
-    QTest::newRow("ends-with-byte-order-mark") << (QStringLiteral("pw") + QChar(0xFEFF));
-    QTest::newRow("code-255-and-zero") << StorageFixture::units({QChar(0xFF), QChar(0), QChar(u'z')});
-}
-
-void TestAccountManager::passwordRoundTripsThroughTable()
-{
-    QFETCH(QString, password);
-    Record r = account(QStringLiteral("pop.a"), QStringLiteral("x"), password);
-    m_accounts.add(r);
-    QCOMPARE(m_accounts.GetAccount(r.Id()).text(QStringLiteral("Pwd")), password);
-    r.Add(QStringLiteral("Pwd"), password + QStringLiteral("2"));
-    m_accounts.Update(r);
-    QCOMPARE(m_accounts.AccountList().Item(r.Id()).value<Record>().text(QStringLiteral("Pwd")), password + QStringLiteral("2"));
-}
-
-void TestAccountManager::listIsOrderedByServerThenUser()
-{
-    for (const auto &[server, user] : {std::pair{"pop.b", "x"}, {"pop.a", "z"}, {"pop.a", "y"}, {"POP.A", "w"}}) {
-        Record r = account(QString::fromLatin1(server), QString::fromLatin1(user));
-        m_accounts.add(r);
-    }
-    QStringList order;
-    for (const QVariant &item : m_accounts.AccountList()) {
-        const Record r = item.value<Record>();
-        order << r.text(QStringLiteral("Server")) + QLatin1Char('/') + r.text(QStringLiteral("User"));
-    }
-    QCOMPARE(order, (QStringList{"POP.A/w", "pop.a/y", "pop.a/z", "pop.b/x"}));
-}
-
-void TestAccountManager::disabledValues_data()
-{
-    QTest::addColumn<QVariant>("given");
-    QTest::addColumn<int>("stored");
-    QTest::newRow("bool-true") << QVariant(true) << 1;
-    QTest::newRow("bool-false") << QVariant(false) << 0;
-    QTest::newRow("number-zero") << QVariant(0) << 0;
-    QTest::newRow("number-minus-one") << QVariant(-1) << 1;
-    QTest::newRow("text-True") << QVariant(QStringLiteral("True")) << 1;
-    QTest::newRow("text-false") << QVariant(QStringLiteral("false")) << 0;
-    QTest::newRow("text-zero") << QVariant(QStringLiteral("0")) << 0;
-}
-
-void TestAccountManager::disabledValues()
-{
-    QFETCH(QVariant, given);
-    QFETCH(int, stored);
-    Record r = account(QStringLiteral("pop.a"), QStringLiteral("x"));
-    r.Add(QStringLiteral("Disabled"), given);
-    m_accounts.add(r);
-    QCOMPARE(column(QStringLiteral("SELECT Disabled FROM Account")).toInt(), stored);
-    QCOMPARE(m_accounts.GetAccount(r.Id()).Item(QStringLiteral("Disabled")), QVariant(stored == 1));
-}
-
-void TestAccountManager::securityDefaults_data()
-{
-    QTest::addColumn<int>("port");
-    QTest::addColumn<QVariant>("given");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("pop3s-port-defaults-to-tls") << 995 << QVariant() << "TLS";
-    QTest::newRow("pop3-port-defaults-to-starttls") << 110 << QVariant() << "STARTTLS";
-    QTest::newRow("explicit-none-kept") << 110 << QVariant(QStringLiteral("None")) << "None";
-    QTest::newRow("explicit-starttls-on-995-kept") << 995 << QVariant(QStringLiteral("STARTTLS")) << "STARTTLS";
-    QTest::newRow("imaps-port-defaults-to-tls") << 993 << QVariant() << "TLS";
-}
-
-void TestAccountManager::securityDefaults()
-{
-    QFETCH(int, port);
-    QFETCH(QVariant, given);
-    QFETCH(QString, expected);
-    Record r = account(QStringLiteral("pop.a"), QStringLiteral("x"));
-    r.Add(QStringLiteral("Port"), port);
-    if (given.isValid())
-        r.Add(QStringLiteral("Security"), given);
-    m_accounts.add(r);
-    QCOMPARE(m_accounts.GetAccount(r.Id()).text(QStringLiteral("Security")), expected);
-    QCOMPARE(m_accounts.GetAccount(r.Id()).text(QStringLiteral("CertPin")), QString());
-}
-
-void TestAccountManager::updateRewritesColumns()
-{
-    Record r = account(QStringLiteral("pop.a"), QStringLiteral("x"));
-    m_accounts.add(r);
-    Record other = account(QStringLiteral("pop.other"), QStringLiteral("o"));
-    m_accounts.add(other);
-    r.Add(QStringLiteral("Server"), QStringLiteral("pop.new"));
-    r.Add(QStringLiteral("Port"), QStringLiteral("995"));
-    r.Add(QStringLiteral("User"), QStringLiteral("y"));
-    r.Add(QStringLiteral("CheckInterval"), 3);
-    r.Add(QStringLiteral("Disabled"), true);
-    r.Add(QStringLiteral("Email"), QString());
-    m_accounts.Update(r);
-    const Record back = m_accounts.GetAccount(r.Id());
-    QCOMPARE(back.text(QStringLiteral("Server")), QStringLiteral("pop.new"));
-    QCOMPARE(back.Item(QStringLiteral("Port")).toInt(), 995);
-    QCOMPARE(back.text(QStringLiteral("User")), QStringLiteral("y"));
-    QCOMPARE(back.Item(QStringLiteral("CheckInterval")).toInt(), 3);
-    QCOMPARE(back.Item(QStringLiteral("Disabled")).toBool(), true);
-    QCOMPARE(back.text(QStringLiteral("Email")), QString());
-    QCOMPARE(back.text(QStringLiteral("Security")), QStringLiteral("TLS"));
-    QCOMPARE(m_accounts.GetAccount(other.Id()).text(QStringLiteral("Server")), QStringLiteral("pop.other"));
-}
-
-void TestAccountManager::updateUnknownIdFails()
-{
-    Record r = account(QStringLiteral("pop.a"), QStringLiteral("x"));
-    m_accounts.add(r);
-    Record ghost = account(QStringLiteral("pop.ghost"), QStringLiteral("g"));
-    ghost.setId(QStringLiteral("{00000000-0000-0000-0000-000000000000}"));
-    QVERIFY_THROWS_EXCEPTION(MUError, m_accounts.Update(ghost));
-    QCOMPARE(column(QStringLiteral("SELECT count(*) FROM Account")).toInt(), 1);
-    QCOMPARE(column(QStringLiteral("SELECT Server FROM Account")).toString(), QStringLiteral("pop.a"));
-}
-
-void TestAccountManager::getUnknownIdFails()
-{
-    try {
-        m_accounts.GetAccount(QStringLiteral("{00000000-0000-0000-0000-000000000000}"));
-        QFAIL("an unknown id was found");
-    } catch (const MUError &error) {
-        QCOMPARE(error.number(), qint32(0x80040201u));
-        QCOMPARE(error.source(), QStringLiteral("AccountManager.GetAccount"));
-    }
-}
-
-void TestAccountManager::removeUnknownIdChangesNothing()
-{
-    Record r = account(QStringLiteral("pop.a"), QStringLiteral("x"));
-    m_accounts.add(r);
-    m_accounts.Remove(QStringLiteral("{00000000-0000-0000-0000-000000000000}"));
-    m_accounts.Remove(QStringLiteral("x' OR '1'='1"));
-    QCOMPARE(m_accounts.AccountList().Count(), 1);
-    m_accounts.Remove(r.Id());
-    QCOMPARE(m_accounts.AccountList().Count(), 0);
-}
-
-void TestAccountManager::badRecordsAreRefused_data()
-{
-    QTest::addColumn<QString>("property");
-    QTest::addColumn<QVariant>("value");
-    QTest::addColumn<QString>("reason");
-    QTest::newRow("missing-server") << "Server" << QVariant() << "no property 'Server'";
-    QTest::newRow("missing-pwd") << "Pwd" << QVariant() << "no property 'Pwd'";
-    QTest::newRow("port-not-a-number") << "Port" << QVariant(QStringLiteral("pop3")) << "'Port' must be a whole number";
-    QTest::newRow("interval-not-a-number") << "CheckInterval" << QVariant(QStringLiteral("often")) << "'CheckInterval'";
-}
-
-void TestAccountManager::badRecordsAreRefused()
-{
-    QFETCH(QString, property);
-    QFETCH(QVariant, value);
-    QFETCH(QString, reason);
-    Record good = account(QStringLiteral("pop.a"), QStringLiteral("x"));
-    m_accounts.add(good);
-    Record r;
-    for (const QString &name : good.names()) {
-        if (name != property)
-            r.Add(name, good.Item(name));
-        else if (value.isValid())
-            r.Add(name, value);
-    }
-    try {
-        m_accounts.add(r);
-        QFAIL("a bad record was stored");
-    } catch (const MUError &error) {
-        QVERIFY2(error.description().contains(reason), qPrintable(error.description()));
-    }
-    r.setId(good.Id());
-    QVERIFY_THROWS_EXCEPTION(MUError, m_accounts.Update(r));
-    QCOMPARE(m_accounts.AccountList().Count(), 1);
-    QCOMPARE(m_accounts.GetAccount(good.Id()).text(QStringLiteral("Server")), QStringLiteral("pop.a"));
-}
-
-void TestAccountManager::oldDatabaseGainsColumns()
-{
-    // A database from before the Email, Security and CertPin columns.
-    m_db.reset();
-    QTemporaryDir home;
+private Q_SLOTS:
+    void init()
     {
-        QSqlDatabase old = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("old"));
-        old.setDatabaseName(home.filePath(QStringLiteral("MU.mdb")));
-        QVERIFY(old.open());
-        QSqlQuery q(old);
-        QVERIFY(q.exec(QStringLiteral("PRAGMA encoding = 'UTF-16le'")));
-        QVERIFY(q.exec(QStringLiteral("CREATE TABLE Account (pkAccount TEXT PRIMARY KEY, Server TEXT, Port INTEGER, "
-                                      "User TEXT, Pwd TEXT, CheckInterval INTEGER, Disabled INTEGER)")));
-        QVERIFY(q.exec(QStringLiteral("INSERT INTO Account VALUES ('{11111111-2222-3333-4444-555555555555}', "
-                                      "'pop.old', 110, 'olduser', '', 15, 0)")));
-        q.finish();
-        old.close();
+        m_home = std::make_unique<TestHome>();
+        m_accounts = AccountManager();
+        m_accounts.Init(m_home->database());
     }
-    QSqlDatabase::removeDatabase(QStringLiteral("old"));
+    void cleanup() { m_home.reset(); }
 
-    m_db = std::make_unique<Database>(home.path(), StorageFixture::templatePath());
-    AccountManager accounts;
-    accounts.Init(m_db.get());
-    accounts.Init(m_db.get()); // a second start finds the columns in place
-    const Record old = accounts.GetAccount(QStringLiteral("{11111111-2222-3333-4444-555555555555}"));
-    QCOMPARE(old.text(QStringLiteral("Server")), QStringLiteral("pop.old"));
-    QCOMPARE(old.text(QStringLiteral("Email")), QString());
-    QCOMPARE(old.text(QStringLiteral("Security")), QStringLiteral("None"));
-    QCOMPARE(old.text(QStringLiteral("CertPin")), QString());
-    QCOMPARE(old.text(QStringLiteral("Protocol")), QStringLiteral("POP3"));
-    QCOMPARE(old.text(QStringLiteral("Folder")), QStringLiteral("INBOX"));
-    QSqlQuery info(m_db->connection());
-    QVERIFY(info.exec(QStringLiteral("SELECT count(*) FROM pragma_table_info('Account') WHERE name IN ('Email','Security','CertPin')")));
-    QVERIFY(info.next());
-    QCOMPARE(info.value(0).toInt(), 3);
-    info.finish();
+    void firstStartHasNoAccounts() { QCOMPARE(m_accounts.AccountList().Count(), 0); }
 
-    Record r = account(QStringLiteral("pop.new"), QStringLiteral("n"));
-    accounts.add(r);
-    QCOMPARE(accounts.GetAccount(r.Id()).text(QStringLiteral("Email")), QStringLiteral("n@example.com"));
-    m_db.reset();
-}
+    void addGivesFreshIds()
+    {
+        Record r = account(u"pop.a"_s, u"x"_s);
+        r.setId(u"not-an-id"_s);
+        m_accounts.add(r);
+        const QString first = r.Id();
+        QCOMPARE(first.size(), 38);
+        QVERIFY(first.startsWith(QLatin1Char('{')) && first.endsWith(QLatin1Char('}')));
+        m_accounts.add(r);
+        QVERIFY(r.Id() != first);
+        QCOMPARE(m_accounts.AccountList().Count(), 2);
+        QVERIFY(m_accounts.AccountList().Exists(first));
+    }
+
+    void roundTripsEveryProperty()
+    {
+        Record r = account(u"pop.example.com"_s, u"ann"_s, u"pa55"_s);
+        r.Add(u"Port"_s, 995);
+        r.Add(u"CheckInterval"_s, 25);
+        r.Add(u"Disabled"_s, true);
+        r.Add(u"CertPin"_s, u"sha256/AAAA"_s);
+        m_accounts.add(r);
+        const Record back = m_accounts.GetAccount(r.Id());
+        QCOMPARE(back.Id(), r.Id());
+        QCOMPARE(back.names(), (QStringList{"Server", "Port", "User", "Pwd", "CheckInterval", "Disabled", "Email",
+                                            "Security", "CertPin", "Protocol", "Folder"}));
+        QCOMPARE(back.text(u"Server"_s), u"pop.example.com"_s);
+        QCOMPARE(back.Item(u"Port"_s).toInt(), 995);
+        QCOMPARE(back.text(u"User"_s), u"ann"_s);
+        QCOMPARE(back.text(u"Pwd"_s), u"pa55"_s);
+        QCOMPARE(back.Item(u"CheckInterval"_s).toInt(), 25);
+        QCOMPARE(back.Item(u"Disabled"_s).typeId(), int(QMetaType::Bool));
+        QCOMPARE(back.Item(u"Disabled"_s).toBool(), true);
+        QCOMPARE(back.text(u"Email"_s), u"ann@example.com"_s);
+        QCOMPARE(back.text(u"Security"_s), u"TLS"_s);
+        QCOMPARE(back.text(u"CertPin"_s), u"sha256/AAAA"_s);
+        QCOMPARE(back.text(u"Protocol"_s), u"POP3"_s);
+        QCOMPARE(back.text(u"Folder"_s), u"INBOX"_s);
+        r.Add(u"Protocol"_s, u"imap"_s);
+        r.Add(u"Folder"_s, u"Lists/Entw\u00fcrfe"_s);
+        m_accounts.Update(r);
+        QCOMPARE(m_accounts.GetAccount(r.Id()).text(u"Protocol"_s), u"IMAP"_s);
+        QCOMPARE(m_accounts.GetAccount(r.Id()).text(u"Folder"_s), u"Lists/Entw\u00fcrfe"_s);
+        // The table never holds the plain password.
+        QCOMPARE(column(u"SELECT Pwd FROM Account"_s).toString(), AccountManager::StoredPassword(u"pa55"_s));
+        QVERIFY(column(u"SELECT Pwd FROM Account"_s).toString() != u"pa55"_s);
+        // An id in other letter case finds the same account.
+        QCOMPARE(m_accounts.GetAccount(r.Id().toLower()).Id(), r.Id());
+    }
+
+    void storedPasswordForm_data()
+    {
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("stored");
+        QTest::newRow("abc-reversed-and-inverted") << u"abc"_s << StorageFixture::units({QChar(156), QChar(157), QChar(158)});
+        QTest::newRow("empty-stays-empty") << QString() << QString();
+        QTest::newRow("latin1-high-codes") << StorageFixture::units({QChar(0xE9), QChar(0xFF), QChar(0)})
+                                           << StorageFixture::units({QChar(0xFF), QChar(0), QChar(0x16)});
+        QTest::newRow("cyrillic-kept-reversed") << u"пароль"_s << u"ьлорап"_s;
+        QTest::newRow("mixed-latin-and-cjk") << (u"a"_s + QChar(0x5BC6)) << (QString(QChar(0x5BC6)) + QChar(158));
+    }
+    void storedPasswordForm()
+    {
+        QFETCH(QString, password);
+        QFETCH(QString, stored);
+        QCOMPARE(AccountManager::StoredPassword(password), stored);
+        QCOMPARE(AccountManager::StoredPassword(stored), password);
+    }
+
+    void passwordRoundTripsThroughTable_data()
+    {
+        QTest::addColumn<QString>("password");
+        QTest::newRow("ascii") << u"Tr0ub4dor&3"_s;
+        QTest::newRow("empty") << QString();
+        QTest::newRow("cyrillic") << u"пароль"_s;
+        QTest::newRow("cjk") << u"密码口令"_s;
+        QTest::newRow("emoji-surrogate-pair") << u"key🔑lock🔒"_s;
+        QTest::newRow("lone-surrogate-and-fffe") << StorageFixture::units({QChar(0xD800), QChar(u'x'), QChar(0xFFFE), QChar(0xDC00)});
+        QTest::newRow("ends-with-byte-order-mark") << (u"pw"_s + QChar(0xFEFF));
+        QTest::newRow("code-255-and-zero") << StorageFixture::units({QChar(0xFF), QChar(0), QChar(u'z')});
+    }
+    void passwordRoundTripsThroughTable()
+    {
+        QFETCH(QString, password);
+        Record r = account(u"pop.a"_s, u"x"_s, password);
+        m_accounts.add(r);
+        QCOMPARE(m_accounts.GetAccount(r.Id()).text(u"Pwd"_s), password);
+        r.Add(u"Pwd"_s, password + u"2"_s);
+        m_accounts.Update(r);
+        QCOMPARE(m_accounts.AccountList().Item(r.Id()).value<Record>().text(u"Pwd"_s), password + u"2"_s);
+    }
+
+    void listIsOrderedByServerThenUser()
+    {
+        for (const auto &[server, user] : {std::pair{"pop.b", "x"}, {"pop.a", "z"}, {"pop.a", "y"}, {"POP.A", "w"}}) {
+            Record r = account(QString::fromLatin1(server), QString::fromLatin1(user));
+            m_accounts.add(r);
+        }
+        QStringList order;
+        for (const QVariant &item : m_accounts.AccountList()) {
+            const Record r = item.value<Record>();
+            order << r.text(u"Server"_s) + QLatin1Char('/') + r.text(u"User"_s);
+        }
+        QCOMPARE(order, (QStringList{"POP.A/w", "pop.a/y", "pop.a/z", "pop.b/x"}));
+    }
+
+    void disabledValues_data()
+    {
+        QTest::addColumn<QVariant>("given");
+        QTest::addColumn<int>("stored");
+        QTest::newRow("bool-true") << QVariant(true) << 1;
+        QTest::newRow("bool-false") << QVariant(false) << 0;
+        QTest::newRow("number-zero") << QVariant(0) << 0;
+        QTest::newRow("number-minus-one") << QVariant(-1) << 1;
+        QTest::newRow("text-True") << QVariant(u"True"_s) << 1;
+        QTest::newRow("text-false") << QVariant(u"false"_s) << 0;
+        QTest::newRow("text-zero") << QVariant(u"0"_s) << 0;
+    }
+    void disabledValues()
+    {
+        QFETCH(QVariant, given);
+        QFETCH(int, stored);
+        Record r = account(u"pop.a"_s, u"x"_s);
+        r.Add(u"Disabled"_s, given);
+        m_accounts.add(r);
+        QCOMPARE(column(u"SELECT Disabled FROM Account"_s).toInt(), stored);
+        QCOMPARE(m_accounts.GetAccount(r.Id()).Item(u"Disabled"_s), QVariant(stored == 1));
+    }
+
+    void securityDefaults_data()
+    {
+        QTest::addColumn<int>("port");
+        QTest::addColumn<QVariant>("given");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("pop3s-port-defaults-to-tls") << 995 << QVariant() << "TLS";
+        QTest::newRow("pop3-port-defaults-to-starttls") << 110 << QVariant() << "STARTTLS";
+        QTest::newRow("explicit-none-kept") << 110 << QVariant(u"None"_s) << "None";
+        QTest::newRow("explicit-starttls-on-995-kept") << 995 << QVariant(u"STARTTLS"_s) << "STARTTLS";
+        QTest::newRow("imaps-port-defaults-to-tls") << 993 << QVariant() << "TLS";
+    }
+    void securityDefaults()
+    {
+        QFETCH(int, port);
+        QFETCH(QVariant, given);
+        QFETCH(QString, expected);
+        Record r = account(u"pop.a"_s, u"x"_s);
+        r.Add(u"Port"_s, port);
+        if (given.isValid())
+            r.Add(u"Security"_s, given);
+        m_accounts.add(r);
+        QCOMPARE(m_accounts.GetAccount(r.Id()).text(u"Security"_s), expected);
+        QCOMPARE(m_accounts.GetAccount(r.Id()).text(u"CertPin"_s), QString());
+    }
+
+    void updateRewritesColumns()
+    {
+        Record r = account(u"pop.a"_s, u"x"_s);
+        m_accounts.add(r);
+        Record other = account(u"pop.other"_s, u"o"_s);
+        m_accounts.add(other);
+        r.Add(u"Server"_s, u"pop.new"_s);
+        r.Add(u"Port"_s, u"995"_s);
+        r.Add(u"User"_s, u"y"_s);
+        r.Add(u"CheckInterval"_s, 3);
+        r.Add(u"Disabled"_s, true);
+        r.Add(u"Email"_s, QString());
+        m_accounts.Update(r);
+        const Record back = m_accounts.GetAccount(r.Id());
+        QCOMPARE(back.text(u"Server"_s), u"pop.new"_s);
+        QCOMPARE(back.Item(u"Port"_s).toInt(), 995);
+        QCOMPARE(back.text(u"User"_s), u"y"_s);
+        QCOMPARE(back.Item(u"CheckInterval"_s).toInt(), 3);
+        QCOMPARE(back.Item(u"Disabled"_s).toBool(), true);
+        QCOMPARE(back.text(u"Email"_s), QString());
+        QCOMPARE(back.text(u"Security"_s), u"TLS"_s);
+        QCOMPARE(m_accounts.GetAccount(other.Id()).text(u"Server"_s), u"pop.other"_s);
+    }
+
+    void updateUnknownIdFails()
+    {
+        Record r = account(u"pop.a"_s, u"x"_s);
+        m_accounts.add(r);
+        Record ghost = account(u"pop.ghost"_s, u"g"_s);
+        ghost.setId(u"{00000000-0000-0000-0000-000000000000}"_s);
+        QVERIFY_THROWS_EXCEPTION(MUError, m_accounts.Update(ghost));
+        QCOMPARE(column(u"SELECT count(*) FROM Account"_s).toInt(), 1);
+        QCOMPARE(column(u"SELECT Server FROM Account"_s).toString(), u"pop.a"_s);
+    }
+
+    void getUnknownIdFails()
+    {
+        try {
+            m_accounts.GetAccount(u"{00000000-0000-0000-0000-000000000000}"_s);
+            QFAIL("an unknown id was found");
+        } catch (const MUError &error) {
+            QCOMPARE(error.number(), qint32(0x80040201u));
+            QCOMPARE(error.source(), u"AccountManager.GetAccount"_s);
+        }
+    }
+
+    void removeUnknownIdChangesNothing()
+    {
+        Record r = account(u"pop.a"_s, u"x"_s);
+        m_accounts.add(r);
+        m_accounts.Remove(u"{00000000-0000-0000-0000-000000000000}"_s);
+        m_accounts.Remove(u"x' OR '1'='1"_s);
+        QCOMPARE(m_accounts.AccountList().Count(), 1);
+        m_accounts.Remove(r.Id());
+        QCOMPARE(m_accounts.AccountList().Count(), 0);
+    }
+
+    void badRecordsAreRefused_data()
+    {
+        QTest::addColumn<QString>("property");
+        QTest::addColumn<QVariant>("value");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("missing-server") << "Server" << QVariant() << "no property 'Server'";
+        QTest::newRow("missing-pwd") << "Pwd" << QVariant() << "no property 'Pwd'";
+        QTest::newRow("port-not-a-number") << "Port" << QVariant(u"pop3"_s) << "'Port' must be a whole number";
+        QTest::newRow("interval-not-a-number") << "CheckInterval" << QVariant(u"often"_s) << "'CheckInterval'";
+    }
+    void badRecordsAreRefused()
+    {
+        QFETCH(QString, property);
+        QFETCH(QVariant, value);
+        QFETCH(QString, reason);
+        Record good = account(u"pop.a"_s, u"x"_s);
+        m_accounts.add(good);
+        Record r;
+        for (const QString &name : good.names()) {
+            if (name != property)
+                r.Add(name, good.Item(name));
+            else if (value.isValid())
+                r.Add(name, value);
+        }
+        try {
+            m_accounts.add(r);
+            QFAIL("a bad record was stored");
+        } catch (const MUError &error) {
+            QVERIFY2(error.description().contains(reason), qPrintable(error.description()));
+        }
+        r.setId(good.Id());
+        QVERIFY_THROWS_EXCEPTION(MUError, m_accounts.Update(r));
+        QCOMPARE(m_accounts.AccountList().Count(), 1);
+        QCOMPARE(m_accounts.GetAccount(good.Id()).text(u"Server"_s), u"pop.a"_s);
+    }
+
+    void oldDatabaseGainsColumns()
+    {
+        // A database from before the Email, Security and CertPin columns.
+        QTemporaryDir home;
+        {
+            QSqlDatabase old = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"old"_s);
+            old.setDatabaseName(home.filePath(u"MU.mdb"_s));
+            QVERIFY(old.open());
+            QSqlQuery q(old);
+            QVERIFY(q.exec(u"PRAGMA encoding = 'UTF-16le'"_s));
+            QVERIFY(q.exec(QStringLiteral("CREATE TABLE Account (pkAccount TEXT PRIMARY KEY, Server TEXT, Port INTEGER, "
+                                          "User TEXT, Pwd TEXT, CheckInterval INTEGER, Disabled INTEGER)")));
+            QVERIFY(q.exec(QStringLiteral("INSERT INTO Account VALUES ('{11111111-2222-3333-4444-555555555555}', "
+                                          "'pop.old', 110, 'olduser', '', 15, 0)")));
+            q.finish();
+            old.close();
+        }
+        QSqlDatabase::removeDatabase(u"old"_s);
+
+        auto db = std::make_unique<Database>(home.path(), TestHome::templatePath());
+        AccountManager accounts;
+        accounts.Init(db.get());
+        accounts.Init(db.get()); // a second start finds the columns in place
+        const Record old = accounts.GetAccount(u"{11111111-2222-3333-4444-555555555555}"_s);
+        QCOMPARE(old.text(u"Server"_s), u"pop.old"_s);
+        QCOMPARE(old.text(u"Email"_s), QString());
+        QCOMPARE(old.text(u"Security"_s), u"None"_s);
+        QCOMPARE(old.text(u"CertPin"_s), QString());
+        QCOMPARE(old.text(u"Protocol"_s), u"POP3"_s);
+        QCOMPARE(old.text(u"Folder"_s), u"INBOX"_s);
+        QSqlQuery info(db->connection());
+        QVERIFY(info.exec(u"SELECT count(*) FROM pragma_table_info('Account') WHERE name IN ('Email','Security','CertPin')"_s));
+        QVERIFY(info.next());
+        QCOMPARE(info.value(0).toInt(), 3);
+        info.finish();
+
+        Record r = account(u"pop.new"_s, u"n"_s);
+        accounts.add(r);
+        QCOMPARE(accounts.GetAccount(r.Id()).text(u"Email"_s), u"n@example.com"_s);
+        db.reset();
+    }
+};
 
 QTEST_GUILESS_MAIN(TestAccountManager)
 #include "tst_accountmanager.moc"

@@ -18,28 +18,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace Qt::StringLiterals;
+
 class TestDatabase : public QObject
 {
     Q_OBJECT
-private Q_SLOTS:
-    void firstOpenCopiesTemplate();
-    void templateFoundBesideLibrary();
-    void existingFileIsKept();
-    void notADatabaseIsRefused_data();
-    void notADatabaseIsRefused();
-    void missingTemplate();
-    void templateNotADatabase();
-    void readOnlyHome_data();
-    void readOnlyHome();
-    void killedWriterLeavesSoundDatabase();
-    void killedConversionLosesNothing();
 
 private:
     static QString scalar(Database &db, const QString &sql)
     {
         QSqlQuery query(db.connection());
         if (!query.exec(sql) || !query.next())
-            return QStringLiteral("<failed>");
+            return u"<failed>"_s;
         return query.value(0).toString();
     }
     static QByteArray digest(const QString &path)
@@ -54,9 +44,9 @@ private:
     {
         QHash<QString, QString> result;
         QSqlQuery query(db.connection());
-        query.exec(QStringLiteral("SELECT POP3Id, Content FROM Msg"));
+        query.exec(u"SELECT POP3Id, Content FROM Msg"_s);
         while (query.next())
-            result.insert(query.value(0).toString(), MsgContent::unpack(query.value(1), QStringLiteral("test")));
+            result.insert(query.value(0).toString(), MsgContent::unpack(query.value(1), u"test"_s));
         return result;
     }
     /// Reads the child's lines until `lines` more have come, the line `until` has come or the
@@ -85,310 +75,305 @@ private:
     {
         return {mode, dir, templ};
     }
-};
 
-void TestDatabase::firstOpenCopiesTemplate()
-{
-    QTemporaryDir home;
-    const QString path = home.filePath(QStringLiteral("MU.mdb"));
-    QVERIFY(!QFile::exists(path));
+private Q_SLOTS:
+    void firstOpenCopiesTemplate()
     {
-        Database db(home.path(), StorageFixture::templatePath());
-        QCOMPARE(db.path(), path);
-        QVERIFY(QFile::exists(path));
-        QCOMPARE(scalar(db, QStringLiteral("PRAGMA journal_mode")), QStringLiteral("wal"));
-        QCOMPARE(scalar(db, QStringLiteral("PRAGMA encoding")), QStringLiteral("UTF-16le"));
-        QCOMPARE(scalar(db, QStringLiteral("PRAGMA synchronous")), QStringLiteral("1"));
-        QCOMPARE(scalar(db, QStringLiteral("SELECT count(*) FROM Account")), QStringLiteral("0"));
-        QCOMPARE(scalar(db, QStringLiteral("SELECT count(*) FROM Msg")), QStringLiteral("0"));
+        QTemporaryDir home;
+        const QString path = home.filePath(u"MU.mdb"_s);
+        QVERIFY(!QFile::exists(path));
+        {
+            Database db(home.path(), TestHome::templatePath());
+            QCOMPARE(db.path(), path);
+            QVERIFY(QFile::exists(path));
+            QCOMPARE(scalar(db, u"PRAGMA journal_mode"_s), u"wal"_s);
+            QCOMPARE(scalar(db, u"PRAGMA encoding"_s), u"UTF-16le"_s);
+            QCOMPARE(scalar(db, u"PRAGMA synchronous"_s), u"1"_s);
+            QCOMPARE(scalar(db, u"SELECT count(*) FROM Account"_s), u"0"_s);
+            QCOMPARE(scalar(db, u"SELECT count(*) FROM Msg"_s), u"0"_s);
 
+            struct stat st;
+            QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
+            QCOMPARE(int(st.st_mode & 0777), 0600);
+            // The journal files inherit the mode of the database.
+            QSqlQuery(db.connection()).exec(u"INSERT INTO Property (Name, Value) VALUES ('x', 'y')"_s);
+            const QByteArray wal = QFile::encodeName(path + u"-wal"_s);
+            QCOMPARE(::stat(wal.constData(), &st), 0);
+            QCOMPARE(int(st.st_mode & 0777), 0600);
+        }
+        // No temporary copy is left beside it.
+        QCOMPARE(QDir(home.path()).entryList(QDir::Files), QStringList{u"MU.mdb"_s});
+    }
+
+    void templateFoundBesideLibrary()
+    {
+        QTemporaryDir home;
+        Database db(home.path());
+        QCOMPARE(scalar(db, u"SELECT count(*) FROM sqlite_master WHERE name='Option'"_s), u"1"_s);
+    }
+
+    void existingFileIsKept()
+    {
+        QTemporaryDir home;
+        {
+            Database db(home.path(), TestHome::templatePath());
+            CSettings settings;
+            settings.Init(&db, nullptr);
+            settings.SaveSetting(u"kept"_s, u"yes"_s);
+        }
+        {
+            Database db(home.path(), TestHome::templatePath());
+            CSettings settings;
+            settings.Init(&db, nullptr);
+            QCOMPARE(settings.GetSetting(u"kept"_s).toString(), u"yes"_s);
+        }
+    }
+
+    void notADatabaseIsRefused_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("plain-text-file") << QByteArray("Dear user,\nthis is my shopping list.\n") << "not a Murmelo database";
+        QTest::newRow("empty-file") << QByteArray() << "it is empty";
+        QByteArray garbage("SQLite format 3\0", 16);
+        garbage += QByteArray(4080, '\xA5');
+        QTest::newRow("sqlite-header-then-garbage") << garbage << "not a readable Murmelo database";
+    }
+    void notADatabaseIsRefused()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, reason);
+        QTemporaryDir home;
+        const QString path = home.filePath(u"MU.mdb"_s);
+        {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(content);
+        }
+        QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup));
+        const QDateTime before = QFileInfo(path).lastModified();
+        try {
+            Database db(home.path(), TestHome::templatePath());
+            QFAIL("a file that is not a database was opened");
+        } catch (const MUError &error) {
+            QVERIFY2(error.description().contains(reason), qPrintable(error.description()));
+            QVERIFY2(error.description().contains(path), qPrintable(error.description()));
+            QCOMPARE(error.source(), u"Database.Open"_s);
+        }
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), content);
+        QCOMPARE(QFileInfo(path).lastModified(), before);
         struct stat st;
         QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
-        QCOMPARE(int(st.st_mode & 0777), 0600);
-        // The journal files inherit the mode of the database.
-        QSqlQuery(db.connection()).exec(QStringLiteral("INSERT INTO Property (Name, Value) VALUES ('x', 'y')"));
-        const QByteArray wal = QFile::encodeName(path + QStringLiteral("-wal"));
-        QCOMPARE(::stat(wal.constData(), &st), 0);
-        QCOMPARE(int(st.st_mode & 0777), 0600);
+        QCOMPARE(int(st.st_mode & 0777), 0640);
+        QCOMPARE(QDir(home.path()).entryList(QDir::Files), QStringList{u"MU.mdb"_s});
     }
-    // No temporary copy is left beside it.
-    QCOMPARE(QDir(home.path()).entryList(QDir::Files), QStringList{QStringLiteral("MU.mdb")});
-}
 
-void TestDatabase::templateFoundBesideLibrary()
-{
-    QTemporaryDir home;
-    Database db(home.path());
-    QCOMPARE(scalar(db, QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name='Option'")), QStringLiteral("1"));
-}
-
-void TestDatabase::existingFileIsKept()
-{
-    QTemporaryDir home;
+    void badTemplateIsRefused_data()
     {
-        Database db(home.path(), StorageFixture::templatePath());
-        CSettings settings;
-        settings.Init(&db, nullptr);
-        settings.SaveSetting(QStringLiteral("kept"), QStringLiteral("yes"));
+        QTest::addColumn<QByteArray>("content");   // of the template; null: there is none
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("missing-template") << QByteArray() << "template";
+        QTest::newRow("template-not-a-database") << QByteArray("<html>404 Not Found</html>") << "is not a valid database";
     }
+    void badTemplateIsRefused()
     {
-        Database db(home.path(), StorageFixture::templatePath());
-        CSettings settings;
-        settings.Init(&db, nullptr);
-        QCOMPARE(settings.GetSetting(QStringLiteral("kept")).toString(), QStringLiteral("yes"));
-    }
-}
-
-void TestDatabase::notADatabaseIsRefused_data()
-{
-    QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<QString>("reason");
-    QTest::newRow("plain-text-file") << QByteArray("Dear user,\nthis is my shopping list.\n") << "not a Murmelo database";
-    QTest::newRow("empty-file") << QByteArray() << "it is empty";
-    QByteArray garbage("SQLite format 3\0", 16);
-    garbage += QByteArray(4080, '\xA5');
-    QTest::newRow("sqlite-header-then-garbage") << garbage << "not a readable Murmelo database";
-}
-
-void TestDatabase::notADatabaseIsRefused()
-{
-    QFETCH(QByteArray, content);
-    QFETCH(QString, reason);
-    QTemporaryDir home;
-    const QString path = home.filePath(QStringLiteral("MU.mdb"));
-    {
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(content);
-    }
-    QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup));
-    const QDateTime before = QFileInfo(path).lastModified();
-    try {
-        Database db(home.path(), StorageFixture::templatePath());
-        QFAIL("a file that is not a database was opened");
-    } catch (const MUError &error) {
-        QVERIFY2(error.description().contains(reason), qPrintable(error.description()));
-        QVERIFY2(error.description().contains(path), qPrintable(error.description()));
-        QCOMPARE(error.source(), QStringLiteral("Database.Open"));
-    }
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), content);
-    QCOMPARE(QFileInfo(path).lastModified(), before);
-    struct stat st;
-    QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
-    QCOMPARE(int(st.st_mode & 0777), 0640);
-    QCOMPARE(QDir(home.path()).entryList(QDir::Files), QStringList{QStringLiteral("MU.mdb")});
-}
-
-void TestDatabase::missingTemplate()
-{
-    QTemporaryDir home;
-    try {
-        Database db(home.path(), home.filePath(QStringLiteral("nowhere/MU.tdb")));
-        QFAIL("opened without a template");
-    } catch (const MUError &error) {
-        QVERIFY2(error.description().contains(QStringLiteral("template")), qPrintable(error.description()));
-    }
-    QVERIFY(QDir(home.path()).entryList(QDir::Files).isEmpty());
-}
-
-void TestDatabase::templateNotADatabase()
-{
-    QTemporaryDir home;
-    QTemporaryDir shared;
-    const QString templ = shared.filePath(QStringLiteral("MU.tdb"));
-    {
-        QFile file(templ);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("<html>404 Not Found</html>");
-    }
-    try {
-        Database db(home.path(), templ);
-        QFAIL("opened from a broken template");
-    } catch (const MUError &error) {
-        QVERIFY2(error.description().contains(QStringLiteral("is not a valid database")), qPrintable(error.description()));
-    }
-    QVERIFY(QDir(home.path()).entryList(QDir::Files).isEmpty());
-}
-
-void TestDatabase::readOnlyHome_data()
-{
-    QTest::addColumn<bool>("withDatabase");
-    QTest::addColumn<QString>("reason");
-    QTest::newRow("read-only-home-first-start") << false << "Cannot create the database";
-    QTest::newRow("read-only-home-existing-database") << true << "Cannot write in the folder";
-}
-
-void TestDatabase::readOnlyHome()
-{
-    QFETCH(bool, withDatabase);
-    QFETCH(QString, reason);
-    // Root ignores permissions: the open then runs in a child process as "nobody".
-    const bool asRoot = ::geteuid() == 0;
-    const uid_t nobody = 65534;
-    QTemporaryDir root;
-    QVERIFY(QFile::setPermissions(root.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
-                                                  | QFileDevice::ReadOther | QFileDevice::ExeOther));
-    const QString home = root.filePath(QStringLiteral("home"));
-    QVERIFY(QDir().mkpath(home));
-    const QString templ = root.filePath(QStringLiteral("MU.tdb"));
-    QVERIFY(QFile::copy(StorageFixture::templatePath(), templ));
-    QVERIFY(QFile::setPermissions(templ, QFileDevice::ReadOwner | QFileDevice::ReadOther));
-    const QString path = home + QStringLiteral("/MU.mdb");
-    QByteArray before;
-    if (withDatabase) {
-        { Database db(home, templ); }
-        before = digest(path);
-    }
-    if (asRoot) {
-        QVERIFY(::chown(QFile::encodeName(home).constData(), nobody, nobody) == 0);
-        if (withDatabase)
-            QVERIFY(::chown(QFile::encodeName(path).constData(), nobody, nobody) == 0);
-    }
-    QVERIFY(QFile::setPermissions(home, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
-
-    QProcess child;
-    QStringList args = childArgs(QStringLiteral("open"), home, templ);
-    if (asRoot)
-        args << QString::number(nobody);
-    child.start(QStringLiteral(STORAGE_CHILD), args);
-    QVERIFY(child.waitForFinished(30000));
-    const QString out = QString::fromLocal8Bit(child.readAllStandardOutput());
-    QFile::setPermissions(home, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    QCOMPARE(child.exitCode(), 3);
-    QVERIFY2(out.contains(reason), qPrintable(out));
-    QVERIFY2(out.contains(home), qPrintable(out));
-    if (withDatabase)
-        QCOMPARE(digest(path), before);
-    else
-        QVERIFY(!QFile::exists(path));
-}
-
-void TestDatabase::killedWriterLeavesSoundDatabase()
-{
-    QTemporaryDir home;
-    qint64 stored = 0;
-    for (int round = 0; round < 3; ++round) {
-        QProcess child;
-        child.start(QStringLiteral(STORAGE_CHILD), childArgs(QStringLiteral("fill"), home.path(), StorageFixture::templatePath()));
-        QVERIFY(child.waitForStarted());
-        // Kill it once it is well into storing: after 150 messages of this round.
-        qint64 last = 0;
-        QByteArray pending;
-        while (last < 150) {
-            if (!child.canReadLine()) {
-                QSignalSpy ready(&child, &QProcess::readyReadStandardOutput);
-                QVERIFY2(ready.wait(30000), qPrintable(QString::fromLocal8Bit(child.readAllStandardError())));
-            }
-            while (child.canReadLine())
-                last = child.readLine().trimmed().toLongLong();
+        QFETCH(QByteArray, content);
+        QFETCH(QString, reason);
+        QTemporaryDir home, shared;
+        const QString templ = shared.filePath(u"nowhere/MU.tdb"_s);
+        if (!content.isNull()) {
+            QVERIFY(QDir().mkpath(shared.filePath(u"nowhere"_s)));
+            QFile file(templ);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
         }
-        ::kill(pid_t(child.processId()), SIGKILL);
+        try {
+            Database db(home.path(), templ);
+            QFAIL("opened without a usable template");
+        } catch (const MUError &error) {
+            QVERIFY2(error.description().contains(reason), qPrintable(error.description()));
+        }
+        QVERIFY(QDir(home.path()).entryList(QDir::Files).isEmpty());
+    }
+
+    void readOnlyHome_data()
+    {
+        QTest::addColumn<bool>("withDatabase");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("read-only-home-first-start") << false << "Cannot create the database";
+        QTest::newRow("read-only-home-existing-database") << true << "Cannot write in the folder";
+    }
+    void readOnlyHome()
+    {
+        QFETCH(bool, withDatabase);
+        QFETCH(QString, reason);
+        // Root ignores permissions: the open then runs in a child process as "nobody".
+        const bool asRoot = ::geteuid() == 0;
+        const uid_t nobody = 65534;
+        QTemporaryDir root;
+        QVERIFY(QFile::setPermissions(root.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                                                      | QFileDevice::ReadOther | QFileDevice::ExeOther));
+        const QString home = root.filePath(u"home"_s);
+        QVERIFY(QDir().mkpath(home));
+        const QString templ = root.filePath(u"MU.tdb"_s);
+        QVERIFY(QFile::copy(TestHome::templatePath(), templ));
+        QVERIFY(QFile::setPermissions(templ, QFileDevice::ReadOwner | QFileDevice::ReadOther));
+        const QString path = home + u"/MU.mdb"_s;
+        QByteArray before;
+        if (withDatabase) {
+            { Database db(home, templ); }
+            before = digest(path);
+        }
+        if (asRoot) {
+            QVERIFY(::chown(QFile::encodeName(home).constData(), nobody, nobody) == 0);
+            if (withDatabase)
+                QVERIFY(::chown(QFile::encodeName(path).constData(), nobody, nobody) == 0);
+        }
+        QVERIFY(QFile::setPermissions(home, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+
+        QProcess child;
+        QStringList args = childArgs(u"open"_s, home, templ);
+        if (asRoot)
+            args << QString::number(nobody);
+        child.start(QStringLiteral(STORAGE_CHILD), args);
         QVERIFY(child.waitForFinished(30000));
-        QCOMPARE(child.exitStatus(), QProcess::CrashExit);
-        const QByteArray rest = child.readAllStandardOutput();
-        for (const QByteArray &line : rest.split('\n')) {
-            if (!line.trimmed().isEmpty())
-                last = line.trimmed().toLongLong();
-        }
-        const qint64 acknowledged = stored + last;
-
-        Database db(home.path(), StorageFixture::templatePath());
-        QCOMPARE(scalar(db, QStringLiteral("PRAGMA integrity_check")), QStringLiteral("ok"));
-        const qint64 rows = scalar(db, QStringLiteral("SELECT count(*) FROM Msg")).toLongLong();
-        // Every acknowledged add survived; at most the one in flight was added besides.
-        QVERIFY2(rows >= acknowledged && rows <= acknowledged + 1,
-                 qPrintable(QStringLiteral("rows %1, acknowledged %2").arg(rows).arg(acknowledged)));
-        stored = rows;
-        // No half-written row: every row carries all of its columns and its whole body.
-        QCOMPARE(scalar(db, QStringLiteral("SELECT count(*) FROM Msg WHERE Subject NOT LIKE 'Subject %' "
-                                           "OR POP3Id NOT LIKE 'uid-%' OR MsgFrom <> 'Sender ' || substr(Subject, 9) "
-                                           "OR IsDeleted <> 0")),
-                 QStringLiteral("0"));
-        QSqlQuery bodies(db.connection());
-        QVERIFY(bodies.exec(QStringLiteral("SELECT Subject, Content FROM Msg")));
-        while (bodies.next()) {
-            const QString body = MsgContent::unpack(bodies.value(1), QStringLiteral("test"));
-            QCOMPARE(body, QString(40000, QLatin1Char('x')) + bodies.value(0).toString().mid(8));
-        }
-        bodies.finish();
-        MsgManager msgs;
-        msgs.Init(&db, nullptr);
-        QCOMPARE(msgs.GetMsgs().Count(), rows);
+        const QString out = QString::fromLocal8Bit(child.readAllStandardOutput());
+        QFile::setPermissions(home, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QCOMPARE(child.exitCode(), 3);
+        QVERIFY2(out.contains(reason), qPrintable(out));
+        QVERIFY2(out.contains(home), qPrintable(out));
+        if (withDatabase)
+            QCOMPARE(digest(path), before);
+        else
+            QVERIFY(!QFile::exists(path));
     }
-}
 
-void TestDatabase::killedConversionLosesNothing()
-{
-    // A database of the older form, converted by children killed at random steps (inside a
-    // batch, between batches, while compacting); after each kill it opens, is sound and
-    // holds every text, and the last child finishes what the others began.
-    QTemporaryDir home;
-    constexpr int count = 300;
+    void killedWriterLeavesSoundDatabase()
     {
-        Database db(home.path(), StorageFixture::templatePath());
-        StorageFixture::fillOlderForm(db, count, true);
-    }
-    QHash<QString, QString> expected;
-    for (int i = 0; i < count; ++i)
-        expected.insert(QStringLiteral("older-%1").arg(i), StorageFixture::olderText(i));
-    const quint32 seed = QRandomGenerator::global()->generate();
-    QRandomGenerator random(seed);
-    bool finished = false;
-    // Five kills after a few steps each (never all of the 43 batches), one as the compaction
-    // begins, then a child that runs to the end.
-    for (int round = 0; round < 7; ++round) {
-        const bool last = round == 6;
-        QProcess child;
-        child.start(QStringLiteral(STORAGE_CHILD),
-                    {QStringLiteral("convert"), home.path(), StorageFixture::templatePath(), QStringLiteral("7")});
-        QVERIFY(child.waitForStarted());
-        QByteArrayList lines;
-        const int steps = round < 5 ? 1 + int(random.bounded(8)) : INT_MAX;
-        const QByteArray until = round == 5 ? QByteArray("compact 0 1") : last ? QByteArray("converted") : QByteArray();
-        QVERIFY2(readLines(child, steps, until, &lines), qPrintable(QStringLiteral("seed %1").arg(seed)));
-        if (child.state() != QProcess::NotRunning) {
-            if (!last)
-                ::kill(pid_t(child.processId()), SIGKILL);
+        QTemporaryDir home;
+        qint64 stored = 0;
+        for (int round = 0; round < 3; ++round) {
+            QProcess child;
+            child.start(QStringLiteral(STORAGE_CHILD), childArgs(u"fill"_s, home.path(), TestHome::templatePath()));
+            QVERIFY(child.waitForStarted());
+            // Kill it once it is well into storing: after 150 messages of this round.
+            qint64 last = 0;
+            QByteArray pending;
+            while (last < 150) {
+                if (!child.canReadLine()) {
+                    QSignalSpy ready(&child, &QProcess::readyReadStandardOutput);
+                    QVERIFY2(ready.wait(30000), qPrintable(QString::fromLocal8Bit(child.readAllStandardError())));
+                }
+                while (child.canReadLine())
+                    last = child.readLine().trimmed().toLongLong();
+            }
+            ::kill(pid_t(child.processId()), SIGKILL);
             QVERIFY(child.waitForFinished(30000));
-        }
-        lines += child.readAllStandardOutput().split('\n');
-        finished = lines.contains("converted");
-        QCOMPARE(finished, last);
+            QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+            const QByteArray rest = child.readAllStandardOutput();
+            for (const QByteArray &line : rest.split('\n')) {
+                if (!line.trimmed().isEmpty())
+                    last = line.trimmed().toLongLong();
+            }
+            const qint64 acknowledged = stored + last;
 
-        Database db(home.path(), StorageFixture::templatePath());
-        QCOMPARE(scalar(db, QStringLiteral("PRAGMA integrity_check")), QStringLiteral("ok"));
-        const QHash<QString, QString> now = texts(db);
-        QCOMPARE(now.size(), count);
-        for (auto it = expected.constBegin(); it != expected.constEnd(); ++it)
-            QVERIFY2(now.value(it.key()) == it.value(),
-                     qPrintable(QStringLiteral("%1 after round %2, seed %3").arg(it.key()).arg(round).arg(seed)));
+            Database db(home.path(), TestHome::templatePath());
+            QCOMPARE(scalar(db, u"PRAGMA integrity_check"_s), u"ok"_s);
+            const qint64 rows = scalar(db, u"SELECT count(*) FROM Msg"_s).toLongLong();
+            // Every acknowledged add survived; at most the one in flight was added besides.
+            QVERIFY2(rows >= acknowledged && rows <= acknowledged + 1,
+                     qPrintable(u"rows %1, acknowledged %2"_s.arg(rows).arg(acknowledged)));
+            stored = rows;
+            // No half-written row: every row carries all of its columns and its whole body.
+            QCOMPARE(scalar(db, QStringLiteral("SELECT count(*) FROM Msg WHERE Subject NOT LIKE 'Subject %' "
+                                               "OR POP3Id NOT LIKE 'uid-%' OR MsgFrom <> 'Sender ' || substr(Subject, 9) "
+                                               "OR IsDeleted <> 0")),
+                     u"0"_s);
+            QSqlQuery bodies(db.connection());
+            QVERIFY(bodies.exec(u"SELECT Subject, Content FROM Msg"_s));
+            while (bodies.next()) {
+                const QString body = MsgContent::unpack(bodies.value(1), u"test"_s);
+                QCOMPARE(body, QString(40000, QLatin1Char('x')) + bodies.value(0).toString().mid(8));
+            }
+            bodies.finish();
+            MsgManager msgs;
+            msgs.Init(&db, nullptr);
+            QCOMPARE(msgs.GetMsgs().Count(), rows);
+        }
     }
-    QVERIFY(finished);
-    Database db(home.path(), StorageFixture::templatePath());
-    // Every text of octets is packed now; the others keep their earlier form.
-    int unpackable = 0;
-    for (const QString &text : std::as_const(expected))
-        unpackable += text.isEmpty() || MsgContent::packable(text) ? 0 : 1;
-    QVERIFY(unpackable > 0);
-    QCOMPARE(scalar(db, QStringLiteral("SELECT count(*) FROM Msg WHERE Content <> '' AND NOT "
-                                       "(typeof(Content) = 'blob' AND substr(Content, 1, 1) IN (x'01', x'02'))")),
-             QString::number(unpackable));
-    // Every row whose Date is a date has its key, worked out by the same batches.
-    QSqlQuery keys(db.connection());
-    QVERIFY(keys.exec(QStringLiteral("SELECT POP3Id, DateKey FROM Msg")));
-    int rows = 0;
-    while (keys.next()) {
-        const int i = keys.value(0).toString().mid(6).toInt();
-        const std::optional<qint64> key = MsgManager::DateKey(StorageFixture::olderDate(i));
-        QCOMPARE(keys.value(1).isNull(), !key.has_value());
-        if (key)
-            QCOMPARE(keys.value(1).toLongLong(), *key);
-        ++rows;
+
+    void killedConversionLosesNothing()
+    {
+        // A database of the older form, converted by children killed at random steps (inside a
+        // batch, between batches, while compacting); after each kill it opens, is sound and
+        // holds every text, and the last child finishes what the others began.
+        QTemporaryDir home;
+        constexpr int count = 300;
+        {
+            Database db(home.path(), TestHome::templatePath());
+            StorageFixture::fillOlderForm(db, count, true);
+        }
+        QHash<QString, QString> expected;
+        for (int i = 0; i < count; ++i)
+            expected.insert(u"older-%1"_s.arg(i), StorageFixture::olderText(i));
+        const quint32 seed = QRandomGenerator::global()->generate();
+        QRandomGenerator random(seed);
+        bool finished = false;
+        // Five kills after a few steps each (never all of the 43 batches), one as the compaction
+        // begins, then a child that runs to the end.
+        for (int round = 0; round < 7; ++round) {
+            const bool last = round == 6;
+            QProcess child;
+            child.start(QStringLiteral(STORAGE_CHILD),
+                        {u"convert"_s, home.path(), TestHome::templatePath(), u"7"_s});
+            QVERIFY(child.waitForStarted());
+            QByteArrayList lines;
+            const int steps = round < 5 ? 1 + int(random.bounded(8)) : INT_MAX;
+            const QByteArray until = round == 5 ? QByteArray("compact 0 1") : last ? QByteArray("converted") : QByteArray();
+            QVERIFY2(readLines(child, steps, until, &lines), qPrintable(u"seed %1"_s.arg(seed)));
+            if (child.state() != QProcess::NotRunning) {
+                if (!last)
+                    ::kill(pid_t(child.processId()), SIGKILL);
+                QVERIFY(child.waitForFinished(30000));
+            }
+            lines += child.readAllStandardOutput().split('\n');
+            finished = lines.contains("converted");
+            QCOMPARE(finished, last);
+
+            Database db(home.path(), TestHome::templatePath());
+            QCOMPARE(scalar(db, u"PRAGMA integrity_check"_s), u"ok"_s);
+            const QHash<QString, QString> now = texts(db);
+            QCOMPARE(now.size(), count);
+            for (auto it = expected.constBegin(); it != expected.constEnd(); ++it)
+                QVERIFY2(now.value(it.key()) == it.value(),
+                         qPrintable(u"%1 after round %2, seed %3"_s.arg(it.key()).arg(round).arg(seed)));
+        }
+        QVERIFY(finished);
+        Database db(home.path(), TestHome::templatePath());
+        // Every text of octets is packed now; the others keep their earlier form.
+        int unpackable = 0;
+        for (const QString &text : std::as_const(expected))
+            unpackable += text.isEmpty() || MsgContent::packable(text) ? 0 : 1;
+        QVERIFY(unpackable > 0);
+        QCOMPARE(scalar(db, QStringLiteral("SELECT count(*) FROM Msg WHERE Content <> '' AND NOT "
+                                           "(typeof(Content) = 'blob' AND substr(Content, 1, 1) IN (x'01', x'02'))")),
+                 QString::number(unpackable));
+        // Every row whose Date is a date has its key, worked out by the same batches.
+        QSqlQuery keys(db.connection());
+        QVERIFY(keys.exec(u"SELECT POP3Id, DateKey FROM Msg"_s));
+        int rows = 0;
+        while (keys.next()) {
+            const int i = keys.value(0).toString().mid(6).toInt();
+            const std::optional<qint64> key = MsgManager::DateKey(StorageFixture::olderDate(i));
+            QCOMPARE(keys.value(1).isNull(), !key.has_value());
+            if (key)
+                QCOMPARE(keys.value(1).toLongLong(), *key);
+            ++rows;
+        }
+        QCOMPARE(rows, count);
     }
-    QCOMPARE(rows, count);
-}
+};
 
 QTEST_GUILESS_MAIN(TestDatabase)
 #include "tst_database.moc"

@@ -1,19 +1,31 @@
+#include "TestHome.h"
 #include "timing/ClockWorkers.h"
 #include "timing/TimerManager.h"
 #include "trellis/MetaTypes.h"
 #include "trellis/ThreadRunner.h"
 #include <QElapsedTimer>
-#include <QFile>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 
 class TstTiming : public QObject
 {
     Q_OBJECT
+    std::unique_ptr<TestHome> m_home;
+    std::unique_ptr<TimerManager> m_tm;
+
 private Q_SLOTS:
-    void initTestCase() { RegisterTrellisMetaTypes(); }
-    void cleanup() { QVERIFY(ThreadRunner::WaitForAll(5000)); }
+    void init()
+    {
+        m_home = std::make_unique<TestHome>();
+        m_tm = std::make_unique<TimerManager>();
+        m_tm->Init(m_home->log());
+    }
+    void cleanup()
+    {
+        m_tm.reset();
+        QVERIFY(ThreadRunner::WaitForAll(5000));
+        m_home.reset();
+    }
 
     void secondsToNextBoundary_data()
     {
@@ -54,8 +66,7 @@ private Q_SLOTS:
 
     void pulserTicksAtOnceThenEveryInterval()
     {
-        TimerManager tm;
-        tm.Init(std::make_shared<Log>());
+        TimerManager &tm = *m_tm;
         tm.setTimeScale(0.1);   // 1500 ms -> 2 s -> 200 ms between ticks
         QSignalSpy pulse(&tm, &TimerManager::Pulse);
         QElapsedTimer clock;
@@ -71,8 +82,7 @@ private Q_SLOTS:
 
     void accountTimerChecksAtOnce()
     {
-        TimerManager tm;
-        tm.Init(std::make_shared<Log>());
+        TimerManager &tm = *m_tm;
         QSignalSpy check(&tm, &TimerManager::ItsTimeToCheck);
         QSignalSpy pulse(&tm, &TimerManager::Pulse);
         Record account;
@@ -89,8 +99,7 @@ private Q_SLOTS:
 
     void stoppedClockRaisesNothingAndUnknownIdChangesNothing()
     {
-        TimerManager tm;
-        tm.Init(std::make_shared<Log>());
+        TimerManager &tm = *m_tm;
         QSignalSpy pulse(&tm, &TimerManager::Pulse);
         tm.AddPulser("p", 60000);
         tm.AddPulser("q", 60000);
@@ -106,8 +115,7 @@ private Q_SLOTS:
 
     void restartedClockDropsTheOldOnesTicks()
     {
-        TimerManager tm;
-        tm.Init(std::make_shared<Log>());
+        TimerManager &tm = *m_tm;
         QSignalSpy pulse(&tm, &TimerManager::Pulse);
         tm.AddPulser("p", 60000);
         tm.StopTiming("p");
@@ -120,24 +128,17 @@ private Q_SLOTS:
 
     void timePulserRefusesIntervalOutsideList()
     {
-        QTemporaryDir dir;
-        auto log = std::make_shared<Log>();
-        log->OpenFiles(dir.filePath("mu.log"), dir.filePath("short.log"));
-        TimerManager tm;
-        tm.Init(log);
+        TimerManager &tm = *m_tm;
         tm.AddTimePulser("time", 7);
         QCOMPARE(tm.ClockCount(), 0);
-        QFile f(dir.filePath("short.log"));
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QVERIFY(f.readAll().contains("TimerManager.AddTimePulser"));
+        QVERIFY(m_home->shortLogText().contains("TimerManager.AddTimePulser"));
         tm.AddTimePulser("time", 15);
         QCOMPARE(tm.ClockCount(), 1);
     }
 
     void stopAllEndsEveryThreadPromptly()
     {
-        TimerManager tm;
-        tm.Init(std::make_shared<Log>());
+        TimerManager &tm = *m_tm;
         for (int i = 0; i < 5; ++i)
             tm.AddPulser(QString("p%1").arg(i), 3600000);
         tm.AddTimePulser("t", 60);

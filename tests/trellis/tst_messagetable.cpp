@@ -13,49 +13,31 @@
 #include <thread>
 #include <vector>
 
+using namespace Qt::StringLiterals;
+
 class tst_MessageTable : public QObject
 {
     Q_OBJECT
 
-private:
+    std::unique_ptr<QTemporaryDir> m_home;   ///< the program's home in every test but the last two
+
     static void writeFile(const QString &path, const QByteArray &bytes)
     {
         QFile file(path);
         QVERIFY2(file.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(file.errorString()));
         QCOMPARE(file.write(bytes), bytes.size());
     }
+    void writeServices(const QByteArray &bytes) { writeFile(m_home->filePath(u"services.json"_s), bytes); }
 
 private Q_SLOTS:
     void init()
     {
-        Paths::SetHome(QString());
         qunsetenv("MURMELO_HOME");
+        m_home = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_home->isValid());
+        Paths::SetHome(m_home->path());
     }
-
-    void exactText_data()
-    {
-        QTest::addColumn<int>("id");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("server-not-accessible-515") << 515 << QStringLiteral("E-mail server '%1' is not accessible. ");
-        QTest::newRow("cannot-get-new-messages-520") << 520 << QStringLiteral("Cannot get new messages from e-mail server '%1'. ");
-        QTest::newRow("cannot-save-setting-528") << 528 << QStringLiteral("Cannot save setting '%1'. ");
-        QTest::newRow("custom-error-has-no-closing-blank-525") << 525 << QStringLiteral("Custom error");
-        QTest::newRow("no-accounts-119") << 119
-            << QStringLiteral("No accounts are configured. Press 'Accounts' button to enter email account information. ");
-        QTest::newRow("cannot-start-151") << 151 << QStringLiteral("Cannot start Murmelo. Please contact Murmelo support. ");
-        QTest::newRow("product-name-104") << 104 << QStringLiteral("Murmelo");
-        QTest::newRow("discard-question-without-blank-102") << 102 << QStringLiteral("Discard all changes ?");
-        QTest::newRow("menu-caption-two-arguments-111") << 111 << QStringLiteral("Mail Server: '%1', User Name: '%2'");
-        QTest::newRow("import-names-thunderbird-132") << 132 << QStringLiteral("Sorry, no Thunderbird accounts found. ");
-        QTest::newRow("wait-window-154") << 154 << QStringLiteral("Connecting. Please wait...");
-    }
-
-    void exactText()
-    {
-        QFETCH(int, id);
-        QFETCH(QString, text);
-        QCOMPARE(MessageTable::Text(id), text);
-    }
+    void cleanup() { Paths::SetHome(QString()); }
 
     void everyIdHasText_data()
     {
@@ -70,11 +52,11 @@ private Q_SLOTS:
     {
         QFETCH(int, id);
         const QString text = MessageTable::Text(id);
-        QVERIFY2(!text.trimmed().isEmpty(), qPrintable(QStringLiteral("id %1 has no text").arg(id)));
+        QVERIFY2(!text.trimmed().isEmpty(), qPrintable(u"id %1 has no text"_s.arg(id)));
         // At most the one closing blank; a doubled blank is a typing fault.
-        QVERIFY2(!text.endsWith(QStringLiteral("  ")), qPrintable(text));
+        QVERIFY2(!text.endsWith(u"  "_s), qPrintable(text));
         QVERIFY2(!text.startsWith(QLatin1Char(' ')), qPrintable(text));
-        QVERIFY2(!text.contains(QStringLiteral("Outlook Express")), qPrintable(text));
+        QVERIFY2(!text.contains(u"Outlook Express"_s), qPrintable(text));
     }
 
     void unknownIdIsEmpty_data()
@@ -112,34 +94,30 @@ private Q_SLOTS:
 
     void shippedServices()
     {
-        QTemporaryDir home;
-        QVERIFY(home.isValid());
-        Paths::SetHome(home.path());
         const QJsonObject config = ServiceConfig::Load();
-        QCOMPARE(ServiceConfig::Text(QStringLiteral("yahooDomain")), QStringLiteral("yahoo.com"));
-        QVERIFY(ServiceConfig::Text(QStringLiteral("statisticsEndpoint")).isEmpty());
-        QVERIFY(config.contains(QStringLiteral("statisticsEndpoint")));
-        QVERIFY(config.contains(QStringLiteral("feedbackEndpoint")));
-        QVERIFY(config.contains(QStringLiteral("homePage")));
-        const QJsonObject httpmail = config.value(QStringLiteral("httpmail")).toObject();
-        QCOMPARE(httpmail.value(QStringLiteral("hotmailDomain")).toString(), QStringLiteral("hotmail.com"));
-        QCOMPARE(httpmail.value(QStringLiteral("msnDomain")).toString(), QStringLiteral("msn.com"));
-        QCOMPARE(httpmail.value(QStringLiteral("schemaNamespace")).toString(),
-                 QStringLiteral("http://schemas.microsoft.com/hotmail/"));
-        QVERIFY(httpmail.value(QStringLiteral("hotmailEndpoint")).toString().startsWith(QStringLiteral("https://")));
-        QVERIFY(httpmail.value(QStringLiteral("msnEndpoint")).toString().startsWith(QStringLiteral("https://")));
+        QCOMPARE(ServiceConfig::Text(u"yahooDomain"_s), u"yahoo.com"_s);
+        QVERIFY(ServiceConfig::Text(u"statisticsEndpoint"_s).isEmpty());
+        QVERIFY(config.contains(u"statisticsEndpoint"_s));
+        QVERIFY(config.contains(u"feedbackEndpoint"_s));
+        QVERIFY(config.contains(u"homePage"_s));
+        const QJsonObject httpmail = config.value(u"httpmail"_s).toObject();
+        QCOMPARE(httpmail.value(u"hotmailDomain"_s).toString(), u"hotmail.com"_s);
+        QCOMPARE(httpmail.value(u"msnDomain"_s).toString(), u"msn.com"_s);
+        QCOMPARE(httpmail.value(u"schemaNamespace"_s).toString(), u"http://schemas.microsoft.com/hotmail/"_s);
+        QVERIFY(httpmail.value(u"hotmailEndpoint"_s).toString().startsWith(u"https://"_s));
+        QVERIFY(httpmail.value(u"msnEndpoint"_s).toString().startsWith(u"https://"_s));
 
         // Each provider is complete and no domain is claimed twice.
-        const QJsonArray providers = config.value(QStringLiteral("providers")).toArray();
+        const QJsonArray providers = config.value(u"providers"_s).toArray();
         QVERIFY(providers.size() >= 10);
         QSet<QString> seen;
         QString gmailHost;
         for (const QJsonValue &value : providers) {
             const QJsonObject p = value.toObject();
-            QVERIFY(!p.value(QStringLiteral("host")).toString().isEmpty());
-            QCOMPARE(p.value(QStringLiteral("port")).toInt(), 995);
-            QCOMPARE(p.value(QStringLiteral("security")).toString(), QStringLiteral("TLS"));
-            const QJsonArray domains = p.value(QStringLiteral("domains")).toArray();
+            QVERIFY(!p.value(u"host"_s).toString().isEmpty());
+            QCOMPARE(p.value(u"port"_s).toInt(), 995);
+            QCOMPARE(p.value(u"security"_s).toString(), u"TLS"_s);
+            const QJsonArray domains = p.value(u"domains"_s).toArray();
             QVERIFY(!domains.isEmpty());
             for (const QJsonValue &d : domains) {
                 const QString domain = d.toString();
@@ -147,50 +125,39 @@ private Q_SLOTS:
                 QVERIFY2(!seen.contains(domain), qPrintable(domain));
                 seen.insert(domain);
                 if (domain == QLatin1String("googlemail.com"))
-                    gmailHost = p.value(QStringLiteral("host")).toString();
+                    gmailHost = p.value(u"host"_s).toString();
             }
         }
-        QCOMPARE(gmailHost, QStringLiteral("pop.gmail.com"));
-        QVERIFY(!seen.contains(QStringLiteral("icloud.com")));
+        QCOMPARE(gmailHost, u"pop.gmail.com"_s);
+        QVERIFY(!seen.contains(u"icloud.com"_s));
     }
 
     void homeFileOverridesOneKey()
     {
-        QTemporaryDir home;
-        QVERIFY(home.isValid());
-        Paths::SetHome(home.path());
-        writeFile(home.filePath(QStringLiteral("services.json")),
-                  "{ \"statisticsEndpoint\": \"http://127.0.0.1:8080/stat.htm\" }");
-        QCOMPARE(ServiceConfig::Text(QStringLiteral("statisticsEndpoint")),
-                 QStringLiteral("http://127.0.0.1:8080/stat.htm"));
+        writeServices("{ \"statisticsEndpoint\": \"http://127.0.0.1:8080/stat.htm\" }");
+        QCOMPARE(ServiceConfig::Text(u"statisticsEndpoint"_s), u"http://127.0.0.1:8080/stat.htm"_s);
         // Keys the home file does not name keep their shipped values.
-        QCOMPARE(ServiceConfig::Text(QStringLiteral("yahooDomain")), QStringLiteral("yahoo.com"));
-        QVERIFY(!ServiceConfig::Load().value(QStringLiteral("providers")).toArray().isEmpty());
+        QCOMPARE(ServiceConfig::Text(u"yahooDomain"_s), u"yahoo.com"_s);
+        QVERIFY(!ServiceConfig::Load().value(u"providers"_s).toArray().isEmpty());
     }
 
     void overrideReplacesWholeValue()
     {
-        QTemporaryDir home;
-        QVERIFY(home.isValid());
-        Paths::SetHome(home.path());
-        writeFile(home.filePath(QStringLiteral("services.json")),
+        writeServices(
                   "{ \"providers\": [ { \"domains\": [\"example.org\"], \"host\": \"pop.example.org\", \"port\": 995, \"security\": \"TLS\" } ] }");
-        const QJsonArray providers = ServiceConfig::Load().value(QStringLiteral("providers")).toArray();
+        const QJsonArray providers = ServiceConfig::Load().value(u"providers"_s).toArray();
         QCOMPARE(providers.size(), 1);
-        QCOMPARE(providers.at(0).toObject().value(QStringLiteral("host")).toString(), QStringLiteral("pop.example.org"));
+        QCOMPARE(providers.at(0).toObject().value(u"host"_s).toString(), u"pop.example.org"_s);
     }
 
     void overrideReadOnEveryCall()
     {
-        QTemporaryDir home;
-        QVERIFY(home.isValid());
-        Paths::SetHome(home.path());
-        const QString path = home.filePath(QStringLiteral("services.json"));
-        QCOMPARE(ServiceConfig::Text(QStringLiteral("homePage")), QString());
+        const QString path = m_home->filePath(u"services.json"_s);
+        QCOMPARE(ServiceConfig::Text(u"homePage"_s), QString());
         writeFile(path, "{ \"homePage\": \"https://murmelo.example/\" }");
-        QCOMPARE(ServiceConfig::Text(QStringLiteral("homePage")), QStringLiteral("https://murmelo.example/"));
+        QCOMPARE(ServiceConfig::Text(u"homePage"_s), u"https://murmelo.example/"_s);
         QVERIFY(QFile::remove(path));
-        QCOMPARE(ServiceConfig::Text(QStringLiteral("homePage")), QString());
+        QCOMPARE(ServiceConfig::Text(u"homePage"_s), QString());
     }
 
     void brokenOverrideIsIgnored_data()
@@ -205,38 +172,35 @@ private Q_SLOTS:
     void brokenOverrideIsIgnored()
     {
         QFETCH(QByteArray, content);
-        QTemporaryDir home;
-        QVERIFY(home.isValid());
-        Paths::SetHome(home.path());
-        writeFile(home.filePath(QStringLiteral("services.json")), content);
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("services\\.json")));
-        QCOMPARE(ServiceConfig::Text(QStringLiteral("yahooDomain")), QStringLiteral("yahoo.com"));
+        writeServices(content);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"services\\.json"_s));
+        QCOMPARE(ServiceConfig::Text(u"yahooDomain"_s), u"yahoo.com"_s);
     }
 
     void environmentHomeIsUsed()
     {
-        QTemporaryDir home;
-        QVERIFY(home.isValid());
-        qputenv("MURMELO_HOME", home.path().toLocal8Bit());
-        writeFile(home.filePath(QStringLiteral("services.json")), "{ \"feedbackEndpoint\": \"https://fb.example/post\" }");
-        QCOMPARE(ServiceConfig::Text(QStringLiteral("feedbackEndpoint")), QStringLiteral("https://fb.example/post"));
+        Paths::SetHome(QString());
+        qputenv("MURMELO_HOME", m_home->path().toLocal8Bit());
+        writeServices("{ \"feedbackEndpoint\": \"https://fb.example/post\" }");
+        QCOMPARE(ServiceConfig::Text(u"feedbackEndpoint"_s), u"https://fb.example/post"_s);
     }
 
     void dataFolderUsedWithoutHome()
     {
+        Paths::SetHome(QString());
         QTemporaryDir xdg;
         QVERIFY(xdg.isValid());
         const QByteArray saved = qgetenv("XDG_DATA_HOME");
         qputenv("XDG_DATA_HOME", xdg.path().toLocal8Bit());
         QVERIFY(Paths::Home().isEmpty());
         QVERIFY(QDir().mkpath(Paths::DataDir()));
-        writeFile(QDir(Paths::DataDir()).filePath(QStringLiteral("services.json")), "{ \"yahooDomain\": \"yahoo.example\" }");
-        const QString text = ServiceConfig::Text(QStringLiteral("yahooDomain"));
+        writeFile(QDir(Paths::DataDir()).filePath(u"services.json"_s), "{ \"yahooDomain\": \"yahoo.example\" }");
+        const QString text = ServiceConfig::Text(u"yahooDomain"_s);
         if (saved.isNull())
             qunsetenv("XDG_DATA_HOME");
         else
             qputenv("XDG_DATA_HOME", saved);
-        QCOMPARE(text, QStringLiteral("yahoo.example"));
+        QCOMPARE(text, u"yahoo.example"_s);
     }
 };
 

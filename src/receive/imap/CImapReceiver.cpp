@@ -593,14 +593,9 @@ MUError CImapReceiver::wrap(const MUError &failure) const
 
 void CImapReceiver::postError(const MUError &error)
 {
-    DataBag bag;
-    bag.Add(error.number(), QStringLiteral("ErrNumber"));
-    bag.Add(error.description(), QStringLiteral("ErrDescription"));
-    bag.Add(error.source(), QStringLiteral("ErrSource"));
-    bag.Add(m_account.Id(), QStringLiteral("AccountId"));
     if (m_log)
         m_log->Write(error.number(), error.description(), Log::LevelError, source(QStringLiteral("Run")));
-    post(ReceiverMessages::ErrorOccured, QVariant::fromValue(bag));
+    post(ReceiverMessages::ErrorOccured, QVariant::fromValue(ReceiverMessages::ErrorBag(error, m_account.Id())));
 }
 
 void CImapReceiver::trace(const QString &text, const QString &member) const

@@ -1,6 +1,8 @@
 // The IMAP receiver on a worker thread against the scripted fake server on the test's thread:
 // the exact commands, what it posts, its refusals, and the push connection.
 #include "FakeImapServer.h"
+#include "ReceiverRun.h"
+#include "TestHome.h"
 #include "mime/MessageLimits.h"
 #include "receive/ReceiveWorkers.h"
 #include "receive/ReceiverMessages.h"
@@ -14,28 +16,22 @@
 #include "trellis/ThreadRunner.h"
 #include <QElapsedTimer>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 
 using Action = FakeImapServer::Action;
 Q_DECLARE_METATYPE(FakeImapServer::Action)
 
 namespace {
-const QString kAccountId = QStringLiteral("{6F1C2A4B-0000-4000-8000-00000000B001}");
+const QString kAccountId = TestAccounts::kId;
 
 QByteArray mail(int n)
 {
-    return "Message-ID: <imap" + QByteArray::number(n) + "@example.org>\r\n"
-         + "From: \"Sender " + QByteArray::number(n) + "\" <s" + QByteArray::number(n) + "@example.org>\r\n"
-         + "To: Bob <bob@example.org>\r\n"
-         + "Date: Sun, 6 Dec 2026 20:" + QByteArray::number(10 + n % 50) + ":00 +0000\r\n"
-         + "Subject: Message " + QByteArray::number(n) + "\r\n\r\n"
-         + "Hello number " + QByteArray::number(n) + ".\r\n(a {3} brace)\r\nBye.\r\n";
+    return TestMail{n, "imap", "Hello number " + QByteArray::number(n) + ".\r\n(a {3} brace)\r\nBye.\r\n"}.bytes();
 }
 
 QString idOf(int n)
 {
-    return QStringLiteral("<imap%1@example.org>").arg(n);
+    return TestMail{n, "imap"}.id();
 }
 
 const QByteArray kFetchItems = "(UID BODY.PEEK[]<0.2097153>)";
@@ -74,23 +70,15 @@ private Q_SLOTS:
 private:
     /// Starts the receiver; with `wait` also waits for its end message.
     void start(const DataBag &extra = {}, bool wait = true);
-    QString shortLog() const;
 
-    std::unique_ptr<QTemporaryDir> m_dir;
-    LogPtr m_log;
+    std::unique_ptr<TestHome> m_home;
     std::unique_ptr<FakeImapServer> m_server;
-    std::unique_ptr<Messanger> m_messanger;
+    std::unique_ptr<ReceiverRun> m_run;
     Record m_account;
     DataBag m_received;
     QVariantMap m_state;
     CancelEventPtr m_cancel;
     CancelEventPtr m_wake;
-    QList<Record> m_arrived;
-    QList<int> m_order;
-    QList<DataBag> m_states;
-    QVariant m_endData;
-    int m_endMsg = 0;
-    QList<bool> m_modes;
     int m_number = 0;
 };
 
@@ -102,59 +90,28 @@ void TestCImapReceiver::initTestCase()
 
 void TestCImapReceiver::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    m_log = std::make_shared<Log>();
-    QVERIFY(m_log->OpenFiles(m_dir->filePath(QStringLiteral("mu.log")), m_dir->filePath(QStringLiteral("short.log"))));
+    m_home = std::make_unique<TestHome>();
+    QVERIFY(m_home->isValid());
     m_server = std::make_unique<FakeImapServer>();
     m_server->setCredentials("bob", "secret");
     QVERIFY(m_server->listen());
-    m_account = Record();
-    m_account.setId(kAccountId);
-    m_account.Add(QStringLiteral("Server"), m_server->host());
-    m_account.Add(QStringLiteral("Port"), m_server->port());
-    m_account.Add(QStringLiteral("User"), QStringLiteral("bob"));
-    m_account.Add(QStringLiteral("Pwd"), QStringLiteral("secret"));
-    m_account.Add(QStringLiteral("Protocol"), QStringLiteral("IMAP"));
+    m_account = TestAccounts::mailbox(m_server->host(), m_server->port(), QStringLiteral("bob"),
+                                      QStringLiteral("secret"), QStringLiteral("IMAP"));
     m_received = DataBag();
     m_state.clear();
-    m_arrived.clear();
-    m_order.clear();
-    m_states.clear();
-    m_modes.clear();
-    m_endMsg = 0;
     ++m_number;
     m_cancel = CancelEvent::Create(QStringLiteral("imap-test-cancel-%1").arg(m_number));
     m_wake = CancelEvent::Create(QStringLiteral("imap-test-wake-%1").arg(m_number));
-    m_messanger = std::make_unique<Messanger>();
-    connect(m_messanger.get(), &Messanger::MsgArrived, this, [this](int msg, const QVariant &data) {
-        m_order.append(msg);
-        if (msg == ReceiverMessages::MsgArrived) {
-            m_arrived.append(data.value<Record>());
-        } else if (msg == ReceiverMessages::ImapStateSeen) {
-            m_states.append(data.value<DataBag>());
-        } else if (msg == ReceiverMessages::PushMode) {
-            m_modes.append(data.toBool());
-        } else if (msg == ReceiverMessages::ReceiveComplete || msg == ReceiverMessages::ErrorOccured) {
-            m_endMsg = msg;
-            m_endData = data;
-        }
-    });
+    m_run = std::make_unique<ReceiverRun>(m_home->log());
 }
 
 void TestCImapReceiver::cleanup()
 {
     m_cancel->Signal();
     QVERIFY(ThreadRunner::WaitForAll(20000));
-    m_messanger.reset();
+    m_run.reset();
     m_server.reset();
-    m_log.reset();
-    m_dir.reset();
-}
-
-QString TestCImapReceiver::shortLog() const
-{
-    QFile f(m_dir->filePath(QStringLiteral("mu.log")));
-    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    m_home.reset();
 }
 
 void TestCImapReceiver::start(const DataBag &extra, bool wait)
@@ -164,22 +121,14 @@ void TestCImapReceiver::start(const DataBag &extra, bool wait)
         if (!data.Exists(key))
             data.Add(value, key);
     };
-    add(QVariant::fromValue<QObject *>(m_messanger.get()), QStringLiteral("Messanger"));
-    add(QVariant::fromValue(m_account), QStringLiteral("Account"));
     add(QVariant::fromValue(m_received), QStringLiteral("ReceivedMsgIds"));
-    add(QVariant::fromValue(m_log), QStringLiteral("Log"));
-    add(false, QStringLiteral("DontReceiveContent"));
     add(m_cancel->name(), QStringLiteral("CancelEvent"));
     add(m_wake->name(), QStringLiteral("WakeEvent"));
     add(3000, QStringLiteral("InactivityLimitMs"));
     add(m_state, QStringLiteral("ImapState"));
-    ThreadRunner().Start(QStringLiteral("MUCustom.CImapReceiver"), QStringLiteral("Run"), data);
-    if (!wait)
-        return;
-    QTRY_VERIFY_WITH_TIMEOUT(m_endMsg != 0, 20000);
-    QVERIFY(ThreadRunner::WaitForAll(20000));
-    QCoreApplication::processEvents();
-    QCOMPARE(m_order.last(), m_endMsg);
+    m_run->start(m_account, data, QStringLiteral("MUCustom.CImapReceiver"));
+    if (wait)
+        QVERIFY(m_run->finish(20000));
 }
 
 void TestCImapReceiver::checks_data()
@@ -260,14 +209,14 @@ void TestCImapReceiver::checks()
         m_server->setAction("EXAMINE", Action::Raw, "* 3 EXISTS\r\n* OK [UIDVALIDITY 1000] ok\r\na2 OK [READ-ONLY] done\r\n");
     }
     start();
-    QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
+    QVERIFY(m_run->completed());
     QTEST(m_server->commands(), "commands");
     QList<int> got;
-    for (const Record &r : std::as_const(m_arrived))
+    for (const Record &r : std::as_const(m_run->arrived))
         got << r.text(QStringLiteral("Subject")).section(QLatin1Char(' '), 1).toInt();
     QCOMPARE(got, announced);
-    if (!m_arrived.isEmpty()) {
-        const Record &first = m_arrived.first();
+    if (!m_run->arrived.isEmpty()) {
+        const Record &first = m_run->arrived.first();
         const int n = announced.first();
         QCOMPARE(first.names(), (QStringList{"Server", "User", "POP3Id", "From", "To", "Date", "Subject", "Content"}));
         QCOMPARE(first.text(QStringLiteral("POP3Id")), idOf(n));
@@ -278,15 +227,15 @@ void TestCImapReceiver::checks()
         QVERIFY(first.text(QStringLiteral("Content")).contains(QStringLiteral("Hello number %1.").arg(n)));
     }
     if (highest < 0) {
-        QVERIFY(m_states.isEmpty());
+        QVERIFY(m_run->states.isEmpty());
     } else {
-        QCOMPARE(m_states.size(), 1);
-        QCOMPARE(m_states.first().Item(QStringLiteral("HighestUid")).toLongLong(), highest);
-        QCOMPARE(m_states.first().Item(QStringLiteral("UidValidity")).toLongLong(), qint64(1000));
-        QCOMPARE(m_states.first().Item(QStringLiteral("Folder")).toString(), QStringLiteral("INBOX"));
-        QCOMPARE(m_states.first().Item(QStringLiteral("Ids")).toStringList().size(), announced.size());
+        QCOMPARE(m_run->states.size(), 1);
+        QCOMPARE(m_run->states.first().Item(QStringLiteral("HighestUid")).toLongLong(), highest);
+        QCOMPARE(m_run->states.first().Item(QStringLiteral("UidValidity")).toLongLong(), qint64(1000));
+        QCOMPARE(m_run->states.first().Item(QStringLiteral("Folder")).toString(), QStringLiteral("INBOX"));
+        QCOMPARE(m_run->states.first().Item(QStringLiteral("Ids")).toStringList().size(), announced.size());
         // The state follows the messages it covers.
-        QCOMPARE(m_order.indexOf(ReceiverMessages::ImapStateSeen), m_order.size() - 2);
+        QCOMPARE(m_run->order.indexOf(ReceiverMessages::ImapStateSeen), m_run->order.size() - 2);
     }
     QVERIFY(!m_server->wouldHaveSetSeen());
 }
@@ -297,10 +246,10 @@ void TestCImapReceiver::sameResultWhateverTheChunks()
         m_server->addMessage(mail(n));
     m_server->setStreamChunks({1, 7, 3, 64});
     start();
-    QCOMPARE(m_endMsg, ReceiverMessages::ReceiveComplete);
-    QCOMPARE(m_arrived.size(), 3);
-    QCOMPARE(m_arrived.at(2).text(QStringLiteral("POP3Id")), idOf(3));
-    QVERIFY(m_arrived.at(2).text(QStringLiteral("Content")).contains(QStringLiteral("(a {3} brace)")));
+    QVERIFY(m_run->completed());
+    QCOMPARE(m_run->arrived.size(), 3);
+    QCOMPARE(m_run->arrived.at(2).text(QStringLiteral("POP3Id")), idOf(3));
+    QVERIFY(m_run->arrived.at(2).text(QStringLiteral("Content")).contains(QStringLiteral("(a {3} brace)")));
 }
 
 void TestCImapReceiver::headersOnly()
@@ -310,9 +259,9 @@ void TestCImapReceiver::headersOnly()
     extra.Add(true, QStringLiteral("DontReceiveContent"));
     start(extra);
     QCOMPARE(m_server->commands().at(2), QByteArray("FETCH 1:1 (UID BODY.PEEK[HEADER]<0.2097153>)"));
-    QCOMPARE(m_arrived.size(), 1);
-    QVERIFY(!m_arrived.first().Exists(QStringLiteral("Content")));
-    QCOMPARE(m_arrived.first().text(QStringLiteral("Subject")), QStringLiteral("Message 1"));
+    QCOMPARE(m_run->arrived.size(), 1);
+    QVERIFY(!m_run->arrived.first().Exists(QStringLiteral("Content")));
+    QCOMPARE(m_run->arrived.first().text(QStringLiteral("Subject")), QStringLiteral("Message 1"));
 }
 
 // A message without an identifier is known by its header's hash and does not block the ones
@@ -326,17 +275,17 @@ void TestCImapReceiver::oddMessagesAreKeptOnce()
     m_server->addMessage(big);
     m_server->addMessage(mail(3));
     start();
-    QCOMPARE(m_endMsg, int(ReceiverMessages::ReceiveComplete));
-    QCOMPARE(m_arrived.size(), 3);
-    QVERIFY2(m_arrived.at(0).text(QStringLiteral("POP3Id")).startsWith(QStringLiteral("header-sha1:")),
-             qPrintable(m_arrived.at(0).text(QStringLiteral("POP3Id"))));
-    QCOMPARE(m_arrived.at(0).text(QStringLiteral("Subject")), QStringLiteral("a note without any identifier"));
-    const QString cut = m_arrived.at(1).text(QStringLiteral("Content"));
+    QCOMPARE(m_run->endMsg, int(ReceiverMessages::ReceiveComplete));
+    QCOMPARE(m_run->arrived.size(), 3);
+    QVERIFY2(m_run->arrived.at(0).text(QStringLiteral("POP3Id")).startsWith(QStringLiteral("header-sha1:")),
+             qPrintable(m_run->arrived.at(0).text(QStringLiteral("POP3Id"))));
+    QCOMPARE(m_run->arrived.at(0).text(QStringLiteral("Subject")), QStringLiteral("a note without any identifier"));
+    const QString cut = m_run->arrived.at(1).text(QStringLiteral("Content"));
     QVERIFY(MessageLimits::IsTruncated(cut));
     QVERIFY(cut.size() <= MessageLimits::KeptBytes + 64);
     QVERIFY(cut.endsWith(QStringLiteral("\r\n")));
-    QCOMPARE(m_arrived.at(2).text(QStringLiteral("POP3Id")), idOf(3));
-    QVERIFY(!MessageLimits::IsTruncated(m_arrived.at(2).text(QStringLiteral("Content"))));
+    QCOMPARE(m_run->arrived.at(2).text(QStringLiteral("POP3Id")), idOf(3));
+    QVERIFY(!MessageLimits::IsTruncated(m_run->arrived.at(2).text(QStringLiteral("Content"))));
 }
 
 void TestCImapReceiver::logins_data()
@@ -370,17 +319,17 @@ void TestCImapReceiver::logins()
     m_server->setCredentials("bob", password);
     m_account.Add(QStringLiteral("Pwd"), QString::fromUtf8(password));
     start();
-    QVERIFY2(m_endMsg == (succeeds ? ReceiverMessages::ReceiveComplete : ReceiverMessages::ErrorOccured),
-             qPrintable(m_endData.value<DataBag>().Item(QStringLiteral("ErrDescription")).toString()
+    QVERIFY2(m_run->endMsg == (succeeds ? ReceiverMessages::ReceiveComplete : ReceiverMessages::ErrorOccured),
+             qPrintable(m_run->error().description
                         + QString::fromLatin1(m_server->received().join('|').toHex(' '))));
     QCOMPARE(m_server->received().mid(0, sent.size()), sent);
     if (!succeeds) {
         QCOMPARE(m_server->commands(), QList<QByteArray>{"LOGOUT"});
-        QVERIFY(m_endData.value<DataBag>().Item(QStringLiteral("ErrDescription")).toString().contains(
+        QVERIFY(m_run->error().description.contains(
             QStringLiteral("LOGINDISABLED")));
     }
     // The password never reaches the log, in whatever form it was sent.
-    const QString log = shortLog();
+    const QString log = m_home->logText();
     QVERIFY(!log.contains(QString::fromUtf8(password)));
     QVERIFY(!log.contains(QString::fromLatin1((QByteArray("\0bob\0", 5) + password).toBase64())));
     if (succeeds)
@@ -422,14 +371,14 @@ void TestCImapReceiver::failures()
     else
         m_server->setAction(verb, action, text);
     start();
-    QCOMPARE(m_endMsg, ReceiverMessages::ErrorOccured);
-    const DataBag bag = m_endData.value<DataBag>();
-    QCOMPARE(bag.Item(QStringLiteral("ErrNumber")).toInt(), number);
-    const QString got = bag.Item(QStringLiteral("ErrDescription")).toString();
+    QCOMPARE(m_run->endMsg, ReceiverMessages::ErrorOccured);
+    const PostedError error = m_run->error();
+    QCOMPARE(error.number, number);
+    const QString got = error.description;
     QVERIFY2(got.startsWith(MessageTable::Text(520).arg(m_server->host())) && got.contains(description), qPrintable(got));
-    QCOMPARE(bag.Item(QStringLiteral("AccountId")).toString(), kAccountId);
-    QVERIFY(m_arrived.isEmpty());
-    QVERIFY(m_states.isEmpty());
+    QCOMPARE(error.accountId, kAccountId);
+    QVERIFY(m_run->arrived.isEmpty());
+    QVERIFY(m_run->states.isEmpty());
 }
 
 void TestCImapReceiver::pushAnnouncesMailDeliveredWhileIdling()
@@ -440,17 +389,17 @@ void TestCImapReceiver::pushAnnouncesMailDeliveredWhileIdling()
     extra.Add(true, QStringLiteral("Push"));
     start(extra, false);
     QVERIFY(idling.wait(10000));
-    QCOMPARE(m_modes, QList<bool>{true});
-    QCOMPARE(m_arrived.size(), 1);
-    const int before = int(m_order.size());
+    QCOMPARE(m_run->modes, QList<bool>{true});
+    QCOMPARE(m_run->arrived.size(), 1);
+    const int before = int(m_run->order.size());
     QElapsedTimer clock;
     clock.start();
     m_server->addMessage(mail(2));
-    QTRY_COMPARE_WITH_TIMEOUT(m_arrived.size(), 2, 1000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_run->arrived.size(), 2, 1000);
     QVERIFY(clock.elapsed() < 1000);
-    QCOMPARE(m_arrived.last().text(QStringLiteral("POP3Id")), idOf(2));
+    QCOMPARE(m_run->arrived.last().text(QStringLiteral("POP3Id")), idOf(2));
     // The same events as a check: start, the message, the state, complete.
-    QTRY_COMPARE(m_order.mid(before), (QList<int>{ReceiverMessages::CheckStart, ReceiverMessages::MsgArrived,
+    QTRY_COMPARE(m_run->order.mid(before), (QList<int>{ReceiverMessages::CheckStart, ReceiverMessages::MsgArrived,
                                                   ReceiverMessages::ImapStateSeen, ReceiverMessages::ReceiveComplete}));
     QCOMPARE(m_server->connectionCount(), 1);
     // DONE and the fetch leave together: EXISTS said how many are new, so no search.
@@ -470,8 +419,8 @@ void TestCImapReceiver::existsDuringFetchIsFetchedAtOnce()
     DataBag extra;
     extra.Add(true, QStringLiteral("Push"));
     start(extra, false);
-    QTRY_COMPARE_WITH_TIMEOUT(m_arrived.size(), 4, 10000);
-    QCOMPARE(m_arrived.last().text(QStringLiteral("POP3Id")), idOf(4));
+    QTRY_COMPARE_WITH_TIMEOUT(m_run->arrived.size(), 4, 10000);
+    QCOMPARE(m_run->arrived.last().text(QStringLiteral("POP3Id")), idOf(4));
     QCOMPARE(m_server->commands().at(3), "UID FETCH 4:* " + kFetchItems);
 }
 
@@ -482,9 +431,9 @@ void TestCImapReceiver::serverWithoutIdleIsPolled()
     DataBag extra;
     extra.Add(true, QStringLiteral("Push"));
     start(extra, false);
-    QTRY_COMPARE_WITH_TIMEOUT(m_modes, QList<bool>{false}, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_run->modes, QList<bool>{false}, 10000);
     QVERIFY(ThreadRunner::WaitForAll(5000));
-    QCOMPARE(m_arrived.size(), 1);
+    QCOMPARE(m_run->arrived.size(), 1);
     QCOMPARE(m_server->countOf("IDLE"), 0);
     QCOMPARE(m_server->commands().last(), QByteArray("LOGOUT"));
 }
@@ -501,7 +450,7 @@ void TestCImapReceiver::idleIsRenewed()
     const QList<QByteArray> c = m_server->commands();
     QCOMPARE(c.mid(2, 5), (QList<QByteArray>{"IDLE", "DONE", "IDLE", "DONE", "IDLE"}));
     QCOMPARE(m_server->connectionCount(), 1);
-    QVERIFY(m_arrived.isEmpty());
+    QVERIFY(m_run->arrived.isEmpty());
 }
 
 void TestCImapReceiver::cutConnectionIsReopened()
@@ -516,11 +465,11 @@ void TestCImapReceiver::cutConnectionIsReopened()
     m_server->dropAll();
     // Mail that arrives while the connection is down is announced once it is back.
     m_server->addMessage(mail(2));
-    QTRY_COMPARE_WITH_TIMEOUT(m_arrived.size(), 2, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_run->arrived.size(), 2, 10000);
     QTRY_COMPARE_WITH_TIMEOUT(m_server->idlingCount(), 1, 10000);
     QCOMPARE(m_server->connectionCount(), 2);
-    QCOMPARE(m_modes, QList<bool>{true});
-    QVERIFY(!m_order.contains(ReceiverMessages::ErrorOccured)); // a drop while idling is no failed check
+    QCOMPARE(m_run->modes, QList<bool>{true});
+    QVERIFY(!m_run->order.contains(ReceiverMessages::ErrorOccured)); // a drop while idling is no failed check
 }
 
 void TestCImapReceiver::wakeChecksOnTheOpenConnection()

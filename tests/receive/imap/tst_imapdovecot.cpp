@@ -1,6 +1,7 @@
 // IMAP accounts end to end through the engine against a real Dovecot: checked, stored once,
 // nothing changed on the server, pushed within a second, secured by TLS and STARTTLS.
 #include "DovecotFixture.h"
+#include "ReceiverRun.h"
 #include "TestCertificates.h"
 #include "engine/MUScripting.h"
 #include "receive/CArriveShell.h"
@@ -98,14 +99,8 @@ void TestImapDovecot::cleanupTestCase()
 
 Record TestImapDovecot::imapAccount(quint16 port, const QString &security) const
 {
-    Record a;
-    a.Add("Server", m_dovecot.host());
-    a.Add("Port", port);
-    a.Add("User", m_dovecot.user());
-    a.Add("Pwd", m_dovecot.password());
-    a.Add("CheckInterval", 10);
-    a.Add("Disabled", true); // checked by hand only
-    a.Add("Email", QString());
+    // Disabled: checked by hand only.
+    Record a = TestAccounts::engine(m_dovecot.host(), port, m_dovecot.user(), m_dovecot.password(), true);
     a.Add("Security", security);
     a.Add("Protocol", QStringLiteral("IMAP"));
     return a;

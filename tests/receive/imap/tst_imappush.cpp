@@ -1,6 +1,8 @@
 // The receiver manager's push workers: the events of their checks, "Check Mail" on the open
 // connection, the timer left alone while pushing, a quick reconnect when woken, and the stop.
+#include "EngineFixture.h"
 #include "FakeImapServer.h"
+#include "ReceiverRun.h"
 #include "engine/MUScripting.h"
 #include "receive/ReceiverManager.h"
 #include "storage/Database.h"
@@ -14,7 +16,6 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -26,17 +27,9 @@ QByteArray mail(int n)
 
 Record account(const QString &id, const FakeImapServer &imap)
 {
-    Record a;
+    Record a = TestAccounts::engine(imap.host(), imap.port(), "user", "secret");
     a.setId(id);
-    a.Add("Server", imap.host());
-    a.Add("Port", imap.port());
-    a.Add("User", "user");
-    a.Add("Pwd", "secret");
-    a.Add("CheckInterval", 10);
-    a.Add("Disabled", false);
-    a.Add("Security", "None");
     a.Add("Protocol", "IMAP");
-    a.Add("Email", QString());
     return a;
 }
 }
@@ -161,13 +154,9 @@ private Q_SLOTS:
         QVERIFY(imap.listen());
         imap.addMessage(mail(1));
         imap.addMessage(mail(2));
-        QTemporaryDir home;
-        Paths::SetHome(home.path());
-        auto log = std::make_shared<Log>();
-        QVERIFY(log->OpenFiles(home.filePath("mu.log"), home.filePath("short.log")));
+        EngineFixture f;
         {
-            MUScripting e;
-            e.Init(log, nullptr);
+            MUScripting &e = f.start();
             Record a = account(QString(), imap);
             a.Add("Disabled", true);
             e.AddAccount(a);
@@ -190,9 +179,7 @@ private Q_SLOTS:
             QCOMPARE(arrived.count(), 2);
             QCOMPARE(arrived.last().first().value<Record>().text("Subject"), QStringLiteral("s2"));
             QCOMPARE(e.msgManager()->GetImapState(a.Id()).value("HighestUid").toInt(), 2);
-            e.Finalize();
         }
-        Paths::SetHome(QString());
     }
 
     void timerLeavesPushedAccountsAlone()
@@ -200,13 +187,9 @@ private Q_SLOTS:
         FakeImapServer imap;
         imap.setCredentials("user", "secret");
         QVERIFY(imap.listen());
-        QTemporaryDir home;
-        Paths::SetHome(home.path());
-        auto log = std::make_shared<Log>();
-        QVERIFY(log->OpenFiles(home.filePath("mu.log"), home.filePath("short.log")));
+        EngineFixture f;
         {
-            MUScripting e;
-            e.Init(log, nullptr);
+            MUScripting &e = f.start();
             Record a = account(QString(), imap);
             e.AddAccount(a);
             QSignalSpy mode(e.receiverManager(), &ReceiverManager::PushMode);
@@ -215,14 +198,10 @@ private Q_SLOTS:
             QSignalSpy ticks(&e, &MUScripting::CheckTimerTick);
             e.moTimerManager_ItsTimeToCheck(a.Id());
             QCOMPARE(ticks.count(), 1);
-            QFile trace(home.filePath("mu.log"));
-            QVERIFY(trace.open(QIODevice::ReadOnly));
-            QVERIFY(trace.readAll().contains("Pushed account: no timed check"));
+            QVERIFY(f.logText().contains("Pushed account: no timed check"));
             // The folder's state is kept once the (empty) first check ended.
             QCOMPARE(e.msgManager()->GetImapState(a.Id()).value("UidValidity").toInt(), 1000);
-            e.Finalize();
         }
-        Paths::SetHome(QString());
     }
 
 private:

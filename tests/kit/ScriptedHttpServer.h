@@ -3,20 +3,23 @@
 #include <QHash>
 #include <QList>
 #include <QObject>
+#include <QString>
 #include <QTcpServer>
 #include <memory>
+#include <optional>
 
 class QSslCertificate;
 class QSslKey;
-
 class QTcpSocket;
 
 /// A small HTTP/1.1 server on a loopback port the system picks, answering each request
-/// (method and path) with a scripted response. Records every request. Optionally demands
-/// Basic credentials first (401 with a challenge until they are right). Unscripted
-/// requests get 404. A "silent" response never answers (the connection stays open); a
-/// dribbling one sends its body a byte at a time.
-/// Thread: lives on the thread that calls listen(); the client must run on another thread.
+/// (method and path) with a scripted response, or with the fallback (404 unless set).
+/// Records every request and counts connections. Optionally demands Basic credentials
+/// first (401 with a challenge until they are right). A "silent" response never answers
+/// (the connection stays open); a dribbling one sends its body a byte at a time; a
+/// closing one ends the connection after the answer.
+/// Thread: lives on the thread that calls listen(); a blocking client must run on another
+/// thread, an asynchronous one may share it.
 class ScriptedHttpServer : public QObject
 {
     Q_OBJECT
@@ -29,6 +32,7 @@ public:
         QByteArray body;
         bool silent = false;
         int dribbleMs = 0; ///< > 0: the body goes out one byte every so many ms
+        bool close = false; ///< "Connection: close", and the server hangs up after answering
     };
     struct Request
     {
@@ -52,15 +56,21 @@ public:
 
     /// Answers `method` on `path` with `response` (replacing an earlier script).
     void on(const QByteArray &method, const QByteArray &path, const Response &response);
+    /// Answers every unscripted request with `response` instead of 404.
+    void setFallback(const Response &response) { m_fallback = response; }
     /// Demands these Basic credentials on every request.
     void requireCredentials(const QByteArray &user, const QByteArray &password);
 
     QList<Request> requests() const { return m_requests; }
     int countOf(const QByteArray &method, const QByteArray &path = {}) const;
+    int connectionCount() const { return m_connections; }
+    int disconnectCount() const { return m_disconnects; }
 
 Q_SIGNALS:
     /// A whole request arrived, before it is answered.
     void requestReceived(const QByteArray &method, const QByteArray &path);
+    /// A client's connection ended (either side hung up).
+    void clientDisconnected();
 
 private:
     void onNewConnection();
@@ -70,8 +80,11 @@ private:
     std::unique_ptr<QTcpServer> m_server;
     bool m_tls = false;
     int m_failedHandshakes = 0;
+    int m_connections = 0;
+    int m_disconnects = 0;
     QHash<QTcpSocket *, QByteArray> m_pending;
     QHash<QByteArray, Response> m_script; // "METHOD path" -> response
+    std::optional<Response> m_fallback;
     QList<Request> m_requests;
     QByteArray m_authorization;           // expected Authorization header, empty: none
 };

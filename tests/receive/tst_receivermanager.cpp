@@ -1,4 +1,5 @@
 #include "FakePop3Server.h"
+#include "ReceiverRun.h"
 #include "receive/ReceiverManager.h"
 #include "trellis/MetaTypes.h"
 #include "trellis/Paths.h"
@@ -16,17 +17,10 @@ QByteArray mail(int n)
            "Date: Sun, 6 Dec 2026 10:00:00 +0000\r\nSubject: s" + QByteArray::number(n) + "\r\n\r\nbody\r\n";
 }
 
-Record account(const QString &id, const FakePop3Server &pop, const QString &server = {})
+Record account(const QString &id, const FakePop3Server &pop)
 {
-    Record a;
+    Record a = TestAccounts::engine(pop.host(), pop.port(), "user", "secret");
     a.setId(id);
-    a.Add("Server", server.isEmpty() ? pop.host() : server);
-    a.Add("Port", pop.port());
-    a.Add("User", "user");
-    a.Add("Pwd", "secret");
-    a.Add("CheckInterval", 10);
-    a.Add("Disabled", false);
-    a.Add("Security", "None");
     return a;
 }
 }

@@ -6,7 +6,15 @@
 
 ScriptedHttpServer::ScriptedHttpServer(QObject *parent) : QObject(parent) {}
 
-ScriptedHttpServer::~ScriptedHttpServer() = default;
+ScriptedHttpServer::~ScriptedHttpServer()
+{
+    // Open sockets would report their end into a half-destroyed server.
+    const QList<QTcpSocket *> open = m_pending.keys();
+    for (QTcpSocket *socket : open) {
+        socket->disconnect(this);
+        delete socket;
+    }
+}
 
 bool ScriptedHttpServer::listen()
 {
@@ -59,11 +67,15 @@ int ScriptedHttpServer::countOf(const QByteArray &method, const QByteArray &path
 void ScriptedHttpServer::onNewConnection()
 {
     while (QTcpSocket *socket = m_server->nextPendingConnection()) {
+        ++m_connections;
         socket->setParent(this);
+        m_pending.insert(socket, {});
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
         connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+            ++m_disconnects;
             m_pending.remove(socket);
             socket->deleteLater();
+            Q_EMIT clientDisconnected();
         });
     }
 }
@@ -107,7 +119,9 @@ void ScriptedHttpServer::answer(QTcpSocket *socket, const Request &request)
         response.headers.append(qMakePair(QByteArray("WWW-Authenticate"), QByteArray("Basic realm=\"murmelo-test\"")));
     } else {
         const auto it = m_script.constFind(request.method + ' ' + request.path);
-        if (it == m_script.constEnd()) {
+        if (it == m_script.constEnd() && m_fallback) {
+            response = *m_fallback;
+        } else if (it == m_script.constEnd()) {
             response.status = 404;
             response.reason = "Not Found";
             response.body = "no script for " + request.method + ' ' + request.path;
@@ -120,16 +134,22 @@ void ScriptedHttpServer::answer(QTcpSocket *socket, const Request &request)
     QByteArray bytes = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + response.reason + "\r\n";
     for (const auto &[name, value] : std::as_const(response.headers))
         bytes += name + ": " + value + "\r\n";
+    if (response.close)
+        bytes += "Connection: close\r\n";
     bytes += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n\r\n";
     if (response.dribbleMs <= 0) {
         socket->write(bytes + response.body);
+        if (response.close)
+            socket->disconnectFromHost();
         return;
     }
     socket->write(bytes);
     auto *timer = new QTimer(socket);
-    connect(timer, &QTimer::timeout, socket, [socket, timer, body = response.body, sent = qsizetype(0)]() mutable {
+    connect(timer, &QTimer::timeout, socket, [socket, timer, body = response.body, close = response.close, sent = qsizetype(0)]() mutable {
         if (sent >= body.size()) {
             timer->stop();
+            if (close)
+                socket->disconnectFromHost();
             return;
         }
         socket->write(body.mid(sent++, 1));

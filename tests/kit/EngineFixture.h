@@ -1,0 +1,28 @@
+#pragma once
+// A throw-away home and an engine started in it (the engine keeps its database in the home).
+#include "TestHome.h"
+#include "engine/MUScripting.h"
+#include <QFile>
+#include <memory>
+
+struct EngineFixture
+{
+    TestHome home;
+    LogPtr log = home.log();
+    std::unique_ptr<MUScripting> engine;
+
+    ~EngineFixture()
+    {
+        if (engine)
+            engine->Finalize();
+        engine.reset();
+    }
+    MUScripting &start()
+    {
+        engine = std::make_unique<MUScripting>();
+        engine->Init(log, nullptr);
+        return *engine;
+    }
+    QString path(const QString &name) const { return home.path(name); }
+    QByteArray logText() const { return home.logText().toUtf8(); }
+};
