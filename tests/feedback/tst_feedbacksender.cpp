@@ -1,5 +1,5 @@
 #include "CL.h"
-#include "FeedbackHttpServer.h"
+#include "ScriptedHttpServer.h"
 #include "FeedbackLog.h"
 #include "FeedbackPayload.h"
 #include "FakePop3Server.h"
@@ -75,7 +75,8 @@ private:
     QStringList workFiles() const;
 
     std::unique_ptr<QTemporaryDir> m_home;
-    std::unique_ptr<FeedbackHttpServer> m_server;
+    std::unique_ptr<ScriptedHttpServer> m_server;
+    QUrl endpoint() const { return QUrl(m_server->url("/php/ic.php")); }
     std::unique_ptr<CL> m_cl;
 };
 
@@ -90,10 +91,11 @@ void TestFeedbackSender::init()
     m_home = std::make_unique<QTemporaryDir>();
     QVERIFY(m_home->isValid());
     Paths::SetHome(m_home->path());
-    m_server = std::make_unique<FeedbackHttpServer>();
+    m_server = std::make_unique<ScriptedHttpServer>();
+    m_server->setFallback({});   // the service answers 200 OK
     QVERIFY(m_server->listen());
     m_cl = std::make_unique<CL>();
-    m_cl->setEndpoint(m_server->url());
+    m_cl->setEndpoint(endpoint());
 }
 
 void TestFeedbackSender::cleanup()
@@ -217,12 +219,12 @@ void TestFeedbackSender::sendSucceeds()
 {
     QFETCH(int, status);
     QFETCH(QByteArray, reason);
-    m_server->setStatus(status, reason);
+    m_server->setFallback({status, reason});
     const FeedbackPayload p =
         sendAndDecode(QStringLiteral("MU\\Question"), questionFields(QStringLiteral("Why <this>?"), QStringLiteral("L5 0 X.Y line")));
     QVERIFY2(p.error.isEmpty(), qPrintable(p.error));
 
-    const FeedbackHttpServer::Request request = m_server->requests().first();
+    const ScriptedHttpServer::Request request = m_server->requests().first();
     QCOMPARE(request.method, QByteArray("POST"));
     QCOMPARE(request.path, QByteArray("/php/ic.php"));
     QCOMPARE(request.headers.value("content-type"), QByteArray("application/x-www-form-urlencoded"));
@@ -275,7 +277,7 @@ void TestFeedbackSender::refusedStatusGivesItsText()
 {
     QFETCH(int, status);
     QFETCH(QByteArray, reason);
-    m_server->setStatus(status, reason);
+    m_server->setFallback({status, reason});
     QString errorText;
     bool sent = true;
     m_cl->Send(QStringLiteral("MU\\Question"), questionFields(QStringLiteral("q")), errorText, sent);
@@ -288,9 +290,9 @@ void TestFeedbackSender::refusedStatusGivesItsText()
 void TestFeedbackSender::silentServerHitsTimeLimit()
 {
     QCOMPARE(CL().timeLimitMs(), 20000);
-    m_server->setSilent(true);
+    m_server->setFallback({.silent = true});
     m_cl->setTimeLimitMs(400);
-    QSignalSpy gone(m_server.get(), &FeedbackHttpServer::clientDisconnected);
+    QSignalSpy gone(m_server.get(), &ScriptedHttpServer::clientDisconnected);
     QString errorText;
     bool sent = true;
     QElapsedTimer clock;
@@ -357,9 +359,9 @@ void TestFeedbackSender::endpointFromServiceConfiguration()
     QVERIFY(!fromConfig.EndpointConfigured());
     QFile override(QDir(m_home->path()).filePath(QStringLiteral("services.json")));
     QVERIFY(override.open(QIODevice::WriteOnly));
-    override.write("{ \"feedbackEndpoint\": \"" + m_server->url().toEncoded() + "\" }");
+    override.write("{ \"feedbackEndpoint\": \"" + endpoint().toEncoded() + "\" }");
     override.close();
-    QCOMPARE(fromConfig.Endpoint(), m_server->url());
+    QCOMPARE(fromConfig.Endpoint(), endpoint());
     QString errorText;
     bool sent = false;
     fromConfig.Send(QStringLiteral("MU\\Testimonial"), questionFields(QStringLiteral("q")), errorText, sent);
