@@ -3,12 +3,12 @@
 #include "FReportBug.h"
 #include "FSendTestimonial.h"
 #include "ScriptedHttpServer.h"
+#include "TestHome.h"
 #include "FeedbackPayload.h"
 #include "Mnemonics.h"
 #include "trellis/MUError.h"
 #include "trellis/MessageTable.h"
 #include "trellis/MetaTypes.h"
-#include "trellis/Paths.h"
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
@@ -16,7 +16,6 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -102,7 +101,7 @@ private:
     void clickSend(FFeedbackForm *form);
     QByteArray longLog() const;
 
-    std::unique_ptr<QTemporaryDir> m_home;
+    std::unique_ptr<TestHome> m_home;
     std::unique_ptr<ScriptedHttpServer> m_server;
     QUrl endpoint() const { return QUrl(m_server->url("/php/ic.php")); }
     LogPtr m_log;
@@ -117,15 +116,12 @@ void TestFeedbackForms::initTestCase()
 
 void TestFeedbackForms::init()
 {
-    m_home = std::make_unique<QTemporaryDir>();
+    m_home = std::make_unique<TestHome>();
     QVERIFY(m_home->isValid());
-    Paths::SetHome(m_home->path());
     m_server = std::make_unique<ScriptedHttpServer>();
     m_server->setFallback({});   // the service answers 200 OK
     QVERIFY(m_server->listen());
-    m_log = std::make_shared<Log>();
-    QVERIFY(m_log->OpenFiles(QDir(m_home->path()).filePath(QStringLiteral("mu.log")),
-                             QDir(m_home->path()).filePath(QStringLiteral("short.log"))));
+    m_log = m_home->log();
     m_log->Trace(QStringLiteral("Start application"), QStringLiteral("FSplash.Form_Initialize"));
     m_shown.clear();
     m_current = nullptr;
@@ -136,7 +132,6 @@ void TestFeedbackForms::cleanup()
     m_current = nullptr;
     m_server.reset();
     m_log.reset();
-    Paths::SetHome(QString());
     m_home.reset();
     QCOMPARE(QApplication::overrideCursor(), nullptr);
 }

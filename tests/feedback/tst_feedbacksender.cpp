@@ -1,5 +1,6 @@
 #include "CL.h"
 #include "ScriptedHttpServer.h"
+#include "TestHome.h"
 #include "FeedbackLog.h"
 #include "FeedbackPayload.h"
 #include "FakePop3Server.h"
@@ -7,7 +8,6 @@
 #include "receive/ReceiverMessages.h"
 #include "trellis/MetaTypes.h"
 #include "trellis/Messanger.h"
-#include "trellis/Paths.h"
 #include "trellis/Record.h"
 #include "trellis/ThreadRunner.h"
 #include <QDir>
@@ -15,7 +15,6 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -74,7 +73,7 @@ private:
     FeedbackPayload sendAndDecode(const QString &category, const Record &fields, bool expectSent = true);
     QStringList workFiles() const;
 
-    std::unique_ptr<QTemporaryDir> m_home;
+    std::unique_ptr<TestHome> m_home;
     std::unique_ptr<ScriptedHttpServer> m_server;
     QUrl endpoint() const { return QUrl(m_server->url("/php/ic.php")); }
     std::unique_ptr<CL> m_cl;
@@ -88,9 +87,8 @@ void TestFeedbackSender::initTestCase()
 
 void TestFeedbackSender::init()
 {
-    m_home = std::make_unique<QTemporaryDir>();
+    m_home = std::make_unique<TestHome>();
     QVERIFY(m_home->isValid());
-    Paths::SetHome(m_home->path());
     m_server = std::make_unique<ScriptedHttpServer>();
     m_server->setFallback({});   // the service answers 200 OK
     QVERIFY(m_server->listen());
@@ -102,7 +100,6 @@ void TestFeedbackSender::cleanup()
 {
     m_cl.reset();
     m_server.reset();
-    Paths::SetHome(QString());
     m_home.reset();
 }
 
