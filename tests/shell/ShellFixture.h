@@ -10,6 +10,7 @@
 #include <memory>
 
 class AgentControl;
+class FMain;
 class CTalker;
 class MUScripting;
 
@@ -68,4 +69,24 @@ private:
     std::unique_ptr<MUScripting> m_engine;
     std::unique_ptr<CTalker> m_ownTalker;
     CTalker *m_talker = nullptr;
+};
+
+/// The one driver of the shell's windows: a main window initialised on an engine as the
+/// start-up leaves it (hidden), with the speech pulse stopped so the spool stays readable.
+class ShellWindow
+{
+public:
+    explicit ShellWindow(bool firstStart = true, const QList<Record> &stored = {});
+    ~ShellWindow();
+    ShellFixture fx;
+    EngineFixture ef;
+
+private:
+    std::unique_ptr<FMain> m_window;
+
+public:
+    FMain &w;
+    void clearSpool();
+    /// The senders as listed, from the top.
+    QStringList rowsFrom() const;
 };
