@@ -2,8 +2,8 @@
 #include "CliCommand.h"
 #include "WavAgent.h"
 #include "engine/MUScripting.h"
+#include "speech/Announcer.h"
 #include "speech/CTalker.h"
-#include "speech/MessageText.h"
 #include "storage/MsgManager.h"
 #include "trellis/MUError.h"
 
@@ -14,8 +14,7 @@
 
 namespace {
 
-/// Speaks a stored message the way the talker announces new mail, into a WAV file:
-/// the body is decoded to text first (the talker never reads raw MIME).
+/// Speaks a stored message the way the window announces new mail, into a WAV file.
 int runSayMessage(CliContext &ctx)
 {
     bool hasWav = false;
@@ -30,7 +29,9 @@ int runSayMessage(CliContext &ctx)
     const QString content = msgs->getMsgContent(id);   // MUError 514 for an unknown id
     Record msg = msgs->GetMsgs(true).Item(id).value<Record>();
     if (!content.isEmpty())
-        msg.Add(QStringLiteral("Content"), MessageText::PlainText(content));
+        msg.Add(QStringLiteral("Content"), content);
+    // Said as the window announces it: the spam notice, or the sound and the message.
+    const Announcer::Announcement announcement = Announcer::Of(engine.settings(), msg);
 
     WavFileAudioSink *file = nullptr;
     const std::unique_ptr<HeadlessAgentControl> agentOwner = MakeWavAgent(ctx, wav, file);
@@ -42,8 +43,8 @@ int runSayMessage(CliContext &ctx)
     CTalker talker;
     talker.Init(engine.settings(), engine.log(), &agent);
     talker.LoadAgent();   // MUError 526 reaches main, which prints it
-    const QString text = talker.MsgToString(msg, true);
-    talker.TalkMsg(msg);
+    const QString text = Announcer::Text(announcement, &talker);
+    Announcer::Say(announcement, &talker);
     talker.TalkFromSpool();
     const qint64 samples = file->writtenSamples();
     talker.Finalize();

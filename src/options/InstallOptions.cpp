@@ -3,7 +3,6 @@
 // and runs the time announcement through them; the pages show their messages through the
 // program's one message box.
 #include "AgentUserInput.h"
-#include "AntiSpam.h"
 #include "EmailProgram.h"
 #include "FMain.h"
 #include "FOptions.h"
@@ -22,20 +21,6 @@ namespace {
 CSettings *settingsOf(FMain *window)
 {
     return window && window->scripting() ? window->scripting()->settings() : nullptr;
-}
-
-QHash<QString, std::function<void()>> commandsOf(FMain *w)
-{
-    return {
-        {QStringLiteral("mnuCheckForNewMessagesAllAccounts_Click"), [w] { w->mnuCheckForNewMessagesAllAccounts_Click(); }},
-        {QStringLiteral("mnuTalkDate_Click"), [w] { w->mnuTalkDate_Click(); }},
-        {QStringLiteral("mnuTalkTime_Click"), [w] { w->mnuTalkTime_Click(); }},
-        {QStringLiteral("mnuTalkClipboard_Click"), [w] { w->mnuTalkClipboard_Click(); }},
-        {QStringLiteral("mnuPlayWavFile_Click"), [w] { w->mnuPlayWavFile_Click(); }},
-        {QStringLiteral("mnuReadTextFile_Click"), [w] { w->mnuReadTextFile_Click(); }},
-        {QStringLiteral("mnuStopTalking_Click"), [w] { w->mnuStopTalking_Click(); }},
-        {QStringLiteral("mnuSkipMessage_Click"), [w] { w->mnuSkipMessage_Click(); }},
-    };
 }
 
 }
@@ -57,9 +42,6 @@ void installOptions(ShellServices &shell)
         FOptions::ShowOptions(*options, parent, engine, log, page);
     };
     shell.applyOptionsAtStart = [options](MUScripting *engine, LogPtr log) { FOptions::ApplyAtStart(*options, engine, log); };
-    shell.isSpam = [](MUScripting *engine, const QString &text) {
-        return engine && AntiSpam::IsSpam(engine->settings(), text);
-    };
     shell.registerVoiceCommands = [](FMain *w) {
         VoiceCommands::RegisterVoiceCommands(w->talker(), settingsOf(w), w->log());
         VoiceCommands::VoiceCommandsShowHide(w->log(), w->talker(), settingsOf(w));
@@ -68,7 +50,7 @@ void installOptions(ShellServices &shell)
         VoiceCommands::VoiceCommandsShowHide(w->log(), w->talker(), settingsOf(w), talking);
     };
     shell.voiceCommand = [](FMain *w, const AgentUserInput &input) {
-        VoiceCommands::Dispatch(w->log(), input, commandsOf(w));
+        VoiceCommands::Dispatch(w->log(), input, w->commands());
     };
     shell.timeAnnouncement = [options](FMain *w) {
         TimeAnnouncement::Tick(w->log(), w->talker(), settingsOf(w), [w] { w->mnuTalkTime_Click(); }, options->now);

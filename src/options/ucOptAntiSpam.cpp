@@ -2,6 +2,7 @@
 #include "AntiSpam.h"
 #include "FocusBehaviour.h"
 #include "OptionsServices.h"
+#include "speech/Announcer.h"
 #include "trellis/MessageTable.h"
 
 #include <QCheckBox>
@@ -77,15 +78,15 @@ void ucOptAntiSpam::load()
     // Enter in the words box adds the phrase rather than closing the dialog.
     FocusBehaviour::KeepOkFromDefault(m_txtWords, m_ok);
     m_lstWords->clear();
-    QStringList list = AntiSpam::DefaultPhrases();
+    QStringList list = Announcer::DefaultPhrases();
     try {
         if (settings())
-            list = AntiSpam::Phrases(settings());
+            list = Announcer::Phrases(settings());
     } catch (...) {
     }
     m_lstWords->addItems(list);
-    m_chkNotifyAboutSpam->setChecked(settingBool(AntiSpam::KeyNotify, true));
-    m_txtSpamSay->setText(settingText(AntiSpam::KeyNotice, AntiSpam::DefaultNotice()));
+    m_chkNotifyAboutSpam->setChecked(settingBool(Announcer::KeyAnnounceSpam, true));
+    m_txtSpamSay->setText(settingText(Announcer::KeySpamNotice, Announcer::DefaultNotice()));
     chkNotifyAboutSpam_Click();
 }
 
@@ -146,8 +147,8 @@ void ucOptAntiSpam::Update()
     try {
         if (settings())
             AntiSpam::SavePhrases(settings(), phrases());
-        save(AntiSpam::KeyNotify, m_chkNotifyAboutSpam->isChecked());
-        save(AntiSpam::KeyNotice, m_txtSpamSay->text());
+        save(Announcer::KeyAnnounceSpam, m_chkNotifyAboutSpam->isChecked());
+        save(Announcer::KeySpamNotice, m_txtSpamSay->text());
     } catch (...) {
     }
 }

@@ -1,60 +1,39 @@
 #include "FMain.h"
-#include "DesktopNotifier.h"
 #include "AboutBox.h"
+#include "DesktopNotifier.h"
 #include "MessageListModel.h"
 #include "MessageView.h"
-#include "ShellServices.h"
 #include "ShellIcons.h"
 #include "ShellMessage.h"
-#include "SpokenTime.h"
+#include "ShellServices.h"
 
-#include "AgentCharacter.h"
 #include "AgentControl.h"
 #include "AgentRequest.h"
 #include "AgentUserInput.h"
 #include "engine/MUScripting.h"
 #include "receive/ReceiverManager.h"
+#include "speech/Announcer.h"
 #include "speech/CTalker.h"
-#include "speech/MessageText.h"
 #include "storage/AccountManager.h"
 #include "storage/CSettings.h"
-#include "storage/MsgManager.h"
 #include "timing/TimerManager.h"
 #include "trellis/MUError.h"
 #include "trellis/MessageTable.h"
-#include "trellis/Paths.h"
-#include "trellis/ServiceConfig.h"
 #include "trellis/Utility.h"
 
 #include <QApplication>
-#include <QClipboard>
 #include <QCloseEvent>
-#include <QFile>
-#include <QFileDialog>
-#include <QFormLayout>
-#include <QHBoxLayout>
-#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenuBar>
-#include <QPushButton>
-#include <QRegularExpression>
 #include <QScreen>
-#include <QSplitter>
-#include <QStandardPaths>
-#include <QStatusBar>
-#include <QStringDecoder>
 #include <QTableView>
 #include <QToolBar>
-#include <QVBoxLayout>
 
 namespace {
 const QString Cls = QStringLiteral("FMain");
 /// The classic layout unit: 15 twips to a pixel at 96 dpi.
 constexpr int px(int twips) { return twips / 15; }
-constexpr int MaxTextDocument = 2048;
-const QString CRLF = QStringLiteral("\r\n");
 }
 
 const QString FMain::SpeechPulseId = QStringLiteral("{81AE88EF-AA71-473a-BE0C-03171AB75EB9}");
@@ -69,10 +48,7 @@ const QString FMain::KeyName = QStringLiteral("{E19510EA-1982-4bda-B9B9-89B71B7A
 const QString FMain::KeyTimeOff = QStringLiteral("{AA8A47AE-BCC2-4955-AB8E-F1BC331E4B6A}");
 const QString FMain::KeyTimeInterval = QStringLiteral("{EF7423A6-D0AC-482a-A6A1-C1A0FC6B5B8A}");
 const QString FMain::KeyShowOnNewMail = QStringLiteral("{0092B80B-62B9-43bd-9E2C-5B56CF181C5B}");
-const QString FMain::KeyNewMailSound = QStringLiteral("{6084A00F-A059-4a3d-AFC2-45EA2B0910E4}");
-const QString FMain::KeyAnnounceSpam = QStringLiteral("{1F3B209B-9CB2-4ec8-BAEA-E47DC8DDDD68}");
 const QString FMain::KeyDesktopNotification = QStringLiteral("{5E0C4A8B-3D2F-4B7A-9C61-2F8D0B7E4A13}");
-const QString FMain::KeySpamText = QStringLiteral("{796C844F-5833-4d89-80FD-1D3427E16EB8}");
 const QString FMain::KeyTimePhrase = QStringLiteral("{B067431C-D79B-49fb-A320-667122ED08F9}");
 const QString FMain::KeyTimePattern = QStringLiteral("{804159BE-0424-4ca8-A08C-9D22212C785C}");
 const QString FMain::KeyEmailProgram = QStringLiteral("{BC15E346-F1C0-4c4a-B521-7A583B942133}");
@@ -94,308 +70,6 @@ FMain::FMain(ShellServices &services, QWidget *parent)
     setMinimumSize(m_tb->sizeHint().width() + px(180), px(4500));
 }
 
-FMain::~FMain() = default;
-
-// ---------------------------------------------------------------- building
-
-QAction *FMain::addMenuAction(QMenu *menu, const QString &name, const QString &caption, const QKeySequence &shortcut,
-                              void (FMain::*slot)())
-{
-    auto *action = menu->addAction(caption);
-    action->setObjectName(name);
-    if (!shortcut.isEmpty())
-        action->setShortcut(shortcut);
-    connect(action, &QAction::triggered, this, [this, slot] { (this->*slot)(); });
-    m_menu.insert(name, action);
-    return action;
-}
-
-void FMain::buildMenus()
-{
-    QMenuBar *bar = menuBar();
-    QMenu *file = bar->addMenu(QStringLiteral("&File"));
-    file->setObjectName(QStringLiteral("mnuFile"));
-    addMenuAction(file, QStringLiteral("mnuHide"), QStringLiteral("&Hide"), {}, &FMain::mnuHide_Click);
-    file->addSeparator();
-    addMenuAction(file, QStringLiteral("mnuExit"), QStringLiteral("E&xit"), {}, &FMain::mnuExit_Click);
-
-    QMenu *edit = bar->addMenu(QStringLiteral("&Edit"));
-    edit->setObjectName(QStringLiteral("mnuEdit"));
-    addMenuAction(edit, QStringLiteral("mnuDelete"), QStringLiteral("&Delete"), QKeySequence(Qt::Key_Delete),
-                  &FMain::mnuDelete_Click);
-
-    QMenu *talk = bar->addMenu(QStringLiteral("S&ay"));
-    talk->setObjectName(QStringLiteral("mnuTalk"));
-    addMenuAction(talk, QStringLiteral("mnuTalkDate"), QStringLiteral("Say the &Date"), QKeySequence(Qt::CTRL | Qt::Key_D),
-                  &FMain::mnuTalkDate_Click);
-    addMenuAction(talk, QStringLiteral("mnuTalkTime"), QStringLiteral("Say the &Time"), QKeySequence(Qt::CTRL | Qt::Key_T),
-                  &FMain::mnuTalkTime_Click);
-    talk->addSeparator();
-    addMenuAction(talk, QStringLiteral("mnuReadSelectedMessages"), QStringLiteral("Read Selected &Message"), {},
-                  &FMain::mnuReadSelectedMessages_Click);
-    addMenuAction(talk, QStringLiteral("mnuReadSelectedMessagesHeaders"), QStringLiteral("Read Selected Message's &Header"),
-                  {}, &FMain::mnuReadSelectedMessagesHeaders_Click);
-    talk->addSeparator();
-    addMenuAction(talk, QStringLiteral("mnuTalkClipboard"), QStringLiteral("Read &Clipboard"), {},
-                  &FMain::mnuTalkClipboard_Click);
-    talk->addSeparator();
-    addMenuAction(talk, QStringLiteral("mnuPlayWavFile"), QStringLiteral("Play &WAV File..."), {},
-                  &FMain::mnuPlayWavFile_Click);
-    addMenuAction(talk, QStringLiteral("mnuReadTextFile"), QStringLiteral("Read &Text Document..."), {},
-                  &FMain::mnuReadTextFile_Click);
-    talk->addSeparator();
-    addMenuAction(talk, QStringLiteral("mnuSkipMessage"), QStringLiteral("Skip &Message"), QKeySequence(Qt::CTRL | Qt::Key_K),
-                  &FMain::mnuSkipMessage_Click);
-    addMenuAction(talk, QStringLiteral("mnuStopTalking"), QStringLiteral("&Stop Talking"), QKeySequence(Qt::CTRL | Qt::Key_S),
-                  &FMain::mnuStopTalking_Click);
-
-    QMenu *check = bar->addMenu(QStringLiteral("&Check"));
-    check->setObjectName(QStringLiteral("mnuCheck"));
-    addMenuAction(check, QStringLiteral("mnuCheckForNewMessagesAllAccounts"),
-                  QStringLiteral("&Check for New Messages &All Accounts"), QKeySequence(Qt::Key_F5),
-                  &FMain::mnuCheckForNewMessagesAllAccounts_Click);
-    m_thisAccountMenu = check->addMenu(QStringLiteral("Check for New Messages &This Account"));
-    m_thisAccountMenu->setObjectName(QStringLiteral("mnuCheckForNewMessagesThisAccount"));
-    m_noAccountsItem = m_thisAccountMenu->addAction(QStringLiteral("(No Accounts)"));
-    m_noAccountsItem->setObjectName(QStringLiteral("mnuCheckForNewMessagesThisAccountA"));
-    connect(m_noAccountsItem, &QAction::triggered, this,
-            [this] { mnuCheckForNewMessagesThisAccountA_Click(m_noAccountsItem->data().toString()); });
-    check->addSeparator();
-    addMenuAction(check, QStringLiteral("mnuAccounts"), QStringLiteral("E-mail &Accounts..."), {},
-                  &FMain::mnuAccounts_Click);
-
-    QMenu *tools = bar->addMenu(QStringLiteral("&Tools"));
-    tools->setObjectName(QStringLiteral("mnuTools"));
-    addMenuAction(tools, QStringLiteral("mnuStartEmailProgram"), QStringLiteral("&Start E-mail Program"),
-                  QKeySequence(Qt::CTRL | Qt::Key_E), &FMain::mnuStartEmailProgram_Click);
-    tools->addSeparator();
-    addMenuAction(tools, QStringLiteral("mnuOptions"), QStringLiteral("&Options..."), QKeySequence(Qt::CTRL | Qt::Key_O),
-                  &FMain::mnuOptions_Click);
-
-    QMenu *help = bar->addMenu(QStringLiteral("&Help"));
-    help->setObjectName(QStringLiteral("mnuHelpMain"));
-    addMenuAction(help, QStringLiteral("mnuHelp"), QStringLiteral("Murmelo &Help..."), QKeySequence(Qt::Key_F1),
-                  &FMain::mnuHelp_Click);
-    addMenuAction(help, QStringLiteral("mnuVisitMurmeloHomePage"), QStringLiteral("&Murmelo Home Page"), {},
-                  &FMain::mnuVisitMurmeloHomePage_Click);
-    // No address configured: no item that would do nothing.
-    m_menu.value(QStringLiteral("mnuVisitMurmeloHomePage"))
-        ->setVisible(!ServiceConfig::Text(QStringLiteral("homePage")).trimmed().isEmpty());
-    help->addSeparator();
-    QMenu *contact = help->addMenu(QStringLiteral("&Contact"));
-    contact->setObjectName(QStringLiteral("mnuContant"));
-    addMenuAction(contact, QStringLiteral("mnuAskQuestion"), QStringLiteral("&Ask a Question..."), {},
-                  &FMain::mnuAskQuestion_Click);
-    contact->addSeparator();
-    addMenuAction(contact, QStringLiteral("mnuMakeSuggestion"), QStringLiteral("&Make a Suggestion..."), {},
-                  &FMain::mnuMakeSuggestion_Click);
-    addMenuAction(contact, QStringLiteral("mnuReportBug"), QStringLiteral("&Report a Bug..."), {},
-                  &FMain::mnuReportBug_Click);
-    contact->addSeparator();
-    addMenuAction(contact, QStringLiteral("mnuSendTestimonial"), QStringLiteral("&Send Testimonial..."), {},
-                  &FMain::mnuSendTestimonial_Click);
-    help->addSeparator();
-    addMenuAction(help, QStringLiteral("mnuAbout"), QStringLiteral("&About Murmelo..."), {}, &FMain::mnuAbout_Click);
-
-    // The list's right-click menu (never in the menu bar).
-    m_gridContext = new QMenu(this);
-    m_gridContext->setObjectName(QStringLiteral("mnuGridContext"));
-    addMenuAction(m_gridContext, QStringLiteral("mnuReadSelectedMessagesContext"), QStringLiteral("Read Selected &Message"),
-                  {}, &FMain::mnuReadSelectedMessages_Click);
-    addMenuAction(m_gridContext, QStringLiteral("mnuReadSelectedMessagesHeadersContext"),
-                  QStringLiteral("Read Selected Message's &Header"), {}, &FMain::mnuReadSelectedMessagesHeaders_Click);
-    m_gridContext->addSeparator();
-    addMenuAction(m_gridContext, QStringLiteral("mnuDeleteMsgs"), QStringLiteral("&Delete"), {},
-                  &FMain::mnuDeleteMsgs_Click);
-
-}
-
-void FMain::buildToolbar()
-{
-    m_commands = {
-        {QStringLiteral("mnuCheckForNewMessagesAllAccounts_Click"), [this] { mnuCheckForNewMessagesAllAccounts_Click(); }},
-        {QStringLiteral("mnuTalkDate_Click"), [this] { mnuTalkDate_Click(); }},
-        {QStringLiteral("mnuTalkTime_Click"), [this] { mnuTalkTime_Click(); }},
-        {QStringLiteral("mnuSkipMessage_Click"), [this] { mnuSkipMessage_Click(); }},
-        {QStringLiteral("mnuStopTalking_Click"), [this] { mnuStopTalking_Click(); }},
-        {QStringLiteral("mnuStartEmailProgram_Click"), [this] { mnuStartEmailProgram_Click(); }},
-        {QStringLiteral("mnuSelectCharacter_Click"), [this] { mnuSelectCharacter_Click(); }},
-        {QStringLiteral("mnuOptions_Click"), [this] { mnuOptions_Click(); }},
-        {QStringLiteral("mnuAccounts_Click"), [this] { mnuAccounts_Click(); }},
-        {QStringLiteral("mnuAbout_Click"), [this] { mnuAbout_Click(); }},
-    };
-    struct Button
-    {
-        const char *caption, *key, *tip;
-    };
-    static const Button buttons[] = {
-        {"Check", "mnuCheckForNewMessagesAllAccounts_Click", "Check for New Messages"},
-        {"Date", "mnuTalkDate_Click", "Say the Date"},
-        {"Time", "mnuTalkTime_Click", "Say the Time"},
-        {"Skip", "mnuSkipMessage_Click", "Skip Message"},
-        {"Stop", "mnuStopTalking_Click", "Stop Talking"},
-        {"Mail Prog", "mnuStartEmailProgram_Click", "Start E-mail Program"},
-        {"Char", "mnuSelectCharacter_Click", "Select Character"},
-        {"Options", "mnuOptions_Click", "Options"},
-        {"Accounts", "mnuAccounts_Click", "Accounts"},
-        {"About", "mnuAbout_Click", "About"},
-    };
-    m_tb = addToolBar(QStringLiteral("tb"));
-    m_tb->setObjectName(QStringLiteral("tb"));
-    m_tb->setMovable(false);
-    m_tb->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    m_tb->setIconSize(QSize(24, 24));
-    for (const Button &b : buttons) {
-        const QString key = QString::fromLatin1(b.key);
-        QAction *a = m_tb->addAction(ShellIcons::tool(key), QString::fromLatin1(b.caption));
-        a->setObjectName(key);
-        a->setToolTip(QString::fromLatin1(b.tip));
-        connect(a, &QAction::triggered, this, [this, key] { runCommand(key); });
-        m_tools.insert(key, a);
-    }
-}
-
-void FMain::buildCentre()
-{
-    m_model = new MessageListModel(this);
-    m_lv = new QTableView;
-    m_lv->setObjectName(QStringLiteral("lv"));
-    m_lv->setModel(m_model);
-    m_lv->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_lv->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    m_lv->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_lv->setShowGrid(false);
-    m_lv->setWordWrap(false);
-    m_lv->setAlternatingRowColors(true);
-    m_lv->verticalHeader()->hide();
-    m_lv->verticalHeader()->setDefaultSectionSize(m_lv->fontMetrics().height() + 6);
-    m_lv->horizontalHeader()->setHighlightSections(false);
-    m_lv->horizontalHeader()->setStretchLastSection(true);
-    m_lv->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    m_lv->setColumnWidth(MessageListModel::ColFrom, px(3000));
-    m_lv->setColumnWidth(MessageListModel::ColSubject, px(4000));
-    m_lv->setColumnWidth(MessageListModel::ColDate, px(3000));
-    m_lv->setColumnWidth(MessageListModel::ColTo, px(3000));
-    // Sorted only once a header is clicked; until then the newest stored is on top.
-    m_lv->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
-    m_lv->horizontalHeader()->setSortIndicatorShown(true);
-    m_lv->setSortingEnabled(true);
-    m_lv->setContextMenuPolicy(Qt::CustomContextMenu);
-    m_lv->installEventFilter(this);
-    m_model->setAddressLookup([this](const QString &key) {
-        try {
-            if (moScripting && moScripting->msgManager())
-                return MessageListModel::SenderAddress(moScripting->msgManager()->getMsgContent(key));
-        } catch (const MUError &) {
-        }
-        return QString();
-    });
-    m_emptyHint = new QLabel(QStringLiteral("No messages yet. Add your mailbox with Accounts."));
-    m_emptyHint->setObjectName(QStringLiteral("lblEmptyList"));
-    m_emptyHint->setAlignment(Qt::AlignCenter);
-    m_emptyHint->setWordWrap(true);
-    m_emptyHint->setEnabled(false);
-    auto *hintLayout = new QVBoxLayout(m_lv->viewport());
-    hintLayout->addWidget(m_emptyHint);
-    const auto updateHint = [this] { m_emptyHint->setVisible(m_model->rowCount() == 0); };
-    connect(m_model, &QAbstractItemModel::rowsInserted, this, updateHint);
-    connect(m_model, &QAbstractItemModel::rowsRemoved, this, updateHint);
-    connect(m_model, &QAbstractItemModel::modelReset, this, updateHint);
-    connect(m_lv, &QTableView::clicked, this, &FMain::onListClicked);
-    connect(m_lv, &QTableView::doubleClicked, this, [this] { ReadSelected(true); });
-    connect(m_lv, &QTableView::customContextMenuRequested, this,
-            [this](const QPoint &pos) { m_gridContext->popup(m_lv->viewport()->mapToGlobal(pos)); });
-
-    auto *frame = new QWidget;
-    frame->setObjectName(QStringLiteral("fraMessage"));
-    auto *frameLayout = new QVBoxLayout(frame);
-    frameLayout->setContentsMargins(4, 4, 4, 0);
-    auto *headers = new QFormLayout;
-    headers->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
-    headers->setContentsMargins(0, 0, 0, 0);
-    headers->setVerticalSpacing(2);
-    auto line = [](const char *name) {
-        auto *e = new QLineEdit;
-        e->setObjectName(QString::fromLatin1(name));
-        e->setReadOnly(true);
-        e->setFrame(false);
-        return e;
-    };
-    m_txtFrom = line("txtFrom");
-    m_txtTo = line("txtTo");
-    m_txtSubject = line("txtSubject");
-    QFont bold = m_txtSubject->font();
-    bold.setBold(true);
-    m_txtSubject->setFont(bold);
-    headers->addRow(QStringLiteral("From:"), m_txtFrom);
-    headers->addRow(QStringLiteral("To:"), m_txtTo);
-    headers->addRow(QStringLiteral("Subject:"), m_txtSubject);
-    frameLayout->addLayout(headers);
-
-    m_remoteBar = new QWidget;
-    m_remoteBar->setObjectName(QStringLiteral("remoteBar"));
-    m_remoteBar->setAutoFillBackground(true);
-    QPalette pal = m_remoteBar->palette();
-    pal.setColor(QPalette::Window, QColor(0xff, 0xf8, 0xe1));
-    m_remoteBar->setPalette(pal);
-    auto *remoteLayout = new QHBoxLayout(m_remoteBar);
-    remoteLayout->setContentsMargins(6, 2, 6, 2);
-    m_remoteText = new QLabel(QStringLiteral("Pictures from the Internet are not shown, to protect your privacy."));
-    auto *showRemote = new QPushButton(QStringLiteral("Show &Pictures"));
-    showRemote->setObjectName(QStringLiteral("cmdShowRemote"));
-    remoteLayout->addWidget(m_remoteText, 1);
-    remoteLayout->addWidget(showRemote);
-    m_remoteBar->hide();
-    frameLayout->addWidget(m_remoteBar);
-
-    m_wbrowser = new MessageView;
-    m_wbrowser->setObjectName(QStringLiteral("wbrowser"));
-    frameLayout->addWidget(m_wbrowser, 1);
-    connect(m_wbrowser, &MessageView::linkActivated, this, &FMain::openLink);
-    connect(m_wbrowser, &MessageView::remoteContentBlocked, this, [this](int) { m_remoteBar->show(); });
-    connect(showRemote, &QPushButton::clicked, this, [this] {
-        m_remoteBar->hide();
-        m_wbrowser->loadRemoteImages();
-    });
-
-    m_split = new QSplitter(Qt::Vertical);
-    m_split->setObjectName(QStringLiteral("pSplit"));
-    m_split->setChildrenCollapsible(false);
-    m_split->addWidget(m_lv);
-    m_split->addWidget(frame);
-    m_split->setStretchFactor(0, 2);
-    m_split->setStretchFactor(1, 3);
-    m_lv->setMinimumHeight(px(1800) - px(600));
-    frame->setMinimumHeight(px(2330));
-    setCentralWidget(m_split);
-}
-
-void FMain::buildStatusBar()
-{
-    QStatusBar *sb = statusBar();
-    sb->setObjectName(QStringLiteral("sb"));
-    m_panel1 = new QLabel;
-    m_panel1->setObjectName(QStringLiteral("panel1"));
-    m_panel1->setFixedWidth(px(2000));
-    m_panel1->setContentsMargins(4, 0, 4, 0);
-    auto *panel2 = new QWidget;
-    auto *l2 = new QHBoxLayout(panel2);
-    l2->setContentsMargins(4, 0, 4, 0);
-    l2->setSpacing(4);
-    m_panel2Icon = new QLabel;
-    m_panel2Icon->setFixedSize(16, 16);
-    m_panel2Text = new QLabel;
-    m_panel2Text->setObjectName(QStringLiteral("panel2"));
-    l2->addWidget(m_panel2Icon);
-    l2->addWidget(m_panel2Text, 1);
-    panel2->setMinimumWidth(px(3000));
-    m_panel3 = new QLabel;
-    m_panel3->setObjectName(QStringLiteral("panel3"));
-    sb->addWidget(m_panel1);
-    sb->addWidget(panel2);
-    sb->addWidget(m_panel3, 1);
-    setPanel1();
-}
 
 // ---------------------------------------------------------------- helpers
 
@@ -506,13 +180,6 @@ void FMain::bringToFront()
     show();
     raise();
     activateWindow();
-}
-
-void FMain::runCommand(const QString &key)
-{
-    const auto it = m_commands.constFind(key);
-    if (it != m_commands.cend())
-        (*it)();
 }
 
 void FMain::openLink(const QUrl &url)
@@ -846,353 +513,6 @@ bool FMain::eventFilter(QObject *watched, QEvent *event)
     return QMainWindow::eventFilter(watched, event);
 }
 
-// ---------------------------------------------------------------- commands
-
-void FMain::mnuHide_Click()
-{
-    hide();
-}
-
-void FMain::mnuExit_Click()
-{
-    trace(QStringLiteral("mnuExit_Click() call"), QStringLiteral("mnuExit_Click"));
-    hide();
-    Q_EMIT Unloading();
-}
-
-void FMain::mnuDelete_Click()
-{
-    DeleteSelectedMessages(false);
-}
-
-void FMain::mnuDeleteMsgs_Click()
-{
-    DeleteSelectedMessages(false);
-}
-
-void FMain::mnuTalkDate_Click()
-{
-    trace(QStringLiteral("mnuTalkDate_Click() call"), QStringLiteral("mnuTalkDate_Click"));
-    talk(QStringLiteral("Today is ") + DatePhrase());
-}
-
-void FMain::mnuTalkTime_Click()
-{
-    const QString phrase = settingText(KeyTimePhrase, QStringLiteral("The time now is"));
-    talk(phrase + (phrase.isEmpty() ? QString() : QStringLiteral(" ")) + TimePhrase());
-}
-
-QString FMain::DatePhrase() const
-{
-    return SpokenTime::DatePhrase(m_clock().date());
-}
-
-QString FMain::TimePhrase() const
-{
-    return SpokenTime::TimePhrase(m_clock().time(), settingText(KeyTimePattern, QStringLiteral("H:MM")));
-}
-
-void FMain::mnuReadSelectedMessages_Click()
-{
-    ReadSelected(true);
-}
-
-void FMain::mnuReadSelectedMessagesHeaders_Click()
-{
-    ReadSelected(false);
-}
-
-void FMain::ReadSelected(bool withContent)
-{
-    const int row = selectedRow();
-    if (row < 0) {
-        m_services.message(MessageTable::Text(109), ShellMessage::Exclamation);
-        return;
-    }
-    if (!moScripting || !moScripting->msgManager() || !moTalker)
-        return;
-    const QString key = m_model->key(row);
-    const std::optional<Record> stored = moScripting->msgManager()->GetMsg(key);
-    if (!stored)
-        return;
-    Record msg = *stored;
-    if (withContent) {
-        markRead(key);
-        // What the view shows for this message (the list's selection drives the view).
-        if (m_shownKey != key)
-            ShowSelectedMessage();
-        const QString body = m_wbrowser->visibleText();
-        if (!body.trimmed().isEmpty())
-            msg.Add(QStringLiteral("Content"), body);
-    }
-    talk(moTalker->MsgToString(msg, false, withContent) + CRLF + CRLF);
-}
-
-void FMain::mnuTalkClipboard_Click()
-{
-    QString text = QGuiApplication::clipboard()->text();
-    if (text.isEmpty())
-        text = MessageTable::Text(106);
-    talk(text);
-}
-
-void FMain::mnuPlayWavFile_Click()
-{
-    const QString name = QFileDialog::getOpenFileName(this, QStringLiteral("Play WAV File"), QString(),
-                                                      QStringLiteral("Sounds (*.wav)"), nullptr,
-                                                      QFileDialog::ReadOnly);
-    if (!name.isEmpty())
-        PlayWavFile(name);
-}
-
-void FMain::PlayWavFile(const QString &fileName)
-{
-    if (Files::FileExists(fileName)) {
-        trace(QStringLiteral("moTalker.PlayWav sFileName in mnuPlayWavFile_Click"), QStringLiteral("mnuPlayWavFile_Click"));
-        if (moTalker)
-            moTalker->PlayWav(fileName, true);
-    } else {
-        m_services.message(MessageTable::Text(107), ShellMessage::Exclamation);
-    }
-}
-
-void FMain::mnuReadTextFile_Click()
-{
-    const QString name = QFileDialog::getOpenFileName(this, QStringLiteral("Read Text Document"), QString(),
-                                                      QStringLiteral("Text Documents (*.txt);;All (*)"));
-    if (!name.isEmpty())
-        ReadTextFile(name);
-}
-
-void FMain::ReadTextFile(const QString &fileName)
-{
-    if (!Files::FileExists(fileName)) {
-        m_services.message(MessageTable::Text(108), ShellMessage::Exclamation);
-        return;
-    }
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly)) {
-        m_services.message(MessageTable::Text(135), ShellMessage::Exclamation);
-        return;
-    }
-    // Only the beginning is read aloud, so only a little more than that is read.
-    const QByteArray bytes = file.read(qint64(MaxTextDocument) * 4 + 4096);
-    QStringDecoder utf8(QStringDecoder::Utf8);
-    QString decoded = utf8.decode(bytes);
-    if (utf8.hasError())
-        decoded = QString::fromLatin1(bytes);
-    const QStringList lines = decoded.split(QRegularExpression(QStringLiteral("\r\n|\n|\r")));
-    QString text;
-    for (int i = 0; i < lines.size(); ++i) {
-        if (i == lines.size() - 1 && lines.at(i).isEmpty())
-            break;   // the file's last line end, not an empty line
-        text += lines.at(i) + CRLF;
-    }
-    if (text.size() > MaxTextDocument) {
-        text.truncate(MaxTextDocument);
-        talk(MessageTable::Text(134));
-    }
-    talk(text);
-}
-
-void FMain::mnuSkipMessage_Click()
-{
-    if (moTalker)
-        moTalker->StopTalking(false);
-}
-
-void FMain::mnuStopTalking_Click()
-{
-    if (!moTalker)
-        return;
-    moTalker->StopTalking(true);
-    if (AgentCharacter *c = moTalker->Character())
-        c->Hide(true);
-}
-
-void FMain::mnuCheckForNewMessagesAllAccounts_Click()
-{
-    if (!moScripting)
-        return;
-    bool noAccounts = false;
-    try {
-        noAccounts = moScripting->accountManager() && moScripting->accountManager()->AccountList().Count() == 0;
-    } catch (const MUError &) {
-    }
-    if (noAccounts) {
-        // A check of nothing would pass in silence: say why and offer the way out.
-        if (m_services.message(QStringLiteral("There is no mail account to check yet.\n\nOpen Accounts to add one?"),
-                        int(ShellMessage::YesNo) | int(ShellMessage::Question)) == ShellMessage::Yes)
-            mnuAccounts_Click();
-        return;
-    }
-    moScripting->CheckForNewMessagesNow();
-}
-
-void FMain::mnuCheckForNewMessagesThisAccountA_Click(const QString &accountId)
-{
-    if (!moScripting || !moScripting->accountManager() || accountId.isEmpty())
-        return;
-    try {
-        const Record account = moScripting->accountManager()->GetAccount(accountId);
-        moScripting->CheckForNewMessagesNow(&account);
-    } catch (const MUError &e) {
-        if (m_log)
-            m_log->Write(e.number(), e.description(), Log::LevelError,
-                         Cls + QStringLiteral(".mnuCheckForNewMessagesThisAccountA_Click"));
-    }
-}
-
-void FMain::mnuAccounts_Click()
-{
-    m_services.openAccounts(this, moScripting, m_log);
-    RebuildCheckThisAccountMenu();
-}
-
-void FMain::mnuOptions_Click()
-{
-    m_services.openOptions(this, moScripting, m_log, QString());
-}
-
-void FMain::mnuSelectCharacter_Click()
-{
-    m_services.openOptions(this, moScripting, m_log, QStringLiteral("ucCharacter"));
-}
-
-void FMain::mnuStartEmailProgram_Click()
-{
-    const QString command = settingText(KeyEmailProgram);
-    QString why;
-    if (command.trimmed().isEmpty())
-        why = MessageTable::Text(513);
-    else
-        why = m_services.startProgram(command);
-    if (!why.isEmpty())
-        m_services.message(MessageTable::Text(100) + why, ShellMessage::Information);
-}
-
-void FMain::mnuHelp_Click()
-{
-    const QString page = Paths::FindShared(QStringLiteral("help/index.html"));
-    if (page.isEmpty()) {
-        m_services.message(MessageTable::Text(124), ShellMessage::Exclamation);
-        return;
-    }
-    // Qt opens local pages through xdg-open: without it the reason is that, not the page.
-    if (QStandardPaths::findExecutable(QStringLiteral("xdg-open")).isEmpty()) {
-        m_services.message(MessageTable::Text(124) + QStringLiteral("No program to open web pages was found (xdg-open)."),
-                    ShellMessage::Exclamation);
-        return;
-    }
-    if (!m_services.openUrl(QUrl::fromLocalFile(page)))
-        m_services.message(MessageTable::Text(124), ShellMessage::Exclamation);
-}
-
-void FMain::mnuVisitMurmeloHomePage_Click()
-{
-    const QString address = ServiceConfig::Text(QStringLiteral("homePage"));
-    if (!address.isEmpty())
-        m_services.openUrl(QUrl(address));
-}
-
-void FMain::mnuAskQuestion_Click()
-{
-    m_services.openFeedback(ShellServices::FeedbackForm::AskQuestion, this, m_log);
-}
-
-void FMain::mnuMakeSuggestion_Click()
-{
-    m_services.openFeedback(ShellServices::FeedbackForm::MakeSuggestion, this, m_log);
-}
-
-void FMain::mnuReportBug_Click()
-{
-    m_services.openFeedback(ShellServices::FeedbackForm::ReportBug, this, m_log);
-}
-
-void FMain::mnuSendTestimonial_Click()
-{
-    m_services.openFeedback(ShellServices::FeedbackForm::SendTestimonial, this, m_log);
-}
-
-void FMain::mnuAbout_Click()
-{
-    ShowAbout();
-}
-
-void FMain::ShowAbout()
-{
-    if (isHidden())
-        bringToFront();
-    if (!m_about)
-        m_about = new AboutBox(m_services, this);
-    m_about->exec();
-}
-
-void FMain::RebuildCheckThisAccountMenu()
-{
-    const QList<QAction *> items = m_thisAccountMenu->actions();
-    for (QAction *a : items) {
-        if (a != m_noAccountsItem) {
-            m_thisAccountMenu->removeAction(a);
-            a->deleteLater();
-        }
-    }
-    DataBag accounts;
-    try {
-        if (moScripting && moScripting->accountManager())
-            accounts = moScripting->accountManager()->AccountList();
-    } catch (const MUError &e) {
-        if (m_log)
-            m_log->Write(e.number(), e.description(), Log::LevelError, Cls + QStringLiteral(".RebuildCheckThisAccountMenu"));
-    }
-    if (accounts.isEmpty()) {
-        m_noAccountsItem->setText(MessageTable::Text(110));
-        m_noAccountsItem->setData(QString());
-        m_noAccountsItem->setEnabled(false);
-        m_noAccountsItem->setVisible(true);
-        return;
-    }
-    for (qsizetype i = 1; i <= accounts.Count(); ++i) {
-        const Record account = accounts.Item(i).value<Record>();
-        QAction *item = m_noAccountsItem;
-        if (i > 1) {
-            item = m_thisAccountMenu->addAction(QString());
-            item->setObjectName(QStringLiteral("mnuCheckForNewMessagesThisAccountA"));
-            connect(item, &QAction::triggered, this,
-                    [this, item] { mnuCheckForNewMessagesThisAccountA_Click(item->data().toString()); });
-        }
-        item->setText(Utility::FormatText(MessageTable::Text(111),
-                                          {account.text(QStringLiteral("Server")), account.text(QStringLiteral("User"))}));
-        item->setData(account.Id());
-        item->setVisible(true);
-        item->setEnabled(true);
-    }
-}
-
-void FMain::SetTalkingState(bool talking)
-{
-    for (const char *key : {"mnuTalkDate_Click", "mnuTalkTime_Click"}) {
-        if (QAction *a = m_tools.value(QString::fromLatin1(key)))
-            a->setEnabled(!talking);
-    }
-    for (const char *key : {"mnuStopTalking_Click", "mnuSkipMessage_Click"}) {
-        if (QAction *a = m_tools.value(QString::fromLatin1(key)))
-            a->setEnabled(talking);
-    }
-    for (const char *name : {"mnuStopTalking", "mnuSkipMessage"}) {
-        if (QAction *a = m_menu.value(QString::fromLatin1(name)))
-            a->setEnabled(talking);
-    }
-    for (const char *name : {"mnuTalkDate", "mnuTalkClipboard", "mnuTalkTime", "mnuReadSelectedMessages",
-                             "mnuReadSelectedMessagesHeaders", "mnuReadSelectedMessagesContext",
-                             "mnuReadSelectedMessagesHeadersContext", "mnuPlayWavFile", "mnuReadTextFile"}) {
-        if (QAction *a = m_menu.value(QString::fromLatin1(name)))
-            a->setEnabled(!talking);
-    }
-    m_services.voiceCommandsShowHide(this, talking);
-}
-
 // ---------------------------------------------------------------- events
 
 void FMain::moScripting_MsgArrived(const Record &msgIn)
@@ -1207,45 +527,13 @@ void FMain::moScripting_MsgArrived(const Record &msgIn)
     if (settingBool(KeyShowOnNewMail, false))
         bringToFront();
 
-    QString spamText = msg.text(QStringLiteral("Subject"));
-    if (msg.Exists(QStringLiteral("Content")))
-        spamText += QLatin1Char(' ') + msg.text(QStringLiteral("Content"));
-    const bool spam = m_services.isSpam(moScripting, spamText);
-    if (!spam && m_notifier && settingBool(KeyDesktopNotification, true))
+    const Announcer::Announcement announcement = Announcer::Of(moScripting ? moScripting->settings() : nullptr, msg);
+    if (!announcement.spam && m_notifier && settingBool(KeyDesktopNotification, true))
         m_notifier->notify(msg.Id(), msg.text(QStringLiteral("From")), msg.text(QStringLiteral("Subject")));
-
-    if (spam) {
-        if (settingBool(KeyAnnounceSpam, true)) {
-            // Until saved, the notice the Anti-Spam page shows.
-            const QString notice = settingText(KeySpamText, QStringLiteral("Spam message has arrived"));
-            if (!notice.isEmpty())
-                talk(notice);
-        }
-    } else if (moTalker) {
-        const QString sound = settingText(KeyNewMailSound);
-        if (!sound.trimmed().isEmpty()) {
-            trace(QStringLiteral("moTalker.PlayWav s, False in moScripting_MsgArrived"), member);
-            moTalker->PlayWav(sound, false);
-        }
-        // The talker may have been finalised while the sound played.
-        if (moTalker) {
-            if (msg.Exists(QStringLiteral("Content"))) {
-                // Speak what a reader sees, not the raw message with its headers and markup.
-                const QString body = MessageText::PlainText(msg.text(QStringLiteral("Content")));
-                Record spoken;
-                spoken.setId(msg.Id());
-                for (const QString &name : msg.names()) {
-                    if (name.compare(QLatin1String("Content"), Qt::CaseInsensitive) != 0)
-                        spoken.Add(name, msg.Item(name));
-                }
-                if (!body.trimmed().isEmpty())
-                    spoken.Add(QStringLiteral("Content"), body);
-                moTalker->TalkMsg(spoken);
-            } else {
-                moTalker->TalkMsg(msg);
-            }
-        }
-    }
+    if (!announcement.sound.isEmpty())
+        trace(QStringLiteral("moTalker.PlayWav s, False in moScripting_MsgArrived"), member);
+    // The talker may have been let go of while the sound played.
+    Announcer::Say(announcement, moTalker, [this] { return moTalker != nullptr; });
     setPanel1();
 }
 

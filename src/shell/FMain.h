@@ -48,11 +48,8 @@ public:
     static const QString KeyTimeOff;
     static const QString KeyTimeInterval;
     static const QString KeyShowOnNewMail;
-    static const QString KeyNewMailSound;
-    static const QString KeyAnnounceSpam;
     /// A desktop notification for each new message that is not spam (on unless switched off).
     static const QString KeyDesktopNotification;
-    static const QString KeySpamText;
     static const QString KeyTimePhrase;
     static const QString KeyTimePattern;
     static const QString KeyEmailProgram;
@@ -103,7 +100,11 @@ public:
     LogPtr log() const { return m_log; }
     /// Selects exactly row `row` (whatever modifier keys are held) and makes it current.
     void selectRow(int row);
-    /// Runs the command named by a toolbar key ("mnuTalkDate_Click").
+    /// Every command the toolbar and the voice commands name, by key ("mnuTalkDate_Click").
+    static const QHash<QString, void (FMain::*)()> &Commands();
+    /// The commands run on this window, by key (what the voice commands dispatch to).
+    QHash<QString, std::function<void()>> commands();
+    /// Runs the command named `key`; nothing for a key that names none.
     void runCommand(const QString &key);
 
 public Q_SLOTS:
@@ -216,7 +217,6 @@ private:
     QMenu *m_gridContext = nullptr;
     QHash<QString, QAction *> m_menu;    ///< menu items by name
     QHash<QString, QAction *> m_tools;   ///< toolbar buttons by key
-    QHash<QString, std::function<void()>> m_commands;
     QPointer<AboutBox> m_about;
     DesktopNotifier *m_notifier = nullptr;   ///< child; made by Init
 

@@ -25,7 +25,6 @@ ShellServices::ShellServices()
     applyOptionsAtStart = [](MUScripting *, LogPtr) {};
     openAccounts = [notYetAvailable](QWidget *, MUScripting *, LogPtr) { notYetAvailable(QStringLiteral("The accounts dialog")); };
     openFeedback = [notYetAvailable](FeedbackForm, QWidget *, LogPtr) { notYetAvailable(QStringLiteral("Sending feedback")); };
-    isSpam = [](MUScripting *, const QString &) { return false; };
     registerVoiceCommands = [](FMain *) {};
     voiceCommandsShowHide = [](FMain *, bool) {};
     voiceCommand = [](FMain *, const AgentUserInput &) {};

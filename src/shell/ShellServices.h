@@ -43,8 +43,6 @@ public:
     std::function<void(QWidget *parent, MUScripting *engine, LogPtr log)> openAccounts;
     /// One of the feedback forms, modal.
     std::function<void(FeedbackForm form, QWidget *parent, LogPtr log)> openFeedback;
-    /// The anti-spam test of a message's subject and text.
-    std::function<bool(MUScripting *engine, const QString &text)> isSpam;
     /// Registers the character's voice commands (after every character load).
     std::function<void(FMain *window)> registerVoiceCommands;
     /// Shows the voice commands that fit the talking state.

@@ -2,13 +2,13 @@
 #include "FMakeSuggestion.h"
 #include "FReportBug.h"
 #include "FSendTestimonial.h"
-#include "FeedbackHttpServer.h"
+#include "ScriptedHttpServer.h"
+#include "TestHome.h"
 #include "FeedbackPayload.h"
 #include "Mnemonics.h"
 #include "trellis/MUError.h"
 #include "trellis/MessageTable.h"
 #include "trellis/MetaTypes.h"
-#include "trellis/Paths.h"
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
@@ -16,7 +16,6 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -102,8 +101,9 @@ private:
     void clickSend(FFeedbackForm *form);
     QByteArray longLog() const;
 
-    std::unique_ptr<QTemporaryDir> m_home;
-    std::unique_ptr<FeedbackHttpServer> m_server;
+    std::unique_ptr<TestHome> m_home;
+    std::unique_ptr<ScriptedHttpServer> m_server;
+    QUrl endpoint() const { return QUrl(m_server->url("/php/ic.php")); }
     LogPtr m_log;
     QList<Shown> m_shown;
     FFeedbackForm *m_current = nullptr;
@@ -116,14 +116,12 @@ void TestFeedbackForms::initTestCase()
 
 void TestFeedbackForms::init()
 {
-    m_home = std::make_unique<QTemporaryDir>();
+    m_home = std::make_unique<TestHome>();
     QVERIFY(m_home->isValid());
-    Paths::SetHome(m_home->path());
-    m_server = std::make_unique<FeedbackHttpServer>();
+    m_server = std::make_unique<ScriptedHttpServer>();
+    m_server->setFallback({});   // the service answers 200 OK
     QVERIFY(m_server->listen());
-    m_log = std::make_shared<Log>();
-    QVERIFY(m_log->OpenFiles(QDir(m_home->path()).filePath(QStringLiteral("mu.log")),
-                             QDir(m_home->path()).filePath(QStringLiteral("short.log"))));
+    m_log = m_home->log();
     m_log->Trace(QStringLiteral("Start application"), QStringLiteral("FSplash.Form_Initialize"));
     m_shown.clear();
     m_current = nullptr;
@@ -134,7 +132,6 @@ void TestFeedbackForms::cleanup()
     m_current = nullptr;
     m_server.reset();
     m_log.reset();
-    Paths::SetHome(QString());
     m_home.reset();
     QCOMPARE(QApplication::overrideCursor(), nullptr);
 }
@@ -144,7 +141,7 @@ std::unique_ptr<FFeedbackForm> TestFeedbackForms::openForm(const QString &name)
     auto form = makeForm(name);
     recordMessages(form.get());
     form->setLog(m_log);
-    form->cl().setEndpoint(m_server->url());
+    form->cl().setEndpoint(endpoint());
     form->show();
     m_current = form.get();
     return form;
@@ -251,7 +248,7 @@ void TestFeedbackForms::sendReportsSuccess()
 
     bool enabledWhileSending = true;
     int cursorWhileSending = -1;
-    connect(m_server.get(), &FeedbackHttpServer::requestReceived, this, [&] {
+    connect(m_server.get(), &ScriptedHttpServer::requestReceived, this, [&] {
         enabledWhileSending = f->isEnabled();
         const QCursor *c = QApplication::overrideCursor();
         cursorWhileSending = c ? int(c->shape()) : -1;
@@ -297,7 +294,7 @@ void TestFeedbackForms::serverErrorReportsFailure()
 {
     QFETCH(QString, form);
     QFETCH(int, failure);
-    m_server->setStatus(500, "Internal Server Error");
+    m_server->setFallback({500, "Internal Server Error"});
     auto f = openForm(form);
     fillAll(f.get(), form);
     clickSend(f.get());
@@ -316,7 +313,7 @@ void TestFeedbackForms::serverErrorReportsFailure()
 
 void TestFeedbackForms::noAnswerWithinLimitFails()
 {
-    m_server->setSilent(true);
+    m_server->setFallback({.silent = true});
     auto f = openForm(QStringLiteral("FAskQuestion"));
     f->cl().setTimeLimitMs(300);
     fillAll(f.get(), QStringLiteral("FAskQuestion"));
@@ -391,7 +388,7 @@ void TestFeedbackForms::closingWhileSendingWaitsForTheAnswer()
     auto f = openForm(QStringLiteral("FMakeSuggestion"));
     fillAll(f.get(), QStringLiteral("FMakeSuggestion"));
     bool stillOpen = false;
-    connect(m_server.get(), &FeedbackHttpServer::requestReceived, this, [&] {
+    connect(m_server.get(), &ScriptedHttpServer::requestReceived, this, [&] {
         f->reject();
         f->close();
         stillOpen = f->isVisible() && f->isSending();

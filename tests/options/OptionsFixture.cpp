@@ -7,7 +7,6 @@
 #include "speech/CTalker.h"
 #include "storage/CSettings.h"
 #include "storage/Database.h"
-#include "trellis/MetaTypes.h"
 #include "trellis/Paths.h"
 
 #include <QDir>
@@ -17,31 +16,18 @@
 
 OptionsFixture::OptionsFixture(bool loadCharacter)
 {
-    RegisterTrellisMetaTypes();
-    qputenv("MURMELO_AUDIO", "null");
-    m_oldConfig = qgetenv("XDG_CONFIG_HOME");
-    m_oldDataHome = qgetenv("XDG_DATA_HOME");
-    m_oldDataDirs = qgetenv("XDG_DATA_DIRS");
-    QDir().mkpath(configHome());
-    QDir().mkpath(dataHome());
-    QDir().mkpath(dataDir());
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome()));
-    qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome()));
-    qputenv("XDG_DATA_DIRS", QFile::encodeName(dataDir()));
-    Paths::SetHome(m_dir.path());
-
     services.showMessage = [this](QWidget *, const QString &prompt, int style) {
         boxes.append({prompt, style});
         return answer;
     };
     services.chooseFile = [](QWidget *, const QString &, const QString &) { return QString(); };
     services.openHelp = [](const QString &) {};
-
-    m_log = std::make_shared<Log>();
+    if (!m_home.isValid())
+        return;
     m_agent = std::make_unique<HeadlessAgentControl>(std::make_unique<NullAudioSink>());
     m_engine = std::make_unique<MUScripting>();
     try {
-        m_engine->Init(m_log, m_agent.get());
+        m_engine->Init(m_home.log(), m_agent.get());
         if (!WriteCharacter(Paths::UserCharactersDir() + QStringLiteral("/Tester.acs"), QStringLiteral("Tester")))
             return;
         settings()->SaveSetting(CTalker::KeyCharacterName, QStringLiteral("Tester"));
@@ -54,19 +40,10 @@ OptionsFixture::OptionsFixture(bool loadCharacter)
 
 OptionsFixture::~OptionsFixture()
 {
-    m_engine->Finalize();
+    if (m_engine)
+        m_engine->Finalize();
     m_engine.reset();
     m_agent.reset();
-    Paths::SetHome(QString());
-    auto restore = [](const char *name, const QByteArray &value) {
-        if (value.isNull())
-            qunsetenv(name);
-        else
-            qputenv(name, value);
-    };
-    restore("XDG_CONFIG_HOME", m_oldConfig);
-    restore("XDG_DATA_HOME", m_oldDataHome);
-    restore("XDG_DATA_DIRS", m_oldDataDirs);
 }
 
 CSettings *OptionsFixture::settings() const

@@ -1,12 +1,14 @@
 #pragma once
-// What the options tests share: a throw-away home and XDG folders, an engine with a
-// windowless agent and a loaded character, and message boxes answered without a window.
+// What the options tests share: the kit's throw-away home, an engine with a windowless
+// agent and a loaded character, message boxes answered without a window, and each page
+// driven as the dialog drives it.
 #include "OptionsServices.h"
+#include "kit/TestHome.h"
 #include "trellis/Log.h"
 
 #include <QList>
+#include <QPushButton>
 #include <QString>
-#include <QTemporaryDir>
 #include <memory>
 
 class AgentControl;
@@ -29,17 +31,17 @@ public:
     ~OptionsFixture();
 
     bool isValid() const { return m_ok; }
-    QString path(const QString &name) const { return m_dir.filePath(name); }
-    QString configHome() const { return path(QStringLiteral("config")); }
-    QString dataHome() const { return path(QStringLiteral("data")); }
-    QString dataDir() const { return path(QStringLiteral("sysdata")); }
+    QString path(const QString &name) const { return m_home.path(name); }
+    QString configHome() const { return m_home.configHome(); }
+    QString dataHome() const { return m_home.dataHome(); }
+    QString dataDir() const { return m_home.dataDir(); }
 
     MUScripting *engine() const { return m_engine.get(); }
     CSettings *settings() const;
     CTalker *talker() const;
     TimerManager *timers() const;
     AgentControl *agent() const { return m_agent.get(); }
-    LogPtr log() const { return m_log; }
+    LogPtr log() const { return m_home.log(); }
     /// Rows of the settings table.
     int optionRows() const;
 
@@ -56,10 +58,23 @@ public:
     static bool WriteFile(const QString &file, const QByteArray &content);
 
 private:
-    QTemporaryDir m_dir;
-    LogPtr m_log;
+    TestHome m_home;
     std::unique_ptr<AgentControl> m_agent;
     std::unique_ptr<MUScripting> m_engine;
-    QByteArray m_oldConfig, m_oldDataHome, m_oldDataDirs;
     bool m_ok = false;
+};
+
+/// A page of the dialog on the fixture's engine, with the dialog's Apply and OK buttons.
+template <class P>
+struct PageOf
+{
+    QPushButton apply;
+    QPushButton ok;
+    P page;
+    explicit PageOf(OptionsFixture &f) : page(f.services) {}
+    void init(OptionsFixture &f)
+    {
+        apply.setEnabled(false);
+        page.Init(f.engine(), &apply, &ok, f.log());
+    }
 };

@@ -13,6 +13,7 @@
 #include "ucOptGeneral.h"
 #include "ucOptTalk.h"
 #include "engine/MUScripting.h"
+#include "speech/Announcer.h"
 #include "speech/CTalker.h"
 #include "storage/CSettings.h"
 #include "trellis/MessageTable.h"
@@ -64,7 +65,7 @@ void TstFOptions::okWithoutEditsStoresNothing()
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
     QCOMPARE(f.optionRows(), rows);
     QVERIFY(!f.settings()->GetSetting(ucOptGeneral::KeyName).isValid());
-    QVERIFY(!f.settings()->GetSetting(AntiSpam::KeyPhrases).isValid());
+    QVERIFY(!f.settings()->GetSetting(Announcer::KeyPhrases).isValid());
     QVERIFY(!f.settings()->GetSetting(TimeAnnouncement::KeyInterval).isValid());
     // No save, so no reload of the character either.
     QCOMPARE(f.talker()->characterId(), characterId);
@@ -99,7 +100,7 @@ void TstFOptions::applyStoresEveryPage()
     QCOMPARE(s->GetSetting(CTalker::KeyVoicePitch).toInt(), 70);
     QCOMPARE(s->GetSetting(CTalker::KeyNewMessagePhrase).toString(), QString("Post is here!"));
     QCOMPARE(s->GetSetting(TimeAnnouncement::KeyInterval).toInt(), 15);
-    QCOMPARE(AntiSpam::Phrases(s), QStringList({"$$$", "money, free", "lottery"}));
+    QCOMPARE(Announcer::Phrases(s), QStringList({"$$$", "money, free", "lottery"}));
     Record rec;
     QVERIFY(VoiceCommands::FromStored(s->GetSetting(VoiceCommands::Key), &rec));
     QCOMPARE(rec.text("CommandmnuTalkTime_Click"), QString("What time is it"));
@@ -277,7 +278,7 @@ void TstFOptions::applyAtStartStoresGeneralOnly()
     QCOMPARE(f.settings()->GetSetting(ucOptGeneral::KeyWelcomeGesture).toString(), f.talker()->Character()->AnimationNames().value(0));
     QVERIFY(!f.settings()->GetSetting(ucOptGeneral::KeyWelcomeGesture).toString().isEmpty());
     QVERIFY(!f.settings()->GetSetting(TimeAnnouncement::KeyInterval).isValid());
-    QVERIFY(!f.settings()->GetSetting(AntiSpam::KeyPhrases).isValid());
+    QVERIFY(!f.settings()->GetSetting(Announcer::KeyPhrases).isValid());
 }
 
 void TstFOptions::talkPageRoundTrip()

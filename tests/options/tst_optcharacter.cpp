@@ -53,18 +53,7 @@ private Q_SLOTS:
 };
 
 namespace {
-struct Page
-{
-    QPushButton apply;
-    QPushButton ok;
-    ucOptCharacter page;
-    explicit Page(OptionsFixture &f) : page(f.services) {}
-    void init(OptionsFixture &f)
-    {
-        apply.setEnabled(false);
-        page.Init(f.engine(), &apply, &ok, f.log());
-    }
-};
+using Page = PageOf<ucOptCharacter>;
 }
 
 void TstOptCharacter::characterNames()

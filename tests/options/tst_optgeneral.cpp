@@ -42,18 +42,7 @@ QByteArray desktopEntry(const QString &name, const QString &exec, const QString 
         .toUtf8();
 }
 
-struct Page
-{
-    QPushButton apply;
-    QPushButton ok;
-    ucOptGeneral page;
-    explicit Page(OptionsFixture &f) : page(f.services) {}
-    void init(OptionsFixture &f)
-    {
-        apply.setEnabled(false);
-        page.Init(f.engine(), &apply, &ok, f.log());
-    }
-};
+using Page = PageOf<ucOptGeneral>;
 }
 
 void TstOptGeneral::derivedName_data()

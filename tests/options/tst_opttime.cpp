@@ -32,18 +32,7 @@ private Q_SLOTS:
 };
 
 namespace {
-struct Page
-{
-    QPushButton apply;
-    QPushButton ok;
-    ucOptTime page;
-    explicit Page(OptionsFixture &f) : page(f.services) {}
-    void init(OptionsFixture &f)
-    {
-        apply.setEnabled(false);
-        page.Init(f.engine(), &apply, &ok, f.log());
-    }
-};
+using Page = PageOf<ucOptTime>;
 
 /// The cancel events of the time pulser's clocks so far, oldest first (each clock
 /// start makes one, named after the pulser and the clock's instance).

@@ -53,18 +53,7 @@ private:
 };
 
 namespace {
-struct Page
-{
-    QPushButton apply;
-    QPushButton ok;
-    ucOptVoiceCmd page;
-    explicit Page(OptionsFixture &f) : page(f.services) {}
-    void init(OptionsFixture &f)
-    {
-        apply.setEnabled(false);
-        page.Init(f.engine(), &apply, &ok, f.log());
-    }
-};
+using Page = PageOf<ucOptVoiceCmd>;
 
 QStringList visibleNames(CTalker *talker)
 {

@@ -1,4 +1,6 @@
 #include "ShellFixture.h"
+#include "FMain.h"
+#include "MessageListModel.h"
 #include "EngineTalker.h"
 #include "ShellMessage.h"
 
@@ -6,17 +8,15 @@
 #include "NullAudioSink.h"
 #include "engine/MUScripting.h"
 #include "speech/CTalker.h"
+#include "storage/CSettings.h"
 #include "storage/MsgManager.h"
-#include "trellis/MetaTypes.h"
-#include "trellis/Paths.h"
+#include "timing/TimerManager.h"
 
-#include <QFile>
+#include <QTest>
 
-ShellFixture::ShellFixture() : m_home(std::make_unique<QTemporaryDir>())
+
+ShellFixture::ShellFixture()
 {
-    RegisterTrellisMetaTypes();
-    qputenv("MURMELO_AUDIO", "null");
-    Paths::SetHome(m_home->path());
     services.respond = [this](const QString &prompt, int buttons, const QString &title) {
         boxes.append({prompt, buttons, title});
         return answer;
@@ -27,10 +27,7 @@ ShellFixture::ShellFixture() : m_home(std::make_unique<QTemporaryDir>())
     };
 }
 
-ShellFixture::~ShellFixture()
-{
-    Paths::SetHome(QString());
-}
+ShellFixture::~ShellFixture() = default;
 
 void ShellFixture::clear()
 {
@@ -40,10 +37,7 @@ void ShellFixture::clear()
 
 QString ShellFixture::logText() const
 {
-    QFile f(Paths::StateDir() + QStringLiteral("/mu.log"));
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(f.readAll());
+    return m_home.logText();
 }
 
 QString ShellFixture::rawPlain(const QString &from, const QString &subject, const QString &body)
@@ -93,4 +87,36 @@ EngineFixture::~EngineFixture()
 bool EngineFixture::store(Record &msg)
 {
     return m_engine->msgManager()->add(msg);
+}
+
+ShellWindow::ShellWindow(bool firstStart, const QList<Record> &stored)
+    : m_window(std::make_unique<FMain>(fx.services)), w(*m_window)
+{
+    ef.engine()->settings()->SaveSetting(FMain::KeyFirstStart, firstStart);
+    for (Record r : stored)
+        QVERIFY(ef.store(r));
+    w.Init(ef.engine()->log(), ef.engine(), ef.agent(), ef.talker());
+    // Pulses would speak the spool away under the test's feet.
+    QObject::disconnect(ef.talker(), &CTalker::Spooled, &w, nullptr);
+    ef.engine()->timerManager()->StopTiming(FMain::SpeechPulseId);
+    clearSpool();
+    fx.clear();
+}
+
+ShellWindow::~ShellWindow()
+{
+    w.Finalize();
+}
+
+void ShellWindow::clearSpool()
+{
+    ef.talker()->StopTalking(true);
+}
+
+QStringList ShellWindow::rowsFrom() const
+{
+    QStringList out;
+    for (int i = 0; i < w.model()->rowCount(); ++i)
+        out << w.model()->text(i, MessageListModel::ColFrom);
+    return out;
 }

@@ -1,20 +1,22 @@
 #pragma once
 #include "ShellServices.h"
+#include "kit/TestHome.h"
 #include "trellis/Record.h"
 
 #include <QList>
 #include <QString>
 #include <QStringList>
-#include <QTemporaryDir>
 #include <QUrl>
 #include <memory>
 
 class AgentControl;
+class FMain;
 class CTalker;
 class MUScripting;
 
-/// What the shell tests share: a throw-away home, silent sound, message boxes and
-/// opened addresses recorded instead of shown, and ready-made message records.
+/// What the shell tests share: the kit's throw-away home (silent sound), the windows'
+/// services with message boxes and opened addresses recorded instead of shown, and
+/// ready-made message records.
 class ShellFixture
 {
 public:
@@ -28,7 +30,7 @@ public:
     ShellFixture();
     ~ShellFixture();
 
-    QString home() const { return m_home->path(); }
+    QString home() const { return m_home.path(); }
     /// The services handed to the windows: boxes and opened addresses recorded.
     ShellServices services;
     /// Every message box since the start (or the last clear), answered with `answer`.
@@ -46,7 +48,7 @@ public:
     static QString rawPlain(const QString &from, const QString &subject, const QString &body);
 
 private:
-    std::unique_ptr<QTemporaryDir> m_home;
+    TestHome m_home;
 };
 
 /// An engine on the fixture's home with a windowed agent and the talker, as the
@@ -67,4 +69,24 @@ private:
     std::unique_ptr<MUScripting> m_engine;
     std::unique_ptr<CTalker> m_ownTalker;
     CTalker *m_talker = nullptr;
+};
+
+/// The one driver of the shell's windows: a main window initialised on an engine as the
+/// start-up leaves it (hidden), with the speech pulse stopped so the spool stays readable.
+class ShellWindow
+{
+public:
+    explicit ShellWindow(bool firstStart = true, const QList<Record> &stored = {});
+    ~ShellWindow();
+    ShellFixture fx;
+    EngineFixture ef;
+
+private:
+    std::unique_ptr<FMain> m_window;
+
+public:
+    FMain &w;
+    void clearSpool();
+    /// The senders as listed, from the top.
+    QStringList rowsFrom() const;
 };

@@ -1,6 +1,7 @@
 // The licence in the About box, the help's voice phrases, and the desktop entry and AppStream metainfo as their
 // validators see them.
 #include "AboutBox.h"
+#include "FMain.h"
 #include "ShellServices.h"
 #include "VoiceCommands.h"
 
@@ -44,6 +45,13 @@ private Q_SLOTS:
             const QString phrase = QLatin1Char('"') + VoiceCommands::DefaultPhrase(i) + QLatin1Char('"');
             QVERIFY2(page.contains(phrase), qPrintable(phrase));
         }
+    }
+
+    void everyVoiceCommandRunsOnTheWindow()
+    {
+        // The window's one command table serves the voice commands too.
+        for (const VoiceCommands::Command &c : VoiceCommands::Table())
+            QVERIFY2(FMain::Commands().contains(c.name), qPrintable(c.name));
     }
 
     void validatorsFindNothing_data()

@@ -104,7 +104,27 @@ QByteArray popPrefs(const QList<std::tuple<QString, QString, QString, int, int>>
     return out;
 }
 
-/// A throw-away HOME for the import tests; the real one comes back afterwards.
+/// Thunderbird profiles under `tb`: none (0), one without POP3 (-1), one listed in
+/// profiles.ini (1), or that and one more found by its prefs.js alone (2).
+void writeProfiles(const QString &tb, int profiles)
+{
+    if (profiles == -1) {
+        writeFile(tb + QStringLiteral("/abc.default/prefs.js"), popPrefs({}));
+    } else if (profiles >= 1) {
+        writeFile(tb + QStringLiteral("/profiles.ini"),
+                  "[General]\nStartWithLastProfile=1\n\n[Profile0]\nName=default\nIsRelative=1\n"
+                  "Path=abc.default\nDefault=1\n");
+        writeFile(tb + QStringLiteral("/abc.default/prefs.js"),
+                  popPrefs({{QStringLiteral("one@one.example"), QStringLiteral("pop.one.example"), QStringLiteral("one"),
+                             995, 3}}));
+    }
+    if (profiles == 2)
+        writeFile(tb + QStringLiteral("/xyz.default-release/prefs.js"),
+                  popPrefs({{QStringLiteral("two@two.example"), QStringLiteral("pop.two.example"),
+                             QStringLiteral("two@two.example"), 110, 2}}));
+}
+
+/// A throw-away HOME for the default profile folder; the real one comes back afterwards.
 struct FakeHome
 {
     QTemporaryDir dir;
@@ -605,45 +625,51 @@ private Q_SLOTS:
         QCOMPARE(ef.engine()->msgManager()->GetMsgs().Count(), before);
     }
 
+    void thunderbirdProfiles_data()
+    {
+        QTest::addColumn<int>("profiles");        // 0: no folder at all; -1: a profile without POP3
+        QTest::addColumn<QStringList>("servers"); // server:port:security of each account found
+        QTest::newRow("none") << 0 << QStringList{};
+        QTest::newRow("profile-without-pop3") << -1 << QStringList{};
+        QTest::newRow("listed-profile") << 1 << QStringList{"pop.one.example:995:TLS"};
+        QTest::newRow("listed-and-unlisted") << 2 << QStringList{"pop.one.example:995:TLS", "pop.two.example:110:STARTTLS"};
+    }
+    void thunderbirdProfiles()
+    {
+        // The profiles are read from the folder given, or from ~/.thunderbird.
+        QFETCH(int, profiles);
+        QFETCH(QStringList, servers);
+        FakeHome home;
+        writeProfiles(home.thunderbird(), profiles);
+        for (const QString &dir : {home.thunderbird(), QString()}) {
+            QStringList found;
+            for (const Record &r : ThunderbirdAccounts::EnumAccounts(dir))
+                found << r.text(QStringLiteral("Server")) + u':' + r.text(QStringLiteral("Port")) + u':' +
+                             r.text(QStringLiteral("Security"));
+            QCOMPARE(found, servers);
+        }
+    }
+
     void importThunderbird_data()
     {
-        QTest::addColumn<int>("profiles");   // 0: no folder at all
+        QTest::addColumn<int>("profiles");   // as above
         QTest::addColumn<int>("choice");     // what the chooser answers (two accounts)
         QTest::addColumn<QString>("server"); // "" when nothing is added
-        QTest::addColumn<int>("port");
-        QTest::addColumn<QString>("security");
-        QTest::newRow("none") << 0 << 0 << "" << 0 << "";
-        QTest::newRow("profile-without-pop3") << -1 << 0 << "" << 0 << "";
-        QTest::newRow("one") << 1 << 0 << "pop.one.example" << 995 << "TLS";
-        QTest::newRow("two-pick-second") << 2 << 2 << "pop.two.example" << 110 << "STARTTLS";
-        QTest::newRow("two-pick-first") << 2 << 1 << "pop.one.example" << 995 << "TLS";
-        QTest::newRow("two-cancelled") << 2 << 0 << "" << 0 << "";
+        QTest::newRow("none") << 0 << 0 << "";
+        QTest::newRow("one") << 1 << 0 << "pop.one.example";
+        QTest::newRow("two-pick-second") << 2 << 2 << "pop.two.example";
+        QTest::newRow("two-pick-first") << 2 << 1 << "pop.one.example";
+        QTest::newRow("two-cancelled") << 2 << 0 << "";
     }
     void importThunderbird()
     {
         QFETCH(int, profiles);
         QFETCH(int, choice);
         QFETCH(QString, server);
-        QFETCH(int, port);
-        QFETCH(QString, security);
-        FakeHome home;
         ShellFixture fx;
         EngineFixture ef;
-        const QString tb = home.thunderbird();
-        if (profiles == -1) {
-            writeFile(tb + QStringLiteral("/abc.default/prefs.js"), popPrefs({}));
-        } else if (profiles >= 1) {
-            writeFile(tb + QStringLiteral("/profiles.ini"),
-                      "[General]\nStartWithLastProfile=1\n\n[Profile0]\nName=default\nIsRelative=1\n"
-                      "Path=abc.default\nDefault=1\n");
-            writeFile(tb + QStringLiteral("/abc.default/prefs.js"),
-                      popPrefs({{QStringLiteral("one@one.example"), QStringLiteral("pop.one.example"),
-                                 QStringLiteral("one"), 995, 3}}));
-        }
-        if (profiles == 2)
-            writeFile(tb + QStringLiteral("/xyz.default-release/prefs.js"),
-                      popPrefs({{QStringLiteral("two@two.example"), QStringLiteral("pop.two.example"),
-                                 QStringLiteral("two@two.example"), 110, 2}}));
+        fx.services.thunderbirdDir = fx.home() + QStringLiteral("/tb");
+        writeProfiles(fx.services.thunderbirdDir, profiles);
         QStringList offered;
         fx.services.chooseOne = [&offered, choice](const QStringList &entries, QWidget *) {
             offered = entries;
@@ -684,8 +710,10 @@ private Q_SLOTS:
         QCOMPARE(all.Count(), 1);
         const Record stored = all.Item(1).value<Record>();
         QCOMPARE(stored.text(QStringLiteral("Server")), server);
-        QCOMPARE(stored.Item(QStringLiteral("Port")).toInt(), port);
-        QCOMPARE(stored.text(QStringLiteral("Security")), security);
+        // The form took what the profile said.
+        const bool first = server == QLatin1String("pop.one.example");
+        QCOMPARE(stored.Item(QStringLiteral("Port")).toInt(), first ? 995 : 110);
+        QCOMPARE(stored.text(QStringLiteral("Security")), first ? QStringLiteral("TLS") : QStringLiteral("STARTTLS"));
         QCOMPARE(dlg.lv()->topLevelItemCount(), 1);
     }
 

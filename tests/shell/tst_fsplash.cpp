@@ -456,7 +456,12 @@ private Q_SLOTS:
         const QRegularExpression folder(QStringLiteral("home folder (\\S+), demo"));
         const QString home = folder.match(QString::fromLocal8Bit(said)).captured(1);
         QVERIFY2(!home.isEmpty() && QFileInfo::exists(home), said.constData());
-        QTest::qWait(1500);   // well into its start-up
+        // Well into its start-up: the main window is made.
+        const auto logged = [&home] {
+            QFile log(home + QStringLiteral("/mu.log"));
+            return log.open(QIODevice::ReadOnly) && log.readAll().contains("FMain.Init() Complete");
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(logged(), 60000);
         QCOMPARE(::kill(pid_t(p.processId()), signal), 0);
         QVERIFY(p.waitForFinished(20000));
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);

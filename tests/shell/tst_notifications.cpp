@@ -8,6 +8,7 @@
 #include "MessageListModel.h"
 
 #include "engine/MUScripting.h"
+#include "speech/Announcer.h"
 #include "speech/CTalker.h"
 #include "storage/CSettings.h"
 #include "timing/TimerManager.h"
@@ -163,15 +164,12 @@ private Q_SLOTS:
         QFETCH(bool, spam);
         QFETCH(bool, switchedOn);
         QFETCH(bool, notified);
-        ShellFixture fx;
-        EngineFixture ef;
+        ShellWindow t;
+        EngineFixture &ef = t.ef;
+        FMain &w = t.w;
         if (!switchedOn)
             ef.engine()->settings()->SaveSetting(FMain::KeyDesktopNotification, false);
-        fx.services.isSpam = [spam](MUScripting *, const QString &) { return spam; };
-        FMain w(fx.services);
-        w.Init(ef.engine()->log(), ef.engine(), ef.agent(), ef.talker());
-        QObject::disconnect(ef.talker(), &CTalker::Spooled, &w, nullptr);
-        ef.engine()->timerManager()->StopTiming(FMain::SpeechPulseId);
+        ef.engine()->settings()->SaveSetting(Announcer::KeyPhrases, spam ? QVariantList{QStringLiteral(",")} : QVariantList{});
         Record older = ShellFixture::message(QStringLiteral("old@example.org"), QStringLiteral("Older"));
         Record msg = ShellFixture::message(QStringLiteral("Garden Club <news@garden.example>"), QStringLiteral("Spring"));
         QVERIFY(ef.store(older));
@@ -194,7 +192,6 @@ private Q_SLOTS:
             QTRY_VERIFY(w.isVisible());
             QCOMPARE(w.headerText(2), QStringLiteral("Spring"));
         }
-        w.Finalize();
     }
 };
 
