@@ -275,7 +275,7 @@ void FMain::Init(LogPtr log, MUScripting *scripting, AgentControl *agent, CTalke
             moTimerManager->AddTimePulser(TimePulseId, int(Utility::ToInt(setting(KeyTimeInterval, 60), 60)));
     }
 
-    // 21-22.
+    // The per-account menu, then the greeting: a welcome on the first start.
     RebuildCheckThisAccountMenu();
     if (settingBool(KeyFirstStart, true)) {
         talk(MessageTable::Text(120));
@@ -296,7 +296,7 @@ void FMain::Init(LogPtr log, MUScripting *scripting, AgentControl *agent, CTalke
             talk(MessageTable::Text(121));
     }
 
-    // 23-24.
+    // Checking starts last, once everything that announces mail is ready.
     if (moScripting)
         moScripting->StartDownload();
     trace(QStringLiteral("FMain.Init() Complete"), QStringLiteral("Init"));

@@ -102,7 +102,7 @@ bool FSplash::Start()
     trace(QStringLiteral("Murmelo ver.") + QStringLiteral(MURMELO_VERSION), init);
     trace(QStringLiteral("System: ") + Utility::GetSystemVersion(), init);
 
-    // 4.
+    // The libraries the program needs at run time.
     QString missing;
     if (!ComponentCheck::CheckComponents(missing)) {
         m_services.message(missing, ShellMessage::Critical);
@@ -111,7 +111,7 @@ bool FSplash::Start()
         return false;
     }
 
-    // 5-6.
+    // One running copy per user.
     trace(QStringLiteral("Data components: ") + Utility::GetDataAccessVersions(), init);
     m_lock = std::make_unique<InstanceLock>(InstanceLock::DefaultFolder());
     if (!m_lock->tryLock()) {
@@ -153,7 +153,7 @@ bool FSplash::Start()
         return false;
     }
 
-    // 8.
+    // New mail also reaches the splash, which animates the tray icon.
     trace(QStringLiteral("Database: ") + setting(MUScripting::KeyInstallId, QString()).toString(), init);
     moReceiverManager = moScripting->receiverManager();
     if (moReceiverManager)
@@ -167,13 +167,13 @@ bool FSplash::Start()
     if (m_options.afterEngineInit)
         m_options.afterEngineInit(moScripting.get());
 
-    // 9-10.
+    // The tray icon, then the program to the front.
     const QString load = QStringLiteral("Form_Load");
     trace(QStringLiteral("Form_Load() call"), load);
     addTrayIcon();
     bringToFront();
 
-    // 11.
+    // Without a character there is nobody to talk: stop here.
     if (!CheckCharacter()) {
         m_exitCode = 1;
         shutDown();
@@ -199,7 +199,6 @@ bool FSplash::Start()
         return false;
     }
 
-    // 13.
     bringToFront();
     trace(QStringLiteral("Form_Load() Complete"), load);
     return true;
