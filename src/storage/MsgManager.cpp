@@ -143,6 +143,15 @@ void MsgManager::Init(Database *db, Log *log, int batchRows)
     }
     if (!schemaHas(*m_db, QStringLiteral("index"), QStringLiteral("MsgIdentity"), source))
         ensureIdentityIndex(source);
+    // Older databases also index (Server, User) alone, which the identity index begins with.
+    if (schemaHas(*m_db, QStringLiteral("index"), QStringLiteral("MsgIdentity"), source)
+        && schemaHas(*m_db, QStringLiteral("index"), QStringLiteral("MsgAccount"), source)) {
+        try {
+            m_db->run(QStringLiteral("DROP INDEX MsgAccount"), {}, source).finish();
+        } catch (const MUError &error) {
+            logError(error, source);
+        }
+    }
     if (!schemaHas(*m_db, QStringLiteral("table"), QStringLiteral("Uid"), source))
         ensureImapTable();
     if (!schemaHas(*m_db, QStringLiteral("index"), QStringLiteral("MsgToSort"), source))

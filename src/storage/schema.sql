@@ -44,9 +44,9 @@ CREATE TABLE Msg (
     IsRead       INTEGER NOT NULL DEFAULT 0,
     DateKey      INTEGER
 );
-CREATE INDEX MsgAccount ON Msg (Server, User);
 -- A message of a mailbox is stored once, whichever process or check delivers it; a row
--- deleted by the user stays and so keeps its message from coming back.
+-- deleted by the user stays and so keeps its message from coming back. The index also
+-- finds an account's messages (Server, User).
 CREATE UNIQUE INDEX MsgIdentity ON Msg (Server, User, POP3Id);
 CREATE INDEX MsgCreation ON Msg (CreationDate);
 -- The list sorts by the moment of sending: Date read as seconds since 1970 (UTC), NULL

@@ -229,6 +229,7 @@ private Q_SLOTS:
             QVERIFY(exec(u"DROP INDEX "_s + QLatin1String(index)));
         QVERIFY(exec(u"ALTER TABLE Msg DROP COLUMN IsRead"_s));
         QVERIFY(exec(u"ALTER TABLE Msg DROP COLUMN DateKey"_s));
+        QVERIFY(exec(u"CREATE INDEX MsgAccount ON Msg (Server, User)"_s));   // repeats the identity index
         const char *const dates[][2] = {{"{1}", "Tue, 10 Nov 2026 09:00:00 +0000"},
                                         {"{2}", "Mon, 2 Nov 2026 11:30:00 +0200"},
                                         {"{3}", "not a date"},
@@ -257,6 +258,7 @@ private Q_SLOTS:
         QVERIFY(allRead);
         QCOMPARE(scalar(u"SELECT count(*) FROM sqlite_master WHERE type = 'index' AND name IN "
                         "('MsgDateKey', 'MsgFromSort', 'MsgSubjectSort', 'MsgToSort')"_s).toInt(), 4);
+        QCOMPARE(scalar(u"SELECT count(*) FROM sqlite_master WHERE name = 'MsgAccount'"_s).toInt(), 0);
         Record fresh = msg(u"fresh"_s);
         QVERIFY(reopened.add(fresh));
         QVERIFY(!reopened.GetMsgPage(MsgManager::SortKey::Added, true, 0, 1).first().Item(u"IsRead"_s).toBool());
