@@ -7,7 +7,7 @@
 /// FETCH (BODY[], BODY.PEEK[], partial <0.n>, HEADER), IDLE/DONE, NOOP and LOGOUT; it asks for
 /// synchronising literals with "+". A script can make it answer a verb with NO, BAD, BYE (then
 /// hang up), nothing, or raw bytes; insert bytes into the middle of a FETCH answer; cut its
-/// whole output into chosen pieces; change UIDVALIDITY. Messages added while a client idles
+/// whole output into chosen pieces; renumber the UIDs. Messages added while a client idles
 /// are announced at once with EXISTS. It records every line received, byte for byte, and
 /// remembers whether anything asked for a body without PEEK (which would set \Seen).
 class FakeImapServer : public ScriptedLineServer
@@ -23,8 +23,6 @@ public:
     /// Default IMAP4rev1 IDLE LITERAL+ AUTH=PLAIN SASL-IR.
     void setCapabilities(const QByteArray &capabilities) { m_capabilities = capabilities; }
     QByteArray capabilities() const { return m_capabilities; }
-    /// Changing it renumbers nothing by itself; renumber() gives the messages new UIDs.
-    void setUidValidity(quint32 validity) { m_uidValidity = validity; }
     /// Gives every message a fresh UID from `firstUid` on (as a server that rebuilt its index).
     void renumber(quint32 firstUid);
 

@@ -21,11 +21,6 @@ int FakePop3Server::addMessage(const QByteArray &raw)
     return int(m_messages.size());
 }
 
-void FakePop3Server::clearMessages()
-{
-    m_messages.clear();
-}
-
 void FakePop3Server::setAction(const QByteArray &command, Action action, const QByteArray &text)
 {
     Rule &rule = m_rules[command];

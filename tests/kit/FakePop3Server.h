@@ -42,7 +42,6 @@ public:
     }
     /// Appends a raw message (CR LF line ends; a missing final CR LF is added). Returns its number.
     int addMessage(const QByteArray &raw);
-    void clearMessages();
     int messageCount() const { return int(m_messages.size()); }
 
     /// Sets the rule for `command`: either a whole command line without CR LF ("TOP 3 1")

@@ -33,9 +33,7 @@ Outcome attempt(F call)
     }
     return outcome;
 }
-}
 
-namespace {
 /// A socket that never gets as far as a connection.
 class UnconnectableSocket : public QTcpSocket
 {

@@ -44,9 +44,7 @@ QList<QByteArray> tops(int from, int to, const QByteArray &lines)
         out << "TOP " + QByteArray::number(n) + lines;
     return out;
 }
-}
 
-namespace {
 const QList<QByteArray> kPipelining = {"CAPA", "TOP", "UIDL", "USER", "PIPELINING"};
 
 /// The identifiers of a unique-id map, each once, sorted.
@@ -60,12 +58,25 @@ QStringList identifiers(const QVariantMap &uidls)
     return ids;
 }
 
-DataBag knownIds(int from, int to)
+QStringList ids(int from, int to)
+{
+    QStringList out;
+    for (int n = from; n <= to; ++n)
+        out << idOf(n);
+    return out;
+}
+
+DataBag knownOf(const QStringList &ids)
 {
     DataBag known;
-    for (int n = from; n <= to; ++n)
-        known.Add(idOf(n), idOf(n));
+    for (const QString &id : ids)
+        known.Add(id, id);
     return known;
+}
+
+DataBag knownIds(int from, int to)
+{
+    return knownOf(ids(from, to));
 }
 
 }
@@ -153,8 +164,7 @@ private Q_SLOTS:
         }
         run(known);
         QVERIFY(m_run->completed());
-        QCOMPARE(m_run->arrived.size(), 1);
-        QCOMPARE(m_run->arrived.first().text(QStringLiteral("POP3Id")), idOf(41));
+        QCOMPARE(m_run->arrivedIds(), ids(41, 41));
         const QList<QByteArray> commands = m_server->commands();
         QVERIFY(commands.contains("TOP 41" + kWhole));
         QCOMPARE(m_server->countOf("TOP"), 30 + 1);
@@ -184,17 +194,12 @@ private Q_SLOTS:
         m_server->addMessage("From: Only From <f@example.org>\r\nSubject: bare\r\n\r\nz\r\n");
         run();
         QVERIFY(m_run->completed());
-        QCOMPARE(m_run->arrived.size(), 3);
-        QCOMPARE(m_run->arrived.at(0).text(QStringLiteral("POP3Id")), QStringLiteral("Mon, 7 Dec 2026 08:00:00 +0000"));
-        QCOMPARE(m_run->arrived.at(1).text(QStringLiteral("POP3Id")), QStringLiteral("from relay.example.org by mx"));
-        QCOMPARE(m_run->arrived.at(2).text(QStringLiteral("POP3Id")), QStringLiteral("Only From"));
+        QCOMPARE(m_run->arrivedIds(),
+                 (QStringList{"Mon, 7 Dec 2026 08:00:00 +0000", "from relay.example.org by mx", "Only From"}));
 
         // A second check that knows these ids fetches nothing.
-        DataBag known;
-        for (const Record &r : std::as_const(m_run->arrived))
-            known.Add(r.text(QStringLiteral("POP3Id")), r.text(QStringLiteral("POP3Id")));
         m_server->clearReceived();
-        run(known);
+        run(knownOf(m_run->arrivedIds()));
         QVERIFY(m_run->completed());
         QVERIFY(m_run->arrived.isEmpty());
         QCOMPARE(m_server->countOf("TOP"), 3);
@@ -247,9 +252,7 @@ private Q_SLOTS:
         QCOMPARE(m_home->shortLogText().contains("its header gives no identifier"), !idPrefix.isEmpty());
 
         // The next check, with or without the unique-ids remembered, knows them both.
-        DataBag known;
-        for (const Record &r : std::as_const(m_run->arrived))
-            known.Add(r.text(QStringLiteral("POP3Id")), r.text(QStringLiteral("POP3Id")));
+        const DataBag known = knownOf(m_run->arrivedIds());
         const QVariantMap seen = m_run->seenUidls;
         for (const bool remembered : {false, true}) {
             m_knownUidls = remembered ? seen : QVariantMap();
@@ -422,8 +425,7 @@ private Q_SLOTS:
         run();
         QVERIFY(m_run->completed());
         QCOMPARE(m_run->endData.toString(), kAccountId);
-        QCOMPARE(m_run->arrived.size(), 1);
-        QCOMPARE(m_run->arrived.first().text(QStringLiteral("POP3Id")), idOf(1));
+        QCOMPARE(m_run->arrivedIds(), ids(1, 1));
         QTRY_COMPARE(m_server->commands().last(), QByteArray("QUIT"));
         QCOMPARE(m_server->countOf("QUIT"), 1);
     }
@@ -467,11 +469,9 @@ private Q_SLOTS:
             m_server->addMessage(mail(n));
         run();
         QVERIFY(m_run->completed());
-        QCOMPARE(m_run->arrived.size(), 30);
-        for (int k = 0; k < 30; ++k) {
-            QCOMPARE(m_run->arrived.at(k).text(QStringLiteral("POP3Id")), idOf(6 + k));
+        QCOMPARE(m_run->arrivedIds(), ids(6, 35));
+        for (int k = 0; k < 30; ++k)
             QCOMPARE(m_run->arrived.at(k).text(QStringLiteral("Content")).toLatin1(), mail(6 + k).chopped(2));
-        }
         QCOMPARE(m_server->commands(),
                  QList<QByteArray>({"CAPA", "USER bob", "PASS secret"}) + listing + tops(6, 35, kWhole) + QList<QByteArray>{"QUIT"});
         QCOMPARE(m_server->turns(), turns);
@@ -495,11 +495,9 @@ private Q_SLOTS:
         run(knownIds(1, 8));
         QVERIFY(m_run->completed());
         // The newest 30 are 6..35; 6, 7 and 8 are known.
-        QCOMPARE(m_run->arrived.size(), 27);
-        for (int k = 0; k < 27; ++k) {
-            QCOMPARE(m_run->arrived.at(k).text(QStringLiteral("POP3Id")), idOf(9 + k));
+        QCOMPARE(m_run->arrivedIds(), ids(9, 35));
+        for (int k = 0; k < 27; ++k)
             QCOMPARE(m_run->arrived.at(k).text(QStringLiteral("Content")).toLatin1(), mail(9 + k).chopped(2));
-        }
         QList<QByteArray> expected{"CAPA", "USER bob", "PASS secret", "UIDL"};
         for (int n = 6; n <= 35; ++n)
             expected << "TOP " + QByteArray::number(n) + " 1";
@@ -562,9 +560,7 @@ private Q_SLOTS:
         run(walked ? knownIds(99, 99) : DataBag());
         // As when each message had its own walk: 1 to 3 arrive, then the refusal ends the check.
         QCOMPARE(m_run->endMsg, ReceiverMessages::ErrorOccured);
-        QCOMPARE(m_run->arrived.size(), 3);
-        for (int k = 0; k < 3; ++k)
-            QCOMPARE(m_run->arrived.at(k).text(QStringLiteral("POP3Id")), idOf(k + 1));
+        QCOMPARE(m_run->arrivedIds(), ids(1, 3));
         const PostedError error = m_run->error();
         QCOMPARE(error.number, MUError::engineNumber(525));
         QCOMPARE(error.description,
@@ -653,8 +649,7 @@ private Q_SLOTS:
         known.Remove(idOf(2));
         run(known);
         QVERIFY(m_run->completed());
-        QCOMPARE(m_run->arrived.size(), 1);
-        QCOMPARE(m_run->arrived.first().text(QStringLiteral("POP3Id")), idOf(2));
+        QCOMPARE(m_run->arrivedIds(), ids(2, 2));
         QCOMPARE(m_server->commands(),
                  (QList<QByteArray>{"CAPA", "USER bob", "PASS secret", "UIDL", "TOP 2" + kWhole, "QUIT"}));
     }
@@ -677,9 +672,7 @@ private Q_SLOTS:
         m_knownUidls.insert(QStringLiteral("whatever"), idOf(1));
         run(knownIds(1, 1));
         QVERIFY(m_run->completed());
-        QCOMPARE(m_run->arrived.size(), 2);
-        QCOMPARE(m_run->arrived.at(0).text(QStringLiteral("POP3Id")), idOf(2));
-        QCOMPARE(m_run->arrived.at(1).text(QStringLiteral("POP3Id")), idOf(3));
+        QCOMPARE(m_run->arrivedIds(), ids(2, 3));
         QCOMPARE(m_server->countOf("UIDL"), offered ? 1 : 0);
         // Not announced before login: asked once more after it.
         QCOMPARE(m_server->countOf("CAPA"), offered ? 1 : 2);
@@ -809,8 +802,7 @@ private Q_SLOTS:
         QVERIFY(clock.elapsed() < 20000);
         QVERIFY(m_run->completed());
         QVERIFY(m_run->arrived.size() <= mostArrived);
-        for (int k = 0; k < m_run->arrived.size(); ++k)
-            QCOMPARE(m_run->arrived.at(k).text(QStringLiteral("POP3Id")), idOf(k + 1));
+        QCOMPARE(m_run->arrivedIds(), ids(1, int(m_run->arrived.size())));
         QVERIFY(m_server->maxBurst() >= 5);
         QTRY_COMPARE(m_server->commands().last(), QByteArray("QUIT"));
         QCOMPARE(m_server->countOf("QUIT"), 1);
