@@ -1,4 +1,5 @@
 #include "DovecotFixture.h"
+#include "ReceiverRun.h"
 #include <QDir>
 #include <QEventLoop>
 #include <QFileSystemWatcher>
@@ -23,12 +24,18 @@ QString findDovecot()
                                            QStringLiteral("/usr/local/sbin")});
 }
 
+bool failWith(QString *whyNot, const QString &reason)
+{
+    if (whyNot)
+        *whyNot = reason;
+    return false;
+}
+
 QString userName(uid_t uid)
 {
     const passwd *pw = ::getpwuid(uid);
     return pw ? QString::fromLocal8Bit(pw->pw_name) : QString();
 }
-
 }
 
 DovecotFixture::DovecotFixture() = default;
@@ -75,25 +82,20 @@ bool DovecotFixture::handToMailUser(const QString &path) const
 
 bool DovecotFixture::start(QString *whyNot)
 {
-    auto failWith = [whyNot](const QString &reason) {
-        if (whyNot)
-            *whyNot = reason;
-        return false;
-    };
     const QString dovecot = findDovecot();
     if (dovecot.isEmpty())
-        return failWith(QStringLiteral("dovecot is not installed (package dovecot-pop3d)"));
+        return failWith(whyNot, QStringLiteral("dovecot is not installed (package dovecot-pop3d)"));
 
     m_dir = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/murmelo-dovecot-XXXXXX"));
     if (!m_dir->isValid())
-        return failWith(QStringLiteral("cannot create a temporary folder"));
+        return failWith(whyNot, QStringLiteral("cannot create a temporary folder"));
     // The mail and login users must be able to reach their files under it.
     ::chmod(QFile::encodeName(m_dir->path()).constData(), 0755);
 
     if (::geteuid() == 0) {
         const passwd *mail = ::getpwnam("dovecot");
         if (!mail || !::getpwnam("dovenull"))
-            return failWith(QStringLiteral("the users dovecot and dovenull are missing"));
+            return failWith(whyNot, QStringLiteral("the users dovecot and dovenull are missing"));
         m_mailUid = int(mail->pw_uid);
         m_mailGid = int(mail->pw_gid);
     } else {
@@ -104,7 +106,7 @@ bool DovecotFixture::start(QString *whyNot)
     QDir root(m_dir->path());
     for (const char *sub : {"home", "home/Maildir", "home/Maildir/cur", "home/Maildir/new", "home/Maildir/tmp"}) {
         if (!root.mkpath(QString::fromLatin1(sub)) || !handToMailUser(root.filePath(QString::fromLatin1(sub))))
-            return failWith(QStringLiteral("cannot prepare the Maildir"));
+            return failWith(whyNot, QStringLiteral("cannot prepare the Maildir"));
     }
     root.mkpath(QStringLiteral("run"));
     root.mkpath(QStringLiteral("state"));
@@ -114,9 +116,9 @@ bool DovecotFixture::start(QString *whyNot)
     m_imapPort = m_imap ? freePort() : 0;
     m_imapTlsPort = m_imap && !m_certFile.isEmpty() ? freePort() : 0;
     if (m_imap && !QFile::exists(QStringLiteral("/usr/lib/dovecot/imap")))
-        return failWith(QStringLiteral("dovecot's IMAP server is not installed (package dovecot-imapd)"));
+        return failWith(whyNot, QStringLiteral("dovecot's IMAP server is not installed (package dovecot-imapd)"));
     if (m_port == 0)
-        return failWith(QStringLiteral("no free loopback port"));
+        return failWith(whyNot, QStringLiteral("no free loopback port"));
     if (!writeConfig(whyNot))
         return false;
 
@@ -128,12 +130,12 @@ bool DovecotFixture::start(QString *whyNot)
     m_process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     m_process->start(dovecot, {QStringLiteral("-F"), QStringLiteral("-c"), configPath()});
     if (!m_process->waitForStarted(10000))
-        return failWith(QStringLiteral("dovecot cannot be run: %1").arg(m_process->errorString()));
+        return failWith(whyNot, QStringLiteral("dovecot cannot be run: %1").arg(m_process->errorString()));
     m_masterPid = m_process->processId();
     if (!waitForPidFile(30000)) {
         const QString output = QString::fromLocal8Bit(m_process->readAll()).trimmed();
         stop();
-        return failWith(QStringLiteral("dovecot did not start: %1 %2").arg(output, logText()));
+        return failWith(whyNot, QStringLiteral("dovecot did not start: %1 %2").arg(output, logText()));
     }
     return true;
 }
@@ -170,11 +172,8 @@ bool DovecotFixture::writeConfig(QString *whyNot)
     const QString dir = m_dir->path();
 
     QFile passwd(m_dir->filePath(QStringLiteral("passwd")));
-    if (!passwd.open(QIODevice::WriteOnly)) {
-        if (whyNot)
-            *whyNot = QStringLiteral("cannot write the passwd file");
-        return false;
-    }
+    if (!passwd.open(QIODevice::WriteOnly))
+        return failWith(whyNot, QStringLiteral("cannot write the passwd file"));
     passwd.write(QStringLiteral("%1:{PLAIN}%2:%3:%4::%5/home::\n")
                      .arg(user(), password())
                      .arg(m_mailUid)
@@ -186,11 +185,8 @@ bool DovecotFixture::writeConfig(QString *whyNot)
                           | QFileDevice::ReadOther);
 
     QFile conf(configPath());
-    if (!conf.open(QIODevice::WriteOnly | QIODevice::Text)) {
-        if (whyNot)
-            *whyNot = QStringLiteral("cannot write the configuration");
-        return false;
-    }
+    if (!conf.open(QIODevice::WriteOnly | QIODevice::Text))
+        return failWith(whyNot, QStringLiteral("cannot write the configuration"));
     QTextStream out(&conf);
     out << "# Written by the test fixture; nothing outside this folder is used.\n"
         << "protocols = pop3" << (m_imap ? " imap" : "") << "\n"
@@ -219,23 +215,17 @@ bool DovecotFixture::writeConfig(QString *whyNot)
             << "ssl_cert = <" << m_certFile << "\n"
             << "ssl_key = <" << m_keyFile << "\n";
     }
-    out << "service pop3-login {\n"
-        << "  inet_listener pop3 {\n    address = 127.0.0.1\n    port = " << m_port << "\n  }\n"
-        << "  inet_listener pop3s {\n    address = 127.0.0.1\n    port = " << m_tlsPort << "\n"
-        << "    ssl = yes\n  }\n";
-    if (!root)
-        out << "  chroot =\n";
-    out << "}\n";
+    const auto login = [&](const char *protocol, quint16 plain, quint16 tls) {
+        out << "service " << protocol << "-login {\n"
+            << "  inet_listener " << protocol << " {\n    address = 127.0.0.1\n    port = " << plain << "\n  }\n"
+            << "  inet_listener " << protocol << "s {\n    address = 127.0.0.1\n    port = " << tls << "\n"
+            << "    ssl = yes\n  }\n" << (root ? "" : "  chroot =\n") << "}\n";
+    };
+    login("pop3", m_port, m_tlsPort);
     if (m_imap) {
-        out << "service imap-login {\n"
-            << "  inet_listener imap {\n    address = 127.0.0.1\n    port = " << m_imapPort << "\n  }\n"
-            << "  inet_listener imaps {\n    address = 127.0.0.1\n    port = " << m_imapTlsPort << "\n"
-            << "    ssl = yes\n  }\n";
-        if (!root)
-            out << "  chroot =\n";
-        out << "}\n"
-            // Benchmarks keep many accounts of the one test user connected at once.
-            << "protocol imap {\n  mail_max_userip_connections = 100\n}\n";
+        login("imap", m_imapPort, m_imapTlsPort);
+        // Benchmarks keep many accounts of the one test user connected at once.
+        out << "protocol imap {\n  mail_max_userip_connections = 100\n}\n";
     }
     if (!root) {
         // Without root nothing can change users or chroot: run every process as ourselves.
@@ -304,15 +294,8 @@ void DovecotFixture::stop()
 
 Record DovecotFixture::account(quint16 port, const QString &security, const QString &protocol) const
 {
-    Record a;
-    a.setId(QStringLiteral("{0D0FEC07-0000-4000-8000-00000000D001}"));
-    a.Add(QStringLiteral("Server"), host());
-    a.Add(QStringLiteral("Port"), port ? port : m_port);
-    a.Add(QStringLiteral("User"), user());
-    a.Add(QStringLiteral("Pwd"), password());
+    Record a = TestAccounts::mailbox(host(), port ? port : m_port, user(), password(), protocol);
     if (!security.isEmpty())
         a.Add(QStringLiteral("Security"), security);
-    if (!protocol.isEmpty())
-        a.Add(QStringLiteral("Protocol"), protocol);
     return a;
 }

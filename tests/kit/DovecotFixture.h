@@ -33,7 +33,6 @@ public:
     bool start(QString *whyNot);
     /// Stops the server and waits for its master process to end.
     void stop();
-    bool isRunning() const { return m_masterPid > 0; }
 
     /// Adds a raw message (CR LF or LF line ends) to the Maildir as a new message; messages
     /// are numbered by the server in the order they were added.

@@ -1,8 +1,6 @@
 #include "FakeImapServer.h"
-#include <QPointer>
 #include <QRegularExpression>
 #include <QTcpSocket>
-#include <QTimer>
 
 namespace {
 /// Reads one astring of a command line (atom, quoted string or literal) from `pos`.
@@ -53,43 +51,11 @@ QByteArray headerOf(const QByteArray &raw)
 }
 }
 
-FakeImapServer::FakeImapServer(QObject *parent) : QObject(parent)
-{
-    connect(&m_server, &QTcpServer::newConnection, this, &FakeImapServer::onNewConnection);
-}
-
-FakeImapServer::~FakeImapServer()
-{
-    dropAll();
-}
-
-bool FakeImapServer::listen(const QHostAddress &address)
-{
-    return m_server.listen(address, 0);
-}
-
-quint16 FakeImapServer::port() const
-{
-    return m_server.serverPort();
-}
-
-void FakeImapServer::setCredentials(const QByteArray &user, const QByteArray &password)
-{
-    m_user = user;
-    m_password = password;
-}
-
 void FakeImapServer::renumber(quint32 firstUid)
 {
     m_nextUid = firstUid;
     for (Message &m : m_messages)
         m.uid = m_nextUid++;
-}
-
-void FakeImapServer::setStreamChunks(const QList<int> &sizes, int gapMs)
-{
-    m_streamChunks = sizes;
-    m_streamGapMs = gapMs;
 }
 
 quint32 FakeImapServer::addMessage(const QByteArray &raw)
@@ -140,31 +106,15 @@ int FakeImapServer::idlingCount() const
     return n;
 }
 
-void FakeImapServer::dropAll()
+void FakeImapServer::opened(QTcpSocket *socket)
 {
-    const auto sockets = m_sessions.keys();
-    for (QTcpSocket *socket : sockets)
-        socket->abort();
+    m_sessions.insert(socket, Session());
+    const QByteArray greeting =
+        m_greeting.isEmpty() ? "* OK [CAPABILITY " + m_capabilities + "] Fake IMAP ready" : m_greeting;
+    socket->write(greeting + "\r\n");
 }
 
-void FakeImapServer::onNewConnection()
-{
-    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-        ++m_connections;
-        m_sessions.insert(socket, Session());
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
-        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
-            m_sessions.remove(socket);
-            socket->deleteLater();
-            Q_EMIT clientDisconnected();
-        });
-        const QByteArray greeting =
-            m_greeting.isEmpty() ? "* OK [CAPABILITY " + m_capabilities + "] Fake IMAP ready" : m_greeting;
-        socket->write(greeting + "\r\n");
-    }
-}
-
-void FakeImapServer::onReadyRead(QTcpSocket *socket)
+void FakeImapServer::readFrom(QTcpSocket *socket)
 {
     if (!m_sessions.contains(socket))
         return;
@@ -380,45 +330,10 @@ void FakeImapServer::send(QTcpSocket *socket, const QByteArray &bytes, bool clos
 {
     if (!m_sessions.contains(socket))
         return;
-    if (m_streamChunks.isEmpty()) {
-        socket->write(bytes);
-        if (closeAfter)
-            socket->disconnectFromHost();
-        return;
-    }
-    Session &s = m_sessions[socket];
-    s.out.append(bytes);
+    if (streaming())
+        return enqueue(socket, Piece{bytes, 0, closeAfter});
+    // Written without flushing, unlike POP3: the push suite's timing of a hang-up depends on it.
+    socket->write(bytes);
     if (closeAfter)
-        s.out.append(QByteArray()); // an empty piece: hang up here
-    if (!s.draining)
-        drain(socket);
-}
-
-void FakeImapServer::drain(QTcpSocket *socket)
-{
-    if (!m_sessions.contains(socket))
-        return;
-    Session &s = m_sessions[socket];
-    if (s.out.isEmpty()) {
-        s.draining = false;
-        return;
-    }
-    s.draining = true;
-    if (s.out.first().isEmpty()) {
-        s.out.clear();
-        s.draining = false;
         socket->disconnectFromHost();
-        return;
-    }
-    const int size = m_streamChunks.at(s.chunk++ % m_streamChunks.size());
-    QByteArray &head = s.out.first();
-    socket->write(head.left(size));
-    head.remove(0, qMin<qsizetype>(size, head.size()));
-    if (head.isEmpty())
-        s.out.removeFirst();
-    QPointer<QTcpSocket> guard(socket);
-    QTimer::singleShot(m_streamGapMs, this, [this, guard] {
-        if (guard)
-            drain(guard);
-    });
 }

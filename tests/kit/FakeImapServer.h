@@ -1,12 +1,5 @@
 #pragma once
-#include <QByteArray>
-#include <QHash>
-#include <QHostAddress>
-#include <QList>
-#include <QObject>
-#include <QTcpServer>
-
-class QTcpSocket;
+#include "ScriptedLineServer.h"
 
 /// A scriptable IMAP server (RFC 9051 subset) on a loopback port the system picks. It holds
 /// one folder, INBOX, of raw messages with UIDs and answers CAPABILITY, LOGIN, AUTHENTICATE
@@ -14,35 +7,24 @@ class QTcpSocket;
 /// FETCH (BODY[], BODY.PEEK[], partial <0.n>, HEADER), IDLE/DONE, NOOP and LOGOUT; it asks for
 /// synchronising literals with "+". A script can make it answer a verb with NO, BAD, BYE (then
 /// hang up), nothing, or raw bytes; insert bytes into the middle of a FETCH answer; cut its
-/// whole output into chosen pieces; change UIDVALIDITY. Messages added while a client idles
+/// whole output into chosen pieces; renumber the UIDs. Messages added while a client idles
 /// are announced at once with EXISTS. It records every line received, byte for byte, and
 /// remembers whether anything asked for a body without PEEK (which would set \Seen).
-/// Thread: lives on the thread that calls listen(); the client runs on another thread.
-class FakeImapServer : public QObject
+class FakeImapServer : public ScriptedLineServer
 {
     Q_OBJECT
 public:
     enum class Action { Answer, No, Bad, Bye, Silent, Raw };
 
-    explicit FakeImapServer(QObject *parent = nullptr);
-    ~FakeImapServer() override;
+    using ScriptedLineServer::ScriptedLineServer;
 
-    bool listen(const QHostAddress &address = QHostAddress::LocalHost);
-    quint16 port() const;
-    QString host() const { return QStringLiteral("127.0.0.1"); }
-
-    void setCredentials(const QByteArray &user, const QByteArray &password);
     /// The greeting line without CR LF; default "* OK [CAPABILITY ...] Fake IMAP ready".
     void setGreeting(const QByteArray &line) { m_greeting = line; }
     /// Default IMAP4rev1 IDLE LITERAL+ AUTH=PLAIN SASL-IR.
     void setCapabilities(const QByteArray &capabilities) { m_capabilities = capabilities; }
     QByteArray capabilities() const { return m_capabilities; }
-    /// Changing it renumbers nothing by itself; renumber() gives the messages new UIDs.
-    void setUidValidity(quint32 validity) { m_uidValidity = validity; }
     /// Gives every message a fresh UID from `firstUid` on (as a server that rebuilt its index).
     void renumber(quint32 firstUid);
-    /// Cuts everything after the greeting into pieces of these sizes (in turn), `gapMs` apart.
-    void setStreamChunks(const QList<int> &sizes, int gapMs = 1);
 
     /// Appends a message; returns its UID. A client in IDLE hears "* n EXISTS" at once.
     quint32 addMessage(const QByteArray &raw);
@@ -53,25 +35,18 @@ public:
     /// Bytes sent after the first untagged line of the next FETCH answer (e.g. "* 4 EXISTS\r\n").
     void setInjectDuringFetch(const QByteArray &bytes) { m_inject = bytes; }
 
-    /// Every line received (continuation data too), with its CR LF, across connections.
-    QList<QByteArray> received() const { return m_received; }
     /// The command lines without tag and CR LF ("LOGIN alice ****" is not masked here).
     QList<QByteArray> commands() const;
     int countOf(const QByteArray &verb) const;
-    void clearReceived() { m_received.clear(); }
-    int connectionCount() const { return m_connections; }
     /// A FETCH asked for a body without PEEK (or the folder was SELECTed).
     bool wouldHaveSetSeen() const { return m_seenRisk; }
     /// Clients in IDLE right now.
     int idlingCount() const;
-    /// Hangs up on every client.
-    void dropAll();
 
 Q_SIGNALS:
     /// A whole command arrived (without tag and CR LF), before it is answered.
     void commandReceived(const QByteArray &command);
     void idling();
-    void clientDisconnected();
 
 private:
     struct Message
@@ -87,9 +62,6 @@ private:
         bool selected = false;
         QByteArray idleTag;  // non-empty while in IDLE
         QByteArray authTag;  // waiting for a SASL response
-        QList<QByteArray> out;
-        bool draining = false;
-        int chunk = 0;
     };
     struct Rule
     {
@@ -97,29 +69,22 @@ private:
         QByteArray text;
     };
 
-    void onNewConnection();
-    void onReadyRead(QTcpSocket *socket);
+    void opened(QTcpSocket *socket) override;
+    void readFrom(QTcpSocket *socket) override;
+    void closed(QTcpSocket *socket) override { m_sessions.remove(socket); }
     void handleCommand(QTcpSocket *socket, const QByteArray &command);
     void answer(QTcpSocket *socket, const QByteArray &tag, const QByteArray &verb, const QByteArray &command);
     QByteArray fetch(const QByteArray &args, bool byUid);
     QList<int> resolve(const QByteArray &set, bool byUid) const;
     void send(QTcpSocket *socket, const QByteArray &bytes, bool closeAfter = false);
-    void drain(QTcpSocket *socket);
 
-    QTcpServer m_server;
     QHash<QTcpSocket *, Session> m_sessions;
     QHash<QByteArray, Rule> m_rules;
     QList<Message> m_messages;
-    QList<QByteArray> m_received;
-    QByteArray m_user = "user";
-    QByteArray m_password = "secret";
     QByteArray m_greeting;
     QByteArray m_capabilities = "IMAP4rev1 IDLE LITERAL+ AUTH=PLAIN SASL-IR";
     QByteArray m_inject;
     quint32 m_uidValidity = 1000;
     quint32 m_nextUid = 1;
-    QList<int> m_streamChunks;
-    int m_streamGapMs = 1;
-    int m_connections = 0;
     bool m_seenRisk = false;
 };

@@ -1,7 +1,5 @@
 #include "FakePop3Server.h"
-#include <QPointer>
 #include <QTcpSocket>
-#include <QTimer>
 #include <utility>
 
 namespace {
@@ -14,39 +12,6 @@ QByteArray verbOf(const QByteArray &line)
 }
 }
 
-FakePop3Server::FakePop3Server(QObject *parent) : QObject(parent)
-{
-    connect(&m_server, &QTcpServer::newConnection, this, &FakePop3Server::onNewConnection);
-}
-
-FakePop3Server::~FakePop3Server()
-{
-    // Aborting emits disconnected, whose handler edits m_sessions: take the sockets out first,
-    // so none is skipped and none reaches a handler once the members are gone.
-    const QList<QTcpSocket *> sockets = m_sessions.keys();
-    m_sessions.clear();
-    for (QTcpSocket *socket : sockets) {
-        socket->disconnect(this);
-        socket->abort();
-    }
-}
-
-bool FakePop3Server::listen(const QHostAddress &address)
-{
-    return m_server.listen(address, 0);
-}
-
-quint16 FakePop3Server::port() const
-{
-    return m_server.serverPort();
-}
-
-void FakePop3Server::setCredentials(const QByteArray &user, const QByteArray &password)
-{
-    m_user = user;
-    m_password = password;
-}
-
 int FakePop3Server::addMessage(const QByteArray &raw)
 {
     QByteArray message = raw;
@@ -54,11 +19,6 @@ int FakePop3Server::addMessage(const QByteArray &raw)
         message.append(kCrLf);
     m_messages.append(message);
     return int(m_messages.size());
-}
-
-void FakePop3Server::clearMessages()
-{
-    m_messages.clear();
 }
 
 void FakePop3Server::setAction(const QByteArray &command, Action action, const QByteArray &text)
@@ -73,15 +33,6 @@ void FakePop3Server::setChunks(const QByteArray &command, const QList<int> &size
     Rule &rule = m_rules[command];
     rule.chunks = sizes;
     rule.gapMs = gapMs;
-}
-
-void FakePop3Server::setStreamChunks(const QList<int> &sizes, int gapMs)
-{
-    m_streamChunks.clear();
-    for (int size : sizes)
-        if (size > 0)
-            m_streamChunks.append(size);
-    m_streamGapMs = gapMs;
 }
 
 void FakePop3Server::clearReceived()
@@ -108,26 +59,16 @@ int FakePop3Server::countOf(const QByteArray &verb) const
     return n;
 }
 
-void FakePop3Server::onNewConnection()
+void FakePop3Server::opened(QTcpSocket *socket)
 {
-    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-        ++m_connections;
-        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        m_sessions.insert(socket, Session());
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
-        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
-            m_sessions.remove(socket);
-            socket->deleteLater();
-            Q_EMIT clientDisconnected();
-        });
-        if (!m_neverGreet) {
-            socket->write(m_greeting + kCrLf);
-            socket->flush();
-        }
+    m_sessions.insert(socket, Session());
+    if (!m_neverGreet) {
+        socket->write(m_greeting + kCrLf);
+        socket->flush();
     }
 }
 
-void FakePop3Server::onReadyRead(QTcpSocket *socket)
+void FakePop3Server::readFrom(QTcpSocket *socket)
 {
     auto it = m_sessions.find(socket);
     if (it == m_sessions.end())
@@ -181,7 +122,7 @@ void FakePop3Server::handleLine(QTcpSocket *socket, const QByteArray &line)
         return;
     case Action::DropMidReply: {
         const QByteArray answer = normalAnswer(m_sessions[socket], line, closeAfter);
-        enqueue(socket, Piece{answer.left(qMax<qsizetype>(1, answer.size() / 2)), 0, true});
+        out(socket, Piece{answer.left(qMax<qsizetype>(1, answer.size() / 2)), 0, true});
         return;
     }
     case Action::Answer:
@@ -194,7 +135,7 @@ void FakePop3Server::handleLine(QTcpSocket *socket, const QByteArray &line)
 void FakePop3Server::send(QTcpSocket *socket, const QByteArray &bytes, const Rule &rule, bool closeAfter)
 {
     if (rule.chunks.isEmpty()) {
-        enqueue(socket, Piece{bytes, 0, closeAfter});
+        out(socket, Piece{bytes, 0, closeAfter});
         return;
     }
     QList<QByteArray> pieces;
@@ -209,67 +150,17 @@ void FakePop3Server::send(QTcpSocket *socket, const QByteArray &bytes, const Rul
         pieces.append(bytes.mid(pos));
     for (int i = 0; i < pieces.size(); ++i) {
         const bool last = i == pieces.size() - 1;
-        enqueue(socket, Piece{pieces.at(i), i == 0 ? 0 : rule.gapMs, last && closeAfter});
+        out(socket, Piece{pieces.at(i), i == 0 ? 0 : rule.gapMs, last && closeAfter});
     }
 }
 
-void FakePop3Server::enqueue(QTcpSocket *socket, Piece piece)
+void FakePop3Server::out(QTcpSocket *socket, Piece piece)
 {
     auto it = m_sessions.find(socket);
     if (it == m_sessions.end())
         return;
     it->sentSinceLastTurn = true;
-    if (!m_streamChunks.isEmpty()) {
-        // Re-cut the whole stream: the pieces ignore where one reply ends.
-        for (qsizetype pos = 0; pos < piece.bytes.size();) {
-            const int size = m_streamChunks.at(it->streamChunk++ % m_streamChunks.size());
-            const bool last = pos + size >= piece.bytes.size();
-            it->outbox.push_back(Piece{piece.bytes.mid(pos, size), m_streamGapMs, last && piece.closeAfter});
-            pos += size;
-        }
-    } else {
-        it->outbox.push_back(std::move(piece));
-    }
-    if (!it->draining)
-        drain(socket);
-}
-
-void FakePop3Server::drain(QTcpSocket *socket)
-{
-    auto it = m_sessions.find(socket);
-    if (it == m_sessions.end())
-        return;
-    it->draining = true;
-    while (!it->outbox.empty()) {
-        Piece &next = it->outbox.front();
-        if (next.delayMs > 0) {
-            const int delay = std::exchange(next.delayMs, 0);
-            QPointer<QTcpSocket> guard(socket);
-            QTimer::singleShot(delay, this, [this, guard] {
-                if (guard)
-                    drain(guard);
-            });
-            return; // still draining: later replies wait behind this piece
-        }
-        const Piece piece = std::move(next);
-        it->outbox.pop_front();
-        if (socket->state() != QAbstractSocket::ConnectedState) {
-            it->outbox.clear();
-            break;
-        }
-        socket->write(piece.bytes);
-        socket->flush();
-        it = m_sessions.find(socket); // a failed write may already have ended the session
-        if (it == m_sessions.end())
-            return;
-        if (piece.closeAfter) {
-            it->outbox.clear();
-            it->draining = false;
-            socket->disconnectFromHost();
-            return;
-        }
-    }
-    it->draining = false;
+    enqueue(socket, std::move(piece));
 }
 
 QByteArray FakePop3Server::answerFor(const QByteArray &line, bool *closeAfter)

@@ -1,13 +1,5 @@
 #pragma once
-#include <QByteArray>
-#include <QHash>
-#include <QHostAddress>
-#include <QList>
-#include <QObject>
-#include <QTcpServer>
-#include <deque>
-
-class QTcpSocket;
+#include "ScriptedLineServer.h"
 
 /// A scriptable POP3 server (RFC 1939) on a loopback port the system picks. It holds a
 /// mailbox of raw messages and answers USER, PASS, STAT, LIST, TOP, RETR, UIDL, CAPA,
@@ -18,9 +10,7 @@ class QTcpSocket;
 /// It can advertise chosen capabilities (RFC 2449, e.g. PIPELINING), cut its whole output
 /// stream into chosen pieces regardless of reply boundaries, and counts the client's turns
 /// (round trips) and the most commands the client sent in one go.
-/// Thread: lives on the thread that calls listen(); the client must run on another
-/// thread or wait in a nested event loop of the same thread.
-class FakePop3Server : public QObject
+class FakePop3Server : public ScriptedLineServer
 {
     Q_OBJECT
 public:
@@ -33,15 +23,8 @@ public:
         Raw,          ///< the rule's text, sent as it is
     };
 
-    explicit FakePop3Server(QObject *parent = nullptr);
-    ~FakePop3Server() override;
+    using ScriptedLineServer::ScriptedLineServer;
 
-    /// Listens on `address` port 0 (a free port). False on failure.
-    bool listen(const QHostAddress &address = QHostAddress::LocalHost);
-    quint16 port() const;
-    QString host() const { return QStringLiteral("127.0.0.1"); }
-
-    void setCredentials(const QByteArray &user, const QByteArray &password);
     /// Replaces the greeting line (without CR LF); default "+OK Fake POP3 ready".
     void setGreeting(const QByteArray &line) { m_greeting = line; }
     /// Accept connections but never send the greeting.
@@ -57,14 +40,8 @@ public:
         m_capabilitiesBeforeLogin = capabilities;
         m_splitCapabilities = true;
     }
-    /// Cuts everything sent after the greeting into pieces of these sizes (repeated in turn),
-    /// `gapMs` apart, whatever the reply boundaries: one piece may end one reply and begin the
-    /// next. Empty: off.
-    void setStreamChunks(const QList<int> &sizes, int gapMs = 1);
-
     /// Appends a raw message (CR LF line ends; a missing final CR LF is added). Returns its number.
     int addMessage(const QByteArray &raw);
-    void clearMessages();
     int messageCount() const { return int(m_messages.size()); }
 
     /// Sets the rule for `command`: either a whole command line without CR LF ("TOP 3 1")
@@ -74,13 +51,10 @@ public:
     /// one last piece), `gapMs` apart.
     void setChunks(const QByteArray &command, const QList<int> &sizes, int gapMs = 20);
 
-    /// Every command line received, exactly as sent (with its CR LF), across connections.
-    QList<QByteArray> received() const { return m_received; }
     /// The received command lines without their line ends, in order.
     QList<QByteArray> commands() const;
     /// How many times the verb (first word, upper case) was received.
     int countOf(const QByteArray &verb) const;
-    int connectionCount() const { return m_connections; }
     /// Resets received(), turns() and maxBurst().
     void clearReceived();
     /// Round trips: the times the client sent after the server had sent something (the
@@ -97,23 +71,13 @@ public:
 Q_SIGNALS:
     /// A command line arrived (without its CR LF), before it is answered.
     void commandReceived(const QByteArray &line);
-    void clientDisconnected();
 
 private:
-    /// One piece of output waiting for its time.
-    struct Piece {
-        QByteArray bytes;
-        int delayMs = 0;
-        bool closeAfter = false;
-    };
     struct Session {
         QByteArray pending;
         QByteArray user;
         bool authorised = false;
         bool sentSinceLastTurn = true; // the greeting
-        std::deque<Piece> outbox;      // replies leave strictly in order
-        bool draining = false;
-        int streamChunk = 0;           // index into m_streamChunks
     };
     struct Rule {
         Action action = Action::Answer;
@@ -122,34 +86,27 @@ private:
         int gapMs = 0;
     };
 
-    void onNewConnection();
-    void onReadyRead(QTcpSocket *socket);
+    void opened(QTcpSocket *socket) override;
+    void readFrom(QTcpSocket *socket) override;
+    void closed(QTcpSocket *socket) override { m_sessions.remove(socket); }
     void handleLine(QTcpSocket *socket, const QByteArray &line);
     QByteArray normalAnswer(Session &session, const QByteArray &line, bool &closeAfter);
     void send(QTcpSocket *socket, const QByteArray &bytes, const Rule &rule, bool closeAfter);
-    void enqueue(QTcpSocket *socket, Piece piece);
-    void drain(QTcpSocket *socket);
+    void out(QTcpSocket *socket, Piece piece);
     Rule ruleFor(const QByteArray &line) const;
     QByteArray top(int index, int lines) const;
     static QByteArray stuffed(const QByteArray &text);
     QByteArray uid(int index) const;
 
-    QTcpServer m_server;
     QHash<QTcpSocket *, Session> m_sessions;
     QHash<QByteArray, Rule> m_rules;
     QList<QByteArray> m_messages;
-    QList<QByteArray> m_received;
-    QByteArray m_user = "user";
-    QByteArray m_password = "secret";
     QByteArray m_greeting = "+OK Fake POP3 ready";
     bool m_neverGreet = false;
     bool m_silentAfterGreeting = false;
-    int m_connections = 0;
     QList<QByteArray> m_capabilities = {"CAPA", "TOP", "UIDL", "USER"};
     QList<QByteArray> m_capabilitiesBeforeLogin;
     bool m_splitCapabilities = false;
-    QList<int> m_streamChunks;
-    int m_streamGapMs = 1;
     int m_turns = 0;
     int m_maxBurst = 0;
 };

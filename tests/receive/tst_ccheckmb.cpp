@@ -74,29 +74,467 @@ class TestCCheckMB : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void initTestCase();
-    void init();
-    void cleanup();
-    void pop3Login_data();
-    void pop3Login();
-    void slowServerIsBounded_data();
-    void slowServerIsBounded();
-    void neverGreetingProbeIsBounded();
-    void callerStaysResponsiveAndCallsDoNotOverlap();
-    void dovecotLogin();
-    void dovecotOverTls_data();
-    void dovecotOverTls();
-    void httpMailPathForEndpointHost_data();
-    void httpMailPathForEndpointHost();
-    void receiverChosenByServer_data();
-    void receiverChosenByServer();
-    void knownDomainProbesNothing_data();
-    void knownDomainProbesNothing();
-    void unknownDomainWhereOnlyMailAnswers_data();
-    void unknownDomainWhereOnlyMailAnswers();
-    void unknownDomainWhereNothingAnswers();
-    void logonNameByServerAndEmail_data();
-    void logonNameByServerAndEmail();
+    void initTestCase()
+    {
+        RegisterTrellisMetaTypes();
+    }
+
+    void init()
+    {
+        m_home = std::make_unique<TestHome>();
+        QVERIFY(m_home->isValid());
+        m_log = m_home->log();
+        m_pop = std::make_unique<FakePop3Server>();
+        m_pop->setCredentials("bob", "secret");
+        QVERIFY(m_pop->listen());
+        m_http = std::make_unique<ScriptedHttpServer>();
+        QVERIFY(m_http->listen());
+        m_probes = std::make_shared<ProbeLog>();
+        writeConfig(QJsonObject{
+            {"httpmail", QJsonObject{{"hotmailDomain", "hotmail.com"},
+                                     {"msnDomain", "msn.com"},
+                                     {"hotmailEndpoint", httpUrl(kHotmailRoot)},
+                                     {"msnEndpoint", httpUrl("/cgi-bin/hmdata")},
+                                     {"schemaNamespace", "http://schemas.microsoft.com/hotmail/"}}},
+            {"providers", QJsonArray{QJsonObject{{"domains", QJsonArray{"example-mail.test", "example-mail.test.invalid"}},
+                                                 {"host", "pop.example-mail.test"},
+                                                 {"port", 995},
+                                                 {"security", "TLS"}},
+                                     QJsonObject{{"domains", QJsonArray{"hotmail.com"}},
+                                                 {"host", "pop.hotmail.test"},
+                                                 {"port", 110},
+                                                 {"security", "None"}}}}});
+    }
+
+    void cleanup()
+    {
+        const QString text = m_home->logText();
+        QVERIFY(!text.contains(QLatin1String("PASS secret")));
+        QVERIFY(!text.contains(QLatin1String("Http-Pw")));
+        m_pop.reset();
+        m_http.reset();
+        m_log.reset();
+        m_home.reset();
+    }
+
+    void pop3Login_data()
+    {
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("reason"); // empty: accepted
+        QTest::newRow("accepted") << "secret" << QString();
+        QTest::newRow("rejected-password-with-server-reason") << "wrong" << QStringLiteral("[AUTH] Authentication failed.");
+    }
+
+    void pop3Login()
+    {
+        QFETCH(QString, password);
+        QFETCH(QString, reason);
+        CCheckMB checker;
+        checker.Init(m_log);
+        QString why = QStringLiteral("stale");
+        QCOMPARE(checker.CheckMB(m_pop->host(), QStringLiteral("bob"), password, m_pop->port(), &why, QStringLiteral("None")),
+                 reason.isEmpty());
+        QCOMPARE(why, reason);
+        QTRY_COMPARE(m_pop->commands(), (QList<QByteArray>{"USER bob", "PASS " + password.toUtf8(), "QUIT"}));
+    }
+
+    void slowServerIsBounded_data()
+    {
+        QTest::addColumn<bool>("dribbling");
+        QTest::addColumn<QString>("reason");
+        // Connected, greeted, then nothing: said as such, not as a failed connection.
+        QTest::newRow("silent-after-greeting") << false << MessageTable::Text(533).replace(QLatin1String("%1"), QLatin1String("0.3"));
+        // A byte a second keeps the wait limit at bay; the check's time limit does not move.
+        QTest::newRow("dribbling-past-the-check-limit") << true << MessageTable::Text(531).replace(QLatin1String("%1"), QLatin1String("1.5"));
+    }
+
+    void slowServerIsBounded()
+    {
+        QFETCH(bool, dribbling);
+        QFETCH(QString, reason);
+        CCheckMB checker;
+        checker.Init(m_log);
+        if (dribbling) {
+            writeConfig(QJsonObject{{"checkTimeLimitSeconds", 1.5}});
+            m_pop->setChunks("PASS", QList<int>(100, 1), 1000);
+            m_pop->setAction("PASS", FakePop3Server::Action::Raw, "+OK " + QByteArray(90, 'z') + "\r\n");
+            checker.setWaitLimit(5000);
+        } else {
+            m_pop->setSilentAfterGreeting(true);
+            checker.setWaitLimit(300);
+        }
+        QElapsedTimer clock;
+        clock.start();
+        QString why;
+        QVERIFY(!checker.CheckMB(m_pop->host(), QStringLiteral("bob"), QStringLiteral("secret"), m_pop->port(), &why));
+        QCOMPARE(why, reason);
+        QVERIFY2(clock.elapsed() < 8000, qPrintable(QString::number(clock.elapsed())));
+    }
+
+    void neverGreetingProbeIsBounded()
+    {
+        m_pop->setNeverGreet(true);
+        CCheckMB checker;
+        checker.Init(m_log);
+        checker.setProbeLimit(300);
+        useResolver(checker, {{QStringLiteral("pop.slow.test:110"), m_pop->port()}});
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(!checker.IsValidHTTPServer(QStringLiteral("pop.slow.test")));
+        QVERIFY2(clock.elapsed() < 8000, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(m_pop->connectionCount(), 1);
+        QCOMPARE(m_pop->commands(), QList<QByteArray>());
+    }
+
+    void callerStaysResponsiveAndCallsDoNotOverlap()
+    {
+        m_pop->setSilentAfterGreeting(true);
+        CCheckMB checker;
+        checker.Init(m_log);
+        checker.setWaitLimit(600);
+        int ticks = 0;
+        bool overlapRefused = false;
+        QString overlapReason;
+        QTimer timer;
+        timer.setInterval(20);
+        connect(&timer, &QTimer::timeout, this, [&] {
+            if (++ticks == 3) {
+                // An event handled while the check runs may not start a second one.
+                overlapRefused = !checker.CheckMB(m_pop->host(), QStringLiteral("bob"), QStringLiteral("secret"),
+                                                  m_pop->port(), &overlapReason);
+            }
+        });
+        timer.start();
+        QVERIFY(!checker.CheckMB(m_pop->host(), QStringLiteral("bob"), QStringLiteral("secret"), m_pop->port()));
+        timer.stop();
+        QVERIFY2(ticks >= 5, qPrintable(QString::number(ticks)));
+        QVERIFY(overlapRefused);
+        QCOMPARE(overlapReason, QStringLiteral("Another account check is still running. "));
+        QCOMPARE(m_pop->connectionCount(), 1);
+    }
+
+    void dovecotLogin()
+    {
+        QString whyNot;
+        if (!dovecot(&whyNot))
+            QSKIP(qPrintable(QStringLiteral("Dovecot cannot start: ") + whyNot));
+        const DovecotFixture &dovecot = *m_dovecot;
+        CCheckMB checker;
+        checker.Init(m_log);
+        QString why = QStringLiteral("stale");
+        QVERIFY2(checker.CheckMB(dovecot.host(), dovecot.user(), dovecot.password(), dovecot.port(), &why,
+                                 QStringLiteral("None")),
+                 qPrintable(why + dovecot.logText()));
+        QCOMPARE(why, QString());
+        QVERIFY(!checker.CheckMB(dovecot.host(), dovecot.user(), QStringLiteral("not-the-password"), dovecot.port(), &why,
+                                 QStringLiteral("None")));
+        QVERIFY2(why.contains(QStringLiteral("Authentication failed")), qPrintable(why));
+        QVERIFY(!checker.CheckMB(dovecot.host(), QStringLiteral("nobody-here"), dovecot.password(), dovecot.port(), &why,
+                                 QStringLiteral("None")));
+        QVERIFY(!why.isEmpty());
+    }
+
+    void dovecotOverTls_data()
+    {
+        QTest::addColumn<QString>("security");
+        QTest::addColumn<bool>("trustTestCa");
+        QTest::addColumn<bool>("expected");
+        QTest::newRow("tls-trusted-through-test-ca") << QStringLiteral("TLS") << true << true;
+        QTest::newRow("starttls-trusted-through-test-ca") << QStringLiteral("STARTTLS") << true << true;
+        QTest::newRow("tls-certificate-unknown-to-system-store") << QStringLiteral("TLS") << false << false;
+        QTest::newRow("starttls-certificate-unknown-to-system-store") << QStringLiteral("STARTTLS") << false << false;
+    }
+
+    void dovecotOverTls()
+    {
+        QFETCH(QString, security);
+        QFETCH(bool, trustTestCa);
+        QFETCH(bool, expected);
+        if (!QSslSocket::supportsSsl())
+            QSKIP("No TLS support in this Qt");
+        QString whyNot;
+        if (!dovecot(&whyNot))
+            QSKIP(qPrintable(QStringLiteral("Dovecot cannot start: ") + whyNot));
+        const DovecotFixture &dovecot = *m_dovecot;
+        const TestCertificates &certs = m_certs;
+        CCheckMB checker;
+        checker.Init(m_log);
+        if (trustTestCa) {
+            // The real shells of the checker, trusting the test's CA besides the system's.
+            const QList<QSslCertificate> ca = QSslCertificate::fromPath(certs.caCert());
+            checker.setShellFactory([ca](const QString &mode) {
+                std::unique_ptr<CArriveShell> shell = CCheckMB::DefaultShell(mode);
+                shell->setExtraCaCertificates(ca);
+                return shell;
+            });
+        }
+        const int port = security == QLatin1String("TLS") ? dovecot.tlsPort() : dovecot.port();
+        const qsizetype logBefore = dovecot.logText().size();
+        QString why = QStringLiteral("stale");
+        QCOMPARE(checker.CheckMB(dovecot.host(), dovecot.user(), dovecot.password(), port, &why, security), expected);
+        if (expected) {
+            QCOMPARE(why, QString());
+        } else {
+            QVERIFY2(why.contains(QStringLiteral("certificate"), Qt::CaseInsensitive), qPrintable(why));
+            // Refused before the login: Dovecot saw no user name.
+            const QString log = dovecot.logText().mid(logBefore);
+            QVERIFY2(!log.contains(dovecot.user() + QStringLiteral(">")), qPrintable(log));
+        }
+    }
+
+    void httpMailPathForEndpointHost_data()
+    {
+        QTest::addColumn<Response>("response");
+        QTest::addColumn<bool>("serverThere");
+        QTest::addColumn<bool>("expected");
+        QTest::addColumn<QString>("reason");
+        Response ok;
+        ok.status = 207;
+        ok.reason = "Multi-Status";
+        ok.body = "<D:multistatus xmlns:D='DAV:'><hm:inbox xmlns:hm='urn:schemas:httpmail:'>/inbox/</hm:inbox></D:multistatus>";
+        Response refused;
+        refused.status = 401;
+        refused.reason = "Unauthorized";
+        Response errorPage;
+        errorPage.status = 500;
+        errorPage.reason = "Internal Server Error";
+        errorPage.body = "<html>down</html>";
+        const QString notFound = QStringLiteral("Account 'Someone@HotMail.COM' not found or invalid password. ");
+        QTest::newRow("accepted") << ok << true << true << QString();
+        QTest::newRow("401-empty-body") << refused << true << false << notFound + QStringLiteral("Unauthorized");
+        QTest::newRow("500-page-with-body") << errorPage << true << false << notFound + QStringLiteral("Internal Server Error");
+        QTest::newRow("no-server-gives-no-reason") << ok << false << false << QString();
+    }
+
+    void httpMailPathForEndpointHost()
+    {
+        QFETCH(Response, response);
+        QFETCH(bool, serverThere);
+        QFETCH(bool, expected);
+        QFETCH(QString, reason);
+        m_http->requireCredentials(kHttpUser.toUtf8(), "Http-Pw");
+        m_http->on("PROPFIND", kHotmailRoot, response);
+        if (!serverThere) {
+            writeConfig(QJsonObject{{"httpmail", QJsonObject{{"hotmailDomain", "hotmail.com"},
+                                                             {"hotmailEndpoint", QStringLiteral("http://%1:%2/x")
+                                                                                     .arg(kHttpHost).arg(closedPort())}}}});
+        }
+        CCheckMB checker;
+        checker.Init(m_log);
+        QString why = QStringLiteral("stale");
+        // The server named is an endpoint's host, written in another case.
+        QCOMPARE(checker.CheckMB(QStringLiteral("LocalHost"), kHttpUser, QStringLiteral("Http-Pw"), m_pop->port(), &why),
+                 expected);
+        QCOMPARE(why, reason);
+        QCOMPARE(m_pop->connectionCount(), 0);
+        if (serverThere) {
+            QVERIFY(m_http->countOf("PROPFIND", kHotmailRoot) >= 1);
+            const auto requests = m_http->requests();
+            QVERIFY(requests.last().headers.value("propfind").contains("<hm:inbox/>"));
+            QVERIFY(requests.last().body.isEmpty());
+        } else {
+            QVERIFY(!checker.lastError().isEmpty());
+        }
+    }
+
+    void receiverChosenByServer_data()
+    {
+        QTest::addColumn<QString>("address");  // the account's e-mail address
+        QTest::addColumn<bool>("autodetect");  // the server from FindServer, else the POP3 fake named directly
+        QTest::addColumn<QString>("logon");
+        QTest::addColumn<bool>("httpMail");    // the test goes to the HTTPMail endpoint
+        // A Hotmail or MSN address on a POP3 host is tested over POP3 (the provider table's answer).
+        QTest::newRow("hotmail-address-autodetected-pop3-host") << "bob@hotmail.com" << true << "bob@hotmail.com" << false;
+        QTest::newRow("hotmail-address-on-pop3-host") << "bob@hotmail.com" << false << "Bob@HotMail.com" << false;
+        QTest::newRow("msn-address-on-pop3-host") << "bob@msn.com" << false << "bob@msn.com" << false;
+        // Only a domain without a table row gets the endpoint's host, and is tested there.
+        QTest::newRow("msn-address-autodetected-endpoint-host") << "bob@msn.com" << true << "bob@msn.com" << true;
+    }
+
+    void receiverChosenByServer()
+    {
+        QFETCH(QString, address);
+        QFETCH(bool, autodetect);
+        QFETCH(QString, logon);
+        QFETCH(bool, httpMail);
+        m_pop->setCredentials(logon.toUtf8(), "secret");
+        m_http->requireCredentials(logon.toUtf8(), "secret");
+        Response ok;
+        ok.status = 207;
+        ok.body = "<D:multistatus xmlns:D='DAV:'><hm:inbox xmlns:hm='urn:schemas:httpmail:'>/inbox/</hm:inbox></D:multistatus>";
+        m_http->on("PROPFIND", "/cgi-bin/hmdata", ok);
+        CCheckMB checker;
+        checker.Init(m_log);
+        useResolver(checker, {{QStringLiteral("pop.hotmail.test:110"), m_pop->port()},
+                              {m_pop->host() + QLatin1Char(':') + QString::number(m_pop->port()), m_pop->port()}});
+        CCheckMB::ServerChoice server{m_pop->host(), m_pop->port(), QStringLiteral("None"), false};
+        if (autodetect) {
+            server = checker.FindServer(address.section(QLatin1Char('@'), 1));
+            QCOMPARE(server.httpMail, httpMail);
+        }
+        QString why = QStringLiteral("stale");
+        QVERIFY2(checker.CheckMB(server.host, logon, QStringLiteral("secret"), server.port, &why, server.security),
+                 qPrintable(why));
+        QCOMPARE(m_http->requests().isEmpty(), !httpMail);
+        QCOMPARE(m_pop->connectionCount() == 0, httpMail);
+        if (!httpMail)
+            QTRY_COMPARE(m_pop->commands(), (QList<QByteArray>{"USER " + logon.toUtf8(), "PASS secret", "QUIT"}));
+    }
+
+    void knownDomainProbesNothing_data()
+    {
+        QTest::addColumn<QString>("domain");
+        QTest::addColumn<QString>("host"); // empty: the HTTPMail endpoint's host
+        QTest::addColumn<int>("port");     // 0: the HTTPMail endpoint's port
+        QTest::addColumn<QString>("security");
+        QTest::newRow("table-domain-in-upper-case") << "EXAMPLE-MAIL.TEST" << "pop.example-mail.test" << 995 << "TLS";
+        QTest::newRow("httpmail-domain-gives-web-host") << "MSN.com" << QString() << 0 << QString();
+    }
+
+    void knownDomainProbesNothing()
+    {
+        QFETCH(QString, domain);
+        QFETCH(QString, host);
+        QFETCH(int, port);
+        QFETCH(QString, security);
+        CCheckMB checker;
+        checker.Init(m_log);
+        useResolver(checker, {});
+        const CCheckMB::ServerChoice choice = checker.FindServer(domain);
+        QCOMPARE(choice.host, host.isEmpty() ? kHttpHost : host);
+        QCOMPARE(choice.port, port ? port : int(m_http->port()));
+        QCOMPARE(choice.httpMail, host.isEmpty());
+        if (!host.isEmpty()) {
+            QCOMPARE(choice.security, security);
+            QCOMPARE(checker.POPServerByEmailSuffix(QStringLiteral("Example-Mail.Test")), host);
+        }
+        QCOMPARE(m_probes->entries(), QStringList()); // a table hit probes nothing
+    }
+
+    void unknownDomainWhereOnlyMailAnswers_data()
+    {
+        QTest::addColumn<int>("shells"); // 0 the real ones, 1 plain only, 2 plain for every mode
+        QTest::addColumn<bool>("tlsPortIsPlainServer");
+        QTest::addColumn<QByteArray>("capa"); // raw CAPA answer, empty: the fake's own
+        QTest::addColumn<QStringList>("probes");
+        QTest::addColumn<QString>("security");
+        QTest::newRow("plain-shell-only")
+            << 1 << false << QByteArray()
+            << QStringList{"pop.murmelo.test:110", "pop3.murmelo.test:110", "mail.murmelo.test:110"}
+            << QStringLiteral("None");
+        QTest::newRow("tls-shells-probe-995-first")
+            << 2 << false << QByteArray()
+            << QStringList{"pop.murmelo.test:995", "pop.murmelo.test:110", "pop3.murmelo.test:995",
+                           "pop3.murmelo.test:110", "mail.murmelo.test:995", "mail.murmelo.test:110"}
+            << QStringLiteral("None");
+        QTest::newRow("stls-offered-on-110")
+            << 2 << false << QByteArray("+OK\r\nUSER\r\nSTLS\r\nTOP\r\n.\r\n")
+            << QStringList{"pop.murmelo.test:995", "pop.murmelo.test:110", "pop3.murmelo.test:995",
+                           "pop3.murmelo.test:110", "mail.murmelo.test:995", "mail.murmelo.test:110"}
+            << QStringLiteral("STARTTLS");
+        // The real TLS shell meets a plain-text server on 995: the handshake fails, 110 follows.
+        QTest::newRow("real-tls-probe-meets-plain-server")
+            << 0 << true << QByteArray()
+            << QStringList{"pop.murmelo.test:995", "pop.murmelo.test:110", "pop3.murmelo.test:995",
+                           "pop3.murmelo.test:110", "mail.murmelo.test:995", "mail.murmelo.test:110"}
+            << QStringLiteral("None");
+    }
+
+    void unknownDomainWhereOnlyMailAnswers()
+    {
+        QFETCH(int, shells);
+        QFETCH(bool, tlsPortIsPlainServer);
+        QFETCH(QByteArray, capa);
+        QFETCH(QStringList, probes);
+        QFETCH(QString, security);
+        if (!capa.isEmpty())
+            m_pop->setAction("CAPA", Action::Raw, capa);
+        CCheckMB checker;
+        checker.Init(m_log);
+        if (shells == 1)
+            checker.setShellFactory(&plainOnlyShell);
+        else if (shells == 2)
+            checker.setShellFactory(&everyModeShell);
+        // mail.murmelo.test exists, but only its port 110 speaks POP3.
+        useResolver(checker, {{QStringLiteral("mail.murmelo.test:110"), m_pop->port()},
+                              {QStringLiteral("mail.murmelo.test:995"), tlsPortIsPlainServer ? m_pop->port() : closedPort()}});
+        const CCheckMB::ServerChoice choice = checker.FindServer(QStringLiteral("Murmelo.Test"));
+        QCOMPARE(choice.host, QStringLiteral("mail.murmelo.test"));
+        QCOMPARE(choice.port, 110);
+        QCOMPARE(choice.security, security);
+        QCOMPARE(choice.protocol, QStringLiteral("POP3"));
+        // IMAP is looked for first: 993 with TLS, then 143 with STARTTLS.
+        QCOMPARE(m_probes->entries(), QStringList({"imap.murmelo.test:993", "imap.murmelo.test:143",
+                                                   "mail.murmelo.test:993", "mail.murmelo.test:143"})
+                                          + probes);
+        // A probe only greets, asks for the capabilities and leaves: no login.
+        QTRY_COMPARE(m_pop->commands().mid(m_pop->commands().size() - 2), QList<QByteArray>({"CAPA", "QUIT"}));
+        if (!tlsPortIsPlainServer)
+            QCOMPARE(m_pop->commands().size(), 2);
+        QCOMPARE(m_pop->countOf("USER"), 0);
+        QCOMPARE(m_pop->countOf("PASS"), 0);
+    }
+
+    void unknownDomainWhereNothingAnswers()
+    {
+        CCheckMB checker;
+        checker.Init(m_log);
+        useResolver(checker, {});
+        QCOMPARE(checker.POPServerByEmailSuffix(QStringLiteral("nowhere.test")), QString());
+        QCOMPARE(m_probes->entries(),
+                 QStringList({"imap.nowhere.test:993", "imap.nowhere.test:143", "mail.nowhere.test:993",
+                              "mail.nowhere.test:143", "pop.nowhere.test:995", "pop.nowhere.test:110", "pop3.nowhere.test:995",
+                              "pop3.nowhere.test:110", "mail.nowhere.test:995", "mail.nowhere.test:110",
+                              "pop.mail.nowhere.test:995", "pop.mail.nowhere.test:110",
+                              "pop3.mail.nowhere.test:995", "pop3.mail.nowhere.test:110"}));
+        // Nothing to build host names from: no probe at all.
+        QCOMPARE(checker.POPServerByEmailSuffix(QStringLiteral("bad domain/x")), QString());
+        QCOMPARE(checker.POPServerByEmailSuffix(QString()), QString());
+        QCOMPARE(m_probes->entries().size(), 14);
+    }
+
+    void logonNameByServerAndEmail_data()
+    {
+        QTest::addColumn<QByteArray>("serverUser");
+        QTest::addColumn<QString>("email");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<QList<QByteArray>>("users"); // the USER commands sent, in order
+        QTest::addColumn<bool>("onHttpMailHost");
+        QTest::newRow("full-address-accepted")
+            << QByteArray("bob@murmelo.test") << QStringLiteral(" bob@murmelo.test ") << QStringLiteral("bob@murmelo.test")
+            << QList<QByteArray>{"USER bob@murmelo.test"} << false;
+        QTest::newRow("local-part-accepted") << QByteArray("bob") << QStringLiteral("bob@murmelo.test")
+                                             << QStringLiteral("bob")
+                                             << QList<QByteArray>{"USER bob@murmelo.test", "USER bob"} << false;
+        QTest::newRow("neither-accepted") << QByteArray("carol") << QStringLiteral("bob@murmelo.test") << QString()
+                                          << QList<QByteArray>{"USER bob@murmelo.test", "USER bob"} << false;
+        QTest::newRow("hotmail-address-on-pop3-host-logs-in")
+            << QByteArray("bob@hotmail.com") << QStringLiteral("bob@hotmail.com") << QStringLiteral("bob@hotmail.com")
+            << QList<QByteArray>{"USER bob@hotmail.com"} << false;
+        QTest::newRow("address-on-httpmail-host-as-it-is") << QByteArray("bob") << QStringLiteral("Bob@Hotmail.com")
+                                                           << QStringLiteral("Bob@Hotmail.com") << QList<QByteArray>{} << true;
+    }
+
+    void logonNameByServerAndEmail()
+    {
+        QFETCH(QByteArray, serverUser);
+        QFETCH(QString, email);
+        QFETCH(QString, expected);
+        QFETCH(QList<QByteArray>, users);
+        QFETCH(bool, onHttpMailHost);
+        m_pop->setCredentials(serverUser, "secret");
+        CCheckMB checker;
+        checker.Init(m_log);
+        const QString server = onHttpMailHost ? kHttpHost : m_pop->host();
+        QCOMPARE(checker.LogonNameByServerAndEmail(server, email, QStringLiteral("secret"), m_pop->port()), expected);
+        QTRY_COMPARE(m_pop->countOf("QUIT"), int(users.size())); // every attempt logs out
+        QList<QByteArray> sent;
+        for (const QByteArray &c : m_pop->commands()) {
+            if (c.startsWith("USER "))
+                sent.append(c);
+        }
+        QCOMPARE(sent, users);
+    }
 
 private:
     void writeConfig(const QJsonObject &config);
@@ -118,49 +556,6 @@ private:
     std::unique_ptr<ScriptedHttpServer> m_http;
     std::shared_ptr<ProbeLog> m_probes;
 };
-
-void TestCCheckMB::initTestCase()
-{
-    RegisterTrellisMetaTypes();
-}
-
-void TestCCheckMB::init()
-{
-    m_home = std::make_unique<TestHome>();
-    QVERIFY(m_home->isValid());
-    m_log = m_home->log();
-    m_pop = std::make_unique<FakePop3Server>();
-    m_pop->setCredentials("bob", "secret");
-    QVERIFY(m_pop->listen());
-    m_http = std::make_unique<ScriptedHttpServer>();
-    QVERIFY(m_http->listen());
-    m_probes = std::make_shared<ProbeLog>();
-    writeConfig(QJsonObject{
-        {"httpmail", QJsonObject{{"hotmailDomain", "hotmail.com"},
-                                 {"msnDomain", "msn.com"},
-                                 {"hotmailEndpoint", httpUrl(kHotmailRoot)},
-                                 {"msnEndpoint", httpUrl("/cgi-bin/hmdata")},
-                                 {"schemaNamespace", "http://schemas.microsoft.com/hotmail/"}}},
-        {"providers", QJsonArray{QJsonObject{{"domains", QJsonArray{"example-mail.test", "example-mail.test.invalid"}},
-                                             {"host", "pop.example-mail.test"},
-                                             {"port", 995},
-                                             {"security", "TLS"}},
-                                 QJsonObject{{"domains", QJsonArray{"hotmail.com"}},
-                                             {"host", "pop.hotmail.test"},
-                                             {"port", 110},
-                                             {"security", "None"}}}}});
-}
-
-void TestCCheckMB::cleanup()
-{
-    const QString text = m_home->logText();
-    QVERIFY(!text.contains(QLatin1String("PASS secret")));
-    QVERIFY(!text.contains(QLatin1String("Http-Pw")));
-    m_pop.reset();
-    m_http.reset();
-    m_log.reset();
-    m_home.reset();
-}
 
 void TestCCheckMB::writeConfig(const QJsonObject &config)
 {
@@ -195,440 +590,6 @@ void TestCCheckMB::useResolver(CCheckMB &checker, const QHash<QString, quint16> 
     });
 }
 
-void TestCCheckMB::pop3Login_data()
-{
-    QTest::addColumn<QString>("user");
-    QTest::addColumn<QString>("password");
-    QTest::addColumn<QByteArray>("passAction"); // -ERR text for PASS, empty: the normal answer
-    QTest::addColumn<bool>("expected");
-    QTest::addColumn<QString>("reason");
-    QTest::addColumn<QList<QByteArray>>("commands");
-    QTest::newRow("accepted") << "bob" << "secret" << QByteArray() << true << QString()
-                              << QList<QByteArray>{"USER bob", "PASS secret", "QUIT"};
-    QTest::newRow("rejected-password-with-server-reason")
-        << "bob" << "wrong" << QByteArray() << false << QStringLiteral("[AUTH] Authentication failed.")
-        << QList<QByteArray>{"USER bob", "PASS wrong", "QUIT"};
-    QTest::newRow("rejected-password-with-other-text")
-        << "bob" << "secret" << QByteArray("Mailbox is locked by another session") << false
-        << QStringLiteral("Mailbox is locked by another session")
-        << QList<QByteArray>{"USER bob", "PASS secret", "QUIT"};
-}
-
-void TestCCheckMB::pop3Login()
-{
-    QFETCH(QString, user);
-    QFETCH(QString, password);
-    QFETCH(QByteArray, passAction);
-    QFETCH(bool, expected);
-    QFETCH(QString, reason);
-    QFETCH(QList<QByteArray>, commands);
-    if (!passAction.isEmpty())
-        m_pop->setAction("PASS", Action::Error, passAction);
-    CCheckMB checker;
-    checker.Init(m_log);
-    QString why = QStringLiteral("stale");
-    QCOMPARE(checker.CheckMB(m_pop->host(), user, password, m_pop->port(), &why, QStringLiteral("None")), expected);
-    QCOMPARE(why, reason);
-    QTRY_COMPARE(m_pop->commands(), commands);
-}
-
-void TestCCheckMB::slowServerIsBounded_data()
-{
-    QTest::addColumn<bool>("dribbling");
-    QTest::addColumn<QString>("reason");
-    // Connected, greeted, then nothing: said as such, not as a failed connection.
-    QTest::newRow("silent-after-greeting") << false << MessageTable::Text(533).replace(QLatin1String("%1"), QLatin1String("0.3"));
-    // A byte a second keeps the wait limit at bay; the check's time limit does not move.
-    QTest::newRow("dribbling-past-the-check-limit") << true << MessageTable::Text(531).replace(QLatin1String("%1"), QLatin1String("1.5"));
-}
-
-void TestCCheckMB::slowServerIsBounded()
-{
-    QFETCH(bool, dribbling);
-    QFETCH(QString, reason);
-    CCheckMB checker;
-    checker.Init(m_log);
-    if (dribbling) {
-        writeConfig(QJsonObject{{"checkTimeLimitSeconds", 1.5}});
-        m_pop->setChunks("PASS", QList<int>(100, 1), 1000);
-        m_pop->setAction("PASS", FakePop3Server::Action::Raw, "+OK " + QByteArray(90, 'z') + "\r\n");
-        checker.setWaitLimit(5000);
-    } else {
-        m_pop->setSilentAfterGreeting(true);
-        checker.setWaitLimit(300);
-    }
-    QElapsedTimer clock;
-    clock.start();
-    QString why;
-    QVERIFY(!checker.CheckMB(m_pop->host(), QStringLiteral("bob"), QStringLiteral("secret"), m_pop->port(), &why));
-    QCOMPARE(why, reason);
-    QVERIFY2(clock.elapsed() < 8000, qPrintable(QString::number(clock.elapsed())));
-}
-
-void TestCCheckMB::neverGreetingProbeIsBounded()
-{
-    m_pop->setNeverGreet(true);
-    CCheckMB checker;
-    checker.Init(m_log);
-    checker.setProbeLimit(300);
-    useResolver(checker, {{QStringLiteral("pop.slow.test:110"), m_pop->port()}});
-    QElapsedTimer clock;
-    clock.start();
-    QVERIFY(!checker.IsValidHTTPServer(QStringLiteral("pop.slow.test")));
-    QVERIFY2(clock.elapsed() < 8000, qPrintable(QString::number(clock.elapsed())));
-    QCOMPARE(m_pop->connectionCount(), 1);
-    QCOMPARE(m_pop->commands(), QList<QByteArray>());
-}
-
-void TestCCheckMB::callerStaysResponsiveAndCallsDoNotOverlap()
-{
-    m_pop->setSilentAfterGreeting(true);
-    CCheckMB checker;
-    checker.Init(m_log);
-    checker.setWaitLimit(600);
-    int ticks = 0;
-    bool overlapRefused = false;
-    QString overlapReason;
-    QTimer timer;
-    timer.setInterval(20);
-    connect(&timer, &QTimer::timeout, this, [&] {
-        if (++ticks == 3) {
-            // An event handled while the check runs may not start a second one.
-            overlapRefused = !checker.CheckMB(m_pop->host(), QStringLiteral("bob"), QStringLiteral("secret"),
-                                              m_pop->port(), &overlapReason);
-        }
-    });
-    timer.start();
-    QVERIFY(!checker.CheckMB(m_pop->host(), QStringLiteral("bob"), QStringLiteral("secret"), m_pop->port()));
-    timer.stop();
-    QVERIFY2(ticks >= 5, qPrintable(QString::number(ticks)));
-    QVERIFY(overlapRefused);
-    QCOMPARE(overlapReason, QStringLiteral("Another account check is still running. "));
-    QCOMPARE(m_pop->connectionCount(), 1);
-}
-
-void TestCCheckMB::dovecotLogin()
-{
-    QString whyNot;
-    if (!dovecot(&whyNot))
-        QSKIP(qPrintable(QStringLiteral("Dovecot cannot start: ") + whyNot));
-    const DovecotFixture &dovecot = *m_dovecot;
-    CCheckMB checker;
-    checker.Init(m_log);
-    QString why = QStringLiteral("stale");
-    QVERIFY2(checker.CheckMB(dovecot.host(), dovecot.user(), dovecot.password(), dovecot.port(), &why,
-                             QStringLiteral("None")),
-             qPrintable(why + dovecot.logText()));
-    QCOMPARE(why, QString());
-    QVERIFY(!checker.CheckMB(dovecot.host(), dovecot.user(), QStringLiteral("not-the-password"), dovecot.port(), &why,
-                             QStringLiteral("None")));
-    QVERIFY2(why.contains(QStringLiteral("Authentication failed")), qPrintable(why));
-    QVERIFY(!checker.CheckMB(dovecot.host(), QStringLiteral("nobody-here"), dovecot.password(), dovecot.port(), &why,
-                             QStringLiteral("None")));
-    QVERIFY(!why.isEmpty());
-}
-
-void TestCCheckMB::dovecotOverTls_data()
-{
-    QTest::addColumn<QString>("security");
-    QTest::addColumn<bool>("trustTestCa");
-    QTest::addColumn<bool>("expected");
-    QTest::newRow("tls-trusted-through-test-ca") << QStringLiteral("TLS") << true << true;
-    QTest::newRow("starttls-trusted-through-test-ca") << QStringLiteral("STARTTLS") << true << true;
-    QTest::newRow("tls-certificate-unknown-to-system-store") << QStringLiteral("TLS") << false << false;
-    QTest::newRow("starttls-certificate-unknown-to-system-store") << QStringLiteral("STARTTLS") << false << false;
-}
-
-void TestCCheckMB::dovecotOverTls()
-{
-    QFETCH(QString, security);
-    QFETCH(bool, trustTestCa);
-    QFETCH(bool, expected);
-    if (!QSslSocket::supportsSsl())
-        QSKIP("No TLS support in this Qt");
-    QString whyNot;
-    if (!dovecot(&whyNot))
-        QSKIP(qPrintable(QStringLiteral("Dovecot cannot start: ") + whyNot));
-    const DovecotFixture &dovecot = *m_dovecot;
-    const TestCertificates &certs = m_certs;
-    CCheckMB checker;
-    checker.Init(m_log);
-    if (trustTestCa) {
-        // The real shells of the checker, trusting the test's CA besides the system's.
-        const QList<QSslCertificate> ca = QSslCertificate::fromPath(certs.caCert());
-        checker.setShellFactory([ca](const QString &mode) {
-            std::unique_ptr<CArriveShell> shell = CCheckMB::DefaultShell(mode);
-            shell->setExtraCaCertificates(ca);
-            return shell;
-        });
-    }
-    const int port = security == QLatin1String("TLS") ? dovecot.tlsPort() : dovecot.port();
-    const qsizetype logBefore = dovecot.logText().size();
-    QString why = QStringLiteral("stale");
-    QCOMPARE(checker.CheckMB(dovecot.host(), dovecot.user(), dovecot.password(), port, &why, security), expected);
-    if (expected) {
-        QCOMPARE(why, QString());
-    } else {
-        QVERIFY2(why.contains(QStringLiteral("certificate"), Qt::CaseInsensitive), qPrintable(why));
-        // Refused before the login: Dovecot saw no user name.
-        const QString log = dovecot.logText().mid(logBefore);
-        QVERIFY2(!log.contains(dovecot.user() + QStringLiteral(">")), qPrintable(log));
-    }
-}
-
-void TestCCheckMB::httpMailPathForEndpointHost_data()
-{
-    QTest::addColumn<Response>("response");
-    QTest::addColumn<bool>("serverThere");
-    QTest::addColumn<bool>("expected");
-    QTest::addColumn<QString>("reason");
-    Response ok;
-    ok.status = 207;
-    ok.reason = "Multi-Status";
-    ok.body = "<D:multistatus xmlns:D='DAV:'><hm:inbox xmlns:hm='urn:schemas:httpmail:'>/inbox/</hm:inbox></D:multistatus>";
-    Response refused;
-    refused.status = 401;
-    refused.reason = "Unauthorized";
-    Response errorPage;
-    errorPage.status = 500;
-    errorPage.reason = "Internal Server Error";
-    errorPage.body = "<html>down</html>";
-    const QString notFound = QStringLiteral("Account 'Someone@HotMail.COM' not found or invalid password. ");
-    QTest::newRow("accepted") << ok << true << true << QString();
-    QTest::newRow("401-empty-body") << refused << true << false << notFound + QStringLiteral("Unauthorized");
-    QTest::newRow("500-page-with-body") << errorPage << true << false << notFound + QStringLiteral("Internal Server Error");
-    QTest::newRow("no-server-gives-no-reason") << ok << false << false << QString();
-}
-
-void TestCCheckMB::httpMailPathForEndpointHost()
-{
-    QFETCH(Response, response);
-    QFETCH(bool, serverThere);
-    QFETCH(bool, expected);
-    QFETCH(QString, reason);
-    m_http->requireCredentials(kHttpUser.toUtf8(), "Http-Pw");
-    m_http->on("PROPFIND", kHotmailRoot, response);
-    if (!serverThere) {
-        writeConfig(QJsonObject{{"httpmail", QJsonObject{{"hotmailDomain", "hotmail.com"},
-                                                         {"hotmailEndpoint", QStringLiteral("http://%1:%2/x")
-                                                                                 .arg(kHttpHost).arg(closedPort())}}}});
-    }
-    CCheckMB checker;
-    checker.Init(m_log);
-    QString why = QStringLiteral("stale");
-    // The server named is an endpoint's host, written in another case.
-    QCOMPARE(checker.CheckMB(QStringLiteral("LocalHost"), kHttpUser, QStringLiteral("Http-Pw"), m_pop->port(), &why),
-             expected);
-    QCOMPARE(why, reason);
-    QCOMPARE(m_pop->connectionCount(), 0);
-    if (serverThere) {
-        QVERIFY(m_http->countOf("PROPFIND", kHotmailRoot) >= 1);
-        const auto requests = m_http->requests();
-        QVERIFY(requests.last().headers.value("propfind").contains("<hm:inbox/>"));
-        QVERIFY(requests.last().body.isEmpty());
-    } else {
-        QVERIFY(!checker.lastError().isEmpty());
-    }
-}
-
-void TestCCheckMB::receiverChosenByServer_data()
-{
-    QTest::addColumn<QString>("address");  // the account's e-mail address
-    QTest::addColumn<bool>("autodetect");  // the server from FindServer, else the POP3 fake named directly
-    QTest::addColumn<QString>("logon");
-    QTest::addColumn<bool>("httpMail");    // the test goes to the HTTPMail endpoint
-    // A Hotmail or MSN address on a POP3 host is tested over POP3 (the provider table's answer).
-    QTest::newRow("hotmail-address-autodetected-pop3-host") << "bob@hotmail.com" << true << "bob@hotmail.com" << false;
-    QTest::newRow("hotmail-address-on-pop3-host") << "bob@hotmail.com" << false << "Bob@HotMail.com" << false;
-    QTest::newRow("msn-address-on-pop3-host") << "bob@msn.com" << false << "bob@msn.com" << false;
-    // Only a domain without a table row gets the endpoint's host, and is tested there.
-    QTest::newRow("msn-address-autodetected-endpoint-host") << "bob@msn.com" << true << "bob@msn.com" << true;
-}
-
-void TestCCheckMB::receiverChosenByServer()
-{
-    QFETCH(QString, address);
-    QFETCH(bool, autodetect);
-    QFETCH(QString, logon);
-    QFETCH(bool, httpMail);
-    m_pop->setCredentials(logon.toUtf8(), "secret");
-    m_http->requireCredentials(logon.toUtf8(), "secret");
-    Response ok;
-    ok.status = 207;
-    ok.body = "<D:multistatus xmlns:D='DAV:'><hm:inbox xmlns:hm='urn:schemas:httpmail:'>/inbox/</hm:inbox></D:multistatus>";
-    m_http->on("PROPFIND", "/cgi-bin/hmdata", ok);
-    CCheckMB checker;
-    checker.Init(m_log);
-    useResolver(checker, {{QStringLiteral("pop.hotmail.test:110"), m_pop->port()},
-                          {m_pop->host() + QLatin1Char(':') + QString::number(m_pop->port()), m_pop->port()}});
-    CCheckMB::ServerChoice server{m_pop->host(), m_pop->port(), QStringLiteral("None"), false};
-    if (autodetect) {
-        server = checker.FindServer(address.section(QLatin1Char('@'), 1));
-        QCOMPARE(server.httpMail, httpMail);
-    }
-    QString why = QStringLiteral("stale");
-    QVERIFY2(checker.CheckMB(server.host, logon, QStringLiteral("secret"), server.port, &why, server.security),
-             qPrintable(why));
-    QCOMPARE(m_http->requests().isEmpty(), !httpMail);
-    QCOMPARE(m_pop->connectionCount() == 0, httpMail);
-    if (!httpMail)
-        QTRY_COMPARE(m_pop->commands(), (QList<QByteArray>{"USER " + logon.toUtf8(), "PASS secret", "QUIT"}));
-}
-
-void TestCCheckMB::knownDomainProbesNothing_data()
-{
-    QTest::addColumn<QString>("domain");
-    QTest::addColumn<QString>("host"); // empty: the HTTPMail endpoint's host
-    QTest::addColumn<int>("port");     // 0: the HTTPMail endpoint's port
-    QTest::addColumn<QString>("security");
-    QTest::newRow("table-domain-in-upper-case") << "EXAMPLE-MAIL.TEST" << "pop.example-mail.test" << 995 << "TLS";
-    QTest::newRow("httpmail-domain-gives-web-host") << "MSN.com" << QString() << 0 << QString();
-}
-
-void TestCCheckMB::knownDomainProbesNothing()
-{
-    QFETCH(QString, domain);
-    QFETCH(QString, host);
-    QFETCH(int, port);
-    QFETCH(QString, security);
-    CCheckMB checker;
-    checker.Init(m_log);
-    useResolver(checker, {});
-    const CCheckMB::ServerChoice choice = checker.FindServer(domain);
-    QCOMPARE(choice.host, host.isEmpty() ? kHttpHost : host);
-    QCOMPARE(choice.port, port ? port : int(m_http->port()));
-    QCOMPARE(choice.httpMail, host.isEmpty());
-    if (!host.isEmpty()) {
-        QCOMPARE(choice.security, security);
-        QCOMPARE(checker.POPServerByEmailSuffix(QStringLiteral("Example-Mail.Test")), host);
-    }
-    QCOMPARE(m_probes->entries(), QStringList()); // a table hit probes nothing
-}
-
-void TestCCheckMB::unknownDomainWhereOnlyMailAnswers_data()
-{
-    QTest::addColumn<int>("shells"); // 0 the real ones, 1 plain only, 2 plain for every mode
-    QTest::addColumn<bool>("tlsPortIsPlainServer");
-    QTest::addColumn<QByteArray>("capa"); // raw CAPA answer, empty: the fake's own
-    QTest::addColumn<QStringList>("probes");
-    QTest::addColumn<QString>("security");
-    QTest::newRow("plain-shell-only")
-        << 1 << false << QByteArray()
-        << QStringList{"pop.murmelo.test:110", "pop3.murmelo.test:110", "mail.murmelo.test:110"}
-        << QStringLiteral("None");
-    QTest::newRow("tls-shells-probe-995-first")
-        << 2 << false << QByteArray()
-        << QStringList{"pop.murmelo.test:995", "pop.murmelo.test:110", "pop3.murmelo.test:995",
-                       "pop3.murmelo.test:110", "mail.murmelo.test:995", "mail.murmelo.test:110"}
-        << QStringLiteral("None");
-    QTest::newRow("stls-offered-on-110")
-        << 2 << false << QByteArray("+OK\r\nUSER\r\nSTLS\r\nTOP\r\n.\r\n")
-        << QStringList{"pop.murmelo.test:995", "pop.murmelo.test:110", "pop3.murmelo.test:995",
-                       "pop3.murmelo.test:110", "mail.murmelo.test:995", "mail.murmelo.test:110"}
-        << QStringLiteral("STARTTLS");
-    // The real TLS shell meets a plain-text server on 995: the handshake fails, 110 follows.
-    QTest::newRow("real-tls-probe-meets-plain-server")
-        << 0 << true << QByteArray()
-        << QStringList{"pop.murmelo.test:995", "pop.murmelo.test:110", "pop3.murmelo.test:995",
-                       "pop3.murmelo.test:110", "mail.murmelo.test:995", "mail.murmelo.test:110"}
-        << QStringLiteral("None");
-}
-
-void TestCCheckMB::unknownDomainWhereOnlyMailAnswers()
-{
-    QFETCH(int, shells);
-    QFETCH(bool, tlsPortIsPlainServer);
-    QFETCH(QByteArray, capa);
-    QFETCH(QStringList, probes);
-    QFETCH(QString, security);
-    if (!capa.isEmpty())
-        m_pop->setAction("CAPA", Action::Raw, capa);
-    CCheckMB checker;
-    checker.Init(m_log);
-    if (shells == 1)
-        checker.setShellFactory(&plainOnlyShell);
-    else if (shells == 2)
-        checker.setShellFactory(&everyModeShell);
-    // mail.murmelo.test exists, but only its port 110 speaks POP3.
-    useResolver(checker, {{QStringLiteral("mail.murmelo.test:110"), m_pop->port()},
-                          {QStringLiteral("mail.murmelo.test:995"), tlsPortIsPlainServer ? m_pop->port() : closedPort()}});
-    const CCheckMB::ServerChoice choice = checker.FindServer(QStringLiteral("Murmelo.Test"));
-    QCOMPARE(choice.host, QStringLiteral("mail.murmelo.test"));
-    QCOMPARE(choice.port, 110);
-    QCOMPARE(choice.security, security);
-    QCOMPARE(choice.protocol, QStringLiteral("POP3"));
-    // IMAP is looked for first: 993 with TLS, then 143 with STARTTLS.
-    QCOMPARE(m_probes->entries(), QStringList({"imap.murmelo.test:993", "imap.murmelo.test:143",
-                                               "mail.murmelo.test:993", "mail.murmelo.test:143"})
-                                      + probes);
-    // A probe only greets, asks for the capabilities and leaves: no login.
-    QTRY_COMPARE(m_pop->commands().mid(m_pop->commands().size() - 2), QList<QByteArray>({"CAPA", "QUIT"}));
-    if (!tlsPortIsPlainServer)
-        QCOMPARE(m_pop->commands().size(), 2);
-    QCOMPARE(m_pop->countOf("USER"), 0);
-    QCOMPARE(m_pop->countOf("PASS"), 0);
-}
-
-void TestCCheckMB::unknownDomainWhereNothingAnswers()
-{
-    CCheckMB checker;
-    checker.Init(m_log);
-    useResolver(checker, {});
-    QCOMPARE(checker.POPServerByEmailSuffix(QStringLiteral("nowhere.test")), QString());
-    QCOMPARE(m_probes->entries(),
-             QStringList({"imap.nowhere.test:993", "imap.nowhere.test:143", "mail.nowhere.test:993",
-                          "mail.nowhere.test:143", "pop.nowhere.test:995", "pop.nowhere.test:110", "pop3.nowhere.test:995",
-                          "pop3.nowhere.test:110", "mail.nowhere.test:995", "mail.nowhere.test:110",
-                          "pop.mail.nowhere.test:995", "pop.mail.nowhere.test:110",
-                          "pop3.mail.nowhere.test:995", "pop3.mail.nowhere.test:110"}));
-    // Nothing to build host names from: no probe at all.
-    QCOMPARE(checker.POPServerByEmailSuffix(QStringLiteral("bad domain/x")), QString());
-    QCOMPARE(checker.POPServerByEmailSuffix(QString()), QString());
-    QCOMPARE(m_probes->entries().size(), 14);
-}
-
-void TestCCheckMB::logonNameByServerAndEmail_data()
-{
-    QTest::addColumn<QByteArray>("serverUser");
-    QTest::addColumn<QString>("email");
-    QTest::addColumn<QString>("expected");
-    QTest::addColumn<QList<QByteArray>>("users"); // the USER commands sent, in order
-    QTest::addColumn<bool>("onHttpMailHost");
-    QTest::newRow("full-address-accepted")
-        << QByteArray("bob@murmelo.test") << QStringLiteral(" bob@murmelo.test ") << QStringLiteral("bob@murmelo.test")
-        << QList<QByteArray>{"USER bob@murmelo.test"} << false;
-    QTest::newRow("local-part-accepted") << QByteArray("bob") << QStringLiteral("bob@murmelo.test")
-                                         << QStringLiteral("bob")
-                                         << QList<QByteArray>{"USER bob@murmelo.test", "USER bob"} << false;
-    QTest::newRow("neither-accepted") << QByteArray("carol") << QStringLiteral("bob@murmelo.test") << QString()
-                                      << QList<QByteArray>{"USER bob@murmelo.test", "USER bob"} << false;
-    QTest::newRow("hotmail-address-on-pop3-host-logs-in")
-        << QByteArray("bob@hotmail.com") << QStringLiteral("bob@hotmail.com") << QStringLiteral("bob@hotmail.com")
-        << QList<QByteArray>{"USER bob@hotmail.com"} << false;
-    QTest::newRow("address-on-httpmail-host-as-it-is") << QByteArray("bob") << QStringLiteral("Bob@Hotmail.com")
-                                                       << QStringLiteral("Bob@Hotmail.com") << QList<QByteArray>{} << true;
-}
-
-void TestCCheckMB::logonNameByServerAndEmail()
-{
-    QFETCH(QByteArray, serverUser);
-    QFETCH(QString, email);
-    QFETCH(QString, expected);
-    QFETCH(QList<QByteArray>, users);
-    QFETCH(bool, onHttpMailHost);
-    m_pop->setCredentials(serverUser, "secret");
-    CCheckMB checker;
-    checker.Init(m_log);
-    const QString server = onHttpMailHost ? kHttpHost : m_pop->host();
-    QCOMPARE(checker.LogonNameByServerAndEmail(server, email, QStringLiteral("secret"), m_pop->port()), expected);
-    QTRY_COMPARE(m_pop->countOf("QUIT"), int(users.size())); // every attempt logs out
-    QList<QByteArray> sent;
-    for (const QByteArray &c : m_pop->commands()) {
-        if (c.startsWith("USER "))
-            sent.append(c);
-    }
-    QCOMPARE(sent, users);
-}
-
 QTEST_GUILESS_MAIN(TestCCheckMB)
+
 #include "tst_ccheckmb.moc"

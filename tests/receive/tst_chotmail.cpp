@@ -112,28 +112,525 @@ class TestCHotmail : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void initTestCase();
-    void init();
-    void cleanup();
-    void parseMailListKeepsDocumentOrder();
-    void parseMailListRejects_data();
-    void parseMailListRejects();
-    void failures_data();
-    void failures();
-    void everyMessageKnownFetchesNothing();
-    void entryWithoutToGetsUser_data();
-    void entryWithoutToGetsUser();
-    void fullDownloadOfTwoMessages();
-    void endpointChosenByAddress_data();
-    void endpointChosenByAddress();
-    void slowServerIsStoppedAtTheTimeLimit_data();
-    void slowServerIsStoppedAtTheTimeLimit();
-    void checkAsAWholeIsBounded();
-    void credentialsStayWithTheEndpoint_data();
-    void credentialsStayWithTheEndpoint();
-    void cancellationDuringARequest();
-    void unreachableServer();
-    void untrustedCertificateIsRefused();
+    void initTestCase()
+    {
+        RegisterTrellisMetaTypes();
+        RegisterHttpMailWorkers();
+        QVERIFY(ThreadRunner::IsRegistered(QStringLiteral("MUCustom.CHotmail")));
+    }
+
+    void init()
+    {
+        m_home = std::make_unique<TestHome>();
+        QVERIFY(m_home->isValid());
+        m_http = std::make_unique<ScriptedHttpServer>();
+        QVERIFY(m_http->listen());
+        m_http->requireCredentials(kUser.toUtf8(), kPassword.toUtf8());
+        // The service endpoints of this test: the scripted server.
+        const QJsonObject httpmail{{"hotmailDomain", "hotmail.com"},
+                                   {"msnDomain", "msn.com"},
+                                   {"hotmailEndpoint", m_http->url(kHotmailRoot)},
+                                   {"msnEndpoint", m_http->url(kMsnRoot)},
+                                   {"schemaNamespace", kSchema}};
+        m_services = QJsonObject{{"httpmail", httpmail}};
+        QVERIFY(writeServices(m_services));
+        m_run = std::make_unique<ReceiverRun>(m_home->log());
+    }
+
+    void cleanup()
+    {
+        QVERIFY(ThreadRunner::WaitForAll(30000));
+        // Whatever happened, the password never reaches the log.
+        QVERIFY(!m_home->logText().contains(kPassword));
+        m_run.reset();
+        m_http.reset();
+        m_home.reset();
+    }
+
+    void parseMailListKeepsDocumentOrder()
+    {
+        // The third entry has no subject element at all: the document-order list is shorter,
+        // and entry i takes the i-th subject of the document.
+        const QByteArray doc =
+            "<D:multistatus xmlns:D='DAV:' xmlns:m='urn:schemas:mailheader:' xmlns:x='urn:schemas:mailheader:'>"
+            "<D:response><D:href> /a/1 </D:href><D:prop><m:subject>one</m:subject><m:date>2026-01-02T03:04:05</m:date></D:prop></D:response>"
+            "<D:response><D:href>/a/2</D:href><D:prop><x:subject>t&amp;wo</x:subject></D:prop></D:response>"
+            "<D:response><D:href>/a/3</D:href><D:prop></D:prop></D:response>"
+            "<other:subject xmlns:other='urn:other'>not a header</other:subject>"
+            "</D:multistatus>";
+        CHotmail::MailList list;
+        QString error;
+        QVERIFY2(CHotmail::ParseMailList(doc, list, &error), qPrintable(error));
+        QCOMPARE(list.hrefs, QStringList({"/a/1", "/a/2", "/a/3"}));
+        QCOMPARE(list.subjects, QStringList({"one", "t&wo"}));
+        QCOMPARE(list.dates, QStringList({"2026-01-02T03:04:05"}));
+
+        DataBag known;
+        known.Add(QStringLiteral("1"), QStringLiteral("1"));
+        CHotmail::Header header;
+        QCOMPARE(CHotmail::GetFirstUnreceived(list, known, header), QStringLiteral("/a/2"));
+        QCOMPARE(header.id, QStringLiteral("2"));
+        QCOMPARE(header.subject, QStringLiteral("t&wo"));
+        QCOMPARE(header.date, QString()); // the document has one date only
+        known.Add(QStringLiteral("2"), QStringLiteral("2"));
+        known.Add(QStringLiteral("3"), QStringLiteral("3"));
+        QCOMPARE(CHotmail::GetFirstUnreceived(list, known, header), QString());
+    }
+
+    void parseMailListRejects_data()
+    {
+        QTest::addColumn<QByteArray>("doc");
+        QTest::newRow("doctype-with-internal-entity")
+            << QByteArray("<?xml version='1.0'?><!DOCTYPE m [<!ENTITY x 'boom'>]>"
+                          "<D:multistatus xmlns:D='DAV:'><D:response><D:href>&x;</D:href></D:response></D:multistatus>");
+        QTest::newRow("doctype-with-external-entity")
+            << QByteArray("<?xml version='1.0'?><!DOCTYPE m [<!ENTITY x SYSTEM 'file:///etc/passwd'>]>"
+                          "<D:multistatus xmlns:D='DAV:'><D:response><D:href>&x;</D:href></D:response></D:multistatus>");
+        QTest::newRow("undeclared-entity")
+            << QByteArray("<D:multistatus xmlns:D='DAV:'><D:response><D:href>&x;</D:href></D:response></D:multistatus>");
+        QTest::newRow("not-closed") << QByteArray("<D:multistatus xmlns:D='DAV:'><D:response>");
+        QTest::newRow("html-error-page") << QByteArray("<html><body><p>Oops<br></body></html>");
+    }
+
+    void parseMailListRejects()
+    {
+        QFETCH(QByteArray, doc);
+        CHotmail::MailList list;
+        QString error;
+        QVERIFY(!CHotmail::ParseMailList(doc, list, &error));
+        QVERIFY(!error.isEmpty());
+    }
+
+    void failures_data()
+    {
+        QTest::addColumn<QByteArray>("method");
+        QTest::addColumn<QByteArray>("path");
+        QTest::addColumn<Response>("response");
+        QTest::addColumn<qint32>("number");      // 0: not compared
+        QTest::addColumn<QString>("description"); // ending in "...": the start of it
+        QTest::addColumn<QString>("source");      // empty: not compared
+        const QByteArray inbox = kInbox, get = kInbox + "MSG3001.eml";
+        const QString invalid = QStringLiteral("Invalid response. "), check = QStringLiteral("CHotmail.CheckResponse");
+        const QString refused = MessageTable::Text(527) + "...";
+        // The root answer names no inbox.
+        QTest::newRow("root-without-inbox-element")
+            << QByteArray("PROPFIND") << kHotmailRoot
+            << xml("<D:multistatus xmlns:D='DAV:' xmlns:hm='urn:schemas:httpmail:'><D:response><D:propstat><D:prop>"
+                   "<hm:sendmsg>/x</hm:sendmsg></D:prop></D:propstat></D:response></D:multistatus>")
+            << qint32(MUError::Fail) << invalid << QString();
+        QTest::newRow("root-inbox-text-never-ends") << QByteArray("PROPFIND") << kHotmailRoot
+                                          << xml("<hm:inbox>http://127.0.0.1/folders/inbox/") << qint32(MUError::Fail)
+                                          << invalid << QString();
+        QTest::newRow("root-empty-inbox-address") << QByteArray("PROPFIND") << kHotmailRoot << xml("<hm:inbox></hm:inbox>")
+                                        << qint32(MUError::Fail) << invalid << QString();
+        // The root answer is refused: the status text, or the server's own reason.
+        QTest::newRow("root-401-empty-body-with-dav-error") << QByteArray("PROPFIND") << kHotmailRoot
+                                                  << status(401, "Unauthorized", {}, "Account is blocked")
+                                                  << qint32(MUError::Fail) << "Account is blocked" << check;
+        QTest::newRow("root-401-empty-body-without-dav-error") << QByteArray("PROPFIND") << kHotmailRoot
+                                                     << status(401, "Unauthorized") << qint32(MUError::Fail)
+                                                     << "Unauthorized" << check;
+        QTest::newRow("root-407-with-body") << QByteArray("PROPFIND") << kHotmailRoot
+                                  << status(407, "Proxy Authentication Required", "<html>proxy</html>", "ignored")
+                                  << qint32(MUError::Fail) << "Proxy Authentication Required" << check;
+        QTest::newRow("root-500-error-page-with-body") << QByteArray("PROPFIND") << kHotmailRoot
+                                             << status(500, "Internal Server Error", "<html>inbox>trap<</html>")
+                                             << qint32(MUError::Fail) << "Internal Server Error" << check;
+        QTest::newRow("root-2xx-empty-body") << QByteArray("PROPFIND") << kHotmailRoot << status(207, "Multi-Status")
+                                   << qint32(MUError::Fail) << "Multi-Status" << check;
+        // The list is refused before anything is fetched.
+        QTest::newRow("list-with-doctype")
+            << QByteArray("PROPFIND") << inbox
+            << xml("<?xml version='1.0'?><!DOCTYPE D:multistatus [<!ENTITY a 'aaaaaaaaaa'><!ENTITY b '&a;&a;&a;&a;'>]>"
+                   "<D:multistatus xmlns:D='DAV:'><D:response><D:href>/x/&b;</D:href></D:response></D:multistatus>")
+            << 0 << refused << QString();
+        for (const auto &[depth, bytes, name] : {std::tuple{1000, 200 * 1024, "list-depth-1000-200-kb"},
+                                                 std::tuple{20000, 4 * 1024 * 1024, "list-depth-20000-4-mb"}}) {
+            QByteArray doc = "<?xml version='1.0'?><D:multistatus xmlns:D='DAV:' xmlns:m='urn:schemas:mailheader:'>"
+                             "<D:response><D:href>/folders/inbox/MSG6001.eml</D:href><D:propstat><D:prop>";
+            doc += QByteArray("<m:subject>").repeated(depth) + QByteArray(bytes, 'x')
+                 + QByteArray("</m:subject>").repeated(depth) + "</D:prop></D:propstat></D:response></D:multistatus>";
+            QTest::newRow(name) << QByteArray("PROPFIND") << inbox << xml(doc) << 0 << refused + "deep" << QString();
+        }
+        // A message that cannot be fetched posts no message.
+        QTest::newRow("get-404-error-page") << QByteArray("GET") << get << status(404, "Not Found", "<html>gone</html>") << 0
+                                  << "Not Found" << QString();
+        QTest::newRow("get-500-with-dav-error") << QByteArray("GET") << get
+                                      << status(500, "Internal Server Error", "<html>oops</html>", "Store offline") << 0
+                                      << "Store offline" << QString();
+        QTest::newRow("get-200-empty") << QByteArray("GET") << get << status(200, "OK") << 0 << "OK" << QString();
+    }
+
+    void failures()
+    {
+        QFETCH(QByteArray, method);
+        QFETCH(QByteArray, path);
+        QFETCH(Response, response);
+        QFETCH(qint32, number);
+        QFETCH(QString, description);
+        QFETCH(QString, source);
+        scriptInbox({{"MSG3001.eml", "bob@hotmail.com", "alice@example.org", "Broken", "2026-12-06T10:00:00"}});
+        m_http->on(method, path, response);
+        start(kUser);
+        QVERIFY(waitForEnd(60000));
+        QCOMPARE(m_run->endMsg, ReceiverMessages::ErrorOccured);
+        const PostedError error = m_run->error();
+        QCOMPARE(error.accountId, kAccountId);
+        if (number)
+            QCOMPARE(error.number, number);
+        if (!source.isEmpty())
+            QCOMPARE(error.source, source);
+        if (const qsizetype dots = description.indexOf(QLatin1String("...")); dots >= 0)
+            QVERIFY2(error.description.startsWith(description.left(dots)) && error.description.contains(description.mid(dots + 3)),
+                     qPrintable(error.description));
+        else
+            QCOMPARE(error.description, description);
+        QVERIFY(m_run->arrived.isEmpty());
+        // A refused root answer goes no further.
+        if (path == kHotmailRoot)
+            QCOMPARE(m_http->countOf("PROPFIND", kInbox), 0);
+    }
+
+    void everyMessageKnownFetchesNothing()
+    {
+        scriptInbox({{"MSG1001.eml", "bob@hotmail.com", "alice@example.org", "One", "2026-12-06T10:00:00"},
+                     {"MSG1002.eml", "bob@hotmail.com", "carol@example.org", "Two", "2026-12-06T11:00:00"}});
+        DataBag known;
+        known.Add(QStringLiteral("MSG1001.eml"), QStringLiteral("MSG1001.eml"));
+        known.Add(QStringLiteral("MSG1002.eml"), QStringLiteral("MSG1002.eml"));
+        start(kUser, known);
+        QVERIFY(waitForEnd());
+        QVERIFY(m_run->completed());
+        QCOMPARE(m_run->endData.toString(), kAccountId);
+        QVERIFY(m_run->arrived.isEmpty());
+        QCOMPARE(m_http->countOf("GET"), 0);
+        QCOMPARE(m_http->countOf("PROPFIND", kInbox), 1);
+    }
+
+    void entryWithoutToGetsUser_data()
+    {
+        QTest::addColumn<bool>("missingFirst");
+        QTest::newRow("first-entry-has-empty-to-under-404") << true;
+        QTest::newRow("last-entry-has-empty-to-under-404") << false;
+    }
+
+    void entryWithoutToGetsUser()
+    {
+        QFETCH(bool, missingFirst);
+        const Entry noTo{"MSG2001.eml", std::nullopt, "alice@example.org", "No recipient", "2026-12-06T09:30:00"};
+        const Entry withTo{"MSG2002.eml", "team@example.org", "carol@example.org", "Team", "2026-12-06T09:40:00"};
+        scriptInbox(missingFirst ? QList<Entry>{noTo, withTo} : QList<Entry>{withTo, noTo});
+        start(kUser, {}, /*dontReceiveContent*/ true);
+        QVERIFY(waitForEnd());
+        QVERIFY(m_run->completed());
+        QCOMPARE(m_run->arrived.size(), 2);
+        const Record &first = m_run->arrived.at(missingFirst ? 0 : 1);
+        const Record &second = m_run->arrived.at(missingFirst ? 1 : 0);
+        QCOMPARE(first.text("POP3Id"), QStringLiteral("MSG2001.eml"));
+        QCOMPARE(first.text("To"), kUser);
+        QCOMPARE(second.text("To"), QStringLiteral("team@example.org"));
+        QVERIFY(!first.Exists(QStringLiteral("Content")));
+        QCOMPARE(m_http->countOf("GET"), 0); // headers only
+    }
+
+    void fullDownloadOfTwoMessages()
+    {
+        scriptInbox({{"MSG1001.eml", "bob@hotmail.com", "Alice &lt;alice@example.org&gt;", "Lunch at noon",
+                      "2026-12-06T10:01:00"},
+                     {"MSG1002.eml", "bob@hotmail.com", "carol@example.org", "Re: Tickets", "2026-12-06T11:02:00"}});
+        Response one;
+        one.headers.append(qMakePair(QByteArray("Content-Type"), QByteArray("message/rfc822")));
+        one.body = rawMail(1);
+        Response two = one;
+        // The second is longer than a message is kept: it arrives cut after a whole line, marked.
+        two.body = rawMail(2);
+        while (two.body.size() <= MessageLimits::KeptBytes)
+            two.body += QByteArray(70, 'x') + "\r\n";
+        m_http->on("GET", kInbox + "MSG1001.eml", one);
+        m_http->on("GET", kInbox + "MSG1002.eml", two);
+        DataBag known;
+        known.Add(QStringLiteral("OLDER.eml"), QStringLiteral("OLDER.eml"));
+        start(kUser, known);
+        QVERIFY(waitForEnd());
+        QVERIFY(m_run->completed());
+        QCOMPARE(m_run->arrived.size(), 2);
+
+        const Record &a = m_run->arrived.at(0);
+        QCOMPARE(a.names(), kRecordNames);
+        QCOMPARE(a.text("Server"), QStringLiteral("www.hotmail.com"));
+        QCOMPARE(a.text("User"), kUser);
+        QCOMPARE(a.text("POP3Id"), QStringLiteral("MSG1001.eml"));
+        QCOMPARE(a.text("From"), QStringLiteral("Alice <alice@example.org>"));
+        QCOMPARE(a.text("To"), QStringLiteral("bob@hotmail.com"));
+        QCOMPARE(a.text("Date"), QStringLiteral("2026-12-06 10:01:00"));
+        QCOMPARE(a.text("Subject"), QStringLiteral("Lunch at noon"));
+        // The content is the message as received, byte for byte.
+        QCOMPARE(a.text("Content"), QString::fromLatin1(rawMail(1)));
+        const Record &b = m_run->arrived.at(1);
+        QCOMPARE(b.text("POP3Id"), QStringLiteral("MSG1002.eml"));
+        QCOMPARE(b.text("Subject"), QStringLiteral("Re: Tickets"));
+        QVERIFY(MessageLimits::IsTruncated(b.text("Content")));
+        QVERIFY(b.text("Content").size() <= MessageLimits::KeptBytes + 64);
+        QVERIFY(b.text("Content").endsWith(QStringLiteral("x\r\n")));
+
+        // The dialogue: folder query in a header with an empty body, list query as the body,
+        // each message fetched once with its address in a "GET" header.
+        const QList<ScriptedHttpServer::Request> requests = m_http->requests();
+        QList<QByteArray> authorised;
+        for (const auto &r : requests) {
+            if (r.headers.contains("authorization"))
+                authorised.append(r.method + ' ' + r.path);
+        }
+        QCOMPARE(authorised, QList<QByteArray>({"PROPFIND " + kHotmailRoot, "PROPFIND " + kInbox,
+                                                "GET " + kInbox + "MSG1001.eml", "GET " + kInbox + "MSG1002.eml"}));
+        const auto &folders = *std::find_if(requests.begin(), requests.end(), [](const auto &r) {
+            return r.path == kHotmailRoot && r.headers.contains("authorization");
+        });
+        QVERIFY(folders.body.isEmpty());
+        const QByteArray query = folders.headers.value("propfind");
+        QVERIFY(query.startsWith("<?xml version='1.0'?><D:propfind xmlns:D='DAV:' xmlns:h='" + kSchema.toUtf8() + "'"));
+        QVERIFY(query.contains("<D:prop><h:adbar/><hm:contacts/><hm:inbox/><hm:outbox/><hm:sendmsg/><hm:sentitems/>"
+                               "<hm:deleteditems/><hm:drafts/><hm:msgfolderroot/><h:maxpoll/><h:sig/></D:prop>"));
+        const auto &list = *std::find_if(requests.begin(), requests.end(), [](const auto &r) {
+            return r.path == kInbox && r.headers.contains("authorization");
+        });
+        QCOMPARE(list.body, CHotmail::MailListQuery());
+        const auto &get = *std::find_if(requests.begin(), requests.end(), [](const auto &r) {
+            return r.method == "GET" && r.headers.contains("authorization");
+        });
+        QCOMPARE(get.headers.value("get"), m_http->url(kInbox + "MSG1001.eml").toUtf8());
+    }
+
+    void endpointChosenByAddress_data()
+    {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QByteArray>("root");
+        QTest::newRow("hotmail-address") << QStringLiteral("bob@hotmail.com") << kHotmailRoot;
+        QTest::newRow("hotmail-address-mixed-case") << QStringLiteral("Bob@HotMail.COM") << kHotmailRoot;
+        QTest::newRow("msn-address") << QStringLiteral("bob@msn.com") << kMsnRoot;
+    }
+
+    void endpointChosenByAddress()
+    {
+        QFETCH(QString, user);
+        QFETCH(QByteArray, root);
+        m_http->requireCredentials(user.toUtf8(), kPassword.toUtf8());
+        m_http->on("PROPFIND", root, xml(rootDoc(inboxUrl().toUtf8())));
+        m_http->on("PROPFIND", kInbox, xml(listDoc(inboxUrl(), {})));
+        start(user);
+        QVERIFY(waitForEnd());
+        QVERIFY(m_run->completed());
+        QVERIFY(m_http->countOf("PROPFIND", root) >= 1);
+        QCOMPARE(m_http->countOf("PROPFIND", root == kHotmailRoot ? kMsnRoot : kHotmailRoot), 0);
+    }
+
+    void slowServerIsStoppedAtTheTimeLimit_data()
+    {
+        QTest::addColumn<QByteArray>("slowPath"); // the request that is answered slowly
+        QTest::addColumn<int>("dribbleMs");       // 0: never answers at all
+        QTest::newRow("root-never-answers") << kHotmailRoot << 0;
+        QTest::newRow("root-sends-a-byte-every-20-ms") << kHotmailRoot << 20;
+        QTest::newRow("message-sends-a-byte-every-20-ms") << kInbox + "MSG5001.eml" << 20;
+    }
+
+    void slowServerIsStoppedAtTheTimeLimit()
+    {
+        QFETCH(QByteArray, slowPath);
+        QFETCH(int, dribbleMs);
+        scriptInbox({{"MSG5001.eml", "bob@hotmail.com", "alice@example.org", "Slow", "2026-12-06T10:00:00"}});
+        Response message;
+        message.body = rawMail(1);
+        m_http->on("GET", kInbox + "MSG5001.eml", message);
+        // Every byte comes well within the limit, the whole answer (some 700 bytes) far after it.
+        const QByteArray method = slowPath == kHotmailRoot ? "PROPFIND" : "GET";
+        Response slow = slowPath == kHotmailRoot ? xml(rootDoc(inboxUrl().toUtf8())) : message;
+        slow.silent = dribbleMs == 0;
+        slow.dribbleMs = dribbleMs;
+        m_http->on(method, slowPath, slow);
+        QElapsedTimer clock;
+        clock.start();
+        start(kUser, {}, false, /*timeoutMs*/ 500);
+        QVERIFY(waitForEnd());
+        QCOMPARE(m_run->endMsg, ReceiverMessages::ErrorOccured);
+        const PostedError error = m_run->error();
+        QCOMPARE(error.description,
+                 QStringLiteral("The server is too slow: the check was stopped after 0.5 seconds."));
+        QVERIFY2(clock.elapsed() >= 450, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(m_run->arrived.isEmpty());
+
+        // The next check against a server that answers at once works.
+        m_http->on(method, slowPath, slowPath == kHotmailRoot ? xml(rootDoc(inboxUrl().toUtf8())) : message);
+        start(kUser, {}, false, 500);
+        QVERIFY(waitForEnd());
+        QVERIFY(m_run->completed());
+        QCOMPARE(m_run->arrived.size(), 1);
+    }
+
+    void checkAsAWholeIsBounded()
+    {
+        // Each answer well within its own limit, the whole download far beyond the check's.
+        QJsonObject services = m_services;
+        services.insert(QStringLiteral("checkTimeLimitSeconds"), 0.8);
+        QVERIFY(writeServices(services));
+        QList<Entry> entries;
+        Response message;
+        message.body = "Subject: s\r\n\r\nbody\r\n"; // some 20 bytes: 200 ms each
+        message.dribbleMs = 10;
+        for (int n = 0; n < 20; ++n) {
+            const QByteArray id = "MSG8" + QByteArray::number(100 + n) + ".eml";
+            entries.append({id, "bob@hotmail.com", "a@example.org", "s", "2026-12-06T10:00:00"});
+            m_http->on("GET", kInbox + id, message);
+        }
+        scriptInbox(entries);
+        QElapsedTimer clock;
+        clock.start();
+        start(kUser, {}, false, /*timeoutMs*/ 2000);
+        QVERIFY(waitForEnd());
+        QCOMPARE(m_run->endMsg, ReceiverMessages::ErrorOccured);
+        QCOMPARE(m_run->error().description,
+                 QStringLiteral("The server is too slow: the check was stopped after 0.8 seconds."));
+        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(m_run->arrived.size() < entries.size());
+    }
+
+    void credentialsStayWithTheEndpoint_data()
+    {
+        QTest::addColumn<QString>("where");    // "redirect", "inbox" or "message": who names the address
+        QTest::addColumn<QString>("target");   // "other-port", "other-host", "other-scheme" or "same"
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("redirect-to-another-port") << "redirect" << "other-port" << true;
+        QTest::newRow("redirect-to-another-host-name") << "redirect" << "other-host" << true;
+        QTest::newRow("redirect-to-another-scheme") << "redirect" << "other-scheme" << true;
+        QTest::newRow("redirect-within-the-endpoint-followed") << "redirect" << "same" << false;
+        QTest::newRow("inbox-on-another-port") << "inbox" << "other-port" << true;
+        QTest::newRow("inbox-on-another-host-name") << "inbox" << "other-host" << true;
+        QTest::newRow("message-on-another-port") << "message" << "other-port" << true;
+    }
+
+    void credentialsStayWithTheEndpoint()
+    {
+        QFETCH(QString, where);
+        QFETCH(QString, target);
+        QFETCH(bool, refused);
+        // Another server that would take the credentials, and the same server under another name.
+        ScriptedHttpServer other;
+        QVERIFY(other.listen());
+        other.requireCredentials(kUser.toUtf8(), kPassword.toUtf8());
+        const QByteArray moved = "/moved/httpmail.asp";
+        const QByteArray path = where == QLatin1String("redirect") ? moved : kInbox;
+        QByteArray address;
+        if (target == QLatin1String("other-port"))
+            address = other.url(path).toUtf8();
+        else if (target == QLatin1String("other-host"))
+            address = "http://localhost:" + QByteArray::number(m_http->port()) + path;
+        else if (target == QLatin1String("other-scheme"))
+            address = "https://127.0.0.1:" + QByteArray::number(m_http->port()) + moved;
+        else
+            address = moved;
+        other.on("PROPFIND", moved, xml(rootDoc(other.url(kInbox).toUtf8())));
+        other.on("PROPFIND", kInbox, xml(listDoc(other.url(kInbox), {})));
+        other.on("GET", kInbox + "MSG7001.eml", status(200, "OK", rawMail(1)));
+        m_http->on("PROPFIND", moved, xml(rootDoc(inboxUrl().toUtf8())));
+        m_http->on("PROPFIND", kInbox, xml(listDoc(inboxUrl(), {})));
+        if (where == QLatin1String("message")) {
+            // The list names the message by an absolute address on the other server.
+            m_http->on("PROPFIND", kHotmailRoot, xml(rootDoc(inboxUrl().toUtf8())));
+            m_http->on("PROPFIND", kInbox,
+                       xml(listDoc(QString(), {{address + "MSG7001.eml", "bob@hotmail.com", "a@example.org", "s", "d"}})));
+        } else if (where == QLatin1String("redirect")) {
+            Response redirect = status(302, "Found");
+            redirect.headers.append(qMakePair(QByteArray("Location"), address));
+            m_http->on("PROPFIND", kHotmailRoot, redirect);
+        } else {
+            m_http->on("PROPFIND", kHotmailRoot, xml(rootDoc(address)));
+        }
+        start(kUser);
+        QVERIFY(waitForEnd());
+        QCOMPARE(other.requests().size(), 0); // nothing at all, credentials least of all, went there
+        if (!refused) {
+            QVERIFY(m_run->completed());
+            QVERIFY(m_http->countOf("PROPFIND", moved) >= 1);
+            return;
+        }
+        QCOMPARE(m_run->endMsg, ReceiverMessages::ErrorOccured);
+        const QString description = m_run->error().description;
+        QVERIFY2(description.contains(QString::fromUtf8(address.left(address.indexOf('/', 8))))
+                     && description.contains(QStringLiteral("password is sent only to ") + m_http->url({})),
+                 qPrintable(description));
+        QCOMPARE(m_http->countOf("PROPFIND", moved), 0);
+        QCOMPARE(m_http->countOf("PROPFIND", kInbox) > 0, where == QLatin1String("message"));
+        QVERIFY(m_run->arrived.isEmpty());
+    }
+
+    void cancellationDuringARequest()
+    {
+        scriptInbox({{"MSG4001.eml", "bob@hotmail.com", "alice@example.org", "Slow", "2026-12-06T10:00:00"},
+                     {"MSG4002.eml", "bob@hotmail.com", "alice@example.org", "Never", "2026-12-06T10:05:00"}});
+        Response silent;
+        silent.silent = true;
+        m_http->on("GET", kInbox + "MSG4001.eml", silent);
+        const QString name = kAccountId + QStringLiteral("RC1");
+        CancelEventPtr cancel = CancelEvent::Create(name);
+        cancel->Reset();
+        connect(m_http.get(), &ScriptedHttpServer::requestReceived, this,
+                [cancel](const QByteArray &method, const QByteArray &path) {
+                    if (method == "GET" && path.endsWith("MSG4001.eml"))
+                        cancel->Signal();
+                });
+        QElapsedTimer clock;
+        clock.start();
+        // A long transfer limit: only the cancel event can end this wait early.
+        start(kUser, {}, false, /*timeoutMs*/ 60000, name);
+        QTRY_VERIFY_WITH_TIMEOUT(ThreadRunner::RunningCount() == 0, 10000);
+        QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
+        QCoreApplication::processEvents(); // deliver anything still queued
+        QCOMPARE(m_run->endMsg, 0);             // neither 2 nor 3 after a cancellation
+        QVERIFY(m_run->arrived.isEmpty());
+        QCOMPARE(m_http->countOf("GET", kInbox + "MSG4002.eml"), 0);
+    }
+
+    void unreachableServer()
+    {
+        // A port that was just free: nobody listens there.
+        quint16 closedPort = 0;
+        {
+            QTcpServer probe;
+            QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+            closedPort = probe.serverPort();
+        }
+        const QString endpoint = QStringLiteral("http://127.0.0.1:%1/svcs/hotmail/httpmail.asp").arg(closedPort);
+        QVERIFY(writeServices({{"httpmail", QJsonObject{{"hotmailDomain", "hotmail.com"}, {"hotmailEndpoint", endpoint}}}}));
+        start(kUser);
+        QVERIFY(waitForEnd());
+        QCOMPARE(m_run->endMsg, ReceiverMessages::ErrorOccured);
+        QCOMPARE(m_run->error().number, CHotmail::ResourceNotFound);
+        QVERIFY(!m_run->error().description.isEmpty());
+    }
+
+    void untrustedCertificateIsRefused()
+    {
+        // A self-signed certificate made for this test: no system trust store knows it.
+        TestCertificates certificates;
+        QString whyNot;
+        if (!certificates.make(&whyNot))
+            QSKIP(qPrintable(whyNot));
+        QFile certFile(certificates.selfSignedCert()), keyFile(certificates.selfSignedKey());
+        QVERIFY(certFile.open(QIODevice::ReadOnly) && keyFile.open(QIODevice::ReadOnly));
+        ScriptedHttpServer https;
+        QVERIFY(https.listenTls(QSslCertificate(certFile.readAll()), QSslKey(keyFile.readAll(), QSsl::Rsa)));
+        https.on("PROPFIND", kHotmailRoot, xml(rootDoc("/folders/inbox/")));
+        QVERIFY(writeServices(
+            {{"httpmail", QJsonObject{{"hotmailDomain", "hotmail.com"}, {"hotmailEndpoint", https.url(kHotmailRoot)}}}}));
+        start(kUser);
+        QVERIFY(waitForEnd());
+        QCOMPARE(m_run->endMsg, ReceiverMessages::ErrorOccured);
+        const PostedError error = m_run->error();
+        QCOMPARE(error.number, MUError::Fail);
+        QVERIFY2(error.description.contains(QStringLiteral("certificate"), Qt::CaseInsensitive),
+                 qPrintable(error.description));
+        QVERIFY(https.requests().isEmpty()); // nothing, credentials least of all, crossed the refused handshake
+    }
 
 private:
     void start(const QString &user, const DataBag &known = {}, bool dontReceiveContent = false,
@@ -153,41 +650,6 @@ private:
     std::unique_ptr<ScriptedHttpServer> m_http;
     std::unique_ptr<ReceiverRun> m_run;
 };
-
-void TestCHotmail::initTestCase()
-{
-    RegisterTrellisMetaTypes();
-    RegisterHttpMailWorkers();
-    QVERIFY(ThreadRunner::IsRegistered(QStringLiteral("MUCustom.CHotmail")));
-}
-
-void TestCHotmail::init()
-{
-    m_home = std::make_unique<TestHome>();
-    QVERIFY(m_home->isValid());
-    m_http = std::make_unique<ScriptedHttpServer>();
-    QVERIFY(m_http->listen());
-    m_http->requireCredentials(kUser.toUtf8(), kPassword.toUtf8());
-    // The service endpoints of this test: the scripted server.
-    const QJsonObject httpmail{{"hotmailDomain", "hotmail.com"},
-                               {"msnDomain", "msn.com"},
-                               {"hotmailEndpoint", m_http->url(kHotmailRoot)},
-                               {"msnEndpoint", m_http->url(kMsnRoot)},
-                               {"schemaNamespace", kSchema}};
-    m_services = QJsonObject{{"httpmail", httpmail}};
-    QVERIFY(writeServices(m_services));
-    m_run = std::make_unique<ReceiverRun>(m_home->log());
-}
-
-void TestCHotmail::cleanup()
-{
-    QVERIFY(ThreadRunner::WaitForAll(30000));
-    // Whatever happened, the password never reaches the log.
-    QVERIFY(!m_home->logText().contains(kPassword));
-    m_run.reset();
-    m_http.reset();
-    m_home.reset();
-}
 
 void TestCHotmail::start(const QString &user, const DataBag &known, bool dontReceiveContent, int timeoutMs,
                          const QString &cancelName)
@@ -216,490 +678,6 @@ void TestCHotmail::scriptInbox(const QList<Entry> &entries)
     m_http->on("PROPFIND", kInbox, xml(listDoc(inboxUrl(), entries)));
 }
 
-void TestCHotmail::parseMailListKeepsDocumentOrder()
-{
-    // The third entry has no subject element at all: the document-order list is shorter,
-    // and entry i takes the i-th subject of the document.
-    const QByteArray doc =
-        "<D:multistatus xmlns:D='DAV:' xmlns:m='urn:schemas:mailheader:' xmlns:x='urn:schemas:mailheader:'>"
-        "<D:response><D:href> /a/1 </D:href><D:prop><m:subject>one</m:subject><m:date>2026-01-02T03:04:05</m:date></D:prop></D:response>"
-        "<D:response><D:href>/a/2</D:href><D:prop><x:subject>t&amp;wo</x:subject></D:prop></D:response>"
-        "<D:response><D:href>/a/3</D:href><D:prop></D:prop></D:response>"
-        "<other:subject xmlns:other='urn:other'>not a header</other:subject>"
-        "</D:multistatus>";
-    CHotmail::MailList list;
-    QString error;
-    QVERIFY2(CHotmail::ParseMailList(doc, list, &error), qPrintable(error));
-    QCOMPARE(list.hrefs, QStringList({"/a/1", "/a/2", "/a/3"}));
-    QCOMPARE(list.subjects, QStringList({"one", "t&wo"}));
-    QCOMPARE(list.dates, QStringList({"2026-01-02T03:04:05"}));
-
-    DataBag known;
-    known.Add(QStringLiteral("1"), QStringLiteral("1"));
-    CHotmail::Header header;
-    QCOMPARE(CHotmail::GetFirstUnreceived(list, known, header), QStringLiteral("/a/2"));
-    QCOMPARE(header.id, QStringLiteral("2"));
-    QCOMPARE(header.subject, QStringLiteral("t&wo"));
-    QCOMPARE(header.date, QString()); // the document has one date only
-    known.Add(QStringLiteral("2"), QStringLiteral("2"));
-    known.Add(QStringLiteral("3"), QStringLiteral("3"));
-    QCOMPARE(CHotmail::GetFirstUnreceived(list, known, header), QString());
-}
-
-void TestCHotmail::parseMailListRejects_data()
-{
-    QTest::addColumn<QByteArray>("doc");
-    QTest::newRow("doctype-with-internal-entity")
-        << QByteArray("<?xml version='1.0'?><!DOCTYPE m [<!ENTITY x 'boom'>]>"
-                      "<D:multistatus xmlns:D='DAV:'><D:response><D:href>&x;</D:href></D:response></D:multistatus>");
-    QTest::newRow("doctype-with-external-entity")
-        << QByteArray("<?xml version='1.0'?><!DOCTYPE m [<!ENTITY x SYSTEM 'file:///etc/passwd'>]>"
-                      "<D:multistatus xmlns:D='DAV:'><D:response><D:href>&x;</D:href></D:response></D:multistatus>");
-    QTest::newRow("undeclared-entity")
-        << QByteArray("<D:multistatus xmlns:D='DAV:'><D:response><D:href>&x;</D:href></D:response></D:multistatus>");
-    QTest::newRow("not-closed") << QByteArray("<D:multistatus xmlns:D='DAV:'><D:response>");
-    QTest::newRow("html-error-page") << QByteArray("<html><body><p>Oops<br></body></html>");
-}
-
-void TestCHotmail::parseMailListRejects()
-{
-    QFETCH(QByteArray, doc);
-    CHotmail::MailList list;
-    QString error;
-    QVERIFY(!CHotmail::ParseMailList(doc, list, &error));
-    QVERIFY(!error.isEmpty());
-}
-
-void TestCHotmail::failures_data()
-{
-    QTest::addColumn<QByteArray>("method");
-    QTest::addColumn<QByteArray>("path");
-    QTest::addColumn<Response>("response");
-    QTest::addColumn<qint32>("number");      // 0: not compared
-    QTest::addColumn<QString>("description"); // ending in "...": the start of it
-    QTest::addColumn<QString>("source");      // empty: not compared
-    const QByteArray inbox = kInbox, get = kInbox + "MSG3001.eml";
-    const QString invalid = QStringLiteral("Invalid response. "), check = QStringLiteral("CHotmail.CheckResponse");
-    const QString refused = MessageTable::Text(527) + "...";
-    // The root answer names no inbox.
-    QTest::newRow("root-without-inbox-element")
-        << QByteArray("PROPFIND") << kHotmailRoot
-        << xml("<D:multistatus xmlns:D='DAV:' xmlns:hm='urn:schemas:httpmail:'><D:response><D:propstat><D:prop>"
-               "<hm:sendmsg>/x</hm:sendmsg></D:prop></D:propstat></D:response></D:multistatus>")
-        << qint32(MUError::Fail) << invalid << QString();
-    QTest::newRow("root-inbox-text-never-ends") << QByteArray("PROPFIND") << kHotmailRoot
-                                      << xml("<hm:inbox>http://127.0.0.1/folders/inbox/") << qint32(MUError::Fail)
-                                      << invalid << QString();
-    QTest::newRow("root-empty-inbox-address") << QByteArray("PROPFIND") << kHotmailRoot << xml("<hm:inbox></hm:inbox>")
-                                    << qint32(MUError::Fail) << invalid << QString();
-    // The root answer is refused: the status text, or the server's own reason.
-    QTest::newRow("root-401-empty-body-with-dav-error") << QByteArray("PROPFIND") << kHotmailRoot
-                                              << status(401, "Unauthorized", {}, "Account is blocked")
-                                              << qint32(MUError::Fail) << "Account is blocked" << check;
-    QTest::newRow("root-401-empty-body-without-dav-error") << QByteArray("PROPFIND") << kHotmailRoot
-                                                 << status(401, "Unauthorized") << qint32(MUError::Fail)
-                                                 << "Unauthorized" << check;
-    QTest::newRow("root-407-with-body") << QByteArray("PROPFIND") << kHotmailRoot
-                              << status(407, "Proxy Authentication Required", "<html>proxy</html>", "ignored")
-                              << qint32(MUError::Fail) << "Proxy Authentication Required" << check;
-    QTest::newRow("root-500-error-page-with-body") << QByteArray("PROPFIND") << kHotmailRoot
-                                         << status(500, "Internal Server Error", "<html>inbox>trap<</html>")
-                                         << qint32(MUError::Fail) << "Internal Server Error" << check;
-    QTest::newRow("root-2xx-empty-body") << QByteArray("PROPFIND") << kHotmailRoot << status(207, "Multi-Status")
-                               << qint32(MUError::Fail) << "Multi-Status" << check;
-    // The list is refused before anything is fetched.
-    QTest::newRow("list-with-doctype")
-        << QByteArray("PROPFIND") << inbox
-        << xml("<?xml version='1.0'?><!DOCTYPE D:multistatus [<!ENTITY a 'aaaaaaaaaa'><!ENTITY b '&a;&a;&a;&a;'>]>"
-               "<D:multistatus xmlns:D='DAV:'><D:response><D:href>/x/&b;</D:href></D:response></D:multistatus>")
-        << 0 << refused << QString();
-    for (const auto &[depth, bytes, name] : {std::tuple{1000, 200 * 1024, "list-depth-1000-200-kb"},
-                                             std::tuple{20000, 4 * 1024 * 1024, "list-depth-20000-4-mb"}}) {
-        QByteArray doc = "<?xml version='1.0'?><D:multistatus xmlns:D='DAV:' xmlns:m='urn:schemas:mailheader:'>"
-                         "<D:response><D:href>/folders/inbox/MSG6001.eml</D:href><D:propstat><D:prop>";
-        doc += QByteArray("<m:subject>").repeated(depth) + QByteArray(bytes, 'x')
-             + QByteArray("</m:subject>").repeated(depth) + "</D:prop></D:propstat></D:response></D:multistatus>";
-        QTest::newRow(name) << QByteArray("PROPFIND") << inbox << xml(doc) << 0 << refused + "deep" << QString();
-    }
-    // A message that cannot be fetched posts no message.
-    QTest::newRow("get-404-error-page") << QByteArray("GET") << get << status(404, "Not Found", "<html>gone</html>") << 0
-                              << "Not Found" << QString();
-    QTest::newRow("get-500-with-dav-error") << QByteArray("GET") << get
-                                  << status(500, "Internal Server Error", "<html>oops</html>", "Store offline") << 0
-                                  << "Store offline" << QString();
-    QTest::newRow("get-200-empty") << QByteArray("GET") << get << status(200, "OK") << 0 << "OK" << QString();
-}
-
-void TestCHotmail::failures()
-{
-    QFETCH(QByteArray, method);
-    QFETCH(QByteArray, path);
-    QFETCH(Response, response);
-    QFETCH(qint32, number);
-    QFETCH(QString, description);
-    QFETCH(QString, source);
-    scriptInbox({{"MSG3001.eml", "bob@hotmail.com", "alice@example.org", "Broken", "2026-12-06T10:00:00"}});
-    m_http->on(method, path, response);
-    start(kUser);
-    QVERIFY(waitForEnd(60000));
-    QCOMPARE(m_run->endMsg, ReceiverMessages::ErrorOccured);
-    const PostedError error = m_run->error();
-    QCOMPARE(error.accountId, kAccountId);
-    if (number)
-        QCOMPARE(error.number, number);
-    if (!source.isEmpty())
-        QCOMPARE(error.source, source);
-    if (const qsizetype dots = description.indexOf(QLatin1String("...")); dots >= 0)
-        QVERIFY2(error.description.startsWith(description.left(dots)) && error.description.contains(description.mid(dots + 3)),
-                 qPrintable(error.description));
-    else
-        QCOMPARE(error.description, description);
-    QVERIFY(m_run->arrived.isEmpty());
-    // A refused root answer goes no further.
-    if (path == kHotmailRoot)
-        QCOMPARE(m_http->countOf("PROPFIND", kInbox), 0);
-}
-
-void TestCHotmail::everyMessageKnownFetchesNothing()
-{
-    scriptInbox({{"MSG1001.eml", "bob@hotmail.com", "alice@example.org", "One", "2026-12-06T10:00:00"},
-                 {"MSG1002.eml", "bob@hotmail.com", "carol@example.org", "Two", "2026-12-06T11:00:00"}});
-    DataBag known;
-    known.Add(QStringLiteral("MSG1001.eml"), QStringLiteral("MSG1001.eml"));
-    known.Add(QStringLiteral("MSG1002.eml"), QStringLiteral("MSG1002.eml"));
-    start(kUser, known);
-    QVERIFY(waitForEnd());
-    QVERIFY(m_run->completed());
-    QCOMPARE(m_run->endData.toString(), kAccountId);
-    QVERIFY(m_run->arrived.isEmpty());
-    QCOMPARE(m_http->countOf("GET"), 0);
-    QCOMPARE(m_http->countOf("PROPFIND", kInbox), 1);
-}
-
-void TestCHotmail::entryWithoutToGetsUser_data()
-{
-    QTest::addColumn<bool>("missingFirst");
-    QTest::newRow("first-entry-has-empty-to-under-404") << true;
-    QTest::newRow("last-entry-has-empty-to-under-404") << false;
-}
-
-void TestCHotmail::entryWithoutToGetsUser()
-{
-    QFETCH(bool, missingFirst);
-    const Entry noTo{"MSG2001.eml", std::nullopt, "alice@example.org", "No recipient", "2026-12-06T09:30:00"};
-    const Entry withTo{"MSG2002.eml", "team@example.org", "carol@example.org", "Team", "2026-12-06T09:40:00"};
-    scriptInbox(missingFirst ? QList<Entry>{noTo, withTo} : QList<Entry>{withTo, noTo});
-    start(kUser, {}, /*dontReceiveContent*/ true);
-    QVERIFY(waitForEnd());
-    QVERIFY(m_run->completed());
-    QCOMPARE(m_run->arrived.size(), 2);
-    const Record &first = m_run->arrived.at(missingFirst ? 0 : 1);
-    const Record &second = m_run->arrived.at(missingFirst ? 1 : 0);
-    QCOMPARE(first.text("POP3Id"), QStringLiteral("MSG2001.eml"));
-    QCOMPARE(first.text("To"), kUser);
-    QCOMPARE(second.text("To"), QStringLiteral("team@example.org"));
-    QVERIFY(!first.Exists(QStringLiteral("Content")));
-    QCOMPARE(m_http->countOf("GET"), 0); // headers only
-}
-
-void TestCHotmail::fullDownloadOfTwoMessages()
-{
-    scriptInbox({{"MSG1001.eml", "bob@hotmail.com", "Alice &lt;alice@example.org&gt;", "Lunch at noon",
-                  "2026-12-06T10:01:00"},
-                 {"MSG1002.eml", "bob@hotmail.com", "carol@example.org", "Re: Tickets", "2026-12-06T11:02:00"}});
-    Response one;
-    one.headers.append(qMakePair(QByteArray("Content-Type"), QByteArray("message/rfc822")));
-    one.body = rawMail(1);
-    Response two = one;
-    // The second is longer than a message is kept: it arrives cut after a whole line, marked.
-    two.body = rawMail(2);
-    while (two.body.size() <= MessageLimits::KeptBytes)
-        two.body += QByteArray(70, 'x') + "\r\n";
-    m_http->on("GET", kInbox + "MSG1001.eml", one);
-    m_http->on("GET", kInbox + "MSG1002.eml", two);
-    DataBag known;
-    known.Add(QStringLiteral("OLDER.eml"), QStringLiteral("OLDER.eml"));
-    start(kUser, known);
-    QVERIFY(waitForEnd());
-    QVERIFY(m_run->completed());
-    QCOMPARE(m_run->arrived.size(), 2);
-
-    const Record &a = m_run->arrived.at(0);
-    QCOMPARE(a.names(), kRecordNames);
-    QCOMPARE(a.text("Server"), QStringLiteral("www.hotmail.com"));
-    QCOMPARE(a.text("User"), kUser);
-    QCOMPARE(a.text("POP3Id"), QStringLiteral("MSG1001.eml"));
-    QCOMPARE(a.text("From"), QStringLiteral("Alice <alice@example.org>"));
-    QCOMPARE(a.text("To"), QStringLiteral("bob@hotmail.com"));
-    QCOMPARE(a.text("Date"), QStringLiteral("2026-12-06 10:01:00"));
-    QCOMPARE(a.text("Subject"), QStringLiteral("Lunch at noon"));
-    // The content is the message as received, byte for byte.
-    QCOMPARE(a.text("Content"), QString::fromLatin1(rawMail(1)));
-    const Record &b = m_run->arrived.at(1);
-    QCOMPARE(b.text("POP3Id"), QStringLiteral("MSG1002.eml"));
-    QCOMPARE(b.text("Subject"), QStringLiteral("Re: Tickets"));
-    QVERIFY(MessageLimits::IsTruncated(b.text("Content")));
-    QVERIFY(b.text("Content").size() <= MessageLimits::KeptBytes + 64);
-    QVERIFY(b.text("Content").endsWith(QStringLiteral("x\r\n")));
-
-    // The dialogue: folder query in a header with an empty body, list query as the body,
-    // each message fetched once with its address in a "GET" header.
-    const QList<ScriptedHttpServer::Request> requests = m_http->requests();
-    QList<QByteArray> authorised;
-    for (const auto &r : requests) {
-        if (r.headers.contains("authorization"))
-            authorised.append(r.method + ' ' + r.path);
-    }
-    QCOMPARE(authorised, QList<QByteArray>({"PROPFIND " + kHotmailRoot, "PROPFIND " + kInbox,
-                                            "GET " + kInbox + "MSG1001.eml", "GET " + kInbox + "MSG1002.eml"}));
-    const auto &folders = *std::find_if(requests.begin(), requests.end(), [](const auto &r) {
-        return r.path == kHotmailRoot && r.headers.contains("authorization");
-    });
-    QVERIFY(folders.body.isEmpty());
-    const QByteArray query = folders.headers.value("propfind");
-    QVERIFY(query.startsWith("<?xml version='1.0'?><D:propfind xmlns:D='DAV:' xmlns:h='" + kSchema.toUtf8() + "'"));
-    QVERIFY(query.contains("<D:prop><h:adbar/><hm:contacts/><hm:inbox/><hm:outbox/><hm:sendmsg/><hm:sentitems/>"
-                           "<hm:deleteditems/><hm:drafts/><hm:msgfolderroot/><h:maxpoll/><h:sig/></D:prop>"));
-    const auto &list = *std::find_if(requests.begin(), requests.end(), [](const auto &r) {
-        return r.path == kInbox && r.headers.contains("authorization");
-    });
-    QCOMPARE(list.body, CHotmail::MailListQuery());
-    const auto &get = *std::find_if(requests.begin(), requests.end(), [](const auto &r) {
-        return r.method == "GET" && r.headers.contains("authorization");
-    });
-    QCOMPARE(get.headers.value("get"), m_http->url(kInbox + "MSG1001.eml").toUtf8());
-}
-
-void TestCHotmail::endpointChosenByAddress_data()
-{
-    QTest::addColumn<QString>("user");
-    QTest::addColumn<QByteArray>("root");
-    QTest::newRow("hotmail-address") << QStringLiteral("bob@hotmail.com") << kHotmailRoot;
-    QTest::newRow("hotmail-address-mixed-case") << QStringLiteral("Bob@HotMail.COM") << kHotmailRoot;
-    QTest::newRow("msn-address") << QStringLiteral("bob@msn.com") << kMsnRoot;
-}
-
-void TestCHotmail::endpointChosenByAddress()
-{
-    QFETCH(QString, user);
-    QFETCH(QByteArray, root);
-    m_http->requireCredentials(user.toUtf8(), kPassword.toUtf8());
-    m_http->on("PROPFIND", root, xml(rootDoc(inboxUrl().toUtf8())));
-    m_http->on("PROPFIND", kInbox, xml(listDoc(inboxUrl(), {})));
-    start(user);
-    QVERIFY(waitForEnd());
-    QVERIFY(m_run->completed());
-    QVERIFY(m_http->countOf("PROPFIND", root) >= 1);
-    QCOMPARE(m_http->countOf("PROPFIND", root == kHotmailRoot ? kMsnRoot : kHotmailRoot), 0);
-}
-
-void TestCHotmail::slowServerIsStoppedAtTheTimeLimit_data()
-{
-    QTest::addColumn<QByteArray>("slowPath"); // the request that is answered slowly
-    QTest::addColumn<int>("dribbleMs");       // 0: never answers at all
-    QTest::newRow("root-never-answers") << kHotmailRoot << 0;
-    QTest::newRow("root-sends-a-byte-every-20-ms") << kHotmailRoot << 20;
-    QTest::newRow("message-sends-a-byte-every-20-ms") << kInbox + "MSG5001.eml" << 20;
-}
-
-void TestCHotmail::slowServerIsStoppedAtTheTimeLimit()
-{
-    QFETCH(QByteArray, slowPath);
-    QFETCH(int, dribbleMs);
-    scriptInbox({{"MSG5001.eml", "bob@hotmail.com", "alice@example.org", "Slow", "2026-12-06T10:00:00"}});
-    Response message;
-    message.body = rawMail(1);
-    m_http->on("GET", kInbox + "MSG5001.eml", message);
-    // Every byte comes well within the limit, the whole answer (some 700 bytes) far after it.
-    const QByteArray method = slowPath == kHotmailRoot ? "PROPFIND" : "GET";
-    Response slow = slowPath == kHotmailRoot ? xml(rootDoc(inboxUrl().toUtf8())) : message;
-    slow.silent = dribbleMs == 0;
-    slow.dribbleMs = dribbleMs;
-    m_http->on(method, slowPath, slow);
-    QElapsedTimer clock;
-    clock.start();
-    start(kUser, {}, false, /*timeoutMs*/ 500);
-    QVERIFY(waitForEnd());
-    QCOMPARE(m_run->endMsg, ReceiverMessages::ErrorOccured);
-    const PostedError error = m_run->error();
-    QCOMPARE(error.description,
-             QStringLiteral("The server is too slow: the check was stopped after 0.5 seconds."));
-    QVERIFY2(clock.elapsed() >= 450, qPrintable(QString::number(clock.elapsed())));
-    QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
-    QVERIFY(m_run->arrived.isEmpty());
-
-    // The next check against a server that answers at once works.
-    m_http->on(method, slowPath, slowPath == kHotmailRoot ? xml(rootDoc(inboxUrl().toUtf8())) : message);
-    start(kUser, {}, false, 500);
-    QVERIFY(waitForEnd());
-    QVERIFY(m_run->completed());
-    QCOMPARE(m_run->arrived.size(), 1);
-}
-
-void TestCHotmail::checkAsAWholeIsBounded()
-{
-    // Each answer well within its own limit, the whole download far beyond the check's.
-    QJsonObject services = m_services;
-    services.insert(QStringLiteral("checkTimeLimitSeconds"), 0.8);
-    QVERIFY(writeServices(services));
-    QList<Entry> entries;
-    Response message;
-    message.body = "Subject: s\r\n\r\nbody\r\n"; // some 20 bytes: 200 ms each
-    message.dribbleMs = 10;
-    for (int n = 0; n < 20; ++n) {
-        const QByteArray id = "MSG8" + QByteArray::number(100 + n) + ".eml";
-        entries.append({id, "bob@hotmail.com", "a@example.org", "s", "2026-12-06T10:00:00"});
-        m_http->on("GET", kInbox + id, message);
-    }
-    scriptInbox(entries);
-    QElapsedTimer clock;
-    clock.start();
-    start(kUser, {}, false, /*timeoutMs*/ 2000);
-    QVERIFY(waitForEnd());
-    QCOMPARE(m_run->endMsg, ReceiverMessages::ErrorOccured);
-    QCOMPARE(m_run->error().description,
-             QStringLiteral("The server is too slow: the check was stopped after 0.8 seconds."));
-    QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
-    QVERIFY(m_run->arrived.size() < entries.size());
-}
-
-void TestCHotmail::credentialsStayWithTheEndpoint_data()
-{
-    QTest::addColumn<QString>("where");    // "redirect", "inbox" or "message": who names the address
-    QTest::addColumn<QString>("target");   // "other-port", "other-host", "other-scheme" or "same"
-    QTest::addColumn<bool>("refused");
-    QTest::newRow("redirect-to-another-port") << "redirect" << "other-port" << true;
-    QTest::newRow("redirect-to-another-host-name") << "redirect" << "other-host" << true;
-    QTest::newRow("redirect-to-another-scheme") << "redirect" << "other-scheme" << true;
-    QTest::newRow("redirect-within-the-endpoint-followed") << "redirect" << "same" << false;
-    QTest::newRow("inbox-on-another-port") << "inbox" << "other-port" << true;
-    QTest::newRow("inbox-on-another-host-name") << "inbox" << "other-host" << true;
-    QTest::newRow("message-on-another-port") << "message" << "other-port" << true;
-}
-
-void TestCHotmail::credentialsStayWithTheEndpoint()
-{
-    QFETCH(QString, where);
-    QFETCH(QString, target);
-    QFETCH(bool, refused);
-    // Another server that would take the credentials, and the same server under another name.
-    ScriptedHttpServer other;
-    QVERIFY(other.listen());
-    other.requireCredentials(kUser.toUtf8(), kPassword.toUtf8());
-    const QByteArray moved = "/moved/httpmail.asp";
-    const QByteArray path = where == QLatin1String("redirect") ? moved : kInbox;
-    QByteArray address;
-    if (target == QLatin1String("other-port"))
-        address = other.url(path).toUtf8();
-    else if (target == QLatin1String("other-host"))
-        address = "http://localhost:" + QByteArray::number(m_http->port()) + path;
-    else if (target == QLatin1String("other-scheme"))
-        address = "https://127.0.0.1:" + QByteArray::number(m_http->port()) + moved;
-    else
-        address = moved;
-    other.on("PROPFIND", moved, xml(rootDoc(other.url(kInbox).toUtf8())));
-    other.on("PROPFIND", kInbox, xml(listDoc(other.url(kInbox), {})));
-    other.on("GET", kInbox + "MSG7001.eml", status(200, "OK", rawMail(1)));
-    m_http->on("PROPFIND", moved, xml(rootDoc(inboxUrl().toUtf8())));
-    m_http->on("PROPFIND", kInbox, xml(listDoc(inboxUrl(), {})));
-    if (where == QLatin1String("message")) {
-        // The list names the message by an absolute address on the other server.
-        m_http->on("PROPFIND", kHotmailRoot, xml(rootDoc(inboxUrl().toUtf8())));
-        m_http->on("PROPFIND", kInbox,
-                   xml(listDoc(QString(), {{address + "MSG7001.eml", "bob@hotmail.com", "a@example.org", "s", "d"}})));
-    } else if (where == QLatin1String("redirect")) {
-        Response redirect = status(302, "Found");
-        redirect.headers.append(qMakePair(QByteArray("Location"), address));
-        m_http->on("PROPFIND", kHotmailRoot, redirect);
-    } else {
-        m_http->on("PROPFIND", kHotmailRoot, xml(rootDoc(address)));
-    }
-    start(kUser);
-    QVERIFY(waitForEnd());
-    QCOMPARE(other.requests().size(), 0); // nothing at all, credentials least of all, went there
-    if (!refused) {
-        QVERIFY(m_run->completed());
-        QVERIFY(m_http->countOf("PROPFIND", moved) >= 1);
-        return;
-    }
-    QCOMPARE(m_run->endMsg, ReceiverMessages::ErrorOccured);
-    const QString description = m_run->error().description;
-    QVERIFY2(description.contains(QString::fromUtf8(address.left(address.indexOf('/', 8))))
-                 && description.contains(QStringLiteral("password is sent only to ") + m_http->url({})),
-             qPrintable(description));
-    QCOMPARE(m_http->countOf("PROPFIND", moved), 0);
-    QCOMPARE(m_http->countOf("PROPFIND", kInbox) > 0, where == QLatin1String("message"));
-    QVERIFY(m_run->arrived.isEmpty());
-}
-
-void TestCHotmail::cancellationDuringARequest()
-{
-    scriptInbox({{"MSG4001.eml", "bob@hotmail.com", "alice@example.org", "Slow", "2026-12-06T10:00:00"},
-                 {"MSG4002.eml", "bob@hotmail.com", "alice@example.org", "Never", "2026-12-06T10:05:00"}});
-    Response silent;
-    silent.silent = true;
-    m_http->on("GET", kInbox + "MSG4001.eml", silent);
-    const QString name = kAccountId + QStringLiteral("RC1");
-    CancelEventPtr cancel = CancelEvent::Create(name);
-    cancel->Reset();
-    connect(m_http.get(), &ScriptedHttpServer::requestReceived, this,
-            [cancel](const QByteArray &method, const QByteArray &path) {
-                if (method == "GET" && path.endsWith("MSG4001.eml"))
-                    cancel->Signal();
-            });
-    QElapsedTimer clock;
-    clock.start();
-    // A long transfer limit: only the cancel event can end this wait early.
-    start(kUser, {}, false, /*timeoutMs*/ 60000, name);
-    QTRY_VERIFY_WITH_TIMEOUT(ThreadRunner::RunningCount() == 0, 10000);
-    QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
-    QCoreApplication::processEvents(); // deliver anything still queued
-    QCOMPARE(m_run->endMsg, 0);             // neither 2 nor 3 after a cancellation
-    QVERIFY(m_run->arrived.isEmpty());
-    QCOMPARE(m_http->countOf("GET", kInbox + "MSG4002.eml"), 0);
-}
-
-void TestCHotmail::unreachableServer()
-{
-    // A port that was just free: nobody listens there.
-    quint16 closedPort = 0;
-    {
-        QTcpServer probe;
-        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-        closedPort = probe.serverPort();
-    }
-    const QString endpoint = QStringLiteral("http://127.0.0.1:%1/svcs/hotmail/httpmail.asp").arg(closedPort);
-    QVERIFY(writeServices({{"httpmail", QJsonObject{{"hotmailDomain", "hotmail.com"}, {"hotmailEndpoint", endpoint}}}}));
-    start(kUser);
-    QVERIFY(waitForEnd());
-    QCOMPARE(m_run->endMsg, ReceiverMessages::ErrorOccured);
-    QCOMPARE(m_run->error().number, CHotmail::ResourceNotFound);
-    QVERIFY(!m_run->error().description.isEmpty());
-}
-
-void TestCHotmail::untrustedCertificateIsRefused()
-{
-    // A self-signed certificate made for this test: no system trust store knows it.
-    TestCertificates certificates;
-    QString whyNot;
-    if (!certificates.make(&whyNot))
-        QSKIP(qPrintable(whyNot));
-    QFile certFile(certificates.selfSignedCert()), keyFile(certificates.selfSignedKey());
-    QVERIFY(certFile.open(QIODevice::ReadOnly) && keyFile.open(QIODevice::ReadOnly));
-    ScriptedHttpServer https;
-    QVERIFY(https.listenTls(QSslCertificate(certFile.readAll()), QSslKey(keyFile.readAll(), QSsl::Rsa)));
-    https.on("PROPFIND", kHotmailRoot, xml(rootDoc("/folders/inbox/")));
-    QVERIFY(writeServices(
-        {{"httpmail", QJsonObject{{"hotmailDomain", "hotmail.com"}, {"hotmailEndpoint", https.url(kHotmailRoot)}}}}));
-    start(kUser);
-    QVERIFY(waitForEnd());
-    QCOMPARE(m_run->endMsg, ReceiverMessages::ErrorOccured);
-    const PostedError error = m_run->error();
-    QCOMPARE(error.number, MUError::Fail);
-    QVERIFY2(error.description.contains(QStringLiteral("certificate"), Qt::CaseInsensitive),
-             qPrintable(error.description));
-    QVERIFY(https.requests().isEmpty()); // nothing, credentials least of all, crossed the refused handshake
-}
-
 QTEST_GUILESS_MAIN(TestCHotmail)
+
 #include "tst_chotmail.moc"

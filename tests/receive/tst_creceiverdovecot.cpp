@@ -25,11 +25,127 @@ class TestCReceiverDovecot : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void initTestCase();
-    void cleanupTestCase();
-    void downloadsExactlyTheNewMessages();
-    void knownUniqueIdsAreSkipped();
-    void messagesWithoutIdentifierDoNotBlock();
+    void initTestCase()
+    {
+        RegisterTrellisMetaTypes();
+        RegisterReceiveWorkers();
+        QString whyNot;
+        if (!m_dovecot.start(&whyNot))
+            QSKIP(qPrintable(QStringLiteral("Dovecot cannot start here: ") + whyNot));
+        m_home = std::make_unique<TestHome>();
+        QVERIFY(m_home->isValid());
+        m_run = std::make_unique<ReceiverRun>(m_home->log());
+    }
+
+    void cleanupTestCase()
+    {
+        ThreadRunner::WaitForAll(20000);
+        m_run.reset();
+        m_home.reset();
+        m_dovecot.stop();
+    }
+
+    void downloadsExactlyTheNewMessages()
+    {
+        for (int n = 1; n <= 3; ++n)
+            QVERIFY(m_dovecot.addMessage(mail(n)));
+        DataBag known;
+        check(known);
+        QCOMPARE(m_run->arrived.size(), 3);
+        {
+            // Nothing stored: one request per message, and the server answered the QUIT sent with them.
+            const QString text = m_home->logText();
+            QCOMPARE(text.count("SendData(TOP "), 3);
+            QVERIFY(text.contains("SendData(TOP 3 1048576)"));
+            QVERIFY(text.contains("QUIT Result = Logging out."));
+        }
+        for (int n = 1; n <= 3; ++n) {
+            const Record &msg = m_run->arrived.at(n - 1);
+            QCOMPARE(msg.text(QStringLiteral("POP3Id")), QStringLiteral("<dovecot-%1@example.org>").arg(n));
+            QCOMPARE(msg.text(QStringLiteral("From")), QStringLiteral("J\u00f6rg %1").arg(n));
+            QCOMPARE(msg.text(QStringLiteral("To")), QStringLiteral("Bob"));
+            QCOMPARE(msg.text(QStringLiteral("Subject")), QStringLiteral("Dovecot %1").arg(n));
+            QCOMPARE(msg.text(QStringLiteral("Date")), QStringLiteral("Sun, 6 Dec 2026 21:0%1:00 +0000").arg(n));
+            QCOMPARE(msg.text(QStringLiteral("Content")).toLatin1(), mail(n).chopped(2));
+            known.Add(msg.text(QStringLiteral("POP3Id")), msg.text(QStringLiteral("POP3Id")));
+        }
+
+        // A second check finds nothing new.
+        check(known);
+        QVERIFY(m_run->arrived.isEmpty());
+
+        // Two more arrive: exactly those, in server order.
+        QVERIFY(m_dovecot.addMessage(mail(4)));
+        QVERIFY(m_dovecot.addMessage(mail(5)));
+        check(known);
+        QCOMPARE(m_run->arrived.size(), 2);
+        QCOMPARE(m_run->arrived.at(0).text(QStringLiteral("POP3Id")), QStringLiteral("<dovecot-4@example.org>"));
+        QCOMPARE(m_run->arrived.at(1).text(QStringLiteral("POP3Id")), QStringLiteral("<dovecot-5@example.org>"));
+
+        QVERIFY(!m_home->logText().contains(m_dovecot.password()));
+    }
+
+    void knownUniqueIdsAreSkipped()
+    {
+        // Runs after downloadsExactlyTheNewMessages: messages 1 to 5 are in the mailbox.
+        DataBag known;
+        for (int n = 1; n <= 5; ++n)
+            known.Add(QStringLiteral("<dovecot-%1@example.org>").arg(n), QStringLiteral("<dovecot-%1@example.org>").arg(n));
+        m_knownUidls.clear();
+        check(known);
+        QVERIFY(m_run->arrived.isEmpty());
+        QCOMPARE(m_run->seenUidls.size(), 5);
+        m_knownUidls = m_run->seenUidls;
+
+        // Dovecot offers PIPELINING and UIDL, and nothing is walked again.
+        check(known);
+        QVERIFY(m_run->arrived.isEmpty());
+        QVERIFY(m_run->seenUidls.isEmpty());
+        QVERIFY(m_home->logText().contains("Capabilities: PIPELINING=True, UIDL=True"));
+
+        // A new one is fetched and its unique-id reported; the known ones cost nothing.
+        QVERIFY(m_dovecot.addMessage(mail(6)));
+        check(known);
+        QCOMPARE(m_run->arrived.size(), 1);
+        QCOMPARE(m_run->arrived.first().text(QStringLiteral("POP3Id")), QStringLiteral("<dovecot-6@example.org>"));
+        QCOMPARE(m_run->arrived.first().text(QStringLiteral("Content")).toLatin1(), mail(6).chopped(2));
+        QCOMPARE(m_run->seenUidls.size(), 1);
+        QCOMPARE(m_run->seenUidls.first().toString(), QStringLiteral("<dovecot-6@example.org>"));
+        m_knownUidls.clear();
+    }
+
+    void messagesWithoutIdentifierDoNotBlock()
+    {
+        // Runs after knownUniqueIdsAreSkipped: messages 1 to 6 are in the mailbox and known.
+        DataBag known;
+        for (int n = 1; n <= 6; ++n)
+            known.Add(QStringLiteral("<dovecot-%1@example.org>").arg(n), QStringLiteral("<dovecot-%1@example.org>").arg(n));
+        // A subject-only note (no empty line: TOP gives the header as it is), one with nothing
+        // to know it by, then an ordinary message that must not wait behind them.
+        QVERIFY(m_dovecot.addMessage("Subject: a note to self\r\nTo: Bob <bob@example.org>\r\n"));
+        QVERIFY(m_dovecot.addMessage("Subject: no identifier\r\n\r\nbody\r\n"));
+        QVERIFY(m_dovecot.addMessage(mail(9)));
+        check(known);
+        QCOMPARE(m_run->arrived.size(), 3);
+        QCOMPARE(m_run->arrived.at(0).text(QStringLiteral("Subject")), QStringLiteral("a note to self"));
+        QCOMPARE(m_run->arrived.at(0).text(QStringLiteral("To")), QStringLiteral("Bob"));
+        QCOMPARE(m_run->arrived.at(1).text(QStringLiteral("Subject")), QStringLiteral("no identifier"));
+        QCOMPARE(m_run->arrived.at(2).text(QStringLiteral("POP3Id")), QStringLiteral("<dovecot-9@example.org>"));
+        for (const Record &msg : std::as_const(m_run->arrived)) {
+            if (msg.text(QStringLiteral("Subject")) != QLatin1String("Dovecot 9"))
+                QVERIFY2(msg.text(QStringLiteral("POP3Id")).startsWith(QLatin1String("uidl:")),
+                         qPrintable(msg.text(QStringLiteral("POP3Id"))));
+            known.Add(msg.text(QStringLiteral("POP3Id")), msg.text(QStringLiteral("POP3Id")));
+        }
+        // Stored once: the next checks, walking or trusting the unique-ids, find nothing new.
+        m_knownUidls.clear();
+        check(known);
+        QVERIFY(m_run->arrived.isEmpty());
+        m_knownUidls = m_run->seenUidls;
+        check(known);
+        QVERIFY(m_run->arrived.isEmpty());
+        m_knownUidls.clear();
+    }
 
 private:
     /// Runs one check; fills m_run->arrived and m_endMsg.
@@ -40,26 +156,6 @@ private:
     std::unique_ptr<ReceiverRun> m_run;
     QVariantMap m_knownUidls; // given to each check
 };
-
-void TestCReceiverDovecot::initTestCase()
-{
-    RegisterTrellisMetaTypes();
-    RegisterReceiveWorkers();
-    QString whyNot;
-    if (!m_dovecot.start(&whyNot))
-        QSKIP(qPrintable(QStringLiteral("Dovecot cannot start here: ") + whyNot));
-    m_home = std::make_unique<TestHome>();
-    QVERIFY(m_home->isValid());
-    m_run = std::make_unique<ReceiverRun>(m_home->log());
-}
-
-void TestCReceiverDovecot::cleanupTestCase()
-{
-    ThreadRunner::WaitForAll(20000);
-    m_run.reset();
-    m_home.reset();
-    m_dovecot.stop();
-}
 
 void TestCReceiverDovecot::check(const DataBag &known)
 {
@@ -73,107 +169,6 @@ void TestCReceiverDovecot::check(const DataBag &known)
     QVERIFY2(m_run->completed(), qPrintable(m_run->error().description + " / " + m_dovecot.logText()));
 }
 
-void TestCReceiverDovecot::downloadsExactlyTheNewMessages()
-{
-    for (int n = 1; n <= 3; ++n)
-        QVERIFY(m_dovecot.addMessage(mail(n)));
-    DataBag known;
-    check(known);
-    QCOMPARE(m_run->arrived.size(), 3);
-    {
-        // Nothing stored: one request per message, and the server answered the QUIT sent with them.
-        const QString text = m_home->logText();
-        QCOMPARE(text.count("SendData(TOP "), 3);
-        QVERIFY(text.contains("SendData(TOP 3 1048576)"));
-        QVERIFY(text.contains("QUIT Result = Logging out."));
-    }
-    for (int n = 1; n <= 3; ++n) {
-        const Record &msg = m_run->arrived.at(n - 1);
-        QCOMPARE(msg.text(QStringLiteral("POP3Id")), QStringLiteral("<dovecot-%1@example.org>").arg(n));
-        QCOMPARE(msg.text(QStringLiteral("From")), QStringLiteral("J\u00f6rg %1").arg(n));
-        QCOMPARE(msg.text(QStringLiteral("To")), QStringLiteral("Bob"));
-        QCOMPARE(msg.text(QStringLiteral("Subject")), QStringLiteral("Dovecot %1").arg(n));
-        QCOMPARE(msg.text(QStringLiteral("Date")), QStringLiteral("Sun, 6 Dec 2026 21:0%1:00 +0000").arg(n));
-        QCOMPARE(msg.text(QStringLiteral("Content")).toLatin1(), mail(n).chopped(2));
-        known.Add(msg.text(QStringLiteral("POP3Id")), msg.text(QStringLiteral("POP3Id")));
-    }
-
-    // A second check finds nothing new.
-    check(known);
-    QVERIFY(m_run->arrived.isEmpty());
-
-    // Two more arrive: exactly those, in server order.
-    QVERIFY(m_dovecot.addMessage(mail(4)));
-    QVERIFY(m_dovecot.addMessage(mail(5)));
-    check(known);
-    QCOMPARE(m_run->arrived.size(), 2);
-    QCOMPARE(m_run->arrived.at(0).text(QStringLiteral("POP3Id")), QStringLiteral("<dovecot-4@example.org>"));
-    QCOMPARE(m_run->arrived.at(1).text(QStringLiteral("POP3Id")), QStringLiteral("<dovecot-5@example.org>"));
-
-    QVERIFY(!m_home->logText().contains(m_dovecot.password()));
-}
-
-void TestCReceiverDovecot::knownUniqueIdsAreSkipped()
-{
-    // Runs after downloadsExactlyTheNewMessages: messages 1 to 5 are in the mailbox.
-    DataBag known;
-    for (int n = 1; n <= 5; ++n)
-        known.Add(QStringLiteral("<dovecot-%1@example.org>").arg(n), QStringLiteral("<dovecot-%1@example.org>").arg(n));
-    m_knownUidls.clear();
-    check(known);
-    QVERIFY(m_run->arrived.isEmpty());
-    QCOMPARE(m_run->seenUidls.size(), 5);
-    m_knownUidls = m_run->seenUidls;
-
-    // Dovecot offers PIPELINING and UIDL, and nothing is walked again.
-    check(known);
-    QVERIFY(m_run->arrived.isEmpty());
-    QVERIFY(m_run->seenUidls.isEmpty());
-    QVERIFY(m_home->logText().contains("Capabilities: PIPELINING=True, UIDL=True"));
-
-    // A new one is fetched and its unique-id reported; the known ones cost nothing.
-    QVERIFY(m_dovecot.addMessage(mail(6)));
-    check(known);
-    QCOMPARE(m_run->arrived.size(), 1);
-    QCOMPARE(m_run->arrived.first().text(QStringLiteral("POP3Id")), QStringLiteral("<dovecot-6@example.org>"));
-    QCOMPARE(m_run->arrived.first().text(QStringLiteral("Content")).toLatin1(), mail(6).chopped(2));
-    QCOMPARE(m_run->seenUidls.size(), 1);
-    QCOMPARE(m_run->seenUidls.first().toString(), QStringLiteral("<dovecot-6@example.org>"));
-    m_knownUidls.clear();
-}
-
-void TestCReceiverDovecot::messagesWithoutIdentifierDoNotBlock()
-{
-    // Runs after knownUniqueIdsAreSkipped: messages 1 to 6 are in the mailbox and known.
-    DataBag known;
-    for (int n = 1; n <= 6; ++n)
-        known.Add(QStringLiteral("<dovecot-%1@example.org>").arg(n), QStringLiteral("<dovecot-%1@example.org>").arg(n));
-    // A subject-only note (no empty line: TOP gives the header as it is), one with nothing
-    // to know it by, then an ordinary message that must not wait behind them.
-    QVERIFY(m_dovecot.addMessage("Subject: a note to self\r\nTo: Bob <bob@example.org>\r\n"));
-    QVERIFY(m_dovecot.addMessage("Subject: no identifier\r\n\r\nbody\r\n"));
-    QVERIFY(m_dovecot.addMessage(mail(9)));
-    check(known);
-    QCOMPARE(m_run->arrived.size(), 3);
-    QCOMPARE(m_run->arrived.at(0).text(QStringLiteral("Subject")), QStringLiteral("a note to self"));
-    QCOMPARE(m_run->arrived.at(0).text(QStringLiteral("To")), QStringLiteral("Bob"));
-    QCOMPARE(m_run->arrived.at(1).text(QStringLiteral("Subject")), QStringLiteral("no identifier"));
-    QCOMPARE(m_run->arrived.at(2).text(QStringLiteral("POP3Id")), QStringLiteral("<dovecot-9@example.org>"));
-    for (const Record &msg : std::as_const(m_run->arrived)) {
-        if (msg.text(QStringLiteral("Subject")) != QLatin1String("Dovecot 9"))
-            QVERIFY2(msg.text(QStringLiteral("POP3Id")).startsWith(QLatin1String("uidl:")),
-                     qPrintable(msg.text(QStringLiteral("POP3Id"))));
-        known.Add(msg.text(QStringLiteral("POP3Id")), msg.text(QStringLiteral("POP3Id")));
-    }
-    // Stored once: the next checks, walking or trusting the unique-ids, find nothing new.
-    m_knownUidls.clear();
-    check(known);
-    QVERIFY(m_run->arrived.isEmpty());
-    m_knownUidls = m_run->seenUidls;
-    check(known);
-    QVERIFY(m_run->arrived.isEmpty());
-    m_knownUidls.clear();
-}
-
 QTEST_GUILESS_MAIN(TestCReceiverDovecot)
+
 #include "tst_creceiverdovecot.moc"

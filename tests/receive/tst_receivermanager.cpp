@@ -147,7 +147,7 @@ private Q_SLOTS:
         rm.StopReceiving();
         QCOMPARE(m_events, QStringList{"Count 0"});
         QVERIFY(ThreadRunner::WaitForAll(3000));   // every worker noticed its cancel event
-        QTest::qWait(0);
+        QCoreApplication::sendPostedEvents(); // what the workers posted before they ended
         QVERIFY(!m_events.contains("ReceiveComplete"));
         QVERIFY(!m_events.join(',').contains("ErrorOccured"));   // cancelled: nothing to report
     }
@@ -166,7 +166,7 @@ private Q_SLOTS:
         rm.Check(account("{A}", pop), DataBag());      // a new download while the old one winds down
         QTRY_COMPARE(pop.countOf("CAPA"), 2);           // the new worker is not cancelled by the old event
         QTRY_COMPARE(ThreadRunner::RunningCount(), 1);    // the old worker has ended...
-        QTest::qWait(100);                               // ...and its last message was delivered
+        QCoreApplication::sendPostedEvents();            // ...and its last message was delivered
         QVERIFY(rm.IsReceiving("{A}"));                  // ...and it did not remove the new entry
         QCOMPARE(rm.ReceivesCount(), 1);
         rm.StopReceiving("{A}");                         // the new download can still be stopped

@@ -58,263 +58,253 @@ class TestImapProtocol : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void framing_data();
-    void framing();
-    void everySplitPointFramesTheSame();
-    void hostileStreamsFailBounded_data();
-    void hostileStreamsFailBounded();
-    void parsing_data();
-    void parsing();
-    void commands_data();
-    void commands();
-    void mailboxNames_data();
-    void mailboxNames();
-};
+    void framing_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("chunks");
+        QTest::addColumn<QList<QByteArray>>("responses");
 
-void TestImapProtocol::framing_data()
-{
-    QTest::addColumn<QList<QByteArray>>("chunks");
-    QTest::addColumn<QList<QByteArray>>("responses");
+        QTest::newRow("two-responses-one-chunk")
+            << QList<QByteArray>{"* 3 EXISTS\r\na1 OK done\r\n"}
+            << QList<QByteArray>{"* 3 EXISTS\r\n", "a1 OK done\r\n"};
+        QTest::newRow("line-split-everywhere")
+            << QList<QByteArray>{"* 3 EX", "ISTS\r", "\na1 OK", " done\r\n"}
+            << QList<QByteArray>{"* 3 EXISTS\r\n", "a1 OK done\r\n"};
+        QTest::newRow("literal-holding-crlf")
+            << QList<QByteArray>{"* 1 FETCH (UID 7 BODY[] {14}\r\nA: b\r\n\r\nbody\r\n)\r\n"}
+            << QList<QByteArray>{"* 1 FETCH (UID 7 BODY[] {14}\r\nA: b\r\n\r\nbody\r\n)\r\n"};
+        QTest::newRow("literal-announcement-split-in-the-digits")
+            << QList<QByteArray>{"* 1 FETCH (BODY[] {1", "4}\r\nA: b\r\n\r\nbody\r\n)\r\n"}
+            << QList<QByteArray>{"* 1 FETCH (BODY[] {14}\r\nA: b\r\n\r\nbody\r\n)\r\n"};
+        QTest::newRow("literal-bytes-split-at-their-crlf")
+            << QList<QByteArray>{"* 1 FETCH (BODY[] {6}\r\nab\r", "\ncd)\r\n* 2 EXISTS\r\n"}
+            << QList<QByteArray>{"* 1 FETCH (BODY[] {6}\r\nab\r\ncd)\r\n", "* 2 EXISTS\r\n"};
+        QTest::newRow("literal-ending-like-an-announcement")
+            << QList<QByteArray>{"* 1 FETCH (BODY[] {4}\r\nab{9", "}\r\n* 2 EXISTS\r\n"}
+            << QList<QByteArray>{"* 1 FETCH (BODY[] {4}\r\nab{9}\r\n", "* 2 EXISTS\r\n"};
+        QTest::newRow("two-literals-in-one-response")
+            << QList<QByteArray>{"* 1 FETCH (BODY[1] {2}\r\nab BODY[2] ~{3}\r\n", "c\r\n)\r\n"}
+            << QList<QByteArray>{"* 1 FETCH (BODY[1] {2}\r\nab BODY[2] ~{3}\r\nc\r\n)\r\n"};
+        QTest::newRow("empty-literal")
+            << QList<QByteArray>{"* 1 FETCH (BODY[] {0}\r\n)\r\n"}
+            << QList<QByteArray>{"* 1 FETCH (BODY[] {0}\r\n)\r\n"};
+        QTest::newRow("exists-between-two-fetches")
+            << QList<QByteArray>{"* 1 FETCH (BODY[] {1}\r\nx)\r\n* 5 EXISTS\r\n* 2 FETCH (BODY[] {1}\r\ny)\r\n"}
+            << QList<QByteArray>{"* 1 FETCH (BODY[] {1}\r\nx)\r\n", "* 5 EXISTS\r\n", "* 2 FETCH (BODY[] {1}\r\ny)\r\n"};
+        QTest::newRow("incomplete-literal-waits")
+            << QList<QByteArray>{"* 1 FETCH (BODY[] {10}\r\nabc"} << QList<QByteArray>{};
+        QTest::newRow("bare-lf-line-end") << QList<QByteArray>{"* OK hi\n"} << QList<QByteArray>{"* OK hi\n"};
+    }
 
-    QTest::newRow("two-responses-one-chunk")
-        << QList<QByteArray>{"* 3 EXISTS\r\na1 OK done\r\n"}
-        << QList<QByteArray>{"* 3 EXISTS\r\n", "a1 OK done\r\n"};
-    QTest::newRow("line-split-everywhere")
-        << QList<QByteArray>{"* 3 EX", "ISTS\r", "\na1 OK", " done\r\n"}
-        << QList<QByteArray>{"* 3 EXISTS\r\n", "a1 OK done\r\n"};
-    QTest::newRow("literal-holding-crlf")
-        << QList<QByteArray>{"* 1 FETCH (UID 7 BODY[] {14}\r\nA: b\r\n\r\nbody\r\n)\r\n"}
-        << QList<QByteArray>{"* 1 FETCH (UID 7 BODY[] {14}\r\nA: b\r\n\r\nbody\r\n)\r\n"};
-    QTest::newRow("literal-announcement-split-in-the-digits")
-        << QList<QByteArray>{"* 1 FETCH (BODY[] {1", "4}\r\nA: b\r\n\r\nbody\r\n)\r\n"}
-        << QList<QByteArray>{"* 1 FETCH (BODY[] {14}\r\nA: b\r\n\r\nbody\r\n)\r\n"};
-    QTest::newRow("literal-bytes-split-at-their-crlf")
-        << QList<QByteArray>{"* 1 FETCH (BODY[] {6}\r\nab\r", "\ncd)\r\n* 2 EXISTS\r\n"}
-        << QList<QByteArray>{"* 1 FETCH (BODY[] {6}\r\nab\r\ncd)\r\n", "* 2 EXISTS\r\n"};
-    QTest::newRow("literal-ending-like-an-announcement")
-        << QList<QByteArray>{"* 1 FETCH (BODY[] {4}\r\nab{9", "}\r\n* 2 EXISTS\r\n"}
-        << QList<QByteArray>{"* 1 FETCH (BODY[] {4}\r\nab{9}\r\n", "* 2 EXISTS\r\n"};
-    QTest::newRow("two-literals-in-one-response")
-        << QList<QByteArray>{"* 1 FETCH (BODY[1] {2}\r\nab BODY[2] ~{3}\r\n", "c\r\n)\r\n"}
-        << QList<QByteArray>{"* 1 FETCH (BODY[1] {2}\r\nab BODY[2] ~{3}\r\nc\r\n)\r\n"};
-    QTest::newRow("empty-literal")
-        << QList<QByteArray>{"* 1 FETCH (BODY[] {0}\r\n)\r\n"}
-        << QList<QByteArray>{"* 1 FETCH (BODY[] {0}\r\n)\r\n"};
-    QTest::newRow("exists-between-two-fetches")
-        << QList<QByteArray>{"* 1 FETCH (BODY[] {1}\r\nx)\r\n* 5 EXISTS\r\n* 2 FETCH (BODY[] {1}\r\ny)\r\n"}
-        << QList<QByteArray>{"* 1 FETCH (BODY[] {1}\r\nx)\r\n", "* 5 EXISTS\r\n", "* 2 FETCH (BODY[] {1}\r\ny)\r\n"};
-    QTest::newRow("incomplete-literal-waits")
-        << QList<QByteArray>{"* 1 FETCH (BODY[] {10}\r\nabc"} << QList<QByteArray>{};
-    QTest::newRow("bare-lf-line-end") << QList<QByteArray>{"* OK hi\n"} << QList<QByteArray>{"* OK hi\n"};
-}
+    void framing()
+    {
+        QFETCH(QList<QByteArray>, chunks);
+        QFETCH(QList<QByteArray>, responses);
+        bool failed = true;
+        QCOMPARE(frame(chunks, &failed), responses);
+        QVERIFY(!failed);
+    }
 
-void TestImapProtocol::framing()
-{
-    QFETCH(QList<QByteArray>, chunks);
-    QFETCH(QList<QByteArray>, responses);
-    bool failed = true;
-    QCOMPARE(frame(chunks, &failed), responses);
-    QVERIFY(!failed);
-}
-
-void TestImapProtocol::everySplitPointFramesTheSame()
-{
-    const QByteArray stream = "* OK [CAPABILITY IMAP4rev1 IDLE] hi\r\n"
-                              "* 2 FETCH (UID 9 BODY[]<0> {19}\r\nSubject: {3}\r\n\r\nx\r\n FLAGS ())\r\n"
-                              "* 3 EXISTS\r\na7 OK FETCH done\r\n";
-    const QList<QByteArray> whole = frame({stream});
-    QCOMPARE(whole.size(), 4);
-    for (qsizetype a = 1; a < stream.size(); ++a) {
-        for (qsizetype b = a; b < stream.size(); b += 7) {
-            const QList<QByteArray> split = frame({stream.left(a), stream.mid(a, b - a), stream.mid(b)});
-            QVERIFY2(split == whole, qPrintable(QStringLiteral("split at %1 and %2").arg(a).arg(b)));
+    void everySplitPointFramesTheSame()
+    {
+        const QByteArray stream = "* OK [CAPABILITY IMAP4rev1 IDLE] hi\r\n"
+                                  "* 2 FETCH (UID 9 BODY[]<0> {19}\r\nSubject: {3}\r\n\r\nx\r\n FLAGS ())\r\n"
+                                  "* 3 EXISTS\r\na7 OK FETCH done\r\n";
+        const QList<QByteArray> whole = frame({stream});
+        QCOMPARE(whole.size(), 4);
+        for (qsizetype a = 1; a < stream.size(); ++a) {
+            for (qsizetype b = a; b < stream.size(); b += 7) {
+                const QList<QByteArray> split = frame({stream.left(a), stream.mid(a, b - a), stream.mid(b)});
+                QVERIFY2(split == whole, qPrintable(QStringLiteral("split at %1 and %2").arg(a).arg(b)));
+            }
         }
     }
-}
 
-void TestImapProtocol::hostileStreamsFailBounded_data()
-{
-    QTest::addColumn<QByteArray>("stream");
-    QTest::newRow("huge-literal-announced") << QByteArray("* 1 FETCH (BODY[] {99999999999}\r\n");
-    QTest::newRow("literal-size-overflowing-64-bits") << QByteArray("* 1 FETCH (BODY[] {184467440737095516160}\r\nx");
-    QTest::newRow("endless-line") << QByteArray(5000, 'a');
-    QTest::newRow("literal-just-over-the-limit") << QByteArray("* 1 FETCH (BODY[] {4071}\r\n");
-}
-
-void TestImapProtocol::hostileStreamsFailBounded()
-{
-    QFETCH(QByteArray, stream);
-    Imap::Framer framer(4096);
-    framer.feed(stream);
-    QVERIFY(!framer.next());
-    // A stream that can no longer be trusted stays failed and holds no more than it had.
-    framer.feed(QByteArray(100000, 'x') + "\r\n");
-    QVERIFY(!framer.next());
-    QVERIFY(framer.failed());
-    QVERIFY(framer.pendingBytes() <= stream.size() + 4096);
-}
-
-void TestImapProtocol::parsing_data()
-{
-    QTest::addColumn<QByteArray>("response");
-    QTest::addColumn<Response::Type>("type");
-    QTest::addColumn<QByteArray>("tag");
-    QTest::addColumn<QByteArray>("keyword");
-    QTest::addColumn<qint64>("number"); // -1: none
-    QTest::addColumn<QByteArray>("code");
-    QTest::addColumn<QByteArray>("codeArgs");
-    QTest::addColumn<QByteArray>("text");
-    QTest::addColumn<QByteArray>("values");
-
-    using T = Response::Type;
-    QTest::newRow("greeting-with-capabilities")
-        << QByteArray("* OK [CAPABILITY IMAP4rev1 SASL-IR AUTH=PLAIN IDLE] Dovecot ready.\r\n") << T::Untagged
-        << QByteArray() << QByteArray("OK") << qint64(-1) << QByteArray("CAPABILITY")
-        << QByteArray("IMAP4rev1 SASL-IR AUTH=PLAIN IDLE") << QByteArray("Dovecot ready.") << QByteArray();
-    QTest::newRow("tagged-ok-lower-case")
-        << QByteArray("a12 ok [READ-ONLY] Examine completed\r\n") << T::Tagged << QByteArray("a12")
-        << QByteArray("OK") << qint64(-1) << QByteArray("READ-ONLY") << QByteArray()
-        << QByteArray("Examine completed") << QByteArray();
-    QTest::newRow("uidvalidity-code")
-        << QByteArray("* OK [UIDVALIDITY 3857529045] UIDs valid\r\n") << T::Untagged << QByteArray()
-        << QByteArray("OK") << qint64(-1) << QByteArray("UIDVALIDITY") << QByteArray("#3857529045")
-        << QByteArray("UIDs valid") << QByteArray();
-    QTest::newRow("code-with-list")
-        << QByteArray("* OK [PERMANENTFLAGS (\\Deleted \\Seen \\*)] Limited\r\n") << T::Untagged << QByteArray()
-        << QByteArray("OK") << qint64(-1) << QByteArray("PERMANENTFLAGS") << QByteArray("(\\Deleted \\Seen \\*)")
-        << QByteArray("Limited") << QByteArray();
-    QTest::newRow("code-with-free-text")
-        << QByteArray("a1 NO [ALERT \"unclosed] Go away\r\n") << T::Tagged << QByteArray("a1") << QByteArray("NO")
-        << qint64(-1) << QByteArray("ALERT") << QByteArray() << QByteArray("Go away") << QByteArray();
-    QTest::newRow("bye") << QByteArray("* BYE Autologout; idle for too long\r\n") << T::Untagged << QByteArray()
-                         << QByteArray("BYE") << qint64(-1) << QByteArray() << QByteArray()
-                         << QByteArray("Autologout; idle for too long") << QByteArray();
-    QTest::newRow("exists") << QByteArray("* 23 EXISTS\r\n") << T::Untagged << QByteArray() << QByteArray("EXISTS")
-                            << qint64(23) << QByteArray() << QByteArray() << QByteArray() << QByteArray();
-    QTest::newRow("search") << QByteArray("* SEARCH 4 17 9000\r\n") << T::Untagged << QByteArray()
-                            << QByteArray("SEARCH") << qint64(-1) << QByteArray() << QByteArray() << QByteArray()
-                            << QByteArray("#4 #17 #9000");
-    QTest::newRow("empty-search") << QByteArray("* SEARCH\r\n") << T::Untagged << QByteArray()
-                                  << QByteArray("SEARCH") << qint64(-1) << QByteArray() << QByteArray()
-                                  << QByteArray() << QByteArray();
-    QTest::newRow("fetch-with-literal-quoted-nil")
-        << QByteArray("* 2 FETCH (UID 9 FLAGS (\\Recent) BODY[]<0> {14}\r\nSubject: \"x\"\r\n X \"a\\\"b\" NIL)\r\n")
-        << T::Untagged << QByteArray() << QByteArray("FETCH") << qint64(2) << QByteArray() << QByteArray()
-        << QByteArray() << QByteArray("(UID #9 FLAGS (\\Recent) BODY[]<0> \"Subject: \"x\"\r\n\" X \"a\"b\" NIL)");
-    QTest::newRow("fetch-section-with-spaces")
-        << QByteArray("* 1 FETCH (BODY[HEADER.FIELDS (FROM DATE)] {2}\r\nab)\r\n") << T::Untagged << QByteArray()
-        << QByteArray("FETCH") << qint64(1) << QByteArray() << QByteArray() << QByteArray()
-        << QByteArray("(BODY[HEADER.FIELDS (FROM DATE)] \"ab\")");
-    QTest::newRow("literal8") << QByteArray("* 1 FETCH (BINARY[] ~{3}\r\n\0\1\2)\r\n", 30) << T::Untagged
-                              << QByteArray() << QByteArray("FETCH") << qint64(1) << QByteArray() << QByteArray()
-                              << QByteArray() << QByteArray("(BINARY[] \"" + QByteArray("\0\1\2", 3) + "\")");
-    QTest::newRow("continuation") << QByteArray("+ idling\r\n") << T::Continuation << QByteArray() << QByteArray()
-                                  << qint64(-1) << QByteArray() << QByteArray() << QByteArray("idling")
-                                  << QByteArray();
-    QTest::newRow("bare-continuation") << QByteArray("+\r\n") << T::Continuation << QByteArray() << QByteArray()
-                                       << qint64(-1) << QByteArray() << QByteArray() << QByteArray()
-                                       << QByteArray();
-    QTest::newRow("unbalanced-list") << QByteArray("* 1 FETCH (UID 4\r\n") << T::Invalid << QByteArray()
-                                     << QByteArray("FETCH") << qint64(1) << QByteArray() << QByteArray()
-                                     << QByteArray() << QByteArray();
-    QTest::newRow("stray-close") << QByteArray("* FLAGS )\r\n") << T::Invalid << QByteArray()
-                                 << QByteArray("FLAGS") << qint64(-1) << QByteArray() << QByteArray() << QByteArray()
-                                 << QByteArray();
-    QTest::newRow("literal-longer-than-response")
-        << QByteArray("* 1 FETCH (BODY[] {50}\r\nab)\r\n") << T::Invalid << QByteArray() << QByteArray("FETCH")
-        << qint64(1) << QByteArray() << QByteArray() << QByteArray() << QByteArray();
-    QTest::newRow("tagged-without-status") << QByteArray("a1 FETCH\r\n") << T::Invalid << QByteArray("a1")
-                                           << QByteArray("FETCH") << qint64(-1) << QByteArray() << QByteArray()
-                                           << QByteArray() << QByteArray();
-    QTest::newRow("empty-line") << QByteArray("\r\n") << T::Invalid << QByteArray() << QByteArray() << qint64(-1)
-                                << QByteArray() << QByteArray() << QByteArray() << QByteArray();
-    QTest::newRow("deep-nesting") << (QByteArray("* X ") + QByteArray(5000, '(') + "\r\n") << T::Invalid
-                                  << QByteArray() << QByteArray("X") << qint64(-1) << QByteArray() << QByteArray()
-                                  << QByteArray() << QByteArray();
-}
-
-void TestImapProtocol::parsing()
-{
-    QFETCH(QByteArray, response);
-    QFETCH(Response::Type, type);
-    QFETCH(QByteArray, keyword);
-    QFETCH(qint64, number);
-    const Response r = Imap::Parse(response);
-    QCOMPARE(r.type, type);
-    if (type == Response::Type::Invalid) {
-        QVERIFY(!r.error.isEmpty());
-        return;
+    void hostileStreamsFailBounded_data()
+    {
+        QTest::addColumn<QByteArray>("stream");
+        QTest::newRow("huge-literal-announced") << QByteArray("* 1 FETCH (BODY[] {99999999999}\r\n");
+        QTest::newRow("literal-size-overflowing-64-bits") << QByteArray("* 1 FETCH (BODY[] {184467440737095516160}\r\nx");
+        QTest::newRow("endless-line") << QByteArray(5000, 'a');
+        QTest::newRow("literal-just-over-the-limit") << QByteArray("* 1 FETCH (BODY[] {4071}\r\n");
     }
-    QTEST(r.tag, "tag");
-    QCOMPARE(r.keyword, keyword);
-    QCOMPARE(r.number.has_value() ? qint64(*r.number) : qint64(-1), number);
-    QTEST(r.code, "code");
-    QTEST(show(r.codeArgs), "codeArgs");
-    QTEST(r.text, "text");
-    QTEST(show(r.values), "values");
-}
 
-void TestImapProtocol::commands_data()
-{
-    QTest::addColumn<QByteArray>("user");
-    QTest::addColumn<QByteArray>("password");
-    QTest::addColumn<bool>("literalPlus");
-    QTest::addColumn<QList<QByteArray>>("parts");
-    QTest::addColumn<QByteArray>("loggable");
+    void hostileStreamsFailBounded()
+    {
+        QFETCH(QByteArray, stream);
+        Imap::Framer framer(4096);
+        framer.feed(stream);
+        QVERIFY(!framer.next());
+        // A stream that can no longer be trusted stays failed and holds no more than it had.
+        framer.feed(QByteArray(100000, 'x') + "\r\n");
+        QVERIFY(!framer.next());
+        QVERIFY(framer.failed());
+        QVERIFY(framer.pendingBytes() <= stream.size() + 4096);
+    }
 
-    QTest::newRow("atoms") << QByteArray("alice") << QByteArray("s3cret") << false
-                           << QList<QByteArray>{"a1 LOGIN alice s3cret\r\n"} << QByteArray("a1 LOGIN alice ****");
-    QTest::newRow("quoted-with-escapes")
-        << QByteArray("alice smith") << QByteArray("a\"b\\c") << false
-        << QList<QByteArray>{"a1 LOGIN \"alice smith\" \"a\\\"b\\\\c\"\r\n"} << QByteArray("a1 LOGIN \"alice smith\" ****");
-    QTest::newRow("empty-password") << QByteArray("bob") << QByteArray() << false
-                                    << QList<QByteArray>{"a1 LOGIN bob \"\"\r\n"} << QByteArray("a1 LOGIN bob ****");
-    QTest::newRow("eight-bit-password-synchronising-literal")
-        << QByteArray("bob") << QByteArray("p\xc3\xa4ss") << false
-        << QList<QByteArray>{"a1 LOGIN bob {5}\r\n", "p\xc3\xa4ss\r\n"} << QByteArray("a1 LOGIN bob {5} ****");
-    QTest::newRow("eight-bit-password-literal-plus")
-        << QByteArray("bob") << QByteArray("p\xc3\xa4ss") << true
-        << QList<QByteArray>{"a1 LOGIN bob {5+}\r\np\xc3\xa4ss\r\n"} << QByteArray("a1 LOGIN bob {5} ****");
-    QTest::newRow("crlf-in-password-is-a-literal")
-        << QByteArray("bob") << QByteArray("a\r\nb") << false
-        << QList<QByteArray>{"a1 LOGIN bob {4}\r\n", "a\r\nb\r\n"} << QByteArray("a1 LOGIN bob {4} ****");
-    QTest::newRow("brace-in-user-is-quoted")
-        << QByteArray("x{1}") << QByteArray("p") << false << QList<QByteArray>{"a1 LOGIN \"x{1}\" p\r\n"}
-        << QByteArray("a1 LOGIN \"x{1}\" ****");
-    // Found by the fuzzer: an unquoted '[' opens a section the reader looks for the end of.
-    QTest::newRow("bracket-in-user-is-quoted")
-        << QByteArray("[[O") << QByteArray("p") << false << QList<QByteArray>{"a1 LOGIN \"[[O\" p\r\n"}
-        << QByteArray("a1 LOGIN \"[[O\" ****");
-}
+    void parsing_data()
+    {
+        QTest::addColumn<QByteArray>("response");
+        QTest::addColumn<Response::Type>("type");
+        QTest::addColumn<QByteArray>("tag");
+        QTest::addColumn<QByteArray>("keyword");
+        QTest::addColumn<qint64>("number"); // -1: none
+        QTest::addColumn<QByteArray>("code");
+        QTest::addColumn<QByteArray>("codeArgs");
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QByteArray>("values");
 
-void TestImapProtocol::commands()
-{
-    QFETCH(QByteArray, user);
-    QFETCH(QByteArray, password);
-    QFETCH(bool, literalPlus);
-    const Imap::Command c = Imap::CommandBuilder("a1").atom("LOGIN").string(user).secret(password).build(literalPlus);
-    QTEST(c.parts, "parts");
-    QTEST(c.loggable, "loggable");
-    QVERIFY(!c.loggable.contains(password) || password.isEmpty() || password == "p");
-}
+        using T = Response::Type;
+        QTest::newRow("greeting-with-capabilities")
+            << QByteArray("* OK [CAPABILITY IMAP4rev1 SASL-IR AUTH=PLAIN IDLE] Dovecot ready.\r\n") << T::Untagged
+            << QByteArray() << QByteArray("OK") << qint64(-1) << QByteArray("CAPABILITY")
+            << QByteArray("IMAP4rev1 SASL-IR AUTH=PLAIN IDLE") << QByteArray("Dovecot ready.") << QByteArray();
+        QTest::newRow("tagged-ok-lower-case")
+            << QByteArray("a12 ok [READ-ONLY] Examine completed\r\n") << T::Tagged << QByteArray("a12")
+            << QByteArray("OK") << qint64(-1) << QByteArray("READ-ONLY") << QByteArray()
+            << QByteArray("Examine completed") << QByteArray();
+        QTest::newRow("uidvalidity-code")
+            << QByteArray("* OK [UIDVALIDITY 3857529045] UIDs valid\r\n") << T::Untagged << QByteArray()
+            << QByteArray("OK") << qint64(-1) << QByteArray("UIDVALIDITY") << QByteArray("#3857529045")
+            << QByteArray("UIDs valid") << QByteArray();
+        QTest::newRow("code-with-list")
+            << QByteArray("* OK [PERMANENTFLAGS (\\Deleted \\Seen \\*)] Limited\r\n") << T::Untagged << QByteArray()
+            << QByteArray("OK") << qint64(-1) << QByteArray("PERMANENTFLAGS") << QByteArray("(\\Deleted \\Seen \\*)")
+            << QByteArray("Limited") << QByteArray();
+        QTest::newRow("code-with-free-text")
+            << QByteArray("a1 NO [ALERT \"unclosed] Go away\r\n") << T::Tagged << QByteArray("a1") << QByteArray("NO")
+            << qint64(-1) << QByteArray("ALERT") << QByteArray() << QByteArray("Go away") << QByteArray();
+        QTest::newRow("bye") << QByteArray("* BYE Autologout; idle for too long\r\n") << T::Untagged << QByteArray()
+                             << QByteArray("BYE") << qint64(-1) << QByteArray() << QByteArray()
+                             << QByteArray("Autologout; idle for too long") << QByteArray();
+        QTest::newRow("exists") << QByteArray("* 23 EXISTS\r\n") << T::Untagged << QByteArray() << QByteArray("EXISTS")
+                                << qint64(23) << QByteArray() << QByteArray() << QByteArray() << QByteArray();
+        QTest::newRow("search") << QByteArray("* SEARCH 4 17 9000\r\n") << T::Untagged << QByteArray()
+                                << QByteArray("SEARCH") << qint64(-1) << QByteArray() << QByteArray() << QByteArray()
+                                << QByteArray("#4 #17 #9000");
+        QTest::newRow("empty-search") << QByteArray("* SEARCH\r\n") << T::Untagged << QByteArray()
+                                      << QByteArray("SEARCH") << qint64(-1) << QByteArray() << QByteArray()
+                                      << QByteArray() << QByteArray();
+        QTest::newRow("fetch-with-literal-quoted-nil")
+            << QByteArray("* 2 FETCH (UID 9 FLAGS (\\Recent) BODY[]<0> {14}\r\nSubject: \"x\"\r\n X \"a\\\"b\" NIL)\r\n")
+            << T::Untagged << QByteArray() << QByteArray("FETCH") << qint64(2) << QByteArray() << QByteArray()
+            << QByteArray() << QByteArray("(UID #9 FLAGS (\\Recent) BODY[]<0> \"Subject: \"x\"\r\n\" X \"a\"b\" NIL)");
+        QTest::newRow("fetch-section-with-spaces")
+            << QByteArray("* 1 FETCH (BODY[HEADER.FIELDS (FROM DATE)] {2}\r\nab)\r\n") << T::Untagged << QByteArray()
+            << QByteArray("FETCH") << qint64(1) << QByteArray() << QByteArray() << QByteArray()
+            << QByteArray("(BODY[HEADER.FIELDS (FROM DATE)] \"ab\")");
+        QTest::newRow("literal8") << QByteArray("* 1 FETCH (BINARY[] ~{3}\r\n\0\1\2)\r\n", 30) << T::Untagged
+                                  << QByteArray() << QByteArray("FETCH") << qint64(1) << QByteArray() << QByteArray()
+                                  << QByteArray() << QByteArray("(BINARY[] \"" + QByteArray("\0\1\2", 3) + "\")");
+        QTest::newRow("continuation") << QByteArray("+ idling\r\n") << T::Continuation << QByteArray() << QByteArray()
+                                      << qint64(-1) << QByteArray() << QByteArray() << QByteArray("idling")
+                                      << QByteArray();
+        QTest::newRow("bare-continuation") << QByteArray("+\r\n") << T::Continuation << QByteArray() << QByteArray()
+                                           << qint64(-1) << QByteArray() << QByteArray() << QByteArray()
+                                           << QByteArray();
+        QTest::newRow("unbalanced-list") << QByteArray("* 1 FETCH (UID 4\r\n") << T::Invalid << QByteArray()
+                                         << QByteArray("FETCH") << qint64(1) << QByteArray() << QByteArray()
+                                         << QByteArray() << QByteArray();
+        QTest::newRow("stray-close") << QByteArray("* FLAGS )\r\n") << T::Invalid << QByteArray()
+                                     << QByteArray("FLAGS") << qint64(-1) << QByteArray() << QByteArray() << QByteArray()
+                                     << QByteArray();
+        QTest::newRow("literal-longer-than-response")
+            << QByteArray("* 1 FETCH (BODY[] {50}\r\nab)\r\n") << T::Invalid << QByteArray() << QByteArray("FETCH")
+            << qint64(1) << QByteArray() << QByteArray() << QByteArray() << QByteArray();
+        QTest::newRow("tagged-without-status") << QByteArray("a1 FETCH\r\n") << T::Invalid << QByteArray("a1")
+                                               << QByteArray("FETCH") << qint64(-1) << QByteArray() << QByteArray()
+                                               << QByteArray() << QByteArray();
+        QTest::newRow("empty-line") << QByteArray("\r\n") << T::Invalid << QByteArray() << QByteArray() << qint64(-1)
+                                    << QByteArray() << QByteArray() << QByteArray() << QByteArray();
+        QTest::newRow("deep-nesting") << (QByteArray("* X ") + QByteArray(5000, '(') + "\r\n") << T::Invalid
+                                      << QByteArray() << QByteArray("X") << qint64(-1) << QByteArray() << QByteArray()
+                                      << QByteArray() << QByteArray();
+    }
 
-void TestImapProtocol::mailboxNames_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QByteArray>("encoded");
-    QTest::newRow("ascii") << QStringLiteral("INBOX") << QByteArray("INBOX");
-    QTest::newRow("ampersand") << QStringLiteral("Tom & Jerry") << QByteArray("Tom &- Jerry");
-    // RFC 3501 section 5.1.3's own example.
-    QTest::newRow("rfc-example") << QStringLiteral("~peter/mail/\u53f0\u5317/\u65e5\u672c\u8a9e")
-                                 << QByteArray("~peter/mail/&U,BTFw-/&ZeVnLIqe-");
-    QTest::newRow("umlaut") << QStringLiteral("Entw\u00fcrfe") << QByteArray("Entw&APw-rfe");
-}
+    void parsing()
+    {
+        QFETCH(QByteArray, response);
+        QFETCH(Response::Type, type);
+        QFETCH(QByteArray, keyword);
+        QFETCH(qint64, number);
+        const Response r = Imap::Parse(response);
+        QCOMPARE(r.type, type);
+        if (type == Response::Type::Invalid) {
+            QVERIFY(!r.error.isEmpty());
+            return;
+        }
+        QTEST(r.tag, "tag");
+        QCOMPARE(r.keyword, keyword);
+        QCOMPARE(r.number.has_value() ? qint64(*r.number) : qint64(-1), number);
+        QTEST(r.code, "code");
+        QTEST(show(r.codeArgs), "codeArgs");
+        QTEST(r.text, "text");
+        QTEST(show(r.values), "values");
+    }
 
-void TestImapProtocol::mailboxNames()
-{
-    QFETCH(QString, name);
-    QTEST(Imap::EncodeMailboxName(name), "encoded");
-}
+    void commands_data()
+    {
+        QTest::addColumn<QByteArray>("user");
+        QTest::addColumn<QByteArray>("password");
+        QTest::addColumn<bool>("literalPlus");
+        QTest::addColumn<QList<QByteArray>>("parts");
+        QTest::addColumn<QByteArray>("loggable");
+
+        QTest::newRow("atoms") << QByteArray("alice") << QByteArray("s3cret") << false
+                               << QList<QByteArray>{"a1 LOGIN alice s3cret\r\n"} << QByteArray("a1 LOGIN alice ****");
+        QTest::newRow("quoted-with-escapes")
+            << QByteArray("alice smith") << QByteArray("a\"b\\c") << false
+            << QList<QByteArray>{"a1 LOGIN \"alice smith\" \"a\\\"b\\\\c\"\r\n"} << QByteArray("a1 LOGIN \"alice smith\" ****");
+        QTest::newRow("empty-password") << QByteArray("bob") << QByteArray() << false
+                                        << QList<QByteArray>{"a1 LOGIN bob \"\"\r\n"} << QByteArray("a1 LOGIN bob ****");
+        QTest::newRow("eight-bit-password-synchronising-literal")
+            << QByteArray("bob") << QByteArray("p\xc3\xa4ss") << false
+            << QList<QByteArray>{"a1 LOGIN bob {5}\r\n", "p\xc3\xa4ss\r\n"} << QByteArray("a1 LOGIN bob {5} ****");
+        QTest::newRow("eight-bit-password-literal-plus")
+            << QByteArray("bob") << QByteArray("p\xc3\xa4ss") << true
+            << QList<QByteArray>{"a1 LOGIN bob {5+}\r\np\xc3\xa4ss\r\n"} << QByteArray("a1 LOGIN bob {5} ****");
+        QTest::newRow("crlf-in-password-is-a-literal")
+            << QByteArray("bob") << QByteArray("a\r\nb") << false
+            << QList<QByteArray>{"a1 LOGIN bob {4}\r\n", "a\r\nb\r\n"} << QByteArray("a1 LOGIN bob {4} ****");
+        QTest::newRow("brace-in-user-is-quoted")
+            << QByteArray("x{1}") << QByteArray("p") << false << QList<QByteArray>{"a1 LOGIN \"x{1}\" p\r\n"}
+            << QByteArray("a1 LOGIN \"x{1}\" ****");
+        // Found by the fuzzer: an unquoted '[' opens a section the reader looks for the end of.
+        QTest::newRow("bracket-in-user-is-quoted")
+            << QByteArray("[[O") << QByteArray("p") << false << QList<QByteArray>{"a1 LOGIN \"[[O\" p\r\n"}
+            << QByteArray("a1 LOGIN \"[[O\" ****");
+    }
+
+    void commands()
+    {
+        QFETCH(QByteArray, user);
+        QFETCH(QByteArray, password);
+        QFETCH(bool, literalPlus);
+        const Imap::Command c = Imap::CommandBuilder("a1").atom("LOGIN").string(user).secret(password).build(literalPlus);
+        QTEST(c.parts, "parts");
+        QTEST(c.loggable, "loggable");
+        QVERIFY(!c.loggable.contains(password) || password.isEmpty() || password == "p");
+    }
+
+    void mailboxNames_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("encoded");
+        QTest::newRow("ascii") << QStringLiteral("INBOX") << QByteArray("INBOX");
+        QTest::newRow("ampersand") << QStringLiteral("Tom & Jerry") << QByteArray("Tom &- Jerry");
+        // RFC 3501 section 5.1.3's own example.
+        QTest::newRow("rfc-example") << QStringLiteral("~peter/mail/\u53f0\u5317/\u65e5\u672c\u8a9e")
+                                     << QByteArray("~peter/mail/&U,BTFw-/&ZeVnLIqe-");
+        QTest::newRow("umlaut") << QStringLiteral("Entw\u00fcrfe") << QByteArray("Entw&APw-rfe");
+    }
+
+    void mailboxNames()
+    {
+        QFETCH(QString, name);
+        QTEST(Imap::EncodeMailboxName(name), "encoded");
+    }
+
+};
 
 QTEST_GUILESS_MAIN(TestImapProtocol)
+
 #include "tst_imapprotocol.moc"
