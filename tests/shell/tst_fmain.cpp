@@ -314,7 +314,6 @@ private Q_SLOTS:
         QVERIFY(t.shown());
         auto *hint = t.w.messageList()->findChild<QLabel *>(QStringLiteral("lblEmptyList"));
         QVERIFY(hint);
-        QCOMPARE(hint->text(), QStringLiteral("No messages yet. Add your mailbox with Accounts."));
         QVERIFY(hint->isVisible());
         Record msg = ShellFixture::message(QStringLiteral("a@example.org"), QStringLiteral("One"));
         QVERIFY(t.arrive(msg));
