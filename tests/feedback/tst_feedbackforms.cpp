@@ -233,20 +233,6 @@ private Q_SLOTS:
         QVERIFY2(longLog().contains(expected), longLog().constData());
         QCOMPARE(MUError::engineNumber(523), qint32(0x8004020Bu));
     }
-    void noAnswerWithinLimitFails()
-    {
-        m_server->setFallback({.silent = true});
-        auto f = openForm(QStringLiteral("FAskQuestion"));
-        f->cl().setTimeLimitMs(300);
-        fillAll(f.get(), QStringLiteral("FAskQuestion"));
-        clickSend(f.get());
-        QCOMPARE(m_server->requests().size(), 1);
-        QCOMPARE(m_shown.size(), 1);
-        QCOMPARE(m_shown.first().prompt, MessageTable::Text(139));
-        QVERIFY(f->isVisible());
-        QVERIFY(f->isEnabled());
-        QVERIFY(longLog().contains("FAskQuestion.cmdSend_Click Cannot contact. Cannot send. "));
-    }
     void noEndpointOffersSave_data()
     {
         QTest::addColumn<QString>("form");

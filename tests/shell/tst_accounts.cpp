@@ -635,7 +635,6 @@ private Q_SLOTS:
         QTest::newRow("none") << 0 << 0 << "";
         QTest::newRow("one") << 1 << 0 << "pop.one.example";
         QTest::newRow("two-pick-second") << 2 << 2 << "pop.two.example";
-        QTest::newRow("two-pick-first") << 2 << 1 << "pop.one.example";
         QTest::newRow("two-cancelled") << 2 << 0 << "";
     }
     void importThunderbird()
