@@ -71,8 +71,7 @@ struct PageOf
     QPushButton apply;
     QPushButton ok;
     P page;
-    explicit PageOf(OptionsFixture &f) : page(f.services) {}
-    void init(OptionsFixture &f)
+    explicit PageOf(OptionsFixture &f) : page(f.services)
     {
         apply.setEnabled(false);
         page.Init(f.engine(), &apply, &ok, f.log());

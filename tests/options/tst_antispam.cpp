@@ -16,114 +16,96 @@
 #include <QPushButton>
 #include <QTest>
 
-class TstAntiSpam : public QObject
-{
-    Q_OBJECT
-private Q_SLOTS:
-    void savedListReadBack();
-    void pageShowsDefaultsAndSavesThem();
-    void addAndRemove();
-    void duplicatePhraseIsRefused();
-    void notifyBoxSwitchesNotice();
-};
 
 namespace {
 using Page = PageOf<ucOptAntiSpam>;
 }
 
-void TstAntiSpam::savedListReadBack()
+class TstAntiSpam : public QObject
 {
-    // The rules themselves are the announcement's (tst_announcer); the page's store keeps
-    // the list as typed, and an emptied list stays stored (the defaults do not come back).
-    OptionsFixture f(false);
-    QVERIFY(f.isValid());
-    for (const QStringList &phrases : {QStringList{" cheap ,  pills ", "$$$"}, QStringList{}}) {
-        AntiSpam::SavePhrases(f.settings(), phrases);
-        bool exists = false;
-        QCOMPARE(Announcer::Phrases(f.settings(), &exists), phrases);
-        QVERIFY(exists);
-        QCOMPARE(Announcer::IsSpam(f.settings(), "Earn $$$ now"), !phrases.isEmpty());
+    Q_OBJECT
+private Q_SLOTS:
+    void savedListReadBack()
+    {
+        // The rules themselves are the announcement's (tst_announcer); the page's store keeps
+        // the list as typed, and an emptied list stays stored (the defaults do not come back).
+        OptionsFixture f(false); QVERIFY(f.isValid());
+        for (const QStringList &phrases : {QStringList{" cheap ,  pills ", "$$$"}, QStringList{}}) {
+            AntiSpam::SavePhrases(f.settings(), phrases);
+            bool exists = false;
+            QCOMPARE(Announcer::Phrases(f.settings(), &exists), phrases);
+            QVERIFY(exists);
+            QCOMPARE(Announcer::IsSpam(f.settings(), "Earn $$$ now"), !phrases.isEmpty());
+        }
     }
-}
+    void pageShowsDefaultsAndSavesThem()
+    {
+        OptionsFixture f(false); QVERIFY(f.isValid());
+        Page p(f);
+        QCOMPARE(p.page.phrases(), QStringList({"$$$", "money, free"}));
+        QVERIFY(p.page.findChild<QCheckBox *>("chkNotifyAboutSpam")->isChecked());
+        QCOMPARE(p.page.findChild<QLineEdit *>("txtSpamSay")->text(), QString("Spam message has arrived"));
+        QVERIFY(!p.apply.isEnabled());
+        p.page.Update();
+        QCOMPARE(Announcer::Phrases(f.settings()), QStringList({"$$$", "money, free"}));
+        QVERIFY(Announcer::IsSpam(f.settings(), "Earn $$$ now"));
+        QCOMPARE(f.settings()->GetSetting(Announcer::KeySpamNotice).toString(), QString("Spam message has arrived"));
+    }
+    void addAndRemove()
+    {
+        OptionsFixture f(false); QVERIFY(f.isValid());
+        AntiSpam::SavePhrases(f.settings(), {"alpha", "beta", "gamma"});
+        Page p(f);
+        auto *words = p.page.findChild<QLineEdit *>("txtWords");
+        auto *add = p.page.findChild<QPushButton *>("cmdAdd");
+        auto *list = p.page.findChild<QListWidget *>("lstWords");
+        QVERIFY(!add->isEnabled());
+        words->setText(" delta ");
+        QVERIFY(add->isEnabled());
+        add->click();
+        QCOMPARE(p.page.phrases(), QStringList({"alpha", "beta", "gamma", " delta "}));   // as typed
+        QVERIFY(words->text().isEmpty());
+        QVERIFY(p.apply.isEnabled());
 
-void TstAntiSpam::pageShowsDefaultsAndSavesThem()
-{
-    OptionsFixture f(false);
-    QVERIFY(f.isValid());
-    Page p(f);
-    p.init(f);
-    QCOMPARE(p.page.phrases(), QStringList({"$$$", "money, free"}));
-    QVERIFY(p.page.findChild<QCheckBox *>("chkNotifyAboutSpam")->isChecked());
-    QCOMPARE(p.page.findChild<QLineEdit *>("txtSpamSay")->text(), QString("Spam message has arrived"));
-    QVERIFY(!p.apply.isEnabled());
-    p.page.Update();
-    QCOMPARE(Announcer::Phrases(f.settings()), QStringList({"$$$", "money, free"}));
-    QVERIFY(Announcer::IsSpam(f.settings(), "Earn $$$ now"));
-    QCOMPARE(f.settings()->GetSetting(Announcer::KeySpamNotice).toString(), QString("Spam message has arrived"));
-}
-
-void TstAntiSpam::addAndRemove()
-{
-    OptionsFixture f(false);
-    QVERIFY(f.isValid());
-    AntiSpam::SavePhrases(f.settings(), {"alpha", "beta", "gamma"});
-    Page p(f);
-    p.init(f);
-    auto *words = p.page.findChild<QLineEdit *>("txtWords");
-    auto *add = p.page.findChild<QPushButton *>("cmdAdd");
-    auto *list = p.page.findChild<QListWidget *>("lstWords");
-    QVERIFY(!add->isEnabled());
-    words->setText(" delta ");
-    QVERIFY(add->isEnabled());
-    add->click();
-    QCOMPARE(p.page.phrases(), QStringList({"alpha", "beta", "gamma", " delta "}));   // as typed
-    QVERIFY(words->text().isEmpty());
-    QVERIFY(p.apply.isEnabled());
-
-    // Remove takes the first selected phrase back into the box for editing.
-    list->item(2)->setSelected(true);
-    list->item(1)->setSelected(true);
-    p.page.cmdRemove_Click();
-    QCOMPARE(words->text(), QString("beta"));
-    QCOMPARE(p.page.phrases(), QStringList({"alpha", "gamma", " delta "}));
-    list->clearSelection();
-    p.page.cmdRemove_Click();   // nothing selected: nothing happens
-    QCOMPARE(p.page.phrases().size(), 3);
-    p.page.Update();
-    QCOMPARE(Announcer::Phrases(f.settings()), QStringList({"alpha", "gamma", " delta "}));
-}
-
-void TstAntiSpam::duplicatePhraseIsRefused()
-{
-    OptionsFixture f(false);
-    QVERIFY(f.isValid());
-    Page p(f);
-    p.init(f);
-    auto *words = p.page.findChild<QLineEdit *>("txtWords");
-    words->setText("Money, Free ");
-    p.page.cmdAdd_Click();
-    QCOMPARE(f.boxes.size(), 1);
-    QCOMPARE(f.boxes.at(0).prompt, MessageTable::Text(129));
-    QCOMPARE(f.boxes.at(0).style, 48);
-    QCOMPARE(p.page.phrases(), QStringList({"$$$", "money, free"}));
-    QCOMPARE(words->text(), QString("Money, Free "));   // kept for editing
-    QVERIFY(!p.apply.isEnabled());
-}
-
-void TstAntiSpam::notifyBoxSwitchesNotice()
-{
-    OptionsFixture f(false);
-    QVERIFY(f.isValid());
-    Page p(f);
-    p.init(f);
-    auto *notify = p.page.findChild<QCheckBox *>("chkNotifyAboutSpam");
-    notify->click();
-    QVERIFY(!p.page.findChild<QLineEdit *>("txtSpamSay")->isEnabled());
-    QVERIFY(!p.page.findChild<QLabel *>("lblSpamSay")->isEnabled());
-    QVERIFY(p.apply.isEnabled());
-    p.page.Update();
-    QCOMPARE(Utility::ToBool(f.settings()->GetSetting(Announcer::KeyAnnounceSpam), true), false);
-}
+        // Remove takes the first selected phrase back into the box for editing.
+        list->item(2)->setSelected(true);
+        list->item(1)->setSelected(true);
+        p.page.cmdRemove_Click();
+        QCOMPARE(words->text(), QString("beta"));
+        QCOMPARE(p.page.phrases(), QStringList({"alpha", "gamma", " delta "}));
+        list->clearSelection();
+        p.page.cmdRemove_Click();   // nothing selected: nothing happens
+        QCOMPARE(p.page.phrases().size(), 3);
+        p.page.Update();
+        QCOMPARE(Announcer::Phrases(f.settings()), QStringList({"alpha", "gamma", " delta "}));
+    }
+    void duplicatePhraseIsRefused()
+    {
+        OptionsFixture f(false); QVERIFY(f.isValid());
+        Page p(f);
+        auto *words = p.page.findChild<QLineEdit *>("txtWords");
+        words->setText("Money, Free ");
+        p.page.cmdAdd_Click();
+        QCOMPARE(f.boxes.size(), 1);
+        QCOMPARE(f.boxes.at(0).prompt, MessageTable::Text(129));
+        QCOMPARE(f.boxes.at(0).style, 48);
+        QCOMPARE(p.page.phrases(), QStringList({"$$$", "money, free"}));
+        QCOMPARE(words->text(), QString("Money, Free "));   // kept for editing
+        QVERIFY(!p.apply.isEnabled());
+    }
+    void notifyBoxSwitchesNotice()
+    {
+        OptionsFixture f(false); QVERIFY(f.isValid());
+        Page p(f);
+        auto *notify = p.page.findChild<QCheckBox *>("chkNotifyAboutSpam");
+        notify->click();
+        QVERIFY(!p.page.findChild<QLineEdit *>("txtSpamSay")->isEnabled());
+        QVERIFY(!p.page.findChild<QLabel *>("lblSpamSay")->isEnabled());
+        QVERIFY(p.apply.isEnabled());
+        p.page.Update();
+        QCOMPARE(Utility::ToBool(f.settings()->GetSetting(Announcer::KeyAnnounceSpam), true), false);
+    }
+};
 
 QTEST_MAIN(TstAntiSpam)
 #include "tst_antispam.moc"

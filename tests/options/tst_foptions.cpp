@@ -35,290 +35,249 @@ class TstFOptions : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void okWithoutEditsStoresNothing();
-    void applyStoresEveryPage();
-    void cancelWithEditsAsks_data();
-    void cancelWithEditsAsks();
-    void cancelWithoutEditsAsksNothing();
-    void previewedCharacterGoesOnCancel_data();
-    void previewedCharacterGoesOnCancel();
-    void tabCycling_data();
-    void tabCycling();
-    void pagesShownByTab();
-    void everyShortcutLabelHasABuddy();
-    void applyAtStartStoresGeneralOnly();
-    void talkPageRoundTrip();
-};
-
-void TstFOptions::okWithoutEditsStoresNothing()
-{
-    OptionsFixture f;
-    QVERIFY(f.isValid());
-    // The voice commands make their defaults on first use: let that happen first.
-    VoiceCommands::Stored(f.settings());
-    const int rows = f.optionRows();
-    FOptions dialog(f.services);
-    dialog.Init(f.engine(), f.log());
-    QVERIFY(!dialog.applyButton()->isEnabled());
-    const QString characterId = f.talker()->characterId();
-    dialog.okButton()->click();
-    QCOMPARE(dialog.result(), int(QDialog::Accepted));
-    QCOMPARE(f.optionRows(), rows);
-    QVERIFY(!f.settings()->GetSetting(ucOptGeneral::KeyName).isValid());
-    QVERIFY(!f.settings()->GetSetting(Announcer::KeyPhrases).isValid());
-    QVERIFY(!f.settings()->GetSetting(TimeAnnouncement::KeyInterval).isValid());
-    // No save, so no reload of the character either.
-    QCOMPARE(f.talker()->characterId(), characterId);
-    QVERIFY(f.boxes.isEmpty());
-}
-
-void TstFOptions::applyStoresEveryPage()
-{
-    OptionsFixture f;
-    QVERIFY(f.isValid());
-    FOptions dialog(f.services);
-    dialog.Init(f.engine(), f.log());
-
-    auto *name = dialog.Page("ucGeneral")->findChild<QLineEdit *>("txtName");
-    QTest::keyClicks(name, "Ann");
-    QVERIFY(dialog.applyButton()->isEnabled());
-    dialog.Page("ucCharacter")->findChild<QSlider *>("sldVoicePitch")->setValue(70);
-    auto *before = dialog.Page("ucTalk")->findChild<QLineEdit *>("txtBeforeNewMsg");
-    before->setText("Post is here!");
-    dialog.Page("ucTime")->findChild<QRadioButton *>("Option1_3")->click();   // 15 minutes
-    auto *words = dialog.Page("ucAntiSpam")->findChild<QLineEdit *>("txtWords");
-    words->setText("lottery");
-    dialog.Page("ucAntiSpam")->findChild<QPushButton *>("cmdAdd")->click();
-    dialog.Page("ucVoiceCmd")->findChild<QLineEdit *>("txtCommand_2")->setText("What time is it");
-
-    dialog.applyButton()->click();
-    QVERIFY(!dialog.applyButton()->isEnabled());
-    QVERIFY(dialog.isVisible() || dialog.result() == 0);   // Apply does not close
-
-    CSettings *s = f.settings();
-    QCOMPARE(s->GetSetting(ucOptGeneral::KeyName).toString(), QString("Ann"));
-    QCOMPARE(s->GetSetting(CTalker::KeyVoicePitch).toInt(), 70);
-    QCOMPARE(s->GetSetting(CTalker::KeyNewMessagePhrase).toString(), QString("Post is here!"));
-    QCOMPARE(s->GetSetting(TimeAnnouncement::KeyInterval).toInt(), 15);
-    QCOMPARE(Announcer::Phrases(s), QStringList({"$$$", "money, free", "lottery"}));
-    Record rec;
-    QVERIFY(VoiceCommands::FromStored(s->GetSetting(VoiceCommands::Key), &rec));
-    QCOMPARE(rec.text("CommandmnuTalkTime_Click"), QString("What time is it"));
-    // The new phrase is what the character now listens for.
-    QCOMPARE(f.talker()->Character()->Commands()->Item("mnuTalkTime_Click")->Voice(), QString("What time is it"));
-}
-
-void TstFOptions::cancelWithEditsAsks_data()
-{
-    QTest::addColumn<bool>("viaEscape");
-    QTest::addColumn<int>("answer");
-    QTest::newRow("cancel-button-discard") << false << 1;
-    QTest::newRow("cancel-button-keep-editing") << false << 2;
-    QTest::newRow("escape-discard") << true << 1;
-    QTest::newRow("escape-keep-editing") << true << 2;
-}
-
-void TstFOptions::cancelWithEditsAsks()
-{
-    QFETCH(bool, viaEscape);
-    QFETCH(int, answer);
-    OptionsFixture f;
-    QVERIFY(f.isValid());
-    f.answer = answer;
-    FOptions dialog(f.services);
-    dialog.Init(f.engine(), f.log());
-    dialog.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-    auto *name = dialog.Page("ucGeneral")->findChild<QLineEdit *>("txtName");
-    QTest::keyClicks(name, "Bob");
-    QVERIFY(dialog.applyButton()->isEnabled());
-
-    if (viaEscape)
-        QTest::keyClick(name, Qt::Key_Escape);
-    else
-        dialog.cancelButton()->click();
-
-    QCOMPARE(f.boxes.size(), 1);
-    QCOMPARE(f.boxes.at(0).prompt, MessageTable::Text(102));
-    QCOMPARE(f.boxes.at(0).style, 49);
-    if (answer == 1) {
-        QVERIFY(!dialog.isVisible());
-        QCOMPARE(dialog.result(), int(QDialog::Rejected));
-    } else {
-        QVERIFY(dialog.isVisible());
-        QCOMPARE(name->text(), QString("Bob"));
-        QVERIFY(dialog.applyButton()->isEnabled());
-    }
-    QVERIFY(!f.settings()->GetSetting(ucOptGeneral::KeyName).isValid());
-}
-
-void TstFOptions::cancelWithoutEditsAsksNothing()
-{
-    OptionsFixture f;
-    QVERIFY(f.isValid());
-    FOptions dialog(f.services);
-    dialog.Init(f.engine(), f.log());
-    dialog.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-    dialog.cancelButton()->click();
-    QVERIFY(f.boxes.isEmpty());
-    QVERIFY(!dialog.isVisible());
-}
-
-void TstFOptions::previewedCharacterGoesOnCancel_data()
-{
-    QTest::addColumn<bool>("applyFirst");
-    QTest::addColumn<QString>("shownAfter");
-    QTest::newRow("preview-cancel-discard") << false << QString("Tester");
-    QTest::newRow("preview-apply-cancel") << true << QString("Owl");
-}
-
-void TstFOptions::previewedCharacterGoesOnCancel()
-{
-    QFETCH(bool, applyFirst);
-    QFETCH(QString, shownAfter);
-    OptionsFixture f;
-    QVERIFY(f.isValid());
-    QVERIFY(OptionsFixture::WriteCharacter(Paths::UserCharactersDir() + "/owl.acs", "Owl"));
-    f.answer = 1;   // apply for the preview; discard on Cancel
-    FOptions dialog(f.services);
-    dialog.SelectTab("ucCharacter");
-    dialog.Init(f.engine(), f.log());
-    QWidget *page = dialog.Page("ucCharacter");
-    QCOMPARE(f.talker()->Character()->Name(), QString("Tester"));
-    page->findChild<QComboBox *>("cboChar")->setCurrentText("Owl");
-    page->findChild<QPushButton *>("cmdPreview")->click();
-    QCOMPARE(f.talker()->Character()->Name(), QString("Owl"));
-    if (applyFirst)
-        dialog.applyButton()->click();
-    else
-        QVERIFY(dialog.applyButton()->isEnabled());
-    dialog.cancelButton()->click();
-    QCOMPARE(dialog.result(), int(QDialog::Rejected));
-    QVERIFY(f.talker()->Character());
-    QCOMPARE(f.talker()->Character()->Name(), shownAfter);
-    QCOMPARE(f.settings()->GetSetting(CTalker::KeyCharacterName).toString(), shownAfter);
-}
-
-void TstFOptions::tabCycling_data()
-{
-    QTest::addColumn<QString>("start");
-    QTest::addColumn<bool>("backwards");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("ctrl-tab-first-to-second") << "ucGeneral" << false << "ucCharacter";
-    QTest::newRow("ctrl-tab-last-wraps-to-first") << "ucVoiceCmd" << false << "ucGeneral";
-    QTest::newRow("ctrl-shift-tab-first-wraps-to-last") << "ucGeneral" << true << "ucVoiceCmd";
-    QTest::newRow("ctrl-shift-tab-time-to-talk") << "ucTime" << true << "ucTalk";
-}
-
-void TstFOptions::tabCycling()
-{
-    QFETCH(QString, start);
-    QFETCH(bool, backwards);
-    QFETCH(QString, expected);
-    OptionsFixture f;
-    QVERIFY(f.isValid());
-    FOptions dialog(f.services);
-    QVERIFY(dialog.SelectTab(start));
-    dialog.Init(f.engine(), f.log());
-    dialog.show();
-    dialog.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&dialog));
-    QWidget *focus = dialog.Page(start)->findChild<QWidget *>();
-    QVERIFY(focus);
-    dialog.Page(start)->setFocus();
-    if (backwards)
-        QTest::keyClick(&dialog, Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
-    else
-        QTest::keyClick(&dialog, Qt::Key_Tab, Qt::ControlModifier);
-    QCOMPARE(dialog.SelectedKey(), expected);
-    QVERIFY(dialog.Page(expected)->isVisible());
-    QVERIFY(!dialog.Page(start)->isVisible());
-}
-
-void TstFOptions::pagesShownByTab()
-{
-    OptionsFixture f;
-    QVERIFY(f.isValid());
-    FOptions dialog(f.services);
-    dialog.Init(f.engine(), f.log());
-    dialog.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-    QCOMPARE(dialog.tabStrip()->count(), FOptions::Keys().size());
-    for (int i = 0; i < dialog.tabStrip()->count(); ++i) {
-        dialog.tabStrip()->setCurrentIndex(i);
-        const QString key = dialog.tabStrip()->tabData(i).toString();
-        QCOMPARE(key, FOptions::Keys().at(i));
-        for (const QString &other : FOptions::Keys())
-            QCOMPARE(dialog.Page(other)->isVisible(), other == key);
-    }
-    QCOMPARE(dialog.tabStrip()->tabText(5), QString("Voice Commands"));
-    QCOMPARE(dialog.tabStrip()->tabToolTip(1), QString("Character options"));
-}
-
-void TstFOptions::everyShortcutLabelHasABuddy()
-{
-    OptionsFixture f;
-    QVERIFY(f.isValid());
-    FOptions dialog(f.services);
-    dialog.Init(f.engine(), f.log());
-    for (const QString &key : FOptions::Keys()) {
-        const QStringList bad = labelsWithoutBuddy(dialog.Page(key));
-        QVERIFY2(bad.isEmpty(), qPrintable(key + QStringLiteral(": ") + bad.join(QStringLiteral(", "))));
-    }
-}
-
-void TstFOptions::applyAtStartStoresGeneralOnly()
-{
-    OptionsFixture f;
-    QVERIFY(f.isValid());
-    FOptions::ApplyAtStart(f.services, f.engine(), f.log());
-    // The General page's defaults are written back; other pages are left alone.
-    QCOMPARE(f.settings()->GetSetting(ucOptGeneral::KeyTitle).toString(), QString("Doctor"));
-    QCOMPARE(f.settings()->GetSetting(ucOptGeneral::KeyWelcomeGesture).toString(), f.talker()->Character()->AnimationNames().value(0));
-    QVERIFY(!f.settings()->GetSetting(ucOptGeneral::KeyWelcomeGesture).toString().isEmpty());
-    QVERIFY(!f.settings()->GetSetting(TimeAnnouncement::KeyInterval).isValid());
-    QVERIFY(!f.settings()->GetSetting(Announcer::KeyPhrases).isValid());
-}
-
-void TstFOptions::talkPageRoundTrip()
-{
-    OptionsFixture f;
-    QVERIFY(f.isValid());
-    f.settings()->SaveSetting(CTalker::KeyGesture, "NoSuchGesture");
-    QPushButton apply, ok;
-    apply.setEnabled(false);
+    void okWithoutEditsStoresNothing()
     {
-        ucOptTalk page(f.services);
-        page.Init(f.engine(), &apply, &ok, f.log());
-        QVERIFY(!apply.isEnabled());
-        // A gesture the character lacks is shown as typed and saved unchanged.
-        QCOMPARE(page.findChild<QComboBox *>("cboGesture")->currentText(), QString("NoSuchGesture"));
-        QCOMPARE(page.findChild<QLineEdit *>("txtBeforeNewMsg")->text(), QString("New message has arrived!"));
-        QCOMPARE(page.findChild<QLineEdit *>("txtBeforeSender")->text(), QString("From"));
-        auto *adv = page.findChild<QListWidget *>("lstAdv");
-        QCOMPARE(adv->count(), 7);
-        QStringList checks;
-        for (int i = 0; i < adv->count(); ++i)
-            checks << (adv->item(i)->checkState() == Qt::Checked ? "on" : "off");
-        QCOMPARE(checks, QStringList({"off", "on", "on", "on", "on", "off", "on"}));
-        QCOMPARE(adv->item(5)->text(), QString("Show Murmelo when new message has arrived"));
-        adv->item(0)->setCheckState(Qt::Checked);
-        adv->item(1)->setCheckState(Qt::Unchecked);
-        QVERIFY(apply.isEnabled());
-        page.findChild<QLineEdit *>("txtNewMessageSound")->clear();
-        page.Update();
+        OptionsFixture f; QVERIFY(f.isValid());
+        // The voice commands make their defaults on first use: let that happen first.
+        VoiceCommands::Stored(f.settings());
+        const int rows = f.optionRows();
+        FOptions dialog(f.services);
+        dialog.Init(f.engine(), f.log());
+        QVERIFY(!dialog.applyButton()->isEnabled());
+        const QString characterId = f.talker()->characterId();
+        dialog.okButton()->click();
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(f.optionRows(), rows);
+        QVERIFY(!f.settings()->GetSetting(ucOptGeneral::KeyName).isValid());
+        QVERIFY(!f.settings()->GetSetting(Announcer::KeyPhrases).isValid());
+        QVERIFY(!f.settings()->GetSetting(TimeAnnouncement::KeyInterval).isValid());
+        // No save, so no reload of the character either.
+        QCOMPARE(f.talker()->characterId(), characterId);
+        QVERIFY(f.boxes.isEmpty());
     }
-    QCOMPARE(f.settings()->GetSetting(CTalker::KeyGesture).toString(), QString("NoSuchGesture"));
-    QCOMPARE(f.settings()->GetSetting(ucOptTalk::KeyNewMessageSound).toString(), QString());
-    QCOMPARE(Utility::ToBool(f.settings()->GetSetting(ucOptTalk::Switches().at(0).key), false), true);
-    QCOMPARE(Utility::ToBool(f.settings()->GetSetting(CTalker::KeySaySender), true), false);
-    // The talker reads what the page stored.
-    Record msg;
-    msg.Add("From", "Ann");
-    msg.Add("Subject", "Lunch");
-    QVERIFY(!f.talker()->MsgToString(msg, true).contains("Ann"));
-}
+    void applyStoresEveryPage()
+    {
+        OptionsFixture f; QVERIFY(f.isValid());
+        FOptions dialog(f.services);
+        dialog.Init(f.engine(), f.log());
+
+        auto *name = dialog.Page("ucGeneral")->findChild<QLineEdit *>("txtName");
+        QTest::keyClicks(name, "Ann");
+        QVERIFY(dialog.applyButton()->isEnabled());
+        dialog.Page("ucCharacter")->findChild<QSlider *>("sldVoicePitch")->setValue(70);
+        auto *before = dialog.Page("ucTalk")->findChild<QLineEdit *>("txtBeforeNewMsg");
+        before->setText("Post is here!");
+        dialog.Page("ucTime")->findChild<QRadioButton *>("Option1_3")->click();   // 15 minutes
+        auto *words = dialog.Page("ucAntiSpam")->findChild<QLineEdit *>("txtWords");
+        words->setText("lottery");
+        dialog.Page("ucAntiSpam")->findChild<QPushButton *>("cmdAdd")->click();
+        dialog.Page("ucVoiceCmd")->findChild<QLineEdit *>("txtCommand_2")->setText("What time is it");
+
+        dialog.applyButton()->click();
+        QVERIFY(!dialog.applyButton()->isEnabled());
+        QVERIFY(dialog.isVisible() || dialog.result() == 0);   // Apply does not close
+
+        CSettings *s = f.settings();
+        QCOMPARE(s->GetSetting(ucOptGeneral::KeyName).toString(), QString("Ann"));
+        QCOMPARE(s->GetSetting(CTalker::KeyVoicePitch).toInt(), 70);
+        QCOMPARE(s->GetSetting(CTalker::KeyNewMessagePhrase).toString(), QString("Post is here!"));
+        QCOMPARE(s->GetSetting(TimeAnnouncement::KeyInterval).toInt(), 15);
+        QCOMPARE(Announcer::Phrases(s), QStringList({"$$$", "money, free", "lottery"}));
+        Record rec;
+        QVERIFY(VoiceCommands::FromStored(s->GetSetting(VoiceCommands::Key), &rec));
+        QCOMPARE(rec.text("CommandmnuTalkTime_Click"), QString("What time is it"));
+        // The new phrase is what the character now listens for.
+        QCOMPARE(f.talker()->Character()->Commands()->Item("mnuTalkTime_Click")->Voice(), QString("What time is it"));
+    }
+    void cancelWithEditsAsks_data()
+    {
+        QTest::addColumn<bool>("viaEscape");
+        QTest::addColumn<int>("answer");
+        QTest::newRow("cancel-button-discard") << false << 1;
+        QTest::newRow("cancel-button-keep-editing") << false << 2;
+        QTest::newRow("escape-discard") << true << 1;
+        QTest::newRow("escape-keep-editing") << true << 2;
+    }
+    void cancelWithEditsAsks()
+    {
+        QFETCH(bool, viaEscape);
+        QFETCH(int, answer);
+        OptionsFixture f; QVERIFY(f.isValid());
+        f.answer = answer;
+        FOptions dialog(f.services);
+        dialog.Init(f.engine(), f.log());
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        auto *name = dialog.Page("ucGeneral")->findChild<QLineEdit *>("txtName");
+        QTest::keyClicks(name, "Bob");
+        QVERIFY(dialog.applyButton()->isEnabled());
+
+        if (viaEscape)
+            QTest::keyClick(name, Qt::Key_Escape);
+        else
+            dialog.cancelButton()->click();
+
+        QCOMPARE(f.boxes.size(), 1);
+        QCOMPARE(f.boxes.at(0).prompt, MessageTable::Text(102));
+        QCOMPARE(f.boxes.at(0).style, 49);
+        if (answer == 1) {
+            QVERIFY(!dialog.isVisible());
+            QCOMPARE(dialog.result(), int(QDialog::Rejected));
+        } else {
+            QVERIFY(dialog.isVisible());
+            QCOMPARE(name->text(), QString("Bob"));
+            QVERIFY(dialog.applyButton()->isEnabled());
+        }
+        QVERIFY(!f.settings()->GetSetting(ucOptGeneral::KeyName).isValid());
+    }
+    void cancelWithoutEditsAsksNothing()
+    {
+        OptionsFixture f; QVERIFY(f.isValid());
+        FOptions dialog(f.services);
+        dialog.Init(f.engine(), f.log());
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        dialog.cancelButton()->click();
+        QVERIFY(f.boxes.isEmpty());
+        QVERIFY(!dialog.isVisible());
+    }
+    void previewedCharacterGoesOnCancel_data()
+    {
+        QTest::addColumn<bool>("applyFirst");
+        QTest::addColumn<QString>("shownAfter");
+        QTest::newRow("preview-cancel-discard") << false << QString("Tester");
+        QTest::newRow("preview-apply-cancel") << true << QString("Owl");
+    }
+    void previewedCharacterGoesOnCancel()
+    {
+        QFETCH(bool, applyFirst);
+        QFETCH(QString, shownAfter);
+        OptionsFixture f; QVERIFY(f.isValid());
+        QVERIFY(OptionsFixture::WriteCharacter(Paths::UserCharactersDir() + "/owl.acs", "Owl"));
+        f.answer = 1;   // apply for the preview; discard on Cancel
+        FOptions dialog(f.services);
+        dialog.SelectTab("ucCharacter");
+        dialog.Init(f.engine(), f.log());
+        QWidget *page = dialog.Page("ucCharacter");
+        QCOMPARE(f.talker()->Character()->Name(), QString("Tester"));
+        page->findChild<QComboBox *>("cboChar")->setCurrentText("Owl");
+        page->findChild<QPushButton *>("cmdPreview")->click();
+        QCOMPARE(f.talker()->Character()->Name(), QString("Owl"));
+        if (applyFirst)
+            dialog.applyButton()->click();
+        else
+            QVERIFY(dialog.applyButton()->isEnabled());
+        dialog.cancelButton()->click();
+        QCOMPARE(dialog.result(), int(QDialog::Rejected));
+        QVERIFY(f.talker()->Character());
+        QCOMPARE(f.talker()->Character()->Name(), shownAfter);
+        QCOMPARE(f.settings()->GetSetting(CTalker::KeyCharacterName).toString(), shownAfter);
+    }
+    void tabCycling_data()
+    {
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<bool>("backwards");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("ctrl-tab-first-to-second") << "ucGeneral" << false << "ucCharacter";
+        QTest::newRow("ctrl-tab-last-wraps-to-first") << "ucVoiceCmd" << false << "ucGeneral";
+        QTest::newRow("ctrl-shift-tab-first-wraps-to-last") << "ucGeneral" << true << "ucVoiceCmd";
+        QTest::newRow("ctrl-shift-tab-time-to-talk") << "ucTime" << true << "ucTalk";
+    }
+    void tabCycling()
+    {
+        QFETCH(QString, start);
+        QFETCH(bool, backwards);
+        QFETCH(QString, expected);
+        OptionsFixture f; QVERIFY(f.isValid());
+        FOptions dialog(f.services);
+        QVERIFY(dialog.SelectTab(start));
+        dialog.Init(f.engine(), f.log());
+        dialog.show();
+        dialog.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        QWidget *focus = dialog.Page(start)->findChild<QWidget *>();
+        QVERIFY(focus);
+        dialog.Page(start)->setFocus();
+        if (backwards)
+            QTest::keyClick(&dialog, Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+        else
+            QTest::keyClick(&dialog, Qt::Key_Tab, Qt::ControlModifier);
+        QCOMPARE(dialog.SelectedKey(), expected);
+        QVERIFY(dialog.Page(expected)->isVisible());
+        QVERIFY(!dialog.Page(start)->isVisible());
+    }
+    void pagesShownByTab()
+    {
+        OptionsFixture f; QVERIFY(f.isValid());
+        FOptions dialog(f.services);
+        dialog.Init(f.engine(), f.log());
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QCOMPARE(dialog.tabStrip()->count(), FOptions::Keys().size());
+        for (int i = 0; i < dialog.tabStrip()->count(); ++i) {
+            dialog.tabStrip()->setCurrentIndex(i);
+            const QString key = dialog.tabStrip()->tabData(i).toString();
+            QCOMPARE(key, FOptions::Keys().at(i));
+            for (const QString &other : FOptions::Keys())
+                QCOMPARE(dialog.Page(other)->isVisible(), other == key);
+        }
+    }
+    void everyShortcutLabelHasABuddy()
+    {
+        OptionsFixture f; QVERIFY(f.isValid());
+        FOptions dialog(f.services);
+        dialog.Init(f.engine(), f.log());
+        for (const QString &key : FOptions::Keys()) {
+            const QStringList bad = labelsWithoutBuddy(dialog.Page(key));
+            QVERIFY2(bad.isEmpty(), qPrintable(key + QStringLiteral(": ") + bad.join(QStringLiteral(", "))));
+        }
+    }
+    void applyAtStartStoresGeneralOnly()
+    {
+        OptionsFixture f; QVERIFY(f.isValid());
+        FOptions::ApplyAtStart(f.services, f.engine(), f.log());
+        // The General page's defaults are written back; other pages are left alone.
+        QCOMPARE(f.settings()->GetSetting(ucOptGeneral::KeyTitle).toString(), QString("Doctor"));
+        QCOMPARE(f.settings()->GetSetting(ucOptGeneral::KeyWelcomeGesture).toString(), f.talker()->Character()->AnimationNames().value(0));
+        QVERIFY(!f.settings()->GetSetting(ucOptGeneral::KeyWelcomeGesture).toString().isEmpty());
+        QVERIFY(!f.settings()->GetSetting(TimeAnnouncement::KeyInterval).isValid());
+        QVERIFY(!f.settings()->GetSetting(Announcer::KeyPhrases).isValid());
+    }
+    void talkPageRoundTrip()
+    {
+        OptionsFixture f; QVERIFY(f.isValid());
+        f.settings()->SaveSetting(CTalker::KeyGesture, "NoSuchGesture");
+        QPushButton apply, ok;
+        apply.setEnabled(false);
+        {
+            ucOptTalk page(f.services);
+            page.Init(f.engine(), &apply, &ok, f.log());
+            QVERIFY(!apply.isEnabled());
+            // A gesture the character lacks is shown as typed and saved unchanged.
+            QCOMPARE(page.findChild<QComboBox *>("cboGesture")->currentText(), QString("NoSuchGesture"));
+            auto *adv = page.findChild<QListWidget *>("lstAdv");
+            QCOMPARE(adv->count(), 7);
+            QStringList checks;
+            for (int i = 0; i < adv->count(); ++i)
+                checks << (adv->item(i)->checkState() == Qt::Checked ? "on" : "off");
+            QCOMPARE(checks, QStringList({"off", "on", "on", "on", "on", "off", "on"}));
+            adv->item(0)->setCheckState(Qt::Checked);
+            adv->item(1)->setCheckState(Qt::Unchecked);
+            QVERIFY(apply.isEnabled());
+            page.findChild<QLineEdit *>("txtNewMessageSound")->clear();
+            page.Update();
+        }
+        QCOMPARE(f.settings()->GetSetting(CTalker::KeyGesture).toString(), QString("NoSuchGesture"));
+        QCOMPARE(f.settings()->GetSetting(ucOptTalk::KeyNewMessageSound).toString(), QString());
+        QCOMPARE(Utility::ToBool(f.settings()->GetSetting(ucOptTalk::Switches().at(0).key), false), true);
+        QCOMPARE(Utility::ToBool(f.settings()->GetSetting(CTalker::KeySaySender), true), false);
+        // The talker reads what the page stored.
+        Record msg;
+        msg.Add("From", "Ann");
+        msg.Add("Subject", "Lunch");
+        QVERIFY(!f.talker()->MsgToString(msg, true).contains("Ann"));
+    }
+};
 
 QTEST_MAIN(TstFOptions)
 #include "tst_foptions.moc"

@@ -28,297 +28,243 @@
 #include <QFontInfo>
 #include <QTest>
 
-class TstOptCharacter : public QObject
-{
-    Q_OBJECT
-private Q_SLOTS:
-    void characterNames();
-    void pageListsFolderCharacters();
-    void setToSizes_data();
-    void setToSizes();
-    void saveReloadsAndReRegisters();
-    void badNameStopsReload();
-    void downloadLinkOnlyWithHomePage_data();
-    void downloadLinkOnlyWithHomePage();
-    void chosenNameLoadsFileAsListed_data();
-    void chosenNameLoadsFileAsListed();
-    void previewAsksBeforeApplying_data();
-    void previewAsksBeforeApplying();
-    void loadsStoredValues();
-    void balloonFontFallsBackToTheDesktopFont_data();
-    void balloonFontFallsBackToTheDesktopFont();
-    void gestureCaptions_data();
-    void gestureCaptions();
-    void gesturesListedByCaptionStoredByName();
-};
 
 namespace {
 using Page = PageOf<ucOptCharacter>;
 }
 
-void TstOptCharacter::characterNames()
+class TstOptCharacter : public QObject
 {
-    QTemporaryDir dir;
-    for (const char *name : {"merlin.acs", "ROBOT.ACS", "owl.Acs", "notes.txt", "acs", "x.acs.bak"})
-        QVERIFY(OptionsFixture::WriteFile(dir.filePath(name), "x"));
-    QDir().mkpath(dir.filePath("folder.acs"));   // a folder is no character
-    QStringList names = ucOptCharacter::CharacterNames({dir.path()});
-    names.sort();
-    QCOMPARE(names, QStringList({"Merlin", "Owl", "Robot"}));
-    // A name in two folders is listed once, the first folder's spelling kept.
-    QTemporaryDir second;
-    QVERIFY(OptionsFixture::WriteFile(second.filePath("Merlin.acs"), "x"));
-    QVERIFY(OptionsFixture::WriteFile(second.filePath("genie.acs"), "x"));
-    QCOMPARE(ucOptCharacter::CharacterNames({dir.path(), second.path()}).size(), 4);
-    QVERIFY(ucOptCharacter::CharacterNames({dir.path() + "/does-not-exist"}).isEmpty());
-}
-
-void TstOptCharacter::pageListsFolderCharacters()
-{
-    OptionsFixture f;
-    QVERIFY(f.isValid());
-    const QString chars = Paths::UserCharactersDir();
-    for (const char *name : {"merlin.acs", "ROBOT.ACS", "owl.Acs", "notes.txt"})
-        QVERIFY(OptionsFixture::WriteFile(chars + "/" + name, "x"));
-    Page p(f);
-    p.init(f);
-    auto *combo = p.page.findChild<QComboBox *>("cboChar");
-    QStringList listed;
-    for (int i = 0; i < combo->count(); ++i)
-        listed << combo->itemText(i);
-    for (const char *name : {"Merlin", "Robot", "Owl", "Tester"})
-        QVERIFY2(listed.contains(name), name);
-    QVERIFY(!listed.contains("Notes"));
-    QCOMPARE(combo->currentText(), QString("Tester"));
-    QVERIFY(!p.apply.isEnabled());
-}
-
-void TstOptCharacter::setToSizes_data()
-{
-    QTest::addColumn<QString>("item");
-    QTest::addColumn<int>("size");
-    QTest::newRow("small-is-half") << "mnuSetSizeToSmall" << 64;
-    QTest::newRow("normal-is-original") << "mnuSetSizeToNormal" << 128;
-    QTest::newRow("large-is-double") << "mnuSetSizeToLarge" << 256;
-    QTest::newRow("extra-large-is-four-times") << "mnuSetSizeToExtraLarge" << 512;
-}
-
-void TstOptCharacter::setToSizes()
-{
-    QFETCH(QString, item);
-    QFETCH(int, size);
-    OptionsFixture f;
-    QVERIFY(f.isValid());
-    QCOMPARE(f.talker()->Character()->OriginalHeight(), 128);
-    f.settings()->SaveSetting(CTalker::KeyCharacterSize, 100);
-    Page p(f);
-    p.init(f);
-    auto *slider = p.page.findChild<QSlider *>("sldSize");
-    QCOMPARE(slider->value(), 100);
-    QAction *action = p.page.sizeMenu()->findChild<QAction *>(item);
-    QVERIFY(action);
-    action->trigger();
-    QCOMPARE(slider->value(), size);
-    QVERIFY(p.apply.isEnabled());
-    p.page.Update();
-    QCOMPARE(f.settings()->GetSetting(CTalker::KeyCharacterSize).toInt(), size);
-    QCOMPARE(f.talker()->Character()->Height(), size);
-}
-
-void TstOptCharacter::saveReloadsAndReRegisters()
-{
-    OptionsFixture f;
-    QVERIFY(f.isValid());
-    const QString before = f.talker()->characterId();
-    QVERIFY(f.talker()->Character()->Commands()->Count() == 0);
-    Page p(f);
-    p.init(f);
-    p.page.findChild<QSlider *>("sldVoiceSpeed")->setValue(200);
-    p.page.Update();
-    QVERIFY(f.talker()->characterId() != before);
-    AgentCharacter *c = f.talker()->Character();
-    QVERIFY(c);
-    QCOMPARE(c->Commands()->Count(), VoiceCommands::CommandCount);
-    QCOMPARE(c->Commands()->Item("mnuTalkClipboard_Click")->Voice(), QString("Read Clipboard"));
-    QCOMPARE(f.settings()->GetSetting(CTalker::KeyVoiceSpeed).toInt(), 200);
-    QCOMPARE(Utility::ToBool(f.settings()->GetSetting(ucOptCharacter::KeyOptionsHint), true), false);
-    QVERIFY(f.talker()->AddVoiceTags("x").contains("\\Spd=200\\"));
-}
-
-void TstOptCharacter::badNameStopsReload()
-{
-    OptionsFixture f;
-    QVERIFY(f.isValid());
-    Page p(f);
-    p.init(f);
-    p.page.findChild<QComboBox *>("cboChar")->setCurrentText("Nobody");
-    p.page.Update();
-    QCOMPARE(f.settings()->GetSetting(CTalker::KeyCharacterName).toString(), QString("Nobody"));
-    QVERIFY(!f.talker()->Character());
-    QVERIFY(f.boxes.isEmpty());
-}
-
-void TstOptCharacter::downloadLinkOnlyWithHomePage_data()
-{
-    QTest::addColumn<QByteArray>("address");
-    QTest::newRow("none-configured") << QByteArray();
-    QTest::newRow("configured") << QByteArray("https://murmelo.example/");
-}
-
-void TstOptCharacter::downloadLinkOnlyWithHomePage()
-{
-    QFETCH(QByteArray, address);
-    OptionsFixture f(false);
-    QVERIFY(f.isValid());
-    const QString home = Paths::Home().isEmpty() ? Paths::DataDir() : Paths::Home();
-    QVERIFY(OptionsFixture::WriteFile(home + "/services.json", "{\"homePage\": \"" + address + "\"}"));
-    Page p(f);
-    p.init(f);
-    QCOMPARE(p.page.findChild<QLabel *>("lblDownloadMoreChars")->isVisibleTo(&p.page), !address.isEmpty());
-}
-
-void TstOptCharacter::chosenNameLoadsFileAsListed_data()
-{
-    QTest::addColumn<QString>("file");
-    QTest::newRow("mixed-case-extension") << "owl.Acs";
-    QTest::newRow("all-capitals") << "OWL.ACS";
-}
-
-void TstOptCharacter::chosenNameLoadsFileAsListed()
-{
-    QFETCH(QString, file);
-    OptionsFixture f;
-    QVERIFY(f.isValid());
-    QVERIFY(OptionsFixture::WriteCharacter(Paths::UserCharactersDir() + "/" + file, "Owl"));
-    Page p(f);
-    p.init(f);
-    auto *combo = p.page.findChild<QComboBox *>("cboChar");
-    QVERIFY(combo->findText("Owl") >= 0);
-    combo->setCurrentText("Owl");
-    p.page.Update();
-    QVERIFY(f.talker()->Character());
-    QCOMPARE(f.talker()->Character()->Name(), QString("Owl"));
-}
-
-void TstOptCharacter::previewAsksBeforeApplying_data()
-{
-    QTest::addColumn<int>("answer");
-    QTest::newRow("ok-saves-then-greets") << 1;
-    QTest::newRow("cancel-does-nothing") << 2;
-}
-
-void TstOptCharacter::previewAsksBeforeApplying()
-{
-    QFETCH(int, answer);
-    OptionsFixture f;
-    QVERIFY(f.isValid());
-    f.answer = answer;
-    Page p(f);
-    p.init(f);
-    const QString before = f.talker()->characterId();
-    p.page.findChild<QSlider *>("sldVoicePitch")->setValue(80);
-    QVERIFY(p.apply.isEnabled());
-    p.page.cmdPreview_Click();
-    QCOMPARE(f.boxes.size(), 1);
-    QCOMPARE(f.boxes.at(0).prompt, MessageTable::Text(103));
-    QCOMPARE(f.boxes.at(0).style, 49);
-    if (answer == 1) {
-        QCOMPARE(f.settings()->GetSetting(CTalker::KeyVoicePitch).toInt(), 80);
-        QVERIFY(f.talker()->characterId() != before);
-        QCOMPARE(f.talker()->spool().size(), 1);   // the character's own greeting
-    } else {
-        QVERIFY(!f.settings()->GetSetting(CTalker::KeyVoicePitch).isValid());
-        QCOMPARE(f.talker()->characterId(), before);
-        QVERIFY(f.talker()->spool().isEmpty());
-    }
-}
-
-void TstOptCharacter::loadsStoredValues()
-{
-    OptionsFixture f;
-    QVERIFY(f.isValid());
-    f.settings()->SaveSetting(CTalker::KeyCharacterOfVoice, "Whisper");
-    f.settings()->SaveSetting(CTalker::KeyVoicePitch, 5000);   // out of range: slider stays
-    f.settings()->SaveSetting(CTalker::KeyBalloonFontSize, "14");
-    Page p(f);
-    p.init(f);
-    QCOMPARE(p.page.findChild<QComboBox *>("cboCharOfVoice")->currentText(), QString("Whisper"));
-    QCOMPARE(p.page.findChild<QSlider *>("sldVoicePitch")->value(), ucOptCharacter::MinPitch);
-    QCOMPARE(p.page.findChild<QSlider *>("sldVoiceSpeed")->value(), 156);
-    QCOMPARE(p.page.findChild<QComboBox *>("cboFontSize")->currentText(), QString("14"));
-    QCOMPARE(p.page.findChild<QComboBox *>("cboFontSize")->count(), 46);
-    QVERIFY(!p.apply.isEnabled());
-}
-
-void TstOptCharacter::balloonFontFallsBackToTheDesktopFont_data()
-{
-    const QString installed = QFontDatabase::families().value(0);
-    const QString desktop = QFontInfo(QFontDatabase::systemFont(QFontDatabase::GeneralFont)).family();
-    QTest::addColumn<QString>("stored");
-    QTest::addColumn<QString>("used");
-    QTest::newRow("windows-font-not-here") << "MS Sans Serif" << desktop;
-    QTest::newRow("installed-font-kept") << installed << installed;
-    QTest::newRow("installed-font-other-case") << installed.toUpper() << installed;
-    QTest::newRow("nothing-stored") << QString() << desktop;
-}
-
-void TstOptCharacter::balloonFontFallsBackToTheDesktopFont()
-{
-    QFETCH(QString, stored);
-    QFETCH(QString, used);
-    QVERIFY(!QFontDatabase::families().contains("MS Sans Serif"));
-    OptionsFixture f;
-    QVERIFY(f.isValid());
-    if (!stored.isEmpty())
-        f.settings()->SaveSetting(CTalker::KeyBalloonFontName, stored);
-    Page p(f);
-    p.init(f);
-    // The page names the font the balloon really uses, and the balloon uses it.
-    auto *font = p.page.findChild<QComboBox *>("cboFont");
-    QCOMPARE(font->currentText(), used);
-    QVERIFY(font->findText(used) >= 0);
-    BalloonWidget balloon;
-    balloon.setBalloonFont(stored, 10);
-    QCOMPARE(QFontInfo(balloon.balloonFont()).family(), used);
-}
-
-void TstOptCharacter::gestureCaptions_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("caption");
-    QTest::newRow("two-words") << "GetAttention" << "Get attention";
-    QTest::newRow("number") << "Idle1" << "Idle 1";
-    QTest::newRow("one-word") << "Wave" << "Wave";
-    QTest::newRow("underscores") << "Idle2_3" << "Idle 2 3";
-    QTest::newRow("abbreviation") << "ShowWAVFile" << "Show WAV file";
-    QTest::newRow("lower-case-start") << "greet" << "Greet";
-}
-
-void TstOptCharacter::gestureCaptions()
-{
-    QFETCH(QString, name);
-    QFETCH(QString, caption);
-    QCOMPARE(OptionsPage::GestureCaption(name), caption);
-}
-
-void TstOptCharacter::gesturesListedByCaptionStoredByName()
-{
-    OptionsFixture f;
-    QVERIFY(f.isValid());
-    f.settings()->SaveSetting(TimeAnnouncement::KeyGesture, "GetAttention");
-    QPushButton apply, ok;
+    Q_OBJECT
+private Q_SLOTS:
+    void characterNames()
     {
-        ucOptTime page(f.services);
-        page.Init(f.engine(), &apply, &ok, f.log());
-        auto *gesture = page.findChild<QComboBox *>("cboGesture");
-        QCOMPARE(gesture->currentText(), QString("Get attention"));
-        QVERIFY(gesture->findText("Idle 1") >= 0);
-        QCOMPARE(gesture->findText("Idle1"), -1);
-        gesture->setCurrentIndex(gesture->findText("Idle 1"));
-        page.Update();
+        QTemporaryDir dir;
+        for (const char *name : {"merlin.acs", "ROBOT.ACS", "owl.Acs", "notes.txt", "acs", "x.acs.bak"})
+            QVERIFY(OptionsFixture::WriteFile(dir.filePath(name), "x"));
+        QDir().mkpath(dir.filePath("folder.acs"));   // a folder is no character
+        QStringList names = ucOptCharacter::CharacterNames({dir.path()});
+        names.sort();
+        QCOMPARE(names, QStringList({"Merlin", "Owl", "Robot"}));
+        // A name in two folders is listed once, the first folder's spelling kept.
+        QTemporaryDir second;
+        QVERIFY(OptionsFixture::WriteFile(second.filePath("Merlin.acs"), "x"));
+        QVERIFY(OptionsFixture::WriteFile(second.filePath("genie.acs"), "x"));
+        QCOMPARE(ucOptCharacter::CharacterNames({dir.path(), second.path()}).size(), 4);
+        QVERIFY(ucOptCharacter::CharacterNames({dir.path() + "/does-not-exist"}).isEmpty());
     }
-    QCOMPARE(f.settings()->GetSetting(TimeAnnouncement::KeyGesture).toString(), QString("Idle1"));
-}
+    void pageListsFolderCharacters()
+    {
+        OptionsFixture f; QVERIFY(f.isValid());
+        const QString chars = Paths::UserCharactersDir();
+        for (const char *name : {"merlin.acs", "ROBOT.ACS", "owl.Acs", "notes.txt"})
+            QVERIFY(OptionsFixture::WriteFile(chars + "/" + name, "x"));
+        Page p(f);
+        auto *combo = p.page.findChild<QComboBox *>("cboChar");
+        QStringList listed;
+        for (int i = 0; i < combo->count(); ++i)
+            listed << combo->itemText(i);
+        for (const char *name : {"Merlin", "Robot", "Owl", "Tester"})
+            QVERIFY2(listed.contains(name), name);
+        QVERIFY(!listed.contains("Notes"));
+        QCOMPARE(combo->currentText(), QString("Tester"));
+        QVERIFY(!p.apply.isEnabled());
+    }
+    void setToSizes_data()
+    {
+        QTest::addColumn<QString>("item");
+        QTest::addColumn<int>("size");
+        QTest::newRow("small-is-half") << "mnuSetSizeToSmall" << 64;
+        QTest::newRow("normal-is-original") << "mnuSetSizeToNormal" << 128;
+        QTest::newRow("large-is-double") << "mnuSetSizeToLarge" << 256;
+        QTest::newRow("extra-large-is-four-times") << "mnuSetSizeToExtraLarge" << 512;
+    }
+    void setToSizes()
+    {
+        QFETCH(QString, item);
+        QFETCH(int, size);
+        OptionsFixture f; QVERIFY(f.isValid());
+        QCOMPARE(f.talker()->Character()->OriginalHeight(), 128);
+        f.settings()->SaveSetting(CTalker::KeyCharacterSize, 100);
+        Page p(f);
+        auto *slider = p.page.findChild<QSlider *>("sldSize");
+        QCOMPARE(slider->value(), 100);
+        QAction *action = p.page.sizeMenu()->findChild<QAction *>(item);
+        QVERIFY(action);
+        action->trigger();
+        QCOMPARE(slider->value(), size);
+        QVERIFY(p.apply.isEnabled());
+        p.page.Update();
+        QCOMPARE(f.settings()->GetSetting(CTalker::KeyCharacterSize).toInt(), size);
+        QCOMPARE(f.talker()->Character()->Height(), size);
+    }
+    void saveReloadsAndReRegisters()
+    {
+        OptionsFixture f; QVERIFY(f.isValid());
+        const QString before = f.talker()->characterId();
+        QVERIFY(f.talker()->Character()->Commands()->Count() == 0);
+        Page p(f);
+        p.page.findChild<QSlider *>("sldVoiceSpeed")->setValue(200);
+        p.page.Update();
+        QVERIFY(f.talker()->characterId() != before);
+        AgentCharacter *c = f.talker()->Character();
+        QVERIFY(c);
+        QCOMPARE(c->Commands()->Count(), VoiceCommands::CommandCount);
+        QCOMPARE(c->Commands()->Item("mnuTalkClipboard_Click")->Voice(), QString("Read Clipboard"));
+        QCOMPARE(f.settings()->GetSetting(CTalker::KeyVoiceSpeed).toInt(), 200);
+        QCOMPARE(Utility::ToBool(f.settings()->GetSetting(ucOptCharacter::KeyOptionsHint), true), false);
+        QVERIFY(f.talker()->AddVoiceTags("x").contains("\\Spd=200\\"));
+    }
+    void badNameStopsReload()
+    {
+        OptionsFixture f; QVERIFY(f.isValid());
+        Page p(f);
+        p.page.findChild<QComboBox *>("cboChar")->setCurrentText("Nobody");
+        p.page.Update();
+        QCOMPARE(f.settings()->GetSetting(CTalker::KeyCharacterName).toString(), QString("Nobody"));
+        QVERIFY(!f.talker()->Character());
+        QVERIFY(f.boxes.isEmpty());
+    }
+    void downloadLinkOnlyWithHomePage_data()
+    {
+        QTest::addColumn<QByteArray>("address");
+        QTest::newRow("none-configured") << QByteArray();
+        QTest::newRow("configured") << QByteArray("https://murmelo.example/");
+    }
+    void downloadLinkOnlyWithHomePage()
+    {
+        QFETCH(QByteArray, address);
+        OptionsFixture f(false); QVERIFY(f.isValid());
+        const QString home = Paths::Home().isEmpty() ? Paths::DataDir() : Paths::Home();
+        QVERIFY(OptionsFixture::WriteFile(home + "/services.json", "{\"homePage\": \"" + address + "\"}"));
+        Page p(f);
+        QCOMPARE(p.page.findChild<QLabel *>("lblDownloadMoreChars")->isVisibleTo(&p.page), !address.isEmpty());
+    }
+    void chosenNameLoadsFileAsListed_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::newRow("mixed-case-extension") << "owl.Acs";
+        QTest::newRow("all-capitals") << "OWL.ACS";
+    }
+    void chosenNameLoadsFileAsListed()
+    {
+        QFETCH(QString, file);
+        OptionsFixture f; QVERIFY(f.isValid());
+        QVERIFY(OptionsFixture::WriteCharacter(Paths::UserCharactersDir() + "/" + file, "Owl"));
+        Page p(f);
+        auto *combo = p.page.findChild<QComboBox *>("cboChar");
+        QVERIFY(combo->findText("Owl") >= 0);
+        combo->setCurrentText("Owl");
+        p.page.Update();
+        QVERIFY(f.talker()->Character());
+        QCOMPARE(f.talker()->Character()->Name(), QString("Owl"));
+    }
+    void previewAsksBeforeApplying_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::newRow("ok-saves-then-greets") << 1;
+        QTest::newRow("cancel-does-nothing") << 2;
+    }
+    void previewAsksBeforeApplying()
+    {
+        QFETCH(int, answer);
+        OptionsFixture f; QVERIFY(f.isValid());
+        f.answer = answer;
+        Page p(f);
+        const QString before = f.talker()->characterId();
+        p.page.findChild<QSlider *>("sldVoicePitch")->setValue(80);
+        QVERIFY(p.apply.isEnabled());
+        p.page.cmdPreview_Click();
+        QCOMPARE(f.boxes.size(), 1);
+        QCOMPARE(f.boxes.at(0).prompt, MessageTable::Text(103));
+        QCOMPARE(f.boxes.at(0).style, 49);
+        if (answer == 1) {
+            QCOMPARE(f.settings()->GetSetting(CTalker::KeyVoicePitch).toInt(), 80);
+            QVERIFY(f.talker()->characterId() != before);
+            QCOMPARE(f.talker()->spool().size(), 1);   // the character's own greeting
+        } else {
+            QVERIFY(!f.settings()->GetSetting(CTalker::KeyVoicePitch).isValid());
+            QCOMPARE(f.talker()->characterId(), before);
+            QVERIFY(f.talker()->spool().isEmpty());
+        }
+    }
+    void loadsStoredValues()
+    {
+        OptionsFixture f; QVERIFY(f.isValid());
+        f.settings()->SaveSetting(CTalker::KeyCharacterOfVoice, "Whisper");
+        f.settings()->SaveSetting(CTalker::KeyVoicePitch, 5000);   // out of range: slider stays
+        f.settings()->SaveSetting(CTalker::KeyBalloonFontSize, "14");
+        Page p(f);
+        QCOMPARE(p.page.findChild<QComboBox *>("cboCharOfVoice")->currentText(), QString("Whisper"));
+        QCOMPARE(p.page.findChild<QSlider *>("sldVoicePitch")->value(), ucOptCharacter::MinPitch);
+        QCOMPARE(p.page.findChild<QSlider *>("sldVoiceSpeed")->value(), 156);
+        QCOMPARE(p.page.findChild<QComboBox *>("cboFontSize")->currentText(), QString("14"));
+        QCOMPARE(p.page.findChild<QComboBox *>("cboFontSize")->count(), 46);
+        QVERIFY(!p.apply.isEnabled());
+    }
+    void balloonFontFallsBackToTheDesktopFont_data()
+    {
+        const QString installed = QFontDatabase::families().value(0);
+        const QString desktop = QFontInfo(QFontDatabase::systemFont(QFontDatabase::GeneralFont)).family();
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("used");
+        QTest::newRow("windows-font-not-here") << "MS Sans Serif" << desktop;
+        QTest::newRow("installed-font-kept") << installed << installed;
+        QTest::newRow("installed-font-other-case") << installed.toUpper() << installed;
+        QTest::newRow("nothing-stored") << QString() << desktop;
+    }
+    void balloonFontFallsBackToTheDesktopFont()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QString, used);
+        QVERIFY(!QFontDatabase::families().contains("MS Sans Serif"));
+        OptionsFixture f; QVERIFY(f.isValid());
+        if (!stored.isEmpty())
+            f.settings()->SaveSetting(CTalker::KeyBalloonFontName, stored);
+        Page p(f);
+        // The page names the font the balloon really uses, and the balloon uses it.
+        auto *font = p.page.findChild<QComboBox *>("cboFont");
+        QCOMPARE(font->currentText(), used);
+        QVERIFY(font->findText(used) >= 0);
+        BalloonWidget balloon;
+        balloon.setBalloonFont(stored, 10);
+        QCOMPARE(QFontInfo(balloon.balloonFont()).family(), used);
+    }
+    void gestureCaptions_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("caption");
+        QTest::newRow("two-words") << "GetAttention" << "Get attention";
+        QTest::newRow("number") << "Idle1" << "Idle 1";
+        QTest::newRow("one-word") << "Wave" << "Wave";
+        QTest::newRow("underscores") << "Idle2_3" << "Idle 2 3";
+        QTest::newRow("abbreviation") << "ShowWAVFile" << "Show WAV file";
+        QTest::newRow("lower-case-start") << "greet" << "Greet";
+    }
+    void gestureCaptions()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, caption);
+        QCOMPARE(OptionsPage::GestureCaption(name), caption);
+    }
+    void gesturesListedByCaptionStoredByName()
+    {
+        OptionsFixture f; QVERIFY(f.isValid());
+        f.settings()->SaveSetting(TimeAnnouncement::KeyGesture, "GetAttention");
+        QPushButton apply, ok;
+        {
+            ucOptTime page(f.services);
+            page.Init(f.engine(), &apply, &ok, f.log());
+            auto *gesture = page.findChild<QComboBox *>("cboGesture");
+            QCOMPARE(gesture->currentText(), QString("Get attention"));
+            QVERIFY(gesture->findText("Idle 1") >= 0);
+            QCOMPARE(gesture->findText("Idle1"), -1);
+            gesture->setCurrentIndex(gesture->findText("Idle 1"));
+            page.Update();
+        }
+        QCOMPARE(f.settings()->GetSetting(TimeAnnouncement::KeyGesture).toString(), QString("Idle1"));
+    }
+};
 
 QTEST_MAIN(TstOptCharacter)
 #include "tst_optcharacter.moc"

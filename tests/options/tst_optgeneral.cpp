@@ -18,21 +18,6 @@
 #include <QPushButton>
 #include <QTest>
 
-class TstOptGeneral : public QObject
-{
-    Q_OBJECT
-private Q_SLOTS:
-    void derivedName_data();
-    void derivedName();
-    void mailClientsFromDesktopEntries();
-    void chosenProgramStoresItsCommand();
-    void autostartWrittenOnClearRemovedOnTick();
-    void execArguments_data();
-    void execArguments();
-    void shellMetacharactersRunNoShell();
-    void startFailureIsReported();
-    void notificationOnUntilSwitchedOff();
-};
 
 namespace {
 QByteArray desktopEntry(const QString &name, const QString &exec, const QString &mime, const QString &extra = {})
@@ -45,6 +30,148 @@ QByteArray desktopEntry(const QString &name, const QString &exec, const QString 
 using Page = PageOf<ucOptGeneral>;
 }
 
+// The rows with raw strings stay below the class: moc cannot read past them.
+class TstOptGeneral : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void derivedName_data();
+    void derivedName()
+    {
+        QFETCH(QString, command);
+        QFETCH(QString, shown);
+        OptionsFixture f; QVERIFY(f.isValid());
+        QVERIFY(OptionsFixture::WriteFile(f.dataDir() + "/applications/mailer.desktop",
+                                          desktopEntry("Mailer", "mailer %u", "x-scheme-handler/mailto;")));
+        f.settings()->SaveSetting(ucOptGeneral::KeyEmailProgramCommand, command);
+        Page p(f);
+        auto *combo = p.page.findChild<QComboBox *>("cboEmailProgram");
+        QCOMPARE(combo->currentText(), shown);
+        QVERIFY(combo->findText("Mailer") >= 0);
+        QVERIFY(!p.apply.isEnabled());
+    }
+    void mailClientsFromDesktopEntries()
+    {
+        OptionsFixture f; QVERIFY(f.isValid());
+        const QString apps = f.dataDir() + "/applications/";
+        QVERIFY(OptionsFixture::WriteFile(apps + "mailer.desktop",
+                                          desktopEntry("Mailer", "mailer --compose %u", "text/plain;x-scheme-handler/mailto;")));
+        QVERIFY(OptionsFixture::WriteFile(apps + "viewer.desktop", desktopEntry("Viewer", "viewer %f", "image/png;")));
+        QVERIFY(OptionsFixture::WriteFile(apps + "gone.desktop",
+                                          desktopEntry("Gone", "gone %u", "x-scheme-handler/mailto;", "Hidden=true\n")));
+        QVERIFY(OptionsFixture::WriteFile(apps + "missing.desktop",
+                                          desktopEntry("Missing", "nothere %u", "x-scheme-handler/mailto;",
+                                                       "TryExec=/nonexistent/murmelo-test-program\n")));
+        QVERIFY(OptionsFixture::WriteFile(apps + "kde/kmail.desktop",
+                                          desktopEntry("KMail", "kmail %u", "x-scheme-handler/mailto;")));
+        QVERIFY(OptionsFixture::WriteFile(apps + "broken.desktop", "not a desktop entry at all\n\x01\x02"));
+        // The user's own entry hides the system one with the same id.
+        QVERIFY(OptionsFixture::WriteFile(apps + "override.desktop",
+                                          desktopEntry("System Override", "sys %u", "x-scheme-handler/mailto;")));
+        QVERIFY(OptionsFixture::WriteFile(f.dataHome() + "/applications/override.desktop",
+                                          desktopEntry("My Override", "mine %u", "x-scheme-handler/mailto;")));
+
+        const QList<Record> found = MailClients::Find();
+        QStringList names;
+        for (const Record &r : found)
+            names << r.text("Name");
+        QCOMPARE(names, QStringList({"My Override", "KMail", "Mailer"}));
+        QCOMPARE(found.at(1).Id(), QString("kde-kmail.desktop"));
+        QCOMPARE(found.at(2).text("OpenCommand"), QString("mailer --compose %u"));
+
+        Page p(f);
+        auto *combo = p.page.findChild<QComboBox *>("cboEmailProgram");
+        QCOMPARE(combo->count(), 3);
+        // Nothing stored, no Outlook Express listed: the second entry is chosen.
+        QCOMPARE(combo->currentText(), QString("KMail"));
+    }
+    void chosenProgramStoresItsCommand()
+    {
+        OptionsFixture f; QVERIFY(f.isValid());
+        qputenv("MURMELO_TEST_MAILDIR", "/opt/mailer");
+        QVERIFY(OptionsFixture::WriteFile(f.dataDir() + "/applications/mailer.desktop",
+                                          desktopEntry("Mailer", "%MURMELO_TEST_MAILDIR%/bin/mailer %u",
+                                                       "x-scheme-handler/mailto;")));
+        f.settings()->SaveSetting(ucOptGeneral::KeyEmailProgramName, "Old Mailer");
+        f.settings()->SaveSetting(ucOptGeneral::KeyEmailProgramCommand, "old-mailer");
+        Page p(f);
+        auto *combo = p.page.findChild<QComboBox *>("cboEmailProgram");
+        QCOMPARE(combo->currentText(), QString("Old Mailer"));   // no longer installed, still shown
+        combo->setCurrentIndex(combo->findText("Mailer"));
+        QVERIFY(p.apply.isEnabled());
+        p.page.Update();
+        QCOMPARE(f.settings()->GetSetting(ucOptGeneral::KeyEmailProgramName).toString(), QString("Mailer"));
+        QCOMPARE(f.settings()->GetSetting(ucOptGeneral::KeyEmailProgramCommand).toString(),
+                 QString("/opt/mailer/bin/mailer %u"));
+        qunsetenv("MURMELO_TEST_MAILDIR");
+    }
+    void autostartWrittenOnClearRemovedOnTick()
+    {
+        OptionsFixture f; QVERIFY(f.isValid());
+        const QString entry = f.configHome() + "/autostart/murmelo.desktop";
+        QCOMPARE(Autostart::EntryPath(), entry);
+        {
+            Page p(f);
+            auto *dontRun = p.page.findChild<QCheckBox *>("chkDontRunMUatStartup");
+            QVERIFY(dontRun->isChecked());   // no entry yet
+            dontRun->click();
+            QVERIFY(p.apply.isEnabled());
+            p.page.Update();
+        }
+        QVERIFY(QFileInfo::exists(entry));
+        DesktopEntry written;
+        QVERIFY(written.load(entry));
+        QCOMPARE(written.value("Type"), QString("Application"));
+        const QStringList exec = DesktopEntry::ExpandArguments(DesktopEntry::SplitExec(written.value("Exec")));
+        QCOMPARE(exec, Autostart::ThisProgram());
+        QVERIFY(Autostart::Enabled());
+        {
+            Page p(f);
+            auto *dontRun = p.page.findChild<QCheckBox *>("chkDontRunMUatStartup");
+            QVERIFY(!dontRun->isChecked());
+            dontRun->click();
+            p.page.Update();
+        }
+        QVERIFY(!QFileInfo::exists(entry));
+        QVERIFY(!Autostart::Enabled());
+    }
+    void execArguments_data();
+    void execArguments()
+    {
+        QFETCH(QString, command);
+        QFETCH(QStringList, arguments);
+        QCOMPARE(EmailProgram::Arguments(command), arguments);
+    }
+    void shellMetacharactersRunNoShell();
+    void startFailureIsReported()
+    {
+        OptionsFixture f; QVERIFY(f.isValid());
+        QVERIFY(OptionsFixture::WriteFile(f.dataDir() + "/applications/ghost.desktop",
+                                          desktopEntry("Ghost", "/nonexistent/ghost-mailer %u", "x-scheme-handler/mailto;")));
+        Page p(f);
+        auto *combo = p.page.findChild<QComboBox *>("cboEmailProgram");
+        combo->setCurrentIndex(combo->findText("Ghost"));
+        p.page.cmdRunEmailClient_Click();
+        QCOMPARE(f.boxes.size(), 1);
+        QVERIFY(f.boxes.at(0).prompt.startsWith("Cannot start E-mail program. "));
+        QVERIFY(f.boxes.at(0).prompt.size() > QString("Cannot start E-mail program. ").size());
+    }
+    void notificationOnUntilSwitchedOff()
+    {
+        OptionsFixture f;
+        Page p(f);
+        auto *box = p.page.findChild<QCheckBox *>(QStringLiteral("chkNotify"));
+        QVERIFY(box);
+        QVERIFY(box->isChecked());   // never saved: on
+        box->setChecked(false);
+        QVERIFY(p.apply.isEnabled());
+        p.page.Update();
+        QCOMPARE(f.engine()->settings()->GetSetting(ucOptGeneral::KeyDesktopNotification, true).toBool(), false);
+        Page again(f);
+        QVERIFY(!again.page.findChild<QCheckBox *>(QStringLiteral("chkNotify"))->isChecked());
+    }
+};
+
 void TstOptGeneral::derivedName_data()
 {
     QTest::addColumn<QString>("command");
@@ -53,118 +180,6 @@ void TstOptGeneral::derivedName_data()
                                         << "Microsoft Outlook";
     QTest::newRow("outlook-express") << R"("C:\Program Files\Outlook Express\msimn.exe" /mailurl:%1)"
                                      << "Outlook Express";
-}
-
-void TstOptGeneral::derivedName()
-{
-    QFETCH(QString, command);
-    QFETCH(QString, shown);
-    OptionsFixture f;
-    QVERIFY(f.isValid());
-    QVERIFY(OptionsFixture::WriteFile(f.dataDir() + "/applications/mailer.desktop",
-                                      desktopEntry("Mailer", "mailer %u", "x-scheme-handler/mailto;")));
-    f.settings()->SaveSetting(ucOptGeneral::KeyEmailProgramCommand, command);
-    Page p(f);
-    p.init(f);
-    auto *combo = p.page.findChild<QComboBox *>("cboEmailProgram");
-    QCOMPARE(combo->currentText(), shown);
-    QVERIFY(combo->findText("Mailer") >= 0);
-    QVERIFY(!p.apply.isEnabled());
-}
-
-void TstOptGeneral::mailClientsFromDesktopEntries()
-{
-    OptionsFixture f;
-    QVERIFY(f.isValid());
-    const QString apps = f.dataDir() + "/applications/";
-    QVERIFY(OptionsFixture::WriteFile(apps + "mailer.desktop",
-                                      desktopEntry("Mailer", "mailer --compose %u", "text/plain;x-scheme-handler/mailto;")));
-    QVERIFY(OptionsFixture::WriteFile(apps + "viewer.desktop", desktopEntry("Viewer", "viewer %f", "image/png;")));
-    QVERIFY(OptionsFixture::WriteFile(apps + "gone.desktop",
-                                      desktopEntry("Gone", "gone %u", "x-scheme-handler/mailto;", "Hidden=true\n")));
-    QVERIFY(OptionsFixture::WriteFile(apps + "missing.desktop",
-                                      desktopEntry("Missing", "nothere %u", "x-scheme-handler/mailto;",
-                                                   "TryExec=/nonexistent/murmelo-test-program\n")));
-    QVERIFY(OptionsFixture::WriteFile(apps + "kde/kmail.desktop",
-                                      desktopEntry("KMail", "kmail %u", "x-scheme-handler/mailto;")));
-    QVERIFY(OptionsFixture::WriteFile(apps + "broken.desktop", "not a desktop entry at all\n\x01\x02"));
-    // The user's own entry hides the system one with the same id.
-    QVERIFY(OptionsFixture::WriteFile(apps + "override.desktop",
-                                      desktopEntry("System Override", "sys %u", "x-scheme-handler/mailto;")));
-    QVERIFY(OptionsFixture::WriteFile(f.dataHome() + "/applications/override.desktop",
-                                      desktopEntry("My Override", "mine %u", "x-scheme-handler/mailto;")));
-
-    const QList<Record> found = MailClients::Find();
-    QStringList names;
-    for (const Record &r : found)
-        names << r.text("Name");
-    QCOMPARE(names, QStringList({"My Override", "KMail", "Mailer"}));
-    QCOMPARE(found.at(1).Id(), QString("kde-kmail.desktop"));
-    QCOMPARE(found.at(2).text("OpenCommand"), QString("mailer --compose %u"));
-
-    Page p(f);
-    p.init(f);
-    auto *combo = p.page.findChild<QComboBox *>("cboEmailProgram");
-    QCOMPARE(combo->count(), 3);
-    // Nothing stored, no Outlook Express listed: the second entry is chosen.
-    QCOMPARE(combo->currentText(), QString("KMail"));
-}
-
-void TstOptGeneral::chosenProgramStoresItsCommand()
-{
-    OptionsFixture f;
-    QVERIFY(f.isValid());
-    qputenv("MURMELO_TEST_MAILDIR", "/opt/mailer");
-    QVERIFY(OptionsFixture::WriteFile(f.dataDir() + "/applications/mailer.desktop",
-                                      desktopEntry("Mailer", "%MURMELO_TEST_MAILDIR%/bin/mailer %u",
-                                                   "x-scheme-handler/mailto;")));
-    f.settings()->SaveSetting(ucOptGeneral::KeyEmailProgramName, "Old Mailer");
-    f.settings()->SaveSetting(ucOptGeneral::KeyEmailProgramCommand, "old-mailer");
-    Page p(f);
-    p.init(f);
-    auto *combo = p.page.findChild<QComboBox *>("cboEmailProgram");
-    QCOMPARE(combo->currentText(), QString("Old Mailer"));   // no longer installed, still shown
-    combo->setCurrentIndex(combo->findText("Mailer"));
-    QVERIFY(p.apply.isEnabled());
-    p.page.Update();
-    QCOMPARE(f.settings()->GetSetting(ucOptGeneral::KeyEmailProgramName).toString(), QString("Mailer"));
-    QCOMPARE(f.settings()->GetSetting(ucOptGeneral::KeyEmailProgramCommand).toString(),
-             QString("/opt/mailer/bin/mailer %u"));
-    qunsetenv("MURMELO_TEST_MAILDIR");
-}
-
-void TstOptGeneral::autostartWrittenOnClearRemovedOnTick()
-{
-    OptionsFixture f;
-    QVERIFY(f.isValid());
-    const QString entry = f.configHome() + "/autostart/murmelo.desktop";
-    QCOMPARE(Autostart::EntryPath(), entry);
-    {
-        Page p(f);
-        p.init(f);
-        auto *dontRun = p.page.findChild<QCheckBox *>("chkDontRunMUatStartup");
-        QVERIFY(dontRun->isChecked());   // no entry yet
-        dontRun->click();
-        QVERIFY(p.apply.isEnabled());
-        p.page.Update();
-    }
-    QVERIFY(QFileInfo::exists(entry));
-    DesktopEntry written;
-    QVERIFY(written.load(entry));
-    QCOMPARE(written.value("Type"), QString("Application"));
-    const QStringList exec = DesktopEntry::ExpandArguments(DesktopEntry::SplitExec(written.value("Exec")));
-    QCOMPARE(exec, Autostart::ThisProgram());
-    QVERIFY(Autostart::Enabled());
-    {
-        Page p(f);
-        p.init(f);
-        auto *dontRun = p.page.findChild<QCheckBox *>("chkDontRunMUatStartup");
-        QVERIFY(!dontRun->isChecked());
-        dontRun->click();
-        p.page.Update();
-    }
-    QVERIFY(!QFileInfo::exists(entry));
-    QVERIFY(!Autostart::Enabled());
 }
 
 void TstOptGeneral::execArguments_data()
@@ -185,17 +200,9 @@ void TstOptGeneral::execArguments_data()
     QTest::newRow("empty") << "   " << QStringList{};
 }
 
-void TstOptGeneral::execArguments()
-{
-    QFETCH(QString, command);
-    QFETCH(QStringList, arguments);
-    QCOMPARE(EmailProgram::Arguments(command), arguments);
-}
-
 void TstOptGeneral::shellMetacharactersRunNoShell()
 {
-    OptionsFixture f;
-    QVERIFY(f.isValid());
+    OptionsFixture f; QVERIFY(f.isValid());
     // A real program that writes each argument it got on a line of its own.
     const QString script = f.path("record-args");
     QVERIFY(OptionsFixture::WriteFile(script, "#!/bin/sh\nout=\"$1\"; shift\n"
@@ -219,39 +226,6 @@ void TstOptGeneral::shellMetacharactersRunNoShell()
     QVERIFY(!QFileInfo::exists(pwned1));
     QVERIFY(!QFileInfo::exists(pwned2));
     QVERIFY(!QFileInfo::exists(pwned3));
-}
-
-void TstOptGeneral::startFailureIsReported()
-{
-    OptionsFixture f;
-    QVERIFY(f.isValid());
-    QVERIFY(OptionsFixture::WriteFile(f.dataDir() + "/applications/ghost.desktop",
-                                      desktopEntry("Ghost", "/nonexistent/ghost-mailer %u", "x-scheme-handler/mailto;")));
-    Page p(f);
-    p.init(f);
-    auto *combo = p.page.findChild<QComboBox *>("cboEmailProgram");
-    combo->setCurrentIndex(combo->findText("Ghost"));
-    p.page.cmdRunEmailClient_Click();
-    QCOMPARE(f.boxes.size(), 1);
-    QVERIFY(f.boxes.at(0).prompt.startsWith("Cannot start E-mail program. "));
-    QVERIFY(f.boxes.at(0).prompt.size() > QString("Cannot start E-mail program. ").size());
-}
-
-void TstOptGeneral::notificationOnUntilSwitchedOff()
-{
-    OptionsFixture f;
-    Page p(f);
-    p.init(f);
-    auto *box = p.page.findChild<QCheckBox *>(QStringLiteral("chkNotify"));
-    QVERIFY(box);
-    QVERIFY(box->isChecked());   // never saved: on
-    box->setChecked(false);
-    QVERIFY(p.apply.isEnabled());
-    p.page.Update();
-    QCOMPARE(f.engine()->settings()->GetSetting(ucOptGeneral::KeyDesktopNotification, true).toBool(), false);
-    Page again(f);
-    again.init(f);
-    QVERIFY(!again.page.findChild<QCheckBox *>(QStringLiteral("chkNotify"))->isChecked());
 }
 
 QTEST_MAIN(TstOptGeneral)

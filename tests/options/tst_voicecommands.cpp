@@ -30,27 +30,6 @@
 #include <QTest>
 #include <sndfile.h>
 
-class TstVoiceCommands : public QObject
-{
-    Q_OBJECT
-private Q_SLOTS:
-    void firstUseCreatesAndSavesDefaults();
-    void registersFromSetting();
-    void disableAllRegistersEveryCommandDisabled();
-    void showHide_data();
-    void showHide();
-    void showHideReRegistersAfterReload();
-    void dispatch_data();
-    void dispatch();
-    void recognisedPhraseReadsClipboard();
-    void pageWithoutEditsWritesNothing();
-    void pageEnabledBoxSwitchesTextBox();
-    void listenAllTheTime_data();
-    void listenAllTheTime();
-
-private:
-    static QHash<QString, std::function<void()>> recorder(QStringList *ran);
-};
 
 namespace {
 using Page = PageOf<ucOptVoiceCmd>;
@@ -70,7 +49,7 @@ const QString kStop = "mnuStopTalking_Click";
 const QString kSkip = "mnuSkipMessage_Click";
 }
 
-QHash<QString, std::function<void()>> TstVoiceCommands::recorder(QStringList *ran)
+static QHash<QString, std::function<void()>> recorder(QStringList *ran)
 {
     QHash<QString, std::function<void()>> handlers;
     for (const VoiceCommands::Command &c : VoiceCommands::Table())
@@ -78,276 +57,254 @@ QHash<QString, std::function<void()>> TstVoiceCommands::recorder(QStringList *ra
     return handlers;
 }
 
-void TstVoiceCommands::firstUseCreatesAndSavesDefaults()
+class TstVoiceCommands : public QObject
 {
-    OptionsFixture f;
-    QVERIFY(f.isValid());
-    QVERIFY(!f.settings()->GetSetting(VoiceCommands::Key).isValid());
-    const Record rec = VoiceCommands::Stored(f.settings());
-    QVERIFY(f.settings()->GetSetting(VoiceCommands::Key).isValid());
-    Record stored;
-    QVERIFY(VoiceCommands::FromStored(f.settings()->GetSetting(VoiceCommands::Key), &stored));
-    QCOMPARE(stored.Count(), 3 + 3 * VoiceCommands::CommandCount);
-    QCOMPARE(stored.text(VoiceCommands::ListeningKeyName), QStringLiteral("Scroll_Lock"));
-    QCOMPARE(Utility::ToBool(stored.Item("DisableAll"), true), false);
-    QCOMPARE(Utility::ToBool(stored.Item(VoiceCommands::HandsFree), true), false);
-    const QStringList phrases = {"Check Mail", "Say Date", "Say Time", "Read Clipboard",
-                                 "Play WAV File", "Read Text File", "Stop Talking", "Skip Message"};
-    for (int i = 0; i < VoiceCommands::CommandCount; ++i) {
-        const QString name = VoiceCommands::Table().at(i).name;
-        QCOMPARE(stored.text("Command" + name), phrases.at(i));
-        QVERIFY(Utility::ToBool(stored.Item("Enabled" + name), false));
-        QVERIFY(Utility::ToBool(stored.Item("Visible" + name), false));
+    Q_OBJECT
+private Q_SLOTS:
+    void firstUseCreatesAndSavesDefaults()
+    {
+        OptionsFixture f; QVERIFY(f.isValid());
+        QVERIFY(!f.settings()->GetSetting(VoiceCommands::Key).isValid());
+        const Record rec = VoiceCommands::Stored(f.settings());
+        QVERIFY(f.settings()->GetSetting(VoiceCommands::Key).isValid());
+        Record stored;
+        QVERIFY(VoiceCommands::FromStored(f.settings()->GetSetting(VoiceCommands::Key), &stored));
+        QCOMPARE(stored.Count(), 3 + 3 * VoiceCommands::CommandCount);
+        QCOMPARE(stored.text(VoiceCommands::ListeningKeyName), QStringLiteral("Scroll_Lock"));
+        QCOMPARE(Utility::ToBool(stored.Item("DisableAll"), true), false);
+        QCOMPARE(Utility::ToBool(stored.Item(VoiceCommands::HandsFree), true), false);
+        const QStringList phrases = {"Check Mail", "Say Date", "Say Time", "Read Clipboard",
+                                     "Play WAV File", "Read Text File", "Stop Talking", "Skip Message"};
+        for (int i = 0; i < VoiceCommands::CommandCount; ++i) {
+            const QString name = VoiceCommands::Table().at(i).name;
+            QCOMPARE(stored.text("Command" + name), phrases.at(i));
+            QVERIFY(Utility::ToBool(stored.Item("Enabled" + name), false));
+            QVERIFY(Utility::ToBool(stored.Item("Visible" + name), false));
+        }
+        QCOMPARE(stored.names(), rec.names());
     }
-    QCOMPARE(stored.names(), rec.names());
-}
-
-void TstVoiceCommands::registersFromSetting()
-{
-    OptionsFixture f;
-    QVERIFY(f.isValid());
-    Record rec = VoiceCommands::Stored(f.settings());
-    rec.Add("CommandmnuTalkDate_Click", "What day is it");
-    rec.Add("EnabledmnuTalkDate_Click", false);
-    rec.Add("VisiblemnuPlayWavFile_Click", false);
-    VoiceCommands::Save(f.settings(), rec);
-    VoiceCommands::RegisterVoiceCommands(f.talker(), f.settings());
-    AgentCommands *commands = f.talker()->Character()->Commands();
-    QCOMPARE(commands->Count(), 8);
-    QCOMPARE(commands->all().at(0)->Name(), kCheck);
-    QCOMPARE(commands->all().at(0)->Caption(), QString("C&heck Mail"));
-    QCOMPARE(commands->Item("mnuTalkDate_Click")->Voice(), QString("What day is it"));
-    QVERIFY(!commands->Item("mnuTalkDate_Click")->Enabled());
-    QVERIFY(!commands->Item("mnuPlayWavFile_Click")->Visible());
-    QVERIFY(commands->Item("mnuPlayWavFile_Click")->Enabled());
-    QVERIFY(!commands->enabledPhrases().contains("what day is it"));
-    QVERIFY(commands->enabledPhrases().contains("read clipboard"));
-}
-
-void TstVoiceCommands::disableAllRegistersEveryCommandDisabled()
-{
-    OptionsFixture f;
-    QVERIFY(f.isValid());
-    Page p(f);
-    p.init(f);
-    QVERIFY(!p.page.Dirty());
-    p.page.findChild<QCheckBox *>("chkVisible_1")->setChecked(false);
-    p.page.findChild<QCheckBox *>("chkDisableAll")->click();
-    QVERIFY(p.page.Dirty());
-    QVERIFY(p.apply.isEnabled());
-    for (int i = 0; i < VoiceCommands::CommandCount; ++i) {
-        QVERIFY(!p.page.findChild<QLineEdit *>(QString("txtCommand_%1").arg(i))->isEnabled());
-        QVERIFY(!p.page.findChild<QCheckBox *>(QString("chkEnabled_%1").arg(i))->isEnabled());
+    void registersFromSetting()
+    {
+        OptionsFixture f; QVERIFY(f.isValid());
+        Record rec = VoiceCommands::Stored(f.settings());
+        rec.Add("CommandmnuTalkDate_Click", "What day is it");
+        rec.Add("EnabledmnuTalkDate_Click", false);
+        rec.Add("VisiblemnuPlayWavFile_Click", false);
+        VoiceCommands::Save(f.settings(), rec);
+        VoiceCommands::RegisterVoiceCommands(f.talker(), f.settings());
+        AgentCommands *commands = f.talker()->Character()->Commands();
+        QCOMPARE(commands->Count(), 8);
+        QCOMPARE(commands->all().at(0)->Name(), kCheck);
+        QCOMPARE(commands->all().at(0)->Caption(), QString("C&heck Mail"));
+        QCOMPARE(commands->Item("mnuTalkDate_Click")->Voice(), QString("What day is it"));
+        QVERIFY(!commands->Item("mnuTalkDate_Click")->Enabled());
+        QVERIFY(!commands->Item("mnuPlayWavFile_Click")->Visible());
+        QVERIFY(commands->Item("mnuPlayWavFile_Click")->Enabled());
+        QVERIFY(!commands->enabledPhrases().contains("what day is it"));
+        QVERIFY(commands->enabledPhrases().contains("read clipboard"));
     }
-    p.page.Update();
-    QVERIFY(!p.page.Dirty());
-    AgentCommands *commands = f.talker()->Character()->Commands();
-    QCOMPARE(commands->Count(), 8);
-    for (const AgentCommand *c : commands->all()) {
-        QVERIFY2(!c->Enabled(), qPrintable(c->Name()));
-        QCOMPARE(c->Visible(), c->Name() != "mnuTalkDate_Click");
-    }
-    QVERIFY(commands->enabledPhrases().isEmpty());
-}
-
-void TstVoiceCommands::showHide_data()
-{
-    QTest::addColumn<int>("talking");   // -1 not given, 0 false, 1 true
-    QTest::addColumn<QStringList>("visible");
-    const QStringList all = {kCheck, "mnuTalkDate_Click", "mnuTalkTime_Click", "mnuTalkClipboard_Click",
-                             "mnuPlayWavFile_Click", "mnuReadTextFile_Click", kStop, kSkip};
-    QTest::newRow("talking-only-stop-and-skip-besides-check") << 1 << QStringList{kCheck, kStop, kSkip};
-    QTest::newRow("finished-others-return") << 0 << all.mid(0, 6);
-    QTest::newRow("no-state-all-as-set") << -1 << all;
-}
-
-void TstVoiceCommands::showHide()
-{
-    QFETCH(int, talking);
-    QFETCH(QStringList, visible);
-    OptionsFixture f;
-    QVERIFY(f.isValid());
-    VoiceCommands::RegisterVoiceCommands(f.talker(), f.settings());
-    if (talking < 0)
-        VoiceCommands::VoiceCommandsShowHide(f.log(), f.talker(), f.settings());
-    else
-        VoiceCommands::VoiceCommandsShowHide(f.log(), f.talker(), f.settings(), talking == 1);
-    QCOMPARE(visibleNames(f.talker()), visible);
-
-    // A command the user hid stays hidden whatever the state.
-    Record rec = VoiceCommands::Stored(f.settings());
-    rec.Add("Visible" + kStop, false);
-    VoiceCommands::Save(f.settings(), rec);
-    VoiceCommands::VoiceCommandsShowHide(f.log(), f.talker(), f.settings(), true);
-    QCOMPARE(visibleNames(f.talker()), QStringList({kCheck, kSkip}));
-}
-
-void TstVoiceCommands::showHideReRegistersAfterReload()
-{
-    OptionsFixture f;
-    QVERIFY(f.isValid());
-    f.talker()->UnloadAgent();
-    f.talker()->LoadAgent();
-    QCOMPARE(f.talker()->Character()->Commands()->Count(), 0);
-    VoiceCommands::VoiceCommandsShowHide(f.log(), f.talker(), f.settings(), true);
-    QCOMPARE(f.talker()->Character()->Commands()->Count(), 8);
-    QCOMPARE(visibleNames(f.talker()), QStringList({kCheck, kStop, kSkip}));
-    // Without a character the failure is logged, nothing else happens.
-    f.talker()->UnloadAgent();
-    VoiceCommands::VoiceCommandsShowHide(f.log(), f.talker(), f.settings(), false);
-}
-
-void TstVoiceCommands::dispatch_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("runs");
-    for (const VoiceCommands::Command &c : VoiceCommands::Table())
-        QTest::newRow(qPrintable(c.name)) << c.name << true;
-    QTest::newRow("unknown-name") << "mnuExit_Click" << false;
-    QTest::newRow("empty-name") << "" << false;
-    QTest::newRow("other-case") << "MNUTALKTIME_CLICK" << false;
-}
-
-void TstVoiceCommands::dispatch()
-{
-    QFETCH(QString, name);
-    QFETCH(bool, runs);
-    QStringList ran;
-    AgentUserInput input;
-    input.Name = name;
-    QCOMPARE(VoiceCommands::Dispatch({}, input, recorder(&ran)), runs);
-    QCOMPARE(ran, runs ? QStringList{name} : QStringList{});
-}
-
-void TstVoiceCommands::recognisedPhraseReadsClipboard()
-{
-    OptionsFixture f;
-    QVERIFY(f.isValid());
-    VoiceCommands::RegisterVoiceCommands(f.talker(), f.settings());
-    QGuiApplication::clipboard()->setText("Meeting moved to noon");
-
-    // The user says the phrase: espeak-ng speech at 16 kHz, as a microphone hears it.
-    SpeechTags::Defaults d;
-    d.voice = "en-us";
-    d.speedWpm = 160;
-    const SpeechText t = SpeechTags::translate("read clipboard", d);
-    SpeechJobPtr job = SpeechSynthesizer::instance()->synthesize(t.ssml, d.voice);
-    QByteArray pcm;
-    connect(job.get(), &SpeechJob::audio, this, [&](const QByteArray &s, const SpeechEvents &) { pcm += s; });
-    QSignalSpy done(job.get(), &SpeechJob::finished);
-    QVERIFY(done.wait(20000));
-    QByteArray audio(8000 * 2, 0);
-    audio += AudioFileReader::resample(pcm, 22050, 16000);
-    audio += QByteArray(8000 * 2, 0);
-    const QString wav = f.path("read-clipboard.wav");
-    SF_INFO info{};
-    info.samplerate = 16000;
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE *file = sf_open(QFile::encodeName(wav).constData(), SFM_WRITE, &info);
-    QVERIFY(file);
-    sf_write_short(file, reinterpret_cast<const short *>(audio.constData()), audio.size() / 2);
-    sf_close(file);
-
-    // The main window's handler of Read Clipboard, and every other one recorded.
-    QStringList ran;
-    auto handlers = recorder(&ran);
-    handlers.insert("mnuTalkClipboard_Click", [&] {
-        ran << "mnuTalkClipboard_Click";
-        f.talker()->Talk(QGuiApplication::clipboard()->text());
-    });
-    connect(f.agent(), &AgentControl::Command, this,
-            [&](const AgentUserInput &input) { VoiceCommands::Dispatch(f.log(), input, handlers); });
-    QSignalSpy commands(f.agent(), &AgentControl::Command);
-    f.agent()->RecognizeFile(wav);
-    QVERIFY(commands.wait(60000));
-    QCOMPARE(ran, QStringList{"mnuTalkClipboard_Click"});
-    QCOMPARE(f.talker()->spool(), QStringList{"Meeting moved to noon"});
-}
-
-void TstVoiceCommands::pageWithoutEditsWritesNothing()
-{
-    OptionsFixture f;
-    QVERIFY(f.isValid());
-    VoiceCommands::Stored(f.settings());
-    Page p(f);
-    p.init(f);
-    const int rows = f.optionRows();
-    const QString id = f.talker()->characterId();
-    p.page.Update();
-    QCOMPARE(f.optionRows(), rows);
-    QCOMPARE(f.talker()->Character()->Commands()->Count(), 0);   // nothing registered either
-    QCOMPARE(f.talker()->characterId(), id);
-    QVERIFY(!p.apply.isEnabled());
-}
-
-void TstVoiceCommands::pageEnabledBoxSwitchesTextBox()
-{
-    OptionsFixture f;
-    QVERIFY(f.isValid());
-    Page p(f);
-    p.init(f);
-    auto *enabled = p.page.findChild<QCheckBox *>("chkEnabled_4");
-    auto *text = p.page.findChild<QLineEdit *>("txtCommand_4");
-    QVERIFY(text->isEnabled());
-    enabled->click();
-    QVERIFY(!text->isEnabled());
-    QVERIFY(p.page.Dirty());
-    p.page.Update();
-    QVERIFY(!f.talker()->Character()->Commands()->Item("mnuPlayWavFile_Click")->Enabled());
-    Page again(f);
-    again.init(f);
-    QVERIFY(!again.page.findChild<QLineEdit *>("txtCommand_4")->isEnabled());
-    QVERIFY(!again.page.findChild<QCheckBox *>("chkEnabled_4")->isChecked());
-}
-
-void TstVoiceCommands::listenAllTheTime_data()
-{
-    QTest::addColumn<bool>("switchOn");
-    QTest::addColumn<bool>("disableAll");
-    QTest::addColumn<bool>("listens");
-    QTest::newRow("off-by-default") << false << false << false;
-    QTest::newRow("switched-on") << true << false << true;
-    QTest::newRow("all-commands-disabled") << true << true << false;
-}
-
-void TstVoiceCommands::listenAllTheTime()
-{
-    QFETCH(bool, switchOn);
-    QFETCH(bool, disableAll);
-    QFETCH(bool, listens);
-    OptionsFixture f;
-    QVERIFY(f.isValid());
-    // A silent microphone stands in for the missing sound card.
-    QBuffer silence;
-    silence.open(QIODevice::ReadOnly);
-    QAudioFormat format;
-    format.setSampleRate(16000);
-    format.setChannelCount(1);
-    format.setSampleFormat(QAudioFormat::Int16);
-    f.agent()->listener()->useInput(&silence, format);
-    Page p(f);
-    p.init(f);
-    auto *handsFree = p.page.findChild<QCheckBox *>("chkHandsFree");
-    QVERIFY(handsFree);
-    QVERIFY(!handsFree->isChecked());
-    if (switchOn)
-        handsFree->click();
-    if (disableAll)
+    void disableAllRegistersEveryCommandDisabled()
+    {
+        OptionsFixture f; QVERIFY(f.isValid());
+        Page p(f);
+        QVERIFY(!p.page.Dirty());
+        p.page.findChild<QCheckBox *>("chkVisible_1")->setChecked(false);
         p.page.findChild<QCheckBox *>("chkDisableAll")->click();
-    QCOMPARE(handsFree->isEnabled(), !disableAll);
-    QCOMPARE(p.page.Dirty(), switchOn || disableAll);
-    p.page.Update();
-    QCOMPARE(f.agent()->handsFree(), listens);
-    QCOMPARE(Utility::ToBool(VoiceCommands::Stored(f.settings()).Item(VoiceCommands::HandsFree), !switchOn), switchOn);
-    // Applied again at every registration (start-up, a character reload).
-    f.agent()->setHandsFree(false);
-    VoiceCommands::RegisterVoiceCommands(f.talker(), f.settings());
-    QCOMPARE(f.agent()->handsFree(), listens);
-    Page again(f);
-    again.init(f);
-    QCOMPARE(again.page.findChild<QCheckBox *>("chkHandsFree")->isChecked(), switchOn);
-}
+        QVERIFY(p.page.Dirty());
+        QVERIFY(p.apply.isEnabled());
+        for (int i = 0; i < VoiceCommands::CommandCount; ++i) {
+            QVERIFY(!p.page.findChild<QLineEdit *>(QString("txtCommand_%1").arg(i))->isEnabled());
+            QVERIFY(!p.page.findChild<QCheckBox *>(QString("chkEnabled_%1").arg(i))->isEnabled());
+        }
+        p.page.Update();
+        QVERIFY(!p.page.Dirty());
+        AgentCommands *commands = f.talker()->Character()->Commands();
+        QCOMPARE(commands->Count(), 8);
+        for (const AgentCommand *c : commands->all()) {
+            QVERIFY2(!c->Enabled(), qPrintable(c->Name()));
+            QCOMPARE(c->Visible(), c->Name() != "mnuTalkDate_Click");
+        }
+        QVERIFY(commands->enabledPhrases().isEmpty());
+    }
+    void showHide_data()
+    {
+        QTest::addColumn<int>("talking");   // -1 not given, 0 false, 1 true
+        QTest::addColumn<QStringList>("visible");
+        const QStringList all = {kCheck, "mnuTalkDate_Click", "mnuTalkTime_Click", "mnuTalkClipboard_Click",
+                                 "mnuPlayWavFile_Click", "mnuReadTextFile_Click", kStop, kSkip};
+        QTest::newRow("talking-only-stop-and-skip-besides-check") << 1 << QStringList{kCheck, kStop, kSkip};
+        QTest::newRow("finished-others-return") << 0 << all.mid(0, 6);
+        QTest::newRow("no-state-all-as-set") << -1 << all;
+    }
+    void showHide()
+    {
+        QFETCH(int, talking);
+        QFETCH(QStringList, visible);
+        OptionsFixture f; QVERIFY(f.isValid());
+        VoiceCommands::RegisterVoiceCommands(f.talker(), f.settings());
+        if (talking < 0)
+            VoiceCommands::VoiceCommandsShowHide(f.log(), f.talker(), f.settings());
+        else
+            VoiceCommands::VoiceCommandsShowHide(f.log(), f.talker(), f.settings(), talking == 1);
+        QCOMPARE(visibleNames(f.talker()), visible);
+
+        // A command the user hid stays hidden whatever the state.
+        Record rec = VoiceCommands::Stored(f.settings());
+        rec.Add("Visible" + kStop, false);
+        VoiceCommands::Save(f.settings(), rec);
+        VoiceCommands::VoiceCommandsShowHide(f.log(), f.talker(), f.settings(), true);
+        QCOMPARE(visibleNames(f.talker()), QStringList({kCheck, kSkip}));
+    }
+    void showHideReRegistersAfterReload()
+    {
+        OptionsFixture f; QVERIFY(f.isValid());
+        f.talker()->UnloadAgent();
+        f.talker()->LoadAgent();
+        QCOMPARE(f.talker()->Character()->Commands()->Count(), 0);
+        VoiceCommands::VoiceCommandsShowHide(f.log(), f.talker(), f.settings(), true);
+        QCOMPARE(f.talker()->Character()->Commands()->Count(), 8);
+        QCOMPARE(visibleNames(f.talker()), QStringList({kCheck, kStop, kSkip}));
+        // Without a character the failure is logged, nothing else happens.
+        f.talker()->UnloadAgent();
+        VoiceCommands::VoiceCommandsShowHide(f.log(), f.talker(), f.settings(), false);
+    }
+    void dispatch_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("runs");
+        for (const VoiceCommands::Command &c : VoiceCommands::Table())
+            QTest::newRow(qPrintable(c.name)) << c.name << true;
+        QTest::newRow("unknown-name") << "mnuExit_Click" << false;
+        QTest::newRow("empty-name") << "" << false;
+        QTest::newRow("other-case") << "MNUTALKTIME_CLICK" << false;
+    }
+    void dispatch()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, runs);
+        QStringList ran;
+        AgentUserInput input;
+        input.Name = name;
+        QCOMPARE(VoiceCommands::Dispatch({}, input, recorder(&ran)), runs);
+        QCOMPARE(ran, runs ? QStringList{name} : QStringList{});
+    }
+    void recognisedPhraseReadsClipboard()
+    {
+        OptionsFixture f; QVERIFY(f.isValid());
+        VoiceCommands::RegisterVoiceCommands(f.talker(), f.settings());
+        QGuiApplication::clipboard()->setText("Meeting moved to noon");
+
+        // The user says the phrase: espeak-ng speech at 16 kHz, as a microphone hears it.
+        SpeechTags::Defaults d;
+        d.voice = "en-us";
+        d.speedWpm = 160;
+        const SpeechText t = SpeechTags::translate("read clipboard", d);
+        SpeechJobPtr job = SpeechSynthesizer::instance()->synthesize(t.ssml, d.voice);
+        QByteArray pcm;
+        connect(job.get(), &SpeechJob::audio, this, [&](const QByteArray &s, const SpeechEvents &) { pcm += s; });
+        QSignalSpy done(job.get(), &SpeechJob::finished);
+        QVERIFY(done.wait(20000));
+        QByteArray audio(8000 * 2, 0);
+        audio += AudioFileReader::resample(pcm, 22050, 16000);
+        audio += QByteArray(8000 * 2, 0);
+        const QString wav = f.path("read-clipboard.wav");
+        SF_INFO info{};
+        info.samplerate = 16000;
+        info.channels = 1;
+        info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+        SNDFILE *file = sf_open(QFile::encodeName(wav).constData(), SFM_WRITE, &info);
+        QVERIFY(file);
+        sf_write_short(file, reinterpret_cast<const short *>(audio.constData()), audio.size() / 2);
+        sf_close(file);
+
+        // The main window's handler of Read Clipboard, and every other one recorded.
+        QStringList ran;
+        auto handlers = recorder(&ran);
+        handlers.insert("mnuTalkClipboard_Click", [&] {
+            ran << "mnuTalkClipboard_Click";
+            f.talker()->Talk(QGuiApplication::clipboard()->text());
+        });
+        connect(f.agent(), &AgentControl::Command, this,
+                [&](const AgentUserInput &input) { VoiceCommands::Dispatch(f.log(), input, handlers); });
+        QSignalSpy commands(f.agent(), &AgentControl::Command);
+        f.agent()->RecognizeFile(wav);
+        QVERIFY(commands.wait(60000));
+        QCOMPARE(ran, QStringList{"mnuTalkClipboard_Click"});
+        QCOMPARE(f.talker()->spool(), QStringList{"Meeting moved to noon"});
+    }
+    void pageWithoutEditsWritesNothing()
+    {
+        OptionsFixture f; QVERIFY(f.isValid());
+        VoiceCommands::Stored(f.settings());
+        Page p(f);
+        const int rows = f.optionRows();
+        const QString id = f.talker()->characterId();
+        p.page.Update();
+        QCOMPARE(f.optionRows(), rows);
+        QCOMPARE(f.talker()->Character()->Commands()->Count(), 0);   // nothing registered either
+        QCOMPARE(f.talker()->characterId(), id);
+        QVERIFY(!p.apply.isEnabled());
+    }
+    void pageEnabledBoxSwitchesTextBox()
+    {
+        OptionsFixture f; QVERIFY(f.isValid());
+        Page p(f);
+        auto *enabled = p.page.findChild<QCheckBox *>("chkEnabled_4");
+        auto *text = p.page.findChild<QLineEdit *>("txtCommand_4");
+        QVERIFY(text->isEnabled());
+        enabled->click();
+        QVERIFY(!text->isEnabled());
+        QVERIFY(p.page.Dirty());
+        p.page.Update();
+        QVERIFY(!f.talker()->Character()->Commands()->Item("mnuPlayWavFile_Click")->Enabled());
+        Page again(f);
+        QVERIFY(!again.page.findChild<QLineEdit *>("txtCommand_4")->isEnabled());
+        QVERIFY(!again.page.findChild<QCheckBox *>("chkEnabled_4")->isChecked());
+    }
+    void listenAllTheTime_data()
+    {
+        QTest::addColumn<bool>("switchOn");
+        QTest::addColumn<bool>("disableAll");
+        QTest::addColumn<bool>("listens");
+        QTest::newRow("off-by-default") << false << false << false;
+        QTest::newRow("switched-on") << true << false << true;
+        QTest::newRow("all-commands-disabled") << true << true << false;
+    }
+    void listenAllTheTime()
+    {
+        QFETCH(bool, switchOn);
+        QFETCH(bool, disableAll);
+        QFETCH(bool, listens);
+        OptionsFixture f; QVERIFY(f.isValid());
+        // A silent microphone stands in for the missing sound card.
+        QBuffer silence;
+        silence.open(QIODevice::ReadOnly);
+        QAudioFormat format;
+        format.setSampleRate(16000);
+        format.setChannelCount(1);
+        format.setSampleFormat(QAudioFormat::Int16);
+        f.agent()->listener()->useInput(&silence, format);
+        Page p(f);
+        auto *handsFree = p.page.findChild<QCheckBox *>("chkHandsFree");
+        QVERIFY(handsFree);
+        QVERIFY(!handsFree->isChecked());
+        if (switchOn)
+            handsFree->click();
+        if (disableAll)
+            p.page.findChild<QCheckBox *>("chkDisableAll")->click();
+        QCOMPARE(handsFree->isEnabled(), !disableAll);
+        QCOMPARE(p.page.Dirty(), switchOn || disableAll);
+        p.page.Update();
+        QCOMPARE(f.agent()->handsFree(), listens);
+        QCOMPARE(Utility::ToBool(VoiceCommands::Stored(f.settings()).Item(VoiceCommands::HandsFree), !switchOn), switchOn);
+        // Applied again at every registration (start-up, a character reload).
+        f.agent()->setHandsFree(false);
+        VoiceCommands::RegisterVoiceCommands(f.talker(), f.settings());
+        QCOMPARE(f.agent()->handsFree(), listens);
+        Page again(f);
+        QCOMPARE(again.page.findChild<QCheckBox *>("chkHandsFree")->isChecked(), switchOn);
+    }
+};
 
 QTEST_MAIN(TstVoiceCommands)
 #include "tst_voicecommands.moc"

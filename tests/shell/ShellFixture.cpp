@@ -113,10 +113,24 @@ void ShellWindow::clearSpool()
     ef.talker()->StopTalking(true);
 }
 
-QStringList ShellWindow::rowsFrom() const
+bool ShellWindow::shown()
+{
+    w.show();
+    return QTest::qWaitForWindowExposed(&w);
+}
+
+bool ShellWindow::arrive(Record &msg)
+{
+    if (!ef.store(msg))
+        return false;
+    w.moScripting_MsgArrived(msg);
+    return true;
+}
+
+QStringList ShellWindow::rows(int column) const
 {
     QStringList out;
     for (int i = 0; i < w.model()->rowCount(); ++i)
-        out << w.model()->text(i, MessageListModel::ColFrom);
+        out << w.model()->text(i, column);
     return out;
 }

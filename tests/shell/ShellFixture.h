@@ -87,6 +87,10 @@ private:
 public:
     FMain &w;
     void clearSpool();
-    /// The senders as listed, from the top.
-    QStringList rowsFrom() const;
+    /// Shows the window and waits until it is on screen.
+    [[nodiscard]] bool shown();
+    /// Stores `msg` and hands it to the window as the engine does for new mail.
+    [[nodiscard]] bool arrive(Record &msg);
+    /// One column of the list (the senders by default), from the top.
+    QStringList rows(int column = 0) const;
 };

