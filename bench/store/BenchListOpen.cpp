@@ -68,8 +68,8 @@ int fill(const QString &home, int count, bool old)
     }
     if (old) {
         // As a database made before the list sorted and knew what was read.
-        for (const char *sql : {"DROP INDEX MsgDateKey", "DROP INDEX MsgFromOrder", "DROP INDEX MsgSubjectOrder",
-                                "DROP INDEX MsgToOrder", "ALTER TABLE Msg DROP COLUMN IsRead",
+        for (const char *sql : {"DROP INDEX MsgDateKey", "DROP INDEX MsgFromSort", "DROP INDEX MsgSubjectOrder",
+                                "DROP INDEX MsgToSort", "ALTER TABLE Msg DROP COLUMN IsRead",
                                 "ALTER TABLE Msg DROP COLUMN DateKey"})
             db.run(QString::fromLatin1(sql), {}, QStringLiteral("bench")).finish();
     }

@@ -102,22 +102,22 @@ QString columnOf(const QString &property, const QString &source)
 /// gives that without rewriting a row (add() always writes IsRead itself).
 const QString kAddIsRead = QStringLiteral("ALTER TABLE Msg ADD COLUMN IsRead INTEGER NOT NULL DEFAULT 1");
 const QString kAddDateKey = QStringLiteral("ALTER TABLE Msg ADD COLUMN DateKey INTEGER");
-/// The order of a text column in the list. Its index holds only the first characters (most
-/// texts differ there), and the full text orders what they leave tied: the same order as the
-/// whole text, from an index half the size. Must match the indexes below word for word.
-QString textOrder(const QString &column, const QString &dir)
+/// The order of the Subject column in the list. Its index holds only the first characters
+/// (subjects are long and mostly differ there), and the full text orders what they leave
+/// tied: the same order as the whole text, from an index half the size. Addresses are short
+/// and repeat (every message to the same address), so From and To keep whole-text indexes,
+/// which give the ties in storing order without sorting them. Must match the indexes below.
+QString subjectOrder(const QString &dir)
 {
-    return QStringLiteral("substr(%1, 1, 20) COLLATE NOCASE%2, %1 COLLATE NOCASE%2").arg(column, dir);
+    return QStringLiteral("substr(Subject, 1, 20) COLLATE NOCASE%1, Subject COLLATE NOCASE%1").arg(dir);
 }
 const QString kCreateSortIndexes[] = {
     QStringLiteral("CREATE INDEX IF NOT EXISTS MsgDateKey ON Msg (DateKey)"),
-    QStringLiteral("CREATE INDEX IF NOT EXISTS MsgFromOrder ON Msg (substr(MsgFrom, 1, 20) COLLATE NOCASE)"),
+    QStringLiteral("CREATE INDEX IF NOT EXISTS MsgFromSort ON Msg (MsgFrom COLLATE NOCASE)"),
     QStringLiteral("CREATE INDEX IF NOT EXISTS MsgSubjectOrder ON Msg (substr(Subject, 1, 20) COLLATE NOCASE)"),
-    QStringLiteral("CREATE INDEX IF NOT EXISTS MsgToOrder ON Msg (substr(MsgTo, 1, 20) COLLATE NOCASE)")};
-/// The whole-text indexes of the list's first version, replaced by the ones above.
-const QString kDropWholeTextIndexes[] = {QStringLiteral("DROP INDEX IF EXISTS MsgFromSort"),
-                                         QStringLiteral("DROP INDEX IF EXISTS MsgSubjectSort"),
-                                         QStringLiteral("DROP INDEX IF EXISTS MsgToSort")};
+    QStringLiteral("CREATE INDEX IF NOT EXISTS MsgToSort ON Msg (MsgTo COLLATE NOCASE)")};
+/// The whole-subject index of the list's first version, replaced by the one above.
+const QString kDropWholeSubjectIndex = QStringLiteral("DROP INDEX IF EXISTS MsgSubjectSort");
 const QString kPageColumns = QStringLiteral("SELECT pkMsg, MsgFrom, MsgTo, Date, Subject, IsRead FROM Msg WHERE IsDeleted = 0 ");
 
 QVariant dateKeyValue(const QString &date)
@@ -165,7 +165,7 @@ void MsgManager::Init(Database *db, Log *log, int batchRows)
     }
     if (!schemaHas(*m_db, QStringLiteral("table"), QStringLiteral("Uid"), source))
         ensureImapTable();
-    if (!schemaHas(*m_db, QStringLiteral("index"), QStringLiteral("MsgToOrder"), source))
+    if (!schemaHas(*m_db, QStringLiteral("index"), QStringLiteral("MsgSubjectOrder"), source))
         ensureListColumns(source);
     try {
         convertContent(qMax(1, batchRows), source);
@@ -318,8 +318,7 @@ void MsgManager::ensureListColumns(const QString &source)
         m_db->run(kAddDateKey, {}, source).finish();
         m_db->run(QStringLiteral("DELETE FROM Property WHERE Name = ?"), {kPackedProperty}, source).finish();
     }
-    for (const QString &drop : kDropWholeTextIndexes)
-        m_db->run(drop, {}, source).finish();
+    m_db->run(kDropWholeSubjectIndex, {}, source).finish();
     for (const QString &create : kCreateSortIndexes)
         m_db->run(create, {}, source).finish();
     transaction.commit();
@@ -544,10 +543,10 @@ QList<Record> MsgManager::GetMsgPage(SortKey key, bool descending, int offset, i
     const QString dir = descending ? QStringLiteral(" DESC") : QStringLiteral(" ASC");
     switch (key) {
     case SortKey::Added: break;
-    case SortKey::From: order = textOrder(QStringLiteral("MsgFrom"), dir) + QStringLiteral(", "); break;
-    case SortKey::Subject: order = textOrder(QStringLiteral("Subject"), dir) + QStringLiteral(", "); break;
+    case SortKey::From: order = QStringLiteral("MsgFrom COLLATE NOCASE") + dir + QStringLiteral(", "); break;
+    case SortKey::Subject: order = subjectOrder(dir) + QStringLiteral(", "); break;
     case SortKey::Date: order = QStringLiteral("DateKey") + dir + QStringLiteral(", "); break;
-    case SortKey::To: order = textOrder(QStringLiteral("MsgTo"), dir) + QStringLiteral(", "); break;
+    case SortKey::To: order = QStringLiteral("MsgTo COLLATE NOCASE") + dir + QStringLiteral(", "); break;
     }
     if (key == SortKey::Added)
         order += QStringLiteral("CreationDate") + dir + QStringLiteral(", rowid") + dir;

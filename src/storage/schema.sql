@@ -52,11 +52,11 @@ CREATE INDEX MsgCreation ON Msg (CreationDate);
 -- The list sorts by the moment of sending: Date read as seconds since 1970 (UTC), NULL
 -- when it is not a date. IsRead: the message was shown or read aloud.
 CREATE INDEX MsgDateKey ON Msg (DateKey);
--- Sorting by a header column reads a page from these without sorting the whole table; the
--- first 20 characters order most rows, the full text (sorted as read) the rest.
-CREATE INDEX MsgFromOrder ON Msg (substr(MsgFrom, 1, 20) COLLATE NOCASE);
+-- Sorting by a header column reads a page from these without sorting the whole table. The
+-- subject's index holds its first 20 characters; the full text orders what they leave tied.
+CREATE INDEX MsgFromSort ON Msg (MsgFrom COLLATE NOCASE);
 CREATE INDEX MsgSubjectOrder ON Msg (substr(Subject, 1, 20) COLLATE NOCASE);
-CREATE INDEX MsgToOrder ON Msg (substr(MsgTo, 1, 20) COLLATE NOCASE);
+CREATE INDEX MsgToSort ON Msg (MsgTo COLLATE NOCASE);
 
 -- The unique-id (UIDL) of every message of a mailbox already examined, with the identifier
 -- its header gave: a later check skips it without asking the server. Keyed like the

@@ -115,7 +115,7 @@ inline void fillOlderForm(Database &db, int count, bool beforeListColumns = fals
 {
     SqlTransaction transaction(db, QStringLiteral("fixture"));
     if (beforeListColumns) {
-        for (const char *index : {"MsgDateKey", "MsgFromOrder", "MsgSubjectOrder", "MsgToOrder"})
+        for (const char *index : {"MsgDateKey", "MsgFromSort", "MsgSubjectOrder", "MsgToSort"})
             db.run(QStringLiteral("DROP INDEX ") + QString::fromLatin1(index), {}, QStringLiteral("fixture")).finish();
         db.run(QStringLiteral("ALTER TABLE Msg DROP COLUMN IsRead"), {}, QStringLiteral("fixture")).finish();
         db.run(QStringLiteral("ALTER TABLE Msg DROP COLUMN DateKey"), {}, QStringLiteral("fixture")).finish();
