@@ -4,6 +4,7 @@
 #include "RecordJson.h"
 #include "engine/MUScripting.h"
 #include "receive/CArriveShell.h"
+#include "receive/OnlineAccounts.h"
 #include "receive/ServerCertificate.h"
 #include "storage/AccountManager.h"
 #include "trellis/MUError.h"
@@ -11,6 +12,7 @@
 #include <QFile>
 #include <QTextStream>
 #include <cstdio>
+#include <optional>
 
 namespace {
 const QStringList AccountProps = {"Server", "Port", "User", "CheckInterval", "Disabled", "Email", "Security", "CertPin",
@@ -19,6 +21,8 @@ const QStringList AccountProps = {"Server", "Port", "User", "CheckInterval", "Di
 /// Where the account's password is kept: the record says so when a keyring is in use.
 QString passwordStore(const Record &a)
 {
+    if (!a.text("OnlineAccount").isEmpty())
+        return QStringLiteral("online account");
     return a.text("PasswordStore").isEmpty() ? QStringLiteral("database") : a.text("PasswordStore");
 }
 
@@ -36,7 +40,10 @@ QString accountLine(const Record &a)
         line += QStringLiteral("  (certificate pinned)");
     if (disabled)
         line += QStringLiteral("  (disabled)");
-    line += QStringLiteral("  password in %1").arg(passwordStore(a));
+    if (!a.text("OnlineAccount").isEmpty())
+        line += QStringLiteral("  online account %1").arg(a.text("OnlineAccount"));
+    else
+        line += QStringLiteral("  password in %1").arg(passwordStore(a));
     return line;
 }
 
@@ -50,8 +57,23 @@ QString readPassword(const QString &value)
     return in.readLine();
 }
 
-/// Applies the options given to `a`; false (after printing why) on a bad value.
-bool applyOptions(CliContext &ctx, Record &a, bool adding)
+/// The mail-enabled online account `id`; nullopt after printing why not.
+std::optional<OnlineAccounts::MailAccount> findOnlineAccount(CliContext &ctx, const QString &id)
+{
+    QString why;
+    const QList<OnlineAccounts::MailAccount> accounts = OnlineAccounts::List(&why);
+    for (const OnlineAccounts::MailAccount &o : accounts) {
+        if (o.id == id)
+            return o;
+    }
+    ctx.error(why.isEmpty() ? QStringLiteral("no mail-enabled online account '%1' (see: accounts online)").arg(id)
+                            : why.trimmed());
+    return std::nullopt;
+}
+
+/// Applies the options given to `a`; false (after printing why) on a bad value. `online`: `a`
+/// already holds an online account's settings, which stand unless an option says otherwise.
+bool applyOptions(CliContext &ctx, Record &a, bool adding, bool online = false)
 {
     bool present = false;
     const QString server = ctx.takeOption("--server", &present);
@@ -74,7 +96,7 @@ bool applyOptions(CliContext &ctx, Record &a, bool adding)
             return false;
         }
         a.Add("Protocol", protocol.toUpper());
-    } else if (adding) {
+    } else if (adding && !online) {
         a.Add("Protocol", QStringLiteral("POP3"));
     }
     const QString folder = ctx.takeOption("--folder", &present);
@@ -84,7 +106,7 @@ bool applyOptions(CliContext &ctx, Record &a, bool adding)
             return false;
         }
         a.Add("Folder", folder);
-    } else if (adding) {
+    } else if (adding && !online) {
         a.Add("Folder", QStringLiteral("INBOX"));
     }
     const bool imap = a.text("Protocol") == QLatin1String("IMAP");
@@ -97,11 +119,11 @@ bool applyOptions(CliContext &ctx, Record &a, bool adding)
             return false;
         }
         a.Add("Port", n);
-    } else if (adding) {
+    } else if (adding && !online) {
         const bool tls = a.text("Security") == QLatin1String("TLS");
         a.Add("Port", imap ? (tls ? 993 : 143) : (tls ? 995 : 110));
     }
-    if (adding && !securityGiven) {
+    if (adding && !online && !securityGiven) {
         const int n = a.Item("Port").toInt();
         a.Add("Security", (n == 995 || n == 993) ? QStringLiteral("TLS") : QStringLiteral("STARTTLS"));
     }
@@ -132,7 +154,7 @@ bool applyOptions(CliContext &ctx, Record &a, bool adding)
     const QString email = ctx.takeOption("--email", &present);
     if (present)
         a.Add("Email", email.trimmed());
-    else if (adding)
+    else if (adding && !online)
         a.Add("Email", QString());
     if (adding)
         a.Add("CertPin", QString());
@@ -149,6 +171,24 @@ int runAccounts(CliContext &ctx)
     if (sub == QLatin1String("test"))
         return RunAccountTest(ctx);   // a server check needs no database
     MUScripting &engine = ctx.engine();
+    if (sub == QLatin1String("online")) {
+        if (!ctx.takenAll(QStringLiteral("accounts online")))
+            return CliUsage;
+        QString why;
+        const QList<OnlineAccounts::MailAccount> accounts = OnlineAccounts::List(&why);
+        if (!why.isEmpty()) {
+            ctx.error(why.trimmed());
+            return CliFailed;
+        }
+        for (const OnlineAccounts::MailAccount &o : accounts) {
+            ctx.print(QStringLiteral("%1  %2  %3:%4  %5  user %6  %7%8")
+                          .arg(o.id, o.email, o.server, QString::number(o.port), o.security, o.user, o.auth,
+                               o.provider.isEmpty() ? QString() : QStringLiteral("  (%1)").arg(o.provider)),
+                      {{"OnlineAccount", o.id}, {"Provider", o.provider}, {"Email", o.email}, {"Server", o.server},
+                       {"Port", o.port}, {"Security", o.security}, {"User", o.user}, {"Auth", o.auth}});
+        }
+        return CliOk;
+    }
     if (sub == QLatin1String("list")) {
         if (!ctx.takenAll(QStringLiteral("accounts list")))
             return CliUsage;
@@ -157,13 +197,24 @@ int runAccounts(CliContext &ctx)
             const Record a = v.value<Record>();
             QJsonObject json = RecordToJson(a, AccountProps);
             json.insert(QStringLiteral("PasswordStore"), passwordStore(a));
+            if (!a.text("OnlineAccount").isEmpty())
+                json.insert(QStringLiteral("OnlineAccount"), a.text("OnlineAccount"));
             ctx.print(accountLine(a), json);
         }
         return CliOk;
     }
     if (sub == QLatin1String("add")) {
+        bool online = false;
+        const QString onlineId = ctx.takeOption("--online-account", &online);
         Record a;
-        if (!applyOptions(ctx, a, true))
+        if (online) {
+            // Server, port, security and user come from the online account; the options may still set the rest.
+            const std::optional<OnlineAccounts::MailAccount> found = findOnlineAccount(ctx, onlineId);
+            if (!found)
+                return CliFailed;
+            a = OnlineAccounts::ToAccount(*found);
+        }
+        if (!applyOptions(ctx, a, true, online))
             return CliUsage;
         if (a.text("Server").isEmpty() || a.text("User").isEmpty()) {
             ctx.error(QStringLiteral("accounts add needs --server and --user"));
@@ -250,10 +301,10 @@ int runAccounts(CliContext &ctx)
 
 static CliCommandRegistrar reg(
     QStringLiteral("accounts"),
-    QStringLiteral("accounts list | add --server S [--port N] --user U --password P|- [--interval MIN] "
-                   "[--disabled] [--email E] [--security tls|starttls|none] [--protocol imap|pop3] [--folder F] | update ID [same options, --enabled] "
+    QStringLiteral("accounts list | online | add --server S [--port N] --user U --password P|- [--interval MIN] "
+                   "[--disabled] [--email E] [--security tls|starttls|none] [--protocol imap|pop3] [--folder F] | add --online-account ID [--interval MIN] | update ID [same options, --enabled] "
                    "| remove ID | trust ID [--yes] | test --server S --user U --password P|- [--port N] "
                    "[--security tls|starttls|none] [--protocol imap|pop3]"),
     &runAccounts,
     {"--server=", "--port=", "--user=", "--password=", "--interval=", "--disabled", "--enabled", "--email=",
-     "--security=", "--protocol=", "--folder=", "--yes"});
+     "--security=", "--protocol=", "--folder=", "--yes", "--online-account="});

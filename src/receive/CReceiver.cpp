@@ -2,6 +2,7 @@
 #include <QSslCertificate>
 #include "CArriveShell.h"
 #include "ReceiverMessages.h"
+#include "OnlineAccounts.h"
 #include "Sasl.h"
 #include "mime/CMIMEPart.h"
 #include "mime/MessageLimits.h"
@@ -230,10 +231,13 @@ CReceiver::Capabilities CReceiver::ConnectAndLogIn(const DataBag &data, const Re
     Capabilities caps = ReadCapabilities();
     throwIfCancelled();
     m_pipelining = caps.pipelining;
-    if (account.text(QStringLiteral("Auth")).compare(QLatin1String("OAuth2"), Qt::CaseInsensitive) == 0)
-        LoginWithToken(account, account.text(QStringLiteral("Pwd")), caps);
+    // An online account's token or password is asked for now, for this login only.
+    const Record signIn = OnlineAccounts::WithCredentials(account);
+    throwIfCancelled();
+    if (signIn.text(QStringLiteral("Auth")).compare(QLatin1String("OAuth2"), Qt::CaseInsensitive) == 0)
+        LoginWithToken(signIn, signIn.text(QStringLiteral("Pwd")), caps);
     else
-        Login(account.text(QStringLiteral("User")), account.text(QStringLiteral("Pwd")), caps);
+        Login(signIn.text(QStringLiteral("User")), signIn.text(QStringLiteral("Pwd")), caps);
     throwIfCancelled();
     if (caps.answered && !caps.uidl) {
         // A server may announce TOP and UIDL only once logged in.

@@ -8,7 +8,7 @@
 #include <QSet>
 
 namespace {
-const QString kColumns = QStringLiteral("pkAccount, Server, Port, User, Pwd, CheckInterval, Disabled, Email, Security, CertPin, Protocol, Folder");
+const QString kColumns = QStringLiteral("pkAccount, Server, Port, User, Pwd, CheckInterval, Disabled, Email, Security, CertPin, Protocol, Folder, OnlineAccount");
 
 /// A non-null text, so that NOT NULL columns never receive SQL NULL for an empty value.
 QString nonNull(const QString &text)
@@ -50,6 +50,8 @@ Record recordFromRow(const QSqlQuery &query)
     account.Add(QStringLiteral("CertPin"), Database::readText(query.value(9)));
     account.Add(QStringLiteral("Protocol"), Database::readText(query.value(10)));
     account.Add(QStringLiteral("Folder"), Database::readText(query.value(11)));
+    if (const QString online = Database::readText(query.value(12)); !online.isEmpty())
+        account.Add(QStringLiteral("OnlineAccount"), online);
     return account;
 }
 }
@@ -76,6 +78,7 @@ void AccountManager::Init(Database *db)
         {QStringLiteral("certpin"), QStringLiteral("ALTER TABLE Account ADD COLUMN CertPin TEXT NOT NULL DEFAULT ''")},
         {QStringLiteral("protocol"), QStringLiteral("ALTER TABLE Account ADD COLUMN Protocol TEXT NOT NULL DEFAULT 'POP3'")},
         {QStringLiteral("folder"), QStringLiteral("ALTER TABLE Account ADD COLUMN Folder TEXT NOT NULL DEFAULT 'INBOX'")},
+        {QStringLiteral("onlineaccount"), QStringLiteral("ALTER TABLE Account ADD COLUMN OnlineAccount TEXT NOT NULL DEFAULT ''")},
     };
     bool missing = false;
     for (const auto &column : added)
@@ -112,7 +115,8 @@ QVariantList AccountManager::columnValues(const Record &account, const QString &
         ? QStringLiteral("INBOX") : account.text(QStringLiteral("Folder"));
     return {Database::bindText(server), port, Database::bindText(user), Database::bindText(pwd), interval,
             disabled ? 1 : 0, Database::bindText(email), Database::bindText(security), Database::bindText(certPin),
-            Database::bindText(protocol), Database::bindText(folder)};
+            Database::bindText(protocol), Database::bindText(folder),
+            Database::bindText(nonNull(account.text(QStringLiteral("OnlineAccount")).trimmed()))};
 }
 
 void AccountManager::add(Record &account)
@@ -127,7 +131,7 @@ void AccountManager::add(Record &account)
         m_passwords->Write(account, account.text(QStringLiteral("Pwd")));
     try {
         SqlTransaction transaction(*m_db, source);
-        m_db->run(QStringLiteral("INSERT INTO Account (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)").arg(kColumns), values,
+        m_db->run(QStringLiteral("INSERT INTO Account (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)").arg(kColumns), values,
                   source)
             .finish();
         transaction.commit();
@@ -201,8 +205,8 @@ void AccountManager::Update(const Record &account)
     }
     SqlTransaction transaction(*m_db, source);
     QSqlQuery query = m_db->run(QStringLiteral("UPDATE Account SET Server = ?, Port = ?, User = ?, Pwd = ?, CheckInterval = ?, "
-                                               "Disabled = ?, Email = ?, Security = ?, CertPin = ?, Protocol = ?, Folder = ? "
-                                               "WHERE pkAccount = ?"),
+                                               "Disabled = ?, Email = ?, Security = ?, CertPin = ?, Protocol = ?, Folder = ?, "
+                                               "OnlineAccount = ? WHERE pkAccount = ?"),
                                 values, source);
     if (query.numRowsAffected() < 1)
         throw MUError(MUError::Fail, QStringLiteral("No current record: account %1 does not exist.").arg(account.Id()), source);
@@ -287,6 +291,10 @@ void AccountManager::resolvePassword(Record &account) const
 {
     if (!m_passwords)
         return;   // the record of a store without a keyring is the plain one
+    if (!account.text(QStringLiteral("OnlineAccount")).isEmpty()) {
+        account.Add(QStringLiteral("PasswordStore"), QStringLiteral("online account"));
+        return;   // its sign-in is asked of the desktop at each login, never kept
+    }
     const bool keyring = account.text(QStringLiteral("Pwd")).isEmpty();
     account.Add(QStringLiteral("PasswordStore"), keyring ? QStringLiteral("keyring") : QStringLiteral("database"));
     if (!keyring)

@@ -1,4 +1,5 @@
 #include "CImapReceiver.h"
+#include "receive/OnlineAccounts.h"
 #include "receive/Sasl.h"
 #include <algorithm>
 #include "mime/MessageLimits.h"
@@ -390,12 +391,14 @@ void CImapReceiver::LoginWithToken(const QString &token)
 
 void CImapReceiver::Login()
 {
-    if (m_account.text(QStringLiteral("Auth")).compare(QLatin1String("OAuth2"), Qt::CaseInsensitive) == 0) {
-        LoginWithToken(m_account.text(QStringLiteral("Pwd")));
+    // An online account's token or password is asked for now, for this login only.
+    const Record signIn = OnlineAccounts::WithCredentials(m_account);
+    if (signIn.text(QStringLiteral("Auth")).compare(QLatin1String("OAuth2"), Qt::CaseInsensitive) == 0) {
+        LoginWithToken(signIn.text(QStringLiteral("Pwd")));
         return;
     }
     const QByteArray user = m_user.toUtf8();
-    const QByteArray pwd = m_account.text(QStringLiteral("Pwd")).toUtf8();
+    const QByteArray pwd = signIn.text(QStringLiteral("Pwd")).toUtf8();
     const bool plain = hasCapability("AUTH=PLAIN");
     const bool loginDisabled = hasCapability("LOGINDISABLED");
     if (loginDisabled && !plain)
