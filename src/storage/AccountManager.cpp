@@ -189,6 +189,14 @@ void AccountManager::Update(const Record &account)
 {
     const QString source = QStringLiteral("AccountManager.Update");
     QVariantList values = columnValues(account, source);
+    if (!account.Exists(QStringLiteral("OnlineAccount"))) {
+        // A record that does not speak of it (the account dialog's) leaves the link as it is.
+        QSqlQuery stored = m_db->run(QStringLiteral("SELECT OnlineAccount FROM Account WHERE pkAccount = ?"),
+                                     {account.Id()}, source);
+        if (stored.next())
+            values.last() = stored.value(0);
+        stored.finish();
+    }
     values.append(account.Id());
     if (m_passwords) {
         QSqlQuery exists = m_db->run(QStringLiteral("SELECT 1 FROM Account WHERE pkAccount = ?"), {account.Id()}, source);

@@ -5,6 +5,8 @@
 #include "ReceiverRun.h"
 #include "receive/OAuthDovecot.h"
 #include "receive/OnlineAccounts.h"
+#include "TestHome.h"
+#include "storage/AccountManager.h"
 #include "trellis/MUError.h"
 #include "trellis/MetaTypes.h"
 #include <QDBusConnection>
@@ -60,6 +62,7 @@ private Q_SLOTS:
     void credentialsAreAskedAtEachLogin();
     void goneAccountIsAClearError();
     void cliListsAndAdds();
+    void updateThatDoesNotNameTheLinkKeepsIt();
     void receivesFromDovecot_data();
     void receivesFromDovecot();
 
@@ -228,6 +231,37 @@ void TestOnlineAccounts::cliListsAndAdds()
     QVERIFY2(unknown.err.contains("no mail-enabled online account 'nope'"), unknown.err.constData());
     mockCall(QStringLiteral("RemoveMailAccount"), {QStringLiteral("g_1")});
     mockCall(QStringLiteral("RemoveMailAccount"), {QStringLiteral("p_1")});
+}
+
+void TestOnlineAccounts::updateThatDoesNotNameTheLinkKeepsIt()
+{
+    TestHome home;
+    QVERIFY(home.isValid());
+    AccountManager accounts;
+    accounts.Init(home.database());
+    Record linked = OnlineAccounts::ToAccount({QStringLiteral("g_9"), {}, QStringLiteral("a@example.org"),
+                                               QStringLiteral("imap.example.org"), 993, QStringLiteral("TLS"),
+                                               QStringLiteral("alice"), QStringLiteral("OAuth2")});
+    linked.Add(QStringLiteral("CheckInterval"), 10);
+    linked.Add(QStringLiteral("Disabled"), false);
+    accounts.add(linked);
+    // The account dialog writes every field it shows, and no link.
+    const Record stored = accounts.GetAccount(linked.Id());
+    QCOMPARE(stored.text(QStringLiteral("OnlineAccount")), QStringLiteral("g_9"));
+    Record edited;
+    edited.setId(stored.Id());
+    for (const QString &name : stored.names()) {
+        if (name != QLatin1String("OnlineAccount"))
+            edited.Add(name, stored.Item(name));
+    }
+    edited.Add(QStringLiteral("CheckInterval"), 7);
+    accounts.Update(edited);
+    QCOMPARE(accounts.GetAccount(linked.Id()).text(QStringLiteral("OnlineAccount")), QStringLiteral("g_9"));
+    QCOMPARE(accounts.GetAccount(linked.Id()).Item(QStringLiteral("CheckInterval")).toInt(), 7);
+    // Naming it empty unlinks it.
+    edited.Add(QStringLiteral("OnlineAccount"), QString());
+    accounts.Update(edited);
+    QCOMPARE(accounts.GetAccount(linked.Id()).text(QStringLiteral("OnlineAccount")), QString());
 }
 
 void TestOnlineAccounts::receivesFromDovecot_data()
