@@ -4,12 +4,15 @@
 #include "RecordJson.h"
 #include "engine/MUScripting.h"
 #include "receive/CArriveShell.h"
+#include "receive/BrowserSignIn.h"
 #include "receive/OnlineAccounts.h"
+#include "storage/PasswordStore.h"
 #include "receive/ServerCertificate.h"
 #include "storage/AccountManager.h"
 #include "trellis/MUError.h"
 #include "trellis/Utility.h"
 #include <QFile>
+#include <QProcess>
 #include <QTextStream>
 #include <cstdio>
 #include <optional>
@@ -55,6 +58,33 @@ QString readPassword(const QString &value)
         return value;
     QTextStream in(stdin);
     return in.readLine();
+}
+
+/// Browser sign-in is offered only where its refresh token can live: in the keyring.
+bool keyringForSignIn(CliContext &ctx)
+{
+    QString why;
+    if (PasswordStore::KeyringAvailable(nullptr, &why))
+        return true;
+    ctx.error(QStringLiteral("browser sign-in keeps its token in the keyring only, and no keyring is available%1")
+                  .arg(why.isEmpty() ? QString() : QStringLiteral(": ") + why));
+    return false;
+}
+
+/// Signs in with `provider` in the browser; the refresh token, or empty after printing why not.
+/// The address goes to stderr as well, for a desktop whose browser does not open by itself.
+QString browserSignIn(CliContext &ctx, const BrowserSignIn::Provider &provider)
+{
+    QString why;
+    const QString browser = qEnvironmentVariable("MURMELO_BROWSER", QStringLiteral("xdg-open"));
+    const QString refresh = BrowserSignIn::SignIn(provider, [&browser](const QUrl &url) {
+        std::fprintf(stderr, "Open this address in your browser to sign in:\n%s\n", url.toEncoded().constData());
+        std::fflush(stderr);
+        QProcess::startDetached(browser, {url.toString(QUrl::FullyEncoded)});
+    }, &why);
+    if (refresh.isEmpty())
+        ctx.error(QStringLiteral("sign-in failed: %1").arg(why));
+    return refresh;
 }
 
 /// The mail-enabled online account `id`; nullopt after printing why not.
@@ -206,6 +236,8 @@ int runAccounts(CliContext &ctx)
     if (sub == QLatin1String("add")) {
         bool online = false;
         const QString onlineId = ctx.takeOption("--online-account", &online);
+        bool oauth2 = false;
+        const QString providerName = ctx.takeOption("--oauth2", &oauth2);
         Record a;
         if (online) {
             // Server, port, security and user come from the online account; the options may still set the rest.
@@ -220,8 +252,44 @@ int runAccounts(CliContext &ctx)
             ctx.error(QStringLiteral("accounts add needs --server and --user"));
             return CliUsage;
         }
+        if (oauth2) {
+            if (!keyringForSignIn(ctx))
+                return CliFailed;
+            const std::optional<BrowserSignIn::Provider> provider = BrowserSignIn::FindProvider(providerName);
+            if (!provider) {
+                ctx.error(QStringLiteral("no OAuth2 sign-in is configured for '%1' (an \"oauth2\" block with a client id "
+                                         "in its provider entry of services.json)").arg(providerName));
+                return CliFailed;
+            }
+            const QString refresh = browserSignIn(ctx, *provider);
+            if (refresh.isEmpty())
+                return CliFailed;
+            a.Add("OAuth2Provider", provider->name);
+            a.Add("Pwd", refresh);
+        }
         engine.AddAccount(a);
         ctx.print(a.Id(), {{"Id", a.Id()}});
+        return CliOk;
+    }
+    if (sub == QLatin1String("signin")) {
+        if (ctx.args.size() != 1) {
+            ctx.error(QStringLiteral("usage: accounts signin ID"));
+            return CliUsage;
+        }
+        Record a = engine.accountManager()->GetAccount(ctx.args.takeFirst());
+        if (!keyringForSignIn(ctx))
+            return CliFailed;
+        const std::optional<BrowserSignIn::Provider> provider = BrowserSignIn::FindProvider(a.text("OAuth2Provider"));
+        if (!provider) {
+            ctx.error(QStringLiteral("account %1 does not sign in through the browser").arg(a.Id()));
+            return CliFailed;
+        }
+        const QString refresh = browserSignIn(ctx, *provider);
+        if (refresh.isEmpty())
+            return CliFailed;
+        a.Add("Pwd", refresh);
+        engine.UpdateAccount(a);
+        ctx.print(QStringLiteral("signed in %1").arg(a.Id()), {{"Id", a.Id()}, {"SignedIn", true}});
         return CliOk;
     }
     if (sub == QLatin1String("update")) {
@@ -302,9 +370,9 @@ int runAccounts(CliContext &ctx)
 static CliCommandRegistrar reg(
     QStringLiteral("accounts"),
     QStringLiteral("accounts list | online | add --server S [--port N] --user U --password P|- [--interval MIN] "
-                   "[--disabled] [--email E] [--security tls|starttls|none] [--protocol imap|pop3] [--folder F] | add --online-account ID [--interval MIN] | update ID [same options, --enabled] "
+                   "[--disabled] [--email E] [--security tls|starttls|none] [--protocol imap|pop3] [--folder F] | add --online-account ID [--interval MIN] | add --oauth2 DOMAIN --server S --user U [...] | signin ID | update ID [same options, --enabled] "
                    "| remove ID | trust ID [--yes] | test --server S --user U --password P|- [--port N] "
                    "[--security tls|starttls|none] [--protocol imap|pop3]"),
     &runAccounts,
     {"--server=", "--port=", "--user=", "--password=", "--interval=", "--disabled", "--enabled", "--email=",
-     "--security=", "--protocol=", "--folder=", "--yes", "--online-account="});
+     "--security=", "--protocol=", "--folder=", "--yes", "--online-account=", "--oauth2="});

@@ -1,4 +1,5 @@
 #include "OnlineAccounts.h"
+#include "BrowserSignIn.h"
 #include "trellis/MUError.h"
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -119,8 +120,36 @@ Record ToAccount(const MailAccount &account)
     return r;
 }
 
+namespace {
+/// An account signed in through the browser: an access token made from its refresh token.
+Record withBrowserToken(const Record &account, const QString &providerName)
+{
+    const QString who = QStringLiteral("%1 on %2").arg(account.text(QStringLiteral("User")), account.text(QStringLiteral("Server")));
+    const std::optional<BrowserSignIn::Provider> provider = BrowserSignIn::FindProvider(providerName);
+    if (!provider)
+        throw failure(QStringLiteral("The service configuration has no OAuth2 sign-in for '%1' any more (%2). ")
+                          .arg(providerName, who));
+    const QString refresh = account.text(QStringLiteral("Pwd"));
+    if (refresh.isEmpty())
+        throw failure(QStringLiteral("%1 is not signed in: sign in again (murmelo-cli accounts signin %2). ")
+                          .arg(who, account.Id()));
+    QString why;
+    bool rejected = false;
+    const QString token = BrowserSignIn::AccessToken(*provider, refresh, &why, &rejected);
+    if (token.isEmpty())
+        throw failure(rejected ? QStringLiteral("%1: %2 Sign in again (murmelo-cli accounts signin %3). ").arg(who, why, account.Id())
+                               : QStringLiteral("%1: no access token: %2 ").arg(who, why));
+    Record signIn = account;
+    signIn.Add(QStringLiteral("Auth"), QStringLiteral("OAuth2"));
+    signIn.Add(QStringLiteral("Pwd"), token);
+    return signIn;
+}
+}
+
 Record WithCredentials(const Record &account)
 {
+    if (const QString provider = account.text(QStringLiteral("OAuth2Provider")); !provider.isEmpty())
+        return withBrowserToken(account, provider);
     const QString id = account.text(QStringLiteral("OnlineAccount"));
     if (id.isEmpty())
         return account;

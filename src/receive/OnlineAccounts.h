@@ -30,7 +30,9 @@ QList<MailAccount> List(QString *error = nullptr);
 /// Protocol IMAP, Folder INBOX and OnlineAccount; no password.
 Record ToAccount(const MailAccount &account);
 
-/// `account` as a login needs it: for an account that names an online account, a copy whose
+/// `account` as a login needs it: for an account signed in through the browser
+/// ("OAuth2Provider"), a copy whose "Pwd" is an access token made from its refresh token; for an
+/// account that names an online account, a copy whose
 /// "Pwd" is the access token ("Auth" "OAuth2") or the password ("Auth" "Password") asked of
 /// it just now; any other account as it is. MUError 525 when the online account is gone, must
 /// be signed in again, or the service does not answer, in words that say what to do.
