@@ -45,6 +45,8 @@ QString accountLine(const Record &a)
         line += QStringLiteral("  (disabled)");
     if (!a.text("OnlineAccount").isEmpty())
         line += QStringLiteral("  online account %1").arg(a.text("OnlineAccount"));
+    else if (!a.text("OAuth2Provider").isEmpty())
+        line += QStringLiteral("  browser sign-in %1, token in %2").arg(a.text("OAuth2Provider"), passwordStore(a));
     else
         line += QStringLiteral("  password in %1").arg(passwordStore(a));
     return line;
@@ -227,8 +229,10 @@ int runAccounts(CliContext &ctx)
             const Record a = v.value<Record>();
             QJsonObject json = RecordToJson(a, AccountProps);
             json.insert(QStringLiteral("PasswordStore"), passwordStore(a));
-            if (!a.text("OnlineAccount").isEmpty())
-                json.insert(QStringLiteral("OnlineAccount"), a.text("OnlineAccount"));
+            for (const char *link : {"OnlineAccount", "OAuth2Provider"}) {
+                if (!a.text(link).isEmpty())
+                    json.insert(QLatin1String(link), a.text(link));
+            }
             ctx.print(accountLine(a), json);
         }
         return CliOk;

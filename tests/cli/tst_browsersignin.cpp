@@ -198,6 +198,7 @@ void TestBrowserSignIn::signsInAndReceives()
 
     const CliResult list = run({"--json", "accounts", "list"});
     QCOMPARE(list.first().value("PasswordStore").toString(), QStringLiteral("keyring"));
+    QCOMPARE(list.first().value("OAuth2Provider").toString(), QStringLiteral("example.test"));
     const CliResult check = run({"--json", "check"});
     QVERIFY2(check.status == 0, (check.out + check.err).constData());
     QCOMPARE(check.json().size(), 1);
