@@ -4,13 +4,18 @@
 #include "RecordJson.h"
 #include "engine/MUScripting.h"
 #include "receive/CArriveShell.h"
+#include "receive/BrowserSignIn.h"
+#include "receive/OnlineAccounts.h"
+#include "storage/PasswordStore.h"
 #include "receive/ServerCertificate.h"
 #include "storage/AccountManager.h"
 #include "trellis/MUError.h"
 #include "trellis/Utility.h"
 #include <QFile>
+#include <QProcess>
 #include <QTextStream>
 #include <cstdio>
+#include <optional>
 
 namespace {
 const QStringList AccountProps = {"Server", "Port", "User", "CheckInterval", "Disabled", "Email", "Security", "CertPin",
@@ -19,6 +24,8 @@ const QStringList AccountProps = {"Server", "Port", "User", "CheckInterval", "Di
 /// Where the account's password is kept: the record says so when a keyring is in use.
 QString passwordStore(const Record &a)
 {
+    if (!a.text("OnlineAccount").isEmpty())
+        return QStringLiteral("online account");
     return a.text("PasswordStore").isEmpty() ? QStringLiteral("database") : a.text("PasswordStore");
 }
 
@@ -36,7 +43,12 @@ QString accountLine(const Record &a)
         line += QStringLiteral("  (certificate pinned)");
     if (disabled)
         line += QStringLiteral("  (disabled)");
-    line += QStringLiteral("  password in %1").arg(passwordStore(a));
+    if (!a.text("OnlineAccount").isEmpty())
+        line += QStringLiteral("  online account %1").arg(a.text("OnlineAccount"));
+    else if (!a.text("OAuth2Provider").isEmpty())
+        line += QStringLiteral("  browser sign-in %1, token in %2").arg(a.text("OAuth2Provider"), passwordStore(a));
+    else
+        line += QStringLiteral("  password in %1").arg(passwordStore(a));
     return line;
 }
 
@@ -50,8 +62,50 @@ QString readPassword(const QString &value)
     return in.readLine();
 }
 
-/// Applies the options given to `a`; false (after printing why) on a bad value.
-bool applyOptions(CliContext &ctx, Record &a, bool adding)
+/// Browser sign-in is offered only where its refresh token can live: in the keyring.
+bool keyringForSignIn(CliContext &ctx)
+{
+    QString why;
+    if (PasswordStore::KeyringAvailable(nullptr, &why))
+        return true;
+    ctx.error(QStringLiteral("browser sign-in keeps its token in the keyring only, and no keyring is available%1")
+                  .arg(why.isEmpty() ? QString() : QStringLiteral(": ") + why));
+    return false;
+}
+
+/// Signs in with `provider` in the browser; the refresh token, or empty after printing why not.
+/// The address goes to stderr as well, for a desktop whose browser does not open by itself.
+QString browserSignIn(CliContext &ctx, const BrowserSignIn::Provider &provider)
+{
+    QString why;
+    const QString browser = qEnvironmentVariable("MURMELO_BROWSER", QStringLiteral("xdg-open"));
+    const QString refresh = BrowserSignIn::SignIn(provider, [&browser](const QUrl &url) {
+        std::fprintf(stderr, "Open this address in your browser to sign in:\n%s\n", url.toEncoded().constData());
+        std::fflush(stderr);
+        QProcess::startDetached(browser, {url.toString(QUrl::FullyEncoded)});
+    }, &why);
+    if (refresh.isEmpty())
+        ctx.error(QStringLiteral("sign-in failed: %1").arg(why));
+    return refresh;
+}
+
+/// The mail-enabled online account `id`; nullopt after printing why not.
+std::optional<OnlineAccounts::MailAccount> findOnlineAccount(CliContext &ctx, const QString &id)
+{
+    QString why;
+    const QList<OnlineAccounts::MailAccount> accounts = OnlineAccounts::List(&why);
+    for (const OnlineAccounts::MailAccount &o : accounts) {
+        if (o.id == id)
+            return o;
+    }
+    ctx.error(why.isEmpty() ? QStringLiteral("no mail-enabled online account '%1' (see: accounts online)").arg(id)
+                            : why.trimmed());
+    return std::nullopt;
+}
+
+/// Applies the options given to `a`; false (after printing why) on a bad value. `online`: `a`
+/// already holds an online account's settings, which stand unless an option says otherwise.
+bool applyOptions(CliContext &ctx, Record &a, bool adding, bool online = false)
 {
     bool present = false;
     const QString server = ctx.takeOption("--server", &present);
@@ -74,7 +128,7 @@ bool applyOptions(CliContext &ctx, Record &a, bool adding)
             return false;
         }
         a.Add("Protocol", protocol.toUpper());
-    } else if (adding) {
+    } else if (adding && !online) {
         a.Add("Protocol", QStringLiteral("POP3"));
     }
     const QString folder = ctx.takeOption("--folder", &present);
@@ -84,7 +138,7 @@ bool applyOptions(CliContext &ctx, Record &a, bool adding)
             return false;
         }
         a.Add("Folder", folder);
-    } else if (adding) {
+    } else if (adding && !online) {
         a.Add("Folder", QStringLiteral("INBOX"));
     }
     const bool imap = a.text("Protocol") == QLatin1String("IMAP");
@@ -97,11 +151,11 @@ bool applyOptions(CliContext &ctx, Record &a, bool adding)
             return false;
         }
         a.Add("Port", n);
-    } else if (adding) {
+    } else if (adding && !online) {
         const bool tls = a.text("Security") == QLatin1String("TLS");
         a.Add("Port", imap ? (tls ? 993 : 143) : (tls ? 995 : 110));
     }
-    if (adding && !securityGiven) {
+    if (adding && !online && !securityGiven) {
         const int n = a.Item("Port").toInt();
         a.Add("Security", (n == 995 || n == 993) ? QStringLiteral("TLS") : QStringLiteral("STARTTLS"));
     }
@@ -132,7 +186,7 @@ bool applyOptions(CliContext &ctx, Record &a, bool adding)
     const QString email = ctx.takeOption("--email", &present);
     if (present)
         a.Add("Email", email.trimmed());
-    else if (adding)
+    else if (adding && !online)
         a.Add("Email", QString());
     if (adding)
         a.Add("CertPin", QString());
@@ -149,6 +203,24 @@ int runAccounts(CliContext &ctx)
     if (sub == QLatin1String("test"))
         return RunAccountTest(ctx);   // a server check needs no database
     MUScripting &engine = ctx.engine();
+    if (sub == QLatin1String("online")) {
+        if (!ctx.takenAll(QStringLiteral("accounts online")))
+            return CliUsage;
+        QString why;
+        const QList<OnlineAccounts::MailAccount> accounts = OnlineAccounts::List(&why);
+        if (!why.isEmpty()) {
+            ctx.error(why.trimmed());
+            return CliFailed;
+        }
+        for (const OnlineAccounts::MailAccount &o : accounts) {
+            ctx.print(QStringLiteral("%1  %2  %3:%4  %5  user %6  %7%8")
+                          .arg(o.id, o.email, o.server, QString::number(o.port), o.security, o.user, o.auth,
+                               o.provider.isEmpty() ? QString() : QStringLiteral("  (%1)").arg(o.provider)),
+                      {{"OnlineAccount", o.id}, {"Provider", o.provider}, {"Email", o.email}, {"Server", o.server},
+                       {"Port", o.port}, {"Security", o.security}, {"User", o.user}, {"Auth", o.auth}});
+        }
+        return CliOk;
+    }
     if (sub == QLatin1String("list")) {
         if (!ctx.takenAll(QStringLiteral("accounts list")))
             return CliUsage;
@@ -157,20 +229,71 @@ int runAccounts(CliContext &ctx)
             const Record a = v.value<Record>();
             QJsonObject json = RecordToJson(a, AccountProps);
             json.insert(QStringLiteral("PasswordStore"), passwordStore(a));
+            for (const char *link : {"OnlineAccount", "OAuth2Provider"}) {
+                if (!a.text(link).isEmpty())
+                    json.insert(QLatin1String(link), a.text(link));
+            }
             ctx.print(accountLine(a), json);
         }
         return CliOk;
     }
     if (sub == QLatin1String("add")) {
+        bool online = false;
+        const QString onlineId = ctx.takeOption("--online-account", &online);
+        bool oauth2 = false;
+        const QString providerName = ctx.takeOption("--oauth2", &oauth2);
         Record a;
-        if (!applyOptions(ctx, a, true))
+        if (online) {
+            // Server, port, security and user come from the online account; the options may still set the rest.
+            const std::optional<OnlineAccounts::MailAccount> found = findOnlineAccount(ctx, onlineId);
+            if (!found)
+                return CliFailed;
+            a = OnlineAccounts::ToAccount(*found);
+        }
+        if (!applyOptions(ctx, a, true, online))
             return CliUsage;
         if (a.text("Server").isEmpty() || a.text("User").isEmpty()) {
             ctx.error(QStringLiteral("accounts add needs --server and --user"));
             return CliUsage;
         }
+        if (oauth2) {
+            if (!keyringForSignIn(ctx))
+                return CliFailed;
+            const std::optional<BrowserSignIn::Provider> provider = BrowserSignIn::FindProvider(providerName);
+            if (!provider) {
+                ctx.error(QStringLiteral("no OAuth2 sign-in is configured for '%1' (an \"oauth2\" block with a client id "
+                                         "in its provider entry of services.json)").arg(providerName));
+                return CliFailed;
+            }
+            const QString refresh = browserSignIn(ctx, *provider);
+            if (refresh.isEmpty())
+                return CliFailed;
+            a.Add("OAuth2Provider", provider->name);
+            a.Add("Pwd", refresh);
+        }
         engine.AddAccount(a);
         ctx.print(a.Id(), {{"Id", a.Id()}});
+        return CliOk;
+    }
+    if (sub == QLatin1String("signin")) {
+        if (ctx.args.size() != 1) {
+            ctx.error(QStringLiteral("usage: accounts signin ID"));
+            return CliUsage;
+        }
+        Record a = engine.accountManager()->GetAccount(ctx.args.takeFirst());
+        if (!keyringForSignIn(ctx))
+            return CliFailed;
+        const std::optional<BrowserSignIn::Provider> provider = BrowserSignIn::FindProvider(a.text("OAuth2Provider"));
+        if (!provider) {
+            ctx.error(QStringLiteral("account %1 does not sign in through the browser").arg(a.Id()));
+            return CliFailed;
+        }
+        const QString refresh = browserSignIn(ctx, *provider);
+        if (refresh.isEmpty())
+            return CliFailed;
+        a.Add("Pwd", refresh);
+        engine.UpdateAccount(a);
+        ctx.print(QStringLiteral("signed in %1").arg(a.Id()), {{"Id", a.Id()}, {"SignedIn", true}});
         return CliOk;
     }
     if (sub == QLatin1String("update")) {
@@ -250,10 +373,10 @@ int runAccounts(CliContext &ctx)
 
 static CliCommandRegistrar reg(
     QStringLiteral("accounts"),
-    QStringLiteral("accounts list | add --server S [--port N] --user U --password P|- [--interval MIN] "
-                   "[--disabled] [--email E] [--security tls|starttls|none] [--protocol imap|pop3] [--folder F] | update ID [same options, --enabled] "
+    QStringLiteral("accounts list | online | add --server S [--port N] --user U --password P|- [--interval MIN] "
+                   "[--disabled] [--email E] [--security tls|starttls|none] [--protocol imap|pop3] [--folder F] | add --online-account ID [--interval MIN] | add --oauth2 DOMAIN --server S --user U [...] | signin ID | update ID [same options, --enabled] "
                    "| remove ID | trust ID [--yes] | test --server S --user U --password P|- [--port N] "
                    "[--security tls|starttls|none] [--protocol imap|pop3]"),
     &runAccounts,
     {"--server=", "--port=", "--user=", "--password=", "--interval=", "--disabled", "--enabled", "--email=",
-     "--security=", "--protocol=", "--folder=", "--yes"});
+     "--security=", "--protocol=", "--folder=", "--yes", "--online-account=", "--oauth2="});

@@ -1,4 +1,5 @@
 #include "CArriveShell.h"
+#include <QScopeGuard>
 #include "ServerCertificate.h"
 #include "SocketErrorNumbers.h"
 #include "mime/MessageLimits.h"
@@ -28,6 +29,16 @@ QString loggable(const QString &command)
     if (line.left(4).toUpper() == QLatin1String("PASS"))
         return QStringLiteral("PASS ****");
     return line;
+}
+
+/// A SASL step as it may appear in the log: the verb and mechanism, never the response.
+QString loggableSasl(const QString &command)
+{
+    if (command.left(5).toUpper() == QLatin1String("AUTH ")) {
+        const QStringList words = command.trimmed().split(QLatin1Char(' '));
+        return words.size() > 2 ? words.mid(0, 2).join(QLatin1Char(' ')) + QStringLiteral(" ****") : command.trimmed();
+    }
+    return QStringLiteral("****");
 }
 
 /// The text of a negative status line: what follows "-ERR" and one blank.
@@ -258,7 +269,8 @@ void CArriveShell::SendData(const QString &command, bool multiLine, QString &res
 {
     result.clear();
     try {
-        trace(QStringLiteral("SendData(%1)").arg(loggable(command)), QStringLiteral("SendData"));
+        trace(QStringLiteral("SendData(%1)").arg(m_saslStep ? loggableSasl(command) : loggable(command)),
+              QStringLiteral("SendData"));
         ensureSocket();
         m_failed = false;
         m_framer.begin(multiLine);
@@ -278,6 +290,15 @@ void CArriveShell::SendData(const QString &command, bool multiLine, QString &res
                          source(QStringLiteral("SendData")));
         throw;
     }
+}
+
+bool CArriveShell::SendSasl(const QString &command, QString &challenge)
+{
+    m_saslStep = true;
+    m_challenged = false;
+    const auto done = qScopeGuard([this] { m_saslStep = false; });
+    SendData(command, false, challenge);
+    return m_challenged;
 }
 
 void CArriveShell::SendListing(const QString &command, const Pop3ReplyFramer::LineSink &onLine)
@@ -377,6 +398,11 @@ void CArriveShell::interpretReply(const QString &command, QString &result)
     }
 
     const QString first = QString::fromLatin1(m_framer.statusLine());
+    if (m_saslStep && (first == QLatin1String("+") || first.startsWith(QLatin1String("+ ")))) {
+        m_challenged = true;
+        result = first.mid(2);
+        return;
+    }
     if (first.left(3).toUpper() != QLatin1String("+OK")) {
         QString text = negativeText(first);
         // Some servers answer TOP with the message itself and no status line.

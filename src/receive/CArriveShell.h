@@ -89,6 +89,11 @@ public:
     /// Throws 525 on a negative reply (except to QUIT), 533 when the server stops answering,
     /// 531 past the time limit, or the socket error.
     void SendData(const QString &command, bool multiLine, QString &result);
+    /// One step of a SASL exchange (RFC 5034): sends `command` (AUTH or a base64 response,
+    /// with its CR LF; never logged as it is) and waits for a single-line reply. True when the
+    /// server asks for more ("+ "), `challenge` then holding its base64; false on +OK. Errors,
+    /// -ERR included, as SendData.
+    bool SendSasl(const QString &command, QString &challenge);
     /// Sends a multi-line `command` (with its CR LF) and hands each line of its payload to
     /// `onLine` as it arrives, keeping none of them (a listing of millions of lines costs no
     /// memory). Errors and cancellation as SendData.
@@ -173,6 +178,8 @@ private:
     QEventLoop *m_loop = nullptr;   // the running wait, if any
     QTimer *m_idleTimer = nullptr;  // the running wait's inactivity timer
     bool m_failed = false;
+    bool m_saslStep = false;  // a "+ " reply is the server's challenge, not a refusal
+    bool m_challenged = false;
     bool m_writtenBeforeFailure = false; // the command left before the connection failed
     qint32 m_errNumber = 0;
     QString m_errDescription;

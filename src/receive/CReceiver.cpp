@@ -2,6 +2,8 @@
 #include <QSslCertificate>
 #include "CArriveShell.h"
 #include "ReceiverMessages.h"
+#include "OnlineAccounts.h"
+#include "Sasl.h"
 #include "mime/CMIMEPart.h"
 #include "mime/MessageLimits.h"
 #include "trellis/MUError.h"
@@ -229,7 +231,13 @@ CReceiver::Capabilities CReceiver::ConnectAndLogIn(const DataBag &data, const Re
     Capabilities caps = ReadCapabilities();
     throwIfCancelled();
     m_pipelining = caps.pipelining;
-    Login(account.text(QStringLiteral("User")), account.text(QStringLiteral("Pwd")), caps);
+    // An online account's token or password is asked for now, for this login only.
+    const Record signIn = OnlineAccounts::WithCredentials(account);
+    throwIfCancelled();
+    if (signIn.text(QStringLiteral("Auth")).compare(QLatin1String("OAuth2"), Qt::CaseInsensitive) == 0)
+        LoginWithToken(signIn, signIn.text(QStringLiteral("Pwd")), caps);
+    else
+        Login(signIn.text(QStringLiteral("User")), signIn.text(QStringLiteral("Pwd")), caps);
     throwIfCancelled();
     if (caps.answered && !caps.uidl) {
         // A server may announce TOP and UIDL only once logged in.
@@ -392,6 +400,8 @@ CReceiver::Capabilities CReceiver::ReadCapabilities()
             caps.uidl = true;
         else if (name == QLatin1String("USER"))
             caps.user = true;
+        else if (name == QLatin1String("SASL"))
+            caps.sasl = line.section(QLatin1Char(' '), 1).trimmed().toLatin1().split(' ');
     }
     trace(QStringLiteral("Capabilities: PIPELINING=%1, UIDL=%2")
               .arg(caps.pipelining ? QStringLiteral("True") : QStringLiteral("False"),
@@ -419,6 +429,55 @@ void CReceiver::Login(const QString &user, const QString &pwd, const Capabilitie
     m_shell->SendData(userCommand, false, reply);
     throwIfCancelled();
     m_shell->SendData(passCommand, false, reply);
+}
+
+void CReceiver::LoginWithToken(const Record &account, const QString &token, const Capabilities &caps)
+{
+    const QString server = account.text(QStringLiteral("Server"));
+    QList<QByteArray> offered = caps.sasl;
+    offered.removeAll(QByteArray());
+    const Sasl::Mechanism mechanism = Sasl::Choose(offered);
+    if (mechanism == Sasl::Mechanism::None)
+        throw MUError(MUError::engineNumber(525), Sasl::NotOfferedText(server, offered), source(QStringLiteral("Login")));
+    const QString name = QString::fromLatin1(Sasl::Name(mechanism));
+    const QString initial = QString::fromLatin1(
+        Sasl::InitialResponse(mechanism, account.text(QStringLiteral("User")), token, m_shell->remoteHost(),
+                              m_shell->remotePort())
+            .toBase64());
+    // A POP3 command holds at most 255 octets (RFC 5034 section 4): a longer token goes in
+    // answer to the server's empty challenge.
+    const QString withInitial = QStringLiteral("AUTH ") + name + QLatin1Char(' ') + initial + kCrLf;
+    const QString user = account.text(QStringLiteral("User"));
+    QString challenge;
+    bool more = false;
+    try {
+        if (withInitial.size() <= 255) {
+            more = m_shell->SendSasl(withInitial, challenge);
+        } else {
+            more = m_shell->SendSasl(QStringLiteral("AUTH ") + name + kCrLf, challenge);
+            throwIfCancelled();
+            if (more)
+                more = m_shell->SendSasl(initial + kCrLf, challenge);
+        }
+    } catch (const MUError &e) {
+        // Refused without a word on the token: still nothing a new attempt with it would change.
+        if (e.number() != MUError::engineNumber(525))
+            throw;
+        throw MUError(e.number(), Sasl::SignInAgainText(user, server, {}) + e.description(), source(QStringLiteral("Login")));
+    }
+    throwIfCancelled();
+    if (!more)
+        return;
+    // A challenge now is the server's verdict on the token; the acknowledgement ends the
+    // exchange with its -ERR, and the account waits for a new sign-in rather than a retry.
+    const Sasl::TokenError error = Sasl::ParseChallenge(challenge.toLatin1());
+    try {
+        QString ignored;
+        m_shell->SendSasl(QString::fromLatin1(Sasl::ErrorAcknowledgement(mechanism).toBase64()) + kCrLf, ignored);
+    } catch (const MUError &) {
+        // The -ERR expected here says less than the challenge did.
+    }
+    throw MUError(MUError::engineNumber(525), Sasl::SignInAgainText(user, server, error), source(QStringLiteral("Login")));
 }
 
 QList<CReceiver::Slot> CReceiver::ExamineMailbox(const Capabilities &caps, const DataBag &received,

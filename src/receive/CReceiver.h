@@ -98,6 +98,7 @@ private:
         bool pipelining = false;
         bool uidl = false;
         bool user = false; ///< USER and PASS are allowed on this connection
+        QList<QByteArray> sasl; ///< the SASL mechanisms offered (RFC 5034)
     };
 
     /// The three stages of a check. Connects (TLS as the account asks) and logs in.
@@ -117,6 +118,8 @@ private:
     Capabilities ReadCapabilities();
     /// USER and PASS: together in one batch when the server allows both pipelining and USER.
     void Login(const QString &user, const QString &pwd, const Capabilities &caps);
+    /// AUTH with an OAuth2 access token (RFC 5034, 7628): OAUTHBEARER, else XOAUTH2.
+    void LoginWithToken(const Record &account, const QString &token, const Capabilities &caps);
     /// UIDL when offered (its listing also counts the messages), else STAT: the newest
     /// window of the mailbox, planned. Empty when cancelled.
     QList<Slot> ExamineMailbox(const Capabilities &caps, const DataBag &received, const QVariantMap &knownUidls,

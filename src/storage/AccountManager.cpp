@@ -8,7 +8,7 @@
 #include <QSet>
 
 namespace {
-const QString kColumns = QStringLiteral("pkAccount, Server, Port, User, Pwd, CheckInterval, Disabled, Email, Security, CertPin, Protocol, Folder");
+const QString kColumns = QStringLiteral("pkAccount, Server, Port, User, Pwd, CheckInterval, Disabled, Email, Security, CertPin, Protocol, Folder, OnlineAccount, OAuth2Provider");
 
 /// A non-null text, so that NOT NULL columns never receive SQL NULL for an empty value.
 QString nonNull(const QString &text)
@@ -50,6 +50,10 @@ Record recordFromRow(const QSqlQuery &query)
     account.Add(QStringLiteral("CertPin"), Database::readText(query.value(9)));
     account.Add(QStringLiteral("Protocol"), Database::readText(query.value(10)));
     account.Add(QStringLiteral("Folder"), Database::readText(query.value(11)));
+    if (const QString online = Database::readText(query.value(12)); !online.isEmpty())
+        account.Add(QStringLiteral("OnlineAccount"), online);
+    if (const QString provider = Database::readText(query.value(13)); !provider.isEmpty())
+        account.Add(QStringLiteral("OAuth2Provider"), provider);
     return account;
 }
 }
@@ -76,6 +80,8 @@ void AccountManager::Init(Database *db)
         {QStringLiteral("certpin"), QStringLiteral("ALTER TABLE Account ADD COLUMN CertPin TEXT NOT NULL DEFAULT ''")},
         {QStringLiteral("protocol"), QStringLiteral("ALTER TABLE Account ADD COLUMN Protocol TEXT NOT NULL DEFAULT 'POP3'")},
         {QStringLiteral("folder"), QStringLiteral("ALTER TABLE Account ADD COLUMN Folder TEXT NOT NULL DEFAULT 'INBOX'")},
+        {QStringLiteral("onlineaccount"), QStringLiteral("ALTER TABLE Account ADD COLUMN OnlineAccount TEXT NOT NULL DEFAULT ''")},
+        {QStringLiteral("oauth2provider"), QStringLiteral("ALTER TABLE Account ADD COLUMN OAuth2Provider TEXT NOT NULL DEFAULT ''")},
     };
     bool missing = false;
     for (const auto &column : added)
@@ -96,7 +102,9 @@ QVariantList AccountManager::columnValues(const Record &account, const QString &
     const int port = number(account, QStringLiteral("Port"), source);
     const QString user = nonNull(required(account, QStringLiteral("User"), source).toString());
     const QString plain = required(account, QStringLiteral("Pwd"), source).toString();
-    const QString pwd = m_passwords ? QStringLiteral("") : nonNull(StoredPassword(plain));   // keyring: column stays empty
+    // Keyring: the column stays empty. A refresh token never goes to the table at all.
+    const bool tableKeepsNothing = m_passwords || !account.text(QStringLiteral("OAuth2Provider")).trimmed().isEmpty();
+    const QString pwd = tableKeepsNothing ? QStringLiteral("") : nonNull(StoredPassword(plain));
     const int interval = number(account, QStringLiteral("CheckInterval"), source);
     const QVariant disabledValue = required(account, QStringLiteral("Disabled"), source);
     bool numeric = false;
@@ -112,7 +120,9 @@ QVariantList AccountManager::columnValues(const Record &account, const QString &
         ? QStringLiteral("INBOX") : account.text(QStringLiteral("Folder"));
     return {Database::bindText(server), port, Database::bindText(user), Database::bindText(pwd), interval,
             disabled ? 1 : 0, Database::bindText(email), Database::bindText(security), Database::bindText(certPin),
-            Database::bindText(protocol), Database::bindText(folder)};
+            Database::bindText(protocol), Database::bindText(folder),
+            Database::bindText(nonNull(account.text(QStringLiteral("OnlineAccount")).trimmed())),
+            Database::bindText(nonNull(account.text(QStringLiteral("OAuth2Provider")).trimmed()))};
 }
 
 void AccountManager::add(Record &account)
@@ -127,7 +137,7 @@ void AccountManager::add(Record &account)
         m_passwords->Write(account, account.text(QStringLiteral("Pwd")));
     try {
         SqlTransaction transaction(*m_db, source);
-        m_db->run(QStringLiteral("INSERT INTO Account (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)").arg(kColumns), values,
+        m_db->run(QStringLiteral("INSERT INTO Account (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)").arg(kColumns), values,
                   source)
             .finish();
         transaction.commit();
@@ -185,6 +195,17 @@ void AccountManager::Update(const Record &account)
 {
     const QString source = QStringLiteral("AccountManager.Update");
     QVariantList values = columnValues(account, source);
+    // A record that does not speak of how it signs in (the account dialog's) leaves that as it is.
+    const QStringList links = {QStringLiteral("OnlineAccount"), QStringLiteral("OAuth2Provider")};
+    for (qsizetype i = 0; i < links.size(); ++i) {
+        if (account.Exists(links.at(i)))
+            continue;
+        QSqlQuery stored = m_db->run(QStringLiteral("SELECT %1 FROM Account WHERE pkAccount = ?").arg(links.at(i)),
+                                     {account.Id()}, source);
+        if (stored.next())
+            values[values.size() - links.size() + i] = stored.value(0);
+        stored.finish();
+    }
     values.append(account.Id());
     if (m_passwords) {
         QSqlQuery exists = m_db->run(QStringLiteral("SELECT 1 FROM Account WHERE pkAccount = ?"), {account.Id()}, source);
@@ -201,8 +222,8 @@ void AccountManager::Update(const Record &account)
     }
     SqlTransaction transaction(*m_db, source);
     QSqlQuery query = m_db->run(QStringLiteral("UPDATE Account SET Server = ?, Port = ?, User = ?, Pwd = ?, CheckInterval = ?, "
-                                               "Disabled = ?, Email = ?, Security = ?, CertPin = ?, Protocol = ?, Folder = ? "
-                                               "WHERE pkAccount = ?"),
+                                               "Disabled = ?, Email = ?, Security = ?, CertPin = ?, Protocol = ?, Folder = ?, "
+                                               "OnlineAccount = ?, OAuth2Provider = ? WHERE pkAccount = ?"),
                                 values, source);
     if (query.numRowsAffected() < 1)
         throw MUError(MUError::Fail, QStringLiteral("No current record: account %1 does not exist.").arg(account.Id()), source);
@@ -287,6 +308,10 @@ void AccountManager::resolvePassword(Record &account) const
 {
     if (!m_passwords)
         return;   // the record of a store without a keyring is the plain one
+    if (!account.text(QStringLiteral("OnlineAccount")).isEmpty()) {
+        account.Add(QStringLiteral("PasswordStore"), QStringLiteral("online account"));
+        return;   // its sign-in is asked of the desktop at each login, never kept
+    }
     const bool keyring = account.text(QStringLiteral("Pwd")).isEmpty();
     account.Add(QStringLiteral("PasswordStore"), keyring ? QStringLiteral("keyring") : QStringLiteral("database"));
     if (!keyring)

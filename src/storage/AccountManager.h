@@ -10,7 +10,10 @@ class PasswordStore;
 
 /// The store of mail accounts (table Account). Records carry "Server", "Port", "User",
 /// "Pwd" (plain), "CheckInterval", "Disabled", "Email", "Security", "CertPin", "Protocol"
-/// ("POP3" or "IMAP"; absent or anything else: "POP3") and "Folder" (IMAP; default "INBOX").
+/// ("POP3" or "IMAP"; absent or anything else: "POP3"), "Folder" (IMAP; default "INBOX") and
+/// "OnlineAccount" (the Id of a GNOME Online Accounts account that gives the token or password at
+/// each login; absent when none) or "OAuth2Provider" (the provider whose browser sign-in gave
+/// the refresh token kept as the account's password, in the keyring only; absent when none).
 /// With a keyring in use, records as read also carry "PasswordStore" ("keyring" or "database":
 /// where this account's password is kept) and, when the keyring refused or failed to give the
 /// password, "PwdError" (why; "Pwd" is then empty).

@@ -22,7 +22,9 @@ CREATE TABLE Account (
     Security      TEXT    NOT NULL DEFAULT 'None',
     CertPin       TEXT    NOT NULL DEFAULT '',
     Protocol      TEXT    NOT NULL DEFAULT 'POP3',
-    Folder        TEXT    NOT NULL DEFAULT 'INBOX'
+    Folder        TEXT    NOT NULL DEFAULT 'INBOX',
+    OnlineAccount TEXT    NOT NULL DEFAULT '',
+    OAuth2Provider TEXT   NOT NULL DEFAULT ''
 );
 
 -- A message belongs to an account through (Server, User), not through a key.

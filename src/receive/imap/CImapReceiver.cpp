@@ -1,4 +1,7 @@
 #include "CImapReceiver.h"
+#include "receive/OnlineAccounts.h"
+#include "receive/Sasl.h"
+#include <algorithm>
 #include "mime/MessageLimits.h"
 #include "mime/CMIMEPart.h"
 #include "trellis/MUError.h"
@@ -351,10 +354,51 @@ void CImapReceiver::ReadCapabilities()
           QStringLiteral("ReadCapabilities"));
 }
 
+void CImapReceiver::LoginWithToken(const QString &token)
+{
+    QList<QByteArray> offered;
+    for (const QByteArray &capability : std::as_const(m_capabilities)) {
+        if (capability.startsWith("AUTH="))
+            offered << capability.mid(5);
+    }
+    std::sort(offered.begin(), offered.end());
+    const Sasl::Mechanism mechanism = Sasl::Choose(offered);
+    if (mechanism == Sasl::Mechanism::None)
+        throw MUError(MUError::engineNumber(525), Sasl::NotOfferedText(m_server, offered), source(QStringLiteral("Login")));
+    const quint16 port = quint16(m_account.Item(QStringLiteral("Port")).toInt());
+    const QByteArray initial = Sasl::InitialResponse(mechanism, m_user, token, m_server, port).toBase64();
+    const QByteArray tag = m_session->NextTag();
+    const QByteArray verb = tag + " AUTHENTICATE " + Sasl::Name(mechanism);
+    Imap::Command command;
+    command.tag = tag;
+    command.loggable = verb + " ****";
+    // Each later part goes only when the server asks: the last one answers its error challenge.
+    if (hasCapability("SASL-IR"))
+        command.parts = {verb + ' ' + initial + "\r\n"};
+    else
+        command.parts = {verb + "\r\n", initial + "\r\n"};
+    command.parts << Sasl::ErrorAcknowledgement(mechanism).toBase64() + "\r\n";
+    m_capabilitiesKnown = false;
+    const Imap::Response r = m_session->Run(command);
+    if (!r.isOk()) {
+        const Sasl::TokenError error = Sasl::ParseChallenge(m_session->lastContinuation());
+        throw MUError(MUError::engineNumber(525),
+                      Sasl::SignInAgainText(m_user, m_server, error) + QString::fromUtf8(r.text).trimmed(),
+                      source(QStringLiteral("Login")));
+    }
+    takeCapabilities(r);
+}
+
 void CImapReceiver::Login()
 {
+    // An online account's token or password is asked for now, for this login only.
+    const Record signIn = OnlineAccounts::WithCredentials(m_account);
+    if (signIn.text(QStringLiteral("Auth")).compare(QLatin1String("OAuth2"), Qt::CaseInsensitive) == 0) {
+        LoginWithToken(signIn.text(QStringLiteral("Pwd")));
+        return;
+    }
     const QByteArray user = m_user.toUtf8();
-    const QByteArray pwd = m_account.text(QStringLiteral("Pwd")).toUtf8();
+    const QByteArray pwd = signIn.text(QStringLiteral("Pwd")).toUtf8();
     const bool plain = hasCapability("AUTH=PLAIN");
     const bool loginDisabled = hasCapability("LOGINDISABLED");
     if (loginDisabled && !plain)
@@ -382,6 +426,11 @@ void CImapReceiver::Login()
         const QString text = r.text.trimmed().isEmpty() ? QStringLiteral("Invalid password") : QString::fromUtf8(r.text);
         throw MUError(MUError::engineNumber(525), text, source(QStringLiteral("Login")));
     }
+    takeCapabilities(r);
+}
+
+void CImapReceiver::takeCapabilities(const Imap::Response &r)
+{
     if (r.code == "CAPABILITY") {
         m_capabilities.clear();
         for (const Imap::Value &v : r.codeArgs)

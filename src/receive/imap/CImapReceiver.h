@@ -84,6 +84,10 @@ private:
     /// Connects, secures, logs in and EXAMINEs the folder.
     void Open();
     void Login();
+    /// AUTHENTICATE with an OAuth2 access token (RFC 7628): OAUTHBEARER, else XOAUTH2.
+    void LoginWithToken(const QString &token);
+    /// The capabilities a tagged OK carries in its response code, when it does.
+    void takeCapabilities(const Imap::Response &r);
     void ReadCapabilities();
     /// Finds, fetches and posts the new messages; then posts the folder's state.
     void CheckNew();

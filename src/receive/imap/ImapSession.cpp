@@ -16,7 +16,8 @@ const QString kCancelled = QStringLiteral("Cancelled. ");
 /// A status response as it may appear in the log (never a literal's bytes).
 QString loggableResponse(const Imap::Response &r)
 {
-    QByteArray line = r.type == Imap::Response::Type::Tagged ? r.tag : QByteArray("*");
+    // Ours are short ("a12"): a long one is a line of ours thrown back, which may be a SASL response.
+    QByteArray line = r.type != Imap::Response::Type::Tagged ? QByteArray("*") : r.tag.size() > 12 ? QByteArray("****") : r.tag;
     line += ' ' + r.keyword;
     if (!r.code.isEmpty())
         line += " [" + r.code + "]";
@@ -421,6 +422,7 @@ void ImapSession::handle(const Imap::Response &r)
             return;
         }
         m_continued = true;
+        m_continuation = r.text;
         return;
     case Imap::Response::Type::Tagged:
         if (!m_greeting) {

@@ -65,6 +65,8 @@ public:
     IdleEnd Idle(int renewMs, const std::function<bool()> &newMail);
     /// LOGOUT, waiting at most `limitMs` for its completion even when cancelled; never throws.
     void Logout(int limitMs);
+    /// The text of the last continuation request (a SASL challenge's base64).
+    QByteArray lastContinuation() const { return m_continuation; }
     void Close();
     bool isEncrypted() const { return m_encrypted; }
     /// The server's certificate once a secured connection was attempted (also when refused).
@@ -112,6 +114,7 @@ private:
     QList<Imap::Response> m_tagged;    // tagged responses not yet claimed
     std::optional<Imap::Response> m_greeting;
     bool m_continued = false;          // a continuation request arrived
+    QByteArray m_continuation;         // the text of the last one
     bool m_loggingOut = false;
     QByteArray m_doneTag;              // an IDLE ended by DONE whose completion is still to come
     bool m_encrypted = false;

@@ -1,0 +1,161 @@
+#pragma once
+// Dovecot signing users in with OAuth2 access tokens: the kit's server (its Maildir, user and
+// configuration) plus a second master on its own ports whose passdb is Dovecot's oauth2 driver,
+// asking a local introspection service which tokens are good. Shared by the receiver and the
+// command-line suites.
+#include "DovecotFixture.h"
+#include "ScriptedHttpServer.h"
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTimer>
+#include <memory>
+#include <sys/prctl.h>
+#include <csignal>
+
+class OAuthDovecot
+{
+public:
+    OAuthDovecot() = default;
+    ~OAuthDovecot() { stop(); }
+    OAuthDovecot(const OAuthDovecot &) = delete;
+    OAuthDovecot &operator=(const OAuthDovecot &) = delete;
+
+    /// Tokens the introspection service calls good; any other one gets 401.
+    void acceptToken(const QByteArray &token)
+    {
+        ScriptedHttpServer::Response good;
+        good.headers = {{"Content-Type", "application/json"}};
+        good.body = "{\"active\":true,\"username\":\"" + m_base.user().toUtf8() + "\"}";
+        m_introspection.on("GET", introspectionPath(token), good);
+    }
+    /// The request Dovecot makes to learn about `token`.
+    static QByteArray introspectionPath(const QByteArray &token)
+    {
+        return "/introspect?token=" + token + "&client_id=&client_secret=";
+    }
+
+    /// The token mechanisms offered ("oauthbearer xoauth2" unless set before start()).
+    void setMechanisms(const QString &mechanisms) { m_mechanisms = mechanisms; }
+
+    bool start(QString *whyNot)
+    {
+        // An unknown token is inactive (RFC 7662); a 401 here makes Dovecot fail temporarily.
+        ScriptedHttpServer::Response refused;
+        refused.headers = {{"Content-Type", "application/json"}};
+        refused.body = "{\"active\":false}";
+        m_introspection.setFallback(refused);
+        if (!m_introspection.listen())
+            return fail(whyNot, QStringLiteral("no port for the introspection service"));
+        m_base.enableImap();
+        if (!m_base.start(whyNot))
+            return false;
+        const QString dir = QFileInfo(m_base.configPath()).absolutePath();
+        QFile original(m_base.configPath());
+        if (!original.open(QIODevice::ReadOnly))
+            return fail(whyNot, QStringLiteral("cannot read the kit's configuration"));
+        QString conf = QString::fromUtf8(original.readAll());
+        m_pop3Port = freePort();
+        m_imapPort = freePort();
+        conf.replace(QStringLiteral("port = %1\n").arg(m_base.port()), QStringLiteral("port = %1\n").arg(m_pop3Port));
+        conf.replace(QStringLiteral("port = %1\n").arg(m_base.imapPort()), QStringLiteral("port = %1\n").arg(m_imapPort));
+        conf.replace(QStringLiteral("base_dir = %1/run\n").arg(dir), QStringLiteral("base_dir = %1/run-oauth\n").arg(dir));
+        conf.replace(QStringLiteral("state_dir = %1/state\n").arg(dir), QStringLiteral("state_dir = %1/state-oauth\n").arg(dir));
+        conf.replace(QRegularExpression(QStringLiteral("instance_name = (\\S+)")), QStringLiteral("instance_name = \\1-oauth"));
+        conf.replace(QRegularExpression(QStringLiteral("auth_mechanisms = [^\n]*")),
+                     QStringLiteral("auth_mechanisms = plain ") + m_mechanisms);
+        conf.replace(QRegularExpression(QStringLiteral("passdb \\{[^}]*\\}")),
+                     QStringLiteral("passdb {\n  driver = oauth2\n  mechanisms = %2\n  args = %1/oauth2.conf.ext\n}")
+                         .arg(dir, m_mechanisms));
+        QDir(dir).mkpath(QStringLiteral("run-oauth"));
+        QDir(dir).mkpath(QStringLiteral("state-oauth"));
+        QFile ext(dir + QStringLiteral("/oauth2.conf.ext"));
+        if (!ext.open(QIODevice::WriteOnly))
+            return fail(whyNot, QStringLiteral("cannot write the oauth2 settings"));
+        ext.write("introspection_mode = get\n"
+                  "introspection_url = " + m_introspection.url("/introspect?token=").toUtf8() + "\n"
+                  "force_introspection = yes\n"
+                  "username_attribute = username\n"
+                  "active_attribute = active\n"
+                  "active_value = true\n");
+        ext.close();
+        m_configPath = dir + QStringLiteral("/dovecot-oauth.conf");
+        QFile out(m_configPath);
+        if (!out.open(QIODevice::WriteOnly) || out.write(conf.toUtf8()) < 0)
+            return fail(whyNot, QStringLiteral("cannot write the configuration"));
+        out.close();
+
+        m_process = std::make_unique<QProcess>();
+        m_process->setProcessChannelMode(QProcess::MergedChannels);
+        m_process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+        m_process->start(QStringLiteral("/usr/sbin/dovecot"), {QStringLiteral("-F"), QStringLiteral("-c"), m_configPath});
+        if (!m_process->waitForStarted(10000))
+            return fail(whyNot, QStringLiteral("dovecot cannot be run"));
+        const QString runDir = dir + QStringLiteral("/run-oauth");
+        const QString pidPath = runDir + QStringLiteral("/master.pid");
+        QEventLoop loop;
+        QFileSystemWatcher watcher({runDir});
+        QTimer limit;
+        limit.setSingleShot(true);
+        QObject::connect(&watcher, &QFileSystemWatcher::directoryChanged, &loop, [&] {
+            if (QFile::exists(pidPath))
+                loop.quit();
+        });
+        QObject::connect(m_process.get(), &QProcess::finished, &loop, &QEventLoop::quit);
+        QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+        limit.start(30000);
+        if (!QFile::exists(pidPath) && m_process->state() == QProcess::Running)
+            loop.exec();
+        if (!QFile::exists(pidPath) || m_process->state() != QProcess::Running)
+            return fail(whyNot, QStringLiteral("dovecot with oauth2 did not start: %1 %2")
+                                    .arg(QString::fromLocal8Bit(m_process->readAll()), m_base.logText()));
+        return true;
+    }
+
+    void stop()
+    {
+        if (m_process && m_process->state() != QProcess::NotRunning) {
+            m_process->terminate();
+            if (!m_process->waitForFinished(15000)) {
+                m_process->kill();
+                m_process->waitForFinished(5000);
+            }
+        }
+        m_process.reset();
+        m_base.stop();
+    }
+
+    DovecotFixture &base() { return m_base; }
+    ScriptedHttpServer &introspection() { return m_introspection; }
+    QString host() const { return m_base.host(); }
+    QString user() const { return m_base.user(); }
+    quint16 pop3Port() const { return m_pop3Port; }
+    quint16 imapPort() const { return m_imapPort; }
+    QString logText() const { return m_base.logText(); }
+
+private:
+    static bool fail(QString *whyNot, const QString &why)
+    {
+        if (whyNot)
+            *whyNot = why;
+        return false;
+    }
+    static quint16 freePort()
+    {
+        QTcpServer probe;
+        return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
+    }
+
+    DovecotFixture m_base;
+    ScriptedHttpServer m_introspection;
+    std::unique_ptr<QProcess> m_process;
+    QString m_configPath;
+    QString m_mechanisms = QStringLiteral("oauthbearer xoauth2");
+    quint16 m_pop3Port = 0;
+    quint16 m_imapPort = 0;
+};
