@@ -1,10 +1,12 @@
 #include "FAddAccount.h"
+#include "FChooseOne.h"
 #include "FProgressor.h"
 #include "ShellMessage.h"
 #include "ShellServices.h"
 
 #include "receive/CArriveShell.h"
 #include "receive/CCheckMB.h"
+#include "receive/OnlineAccounts.h"
 #include "receive/ServerCertificate.h"
 #include "storage/PasswordStore.h"
 #include "trellis/MUError.h"
@@ -56,6 +58,13 @@ FAddAccount::FAddAccount(ShellServices &services, LogPtr log, QWidget *parent)
     setWindowTitle(QStringLiteral("Account Properties"));
     auto *layout = new QVBoxLayout(this);
 
+    m_cmdOnlineAccount = new QPushButton(QStringLiteral("Use an account from &GNOME Online Accounts"), this);
+    m_cmdOnlineAccount->setToolTip(QStringLiteral("Takes the server and login of a mail account set up in the desktop's "
+                                                  "Online Accounts settings; the desktop signs in"));
+    // Asked once: the desktop's list seldom changes while the form is open, and choosing asks again.
+    m_cmdOnlineAccount->setEnabled(!OnlineAccounts::List().isEmpty());
+    layout->addWidget(m_cmdOnlineAccount);
+
     auto *top = new QFormLayout;
     m_txtEmailAddress = new QLineEdit(this);
     m_txtPwd = new QLineEdit(this);
@@ -71,6 +80,10 @@ FAddAccount::FAddAccount(ShellServices &services, LogPtr log, QWidget *parent)
         noKeyring->setWordWrap(true);
         top->addRow(noKeyring);
     }
+    m_lblOnline = new QLabel(QStringLiteral("GNOME Online Accounts signs in to this account: no password is needed here."),
+                             this);
+    m_lblOnline->setWordWrap(true);
+    top->addRow(m_lblOnline);
     layout->addLayout(top);
 
     // Says why the server part is greyed out while it is.
@@ -146,7 +159,7 @@ FAddAccount::FAddAccount(ShellServices &services, LogPtr log, QWidget *parent)
         {m_cboSecurity, "cboSecurity"}, {m_txtUser, "txtUser"}, {m_cboProtocol, "cboProtocol"},
         {m_cmdAutodetect, "cmdAutodetect"}, {m_txtCheckMailInterval, "txtCheckMailInterval"},
         {m_chkDisable, "chkDisable"}, {m_cmdTestAccount, "cmdTestAccount"}, {m_cmdOK, "cmdOK"},
-        {m_cmdCancel, "cmdCancel"}};
+        {m_cmdCancel, "cmdCancel"}, {m_cmdOnlineAccount, "cmdOnlineAccount"}, {m_lblOnline, "lblOnline"}};
     for (const auto &[object, name] : names)
         object->setObjectName(QLatin1String(name));
 
@@ -161,6 +174,7 @@ FAddAccount::FAddAccount(ShellServices &services, LogPtr log, QWidget *parent)
     connect(m_cmdTestAccount, &QPushButton::clicked, this, &FAddAccount::cmdTestAccount_Click);
     connect(m_cmdOK, &QPushButton::clicked, this, &FAddAccount::cmdOK_Click);
     connect(m_cmdCancel, &QPushButton::clicked, this, &FAddAccount::cmdCancel_Click);
+    connect(m_cmdOnlineAccount, &QPushButton::clicked, this, &FAddAccount::cmdOnlineAccount_Click);
 
     LoadAccount(nullptr);
 }
@@ -190,6 +204,7 @@ void FAddAccount::LoadAccount(const Record *account)
     m_txtPort->setValue(995);
     m_txtCheckMailInterval->setText(QStringLiteral("10"));
     m_chkDisable->setChecked(false);
+    m_onlineAccount = account ? account->text(QStringLiteral("OnlineAccount")) : QString();
     if (account) {
         auto has = [account](const char *name) { return account->Exists(QLatin1String(name)); };
         auto text = [account](const char *name) { return account->text(QLatin1String(name)); };
@@ -238,7 +253,8 @@ void FAddAccount::WriteAccount(Record &account) const
     account.Add(QStringLiteral("Server"), m_txtServer->text());
     account.Add(QStringLiteral("Port"), m_txtPort->value());
     account.Add(QStringLiteral("User"), m_txtUser->text());
-    account.Add(QStringLiteral("Pwd"), m_txtPwd->text());
+    // A linked account keeps no password: each login asks the desktop for one.
+    account.Add(QStringLiteral("Pwd"), m_onlineAccount.isEmpty() ? m_txtPwd->text() : QString());
     account.Add(QStringLiteral("CheckInterval"), m_txtCheckMailInterval->text().toInt());
     account.Add(QStringLiteral("Disabled"), m_chkDisable->isChecked());
     account.Add(QStringLiteral("Email"), m_txtEmailAddress->text());
@@ -246,6 +262,8 @@ void FAddAccount::WriteAccount(Record &account) const
     account.Add(QStringLiteral("CertPin"), onPinnedEndpoint() ? m_certPin : QString());
     account.Add(QStringLiteral("Protocol"), m_cboProtocol->currentText());
     account.Add(QStringLiteral("Folder"), m_folder);
+    if (!m_onlineAccount.isEmpty())
+        account.Add(QStringLiteral("OnlineAccount"), m_onlineAccount);
 }
 
 bool FAddAccount::onPinnedEndpoint() const
@@ -272,16 +290,23 @@ bool FAddAccount::eventFilter(QObject *watched, QEvent *event)
 
 void FAddAccount::EnableControls()
 {
+    // A linked account's address, server part and sign-in belong to the desktop.
+    const bool online = !m_onlineAccount.isEmpty();
     const bool addressOk = IsValidAddress(m_txtEmailAddress->text());
-    const bool pwdOk = !m_txtPwd->text().isEmpty() && m_txtPwd->text() == m_txtRetypePwd->text();
+    const bool pwdOk = online || (!m_txtPwd->text().isEmpty() && m_txtPwd->text() == m_txtRetypePwd->text());
     const bool upper = addressOk && pwdOk;
     const bool complete = upper && !m_txtServer->text().isEmpty() && !m_txtUser->text().isEmpty();
     for (QWidget *w : std::initializer_list<QWidget *>{m_lblServer, m_txtServer, m_lblPort, m_txtPort, m_lblSecurity,
                                                       m_cboSecurity, m_lblUser, m_txtUser, m_cmdAutodetect,
                                                       m_lblProtocol, m_cboProtocol})
-        w->setEnabled(upper);
-    for (QWidget *w : std::initializer_list<QWidget *>{m_fraInterval, m_chkDisable, m_cmdOK, m_cmdTestAccount})
+        w->setEnabled(upper && !online);
+    for (QWidget *w : std::initializer_list<QWidget *>{m_txtEmailAddress, m_txtPwd, m_txtRetypePwd})
+        w->setEnabled(!online);
+    m_lblOnline->setHidden(!online);
+    for (QWidget *w : std::initializer_list<QWidget *>{m_fraInterval, m_chkDisable, m_cmdOK})
         w->setEnabled(complete);
+    // The test signs in with the typed password, which a linked account has not.
+    m_cmdTestAccount->setEnabled(complete && !online);
     const bool retyped = !m_txtPwd->text().isEmpty() && !m_txtRetypePwd->text().isEmpty();
     if (addressOk && retyped && !pwdOk)
         m_lblServerHint->setText(QStringLiteral("The two passwords differ: type the same password twice."));
@@ -497,7 +522,9 @@ void FAddAccount::cmdOK_Click()
     try {
         if (!YahooWarning())
             return;
-        if (!m_chkDisable->isChecked()) {
+        // A linked account is stored unchecked, as `accounts add --online-account` stores it: the
+        // desktop gives its sign-in only at login.
+        if (!m_chkDisable->isChecked() && m_onlineAccount.isEmpty()) {
             QString reason;
             if (!CheckAccountSettings(reason)) {
                 m_services.message(MessageTable::Text(115) + reason, ShellMessage::Exclamation);
@@ -515,4 +542,39 @@ void FAddAccount::cmdCancel_Click()
 {
     m_accepted = false;
     reject();
+}
+
+void FAddAccount::cmdOnlineAccount_Click()
+{
+    if (m_log)
+        m_log->Trace(QStringLiteral("cmdOnlineAccount_Click call"), kClass + QStringLiteral(".cmdOnlineAccount_Click"));
+    try {
+        QString why;
+        const QList<OnlineAccounts::MailAccount> accounts = OnlineAccounts::List(&why);
+        if (accounts.isEmpty()) {
+            m_services.message(why.isEmpty() ? QStringLiteral("GNOME Online Accounts has no mail account.") : why.trimmed(),
+                               ShellMessage::Exclamation);
+            return;
+        }
+        QStringList entries;
+        for (const OnlineAccounts::MailAccount &a : accounts)
+            entries << QStringLiteral("%1 - %2 (%3)").arg(a.email, a.provider.isEmpty() ? a.server : a.provider, a.id);
+        int at = 0;
+        if (m_services.chooseOne) {
+            at = m_services.chooseOne(entries, this);
+        } else {
+            FChooseOne chooser(this);
+            at = chooser.ChooseOne(entries, this);
+        }
+        if (at < 1 || at > accounts.size())
+            return;
+        // The same settings `accounts add --online-account` stores; the interval and the flag stay as typed.
+        Record chosen = OnlineAccounts::ToAccount(accounts.at(at - 1));
+        chosen.Add(QStringLiteral("CheckInterval"), m_txtCheckMailInterval->text());
+        chosen.Add(QStringLiteral("Disabled"), m_chkDisable->isChecked());
+        LoadAccount(&chosen);
+        m_cmdOK->setFocus();
+    } catch (const std::exception &e) {
+        logError(e, QStringLiteral("cmdOnlineAccount_Click"));
+    }
 }

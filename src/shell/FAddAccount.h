@@ -50,12 +50,18 @@ public:
     QPushButton *cmdTestAccount() const { return m_cmdTestAccount; }
     QPushButton *cmdOK() const { return m_cmdOK; }
     QPushButton *cmdCancel() const { return m_cmdCancel; }
+    /// Offered only when GNOME Online Accounts is on the session bus with a mail account.
+    QPushButton *cmdOnlineAccount() const { return m_cmdOnlineAccount; }
+    /// The online account the form is linked to ("" for none).
+    QString onlineAccount() const { return m_onlineAccount; }
 
     /// The handlers, also for tests.
     void cmdAutodetect_Click();
     void cmdTestAccount_Click();
     void cmdOK_Click();
     void cmdCancel_Click();
+    /// Lets the user pick a mail account of GNOME Online Accounts and takes its settings.
+    void cmdOnlineAccount_Click();
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -85,6 +91,8 @@ private:
     QString m_pinServer;
     int m_pinPort = 0;
     QString m_pinSecurity;
+    /// Set: the desktop signs in, so the server part and the password are not edited here.
+    QString m_onlineAccount;
 
     QLineEdit *m_txtEmailAddress = nullptr;
     QLineEdit *m_txtPwd = nullptr;
@@ -110,4 +118,6 @@ private:
     QPushButton *m_cmdTestAccount = nullptr;
     QPushButton *m_cmdOK = nullptr;
     QPushButton *m_cmdCancel = nullptr;
+    QPushButton *m_cmdOnlineAccount = nullptr;
+    QLabel *m_lblOnline = nullptr;
 };

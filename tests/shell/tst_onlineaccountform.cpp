@@ -1,0 +1,206 @@
+// The account form over GNOME Online Accounts, served by python3-dbusmock on a private session
+// bus: the offer follows the service and its mail accounts, and a chosen account is stored
+// linked, with no password.
+#include "shell/ShellFixture.h"
+#include "FAccounts.h"
+#include "FAddAccount.h"
+#include "engine/MUScripting.h"
+#include "receive/OnlineAccounts.h"
+#include "storage/AccountManager.h"
+#include "trellis/MetaTypes.h"
+
+#include <QComboBox>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusServiceWatcher>
+#include <QDirIterator>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QStandardPaths>
+#include <QTest>
+#include <QTreeWidget>
+#include <csignal>
+#include <sys/prctl.h>
+
+namespace {
+const QString kService = QStringLiteral("org.gnome.OnlineAccounts");
+const QString kPython = QStringLiteral("/usr/bin/python3");
+
+void stop(QProcess &p)
+{
+    if (p.state() == QProcess::NotRunning)
+        return;
+    p.terminate();
+    if (!p.waitForFinished(5000))
+        p.kill();
+    p.waitForFinished(5000);
+}
+}
+
+class TestOnlineAccountForm : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+    void offeredOnlyWithTheServiceAndAMailAccount();
+    void chosenAccountIsStoredLinkedWithoutPassword();
+
+private:
+    QDBusMessage mockCall(const QString &method, const QVariantList &args);
+
+    QProcess m_bus;
+    QProcess m_mock;
+};
+
+void TestOnlineAccountForm::initTestCase()
+{
+    RegisterTrellisMetaTypes();
+    if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty()
+        || QProcess::execute(kPython, {QStringLiteral("-c"), QStringLiteral("import dbusmock")}) != 0)
+        QSKIP("dbus-daemon or python3-dbusmock is not installed");
+    // A bus of the test's own, set before anything in this process touches the session bus.
+    m_bus.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    m_bus.start(QStringLiteral("dbus-daemon"),
+                {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
+    QVERIFY(m_bus.waitForStarted(10000) && m_bus.waitForReadyRead(10000));
+    const QByteArray address = m_bus.readLine().trimmed();
+    QVERIFY(!address.isEmpty());
+    qputenv("DBUS_SESSION_BUS_ADDRESS", address);
+    QVERIFY(QDBusConnection::sessionBus().isConnected());
+}
+
+void TestOnlineAccountForm::cleanupTestCase()
+{
+    stop(m_mock);
+    stop(m_bus);
+}
+
+QDBusMessage TestOnlineAccountForm::mockCall(const QString &method, const QVariantList &args)
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(kService, QStringLiteral("/org/gnome/OnlineAccounts"),
+                                                       QStringLiteral("org.freedesktop.DBus.Mock"), method);
+    call.setArguments(args);
+    return QDBusConnection::sessionBus().call(call);
+}
+
+void TestOnlineAccountForm::offeredOnlyWithTheServiceAndAMailAccount()
+{
+    ShellFixture fx;
+    {
+        FAddAccount form(fx.services, nullptr);
+        QVERIFY(!form.cmdOnlineAccount()->isEnabled());
+    }
+    QDBusServiceWatcher watcher(kService, QDBusConnection::sessionBus(), QDBusServiceWatcher::WatchForRegistration);
+    QSignalSpy registered(&watcher, &QDBusServiceWatcher::serviceRegistered);
+    m_mock.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    m_mock.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_mock.start(kPython, {QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--template"),
+                           qEnvironmentVariable("MURMELO_SOURCE_DIR") + QStringLiteral("/tests/cli/goa_template.py")});
+    QVERIFY(m_mock.waitForStarted(10000));
+    if (!QDBusConnection::sessionBus().interface()->isServiceRegistered(kService))
+        QVERIFY(registered.wait(20000));
+    {
+        FAddAccount form(fx.services, nullptr);
+        QVERIFY2(!form.cmdOnlineAccount()->isEnabled(), "offered with no mail account");
+    }
+    const QDBusMessage added = mockCall(QStringLiteral("AddMailAccount"),
+                                        {QStringLiteral("g_1"), QStringLiteral("Google"), QStringLiteral("alice@example.org"),
+                                         QStringLiteral("imap.gmail.com"), QStringLiteral("alice"), true, false,
+                                         QStringList{QStringLiteral("token")}, QString()});
+    QVERIFY2(added.type() == QDBusMessage::ReplyMessage, qPrintable(added.errorMessage()));
+    FAddAccount form(fx.services, nullptr);
+    QVERIFY(form.cmdOnlineAccount()->isEnabled());
+    QVERIFY(form.findChild<QLabel *>(QStringLiteral("lblOnline"))->isHidden());
+}
+
+void TestOnlineAccountForm::chosenAccountIsStoredLinkedWithoutPassword()
+{
+    if (m_mock.state() != QProcess::Running)
+        QSKIP("the mocked service is not running");
+    const QString password = QStringLiteral("pw-of-the-desktop");
+    const QDBusMessage added = mockCall(QStringLiteral("AddMailAccount"),
+                                        {QStringLiteral("p_1"), QStringLiteral("IMAP and SMTP"), QStringLiteral("bob@example.org"),
+                                         QStringLiteral("mail.example.org:1143"), QStringLiteral("bob"), false, true,
+                                         QStringList{}, password});
+    QVERIFY2(added.type() == QDBusMessage::ReplyMessage, qPrintable(added.errorMessage()));
+
+    ShellFixture fx;
+    EngineFixture ef;
+    QStringList offered;
+    fx.services.chooseOne = [&](const QStringList &entries, QWidget *) {
+        offered = entries;
+        return int(entries.indexOf(QStringLiteral("bob@example.org - IMAP and SMTP (p_1)"))) + 1;
+    };
+    bool formChecked = false;
+    fx.services.runAccountForm = [&](FAddAccount &form) {
+        form.txtCheckMailInterval()->setText(QStringLiteral("7"));
+        QTest::mouseClick(form.cmdOnlineAccount(), Qt::LeftButton);
+        [&] {
+            QCOMPARE(form.onlineAccount(), QStringLiteral("p_1"));
+            QCOMPARE(form.txtEmailAddress()->text(), QStringLiteral("bob@example.org"));
+            QCOMPARE(form.txtServer()->text(), QStringLiteral("mail.example.org"));
+            QCOMPARE(form.txtPort()->value(), 1143);
+            QCOMPARE(form.cboSecurity()->currentText(), QStringLiteral("STARTTLS"));
+            QCOMPARE(form.cboProtocol()->currentText(), QStringLiteral("IMAP"));
+            QCOMPARE(form.txtUser()->text(), QStringLiteral("bob"));
+            QCOMPARE(form.txtCheckMailInterval()->text(), QStringLiteral("7"));
+            QVERIFY(!form.txtPwd()->isEnabled() && !form.txtRetypePwd()->isEnabled());
+            QVERIFY(!form.txtServer()->isEnabled() && !form.cmdTestAccount()->isEnabled());
+            QVERIFY(!form.findChild<QLabel *>(QStringLiteral("lblOnline"))->isHidden());
+            QVERIFY(form.cmdOK()->isEnabled());
+            formChecked = true;
+        }();
+        // Saved without a server test: the desktop gives its sign-in only at login.
+        QTest::mouseClick(form.cmdOK(), Qt::LeftButton);
+        return form.accepted();
+    };
+    FAccounts dlg(fx.services, ef.engine(), ef.engine()->log());
+    dlg.cmdAdd_Click();
+    QVERIFY(formChecked);
+    QCOMPARE(offered.size(), 2);
+    QCOMPARE(fx.boxes.size(), 0);
+    QCOMPARE(dlg.lv()->topLevelItemCount(), 1);
+
+    const QTreeWidgetItem *item = dlg.lv()->topLevelItem(0);
+    const Record stored = ef.engine()->accountManager()->GetAccount(item->data(0, Qt::UserRole).toString());
+    QCOMPARE(stored.text(QStringLiteral("OnlineAccount")), QStringLiteral("p_1"));
+    QCOMPARE(stored.text(QStringLiteral("Pwd")), QString());
+    QCOMPARE(stored.Item(QStringLiteral("CheckInterval")).toInt(), 7);
+    QCOMPARE(stored.Item(QStringLiteral("Disabled")).toBool(), false);
+    QCOMPARE(stored.text(QStringLiteral("Folder")), QStringLiteral("INBOX"));
+    QCOMPARE(stored.text(QStringLiteral("Server")), QStringLiteral("mail.example.org"));
+    QCOMPARE(stored.Item(QStringLiteral("Port")).toInt(), 1143);
+    QCOMPARE(stored.text(QStringLiteral("Security")), QStringLiteral("STARTTLS"));
+    QCOMPARE(stored.text(QStringLiteral("Protocol")), QStringLiteral("IMAP"));
+    QCOMPARE(stored.text(QStringLiteral("User")), QStringLiteral("bob"));
+    QCOMPARE(stored.text(QStringLiteral("Email")), QStringLiteral("bob@example.org"));
+    // Nothing the desktop would sign in with is written anywhere.
+    QDirIterator it(fx.home(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        QFile file(it.next());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY2(!file.readAll().contains(password.toUtf8()), qPrintable(file.fileName()));
+    }
+
+    // Modifying keeps the link and still stores no password.
+    fx.services.runAccountForm = [](FAddAccount &form) {
+        form.txtCheckMailInterval()->setText(QStringLiteral("9"));
+        QTest::mouseClick(form.cmdOK(), Qt::LeftButton);
+        return form.accepted();
+    };
+    dlg.lv()->setCurrentItem(dlg.lv()->topLevelItem(0));
+    dlg.cmdProperties_Click();
+    const Record modified = ef.engine()->accountManager()->GetAccount(stored.Id());
+    QCOMPARE(modified.Item(QStringLiteral("CheckInterval")).toInt(), 9);
+    QCOMPARE(modified.text(QStringLiteral("OnlineAccount")), QStringLiteral("p_1"));
+    QCOMPARE(modified.text(QStringLiteral("Pwd")), QString());
+}
+
+QTEST_MAIN(TestOnlineAccountForm)
+#include "tst_onlineaccountform.moc"
