@@ -2,6 +2,7 @@
 // sign-in asked of the desktop at each login, the CLI's listing and adding, and mail received
 // from Dovecot with the desktop's changing tokens.
 #include "CliRunner.h"
+#include "GoaMock.h"
 #include "ReceiverRun.h"
 #include "receive/OAuthDovecot.h"
 #include "receive/OnlineAccounts.h"
@@ -9,22 +10,14 @@
 #include "storage/AccountManager.h"
 #include "trellis/MUError.h"
 #include "trellis/MetaTypes.h"
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QDBusServiceWatcher>
 #include <QDirIterator>
 #include <QProcess>
 #include <QSignalSpy>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-#include <csignal>
-#include <sys/prctl.h>
 
 namespace {
-const QString kService = QStringLiteral("org.gnome.OnlineAccounts");
-const QString kPython = QStringLiteral("/usr/bin/python3");
 
 /// runCli with this thread's events served while it runs: the introspection service lives here.
 CliResult runServed(const QString &home, const QStringList &args)
@@ -57,7 +50,6 @@ class TestOnlineAccounts : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase();
-    void cleanupTestCase();
     void init();
     void credentialsAreAskedAtEachLogin();
     void goneAccountIsAClearError();
@@ -70,10 +62,9 @@ private:
     /// Adds an online account to the mock: a token account when `tokens` is given, else a password one.
     void addAccount(const QString &id, const QString &host, bool ssl, bool tls, const QStringList &tokens,
                     const QString &password = {}, const QString &user = QStringLiteral("alice"));
-    QDBusMessage mockCall(const QString &method, const QVariantList &args);
+    static QDBusMessage mockCall(const QString &method, const QVariantList &args) { return GoaMock::call(method, args); }
 
-    QProcess m_bus;
-    QProcess m_mock;
+    GoaMock m_goa;
     bool m_ready = false;
     QString m_why;
 };
@@ -81,56 +72,18 @@ private:
 void TestOnlineAccounts::initTestCase()
 {
     RegisterTrellisMetaTypes();
-    if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty()
-        || QProcess::execute(kPython, {QStringLiteral("-c"), QStringLiteral("import dbusmock")}) != 0) {
-        m_why = QStringLiteral("dbus-daemon or python3-dbusmock is not installed");
+    m_why = GoaMock::missing();
+    if (!m_why.isEmpty())
         return;
-    }
-    // A bus of the test's own, set before anything in this process touches the session bus.
-    m_bus.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    m_bus.start(QStringLiteral("dbus-daemon"),
-                {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
-    QVERIFY(m_bus.waitForStarted(10000) && m_bus.waitForReadyRead(10000));
-    const QByteArray address = m_bus.readLine().trimmed();
-    QVERIFY(!address.isEmpty());
-    qputenv("DBUS_SESSION_BUS_ADDRESS", address);
-
-    QDBusServiceWatcher watcher(kService, QDBusConnection::sessionBus(), QDBusServiceWatcher::WatchForRegistration);
-    QSignalSpy registered(&watcher, &QDBusServiceWatcher::serviceRegistered);
-    m_mock.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    m_mock.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_mock.start(kPython, {QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--template"),
-                           qEnvironmentVariable("MURMELO_SOURCE_DIR") + QStringLiteral("/tests/cli/goa_template.py")});
-    QVERIFY(m_mock.waitForStarted(10000));
-    if (!QDBusConnection::sessionBus().interface()->isServiceRegistered(kService))
-        QVERIFY(registered.wait(20000));
+    QVERIFY(m_goa.startBus());
+    QVERIFY(m_goa.startService());
     m_ready = true;
-}
-
-void TestOnlineAccounts::cleanupTestCase()
-{
-    for (QProcess *p : {&m_mock, &m_bus}) {
-        if (p->state() != QProcess::NotRunning) {
-            p->terminate();
-            if (!p->waitForFinished(5000))
-                p->kill();
-            p->waitForFinished(5000);
-        }
-    }
 }
 
 void TestOnlineAccounts::init()
 {
     if (!m_ready)
         QSKIP(qPrintable(m_why));
-}
-
-QDBusMessage TestOnlineAccounts::mockCall(const QString &method, const QVariantList &args)
-{
-    QDBusMessage call = QDBusMessage::createMethodCall(kService, QStringLiteral("/org/gnome/OnlineAccounts"),
-                                                       QStringLiteral("org.freedesktop.DBus.Mock"), method);
-    call.setArguments(args);
-    return QDBusConnection::sessionBus().call(call);
 }
 
 void TestOnlineAccounts::addAccount(const QString &id, const QString &host, bool ssl, bool tls, const QStringList &tokens,

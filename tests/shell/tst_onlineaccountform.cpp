@@ -8,85 +8,36 @@
 #include "receive/OnlineAccounts.h"
 #include "storage/AccountManager.h"
 #include "trellis/MetaTypes.h"
+#include "cli/GoaMock.h"
 
 #include <QComboBox>
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
-#include <QDBusMessage>
-#include <QDBusServiceWatcher>
 #include <QDirIterator>
 #include <QLabel>
 #include <QLineEdit>
-#include <QProcess>
 #include <QPushButton>
-#include <QSignalSpy>
 #include <QSpinBox>
-#include <QStandardPaths>
 #include <QTest>
 #include <QTreeWidget>
-#include <csignal>
-#include <sys/prctl.h>
-
-namespace {
-const QString kService = QStringLiteral("org.gnome.OnlineAccounts");
-const QString kPython = QStringLiteral("/usr/bin/python3");
-
-void stop(QProcess &p)
-{
-    if (p.state() == QProcess::NotRunning)
-        return;
-    p.terminate();
-    if (!p.waitForFinished(5000))
-        p.kill();
-    p.waitForFinished(5000);
-}
-}
 
 class TestOnlineAccountForm : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase();
-    void cleanupTestCase();
     void offeredOnlyWithTheServiceAndAMailAccount();
     void chosenAccountIsStoredLinkedWithoutPassword();
 
 private:
-    QDBusMessage mockCall(const QString &method, const QVariantList &args);
-
-    QProcess m_bus;
-    QProcess m_mock;
+    GoaMock m_goa;
 };
 
 void TestOnlineAccountForm::initTestCase()
 {
     RegisterTrellisMetaTypes();
-    if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty()
-        || QProcess::execute(kPython, {QStringLiteral("-c"), QStringLiteral("import dbusmock")}) != 0)
-        QSKIP("dbus-daemon or python3-dbusmock is not installed");
-    // A bus of the test's own, set before anything in this process touches the session bus.
-    m_bus.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    m_bus.start(QStringLiteral("dbus-daemon"),
-                {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
-    QVERIFY(m_bus.waitForStarted(10000) && m_bus.waitForReadyRead(10000));
-    const QByteArray address = m_bus.readLine().trimmed();
-    QVERIFY(!address.isEmpty());
-    qputenv("DBUS_SESSION_BUS_ADDRESS", address);
-    QVERIFY(QDBusConnection::sessionBus().isConnected());
-}
-
-void TestOnlineAccountForm::cleanupTestCase()
-{
-    stop(m_mock);
-    stop(m_bus);
-}
-
-QDBusMessage TestOnlineAccountForm::mockCall(const QString &method, const QVariantList &args)
-{
-    QDBusMessage call = QDBusMessage::createMethodCall(kService, QStringLiteral("/org/gnome/OnlineAccounts"),
-                                                       QStringLiteral("org.freedesktop.DBus.Mock"), method);
-    call.setArguments(args);
-    return QDBusConnection::sessionBus().call(call);
+    const QString missing = GoaMock::missing();
+    if (!missing.isEmpty())
+        QSKIP(qPrintable(missing));
+    QVERIFY(m_goa.startBus());
 }
 
 void TestOnlineAccountForm::offeredOnlyWithTheServiceAndAMailAccount()
@@ -96,23 +47,15 @@ void TestOnlineAccountForm::offeredOnlyWithTheServiceAndAMailAccount()
         FAddAccount form(fx.services, nullptr);
         QVERIFY(!form.cmdOnlineAccount()->isEnabled());
     }
-    QDBusServiceWatcher watcher(kService, QDBusConnection::sessionBus(), QDBusServiceWatcher::WatchForRegistration);
-    QSignalSpy registered(&watcher, &QDBusServiceWatcher::serviceRegistered);
-    m_mock.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    m_mock.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_mock.start(kPython, {QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--template"),
-                           qEnvironmentVariable("MURMELO_SOURCE_DIR") + QStringLiteral("/tests/cli/goa_template.py")});
-    QVERIFY(m_mock.waitForStarted(10000));
-    if (!QDBusConnection::sessionBus().interface()->isServiceRegistered(kService))
-        QVERIFY(registered.wait(20000));
+    QVERIFY(m_goa.startService());
     {
         FAddAccount form(fx.services, nullptr);
         QVERIFY2(!form.cmdOnlineAccount()->isEnabled(), "offered with no mail account");
     }
-    const QDBusMessage added = mockCall(QStringLiteral("AddMailAccount"),
-                                        {QStringLiteral("g_1"), QStringLiteral("Google"), QStringLiteral("alice@example.org"),
-                                         QStringLiteral("imap.gmail.com"), QStringLiteral("alice"), true, false,
-                                         QStringList{QStringLiteral("token")}, QString()});
+    const QDBusMessage added = GoaMock::call(QStringLiteral("AddMailAccount"),
+                                             {QStringLiteral("g_1"), QStringLiteral("Google"), QStringLiteral("alice@example.org"),
+                                              QStringLiteral("imap.gmail.com"), QStringLiteral("alice"), true, false,
+                                              QStringList{QStringLiteral("token")}, QString()});
     QVERIFY2(added.type() == QDBusMessage::ReplyMessage, qPrintable(added.errorMessage()));
     FAddAccount form(fx.services, nullptr);
     QVERIFY(form.cmdOnlineAccount()->isEnabled());
@@ -121,13 +64,13 @@ void TestOnlineAccountForm::offeredOnlyWithTheServiceAndAMailAccount()
 
 void TestOnlineAccountForm::chosenAccountIsStoredLinkedWithoutPassword()
 {
-    if (m_mock.state() != QProcess::Running)
+    if (!m_goa.serviceRunning())
         QSKIP("the mocked service is not running");
     const QString password = QStringLiteral("pw-of-the-desktop");
-    const QDBusMessage added = mockCall(QStringLiteral("AddMailAccount"),
-                                        {QStringLiteral("p_1"), QStringLiteral("IMAP and SMTP"), QStringLiteral("bob@example.org"),
-                                         QStringLiteral("mail.example.org:1143"), QStringLiteral("bob"), false, true,
-                                         QStringList{}, password});
+    const QDBusMessage added = GoaMock::call(QStringLiteral("AddMailAccount"),
+                                             {QStringLiteral("p_1"), QStringLiteral("IMAP and SMTP"), QStringLiteral("bob@example.org"),
+                                              QStringLiteral("mail.example.org:1143"), QStringLiteral("bob"), false, true,
+                                              QStringList{}, password});
     QVERIFY2(added.type() == QDBusMessage::ReplyMessage, qPrintable(added.errorMessage()));
 
     ShellFixture fx;
