@@ -132,7 +132,7 @@ bool DovecotFixture::start(QString *whyNot)
     if (!m_process->waitForStarted(10000))
         return failWith(whyNot, QStringLiteral("dovecot cannot be run: %1").arg(m_process->errorString()));
     m_masterPid = m_process->processId();
-    if (!waitForPidFile(30000)) {
+    if (!waitForPidFile(*m_process, m_dir->filePath(QStringLiteral("run")), 30000)) {
         const QString output = QString::fromLocal8Bit(m_process->readAll()).trimmed();
         stop();
         return failWith(whyNot, QStringLiteral("dovecot did not start: %1 %2").arg(output, logText()));
@@ -140,9 +140,8 @@ bool DovecotFixture::start(QString *whyNot)
     return true;
 }
 
-bool DovecotFixture::waitForPidFile(int ms)
+bool DovecotFixture::waitForPidFile(QProcess &process, const QString &runDir, int ms)
 {
-    const QString runDir = m_dir->filePath(QStringLiteral("run"));
     const QString pidPath = runDir + QStringLiteral("/master.pid");
     QEventLoop loop;
     QFileSystemWatcher watcher({runDir});
@@ -152,12 +151,12 @@ bool DovecotFixture::waitForPidFile(int ms)
         if (QFile::exists(pidPath))
             loop.quit();
     });
-    QObject::connect(m_process.get(), &QProcess::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
     QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
     limit.start(ms);
-    if (!QFile::exists(pidPath) && m_process->state() == QProcess::Running)
+    if (!QFile::exists(pidPath) && process.state() == QProcess::Running)
         loop.exec();
-    return QFile::exists(pidPath) && m_process->state() == QProcess::Running;
+    return QFile::exists(pidPath) && process.state() == QProcess::Running;
 }
 
 bool DovecotFixture::writeConfig(QString *whyNot)

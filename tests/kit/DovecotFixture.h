@@ -55,12 +55,14 @@ public:
     QString configPath() const;
     /// The server's log so far (for failure messages).
     QString logText() const;
+    /// Waits, without polling, until the Dovecot master `process` has written its pid file
+    /// into `runDir`; false when it exits first or `ms` pass.
+    static bool waitForPidFile(QProcess &process, const QString &runDir, int ms);
 
 private:
     static quint16 freePort();
     bool writeConfig(QString *whyNot);
     bool handToMailUser(const QString &path) const;
-    bool waitForPidFile(int ms);
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<QProcess> m_process; // the master, in the foreground

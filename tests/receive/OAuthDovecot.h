@@ -6,14 +6,11 @@
 #include "DovecotFixture.h"
 #include "ScriptedHttpServer.h"
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
-#include <QFileSystemWatcher>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTcpServer>
-#include <QTimer>
 #include <memory>
 #include <sys/prctl.h>
 #include <csignal>
@@ -96,22 +93,7 @@ public:
         m_process->start(QStringLiteral("/usr/sbin/dovecot"), {QStringLiteral("-F"), QStringLiteral("-c"), m_configPath});
         if (!m_process->waitForStarted(10000))
             return fail(whyNot, QStringLiteral("dovecot cannot be run"));
-        const QString runDir = dir + QStringLiteral("/run-oauth");
-        const QString pidPath = runDir + QStringLiteral("/master.pid");
-        QEventLoop loop;
-        QFileSystemWatcher watcher({runDir});
-        QTimer limit;
-        limit.setSingleShot(true);
-        QObject::connect(&watcher, &QFileSystemWatcher::directoryChanged, &loop, [&] {
-            if (QFile::exists(pidPath))
-                loop.quit();
-        });
-        QObject::connect(m_process.get(), &QProcess::finished, &loop, &QEventLoop::quit);
-        QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
-        limit.start(30000);
-        if (!QFile::exists(pidPath) && m_process->state() == QProcess::Running)
-            loop.exec();
-        if (!QFile::exists(pidPath) || m_process->state() != QProcess::Running)
+        if (!DovecotFixture::waitForPidFile(*m_process, dir + QStringLiteral("/run-oauth"), 30000))
             return fail(whyNot, QStringLiteral("dovecot with oauth2 did not start: %1 %2")
                                     .arg(QString::fromLocal8Bit(m_process->readAll()), m_base.logText()));
         return true;
