@@ -44,37 +44,28 @@ private Q_SLOTS:
         QTest::newRow("blanks-around-value-dropped") << raw("Subject: \t Hello \t") << u"Hello"_s;
         QTest::newRow("fold-removes-line-break-keeps-blank")
             << raw("Subject: Disk usage exceeded 90%\r\n threshold") << u"Disk usage exceeded 90% threshold"_s;
-        QTest::newRow("fold-before-tab-keeps-tab")
-            << raw("Subject: first line\r\n\tsecond line") << u"first line\tsecond line"_s;
+        QTest::newRow("fold-before-tab-keeps-tab") << raw("Subject: first line\r\n\tsecond line") << u"first line\tsecond line"_s;
         QTest::newRow("two-folds") << raw("Subject: a\r\n b\r\n c") << u"a b c"_s;
-        QTest::newRow("continuation-without-blank-gets-one")
-            << raw("Subject: part\r\n2 follows") << u"part 2 follows"_s;
+        QTest::newRow("continuation-without-blank-gets-one") << raw("Subject: part\r\n2 follows") << u"part 2 follows"_s;
         QTest::newRow("field-name-case-ignored") << raw("SUBJECT: upper") << u"upper"_s;
         QTest::newRow("no-subject-field") << raw("X-Other: x") << QString();
         QTest::newRow("q-word-iso-8859-1") << raw("Subject: =?iso-8859-1?q?Caf=E9?=") << u"Caf\u00e9"_s;
         QTest::newRow("b-word-hello") << raw("Subject: =?iso-8859-1?B?SGVsbG8=?=") << u"Hello"_s;
-        QTest::newRow("reply-prefix-before-b-word-is-decoded")
-            << raw("Subject: Re:=?iso-8859-1?B?SGVsbG8=?=") << u"Re:Hello"_s;
+        QTest::newRow("reply-prefix-before-b-word-is-decoded") << raw("Subject: Re:=?iso-8859-1?B?SGVsbG8=?=") << u"Re:Hello"_s;
         QTest::newRow("reply-prefix-with-space-before-q-word")
             << raw("Subject: Re: =?UTF-8?Q?Caf=C3=A9_cr=C3=A8me?=") << u"Re: Caf\u00e9 cr\u00e8me"_s;
-        QTest::newRow("plain-text-after-word-kept")
-            << raw("Subject: =?UTF-8?Q?R=C3=A9union?= 14h") << u"R\u00e9union 14h"_s;
-        QTest::newRow("text-between-words-kept")
-            << raw("Subject: =?utf-8?q?a?= and =?utf-8?q?b?=") << u"a and b"_s;
-        QTest::newRow("q-text-beginning-with-equals-not-cut")
-            << raw("Subject: =?iso-8859-1?q?=E9t=E9?=") << u"\u00e9t\u00e9"_s;
+        QTest::newRow("plain-text-after-word-kept") << raw("Subject: =?UTF-8?Q?R=C3=A9union?= 14h") << u"R\u00e9union 14h"_s;
+        QTest::newRow("text-between-words-kept") << raw("Subject: =?utf-8?q?a?= and =?utf-8?q?b?=") << u"a and b"_s;
+        QTest::newRow("q-text-beginning-with-equals-not-cut") << raw("Subject: =?iso-8859-1?q?=E9t=E9?=") << u"\u00e9t\u00e9"_s;
         QTest::newRow("q-text-beginning-with-equals-upper-case-q")
             << raw("Subject: Fwd: =?ISO-8859-1?Q?=C9t=E9?=") << u"Fwd: \u00c9t\u00e9"_s;
         QTest::newRow("q-underscore-is-space") << raw("Subject: =?utf-8?q?Hello_World?=") << u"Hello World"_s;
-        QTest::newRow("underscore-outside-word-kept")
-            << raw("Subject: snake_case =?utf-8?q?a_b?=") << u"snake_case a b"_s;
-        QTest::newRow("b-word-underscore-kept")
-            << raw("Subject: =?utf-8?b?YV9i?=") << u"a_b"_s;
+        QTest::newRow("underscore-outside-word-kept") << raw("Subject: snake_case =?utf-8?q?a_b?=") << u"snake_case a b"_s;
+        QTest::newRow("b-word-underscore-kept") << raw("Subject: =?utf-8?b?YV9i?=") << u"a_b"_s;
         QTest::newRow("utf8-q-word") << raw("Subject: =?UTF-8?Q?Gr=C3=BC=C3=9Fe?=") << u"Gr\u00fc\u00dfe"_s;
         QTest::newRow("utf8-b-word-cyrillic")
             << raw("Subject: =?utf-8?B?0J/RgNC40LLQtdGC?=") << u"\u041f\u0440\u0438\u0432\u0435\u0442"_s;
-        QTest::newRow("adjacent-words-space-dropped")
-            << raw("Subject: =?utf-8?q?Hello?= =?utf-8?q?World?=") << u"HelloWorld"_s;
+        QTest::newRow("adjacent-words-space-dropped") << raw("Subject: =?utf-8?q?Hello?= =?utf-8?q?World?=") << u"HelloWorld"_s;
         QTest::newRow("adjacent-words-tabs-and-spaces-dropped")
             << raw("Subject: =?utf-8?q?Hello?= \t =?utf-8?q?_World?=") << u"Hello World"_s;
         QTest::newRow("encoded-word-split-across-fold")
@@ -83,25 +74,20 @@ private Q_SLOTS:
             << raw("Subject: =?UTF-8?Q?=E6=97=A5=E6?=\r\n =?UTF-8?Q?=9C=AC?=") << u"\u65e5\u672c"_s;
         QTest::newRow("text-fold-then-encoded-word")
             << raw("Subject: Re:\r\n =?utf-8?q?Gr=C3=BC=C3=9Fe?=") << u"Re: Gr\u00fc\u00dfe"_s;
-        QTest::newRow("gb2312-b-word") << raw("Subject: =?gb2312?B?xOO6w8rAvec=?=")
-                                       << u"\u4f60\u597d\u4e16\u754c"_s;
+        QTest::newRow("gb2312-b-word") << raw("Subject: =?gb2312?B?xOO6w8rAvec=?=") << u"\u4f60\u597d\u4e16\u754c"_s;
         QTest::newRow("utf8-character-split-across-words")
             << raw("Subject: =?UTF-8?Q?Caf=C3?= =?UTF-8?Q?=A9?=") << u"Caf\u00e9"_s;
         QTest::newRow("adjacent-words-of-different-charsets")
             << raw("Subject: =?iso-8859-2?q?=B1?= =?koi8-r?q?=F0?=") << u"\u0105\u041f"_s;
         QTest::newRow("rfc2231-language-suffix") << raw("Subject: =?utf-8*en?q?hi?=") << u"hi"_s;
-        QTest::newRow("unterminated-word-kept") << raw("Subject: =?utf-8?q?unterminated")
-                                                << u"=?utf-8?q?unterminated"_s;
+        QTest::newRow("unterminated-word-kept") << raw("Subject: =?utf-8?q?unterminated") << u"=?utf-8?q?unterminated"_s;
         QTest::newRow("short-piece-kept") << raw("Subject: =?\?=") << u"=?\?="_s;
         QTest::newRow("space-in-charset-is-no-word") << raw("Subject: =?ut f?q?x?=") << u"=?ut f?q?x?="_s;
-        QTest::newRow("q-invalid-hex-pair-gives-nul")
-            << raw("Subject: =?iso-8859-1?q?a=ZZb?=") << u"a"_s + QChar(0) + u"b"_s;
+        QTest::newRow("q-invalid-hex-pair-gives-nul") << raw("Subject: =?iso-8859-1?q?a=ZZb?=") << u"a"_s + QChar(0) + u"b"_s;
         QTest::newRow("q-equals-at-end-kept") << raw("Subject: =?iso-8859-1?q?a=?=") << u"a="_s;
         QTest::newRow("empty-q-word") << raw("Subject: =?utf-8?q?\?=") << QString();
-        QTest::newRow("raw-8bit-utf8") << rawUtf8(u"Subject: Sm\u00f6rg\u00e5sbord"_s)
-                                       << u"Sm\u00f6rg\u00e5sbord"_s;
-        QTest::newRow("raw-8bit-windows-1252") << raw("Subject: Caf\xe9 \x80 \x96")
-                                               << u"Caf\u00e9 \u20ac \u2013"_s;
+        QTest::newRow("raw-8bit-utf8") << rawUtf8(u"Subject: Sm\u00f6rg\u00e5sbord"_s) << u"Sm\u00f6rg\u00e5sbord"_s;
+        QTest::newRow("raw-8bit-windows-1252") << raw("Subject: Caf\xe9 \x80 \x96") << u"Caf\u00e9 \u20ac \u2013"_s;
         QTest::newRow("raw-8bit-utf8-before-encoded-word")
             << rawUtf8(u"Subject: \u00c4W: =?utf-8?q?=C3=BC?="_s)
             << u"\u00c4W: \u00fc"_s;
@@ -126,12 +112,10 @@ private Q_SLOTS:
         QTest::newRow("bare-address-trimmed") << raw("  anna@example.org  ") << u"anna@example.org"_s;
         QTest::newRow("list-of-named-addresses-gives-first-name")
             << raw("Anna <a@example.org>, Bob <b@example.org>") << u"Anna"_s;
-        QTest::newRow("list-of-bare-addresses-whole")
-            << raw("a@example.org, b@example.org") << u"a@example.org, b@example.org"_s;
+        QTest::newRow("list-of-bare-addresses-whole") << raw("a@example.org, b@example.org") << u"a@example.org, b@example.org"_s;
         QTest::newRow("encoded-display-name")
             << raw("=?UTF-8?Q?J=C3=BCrgen_M=C3=BCller?= <j@example.de>") << u"J\u00fcrgen M\u00fcller"_s;
-        QTest::newRow("quoted-encoded-display-name")
-            << raw("\"=?iso-8859-1?q?Jos=E9?=\" <j@example.es>") << u"Jos\u00e9"_s;
+        QTest::newRow("quoted-encoded-display-name") << raw("\"=?iso-8859-1?q?Jos=E9?=\" <j@example.es>") << u"Jos\u00e9"_s;
         QTest::newRow("folded-between-name-and-address")
             << raw("\"Gardening Society\"\r\n <news@example.net>") << u"Gardening Society"_s;
         QTest::newRow("raw-8bit-utf8-name") << rawUtf8(u"\u00c5sa <asa@example.se>"_s) << u"\u00c5sa"_s;
@@ -140,8 +124,7 @@ private Q_SLOTS:
             << raw("\"O'Brien, Dara \\\"DJ\\\"\" <dara@example.ie>") << u"O'Brien, Dara \"DJ\""_s;
         QTest::newRow("empty-quoted-name-gives-address") << raw("\"\" <a@b.c>") << u"a@b.c"_s;
         QTest::newRow("blank-name-gives-address") << raw("\" \" \t<a@b.c>") << u"a@b.c"_s;
-        QTest::newRow("angle-bracket-inside-quotes")
-            << raw("\"Support <help>\" <s@example.com>") << u"Support <help>"_s;
+        QTest::newRow("angle-bracket-inside-quotes") << raw("\"Support <help>\" <s@example.com>") << u"Support <help>"_s;
         QTest::newRow("quote-never-closed") << raw("\"Anna <a@example.org>") << u"Anna"_s;
         QTest::newRow("quoted-and-plain-words") << raw("\"Anna\" Schmidt <a@example.org>") << u"Anna Schmidt"_s;
     }
@@ -189,8 +172,7 @@ private Q_SLOTS:
         const QString msg = raw("Subject: s\r\n\r\nline 1\r\nline 2\r\n");
         QTest::newRow("whole-input-when-not-header-only") << msg << false << msg;
         QTest::newRow("body-starts-with-lf-when-header-only") << msg << true << raw("\nline 1\r\nline 2\r\n");
-        QTest::newRow("further-blank-lines-rejoined")
-            << raw("Subject: s\r\n\r\nA\r\n\r\nB") << true << raw("\nA\r\n\r\n\nB");
+        QTest::newRow("further-blank-lines-rejoined") << raw("Subject: s\r\n\r\nA\r\n\r\nB") << true << raw("\nA\r\n\r\n\nB");
         QTest::newRow("no-blank-line-all-body") << raw("Subject: s\r\nNo end") << true << raw("Subject: s\r\nNo end");
         const QString eightBit = raw("Subject: s\r\n\r\n\xe9\xff\x80") + QChar(0) + raw(" end");
         QTest::newRow("8bit-bytes-kept-exactly") << eightBit << false << eightBit;
@@ -210,44 +192,26 @@ private Q_SLOTS:
         CMIMEPart part;
         part.Init(message(raw("Received: one\r\n\tcontinued\r\nreceived: two\r\nX-Empty:\r\nSubject: s")));
         const CMIMEParams &p = part.Params();
-        QCOMPARE(p.Count(), 4);
-        QCOMPARE(p.Item(1).Name(), u"Received"_s);
-        QCOMPARE(p.Item(1).Value(), u"one\tcontinued"_s);
-        QCOMPARE(p.Item(1).LegacyValue(), u"one\r\ncontinued"_s);
-        QCOMPARE(p.Item(2).Name(), u"received"_s);
-        QCOMPARE(p.Item(2).Value(), u"two"_s);
-        QCOMPARE(p.Item(3).Value(), QString());
-        QVERIFY(p.ItemByName(u"RECEIVED") == &p.Item(1));
-        QVERIFY(p.ItemByName(u"absent") == nullptr);
-
         QStringList names;
         for (const CMIMEParam &f : p)
             names << f.Name();
         QCOMPARE(names, (QStringList{"Received", "received", "X-Empty", "Subject"}));
+        QCOMPARE(p.Item(1).Value(), u"one\tcontinued"_s);
+        QCOMPARE(p.Item(1).LegacyValue(), u"one\r\ncontinued"_s);
+        QCOMPARE(p.Item(2).Value(), u"two"_s);
+        QCOMPARE(p.Item(3).Value(), QString());
+        QVERIFY(p.ItemByName(u"RECEIVED") == &p.Item(1));
+        QVERIFY(p.ItemByName(u"absent") == nullptr);
+        QVERIFY_THROWS_EXCEPTION(std::out_of_range, p.Item(0));
+        QVERIFY_THROWS_EXCEPTION(std::out_of_range, p.Item(5));
         part.Params().add(u"X-Added"_s, u"v"_s);
         QCOMPARE(part.Params().Item(5).Value(), u"v"_s);
-    }
 
-    void paramsItemOutOfRange()
-    {
-        CMIMEParams p;
-        p.Init(raw("A: 1"));
-        QCOMPARE(p.Count(), 1);
-        QVERIFY_THROWS_EXCEPTION(std::out_of_range, p.Item(0));
-        QVERIFY_THROWS_EXCEPTION(std::out_of_range, p.Item(2));
-    }
-
-    void emptyHeaderGivesOneEmptyField()
-    {
-        CMIMEPart part;
+        // Without a header there is one field without a name, and every property is empty.
         part.Init(raw("just a body, no header"));
         QCOMPARE(part.Params().Count(), 1);
         QCOMPARE(part.Params().Item(1).Name(), QString());
-        QCOMPARE(part.Id(), QString());
-        QCOMPARE(part.from(), QString());
-        QCOMPARE(part.MsgTo(), QString());
-        QCOMPARE(part.SentDate(), QString());
-        QCOMPARE(part.Subject(), QString());
+        QCOMPARE(part.Id() + part.from() + part.MsgTo() + part.SentDate() + part.Subject(), QString());
     }
 
     void rawHeaderCharset_data()

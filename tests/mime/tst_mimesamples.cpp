@@ -32,7 +32,6 @@ class TestMimeSamples : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void summaryOfEmptyInput();
     void samplesUseWireLineEnds()
     {
         const QStringList files = QDir(mailDir()).entryList({u"*.eml"_s}, QDir::Files);
@@ -120,36 +119,24 @@ private Q_SLOTS:
         body.replace(QLatin1String("\r\n\r"), QLatin1String("\r\n\r\n"));
         QCOMPARE(headerOnly.TextPlain(), body);
 
-        const QJsonObject summary = ParseSummary(bytes);
-        QCOMPARE(summary.value("Id").toString(), id);
-        QCOMPARE(summary.value("From").toString(), from);
-        QCOMPARE(summary.value("To").toString(), to);
-        QCOMPARE(summary.value("Date").toString(), date);
-        QCOMPARE(summary.value("Subject").toString(), subject);
-        QCOMPARE(summary.value("TextPlainLength").toInteger(), bytes.size());
-        QCOMPARE(summary.size(), 6);
+        // The summary is the same from the bytes as a disk file holds them, with LF line ends,
+        // and counts the text as received.
+        QByteArray disk = bytes;
+        disk.replace("\r\n", "\n");
+        for (const QByteArray &input : {bytes, disk}) {
+            const QJsonObject summary = ParseSummary(input);
+            const QJsonObject expected{{"Id", id}, {"From", from}, {"To", to}, {"Date", date}, {"Subject", subject},
+                                       {"TextPlainLength", bytes.size()}};
+            QCOMPARE(summary, expected);
+        }
     }
 
-    void summaryOfDiskFileWithLfLineEnds()
+    void summaryOfEmptyInput()
     {
-        const QByteArray wire = readSample(u"reply-mixed.eml"_s);
-        QByteArray disk = wire;
-        disk.replace("\r\n", "\n");
-        QVERIFY(disk.size() < wire.size());
-        const QJsonObject summary = ParseSummary(disk);
-        QCOMPARE(summary.value("Subject").toString(), u"Re: R\u00e9union de demain 14h"_s);
-        QCOMPARE(summary.value("From").toString(), u"Claire Dubois"_s);
-        QCOMPARE(summary.value("TextPlainLength").toInteger(), wire.size());
+        const QJsonObject expected{{"Id", ""}, {"From", ""}, {"To", ""}, {"Date", ""}, {"Subject", ""}, {"TextPlainLength", 0}};
+        QCOMPARE(ParseSummary(QByteArray()), expected);
     }
 };
-
-void TestMimeSamples::summaryOfEmptyInput()
-{
-    const QJsonObject summary = ParseSummary(QByteArray());
-    QCOMPARE(summary.value("Id").toString(), QString());
-    QCOMPARE(summary.value("Subject").toString(), QString());
-    QCOMPARE(summary.value("TextPlainLength").toInteger(), 0);
-}
 
 QTEST_GUILESS_MAIN(TestMimeSamples)
 #include "tst_mimesamples.moc"

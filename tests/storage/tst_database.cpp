@@ -33,6 +33,11 @@ private:
             return {};
         return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
     }
+    static int modeOf(const QString &path)
+    {
+        struct stat st;
+        return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
+    }
     /// Every message text by POP3Id, read in whatever form each row holds.
     static QHash<QString, QString> texts(Database &db)
     {
@@ -67,52 +72,34 @@ private:
     }
 
 private Q_SLOTS:
-    void firstOpenCopiesTemplate()
+    void firstOpenCopiesTemplateLaterOpensKeepTheFile()
     {
         QTemporaryDir home;
         const QString path = home.filePath(u"MU.mdb"_s);
-        QVERIFY(!QFile::exists(path));
         {
             Database db(home.path(), TestHome::templatePath());
             QCOMPARE(db.path(), path);
-            QVERIFY(QFile::exists(path));
             QCOMPARE(scalar(db, u"PRAGMA journal_mode"_s), u"wal"_s);
             QCOMPARE(scalar(db, u"PRAGMA encoding"_s), u"UTF-16le"_s);
             QCOMPARE(scalar(db, u"PRAGMA synchronous"_s), u"1"_s);
-            QCOMPARE(scalar(db, u"SELECT count(*) FROM Account"_s), u"0"_s);
-            QCOMPARE(scalar(db, u"SELECT count(*) FROM Msg"_s), u"0"_s);
-
-            struct stat st;
-            QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
-            QCOMPARE(int(st.st_mode & 0777), 0600);
+            QCOMPARE(scalar(db, u"SELECT count(*) FROM Account"_s) + scalar(db, u"SELECT count(*) FROM Msg"_s), u"00"_s);
+            QCOMPARE(modeOf(path), 0600);
             // The journal files inherit the mode of the database.
-            QSqlQuery(db.connection()).exec(u"INSERT INTO Property (Name, Value) VALUES ('x', 'y')"_s);
-            const QByteArray wal = QFile::encodeName(path + u"-wal"_s);
-            QCOMPARE(::stat(wal.constData(), &st), 0);
-            QCOMPARE(int(st.st_mode & 0777), 0600);
+            CSettings settings;
+            settings.Init(&db, nullptr);
+            settings.SaveSetting(u"kept"_s, u"yes"_s);
+            QCOMPARE(modeOf(path + u"-wal"_s), 0600);
         }
         // No temporary copy is left beside it.
         QCOMPARE(QDir(home.path()).entryList(QDir::Files), QStringList{u"MU.mdb"_s});
-    }
-
-    void templateFoundBesideLibrary()
-    {
-        QTemporaryDir home;
-        Database db(home.path());
-        QCOMPARE(scalar(db, u"SELECT count(*) FROM sqlite_master WHERE name='Option'"_s), u"1"_s);
-    }
-
-    void existingFileIsKept()
-    {
-        QTemporaryDir home;
-        for (const bool again : {false, true}) {
-            Database db(home.path(), TestHome::templatePath());
-            CSettings settings;
-            settings.Init(&db, nullptr);
-            if (again)
-                QCOMPARE(settings.GetSetting(u"kept"_s).toString(), u"yes"_s);
-            settings.SaveSetting(u"kept"_s, u"yes"_s);
-        }
+        Database again(home.path(), TestHome::templatePath());
+        CSettings settings;
+        settings.Init(&again, nullptr);
+        QCOMPARE(settings.GetSetting(u"kept"_s).toString(), u"yes"_s);
+        // Without a template named, the one installed beside the library is used.
+        QTemporaryDir other;
+        Database installed(other.path());
+        QCOMPARE(scalar(installed, u"SELECT count(*) FROM sqlite_master WHERE name='Option'"_s), u"1"_s);
     }
 
     void notADatabaseIsRefused_data()
@@ -146,9 +133,7 @@ private Q_SLOTS:
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), content);
         QCOMPARE(QFileInfo(path).lastModified(), before);
-        struct stat st;
-        QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
-        QCOMPARE(int(st.st_mode & 0777), 0640);
+        QCOMPARE(modeOf(path), 0640);
         QCOMPARE(QDir(home.path()).entryList(QDir::Files), QStringList{u"MU.mdb"_s});
     }
 
@@ -236,24 +221,14 @@ private Q_SLOTS:
             child.start(QStringLiteral(STORAGE_CHILD), {u"fill"_s, home.path(), TestHome::templatePath()});
             QVERIFY(child.waitForStarted());
             // Kill it once it is well into storing: after 150 messages of this round.
-            qint64 last = 0;
-            QByteArray pending;
-            while (last < 150) {
-                if (!child.canReadLine()) {
-                    QSignalSpy ready(&child, &QProcess::readyReadStandardOutput);
-                    QVERIFY2(ready.wait(30000), qPrintable(QString::fromLocal8Bit(child.readAllStandardError())));
-                }
-                while (child.canReadLine())
-                    last = child.readLine().trimmed().toLongLong();
-            }
+            QByteArrayList lines;
+            QVERIFY2(readLines(child, 150, {}, &lines), qPrintable(QString::fromLocal8Bit(child.readAllStandardError())));
             ::kill(pid_t(child.processId()), SIGKILL);
             QVERIFY(child.waitForFinished(30000));
             QCOMPARE(child.exitStatus(), QProcess::CrashExit);
-            const QByteArray rest = child.readAllStandardOutput();
-            for (const QByteArray &line : rest.split('\n')) {
-                if (!line.trimmed().isEmpty())
-                    last = line.trimmed().toLongLong();
-            }
+            lines += child.readAllStandardOutput().split('\n');
+            lines.removeAll(QByteArray());
+            const qint64 last = lines.last().trimmed().toLongLong();
             const qint64 acknowledged = stored + last;
 
             Database db(home.path(), TestHome::templatePath());

@@ -80,22 +80,6 @@ private Q_SLOTS:
         QCOMPARE(m_msgs.GetMsgs().Item(r.Id()).value<Record>().text(property), stored);
     }
 
-    void contentIsOptional()
-    {
-        Record with = msg(u"with"_s);
-        const QString body = u"Line one\r\nLine\ttwo "_s + QChar(0) + u" end"_s;
-        with.Add(u"Content"_s, body);
-        Record without = StorageFixture::without(msg(u"without"_s), u"Content"_s);
-        Record marked = msg(u"marked"_s);
-        const QString markedBody = QChar(0xFEFF) + u"Body after a byte-order mark"_s;
-        marked.Add(u"Content"_s, markedBody);
-        QVERIFY(m_msgs.add(with) && m_msgs.add(without) && m_msgs.add(marked));
-        QCOMPARE(m_msgs.getMsgContent(marked.Id()), markedBody);
-        QCOMPARE(m_msgs.getMsgContent(with.Id()), body);
-        QCOMPARE(m_msgs.getMsgContent(without.Id()), QString());
-        QVERIFY(!m_msgs.GetMsgs().Item(with.Id()).value<Record>().Exists(u"Content"_s));
-    }
-
     void listOrderIsStoringOrder()
     {
         QStringList ids;
@@ -139,23 +123,7 @@ private Q_SLOTS:
         }
     }
 
-    void removeIsSoft()
-    {
-        const Record account = accountFor(u"pop.a"_s, u"ann"_s);
-        Record keep = msg(u"keep"_s), gone = msg(u"gone"_s);
-        QVERIFY(m_msgs.add(keep) && m_msgs.add(gone));
-        m_msgs.Remove({gone.Id()});
-        QVERIFY(!m_msgs.GetMsgs().Exists(gone.Id()));
-        QVERIFY(m_msgs.GetMsgs().Exists(keep.Id()));
-        QVERIFY(m_msgs.GetMsgs(true).Exists(gone.Id()));
-        QCOMPARE(m_msgs.CountMsgs(), 1);
-        QCOMPARE(m_msgs.getMsgContent(gone.Id()), QString());
-        QCOMPARE(m_msgs.getMsgContent(keep.Id()), u"Body of keep"_s);
-        const std::optional<DataBag> ids = m_msgs.GetMsgIds(account.Id());
-        QVERIFY(ids.has_value() && ids->Exists(u"gone"_s) && ids->Exists(u"keep"_s));
-    }
-
-    void removeRunsTwoStatementsPerTenIds_data()
+    void removeIsSoftWithTwoStatementsPerTenIds_data()
     {
         QTest::addColumn<int>("count");
         QTest::newRow("nothing-to-remove") << 0;
@@ -164,9 +132,10 @@ private Q_SLOTS:
         QTest::newRow("eleven-ids-two-batches") << 11;
         QTest::newRow("twenty-five-ids-three-batches") << 25;
     }
-    void removeRunsTwoStatementsPerTenIds()
+    void removeIsSoftWithTwoStatementsPerTenIds()
     {
         QFETCH(int, count);
+        const Record account = accountFor(u"pop.a"_s, u"ann"_s);
         QStringList ids;
         for (int i = 0; i < count + 3; ++i) {
             Record r = msg(QString::number(i));
@@ -178,8 +147,14 @@ private Q_SLOTS:
         m_msgs.Remove(ids.mid(0, count));
         // Each id's row changes once per column statement.
         QCOMPARE(scalar(u"SELECT total_changes()"_s).toLongLong() - before, qint64(2 * count));
-        QCOMPARE(m_msgs.GetMsgs().Count(), 3);
+        QCOMPARE(m_msgs.GetMsgs().keys(), ids.mid(count));
+        QCOMPARE(m_msgs.GetMsgs(true).keys(), ids);
+        QCOMPARE(m_msgs.CountMsgs(), 3);
         QCOMPARE(scalar(u"SELECT count(*) FROM Msg WHERE IsDeleted = 1 AND Content = ''"_s).toInt(), count);
+        QCOMPARE(m_msgs.getMsgContent(ids.first()), count ? QString() : u"Body of 0"_s);
+        QCOMPARE(m_msgs.getMsgContent(ids.last()), u"Body of %1"_s.arg(count + 2));
+        // The ids of removed messages stay known, so they are not fetched again.
+        QCOMPARE(m_msgs.GetMsgIds(account.Id())->Count(), count + 3);
     }
 
     void messageIsStoredOnce_data()
@@ -252,7 +227,10 @@ private Q_SLOTS:
 
     void oldDatabaseGainsReadAndDateColumns()
     {
-        // A database from before the list knew what was read and sorted by date.
+        // A database from before the list knew what was read and sorted by date, and from before
+        // the remembered unique-ids.
+        const Record ann = accountFor(u"pop.a"_s, u"ann"_s);
+        QVERIFY(exec(u"DROP TABLE Uidl"_s));
         for (const char *index : {"MsgDateKey", "MsgFromSort", "MsgSubjectOrder", "MsgToSort"})
             QVERIFY(exec(u"DROP INDEX "_s + QLatin1String(index)));
         QVERIFY(exec(u"CREATE INDEX MsgSubjectSort ON Msg (Subject COLLATE NOCASE)"_s));   // the first list's
@@ -276,6 +254,9 @@ private Q_SLOTS:
         reopened.Init(db(), m_home->log().get(), 3);
         MsgManager::SetConversionProgress({});
         QCOMPARE(counted, 4);
+        reopened.Init(db(), m_home->log().get(), 3);   // a second start finds everything in place
+        QVERIFY(reopened.AddUidls(u"pop.a"_s, u"ann"_s, {{u"u"_s, u"<o@x>"_s}}));
+        QCOMPARE(reopened.GetKnownUidls(ann.Id()), (QVariantMap{{u"u"_s, u"<o@x>"_s}}));
         QStringList byDate;
         bool allRead = true;
         for (const Record &r : reopened.GetMsgPage(MsgManager::SortKey::Date, false, 0, 10)) {
@@ -295,21 +276,6 @@ private Q_SLOTS:
         QVERIFY(reopened.GetMsgPage(MsgManager::SortKey::Added, true, 0, 1).first().Item(u"IsRead"_s).toBool());
     }
 
-    void msgIdsFollowServerAndUser()
-    {
-        Record account = accountFor(u"pop.a"_s, u"ann"_s);
-        const Record stranger = accountFor(u"pop.a"_s, u"bob"_s);
-        Record mine = msg(u"mine"_s), theirs = msg(u"theirs"_s, u"pop.a"_s, u"bob"_s);
-        QVERIFY(m_msgs.add(mine) && m_msgs.add(theirs));
-        QCOMPARE(m_msgs.GetMsgIds(account.Id())->keys(), QStringList{u"mine"_s});
-        QCOMPARE(m_msgs.GetMsgIds(stranger.Id())->keys(), QStringList{u"theirs"_s});
-        // Changing the server detaches the messages stored under the old one.
-        account.Add(u"Server"_s, u"pop.moved"_s);
-        m_accounts.Update(account);
-        QCOMPARE(m_msgs.GetMsgIds(account.Id())->Count(), 0);
-        QCOMPARE(m_msgs.GetMsgIds(u"{00000000-0000-0000-0000-000000000000}"_s)->Count(), 0);
-    }
-
     void unknownContentFails()
     {
         const QString id = u"{ABCDEF00-0000-0000-0000-000000000000}"_s;
@@ -318,28 +284,45 @@ private Q_SLOTS:
         QCOMPARE(error.description(), u"Message %1 not found. "_s.arg(id));
     }
 
-    void removeFkAccount()
+    // The ids of an account are those stored under its server and user, and go with it.
+    void msgIdsAndUidlsFollowTheAccount()
     {
-        const Record account = accountFor(u"pop.a"_s, u"ann"_s);
-        const Record other = accountFor(u"pop.b"_s, u"ann"_s);
-        Record mine = msg(u"mine"_s), theirs = msg(u"other"_s, u"pop.b"_s, u"ann"_s);
-        QVERIFY(m_msgs.add(mine) && m_msgs.add(theirs));
-        QVERIFY(m_msgs.AddUidls(u"pop.a"_s, u"ann"_s, {{u"u1"_s, u"mine"_s}}));
-        QVERIFY(m_msgs.AddUidls(u"pop.b"_s, u"ann"_s, {{u"u2"_s, u"other"_s}}));
+        Record account = accountFor(u"pop.a"_s, u"ann"_s);
+        const Record otherUser = accountFor(u"pop.a"_s, u"bob"_s);
+        const Record otherServer = accountFor(u"pop.b"_s, u"ann"_s);
+        Record mine = msg(u"mine"_s), theirs = msg(u"theirs"_s, u"pop.a"_s, u"bob"_s), other = msg(u"other"_s, u"pop.b"_s);
+        QVERIFY(m_msgs.add(mine) && m_msgs.add(theirs) && m_msgs.add(other));
+        // Server and user in other case find the account; unique-ids keep their case.
+        const QVariantMap pairs{{u"UID-1"_s, u"<1@x>"_s}, {u"uid-1"_s, u"mine"_s}, {u"0002"_s, QString(300, u'i')}};
+        QVERIFY(m_msgs.AddUidls(u"POP.A"_s, u"Ann"_s, pairs));
+        QVERIFY(m_msgs.AddUidls(u"pop.b"_s, u"ann"_s, {{u"u2"_s, u"first"_s}}));
+        QVERIFY(m_msgs.AddUidls(u"pop.b"_s, u"ann"_s, {{u"u2"_s, u"other"_s}}));   // stored again: replaced
+        QVariantMap expected = pairs;
+        expected[u"0002"_s] = QString(255, u'i');
+        QCOMPARE(m_msgs.GetKnownUidls(account.Id()), expected);
+        QVERIFY(m_msgs.GetKnownUidls(u"{00000000-0000-0000-0000-000000000000}"_s).isEmpty());
+        QCOMPARE(m_msgs.GetMsgIds(account.Id())->keys(), QStringList{u"mine"_s});
+        QCOMPARE(m_msgs.GetMsgIds(otherUser.Id())->keys(), QStringList{u"theirs"_s});
+        QCOMPARE(m_msgs.GetMsgIds(otherServer.Id())->keys(), QStringList{u"other"_s});
+        QCOMPARE(m_msgs.GetMsgIds(u"{00000000-0000-0000-0000-000000000000}"_s)->Count(), 0);
+        // Changing the server detaches the messages stored under the old one.
+        Record moved = otherUser;
+        moved.Add(u"Server"_s, u"pop.moved"_s);
+        m_accounts.Update(moved);
+        QCOMPARE(m_msgs.GetMsgIds(moved.Id())->Count(), 0);
+        // The account's messages go, deleted or not, and its unique-ids with them.
         m_msgs.Remove({mine.Id()});
         m_msgs.RemoveFkAccount(account.Id());
-        // The account's messages go, deleted or not, and its unique-ids with them.
-        QCOMPARE(m_msgs.GetMsgs(true).keys(), QStringList{theirs.Id()});
+        QCOMPARE(m_msgs.GetMsgs(true).keys(), (QStringList{theirs.Id(), other.Id()}));
         QVERIFY(m_msgs.GetKnownUidls(account.Id()).isEmpty());
         QCOMPARE(m_msgs.GetMsgIds(account.Id())->Count(), 0);
-        QCOMPARE(m_msgs.GetKnownUidls(other.Id()), (QVariantMap{{u"u2"_s, u"other"_s}}));
-        QCOMPARE(m_msgs.GetMsgIds(other.Id())->Count(), 1);
+        QCOMPARE(m_msgs.GetKnownUidls(otherServer.Id()), (QVariantMap{{u"u2"_s, u"other"_s}}));
         // Once the account row is gone there is nothing to join through.
         Record again = msg(u"again"_s);
         QVERIFY(m_msgs.add(again));
         m_accounts.Remove(account.Id());
         m_msgs.RemoveFkAccount(account.Id());
-        QCOMPARE(m_msgs.GetMsgs(true).Count(), 2);
+        QCOMPARE(m_msgs.GetMsgs(true).Count(), 3);
     }
 
     void addFailureIsReported_data()
@@ -399,7 +382,10 @@ private Q_SLOTS:
             state = state * 1103515245u + 12345u;
             noise += QChar(char16_t((state >> 16) & 0xFF));
         }
-        QTest::newRow("empty-stays-empty-text") << QString() << "text";
+        QTest::newRow("no-content-reads-empty") << QString() << "text";
+        QTest::newRow("empty-stays-empty-text") << u""_s << "text";
+        QTest::newRow("control-characters-kept") << (u"a\r\n\tb "_s + QChar(0) + u"c"_s) << "blob01";
+        QTest::newRow("after-byte-order-mark") << (QChar(0xFEFF) + u"Body after a byte-order mark"_s) << "blobFF";
         QTest::newRow("short-octets-not-deflated") << u"Hi"_s << "blob01";
         QTest::newRow("every-octet-value") << everyOctet << "blob01";
         QTest::newRow("random-octets-not-deflated") << noise << "blob01";
@@ -414,7 +400,10 @@ private Q_SLOTS:
         QFETCH(QString, content);
         QFETCH(QString, form);
         Record r = msg(u"1"_s);
-        r.Add(u"Content"_s, content);
+        if (content.isNull())
+            r = StorageFixture::without(r, u"Content"_s);
+        else
+            r.Add(u"Content"_s, content);
         QVERIFY(m_msgs.add(r));
         QCOMPARE(m_msgs.getMsgContent(r.Id()), content);
         const QString where = u" FROM Msg WHERE POP3Id = '1'"_s;
@@ -498,48 +487,6 @@ private Q_SLOTS:
             QCOMPARE(ids, listed.keys());
         }
         QVERIFY_THROWS_EXCEPTION(MUError, m_msgs.ForEachMsg(false, {u"Content"_s}, [](const QString &, const QStringList &) {}));
-    }
-
-    // ---- the remembered unique-ids ----------------------------------------------------
-
-    void uidlsReadBackByAccount_data()
-    {
-        QTest::addColumn<QString>("server");
-        QTest::addColumn<QString>("user");
-        QTest::newRow("same-names") << "pop.a" << "ann";
-        QTest::newRow("server-and-user-in-other-case") << "POP.A" << "Ann";
-    }
-    void uidlsReadBackByAccount()
-    {
-        QFETCH(QString, server);
-        QFETCH(QString, user);
-        const Record ann = accountFor(u"pop.a"_s, u"ann"_s);
-        const Record bob = accountFor(u"pop.a"_s, u"bob"_s);
-        const QVariantMap pairs{{u"UID-1"_s, u"<1@x>"_s},
-                                {u"uid-1"_s, u"<other@x>"_s},   // unique-ids keep their case
-                                {u"0002"_s, QString(300, u'i')}};
-        QVERIFY(m_msgs.AddUidls(server, user, pairs));
-        QVERIFY(m_msgs.AddUidls(u"pop.a"_s, u"bob"_s, {{u"b"_s, u"<b@x>"_s}}));
-        QVariantMap expected = pairs;
-        expected[u"0002"_s] = QString(255, u'i');
-        QCOMPARE(m_msgs.GetKnownUidls(ann.Id()), expected);
-        QCOMPARE(m_msgs.GetKnownUidls(bob.Id()), (QVariantMap{{u"b"_s, u"<b@x>"_s}}));
-        QVERIFY(m_msgs.GetKnownUidls(u"{00000000-0000-0000-0000-000000000000}"_s).isEmpty());
-        // A pair stored again is replaced.
-        QVERIFY(m_msgs.AddUidls(u"pop.a"_s, u"bob"_s, {{u"b"_s, u"new"_s}}));
-        QCOMPARE(m_msgs.GetKnownUidls(bob.Id()), (QVariantMap{{u"b"_s, u"new"_s}}));
-    }
-
-    void oldDatabaseGainsTheUidlTable()
-    {
-        // A database from before the unique-ids: their table is made on the next start, once.
-        const Record ann = accountFor(u"pop.old"_s, u"olduser"_s);
-        QVERIFY(exec(u"DROP TABLE Uidl"_s));
-        MsgManager msgs;
-        msgs.Init(db(), m_home->log().get());
-        msgs.Init(db(), m_home->log().get());
-        QVERIFY(msgs.AddUidls(u"pop.old"_s, u"olduser"_s, {{u"u"_s, u"<o@x>"_s}}));
-        QCOMPARE(msgs.GetKnownUidls(ann.Id()), (QVariantMap{{u"u"_s, u"<o@x>"_s}}));
     }
 
     void lookupFailuresAreLoggedNotThrown()

@@ -59,20 +59,10 @@ private Q_SLOTS:
         QVERIFY2(!text.contains(u"Outlook Express"_s), qPrintable(text));
     }
 
-    void unknownIdIsEmpty_data()
-    {
-        QTest::addColumn<int>("id");
-        QTest::newRow("below-program-range") << 98;
-        QTest::newRow("above-program-range") << 157;
-        QTest::newRow("below-engine-range") << 512;
-        QTest::newRow("above-engine-range") << 534;
-        QTest::newRow("negative") << -1;
-    }
-
     void unknownIdIsEmpty()
     {
-        QFETCH(int, id);
-        QVERIFY(MessageTable::Text(id).isNull());
+        for (const int id : {98, 157, 512, 534, -1})   // just outside the program's and the engine's ranges
+            QVERIFY2(MessageTable::Text(id).isNull(), qPrintable(QString::number(id)));
     }
 
     void concurrentFirstUseIsSafe()
@@ -132,31 +122,18 @@ private Q_SLOTS:
         QVERIFY(!seen.contains(u"icloud.com"_s));
     }
 
-    void homeFileOverridesOneKey()
+    // The home's file replaces whole values of the keys it names, read anew on every call.
+    void homeFileOverridesWholeValuesOnEveryCall()
     {
-        writeServices("{ \"statisticsEndpoint\": \"http://127.0.0.1:8080/stat.htm\" }");
-        QCOMPARE(ServiceConfig::Text(u"statisticsEndpoint"_s), u"http://127.0.0.1:8080/stat.htm"_s);
-        // Keys the home file does not name keep their shipped values.
+        QCOMPARE(ServiceConfig::Text(u"homePage"_s), QString());
+        writeServices("{ \"homePage\": \"https://murmelo.example/\", \"providers\": [ { \"domains\": [\"example.org\"], "
+                      "\"host\": \"pop.example.org\", \"port\": 995, \"security\": \"TLS\" } ] }");
+        QCOMPARE(ServiceConfig::Text(u"homePage"_s), u"https://murmelo.example/"_s);
         QCOMPARE(ServiceConfig::Text(u"yahooDomain"_s), u"yahoo.com"_s);
-        QVERIFY(!ServiceConfig::Load().value(u"providers"_s).toArray().isEmpty());
-    }
-
-    void overrideReplacesWholeValue()
-    {
-        writeServices(
-                  "{ \"providers\": [ { \"domains\": [\"example.org\"], \"host\": \"pop.example.org\", \"port\": 995, \"security\": \"TLS\" } ] }");
         const QJsonArray providers = ServiceConfig::Load().value(u"providers"_s).toArray();
         QCOMPARE(providers.size(), 1);
         QCOMPARE(providers.at(0).toObject().value(u"host"_s).toString(), u"pop.example.org"_s);
-    }
-
-    void overrideReadOnEveryCall()
-    {
-        const QString path = m_home->filePath(u"services.json"_s);
-        QCOMPARE(ServiceConfig::Text(u"homePage"_s), QString());
-        writeFile(path, "{ \"homePage\": \"https://murmelo.example/\" }");
-        QCOMPARE(ServiceConfig::Text(u"homePage"_s), u"https://murmelo.example/"_s);
-        QVERIFY(QFile::remove(path));
+        QVERIFY(QFile::remove(m_home->filePath(u"services.json"_s)));
         QCOMPARE(ServiceConfig::Text(u"homePage"_s), QString());
     }
 
