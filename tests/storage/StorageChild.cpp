@@ -24,15 +24,14 @@ int fill(const QString &dir, const QString &templ)
     // A large body makes each commit span several pages, so a kill lands inside writes.
     const QString body = QString(40000, QLatin1Char('x'));
     for (qint64 n = 1;; ++n) {
+        const QString values[] = {QStringLiteral("pop.example.com"), QStringLiteral("ann"),
+                                  QStringLiteral("uid-%1-%2").arg(getpid()).arg(n), QStringLiteral("Sender %1").arg(n),
+                                  QStringLiteral("Ann"), QStringLiteral("Sat, 6 Dec 2026 20:00:00 +0000"),
+                                  QStringLiteral("Subject %1").arg(n), body + QString::number(n)};
         Record msg;
-        msg.Add(QStringLiteral("Server"), QStringLiteral("pop.example.com"));
-        msg.Add(QStringLiteral("User"), QStringLiteral("ann"));
-        msg.Add(QStringLiteral("POP3Id"), QStringLiteral("uid-%1-%2").arg(getpid()).arg(n));
-        msg.Add(QStringLiteral("From"), QStringLiteral("Sender %1").arg(n));
-        msg.Add(QStringLiteral("To"), QStringLiteral("Ann"));
-        msg.Add(QStringLiteral("Date"), QStringLiteral("Sat, 6 Dec 2026 20:00:00 +0000"));
-        msg.Add(QStringLiteral("Subject"), QStringLiteral("Subject %1").arg(n));
-        msg.Add(QStringLiteral("Content"), body + QString::number(n));
+        int i = 0;
+        for (const char *name : {"Server", "User", "POP3Id", "From", "To", "Date", "Subject", "Content"})
+            msg.Add(QLatin1String(name), values[i++]);
         if (!msgs.add(msg)) {
             std::fprintf(stderr, "add failed at %lld\n", n);
             return 1;

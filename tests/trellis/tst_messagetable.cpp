@@ -19,7 +19,7 @@ class tst_MessageTable : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> m_home;   ///< the program's home in every test but the last two
+    std::unique_ptr<QTemporaryDir> m_home;   ///< the program's home, set through Paths (the last test: the environment)
 
     static void writeFile(const QString &path, const QByteArray &bytes)
     {
@@ -154,19 +154,15 @@ private Q_SLOTS:
         QCOMPARE(ServiceConfig::Text(u"yahooDomain"_s), u"yahoo.com"_s);
     }
 
-    void environmentHomeIsUsed()
+    // Without a home set, MURMELO_HOME names it; without either, the data folder holds the file.
+    void homeFromEnvironmentElseDataFolder()
     {
         Paths::SetHome(QString());
         qputenv("MURMELO_HOME", m_home->path().toLocal8Bit());
         writeServices("{ \"feedbackEndpoint\": \"https://fb.example/post\" }");
         QCOMPARE(ServiceConfig::Text(u"feedbackEndpoint"_s), u"https://fb.example/post"_s);
-    }
-
-    void dataFolderUsedWithoutHome()
-    {
-        Paths::SetHome(QString());
+        qunsetenv("MURMELO_HOME");
         QTemporaryDir xdg;
-        QVERIFY(xdg.isValid());
         const QByteArray saved = qgetenv("XDG_DATA_HOME");
         qputenv("XDG_DATA_HOME", xdg.path().toLocal8Bit());
         QVERIFY(Paths::Home().isEmpty());
