@@ -327,7 +327,7 @@ private Q_SLOTS:
         QCOMPARE(again.err, QByteArray());
     }
 
-    // Options after the command are taken or refused, never ignored.
+    // What follows the command is taken or refused (status 64, with the usage), never ignored.
     void commandLineIsTakenOrRefused_data()
     {
         QTest::addColumn<QStringList>("args");
