@@ -113,23 +113,33 @@ private Q_SLOTS:
     void showHide_data()
     {
         QTest::addColumn<int>("talking");   // -1 not given, 0 false, 1 true
+        QTest::addColumn<bool>("reloaded"); // the character loaded again, its commands gone
         QTest::addColumn<QStringList>("visible");
         const QStringList all = {kCheck, "mnuTalkDate_Click", "mnuTalkTime_Click", "mnuTalkClipboard_Click",
                                  "mnuPlayWavFile_Click", "mnuReadTextFile_Click", kStop, kSkip};
-        QTest::newRow("talking-only-stop-and-skip-besides-check") << 1 << QStringList{kCheck, kStop, kSkip};
-        QTest::newRow("finished-others-return") << 0 << all.mid(0, 6);
-        QTest::newRow("no-state-all-as-set") << -1 << all;
+        QTest::newRow("talking-only-stop-and-skip-besides-check") << 1 << false << QStringList{kCheck, kStop, kSkip};
+        QTest::newRow("finished-others-return") << 0 << false << all.mid(0, 6);
+        QTest::newRow("no-state-all-as-set") << -1 << false << all;
+        QTest::newRow("after-reload-registers-again") << 1 << true << QStringList{kCheck, kStop, kSkip};
     }
     void showHide()
     {
         QFETCH(int, talking);
+        QFETCH(bool, reloaded);
         QFETCH(QStringList, visible);
         OptionsFixture f; QVERIFY(f.isValid());
-        VoiceCommands::RegisterVoiceCommands(f.talker(), f.settings());
+        if (reloaded) {
+            f.talker()->UnloadAgent();
+            f.talker()->LoadAgent();
+            QCOMPARE(f.talker()->Character()->Commands()->Count(), 0);
+        } else {
+            VoiceCommands::RegisterVoiceCommands(f.talker(), f.settings());
+        }
         if (talking < 0)
             VoiceCommands::VoiceCommandsShowHide(f.log(), f.talker(), f.settings());
         else
             VoiceCommands::VoiceCommandsShowHide(f.log(), f.talker(), f.settings(), talking == 1);
+        QCOMPARE(f.talker()->Character()->Commands()->Count(), 8);
         QCOMPARE(visibleNames(f.talker()), visible);
 
         // A command the user hid stays hidden whatever the state.
@@ -138,16 +148,6 @@ private Q_SLOTS:
         VoiceCommands::Save(f.settings(), rec);
         VoiceCommands::VoiceCommandsShowHide(f.log(), f.talker(), f.settings(), true);
         QCOMPARE(visibleNames(f.talker()), QStringList({kCheck, kSkip}));
-    }
-    void showHideReRegistersAfterReload()
-    {
-        OptionsFixture f; QVERIFY(f.isValid());
-        f.talker()->UnloadAgent();
-        f.talker()->LoadAgent();
-        QCOMPARE(f.talker()->Character()->Commands()->Count(), 0);
-        VoiceCommands::VoiceCommandsShowHide(f.log(), f.talker(), f.settings(), true);
-        QCOMPARE(f.talker()->Character()->Commands()->Count(), 8);
-        QCOMPARE(visibleNames(f.talker()), QStringList({kCheck, kStop, kSkip}));
         // Without a character the failure is logged, nothing else happens.
         f.talker()->UnloadAgent();
         VoiceCommands::VoiceCommandsShowHide(f.log(), f.talker(), f.settings(), false);

@@ -40,6 +40,8 @@ public:
     int answer = 1;
     QList<QUrl> opened;
     void clear();
+    /// The prompts of `boxes`, in their order.
+    QStringList prompts() const;
     /// The text of the long log.
     QString logText() const;
 

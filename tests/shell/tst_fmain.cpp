@@ -23,7 +23,6 @@
 
 #include "AgentControl.h"
 
-#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QHeaderView>
@@ -675,9 +674,19 @@ private Q_SLOTS:
         QTRY_VERIFY(!timers->IsTiming(FMain::SpeechPulseId));
     }
 
-    void talkingStateSwitchesCommands()
+    void commandsAndTheirKeys()
     {
         ShellWindow t;
+        const QList<std::pair<QString, QKeySequence>> keys{
+            {"mnuDelete", QKeySequence(Qt::Key_Delete)}, {"mnuTalkDate", QKeySequence("Ctrl+D")},
+            {"mnuTalkTime", QKeySequence("Ctrl+T")}, {"mnuSkipMessage", QKeySequence("Ctrl+K")},
+            {"mnuStopTalking", QKeySequence("Ctrl+S")}, {"mnuCheckForNewMessagesAllAccounts", QKeySequence(Qt::Key_F5)},
+            {"mnuStartEmailProgram", QKeySequence("Ctrl+E")}, {"mnuOptions", QKeySequence("Ctrl+O")},
+            {"mnuHelp", QKeySequence(Qt::Key_F1)}, {"mnuAbout", QKeySequence()}};
+        for (const auto &[name, key] : keys)
+            QVERIFY2(t.w.menuAction(name) && t.w.menuAction(name)->shortcut() == key, qPrintable(name));
+
+        // While talking only stopping and skipping make sense, in the menus and on the tool bar.
         t.w.SetTalkingState(true);
         QVERIFY(t.w.menuAction(QStringLiteral("mnuStopTalking"))->isEnabled());
         QVERIFY(t.w.menuAction(QStringLiteral("mnuSkipMessage"))->isEnabled());
@@ -690,28 +699,17 @@ private Q_SLOTS:
         QVERIFY(t.w.menuAction(QStringLiteral("mnuTalkClipboard"))->isEnabled());
         QVERIFY(t.w.toolAction(QStringLiteral("mnuTalkDate_Click"))->isEnabled());
         QVERIFY(!t.w.toolAction(QStringLiteral("mnuSkipMessage_Click"))->isEnabled());
-    }
 
-    void shortcuts()
-    {
-        ShellWindow t;
-        const QList<std::pair<QString, QKeySequence>> keys{
-            {"mnuDelete", QKeySequence(Qt::Key_Delete)}, {"mnuTalkDate", QKeySequence("Ctrl+D")},
-            {"mnuTalkTime", QKeySequence("Ctrl+T")}, {"mnuSkipMessage", QKeySequence("Ctrl+K")},
-            {"mnuStopTalking", QKeySequence("Ctrl+S")}, {"mnuCheckForNewMessagesAllAccounts", QKeySequence(Qt::Key_F5)},
-            {"mnuStartEmailProgram", QKeySequence("Ctrl+E")}, {"mnuOptions", QKeySequence("Ctrl+O")},
-            {"mnuHelp", QKeySequence(Qt::Key_F1)}, {"mnuAbout", QKeySequence()}};
-        for (const auto &[name, key] : keys)
-            QVERIFY2(t.w.menuAction(name) && t.w.menuAction(name)->shortcut() == key, qPrintable(name));
-    }
-
-    void emailProgramNotSetSays100And513()
-    {
-        ShellWindow t;
+        // No mail program set: strings 100 and 513.
         t.w.mnuStartEmailProgram_Click();
         QCOMPARE(t.fx.boxes.size(), 1);
         QCOMPARE(t.fx.boxes.first().prompt, MessageTable::Text(100) + MessageTable::Text(513));
         QCOMPARE(t.fx.boxes.first().buttons, 64);
+
+        // The character moved by hand keeps its place.
+        Q_EMIT t.ef.agent()->Move(QStringLiteral("{char}"), 123, 456, 1);
+        QCOMPARE(Utility::ToInt(t.ef.engine()->settings()->GetSetting(CTalker::KeyLeft), -1), 123);
+        QCOMPARE(Utility::ToInt(t.ef.engine()->settings()->GetSetting(CTalker::KeyTop), -1), 456);
     }
 
     void readingCommands()
@@ -739,14 +737,6 @@ private Q_SLOTS:
         QCOMPARE(t.fx.boxes.value(0).prompt, MessageTable::Text(108));
         t.w.PlayWavFile(QStringLiteral("/no/such/file.wav"));
         QCOMPARE(t.fx.boxes.value(1).prompt, MessageTable::Text(107));
-    }
-
-    void characterMoveIsSaved()
-    {
-        ShellWindow t;
-        Q_EMIT t.ef.agent()->Move(QStringLiteral("{char}"), 123, 456, 1);
-        QCOMPARE(Utility::ToInt(t.ef.engine()->settings()->GetSetting(CTalker::KeyLeft), -1), 123);
-        QCOMPARE(Utility::ToInt(t.ef.engine()->settings()->GetSetting(CTalker::KeyTop), -1), 456);
     }
 };
 

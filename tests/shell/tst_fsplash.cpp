@@ -57,13 +57,6 @@ private:
     static QString program() { return qEnvironmentVariable("MURMELO_BUILD_DIR") + QStringLiteral("/bin/murmelo"); }
     /// Whether the instance lock is free again.
     static bool lockFree() { return InstanceLock(InstanceLock::DefaultFolder()).tryLock(); }
-    static QStringList texts(const QList<ShellFixture::Box> &boxes)
-    {
-        QStringList out;
-        for (const auto &b : boxes)
-            out << b.prompt;
-        return out;
-    }
 
 private Q_SLOTS:
     void freshHomeWaitsInTheTray()
@@ -158,7 +151,7 @@ private Q_SLOTS:
         };
         FSplash splash(fx.services, o);
         QVERIFY(splash.Start());
-        QCOMPARE(texts(fx.boxes), QStringList{MessageTable::Text(119)});
+        QCOMPARE(fx.prompts(), QStringList{MessageTable::Text(119)});
         QCOMPARE(fx.boxes.first().buttons, 64);
         QCOMPARE(fx.boxes.first().title, MessageTable::Text(104));
         QVERIFY(splash.mainWindow()->isVisible());
@@ -302,7 +295,7 @@ private Q_SLOTS:
         // The first file in name order, its first letter upper-cased.
         QCOMPARE(splash.scripting()->settings()->GetSetting(CTalker::KeyCharacterName).toString(), QStringLiteral("Robby"));
         if (message)
-            QCOMPARE(texts(fx.boxes), QStringList{QStringLiteral("Character Nobody not found. Robby will be loaded. ")});
+            QCOMPARE(fx.prompts(), QStringList{QStringLiteral("Character Nobody not found. Robby will be loaded. ")});
         else
             QVERIFY(fx.boxes.isEmpty());
         QCOMPARE(fx.logText().contains(QStringLiteral("sAnyoneChar = 'robby.acs'. ")), fallback);
@@ -318,7 +311,7 @@ private Q_SLOTS:
         FSplash splash(fx.services, o);
         QSignalSpy finished(&splash, &FSplash::finished);
         QVERIFY(!splash.Start());
-        QCOMPARE(texts(fx.boxes), QStringList{MessageTable::Text(127)});
+        QCOMPARE(fx.prompts(), QStringList{MessageTable::Text(127)});
         QCOMPARE(fx.boxes.first().buttons, 64);
         QCOMPARE(fx.opened.size(), 1);   // the manual
         QVERIFY(fx.opened.first().toLocalFile().endsWith(QStringLiteral("help/index.html")));
