@@ -17,6 +17,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <algorithm>
 #include <optional>
 
 namespace {
@@ -24,22 +25,47 @@ namespace {
 struct Shown {
     QString prompt;
     int style = 0;
-    bool formEnabled = true;
 };
 
-/// The text boxes of each form in the order they are checked, with the message for each.
-QList<QPair<QString, int>> checkedFields(const QString &form)
+/// What each form is: its class, its category, the text boxes checked in order with the
+/// message for an empty one, the messages after a send, and the fields it sends.
+struct FormSpec
 {
-    QList<QPair<QString, int>> fields{{QStringLiteral("txtName"), 136}, {QStringLiteral("txtEmail"), 137}};
-    if (form == QLatin1String("FAskQuestion"))
-        fields.append({QStringLiteral("txtQuestion"), 138});
-    else if (form == QLatin1String("FMakeSuggestion"))
-        fields.append({QStringLiteral("txtSuggestion"), 140});
-    else if (form == QLatin1String("FReportBug"))
-        fields.append({QStringLiteral("txtBug"), 142});
-    else
-        fields.append({{QStringLiteral("txtLocation"), 144}, {QStringLiteral("txtTestimonial"), 145}});
-    return fields;
+    QString name;
+    QString category;
+    QList<QPair<QString, int>> checked;
+    int sent = 0;
+    int failed = 0;
+    QStringList fields;
+};
+
+const QList<FormSpec> &forms()
+{
+    static const QList<FormSpec> all{
+        {"FAskQuestion", "MU\\Question", {{"txtName", 136}, {"txtEmail", 137}, {"txtQuestion", 138}}, 147, 139,
+         {"name", "email", "question", "log"}},
+        {"FMakeSuggestion", "MU\\Suggestion", {{"txtName", 136}, {"txtEmail", 137}, {"txtSuggestion", 140}}, 148, 141,
+         {"name", "email", "suggestion", "log"}},
+        {"FReportBug", "MU\\Bug", {{"txtName", 136}, {"txtEmail", 137}, {"txtBug", 142}}, 149, 143,
+         {"name", "email", "bug", "log"}},
+        {"FSendTestimonial", "MU\\Testimonial",
+         {{"txtName", 136}, {"txtEmail", 137}, {"txtLocation", 144}, {"txtTestimonial", 145}}, 150, 146,
+         {"name", "email", "location", "testimonial", "agreed", "log"}},
+    };
+    return all;
+}
+
+const FormSpec &spec(const QString &name)
+{
+    return *std::find_if(forms().cbegin(), forms().cend(), [&name](const FormSpec &f) { return f.name == name; });
+}
+
+/// One row a form, named after it.
+void formRows()
+{
+    QTest::addColumn<QString>("form");
+    for (const FormSpec &f : forms())
+        QTest::newRow(qPrintable(f.name)) << f.name;
 }
 
 std::unique_ptr<FFeedbackForm> makeForm(const QString &name)
@@ -83,11 +109,9 @@ private Q_SLOTS:
         m_log = m_home->log();
         m_log->Trace(QStringLiteral("Start application"), QStringLiteral("FSplash.Form_Initialize"));
         m_shown.clear();
-        m_current = nullptr;
     }
     void cleanup()
     {
-        m_current = nullptr;
         m_server.reset();
         m_log.reset();
         m_home.reset();
@@ -98,16 +122,9 @@ private Q_SLOTS:
         QTest::addColumn<QString>("form");
         QTest::addColumn<QString>("empty");
         QTest::addColumn<int>("message");
-        const QList<QPair<QString, QString>> forms{{QStringLiteral("FAskQuestion"), QStringLiteral("question")},
-                                                   {QStringLiteral("FMakeSuggestion"), QStringLiteral("suggestion")},
-                                                   {QStringLiteral("FReportBug"), QStringLiteral("bug")},
-                                                   {QStringLiteral("FSendTestimonial"), QStringLiteral("testimonial")}};
-        for (const auto &form : forms) {
-            const auto fields = checkedFields(form.first);
-            for (const auto &f : fields) {
-                const QString row = form.second + QStringLiteral("-empty-") + f.first.mid(3).toLower();
-                QTest::newRow(qPrintable(row)) << form.first << f.first << f.second;
-            }
+        for (const FormSpec &form : forms()) {
+            for (const auto &[box, message] : form.checked)
+                QTest::addRow("%s-empty-%s", qPrintable(form.name), qPrintable(box.mid(3).toLower())) << form.name << box << message;
         }
     }
     void emptyFieldStopsSend()
@@ -141,36 +158,20 @@ private Q_SLOTS:
         QCOMPARE(m_shown.last().prompt, MessageTable::Text(137));
         QCOMPARE(m_server->connectionCount(), 0);
     }
-    void sendReportsSuccess_data()
-    {
-        QTest::addColumn<QString>("form");
-        QTest::addColumn<QString>("category");
-        QTest::addColumn<int>("success");
-        QTest::addColumn<QStringList>("sent");
-        QTest::newRow("question") << "FAskQuestion" << "MU\\Question" << 147
-                                  << QStringList{"name", "email", "question", "log"};
-        QTest::newRow("suggestion") << "FMakeSuggestion" << "MU\\Suggestion" << 148
-                                    << QStringList{"name", "email", "suggestion", "log"};
-        QTest::newRow("bug") << "FReportBug" << "MU\\Bug" << 149 << QStringList{"name", "email", "bug", "log"};
-        QTest::newRow("testimonial") << "FSendTestimonial" << "MU\\Testimonial" << 150
-                                     << QStringList{"name", "email", "location", "testimonial", "agreed", "log"};
-    }
-    void sendReportsSuccess()
+    void failedSendThenSentAgain_data() { formRows(); }
+    void failedSendThenSentAgain()
     {
         QFETCH(QString, form);
-        QFETCH(QString, category);
-        QFETCH(int, success);
-        QFETCH(QStringList, sent);
+        const FormSpec &fs = spec(form);
+        m_server->setFallback({500, "Internal Server Error"});
         auto f = openForm(form);
         fillAll(f.get(), form);
-        const auto fields = checkedFields(form);
-        setText(f.get(), fields.last().first, QStringLiteral("a&b=c%+<é\nsecond line"));
+        setText(f.get(), fs.checked.last().first, QStringLiteral("a&b=c%+<é\nsecond line"));
         // With an address only sending is offered.
         QVERIFY(!f->findChild<QWidget *>(QStringLiteral("lblNoEndpoint"))->isVisible());
         QVERIFY(!f->findChild<QPushButton *>(QStringLiteral("cmdSave"))->isVisible());
         if (auto *agree = f->findChild<QCheckBox *>(QStringLiteral("chkAgree")))
             agree->setChecked(true);
-
         bool enabledWhileSending = true;
         int cursorWhileSending = -1;
         connect(m_server.get(), &ScriptedHttpServer::requestReceived, this, [&] {
@@ -178,24 +179,39 @@ private Q_SLOTS:
             const QCursor *c = QApplication::overrideCursor();
             cursorWhileSending = c ? int(c->shape()) : -1;
         });
-        clickSend(f.get());
 
+        // Refused: the form says so, logs why, and stays open and usable for another try.
+        clickSend(f.get());
         QCOMPARE(m_server->requests().size(), 1);
+        QCOMPARE(m_shown.size(), 1);
+        QCOMPARE(m_shown.first().prompt, MessageTable::Text(fs.failed));
+        QCOMPARE(m_shown.first().style, int(FFeedbackForm::Exclamation));
+        QVERIFY(f->isVisible());
+        QVERIFY(f->isEnabled());
+        const QByteArray expected = " L4 " + QByteArray::number(MUError::engineNumber(523)) + ' ' + form.toUtf8()
+            + ".cmdSend_Click Cannot contact. Internal Server Error\n";
+        QVERIFY2(longLog().contains(expected), longLog().constData());
+        QCOMPARE(MUError::engineNumber(523), qint32(0x8004020Bu));
+
+        m_server->setFallback({});
+        m_shown.clear();
+        clickSend(f.get());
+        QCOMPARE(m_server->requests().size(), 2);
         QVERIFY(!enabledWhileSending);
         QCOMPARE(cursorWhileSending, int(Qt::WaitCursor));
         QCOMPARE(m_shown.size(), 1);
-        QCOMPARE(m_shown.first().prompt, MessageTable::Text(success));
+        QCOMPARE(m_shown.first().prompt, MessageTable::Text(fs.sent));
         QCOMPARE(m_shown.first().style, int(FFeedbackForm::Information));
         QCOMPARE(f->result(), int(QDialog::Accepted));
         QVERIFY(!f->isVisible());
 
-        const FeedbackPayload p = FeedbackPayload::Decode(m_server->requests().first().body);
+        const FeedbackPayload p = FeedbackPayload::Decode(m_server->requests().last().body);
         QVERIFY2(p.error.isEmpty(), qPrintable(p.error));
-        QCOMPARE(p.category, category);
-        QCOMPARE(p.fieldNames(), sent);
+        QCOMPARE(p.category, fs.category);
+        QCOMPARE(p.fieldNames(), fs.fields);
         QCOMPARE(p.field(QStringLiteral("name")), QStringLiteral("value of txtName"));
-        QCOMPARE(p.field(sent.at(sent.size() - (form == QLatin1String("FSendTestimonial") ? 3 : 2))),
-                 QStringLiteral("a&b=c%+<é\nsecond line"));
+        const QString last = fs.checked.last().first.mid(3).toLower();
+        QCOMPARE(p.field(last), QStringLiteral("a&b=c%+<é\nsecond line"));
         if (form == QLatin1String("FSendTestimonial")) {
             QCOMPARE(p.field(QStringLiteral("location")), QStringLiteral("value of txtLocation"));
             QCOMPARE(p.field(QStringLiteral("agreed")), QStringLiteral("1"));
@@ -204,49 +220,15 @@ private Q_SLOTS:
         QVERIFY(log.contains(QStringLiteral("FSplash.Form_Initialize Start application")));
         QVERIFY(log.contains(form + QStringLiteral(".cmdSend_Click cmdSend_Click call")));
     }
-    void serverErrorReportsFailure_data()
-    {
-        QTest::addColumn<QString>("form");
-        QTest::addColumn<int>("failure");
-        QTest::newRow("question") << "FAskQuestion" << 139;
-        QTest::newRow("suggestion") << "FMakeSuggestion" << 141;
-        QTest::newRow("bug") << "FReportBug" << 143;
-        QTest::newRow("testimonial") << "FSendTestimonial" << 146;
-    }
-    void serverErrorReportsFailure()
-    {
-        QFETCH(QString, form);
-        QFETCH(int, failure);
-        m_server->setFallback({500, "Internal Server Error"});
-        auto f = openForm(form);
-        fillAll(f.get(), form);
-        clickSend(f.get());
-        QCOMPARE(m_server->requests().size(), 1);
-        QCOMPARE(m_shown.size(), 1);
-        QCOMPARE(m_shown.first().prompt, MessageTable::Text(failure));
-        QCOMPARE(m_shown.first().style, int(FFeedbackForm::Exclamation));
-        // The form stays open and usable for another try.
-        QVERIFY(f->isVisible());
-        QVERIFY(f->isEnabled());
-        const QByteArray expected = " L4 " + QByteArray::number(MUError::engineNumber(523)) + ' ' + form.toUtf8()
-            + ".cmdSend_Click Cannot contact. Internal Server Error\n";
-        QVERIFY2(longLog().contains(expected), longLog().constData());
-        QCOMPARE(MUError::engineNumber(523), qint32(0x8004020Bu));
-    }
     void noEndpointOffersSave_data()
     {
         QTest::addColumn<QString>("form");
-        QTest::addColumn<QString>("category");
-        QTest::addColumn<QStringList>("saved");
-        QTest::newRow("question") << "FAskQuestion" << "MU\\Question" << QStringList{"name", "email", "question", "log"};
-        QTest::newRow("testimonial") << "FSendTestimonial" << "MU\\Testimonial"
-                                     << QStringList{"name", "email", "location", "testimonial", "agreed", "log"};
+        QTest::newRow("question") << "FAskQuestion";
+        QTest::newRow("testimonial") << "FSendTestimonial";
     }
     void noEndpointOffersSave()
     {
         QFETCH(QString, form);
-        QFETCH(QString, category);
-        QFETCH(QStringList, saved);
         auto f = openForm(form, QUrl());   // as the shipped configuration: no address
         // Said as the form opens, before anything is typed; saving is offered instead of sending.
         QVERIFY(f->findChild<QWidget *>(QStringLiteral("lblNoEndpoint"))->isVisible());
@@ -269,8 +251,8 @@ private Q_SLOTS:
         QVERIFY(zip.open(QIODevice::ReadOnly));
         const FeedbackPayload p = FeedbackPayload::Decode("value=" + zip.readAll().toBase64().toPercentEncoding());
         QVERIFY2(p.error.isEmpty(), qPrintable(p.error));
-        QCOMPARE(p.category, category);
-        QCOMPARE(p.fieldNames(), saved);
+        QCOMPARE(p.category, spec(form).category);
+        QCOMPARE(p.fieldNames(), spec(form).fields);
         QCOMPARE(p.field(QStringLiteral("email")), QStringLiteral("value of txtEmail"));
         QVERIFY(p.field(QStringLiteral("log")).contains(QStringLiteral("FSplash.Form_Initialize Start application")));
         QCOMPARE(QDir(f->cl().workDir()).entryList(QDir::Files), QStringList());
@@ -305,11 +287,10 @@ private Q_SLOTS:
     }
     void everyShortcutLabelHasABuddy()
     {
-        for (const QString &name : {QStringLiteral("FAskQuestion"), QStringLiteral("FMakeSuggestion"),
-                                    QStringLiteral("FReportBug"), QStringLiteral("FSendTestimonial")}) {
-            const std::unique_ptr<FFeedbackForm> form = makeForm(name);
+        for (const FormSpec &fs : forms()) {
+            const std::unique_ptr<FFeedbackForm> form = makeForm(fs.name);
             const QStringList bad = labelsWithoutBuddy(form.get());
-            QVERIFY2(bad.isEmpty(), qPrintable(name + QStringLiteral(": ") + bad.join(QStringLiteral(", "))));
+            QVERIFY2(bad.isEmpty(), qPrintable(fs.name + QStringLiteral(": ") + bad.join(QStringLiteral(", "))));
         }
     }
 private:
@@ -320,13 +301,11 @@ private:
         form->setLog(m_log);
         form->cl().setEndpoint(ep.value_or(endpoint()));
         form->show();
-        m_current = form.get();
         return form;
     }
     void fillAll(FFeedbackForm *form, const QString &name)
     {
-        const auto fields = checkedFields(name);
-        for (const auto &f : fields)
+        for (const auto &f : spec(name).checked)
             setText(form, f.first, QStringLiteral("value of ") + f.first);
     }
     void clickSend(FFeedbackForm *form)
@@ -344,7 +323,7 @@ private:
     void recordMessages(FFeedbackForm *form)
     {
         form->setMessageRoutine([this](QWidget *, const QString &prompt, int style) {
-            m_shown.append({prompt, style, m_current ? m_current->isEnabled() : true});
+            m_shown.append({prompt, style});
             return 1;
         });
     }
@@ -354,7 +333,6 @@ private:
     QUrl endpoint() const { return QUrl(m_server->url("/php/ic.php")); }
     LogPtr m_log;
     QList<Shown> m_shown;
-    FFeedbackForm *m_current = nullptr;
 };
 
 QTEST_MAIN(TestFeedbackForms)

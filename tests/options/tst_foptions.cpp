@@ -26,7 +26,6 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSignalSpy>
 #include <QSlider>
 #include <QTabBar>
 #include <QTest>
@@ -89,17 +88,20 @@ private Q_SLOTS:
         // The new phrase is what the character now listens for.
         QCOMPARE(f.talker()->Character()->Commands()->Item("mnuTalkTime_Click")->Voice(), QString("What time is it"));
     }
-    void cancelWithEditsAsks_data()
+    void cancel_data()
     {
+        QTest::addColumn<bool>("edited");
         QTest::addColumn<bool>("viaEscape");
-        QTest::addColumn<int>("answer");
-        QTest::newRow("cancel-button-discard") << false << 1;
-        QTest::newRow("cancel-button-keep-editing") << false << 2;
-        QTest::newRow("escape-discard") << true << 1;
-        QTest::newRow("escape-keep-editing") << true << 2;
+        QTest::addColumn<int>("answer");   // to the discard question
+        QTest::newRow("cancel-button-without-edits-asks-nothing") << false << false << 0;
+        QTest::newRow("cancel-button-discard") << true << false << 1;
+        QTest::newRow("cancel-button-keep-editing") << true << false << 2;
+        QTest::newRow("escape-discard") << true << true << 1;
+        QTest::newRow("escape-keep-editing") << true << true << 2;
     }
-    void cancelWithEditsAsks()
+    void cancel()
     {
+        QFETCH(bool, edited);
         QFETCH(bool, viaEscape);
         QFETCH(int, answer);
         OptionsFixture f; QVERIFY(f.isValid());
@@ -109,18 +111,21 @@ private Q_SLOTS:
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         auto *name = dialog.Page("ucGeneral")->findChild<QLineEdit *>("txtName");
-        QTest::keyClicks(name, "Bob");
-        QVERIFY(dialog.applyButton()->isEnabled());
+        if (edited)
+            QTest::keyClicks(name, "Bob");
+        QCOMPARE(dialog.applyButton()->isEnabled(), edited);
 
         if (viaEscape)
             QTest::keyClick(name, Qt::Key_Escape);
         else
             dialog.cancelButton()->click();
 
-        QCOMPARE(f.boxes.size(), 1);
-        QCOMPARE(f.boxes.at(0).prompt, MessageTable::Text(102));
-        QCOMPARE(f.boxes.at(0).style, 49);
-        if (answer == 1) {
+        QCOMPARE(f.boxes.size(), edited ? 1 : 0);
+        if (edited) {
+            QCOMPARE(f.boxes.at(0).prompt, MessageTable::Text(102));
+            QCOMPARE(f.boxes.at(0).style, 49);
+        }
+        if (answer != 2) {
             QVERIFY(!dialog.isVisible());
             QCOMPARE(dialog.result(), int(QDialog::Rejected));
         } else {
@@ -129,17 +134,6 @@ private Q_SLOTS:
             QVERIFY(dialog.applyButton()->isEnabled());
         }
         QVERIFY(!f.settings()->GetSetting(ucOptGeneral::KeyName).isValid());
-    }
-    void cancelWithoutEditsAsksNothing()
-    {
-        OptionsFixture f; QVERIFY(f.isValid());
-        FOptions dialog(f.services);
-        dialog.Init(f.engine(), f.log());
-        dialog.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-        dialog.cancelButton()->click();
-        QVERIFY(f.boxes.isEmpty());
-        QVERIFY(!dialog.isVisible());
     }
     void previewedCharacterGoesOnCancel_data()
     {
@@ -206,7 +200,7 @@ private Q_SLOTS:
         QVERIFY(dialog.Page(expected)->isVisible());
         QVERIFY(!dialog.Page(start)->isVisible());
     }
-    void pagesShownByTab()
+    void eachPageByItsTab()
     {
         OptionsFixture f; QVERIFY(f.isValid());
         FOptions dialog(f.services);
@@ -220,16 +214,8 @@ private Q_SLOTS:
             QCOMPARE(key, FOptions::Keys().at(i));
             for (const QString &other : FOptions::Keys())
                 QCOMPARE(dialog.Page(other)->isVisible(), other == key);
-        }
-    }
-    void everyShortcutLabelHasABuddy()
-    {
-        OptionsFixture f; QVERIFY(f.isValid());
-        FOptions dialog(f.services);
-        dialog.Init(f.engine(), f.log());
-        for (const QString &key : FOptions::Keys()) {
             const QStringList bad = labelsWithoutBuddy(dialog.Page(key));
-            QVERIFY2(bad.isEmpty(), qPrintable(key + QStringLiteral(": ") + bad.join(QStringLiteral(", "))));
+            QVERIFY2(bad.isEmpty(), qPrintable(key + QStringLiteral(": labels without a buddy: ") + bad.join(QStringLiteral(", "))));
         }
     }
     void applyAtStartStoresGeneralOnly()

@@ -53,12 +53,20 @@ private Q_SLOTS:
         QCOMPARE(ucOptCharacter::CharacterNames({dir.path(), second.path()}).size(), 4);
         QVERIFY(ucOptCharacter::CharacterNames({dir.path() + "/does-not-exist"}).isEmpty());
     }
-    void pageListsFolderCharacters()
+    void pageListsFolderCharactersAndLoadsTheChosenFile_data()
     {
+        QTest::addColumn<QString>("file");   // of the character Owl
+        QTest::newRow("mixed-case-extension") << "owl.Acs";
+        QTest::newRow("all-capitals") << "OWL.ACS";
+    }
+    void pageListsFolderCharactersAndLoadsTheChosenFile()
+    {
+        QFETCH(QString, file);
         OptionsFixture f; QVERIFY(f.isValid());
         const QString chars = Paths::UserCharactersDir();
-        for (const char *name : {"merlin.acs", "ROBOT.ACS", "owl.Acs", "notes.txt"})
+        for (const char *name : {"merlin.acs", "ROBOT.ACS", "notes.txt"})
             QVERIFY(OptionsFixture::WriteFile(chars + "/" + name, "x"));
+        QVERIFY(OptionsFixture::WriteCharacter(chars + "/" + file, "Owl"));
         Page p(f);
         auto *combo = p.page.findChild<QComboBox *>("cboChar");
         QStringList listed;
@@ -69,6 +77,10 @@ private Q_SLOTS:
         QVERIFY(!listed.contains("Notes"));
         QCOMPARE(combo->currentText(), QString("Tester"));
         QVERIFY(!p.apply.isEnabled());
+        combo->setCurrentText("Owl");
+        p.page.Update();
+        QVERIFY(f.talker()->Character());
+        QCOMPARE(f.talker()->Character()->Name(), QString("Owl"));
     }
     void setToSizes_data()
     {
@@ -139,25 +151,6 @@ private Q_SLOTS:
         QVERIFY(OptionsFixture::WriteFile(home + "/services.json", "{\"homePage\": \"" + address + "\"}"));
         Page p(f);
         QCOMPARE(p.page.findChild<QLabel *>("lblDownloadMoreChars")->isVisibleTo(&p.page), !address.isEmpty());
-    }
-    void chosenNameLoadsFileAsListed_data()
-    {
-        QTest::addColumn<QString>("file");
-        QTest::newRow("mixed-case-extension") << "owl.Acs";
-        QTest::newRow("all-capitals") << "OWL.ACS";
-    }
-    void chosenNameLoadsFileAsListed()
-    {
-        QFETCH(QString, file);
-        OptionsFixture f; QVERIFY(f.isValid());
-        QVERIFY(OptionsFixture::WriteCharacter(Paths::UserCharactersDir() + "/" + file, "Owl"));
-        Page p(f);
-        auto *combo = p.page.findChild<QComboBox *>("cboChar");
-        QVERIFY(combo->findText("Owl") >= 0);
-        combo->setCurrentText("Owl");
-        p.page.Update();
-        QVERIFY(f.talker()->Character());
-        QCOMPARE(f.talker()->Character()->Name(), QString("Owl"));
     }
     void previewAsksBeforeApplying_data()
     {

@@ -35,20 +35,41 @@ class TstOptGeneral : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void derivedName_data();
-    void derivedName()
+    void storedProgramShownAndAnotherChosen_data();
+    void storedProgramShownAndAnotherChosen()
     {
+        QFETCH(QString, name);
         QFETCH(QString, command);
         QFETCH(QString, shown);
         OptionsFixture f; QVERIFY(f.isValid());
-        QVERIFY(OptionsFixture::WriteFile(f.dataDir() + "/applications/mailer.desktop",
-                                          desktopEntry("Mailer", "mailer %u", "x-scheme-handler/mailto;")));
+        qputenv("MURMELO_TEST_MAILDIR", "/opt/mailer");
+        const QString apps = f.dataDir() + "/applications/";
+        QVERIFY(OptionsFixture::WriteFile(apps + "mailer.desktop", desktopEntry("Mailer", "%MURMELO_TEST_MAILDIR%/bin/mailer %u",
+                                                                                "x-scheme-handler/mailto;")));
+        QVERIFY(OptionsFixture::WriteFile(apps + "ghost.desktop",
+                                          desktopEntry("Ghost", "/nonexistent/ghost-mailer %u", "x-scheme-handler/mailto;")));
+        if (!name.isEmpty())
+            f.settings()->SaveSetting(ucOptGeneral::KeyEmailProgramName, name);
         f.settings()->SaveSetting(ucOptGeneral::KeyEmailProgramCommand, command);
         Page p(f);
         auto *combo = p.page.findChild<QComboBox *>("cboEmailProgram");
-        QCOMPARE(combo->currentText(), shown);
-        QVERIFY(combo->findText("Mailer") >= 0);
+        QCOMPARE(combo->currentText(), shown);   // even when no longer installed
         QVERIFY(!p.apply.isEnabled());
+
+        // A program that cannot start says why.
+        combo->setCurrentIndex(combo->findText("Ghost"));
+        p.page.cmdRunEmailClient_Click();
+        QCOMPARE(f.boxes.size(), 1);
+        QVERIFY(f.boxes.at(0).prompt.startsWith("Cannot start E-mail program. "));
+        QVERIFY(f.boxes.at(0).prompt.size() > QString("Cannot start E-mail program. ").size());
+
+        // The chosen program's command is stored with its variables expanded.
+        combo->setCurrentIndex(combo->findText("Mailer"));
+        QVERIFY(p.apply.isEnabled());
+        p.page.Update();
+        QCOMPARE(f.settings()->GetSetting(ucOptGeneral::KeyEmailProgramName).toString(), QString("Mailer"));
+        QCOMPARE(f.settings()->GetSetting(ucOptGeneral::KeyEmailProgramCommand).toString(), QString("/opt/mailer/bin/mailer %u"));
+        qunsetenv("MURMELO_TEST_MAILDIR");
     }
     void mailClientsFromDesktopEntries()
     {
@@ -84,26 +105,6 @@ private Q_SLOTS:
         QCOMPARE(combo->count(), 3);
         // Nothing stored, no Outlook Express listed: the second entry is chosen.
         QCOMPARE(combo->currentText(), QString("KMail"));
-    }
-    void chosenProgramStoresItsCommand()
-    {
-        OptionsFixture f; QVERIFY(f.isValid());
-        qputenv("MURMELO_TEST_MAILDIR", "/opt/mailer");
-        QVERIFY(OptionsFixture::WriteFile(f.dataDir() + "/applications/mailer.desktop",
-                                          desktopEntry("Mailer", "%MURMELO_TEST_MAILDIR%/bin/mailer %u",
-                                                       "x-scheme-handler/mailto;")));
-        f.settings()->SaveSetting(ucOptGeneral::KeyEmailProgramName, "Old Mailer");
-        f.settings()->SaveSetting(ucOptGeneral::KeyEmailProgramCommand, "old-mailer");
-        Page p(f);
-        auto *combo = p.page.findChild<QComboBox *>("cboEmailProgram");
-        QCOMPARE(combo->currentText(), QString("Old Mailer"));   // no longer installed, still shown
-        combo->setCurrentIndex(combo->findText("Mailer"));
-        QVERIFY(p.apply.isEnabled());
-        p.page.Update();
-        QCOMPARE(f.settings()->GetSetting(ucOptGeneral::KeyEmailProgramName).toString(), QString("Mailer"));
-        QCOMPARE(f.settings()->GetSetting(ucOptGeneral::KeyEmailProgramCommand).toString(),
-                 QString("/opt/mailer/bin/mailer %u"));
-        qunsetenv("MURMELO_TEST_MAILDIR");
     }
     void autostartWrittenOnClearRemovedOnTick()
     {
@@ -143,19 +144,6 @@ private Q_SLOTS:
         QCOMPARE(EmailProgram::Arguments(command), arguments);
     }
     void shellMetacharactersRunNoShell();
-    void startFailureIsReported()
-    {
-        OptionsFixture f; QVERIFY(f.isValid());
-        QVERIFY(OptionsFixture::WriteFile(f.dataDir() + "/applications/ghost.desktop",
-                                          desktopEntry("Ghost", "/nonexistent/ghost-mailer %u", "x-scheme-handler/mailto;")));
-        Page p(f);
-        auto *combo = p.page.findChild<QComboBox *>("cboEmailProgram");
-        combo->setCurrentIndex(combo->findText("Ghost"));
-        p.page.cmdRunEmailClient_Click();
-        QCOMPARE(f.boxes.size(), 1);
-        QVERIFY(f.boxes.at(0).prompt.startsWith("Cannot start E-mail program. "));
-        QVERIFY(f.boxes.at(0).prompt.size() > QString("Cannot start E-mail program. ").size());
-    }
     void notificationOnUntilSwitchedOff()
     {
         OptionsFixture f;
@@ -172,14 +160,16 @@ private Q_SLOTS:
     }
 };
 
-void TstOptGeneral::derivedName_data()
+void TstOptGeneral::storedProgramShownAndAnotherChosen_data()
 {
+    // A stored command without a name is shown by the name derived from it.
+    QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("command");
     QTest::addColumn<QString>("shown");
-    QTest::newRow("outlook-upper-case") << R"("C:\Program Files\Microsoft Office\OUTLOOK.EXE" /c ipm.note)"
+    QTest::newRow("outlook-upper-case") << "" << R"("C:\Program Files\Microsoft Office\OUTLOOK.EXE" /c ipm.note)"
                                         << "Microsoft Outlook";
-    QTest::newRow("outlook-express") << R"("C:\Program Files\Outlook Express\msimn.exe" /mailurl:%1)"
-                                     << "Outlook Express";
+    QTest::newRow("outlook-express") << "" << R"("C:\Program Files\Outlook Express\msimn.exe" /mailurl:%1)" << "Outlook Express";
+    QTest::newRow("named-program-gone") << "Old Mailer" << "old-mailer" << "Old Mailer";
 }
 
 void TstOptGeneral::execArguments_data()

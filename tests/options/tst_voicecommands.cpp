@@ -7,10 +7,6 @@
 #include "AgentCommands.h"
 #include "AgentControl.h"
 #include "AgentUserInput.h"
-#include "AudioFileReader.h"
-#include "SpeechJob.h"
-#include "SpeechSynthesizer.h"
-#include "SpeechTags.h"
 #include "VoiceCommands.h"
 #include "ucOptVoiceCmd.h"
 #include "engine/MUScripting.h"
@@ -22,13 +18,9 @@
 
 #include <QBuffer>
 #include <QCheckBox>
-#include <QClipboard>
-#include <QGuiApplication>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSignalSpy>
 #include <QTest>
-#include <sndfile.h>
 
 
 namespace {
@@ -47,14 +39,6 @@ QStringList visibleNames(CTalker *talker)
 const QString kCheck = "mnuCheckForNewMessagesAllAccounts_Click";
 const QString kStop = "mnuStopTalking_Click";
 const QString kSkip = "mnuSkipMessage_Click";
-}
-
-static QHash<QString, std::function<void()>> recorder(QStringList *ran)
-{
-    QHash<QString, std::function<void()>> handlers;
-    for (const VoiceCommands::Command &c : VoiceCommands::Table())
-        handlers.insert(c.name, [ran, name = c.name] { ran->append(name); });
-    return handlers;
 }
 
 class TstVoiceCommands : public QObject
@@ -129,23 +113,33 @@ private Q_SLOTS:
     void showHide_data()
     {
         QTest::addColumn<int>("talking");   // -1 not given, 0 false, 1 true
+        QTest::addColumn<bool>("reloaded"); // the character loaded again, its commands gone
         QTest::addColumn<QStringList>("visible");
         const QStringList all = {kCheck, "mnuTalkDate_Click", "mnuTalkTime_Click", "mnuTalkClipboard_Click",
                                  "mnuPlayWavFile_Click", "mnuReadTextFile_Click", kStop, kSkip};
-        QTest::newRow("talking-only-stop-and-skip-besides-check") << 1 << QStringList{kCheck, kStop, kSkip};
-        QTest::newRow("finished-others-return") << 0 << all.mid(0, 6);
-        QTest::newRow("no-state-all-as-set") << -1 << all;
+        QTest::newRow("talking-only-stop-and-skip-besides-check") << 1 << false << QStringList{kCheck, kStop, kSkip};
+        QTest::newRow("finished-others-return") << 0 << false << all.mid(0, 6);
+        QTest::newRow("no-state-all-as-set") << -1 << false << all;
+        QTest::newRow("after-reload-registers-again") << 1 << true << QStringList{kCheck, kStop, kSkip};
     }
     void showHide()
     {
         QFETCH(int, talking);
+        QFETCH(bool, reloaded);
         QFETCH(QStringList, visible);
         OptionsFixture f; QVERIFY(f.isValid());
-        VoiceCommands::RegisterVoiceCommands(f.talker(), f.settings());
+        if (reloaded) {
+            f.talker()->UnloadAgent();
+            f.talker()->LoadAgent();
+            QCOMPARE(f.talker()->Character()->Commands()->Count(), 0);
+        } else {
+            VoiceCommands::RegisterVoiceCommands(f.talker(), f.settings());
+        }
         if (talking < 0)
             VoiceCommands::VoiceCommandsShowHide(f.log(), f.talker(), f.settings());
         else
             VoiceCommands::VoiceCommandsShowHide(f.log(), f.talker(), f.settings(), talking == 1);
+        QCOMPARE(f.talker()->Character()->Commands()->Count(), 8);
         QCOMPARE(visibleNames(f.talker()), visible);
 
         // A command the user hid stays hidden whatever the state.
@@ -154,16 +148,6 @@ private Q_SLOTS:
         VoiceCommands::Save(f.settings(), rec);
         VoiceCommands::VoiceCommandsShowHide(f.log(), f.talker(), f.settings(), true);
         QCOMPARE(visibleNames(f.talker()), QStringList({kCheck, kSkip}));
-    }
-    void showHideReRegistersAfterReload()
-    {
-        OptionsFixture f; QVERIFY(f.isValid());
-        f.talker()->UnloadAgent();
-        f.talker()->LoadAgent();
-        QCOMPARE(f.talker()->Character()->Commands()->Count(), 0);
-        VoiceCommands::VoiceCommandsShowHide(f.log(), f.talker(), f.settings(), true);
-        QCOMPARE(f.talker()->Character()->Commands()->Count(), 8);
-        QCOMPARE(visibleNames(f.talker()), QStringList({kCheck, kStop, kSkip}));
         // Without a character the failure is logged, nothing else happens.
         f.talker()->UnloadAgent();
         VoiceCommands::VoiceCommandsShowHide(f.log(), f.talker(), f.settings(), false);
@@ -183,54 +167,13 @@ private Q_SLOTS:
         QFETCH(QString, name);
         QFETCH(bool, runs);
         QStringList ran;
+        QHash<QString, std::function<void()>> handlers;
+        for (const VoiceCommands::Command &c : VoiceCommands::Table())
+            handlers.insert(c.name, [&ran, name = c.name] { ran.append(name); });
         AgentUserInput input;
         input.Name = name;
-        QCOMPARE(VoiceCommands::Dispatch({}, input, recorder(&ran)), runs);
+        QCOMPARE(VoiceCommands::Dispatch({}, input, handlers), runs);
         QCOMPARE(ran, runs ? QStringList{name} : QStringList{});
-    }
-    void recognisedPhraseReadsClipboard()
-    {
-        OptionsFixture f; QVERIFY(f.isValid());
-        VoiceCommands::RegisterVoiceCommands(f.talker(), f.settings());
-        QGuiApplication::clipboard()->setText("Meeting moved to noon");
-
-        // The user says the phrase: espeak-ng speech at 16 kHz, as a microphone hears it.
-        SpeechTags::Defaults d;
-        d.voice = "en-us";
-        d.speedWpm = 160;
-        const SpeechText t = SpeechTags::translate("read clipboard", d);
-        SpeechJobPtr job = SpeechSynthesizer::instance()->synthesize(t.ssml, d.voice);
-        QByteArray pcm;
-        connect(job.get(), &SpeechJob::audio, this, [&](const QByteArray &s, const SpeechEvents &) { pcm += s; });
-        QSignalSpy done(job.get(), &SpeechJob::finished);
-        QVERIFY(done.wait(20000));
-        QByteArray audio(8000 * 2, 0);
-        audio += AudioFileReader::resample(pcm, 22050, 16000);
-        audio += QByteArray(8000 * 2, 0);
-        const QString wav = f.path("read-clipboard.wav");
-        SF_INFO info{};
-        info.samplerate = 16000;
-        info.channels = 1;
-        info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-        SNDFILE *file = sf_open(QFile::encodeName(wav).constData(), SFM_WRITE, &info);
-        QVERIFY(file);
-        sf_write_short(file, reinterpret_cast<const short *>(audio.constData()), audio.size() / 2);
-        sf_close(file);
-
-        // The main window's handler of Read Clipboard, and every other one recorded.
-        QStringList ran;
-        auto handlers = recorder(&ran);
-        handlers.insert("mnuTalkClipboard_Click", [&] {
-            ran << "mnuTalkClipboard_Click";
-            f.talker()->Talk(QGuiApplication::clipboard()->text());
-        });
-        connect(f.agent(), &AgentControl::Command, this,
-                [&](const AgentUserInput &input) { VoiceCommands::Dispatch(f.log(), input, handlers); });
-        QSignalSpy commands(f.agent(), &AgentControl::Command);
-        f.agent()->RecognizeFile(wav);
-        QVERIFY(commands.wait(60000));
-        QCOMPARE(ran, QStringList{"mnuTalkClipboard_Click"});
-        QCOMPARE(f.talker()->spool(), QStringList{"Meeting moved to noon"});
     }
     void pageWithoutEditsWritesNothing()
     {

@@ -35,6 +35,14 @@ void ShellFixture::clear()
     opened.clear();
 }
 
+QStringList ShellFixture::prompts() const
+{
+    QStringList out;
+    for (const Box &b : boxes)
+        out << b.prompt;
+    return out;
+}
+
 QString ShellFixture::logText() const
 {
     return m_home.logText();

@@ -31,6 +31,8 @@ public:
     ~ShellFixture();
 
     QString home() const { return m_home.path(); }
+    /// Writes `name` (absolute, or under the home; parents made).
+    bool writeFile(const QString &name, const QByteArray &content) const { return m_home.writeFile(name, content); }
     /// The services handed to the windows: boxes and opened addresses recorded.
     ShellServices services;
     /// Every message box since the start (or the last clear), answered with `answer`.
@@ -38,6 +40,8 @@ public:
     int answer = 1;
     QList<QUrl> opened;
     void clear();
+    /// The prompts of `boxes`, in their order.
+    QStringList prompts() const;
     /// The text of the long log.
     QString logText() const;
 

@@ -36,7 +36,7 @@ private Q_SLOTS:
         QVERIFY(text->isVisible());
     }
 
-    void helpNamesTheVoicePhrasesAsTheyAre()
+    void voicePhrasesInTheHelpAndOnTheWindow()
     {
         QFile help(qEnvironmentVariable("MURMELO_SOURCE_DIR") + QStringLiteral("/src/resources/help/index.html"));
         QVERIFY(help.open(QIODevice::ReadOnly));
@@ -45,10 +45,6 @@ private Q_SLOTS:
             const QString phrase = QLatin1Char('"') + VoiceCommands::DefaultPhrase(i) + QLatin1Char('"');
             QVERIFY2(page.contains(phrase), qPrintable(phrase));
         }
-    }
-
-    void everyVoiceCommandRunsOnTheWindow()
-    {
         // The window's one command table serves the voice commands too.
         for (const VoiceCommands::Command &c : VoiceCommands::Table())
             QVERIFY2(FMain::Commands().contains(c.name), qPrintable(c.name));

@@ -1,5 +1,5 @@
-// The accounts dialogs over a real engine: the enabling rules, OK with and without the
-// server test, adding, modifying, removing, importing Thunderbird profiles, and the wait
+// The accounts dialogs over a real engine: the enabling rules, OK and Test with and without
+// a server, adding, modifying, removing, importing Thunderbird profiles, and the wait
 // window and choice dialog they use.
 #include "shell/ShellFixture.h"
 #include "FAccounts.h"
@@ -24,23 +24,21 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDir>
-#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QSpinBox>
-#include <QFileInfo>
 #include <QSignalSpy>
 #include <QSslCertificate>
-#include <QTcpServer>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+#include <optional>
 
 namespace {
+
+const int kWarnNoDefault = int(ShellMessage::YesNo) | int(ShellMessage::Exclamation) | int(ShellMessage::DefaultButton2);
 
 Record account(const QString &server, const QString &user, bool disabled, int port = 110)
 {
@@ -71,81 +69,61 @@ void fill(FAddAccount &form, const QString &email, const QString &pwd, const QSt
     }
 }
 
-void writeFile(const QString &path, const QByteArray &text)
+/// A prefs.js holding one account of `type`, its user name the address.
+QByteArray prefsJs(const QByteArray &address, const QByteArray &host, int port, int socketType,
+                   const QByteArray &type = "pop3")
 {
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(text);
+    return "user_pref(\"mail.accountmanager.accounts\", \"account1\");\n"
+           "user_pref(\"mail.account.account1.server\", \"server1\");\n"
+           "user_pref(\"mail.account.account1.identities\", \"id1\");\n"
+           "user_pref(\"mail.identity.id1.useremail\", \"" + address + "\");\n"
+           "user_pref(\"mail.server.server1.type\", \"" + type + "\");\n"
+           "user_pref(\"mail.server.server1.hostname\", \"" + host + "\");\n"
+           "user_pref(\"mail.server.server1.userName\", \"" + address + "\");\n"
+           "user_pref(\"mail.server.server1.port\", " + QByteArray::number(port) + ");\n"
+           "user_pref(\"mail.server.server1.socketType\", " + QByteArray::number(socketType) + ");\n";
 }
 
-QByteArray popPrefs(const QList<std::tuple<QString, QString, QString, int, int>> &servers)
-{
-    // (address, host, user, port, socketType) per account; a news server and the local
-    // folders sit among them as in a real profile.
-    QByteArray out = "// Mozilla User Preferences\n";
-    QStringList accounts;
-    int n = 1;
-    for (const auto &[address, host, user, port, socketType] : servers) {
-        const QByteArray i = QByteArray::number(n++);
-        accounts << QStringLiteral("account%1").arg(QString::fromLatin1(i));
-        out += "user_pref(\"mail.account.account" + i + ".identities\", \"id" + i + "\");\n";
-        out += "user_pref(\"mail.account.account" + i + ".server\", \"server" + i + "\");\n";
-        out += "user_pref(\"mail.identity.id" + i + ".useremail\", \"" + address.toUtf8() + "\");\n";
-        out += "user_pref(\"mail.server.server" + i + ".hostname\", \"" + host.toUtf8() + "\");\n";
-        out += "user_pref(\"mail.server.server" + i + ".port\", " + QByteArray::number(port) + ");\n";
-        out += "user_pref(\"mail.server.server" + i + ".socketType\", " + QByteArray::number(socketType) + ");\n";
-        out += "user_pref(\"mail.server.server" + i + ".type\", \"pop3\");\n";
-        out += "user_pref(\"mail.server.server" + i + ".userName\", \"" + user.toUtf8() + "\");\n";
-    }
-    out += "user_pref(\"mail.account.account90.server\", \"server90\");\n"
-           "user_pref(\"mail.server.server90.hostname\", \"news.example.net\");\n"
-           "user_pref(\"mail.server.server90.type\", \"nntp\");\n"
-           "user_pref(\"mail.account.account91.server\", \"server91\");\n"
-           "user_pref(\"mail.server.server91.hostname\", \"Local Folders\");\n"
-           "user_pref(\"mail.server.server91.type\", \"none\");\n";
-    accounts << QStringLiteral("account90") << QStringLiteral("account91");
-    out += "user_pref(\"mail.accountmanager.accounts\", \"" + accounts.join(u',').toUtf8() + "\");\n";
-    return out;
-}
-
-/// Thunderbird profiles under `tb`: none (0), one without POP3 (-1), one listed in
+/// Thunderbird profiles under `tb`: none (0), one with a news server only (-1), one listed in
 /// profiles.ini (1), or that and one more found by its prefs.js alone (2).
-void writeProfiles(const QString &tb, int profiles)
+void writeProfiles(const ShellFixture &home, const QString &tb, int profiles)
 {
-    if (profiles == -1) {
-        writeFile(tb + QStringLiteral("/abc.default/prefs.js"), popPrefs({}));
-    } else if (profiles >= 1) {
-        writeFile(tb + QStringLiteral("/profiles.ini"),
-                  "[General]\nStartWithLastProfile=1\n\n[Profile0]\nName=default\nIsRelative=1\n"
-                  "Path=abc.default\nDefault=1\n");
-        writeFile(tb + QStringLiteral("/abc.default/prefs.js"),
-                  popPrefs({{QStringLiteral("one@one.example"), QStringLiteral("pop.one.example"), QStringLiteral("one"),
-                             995, 3}}));
+    if (profiles == -1)
+        QVERIFY(home.writeFile(tb + QStringLiteral("/abc.default/prefs.js"), prefsJs("n@news.example", "news.example", 119, 0, "nntp")));
+    if (profiles >= 1) {
+        QVERIFY(home.writeFile(tb + QStringLiteral("/profiles.ini"), "[General]\nStartWithLastProfile=1\n\n[Profile0]\n"
+                                                                     "Name=default\nIsRelative=1\nPath=abc.default\nDefault=1\n"));
+        QVERIFY(home.writeFile(tb + QStringLiteral("/abc.default/prefs.js"), prefsJs("one@one.example", "pop.one.example", 995, 3)));
     }
     if (profiles == 2)
-        writeFile(tb + QStringLiteral("/xyz.default-release/prefs.js"),
-                  popPrefs({{QStringLiteral("two@two.example"), QStringLiteral("pop.two.example"),
-                             QStringLiteral("two@two.example"), 110, 2}}));
+        QVERIFY(home.writeFile(tb + QStringLiteral("/xyz.default-release/prefs.js"),
+                               prefsJs("two@two.example", "pop.two.example", 110, 2)));
 }
-
-/// A throw-away HOME for the default profile folder; the real one comes back afterwards.
-struct FakeHome
-{
-    QTemporaryDir dir;
-    QByteArray old = qgetenv("HOME");
-    FakeHome() { qputenv("HOME", dir.path().toUtf8()); }
-    ~FakeHome() { qputenv("HOME", old); }
-    QString thunderbird() const { return dir.path() + QStringLiteral("/.thunderbird"); }
-};
 
 }
 
 class TestAccounts : public QObject
 {
     Q_OBJECT
+
+    // A home per test; an engine in it for the tests that ask for one.
+    std::optional<ShellFixture> fx;
+    std::optional<EngineFixture> m_ef;
+    MUScripting *engine()
+    {
+        if (!m_ef)
+            m_ef.emplace();
+        return m_ef->engine();
+    }
+
 private Q_SLOTS:
     void initTestCase() { RegisterTrellisMetaTypes(); }
+    void init() { fx.emplace(); }
+    void cleanup()
+    {
+        m_ef.reset();
+        fx.reset();
+    }
 
     void enablingRules_data()
     {
@@ -158,6 +136,7 @@ private Q_SLOTS:
         QTest::addColumn<bool>("lower");    // interval, disable, OK, test
         QTest::addColumn<QString>("hint");  // why the server part is greyed out; "" when it is not
         const QString twice = QStringLiteral("Enter your e-mail address and the password twice.");
+        const QString differ = QStringLiteral("The two passwords differ: type the same password twice.");
         const QString pw = QStringLiteral("pw");
         const QString srv = QStringLiteral("pop.example.org");
         const QString usr = QStringLiteral("ann");
@@ -168,9 +147,7 @@ private Q_SLOTS:
         QTest::newRow("two-chars-after-last-dot") << "a@b.co" << pw << pw << srv << usr << true << true << QString();
         QTest::newRow("nothing-before-at") << "@example.org" << pw << pw << srv << usr << false << false << twice;
         QTest::newRow("nothing-between-at-and-dot") << "ann@.org" << pw << pw << srv << usr << false << false << twice;
-        QTest::newRow("passwords-differ")
-            << "ann@example.org" << pw << "pW" << srv << usr << false << false
-            << QStringLiteral("The two passwords differ: type the same password twice.");
+        QTest::newRow("passwords-differ") << "ann@example.org" << pw << "pW" << srv << usr << false << false << differ;
         QTest::newRow("passwords-empty") << "ann@example.org" << "" << "" << srv << usr << false << false << twice;
         QTest::newRow("retype-missing") << "ann@example.org" << pw << "" << srv << usr << false << false << twice;
         QTest::newRow("server-empty") << "ann@example.org" << pw << pw << "" << usr << true << false << QString();
@@ -186,8 +163,7 @@ private Q_SLOTS:
         QFETCH(bool, middle);
         QFETCH(bool, lower);
         QFETCH(QString, hint);
-        ShellFixture fx;
-        FAddAccount form(fx.services, nullptr);
+        FAddAccount form(fx->services, nullptr);
         fill(form, email, pwd, retype, server, user);
         for (QWidget *m : std::initializer_list<QWidget *>{form.txtServer(), form.txtUser(), form.txtPort(),
                                                             form.cboSecurity(), form.cmdAutodetect()})
@@ -202,13 +178,28 @@ private Q_SLOTS:
             QCOMPARE(why->text(), hint);
     }
 
-    void newFormDefaultsAndRoundTrip()
+    void formRoundTrip_data()
     {
-        ShellFixture fx;
-        FAddAccount form(fx.services, nullptr);
+        // Switching to IMAP moves a usual POP3 port to IMAP's and keeps an own one.
+        QTest::addColumn<QString>("security");
+        QTest::addColumn<int>("port");
+        QTest::addColumn<int>("imapPort");
+        QTest::newRow("none-own-port") << QStringLiteral("None") << 1110 << 1110;
+        QTest::newRow("tls-usual-port") << QStringLiteral("TLS") << 995 << 993;
+        QTest::newRow("starttls-usual-port") << QStringLiteral("STARTTLS") << 110 << 143;
+        QTest::newRow("tls-own-port") << QStringLiteral("TLS") << 1995 << 1995;
+    }
+    void formRoundTrip()
+    {
+        QFETCH(QString, security);
+        QFETCH(int, port);
+        QFETCH(int, imapPort);
+        FAddAccount form(fx->services, nullptr);
         // The tests reach no session bus, so no keyring answers: the form says where the password goes.
         QCOMPARE(form.findChildren<QLabel *>(QStringLiteral("lblNoKeyring")).size(), 1);
-        Record in = account(QStringLiteral("pop.example.org"), QStringLiteral("ann"), true, 1110);
+        Record in = account(QStringLiteral("pop.example.org"), QStringLiteral("ann"), true, port);
+        in.Add(QStringLiteral("Security"), security);
+        in.Add(QStringLiteral("Folder"), QStringLiteral("Lists"));
         in.Add(QStringLiteral("Extra"), 5);
         form.LoadAccount(&in);
         QCOMPARE(form.txtRetypePwd()->text(), QStringLiteral("secret"));
@@ -217,190 +208,118 @@ private Q_SLOTS:
         form.chkDisable()->setChecked(false);
         QVERIFY(form.txtCheckMailInterval()->isEnabled());
         form.chkDisable()->setChecked(true);
-        QCOMPARE(form.txtPort()->value(), 1110);
-        QCOMPARE(form.cboSecurity()->currentText(), QStringLiteral("None"));
+        QCOMPARE(form.txtPort()->value(), port);
+        QCOMPARE(form.cboSecurity()->currentText(), security);
+        QCOMPARE(form.cboProtocol()->currentText(), QStringLiteral("POP3"));
+
         Record out;
         out.setId(QStringLiteral("{kept}"));
         out.Add(QStringLiteral("Stale"), 1);
         form.WriteAccount(out);
         QCOMPARE(out.Id(), QStringLiteral("{kept}"));
         QVERIFY(!out.Exists(QStringLiteral("Stale")));
-        QCOMPARE(out.Item(QStringLiteral("Port")).toInt(), 1110);
-        QCOMPARE(out.text(QStringLiteral("Security")), QStringLiteral("None"));
+        QCOMPARE(out.Item(QStringLiteral("Port")).toInt(), port);
+        QCOMPARE(out.text(QStringLiteral("Security")), security);
         QCOMPARE(out.Item(QStringLiteral("CheckInterval")).toInt(), 10);
         QCOMPARE(out.Item(QStringLiteral("Disabled")).toBool(), true);
         QCOMPARE(out.text(QStringLiteral("Email")), QStringLiteral("ann@example.org"));
-    }
 
-    void protocolChoiceFollowsPortsAndKeepsTheFolder_data()
-    {
-        QTest::addColumn<QString>("security");
-        QTest::addColumn<int>("startPort");
-        QTest::addColumn<int>("imapPort");
-        QTest::newRow("tls-usual-port") << QStringLiteral("TLS") << 995 << 993;
-        QTest::newRow("starttls-usual-port") << QStringLiteral("STARTTLS") << 110 << 143;
-        QTest::newRow("own-port-kept") << QStringLiteral("TLS") << 1995 << 1995;
-    }
-
-    void protocolChoiceFollowsPortsAndKeepsTheFolder()
-    {
-        QFETCH(QString, security);
-        QFETCH(int, startPort);
-        QFETCH(int, imapPort);
-        ShellFixture fx;
-        FAddAccount form(fx.services, nullptr);
-        Record in = account(QStringLiteral("mail.example.org"), QStringLiteral("ann"), false, startPort);
-        in.Add(QStringLiteral("Security"), security);
-        in.Add(QStringLiteral("Folder"), QStringLiteral("Lists"));
-        form.LoadAccount(&in);
-        QCOMPARE(form.cboProtocol()->currentText(), QStringLiteral("POP3"));
         form.cboProtocol()->setCurrentText(QStringLiteral("IMAP"));
         QCOMPARE(form.txtPort()->value(), imapPort);
-        Record out;
         form.WriteAccount(out);
         QCOMPARE(out.text(QStringLiteral("Protocol")), QStringLiteral("IMAP"));
         QCOMPARE(out.text(QStringLiteral("Folder")), QStringLiteral("Lists"));
         form.cboProtocol()->setCurrentText(QStringLiteral("POP3"));
-        QCOMPARE(form.txtPort()->value(), startPort);
+        QCOMPARE(form.txtPort()->value(), port);
     }
 
-    void okOnDisabledAccountContactsNoServer()
+    void okAndTestButtons_data()
     {
-        ShellFixture fx;
-        QTcpServer listener;
-        QVERIFY(listener.listen(QHostAddress::LocalHost, 0));
-        int checkers = 0;
-        fx.services.setUpChecker = [&checkers](CCheckMB &) { ++checkers; };
-        FAddAccount form(fx.services, nullptr);
-        fill(form, QStringLiteral("ann@example.org"), QStringLiteral("pw"), QStringLiteral("pw"),
-             QStringLiteral("127.0.0.1"), QStringLiteral("ann"), listener.serverPort());
-        form.chkDisable()->setChecked(true);
-        QTest::mouseClick(form.cmdOK(), Qt::LeftButton);
-        QVERIFY(form.accepted());
-        QCOMPARE(form.result(), int(QDialog::Accepted));
-        QCOMPARE(checkers, 0);
-        QVERIFY(!listener.hasPendingConnections());
-        QVERIFY(fx.boxes.isEmpty());
-    }
-
-    void okTestsAnEnabledAccount_data()
-    {
+        // The fake server takes ann / right; "" for the server leaves the box empty.
+        QTest::addColumn<QString>("address");
         QTest::addColumn<QString>("password");
-        QTest::addColumn<bool>("accepted");
-        QTest::newRow("right-password") << "right" << true;
-        QTest::newRow("wrong-password-keeps-dialog-open") << "wrong" << false;
-    }
-    void okTestsAnEnabledAccount()
-    {
-        QFETCH(QString, password);
-        QFETCH(bool, accepted);
-        ShellFixture fx;
-        FakePop3Server server;
-        server.setCredentials("ann", "right");
-        QVERIFY(server.listen());
-        FAddAccount form(fx.services, nullptr);
-        fill(form, QStringLiteral("ann@example.org"), password, password, server.host(), QStringLiteral("ann"), server.port());
-        QTest::mouseClick(form.cmdOK(), Qt::LeftButton);
-        QCOMPARE(form.accepted(), accepted);
-        QVERIFY(QApplication::overrideCursor() == nullptr);
-        if (accepted) {
-            QVERIFY(fx.boxes.isEmpty());
-        } else {
-            QCOMPARE(fx.boxes.size(), 1);
-            QVERIFY2(fx.boxes.first().prompt.startsWith(MessageTable::Text(115)), qPrintable(fx.boxes.first().prompt));
-            QVERIFY(fx.boxes.first().prompt.size() > MessageTable::Text(115).size());
-            QCOMPARE(fx.boxes.first().buttons, int(ShellMessage::Exclamation));
-        }
-    }
-
-    void testAccountSettingsMessages_data()
-    {
         QTest::addColumn<QString>("server");
         QTest::addColumn<QString>("user");
-        QTest::addColumn<QString>("password");
-        QTest::addColumn<int>("message");
-        QTest::newRow("server-empty") << "" << "ann" << "right" << 116;
-        QTest::newRow("login-empty") << "SERVER" << "" << "right" << 118;
-        QTest::newRow("success") << "SERVER" << "ann" << "right" << 114;
-        QTest::newRow("failure") << "SERVER" << "ann" << "wrong" << 115;
+        QTest::addColumn<bool>("disabled");
+        QTest::addColumn<int>("answer");     // to the Yahoo question
+        QTest::addColumn<bool>("ok");        // OK; else Test Account
+        QTest::addColumn<int>("box");        // the message shown (0: none)
+        QTest::addColumn<int>("style");
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<bool>("tested");    // a server check was made
+        const QString ann = QStringLiteral("ann@example.org");
+        const int no = ShellMessage::No;
+        const int excl = ShellMessage::Exclamation;
+        QTest::newRow("ok-right-password") << ann << "right" << "pop" << "ann" << false << no << true << 0 << 0 << true << true;
+        QTest::newRow("ok-wrong-password-keeps-dialog-open") << ann << "wrong" << "pop" << "ann" << false << no << true << 115 << excl << false << true;
+        QTest::newRow("ok-disabled-contacts-no-server") << ann << "wrong" << "pop" << "ann" << true << no << true << 0 << 0 << true << false;
+        QTest::newRow("test-server-empty") << ann << "right" << "" << "ann" << false << no << false << 116 << excl << false << false;
+        QTest::newRow("test-login-empty") << ann << "right" << "pop" << "" << false << no << false << 118 << excl << false << false;
+        QTest::newRow("test-success") << ann << "right" << "pop" << "ann" << false << no << false << 114 << int(ShellMessage::Information) << false << true;
+        QTest::newRow("test-failure") << ann << "wrong" << "pop" << "ann" << false << no << false << 115 << excl << false << true;
+        QTest::newRow("yahoo-answer-no") << " Ann@YAHOO.com " << "right" << "pop" << "ann" << false << no << true << 153 << kWarnNoDefault << false << false;
+        QTest::newRow("yahoo-answer-yes") << "ann@yahoo.com" << "right" << "pop" << "ann" << false << int(ShellMessage::Yes) << true << 153 << kWarnNoDefault << true << true;
+        QTest::newRow("yahoo-subdomain-not-warned") << "ann@mail.yahoo.com" << "right" << "pop" << "ann" << false << no << true << 0 << 0 << true << true;
     }
-    void testAccountSettingsMessages()
+    void okAndTestButtons()
     {
+        QFETCH(QString, address);
+        QFETCH(QString, password);
         QFETCH(QString, server);
         QFETCH(QString, user);
-        QFETCH(QString, password);
-        QFETCH(int, message);
-        ShellFixture fx;
+        QFETCH(bool, disabled);
+        QFETCH(int, answer);
+        QFETCH(bool, ok);
+        QFETCH(int, box);
+        QFETCH(int, style);
+        QFETCH(bool, accepted);
+        QFETCH(bool, tested);
         FakePop3Server pop;
         pop.setCredentials("ann", "right");
         QVERIFY(pop.listen());
-        FAddAccount form(fx.services, nullptr);
-        fill(form, QStringLiteral("ann@example.org"), password, password,
-             server == QLatin1String("SERVER") ? pop.host() : server, user, pop.port());
-        form.cmdTestAccount_Click();
-        QCOMPARE(fx.boxes.size(), 1);
-        QVERIFY2(fx.boxes.first().prompt.startsWith(MessageTable::Text(message)), qPrintable(fx.boxes.first().prompt));
-        QVERIFY(!form.accepted());
-    }
-
-    void yahooWarningAbandonsUnlessYes_data()
-    {
-        QTest::addColumn<QString>("address");
-        QTest::addColumn<int>("answer");
-        QTest::addColumn<bool>("warned");
-        QTest::addColumn<bool>("tested");
-        QTest::newRow("yahoo-answer-no") << " Ann@YAHOO.com " << int(ShellMessage::No) << true << false;
-        QTest::newRow("yahoo-answer-yes") << "ann@yahoo.com" << int(ShellMessage::Yes) << true << true;
-        QTest::newRow("yahoo-subdomain-not-warned") << "ann@mail.yahoo.com" << int(ShellMessage::No) << false << true;
-        QTest::newRow("other-domain") << "ann@example.org" << int(ShellMessage::No) << false << true;
-    }
-    void yahooWarningAbandonsUnlessYes()
-    {
-        QFETCH(QString, address);
-        QFETCH(int, answer);
-        QFETCH(bool, warned);
-        QFETCH(bool, tested);
-        ShellFixture fx;
-        fx.answer = answer;
+        fx->answer = answer;
         int checkers = 0;
-        fx.services.setUpChecker = [&checkers](CCheckMB &c) {
-            ++checkers;
-            c.setResolver([](const QString &, quint16) { return std::optional<CCheckMB::Target>(); });
-        };
-        FAddAccount form(fx.services, nullptr);
-        fill(form, address, QStringLiteral("pw"), QStringLiteral("pw"), QStringLiteral("pop.example.org"),
-             QStringLiteral("ann"));
-        QTest::mouseClick(form.cmdOK(), Qt::LeftButton);
-        QVERIFY(!form.accepted());
-        const bool sawWarning = !fx.boxes.isEmpty()
-            && fx.boxes.first().prompt == Utility::FormatText(MessageTable::Text(153), {address});
-        QCOMPARE(sawWarning, warned);
-        if (warned)
-            QCOMPARE(fx.boxes.first().buttons, int(ShellMessage::YesNo) | int(ShellMessage::Exclamation)
-                                                    | int(ShellMessage::DefaultButton2));   // No is the default
+        fx->services.setUpChecker = [&checkers](CCheckMB &) { ++checkers; };
+        FAddAccount form(fx->services, nullptr);
+        fill(form, address, password, password, server.isEmpty() ? server : pop.host(), user, pop.port());
+        form.chkDisable()->setChecked(disabled);
+        if (ok)
+            QTest::mouseClick(form.cmdOK(), Qt::LeftButton);
+        else   // also where the greyed-out button cannot be clicked
+            form.cmdTestAccount_Click();
+
+        QCOMPARE(form.accepted(), accepted);
+        QCOMPARE(form.result(), accepted ? int(QDialog::Accepted) : 0);
         QCOMPARE(checkers > 0, tested);
+        QCOMPARE(pop.commands().isEmpty(), !tested);
+        QVERIFY(QApplication::overrideCursor() == nullptr);
+        QCOMPARE(fx->boxes.size(), box ? 1 : 0);
+        if (box) {
+            const QString prompt = fx->boxes.first().prompt;
+            QVERIFY2(prompt.startsWith(Utility::FormatText(MessageTable::Text(box), {address})), qPrintable(prompt));
+            QCOMPARE(fx->boxes.first().buttons, style);
+            if (box == 115)   // the reason follows
+                QVERIFY(prompt.size() > MessageTable::Text(115).size());
+        }
     }
 
     void everyShortcutLabelHasABuddy()
     {
-        ShellFixture fx;
-        FAddAccount form(fx.services, nullptr);
+        FAddAccount form(fx->services, nullptr);
         QVERIFY2(labelsWithoutBuddy(&form).isEmpty(), qPrintable(labelsWithoutBuddy(&form).join(", ")));
-        EngineFixture ef;
-        FAccounts dlg(fx.services, ef.engine(), ef.engine()->log());
+        FAccounts dlg(fx->services, engine(), engine()->log());
         QVERIFY2(labelsWithoutBuddy(&dlg).isEmpty(), qPrintable(labelsWithoutBuddy(&dlg).join(", ")));
     }
 
     void untrustedCertificateCanBePinnedFromTheDialog_data()
     {
-        QTest::addColumn<int>("answer");
-        QTest::newRow("trusted") << int(ShellMessage::Yes);
-        QTest::newRow("not-trusted") << int(ShellMessage::No);
+        QTest::addColumn<bool>("trusted");
+        QTest::newRow("trusted") << true;
+        QTest::newRow("not-trusted") << false;
     }
     void untrustedCertificateCanBePinnedFromTheDialog()
     {
-        QFETCH(int, answer);
-        const bool trusted = answer == ShellMessage::Yes;
+        QFETCH(bool, trusted);
         TestCertificates certs;
         QString why;
         QVERIFY2(certs.make(&why), qPrintable(why));
@@ -408,10 +327,9 @@ private Q_SLOTS:
         dovecot.enableTls(certs.selfSignedCert(), certs.selfSignedKey());
         if (!dovecot.start(&why))
             QSKIP(qPrintable(why));
-        ShellFixture fx;
-        fx.answer = answer;
+        fx->answer = trusted ? ShellMessage::Yes : ShellMessage::No;
         // Nothing injected: the real shell checks the certificate against the system's store.
-        FAddAccount form(fx.services, nullptr);
+        FAddAccount form(fx->services, nullptr);
         fill(form, QStringLiteral("murmelo@example.org"), dovecot.password(), dovecot.password(), dovecot.host(),
              dovecot.user());
         form.cboSecurity()->setCurrentText(QStringLiteral("TLS"));
@@ -421,15 +339,14 @@ private Q_SLOTS:
         const QString fingerprint =
             CArriveShell::Fingerprint(QSslCertificate::fromPath(certs.selfSignedCert()).value(0));
         QVERIFY(!fingerprint.isEmpty());
-        QCOMPARE(fx.boxes.size(), 2);
-        QVERIFY2(fx.boxes.first().prompt.contains(fingerprint), qPrintable(fx.boxes.first().prompt));
-        QVERIFY2(fx.boxes.first().prompt.contains(QLatin1String("self-signed")), qPrintable(fx.boxes.first().prompt));
-        QCOMPARE(fx.boxes.first().buttons, int(ShellMessage::YesNo) | int(ShellMessage::Exclamation)
-                                                | int(ShellMessage::DefaultButton2));   // No is the default
+        QCOMPARE(fx->boxes.size(), 2);
+        QVERIFY2(fx->boxes.first().prompt.contains(fingerprint), qPrintable(fx->boxes.first().prompt));
+        QVERIFY2(fx->boxes.first().prompt.contains(QLatin1String("self-signed")), qPrintable(fx->boxes.first().prompt));
+        QCOMPARE(fx->boxes.first().buttons, kWarnNoDefault);
         if (trusted)
-            QCOMPARE(fx.boxes.last().prompt, MessageTable::Text(114));
+            QCOMPARE(fx->boxes.last().prompt, MessageTable::Text(114));
         else
-            QVERIFY(fx.boxes.last().prompt.startsWith(MessageTable::Text(115)));
+            QVERIFY(fx->boxes.last().prompt.startsWith(MessageTable::Text(115)));
         Record written;
         form.WriteAccount(written);
         QCOMPARE(written.text(QStringLiteral("CertPin")), trusted ? fingerprint : QString());
@@ -438,173 +355,186 @@ private Q_SLOTS:
         form.txtPort()->setValue(995);
         form.WriteAccount(written);
         QVERIFY(written.text(QStringLiteral("CertPin")).isEmpty());
-        QVERIFY(!fx.logText().contains(dovecot.password()));
+        QVERIFY(!fx->logText().contains(dovecot.password()));
     }
 
-    void autodetectUnknownDomainWithEmptyServer()
+    void autodetect_data()
     {
-        ShellFixture fx;
-        // No candidate host resolves: nothing leaves the machine.
-        fx.services.setUpChecker = [](CCheckMB &c) {
-            c.setResolver([](const QString &, quint16) { return std::optional<CCheckMB::Target>(); });
-        };
-        FAddAccount form(fx.services, nullptr);
-        fill(form, QStringLiteral("ann@nowhere.invalid"), QStringLiteral("pw"), QStringLiteral("pw"), {}, {});
-        form.cmdAutodetect_Click();
-        QCOMPARE(fx.boxes.size(), 1);
-        QCOMPARE(fx.boxes.first().prompt,
-                 Utility::FormatText(MessageTable::Text(130), {QStringLiteral("ann@nowhere.invalid")}));
-        QVERIFY(form.txtServer()->text().isEmpty());
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("answering");   // the one host that resolves, on 110 only
+        QTest::newRow("unknown-domain-says-so") << QStringLiteral("ann@nowhere.invalid") << QString();
+        QTest::newRow("mail-host-found") << QStringLiteral("ann@example.test") << QStringLiteral("mail.example.test");
     }
-
-    void autodetectFindsServerAndLogon()
+    void autodetect()
     {
-        ShellFixture fx;
+        QFETCH(QString, address);
+        QFETCH(QString, answering);
         FakePop3Server pop;
         pop.setCredentials("ann", "pw");
         QVERIFY(pop.listen());
         const quint16 port = pop.port();
-        // Only "mail." + the domain answers, and only in plain text on 110.
-        fx.services.setUpChecker = [port](CCheckMB &c) {
-            c.setResolver([port](const QString &host, quint16 p) -> std::optional<CCheckMB::Target> {
-                if (host == QLatin1String("mail.example.test") && p == 110)
+        // Nothing else leaves the machine.
+        fx->services.setUpChecker = [port, answering](CCheckMB &c) {
+            c.setResolver([port, answering](const QString &host, quint16 p) -> std::optional<CCheckMB::Target> {
+                if (host == answering && p == 110)
                     return CCheckMB::Target{QStringLiteral("127.0.0.1"), port};
                 return std::nullopt;
             });
         };
-        FAddAccount form(fx.services, nullptr);
-        fill(form, QStringLiteral("ann@example.test"), QStringLiteral("pw"), QStringLiteral("pw"), {}, {});
+        FAddAccount form(fx->services, nullptr);
+        fill(form, address, QStringLiteral("pw"), QStringLiteral("pw"), {}, {});
         form.cmdAutodetect_Click();
-        QVERIFY2(fx.boxes.isEmpty(), fx.boxes.isEmpty() ? "" : qPrintable(fx.boxes.first().prompt));
-        QCOMPARE(form.txtServer()->text(), QStringLiteral("mail.example.test"));
+        QCOMPARE(form.txtServer()->text(), answering);
+        if (answering.isEmpty()) {
+            QCOMPARE(fx->boxes.size(), 1);
+            QCOMPARE(fx->boxes.first().prompt, Utility::FormatText(MessageTable::Text(130), {address}));
+            return;
+        }
+        QVERIFY2(fx->boxes.isEmpty(), fx->boxes.isEmpty() ? "" : qPrintable(fx->boxes.first().prompt));
         QCOMPARE(form.txtUser()->text(), QStringLiteral("ann"));
         QCOMPARE(form.txtPort()->value(), 110);
         QCOMPARE(form.cboSecurity()->currentText(), QStringLiteral("None"));
     }
 
+    void addThroughTheList_data()
+    {
+        QTest::addColumn<bool>("ok");
+        QTest::newRow("ok-stores-and-lists") << true;
+        QTest::newRow("cancel-adds-nothing") << false;
+    }
     void addThroughTheList()
     {
-        ShellFixture fx;
-        EngineFixture ef;
-        fx.services.runAccountForm = [](FAddAccount &form) {
+        QFETCH(bool, ok);
+        fx->services.runAccountForm = [ok](FAddAccount &form) {
             fill(form, QStringLiteral("bob@example.org"), QStringLiteral("pw"), QStringLiteral("pw"),
                  QStringLiteral("pop.example.org"), QStringLiteral("bob"));
             form.cboSecurity()->setCurrentText(QStringLiteral("STARTTLS"));
             form.txtPort()->setValue(1110);
             form.chkDisable()->setChecked(true);
-            QTest::mouseClick(form.cmdOK(), Qt::LeftButton);
+            QTest::mouseClick(ok ? form.cmdOK() : form.cmdCancel(), Qt::LeftButton);
             return form.accepted();
         };
-        FAccounts dlg(fx.services, ef.engine(), ef.engine()->log());
+        FAccounts dlg(fx->services, engine(), engine()->log());
         dlg.RefreshList();
         QCOMPARE(dlg.lv()->topLevelItemCount(), 0);
         dlg.cmdAdd_Click();
-        QCOMPARE(dlg.lv()->topLevelItemCount(), 1);
+        QCOMPARE(engine()->accountManager()->AccountList().Count(), ok ? 1 : 0);
+        QCOMPARE(dlg.lv()->topLevelItemCount(), ok ? 1 : 0);
+        if (!ok)
+            return;
         QTreeWidgetItem *item = dlg.lv()->topLevelItem(0);
         QCOMPARE(item->text(0), QStringLiteral("pop.example.org"));
         QCOMPARE(item->text(1), QStringLiteral("bob"));
         QCOMPARE(item->text(2), QStringLiteral("Disabled"));
-        const Record stored = ef.engine()->accountManager()->GetAccount(item->data(0, Qt::UserRole).toString());
+        const Record stored = engine()->accountManager()->GetAccount(item->data(0, Qt::UserRole).toString());
         QCOMPARE(stored.Item(QStringLiteral("Port")).toInt(), 1110);
         QCOMPARE(stored.text(QStringLiteral("Security")), QStringLiteral("STARTTLS"));
         QCOMPARE(stored.text(QStringLiteral("Pwd")), QStringLiteral("pw"));
     }
 
-    void cancelAddsNothing()
-    {
-        ShellFixture fx;
-        EngineFixture ef;
-        fx.services.runAccountForm = [](FAddAccount &form) {
-            fill(form, QStringLiteral("bob@example.org"), QStringLiteral("pw"), QStringLiteral("pw"),
-                 QStringLiteral("pop.example.org"), QStringLiteral("bob"));
-            QTest::mouseClick(form.cmdCancel(), Qt::LeftButton);
-            return form.accepted();
-        };
-        FAccounts dlg(fx.services, ef.engine(), ef.engine()->log());
-        dlg.cmdAdd_Click();
-        QCOMPARE(ef.engine()->accountManager()->AccountList().Count(), 0);
-    }
-
-    void modifyKeepsTheId()
-    {
-        ShellFixture fx;
-        EngineFixture ef;
-        Record first = account(QStringLiteral("pop.example.org"), QStringLiteral("ann"), true);
-        ef.engine()->AddAccount(first);
-        const QString id = first.Id();
-        QVERIFY(!id.isEmpty());
-        fx.services.runAccountForm = [](FAddAccount &form) {
-            [&] { QCOMPARE(form.txtPwd()->text(), QStringLiteral("secret")); }();
-            form.txtServer()->setText(QStringLiteral("pop2.example.org"));
-            QTest::mouseClick(form.cmdOK(), Qt::LeftButton);
-            return form.accepted();
-        };
-        FAccounts dlg(fx.services, ef.engine(), ef.engine()->log());
-        dlg.RefreshList();
-        dlg.lv()->setCurrentItem(dlg.lv()->topLevelItem(0));
-        dlg.cmdProperties_Click();
-        const DataBag all = ef.engine()->accountManager()->AccountList();
-        QCOMPARE(all.Count(), 1);
-        QCOMPARE(all.Key(1), id);
-        QCOMPARE(all.Item(1).value<Record>().text(QStringLiteral("Server")), QStringLiteral("pop2.example.org"));
-        QCOMPARE(dlg.lv()->topLevelItem(0)->text(0), QStringLiteral("pop2.example.org"));
-    }
-
-    void modifyAndRemoveNeedASelection()
-    {
-        ShellFixture fx;
-        EngineFixture ef;
-        Record acc = account(QStringLiteral("pop.example.org"), QStringLiteral("ann"), true);
-        ef.engine()->AddAccount(acc);
-        FAccounts dlg(fx.services, ef.engine(), ef.engine()->log());
-        auto *modify = dlg.findChild<QPushButton *>(QStringLiteral("cmdProperties"));
-        auto *remove = dlg.findChild<QPushButton *>(QStringLiteral("cmdRemove"));
-        QVERIFY(!modify->isEnabled() && !remove->isEnabled());   // empty list
-        dlg.RefreshList();
-        QVERIFY(modify->isEnabled() && remove->isEnabled());     // the first is selected
-        dlg.lv()->clearSelection();
-        QVERIFY(!modify->isEnabled() && !remove->isEnabled());
-        dlg.lv()->topLevelItem(0)->setSelected(true);
-        QVERIFY(modify->isEnabled() && remove->isEnabled());
-    }
-
-    void removeAsksAndKeepsMessages_data()
+    void modifyAndRemove_data()
     {
         QTest::addColumn<int>("answer");
         QTest::addColumn<int>("accountsLeft");
         QTest::newRow("yes-removes") << int(ShellMessage::Yes) << 0;
         QTest::newRow("no-keeps") << int(ShellMessage::No) << 1;
     }
-    void removeAsksAndKeepsMessages()
+    void modifyAndRemove()
     {
         QFETCH(int, answer);
         QFETCH(int, accountsLeft);
-        ShellFixture fx;
-        EngineFixture ef;
         Record acc = account(QStringLiteral("pop.example.org"), QStringLiteral("ann"), true);
-        ef.engine()->AddAccount(acc);
+        engine()->AddAccount(acc);
+        QVERIFY(!acc.Id().isEmpty());
         Record msg = ShellFixture::message(QStringLiteral("x@example.org"), QStringLiteral("Kept"));
         msg.Add(QStringLiteral("Server"), QStringLiteral("pop.example.org"));
         msg.Add(QStringLiteral("User"), QStringLiteral("ann"));
-        QVERIFY(ef.store(msg));
-        const qsizetype before = ef.engine()->msgManager()->GetMsgs().Count();
-        QVERIFY(before >= 1);
-        fx.answer = answer;
-        FAccounts dlg(fx.services, ef.engine(), ef.engine()->log());
+        QVERIFY(m_ef->store(msg));
+        const qsizetype messages = engine()->msgManager()->GetMsgs().Count();
+        QVERIFY(messages >= 1);
+        FAccounts dlg(fx->services, engine(), engine()->log());
+
+        // Modify and Remove need a selection; the first row is selected when listed.
+        auto *modify = dlg.findChild<QPushButton *>(QStringLiteral("cmdProperties"));
+        auto *remove = dlg.findChild<QPushButton *>(QStringLiteral("cmdRemove"));
+        QVERIFY(!modify->isEnabled() && !remove->isEnabled());
         dlg.RefreshList();
+        QVERIFY(modify->isEnabled() && remove->isEnabled());
+        dlg.lv()->clearSelection();
+        QVERIFY(!modify->isEnabled() && !remove->isEnabled());
+        dlg.lv()->topLevelItem(0)->setSelected(true);
+        QVERIFY(modify->isEnabled() && remove->isEnabled());
+
+        // Modify loads the account and stores it under its id.
+        QString loadedPwd;
+        fx->services.runAccountForm = [&loadedPwd](FAddAccount &form) {
+            loadedPwd = form.txtPwd()->text();
+            form.txtServer()->setText(QStringLiteral("pop2.example.org"));
+            QTest::mouseClick(form.cmdOK(), Qt::LeftButton);
+            return form.accepted();
+        };
         dlg.lv()->setCurrentItem(dlg.lv()->topLevelItem(0));
+        dlg.cmdProperties_Click();
+        QCOMPARE(loadedPwd, QStringLiteral("secret"));
+        DataBag all = engine()->accountManager()->AccountList();
+        QCOMPARE(all.Count(), 1);
+        QCOMPARE(all.Key(1), acc.Id());
+        QCOMPARE(all.Item(1).value<Record>().text(QStringLiteral("Server")), QStringLiteral("pop2.example.org"));
+        QCOMPARE(dlg.lv()->topLevelItem(0)->text(0), QStringLiteral("pop2.example.org"));
+
+        // Remove asks first and leaves the messages alone.
+        fx->answer = answer;
         dlg.cmdRemove_Click();
-        QCOMPARE(fx.boxes.size(), 1);
-        QCOMPARE(fx.boxes.first().prompt, QStringLiteral("Are you sure you want to delete account information ?"));
-        QCOMPARE(fx.boxes.first().buttons, int(int(ShellMessage::YesNo) | int(ShellMessage::Exclamation)));
-        QCOMPARE(ef.engine()->accountManager()->AccountList().Count(), accountsLeft);
+        QCOMPARE(fx->boxes.size(), 1);
+        QCOMPARE(fx->boxes.first().prompt, QStringLiteral("Are you sure you want to delete account information ?"));
+        QCOMPARE(fx->boxes.first().buttons, int(ShellMessage::YesNo) | int(ShellMessage::Exclamation));
+        QCOMPARE(engine()->accountManager()->AccountList().Count(), accountsLeft);
         QCOMPARE(dlg.lv()->topLevelItemCount(), accountsLeft);
-        QCOMPARE(ef.engine()->msgManager()->GetMsgs().Count(), before);
+        QCOMPARE(engine()->msgManager()->GetMsgs().Count(), messages);
+    }
+
+    void thunderbirdPrefs()
+    {
+        const QString prefs = QStringLiteral(
+            "user_pref(\"mail.accountmanager.accounts\", \"account2,account1,account3\");\n"
+            "user_pref(\"mail.account.account1.server\", \"server1\");\n"
+            "user_pref(\"mail.account.account1.identities\", \"id1\");\n"
+            "user_pref(\"mail.identity.id1.useremail\", \"first@example.org\");\n"
+            "user_pref(\"mail.server.server1.type\", \"pop3\");\n"
+            "user_pref(\"mail.server.server1.hostname\", \"pop.example.org\");\n"
+            "user_pref(\"mail.server.server1.userName\", \"quote\\\"d \\\\ name\");\n"
+            "user_pref(\"mail.account.account2.server\", \"server2\");\n"
+            "user_pref(\"mail.server.server2.type\", \"pop3\");\n"
+            "user_pref(\"mail.server.server2.hostname\", \"pop.other.org\");\n"
+            "user_pref(\"mail.server.server2.socketType\", 3);\n"
+            "user_pref(\"mail.server.server2.userName\", \"x@other.org\");\n"
+            "user_pref(\"mail.account.account3.server\", \"server3\");\n"
+            "user_pref(\"mail.server.server3.type\", \"nntp\");\n"
+            "user_pref(\"mail.server.server3.hostname\", \"news.example.net\");\n"
+            "user_pref(\"mail.server.server7.type\", \"pop3\");\n"
+            "user_pref(\"mail.server.server7.hostname\", \"pop.stray.org\");\n"
+            "user_pref(\"mail.server.server7.socketType\", 2);\n"
+            "user_pref(\"mail.server.server8.type\", \"imap\");\n"
+            "user_pref(\"mail.server.server8.hostname\", \"imap.example.org\");\n"
+            "user_pref(\"mail.server.server9.type\", \"none\");\n"
+            "user_pref(\"mail.server.server9.hostname\", \"Local Folders\");\n"
+            "this line is garbage ( \" \n");
+        // Listed accounts first, in the list's order, then the others by number; news and local folders are no mail.
+        QStringList found;
+        for (const Record &r : ThunderbirdAccounts::FromPrefs(prefs))
+            found << QStringList{r.text(QStringLiteral("Server")), r.text(QStringLiteral("Protocol")), r.text(QStringLiteral("Port")),
+                                 r.text(QStringLiteral("Security")), r.text(QStringLiteral("User")), r.text(QStringLiteral("Email"))}
+                         .join(u'|');
+        QCOMPARE(found, (QStringList{QStringLiteral("pop.other.org|POP3|995|TLS|x@other.org|x@other.org"),
+                                     QStringLiteral("pop.example.org|POP3|110|None|quote\"d \\ name|first@example.org"),
+                                     QStringLiteral("pop.stray.org|POP3|110|STARTTLS||"),
+                                     QStringLiteral("imap.example.org|IMAP|143|None||")}));
+        QVERIFY(ThunderbirdAccounts::FromPrefs(QStringLiteral("\0\1garbage(((")).isEmpty());
     }
 
     void thunderbirdProfiles_data()
     {
-        QTest::addColumn<int>("profiles");        // 0: no folder at all; -1: a profile without POP3
+        QTest::addColumn<int>("profiles");        // as writeProfiles takes them
         QTest::addColumn<QStringList>("servers"); // server:port:security of each account found
         QTest::newRow("none") << 0 << QStringList{};
         QTest::newRow("profile-without-pop3") << -1 << QStringList{};
@@ -616,15 +546,18 @@ private Q_SLOTS:
         // The profiles are read from the folder given, or from ~/.thunderbird.
         QFETCH(int, profiles);
         QFETCH(QStringList, servers);
-        FakeHome home;
-        writeProfiles(home.thunderbird(), profiles);
-        for (const QString &dir : {home.thunderbird(), QString()}) {
-            QStringList found;
+        const QByteArray oldHome = qgetenv("HOME");
+        qputenv("HOME", fx->home().toUtf8());
+        writeProfiles(*fx, fx->home() + QStringLiteral("/.thunderbird"), profiles);
+        QList<QStringList> found;
+        for (const QString &dir : {fx->home() + QStringLiteral("/.thunderbird"), QString()}) {
+            found << QStringList();
             for (const Record &r : ThunderbirdAccounts::EnumAccounts(dir))
-                found << r.text(QStringLiteral("Server")) + u':' + r.text(QStringLiteral("Port")) + u':' +
-                             r.text(QStringLiteral("Security"));
-            QCOMPARE(found, servers);
+                found.last() << r.text(QStringLiteral("Server")) + u':' + r.text(QStringLiteral("Port")) + u':' +
+                                    r.text(QStringLiteral("Security"));
         }
+        qputenv("HOME", oldHome);
+        QCOMPARE(found, (QList<QStringList>{servers, servers}));
     }
 
     void importThunderbird_data()
@@ -642,18 +575,16 @@ private Q_SLOTS:
         QFETCH(int, profiles);
         QFETCH(int, choice);
         QFETCH(QString, server);
-        ShellFixture fx;
-        EngineFixture ef;
-        fx.services.thunderbirdDir = fx.home() + QStringLiteral("/tb");
-        writeProfiles(fx.services.thunderbirdDir, profiles);
+        fx->services.thunderbirdDir = fx->home() + QStringLiteral("/tb");
+        writeProfiles(*fx, fx->services.thunderbirdDir, profiles);
         QStringList offered;
-        fx.services.chooseOne = [&offered, choice](const QStringList &entries, QWidget *) {
+        fx->services.chooseOne = [&offered, choice](const QStringList &entries, QWidget *) {
             offered = entries;
             return choice;
         };
         QString loadedPwd = QStringLiteral("unset");
         bool okBeforePassword = true;
-        fx.services.runAccountForm = [&](FAddAccount &form) {
+        fx->services.runAccountForm = [&](FAddAccount &form) {
             loadedPwd = form.txtPwd()->text();
             okBeforePassword = form.cmdOK()->isEnabled();
             form.txtPwd()->setText(QStringLiteral("pw"));
@@ -662,107 +593,60 @@ private Q_SLOTS:
             QTest::mouseClick(form.cmdOK(), Qt::LeftButton);
             return form.accepted();
         };
-        FAccounts dlg(fx.services, ef.engine(), ef.engine()->log());
+        FAccounts dlg(fx->services, engine(), engine()->log());
         dlg.cmdImportFromOE_Click();
 
         if (profiles <= 0) {
-            QCOMPARE(fx.boxes.size(), 1);
-            QCOMPARE(fx.boxes.first().prompt, MessageTable::Text(132));
-            QCOMPARE(fx.boxes.first().buttons, int(ShellMessage::Information));
+            QCOMPARE(fx->boxes.size(), 1);
+            QCOMPARE(fx->boxes.first().prompt, MessageTable::Text(132));
+            QCOMPARE(fx->boxes.first().buttons, int(ShellMessage::Information));
         } else {
-            QVERIFY(fx.boxes.isEmpty());
+            QVERIFY(fx->boxes.isEmpty());
         }
-        if (profiles == 2)
-            QCOMPARE(offered, (QStringList{QStringLiteral("one@one.example"), QStringLiteral("two@two.example")}));
-        else
-            QVERIFY(offered.isEmpty());
-        const DataBag all = ef.engine()->accountManager()->AccountList();
-        if (server.isEmpty()) {
-            QCOMPARE(all.Count(), 0);
+        QCOMPARE(offered, profiles == 2 ? QStringList({"one@one.example", "two@two.example"}) : QStringList());
+        const DataBag all = engine()->accountManager()->AccountList();
+        QCOMPARE(all.Count(), server.isEmpty() ? 0 : 1);
+        QCOMPARE(dlg.lv()->topLevelItemCount(), all.Count());
+        if (server.isEmpty())
             return;
-        }
+        // The form took what the profile said, but no password.
         QCOMPARE(loadedPwd, QString());
         QVERIFY(!okBeforePassword);
-        QCOMPARE(all.Count(), 1);
         const Record stored = all.Item(1).value<Record>();
         QCOMPARE(stored.text(QStringLiteral("Server")), server);
-        // The form took what the profile said.
         const bool first = server == QLatin1String("pop.one.example");
         QCOMPARE(stored.Item(QStringLiteral("Port")).toInt(), first ? 995 : 110);
         QCOMPARE(stored.text(QStringLiteral("Security")), first ? QStringLiteral("TLS") : QStringLiteral("STARTTLS"));
-        QCOMPARE(dlg.lv()->topLevelItemCount(), 1);
     }
 
-    void prefsParsing()
+    void progressor_data()
     {
-        const QString prefs = QStringLiteral(
-            "user_pref(\"mail.accountmanager.accounts\", \"account2,account1\");\n"
-            "user_pref(\"mail.account.account1.server\", \"server1\");\n"
-            "user_pref(\"mail.account.account1.identities\", \"id1\");\n"
-            "user_pref(\"mail.identity.id1.useremail\", \"first@example.org\");\n"
-            "user_pref(\"mail.server.server1.type\", \"pop3\");\n"
-            "user_pref(\"mail.server.server1.hostname\", \"pop.example.org\");\n"
-            "user_pref(\"mail.server.server1.userName\", \"quote\\\"d \\\\ name\");\n"
-            "user_pref(\"mail.account.account2.server\", \"server2\");\n"
-            "user_pref(\"mail.server.server2.type\", \"pop3\");\n"
-            "user_pref(\"mail.server.server2.hostname\", \"pop.other.org\");\n"
-            "user_pref(\"mail.server.server2.socketType\", 3);\n"
-            "user_pref(\"mail.server.server2.userName\", \"x@other.org\");\n"
-            "user_pref(\"mail.server.server7.type\", \"pop3\");\n"
-            "user_pref(\"mail.server.server7.hostname\", \"pop.stray.org\");\n"
-            "user_pref(\"mail.server.server8.type\", \"imap\");\n"
-            "user_pref(\"mail.server.server8.hostname\", \"imap.example.org\");\n"
-            "this line is garbage ( \" \n");
-        const QList<Record> found = ThunderbirdAccounts::FromPrefs(prefs);
-        QCOMPARE(found.size(), 4);
-        QCOMPARE(found.at(0).text(QStringLiteral("Server")), QStringLiteral("pop.other.org"));
-        QCOMPARE(found.at(0).text(QStringLiteral("Protocol")), QStringLiteral("POP3"));
-        QCOMPARE(found.at(0).text(QStringLiteral("Email")), QStringLiteral("x@other.org"));
-        QCOMPARE(found.at(0).Item(QStringLiteral("Port")).toInt(), 995);
-        QCOMPARE(found.at(0).text(QStringLiteral("Security")), QStringLiteral("TLS"));
-        QCOMPARE(found.at(1).text(QStringLiteral("User")), QStringLiteral("quote\"d \\ name"));
-        QCOMPARE(found.at(1).text(QStringLiteral("Email")), QStringLiteral("first@example.org"));
-        QCOMPARE(found.at(1).Item(QStringLiteral("Port")).toInt(), 110);
-        QCOMPARE(found.at(1).text(QStringLiteral("Security")), QStringLiteral("None"));
-        QCOMPARE(found.at(2).text(QStringLiteral("Server")), QStringLiteral("pop.stray.org"));
-        // IMAP accounts come too, with IMAP's usual port.
-        QCOMPARE(found.at(3).text(QStringLiteral("Server")), QStringLiteral("imap.example.org"));
-        QCOMPARE(found.at(3).text(QStringLiteral("Protocol")), QStringLiteral("IMAP"));
-        QCOMPARE(found.at(3).Item(QStringLiteral("Port")).toInt(), 143);
-        QVERIFY(ThunderbirdAccounts::FromPrefs(QStringLiteral("\0\1garbage(((")).isEmpty());
+        QTest::addColumn<bool>("modal");
+        QTest::newRow("modal-runs-the-work-while-shown") << true;
+        QTest::newRow("non-modal-returns-at-once") << false;
     }
-
-    void progressorRunsWorkWhileShown()
+    void progressor()
     {
-        ShellFixture fx;
+        QFETCH(bool, modal);
         QWidget owner;
         bool visibleDuringWork = false;
         bool hourglass = false;
-        bool ran = false;
         FProgressor form(&owner);
+        QSignalSpy started(&form, &FProgressor::Started);
         connect(&form, &FProgressor::Started, &form, [&] {
             visibleDuringWork = form.isVisible();
             hourglass = QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
-            ran = true;
         });
-        form.ShowProgress(MessageTable::Text(154), &owner, true);
-        QVERIFY(ran);
+        form.ShowProgress(MessageTable::Text(154), &owner, modal);
+        QCOMPARE(started.count(), modal ? 1 : 0);
+        if (!modal)
+            QVERIFY(started.wait(5000));
+        QTRY_VERIFY(!form.isVisible());
         QVERIFY(visibleDuringWork);
         QVERIFY(hourglass);
-        QVERIFY(!form.isVisible());
-        QVERIFY(QApplication::overrideCursor() == nullptr);
+        if (modal)
+            QVERIFY(QApplication::overrideCursor() == nullptr);
         QCOMPARE(form.label()->text(), MessageTable::Text(154));
-    }
-
-    void progressorNonModalReturnsAtOnce()
-    {
-        ShellFixture fx;
-        FProgressor form;
-        QSignalSpy started(&form, &FProgressor::Started);
-        form.ShowProgress(QStringLiteral("Working"), nullptr, false);
-        QCOMPARE(started.count(), 0);
-        QVERIFY(started.wait(5000));
-        QTRY_VERIFY(!form.isVisible());
     }
 
     void chooseOne_data()

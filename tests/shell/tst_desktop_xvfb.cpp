@@ -174,6 +174,10 @@ private Q_SLOTS:
         window = mainWindow();
         QVERIFY(!window.isEmpty());
         click(window.topLeft() + QPoint(100, 144));
+        const QString import = QStandardPaths::findExecutable(QStringLiteral("import"));
+        const QString out = qEnvironmentVariable("MURMELO_TEST_OUTPUT", QDir::currentPath() + QStringLiteral("/output"));
+        if (!import.isEmpty() && QDir().mkpath(out))
+            QProcess::execute(import, {QStringLiteral("-window"), QStringLiteral("root"), out + QStringLiteral("/desktop-%1.png").arg(row)});
 
         if (row == QLatin1String("tray-exit"))
             QVERIFY(clickLastItemOfMenuAt(tray.center(), 3));

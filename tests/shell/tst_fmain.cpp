@@ -23,7 +23,6 @@
 
 #include "AgentControl.h"
 
-#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QHeaderView>
@@ -60,10 +59,7 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, address);
         ShellFixture fx;
-        QFile services(fx.home() + QStringLiteral("/services.json"));
-        QVERIFY(services.open(QIODevice::WriteOnly));
-        services.write("{\"homePage\": \"" + address + "\"}");
-        services.close();
+        QVERIFY(fx.writeFile(QStringLiteral("services.json"), "{\"homePage\": \"" + address + "\"}"));
         FMain w(fx.services);
         QCOMPARE(w.menuAction(QStringLiteral("mnuVisitMurmeloHomePage"))->isVisible(), !address.isEmpty());
     }
@@ -171,19 +167,13 @@ private Q_SLOTS:
         QTest::addColumn<int>("order");
         QTest::addColumn<QStringList>("expected");   // the subjects from the top
         // Stored A, B, C: unsorted the list shows C, B, A.
-        QTest::newRow("from-ascending") << int(MessageListModel::ColFrom) << int(Qt::AscendingOrder)
-                                        << QStringList{QStringLiteral("A"), QStringLiteral("C"), QStringLiteral("B")};
-        QTest::newRow("from-descending") << int(MessageListModel::ColFrom) << int(Qt::DescendingOrder)
-                                         << QStringList{QStringLiteral("B"), QStringLiteral("C"), QStringLiteral("A")};
-        QTest::newRow("subject-ascending") << int(MessageListModel::ColSubject) << int(Qt::AscendingOrder)
-                                           << QStringList{QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")};
-        QTest::newRow("to-ascending") << int(MessageListModel::ColTo) << int(Qt::AscendingOrder)
-                                      << QStringList{QStringLiteral("B"), QStringLiteral("A"), QStringLiteral("C")};
+        QTest::newRow("from-ascending") << int(MessageListModel::ColFrom) << int(Qt::AscendingOrder) << QStringList{"A", "C", "B"};
+        QTest::newRow("from-descending") << int(MessageListModel::ColFrom) << int(Qt::DescendingOrder) << QStringList{"B", "C", "A"};
+        QTest::newRow("subject-ascending") << int(MessageListModel::ColSubject) << int(Qt::AscendingOrder) << QStringList{"A", "B", "C"};
+        QTest::newRow("to-ascending") << int(MessageListModel::ColTo) << int(Qt::AscendingOrder) << QStringList{"B", "A", "C"};
         // By the moment of sending, zones counted, not by the text ("Tue" > "Sat"; "10" < "2").
-        QTest::newRow("date-ascending-by-real-date") << int(MessageListModel::ColDate) << int(Qt::AscendingOrder)
-                                                     << QStringList{QStringLiteral("C"), QStringLiteral("A"), QStringLiteral("B")};
-        QTest::newRow("date-descending-by-real-date") << int(MessageListModel::ColDate) << int(Qt::DescendingOrder)
-                                                      << QStringList{QStringLiteral("B"), QStringLiteral("A"), QStringLiteral("C")};
+        QTest::newRow("date-ascending-by-real-date") << int(MessageListModel::ColDate) << int(Qt::AscendingOrder) << QStringList{"C", "A", "B"};
+        QTest::newRow("date-descending-by-real-date") << int(MessageListModel::ColDate) << int(Qt::DescendingOrder) << QStringList{"B", "A", "C"};
     }
     void sortingByEachColumn()
     {
@@ -200,7 +190,7 @@ private Q_SLOTS:
                         msg("zoe@example.org", "B", "alpha@example.net", "Tue, 10 Nov 2026 09:00:00 +0000"),
                         msg("Bert <bert@example.org>", "C", "zulu@example.net", "Mon, 2 Nov 2026 11:30:00 +0200")});
         QVERIFY(t.shown());
-        QCOMPARE(t.rows(MessageListModel::ColSubject), (QStringList{QStringLiteral("C"), QStringLiteral("B"), QStringLiteral("A")}));
+        QCOMPARE(t.rows(MessageListModel::ColSubject), (QStringList{"C", "B", "A"}));
         // A click on the header sorts, a second one turns the order round.
         QHeaderView *header = t.w.messageList()->horizontalHeader();
         const QPoint at(header->sectionViewportPosition(column) + header->sectionSize(column) / 2, header->height() / 2);
@@ -283,16 +273,14 @@ private Q_SLOTS:
         QTest::addColumn<QString>("fromField");
         QTest::addColumn<QString>("toolTip");
         QTest::addColumn<QString>("headerLine");
-        QTest::newRow("name-and-address") << QStringLiteral("Anna Berg") << QStringLiteral("\"Anna Berg\" <anna@example.org>")
-                                          << QStringLiteral("anna@example.org") << QStringLiteral("Anna Berg <anna@example.org>");
-        QTest::newRow("folded-field") << QStringLiteral("Anna Berg") << QStringLiteral("Anna Berg\r\n <anna@example.org>")
-                                      << QStringLiteral("anna@example.org") << QStringLiteral("Anna Berg <anna@example.org>");
-        QTest::newRow("bare-address") << QStringLiteral("anna@example.org") << QStringLiteral("anna@example.org")
-                                      << QStringLiteral("anna@example.org") << QStringLiteral("anna@example.org");
-        QTest::newRow("address-with-comment") << QStringLiteral("anna@example.org") << QStringLiteral("anna@example.org (Anna)")
-                                              << QStringLiteral("anna@example.org") << QStringLiteral("anna@example.org");
-        QTest::newRow("no-address") << QStringLiteral("Anna Berg") << QStringLiteral("Anna Berg")
-                                    << QStringLiteral("Anna Berg") << QStringLiteral("Anna Berg");
+        const QString anna = QStringLiteral("anna@example.org");
+        const QString name = QStringLiteral("Anna Berg");
+        const QString both = QStringLiteral("Anna Berg <anna@example.org>");
+        QTest::newRow("name-and-address") << name << QStringLiteral("\"Anna Berg\" <anna@example.org>") << anna << both;
+        QTest::newRow("folded-field") << name << QStringLiteral("Anna Berg\r\n <anna@example.org>") << anna << both;
+        QTest::newRow("bare-address") << anna << anna << anna << anna;
+        QTest::newRow("address-with-comment") << anna << QStringLiteral("anna@example.org (Anna)") << anna << anna;
+        QTest::newRow("no-address") << name << name << name << name;
     }
     void senderAddressInToolTipAndHeader()
     {
@@ -308,10 +296,11 @@ private Q_SLOTS:
         QCOMPARE(t.w.headerText(0), headerLine);
     }
 
-    void emptyListSaysWhatToDo()
+    void lastRowDeleted()
     {
         ShellWindow t(true);
         QVERIFY(t.shown());
+        // The empty list says what to do.
         auto *hint = t.w.messageList()->findChild<QLabel *>(QStringLiteral("lblEmptyList"));
         QVERIFY(hint);
         QVERIFY(hint->isVisible());
@@ -319,8 +308,17 @@ private Q_SLOTS:
         QVERIFY(t.arrive(msg));
         QVERIFY(!hint->isVisible());
         t.w.selectRow(0);
+        t.w.ShowSelectedMessage();
+        QVERIFY(!t.w.view()->toPlainText().isEmpty());
         t.w.DeleteSelectedMessages(true);
         QVERIFY(hint->isVisible());
+        QCOMPARE(t.w.model()->rowCount(), 0);
+        QCOMPARE(t.w.panelText(1), QStringLiteral("Total: 0 messages"));
+        QVERIFY(t.w.view()->toPlainText().isEmpty());
+        for (int line = 0; line < 3; ++line)
+            QVERIFY(t.w.headerText(line).isEmpty());
+        t.w.ShowSelectedMessage();
+        QVERIFY(t.w.view()->toPlainText().isEmpty());
     }
 
     void deletion_data()
@@ -333,6 +331,7 @@ private Q_SLOTS:
         QTest::newRow("delete-asks-and-cancel-keeps") << int(Qt::NoModifier) << 2 << true << false;
         QTest::newRow("shift-delete-deletes-without-asking") << int(Qt::ShiftModifier) << 2 << false << true;
         QTest::newRow("ctrl-shift-delete-still-asks") << int(Qt::ShiftModifier | Qt::ControlModifier) << 2 << true << false;
+        QTest::newRow("context-menu-asks-and-ok-deletes") << -1 << 1 << true << true;
     }
     void deletion()
     {
@@ -351,7 +350,12 @@ private Q_SLOTS:
                                      QItemSelectionModel::Select | QItemSelectionModel::Rows);
         lv->selectionModel()->select(t.w.model()->index(2, 0),
                                      QItemSelectionModel::Select | QItemSelectionModel::Rows);
-        QTest::keyClick(lv, Qt::Key_Delete, Qt::KeyboardModifiers(modifiers));
+        QAction *del = t.w.menuAction(QStringLiteral("mnuDeleteMsgs"));
+        QVERIFY(t.w.gridContextMenu()->actions().contains(del));
+        if (modifiers < 0)
+            del->trigger();
+        else
+            QTest::keyClick(lv, Qt::Key_Delete, Qt::KeyboardModifiers(modifiers));
 
         QCOMPARE(t.fx.boxes.size(), asked ? 1 : 0);
         if (asked) {
@@ -363,33 +367,6 @@ private Q_SLOTS:
         QCOMPARE(t.ef.engine()->msgManager()->GetMsgs(false).Count(), left);
         QCOMPARE(t.w.panelText(1), deleted ? QStringLiteral("Total: 1 message") : QStringLiteral("Total: 3 messages"));
         QCOMPARE(t.w.model()->text(0, MessageListModel::ColFrom), QStringLiteral("third@example.org"));
-    }
-
-    void contextMenuDeleteAsks()
-    {
-        ShellWindow t(true, threeMessages());
-        t.fx.answer = 1;
-        t.w.selectRow(0);
-        QAction *del = t.w.menuAction(QStringLiteral("mnuDeleteMsgs"));
-        QVERIFY(t.w.gridContextMenu()->actions().contains(del));
-        del->trigger();
-        QCOMPARE(t.fx.boxes.size(), 1);
-        QCOMPARE(t.w.model()->rowCount(), 2);
-    }
-
-    void viewAfterLastRowDeleted()
-    {
-        ShellWindow t(true, threeMessages().mid(0, 1));
-        QVERIFY(!t.w.view()->toPlainText().isEmpty());
-        t.w.selectRow(0);
-        t.w.DeleteSelectedMessages(true);
-        QCOMPARE(t.w.model()->rowCount(), 0);
-        QCOMPARE(t.w.panelText(1), QStringLiteral("Total: 0 messages"));
-        QVERIFY(t.w.view()->toPlainText().isEmpty());
-        for (int line = 0; line < 3; ++line)
-            QVERIFY(t.w.headerText(line).isEmpty());
-        t.w.ShowSelectedMessage();
-        QVERIFY(t.w.view()->toPlainText().isEmpty());
     }
 
     void viewShowsHtmlBlocksRemoteAndHandsOutLinks()
@@ -423,30 +400,30 @@ private Q_SLOTS:
         QCOMPARE(t.fx.opened, QList<QUrl>{QUrl(QStringLiteral("https://example.org/read"))});
     }
 
-    void viewKeepsTheLinesOfPlainText_data()
+    void viewOfPlainText_data()
     {
         QTest::addColumn<QString>("content");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<bool>("raw");
         const QString head = QStringLiteral("From: Ann <ann@example.org>\r\nSubject: Lines\r\n");
+        const QString lines = QStringLiteral("first line\nsecond line\n\nafter a blank\n");
         // Each line of the message is one line on screen: CR LF is not two line breaks.
-        QTest::newRow("crlf") << head + "\r\nfirst line\r\nsecond line\r\n\r\nafter a blank\r\n";
-        QTest::newRow("lf") << head + "\r\nfirst line\nsecond line\n\nafter a blank\n";
+        QTest::newRow("crlf") << head + "\r\nfirst line\r\nsecond line\r\n\r\nafter a blank\r\n" << lines << false;
+        QTest::newRow("lf") << head + "\r\nfirst line\nsecond line\n\nafter a blank\n" << lines << false;
         QTest::newRow("quoted-printable-crlf")
             << head + "Content-Transfer-Encoding: quoted-printable\r\n\r\nfirst line\r\nsecond =\r\nline\r\n\r\n"
-                      "after a blank\r\n";
+                      "after a blank\r\n" << lines << false;
+        const QString junk = QStringLiteral("\x01\x02 this is <b>not</b> a message at all");
+        QTest::newRow("not-a-message-shown-raw") << junk << junk << true;
     }
-    void viewKeepsTheLinesOfPlainText()
+    void viewOfPlainText()
     {
         QFETCH(QString, content);
+        QFETCH(QString, shown);
+        QFETCH(bool, raw);
         ShellWindow t(true, {ShellFixture::message(QStringLiteral("ann@example.org"), QStringLiteral("Lines"), content)});
-        QCOMPARE(t.w.view()->toPlainText().trimmed(), QStringLiteral("first line\nsecond line\n\nafter a blank"));
-    }
-
-    void viewShowsRawTextWhenNotAMessage()
-    {
-        const QString junk = QStringLiteral("\x01\x02 this is <b>not</b> a message at all");
-        ShellWindow t(true, {ShellFixture::message(QStringLiteral("x@example.org"), QStringLiteral("Junk"), junk)});
-        QVERIFY(t.w.view()->showingRaw());
-        QCOMPARE(t.w.view()->toPlainText(), junk);
+        QCOMPARE(t.w.view()->showingRaw(), raw);
+        QCOMPARE(t.w.view()->toPlainText().trimmed(), shown.trimmed());
     }
 
     void spokenDate_data()
@@ -697,9 +674,19 @@ private Q_SLOTS:
         QTRY_VERIFY(!timers->IsTiming(FMain::SpeechPulseId));
     }
 
-    void talkingStateSwitchesCommands()
+    void commandsAndTheirKeys()
     {
         ShellWindow t;
+        const QList<std::pair<QString, QKeySequence>> keys{
+            {"mnuDelete", QKeySequence(Qt::Key_Delete)}, {"mnuTalkDate", QKeySequence("Ctrl+D")},
+            {"mnuTalkTime", QKeySequence("Ctrl+T")}, {"mnuSkipMessage", QKeySequence("Ctrl+K")},
+            {"mnuStopTalking", QKeySequence("Ctrl+S")}, {"mnuCheckForNewMessagesAllAccounts", QKeySequence(Qt::Key_F5)},
+            {"mnuStartEmailProgram", QKeySequence("Ctrl+E")}, {"mnuOptions", QKeySequence("Ctrl+O")},
+            {"mnuHelp", QKeySequence(Qt::Key_F1)}, {"mnuAbout", QKeySequence()}};
+        for (const auto &[name, key] : keys)
+            QVERIFY2(t.w.menuAction(name) && t.w.menuAction(name)->shortcut() == key, qPrintable(name));
+
+        // While talking only stopping and skipping make sense, in the menus and on the tool bar.
         t.w.SetTalkingState(true);
         QVERIFY(t.w.menuAction(QStringLiteral("mnuStopTalking"))->isEnabled());
         QVERIFY(t.w.menuAction(QStringLiteral("mnuSkipMessage"))->isEnabled());
@@ -712,28 +699,17 @@ private Q_SLOTS:
         QVERIFY(t.w.menuAction(QStringLiteral("mnuTalkClipboard"))->isEnabled());
         QVERIFY(t.w.toolAction(QStringLiteral("mnuTalkDate_Click"))->isEnabled());
         QVERIFY(!t.w.toolAction(QStringLiteral("mnuSkipMessage_Click"))->isEnabled());
-    }
 
-    void shortcuts()
-    {
-        ShellWindow t;
-        const QList<std::pair<QString, QKeySequence>> keys{
-            {"mnuDelete", QKeySequence(Qt::Key_Delete)}, {"mnuTalkDate", QKeySequence("Ctrl+D")},
-            {"mnuTalkTime", QKeySequence("Ctrl+T")}, {"mnuSkipMessage", QKeySequence("Ctrl+K")},
-            {"mnuStopTalking", QKeySequence("Ctrl+S")}, {"mnuCheckForNewMessagesAllAccounts", QKeySequence(Qt::Key_F5)},
-            {"mnuStartEmailProgram", QKeySequence("Ctrl+E")}, {"mnuOptions", QKeySequence("Ctrl+O")},
-            {"mnuHelp", QKeySequence(Qt::Key_F1)}, {"mnuAbout", QKeySequence()}};
-        for (const auto &[name, key] : keys)
-            QVERIFY2(t.w.menuAction(name) && t.w.menuAction(name)->shortcut() == key, qPrintable(name));
-    }
-
-    void emailProgramNotSetSays100And513()
-    {
-        ShellWindow t;
+        // No mail program set: strings 100 and 513.
         t.w.mnuStartEmailProgram_Click();
         QCOMPARE(t.fx.boxes.size(), 1);
         QCOMPARE(t.fx.boxes.first().prompt, MessageTable::Text(100) + MessageTable::Text(513));
         QCOMPARE(t.fx.boxes.first().buttons, 64);
+
+        // The character moved by hand keeps its place.
+        Q_EMIT t.ef.agent()->Move(QStringLiteral("{char}"), 123, 456, 1);
+        QCOMPARE(Utility::ToInt(t.ef.engine()->settings()->GetSetting(CTalker::KeyLeft), -1), 123);
+        QCOMPARE(Utility::ToInt(t.ef.engine()->settings()->GetSetting(CTalker::KeyTop), -1), 456);
     }
 
     void readingCommands()
@@ -761,14 +737,6 @@ private Q_SLOTS:
         QCOMPARE(t.fx.boxes.value(0).prompt, MessageTable::Text(108));
         t.w.PlayWavFile(QStringLiteral("/no/such/file.wav"));
         QCOMPARE(t.fx.boxes.value(1).prompt, MessageTable::Text(107));
-    }
-
-    void characterMoveIsSaved()
-    {
-        ShellWindow t;
-        Q_EMIT t.ef.agent()->Move(QStringLiteral("{char}"), 123, 456, 1);
-        QCOMPARE(Utility::ToInt(t.ef.engine()->settings()->GetSetting(CTalker::KeyLeft), -1), 123);
-        QCOMPARE(Utility::ToInt(t.ef.engine()->settings()->GetSetting(CTalker::KeyTop), -1), 456);
     }
 };
 

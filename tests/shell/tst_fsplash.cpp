@@ -57,16 +57,9 @@ private:
     static QString program() { return qEnvironmentVariable("MURMELO_BUILD_DIR") + QStringLiteral("/bin/murmelo"); }
     /// Whether the instance lock is free again.
     static bool lockFree() { return InstanceLock(InstanceLock::DefaultFolder()).tryLock(); }
-    static QStringList texts(const QList<ShellFixture::Box> &boxes)
-    {
-        QStringList out;
-        for (const auto &b : boxes)
-            out << b.prompt;
-        return out;
-    }
 
 private Q_SLOTS:
-    void freshHomeStartsAndGreets()
+    void freshHomeWaitsInTheTray()
     {
         ShellFixture fx;
         FSplash splash(fx.services, options());
@@ -79,19 +72,15 @@ private Q_SLOTS:
         QCOMPARE(splash.talker()->spool(), QStringList{MessageTable::Text(120)});
         QVERIFY(fx.boxes.isEmpty());
         // The window waits hidden behind the tray icon.
-        QVERIFY(splash.mainWindow());
-        QVERIFY(!splash.mainWindow()->isVisible());
+        FMain *w = splash.mainWindow();
+        QVERIFY(w);
+        QVERIFY(!w->isVisible());
         QVERIFY(splash.trayIcon());
         QCOMPARE(splash.trayIcon()->toolTip(), QStringLiteral("Murmelo"));
-        const QStringList menu = [&] {
-            QStringList l;
-            for (QAction *a : splash.trayMenu()->actions())
-                l << (a->isSeparator() ? QStringLiteral("-") : a->text());
-            return l;
-        }();
-        QCOMPARE(menu, (QStringList{QStringLiteral("&About Murmelo..."), QStringLiteral("-"),
-                                    QStringLiteral("&Check Mail"), QStringLiteral("&Listen"), QStringLiteral("-"),
-                                    QStringLiteral("&Show"), QStringLiteral("&Exit")}));
+        QStringList menu;
+        for (QAction *a : splash.trayMenu()->actions())
+            menu << (a->isSeparator() ? QStringLiteral("-") : a->text());
+        QCOMPARE(menu, (QStringList{"&About Murmelo...", "-", "&Check Mail", "&Listen", "-", "&Show", "&Exit"}));
         // The start-up log lines, in their order.
         const QString log = fx.logText();
         int at = 0;
@@ -103,13 +92,44 @@ private Q_SLOTS:
             QVERIFY2(found >= 0, line);
             at = found;
         }
-        // The speech pulse is registered.
         QVERIFY(splash.scripting()->timerManager()->IsTiming(FMain::SpeechPulseId));
+
+        // The close box and Esc only hide the window.
+        QSignalSpy finished(&splash, &FSplash::finished);
+        for (const bool escape : {false, true}) {
+            w->show();
+            QVERIFY(QTest::qWaitForWindowExposed(w));
+            if (escape)
+                QTest::keyClick(w, Qt::Key_Escape);
+            else
+                w->close();
+            QVERIFY(!w->isVisible());
+        }
+        QCOMPARE(finished.count(), 0);
+        QVERIFY(fx.boxes.isEmpty());
+
+        // Check Mail without an account offers the Accounts dialog (No keeps it shut).
+        fx.answer = 7;
+        splash.trayMenu()->findChild<QAction *>(QStringLiteral("mnuCheckMail"))->trigger();
+        QCOMPARE(fx.boxes.size(), 1);
+        QVERIFY2(fx.boxes.first().prompt.contains(QStringLiteral("no mail account")), qPrintable(fx.boxes.first().prompt));
+        QVERIFY(fx.boxes.first().prompt.contains(QStringLiteral("Accounts")));
+        QCOMPARE(fx.boxes.first().buttons, 4 + 32);
+
+        // Listen: the tick shows whether listening really started (no microphone here: it did not),
+        // and follows listening started or ended elsewhere (the character's item, hands-free).
+        QAction *listen = splash.trayMenu()->findChild<QAction *>(QStringLiteral("mnuListen"));
+        QVERIFY(listen && listen->isCheckable());
+        listen->trigger();
+        QCOMPARE(listen->isChecked(), splash.agent()->isListening());
+        Q_EMIT splash.agent()->ListeningChanged(true);
+        QVERIFY(listen->isChecked());
+        Q_EMIT splash.agent()->ListeningChanged(false);
+        QVERIFY(!listen->isChecked());
 
         // File > Exit: the clocks stop at once, the rest goes once the event loop returned;
         // then the lock is free again.
-        QSignalSpy finished(&splash, &FSplash::finished);
-        splash.mainWindow()->mnuExit_Click();
+        w->mnuExit_Click();
         QCOMPARE(finished.count(), 1);
         QCOMPARE(finished.first().first().toInt(), 0);
         QVERIFY(!splash.scripting()->timerManager()->IsTiming(FMain::SpeechPulseId));
@@ -131,7 +151,7 @@ private Q_SLOTS:
         };
         FSplash splash(fx.services, o);
         QVERIFY(splash.Start());
-        QCOMPARE(texts(fx.boxes), QStringList{MessageTable::Text(119)});
+        QCOMPARE(fx.prompts(), QStringList{MessageTable::Text(119)});
         QCOMPARE(fx.boxes.first().buttons, 64);
         QCOMPARE(fx.boxes.first().title, MessageTable::Text(104));
         QVERIFY(splash.mainWindow()->isVisible());
@@ -221,11 +241,9 @@ private Q_SLOTS:
     void databaseThatCannotBeOpened()
     {
         ShellFixture fx;
-        QFile bad(fx.home() + QStringLiteral("/MU.mdb"));
-        QVERIFY(bad.open(QIODevice::WriteOnly));
+        const QString bad = fx.home() + QStringLiteral("/MU.mdb");
         const QByteArray shopping = QByteArray("This is not a database, it is a shopping list: eggs, milk, bread.\n").repeated(200);
-        bad.write(shopping);
-        bad.close();
+        QVERIFY(fx.writeFile(bad, shopping));
 
         FSplash splash(fx.services, options());
         QVERIFY(!splash.Start());
@@ -245,7 +263,7 @@ private Q_SLOTS:
         // The lock is given back: the user can try again at once.
         QVERIFY(lockFree());
         // And the broken file is still there, untouched.
-        QCOMPARE(QFileInfo(bad.fileName()).size(), qint64(shopping.size()));
+        QCOMPARE(QFileInfo(bad).size(), qint64(shopping.size()));
     }
 
     void missingCharacterFallsBack_data()
@@ -277,7 +295,7 @@ private Q_SLOTS:
         // The first file in name order, its first letter upper-cased.
         QCOMPARE(splash.scripting()->settings()->GetSetting(CTalker::KeyCharacterName).toString(), QStringLiteral("Robby"));
         if (message)
-            QCOMPARE(texts(fx.boxes), QStringList{QStringLiteral("Character Nobody not found. Robby will be loaded. ")});
+            QCOMPARE(fx.prompts(), QStringList{QStringLiteral("Character Nobody not found. Robby will be loaded. ")});
         else
             QVERIFY(fx.boxes.isEmpty());
         QCOMPARE(fx.logText().contains(QStringLiteral("sAnyoneChar = 'robby.acs'. ")), fallback);
@@ -293,7 +311,7 @@ private Q_SLOTS:
         FSplash splash(fx.services, o);
         QSignalSpy finished(&splash, &FSplash::finished);
         QVERIFY(!splash.Start());
-        QCOMPARE(texts(fx.boxes), QStringList{MessageTable::Text(127)});
+        QCOMPARE(fx.prompts(), QStringList{MessageTable::Text(127)});
         QCOMPARE(fx.boxes.first().buttons, 64);
         QCOMPARE(fx.opened.size(), 1);   // the manual
         QVERIFY(fx.opened.first().toLocalFile().endsWith(QStringLiteral("help/index.html")));
@@ -322,25 +340,6 @@ private Q_SLOTS:
         fx.answer = 6;   // Yes
         w->close();
         QCOMPARE(finished.count(), 1);
-    }
-
-    void closeBoxAndEscOnlyHide()
-    {
-        ShellFixture fx;
-        FSplash splash(fx.services, options());
-        QVERIFY(splash.Start());
-        QSignalSpy finished(&splash, &FSplash::finished);
-        FMain *w = splash.mainWindow();
-        w->show();
-        QVERIFY(QTest::qWaitForWindowExposed(w));
-        w->close();
-        QVERIFY(!w->isVisible());
-        w->show();
-        QVERIFY(QTest::qWaitForWindowExposed(w));
-        QTest::keyClick(w, Qt::Key_Escape);
-        QVERIFY(!w->isVisible());
-        QCOMPARE(finished.count(), 0);
-        QVERIFY(fx.boxes.isEmpty());
     }
 
     void trayAnimationCyclesAndClickStops()
@@ -388,44 +387,8 @@ private Q_SLOTS:
         splash.scripting()->settings()->SaveSetting(QStringLiteral("{D6795EFA-8EC7-40CE-8A28-34433D2B5AC3}"), false);
         Q_EMIT splash.scripting()->receiverManager()->MsgArrived(another());
         QVERIFY(!splash.animating());
-    }
 
-    void trayCheckMailWithoutAccountsOffersAccounts()
-    {
-        ShellFixture fx;
-        FSplash splash(fx.services, options());
-        QVERIFY(splash.Start());
-        fx.clear();
-        fx.answer = 7;   // No: the Accounts dialog stays shut
-        splash.trayMenu()->findChild<QAction *>(QStringLiteral("mnuCheckMail"))->trigger();
-        QCOMPARE(fx.boxes.size(), 1);
-        QVERIFY2(fx.boxes.first().prompt.contains(QStringLiteral("no mail account")), qPrintable(fx.boxes.first().prompt));
-        QVERIFY(fx.boxes.first().prompt.contains(QStringLiteral("Accounts")));
-        QCOMPARE(fx.boxes.first().buttons, 4 + 32);
-    }
-
-    void trayListenFollowsTheListener()
-    {
-        ShellFixture fx;
-        FSplash splash(fx.services, options());
-        QVERIFY(splash.Start());
-        QAction *listen = splash.trayMenu()->findChild<QAction *>(QStringLiteral("mnuListen"));
-        QVERIFY(listen && listen->isCheckable());
-        // Chosen: the tick shows whether listening really started (no microphone here: it did not).
-        listen->trigger();
-        QCOMPARE(listen->isChecked(), splash.agent()->isListening());
-        // Listening started or ended elsewhere (the character's item, hands-free) shows here.
-        Q_EMIT splash.agent()->ListeningChanged(true);
-        QVERIFY(listen->isChecked());
-        Q_EMIT splash.agent()->ListeningChanged(false);
-        QVERIFY(!listen->isChecked());
-    }
-
-    void trayMenuExitEndsEverything()
-    {
-        ShellFixture fx;
-        FSplash splash(fx.services, options());
-        QVERIFY(splash.Start());
+        // Exit in the tray menu ends everything, the engine included.
         QSignalSpy finished(&splash, &FSplash::finished);
         QPointer<FMain> w = splash.mainWindow();
         splash.mPopExit_Click();
@@ -433,67 +396,55 @@ private Q_SLOTS:
         QVERIFY(!w->isVisible());
         splash.Unload();
         QVERIFY(w.isNull());
-        QVERIFY(!splash.scripting()->timerManager());   // the engine is finalised on this way out too
+        QVERIFY(!splash.scripting()->timerManager());
     }
 
-    void terminationSignalEndsCleanly_data()
+    void stopSignalEndsCleanly_data()
     {
-        // SIGTERM is the end-to-end run's own way out.
+        // SIGTERM on a running program is the end-to-end run's own way out.
+        QTest::addColumn<bool>("demo");   // else a home whose start-up stops at the no-account box
         QTest::addColumn<int>("signal");
-        QTest::newRow("SIGINT") << int(SIGINT);
-        QTest::newRow("SIGHUP") << int(SIGHUP);
+        QTest::newRow("demo-SIGINT") << true << int(SIGINT);
+        QTest::newRow("demo-SIGHUP") << true << int(SIGHUP);
+        QTest::newRow("startup-box-SIGTERM") << false << int(SIGTERM);
+        QTest::newRow("startup-box-SIGINT") << false << int(SIGINT);
     }
-    void terminationSignalEndsCleanly()
+    void stopSignalEndsCleanly()
     {
-        QFETCH(int, signal);
-        QProcess p;
-        startProgram(p, {QStringLiteral("--demo")});
-        QVERIFY(p.waitForStarted(10000));
-        QByteArray said;
-        while (!said.contains("demo mail server") && p.waitForReadyRead(20000))
-            said += p.readAllStandardOutput();
-        const QRegularExpression folder(QStringLiteral("home folder (\\S+), demo"));
-        const QString home = folder.match(QString::fromLocal8Bit(said)).captured(1);
-        QVERIFY2(!home.isEmpty() && QFileInfo::exists(home), said.constData());
-        // Well into its start-up: the main window is made.
-        const auto logged = [&home] {
-            QFile log(home + QStringLiteral("/mu.log"));
-            return log.open(QIODevice::ReadOnly) && log.readAll().contains("FMain.Init() Complete");
-        };
-        QTRY_VERIFY_WITH_TIMEOUT(logged(), 60000);
-        QCOMPARE(::kill(pid_t(p.processId()), signal), 0);
-        QVERIFY(p.waitForFinished(20000));
-        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(p.exitCode(), 0);
-        // Ended as Exit ends it: the throw-away folder went with the program.
-        QVERIFY(!QFileInfo::exists(home));
-    }
-
-    void stopSignalDuringStartupBox_data()
-    {
-        QTest::addColumn<int>("signal");
-        QTest::newRow("SIGTERM") << int(SIGTERM);
-        QTest::newRow("SIGINT") << int(SIGINT);
-    }
-    void stopSignalDuringStartupBox()
-    {
+        QFETCH(bool, demo);
         QFETCH(int, signal);
         ShellFixture fx;
-        {
+        QString home = fx.home();
+        if (!demo) {
             // Not the first start and no account: the start-up stops at message 119.
             EngineFixture ef;
             ef.engine()->settings()->SaveSetting(FMain::KeyFirstStart, false);
         }
         QProcess p;
-        startProgram(p, {QStringLiteral("--home"), fx.home()});
+        startProgram(p, demo ? QStringList{QStringLiteral("--demo")} : QStringList{QStringLiteral("--home"), home});
         QVERIFY(p.waitForStarted(10000));
-        QTRY_VERIFY_WITH_TIMEOUT(fx.logText().contains(QStringLiteral("FMain.Init No accounts are configured")), 60000);
+        if (demo) {
+            QByteArray said;
+            while (!said.contains("demo mail server") && p.waitForReadyRead(20000))
+                said += p.readAllStandardOutput();
+            home = QRegularExpression(QStringLiteral("home folder (\\S+), demo")).match(QString::fromLocal8Bit(said)).captured(1);
+            QVERIFY2(!home.isEmpty() && QFileInfo::exists(home), said.constData());
+        }
+        // Well into its start-up: the main window is made (and, without the demo, the box is up).
+        const auto logged = [&home, demo] {
+            QFile log(home + QStringLiteral("/mu.log"));
+            return log.open(QIODevice::ReadOnly)
+                   && log.readAll().contains(demo ? "FMain.Init() Complete" : "FMain.Init No accounts are configured");
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(logged(), 60000);
         QCOMPARE(::kill(pid_t(p.processId()), signal), 0);
         QVERIFY(p.waitForFinished(30000));
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
         QCOMPARE(p.exitCode(), 0);
-        // Nothing was started after the box.
-        QVERIFY(!fx.logText().contains(QStringLiteral("StartDownload call")));
+        if (demo)   // ended as Exit ends it: the throw-away folder went with the program
+            QVERIFY(!QFileInfo::exists(home));
+        else        // nothing was started after the box
+            QVERIFY(!fx.logText().contains(QStringLiteral("StartDownload call")));
     }
 
     void programHelpAndVersion()
