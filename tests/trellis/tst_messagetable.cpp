@@ -44,7 +44,7 @@ private Q_SLOTS:
         QTest::addColumn<int>("id");
         for (int id = 99; id <= 156; ++id)
             QTest::addRow("program-%d", id) << id;
-        for (int id = 513; id <= 533; ++id)
+        for (int id = 513; id <= 534; ++id)
             QTest::addRow("engine-%d", id) << id;
     }
 
@@ -65,7 +65,7 @@ private Q_SLOTS:
         QTest::newRow("below-program-range") << 98;
         QTest::newRow("above-program-range") << 157;
         QTest::newRow("below-engine-range") << 512;
-        QTest::newRow("above-engine-range") << 534;
+        QTest::newRow("above-engine-range") << 535;
         QTest::newRow("negative") << -1;
     }
 
@@ -82,7 +82,7 @@ private Q_SLOTS:
         std::vector<std::thread> threads;
         for (int t = 0; t < 8; ++t) {
             threads.emplace_back([&wrong] {
-                for (int id = 513; id <= 533; ++id)
+                for (int id = 513; id <= 534; ++id)
                     if (MessageTable::Text(id).isEmpty())
                         ++wrong;
             });
