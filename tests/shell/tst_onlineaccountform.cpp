@@ -112,7 +112,7 @@ void TestOnlineAccountForm::chosenAccountIsStoredLinkedWithoutPassword()
     QVERIFY(formChecked);
     QCOMPARE(offered.size(), 2);
     QCOMPARE(fx.boxes.size(), 0);
-    QCOMPARE(server.countOf("LOGIN"), 1);
+    QCOMPARE(server.countOf("AUTHENTICATE"), 1); // with the password the desktop gave
     QCOMPARE(dlg.lv()->topLevelItemCount(), 1);
 
     const QTreeWidgetItem *item = dlg.lv()->topLevelItem(0);
