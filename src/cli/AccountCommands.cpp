@@ -5,6 +5,8 @@
 #include "engine/MUScripting.h"
 #include "receive/CArriveShell.h"
 #include "receive/BrowserSignIn.h"
+#include "receive/CCheckMB.h"
+#include "receive/Sasl.h"
 #include "receive/OnlineAccounts.h"
 #include "storage/PasswordStore.h"
 #include "receive/ServerCertificate.h"
@@ -49,7 +51,36 @@ QString accountLine(const Record &a)
         line += QStringLiteral("  browser sign-in %1, token in %2").arg(a.text("OAuth2Provider"), passwordStore(a));
     else
         line += QStringLiteral("  password in %1").arg(passwordStore(a));
+    if (a.Item("SignInNeeded").toBool())
+        line += QStringLiteral("  (sign in again)");
     return line;
+}
+
+/// `accounts test ID`: the stored account signs in as its check does, a linked one with a token
+/// asked for now. What it shows of the sign-in marks the account or clears its mark.
+int testStoredAccount(CliContext &ctx, const QString &id)
+{
+    MUScripting &engine = ctx.engine();
+    const Record a = engine.accountManager()->GetAccount(id);
+    QString reason = a.text("PwdError");
+    qint32 number = MUError::Fail;
+    bool ok = false;
+    if (reason.isEmpty()) {
+        CCheckMB checker;
+        checker.Init(engine.log());
+        ok = checker.CheckAccount(a, &reason);
+        number = checker.lastErrorNumber();
+        engine.NoteSignIn(a.Id(), ok ? 0 : number);
+    }
+    if (ok) {
+        ctx.print(QStringLiteral("ok %1").arg(AccountManager::ProtocolText(a.text("Protocol"))),
+                  {{"ok", true}, {"protocol", AccountManager::ProtocolText(a.text("Protocol"))}});
+        return CliOk;
+    }
+    QJsonObject json{{"ok", false}, {"reason", reason.trimmed()}};
+    json.insert(QStringLiteral("SignInNeeded"), number == Sasl::SignInNeeded);
+    ctx.print(reason.trimmed(), json);
+    return CliSomeFailed;
 }
 
 /// "--password -" reads the password from the first line of standard input, so it
@@ -200,6 +231,8 @@ bool applyOptions(CliContext &ctx, Record &a, bool adding, bool online = false)
 int runAccounts(CliContext &ctx)
 {
     const QString sub = ctx.args.isEmpty() ? QStringLiteral("list") : ctx.args.takeFirst();
+    if (sub == QLatin1String("test") && ctx.args.size() == 1 && !ctx.args.first().startsWith(QLatin1String("--")))
+        return testStoredAccount(ctx, ctx.args.first());
     if (sub == QLatin1String("test"))
         return RunAccountTest(ctx);   // a server check needs no database
     MUScripting &engine = ctx.engine();
@@ -233,6 +266,7 @@ int runAccounts(CliContext &ctx)
                 if (!a.text(link).isEmpty())
                     json.insert(QLatin1String(link), a.text(link));
             }
+            json.insert(QStringLiteral("SignInNeeded"), a.Item("SignInNeeded").toBool());
             ctx.print(accountLine(a), json);
         }
         return CliOk;
@@ -375,7 +409,7 @@ static CliCommandRegistrar reg(
     QStringLiteral("accounts"),
     QStringLiteral("accounts list | online | add --server S [--port N] --user U --password P|- [--interval MIN] "
                    "[--disabled] [--email E] [--security tls|starttls|none] [--protocol imap|pop3] [--folder F] | add --online-account ID [--interval MIN] | add --oauth2 DOMAIN --server S --user U [...] | signin ID | update ID [same options, --enabled] "
-                   "| remove ID | trust ID [--yes] | test --server S --user U --password P|- [--port N] "
+                   "| remove ID | trust ID [--yes] | test ID | test --server S --user U --password P|- [--port N] "
                    "[--security tls|starttls|none] [--protocol imap|pop3]"),
     &runAccounts,
     {"--server=", "--port=", "--user=", "--password=", "--interval=", "--disabled", "--enabled", "--email=",

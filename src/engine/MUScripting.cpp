@@ -1,6 +1,7 @@
 #include "MUScripting.h"
 #include "EngineInfo.h"
 #include "receive/ReceiverManager.h"
+#include "receive/Sasl.h"
 #include "speech/SpeechModule.h"
 #include "storage/AccountManager.h"
 #include "storage/CSettings.h"
@@ -110,6 +111,11 @@ void MUScripting::Init(LogPtr log, QObject *agent)
                        qint64 uidValidity, qint64 highestUid, const QStringList &ids) {
                     rememberImapState(accountId, server, user, folder, uidValidity, highestUid, ids);
                 });
+        // A refused sign-in is said once; the account is marked until it signs in again.
+        m_receiverManager->setFailureFilter(
+            [this](const QString &accountId, qint32 errNumber) { return NoteSignIn(accountId, errNumber); });
+        connect(m_receiverManager.get(), &ReceiverManager::DownloadComplete, this,
+                [this](const QString &accountId) { NoteSignIn(accountId, 0); });
         m_timerManager = std::make_unique<TimerManager>();
         m_timerManager->Init(m_log);
         connect(m_timerManager.get(), &TimerManager::ItsTimeToCheck, this, &MUScripting::moTimerManager_ItsTimeToCheck);
@@ -255,6 +261,26 @@ void MUScripting::CheckForNewMessagesNow(const Record *account)
     } catch (const MUError &e) {
         logError(e, QStringLiteral("CheckForNewMessagesNow"));
     }
+}
+
+bool MUScripting::NoteSignIn(const QString &accountId, qint32 errNumber)
+{
+    if (errNumber != 0 && errNumber != Sasl::SignInNeeded)
+        return true;
+    const bool refused = errNumber == Sasl::SignInNeeded;
+    try {
+        // Kept in the database: the other process and the next start see it too.
+        if (m_accountManager && m_accountManager->SetSignInNeeded(accountId, refused)) {
+            trace(refused ? QStringLiteral("Account %1 must sign in again").arg(accountId)
+                          : QStringLiteral("Account %1 signed in again").arg(accountId),
+                  QStringLiteral("NoteSignIn"));
+            return true;
+        }
+    } catch (const MUError &e) {
+        logError(e, QStringLiteral("NoteSignIn"));
+        return true;
+    }
+    return !refused;
 }
 
 void MUScripting::moTimerManager_ItsTimeToCheck(const QString &accountId)

@@ -43,6 +43,11 @@ public:
     void RemoveAccount(const QString &accountId);
     /// Checks every enabled account now, or `account` alone whatever its Disabled flag.
     void CheckForNewMessagesNow(const Record *account = nullptr);
+    /// What a check or a test of the account says of its sign-in: `errNumber` Sasl::SignInNeeded
+    /// marks the account as waiting for a new sign-in, 0 (signed in) clears the mark, any other
+    /// failure leaves it. False for a refused sign-in of an account marked before: said once, it
+    /// is only logged from then on. Errors are logged, never thrown.
+    bool NoteSignIn(const QString &accountId, qint32 errNumber);
     void Finalize();
 
     Database *db() const { return m_db.get(); }

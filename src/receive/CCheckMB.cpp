@@ -112,6 +112,30 @@ bool CCheckMB::CheckMB(const QString &server, const QString &logonName, const QS
     return ok;
 }
 
+bool CCheckMB::CheckAccount(const Record &account, QString *falseCouse)
+{
+    trace(QStringLiteral("CheckAccount call"), QStringLiteral("CheckMB"));
+    const bool imap = account.text(QStringLiteral("Protocol")).compare(QLatin1String("IMAP"), Qt::CaseInsensitive) == 0;
+    DataBag options;
+    options.Add(QVariant::fromValue(m_log), QStringLiteral("Log"));
+    options.Add(m_waitLimitMs, QStringLiteral("InactivityLimitMs"));
+    bool ok = false;
+    QString reason;
+    qint32 number = 0;
+    if (runOffThread([&] {
+            ok = imap ? CImapReceiver::TestAccount(account, options, &reason, &number)
+                      : CReceiver::TestAccount(account, options, &reason, &number);
+        })) {
+        m_lastError = ok ? QString() : reason;
+        m_lastErrorNumber = ok ? 0 : number;
+    } else {
+        reason = kBusy;
+    }
+    if (falseCouse)
+        *falseCouse = ok ? QString() : reason;
+    return ok;
+}
+
 QString CCheckMB::POPServerByEmailSuffix(const QString &emailSuffix)
 {
     return FindServer(emailSuffix).host;

@@ -1,5 +1,6 @@
 #pragma once
 #include "trellis/Log.h"
+#include "trellis/Record.h"
 #include <QString>
 #include <functional>
 #include <memory>
@@ -67,6 +68,11 @@ public:
     /// given mode's usual port. The certificate pin applies; the resolver and shell factory do not.
     bool CheckImap(const QString &server, const QString &logonName, const QString &logonPwd, int port = 0,
                    QString *falseCouse = nullptr, const QString &security = {});
+    /// Tests an account as its check signs in (its "Protocol"'s receiver, its "Security" and
+    /// "CertPin"): the way for an account linked to an online account ("OnlineAccount") or a
+    /// browser sign-in ("OAuth2Provider"), whose token only the receiver asks for. Never
+    /// throws; lastErrorNumber() tells a refused token (Sasl::SignInNeeded) from the rest.
+    bool CheckAccount(const Record &account, QString *falseCouse = nullptr);
     /// The incoming server's host for the part of an address after "@", or empty.
     QString POPServerByEmailSuffix(const QString &emailSuffix);
     /// The incoming server with its port, security and protocol: the provider table (its IMAP

@@ -198,6 +198,35 @@ void CReceiver::Run(const DataBag &data)
     Finalize();
 }
 
+bool CReceiver::TestAccount(const Record &account, const DataBag &options, QString *reason, qint32 *number)
+{
+    CReceiver r;
+    r.m_log = options.Item(QStringLiteral("Log")).value<LogPtr>();
+    try {
+        r.ConnectAndLogIn(options, account);
+        QString ignored;
+        r.m_shell->SendData(QStringLiteral("QUIT") + kCrLf, false, ignored);
+        r.m_shell->Close();
+        return true;
+    } catch (const MUError &failure) {
+        if (r.m_shell) {
+            try {
+                r.m_shell->setTimeLimit(QuitAfterFailureLimitMs);
+                QString ignored;
+                r.m_shell->SendData(QStringLiteral("QUIT") + kCrLf, false, ignored);
+            } catch (const MUError &) {
+            }
+            r.m_shell->Close();
+        }
+        if (reason)
+            *reason = failure.description();
+        if (number)
+            *number = failure.number();
+        r.trace(QStringLiteral("Account test failed: ") + failure.description(), QStringLiteral("TestAccount"));
+        return false;
+    }
+}
+
 CReceiver::Capabilities CReceiver::ConnectAndLogIn(const DataBag &data, const Record &account)
 {
     const int port = account.Item(QStringLiteral("Port")).toInt();
@@ -463,7 +492,7 @@ void CReceiver::LoginWithToken(const Record &account, const QString &token, cons
         // Refused without a word on the token: still nothing a new attempt with it would change.
         if (e.number() != MUError::engineNumber(525))
             throw;
-        throw MUError(e.number(), Sasl::SignInAgainText(user, server, {}) + e.description(), source(QStringLiteral("Login")));
+        throw MUError(Sasl::SignInNeeded, Sasl::SignInAgainText(user, server, {}) + e.description(), source(QStringLiteral("Login")));
     }
     throwIfCancelled();
     if (!more)
@@ -477,7 +506,7 @@ void CReceiver::LoginWithToken(const Record &account, const QString &token, cons
     } catch (const MUError &) {
         // The -ERR expected here says less than the challenge did.
     }
-    throw MUError(MUError::engineNumber(525), Sasl::SignInAgainText(user, server, error), source(QStringLiteral("Login")));
+    throw MUError(Sasl::SignInNeeded, Sasl::SignInAgainText(user, server, error), source(QStringLiteral("Login")));
 }
 
 QList<CReceiver::Slot> CReceiver::ExamineMailbox(const Capabilities &caps, const DataBag &received,

@@ -78,6 +78,11 @@ public:
 
     /// Runs on the worker thread: the whole connection; returns when it is over.
     void Run(const DataBag &data) override;
+    /// The account test: connects, secures and logs in as a check would (a linked account with
+    /// the token or password the desktop or its provider gives now), then QUIT; on the calling
+    /// thread. `options` takes the bag's "Log", "InactivityLimitMs" and "CaCertificatesFile".
+    /// False with `reason` and `number` (e.g. Sasl::SignInNeeded) on failure.
+    static bool TestAccount(const Record &account, const DataBag &options, QString *reason, qint32 *number = nullptr);
     void DoNext() {}
     /// Releases the socket shell.
     void Finalize();

@@ -1,5 +1,6 @@
 #include "OnlineAccounts.h"
 #include "BrowserSignIn.h"
+#include "Sasl.h"
 #include "trellis/MUError.h"
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -27,6 +28,8 @@ const QString kAccount = QStringLiteral("org.gnome.OnlineAccounts.Account");
 const QString kMail = QStringLiteral("org.gnome.OnlineAccounts.Mail");
 const QString kOAuth2 = QStringLiteral("org.gnome.OnlineAccounts.OAuth2Based");
 const QString kPassword = QStringLiteral("org.gnome.OnlineAccounts.PasswordBased");
+/// GOA's error when the account's credentials no longer work.
+const QString kNotAuthorized = QStringLiteral("org.gnome.OnlineAccounts.Error.NotAuthorized");
 /// GOA's name for the IMAP password of a password-based mail account.
 const QString kImapPassword = QStringLiteral("imap-password");
 /// Long enough for the desktop to refresh a token over the network, not for ever.
@@ -85,9 +88,9 @@ bool isMailAccount(const Interfaces &object)
         && !object.value(kMail).value(QStringLiteral("ImapHost")).toString().isEmpty();
 }
 
-MUError failure(const QString &text)
+MUError failure(const QString &text, qint32 number = MUError::engineNumber(525))
 {
-    return MUError(MUError::engineNumber(525), text, source(QStringLiteral("WithCredentials")));
+    return MUError(number, text, source(QStringLiteral("WithCredentials")));
 }
 }
 
@@ -132,13 +135,16 @@ Record withBrowserToken(const Record &account, const QString &providerName)
     const QString refresh = account.text(QStringLiteral("Pwd"));
     if (refresh.isEmpty())
         throw failure(QStringLiteral("%1 is not signed in: sign in again (murmelo-cli accounts signin %2). ")
-                          .arg(who, account.Id()));
+                          .arg(who, account.Id()),
+                      Sasl::SignInNeeded);
     QString why;
     bool rejected = false;
     const QString token = BrowserSignIn::AccessToken(*provider, refresh, &why, &rejected);
+    if (token.isEmpty() && rejected)
+        throw failure(QStringLiteral("%1: %2 Sign in again (murmelo-cli accounts signin %3). ").arg(who, why, account.Id()),
+                      Sasl::SignInNeeded);
     if (token.isEmpty())
-        throw failure(rejected ? QStringLiteral("%1: %2 Sign in again (murmelo-cli accounts signin %3). ").arg(who, why, account.Id())
-                               : QStringLiteral("%1: no access token: %2 ").arg(who, why));
+        throw failure(QStringLiteral("%1: no access token: %2 ").arg(who, why));
     Record signIn = account;
     signIn.Add(QStringLiteral("Auth"), QStringLiteral("OAuth2"));
     signIn.Add(QStringLiteral("Pwd"), token);
@@ -176,10 +182,16 @@ Record WithCredentials(const Record &account)
         }
         const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, CallTimeoutMs);
         if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()
-            || reply.arguments().first().toString().isEmpty())
+            || reply.arguments().first().toString().isEmpty()) {
+            // The desktop refused (its credentials expired or were revoked): only a new sign-in
+            // there helps. Anything else (no answer in time) may pass by itself.
+            const bool refused = reply.errorName() == kNotAuthorized
+                || object.value(kAccount).value(QStringLiteral("AttentionNeeded")).toBool();
             throw failure(QStringLiteral("GNOME Online Accounts gives no sign-in for %1 (%2): sign in again in the "
                                          "desktop's Online Accounts settings. ")
-                              .arg(id, reply.errorMessage()));
+                              .arg(id, reply.errorMessage()),
+                          refused ? Sasl::SignInNeeded : MUError::engineNumber(525));
+        }
         signIn.Add(QStringLiteral("Auth"), object.contains(kOAuth2) ? QStringLiteral("OAuth2") : QStringLiteral("Password"));
         signIn.Add(QStringLiteral("Pwd"), reply.arguments().first().toString());
         return signIn;

@@ -34,8 +34,9 @@ Record ToAccount(const MailAccount &account);
 /// ("OAuth2Provider"), a copy whose "Pwd" is an access token made from its refresh token; for an
 /// account that names an online account, a copy whose
 /// "Pwd" is the access token ("Auth" "OAuth2") or the password ("Auth" "Password") asked of
-/// it just now; any other account as it is. MUError 525 when the online account is gone, must
-/// be signed in again, or the service does not answer, in words that say what to do.
+/// it just now; any other account as it is. In words that say what to do: Sasl::SignInNeeded
+/// when the provider or the desktop refused the sign-in (or the account has no refresh token),
+/// MUError 525 when the online account is gone or the service does not answer.
 Record WithCredentials(const Record &account);
 
 }

@@ -196,7 +196,16 @@ void ReceiverManager::CheckFailed(const QString &accountId, qint32 errNumber, co
 {
     if (m_log)
         m_log->Write(errNumber, errDescription, Log::LevelError, Cls + QStringLiteral(".CheckFailed"));
-    Q_EMIT ErrorOccured(errNumber, errDescription);
+    raiseFailure(accountId, errNumber, errDescription);
+}
+
+void ReceiverManager::raiseFailure(const QString &accountId, qint32 errNumber, const QString &errDescription)
+{
+    if (!m_failureFilter || m_failureFilter(accountId, errNumber))
+        Q_EMIT ErrorOccured(errNumber, errDescription);
+    else if (m_log)
+        m_log->Trace(QStringLiteral("Account %1 failed as before; not shown again").arg(accountId),
+                     Cls + QStringLiteral(".raiseFailure"));
     Q_EMIT DownloadFailed(accountId, errNumber, errDescription);
 }
 
@@ -256,8 +265,7 @@ void ReceiverManager::onMessage(quint64 download, int msg, const QVariant &data)
                 MUError::engine(520, Cls + QStringLiteral(".ReceiveComplete"), {d.server}, storeFailureText(d));
             if (m_log)
                 m_log->Write(d.storeErrNumber, error.description(), Log::LevelError, error.source());
-            Q_EMIT ErrorOccured(d.storeErrNumber, error.description());
-            Q_EMIT DownloadFailed(d.accountId, d.storeErrNumber, error.description());
+            raiseFailure(d.accountId, d.storeErrNumber, error.description());
         } else if (known) {
             Q_EMIT ReceiveComplete();
             Q_EMIT DownloadComplete(d.accountId);
@@ -276,8 +284,7 @@ void ReceiverManager::onMessage(quint64 download, int msg, const QVariant &data)
             QString description = bag.Item(QStringLiteral("ErrDescription")).toString();
             if (d.notStored > 0)
                 description = description.trimmed() + QLatin1Char(' ') + storeFailureText(d);
-            Q_EMIT ErrorOccured(number, description);
-            Q_EMIT DownloadFailed(bag.Item(QStringLiteral("AccountId")).toString(), number, description);
+            raiseFailure(bag.Item(QStringLiteral("AccountId")).toString(), number, description);
         }
         break;
     }

@@ -74,6 +74,12 @@ public:
     /// Asks every push worker to check at once (or reconnect at once when it waits to retry).
     void WakePushWorkers();
 
+    /// Decides whether a failed check is raised as ErrorOccured (true) or, for an account that
+    /// already said what it needs, only logged (false). DownloadFailed is raised either way.
+    /// Called on this object's thread; unset, every failure is raised.
+    using FailureFilter = std::function<bool(const QString &accountId, qint32 errNumber)>;
+    void setFailureFilter(FailureFilter filter) { m_failureFilter = std::move(filter); }
+
     /// Test hook: extra values put into every worker's bag (e.g. a short inactivity limit).
     void setExtraWorkerData(const DataBag &extra) { m_extra = extra; }
 
@@ -123,6 +129,8 @@ private:
     /// with `*lock` null when no lock file can be made (logged; the check goes on without).
     bool lockAccount(const QString &accountId, const QString &source, std::shared_ptr<QLockFile> *lock) const;
     QString storeFailureText(const Download &d) const;
+    /// ErrorOccured (unless the filter keeps it quiet) and DownloadFailed.
+    void raiseFailure(const QString &accountId, qint32 errNumber, const QString &errDescription);
     void onMessage(quint64 download, int msg, const QVariant &data);
     void forget(quint64 download);
     /// What push workers post (ReceiverManagerImap.cpp).
@@ -150,4 +158,5 @@ private:
     quint64 m_nextDownload = 1;
     quint64 m_delivering = 0;   // the download whose message MsgArrived is delivering
     DataBag m_extra;
+    FailureFilter m_failureFilter;
 };

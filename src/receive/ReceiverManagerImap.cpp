@@ -164,8 +164,7 @@ void ReceiverManager::onPushMessage(const QString &accountId, quint64 number, in
         const DataBag bag = data.value<DataBag>();
         const qint32 errNumber = bag.Item(QStringLiteral("ErrNumber")).toInt();
         const QString description = bag.Item(QStringLiteral("ErrDescription")).toString();
-        Q_EMIT ErrorOccured(errNumber, description);
-        Q_EMIT DownloadFailed(accountId, errNumber, description);
+        raiseFailure(accountId, errNumber, description);
         break;
     }
     case ReceiverMessages::PushMode: {

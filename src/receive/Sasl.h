@@ -2,11 +2,16 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include "trellis/MUError.h"
 
 /// Signing in with an OAuth2 access token over SASL: OAUTHBEARER (RFC 7628) and the older
 /// XOAUTH2 that the big providers still speak. Pure: the POP3 and IMAP receivers send what
 /// this builds and hand back what the server answered.
 namespace Sasl {
+
+/// The error of a check whose sign-in the server or the provider refused: the token expired or
+/// was revoked, and only a new sign-in helps, not another try. The engine marks the account.
+constexpr qint32 SignInNeeded = MUError::engineNumber(534);
 
 enum class Mechanism { None, OAuthBearer, XOAuth2 };
 

@@ -15,6 +15,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QPushButton>
+#include <QStyle>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -91,12 +92,29 @@ void FAccounts::RefreshList()
                                                     disabled ? QStringLiteral("Disabled")
                                                              : account.text(QStringLiteral("CheckInterval"))});
             item->setData(0, Qt::UserRole, accounts.Key(i));
+            if (account.Item(QStringLiteral("SignInNeeded")).toBool())
+                markSignInNeeded(item, account);
         }
         if (m_lv->topLevelItemCount() > 0)
             m_lv->setCurrentItem(m_lv->topLevelItem(0));
     } catch (const std::exception &e) {
         logError(e, QStringLiteral("RefreshList"));
     }
+}
+
+void FAccounts::markSignInNeeded(QTreeWidgetItem *item, const Record &account) const
+{
+    // Said once when it happened; the list keeps saying it until the account signs in again.
+    QString how = QStringLiteral("Sign in again: the server or the provider refused this account's sign-in. ");
+    if (!account.text(QStringLiteral("OnlineAccount")).isEmpty())
+        how += QStringLiteral("Sign in again in the desktop's Online Accounts settings.");
+    else if (!account.text(QStringLiteral("OAuth2Provider")).isEmpty())
+        how += QStringLiteral("Sign in with: murmelo-cli accounts signin %1").arg(account.Id());
+    else
+        how += QStringLiteral("Modify the account to sign in again.");
+    item->setIcon(0, style()->standardIcon(QStyle::SP_MessageBoxWarning));
+    for (int column = 0; column < m_lv->columnCount(); ++column)
+        item->setToolTip(column, how);
 }
 
 void FAccounts::enableSelectionButtons()

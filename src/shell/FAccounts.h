@@ -9,6 +9,7 @@ class FAddAccount;
 class MUScripting;
 class QPushButton;
 class QTreeWidget;
+class QTreeWidgetItem;
 class ShellServices;
 
 /// The list of mail accounts with Add, Modify, Remove, Import and Close. Stores through
@@ -36,6 +37,8 @@ public:
 
 private:
     QString selectedKey() const;
+    /// A warning icon and the tool tip "Sign in again", saying how, on the row of `account`.
+    void markSignInNeeded(QTreeWidgetItem *item, const Record &account) const;
     bool runForm(FAddAccount &form) const;
     void clearFirstStart();
     void enableSelectionButtons();

@@ -205,6 +205,7 @@ void FAddAccount::LoadAccount(const Record *account)
     m_txtCheckMailInterval->setText(QStringLiteral("10"));
     m_chkDisable->setChecked(false);
     m_onlineAccount = account ? account->text(QStringLiteral("OnlineAccount")) : QString();
+    m_oauth2Provider = account ? account->text(QStringLiteral("OAuth2Provider")) : QString();
     if (account) {
         auto has = [account](const char *name) { return account->Exists(QLatin1String(name)); };
         auto text = [account](const char *name) { return account->text(QLatin1String(name)); };
@@ -264,6 +265,8 @@ void FAddAccount::WriteAccount(Record &account) const
     account.Add(QStringLiteral("Folder"), m_folder);
     if (!m_onlineAccount.isEmpty())
         account.Add(QStringLiteral("OnlineAccount"), m_onlineAccount);
+    if (!m_oauth2Provider.isEmpty())
+        account.Add(QStringLiteral("OAuth2Provider"), m_oauth2Provider);
 }
 
 bool FAddAccount::onPinnedEndpoint() const
@@ -293,20 +296,22 @@ void FAddAccount::EnableControls()
     // A linked account's address, server part and sign-in belong to the desktop.
     const bool online = !m_onlineAccount.isEmpty();
     const bool addressOk = IsValidAddress(m_txtEmailAddress->text());
-    const bool pwdOk = online || (!m_txtPwd->text().isEmpty() && m_txtPwd->text() == m_txtRetypePwd->text());
+    const bool pwdOk = linked() || (!m_txtPwd->text().isEmpty() && m_txtPwd->text() == m_txtRetypePwd->text());
     const bool upper = addressOk && pwdOk;
     const bool complete = upper && !m_txtServer->text().isEmpty() && !m_txtUser->text().isEmpty();
     for (QWidget *w : std::initializer_list<QWidget *>{m_lblServer, m_txtServer, m_lblPort, m_txtPort, m_lblSecurity,
                                                       m_cboSecurity, m_lblUser, m_txtUser, m_cmdAutodetect,
                                                       m_lblProtocol, m_cboProtocol})
         w->setEnabled(upper && !online);
-    for (QWidget *w : std::initializer_list<QWidget *>{m_txtEmailAddress, m_txtPwd, m_txtRetypePwd})
-        w->setEnabled(!online);
-    m_lblOnline->setHidden(!online);
-    for (QWidget *w : std::initializer_list<QWidget *>{m_fraInterval, m_chkDisable, m_cmdOK})
+    m_txtEmailAddress->setEnabled(!online);
+    for (QWidget *w : std::initializer_list<QWidget *>{m_txtPwd, m_txtRetypePwd})
+        w->setEnabled(!linked());
+    m_lblOnline->setText(online ? QStringLiteral("GNOME Online Accounts signs in to this account: no password is needed here.")
+                                : QStringLiteral("This account signs in through the browser (murmelo-cli accounts signin): "
+                                                 "no password is needed here."));
+    m_lblOnline->setHidden(!linked());
+    for (QWidget *w : std::initializer_list<QWidget *>{m_fraInterval, m_chkDisable, m_cmdOK, m_cmdTestAccount})
         w->setEnabled(complete);
-    // The test signs in with the typed password, which a linked account has not.
-    m_cmdTestAccount->setEnabled(complete && !online);
     const bool retyped = !m_txtPwd->text().isEmpty() && !m_txtRetypePwd->text().isEmpty();
     if (addressOk && retyped && !pwdOk)
         m_lblServerHint->setText(QStringLiteral("The two passwords differ: type the same password twice."));
@@ -433,9 +438,16 @@ bool FAddAccount::CheckAccountSettings(QString &reason)
                 CCheckMB checker;
                 prepare(checker);
                 checker.setCertPin(onPinnedEndpoint() ? m_certPin : QString());
-                ok = m_cboProtocol->currentText() == QLatin1String("IMAP")
-                    ? checker.CheckImap(server, user, pwd, port, &reason, security)
-                    : checker.CheckMB(server, user, pwd, port, &reason, security);
+                if (linked()) {
+                    // Signed in as its checks sign in: with the token the desktop or the provider gives now.
+                    Record account;
+                    WriteAccount(account);
+                    ok = checker.CheckAccount(account, &reason);
+                } else {
+                    ok = m_cboProtocol->currentText() == QLatin1String("IMAP")
+                        ? checker.CheckImap(server, user, pwd, port, &reason, security)
+                        : checker.CheckMB(server, user, pwd, port, &reason, security);
+                }
                 failure = ok ? 0 : checker.lastErrorNumber();
                 if (!ok && reason.isEmpty())
                     reason = checker.lastError();
@@ -522,9 +534,7 @@ void FAddAccount::cmdOK_Click()
     try {
         if (!YahooWarning())
             return;
-        // A linked account is stored unchecked, as `accounts add --online-account` stores it: the
-        // desktop gives its sign-in only at login.
-        if (!m_chkDisable->isChecked() && m_onlineAccount.isEmpty()) {
+        if (!m_chkDisable->isChecked()) {
             QString reason;
             if (!CheckAccountSettings(reason)) {
                 m_services.message(MessageTable::Text(115) + reason, ShellMessage::Exclamation);

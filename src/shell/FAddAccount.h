@@ -93,6 +93,10 @@ private:
     QString m_pinSecurity;
     /// Set: the desktop signs in, so the server part and the password are not edited here.
     QString m_onlineAccount;
+    /// Set: a browser sign-in gave the account its refresh token (loaded as the password, kept as it is).
+    QString m_oauth2Provider;
+    /// Signed in with a token by the receiver (online account or browser sign-in), not with the typed password.
+    bool linked() const { return !m_onlineAccount.isEmpty() || !m_oauth2Provider.isEmpty(); }
 
     QLineEdit *m_txtEmailAddress = nullptr;
     QLineEdit *m_txtPwd = nullptr;

@@ -9,6 +9,8 @@
 
 namespace {
 const QString kColumns = QStringLiteral("pkAccount, Server, Port, User, Pwd, CheckInterval, Disabled, Email, Security, CertPin, Protocol, Folder, OnlineAccount, OAuth2Provider");
+/// What a read gives besides the columns a record writes: the engine's mark, never written from a record.
+const QString kReadColumns = kColumns + QStringLiteral(", SignInNeeded");
 
 /// A non-null text, so that NOT NULL columns never receive SQL NULL for an empty value.
 QString nonNull(const QString &text)
@@ -54,6 +56,8 @@ Record recordFromRow(const QSqlQuery &query)
         account.Add(QStringLiteral("OnlineAccount"), online);
     if (const QString provider = Database::readText(query.value(13)); !provider.isEmpty())
         account.Add(QStringLiteral("OAuth2Provider"), provider);
+    if (query.value(14).toInt() != 0)
+        account.Add(QStringLiteral("SignInNeeded"), true);
     return account;
 }
 }
@@ -82,6 +86,7 @@ void AccountManager::Init(Database *db)
         {QStringLiteral("folder"), QStringLiteral("ALTER TABLE Account ADD COLUMN Folder TEXT NOT NULL DEFAULT 'INBOX'")},
         {QStringLiteral("onlineaccount"), QStringLiteral("ALTER TABLE Account ADD COLUMN OnlineAccount TEXT NOT NULL DEFAULT ''")},
         {QStringLiteral("oauth2provider"), QStringLiteral("ALTER TABLE Account ADD COLUMN OAuth2Provider TEXT NOT NULL DEFAULT ''")},
+        {QStringLiteral("signinneeded"), QStringLiteral("ALTER TABLE Account ADD COLUMN SignInNeeded INTEGER NOT NULL DEFAULT 0")},
     };
     bool missing = false;
     for (const auto &column : added)
@@ -156,7 +161,7 @@ void AccountManager::add(Record &account)
 Record AccountManager::GetAccount(const QString &accountId) const
 {
     const QString source = QStringLiteral("AccountManager.GetAccount");
-    QSqlQuery query = m_db->run(QStringLiteral("SELECT %1 FROM Account WHERE pkAccount = ?").arg(kColumns),
+    QSqlQuery query = m_db->run(QStringLiteral("SELECT %1 FROM Account WHERE pkAccount = ?").arg(kReadColumns),
                                 {accountId}, source);
     if (!query.next())
         throw MUError(MUError::engineNumber(513), QStringLiteral("Account %1 not found.").arg(accountId), source);
@@ -178,7 +183,7 @@ void AccountManager::Remove(const QString &accountId)
 DataBag AccountManager::AccountList() const
 {
     DataBag accounts;
-    QSqlQuery query = m_db->run(QStringLiteral("SELECT %1 FROM Account ORDER BY Server, User, rowid").arg(kColumns), {},
+    QSqlQuery query = m_db->run(QStringLiteral("SELECT %1 FROM Account ORDER BY Server, User, rowid").arg(kReadColumns), {},
                                 QStringLiteral("AccountManager.AccountList"));
     QList<Record> rows;
     while (query.next())
@@ -223,12 +228,23 @@ void AccountManager::Update(const Record &account)
     SqlTransaction transaction(*m_db, source);
     QSqlQuery query = m_db->run(QStringLiteral("UPDATE Account SET Server = ?, Port = ?, User = ?, Pwd = ?, CheckInterval = ?, "
                                                "Disabled = ?, Email = ?, Security = ?, CertPin = ?, Protocol = ?, Folder = ?, "
-                                               "OnlineAccount = ?, OAuth2Provider = ? WHERE pkAccount = ?"),
+                                               "OnlineAccount = ?, OAuth2Provider = ?, SignInNeeded = 0 WHERE pkAccount = ?"),
                                 values, source);
     if (query.numRowsAffected() < 1)
         throw MUError(MUError::Fail, QStringLiteral("No current record: account %1 does not exist.").arg(account.Id()), source);
     query.finish();
     transaction.commit();
+}
+
+bool AccountManager::SetSignInNeeded(const QString &accountId, bool needed)
+{
+    const QString source = QStringLiteral("AccountManager.SetSignInNeeded");
+    // Changed only when it differs: of two processes that see the same refusal, one sets it.
+    QSqlQuery query = m_db->run(QStringLiteral("UPDATE Account SET SignInNeeded = ? WHERE pkAccount = ? AND SignInNeeded <> ?"),
+                                {needed ? 1 : 0, accountId, needed ? 1 : 0}, source);
+    const bool changed = query.numRowsAffected() > 0;
+    query.finish();
+    return changed;
 }
 
 QString AccountManager::ProtocolText(const QString &protocol)

@@ -14,6 +14,8 @@ class PasswordStore;
 /// "OnlineAccount" (the Id of a GNOME Online Accounts account that gives the token or password at
 /// each login; absent when none) or "OAuth2Provider" (the provider whose browser sign-in gave
 /// the refresh token kept as the account's password, in the keyring only; absent when none).
+/// Records as read carry "SignInNeeded" (true) while the account waits for a new sign-in
+/// (SetSignInNeeded); a record written never sets it, and Update clears it.
 /// With a keyring in use, records as read also carry "PasswordStore" ("keyring" or "database":
 /// where this account's password is kept) and, when the keyring refused or failed to give the
 /// password, "PwdError" (why; "Pwd" is then empty).
@@ -36,8 +38,12 @@ public:
     void Remove(const QString &accountId);
     /// Every account, keyed by id, ordered by server, then logon name.
     DataBag AccountList() const;
-    /// Rewrites every column but the id; MUError when the id has no row.
+    /// Rewrites every column but the id; MUError when the id has no row. A modified account no
+    /// longer waits for a new sign-in.
     void Update(const Record &account);
+    /// Marks the account as refused at its sign-in (true) or clears the mark. True when the
+    /// mark changed; an unknown id changes nothing.
+    bool SetSignInNeeded(const QString &accountId, bool needed);
 
     /// The stored form of a password and back (the same transformation both ways):
     /// code units in reverse order, each unit c <= 255 replaced by 255 - c, others kept.

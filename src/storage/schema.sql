@@ -24,7 +24,8 @@ CREATE TABLE Account (
     Protocol      TEXT    NOT NULL DEFAULT 'POP3',
     Folder        TEXT    NOT NULL DEFAULT 'INBOX',
     OnlineAccount TEXT    NOT NULL DEFAULT '',
-    OAuth2Provider TEXT   NOT NULL DEFAULT ''
+    OAuth2Provider TEXT   NOT NULL DEFAULT '',
+    SignInNeeded  INTEGER NOT NULL DEFAULT 0
 );
 
 -- A message belongs to an account through (Server, User), not through a key.

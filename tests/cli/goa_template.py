@@ -54,7 +54,11 @@ def AddMailAccount(self, account_id, provider, email, imap_host, user, use_ssl, 
     if tokens:
         obj.goa_tokens = list(tokens)
         obj.goa_calls = 0
+        obj.goa_refused = False
         obj.AddMethod(OAUTH2, 'GetAccessToken', '', 'si',
+                      'if self.goa_refused:\n'
+                      '    raise dbus.exceptions.DBusException("Credentials expired",'
+                      ' name="org.gnome.OnlineAccounts.Error.NotAuthorized")\n'
                       'ret = (self.goa_tokens[min(self.goa_calls, len(self.goa_tokens) - 1)], 3600); '
                       'self.goa_calls += 1')
         obj.AddProperties(OAUTH2, {'ClientId': dbus.String('murmelo-test'), 'ClientSecret': dbus.String('')})
@@ -78,3 +82,9 @@ def RemoveMailAccount(self, account_id):
 @dbus.service.method(MOCK_IFACE, in_signature='s', out_signature='i')
 def TokenCalls(self, account_id):
     return mockobject.objects[_path(account_id)].goa_calls
+
+
+@dbus.service.method(MOCK_IFACE, in_signature='sb', out_signature='')
+def RefuseTokens(self, account_id, refused):
+    '''GetAccessToken fails as the real service does once the credentials expired (or works again).'''
+    mockobject.objects[_path(account_id)].goa_refused = refused

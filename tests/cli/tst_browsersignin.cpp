@@ -5,6 +5,7 @@
 #include "CliRunner.h"
 #include "ReceiverRun.h"
 #include "receive/OAuthDovecot.h"
+#include "receive/Sasl.h"
 #include <QCryptographicHash>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -45,6 +46,7 @@ private Q_SLOTS:
     void cleanupTestCase();
     void signsInAndReceives();
     void noKeyringNoBrowserSignIn();
+    void refusedRefreshAsksToSignInAgain();
 
 private:
     /// murmelo-cli with this thread's events served (the servers live here); the process is
@@ -52,6 +54,9 @@ private:
     CliResult run(const QStringList &args, const std::function<void(QProcess &)> &whileRunning = {},
                   const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment());
     void writeServices(const ScriptedHttpServer &authority, const OAuthDovecot &dovecot);
+    /// The browser's part of a sign-in the CLI started: opens the address it printed (the page
+    /// must be `page`), and the user agreeing, comes back to its loopback address with a code.
+    void browse(QProcess &cli, const QByteArray &page, QUrl *asked = nullptr);
 
     QTemporaryDir m_dir;
     QProcess m_bus;
@@ -135,6 +140,25 @@ void TestBrowserSignIn::writeServices(const ScriptedHttpServer &authority, const
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write(json) == json.size());
 }
 
+void TestBrowserSignIn::browse(QProcess &cli, const QByteArray &page, QUrl *asked)
+{
+    QByteArray err;
+    QTRY_VERIFY_WITH_TIMEOUT((err += cli.readAllStandardError()).contains("/authorize?"), 20000);
+    const QUrl address = QUrl::fromEncoded(err.mid(err.indexOf("http")).split('\n').first().trimmed());
+    if (asked)
+        *asked = address;
+    QNetworkAccessManager browser;
+    QNetworkReply *shown = browser.get(QNetworkRequest(address));
+    QTRY_VERIFY(shown->isFinished());
+    QCOMPARE(shown->readAll(), page);
+    const QUrlQuery query(address);
+    QUrl back(query.queryItemValue(QStringLiteral("redirect_uri"), QUrl::FullyDecoded));
+    back.setQuery(QStringLiteral("code=%1&state=%2")
+                      .arg(QString::fromLatin1(kCode), query.queryItemValue(QStringLiteral("state"), QUrl::FullyEncoded)));
+    QNetworkReply *landed = browser.get(QNetworkRequest(back));
+    QTRY_VERIFY(landed->isFinished());
+}
+
 void TestBrowserSignIn::signsInAndReceives()
 {
     if (!m_why.isEmpty())
@@ -156,27 +180,10 @@ void TestBrowserSignIn::signsInAndReceives()
     writeServices(authority, dovecot);
 
     QUrl asked;
-    QNetworkAccessManager browser;
     const CliResult added = run({"--json", "accounts", "add", "--oauth2", "example.test", "--protocol", "imap", "--server",
                                  dovecot.host(), "--port", QString::number(dovecot.imapPort()), "--security", "none",
                                  "--user", dovecot.user()},
-                                [&](QProcess &cli) {
-                                    QByteArray err;
-                                    QTRY_VERIFY_WITH_TIMEOUT((err += cli.readAllStandardError()).contains("/authorize?"), 20000);
-                                    asked = QUrl::fromEncoded(err.mid(err.indexOf("http")).split('\n').first().trimmed());
-                                    // The browser opens the address, the user agrees, the provider
-                                    // sends the browser back to the loopback address with a code.
-                                    QNetworkReply *shown = browser.get(QNetworkRequest(asked));
-                                    QTRY_VERIFY(shown->isFinished());
-                                    QCOMPARE(shown->readAll(), page.body);
-                                    const QUrlQuery query(asked);
-                                    QUrl back(query.queryItemValue(QStringLiteral("redirect_uri"), QUrl::FullyDecoded));
-                                    back.setQuery(QStringLiteral("code=%1&state=%2")
-                                                      .arg(QString::fromLatin1(kCode),
-                                                           query.queryItemValue(QStringLiteral("state"), QUrl::FullyEncoded)));
-                                    QNetworkReply *landed = browser.get(QNetworkRequest(back));
-                                    QTRY_VERIFY(landed->isFinished());
-                                });
+                                [&](QProcess &cli) { browse(cli, page.body, &asked); });
     QVERIFY2(added.status == 0, added.err.constData());
     const QUrlQuery query(asked);
     QCOMPARE(query.queryItemValue(QStringLiteral("client_id")), QStringLiteral("murmelo-test"));
@@ -226,6 +233,67 @@ void TestBrowserSignIn::noKeyringNoBrowserSignIn()
     QCOMPARE(refused.status, 1);
     QVERIFY2(refused.err.contains("keyring only, and no keyring is available"), refused.err.constData());
     QVERIFY(!refused.err.contains("/authorize?"));
+}
+
+void TestBrowserSignIn::refusedRefreshAsksToSignInAgain()
+{
+    if (!m_why.isEmpty())
+        QSKIP(qPrintable(m_why));
+    QDir(m_dir.filePath(QStringLiteral("home"))).removeRecursively();
+    OAuthDovecot dovecot;
+    dovecot.acceptToken(kAccess);
+    START_DOVECOT_OR_SKIP(dovecot);
+    ScriptedHttpServer authority;
+    ScriptedHttpServer::Response page;
+    page.body = "<html>Sign in to Example</html>";
+    authority.setFallback(page);
+    ScriptedHttpServer::Response tokens;
+    tokens.headers = {{"Content-Type", "application/json"}};
+    tokens.body = "{\"access_token\":\"" + kAccess + "\",\"refresh_token\":\"" + kRefresh + "\",\"expires_in\":3600}";
+    authority.on("POST", "/token", tokens);
+    QVERIFY(authority.listen());
+    writeServices(authority, dovecot);
+    const CliResult added = run({"--json", "accounts", "add", "--oauth2", "example.test", "--protocol", "imap", "--server",
+                                 dovecot.host(), "--port", QString::number(dovecot.imapPort()), "--security", "none",
+                                 "--user", dovecot.user()},
+                                [&](QProcess &cli) { browse(cli, page.body); });
+    QVERIFY2(added.status == 0, added.err.constData());
+    const QString id = added.first().value("Id").toString();
+    // The account checker makes an access token and signs in with it, as a check does.
+    const CliResult tested = run({"--json", "accounts", "test", id});
+    QVERIFY2(tested.status == 0, (tested.out + tested.err).constData());
+    QCOMPARE(dovecot.introspection().countOf("GET", OAuthDovecot::introspectionPath(kAccess)), 1);
+
+    // The provider revoked the refresh token: the check asks to sign in again, and the account is marked.
+    ScriptedHttpServer::Response revoked;
+    revoked.status = 400;
+    revoked.reason = "Bad Request";
+    revoked.headers = {{"Content-Type", "application/json"}};
+    revoked.body = "{\"error\":\"invalid_grant\"}";
+    authority.on("POST", "/token", revoked);
+    const CliResult refused = run({"--json", "check"});
+    QCOMPARE(refused.status, 2);
+    QCOMPARE(refused.first().value("ErrNumber").toInt(), Sasl::SignInNeeded);
+    QVERIFY2(refused.first().value("ErrDescription").toString().contains(QStringLiteral("accounts signin ") + id),
+             refused.out.constData());
+    QCOMPARE(run({"--json", "accounts", "list"}).first().value("SignInNeeded"), QJsonValue(true));
+    QVERIFY(run({"accounts", "list"}).out.contains("(sign in again)"));
+    const CliResult testRefused = run({"--json", "accounts", "test", id});
+    QCOMPARE(testRefused.status, 2);
+    QCOMPARE(testRefused.first().value("SignInNeeded"), QJsonValue(true));
+
+    // Signing in again clears the mark.
+    authority.on("POST", "/token", tokens);
+    const CliResult signedIn = run({"--json", "accounts", "signin", id}, [&](QProcess &cli) { browse(cli, page.body); });
+    QVERIFY2(signedIn.status == 0, signedIn.err.constData());
+    QCOMPARE(run({"--json", "accounts", "list"}).first().value("SignInNeeded"), QJsonValue(false));
+    QByteArray written;
+    for (const QString &name : QDir(m_dir.filePath(QStringLiteral("home"))).entryList(QDir::Files))
+        written += fileBytes(m_dir.filePath(QStringLiteral("home/") + name));
+    for (const CliResult &r : {added, tested, refused, testRefused, signedIn})
+        written += r.out + r.err;
+    QVERIFY(written.contains("Sign in again"));
+    QVERIFY(!written.contains(kRefresh) && !written.contains(kAccess));
 }
 
 QTEST_GUILESS_MAIN(TestBrowserSignIn)

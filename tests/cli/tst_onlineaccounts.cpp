@@ -6,6 +6,7 @@
 #include "ReceiverRun.h"
 #include "receive/OAuthDovecot.h"
 #include "receive/OnlineAccounts.h"
+#include "receive/Sasl.h"
 #include "TestHome.h"
 #include "storage/AccountManager.h"
 #include "trellis/MUError.h"
@@ -57,6 +58,7 @@ private Q_SLOTS:
     void updateThatDoesNotNameTheLinkKeepsIt();
     void receivesFromDovecot_data();
     void receivesFromDovecot();
+    void refusedTokenMarksTheAccountUntilItSignsIn();
 
 private:
     /// Adds an online account to the mock: a token account when `tokens` is given, else a password one.
@@ -261,6 +263,45 @@ void TestOnlineAccounts::receivesFromDovecot()
     QCOMPARE(gone.status, 2); // some accounts failed
     QVERIFY2(gone.err.contains(QStringLiteral("%1 is no longer in GNOME Online Accounts").arg(id).toUtf8()),
              gone.err.constData());
+}
+
+void TestOnlineAccounts::refusedTokenMarksTheAccountUntilItSignsIn()
+{
+    const QByteArray token = "goa-token-expiring";
+    OAuthDovecot dovecot;
+    dovecot.acceptToken(token);
+    START_DOVECOT_OR_SKIP(dovecot);
+    const QString goaId = QStringLiteral("expiring_1");
+    addAccount(goaId, QStringLiteral("%1:%2").arg(dovecot.host()).arg(dovecot.imapPort()), false, false,
+               {QString::fromLatin1(token)}, {}, dovecot.user());
+    QTemporaryDir home;
+    const CliResult added = runCli(home.path(), {"--json", "accounts", "add", "--online-account", goaId});
+    QVERIFY2(added.status == 0, added.err.constData());
+    const QString id = added.first().value("Id").toString();
+    // The account checker signs in with the desktop's token, as a check does.
+    const CliResult tested = runServed(home.path(), {"--json", "accounts", "test", id});
+    QVERIFY2(tested.status == 0, (tested.out + tested.err).constData());
+    QCOMPARE(dovecot.introspection().countOf("GET", OAuthDovecot::introspectionPath(token)), 1);
+
+    // The desktop's credentials expired: each check fails asking for a new sign-in there; the account is marked.
+    mockCall(QStringLiteral("RefuseTokens"), {goaId, true});
+    const CliResult refused = runServed(home.path(), {"--json", "check"});
+    QCOMPARE(refused.status, 2);
+    QCOMPARE(refused.first().value("ErrNumber").toInt(), Sasl::SignInNeeded);
+    QVERIFY2(refused.first().value("ErrDescription").toString().contains(QStringLiteral("Online Accounts settings")),
+             refused.out.constData());
+    QCOMPARE(runCli(home.path(), {"--json", "accounts", "list"}).first().value("SignInNeeded"), QJsonValue(true));
+    QVERIFY(runCli(home.path(), {"accounts", "list"}).out.contains("(sign in again)"));
+    QCOMPARE(runServed(home.path(), {"--json", "accounts", "test", id}).first().value("SignInNeeded"), QJsonValue(true));
+
+    // Signed in again on the desktop: the next check clears the mark.
+    mockCall(QStringLiteral("RefuseTokens"), {goaId, false});
+    const CliResult again = runServed(home.path(), {"check"});
+    QVERIFY2(again.status == 0, again.err.constData());
+    QCOMPARE(runCli(home.path(), {"--json", "accounts", "list"}).first().value("SignInNeeded"), QJsonValue(false));
+    QVERIFY(!allBytes(home.path()).contains(token));
+    QVERIFY(!(tested.out + tested.err + refused.out + refused.err + again.err).contains(token));
+    mockCall(QStringLiteral("RemoveMailAccount"), {goaId});
 }
 
 QTEST_GUILESS_MAIN(TestOnlineAccounts)

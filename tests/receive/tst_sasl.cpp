@@ -172,6 +172,7 @@ void TestSasl::pop3Exchanges()
     QVERIFY(m_run->arrived.isEmpty());
     for (const QString &part : std::as_const(error))
         QVERIFY2(m_run->error().description.contains(part), qPrintable(m_run->error().description));
+    QCOMPARE(m_run->error().number, error.first() == QLatin1String("Sign in again") ? Sasl::SignInNeeded : MUError::engineNumber(525));
     verifyTokenNotLogged(token);
 }
 
@@ -221,6 +222,7 @@ void TestSasl::imapExchanges()
         QCOMPARE(server.countOf("AUTHENTICATE"), 0);
     for (const QString &part : std::as_const(error))
         QVERIFY2(m_run->error().description.contains(part), qPrintable(m_run->error().description));
+    QCOMPARE(m_run->error().number, error.first() == QLatin1String("Sign in again") ? Sasl::SignInNeeded : MUError::engineNumber(525));
     verifyTokenNotLogged(kToken);
 }
 
@@ -262,6 +264,7 @@ void TestSasl::dovecotSignsIn()
         QVERIFY(!m_run->completed());
         QVERIFY2(m_run->error().description.contains(QStringLiteral("Sign in again")),
                  qPrintable(m_run->error().description));
+        QCOMPARE(m_run->error().number, Sasl::SignInNeeded);
         QVERIFY(m_run->arrived.isEmpty());
     }
     QCOMPARE(dovecot.introspection().countOf("GET", OAuthDovecot::introspectionPath(token.toUtf8())), 1);

@@ -15,6 +15,8 @@
 #include "engine/MUScripting.h"
 #include "receive/CArriveShell.h"
 #include "receive/CCheckMB.h"
+#include "receive/ReceiverManager.h"
+#include "receive/Sasl.h"
 #include "storage/AccountManager.h"
 #include "storage/MsgManager.h"
 #include "trellis/MessageTable.h"
@@ -694,6 +696,52 @@ private Q_SLOTS:
                 dlg.reject();
         });
         QCOMPARE(dlg.ChooseOne(col, &owner), expected);
+    }
+
+    void refusedSignInIsSaidOnceAndMarked()
+    {
+        ShellFixture fx;
+        // A browser sign-in whose refresh token is gone (no keyring here keeps one): the provider is never asked.
+        writeFile(fx.home() + QStringLiteral("/services.json"),
+                  "{\"providers\": [{\"domains\": [\"example.test\"], \"oauth2\": {\"authorizationEndpoint\": "
+                  "\"http://127.0.0.1:9/a\", \"tokenEndpoint\": \"http://127.0.0.1:9/t\", \"clientId\": \"t\"}}]}");
+        EngineFixture ef;
+        FakePop3Server server;
+        QVERIFY(server.listen());
+        Record linked = account(server.host(), QStringLiteral("ann"), false, server.port());
+        linked.Add(QStringLiteral("OAuth2Provider"), QStringLiteral("example.test"));
+        ef.engine()->AddAccount(linked);
+        const Record stored = ef.engine()->accountManager()->GetAccount(linked.Id());
+        ReceiverManager *receivers = ef.engine()->receiverManager();
+        QSignalSpy shown(receivers, &ReceiverManager::ErrorOccured);
+        QSignalSpy failed(receivers, &ReceiverManager::DownloadFailed);
+        for (int check = 1; check <= 2; ++check) {
+            ef.engine()->CheckForNewMessagesNow(&stored);
+            QVERIFY(failed.count() == check || failed.wait());
+            QCOMPARE(failed.last().at(1).toInt(), Sasl::SignInNeeded);
+        }
+        QCOMPARE(shown.count(), 1); // said once; the next refusal is only logged
+
+        FAccounts dlg(fx.services, ef.engine(), ef.engine()->log());
+        dlg.RefreshList();
+        QVERIFY(!dlg.lv()->topLevelItem(0)->icon(0).isNull());
+        QVERIFY(dlg.lv()->topLevelItem(0)->toolTip(2).startsWith(QStringLiteral("Sign in again")));
+        QVERIFY(dlg.lv()->topLevelItem(0)->toolTip(0).contains(QStringLiteral("accounts signin ") + linked.Id()));
+        // OK signs in as a check does and says why it cannot; a modified account is no longer marked.
+        fx.services.runAccountForm = [](FAddAccount &form) {
+            QTest::mouseClick(form.cmdOK(), Qt::LeftButton);
+            if (form.accepted())
+                return true;
+            form.chkDisable()->setChecked(true);
+            QTest::mouseClick(form.cmdOK(), Qt::LeftButton);
+            return form.accepted();
+        };
+        dlg.lv()->setCurrentItem(dlg.lv()->topLevelItem(0));
+        dlg.cmdProperties_Click();
+        QCOMPARE(fx.boxes.size(), 1);
+        QVERIFY2(fx.boxes.first().prompt.contains(QStringLiteral("sign in again")), qPrintable(fx.boxes.first().prompt));
+        QVERIFY(dlg.lv()->topLevelItem(0)->icon(0).isNull());
+        QCOMPARE(dlg.lv()->topLevelItem(0)->text(2), QStringLiteral("Disabled"));
     }
 };
 

@@ -263,6 +263,32 @@ private Q_SLOTS:
         QCOMPARE(accounts.GetAccount(r.Id()).text(u"Email"_s), u"n@example.com"_s);
         db.reset();
     }
+
+    void signInMarkMigratesAndLasts()
+    {
+        Record r = account(u"imap.a"_s, u"x"_s);
+        m_accounts.add(r);
+        // A database from before the mark gains it, unset.
+        QSqlQuery drop(m_home->database()->connection());
+        QVERIFY(drop.exec(u"ALTER TABLE Account DROP COLUMN SignInNeeded"_s));
+        drop.finish();
+        m_accounts.Init(m_home->database());
+        QVERIFY(!m_accounts.GetAccount(r.Id()).Exists(u"SignInNeeded"_s));
+        QVERIFY(m_accounts.SetSignInNeeded(r.Id(), true));
+        QVERIFY(!m_accounts.SetSignInNeeded(r.Id(), true)); // marked once: a second refusal is no news
+        QVERIFY(!m_accounts.SetSignInNeeded(u"{00000000-0000-0000-0000-000000000000}"_s, true));
+        // The next start (or the other process) reads it.
+        AccountManager next;
+        next.Init(m_home->database());
+        const Record marked = next.AccountList().Item(r.Id()).value<Record>();
+        QCOMPARE(marked.Item(u"SignInNeeded"_s), QVariant(true));
+        // A modified account is no longer marked, even when the record written says it was.
+        next.Update(marked);
+        QVERIFY(!next.GetAccount(r.Id()).Exists(u"SignInNeeded"_s));
+        QVERIFY(next.SetSignInNeeded(r.Id(), true));
+        QVERIFY(next.SetSignInNeeded(r.Id(), false));
+        QVERIFY(!next.GetAccount(r.Id()).Exists(u"SignInNeeded"_s));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestAccountManager)

@@ -382,8 +382,7 @@ void CImapReceiver::LoginWithToken(const QString &token)
     const Imap::Response r = m_session->Run(command);
     if (!r.isOk()) {
         const Sasl::TokenError error = Sasl::ParseChallenge(m_session->lastContinuation());
-        throw MUError(MUError::engineNumber(525),
-                      Sasl::SignInAgainText(m_user, m_server, error) + QString::fromUtf8(r.text).trimmed(),
+        throw MUError(Sasl::SignInNeeded, Sasl::SignInAgainText(m_user, m_server, error) + QString::fromUtf8(r.text).trimmed(),
                       source(QStringLiteral("Login")));
     }
     takeCapabilities(r);
