@@ -8,6 +8,7 @@
 #include "AgentControl.h"
 #include "AgentUserInput.h"
 #include "AudioFileReader.h"
+#include "ListeningKey.h"
 #include "SpeechJob.h"
 #include "SpeechSynthesizer.h"
 #include "SpeechTags.h"
@@ -24,6 +25,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -260,6 +262,17 @@ private Q_SLOTS:
         Page again(f);
         QVERIFY(!again.page.findChild<QLineEdit *>("txtCommand_4")->isEnabled());
         QVERIFY(!again.page.findChild<QCheckBox *>("chkEnabled_4")->isChecked());
+    }
+    void pageShowsWhyTheListeningKeyWasLost()
+    {
+        OptionsFixture f; QVERIFY(f.isValid());
+        Page p(f);
+        auto *why = p.page.findChild<QLabel *>("lblListeningKey");
+        QCOMPARE(why->text(), ListeningKey::Unavailable());
+        // The desktop's answer comes after the page applied the key.
+        const QString refused = "The listening key could not be set up. The desktop's shortcut dialog was cancelled.";
+        Q_EMIT f.agent()->ListeningKeyFailed(refused);
+        QCOMPARE(why->text(), refused);
     }
     void listenAllTheTime_data()
     {
