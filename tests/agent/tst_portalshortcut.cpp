@@ -46,6 +46,22 @@ void stop(QProcess &p)
 }
 }
 
+/// Hears the portal's Deactivated itself: once it did, every signal the portal sent before that
+/// one has reached its receivers here too (QtDBus delivers a connection's signals in order).
+class SeenByTheTest : public QObject
+{
+    Q_OBJECT
+public:
+    SeenByTheTest()
+    {
+        QDBusConnection::sessionBus().connect(PortalShortcut::Service, QStringLiteral("/org/freedesktop/portal/desktop"),
+                                              QStringLiteral("org.freedesktop.portal.GlobalShortcuts"),
+                                              QStringLiteral("Deactivated"), this, SIGNAL(deactivated()));
+    }
+Q_SIGNALS:
+    void deactivated();
+};
+
 class TestPortalShortcut : public QObject
 {
     Q_OBJECT
@@ -110,9 +126,20 @@ private Q_SLOTS:
 
         QSignalSpy pressed(&key, &ListeningKey::pressed);
         QSignalSpy released(&key, &ListeningKey::released);
-        press(QStringLiteral("another-program"), true);   // not ours
+        SeenByTheTest seen;
+        QSignalSpy deactivated(&seen, &SeenByTheTest::deactivated);
+        // Another shortcut of the session is not ours, neither alone nor while ours is held.
+        press(QStringLiteral("other"), true);
+        press(QStringLiteral("other"), false);
+        QVERIFY(deactivated.wait(5000));
+        QCOMPARE(pressed.count(), 0);
         press(QStringLiteral("listen"), true);
         press(QStringLiteral("listen"), true);   // the same hold
+        press(QStringLiteral("other"), true);
+        press(QStringLiteral("other"), false);
+        QVERIFY(deactivated.wait(5000));
+        QCOMPARE(pressed.count(), 1);
+        QCOMPARE(released.count(), 0);
         press(QStringLiteral("listen"), false);
         QVERIFY(released.wait(5000));
         QCOMPARE(pressed.count(), 1);
