@@ -15,23 +15,26 @@
 #include <csignal>
 #include <sys/prctl.h>
 
+using namespace Qt::StringLiterals;
+
 namespace {
-const QString kTray = QStringLiteral(" Use \"Listen\" in the tray menu.");
+const QString kPath = u"/org/freedesktop/portal/desktop"_s;
+const QString kTray = u" Use \"Listen\" in the tray menu."_s;
 const QString kViaPortal =
     QStringLiteral("A listening key is not available in this session (Wayland gives a program a key only through "
                    "the desktop portal, and ");
 
 QDBusMessage mockCall(const QString &method, const QVariantList &args = {})
 {
-    QDBusMessage call = QDBusMessage::createMethodCall(PortalShortcut::Service, QStringLiteral("/org/freedesktop/portal/desktop"),
-                                                       QStringLiteral("org.freedesktop.DBus.Mock"), method);
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(PortalShortcut::Service, kPath, u"org.freedesktop.DBus.Mock"_s, method);
     call.setArguments(args);
     return QDBusConnection::sessionBus().call(call);
 }
 
 void press(const QString &id, bool down)
 {
-    const QDBusMessage reply = mockCall(QStringLiteral("Press"), {id, down});
+    const QDBusMessage reply = mockCall(u"Press"_s, {id, down});
     QVERIFY2(reply.type() == QDBusMessage::ReplyMessage, qPrintable(reply.errorMessage()));
 }
 
@@ -54,9 +57,9 @@ class SeenByTheTest : public QObject
 public:
     SeenByTheTest()
     {
-        QDBusConnection::sessionBus().connect(PortalShortcut::Service, QStringLiteral("/org/freedesktop/portal/desktop"),
-                                              QStringLiteral("org.freedesktop.portal.GlobalShortcuts"),
-                                              QStringLiteral("Deactivated"), this, SIGNAL(deactivated()));
+        const QString shortcuts = u"org.freedesktop.portal.GlobalShortcuts"_s;
+        QDBusConnection::sessionBus().connect(PortalShortcut::Service, kPath, shortcuts, u"Deactivated"_s, this,
+                                              SIGNAL(deactivated()));
     }
 Q_SIGNALS:
     void deactivated();
@@ -77,10 +80,10 @@ class TestPortalShortcut : public QObject
         QSignalSpy registered(&watcher, &QDBusServiceWatcher::serviceRegistered);
         m_portal.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
         m_portal.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_portal.start(QStringLiteral("/usr/bin/python3"),
-                       {QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--template"),
-                        qEnvironmentVariable("MURMELO_SOURCE_DIR") + QStringLiteral("/tests/agent/portal_template.py"),
-                        QStringLiteral("-p"), QString::fromLatin1(parameters)});
+        m_portal.start(u"/usr/bin/python3"_s,
+                       {u"-m"_s, u"dbusmock"_s, u"--template"_s,
+                        qEnvironmentVariable("MURMELO_SOURCE_DIR") + u"/tests/agent/portal_template.py"_s,
+                        u"-p"_s, QString::fromLatin1(parameters)});
         return m_portal.waitForStarted(10000) && (registered.count() > 0 || registered.wait(20000));
     }
     void stopPortal()
@@ -97,8 +100,8 @@ private Q_SLOTS:
     void initTestCase()
     {
         m_bus.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-        m_bus.start(QStringLiteral("dbus-daemon"),
-                    {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
+        m_bus.start(u"dbus-daemon"_s,
+                    {u"--session"_s, u"--nofork"_s, u"--print-address=1"_s});
         QVERIFY2(m_bus.waitForStarted(10000) && m_bus.waitForReadyRead(10000), "dbus-daemon is missing");
         qputenv("DBUS_SESSION_BUS_ADDRESS", m_bus.readLine().trimmed());
         QVERIFY(QDBusConnection::sessionBus().isConnected());
@@ -115,38 +118,38 @@ private Q_SLOTS:
         QVERIFY(startPortal());
         QCOMPARE(ListeningKey::Unavailable(), QString());
         ListeningKey key;
-        QVERIFY2(key.setKey(QStringLiteral("Pause")), qPrintable(key.error()));
+        QVERIFY2(key.setKey(u"Pause"_s), qPrintable(key.error()));
         auto *portal = key.findChild<PortalShortcut *>();
         QVERIFY(portal);
         QSignalSpy bound(portal, &PortalShortcut::bound);
         QVERIFY(bound.wait(10000));
-        const auto asked = qdbus_cast<QVariantMap>(mockCall(QStringLiteral("LastBind")).arguments().value(0));
-        QCOMPARE(asked.value(QStringLiteral("description")).toString(), QStringLiteral("Hold to talk to the character"));
-        QCOMPARE(asked.value(QStringLiteral("preferred_trigger")).toString(), QStringLiteral("Pause"));
+        const auto asked = qdbus_cast<QVariantMap>(mockCall(u"LastBind"_s).arguments().value(0));
+        QCOMPARE(asked.value(u"description"_s).toString(), u"Hold to talk to the character"_s);
+        QCOMPARE(asked.value(u"preferred_trigger"_s).toString(), u"Pause"_s);
 
         QSignalSpy pressed(&key, &ListeningKey::pressed);
         QSignalSpy released(&key, &ListeningKey::released);
         SeenByTheTest seen;
         QSignalSpy deactivated(&seen, &SeenByTheTest::deactivated);
         // Another shortcut of the session is not ours, neither alone nor while ours is held.
-        press(QStringLiteral("other"), true);
-        press(QStringLiteral("other"), false);
+        press(u"other"_s, true);
+        press(u"other"_s, false);
         QVERIFY(deactivated.wait(5000));
         QCOMPARE(pressed.count(), 0);
-        press(QStringLiteral("listen"), true);
-        press(QStringLiteral("listen"), true);   // the same hold
-        press(QStringLiteral("other"), true);
-        press(QStringLiteral("other"), false);
+        press(u"listen"_s, true);
+        press(u"listen"_s, true);   // the same hold
+        press(u"other"_s, true);
+        press(u"other"_s, false);
         QVERIFY(deactivated.wait(5000));
         QCOMPARE(pressed.count(), 1);
         QCOMPARE(released.count(), 0);
-        press(QStringLiteral("listen"), false);
+        press(u"listen"_s, false);
         QVERIFY(released.wait(5000));
         QCOMPARE(pressed.count(), 1);
         QCOMPARE(released.count(), 1);
 
         // Giving the key up while it is held lets go of it.
-        press(QStringLiteral("listen"), true);
+        press(u"listen"_s, true);
         QVERIFY(pressed.wait(5000));
         QVERIFY(key.setKey(QString()));
         QCOMPARE(released.count(), 2);
@@ -156,9 +159,9 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("parameters");   // empty: no portal at all
         QTest::addColumn<QString>("why");
-        QTest::newRow("no-portal") << QByteArray() << QStringLiteral("no portal is running");
+        QTest::newRow("no-portal") << QByteArray() << u"no portal is running"_s;
         QTest::newRow("no-global-shortcuts") << QByteArray(R"({"global_shortcuts": false})")
-                                             << QStringLiteral("this desktop's portal offers no global shortcuts");
+                                             << u"this desktop's portal offers no global shortcuts"_s;
     }
     void portalThatCannotGiveAKey()
     {
@@ -168,10 +171,10 @@ private Q_SLOTS:
             stopPortal();
         else
             QVERIFY(startPortal(parameters));
-        const QString expected = kViaPortal + why + QStringLiteral(").") + kTray;
+        const QString expected = kViaPortal + why + u")."_s + kTray;
         QCOMPARE(ListeningKey::Unavailable(), expected);
         ListeningKey key;
-        QVERIFY(!key.setKey(QStringLiteral("Scroll_Lock")));
+        QVERIFY(!key.setKey(u"Scroll_Lock"_s));
         QCOMPARE(key.error(), expected);
     }
 
@@ -180,9 +183,9 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("parameters");
         QTest::addColumn<QString>("why");
         QTest::newRow("dialog-cancelled") << QByteArray(R"({"bind_response": 1})")
-                                          << QStringLiteral("The desktop's shortcut dialog was cancelled.");
+                                          << u"The desktop's shortcut dialog was cancelled."_s;
         QTest::newRow("ended-otherwise") << QByteArray(R"({"bind_response": 2})")
-                                         << QStringLiteral("The desktop portal turned the shortcut down.");
+                                         << u"The desktop portal turned the shortcut down."_s;
     }
     void refusedBindSaysWhy()
     {
@@ -191,15 +194,15 @@ private Q_SLOTS:
         QVERIFY(startPortal(parameters));
         ListeningKey key;
         QSignalSpy failed(&key, &ListeningKey::failed);
-        QVERIFY(key.setKey(QStringLiteral("Scroll_Lock")));
+        QVERIFY(key.setKey(u"Scroll_Lock"_s));
         QVERIFY(key.error().isEmpty());
         QVERIFY(failed.wait(10000));
-        const QString expected = QStringLiteral("The listening key could not be set up. ") + why
-                                 + QStringLiteral(" Choose the key again to retry, or use \"Listen\" in the tray menu.");
+        const QString expected = u"The listening key could not be set up. "_s + why
+                                 + u" Choose the key again to retry, or use \"Listen\" in the tray menu."_s;
         QCOMPARE(failed.value(0).value(0).toString(), expected);
         QCOMPARE(key.error(), expected);
         // Choosing it again asks again.
-        QVERIFY(key.setKey(QStringLiteral("Scroll_Lock")));
+        QVERIFY(key.setKey(u"Scroll_Lock"_s));
         QVERIFY(failed.wait(10000));
         QCOMPARE(failed.count(), 2);
     }
@@ -211,9 +214,9 @@ private Q_SLOTS:
         portal.setTimeout(300);
         QSignalSpy failed(&portal, &PortalShortcut::failed);
         QSignalSpy bound(&portal, &PortalShortcut::bound);
-        portal.bind(QStringLiteral("F9"));
+        portal.bind(u"F9"_s);
         QVERIFY(failed.wait(10000));
-        QCOMPARE(portal.error(), QStringLiteral("The desktop portal did not answer."));
+        QCOMPARE(portal.error(), u"The desktop portal did not answer."_s);
         QCOMPARE(bound.count(), 0);
 
         // A portal that does not even answer the question whether it offers shortcuts.
