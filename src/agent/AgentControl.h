@@ -41,6 +41,9 @@ public:
     /// empty for none). The windowless control has no keyboard: it refuses every key. False,
     /// with `error` set, when the key cannot be had.
     virtual bool setListeningKey(const QString &name, QString *error);
+    /// Why the listening key last set does not work, also when that was found out after
+    /// setListeningKey (the desktop refused its shortcut); empty when it works or none is set.
+    virtual QString listeningKeyError() const { return {}; }
     /// Recognises a recorded utterance (any WAV file) against the enabled commands of
     /// every character; raises Command when one is recognised. Asynchronous.
     void RecognizeFile(const QString &file);
@@ -80,6 +83,8 @@ Q_SIGNALS:
     void Recognized(const QString &phrase, int confidence, const QString &error);
     /// isSpeaking() changed.
     void SpeakingChanged(bool speaking);
+    /// The listening key that setListeningKey accepted could not be had after all.
+    void ListeningKeyFailed(const QString &why);
 
 protected:
     /// `sink`: where sound goes; nullptr chooses by MURMELO_AUDIO (see AgentAudio).

@@ -36,9 +36,15 @@ bool AgentWidgetsControl::setListeningKey(const QString &name, QString *error)
         m_listeningKey = new ListeningKey(this);
         connect(m_listeningKey, &ListeningKey::pressed, this, &AgentControl::StartListening);
         connect(m_listeningKey, &ListeningKey::released, this, &AgentControl::StopListening);
+        connect(m_listeningKey, &ListeningKey::failed, this, &AgentControl::ListeningKeyFailed);
     }
     if (m_listeningKey->setKey(name))
         return true;
     *error = m_listeningKey->error();
     return false;
+}
+
+QString AgentWidgetsControl::listeningKeyError() const
+{
+    return m_listeningKey ? m_listeningKey->error() : QString();
 }

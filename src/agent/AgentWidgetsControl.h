@@ -22,6 +22,7 @@ public:
     CharacterView *createView(AgentCharacter *character) override;
     /// Held: listens (as the character's Listen item does); released: stops.
     bool setListeningKey(const QString &name, QString *error) override;
+    QString listeningKeyError() const override;
 
 private:
     ListeningKey *m_listeningKey = nullptr;

@@ -1,6 +1,8 @@
 #include "ListeningKey.h"
+#include "PortalShortcut.h"
 
 #include <QCoreApplication>
+#include <QDBusConnection>
 #include <QGuiApplication>
 #include <xcb/xcb.h>
 #include <algorithm>
@@ -69,10 +71,24 @@ const QList<ListeningKey::Choice> &ListeningKey::Choices()
 QString ListeningKey::Unavailable()
 {
     // Under Wayland the program runs on XWayland, whose grabs see keys only while one of its
-    // own windows has the focus: no global key.
-    if (waylandSession())
-        return QStringLiteral("A listening key is not available in this session (Wayland gives no program a "
-                              "key of its own). Use \"Listen\" in the tray menu.");
+    // own windows has the focus: the desktop portal's shortcut is the only global key.
+    if (waylandSession()) {
+        const QString start = QStringLiteral("A listening key is not available in this session (Wayland gives ");
+        const QString end = QStringLiteral("). Use \"Listen\" in the tray menu.");
+        const QString viaPortal = QStringLiteral("a program a key only through the desktop portal, and ");
+        switch (PortalShortcut::Probe(QDBusConnection::sessionBus())) {
+        case PortalShortcut::Offer::Offered:
+            return {};
+        case PortalShortcut::Offer::NoBus:
+            return start + QStringLiteral("no program a key of its own") + end;
+        case PortalShortcut::Offer::NoPortal:
+            return start + viaPortal + QStringLiteral("no portal is running") + end;
+        case PortalShortcut::Offer::NoGlobalShortcuts:
+            return start + viaPortal + QStringLiteral("this desktop's portal offers no global shortcuts") + end;
+        case PortalShortcut::Offer::NoAnswer:
+            return start + viaPortal + QStringLiteral("the portal did not answer") + end;
+        }
+    }
     if (!connection())
         return QStringLiteral("A listening key needs an X11 desktop. Use \"Listen\" in the tray menu.");
     return {};
@@ -103,6 +119,12 @@ void ListeningKey::ungrab()
         xcb_flush(c);
     }
     m_keycode = 0;
+    if (m_portal) {
+        // Deleted later: this may run inside one of its signals.
+        m_portal->disconnect(this);
+        m_portal->deleteLater();
+        m_portal = nullptr;
+    }
     if (m_down) {
         m_releaseDebounce.stop();
         m_down = false;
@@ -112,7 +134,7 @@ void ListeningKey::ungrab()
 
 bool ListeningKey::setKey(const QString &name)
 {
-    if (name == m_name && (m_keycode || name.isEmpty()))
+    if (name == m_name && (m_keycode || name.isEmpty() || (m_portal && m_portal->error().isEmpty())))
         return true;
     ungrab();
     m_name = name;
@@ -128,6 +150,10 @@ bool ListeningKey::setKey(const QString &name)
     m_error = Unavailable();
     if (!m_error.isEmpty())
         return false;
+    if (waylandSession()) {
+        bindThroughPortal(choice->name);
+        return true;
+    }
     xcb_connection_t *c = connection();
     const quint32 keycode = keycodeOf(c, choice->keysym);
     if (!keycode) {
@@ -145,6 +171,31 @@ bool ListeningKey::setKey(const QString &name)
     }
     m_keycode = keycode;
     return true;
+}
+
+void ListeningKey::bindThroughPortal(const QString &trigger)
+{
+    m_portal = new PortalShortcut(QDBusConnection::sessionBus(), this);
+    connect(m_portal, &PortalShortcut::pressed, this, [this] {
+        if (!m_down) {
+            m_down = true;
+            Q_EMIT pressed();
+        }
+    });
+    connect(m_portal, &PortalShortcut::released, this, [this] {
+        if (m_down) {
+            m_down = false;
+            Q_EMIT released();
+        }
+    });
+    connect(m_portal, &PortalShortcut::failed, this, [this](const QString &why) {
+        m_error = QStringLiteral("The listening key could not be set up. %1 Choose the key again to retry, or "
+                                 "use \"Listen\" in the tray menu.")
+                      .arg(why);
+        Q_EMIT failed(m_error);
+    });
+    // The X key names are the XDG shortcut names too.
+    m_portal->bind(trigger);
 }
 
 bool ListeningKey::nativeEventFilter(const QByteArray &eventType, void *message, qintptr *)

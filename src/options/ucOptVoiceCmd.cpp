@@ -1,7 +1,10 @@
 #include "ucOptVoiceCmd.h"
+#include "AgentCharacter.h"
+#include "AgentControl.h"
 #include "FocusBehaviour.h"
 #include "ListeningKey.h"
 #include "VoiceCommands.h"
+#include "speech/CTalker.h"
 #include "trellis/Utility.h"
 
 #include <QCheckBox>
@@ -94,7 +97,9 @@ void ucOptVoiceCmd::load()
     }
     m_chkHandsFree->setChecked(Utility::ToBool(rec.Item(VoiceCommands::HandsFree), false));
     m_cboListeningKey->setCurrentIndex(std::max(0, m_cboListeningKey->findData(VoiceCommands::ListeningKeyOf(rec))));
-    m_lblListeningKey->setText(ListeningKey::Unavailable());
+    m_keyUnavailable = ListeningKey::Unavailable();
+    watchListeningKey();
+    showListeningKey(m_watchedControl ? m_watchedControl->listeningKeyError() : QString());
     m_chkDisableAll->setChecked(Utility::ToBool(rec.Item(QStringLiteral("DisableAll")), false));
     chkDisableAll_Click();
     m_dirty = false;
@@ -124,7 +129,7 @@ void ucOptVoiceCmd::chkDisableAll_Click()
         m_txtCommand[i]->setEnabled(on && m_chkEnabled[i]->isChecked());
     }
     m_chkHandsFree->setEnabled(on);
-    m_cboListeningKey->setEnabled(on && ListeningKey::Unavailable().isEmpty());
+    m_cboListeningKey->setEnabled(on && m_keyUnavailable.isEmpty());
     edited();
 }
 
@@ -146,9 +151,28 @@ void ucOptVoiceCmd::Update()
         rec.Add(VoiceCommands::ListeningKeyName, m_cboListeningKey->currentData().toString());
         VoiceCommands::Save(settings(), rec);
         const QString keyError = VoiceCommands::RegisterVoiceCommands(talker(), settings(), m_log);
-        m_lblListeningKey->setText(keyError.isEmpty() ? ListeningKey::Unavailable() : keyError);
+        watchListeningKey();
+        showListeningKey(keyError);
         VoiceCommands::VoiceCommandsShowHide(m_log, talker(), settings());
         m_dirty = false;
     } catch (...) {
     }
+}
+
+void ucOptVoiceCmd::watchListeningKey()
+{
+    CTalker *t = talker();
+    AgentControl *control = t && t->Character() ? t->Character()->control() : nullptr;
+    if (control == m_watchedControl)
+        return;
+    if (m_watchedControl)
+        disconnect(m_watchedControl, &AgentControl::ListeningKeyFailed, this, &ucOptVoiceCmd::showListeningKey);
+    m_watchedControl = control;
+    if (control)
+        connect(control, &AgentControl::ListeningKeyFailed, this, &ucOptVoiceCmd::showListeningKey);
+}
+
+void ucOptVoiceCmd::showListeningKey(const QString &error)
+{
+    m_lblListeningKey->setText(error.isEmpty() ? m_keyUnavailable : error);
 }

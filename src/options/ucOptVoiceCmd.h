@@ -2,7 +2,9 @@
 #include "OptionsPage.h"
 
 #include <QList>
+#include <QPointer>
 
+class AgentControl;
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -27,6 +29,10 @@ private:
     void edited();
     void chkEnabled_Click(int index);
     void chkDisableAll_Click();
+    /// Follows the character's control: a listening key can fail after it was accepted.
+    void watchListeningKey();
+    /// `error` when there is one, otherwise why no key can be had in this session, if so.
+    void showListeningKey(const QString &error);
 
     QList<QLabel *> m_lblName;
     QList<QLineEdit *> m_txtCommand;
@@ -37,5 +43,8 @@ private:
     QComboBox *m_cboListeningKey;
     /// Why the listening key cannot be used here, when it cannot.
     QLabel *m_lblListeningKey;
+    /// ListeningKey::Unavailable() when the page was loaded (it may ask the desktop portal).
+    QString m_keyUnavailable;
+    QPointer<AgentControl> m_watchedControl;
     bool m_dirty = false;
 };

@@ -7,6 +7,7 @@
 #include "AgentCommands.h"
 #include "AgentControl.h"
 #include "AgentUserInput.h"
+#include "ListeningKey.h"
 #include "VoiceCommands.h"
 #include "ucOptVoiceCmd.h"
 #include "engine/MUScripting.h"
@@ -18,6 +19,7 @@
 
 #include <QBuffer>
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -203,6 +205,17 @@ private Q_SLOTS:
         Page again(f);
         QVERIFY(!again.page.findChild<QLineEdit *>("txtCommand_4")->isEnabled());
         QVERIFY(!again.page.findChild<QCheckBox *>("chkEnabled_4")->isChecked());
+    }
+    void pageShowsWhyTheListeningKeyWasLost()
+    {
+        OptionsFixture f; QVERIFY(f.isValid());
+        Page p(f);
+        auto *why = p.page.findChild<QLabel *>("lblListeningKey");
+        QCOMPARE(why->text(), ListeningKey::Unavailable());
+        // The desktop's answer comes after the page applied the key.
+        const QString refused = "The listening key could not be set up. The desktop's shortcut dialog was cancelled.";
+        Q_EMIT f.agent()->ListeningKeyFailed(refused);
+        QCOMPARE(why->text(), refused);
     }
     void listenAllTheTime_data()
     {

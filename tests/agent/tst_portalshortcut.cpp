@@ -1,0 +1,238 @@
+// The listening key in a Wayland session: the desktop portal's global shortcut, against
+// python3-dbusmock's fake portal (portal_template.py) on a session bus of the test's own.
+#include "ListeningKey.h"
+#include "PortalShortcut.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusArgument>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusServiceWatcher>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTest>
+#include <csignal>
+#include <sys/prctl.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+const QString kPath = u"/org/freedesktop/portal/desktop"_s;
+const QString kTray = u" Use \"Listen\" in the tray menu."_s;
+const QString kViaPortal =
+    QStringLiteral("A listening key is not available in this session (Wayland gives a program a key only through "
+                   "the desktop portal, and ");
+
+QDBusMessage mockCall(const QString &method, const QVariantList &args = {})
+{
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(PortalShortcut::Service, kPath, u"org.freedesktop.DBus.Mock"_s, method);
+    call.setArguments(args);
+    return QDBusConnection::sessionBus().call(call);
+}
+
+void press(const QString &id, bool down)
+{
+    const QDBusMessage reply = mockCall(u"Press"_s, {id, down});
+    QVERIFY2(reply.type() == QDBusMessage::ReplyMessage, qPrintable(reply.errorMessage()));
+}
+
+void stop(QProcess &p)
+{
+    if (p.state() == QProcess::NotRunning)
+        return;
+    p.terminate();
+    if (!p.waitForFinished(5000))
+        p.kill();
+    p.waitForFinished(5000);
+}
+}
+
+/// Hears the portal's Deactivated itself: once it did, every signal the portal sent before that
+/// one has reached its receivers here too (QtDBus delivers a connection's signals in order).
+class SeenByTheTest : public QObject
+{
+    Q_OBJECT
+public:
+    SeenByTheTest()
+    {
+        const QString shortcuts = u"org.freedesktop.portal.GlobalShortcuts"_s;
+        QDBusConnection::sessionBus().connect(PortalShortcut::Service, kPath, shortcuts, u"Deactivated"_s, this,
+                                              SIGNAL(deactivated()));
+    }
+Q_SIGNALS:
+    void deactivated();
+};
+
+class TestPortalShortcut : public QObject
+{
+    Q_OBJECT
+    QProcess m_bus;
+    QProcess m_portal;
+
+    /// The fake portal with `parameters` (JSON for the template) in place of any earlier one.
+    bool startPortal(const QByteArray &parameters = "{}")
+    {
+        stopPortal();
+        QDBusServiceWatcher watcher(PortalShortcut::Service, QDBusConnection::sessionBus(),
+                                    QDBusServiceWatcher::WatchForRegistration);
+        QSignalSpy registered(&watcher, &QDBusServiceWatcher::serviceRegistered);
+        m_portal.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+        m_portal.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_portal.start(u"/usr/bin/python3"_s,
+                       {u"-m"_s, u"dbusmock"_s, u"--template"_s,
+                        qEnvironmentVariable("MURMELO_SOURCE_DIR") + u"/tests/agent/portal_template.py"_s,
+                        u"-p"_s, QString::fromLatin1(parameters)});
+        return m_portal.waitForStarted(10000) && (registered.count() > 0 || registered.wait(20000));
+    }
+    void stopPortal()
+    {
+        QDBusServiceWatcher watcher(PortalShortcut::Service, QDBusConnection::sessionBus(),
+                                    QDBusServiceWatcher::WatchForUnregistration);
+        QSignalSpy gone(&watcher, &QDBusServiceWatcher::serviceUnregistered);
+        stop(m_portal);
+        if (QDBusConnection::sessionBus().interface()->isServiceRegistered(PortalShortcut::Service))
+            QVERIFY(gone.wait(10000));
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        m_bus.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+        m_bus.start(u"dbus-daemon"_s,
+                    {u"--session"_s, u"--nofork"_s, u"--print-address=1"_s});
+        QVERIFY2(m_bus.waitForStarted(10000) && m_bus.waitForReadyRead(10000), "dbus-daemon is missing");
+        qputenv("DBUS_SESSION_BUS_ADDRESS", m_bus.readLine().trimmed());
+        QVERIFY(QDBusConnection::sessionBus().isConnected());
+        QVERIFY2(startPortal(), "python3-dbusmock is missing");
+    }
+    void cleanupTestCase()
+    {
+        stop(m_portal);
+        stop(m_bus);
+    }
+
+    void heldShortcutIsReportedOncePerHold()
+    {
+        QVERIFY(startPortal());
+        QCOMPARE(ListeningKey::Unavailable(), QString());
+        ListeningKey key;
+        QVERIFY2(key.setKey(u"Pause"_s), qPrintable(key.error()));
+        auto *portal = key.findChild<PortalShortcut *>();
+        QVERIFY(portal);
+        QSignalSpy bound(portal, &PortalShortcut::bound);
+        QVERIFY(bound.wait(10000));
+        const auto asked = qdbus_cast<QVariantMap>(mockCall(u"LastBind"_s).arguments().value(0));
+        QCOMPARE(asked.value(u"description"_s).toString(), u"Hold to talk to the character"_s);
+        QCOMPARE(asked.value(u"preferred_trigger"_s).toString(), u"Pause"_s);
+
+        QSignalSpy pressed(&key, &ListeningKey::pressed);
+        QSignalSpy released(&key, &ListeningKey::released);
+        SeenByTheTest seen;
+        QSignalSpy deactivated(&seen, &SeenByTheTest::deactivated);
+        // Another shortcut of the session is not ours, neither alone nor while ours is held.
+        press(u"other"_s, true);
+        press(u"other"_s, false);
+        QVERIFY(deactivated.wait(5000));
+        QCOMPARE(pressed.count(), 0);
+        press(u"listen"_s, true);
+        press(u"listen"_s, true);   // the same hold
+        press(u"other"_s, true);
+        press(u"other"_s, false);
+        QVERIFY(deactivated.wait(5000));
+        QCOMPARE(pressed.count(), 1);
+        QCOMPARE(released.count(), 0);
+        press(u"listen"_s, false);
+        QVERIFY(released.wait(5000));
+        QCOMPARE(pressed.count(), 1);
+        QCOMPARE(released.count(), 1);
+
+        // Giving the key up while it is held lets go of it.
+        press(u"listen"_s, true);
+        QVERIFY(pressed.wait(5000));
+        QVERIFY(key.setKey(QString()));
+        QCOMPARE(released.count(), 2);
+    }
+
+    void portalThatCannotGiveAKey_data()
+    {
+        QTest::addColumn<QByteArray>("parameters");   // empty: no portal at all
+        QTest::addColumn<QString>("why");
+        QTest::newRow("no-portal") << QByteArray() << u"no portal is running"_s;
+        QTest::newRow("no-global-shortcuts") << QByteArray(R"({"global_shortcuts": false})")
+                                             << u"this desktop's portal offers no global shortcuts"_s;
+    }
+    void portalThatCannotGiveAKey()
+    {
+        QFETCH(QByteArray, parameters);
+        QFETCH(QString, why);
+        if (parameters.isEmpty())
+            stopPortal();
+        else
+            QVERIFY(startPortal(parameters));
+        const QString expected = kViaPortal + why + u")."_s + kTray;
+        QCOMPARE(ListeningKey::Unavailable(), expected);
+        ListeningKey key;
+        QVERIFY(!key.setKey(u"Scroll_Lock"_s));
+        QCOMPARE(key.error(), expected);
+    }
+
+    void refusedBindSaysWhy_data()
+    {
+        QTest::addColumn<QByteArray>("parameters");
+        QTest::addColumn<QString>("why");
+        QTest::newRow("dialog-cancelled") << QByteArray(R"({"bind_response": 1})")
+                                          << u"The desktop's shortcut dialog was cancelled."_s;
+        QTest::newRow("ended-otherwise") << QByteArray(R"({"bind_response": 2})")
+                                         << u"The desktop portal turned the shortcut down."_s;
+    }
+    void refusedBindSaysWhy()
+    {
+        QFETCH(QByteArray, parameters);
+        QFETCH(QString, why);
+        QVERIFY(startPortal(parameters));
+        ListeningKey key;
+        QSignalSpy failed(&key, &ListeningKey::failed);
+        QVERIFY(key.setKey(u"Scroll_Lock"_s));
+        QVERIFY(key.error().isEmpty());
+        QVERIFY(failed.wait(10000));
+        const QString expected = u"The listening key could not be set up. "_s + why
+                                 + u" Choose the key again to retry, or use \"Listen\" in the tray menu."_s;
+        QCOMPARE(failed.value(0).value(0).toString(), expected);
+        QCOMPARE(key.error(), expected);
+        // Choosing it again asks again.
+        QVERIFY(key.setKey(u"Scroll_Lock"_s));
+        QVERIFY(failed.wait(10000));
+        QCOMPARE(failed.count(), 2);
+    }
+
+    void silentPortalIsGivenUpOn()
+    {
+        QVERIFY(startPortal(R"({"answer": false})"));
+        PortalShortcut portal(QDBusConnection::sessionBus());
+        portal.setTimeout(300);
+        QSignalSpy failed(&portal, &PortalShortcut::failed);
+        QSignalSpy bound(&portal, &PortalShortcut::bound);
+        portal.bind(u"F9"_s);
+        QVERIFY(failed.wait(10000));
+        QCOMPARE(portal.error(), u"The desktop portal did not answer."_s);
+        QCOMPARE(bound.count(), 0);
+
+        // A portal that does not even answer the question whether it offers shortcuts.
+        ::kill(m_portal.processId(), SIGSTOP);
+        const PortalShortcut::Offer offer = PortalShortcut::Probe(QDBusConnection::sessionBus(), 300);
+        ::kill(m_portal.processId(), SIGCONT);
+        QCOMPARE(offer, PortalShortcut::Offer::NoAnswer);
+    }
+};
+
+int main(int argc, char **argv)
+{
+    qputenv("WAYLAND_DISPLAY", "wayland-murmelo-test");
+    QCoreApplication app(argc, argv);
+    TestPortalShortcut test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_portalshortcut.moc"
