@@ -41,6 +41,23 @@ QVariantMap state(qint64 validity, qint64 highest)
 {
     return {{QStringLiteral("UidValidity"), validity}, {QStringLiteral("HighestUid"), highest}};
 }
+
+QList<int> range(int from, int to)
+{
+    QList<int> out;
+    for (int n = from; n <= to; ++n)
+        out << n;
+    return out;
+}
+
+/// "UID FETCH" of these UIDs, comma-separated as the receiver names them.
+QByteArray uidFetch(const QList<int> &uids)
+{
+    QByteArrayList list;
+    for (int uid : uids)
+        list << QByteArray::number(uid);
+    return "UID FETCH " + list.join(',') + ' ' + kFetchItems;
+}
 }
 
 class TestCImapReceiver : public QObject
@@ -60,6 +77,7 @@ private Q_SLOTS:
         m_server = std::make_unique<FakeImapServer>();
         m_server->setCredentials("bob", "secret");
         QVERIFY(m_server->listen());
+        m_idling = std::make_unique<QSignalSpy>(m_server.get(), &FakeImapServer::idling);
         m_account = TestAccounts::mailbox(m_server->host(), m_server->port(), QStringLiteral("bob"),
                                           QStringLiteral("secret"), QStringLiteral("IMAP"));
         m_received = DataBag();
@@ -75,6 +93,7 @@ private Q_SLOTS:
         m_cancel->Signal();
         QVERIFY(ThreadRunner::WaitForAll(20000));
         m_run.reset();
+        m_idling.reset();
         m_server.reset();
         m_home.reset();
     }
@@ -99,7 +118,7 @@ private Q_SLOTS:
         QTest::newRow("first-check-takes-the-newest-30")
             << 40 << QVariantMap() << QStringList() << 0u
             << QList<QByteArray>{kAuth, "EXAMINE INBOX", "FETCH 11:40 " + kFetchItems, "LOGOUT"}
-            << [] { QList<int> l; for (int n = 11; n <= 40; ++n) l << n; return l; }() << qint64(40);
+            << range(11, 40) << qint64(40);
         QTest::newRow("first-check-skips-stored-identities")
             << 3 << QVariantMap() << QStringList{idOf(1), idOf(3)} << 0u
             << QList<QByteArray>{kAuth, "EXAMINE INBOX", "FETCH 1:3 " + kFetchItems, "LOGOUT"} << QList<int>{2}
@@ -109,27 +128,23 @@ private Q_SLOTS:
             << QList<int>{} << qint64(-1);
         QTest::newRow("new-above-the-highest-uid")
             << 5 << state(1000, 3) << QStringList() << 0u
-            << QList<QByteArray>{kAuth, "EXAMINE INBOX", "UID SEARCH UID 4:*", "UID FETCH 4,5 " + kFetchItems, "LOGOUT"}
+            << QList<QByteArray>{kAuth, "EXAMINE INBOX", "UID SEARCH UID 4:*", uidFetch({4, 5}), "LOGOUT"}
             << QList<int>{4, 5} << qint64(5);
         QTest::newRow("uidnext-missing-searches-and-finds-nothing")
             << 3 << state(1000, 3) << QStringList() << 0u
             << QList<QByteArray>{kAuth, "EXAMINE INBOX", "UID SEARCH UID 4:*", "LOGOUT"} << QList<int>{} << qint64(-1);
         QTest::newRow("many-new-take-the-newest-30")
             << 50 << state(1000, 5) << QStringList() << 0u
-            << QList<QByteArray>{kAuth, "EXAMINE INBOX", "UID SEARCH UID 6:*",
-                                 "UID FETCH 21,22,23,24,25,26,27,28,29,30,31,32,33,34,35,36,37,38,39,40,41,42,43,44,45,46,"
-                                 "47,48,49,50 " + kFetchItems, "LOGOUT"}
-            << [] { QList<int> l; for (int n = 21; n <= 50; ++n) l << n; return l; }() << qint64(50);
+            << QList<QByteArray>{kAuth, "EXAMINE INBOX", "UID SEARCH UID 6:*", uidFetch(range(21, 50)), "LOGOUT"}
+            << range(21, 50) << qint64(50);
         QTest::newRow("first-check-of-5000")
             << 5000 << QVariantMap() << QStringList() << 0u
             << QList<QByteArray>{kAuth, "EXAMINE INBOX", "FETCH 4971:5000 " + kFetchItems, "LOGOUT"}
-            << [] { QList<int> l; for (int n = 4971; n <= 5000; ++n) l << n; return l; }() << qint64(5000);
+            << range(4971, 5000) << qint64(5000);
         QTest::newRow("5000-new-search-takes-the-newest-30")
             << 5000 << state(1000, 0) << QStringList() << 0u
-            << QList<QByteArray>{kAuth, "EXAMINE INBOX", "UID SEARCH UID 1:*",
-                                 "UID FETCH " + [] { QByteArrayList l; for (int n = 4971; n <= 5000; ++n) l << QByteArray::number(n); return l.join(','); }()
-                                     + ' ' + kFetchItems, "LOGOUT"}
-            << [] { QList<int> l; for (int n = 4971; n <= 5000; ++n) l << n; return l; }() << qint64(5000);
+            << QList<QByteArray>{kAuth, "EXAMINE INBOX", "UID SEARCH UID 1:*", uidFetch(range(4971, 5000)), "LOGOUT"}
+            << range(4971, 5000) << qint64(5000);
         // A rebuilt index: the remembered UIDs mean nothing; stored mail is not announced again.
         QTest::newRow("uidvalidity-changed")
             << 4 << state(999, 3) << QStringList{idOf(1), idOf(2), idOf(3)} << 101u
@@ -332,11 +347,7 @@ private Q_SLOTS:
     void pushAnnouncesMailDeliveredWhileIdling()
     {
         m_server->addMessage(mail(1));
-        QSignalSpy idling(m_server.get(), &FakeImapServer::idling);
-        DataBag extra;
-        extra.Add(true, QStringLiteral("Push"));
-        start(extra, false);
-        QVERIFY(idling.wait(10000));
+        startPush();
         QCOMPARE(m_run->modes, QList<bool>{true});
         QCOMPARE(m_run->arrived.size(), 1);
         const int before = int(m_run->order.size());
@@ -364,9 +375,7 @@ private Q_SLOTS:
                 m_server->addMessage(mail(4));
         });
         m_server->setInjectDuringFetch("* 4 EXISTS\r\n");
-        DataBag extra;
-        extra.Add(true, QStringLiteral("Push"));
-        start(extra, false);
+        startPush({}, false);
         QTRY_COMPARE_WITH_TIMEOUT(m_run->arrived.size(), 4, 10000);
         QCOMPARE(m_run->arrived.last().text(QStringLiteral("POP3Id")), idOf(4));
         QCOMPARE(m_server->commands().at(3), "UID FETCH 4:* " + kFetchItems);
@@ -376,9 +385,7 @@ private Q_SLOTS:
     {
         m_server->setCapabilities("IMAP4rev1 AUTH=PLAIN SASL-IR");
         m_server->addMessage(mail(1));
-        DataBag extra;
-        extra.Add(true, QStringLiteral("Push"));
-        start(extra, false);
+        startPush({}, false);
         QTRY_COMPARE_WITH_TIMEOUT(m_run->modes, QList<bool>{false}, 10000);
         QVERIFY(ThreadRunner::WaitForAll(5000));
         QCOMPARE(m_run->arrived.size(), 1);
@@ -389,14 +396,11 @@ private Q_SLOTS:
     void idleIsRenewed()
     {
         DataBag extra;
-        extra.Add(true, QStringLiteral("Push"));
         extra.Add(300, QStringLiteral("IdleRenewMs"));
-        QSignalSpy idling(m_server.get(), &FakeImapServer::idling);
-        start(extra, false);
-        QTRY_VERIFY_WITH_TIMEOUT(idling.size() >= 3, 10000);
+        startPush(extra, false);
+        QTRY_VERIFY_WITH_TIMEOUT(m_idling->size() >= 3, 10000);
         // Each renewal is DONE and a new IDLE on the same connection, with nothing else between.
-        const QList<QByteArray> c = m_server->commands();
-        QCOMPARE(c.mid(2, 5), (QList<QByteArray>{"IDLE", "DONE", "IDLE", "DONE", "IDLE"}));
+        QCOMPARE(m_server->commands().mid(2, 5), (QList<QByteArray>{"IDLE", "DONE", "IDLE", "DONE", "IDLE"}));
         QCOMPARE(m_server->connectionCount(), 1);
         QVERIFY(m_run->arrived.isEmpty());
     }
@@ -405,11 +409,8 @@ private Q_SLOTS:
     {
         m_server->addMessage(mail(1));
         DataBag extra;
-        extra.Add(true, QStringLiteral("Push"));
         extra.Add(50, QStringLiteral("RetryFirstMs"));
-        QSignalSpy idling(m_server.get(), &FakeImapServer::idling);
-        start(extra, false);
-        QVERIFY(idling.wait(10000));
+        startPush(extra);
         m_server->dropAll();
         // Mail that arrives while the connection is down is announced once it is back.
         m_server->addMessage(mail(2));
@@ -422,13 +423,9 @@ private Q_SLOTS:
 
     void wakeChecksOnTheOpenConnection()
     {
-        DataBag extra;
-        extra.Add(true, QStringLiteral("Push"));
-        QSignalSpy idling(m_server.get(), &FakeImapServer::idling);
-        start(extra, false);
-        QVERIFY(idling.wait(10000));
+        startPush();
         m_wake->Signal();
-        QVERIFY(idling.wait(10000));
+        QVERIFY(m_idling->wait(10000));
         QCOMPARE(m_server->connectionCount(), 1);
         QCOMPARE(m_server->commands().mid(2, 4), (QList<QByteArray>{"IDLE", "DONE", "UID SEARCH UID 1:*", "IDLE"}));
         QVERIFY(!m_wake->IsSignalled());
@@ -436,11 +433,7 @@ private Q_SLOTS:
 
     void stopEndsIdleCleanlyWithinOneSecond()
     {
-        DataBag extra;
-        extra.Add(true, QStringLiteral("Push"));
-        QSignalSpy idling(m_server.get(), &FakeImapServer::idling);
-        start(extra, false);
-        QVERIFY(idling.wait(10000));
+        startPush();
         QElapsedTimer clock;
         clock.start();
         m_cancel->Signal();
@@ -453,9 +446,18 @@ private Q_SLOTS:
 private:
     /// Starts the receiver; with `wait` also waits for its end message.
     void start(const DataBag &extra = {}, bool wait = true);
+    /// Starts the receiver with push on; with `idle` waits until it idles.
+    void startPush(DataBag extra = {}, bool idle = true)
+    {
+        extra.Add(true, QStringLiteral("Push"));
+        start(extra, false);
+        if (idle)
+            QVERIFY(m_idling->wait(10000));
+    }
 
     std::unique_ptr<TestHome> m_home;
     std::unique_ptr<FakeImapServer> m_server;
+    std::unique_ptr<QSignalSpy> m_idling;
     std::unique_ptr<ReceiverRun> m_run;
     Record m_account;
     DataBag m_received;
