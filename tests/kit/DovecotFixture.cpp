@@ -82,8 +82,7 @@ bool DovecotFixture::handToMailUser(const QString &path) const
 
 bool DovecotFixture::start(QString *whyNot)
 {
-    const QString dovecot = findDovecot();
-    if (dovecot.isEmpty())
+    if (findDovecot().isEmpty())
         return failWith(whyNot, QStringLiteral("dovecot is not installed (package dovecot-pop3d)"));
 
     m_dir = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/murmelo-dovecot-XXXXXX"));
@@ -122,26 +121,34 @@ bool DovecotFixture::start(QString *whyNot)
     if (!writeConfig(whyNot))
         return false;
 
-    // In the foreground the master stays our child: its pid is known and it cannot outlive us
-    // unnoticed. It writes master.pid once its listeners are bound.
-    m_process = std::make_unique<QProcess>();
-    m_process->setProcessChannelMode(QProcess::MergedChannels);
-    // If the test dies without stop(), the server goes with it instead of lingering.
-    m_process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    m_process->start(dovecot, {QStringLiteral("-F"), QStringLiteral("-c"), configPath()});
-    if (!m_process->waitForStarted(10000))
-        return failWith(whyNot, QStringLiteral("dovecot cannot be run: %1").arg(m_process->errorString()));
-    m_masterPid = m_process->processId();
-    if (!waitForPidFile(*m_process, m_dir->filePath(QStringLiteral("run")), 30000)) {
-        const QString output = QString::fromLocal8Bit(m_process->readAll()).trimmed();
+    m_process = startMaster(configPath(), m_dir->filePath(QStringLiteral("run")), whyNot);
+    if (!m_process) {
+        if (whyNot)
+            *whyNot += QLatin1Char(' ') + logText();
         stop();
-        return failWith(whyNot, QStringLiteral("dovecot did not start: %1 %2").arg(output, logText()));
+        return false;
     }
     return true;
 }
 
-bool DovecotFixture::waitForPidFile(QProcess &process, const QString &runDir, int ms)
+std::unique_ptr<QProcess> DovecotFixture::startMaster(const QString &config, const QString &runDir, QString *whyNot)
 {
+    const QString dovecot = findDovecot();
+    if (dovecot.isEmpty()) {
+        failWith(whyNot, QStringLiteral("dovecot is not installed (package dovecot-pop3d)"));
+        return nullptr;
+    }
+    // In the foreground the master stays our child: it cannot outlive us unnoticed. It writes
+    // master.pid once its listeners are bound.
+    auto process = std::make_unique<QProcess>();
+    process->setProcessChannelMode(QProcess::MergedChannels);
+    // If the test dies without stop(), the server goes with it instead of lingering.
+    process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    process->start(dovecot, {QStringLiteral("-F"), QStringLiteral("-c"), config});
+    if (!process->waitForStarted(10000)) {
+        failWith(whyNot, QStringLiteral("dovecot cannot be run: %1").arg(process->errorString()));
+        return nullptr;
+    }
     const QString pidPath = runDir + QStringLiteral("/master.pid");
     QEventLoop loop;
     QFileSystemWatcher watcher({runDir});
@@ -151,12 +158,29 @@ bool DovecotFixture::waitForPidFile(QProcess &process, const QString &runDir, in
         if (QFile::exists(pidPath))
             loop.quit();
     });
-    QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
+    QObject::connect(process.get(), &QProcess::finished, &loop, &QEventLoop::quit);
     QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
-    limit.start(ms);
-    if (!QFile::exists(pidPath) && process.state() == QProcess::Running)
+    limit.start(30000);
+    if (!QFile::exists(pidPath) && process->state() == QProcess::Running)
         loop.exec();
-    return QFile::exists(pidPath) && process.state() == QProcess::Running;
+    if (!QFile::exists(pidPath) || process->state() != QProcess::Running) {
+        failWith(whyNot, QStringLiteral("dovecot did not start: %1").arg(QString::fromLocal8Bit(process->readAll()).trimmed()));
+        stopMaster(process);
+        return nullptr;
+    }
+    return process;
+}
+
+void DovecotFixture::stopMaster(std::unique_ptr<QProcess> &process)
+{
+    if (process && process->state() != QProcess::NotRunning) {
+        process->terminate();
+        if (!process->waitForFinished(15000)) {
+            process->kill();
+            process->waitForFinished(5000);
+        }
+    }
+    process.reset();
 }
 
 bool DovecotFixture::writeConfig(QString *whyNot)
@@ -277,17 +301,7 @@ QByteArray DovecotFixture::doveadm(const QStringList &arguments, bool *ok) const
 
 void DovecotFixture::stop()
 {
-    if (m_process) {
-        if (m_process->state() != QProcess::NotRunning) {
-            m_process->terminate();
-            if (!m_process->waitForFinished(15000)) {
-                m_process->kill();
-                m_process->waitForFinished(5000);
-            }
-        }
-        m_process.reset();
-    }
-    m_masterPid = 0;
+    stopMaster(m_process);
     m_dir.reset();
 }
 

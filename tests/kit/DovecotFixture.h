@@ -55,17 +55,22 @@ public:
     QString configPath() const;
     /// The server's log so far (for failure messages).
     QString logText() const;
-    /// Waits, without polling, until the Dovecot master `process` has written its pid file
-    /// into `runDir`; false when it exits first or `ms` pass.
-    static bool waitForPidFile(QProcess &process, const QString &runDir, int ms);
+    /// Starts a Dovecot master in the foreground with `config` (it stays our child and dies with
+    /// us) and waits, without polling, for its pid file in `runDir`: null with `whyNot` filled
+    /// when it cannot run or exits first.
+    static std::unique_ptr<QProcess> startMaster(const QString &config, const QString &runDir, QString *whyNot);
+    /// Stops a master that startMaster() gave and waits for its end.
+    static void stopMaster(std::unique_ptr<QProcess> &process);
+
+    /// A loopback port that was free a moment ago: nobody listens there until someone binds it.
+    static quint16 freePort();
 
 private:
-    static quint16 freePort();
     bool writeConfig(QString *whyNot);
     bool handToMailUser(const QString &path) const;
 
     std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<QProcess> m_process; // the master, in the foreground
+    std::unique_ptr<QProcess> m_process; // the master
     QString m_certFile;
     QString m_keyFile;
     quint16 m_port = 0;
@@ -73,7 +78,6 @@ private:
     bool m_imap = false;
     quint16 m_imapPort = 0;
     quint16 m_imapTlsPort = 0;
-    qint64 m_masterPid = 0;
     int m_mailUid = -1;
     int m_mailGid = -1;
     int m_nextMessage = 0;

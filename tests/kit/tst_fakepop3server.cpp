@@ -77,17 +77,6 @@ private Q_SLOTS:
         QCOMPARE(m_server->countOf("user"), 1);
     }
 
-    void neverGreet()
-    {
-        m_server->setNeverGreet(true);
-        QTcpSocket client;
-        QSignalSpy connected(&client, &QTcpSocket::connected);
-        client.connectToHost(QHostAddress::LocalHost, m_server->port());
-        QVERIFY(connected.wait(5000));
-        QSignalSpy data(&client, &QTcpSocket::readyRead);
-        QVERIFY(!data.wait(300));
-    }
-
 private:
     /// Sends `line` and reads until `done` says the reply is whole.
     QByteArray exchange(const QByteArray &line, bool multiLine);

@@ -10,10 +10,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QTcpServer>
 #include <memory>
-#include <sys/prctl.h>
-#include <csignal>
 
 class OAuthDovecot
 {
@@ -57,8 +54,8 @@ public:
         if (!original.open(QIODevice::ReadOnly))
             return fail(whyNot, QStringLiteral("cannot read the kit's configuration"));
         QString conf = QString::fromUtf8(original.readAll());
-        m_pop3Port = freePort();
-        m_imapPort = freePort();
+        m_pop3Port = DovecotFixture::freePort();
+        m_imapPort = DovecotFixture::freePort();
         conf.replace(QStringLiteral("port = %1\n").arg(m_base.port()), QStringLiteral("port = %1\n").arg(m_pop3Port));
         conf.replace(QStringLiteral("port = %1\n").arg(m_base.imapPort()), QStringLiteral("port = %1\n").arg(m_imapPort));
         conf.replace(QStringLiteral("base_dir = %1/run\n").arg(dir), QStringLiteral("base_dir = %1/run-oauth\n").arg(dir));
@@ -87,28 +84,13 @@ public:
             return fail(whyNot, QStringLiteral("cannot write the configuration"));
         out.close();
 
-        m_process = std::make_unique<QProcess>();
-        m_process->setProcessChannelMode(QProcess::MergedChannels);
-        m_process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-        m_process->start(QStringLiteral("/usr/sbin/dovecot"), {QStringLiteral("-F"), QStringLiteral("-c"), m_configPath});
-        if (!m_process->waitForStarted(10000))
-            return fail(whyNot, QStringLiteral("dovecot cannot be run"));
-        if (!DovecotFixture::waitForPidFile(*m_process, dir + QStringLiteral("/run-oauth"), 30000))
-            return fail(whyNot, QStringLiteral("dovecot with oauth2 did not start: %1 %2")
-                                    .arg(QString::fromLocal8Bit(m_process->readAll()), m_base.logText()));
-        return true;
+        m_process = DovecotFixture::startMaster(m_configPath, dir + QStringLiteral("/run-oauth"), whyNot);
+        return m_process != nullptr;
     }
 
     void stop()
     {
-        if (m_process && m_process->state() != QProcess::NotRunning) {
-            m_process->terminate();
-            if (!m_process->waitForFinished(15000)) {
-                m_process->kill();
-                m_process->waitForFinished(5000);
-            }
-        }
-        m_process.reset();
+        DovecotFixture::stopMaster(m_process);
         m_base.stop();
     }
 
@@ -126,11 +108,6 @@ private:
         if (whyNot)
             *whyNot = why;
         return false;
-    }
-    static quint16 freePort()
-    {
-        QTcpServer probe;
-        return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
     }
 
     DovecotFixture m_base;

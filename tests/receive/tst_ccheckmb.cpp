@@ -1,7 +1,6 @@
 #include "DovecotFixture.h"
 #include "FakePop3Server.h"
 #include "ScriptedHttpServer.h"
-#include "TestCertificates.h"
 #include "TestHome.h"
 #include "receive/CArriveShell.h"
 #include "receive/CCheckMB.h"
@@ -9,13 +8,10 @@
 #include "trellis/MetaTypes.h"
 #include "trellis/Paths.h"
 #include <QElapsedTimer>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMutex>
-#include <QSslCertificate>
-#include <QSslSocket>
 #include <QTest>
 #include <QTimer>
 
@@ -50,14 +46,6 @@ private:
     QStringList m_entries;
 };
 
-quint16 closedPort()
-{
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    return probe.serverPort();
-}
-
 /// Shells for every mode, all plain: stands in for the TLS shell so the probe order and
 /// the STLS choice can be seen without certificates.
 std::unique_ptr<CArriveShell> everyModeShell(const QString &) { return std::make_unique<CArriveShell>(); }
@@ -68,7 +56,8 @@ std::unique_ptr<CArriveShell> plainOnlyShell(const QString &security)
 }
 }
 
-/// The account checker against the fake POP3 server, Dovecot and a scripted HTTPMail server;
+/// The account checker against the fake POP3 server and a scripted HTTPMail server (over TLS
+/// against Dovecot in tst_tls);
 /// every host name goes through the test's resolver, never the real network.
 class TestCCheckMB : public QObject
 {
@@ -115,27 +104,6 @@ private Q_SLOTS:
         m_http.reset();
         m_log.reset();
         m_home.reset();
-    }
-
-    void pop3Login_data()
-    {
-        QTest::addColumn<QString>("password");
-        QTest::addColumn<QString>("reason"); // empty: accepted
-        QTest::newRow("accepted") << "secret" << QString();
-        QTest::newRow("rejected-password-with-server-reason") << "wrong" << QStringLiteral("[AUTH] Authentication failed.");
-    }
-
-    void pop3Login()
-    {
-        QFETCH(QString, password);
-        QFETCH(QString, reason);
-        CCheckMB checker;
-        checker.Init(m_log);
-        QString why = QStringLiteral("stale");
-        QCOMPARE(checker.CheckMB(m_pop->host(), QStringLiteral("bob"), password, m_pop->port(), &why, QStringLiteral("None")),
-                 reason.isEmpty());
-        QCOMPARE(why, reason);
-        QTRY_COMPARE(m_pop->commands(), (QList<QByteArray>{"USER bob", "PASS " + password.toUtf8(), "QUIT"}));
     }
 
     void slowServerIsBounded_data()
@@ -213,75 +181,6 @@ private Q_SLOTS:
         QCOMPARE(m_pop->connectionCount(), 1);
     }
 
-    void dovecotLogin()
-    {
-        QString whyNot;
-        if (!dovecot(&whyNot))
-            QSKIP(qPrintable(QStringLiteral("Dovecot cannot start: ") + whyNot));
-        const DovecotFixture &dovecot = *m_dovecot;
-        CCheckMB checker;
-        checker.Init(m_log);
-        QString why = QStringLiteral("stale");
-        QVERIFY2(checker.CheckMB(dovecot.host(), dovecot.user(), dovecot.password(), dovecot.port(), &why,
-                                 QStringLiteral("None")),
-                 qPrintable(why + dovecot.logText()));
-        QCOMPARE(why, QString());
-        QVERIFY(!checker.CheckMB(dovecot.host(), dovecot.user(), QStringLiteral("not-the-password"), dovecot.port(), &why,
-                                 QStringLiteral("None")));
-        QVERIFY2(why.contains(QStringLiteral("Authentication failed")), qPrintable(why));
-        QVERIFY(!checker.CheckMB(dovecot.host(), QStringLiteral("nobody-here"), dovecot.password(), dovecot.port(), &why,
-                                 QStringLiteral("None")));
-        QVERIFY(!why.isEmpty());
-    }
-
-    void dovecotOverTls_data()
-    {
-        QTest::addColumn<QString>("security");
-        QTest::addColumn<bool>("trustTestCa");
-        QTest::addColumn<bool>("expected");
-        QTest::newRow("tls-trusted-through-test-ca") << QStringLiteral("TLS") << true << true;
-        QTest::newRow("starttls-trusted-through-test-ca") << QStringLiteral("STARTTLS") << true << true;
-        QTest::newRow("tls-certificate-unknown-to-system-store") << QStringLiteral("TLS") << false << false;
-        QTest::newRow("starttls-certificate-unknown-to-system-store") << QStringLiteral("STARTTLS") << false << false;
-    }
-
-    void dovecotOverTls()
-    {
-        QFETCH(QString, security);
-        QFETCH(bool, trustTestCa);
-        QFETCH(bool, expected);
-        if (!QSslSocket::supportsSsl())
-            QSKIP("No TLS support in this Qt");
-        QString whyNot;
-        if (!dovecot(&whyNot))
-            QSKIP(qPrintable(QStringLiteral("Dovecot cannot start: ") + whyNot));
-        const DovecotFixture &dovecot = *m_dovecot;
-        const TestCertificates &certs = m_certs;
-        CCheckMB checker;
-        checker.Init(m_log);
-        if (trustTestCa) {
-            // The real shells of the checker, trusting the test's CA besides the system's.
-            const QList<QSslCertificate> ca = QSslCertificate::fromPath(certs.caCert());
-            checker.setShellFactory([ca](const QString &mode) {
-                std::unique_ptr<CArriveShell> shell = CCheckMB::DefaultShell(mode);
-                shell->setExtraCaCertificates(ca);
-                return shell;
-            });
-        }
-        const int port = security == QLatin1String("TLS") ? dovecot.tlsPort() : dovecot.port();
-        const qsizetype logBefore = dovecot.logText().size();
-        QString why = QStringLiteral("stale");
-        QCOMPARE(checker.CheckMB(dovecot.host(), dovecot.user(), dovecot.password(), port, &why, security), expected);
-        if (expected) {
-            QCOMPARE(why, QString());
-        } else {
-            QVERIFY2(why.contains(QStringLiteral("certificate"), Qt::CaseInsensitive), qPrintable(why));
-            // Refused before the login: Dovecot saw no user name.
-            const QString log = dovecot.logText().mid(logBefore);
-            QVERIFY2(!log.contains(dovecot.user() + QStringLiteral(">")), qPrintable(log));
-        }
-    }
-
     void httpMailPathForEndpointHost_data()
     {
         QTest::addColumn<Response>("response");
@@ -317,7 +216,7 @@ private Q_SLOTS:
         if (!serverThere) {
             writeConfig(QJsonObject{{"httpmail", QJsonObject{{"hotmailDomain", "hotmail.com"},
                                                              {"hotmailEndpoint", QStringLiteral("http://%1:%2/x")
-                                                                                     .arg(kHttpHost).arg(closedPort())}}}});
+                                                                                     .arg(kHttpHost).arg(DovecotFixture::freePort())}}}});
         }
         CCheckMB checker;
         checker.Init(m_log);
@@ -342,13 +241,20 @@ private Q_SLOTS:
         QTest::addColumn<QString>("address");  // the account's e-mail address
         QTest::addColumn<bool>("autodetect");  // the server from FindServer, else the POP3 fake named directly
         QTest::addColumn<QString>("logon");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("reason");   // empty: accepted
         QTest::addColumn<bool>("httpMail");    // the test goes to the HTTPMail endpoint
+        const QString pw = QStringLiteral("secret");
+        QTest::newRow("pop3-accepted") << "bob@example.org" << false << "bob" << pw << QString() << false;
+        QTest::newRow("pop3-rejected-password-with-server-reason")
+            << "bob@example.org" << false << "bob" << "wrong" << "[AUTH] Authentication failed." << false;
         // A Hotmail or MSN address on a POP3 host is tested over POP3 (the provider table's answer).
-        QTest::newRow("hotmail-address-autodetected-pop3-host") << "bob@hotmail.com" << true << "bob@hotmail.com" << false;
-        QTest::newRow("hotmail-address-on-pop3-host") << "bob@hotmail.com" << false << "Bob@HotMail.com" << false;
-        QTest::newRow("msn-address-on-pop3-host") << "bob@msn.com" << false << "bob@msn.com" << false;
+        QTest::newRow("hotmail-address-autodetected-pop3-host")
+            << "bob@hotmail.com" << true << "bob@hotmail.com" << pw << QString() << false;
+        QTest::newRow("hotmail-address-on-pop3-host") << "bob@hotmail.com" << false << "Bob@HotMail.com" << pw << QString() << false;
+        QTest::newRow("msn-address-on-pop3-host") << "bob@msn.com" << false << "bob@msn.com" << pw << QString() << false;
         // Only a domain without a table row gets the endpoint's host, and is tested there.
-        QTest::newRow("msn-address-autodetected-endpoint-host") << "bob@msn.com" << true << "bob@msn.com" << true;
+        QTest::newRow("msn-address-autodetected-endpoint-host") << "bob@msn.com" << true << "bob@msn.com" << pw << QString() << true;
     }
 
     void receiverChosenByServer()
@@ -356,6 +262,8 @@ private Q_SLOTS:
         QFETCH(QString, address);
         QFETCH(bool, autodetect);
         QFETCH(QString, logon);
+        QFETCH(QString, password);
+        QFETCH(QString, reason);
         QFETCH(bool, httpMail);
         m_pop->setCredentials(logon.toUtf8(), "secret");
         m_http->requireCredentials(logon.toUtf8(), "secret");
@@ -373,12 +281,12 @@ private Q_SLOTS:
             QCOMPARE(server.httpMail, httpMail);
         }
         QString why = QStringLiteral("stale");
-        QVERIFY2(checker.CheckMB(server.host, logon, QStringLiteral("secret"), server.port, &why, server.security),
-                 qPrintable(why));
+        QCOMPARE(checker.CheckMB(server.host, logon, password, server.port, &why, server.security), reason.isEmpty());
+        QCOMPARE(why, reason);
         QCOMPARE(m_http->requests().isEmpty(), !httpMail);
         QCOMPARE(m_pop->connectionCount() == 0, httpMail);
         if (!httpMail)
-            QTRY_COMPARE(m_pop->commands(), (QList<QByteArray>{"USER " + logon.toUtf8(), "PASS secret", "QUIT"}));
+            QTRY_COMPARE(m_pop->commands(), (QList<QByteArray>{"USER " + logon.toUtf8(), "PASS " + password.toUtf8(), "QUIT"}));
     }
 
     void knownDomainProbesNothing_data()
@@ -418,26 +326,17 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("capa"); // raw CAPA answer, empty: the fake's own
         QTest::addColumn<QStringList>("probes");
         QTest::addColumn<QString>("security");
+        const QStringList everyMode{"pop.murmelo.test:995", "pop.murmelo.test:110", "pop3.murmelo.test:995",
+                                    "pop3.murmelo.test:110", "mail.murmelo.test:995", "mail.murmelo.test:110"};
         QTest::newRow("plain-shell-only")
             << 1 << false << QByteArray()
             << QStringList{"pop.murmelo.test:110", "pop3.murmelo.test:110", "mail.murmelo.test:110"}
             << QStringLiteral("None");
-        QTest::newRow("tls-shells-probe-995-first")
-            << 2 << false << QByteArray()
-            << QStringList{"pop.murmelo.test:995", "pop.murmelo.test:110", "pop3.murmelo.test:995",
-                           "pop3.murmelo.test:110", "mail.murmelo.test:995", "mail.murmelo.test:110"}
-            << QStringLiteral("None");
-        QTest::newRow("stls-offered-on-110")
-            << 2 << false << QByteArray("+OK\r\nUSER\r\nSTLS\r\nTOP\r\n.\r\n")
-            << QStringList{"pop.murmelo.test:995", "pop.murmelo.test:110", "pop3.murmelo.test:995",
-                           "pop3.murmelo.test:110", "mail.murmelo.test:995", "mail.murmelo.test:110"}
-            << QStringLiteral("STARTTLS");
+        QTest::newRow("tls-shells-probe-995-first") << 2 << false << QByteArray() << everyMode << QStringLiteral("None");
+        QTest::newRow("stls-offered-on-110") << 2 << false << QByteArray("+OK\r\nUSER\r\nSTLS\r\nTOP\r\n.\r\n")
+                                             << everyMode << QStringLiteral("STARTTLS");
         // The real TLS shell meets a plain-text server on 995: the handshake fails, 110 follows.
-        QTest::newRow("real-tls-probe-meets-plain-server")
-            << 0 << true << QByteArray()
-            << QStringList{"pop.murmelo.test:995", "pop.murmelo.test:110", "pop3.murmelo.test:995",
-                           "pop3.murmelo.test:110", "mail.murmelo.test:995", "mail.murmelo.test:110"}
-            << QStringLiteral("None");
+        QTest::newRow("real-tls-probe-meets-plain-server") << 0 << true << QByteArray() << everyMode << QStringLiteral("None");
     }
 
     void unknownDomainWhereOnlyMailAnswers()
@@ -457,7 +356,7 @@ private Q_SLOTS:
             checker.setShellFactory(&everyModeShell);
         // mail.murmelo.test exists, but only its port 110 speaks POP3.
         useResolver(checker, {{QStringLiteral("mail.murmelo.test:110"), m_pop->port()},
-                              {QStringLiteral("mail.murmelo.test:995"), tlsPortIsPlainServer ? m_pop->port() : closedPort()}});
+                              {QStringLiteral("mail.murmelo.test:995"), tlsPortIsPlainServer ? m_pop->port() : DovecotFixture::freePort()}});
         const CCheckMB::ServerChoice choice = checker.FindServer(QStringLiteral("Murmelo.Test"));
         QCOMPARE(choice.host, QStringLiteral("mail.murmelo.test"));
         QCOMPARE(choice.port, 110);
@@ -544,14 +443,8 @@ private:
         return QStringLiteral("http://%1:%2").arg(kHttpHost).arg(m_http->port()) + QString::fromUtf8(path);
     }
 
-    /// One Dovecot with TLS for the suite, started on first use; false: the test skips.
-    bool dovecot(QString *whyNot);
-
     std::unique_ptr<TestHome> m_home;
     LogPtr m_log;
-    TestCertificates m_certs;
-    std::unique_ptr<DovecotFixture> m_dovecot;
-    QString m_dovecotWhyNot;
     std::unique_ptr<FakePop3Server> m_pop;
     std::unique_ptr<ScriptedHttpServer> m_http;
     std::shared_ptr<ProbeLog> m_probes;
@@ -560,22 +453,6 @@ private:
 void TestCCheckMB::writeConfig(const QJsonObject &config)
 {
     QVERIFY(m_home->writeFile(QStringLiteral("services.json"), QJsonDocument(config).toJson()));
-}
-
-bool TestCCheckMB::dovecot(QString *whyNot)
-{
-    if (!m_dovecot && m_dovecotWhyNot.isEmpty()) {
-        m_dovecot = std::make_unique<DovecotFixture>();
-        if (!m_certs.make(&m_dovecotWhyNot)) {
-            m_dovecot.reset();
-        } else {
-            m_dovecot->enableTls(m_certs.serverCert(), m_certs.serverKey());
-            if (!m_dovecot->start(&m_dovecotWhyNot))
-                m_dovecot.reset();
-        }
-    }
-    *whyNot = m_dovecotWhyNot;
-    return m_dovecot != nullptr;
 }
 
 void TestCCheckMB::useResolver(CCheckMB &checker, const QHash<QString, quint16> &map)

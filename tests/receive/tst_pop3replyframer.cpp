@@ -13,7 +13,7 @@ private Q_SLOTS:
         QTest::addColumn<bool>("positive");
         QTest::addColumn<QByteArray>("payload");
         QTest::addColumn<bool>("endedLate");
-        QTest::addColumn<int>("completeAtChunk");
+        QTest::addColumn<int>("completeAtChunk"); // 0: the reply stays open
 
         QTest::newRow("single-line-one-chunk")
             << false << QList<QByteArray>{"+OK 2 320\r\n"} << true << QByteArray("2 320") << false << 1;
@@ -62,6 +62,16 @@ private Q_SLOTS:
         QTest::newRow("reply-without-status-line")
             << true << QList<QByteArray>{"Received: from a\r\nSubject: b\r\n.\r\n"} << false << QByteArray("Subject: b")
             << false << 1;
+        // Nothing that could be a whole reply yet.
+        auto open = [](const char *name, bool multiLine, const QByteArray &bytes) {
+            QTest::newRow(name) << multiLine << QList<QByteArray>{bytes} << false << QByteArray() << false << 0;
+        };
+        open("single-line-without-crlf", false, "+OK almost");
+        open("single-line-only-cr", false, "+OK almost\r");
+        open("multi-line-without-terminator", true, "+OK\r\nline\r\n");
+        open("multi-line-dot-without-lf", true, "+OK\r\nline\r\n.\r");
+        open("multi-line-stuffed-dot-line", true, "+OK\r\n..\r\n");
+        open("empty", true, QByteArray());
     }
 
     void framing()
@@ -81,7 +91,9 @@ private Q_SLOTS:
                 completeAt = i + 1;
         }
         QCOMPARE(completeAt, completeAtChunk);
-        QVERIFY(framer.isComplete());
+        QCOMPARE(framer.isComplete(), completeAtChunk > 0);
+        if (!completeAtChunk)
+            return;
         QCOMPARE(framer.isPositive(), positive);
         QCOMPARE(framer.payload(), payload);
         QCOMPARE(framer.endedLate(), endedLate);
@@ -114,28 +126,6 @@ private Q_SLOTS:
         QVERIFY(framer.feed("more"));
         QCOMPARE(framer.surplus(), QByteArray("+OK extra\r\nmore"));
         QCOMPARE(framer.receivedBytes(), 5);
-    }
-
-    void incompleteReplyStaysOpen_data()
-    {
-        QTest::addColumn<bool>("multiLine");
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::newRow("single-line-without-crlf") << false << QByteArray("+OK almost");
-        QTest::newRow("single-line-only-cr") << false << QByteArray("+OK almost\r");
-        QTest::newRow("multi-line-without-terminator") << true << QByteArray("+OK\r\nline\r\n");
-        QTest::newRow("multi-line-dot-without-lf") << true << QByteArray("+OK\r\nline\r\n.\r");
-        QTest::newRow("multi-line-stuffed-dot-line") << true << QByteArray("+OK\r\n..\r\n");
-        QTest::newRow("empty") << true << QByteArray();
-    }
-
-    void incompleteReplyStaysOpen()
-    {
-        QFETCH(bool, multiLine);
-        QFETCH(QByteArray, bytes);
-        Pop3ReplyFramer framer;
-        framer.begin(multiLine);
-        QVERIFY(!framer.feed(bytes));
-        QVERIFY(!framer.isComplete());
     }
 
     void boundedWhateverTheServerSends_data()

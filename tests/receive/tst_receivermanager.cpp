@@ -32,6 +32,9 @@ class TstReceiverManager : public QObject
     QStringList m_events;
     QTemporaryDir m_home;   // the data folder that holds the accounts' lock files
 
+    std::unique_ptr<FakePop3Server> m_pop;
+    std::unique_ptr<ReceiverManager> m_rm;
+
     void record(ReceiverManager &rm)
     {
         m_events.clear();
@@ -49,19 +52,31 @@ private Q_SLOTS:
         Paths::SetHome(m_home.path());
     }
     void cleanupTestCase() { Paths::SetHome(QString()); }
-    void cleanup() { QVERIFY(ThreadRunner::WaitForAll(10000)); }
+    void init()
+    {
+        m_pop = std::make_unique<FakePop3Server>();
+        QVERIFY(m_pop->listen());
+        QFile::remove(m_home.filePath("mu.log")); // each test reads only its own
+        auto log = std::make_shared<Log>();
+        QVERIFY(log->OpenFiles(m_home.filePath("mu.log"), m_home.filePath("short.log")));
+        m_rm = std::make_unique<ReceiverManager>();
+        m_rm->Init(log, nullptr);
+        record(*m_rm);
+    }
+    void cleanup()
+    {
+        m_rm->StopReceiving();
+        m_rm.reset();
+        m_pop.reset();
+        QVERIFY(ThreadRunner::WaitForAll(10000));
+    }
 
     void twoMessageDownload()
     {
-        FakePop3Server pop;
-        QVERIFY(pop.listen());
-        pop.addMessage(mail(1));
-        pop.addMessage(mail(2));
-        ReceiverManager rm;
-        rm.Init(std::make_shared<Log>(), nullptr);
-        record(rm);
-        QSignalSpy done(&rm, &ReceiverManager::ReceiveComplete);
-        rm.Check(account("{A}", pop), DataBag());
+        m_pop->addMessage(mail(1));
+        m_pop->addMessage(mail(2));
+        QSignalSpy done(m_rm.get(), &ReceiverManager::ReceiveComplete);
+        m_rm->Check(account("{A}", *m_pop), DataBag());
         QVERIFY(done.wait(10000));
         QTRY_COMPARE(m_events.size(), 8);
         QCOMPARE(m_events, (QStringList{"ReceiveStart", "Count 1", "MsgArrived s1", "Count 1", "MsgArrived s2",
@@ -70,14 +85,9 @@ private Q_SLOTS:
 
     void failedDownload()
     {
-        FakePop3Server pop;
-        QVERIFY(pop.listen());
-        pop.setAction("PASS", FakePop3Server::Action::Error, "authentication failed");
-        ReceiverManager rm;
-        rm.Init(std::make_shared<Log>(), nullptr);
-        record(rm);
-        QSignalSpy failed(&rm, &ReceiverManager::ErrorOccured);
-        rm.Check(account("{A}", pop), DataBag());
+        m_pop->setAction("PASS", FakePop3Server::Action::Error, "authentication failed");
+        QSignalSpy failed(m_rm.get(), &ReceiverManager::ErrorOccured);
+        m_rm->Check(account("{A}", *m_pop), DataBag());
         QVERIFY(failed.wait(10000));
         QTRY_COMPARE(m_events.size(), 4);
         QCOMPARE(m_events.mid(0, 2), (QStringList{"ReceiveStart", "Count 1"}));
@@ -88,63 +98,44 @@ private Q_SLOTS:
 
     void secondCheckOfRunningAccountIsRefused()
     {
-        FakePop3Server pop;
-        QVERIFY(pop.listen());
-        pop.setSilentAfterGreeting(true);
-        ReceiverManager rm;
-        rm.Init(std::make_shared<Log>(), nullptr);
-        record(rm);
-        rm.Check(account("{A}", pop), DataBag());
+        m_pop->setSilentAfterGreeting(true);
+        m_rm->Check(account("{A}", *m_pop), DataBag());
         const int before = m_events.size();
-        rm.Check(account("{A}", pop), DataBag());
+        m_rm->Check(account("{A}", *m_pop), DataBag());
         QCOMPARE(m_events.size(), before);   // no event at all
-        QCOMPARE(rm.ReceivesCount(), 1);
-        rm.StopReceiving();
+        QCOMPARE(m_rm->ReceivesCount(), 1);
     }
 
     void downloadInAnotherProcessIsRefusedUntilThatProcessDies()
     {
-        FakePop3Server pop;
-        pop.setNeverGreet(true);   // the other process's download stays running
-        QVERIFY(pop.listen());
+        m_pop->setNeverGreet(true);   // the other process's download stays running
         QProcess other;
-        other.start(RECEIVER_CHILD, {m_home.path(), QString::number(pop.port()), "{L}"});
+        other.start(RECEIVER_CHILD, {m_home.path(), QString::number(m_pop->port()), "{L}"});
         QVERIFY(other.waitForReadyRead(30000));
         QCOMPARE(other.readLine().trimmed(), QByteArray("receiving"));
 
-        auto log = std::make_shared<Log>();
-        QVERIFY(log->OpenFiles(m_home.filePath("mu.log"), m_home.filePath("short.log")));
-        ReceiverManager rm;
-        rm.Init(log, nullptr);
-        record(rm);
-        rm.Check(account("{L}", pop), DataBag());
+        m_rm->Check(account("{L}", *m_pop), DataBag());
         QVERIFY(m_events.isEmpty());   // refused as a second check in one process is: no event
-        QVERIFY(!rm.IsReceiving("{L}"));
+        QVERIFY(!m_rm->IsReceiving("{L}"));
         QFile written(m_home.filePath("mu.log"));
         QVERIFY(written.open(QIODevice::ReadOnly));
         QVERIFY(written.readAll().contains("Already receiving from this account."));
 
         other.kill();   // its lock file stays behind, stale
         QVERIFY(other.waitForFinished(10000));
-        rm.Check(account("{L}", pop), DataBag());
-        QVERIFY(rm.IsReceiving("{L}"));
+        m_rm->Check(account("{L}", *m_pop), DataBag());
+        QVERIFY(m_rm->IsReceiving("{L}"));
         QCOMPARE(m_events.value(0), QString("ReceiveStart"));
-        rm.StopReceiving();
     }
 
     void stopAllOfThreeRunningDownloads()
     {
-        FakePop3Server pop;
-        QVERIFY(pop.listen());
-        pop.setSilentAfterGreeting(true);
-        ReceiverManager rm;
-        rm.Init(std::make_shared<Log>(), nullptr);
-        record(rm);
+        m_pop->setSilentAfterGreeting(true);
         for (const char *id : {"{A}", "{B}", "{C}"})
-            rm.Check(account(id, pop), DataBag());
-        QTRY_COMPARE(pop.countOf("CAPA"), 3);
+            m_rm->Check(account(id, *m_pop), DataBag());
+        QTRY_COMPARE(m_pop->countOf("CAPA"), 3);
         m_events.clear();
-        rm.StopReceiving();
+        m_rm->StopReceiving();
         QCOMPARE(m_events, QStringList{"Count 0"});
         QVERIFY(ThreadRunner::WaitForAll(3000));   // every worker noticed its cancel event
         QCoreApplication::sendPostedEvents(); // what the workers posted before they ended
@@ -154,23 +145,18 @@ private Q_SLOTS:
 
     void lateMessageOfCancelledDownloadLeavesTheNewOneAlone()
     {
-        FakePop3Server pop;
-        QVERIFY(pop.listen());
-        pop.setSilentAfterGreeting(true);
-        ReceiverManager rm;
-        rm.Init(std::make_shared<Log>(), nullptr);
-        record(rm);
-        rm.Check(account("{A}", pop), DataBag());
-        QTRY_COMPARE(pop.countOf("CAPA"), 1);
-        rm.StopReceiving("{A}");
-        rm.Check(account("{A}", pop), DataBag());      // a new download while the old one winds down
-        QTRY_COMPARE(pop.countOf("CAPA"), 2);           // the new worker is not cancelled by the old event
+        m_pop->setSilentAfterGreeting(true);
+        m_rm->Check(account("{A}", *m_pop), DataBag());
+        QTRY_COMPARE(m_pop->countOf("CAPA"), 1);
+        m_rm->StopReceiving("{A}");
+        m_rm->Check(account("{A}", *m_pop), DataBag());      // a new download while the old one winds down
+        QTRY_COMPARE(m_pop->countOf("CAPA"), 2);           // the new worker is not cancelled by the old event
         QTRY_COMPARE(ThreadRunner::RunningCount(), 1);    // the old worker has ended...
         QCoreApplication::sendPostedEvents();            // ...and its last message was delivered
-        QVERIFY(rm.IsReceiving("{A}"));                  // ...and it did not remove the new entry
-        QCOMPARE(rm.ReceivesCount(), 1);
-        rm.StopReceiving("{A}");                         // the new download can still be stopped
-        QCOMPARE(rm.ReceivesCount(), 0);
+        QVERIFY(m_rm->IsReceiving("{A}"));                  // ...and it did not remove the new entry
+        QCOMPARE(m_rm->ReceivesCount(), 1);
+        m_rm->StopReceiving("{A}");                         // the new download can still be stopped
+        QCOMPARE(m_rm->ReceivesCount(), 0);
         QVERIFY(ThreadRunner::WaitForAll(3000));
     }
 
@@ -185,7 +171,7 @@ private Q_SLOTS:
         QTest::newRow("pop3-host-of-the-hotmail-domain") << "pop3.hotmail.com" << "MUCustom.CReceiver";
         QTest::newRow("provider-table-host") << "outlook.office365.com" << "MUCustom.CReceiver";
         QTest::newRow("bare-domain-is-pop3") << "hotmail.com" << "MUCustom.CReceiver";
-        QTest::newRow("other-server") << "pop.example.com" << "MUCustom.CReceiver";
+        QTest::newRow("other-server") << "m_pop->example.com" << "MUCustom.CReceiver";
     }
     void routing()
     {

@@ -41,7 +41,57 @@ QVariantMap state(qint64 validity, qint64 highest)
 {
     return {{QStringLiteral("UidValidity"), validity}, {QStringLiteral("HighestUid"), highest}};
 }
+
+QList<int> range(int from, int to)
+{
+    QList<int> out;
+    for (int n = from; n <= to; ++n)
+        out << n;
+    return out;
 }
+
+/// "UID FETCH" of these UIDs, comma-separated as the receiver names them.
+QByteArray uidFetch(const QList<int> &uids)
+{
+    QByteArrayList list;
+    for (int uid : uids)
+        list << QByteArray::number(uid);
+    return "UID FETCH " + list.join(',') + ' ' + kFetchItems;
+}
+
+struct Rule
+{
+    QByteArray verb;
+    FakeImapServer::Action action;
+    QByteArray text;
+};
+
+/// One check as data: the folder and the server's script, what the account remembers and
+/// stores, then the commands exactly and what is posted. Messages are numbered from 1.
+struct Dialogue
+{
+    int messages = 0;
+    QByteArray capabilities; // empty: the fake's default (SASL-IR, IDLE ...)
+    QByteArray password = "secret";
+    QByteArray greeting;
+    QList<Rule> rules;
+    QList<int> chunks;       // the whole output stream cut into pieces of these sizes
+    QVariantMap remembered;  // the folder's state from the last check
+    QList<int> stored;       // messages already in the database
+    quint32 renumberFrom = 0; // 0: UIDs stay
+    bool headersOnly = false;
+    QList<QByteArray> lines; // the first lines received, byte for byte (the login)
+    QList<QByteArray> sent;  // the commands
+    QList<int> announced;
+    qint64 highest = -1;     // -1: no state posted
+    qint32 number = 0;       // 0: the check completes
+    QString error;           // a part of the description
+};
+}
+Q_DECLARE_METATYPE(Dialogue)
+
+// The dialogue rows name only the fields they set.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
 class TestCImapReceiver : public QObject
 {
@@ -60,6 +110,7 @@ private Q_SLOTS:
         m_server = std::make_unique<FakeImapServer>();
         m_server->setCredentials("bob", "secret");
         QVERIFY(m_server->listen());
+        m_idling = std::make_unique<QSignalSpy>(m_server.get(), &FakeImapServer::idling);
         m_account = TestAccounts::mailbox(m_server->host(), m_server->port(), QStringLiteral("bob"),
                                           QStringLiteral("secret"), QStringLiteral("IMAP"));
         m_received = DataBag();
@@ -75,141 +126,156 @@ private Q_SLOTS:
         m_cancel->Signal();
         QVERIFY(ThreadRunner::WaitForAll(20000));
         m_run.reset();
+        m_idling.reset();
         m_server.reset();
         m_home.reset();
     }
 
-    void checks_data()
+    void dialogues_data()
     {
-        QTest::addColumn<int>("messages");
-        QTest::addColumn<QVariantMap>("remembered");
-        QTest::addColumn<QStringList>("stored");      // identities already in the database
-        QTest::addColumn<quint32>("renumberFrom");    // 0: UIDs stay
-        QTest::addColumn<QList<QByteArray>>("commands");
-        QTest::addColumn<QList<int>>("announced");
-        QTest::addColumn<qint64>("highest");          // -1: no state posted
-
-        QTest::newRow("first-check-of-three")
-            << 3 << QVariantMap() << QStringList() << 0u
-            << QList<QByteArray>{kAuth, "EXAMINE INBOX", "FETCH 1:3 " + kFetchItems, "LOGOUT"} << QList<int>{1, 2, 3}
-            << qint64(3);
-        QTest::newRow("empty-folder-remembers-uidnext")
-            << 0 << QVariantMap() << QStringList() << 0u << QList<QByteArray>{kAuth, "EXAMINE INBOX", "LOGOUT"}
-            << QList<int>{} << qint64(0);
-        QTest::newRow("first-check-takes-the-newest-30")
-            << 40 << QVariantMap() << QStringList() << 0u
-            << QList<QByteArray>{kAuth, "EXAMINE INBOX", "FETCH 11:40 " + kFetchItems, "LOGOUT"}
-            << [] { QList<int> l; for (int n = 11; n <= 40; ++n) l << n; return l; }() << qint64(40);
-        QTest::newRow("first-check-skips-stored-identities")
-            << 3 << QVariantMap() << QStringList{idOf(1), idOf(3)} << 0u
-            << QList<QByteArray>{kAuth, "EXAMINE INBOX", "FETCH 1:3 " + kFetchItems, "LOGOUT"} << QList<int>{2}
-            << qint64(3);
-        QTest::newRow("nothing-new-costs-no-search")
-            << 3 << state(1000, 3) << QStringList() << 0u << QList<QByteArray>{kAuth, "EXAMINE INBOX", "LOGOUT"}
-            << QList<int>{} << qint64(-1);
-        QTest::newRow("new-above-the-highest-uid")
-            << 5 << state(1000, 3) << QStringList() << 0u
-            << QList<QByteArray>{kAuth, "EXAMINE INBOX", "UID SEARCH UID 4:*", "UID FETCH 4,5 " + kFetchItems, "LOGOUT"}
-            << QList<int>{4, 5} << qint64(5);
-        QTest::newRow("uidnext-missing-searches-and-finds-nothing")
-            << 3 << state(1000, 3) << QStringList() << 0u
-            << QList<QByteArray>{kAuth, "EXAMINE INBOX", "UID SEARCH UID 4:*", "LOGOUT"} << QList<int>{} << qint64(-1);
-        QTest::newRow("many-new-take-the-newest-30")
-            << 50 << state(1000, 5) << QStringList() << 0u
-            << QList<QByteArray>{kAuth, "EXAMINE INBOX", "UID SEARCH UID 6:*",
-                                 "UID FETCH 21,22,23,24,25,26,27,28,29,30,31,32,33,34,35,36,37,38,39,40,41,42,43,44,45,46,"
-                                 "47,48,49,50 " + kFetchItems, "LOGOUT"}
-            << [] { QList<int> l; for (int n = 21; n <= 50; ++n) l << n; return l; }() << qint64(50);
-        QTest::newRow("first-check-of-5000")
-            << 5000 << QVariantMap() << QStringList() << 0u
-            << QList<QByteArray>{kAuth, "EXAMINE INBOX", "FETCH 4971:5000 " + kFetchItems, "LOGOUT"}
-            << [] { QList<int> l; for (int n = 4971; n <= 5000; ++n) l << n; return l; }() << qint64(5000);
-        QTest::newRow("5000-new-search-takes-the-newest-30")
-            << 5000 << state(1000, 0) << QStringList() << 0u
-            << QList<QByteArray>{kAuth, "EXAMINE INBOX", "UID SEARCH UID 1:*",
-                                 "UID FETCH " + [] { QByteArrayList l; for (int n = 4971; n <= 5000; ++n) l << QByteArray::number(n); return l.join(','); }()
-                                     + ' ' + kFetchItems, "LOGOUT"}
-            << [] { QList<int> l; for (int n = 4971; n <= 5000; ++n) l << n; return l; }() << qint64(5000);
+        QTest::addColumn<Dialogue>("d");
+        auto row = [](const char *name, const Dialogue &d) { QTest::newRow(name) << d; };
+        const QByteArray examine = "EXAMINE INBOX", logout = "LOGOUT";
+        const qint32 refused = MUError::engineNumber(525);
+        row("first-check-of-three", {.messages = 3, .sent = {kAuth, examine, "FETCH 1:3 " + kFetchItems, logout},
+                                     .announced = {1, 2, 3}, .highest = 3});
+        row("empty-folder-remembers-uidnext", {.sent = {kAuth, examine, logout}, .highest = 0});
+        row("first-check-takes-the-newest-30", {.messages = 40, .sent = {kAuth, examine, "FETCH 11:40 " + kFetchItems, logout},
+                                                .announced = range(11, 40), .highest = 40});
+        row("first-check-skips-stored-identities",
+            {.messages = 3, .stored = {1, 3}, .sent = {kAuth, examine, "FETCH 1:3 " + kFetchItems, logout},
+             .announced = {2}, .highest = 3});
+        row("nothing-new-costs-no-search", {.messages = 3, .remembered = state(1000, 3), .sent = {kAuth, examine, logout}});
+        row("new-above-the-highest-uid",
+            {.messages = 5, .remembered = state(1000, 3),
+             .sent = {kAuth, examine, "UID SEARCH UID 4:*", uidFetch({4, 5}), logout}, .announced = {4, 5}, .highest = 5});
+        // A server that does not predict UIDNEXT: its EXAMINE answer without that line.
+        row("uidnext-missing-searches-and-finds-nothing",
+            {.messages = 3,
+             .rules = {{"EXAMINE", Action::Raw, "* 3 EXISTS\r\n* OK [UIDVALIDITY 1000] ok\r\na2 OK [READ-ONLY] done\r\n"}},
+             .remembered = state(1000, 3), .sent = {kAuth, examine, "UID SEARCH UID 4:*", logout}});
+        row("many-new-take-the-newest-30",
+            {.messages = 50, .remembered = state(1000, 5),
+             .sent = {kAuth, examine, "UID SEARCH UID 6:*", uidFetch(range(21, 50)), logout}, .announced = range(21, 50),
+             .highest = 50});
+        row("first-check-of-5000", {.messages = 5000, .sent = {kAuth, examine, "FETCH 4971:5000 " + kFetchItems, logout},
+                                    .announced = range(4971, 5000), .highest = 5000});
+        row("5000-new-search-takes-the-newest-30",
+            {.messages = 5000, .remembered = state(1000, 0),
+             .sent = {kAuth, examine, "UID SEARCH UID 1:*", uidFetch(range(4971, 5000)), logout},
+             .announced = range(4971, 5000), .highest = 5000});
         // A rebuilt index: the remembered UIDs mean nothing; stored mail is not announced again.
-        QTest::newRow("uidvalidity-changed")
-            << 4 << state(999, 3) << QStringList{idOf(1), idOf(2), idOf(3)} << 101u
-            << QList<QByteArray>{kAuth, "EXAMINE INBOX", "FETCH 1:4 " + kFetchItems, "LOGOUT"} << QList<int>{4}
-            << qint64(104);
+        row("uidvalidity-changed",
+            {.messages = 4, .remembered = state(999, 3), .stored = {1, 2, 3}, .renumberFrom = 101,
+             .sent = {kAuth, examine, "FETCH 1:4 " + kFetchItems, logout}, .announced = {4}, .highest = 104});
+        row("same-result-whatever-the-chunks",
+            {.messages = 3, .chunks = {1, 7, 3, 64}, .sent = {kAuth, examine, "FETCH 1:3 " + kFetchItems, logout},
+             .announced = {1, 2, 3}, .highest = 3});
+        row("headers-only", {.messages = 1, .headersOnly = true,
+                             .sent = {kAuth, examine, "FETCH 1:1 (UID BODY.PEEK[HEADER]<0.2097153>)", logout},
+                             .announced = {1}, .highest = 1});
+        // The login's lines as the server received them.
+        row("login", {.capabilities = "IMAP4rev1", .lines = {"a1 LOGIN bob secret\r\n"},
+                      .sent = {"LOGIN bob secret", examine, logout}, .highest = 0});
+        row("login-eight-bit-password-as-literal",
+            {.capabilities = "IMAP4rev1", .password = "s\xc3\xa4" "cret",
+             .lines = {"a1 LOGIN bob {7}\r\n", "s\xc3\xa4" "cret", "\r\n"},
+             .sent = {"LOGIN bob {7}", "s\xc3\xa4" "cret", "", examine, logout}, .highest = 0});
+        row("sasl-ir", {.capabilities = "IMAP4rev1 AUTH=PLAIN SASL-IR", .lines = {"a1 " + kAuth + "\r\n"},
+                        .sent = {kAuth, examine, logout}, .highest = 0});
+        const QByteArray plain = QByteArray("\0bob\0secret", 11).toBase64();
+        row("logindisabled-plain-without-sasl-ir",
+            {.capabilities = "IMAP4rev1 AUTH=PLAIN LOGINDISABLED", .lines = {"a1 AUTHENTICATE PLAIN\r\n", plain + "\r\n"},
+             .sent = {"AUTHENTICATE PLAIN", plain, "CAPABILITY", examine, logout}, .highest = 0});
+        row("logindisabled-nothing-sent", {.capabilities = "IMAP4rev1 LOGINDISABLED", .sent = {logout},
+                                           .number = refused, .error = "LOGINDISABLED"});
+        row("wrong-password",
+            {.messages = 1, .rules = {{"AUTHENTICATE", Action::No, "[AUTHENTICATIONFAILED] Authentication failed."}},
+             .sent = {kAuth, logout}, .number = refused, .error = "Authentication failed."});
+        row("folder-refused", {.messages = 1, .rules = {{"EXAMINE", Action::No, "No such folder"}},
+                               .sent = {kAuth, examine, logout}, .number = refused, .error = "Folder 'INBOX': No such folder"});
+        row("bye-during-fetch", {.messages = 1, .rules = {{"FETCH", Action::Bye, "Shutting down now"}},
+                                 .sent = {kAuth, examine, "FETCH 1:1 " + kFetchItems}, .number = refused,
+                                 .error = "Shutting down now"});
+        row("silence-during-fetch", {.messages = 1, .rules = {{"FETCH", Action::Silent, {}}},
+                                     .sent = {kAuth, examine, "FETCH 1:1 " + kFetchItems, logout},
+                                     .number = MUError::engineNumber(519)});
+        row("greeting-bye", {.messages = 1, .greeting = "* BYE Too many connections", .number = refused,
+                             .error = "Too many connections"});
     }
 
-    void checks()
+    void dialogues()
     {
-        QFETCH(int, messages);
-        QFETCH(QVariantMap, remembered);
-        QFETCH(QStringList, stored);
-        QFETCH(quint32, renumberFrom);
-        QFETCH(QList<int>, announced);
-        QFETCH(qint64, highest);
-        for (int n = 1; n <= messages; ++n)
+        QFETCH(Dialogue, d);
+        for (int n = 1; n <= d.messages; ++n)
             m_server->addMessage(mail(n));
-        if (renumberFrom)
-            m_server->renumber(renumberFrom);
-        m_state = remembered;
-        for (const QString &id : stored)
-            m_received.Add(id, id);
-        if (QByteArray(QTest::currentDataTag()) == "uidnext-missing-searches-and-finds-nothing") {
-            // A server that does not predict UIDNEXT: its EXAMINE answer without that line.
-            m_server->setAction("EXAMINE", Action::Raw, "* 3 EXISTS\r\n* OK [UIDVALIDITY 1000] ok\r\na2 OK [READ-ONLY] done\r\n");
-        }
-        start();
-        QVERIFY(m_run->completed());
-        QTEST(m_server->commands(), "commands");
+        if (d.renumberFrom)
+            m_server->renumber(d.renumberFrom);
+        if (!d.capabilities.isEmpty())
+            m_server->setCapabilities(d.capabilities);
+        m_server->setCredentials("bob", d.password);
+        m_account.Add(QStringLiteral("Pwd"), QString::fromUtf8(d.password));
+        if (!d.greeting.isEmpty())
+            m_server->setGreeting(d.greeting);
+        for (const Rule &rule : std::as_const(d.rules))
+            m_server->setAction(rule.verb, rule.action, rule.text);
+        m_server->setStreamChunks(d.chunks);
+        m_state = d.remembered;
+        for (int n : std::as_const(d.stored))
+            m_received.Add(idOf(n), idOf(n));
+        DataBag extra;
+        extra.Add(d.headersOnly, QStringLiteral("DontReceiveContent"));
+        start(extra);
+
+        QCOMPARE(m_server->received().mid(0, d.lines.size()), d.lines);
+        QTRY_COMPARE(m_server->commands(), d.sent);
         QList<int> got;
         for (const Record &r : std::as_const(m_run->arrived))
             got << r.text(QStringLiteral("Subject")).section(QLatin1Char(' '), 1).toInt();
-        QCOMPARE(got, announced);
-        if (!m_run->arrived.isEmpty()) {
-            const Record &first = m_run->arrived.first();
-            const int n = announced.first();
-            QCOMPARE(first.names(), (QStringList{"Server", "User", "POP3Id", "From", "To", "Date", "Subject", "Content"}));
-            QCOMPARE(first.text(QStringLiteral("POP3Id")), idOf(n));
-            QCOMPARE(first.text(QStringLiteral("From")), QStringLiteral("Sender %1").arg(n));
-            QCOMPARE(first.text(QStringLiteral("To")), QStringLiteral("Bob"));
-            QCOMPARE(first.text(QStringLiteral("Server")), m_server->host());
-            QCOMPARE(first.text(QStringLiteral("User")), QStringLiteral("bob"));
-            QVERIFY(first.text(QStringLiteral("Content")).contains(QStringLiteral("Hello number %1.").arg(n)));
+        QCOMPARE(got, d.announced);
+        for (qsizetype i = 0; i < got.size(); ++i) {
+            const Record &r = m_run->arrived.at(i);
+            const int n = got.at(i);
+            QStringList names{"Server", "User", "POP3Id", "From", "To", "Date", "Subject"};
+            if (!d.headersOnly)
+                names << QStringLiteral("Content");
+            QCOMPARE(r.names(), names);
+            QCOMPARE(r.text(QStringLiteral("POP3Id")), idOf(n));
+            QCOMPARE(r.text(QStringLiteral("From")), QStringLiteral("Sender %1").arg(n));
+            QCOMPARE(r.text(QStringLiteral("To")), QStringLiteral("Bob"));
+            QCOMPARE(r.text(QStringLiteral("Server")), m_server->host());
+            QCOMPARE(r.text(QStringLiteral("User")), QStringLiteral("bob"));
+            if (!d.headersOnly)
+                QCOMPARE(r.text(QStringLiteral("Content")).toLatin1(), mail(n)); // whole, as the server holds it
         }
-        if (highest < 0) {
+        if (d.highest < 0) {
             QVERIFY(m_run->states.isEmpty());
         } else {
             QCOMPARE(m_run->states.size(), 1);
-            QCOMPARE(m_run->states.first().Item(QStringLiteral("HighestUid")).toLongLong(), highest);
-            QCOMPARE(m_run->states.first().Item(QStringLiteral("UidValidity")).toLongLong(), qint64(1000));
-            QCOMPARE(m_run->states.first().Item(QStringLiteral("Folder")).toString(), QStringLiteral("INBOX"));
-            QCOMPARE(m_run->states.first().Item(QStringLiteral("Ids")).toStringList().size(), announced.size());
+            const DataBag &state = m_run->states.first();
+            QCOMPARE(state.Item(QStringLiteral("HighestUid")).toLongLong(), d.highest);
+            QCOMPARE(state.Item(QStringLiteral("UidValidity")).toLongLong(), qint64(1000));
+            QCOMPARE(state.Item(QStringLiteral("Folder")).toString(), QStringLiteral("INBOX"));
+            QCOMPARE(state.Item(QStringLiteral("Ids")).toStringList().size(), d.announced.size());
             // The state follows the messages it covers.
             QCOMPARE(m_run->order.indexOf(ReceiverMessages::ImapStateSeen), m_run->order.size() - 2);
         }
         QVERIFY(!m_server->wouldHaveSetSeen());
-    }
-
-    void sameResultWhateverTheChunks()
-    {
-        for (int n = 1; n <= 3; ++n)
-            m_server->addMessage(mail(n));
-        m_server->setStreamChunks({1, 7, 3, 64});
-        start();
-        QVERIFY(m_run->completed());
-        QCOMPARE(m_run->arrived.size(), 3);
-        QCOMPARE(m_run->arrived.at(2).text(QStringLiteral("POP3Id")), idOf(3));
-        QVERIFY(m_run->arrived.at(2).text(QStringLiteral("Content")).contains(QStringLiteral("(a {3} brace)")));
-    }
-
-    void headersOnly()
-    {
-        m_server->addMessage(mail(1));
-        DataBag extra;
-        extra.Add(true, QStringLiteral("DontReceiveContent"));
-        start(extra);
-        QCOMPARE(m_server->commands().at(2), QByteArray("FETCH 1:1 (UID BODY.PEEK[HEADER]<0.2097153>)"));
-        QCOMPARE(m_run->arrived.size(), 1);
-        QVERIFY(!m_run->arrived.first().Exists(QStringLiteral("Content")));
-        QCOMPARE(m_run->arrived.first().text(QStringLiteral("Subject")), QStringLiteral("Message 1"));
+        // The password never reaches the log, in whatever form it was sent.
+        const QString log = m_home->logText();
+        QVERIFY(!log.contains(QString::fromUtf8(d.password)));
+        QVERIFY(!log.contains(QString::fromLatin1((QByteArray("\0bob\0", 5) + d.password).toBase64())));
+        if (!d.number) {
+            QVERIFY2(m_run->completed(), qPrintable(m_run->error().description));
+            QVERIFY(log.contains(QStringLiteral("****")));
+            return;
+        }
+        QCOMPARE(m_run->endMsg, ReceiverMessages::ErrorOccured);
+        const PostedError error = m_run->error();
+        QCOMPARE(error.number, d.number);
+        QVERIFY2(error.description.startsWith(MessageTable::Text(520).arg(m_server->host())) && error.description.contains(d.error),
+                 qPrintable(error.description));
+        QCOMPARE(error.accountId, kAccountId);
     }
 
     // A message without an identifier is known by its header's hash and does not block the ones
@@ -236,107 +302,10 @@ private Q_SLOTS:
         QVERIFY(!MessageLimits::IsTruncated(m_run->arrived.at(2).text(QStringLiteral("Content"))));
     }
 
-    void logins_data()
-    {
-        QTest::addColumn<QByteArray>("capabilities");
-        QTest::addColumn<QByteArray>("password");
-        QTest::addColumn<QList<QByteArray>>("sent"); // the login's lines as the server received them
-        QTest::addColumn<bool>("succeeds");
-
-        QTest::newRow("login") << QByteArray("IMAP4rev1") << QByteArray("secret")
-                               << QList<QByteArray>{"a1 LOGIN bob secret\r\n"} << true;
-        QTest::newRow("login-eight-bit-password-as-literal")
-            << QByteArray("IMAP4rev1") << QByteArray("s\xc3\xa4" "cret")
-            << QList<QByteArray>{"a1 LOGIN bob {7}\r\n", "s\xc3\xa4" "cret", "\r\n"} << true;
-        QTest::newRow("sasl-ir") << QByteArray("IMAP4rev1 AUTH=PLAIN SASL-IR") << QByteArray("secret")
-                                 << QList<QByteArray>{"a1 " + kAuth + "\r\n"} << true;
-        QTest::newRow("logindisabled-plain-without-sasl-ir")
-            << QByteArray("IMAP4rev1 AUTH=PLAIN LOGINDISABLED") << QByteArray("secret")
-            << QList<QByteArray>{"a1 AUTHENTICATE PLAIN\r\n", QByteArray("\0bob\0secret", 11).toBase64() + "\r\n"} << true;
-        QTest::newRow("logindisabled-nothing-sent")
-            << QByteArray("IMAP4rev1 LOGINDISABLED") << QByteArray("secret") << QList<QByteArray>{} << false;
-    }
-
-    void logins()
-    {
-        QFETCH(QByteArray, capabilities);
-        QFETCH(QByteArray, password);
-        QFETCH(QList<QByteArray>, sent);
-        QFETCH(bool, succeeds);
-        m_server->setCapabilities(capabilities);
-        m_server->setCredentials("bob", password);
-        m_account.Add(QStringLiteral("Pwd"), QString::fromUtf8(password));
-        start();
-        QVERIFY2(m_run->endMsg == (succeeds ? ReceiverMessages::ReceiveComplete : ReceiverMessages::ErrorOccured),
-                 qPrintable(m_run->error().description
-                            + QString::fromLatin1(m_server->received().join('|').toHex(' '))));
-        QCOMPARE(m_server->received().mid(0, sent.size()), sent);
-        if (!succeeds) {
-            QCOMPARE(m_server->commands(), QList<QByteArray>{"LOGOUT"});
-            QVERIFY(m_run->error().description.contains(
-                QStringLiteral("LOGINDISABLED")));
-        }
-        // The password never reaches the log, in whatever form it was sent.
-        const QString log = m_home->logText();
-        QVERIFY(!log.contains(QString::fromUtf8(password)));
-        QVERIFY(!log.contains(QString::fromLatin1((QByteArray("\0bob\0", 5) + password).toBase64())));
-        if (succeeds)
-            QVERIFY(log.contains(QStringLiteral("****")));
-    }
-
-    void failures_data()
-    {
-        QTest::addColumn<QByteArray>("verb");
-        QTest::addColumn<Action>("action");
-        QTest::addColumn<QByteArray>("text");
-        QTest::addColumn<qint32>("number");
-        QTest::addColumn<QString>("description");
-
-        const QString prefix = MessageTable::Text(520).arg(QStringLiteral("127.0.0.1"));
-        QTest::newRow("wrong-password") << QByteArray("AUTHENTICATE") << Action::No
-                                        << QByteArray("[AUTHENTICATIONFAILED] Authentication failed.")
-                                        << MUError::engineNumber(525) << QStringLiteral("Authentication failed.");
-        QTest::newRow("folder-refused") << QByteArray("EXAMINE") << Action::No << QByteArray("No such folder")
-                                        << MUError::engineNumber(525) << QStringLiteral("Folder 'INBOX': No such folder");
-        QTest::newRow("bye-during-fetch") << QByteArray("FETCH") << Action::Bye << QByteArray("Shutting down now")
-                                          << MUError::engineNumber(525) << QStringLiteral("Shutting down now");
-        QTest::newRow("silence-during-fetch") << QByteArray("FETCH") << Action::Silent << QByteArray()
-                                              << MUError::engineNumber(519) << QString();
-        QTest::newRow("greeting-bye") << QByteArray("GREETING") << Action::Answer << QByteArray("* BYE Too many connections")
-                                      << MUError::engineNumber(525) << QStringLiteral("Too many connections");
-    }
-
-    void failures()
-    {
-        QFETCH(QByteArray, verb);
-        QFETCH(Action, action);
-        QFETCH(QByteArray, text);
-        QFETCH(qint32, number);
-        QFETCH(QString, description);
-        m_server->addMessage(mail(1));
-        if (verb == "GREETING")
-            m_server->setGreeting(text);
-        else
-            m_server->setAction(verb, action, text);
-        start();
-        QCOMPARE(m_run->endMsg, ReceiverMessages::ErrorOccured);
-        const PostedError error = m_run->error();
-        QCOMPARE(error.number, number);
-        const QString got = error.description;
-        QVERIFY2(got.startsWith(MessageTable::Text(520).arg(m_server->host())) && got.contains(description), qPrintable(got));
-        QCOMPARE(error.accountId, kAccountId);
-        QVERIFY(m_run->arrived.isEmpty());
-        QVERIFY(m_run->states.isEmpty());
-    }
-
     void pushAnnouncesMailDeliveredWhileIdling()
     {
         m_server->addMessage(mail(1));
-        QSignalSpy idling(m_server.get(), &FakeImapServer::idling);
-        DataBag extra;
-        extra.Add(true, QStringLiteral("Push"));
-        start(extra, false);
-        QVERIFY(idling.wait(10000));
+        startPush();
         QCOMPARE(m_run->modes, QList<bool>{true});
         QCOMPARE(m_run->arrived.size(), 1);
         const int before = int(m_run->order.size());
@@ -364,9 +333,7 @@ private Q_SLOTS:
                 m_server->addMessage(mail(4));
         });
         m_server->setInjectDuringFetch("* 4 EXISTS\r\n");
-        DataBag extra;
-        extra.Add(true, QStringLiteral("Push"));
-        start(extra, false);
+        startPush({}, false);
         QTRY_COMPARE_WITH_TIMEOUT(m_run->arrived.size(), 4, 10000);
         QCOMPARE(m_run->arrived.last().text(QStringLiteral("POP3Id")), idOf(4));
         QCOMPARE(m_server->commands().at(3), "UID FETCH 4:* " + kFetchItems);
@@ -376,9 +343,7 @@ private Q_SLOTS:
     {
         m_server->setCapabilities("IMAP4rev1 AUTH=PLAIN SASL-IR");
         m_server->addMessage(mail(1));
-        DataBag extra;
-        extra.Add(true, QStringLiteral("Push"));
-        start(extra, false);
+        startPush({}, false);
         QTRY_COMPARE_WITH_TIMEOUT(m_run->modes, QList<bool>{false}, 10000);
         QVERIFY(ThreadRunner::WaitForAll(5000));
         QCOMPARE(m_run->arrived.size(), 1);
@@ -389,14 +354,11 @@ private Q_SLOTS:
     void idleIsRenewed()
     {
         DataBag extra;
-        extra.Add(true, QStringLiteral("Push"));
         extra.Add(300, QStringLiteral("IdleRenewMs"));
-        QSignalSpy idling(m_server.get(), &FakeImapServer::idling);
-        start(extra, false);
-        QTRY_VERIFY_WITH_TIMEOUT(idling.size() >= 3, 10000);
+        startPush(extra, false);
+        QTRY_VERIFY_WITH_TIMEOUT(m_idling->size() >= 3, 10000);
         // Each renewal is DONE and a new IDLE on the same connection, with nothing else between.
-        const QList<QByteArray> c = m_server->commands();
-        QCOMPARE(c.mid(2, 5), (QList<QByteArray>{"IDLE", "DONE", "IDLE", "DONE", "IDLE"}));
+        QCOMPARE(m_server->commands().mid(2, 5), (QList<QByteArray>{"IDLE", "DONE", "IDLE", "DONE", "IDLE"}));
         QCOMPARE(m_server->connectionCount(), 1);
         QVERIFY(m_run->arrived.isEmpty());
     }
@@ -405,11 +367,8 @@ private Q_SLOTS:
     {
         m_server->addMessage(mail(1));
         DataBag extra;
-        extra.Add(true, QStringLiteral("Push"));
         extra.Add(50, QStringLiteral("RetryFirstMs"));
-        QSignalSpy idling(m_server.get(), &FakeImapServer::idling);
-        start(extra, false);
-        QVERIFY(idling.wait(10000));
+        startPush(extra);
         m_server->dropAll();
         // Mail that arrives while the connection is down is announced once it is back.
         m_server->addMessage(mail(2));
@@ -422,13 +381,9 @@ private Q_SLOTS:
 
     void wakeChecksOnTheOpenConnection()
     {
-        DataBag extra;
-        extra.Add(true, QStringLiteral("Push"));
-        QSignalSpy idling(m_server.get(), &FakeImapServer::idling);
-        start(extra, false);
-        QVERIFY(idling.wait(10000));
+        startPush();
         m_wake->Signal();
-        QVERIFY(idling.wait(10000));
+        QVERIFY(m_idling->wait(10000));
         QCOMPARE(m_server->connectionCount(), 1);
         QCOMPARE(m_server->commands().mid(2, 4), (QList<QByteArray>{"IDLE", "DONE", "UID SEARCH UID 1:*", "IDLE"}));
         QVERIFY(!m_wake->IsSignalled());
@@ -436,11 +391,7 @@ private Q_SLOTS:
 
     void stopEndsIdleCleanlyWithinOneSecond()
     {
-        DataBag extra;
-        extra.Add(true, QStringLiteral("Push"));
-        QSignalSpy idling(m_server.get(), &FakeImapServer::idling);
-        start(extra, false);
-        QVERIFY(idling.wait(10000));
+        startPush();
         QElapsedTimer clock;
         clock.start();
         m_cancel->Signal();
@@ -453,9 +404,18 @@ private Q_SLOTS:
 private:
     /// Starts the receiver; with `wait` also waits for its end message.
     void start(const DataBag &extra = {}, bool wait = true);
+    /// Starts the receiver with push on; with `idle` waits until it idles.
+    void startPush(DataBag extra = {}, bool idle = true)
+    {
+        extra.Add(true, QStringLiteral("Push"));
+        start(extra, false);
+        if (idle)
+            QVERIFY(m_idling->wait(10000));
+    }
 
     std::unique_ptr<TestHome> m_home;
     std::unique_ptr<FakeImapServer> m_server;
+    std::unique_ptr<QSignalSpy> m_idling;
     std::unique_ptr<ReceiverRun> m_run;
     Record m_account;
     DataBag m_received;

@@ -52,13 +52,7 @@ private Q_SLOTS:
         QVERIFY(m_log->OpenFiles(m_home->filePath("mu.log"), m_home->filePath("short.log")));
         if (qEnvironmentVariableIsSet("IMAPTEST_ECHO"))
             m_log->setEchoLevel(5);
-        m_engine = std::make_unique<MUScripting>();
-        m_engine->Init(m_log, nullptr);
-        // The test's own authority, as a private CA would be.
-        DataBag extra;
-        extra.Add(m_certs.caCert(), QStringLiteral("CaCertificatesFile"));
-        extra.Add(20000, QStringLiteral("InactivityLimitMs"));
-        m_engine->receiverManager()->setExtraWorkerData(extra);
+        startEngine();
     }
 
     void cleanup()
@@ -177,11 +171,7 @@ private Q_SLOTS:
 
         // Delivered while nothing ran; the next start's push connection announces it.
         QVERIFY(m_dovecot.addMessage(mail(m_next++)));
-        m_engine = std::make_unique<MUScripting>();
-        m_engine->Init(m_log, nullptr);
-        DataBag extra;
-        extra.Add(m_certs.caCert(), QStringLiteral("CaCertificatesFile"));
-        m_engine->receiverManager()->setExtraWorkerData(extra);
+        startEngine();
         a.Add("Disabled", false);
         m_engine->UpdateAccount(a);
         QSignalSpy arrived(m_engine.get(), &MUScripting::MsgArrived);
@@ -239,6 +229,16 @@ private Q_SLOTS:
 
 private:
     Record imapAccount(quint16 port, const QString &security) const;
+    void startEngine()
+    {
+        m_engine = std::make_unique<MUScripting>();
+        m_engine->Init(m_log, nullptr);
+        // The test's own authority, as a private CA would be.
+        DataBag extra;
+        extra.Add(m_certs.caCert(), QStringLiteral("CaCertificatesFile"));
+        extra.Add(20000, QStringLiteral("InactivityLimitMs"));
+        m_engine->receiverManager()->setExtraWorkerData(extra);
+    }
 
     TestCertificates m_certs;
     DovecotFixture m_dovecot;
