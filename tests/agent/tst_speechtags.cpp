@@ -18,7 +18,14 @@ class TstSpeechTags : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void mouthShapes();
+    void mouthShapes()
+    {
+        const QList<QPair<QString, QString>> shapes{
+            {"m", "closed"}, {"_:", "closed"}, {"u:", "round"}, {"i:", "wide"}, {"'a", "open"}, {"s", "small"}};
+        for (const auto &[phoneme, shape] : shapes)
+            QCOMPARE(MouthShapes::forPhoneme(phoneme), shape);
+    }
+
     void translate_data()
     {
         QTest::addColumn<QString>("text");
@@ -142,16 +149,6 @@ private Q_SLOTS:
     }
 };
 
-
-void TstSpeechTags::mouthShapes()
-{
-    QCOMPARE(MouthShapes::forPhoneme("m"), QString("closed"));
-    QCOMPARE(MouthShapes::forPhoneme("_:"), QString("closed"));
-    QCOMPARE(MouthShapes::forPhoneme("u:"), QString("round"));
-    QCOMPARE(MouthShapes::forPhoneme("i:"), QString("wide"));
-    QCOMPARE(MouthShapes::forPhoneme("'a"), QString("open"));
-    QCOMPARE(MouthShapes::forPhoneme("s"), QString("small"));
-}
 
 QTEST_GUILESS_MAIN(TstSpeechTags)
 #include "tst_speechtags.moc"

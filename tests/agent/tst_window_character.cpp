@@ -1,19 +1,27 @@
-// The character window and its balloon, on a private X display where Xvfb exists.
+// The character window and its balloon, and the control the program creates with them: each
+// character's window follows its requests, and what the user does in it reaches the control.
+// On a private X display where Xvfb exists.
+#include "AgentTestKit.h"
 #include "XvfbDisplay.h"
+#include "agent/AgentBalloon.h"
+#include "agent/AgentCharacter.h"
+#include "agent/AgentCharacters.h"
+#include "agent/AgentCommand.h"
+#include "agent/AgentCommands.h"
+#include "agent/AgentWidgetsControl.h"
 #include "agent/BalloonWidget.h"
 #include "agent/CharacterPackage.h"
 #include "agent/CharacterWindow.h"
+#include "agent/CharacterWindowView.h"
+#include "agent/NullAudioSink.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QMenu>
 #include <QProcess>
-#include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTest>
-#include <QWidgetAction>
 
 #include <memory>
 
@@ -25,9 +33,7 @@ CharacterPackage loadShipped(const QString &name)
 {
     CharacterPackage pkg;
     QString error;
-    const QString file = qEnvironmentVariable("MURMELO_BUILD_DIR") + u"/share/murmelo/chars/"_s + name
-                         + u".acs"_s;
-    if (!CharacterPackageLoader::Load(file, pkg, error))
+    if (!CharacterPackageLoader::Load(shippedCharacter(name), pkg, error))
         qWarning("%s", qPrintable(error));
     return pkg;
 }
@@ -36,6 +42,12 @@ bool xdotool(const QStringList &args)
 {
     const QString tool = QStandardPaths::findExecutable(u"xdotool"_s);
     return !tool.isEmpty() && QProcess::execute(tool, args) == 0;
+}
+
+/// The real pointer to the global point `p`.
+bool pointerTo(const QPoint &p)
+{
+    return xdotool({u"mousemove"_s, u"--sync"_s, QString::number(p.x()), QString::number(p.y())});
 }
 
 QStringList menuTexts(const QMenu *menu)
@@ -80,6 +92,23 @@ private:
     CharacterPackage m_merlin;
     CharacterPackage m_robby;
     std::unique_ptr<CharacterWindow> m_window;
+    std::unique_ptr<AgentWidgetsControl> m_control;
+
+    bool showWindow()
+    {
+        m_window->show();
+        return QTest::qWaitForWindowExposed(m_window.get());
+    }
+
+    /// A shipped character loaded into the control, placed at (200, 150).
+    AgentCharacter *load(const QString &name)
+    {
+        m_control->Characters()->Load(name, shippedCharacter(name));
+        AgentCharacter *c = m_control->Characters()->Item(name);
+        c->setLeft(200);
+        c->setTop(150);
+        return c;
+    }
 
 private Q_SLOTS:
     void initTestCase()
@@ -97,14 +126,19 @@ private Q_SLOTS:
         m_window = std::make_unique<CharacterWindow>(&m_merlin);
         m_window->setCharacterHeight(200);
         m_window->move(300, 200);
+        // Fast silent sink: speech takes no wall time but events still come in order.
+        m_control = std::make_unique<AgentWidgetsControl>(std::make_unique<NullAudioSink>(8.0));
+        m_control->setIdleDelay(0);
+        m_control->setBalloonHideDelay(50);
     }
 
     void cleanup()
     {
+        m_control.reset();
         m_window.reset();
     }
 
-    void windowIsToolFramelessOnTop()
+    void toolWindowSizedToTheFigure()
     {
         const Qt::WindowFlags f = m_window->windowFlags();
         QCOMPARE(f & Qt::WindowType_Mask, Qt::Tool);   // no task bar entry
@@ -112,22 +146,14 @@ private Q_SLOTS:
         QVERIFY(f & Qt::WindowStaysOnTopHint);
         QVERIFY(m_window->testAttribute(Qt::WA_TranslucentBackground));
         QVERIFY(m_window->testAttribute(Qt::WA_ShowWithoutActivating));
-    }
-
-    void showsCharacter()
-    {
-        m_window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        QVERIFY(showWindow());
         const QImage img = m_window->grab().toImage().convertToFormat(QImage::Format_ARGB32);
         QCOMPARE(img.size(), m_window->size() * m_window->devicePixelRatioF());
         // Transparent around the figure, opaque on it (the robe below the beard).
         QCOMPARE(qAlpha(img.pixel(1, 1)), 0);
         QCOMPARE(qAlpha(img.pixel(img.width() - 2, img.height() / 2)), 0);
         QCOMPARE(qAlpha(img.pixel(img.width() / 2, img.height() * 210 / 252)), 255);
-    }
-
-    void heightKeepsProportions()
-    {
+        // The height keeps the figure's proportions.
         m_window->setCharacterHeight(256);
         QCOMPARE(m_window->characterSize(), QSize(qRound(256.0 * 200 / 252), 256));
         QCOMPARE(m_window->size(), m_window->characterSize());
@@ -137,8 +163,7 @@ private Q_SLOTS:
 
     void framesRenderedOnce()
     {
-        m_window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        QVERIFY(showWindow());
         const CharacterAnimation wave = m_merlin.animations.value(u"Wave"_s);
         QImage first;
         for (const CharacterFrame &f : wave.frames) {
@@ -176,20 +201,17 @@ private Q_SLOTS:
             QSKIP("needs an X server");
         if (realPointer && QStandardPaths::findExecutable(u"xdotool"_s).isEmpty())
             QSKIP("xdotool is not installed");
-        m_window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        QVERIFY(showWindow());
         QTRY_COMPARE(m_window->pos(), QPoint(300, 200));
         QSignalSpy moved(m_window.get(), &CharacterWindow::userMoved);
         const QPoint grabAt(100, 150);   // on the robe
         const QPoint delta(-140, 90);
         if (realPointer) {
             const QPoint start = m_window->mapToGlobal(grabAt);
-            QVERIFY(xdotool({"mousemove", "--sync", QString::number(start.x()), QString::number(start.y())}));
+            QVERIFY(pointerTo(start));
             QVERIFY(xdotool({"mousedown", "1"}));
-            for (int step = 1; step <= 4; ++step) {
-                const QPoint p = start + delta * step / 4;
-                QVERIFY(xdotool({"mousemove", "--sync", QString::number(p.x()), QString::number(p.y())}));
-            }
+            for (int step = 1; step <= 4; ++step)
+                QVERIFY(pointerTo(start + delta * step / 4));
             QVERIFY(xdotool({"mouseup", "1"}));
             QVERIFY(moved.wait(5000));
         } else {
@@ -230,6 +252,24 @@ private Q_SLOTS:
         menu->actions().last()->trigger();
         QCOMPARE(hide.size(), 1);
         QCOMPARE(chosen.size(), 1);
+
+        // "Listen" is held: an item like the others, lined up with them (no widget of its own).
+        QAction *check = menu->actions().at(1);
+        QAction *listen = menu->actions().at(menu->actions().size() - 2);
+        QVERIFY(menu->findChildren<QWidget *>().isEmpty());
+        QCOMPARE(menu->actionGeometry(listen).left(), menu->actionGeometry(check).left());
+        QCOMPARE(menu->actionGeometry(listen).width(), menu->actionGeometry(check).width());
+        QSignalSpy pressed(m_window.get(), &CharacterWindow::listenPressed);
+        QSignalSpy released(m_window.get(), &CharacterWindow::listenReleased);
+        QTest::mousePress(menu.get(), Qt::LeftButton, {}, menu->actionGeometry(listen).center());
+        QCOMPARE(pressed.size(), 1);
+        QCOMPARE(released.size(), 0);   // still listening while held
+        QTest::mouseRelease(menu.get(), Qt::LeftButton, {}, menu->actionGeometry(listen).center());
+        QCOMPARE(released.size(), 1);
+        QCOMPARE(chosen.size(), 1);
+        // A press on another item is the menu's own.
+        QTest::mousePress(menu.get(), Qt::LeftButton, {}, menu->actionGeometry(check).center());
+        QCOMPARE(pressed.size(), 1);
     }
 
     void rightClickOpensMenu()
@@ -237,11 +277,10 @@ private Q_SLOTS:
         if (!m_haveX)
             QSKIP("needs an X server");
         m_window->setMenuCommands({{u"ReadMail"_s, u"&Read mail"_s, true}, {u"CheckNow"_s, u"&Check now"_s, true}});
-        m_window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        QVERIFY(showWindow());
         const QPoint at = m_window->mapToGlobal(QPoint(100, 150));
         if (!QStandardPaths::findExecutable(u"xdotool"_s).isEmpty()) {
-            QVERIFY(xdotool({"mousemove", "--sync", QString::number(at.x()), QString::number(at.y())}));
+            QVERIFY(pointerTo(at));
             QVERIFY(xdotool({"click", "3"}));
         } else {
             QContextMenuEvent ev(QContextMenuEvent::Mouse, QPoint(100, 150), at);
@@ -255,32 +294,6 @@ private Q_SLOTS:
         QTRY_COMPARE(chosen.size(), 1);
         QCOMPARE(chosen.at(0).at(0).toString(), u"CheckNow"_s);
         QTRY_VERIFY(!QApplication::activePopupWidget());
-    }
-
-    void listenIsHeld()
-    {
-        m_window->setMenuCommands({{u"CheckNow"_s, u"&Check now"_s, true}});
-        std::unique_ptr<QMenu> menu(m_window->createMenu(nullptr));
-        QAction *check = menu->actions().first();
-        QAction *listen = menu->actions().at(2);
-        QCOMPARE(listen->text(), u"&Listen (hold)"_s);
-        // An item like the others, lined up with them (no widget of its own inside the menu).
-        QVERIFY(menu->findChildren<QWidget *>().isEmpty());
-        QCOMPARE(menu->actionGeometry(listen).left(), menu->actionGeometry(check).left());
-        QCOMPARE(menu->actionGeometry(listen).width(), menu->actionGeometry(check).width());
-
-        QSignalSpy pressed(m_window.get(), &CharacterWindow::listenPressed);
-        QSignalSpy released(m_window.get(), &CharacterWindow::listenReleased);
-        QSignalSpy chosen(m_window.get(), &CharacterWindow::commandChosen);
-        QTest::mousePress(menu.get(), Qt::LeftButton, {}, menu->actionGeometry(listen).center());
-        QCOMPARE(pressed.size(), 1);
-        QCOMPARE(released.size(), 0);   // still listening while held
-        QTest::mouseRelease(menu.get(), Qt::LeftButton, {}, menu->actionGeometry(listen).center());
-        QCOMPARE(released.size(), 1);
-        QCOMPARE(chosen.size(), 0);
-        // A press on another item is the menu's own.
-        QTest::mousePress(menu.get(), Qt::LeftButton, {}, menu->actionGeometry(check).center());
-        QCOMPARE(pressed.size(), 1);
     }
 
     void mouthMovesWhileSpeaking()
@@ -422,8 +435,7 @@ private Q_SLOTS:
         // With a compositor the window stays translucent and unshaped.
         QVERIFY2(m_x->setCompositor(true), "xcompmgr is installed by scripts/setup-deps");
         QTRY_VERIFY_WITH_TIMEOUT(CharacterWindow::compositorRunning(), 5000);
-        m_window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        QVERIFY(showWindow());
         QVERIFY(!m_window->isShaped());
         QVERIFY(m_window->mask().isEmpty());
         m_window->hide();
@@ -431,8 +443,7 @@ private Q_SLOTS:
         // Without one, the window is cut to the figure.
         QVERIFY(m_x->setCompositor(false));
         QTRY_VERIFY_WITH_TIMEOUT(!CharacterWindow::compositorRunning(), 5000);
-        m_window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        QVERIFY(showWindow());
         QVERIFY(m_window->isShaped());
         const QRegion outline = m_window->mask();
         const int w = m_window->width(), h = m_window->height();
@@ -462,6 +473,163 @@ private Q_SLOTS:
         QVERIFY(bubble.contains(QPoint(balloon.width() / 2, balloon.height() / 2)));
         balloon.hide();
         QVERIFY(m_x->setCompositor(true));
+    }
+
+    // ---- the control with its windows ----------------------------------------------
+
+    void showPlayAndHideFollowRequests()
+    {
+        AgentCharacter *c = load(u"Merlin"_s);
+        CharacterWindow *w = m_control->windowOf(u"Merlin"_s);
+        QVERIFY(w);
+        QVERIFY(!w->isVisible());
+        AgentRequestPtr show = c->Show(false);
+        QVERIFY(finished(show, 5000));
+        QCOMPARE(show->Status(), AgentRequest::StatusComplete);
+        QVERIFY(w->isVisible());
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        QCOMPARE(w->pos(), QPoint(200, 150));
+        // Back on the rest pose after the showing animation.
+        QCOMPARE(w->currentFrame(), c->Package().animations.value(u"RestPose"_s).frames.first().image);
+
+        AgentRequestPtr wave = c->Play(u"Wave"_s);
+        QStringList seen;
+        QObject ctx;
+        connect(c, &AgentCharacter::frameShown, &ctx, [&seen, w](const QString &) { seen << w->currentFrame(); });
+        QVERIFY(finished(wave, 5000));
+        for (const CharacterFrame &f : c->Package().animations.value(u"Wave"_s).frames)
+            QVERIFY2(seen.contains(f.image), qPrintable(f.image));
+
+        AgentRequestPtr hide = c->Hide(false);
+        QVERIFY(w->isVisible());   // still there while the hiding animation plays
+        QVERIFY(finished(hide, 5000));
+        QCOMPARE(hide->Status(), AgentRequest::StatusComplete);
+        QVERIFY(!w->isVisible());
+    }
+
+    void movesAndHeightReachTheWindow()
+    {
+        // The Move events themselves are the character's (tested with it); here, the wiring.
+        AgentCharacter *c = load(u"Merlin"_s);
+        c->Show(true);
+        CharacterWindow *w = m_control->windowOf(u"Merlin"_s);
+        QTRY_VERIFY(w->isVisible());
+        QSignalSpy move(m_control.get(), &AgentControl::Move);
+        // The drag is the window's (tested with it); its report reaches the control as cause 1.
+        Q_EMIT w->userMoved(430, 90);
+        QCOMPARE(move.size(), 1);
+        QCOMPARE(move.at(0).at(0).toString(), u"Merlin"_s);
+        QCOMPARE(move.at(0).at(3).toInt(), 1);
+        QCOMPARE(QPoint(c->Left(), c->Top()), QPoint(430, 90));
+        QVERIFY(finished(c->MoveTo(420, 260, 0), 5000));
+        QCOMPARE(move.size(), 2);
+        QCOMPARE(move.at(1).at(3).toInt(), 2);
+        QCOMPARE(w->pos(), QPoint(420, 260));
+        c->setHeight(256);
+        QCOMPARE(w->height(), 256);
+        QCOMPARE(w->width(), qRound(256.0 * c->OriginalWidth() / c->OriginalHeight()));
+    }
+
+    void menuListsVisibleCommands()
+    {
+        AgentCharacter *c = load(u"Merlin"_s);
+        c->Commands()->Add(u"ReadMail"_s, u"&Read my mail"_s, u"read my mail"_s);
+        c->Commands()->Add(u"Secret"_s, u"Secret"_s, u"secret"_s, true, false);
+        c->Commands()->Add(u"CheckNow"_s, u"&Check now"_s, u"check now"_s);
+        CharacterWindow *w = m_control->windowOf(u"Merlin"_s);
+        auto texts = [w] {
+            std::unique_ptr<QMenu> menu(w->createMenu(nullptr));
+            return menuTexts(menu.get());
+        };
+        QCOMPARE(texts(), (QStringList{"&Read my mail", "&Check now", "&Listen (hold)", "&Hide"}));
+        c->Commands()->Item(u"Secret"_s)->setVisible(true);
+        c->Commands()->Item(u"ReadMail"_s)->setCaption(u"Read &all mail"_s);
+        QCOMPARE(texts(), (QStringList{"Read &all mail", "Secret", "&Check now", "&Listen (hold)", "&Hide"}));
+        c->Commands()->RemoveAll();
+        QCOMPARE(texts(), (QStringList{"&Listen (hold)", "&Hide"}));
+
+        c->Commands()->Add(u"CheckNow"_s, u"&Check now"_s, u"check now"_s);
+        QSignalSpy command(m_control.get(), &AgentControl::Command);
+        std::unique_ptr<QMenu> menu(w->createMenu(nullptr));
+        menu->actions().first()->trigger();
+        QCOMPARE(command.size(), 1);
+        const AgentUserInput input = command.at(0).at(0).value<AgentUserInput>();
+        QCOMPARE(input.Name, u"CheckNow"_s);
+        QCOMPARE(input.CharacterID, u"Merlin"_s);
+
+        // "Hide" from the menu hides the character through a request.
+        c->Show(true);
+        QTRY_VERIFY(w->isVisible());
+        menu->actions().last()->trigger();
+        QTRY_VERIFY(!w->isVisible());
+        QVERIFY(!c->Visible());
+    }
+
+    void balloonShowsSpokenWordsThenHides()
+    {
+        AgentCharacter *c = load(u"Merlin"_s);
+        c->Balloon()->setFontSize(12);
+        c->Show(true);
+        CharacterWindowView *view = m_control->viewOf(u"Merlin"_s);
+        QTRY_VERIFY(view->window()->isVisible());
+        QStringList texts;
+        int mouths = 0;
+        QObject ctx;
+        connect(c, &AgentCharacter::wordSpoken, &ctx, [&texts, view](const QString &, const QString &) {
+            QVERIFY(view->balloon()->isVisible());
+            QVERIFY(view->window()->isSpeaking());
+            texts << view->balloon()->text();
+        });
+        connect(c, &AgentCharacter::mouthChanged, &ctx, [&mouths](const QString &m) { mouths += m != u"closed"_s; });
+        auto say = [c](const QString &text) {
+            AgentRequestPtr speak = c->Speak(text);
+            return finished(speak) && speak->Status() == AgentRequest::StatusComplete;
+        };
+        QVERIFY(say(u"Hello Ann, you have mail."_s));
+        QVERIFY(texts.size() >= 3);
+        QVERIFY(texts.first().startsWith(u"Hello"_s));
+        QVERIFY(texts.last().contains(u"mail"_s));
+        QVERIFY(mouths >= 3);
+        QVERIFY(!view->window()->isSpeaking());
+        QTRY_VERIFY(!view->balloon()->isVisible());   // auto-hide after the speech
+        QCOMPARE(view->balloon()->balloonFont().pointSize(), 12);   // the font set on the character
+        // The balloon shows what a \Map tag gives to show, not what is said.
+        texts.clear();
+        QVERIFY(say(u"Hello \\Map=\"doctor\"=\"Dr.\"\\ Who"_s));
+        QVERIFY2(texts.contains(u"Hello Dr."_s) && texts.contains(u"Hello Dr. Who"_s), qPrintable(texts.join(u'|')));
+
+        // Balloon off: the words are not shown.
+        c->Balloon()->setStyle(c->Balloon()->Style() & ~AgentBalloon::StyleBalloonOn);
+        disconnect(c, &AgentCharacter::wordSpoken, &ctx, nullptr);
+        bool shown = false;
+        connect(c, &AgentCharacter::wordSpoken, &ctx, [&shown, view] { shown = shown || view->balloon()->isVisible(); });
+        QVERIFY(say(u"Silent balloon"_s));
+        QVERIFY(!shown);
+    }
+
+    void balloonHidesWithTheCharacter()
+    {
+        m_control->setBalloonHideDelay(60000);   // the balloon would linger after the speech
+        AgentCharacter *c = load(u"Robby"_s);
+        QVERIFY(c->Package().animations.value(u"Hide"_s).frames.size() > 1);
+        c->Show(true);
+        CharacterWindowView *view = m_control->viewOf(u"Robby"_s);
+        QTRY_VERIFY(view->window()->isVisible());
+        QVERIFY(finished(c->Speak(u"Goodbye for now."_s)));
+        QVERIFY(view->balloon()->isVisible());
+
+        // Not one frame of the hiding animation shows with the balloon still up.
+        int frames = 0, withBalloon = 0;
+        QObject ctx;
+        connect(c, &AgentCharacter::frameShown, &ctx, [&] {
+            ++frames;
+            if (view->balloon()->isVisible())
+                ++withBalloon;
+        });
+        QVERIFY(finished(c->Hide(false), 5000));
+        QVERIFY(frames > 1);
+        QCOMPARE(withBalloon, 0);
+        QVERIFY(!view->window()->isVisible());
     }
 };
 

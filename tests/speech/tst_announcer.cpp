@@ -7,6 +7,8 @@
 
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 class TestAnnouncer : public QObject
 {
     Q_OBJECT
@@ -39,74 +41,61 @@ private Q_SLOTS:
 
     void announcement_data()
     {
-        // Stored options (an invalid value: never stored), the message, and what is said.
-        QTest::addColumn<QVariant>("phrases");
-        QTest::addColumn<QVariant>("announceSpam");
-        QTest::addColumn<QVariant>("notice");
-        QTest::addColumn<QVariant>("sound");
+        // Stored options (a key not in the map: never stored), the message, and what is said.
+        QTest::addColumn<QVariantMap>("stored");
         QTest::addColumn<QString>("content");   // the raw message; null: not downloaded
         QTest::addColumn<bool>("spam");
         QTest::addColumn<QString>("saysNotice");
         QTest::addColumn<QString>("playsSound");
         QTest::addColumn<QString>("spokenBody");   // null: the message is read without a body
+        auto row = [](const char *name, const QVariantMap &stored, const QString &content, bool spam,
+                      const QString &notice, const QString &sound, const QString &body) {
+            QTest::newRow(name) << stored << content << spam << notice << sound << body;
+        };
+        const QString html = u"From: Garden Club <news@garden.example>\r\nSubject: Spring\r\nMIME-Version: 1.0\r\n"
+                             "Content-Type: text/html; charset=utf-8\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
+                             "<html><body><p><b>Tulips are out</b> in the park.</p><p style=3D\"color:red\">See you!</p>"
+                             "</body></html>\r\n"_s;
+        const QString blank = u"Subject: Spring\r\nContent-Type: text/html\r\n\r\n<html><body> </body></html>\r\n"_s;
+        const QString freeMoney = u"Subject: Free money\r\n\r\nClaim it.\r\n"_s;
+        const QString tulips = u"Tulips are out"_s;
+        const QString spamNotice = u"Spam message has arrived"_s;
+        const QString sound = u"/s/new.wav"_s;
+        const auto phrases = [](const QStringList &list) { return QVariant(QVariantList(list.cbegin(), list.cend())); };
+        const QVariantMap gardenSpam{{Announcer::KeyPhrases, phrases({u"spring, tulips"_s})}};
+        const auto with = [](QVariantMap map, const QString &key, const QVariant &value) {
+            map.insert(key, value);
+            return map;
+        };
 
-        const QString html = QStringLiteral(
-            "From: Garden Club <news@garden.example>\r\nSubject: Spring\r\nMIME-Version: 1.0\r\n"
-            "Content-Type: text/html; charset=utf-8\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
-            "<html><body><p><b>Tulips are out</b> in the park.</p><p style=3D\"color:red\">See you!</p></body></html>\r\n");
-        const QString blank = QStringLiteral("Subject: Spring\r\nContent-Type: text/html\r\n\r\n<html><body> </body></html>\r\n");
-        const QVariant none;
-        const QVariant gardenSpam = QVariantList{QStringLiteral("spring, tulips")};
-
-        QTest::newRow("plain-mail-body-decoded") << none << none << none << none << html << false << QString()
-                                                 << QString() << QStringLiteral("Tulips are out in the park.");
-        QTest::newRow("not-downloaded-read-as-it-is") << none << none << none << none << QString() << false
-                                                      << QString() << QString() << QString();
-        QTest::newRow("blank-body-left-out") << none << none << none << none << blank << false << QString()
-                                             << QString() << QString();
-        QTest::newRow("sound-before-the-message") << none << none << none << QVariant(QStringLiteral("/s/new.wav"))
-                                                  << html << false << QString() << QStringLiteral("/s/new.wav")
-                                                  << QStringLiteral("Tulips are out");
-        QTest::newRow("blank-sound-none") << none << none << none << QVariant(QStringLiteral("  ")) << html << false
-                                          << QString() << QString() << QStringLiteral("Tulips are out");
+        row("plain-mail-body-decoded", {}, html, false, {}, {}, u"Tulips are out in the park."_s);
+        row("not-downloaded-read-as-it-is", {}, QString(), false, {}, {}, QString());
+        row("blank-body-left-out", {}, blank, false, {}, {}, QString());
+        row("sound-before-the-message", {{Announcer::KeyNewMailSound, sound}}, html, false, {}, sound, tulips);
+        row("blank-sound-none", {{Announcer::KeyNewMailSound, u"  "_s}}, html, false, {}, {}, tulips);
         // Every part of the phrase must be found, the subject and the text taken together.
-        QTest::newRow("spam-subject-and-text") << gardenSpam << none << none << QVariant(QStringLiteral("/s/new.wav"))
-                                               << html << true << QStringLiteral("Spam message has arrived")
-                                               << QString() << QString();
-        QTest::newRow("one-part-missing-not-spam") << QVariant(QVariantList{QStringLiteral("spring, casino")}) << none
-                                                   << none << none << html << false << QString() << QString()
-                                                   << QStringLiteral("Tulips are out");
-        QTest::newRow("text-not-downloaded-not-tested") << gardenSpam << none << none << none << QString() << false
-                                                        << QString() << QString() << QString();
-        QTest::newRow("spam-silent-when-switched-off") << gardenSpam << QVariant(false) << none << none << html << true
-                                                       << QString() << QString() << QString();
-        QTest::newRow("spam-notice-saved") << gardenSpam << QVariant(true) << QVariant(QStringLiteral("Junk again"))
-                                           << none << html << true << QStringLiteral("Junk again") << QString()
-                                           << QString();
-        QTest::newRow("spam-notice-saved-empty") << gardenSpam << none << QVariant(QString()) << none << html << true
-                                                 << QString() << QString() << QString();
+        row("spam-subject-and-text", with(gardenSpam, Announcer::KeyNewMailSound, sound), html, true, spamNotice, {}, {});
+        row("one-part-missing-not-spam", {{Announcer::KeyPhrases, phrases({u"spring, casino"_s})}}, html, false, {}, {},
+            tulips);
+        row("text-not-downloaded-not-tested", gardenSpam, QString(), false, {}, {}, QString());
+        row("spam-silent-when-switched-off", with(gardenSpam, Announcer::KeyAnnounceSpam, false), html, true, {}, {}, {});
+        row("spam-notice-saved",
+            with(with(gardenSpam, Announcer::KeyAnnounceSpam, true), Announcer::KeySpamNotice, u"Junk again"_s), html,
+            true, u"Junk again"_s, {}, {});
+        row("spam-notice-saved-empty", with(gardenSpam, Announcer::KeySpamNotice, QString()), html, true, {}, {}, {});
         // Until a list is saved the default phrases act ("money, free" here).
-        QTest::newRow("default-phrases-act") << none << none << none << none
-                                             << QStringLiteral("Subject: Free money\r\n\r\nClaim it.\r\n") << true
-                                             << QStringLiteral("Spam message has arrived") << QString() << QString();
-        QTest::newRow("user-list-replaces-defaults") << QVariant(QVariantList{QStringLiteral("lottery")}) << none
-                                                     << none << none
-                                                     << QStringLiteral("Subject: Free money\r\n\r\nClaim it.\r\n")
-                                                     << false << QString() << QString() << QStringLiteral("Claim it.");
+        row("default-phrases-act", {}, freeMoney, true, spamNotice, {}, {});
+        row("user-list-replaces-defaults", {{Announcer::KeyPhrases, phrases({u"lottery"_s})}}, freeMoney, false, {}, {},
+            u"Claim it."_s);
         // A value of another kind under the key is no list: nothing is spam.
-        QTest::newRow("other-kind-stored") << QVariant(QStringLiteral("$$$")) << none << none << none
-                                           << QStringLiteral("Subject: Free money\r\n\r\nEarn $$$.\r\n") << false
-                                           << QString() << QString() << QStringLiteral("Earn $$$.");
-        QTest::newRow("emptied-list-matches-nothing") << QVariant(QVariantList()) << none << none << none
-                                                      << QStringLiteral("Subject: Free money\r\n\r\nClaim it.\r\n")
-                                                      << false << QString() << QString() << QStringLiteral("Claim it.");
+        row("other-kind-stored", {{Announcer::KeyPhrases, u"$$$"_s}}, u"Subject: Free money\r\n\r\nEarn $$$.\r\n"_s,
+            false, {}, {}, u"Earn $$$."_s);
+        row("emptied-list-matches-nothing", {{Announcer::KeyPhrases, QVariantList()}}, freeMoney, false, {}, {},
+            u"Claim it."_s);
     }
     void announcement()
     {
-        QFETCH(QVariant, phrases);
-        QFETCH(QVariant, announceSpam);
-        QFETCH(QVariant, notice);
-        QFETCH(QVariant, sound);
+        QFETCH(QVariantMap, stored);
         QFETCH(QString, content);
         QFETCH(bool, spam);
         QFETCH(QString, saysNotice);
@@ -115,14 +104,8 @@ private Q_SLOTS:
         TestHome home;
         QVERIFY(home.isValid());
         CSettings *settings = home.settings();
-        const QList<QPair<QString, QVariant>> stored = {{Announcer::KeyPhrases, phrases},
-                                                        {Announcer::KeyAnnounceSpam, announceSpam},
-                                                        {Announcer::KeySpamNotice, notice},
-                                                        {Announcer::KeyNewMailSound, sound}};
-        for (const auto &[key, value] : stored) {
-            if (value.isValid())
-                settings->SaveSetting(key, value);
-        }
+        for (auto it = stored.cbegin(); it != stored.cend(); ++it)
+            settings->SaveSetting(it.key(), it.value());
         Record msg;
         msg.setId(QStringLiteral("m1"));
         msg.Add(QStringLiteral("From"), QStringLiteral("Garden Club <news@garden.example>"));

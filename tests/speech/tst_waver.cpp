@@ -1,4 +1,5 @@
-#include "SpeechFixture.h"
+#include "TestHome.h"
+#include "storage/CSettings.h"
 #include "agent/PackageBuilder.h"
 #include "speech/CWaver.h"
 
@@ -18,7 +19,7 @@ class TestWaver : public QObject
     Q_OBJECT
 
 private:
-    std::unique_ptr<SpeechFixture> m_fx;
+    std::unique_ptr<TestHome> m_fx;
     WavFileAudioSink *m_sink = nullptr;
     std::unique_ptr<HeadlessAgentControl> m_agent;
     std::unique_ptr<CWaver> m_waver;
@@ -26,7 +27,7 @@ private:
 private Q_SLOTS:
     void init()
     {
-        m_fx = std::make_unique<SpeechFixture>();
+        m_fx = std::make_unique<TestHome>();
         QVERIFY(m_fx->isValid());
         // The file sink keeps real time, like a sound card.
         auto sink = std::make_unique<WavFileAudioSink>(m_fx->path("out.wav"), 1.0);
@@ -64,7 +65,7 @@ private Q_SLOTS:
         QVERIFY(QFileInfo(m_fx->path("out.wav")).size() >= 2 * 2 * AudioSink::SampleRate);
     }
 
-    void missingFileLogsOneLineAndReturnsAtOnce()
+    void missingFileLogsOneLineAndABadFileEndsTheWait()
     {
         const QString missing = m_fx->path("nowhere/missing.wav");
         const qint64 before = m_fx->log()->linesWritten();
@@ -73,27 +74,21 @@ private Q_SLOTS:
         m_waver->PlayWav(missing);
         QVERIFY(clock.elapsed() < 500);
         QCOMPARE(m_fx->log()->linesWritten(), before + 1);
-        const QString log = m_fx->shortLog();
+        const QString log = m_fx->shortLogText();
         QVERIFY2(log.contains(u"CWaver.PlayWav Failed to play WAV file. File '%1' not found. "_s.arg(missing)),
                  qPrintable(log));
         QVERIFY(log.contains(QString::number(qint32(0x80040209u))));
         m_waver->PlayWav(missing, true);
         QCOMPARE(m_fx->log()->linesWritten(), before + 2);
         QCOMPARE(m_sink->writtenSamples(), 0);
-    }
 
-    void fileThatIsNoSoundEndsTheWaitAndIsLogged()
-    {
+        // A file that is no sound ends the wait too, logged by the worker.
         const QString bad = m_fx->path("bad.wav");
-        QFile f(bad);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("this is not a sound file at all");
-        f.close();
-        QElapsedTimer clock;
-        clock.start();
+        QVERIFY(m_fx->writeFile(u"bad.wav"_s, "this is not a sound file at all"));
+        clock.restart();
         m_waver->PlayWav(bad);
         QVERIFY(clock.elapsed() < 3000);
-        QVERIFY(m_fx->shortLog().contains(u"CWavWorker.Run"_s));
+        QVERIFY(m_fx->shortLogText().contains(u"CWavWorker.Run"_s));
         QCOMPARE(m_waver->waitingPlays(), 0);
     }
 

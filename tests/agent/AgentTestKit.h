@@ -1,0 +1,22 @@
+#pragma once
+// Small helpers the agent suites share: the shipped characters and waiting for a request.
+#include "agent/AgentRequest.h"
+
+#include <QSignalSpy>
+#include <QString>
+
+/// The package the build made of a shipped character ("Merlin", "Robby").
+inline QString shippedCharacter(const QString &name)
+{
+    return qEnvironmentVariable("MURMELO_BUILD_DIR") + QStringLiteral("/share/murmelo/chars/") + name
+           + QStringLiteral(".acs");
+}
+
+/// Waits up to `ms` for `r` to end (a nested event loop); whether it ended.
+inline bool finished(const AgentRequestPtr &r, int ms = 20000)
+{
+    if (r->isDone())
+        return true;
+    QSignalSpy done(r.get(), &AgentRequest::finished);
+    return done.wait(ms) || r->isDone();
+}
