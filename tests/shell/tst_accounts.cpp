@@ -702,9 +702,9 @@ private Q_SLOTS:
     {
         ShellFixture fx;
         // A browser sign-in whose refresh token is gone (no keyring here keeps one): the provider is never asked.
-        writeFile(fx.home() + QStringLiteral("/services.json"),
+        QVERIFY(fx.writeFile(QStringLiteral("services.json"),
                   "{\"providers\": [{\"domains\": [\"example.test\"], \"oauth2\": {\"authorizationEndpoint\": "
-                  "\"http://127.0.0.1:9/a\", \"tokenEndpoint\": \"http://127.0.0.1:9/t\", \"clientId\": \"t\"}}]}");
+                  "\"http://127.0.0.1:9/a\", \"tokenEndpoint\": \"http://127.0.0.1:9/t\", \"clientId\": \"t\"}}]}"));
         EngineFixture ef;
         FakePop3Server server;
         QVERIFY(server.listen());
