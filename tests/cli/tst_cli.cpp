@@ -38,7 +38,6 @@ QByteArray mail(int n)
 }
 }
 
-/// murmelo-cli from outside, as a script uses it.
 /// murmelo-cli from outside, as a script uses it: each command's wiring once; what lies behind
 /// it is asserted in the storage, mime, receive and engine suites.
 class TstCli : public QObject
@@ -81,7 +80,7 @@ private Q_SLOTS:
         const QStringList c = columns.split(' ');
         QJsonObject expected{{"Id", id}, {"Server", "pop.example.com"}, {"Port", c[0].toInt()}, {"User", "ann"},
                              {"CheckInterval", 7}, {"Disabled", false}, {"Email", "ann@example.com"}, {"Security", c[1]},
-                             {"CertPin", ""}, {"Protocol", c[2]}, {"Folder", c[3]}};
+                             {"CertPin", ""}, {"Protocol", c[2]}, {"Folder", c[3]}, {"SignInNeeded", false}};
         QCOMPARE(listed(), expected);
 
         const CliResult upd = run({"accounts", "update", id, "--port", "996", "--disabled", "--password", "-", "--protocol",
