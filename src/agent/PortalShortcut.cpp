@@ -155,6 +155,9 @@ void PortalShortcut::onSessionCreated(const QVariantMap &results)
         fail(QStringLiteral("The desktop portal gave no shortcut session."));
         return;
     }
+    // The desktop may end the session later (the shortcut revoked in its settings, the portal
+    // restarted): the key is then gone and must be asked for again.
+    m_bus.connect(Service, m_session, kSession, QStringLiteral("Closed"), this, SLOT(onSessionClosed(QVariantMap)));
     m_bus.connect(Service, kPath, kInterface, QStringLiteral("Activated"), this,
                   SLOT(onActivated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
     m_bus.connect(Service, kPath, kInterface, QStringLiteral("Deactivated"), this,
@@ -200,6 +203,15 @@ void PortalShortcut::onDeactivated(const QDBusObjectPath &session, const QString
         return;
     m_down = false;
     Q_EMIT released();
+}
+
+void PortalShortcut::onSessionClosed(const QVariantMap &)
+{
+    if (m_state != State::Bound && m_state != State::Binding)
+        return;
+    m_bus.disconnect(Service, m_session, kSession, QStringLiteral("Closed"), this, SLOT(onSessionClosed(QVariantMap)));
+    m_session.clear();   // closed already: nothing to close
+    fail(QStringLiteral("The desktop ended the listening shortcut; choose the key again to ask for it."));
 }
 
 void PortalShortcut::fail(const QString &why)

@@ -51,6 +51,7 @@ private Q_SLOTS:
                      const QVariantMap &options);
     void onDeactivated(const QDBusObjectPath &session, const QString &id, qulonglong timestamp,
                        const QVariantMap &options);
+    void onSessionClosed(const QVariantMap &details);
 
 private:
     enum class State { Idle, Creating, Binding, Bound, Failed };

@@ -4,7 +4,8 @@ tst_portalshortcut through python3-dbusmock:
 Parameters: "global_shortcuts" (false: the portal offers another interface only), "answer"
 (false: no request is ever answered), "bind_response" (0 bound, 1 cancelled, 2 ended otherwise).
 On org.freedesktop.DBus.Mock: Press(id, down) emits Activated or Deactivated in the session,
-LastBind() gives the properties the client asked for its "listen" shortcut.
+LastBind() gives the properties the client asked for its "listen" shortcut, CloseSession() ends the
+session as a desktop does when the shortcut is revoked.
 '''
 import dbus
 import dbus.lowlevel
@@ -78,3 +79,10 @@ def Press(self, shortcut_id, down):
 @dbus.service.method(MOCK_IFACE, in_signature='', out_signature='a{sv}')
 def LastBind(self):
     return dbus.Dictionary(self.portal_bound.get('listen', {}), signature='sv')
+
+
+@dbus.service.method(MOCK_IFACE, in_signature='', out_signature='')
+def CloseSession(self):
+    msg = dbus.lowlevel.SignalMessage(self.portal_session, 'org.freedesktop.portal.Session', 'Closed')
+    msg.append(dbus.Dictionary({}, signature='sv'), signature='a{sv}')
+    self.connection.send_message(msg)

@@ -155,6 +155,30 @@ private Q_SLOTS:
         QCOMPARE(released.count(), 2);
     }
 
+    void sessionEndedByTheDesktopLetsGoAndCanBeAskedAgain()
+    {
+        QVERIFY(startPortal());
+        ListeningKey key;
+        QVERIFY(key.setKey(u"Pause"_s));
+        auto *portal = key.findChild<PortalShortcut *>();
+        QVERIFY(portal);
+        QSignalSpy bound(portal, &PortalShortcut::bound);
+        QVERIFY(bound.wait(10000));
+        QSignalSpy pressed(&key, &ListeningKey::pressed);
+        QSignalSpy released(&key, &ListeningKey::released);
+        QSignalSpy failed(portal, &PortalShortcut::failed);
+        press(u"listen"_s, true);
+        QVERIFY(pressed.wait(5000));
+        QCOMPARE(mockCall(u"CloseSession"_s).type(), QDBusMessage::ReplyMessage);
+        QVERIFY(failed.wait(5000));
+        QCOMPARE(released.count(), 1);   // the hold ends with the session
+        QVERIFY(key.error().contains(u"choose the key again"_s));
+        QVERIFY(key.setKey(u"Pause"_s));
+        portal = key.findChildren<PortalShortcut *>().last();   // the old one is still being deleted
+        QSignalSpy boundAgain(portal, &PortalShortcut::bound);
+        QVERIFY(boundAgain.wait(10000));
+    }
+
     void portalThatCannotGiveAKey_data()
     {
         QTest::addColumn<QByteArray>("parameters");   // empty: no portal at all
