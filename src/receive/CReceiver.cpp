@@ -489,8 +489,9 @@ void CReceiver::LoginWithToken(const Record &account, const QString &token, cons
                 more = m_shell->SendSasl(initial + kCrLf, challenge);
         }
     } catch (const MUError &e) {
-        // Refused without a word on the token: still nothing a new attempt with it would change.
-        if (e.number() != MUError::engineNumber(525))
+        // Refused without a word on the token: still nothing a new attempt with it would change,
+        // unless the server says it is busy or broken.
+        if (e.number() != MUError::engineNumber(525) || Sasl::IsTemporaryRefusal(e.description()))
             throw;
         throw MUError(Sasl::SignInNeeded, Sasl::SignInAgainText(user, server, {}) + e.description(), source(QStringLiteral("Login")));
     }

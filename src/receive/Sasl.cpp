@@ -64,6 +64,19 @@ QString SignInAgainText(const QString &user, const QString &server, const TokenE
         .arg(user, server, why);
 }
 
+bool IsTemporaryRefusal(const QString &serverText)
+{
+    static const QStringList codes{QStringLiteral("SYS/TEMP"),    QStringLiteral("IN-USE"),    QStringLiteral("LOGIN-DELAY"),
+                                   QStringLiteral("UNAVAILABLE"), QStringLiteral("SERVERBUG"), QStringLiteral("INUSE"),
+                                   QStringLiteral("LIMIT")};
+    const QString text = serverText.trimmed();
+    if (!text.startsWith(QLatin1Char('[')))
+        return false;
+    const qsizetype end = text.indexOf(QLatin1Char(']'));
+    const QString code = text.mid(1, end < 0 ? -1 : end - 1).section(QLatin1Char(' '), 0, 0);
+    return codes.contains(code, Qt::CaseInsensitive);
+}
+
 QString NotOfferedText(const QString &server, const QList<QByteArray> &offered)
 {
     QStringList names;

@@ -40,6 +40,11 @@ TokenError ParseChallenge(const QByteArray &base64);
 
 /// The text a person reads when `account` must sign in again (the token expired or was revoked).
 QString SignInAgainText(const QString &user, const QString &server, const TokenError &error);
+/// Whether a refusal's text begins with a response code that blames the server, not the
+/// token: busy, unavailable, a mailbox in use or broken (POP3 RFC 3206 SYS/TEMP, IN-USE,
+/// LOGIN-DELAY; IMAP RFC 5530 UNAVAILABLE, SERVERBUG, INUSE, LIMIT). Such a refusal is an
+/// ordinary failed check: the next one may well succeed with the same token.
+bool IsTemporaryRefusal(const QString &serverText);
 /// The text when the server offers no token sign-in; `offered` as the server listed them.
 QString NotOfferedText(const QString &server, const QList<QByteArray> &offered);
 

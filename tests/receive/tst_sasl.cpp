@@ -146,6 +146,10 @@ void TestSasl::pop3Exchanges_data()
         << QByteArray("OAUTHBEARER") << kToken << QByteArray("-ERR [AUTH] Authentication failed.\r\n")
         << QList<QByteArray>{"AUTH OAUTHBEARER @", "QUIT"}
         << QStringList{QStringLiteral("Sign in again"), QStringLiteral("[AUTH] Authentication failed.")};
+    // A busy server is no verdict on the token: an ordinary failure, the account is not marked.
+    QTest::newRow("server busy (RFC 3206)")
+        << QByteArray("OAUTHBEARER") << kToken << QByteArray("-ERR [SYS/TEMP] Try again later.\r\n")
+        << QList<QByteArray>{"AUTH OAUTHBEARER @", "QUIT"} << QStringList{QStringLiteral("[SYS/TEMP] Try again later.")};
     QTest::newRow("no token mechanism: nothing sent")
         << QByteArray("PLAIN LOGIN") << kToken << QByteArray() << QList<QByteArray>{"QUIT"}
         << QStringList{QStringLiteral("it offers: PLAIN LOGIN")};
@@ -193,6 +197,12 @@ void TestSasl::imapExchanges_data()
         << "+ \r\n+ " + kRefusal + "\r\na1 NO [AUTHENTICATIONFAILED] Authentication failed.\r\n"
         << QList<QByteArray>{"a1 AUTHENTICATE XOAUTH2\r\n", "@\r\n"}
         << QStringList{QStringLiteral("Sign in again"), QStringLiteral("invalid_token")};
+    QTest::newRow("server unavailable (RFC 5530)")
+        << QByteArray("IMAP4rev1 SASL-IR AUTH=OAUTHBEARER") << QByteArray("a1 NO [UNAVAILABLE] Try again later.\r\n")
+        << QList<QByteArray>{"a1 AUTHENTICATE OAUTHBEARER @\r\n"} << QStringList{QStringLiteral("Try again later.")};
+    QTest::newRow("protocol error")
+        << QByteArray("IMAP4rev1 SASL-IR AUTH=OAUTHBEARER") << QByteArray("a1 BAD Line too long.\r\n")
+        << QList<QByteArray>{"a1 AUTHENTICATE OAUTHBEARER @\r\n"} << QStringList{QStringLiteral("Line too long.")};
     QTest::newRow("no token mechanism: nothing sent")
         << QByteArray("IMAP4rev1 SASL-IR AUTH=PLAIN AUTH=LOGIN") << QByteArray() << QList<QByteArray>{}
         << QStringList{QStringLiteral("it offers: LOGIN PLAIN")};

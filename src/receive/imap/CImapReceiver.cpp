@@ -381,6 +381,11 @@ void CImapReceiver::LoginWithToken(const QString &token)
     m_capabilitiesKnown = false;
     const Imap::Response r = m_session->Run(command);
     if (!r.isOk()) {
+        const QString text = QString::fromUtf8(r.text).trimmed();
+        // BAD is a protocol fault and a busy or broken server is no verdict on the token: an
+        // ordinary failed check, not a new sign-in.
+        if (r.keyword == "BAD" || Sasl::IsTemporaryRefusal(QStringLiteral("[%1] ").arg(QString::fromLatin1(r.code))))
+            throw MUError(MUError::engineNumber(525), text, source(QStringLiteral("Login")));
         const Sasl::TokenError error = Sasl::ParseChallenge(m_session->lastContinuation());
         throw MUError(Sasl::SignInNeeded, Sasl::SignInAgainText(m_user, m_server, error) + QString::fromUtf8(r.text).trimmed(),
                       source(QStringLiteral("Login")));
