@@ -70,7 +70,9 @@ int testStoredAccount(CliContext &ctx, const QString &id)
         checker.Init(engine.log());
         ok = checker.CheckAccount(a, &reason);
         number = checker.lastErrorNumber();
-        engine.NoteSignIn(a.Id(), ok ? 0 : number);
+        // A failure without a number (the checker busy, an unexpected fault) says nothing of the sign-in.
+        if (ok || number != 0)
+            engine.NoteSignIn(a.Id(), ok ? 0 : number);
     }
     if (ok) {
         ctx.print(QStringLiteral("ok %1").arg(AccountManager::ProtocolText(a.text("Protocol"))),

@@ -122,6 +122,7 @@ bool CCheckMB::CheckAccount(const Record &account, QString *falseCouse)
     bool ok = false;
     QString reason;
     qint32 number = 0;
+    m_lastErrorNumber = 0;
     if (runOffThread([&] {
             ok = imap ? CImapReceiver::TestAccount(account, options, &reason, &number)
                       : CReceiver::TestAccount(account, options, &reason, &number);

@@ -204,10 +204,6 @@ bool CReceiver::TestAccount(const Record &account, const DataBag &options, QStri
     r.m_log = options.Item(QStringLiteral("Log")).value<LogPtr>();
     try {
         r.ConnectAndLogIn(options, account);
-        QString ignored;
-        r.m_shell->SendData(QStringLiteral("QUIT") + kCrLf, false, ignored);
-        r.m_shell->Close();
-        return true;
     } catch (const MUError &failure) {
         if (r.m_shell) {
             try {
@@ -225,6 +221,15 @@ bool CReceiver::TestAccount(const Record &account, const DataBag &options, QStri
         r.trace(QStringLiteral("Account test failed: ") + failure.description(), QStringLiteral("TestAccount"));
         return false;
     }
+    // Signed in: that is the answer, whatever becomes of the goodbye.
+    try {
+        QString ignored;
+        r.m_shell->setTimeLimit(QuitAfterFailureLimitMs);
+        r.m_shell->SendData(QStringLiteral("QUIT") + kCrLf, false, ignored);
+    } catch (const MUError &) {
+    }
+    r.m_shell->Close();
+    return true;
 }
 
 CReceiver::Capabilities CReceiver::ConnectAndLogIn(const DataBag &data, const Record &account)
