@@ -12,7 +12,9 @@
 namespace {
 xcb_connection_t *connection()
 {
-    auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    // qGuiApp is a plain cast: a program without a GUI (and its tests) has no X11 connection.
+    auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance());
+    auto *x11 = app ? app->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
     return x11 ? x11->connection() : nullptr;
 }
 
@@ -114,7 +116,7 @@ ListeningKey::~ListeningKey()
 
 void ListeningKey::ungrab()
 {
-    if (xcb_connection_t *c = connection(); c && m_keycode) {
+    if (xcb_connection_t *c = m_keycode ? connection() : nullptr) {
         xcb_ungrab_key(c, xcb_keycode_t(m_keycode), rootWindow(c), XCB_MOD_MASK_ANY);
         xcb_flush(c);
     }
