@@ -1,6 +1,7 @@
 #include "CharacterWindow.h"
 
 #include "CharacterPackage.h"
+#include "X11Connection.h"
 
 #include <QApplication>
 #include <QBitmap>
@@ -193,10 +194,9 @@ void CharacterWindow::setSpeaking(bool speaking)
 
 bool CharacterWindow::compositorRunning()
 {
-    auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    if (!x11 || !x11->connection())
+    xcb_connection_t *c = X11Connection();
+    if (!c)
         return true;   // not X11: translucency is the platform's own business
-    xcb_connection_t *c = x11->connection();
     // EWMH: a compositing manager owns the selection _NET_WM_CM_S<screen>.
     int screen = 0;
     const QByteArray display = qgetenv("DISPLAY");

@@ -1,5 +1,6 @@
 #include "ListeningKey.h"
 #include "PortalShortcut.h"
+#include "X11Connection.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -10,14 +11,6 @@
 #include <memory>
 
 namespace {
-xcb_connection_t *connection()
-{
-    // qGuiApp is a plain cast: a program without a GUI (and its tests) has no X11 connection.
-    auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance());
-    auto *x11 = app ? app->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    return x11 ? x11->connection() : nullptr;
-}
-
 xcb_window_t rootWindow(xcb_connection_t *c)
 {
     const xcb_setup_t *setup = xcb_get_setup(c);
@@ -91,7 +84,7 @@ QString ListeningKey::Unavailable()
             return start + viaPortal + QStringLiteral("the portal did not answer") + end;
         }
     }
-    if (!connection())
+    if (!X11Connection())
         return QStringLiteral("A listening key needs an X11 desktop. Use \"Listen\" in the tray menu.");
     return {};
 }
@@ -116,7 +109,7 @@ ListeningKey::~ListeningKey()
 
 void ListeningKey::ungrab()
 {
-    if (xcb_connection_t *c = m_keycode ? connection() : nullptr) {
+    if (xcb_connection_t *c = m_keycode ? X11Connection() : nullptr) {
         xcb_ungrab_key(c, xcb_keycode_t(m_keycode), rootWindow(c), XCB_MOD_MASK_ANY);
         xcb_flush(c);
     }
@@ -156,7 +149,7 @@ bool ListeningKey::setKey(const QString &name)
         bindThroughPortal(choice->name);
         return true;
     }
-    xcb_connection_t *c = connection();
+    xcb_connection_t *c = X11Connection();
     const quint32 keycode = keycodeOf(c, choice->keysym);
     if (!keycode) {
         m_error = QStringLiteral("This keyboard has no %1 key.").arg(choice->caption);
