@@ -1,6 +1,7 @@
 #include "TimeAnnouncement.h"
 #include "speech/CTalker.h"
 #include "storage/CSettings.h"
+#include "timing/SpokenTime.h"
 #include "timing/TimerManager.h"
 #include "trellis/Utility.h"
 
@@ -16,26 +17,6 @@ const QString TimeAnnouncement::KeyPattern = QStringLiteral("{804159BE-0424-4ca8
 const QString TimeAnnouncement::Pattern24 = QStringLiteral("H:MM");
 const QString TimeAnnouncement::Pattern12 = QStringLiteral("h:MM AM/PM");
 
-QString TimeAnnouncement::TimePhrase(const QTime &time, const QString &pattern)
-{
-    const bool twelve = pattern.contains(QLatin1String("AM/PM"), Qt::CaseInsensitive);
-    QString out;
-    if (twelve) {
-        const int h = time.hour() % 12 == 0 ? 12 : time.hour() % 12;
-        out = QStringLiteral("%1:%2 %3")
-                  .arg(h)
-                  .arg(time.minute(), 2, 10, QLatin1Char('0'))
-                  .arg(time.hour() < 12 ? QStringLiteral("AM") : QStringLiteral("PM"));
-    } else {
-        out = QStringLiteral("%1:%2").arg(time.hour()).arg(time.minute(), 2, 10, QLatin1Char('0'));
-    }
-    if (!out.contains(QLatin1Char('M')) && out.contains(QLatin1String(":00")))
-        out.replace(QLatin1String(":00"), QLatin1String(" o'clock"));
-    else if (out.contains(QLatin1Char('M')) && out.contains(QLatin1String(":00")))
-        out.remove(QLatin1String(":00"));
-    return out;
-}
-
 QString TimeAnnouncement::Sentence(CSettings *settings, const QTime &time)
 {
     QString phrase = QStringLiteral("The time now is");
@@ -46,7 +27,7 @@ QString TimeAnnouncement::Sentence(CSettings *settings, const QTime &time)
     }
     if (pattern.isEmpty())
         pattern = Pattern24;
-    return (phrase.isEmpty() ? QString() : phrase + QLatin1Char(' ')) + TimePhrase(time, pattern);
+    return (phrase.isEmpty() ? QString() : phrase + QLatin1Char(' ')) + SpokenTime::TimePhrase(time, pattern);
 }
 
 void TimeAnnouncement::Tick(LogPtr log, CTalker *talker, CSettings *settings, const std::function<void()> &sayTime,

@@ -25,10 +25,8 @@ public:
     static const QString Pattern24;
     static const QString Pattern12;
 
-    /// `time` in "H:MM" or "h:MM AM/PM" (empty: "H:MM"), ":00" said as " o'clock" in
-    /// 24-hour time and dropped in 12-hour time.
-    static QString TimePhrase(const QTime &time, const QString &pattern);
-    /// The stored phrase, a blank when it is not empty, and the time phrase.
+    /// The stored phrase, a blank when it is not empty, and the time as the main window's
+    /// "Say the Time" says it (SpokenTime::TimePhrase).
     static QString Sentence(CSettings *settings, const QTime &time);
     /// The tick: the gesture, the sound (to its end), then `sayTime` (the main window's
     /// "Say the Time"; empty: the talker queues Sentence at the time `now` gives).

@@ -5,7 +5,7 @@
 #include "MessageView.h"
 #include "ShellMessage.h"
 #include "ShellServices.h"
-#include "SpokenTime.h"
+#include "timing/SpokenTime.h"
 
 #include "AgentCharacter.h"
 #include "engine/MUScripting.h"

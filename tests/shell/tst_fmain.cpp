@@ -4,7 +4,7 @@
 #include "shell/ShellFixture.h"
 
 #include "FMain.h"
-#include "SpokenTime.h"
+#include "timing/SpokenTime.h"
 #include "MessageListModel.h"
 #include "MessageView.h"
 
