@@ -30,12 +30,6 @@ constexpr QLatin1StringView kCrLf("\r\n");
 /// The walk's trace lines carry the member name they have always carried.
 const QString kWalk = QStringLiteral("GetFirstUnreceivedNumber");
 
-/// Socket and argument errors that mean "the server cannot be reached".
-bool isUnreachable(qint32 number)
-{
-    return number == 13 || number == 10022 || number == 10110 || number == 11001;
-}
-
 /// What a check needs of a UIDL listing, taken line by line as it arrives: the number of
 /// messages (the highest number listed) and the unique-ids of the newest ones. A unique-id
 /// listed twice is trusted for neither (RFC 1939 section 7 forbids it). Memory does not grow
@@ -367,10 +361,7 @@ void CReceiver::FetchAndDeliver(const QList<Slot> &wanted, DataBag &received, co
 void CReceiver::Fail(const MUError &failure, const Record &account)
 {
     const QString server = account.text(QStringLiteral("Server"));
-    const MUError error = isUnreachable(failure.number())
-        ? MUError(MUError::engineNumber(515), Utility::FormatText(MessageTable::Text(515), {server}), failure.source())
-        : MUError(failure.number(), Utility::FormatText(MessageTable::Text(520), {server}) + failure.description(),
-                  failure.source());
+    const MUError error = ReceiverMessages::CheckFailure(failure, server);
     try {
         // A server too slow for the whole check is not waited for again, not even for QUIT.
         if (m_shell && !m_quitSent && failure.number() != MUError::engineNumber(531)) {

@@ -1,7 +1,9 @@
 #pragma once
 #include "mime/CMIMEPart.h"
 #include "trellis/MUError.h"
+#include "trellis/MessageTable.h"
 #include "trellis/Record.h"
+#include "trellis/Utility.h"
 #include <QCryptographicHash>
 #include <QString>
 
@@ -37,6 +39,18 @@ inline DataBag ErrorBag(const MUError &error, const QString &accountId)
     bag.Add(error.source(), QStringLiteral("ErrSource"));
     bag.Add(accountId, QStringLiteral("AccountId"));
     return bag;
+}
+
+/// A failed check as the user reads it: a server that cannot be reached (socket and
+/// argument errors) is error 515; anything else keeps its number after error 520's text.
+inline MUError CheckFailure(const MUError &failure, const QString &server)
+{
+    const qint32 n = failure.number();
+    if (n == 13 || n == 10022 || n == 10110 || n == 11001)
+        return MUError(MUError::engineNumber(515), Utility::FormatText(MessageTable::Text(515), {server}),
+                       failure.source());
+    return MUError(n, Utility::FormatText(MessageTable::Text(520), {server}) + failure.description(),
+                   failure.source());
 }
 
 /// What a receiver learns of a message from its header.

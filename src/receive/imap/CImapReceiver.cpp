@@ -18,11 +18,6 @@ namespace {
 const QString kClass = QStringLiteral("CImapReceiver");
 QString source(const QString &member) { return kClass + QLatin1Char('.') + member; }
 
-bool isUnreachable(qint32 number)
-{
-    return number == 13 || number == 10022 || number == 10110 || number == 11001;
-}
-
 QByteArray upper(const QByteArray &text)
 {
     return text.toUpper();
@@ -637,11 +632,7 @@ void CImapReceiver::post(int msg, const QVariant &data)
 
 MUError CImapReceiver::wrap(const MUError &failure) const
 {
-    if (isUnreachable(failure.number()))
-        return MUError(MUError::engineNumber(515), Utility::FormatText(MessageTable::Text(515), {m_server}),
-                       failure.source());
-    return MUError(failure.number(), Utility::FormatText(MessageTable::Text(520), {m_server}) + failure.description(),
-                   failure.source());
+    return ReceiverMessages::CheckFailure(failure, m_server);
 }
 
 void CImapReceiver::postError(const MUError &error)
