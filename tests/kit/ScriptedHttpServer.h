@@ -16,8 +16,7 @@ class QTcpSocket;
 /// (method and path) with a scripted response, or with the fallback (404 unless set).
 /// Records every request and counts connections. Optionally demands Basic credentials
 /// first (401 with a challenge until they are right). A "silent" response never answers
-/// (the connection stays open); a dribbling one sends its body a byte at a time; a
-/// closing one ends the connection after the answer.
+/// (the connection stays open); a dribbling one sends its body a byte at a time.
 /// Thread: lives on the thread that calls listen(); a blocking client must run on another
 /// thread, an asynchronous one may share it.
 class ScriptedHttpServer : public QObject
@@ -32,7 +31,6 @@ public:
         QByteArray body;
         bool silent = false;
         int dribbleMs = 0; ///< > 0: the body goes out one byte every so many ms
-        bool close = false; ///< "Connection: close", and the server hangs up after answering
     };
     struct Request
     {
@@ -51,8 +49,6 @@ public:
     quint16 port() const { return m_server ? m_server->serverPort() : 0; }
     /// "http(s)://127.0.0.1:PORT" followed by `path`.
     QString url(const QByteArray &path) const;
-    /// TLS handshakes that failed on the server's side.
-    int failedHandshakes() const { return m_failedHandshakes; }
 
     /// Answers `method` on `path` with `response` (replacing an earlier script).
     void on(const QByteArray &method, const QByteArray &path, const Response &response);
@@ -64,7 +60,6 @@ public:
     QList<Request> requests() const { return m_requests; }
     int countOf(const QByteArray &method, const QByteArray &path = {}) const;
     int connectionCount() const { return m_connections; }
-    int disconnectCount() const { return m_disconnects; }
 
 Q_SIGNALS:
     /// A whole request arrived, before it is answered.
@@ -79,9 +74,7 @@ private:
 
     std::unique_ptr<QTcpServer> m_server;
     bool m_tls = false;
-    int m_failedHandshakes = 0;
     int m_connections = 0;
-    int m_disconnects = 0;
     QHash<QTcpSocket *, QByteArray> m_pending;
     QHash<QByteArray, Response> m_script; // "METHOD path" -> response
     std::optional<Response> m_fallback;
