@@ -130,18 +130,25 @@ void ScriptedHttpServer::answer(QTcpSocket *socket, const Request &request)
     QByteArray bytes = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + response.reason + "\r\n";
     for (const auto &[name, value] : std::as_const(response.headers))
         bytes += name + ": " + value + "\r\n";
+    if (response.close)
+        bytes += "Connection: close\r\n";
     bytes += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n\r\n";
     if (response.dribbleMs <= 0) {
         socket->write(bytes + response.body);
+        if (response.close)
+            socket->disconnectFromHost();
         return;
     }
     socket->write(bytes);
     auto *timer = new QTimer(socket);
-    connect(timer, &QTimer::timeout, socket, [socket, timer, body = response.body, sent = qsizetype(0)]() mutable {
-        if (sent < body.size())
+    connect(timer, &QTimer::timeout, socket, [socket, timer, body = response.body, close = response.close, sent = qsizetype(0)]() mutable {
+        if (sent < body.size()) {
             socket->write(body.mid(sent++, 1));
-        else
-            timer->stop();
+            return;
+        }
+        timer->stop();
+        if (close)
+            socket->disconnectFromHost();
     });
     timer->start(response.dribbleMs);
 }

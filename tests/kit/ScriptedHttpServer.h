@@ -16,7 +16,8 @@ class QTcpSocket;
 /// (method and path) with a scripted response, or with the fallback (404 unless set).
 /// Records every request and counts connections. Optionally demands Basic credentials
 /// first (401 with a challenge until they are right). A "silent" response never answers
-/// (the connection stays open); a dribbling one sends its body a byte at a time.
+/// (the connection stays open); a dribbling one sends its body a byte at a time; a
+/// closing one ends the connection after the answer.
 /// Thread: lives on the thread that calls listen(); a blocking client must run on another
 /// thread, an asynchronous one may share it.
 class ScriptedHttpServer : public QObject
@@ -31,6 +32,7 @@ public:
         QByteArray body;
         bool silent = false;
         int dribbleMs = 0; ///< > 0: the body goes out one byte every so many ms
+        bool close = false; ///< "Connection: close", and the server hangs up after answering
     };
     struct Request
     {
