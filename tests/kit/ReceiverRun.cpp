@@ -45,7 +45,7 @@ QByteArray TestMail::bytes() const
          + (body.isEmpty() ? "Hello number " + k + ".\r\nBye.\r\n" : body);
 }
 
-PostedError errorOf(const QVariant &endData)
+PostedError ReceiverRun::error() const
 {
     const DataBag bag = endData.value<DataBag>();
     return {bag.Item(QStringLiteral("ErrNumber")).toInt(), bag.Item(QStringLiteral("ErrDescription")).toString(),

@@ -32,8 +32,6 @@ struct TestMail
 
     QByteArray bytes() const;
     QString id() const { return QStringLiteral("<%1%2@example.org>").arg(QString::fromLatin1(prefix)).arg(n); }
-    /// The text a receiver stores: the message without its last line end.
-    QByteArray stored() const { return bytes().chopped(2); }
 };
 
 /// What message 3 (ErrorOccured) carried.
@@ -44,7 +42,6 @@ struct PostedError
     QString source;
     QString accountId;
 };
-PostedError errorOf(const QVariant &endData);
 
 /// One receiver worker ("MUCustom.CReceiver", "MUCustom.CImapReceiver" ...) run on its own
 /// thread against a Messanger on the test's thread, and everything it posted.
@@ -65,7 +62,7 @@ public:
     /// Forgets what was posted.
     void clear();
     bool completed() const;
-    PostedError error() const { return errorOf(endData); }
+    PostedError error() const;
     /// The identifiers of the arrived messages, in order.
     QStringList arrivedIds() const;
 

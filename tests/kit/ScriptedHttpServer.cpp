@@ -31,9 +31,6 @@ bool ScriptedHttpServer::listenTls(const QSslCertificate &certificate, const QSs
     config.setPrivateKey(key);
     config.setPeerVerifyMode(QSslSocket::VerifyNone);
     server->setSslConfiguration(config);
-    connect(server.get(), &QSslServer::errorOccurred, this, [this](QSslSocket *, QAbstractSocket::SocketError) {
-        ++m_failedHandshakes;
-    });
     connect(server.get(), &QTcpServer::pendingConnectionAvailable, this, &ScriptedHttpServer::onNewConnection);
     m_server = std::move(server);
     m_tls = true;
@@ -72,7 +69,6 @@ void ScriptedHttpServer::onNewConnection()
         m_pending.insert(socket, {});
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
         connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
-            ++m_disconnects;
             m_pending.remove(socket);
             socket->deleteLater();
             Q_EMIT clientDisconnected();
@@ -146,13 +142,13 @@ void ScriptedHttpServer::answer(QTcpSocket *socket, const Request &request)
     socket->write(bytes);
     auto *timer = new QTimer(socket);
     connect(timer, &QTimer::timeout, socket, [socket, timer, body = response.body, close = response.close, sent = qsizetype(0)]() mutable {
-        if (sent >= body.size()) {
-            timer->stop();
-            if (close)
-                socket->disconnectFromHost();
+        if (sent < body.size()) {
+            socket->write(body.mid(sent++, 1));
             return;
         }
-        socket->write(body.mid(sent++, 1));
+        timer->stop();
+        if (close)
+            socket->disconnectFromHost();
     });
     timer->start(response.dribbleMs);
 }

@@ -51,8 +51,6 @@ public:
     quint16 port() const { return m_server ? m_server->serverPort() : 0; }
     /// "http(s)://127.0.0.1:PORT" followed by `path`.
     QString url(const QByteArray &path) const;
-    /// TLS handshakes that failed on the server's side.
-    int failedHandshakes() const { return m_failedHandshakes; }
 
     /// Answers `method` on `path` with `response` (replacing an earlier script).
     void on(const QByteArray &method, const QByteArray &path, const Response &response);
@@ -64,7 +62,6 @@ public:
     QList<Request> requests() const { return m_requests; }
     int countOf(const QByteArray &method, const QByteArray &path = {}) const;
     int connectionCount() const { return m_connections; }
-    int disconnectCount() const { return m_disconnects; }
 
 Q_SIGNALS:
     /// A whole request arrived, before it is answered.
@@ -79,9 +76,7 @@ private:
 
     std::unique_ptr<QTcpServer> m_server;
     bool m_tls = false;
-    int m_failedHandshakes = 0;
     int m_connections = 0;
-    int m_disconnects = 0;
     QHash<QTcpSocket *, QByteArray> m_pending;
     QHash<QByteArray, Response> m_script; // "METHOD path" -> response
     std::optional<Response> m_fallback;

@@ -6,12 +6,10 @@
 #include "receive/CCheckMB.h"
 #include "trellis/MessageTable.h"
 #include "trellis/MetaTypes.h"
-#include "trellis/Paths.h"
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QMutex>
 #include <QTest>
 #include <QTimer>
 
@@ -20,31 +18,9 @@ using Response = ScriptedHttpServer::Response;
 Q_DECLARE_METATYPE(ScriptedHttpServer::Response)
 
 namespace {
-const QByteArray kHotmailRoot = "/svcs/hotmail/httpmail.asp";
-const QString kHttpUser = QStringLiteral("Someone@HotMail.COM");
 /// The HTTPMail endpoints' host: the scripted server under a name of its own, so that the
 /// POP3 fake (127.0.0.1) is not an HTTPMail server.
 const QString kHttpHost = QStringLiteral("localhost");
-
-/// Every (host, port) the checker asked to resolve, in order; thread-safe.
-class ProbeLog
-{
-public:
-    void add(const QString &entry)
-    {
-        QMutexLocker lock(&m_mutex);
-        m_entries.append(entry);
-    }
-    QStringList entries() const
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_entries;
-    }
-
-private:
-    mutable QMutex m_mutex;
-    QStringList m_entries;
-};
 
 /// Shells for every mode, all plain: stands in for the TLS shell so the probe order and
 /// the STLS choice can be seen without certificates.
@@ -57,8 +33,8 @@ std::unique_ptr<CArriveShell> plainOnlyShell(const QString &security)
 }
 
 /// The account checker against the fake POP3 server and a scripted HTTPMail server (over TLS
-/// against Dovecot in tst_tls);
-/// every host name goes through the test's resolver, never the real network.
+/// against Dovecot in tst_tls); every host name goes through the test's resolver, never the
+/// real network. The HTTPMail exchange itself is tst_chotmail's.
 class TestCCheckMB : public QObject
 {
     Q_OBJECT
@@ -78,11 +54,11 @@ private Q_SLOTS:
         QVERIFY(m_pop->listen());
         m_http = std::make_unique<ScriptedHttpServer>();
         QVERIFY(m_http->listen());
-        m_probes = std::make_shared<ProbeLog>();
+        m_probes = std::make_shared<QStringList>();
         writeConfig(QJsonObject{
             {"httpmail", QJsonObject{{"hotmailDomain", "hotmail.com"},
                                      {"msnDomain", "msn.com"},
-                                     {"hotmailEndpoint", httpUrl(kHotmailRoot)},
+                                     {"hotmailEndpoint", httpUrl("/svcs/hotmail/httpmail.asp")},
                                      {"msnEndpoint", httpUrl("/cgi-bin/hmdata")},
                                      {"schemaNamespace", "http://schemas.microsoft.com/hotmail/"}}},
             {"providers", QJsonArray{QJsonObject{{"domains", QJsonArray{"example-mail.test", "example-mail.test.invalid"}},
@@ -97,45 +73,29 @@ private Q_SLOTS:
 
     void cleanup()
     {
+        // No password, right or wrong, over POP3 or HTTPMail, reached the log.
         const QString text = m_home->logText();
-        QVERIFY(!text.contains(QLatin1String("PASS secret")));
-        QVERIFY(!text.contains(QLatin1String("Http-Pw")));
+        QVERIFY(!text.contains(QLatin1String("secret")) && !text.contains(QLatin1String("PASS wrong")));
         m_pop.reset();
         m_http.reset();
         m_log.reset();
         m_home.reset();
     }
 
-    void slowServerIsBounded_data()
+    void dribblingServerIsStoppedAtTheCheckLimit()
     {
-        QTest::addColumn<bool>("dribbling");
-        QTest::addColumn<QString>("reason");
-        // Connected, greeted, then nothing: said as such, not as a failed connection.
-        QTest::newRow("silent-after-greeting") << false << MessageTable::Text(533).replace(QLatin1String("%1"), QLatin1String("0.3"));
         // A byte a second keeps the wait limit at bay; the check's time limit does not move.
-        QTest::newRow("dribbling-past-the-check-limit") << true << MessageTable::Text(531).replace(QLatin1String("%1"), QLatin1String("1.5"));
-    }
-
-    void slowServerIsBounded()
-    {
-        QFETCH(bool, dribbling);
-        QFETCH(QString, reason);
+        writeConfig(QJsonObject{{"checkTimeLimitSeconds", 1.5}});
+        m_pop->setChunks("PASS", QList<int>(100, 1), 1000);
+        m_pop->setAction("PASS", Action::Raw, "+OK " + QByteArray(90, 'z') + "\r\n");
         CCheckMB checker;
         checker.Init(m_log);
-        if (dribbling) {
-            writeConfig(QJsonObject{{"checkTimeLimitSeconds", 1.5}});
-            m_pop->setChunks("PASS", QList<int>(100, 1), 1000);
-            m_pop->setAction("PASS", FakePop3Server::Action::Raw, "+OK " + QByteArray(90, 'z') + "\r\n");
-            checker.setWaitLimit(5000);
-        } else {
-            m_pop->setSilentAfterGreeting(true);
-            checker.setWaitLimit(300);
-        }
+        checker.setWaitLimit(5000);
         QElapsedTimer clock;
         clock.start();
         QString why;
         QVERIFY(!checker.CheckMB(m_pop->host(), QStringLiteral("bob"), QStringLiteral("secret"), m_pop->port(), &why));
-        QCOMPARE(why, reason);
+        QCOMPARE(why, MessageTable::Text(531).replace(QLatin1String("%1"), QLatin1String("1.5")));
         QVERIFY2(clock.elapsed() < 8000, qPrintable(QString::number(clock.elapsed())));
     }
 
@@ -173,24 +133,45 @@ private Q_SLOTS:
             }
         });
         timer.start();
-        QVERIFY(!checker.CheckMB(m_pop->host(), QStringLiteral("bob"), QStringLiteral("secret"), m_pop->port()));
+        QString why;
+        QVERIFY(!checker.CheckMB(m_pop->host(), QStringLiteral("bob"), QStringLiteral("secret"), m_pop->port(), &why));
         timer.stop();
+        // Connected, greeted, then nothing: said as such, not as a failed connection.
+        QCOMPARE(why, MessageTable::Text(533).replace(QLatin1String("%1"), QLatin1String("0.6")));
         QVERIFY2(ticks >= 5, qPrintable(QString::number(ticks)));
         QVERIFY(overlapRefused);
         QCOMPARE(overlapReason, QStringLiteral("Another account check is still running. "));
         QCOMPARE(m_pop->connectionCount(), 1);
     }
 
-    void httpMailPathForEndpointHost_data()
+    void checkGoesToTheServerChosen_data()
     {
-        QTest::addColumn<Response>("response");
-        QTest::addColumn<bool>("serverThere");
-        QTest::addColumn<bool>("expected");
-        QTest::addColumn<QString>("reason");
+        QTest::addColumn<QString>("address");    // the account's e-mail address
+        QTest::addColumn<bool>("autodetect");    // the server from FindServer, else the POP3 fake named directly
+        QTest::addColumn<QString>("logon");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<Response>("httpAnswer"); // status 0: no HTTPMail server there
+        QTest::addColumn<QString>("reason");     // empty: accepted, unless no server answered
+        QTest::addColumn<bool>("httpMail");      // the check goes to the HTTPMail endpoint
+        const QString pw = QStringLiteral("secret");
         Response ok;
         ok.status = 207;
-        ok.reason = "Multi-Status";
         ok.body = "<D:multistatus xmlns:D='DAV:'><hm:inbox xmlns:hm='urn:schemas:httpmail:'>/inbox/</hm:inbox></D:multistatus>";
+        QTest::newRow("pop3-accepted") << "bob@example.org" << false << "bob" << pw << ok << QString() << false;
+        QTest::newRow("pop3-rejected-password-with-server-reason")
+            << "bob@example.org" << false << "bob" << "wrong" << ok << "[AUTH] Authentication failed." << false;
+        // A Hotmail or MSN address on a POP3 host is tested over POP3 (the provider table's answer).
+        QTest::newRow("hotmail-address-autodetected-pop3-host")
+            << "bob@hotmail.com" << true << "bob@hotmail.com" << pw << ok << QString() << false;
+        QTest::newRow("hotmail-address-on-pop3-host") << "bob@hotmail.com" << false << "Bob@HotMail.com" << pw << ok
+                                                      << QString() << false;
+        QTest::newRow("msn-address-on-pop3-host") << "bob@msn.com" << false << "bob@msn.com" << pw << ok << QString()
+                                                  << false;
+        // Only a domain without a table row gets the endpoint's host, and is tested there.
+        const QString msn = QStringLiteral("bob@msn.com");
+        QTest::newRow("msn-address-autodetected-endpoint-host") << msn << true << msn << pw << ok << QString() << true;
+        // An error page is a refusal even with a body; no server at all is said without a reason.
+        const QString notFound = QStringLiteral("Account 'bob@msn.com' not found or invalid password. ");
         Response refused;
         refused.status = 401;
         refused.reason = "Unauthorized";
@@ -198,79 +179,26 @@ private Q_SLOTS:
         errorPage.status = 500;
         errorPage.reason = "Internal Server Error";
         errorPage.body = "<html>down</html>";
-        const QString notFound = QStringLiteral("Account 'Someone@HotMail.COM' not found or invalid password. ");
-        QTest::newRow("accepted") << ok << true << true << QString();
-        QTest::newRow("401-empty-body") << refused << true << false << notFound + QStringLiteral("Unauthorized");
-        QTest::newRow("500-page-with-body") << errorPage << true << false << notFound + QStringLiteral("Internal Server Error");
-        QTest::newRow("no-server-gives-no-reason") << ok << false << false << QString();
+        QTest::newRow("endpoint-401-empty-body") << msn << true << msn << pw << refused << notFound + "Unauthorized" << true;
+        QTest::newRow("endpoint-500-page-with-body")
+            << msn << true << msn << pw << errorPage << notFound + "Internal Server Error" << true;
+        Response nobody;
+        nobody.status = 0;
+        QTest::newRow("no-endpoint-server-gives-no-reason") << msn << true << msn << pw << nobody << QString() << true;
     }
 
-    void httpMailPathForEndpointHost()
-    {
-        QFETCH(Response, response);
-        QFETCH(bool, serverThere);
-        QFETCH(bool, expected);
-        QFETCH(QString, reason);
-        m_http->requireCredentials(kHttpUser.toUtf8(), "Http-Pw");
-        m_http->on("PROPFIND", kHotmailRoot, response);
-        if (!serverThere) {
-            writeConfig(QJsonObject{{"httpmail", QJsonObject{{"hotmailDomain", "hotmail.com"},
-                                                             {"hotmailEndpoint", QStringLiteral("http://%1:%2/x")
-                                                                                     .arg(kHttpHost).arg(DovecotFixture::freePort())}}}});
-        }
-        CCheckMB checker;
-        checker.Init(m_log);
-        QString why = QStringLiteral("stale");
-        // The server named is an endpoint's host, written in another case.
-        QCOMPARE(checker.CheckMB(QStringLiteral("LocalHost"), kHttpUser, QStringLiteral("Http-Pw"), m_pop->port(), &why),
-                 expected);
-        QCOMPARE(why, reason);
-        QCOMPARE(m_pop->connectionCount(), 0);
-        if (serverThere) {
-            QVERIFY(m_http->countOf("PROPFIND", kHotmailRoot) >= 1);
-            const auto requests = m_http->requests();
-            QVERIFY(requests.last().headers.value("propfind").contains("<hm:inbox/>"));
-            QVERIFY(requests.last().body.isEmpty());
-        } else {
-            QVERIFY(!checker.lastError().isEmpty());
-        }
-    }
-
-    void receiverChosenByServer_data()
-    {
-        QTest::addColumn<QString>("address");  // the account's e-mail address
-        QTest::addColumn<bool>("autodetect");  // the server from FindServer, else the POP3 fake named directly
-        QTest::addColumn<QString>("logon");
-        QTest::addColumn<QString>("password");
-        QTest::addColumn<QString>("reason");   // empty: accepted
-        QTest::addColumn<bool>("httpMail");    // the test goes to the HTTPMail endpoint
-        const QString pw = QStringLiteral("secret");
-        QTest::newRow("pop3-accepted") << "bob@example.org" << false << "bob" << pw << QString() << false;
-        QTest::newRow("pop3-rejected-password-with-server-reason")
-            << "bob@example.org" << false << "bob" << "wrong" << "[AUTH] Authentication failed." << false;
-        // A Hotmail or MSN address on a POP3 host is tested over POP3 (the provider table's answer).
-        QTest::newRow("hotmail-address-autodetected-pop3-host")
-            << "bob@hotmail.com" << true << "bob@hotmail.com" << pw << QString() << false;
-        QTest::newRow("hotmail-address-on-pop3-host") << "bob@hotmail.com" << false << "Bob@HotMail.com" << pw << QString() << false;
-        QTest::newRow("msn-address-on-pop3-host") << "bob@msn.com" << false << "bob@msn.com" << pw << QString() << false;
-        // Only a domain without a table row gets the endpoint's host, and is tested there.
-        QTest::newRow("msn-address-autodetected-endpoint-host") << "bob@msn.com" << true << "bob@msn.com" << pw << QString() << true;
-    }
-
-    void receiverChosenByServer()
+    void checkGoesToTheServerChosen()
     {
         QFETCH(QString, address);
         QFETCH(bool, autodetect);
         QFETCH(QString, logon);
         QFETCH(QString, password);
+        QFETCH(Response, httpAnswer);
         QFETCH(QString, reason);
         QFETCH(bool, httpMail);
         m_pop->setCredentials(logon.toUtf8(), "secret");
         m_http->requireCredentials(logon.toUtf8(), "secret");
-        Response ok;
-        ok.status = 207;
-        ok.body = "<D:multistatus xmlns:D='DAV:'><hm:inbox xmlns:hm='urn:schemas:httpmail:'>/inbox/</hm:inbox></D:multistatus>";
-        m_http->on("PROPFIND", "/cgi-bin/hmdata", ok);
+        m_http->on("PROPFIND", "/cgi-bin/hmdata", httpAnswer);
         CCheckMB checker;
         checker.Init(m_log);
         useResolver(checker, {{QStringLiteral("pop.hotmail.test:110"), m_pop->port()},
@@ -280,72 +208,80 @@ private Q_SLOTS:
             server = checker.FindServer(address.section(QLatin1Char('@'), 1));
             QCOMPARE(server.httpMail, httpMail);
         }
+        const bool noServer = httpAnswer.status == 0;
+        if (noServer)
+            m_http.reset();
         QString why = QStringLiteral("stale");
-        QCOMPARE(checker.CheckMB(server.host, logon, password, server.port, &why, server.security), reason.isEmpty());
+        QCOMPARE(checker.CheckMB(server.host, logon, password, server.port, &why, server.security),
+                 reason.isEmpty() && !noServer);
         QCOMPARE(why, reason);
-        QCOMPARE(m_http->requests().isEmpty(), !httpMail);
+        QCOMPARE(checker.lastError().isEmpty(), reason.isEmpty() && !noServer);
         QCOMPARE(m_pop->connectionCount() == 0, httpMail);
-        if (!httpMail)
+        if (httpMail && !noServer)
+            QVERIFY(m_http->countOf("PROPFIND", "/cgi-bin/hmdata") >= 1);
+        if (!httpMail) {
+            QVERIFY(m_http->requests().isEmpty());
             QTRY_COMPARE(m_pop->commands(), (QList<QByteArray>{"USER " + logon.toUtf8(), "PASS " + password.toUtf8(), "QUIT"}));
+        }
     }
 
-    void knownDomainProbesNothing_data()
+    void serverFoundForDomain_data()
     {
         QTest::addColumn<QString>("domain");
-        QTest::addColumn<QString>("host"); // empty: the HTTPMail endpoint's host
-        QTest::addColumn<int>("port");     // 0: the HTTPMail endpoint's port
-        QTest::addColumn<QString>("security");
-        QTest::newRow("table-domain-in-upper-case") << "EXAMPLE-MAIL.TEST" << "pop.example-mail.test" << 995 << "TLS";
-        QTest::newRow("httpmail-domain-gives-web-host") << "MSN.com" << QString() << 0 << QString();
-    }
-
-    void knownDomainProbesNothing()
-    {
-        QFETCH(QString, domain);
-        QFETCH(QString, host);
-        QFETCH(int, port);
-        QFETCH(QString, security);
-        CCheckMB checker;
-        checker.Init(m_log);
-        useResolver(checker, {});
-        const CCheckMB::ServerChoice choice = checker.FindServer(domain);
-        QCOMPARE(choice.host, host.isEmpty() ? kHttpHost : host);
-        QCOMPARE(choice.port, port ? port : int(m_http->port()));
-        QCOMPARE(choice.httpMail, host.isEmpty());
-        if (!host.isEmpty()) {
-            QCOMPARE(choice.security, security);
-            QCOMPARE(checker.POPServerByEmailSuffix(QStringLiteral("Example-Mail.Test")), host);
-        }
-        QCOMPARE(m_probes->entries(), QStringList()); // a table hit probes nothing
-    }
-
-    void unknownDomainWhereOnlyMailAnswers_data()
-    {
         QTest::addColumn<int>("shells"); // 0 the real ones, 1 plain only, 2 plain for every mode
         QTest::addColumn<bool>("tlsPortIsPlainServer");
         QTest::addColumn<QByteArray>("capa"); // raw CAPA answer, empty: the fake's own
-        QTest::addColumn<QStringList>("probes");
+        QTest::addColumn<bool>("httpMail");   // the HTTPMail endpoint's host and port, not those below
+        QTest::addColumn<QString>("host");    // empty: nothing found
+        QTest::addColumn<int>("port");
         QTest::addColumn<QString>("security");
-        const QStringList everyMode{"pop.murmelo.test:995", "pop.murmelo.test:110", "pop3.murmelo.test:995",
-                                    "pop3.murmelo.test:110", "mail.murmelo.test:995", "mail.murmelo.test:110"};
-        QTest::newRow("plain-shell-only")
-            << 1 << false << QByteArray()
-            << QStringList{"pop.murmelo.test:110", "pop3.murmelo.test:110", "mail.murmelo.test:110"}
-            << QStringLiteral("None");
-        QTest::newRow("tls-shells-probe-995-first") << 2 << false << QByteArray() << everyMode << QStringLiteral("None");
-        QTest::newRow("stls-offered-on-110") << 2 << false << QByteArray("+OK\r\nUSER\r\nSTLS\r\nTOP\r\n.\r\n")
-                                             << everyMode << QStringLiteral("STARTTLS");
+        QTest::addColumn<QStringList>("probes");
+        // A table hit probes nothing; neither does a domain no host name can be built from.
+        QTest::newRow("table-domain-in-upper-case") << "EXAMPLE-MAIL.TEST" << 0 << false << QByteArray() << false
+                                                    << "pop.example-mail.test" << 995 << "TLS" << QStringList();
+        QTest::newRow("httpmail-domain-gives-web-host") << "MSN.com" << 0 << false << QByteArray() << true << QString()
+                                                        << 0 << "None" << QStringList();
+        QTest::newRow("implausible-domain") << "bad domain/x" << 0 << false << QByteArray() << false << QString() << 0
+                                            << QString() << QStringList();
+        QTest::newRow("no-domain") << QString() << 0 << false << QByteArray() << false << QString() << 0 << QString()
+                                   << QStringList();
+        // mail.murmelo.test exists, but only its port 110 speaks POP3. IMAP is looked for first:
+        // 993 with TLS, then 143 with STARTTLS.
+        auto probes = [](const char *domain, const QStringList &pop3) {
+            QStringList out;
+            for (const QString &host : QStringList{"imap.%1:993", "imap.%1:143", "mail.%1:993", "mail.%1:143"} + pop3)
+                out << host.arg(QLatin1String(domain));
+            return out;
+        };
+        const QStringList everyMode{"pop.%1:995", "pop.%1:110", "pop3.%1:995", "pop3.%1:110", "mail.%1:995", "mail.%1:110"};
+        const QString mail = QStringLiteral("mail.murmelo.test");
+        QTest::newRow("plain-shell-only") << "Murmelo.Test" << 1 << false << QByteArray() << false << mail << 110 << "None"
+                                          << probes("murmelo.test", {"pop.%1:110", "pop3.%1:110", "mail.%1:110"});
+        QTest::newRow("tls-shells-probe-995-first") << "Murmelo.Test" << 2 << false << QByteArray() << false << mail
+                                                    << 110 << "None" << probes("murmelo.test", everyMode);
+        QTest::newRow("stls-offered-on-110") << "Murmelo.Test" << 2 << false
+                                             << QByteArray("+OK\r\nUSER\r\nSTLS\r\nTOP\r\n.\r\n") << false << mail
+                                             << 110 << "STARTTLS" << probes("murmelo.test", everyMode);
         // The real TLS shell meets a plain-text server on 995: the handshake fails, 110 follows.
-        QTest::newRow("real-tls-probe-meets-plain-server") << 0 << true << QByteArray() << everyMode << QStringLiteral("None");
+        QTest::newRow("real-tls-probe-meets-plain-server") << "Murmelo.Test" << 0 << true << QByteArray() << false << mail
+                                                           << 110 << "None" << probes("murmelo.test", everyMode);
+        QTest::newRow("nothing-answers")
+            << "nowhere.test" << 0 << false << QByteArray() << false << QString() << 0 << QString()
+            << probes("nowhere.test", everyMode + QStringList{"pop.mail.%1:995", "pop.mail.%1:110", "pop3.mail.%1:995",
+                                                              "pop3.mail.%1:110"});
     }
 
-    void unknownDomainWhereOnlyMailAnswers()
+    void serverFoundForDomain()
     {
+        QFETCH(QString, domain);
         QFETCH(int, shells);
         QFETCH(bool, tlsPortIsPlainServer);
         QFETCH(QByteArray, capa);
-        QFETCH(QStringList, probes);
+        QFETCH(bool, httpMail);
+        QFETCH(QString, host);
+        QFETCH(int, port);
         QFETCH(QString, security);
+        QFETCH(QStringList, probes);
         if (!capa.isEmpty())
             m_pop->setAction("CAPA", Action::Raw, capa);
         CCheckMB checker;
@@ -354,42 +290,22 @@ private Q_SLOTS:
             checker.setShellFactory(&plainOnlyShell);
         else if (shells == 2)
             checker.setShellFactory(&everyModeShell);
-        // mail.murmelo.test exists, but only its port 110 speaks POP3.
         useResolver(checker, {{QStringLiteral("mail.murmelo.test:110"), m_pop->port()},
                               {QStringLiteral("mail.murmelo.test:995"), tlsPortIsPlainServer ? m_pop->port() : DovecotFixture::freePort()}});
-        const CCheckMB::ServerChoice choice = checker.FindServer(QStringLiteral("Murmelo.Test"));
-        QCOMPARE(choice.host, QStringLiteral("mail.murmelo.test"));
-        QCOMPARE(choice.port, 110);
+        const CCheckMB::ServerChoice choice = checker.FindServer(domain);
+        QCOMPARE(choice.host, httpMail ? kHttpHost : host);
+        QCOMPARE(choice.port, httpMail ? int(m_http->port()) : port);
         QCOMPARE(choice.security, security);
+        QCOMPARE(choice.httpMail, httpMail);
         QCOMPARE(choice.protocol, QStringLiteral("POP3"));
-        // IMAP is looked for first: 993 with TLS, then 143 with STARTTLS.
-        QCOMPARE(m_probes->entries(), QStringList({"imap.murmelo.test:993", "imap.murmelo.test:143",
-                                                   "mail.murmelo.test:993", "mail.murmelo.test:143"})
-                                          + probes);
+        QCOMPARE(*m_probes, probes);
         // A probe only greets, asks for the capabilities and leaves: no login.
+        QCOMPARE(m_pop->countOf("USER") + m_pop->countOf("PASS"), 0);
+        if (!host.startsWith(QLatin1String("mail.")))
+            return;
         QTRY_COMPARE(m_pop->commands().mid(m_pop->commands().size() - 2), QList<QByteArray>({"CAPA", "QUIT"}));
         if (!tlsPortIsPlainServer)
             QCOMPARE(m_pop->commands().size(), 2);
-        QCOMPARE(m_pop->countOf("USER"), 0);
-        QCOMPARE(m_pop->countOf("PASS"), 0);
-    }
-
-    void unknownDomainWhereNothingAnswers()
-    {
-        CCheckMB checker;
-        checker.Init(m_log);
-        useResolver(checker, {});
-        QCOMPARE(checker.POPServerByEmailSuffix(QStringLiteral("nowhere.test")), QString());
-        QCOMPARE(m_probes->entries(),
-                 QStringList({"imap.nowhere.test:993", "imap.nowhere.test:143", "mail.nowhere.test:993",
-                              "mail.nowhere.test:143", "pop.nowhere.test:995", "pop.nowhere.test:110", "pop3.nowhere.test:995",
-                              "pop3.nowhere.test:110", "mail.nowhere.test:995", "mail.nowhere.test:110",
-                              "pop.mail.nowhere.test:995", "pop.mail.nowhere.test:110",
-                              "pop3.mail.nowhere.test:995", "pop3.mail.nowhere.test:110"}));
-        // Nothing to build host names from: no probe at all.
-        QCOMPARE(checker.POPServerByEmailSuffix(QStringLiteral("bad domain/x")), QString());
-        QCOMPARE(checker.POPServerByEmailSuffix(QString()), QString());
-        QCOMPARE(m_probes->entries().size(), 14);
     }
 
     void logonNameByServerAndEmail_data()
@@ -407,9 +323,6 @@ private Q_SLOTS:
                                              << QList<QByteArray>{"USER bob@murmelo.test", "USER bob"} << false;
         QTest::newRow("neither-accepted") << QByteArray("carol") << QStringLiteral("bob@murmelo.test") << QString()
                                           << QList<QByteArray>{"USER bob@murmelo.test", "USER bob"} << false;
-        QTest::newRow("hotmail-address-on-pop3-host-logs-in")
-            << QByteArray("bob@hotmail.com") << QStringLiteral("bob@hotmail.com") << QStringLiteral("bob@hotmail.com")
-            << QList<QByteArray>{"USER bob@hotmail.com"} << false;
         QTest::newRow("address-on-httpmail-host-as-it-is") << QByteArray("bob") << QStringLiteral("Bob@Hotmail.com")
                                                            << QStringLiteral("Bob@Hotmail.com") << QList<QByteArray>{} << true;
     }
@@ -447,7 +360,9 @@ private:
     LogPtr m_log;
     std::unique_ptr<FakePop3Server> m_pop;
     std::unique_ptr<ScriptedHttpServer> m_http;
-    std::shared_ptr<ProbeLog> m_probes;
+    /// Every "host:port" the checker asked to resolve, in order (written on the checker's
+    /// thread, read once it has ended).
+    std::shared_ptr<QStringList> m_probes;
 };
 
 void TestCCheckMB::writeConfig(const QJsonObject &config)
@@ -460,7 +375,7 @@ void TestCCheckMB::useResolver(CCheckMB &checker, const QHash<QString, quint16> 
     // "host:port" -> loopback port; anything else is an unknown host.
     checker.setResolver([map, probes = m_probes](const QString &host, quint16 port) -> std::optional<CCheckMB::Target> {
         const QString key = host + QLatin1Char(':') + QString::number(port);
-        probes->add(key);
+        probes->append(key);
         if (!map.contains(key))
             return std::nullopt;
         return CCheckMB::Target{QStringLiteral("127.0.0.1"), map.value(key)};

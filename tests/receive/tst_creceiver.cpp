@@ -164,9 +164,6 @@ private Q_SLOTS:
         auto row = [](const char *name, const Dialogue &d) { QTest::newRow(name) << d; };
 
         row("empty-mailbox", {.sent = login({"UIDL", "QUIT"}), .turns = 5});
-        // Nothing stored: one request per message, each fetched whole, in server order.
-        row("three-new-in-server-order", {.messages = 3, .sent = login({"UIDL"}) + tops(1, 3, kWhole) + quit,
-                                          .turns = 8, .arrived = {1, 2, 3}, .seen = {1, 2, 3}});
         // The newest 30 are walked oldest first.
         row("newest-window-finds-message-41",
             {.messages = 41, .known = range(1, 40), .sent = login({"UIDL"}) + tops(12, 41, " 1") + tops(41, 41, kWhole) + quit,
@@ -174,6 +171,7 @@ private Q_SLOTS:
         row("headers-only-when-content-is-not-wanted", {.messages = 2, .headersOnly = true,
                                                         .sent = login({"UIDL"}) + tops(1, 2, " 1") + quit,
                                                         .arrived = {1, 2}, .seen = {1, 2}});
+        // Nothing stored: one request per message, each fetched whole, in server order.
         // CAPA, USER, PASS, UIDL, one per message, QUIT: n + 5.
         row("new-one-at-a-time", {.messages = 35, .capabilities = noPipelining,
                                   .sent = login({"UIDL"}) + tops(6, 35, kWhole) + quit, .turns = 35,
@@ -194,8 +192,6 @@ private Q_SLOTS:
         Dialogue cut = batches;
         cut.chunks = {7, 3, 1, 2};
         row("pipelined-batches-stream-cut-into-small-pieces", cut);
-        cut.chunks = {61, 5, 250, 1, 33};
-        row("pipelined-batches-stream-cut-at-odd-sizes", cut);
         row("no-pipelining-without-capability",
             {.messages = 5, .known = {2}, .sent = login({"UIDL"}) + tops(1, 5, " 1") + tops(1, 1, kWhole)
                                                      + tops(3, 5, kWhole) + quit,
@@ -244,8 +240,6 @@ private Q_SLOTS:
             {.messages = 1, .rules = {{"UIDL", Action::Raw, "+OK\r\n2147483647 zz\r\n.\r\n"}},
              .sent = login({"UIDL", "TOP 2147483618" + kWhole}) + quit, .number = k525,
              .error = "There's no message 2147483618."});
-        row("login-pipelined-when-user-is-announced",
-            {.capabilities = kPipelining, .sent = login({"UIDL", "QUIT"}), .turns = 4});
         row("login-waits-for-user-when-not-announced",
             {.capabilities = {"TOP", "UIDL", "PIPELINING"}, .sent = login({"UIDL", "QUIT"}), .turns = 5});
         // A server refusing plain-text logins never gets the password.
@@ -476,43 +470,28 @@ private Q_SLOTS:
         QCOMPARE(error.number, MUError::engineNumber(531));
         QCOMPARE(error.description, kCannot + "The server is too slow: the check was stopped after 2 seconds. ");
         QVERIFY(m_run->arrived.isEmpty());
-
-        // The next check, with a server that answers, works.
-        m_server->setChunks("UIDL", {}, 0);
-        run();
-        QVERIFY(m_run->completed());
-        QCOMPARE(m_run->arrived.size(), 3);
     }
 
     void connectionFailures_data()
     {
-        QTest::addColumn<QString>("change");
+        QTest::addColumn<QString>("server"); // on a port that was just free
         QTest::addColumn<qint32>("number");
         QTest::addColumn<QString>("description"); // ending in "...": the start of it
-        QTest::newRow("unknown-host") << "host" << MUError::engineNumber(515)
+        QTest::newRow("unknown-host") << "no-such-host.invalid" << MUError::engineNumber(515)
                                       << "E-mail server 'no-such-host.invalid' is not accessible. ";
-        QTest::newRow("connection-refused") << "port" << qint32(SocketErrorNumbers::ConnectionRefused) << kCannot + "...";
-        // Connected and greeted: not "Cannot connect".
-        QTest::newRow("silent-after-greeting") << "silent" << MUError::engineNumber(533)
-                                               << kCannot + "The server stopped answering: nothing arrived for 0.3 seconds. ";
+        QTest::newRow("connection-refused") << "127.0.0.1" << qint32(SocketErrorNumbers::ConnectionRefused)
+                                            << kCannot + "...";
     }
 
     void connectionFailures()
     {
-        QFETCH(QString, change);
+        QFETCH(QString, server);
         QFETCH(qint32, number);
         QFETCH(QString, description);
-        if (change == QLatin1String("host")) {
-            m_account = TestAccounts::mailbox(QStringLiteral("no-such-host.invalid"), 110);
-        } else if (change == QLatin1String("port")) {
-            m_account = TestAccounts::mailbox(QStringLiteral("127.0.0.1"), DovecotFixture::freePort());
-        } else {
-            m_server->setSilentAfterGreeting(true);
-            m_limitMs = 300;
-        }
+        m_account = TestAccounts::mailbox(server, DovecotFixture::freePort());
         run();
-        QCOMPARE(m_run->endMsg, ReceiverMessages::ErrorOccured);
         const PostedError error = m_run->error();
+        QCOMPARE(m_run->endMsg, ReceiverMessages::ErrorOccured);
         QCOMPARE(error.number, number);
         QCOMPARE(error.accountId, kAccountId);
         if (description.endsWith(QLatin1String("...")))
@@ -520,8 +499,6 @@ private Q_SLOTS:
                      qPrintable(error.description));
         else
             QCOMPARE(error.description, description);
-        if (change == QLatin1String("silent"))
-            QCOMPARE(m_server->commands(), (QList<QByteArray>{"CAPA", "QUIT"}));
     }
 
     void cancel_data()

@@ -1,22 +1,16 @@
 #include "FakePop3Server.h"
 #include "ReceiverRun.h"
 #include "receive/ReceiverManager.h"
+#include "trellis/MUError.h"
 #include "trellis/MetaTypes.h"
 #include "trellis/Paths.h"
 #include "trellis/ThreadRunner.h"
 #include <QFile>
 #include <QProcess>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
 namespace {
-QByteArray mail(int n)
-{
-    return "Message-ID: <r" + QByteArray::number(n) + "@example.org>\r\nFrom: a@example.org\r\nTo: b@example.org\r\n"
-           "Date: Sun, 6 Dec 2026 10:00:00 +0000\r\nSubject: s" + QByteArray::number(n) + "\r\n\r\nbody\r\n";
-}
-
 Record account(const QString &id, const FakePop3Server &pop)
 {
     Record a = TestAccounts::engine(pop.host(), pop.port(), "user", "secret");
@@ -71,29 +65,30 @@ private Q_SLOTS:
         QVERIFY(ThreadRunner::WaitForAll(10000));
     }
 
-    void twoMessageDownload()
+    void eventsOfOneCheck_data()
     {
-        m_pop->addMessage(mail(1));
-        m_pop->addMessage(mail(2));
-        QSignalSpy done(m_rm.get(), &ReceiverManager::ReceiveComplete);
-        m_rm->Check(account("{A}", *m_pop), DataBag());
-        QVERIFY(done.wait(10000));
-        QTRY_COMPARE(m_events.size(), 8);
-        QCOMPARE(m_events, (QStringList{"ReceiveStart", "Count 1", "MsgArrived s1", "Count 1", "MsgArrived s2",
-                                        "Count 1", "ReceiveComplete", "Count 0"}));
+        QTest::addColumn<bool>("refused");
+        QTest::addColumn<QStringList>("events");
+        QTest::newRow("two-messages")
+            << false << QStringList{"ReceiveStart", "Count 1", "MsgArrived Message 1", "Count 1", "MsgArrived Message 2",
+                                    "Count 1", "ReceiveComplete", "Count 0"};
+        QTest::newRow("refused-password")
+            << true << QStringList{"ReceiveStart", "Count 1", QString("ErrorOccured %1").arg(MUError::engineNumber(525)),
+                                   "Count 0"};
     }
-
-    void failedDownload()
+    void eventsOfOneCheck()
     {
-        m_pop->setAction("PASS", FakePop3Server::Action::Error, "authentication failed");
-        QSignalSpy failed(m_rm.get(), &ReceiverManager::ErrorOccured);
+        QFETCH(bool, refused);
+        QFETCH(QStringList, events);
+        for (const int n : {1, 2}) {
+            TestMail mail;
+            mail.n = n;
+            m_pop->addMessage(mail.bytes());
+        }
+        if (refused)
+            m_pop->setAction("PASS", FakePop3Server::Action::Error, "authentication failed");
         m_rm->Check(account("{A}", *m_pop), DataBag());
-        QVERIFY(failed.wait(10000));
-        QTRY_COMPARE(m_events.size(), 4);
-        QCOMPARE(m_events.mid(0, 2), (QStringList{"ReceiveStart", "Count 1"}));
-        QVERIFY(m_events.at(2).startsWith("ErrorOccured "));
-        QCOMPARE(m_events.at(3), QString("Count 0"));
-        QVERIFY(failed.first().at(1).toString().contains("authentication failed"));
+        QTRY_COMPARE_WITH_TIMEOUT(m_events, events, 10000);
     }
 
     void secondCheckOfRunningAccountIsRefused()
