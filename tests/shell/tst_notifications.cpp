@@ -5,13 +5,10 @@
 
 #include "DesktopNotifier.h"
 #include "FMain.h"
-#include "MessageListModel.h"
 
 #include "engine/MUScripting.h"
 #include "speech/Announcer.h"
-#include "speech/CTalker.h"
 #include "storage/CSettings.h"
-#include "timing/TimerManager.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
