@@ -264,7 +264,11 @@ private:
     std::unique_ptr<FFeedbackForm> openForm(const QString &name, std::optional<QUrl> ep = {})
     {
         auto form = makeForm(name);
-        recordMessages(form.get());
+        // Message boxes are answered OK and kept in m_shown.
+        form->setMessageRoutine([this](QWidget *, const QString &prompt, int style) {
+            m_shown.append({prompt, style});
+            return 1;
+        });
         form->setLog(m_log);
         form->cl().setEndpoint(ep.value_or(endpoint()));
         form->show();
@@ -285,14 +289,6 @@ private:
     {
         QFile file(m_log->longLogPath());
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-    /// The form's message boxes are answered OK and kept in m_shown.
-    void recordMessages(FFeedbackForm *form)
-    {
-        form->setMessageRoutine([this](QWidget *, const QString &prompt, int style) {
-            m_shown.append({prompt, style});
-            return 1;
-        });
     }
 
     std::unique_ptr<TestHome> m_home;

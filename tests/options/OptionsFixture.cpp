@@ -9,6 +9,7 @@
 #include "storage/Database.h"
 #include "trellis/Paths.h"
 
+#include <QDir>
 #include <QSqlQuery>
 
 OptionsFixture::OptionsFixture(bool loadCharacter)
@@ -25,7 +26,8 @@ OptionsFixture::OptionsFixture(bool loadCharacter)
     m_engine = std::make_unique<MUScripting>();
     try {
         m_engine->Init(m_home.log(), m_agent.get());
-        if (PackageBuilder::Character(Paths::UserCharactersDir()).isEmpty())
+        const QString chars = Paths::UserCharactersDir();
+        if (!QDir().mkpath(chars) || PackageBuilder::Character(chars).isEmpty())
             return;
         settings()->SaveSetting(CTalker::KeyCharacterName, QStringLiteral("Tester"));
         if (loadCharacter)

@@ -95,7 +95,6 @@ private Q_SLOTS:
         QTest::newRow("cancel-button-without-edits-asks-nothing") << false << false << 0;
         QTest::newRow("cancel-button-discard") << true << false << 1;
         QTest::newRow("cancel-button-keep-editing") << true << false << 2;
-        QTest::newRow("escape-discard") << true << true << 1;
         QTest::newRow("escape-keep-editing") << true << true << 2;
     }
     void cancel()

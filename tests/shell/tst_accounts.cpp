@@ -88,7 +88,7 @@ void writeProfiles(const ShellFixture &home, const QString &tb, int profiles)
 
 }
 
-class TestAccounts : public QObject
+class TestAccountDialogs : public QObject
 {
     Q_OBJECT
 
@@ -427,6 +427,7 @@ private Q_SLOTS:
         QFETCH(int, accountsLeft);
         Record acc =
             TestAccounts::engine(QStringLiteral("pop.example.org"), 110, QStringLiteral("ann"), QStringLiteral("secret"), true);
+        acc.Add(QStringLiteral("Email"), QStringLiteral("ann@example.org"));
         engine()->AddAccount(acc);
         QVERIFY(!acc.Id().isEmpty());
         Record msg = ShellFixture::message(QStringLiteral("x@example.org"), QStringLiteral("Kept"));
@@ -645,35 +646,34 @@ private Q_SLOTS:
 
     void refusedSignInIsSaidOnceAndMarked()
     {
-        ShellFixture fx;
         // A browser sign-in whose refresh token is gone (no keyring here keeps one): the provider is never asked.
-        QVERIFY(fx.writeFile(QStringLiteral("services.json"),
+        QVERIFY(fx->writeFile(QStringLiteral("services.json"),
                   "{\"providers\": [{\"domains\": [\"example.test\"], \"oauth2\": {\"authorizationEndpoint\": "
                   "\"http://127.0.0.1:9/a\", \"tokenEndpoint\": \"http://127.0.0.1:9/t\", \"clientId\": \"t\"}}]}"));
-        EngineFixture ef;
         FakePop3Server server;
         QVERIFY(server.listen());
         Record linked = TestAccounts::engine(server.host(), server.port(), QStringLiteral("ann"), QStringLiteral("secret"));
         linked.Add(QStringLiteral("OAuth2Provider"), QStringLiteral("example.test"));
-        ef.engine()->AddAccount(linked);
-        const Record stored = ef.engine()->accountManager()->GetAccount(linked.Id());
-        ReceiverManager *receivers = ef.engine()->receiverManager();
+        linked.Add(QStringLiteral("Email"), QStringLiteral("ann@example.org"));
+        engine()->AddAccount(linked);
+        const Record stored = engine()->accountManager()->GetAccount(linked.Id());
+        ReceiverManager *receivers = engine()->receiverManager();
         QSignalSpy shown(receivers, &ReceiverManager::ErrorOccured);
         QSignalSpy failed(receivers, &ReceiverManager::DownloadFailed);
         for (int check = 1; check <= 2; ++check) {
-            ef.engine()->CheckForNewMessagesNow(&stored);
+            engine()->CheckForNewMessagesNow(&stored);
             QVERIFY(failed.count() == check || failed.wait());
             QCOMPARE(failed.last().at(1).toInt(), Sasl::SignInNeeded);
         }
         QCOMPARE(shown.count(), 1); // said once; the next refusal is only logged
 
-        FAccounts dlg(fx.services, ef.engine(), ef.engine()->log());
+        FAccounts dlg(fx->services, engine(), engine()->log());
         dlg.RefreshList();
         QVERIFY(!dlg.lv()->topLevelItem(0)->icon(0).isNull());
         QVERIFY(dlg.lv()->topLevelItem(0)->toolTip(2).startsWith(QStringLiteral("Sign in again")));
         QVERIFY(dlg.lv()->topLevelItem(0)->toolTip(0).contains(QStringLiteral("accounts signin ") + linked.Id()));
         // OK signs in as a check does and says why it cannot; a modified account is no longer marked.
-        fx.services.runAccountForm = [](FAddAccount &form) {
+        fx->services.runAccountForm = [](FAddAccount &form) {
             QTest::mouseClick(form.cmdOK(), Qt::LeftButton);
             if (form.accepted())
                 return true;
@@ -683,12 +683,12 @@ private Q_SLOTS:
         };
         dlg.lv()->setCurrentItem(dlg.lv()->topLevelItem(0));
         dlg.cmdProperties_Click();
-        QCOMPARE(fx.boxes.size(), 1);
-        QVERIFY2(fx.boxes.first().prompt.contains(QStringLiteral("sign in again")), qPrintable(fx.boxes.first().prompt));
+        QCOMPARE(fx->boxes.size(), 1);
+        QVERIFY2(fx->boxes.first().prompt.contains(QStringLiteral("sign in again")), qPrintable(fx->boxes.first().prompt));
         QVERIFY(dlg.lv()->topLevelItem(0)->icon(0).isNull());
         QCOMPARE(dlg.lv()->topLevelItem(0)->text(2), QStringLiteral("Disabled"));
     }
 };
 
-QTEST_MAIN(TestAccounts)
+QTEST_MAIN(TestAccountDialogs)
 #include "tst_accounts.moc"

@@ -13,7 +13,6 @@
 #include "engine/MUScripting.h"
 #include "receive/ReceiverManager.h"
 #include "speech/CTalker.h"
-#include "storage/AccountManager.h"
 #include "storage/CSettings.h"
 #include "storage/MsgManager.h"
 #include "timing/TimerManager.h"
@@ -494,14 +493,6 @@ private Q_SLOTS:
         QCOMPARE(items.at(1)->text(), QStringLiteral("Mail Server: 'pop.b.example', User Name: 'ann'"));
         QVERIFY(items.at(0)->isEnabled() && items.at(1)->isEnabled());
         QVERIFY(!items.at(0)->data().toString().isEmpty());
-
-        // Back to none: one disabled item again.
-        const DataBag all = t.ef.engine()->accountManager()->AccountList();
-        for (const QString &id : all.keys())
-            t.ef.engine()->RemoveAccount(id);
-        t.w.RebuildCheckThisAccountMenu();
-        QTRY_COMPARE(t.w.thisAccountMenu()->actions().size(), 1);
-        QVERIFY(!t.w.thisAccountMenu()->actions().first()->isEnabled());
     }
 
     void statusPanelFollowsARealDownload()
