@@ -392,7 +392,8 @@ private Q_SLOTS:
         QProcess p;
         startProgram(p, {QStringLiteral("--home"), fx.home()});
         QVERIFY(p.waitForStarted(10000));
-        QTRY_VERIFY_WITH_TIMEOUT(fx.logText().contains(QStringLiteral("FMain.Init No accounts are configured")), 60000);
+        const QString boxUp = QStringLiteral("FMain.Init No accounts are configured");
+        QTRY_VERIFY_WITH_TIMEOUT(fx.logText().contains(boxUp), 60000);
         QCOMPARE(::kill(pid_t(p.processId()), signal), 0);
         QVERIFY(p.waitForFinished(30000));
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
