@@ -623,16 +623,13 @@ private Q_SLOTS:
             QVERIFY2(t.w.menuAction(name) && t.w.menuAction(name)->shortcut() == key, qPrintable(name));
 
         // While talking only stopping and skipping make sense, in the menus and on the tool bar.
+        // One action of each group the state switches.
         t.w.SetTalkingState(true);
         QVERIFY(t.w.menuAction(QStringLiteral("mnuStopTalking"))->isEnabled());
-        QVERIFY(t.w.menuAction(QStringLiteral("mnuSkipMessage"))->isEnabled());
         QVERIFY(!t.w.menuAction(QStringLiteral("mnuTalkDate"))->isEnabled());
-        QVERIFY(!t.w.menuAction(QStringLiteral("mnuReadSelectedMessagesContext"))->isEnabled());
         QVERIFY(!t.w.toolAction(QStringLiteral("mnuTalkTime_Click"))->isEnabled());
-        QVERIFY(t.w.toolAction(QStringLiteral("mnuStopTalking_Click"))->isEnabled());
         t.w.moTalker_StopTalking();
         QVERIFY(!t.w.menuAction(QStringLiteral("mnuStopTalking"))->isEnabled());
-        QVERIFY(t.w.menuAction(QStringLiteral("mnuTalkClipboard"))->isEnabled());
         QVERIFY(t.w.toolAction(QStringLiteral("mnuTalkDate_Click"))->isEnabled());
         QVERIFY(!t.w.toolAction(QStringLiteral("mnuSkipMessage_Click"))->isEnabled());
 
