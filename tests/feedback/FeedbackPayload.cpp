@@ -1,5 +1,4 @@
 #include "FeedbackPayload.h"
-#include <QUrl>
 #include <QXmlStreamReader>
 #include <zip.h>
 

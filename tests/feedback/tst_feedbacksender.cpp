@@ -58,10 +58,8 @@ private Q_SLOTS:
         QTest::addColumn<bool>("url");   // else XML
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("escaped");
-        QTest::newRow("xml-plain") << false << "Hello world" << "Hello world";
         QTest::newRow("xml-all-five") << false << "&\"<>'" << "&amp;&quot;&lt;&gt;&apos;";
         QTest::newRow("xml-entity-is-escaped-again") << false << "&lt;" << "&amp;lt;";
-        QTest::newRow("xml-markup-in-text") << false << "<b>x</b>" << "&lt;b&gt;x&lt;/b&gt;";
         QTest::newRow("xml-non-ascii-kept") << false << QStringLiteral("é€😀") << QStringLiteral("é€😀");
         QTest::newRow("xml-line-ends-kept") << false << "a\r\nb\tc" << "a\r\nb\tc";
         QTest::newRow("xml-control-character-replaced") << false << QStringLiteral("a\x01" "b") << QStringLiteral("a\uFFFDb");
@@ -79,16 +77,10 @@ private Q_SLOTS:
         QFETCH(QString, escaped);
         QCOMPARE(url ? CL::UrlEncode(text) : CL::XmlEscape(text), escaped);
     }
-    void newGuidText()
-    {
-        const QString a = CL::NewGuidText();
-        const QString b = CL::NewGuidText();
-        QVERIFY2(guidForm.match(a).hasMatch(), qPrintable(a));
-        QVERIFY2(guidForm.match(b).hasMatch(), qPrintable(b));
-        QVERIFY(a != b);
-    }
     void documentLayout()
     {
+        // Each report its own id (its form is checked on a sent one below).
+        QVERIFY(CL::NewGuidText() != CL::NewGuidText());
         Record r;
         r.Add(QStringLiteral("name"), QStringLiteral("A<B"));
         r.Add(QStringLiteral("log"), QString());
@@ -117,7 +109,6 @@ private Q_SLOTS:
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("reason");
         QTest::newRow("200-ok") << "MU\\Question" << 200 << QByteArray("OK");
-        QTest::newRow("302-found-not-followed") << "MU\\Question" << 302 << QByteArray("Found");
         QTest::newRow("slash-in-category-becomes-backslash") << "MU/Question" << 200 << QByteArray("OK");
         QTest::newRow("500-refused-gives-its-text") << "MU\\Question" << 500 << QByteArray("Internal Server Error");
     }
@@ -271,24 +262,12 @@ private Q_SLOTS:
         QVERIFY(!tail.contains(QStringLiteral("pw")));
         QCOMPARE(FeedbackLog::FileText(QDir(m_home->path()).filePath(QStringLiteral("absent.log"))), QString());
         QCOMPARE(FeedbackLog::Text(nullptr), QString());
-    }
-    void attachedLogCarriesNoPassword()
-    {
         // The receivers never log a password (their own tests); an older version's line might.
-        const QString password = QStringLiteral("Wr0ng-Pa55word");
         const LogPtr log = m_home->log();
-        log->Write(0, QStringLiteral("Sent: PASS ") + password, 5, QStringLiteral("Test.olderVersionLine"));
+        log->Write(0, QStringLiteral("Sent: PASS Wr0ng-Pa55word"), 5, QStringLiteral("Test.olderVersionLine"));
         const QString attached = FeedbackLog::Text(log);
         QVERIFY(attached.contains(QStringLiteral("Test.olderVersionLine Sent: PASS ****")));
-        QVERIFY(!attached.contains(password));
-        QString errorText;
-        bool sent = false;
-        m_cl->Send(QStringLiteral("MU\\Bug"), questionFields(QStringLiteral("q"), attached), errorText, sent);
-        QVERIFY2(sent, qPrintable(errorText));
-        const FeedbackPayload p = FeedbackPayload::Decode(m_server->requests().first().body);
-        QVERIFY2(p.error.isEmpty(), qPrintable(p.error));
-        QVERIFY(p.field(QStringLiteral("log")).contains(QStringLiteral("Test.olderVersionLine Sent: PASS ****")));
-        QVERIFY(!p.xml.contains(password.toUtf8()));
+        QVERIFY(!attached.contains(QStringLiteral("Wr0ng")));
     }
 private:
     QStringList workFiles() const

@@ -91,7 +91,11 @@ CSettings *TestHome::settings()
 
 bool TestHome::writeFile(const QString &name, const QByteArray &content) const
 {
-    const QString file = QFileInfo(name).isAbsolute() ? name : path(name);
+    return write(QFileInfo(name).isAbsolute() ? name : path(name), content);
+}
+
+bool TestHome::write(const QString &file, const QByteArray &content)
+{
     QDir().mkpath(QFileInfo(file).absolutePath());
     QFile f(file);
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(content) == content.size();

@@ -37,8 +37,9 @@ public:
     /// The template that the build made (build/lib/MU.tdb).
     static QString templatePath();
 
-    /// Writes `content` to `name` under the home (parent folders made).
+    /// Writes `content` to `name` under the home, or to an absolute `name` (parent folders made).
     bool writeFile(const QString &name, const QByteArray &content) const;
+    static bool write(const QString &file, const QByteArray &content);
 
 private:
     QTemporaryDir m_dir;

@@ -4,7 +4,6 @@
 // driven as the dialog drives it.
 #include "OptionsServices.h"
 #include "kit/TestHome.h"
-#include "trellis/Log.h"
 
 #include <QList>
 #include <QPushButton>
@@ -26,7 +25,7 @@ public:
         int style = 0;
     };
 
-    /// `loadCharacter`: load "Tester" (128 pixels high) into the talker.
+    /// `loadCharacter`: load "Tester" (PackageBuilder's, 120 pixels high) into the talker.
     explicit OptionsFixture(bool loadCharacter = true);
     ~OptionsFixture();
 
@@ -52,10 +51,6 @@ public:
     QList<Box> boxes;
     int answer = 1;
 
-    /// A character package `file` named `name`, `height` pixels high as designed.
-    static bool WriteCharacter(const QString &file, const QString &name, int height = 128);
-    /// A text file (parents created).
-    static bool WriteFile(const QString &file, const QByteArray &content);
 
 private:
     TestHome m_home;

@@ -1,6 +1,7 @@
 // The Character page: the characters found in the folders, the Set to... sizes, a
 // save that reloads the character and registers its commands again, and Preview.
 #include "OptionsFixture.h"
+#include "agent/PackageBuilder.h"
 
 #include "AgentCharacter.h"
 #include "AgentCommand.h"
@@ -41,32 +42,26 @@ private Q_SLOTS:
     {
         QTemporaryDir dir;
         for (const char *name : {"merlin.acs", "ROBOT.ACS", "owl.Acs", "notes.txt", "acs", "x.acs.bak"})
-            QVERIFY(OptionsFixture::WriteFile(dir.filePath(name), "x"));
+            QVERIFY(TestHome::write(dir.filePath(name), "x"));
         QDir().mkpath(dir.filePath("folder.acs"));   // a folder is no character
         QStringList names = ucOptCharacter::CharacterNames({dir.path()});
         names.sort();
         QCOMPARE(names, QStringList({"Merlin", "Owl", "Robot"}));
         // A name in two folders is listed once, the first folder's spelling kept.
         QTemporaryDir second;
-        QVERIFY(OptionsFixture::WriteFile(second.filePath("Merlin.acs"), "x"));
-        QVERIFY(OptionsFixture::WriteFile(second.filePath("genie.acs"), "x"));
+        QVERIFY(TestHome::write(second.filePath("Merlin.acs"), "x"));
+        QVERIFY(TestHome::write(second.filePath("genie.acs"), "x"));
         QCOMPARE(ucOptCharacter::CharacterNames({dir.path(), second.path()}).size(), 4);
         QVERIFY(ucOptCharacter::CharacterNames({dir.path() + "/does-not-exist"}).isEmpty());
     }
-    void pageListsFolderCharactersAndLoadsTheChosenFile_data()
-    {
-        QTest::addColumn<QString>("file");   // of the character Owl
-        QTest::newRow("mixed-case-extension") << "owl.Acs";
-        QTest::newRow("all-capitals") << "OWL.ACS";
-    }
     void pageListsFolderCharactersAndLoadsTheChosenFile()
     {
-        QFETCH(QString, file);
         OptionsFixture f; QVERIFY(f.isValid());
         const QString chars = Paths::UserCharactersDir();
         for (const char *name : {"merlin.acs", "ROBOT.ACS", "notes.txt"})
-            QVERIFY(OptionsFixture::WriteFile(chars + "/" + name, "x"));
-        QVERIFY(OptionsFixture::WriteCharacter(chars + "/" + file, "Owl"));
+            QVERIFY(TestHome::write(chars + "/" + name, "x"));
+        // Listed as "Owl", found again in whatever case its file name has.
+        QVERIFY(!PackageBuilder::Character(chars, "OWL").isEmpty());
         Page p(f);
         auto *combo = p.page.findChild<QComboBox *>("cboChar");
         QStringList listed;
@@ -80,23 +75,23 @@ private Q_SLOTS:
         combo->setCurrentText("Owl");
         p.page.Update();
         QVERIFY(f.talker()->Character());
-        QCOMPARE(f.talker()->Character()->Name(), QString("Owl"));
+        QCOMPARE(f.talker()->Character()->Name(), QString("OWL"));
     }
     void setToSizes_data()
     {
         QTest::addColumn<QString>("item");
         QTest::addColumn<int>("size");
-        QTest::newRow("small-is-half") << "mnuSetSizeToSmall" << 64;
-        QTest::newRow("normal-is-original") << "mnuSetSizeToNormal" << 128;
-        QTest::newRow("large-is-double") << "mnuSetSizeToLarge" << 256;
-        QTest::newRow("extra-large-is-four-times") << "mnuSetSizeToExtraLarge" << 512;
+        QTest::newRow("small-is-half") << "mnuSetSizeToSmall" << 60;
+        QTest::newRow("normal-is-original") << "mnuSetSizeToNormal" << 120;
+        QTest::newRow("large-is-double") << "mnuSetSizeToLarge" << 240;
+        QTest::newRow("extra-large-is-four-times") << "mnuSetSizeToExtraLarge" << 480;
     }
     void setToSizes()
     {
         QFETCH(QString, item);
         QFETCH(int, size);
         OptionsFixture f; QVERIFY(f.isValid());
-        QCOMPARE(f.talker()->Character()->OriginalHeight(), 128);
+        QCOMPARE(f.talker()->Character()->OriginalHeight(), 120);
         f.settings()->SaveSetting(CTalker::KeyCharacterSize, 100);
         Page p(f);
         auto *slider = p.page.findChild<QSlider *>("sldSize");
@@ -148,7 +143,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, address);
         OptionsFixture f(false); QVERIFY(f.isValid());
         const QString home = Paths::Home().isEmpty() ? Paths::DataDir() : Paths::Home();
-        QVERIFY(OptionsFixture::WriteFile(home + "/services.json", "{\"homePage\": \"" + address + "\"}"));
+        QVERIFY(TestHome::write(home + "/services.json", "{\"homePage\": \"" + address + "\"}"));
         Page p(f);
         QCOMPARE(p.page.findChild<QLabel *>("lblDownloadMoreChars")->isVisibleTo(&p.page), !address.isEmpty());
     }
@@ -192,7 +187,6 @@ private Q_SLOTS:
         QCOMPARE(p.page.findChild<QSlider *>("sldVoicePitch")->value(), ucOptCharacter::MinPitch);
         QCOMPARE(p.page.findChild<QSlider *>("sldVoiceSpeed")->value(), 156);
         QCOMPARE(p.page.findChild<QComboBox *>("cboFontSize")->currentText(), QString("14"));
-        QCOMPARE(p.page.findChild<QComboBox *>("cboFontSize")->count(), 46);
         QVERIFY(!p.apply.isEnabled());
     }
     void balloonFontFallsBackToTheDesktopFont_data()
@@ -243,18 +237,14 @@ private Q_SLOTS:
     void gesturesListedByCaptionStoredByName()
     {
         OptionsFixture f; QVERIFY(f.isValid());
-        f.settings()->SaveSetting(TimeAnnouncement::KeyGesture, "GetAttention");
-        QPushButton apply, ok;
-        {
-            ucOptTime page(f.services);
-            page.Init(f.engine(), &apply, &ok, f.log());
-            auto *gesture = page.findChild<QComboBox *>("cboGesture");
-            QCOMPARE(gesture->currentText(), QString("Get attention"));
-            QVERIFY(gesture->findText("Idle 1") >= 0);
-            QCOMPARE(gesture->findText("Idle1"), -1);
-            gesture->setCurrentIndex(gesture->findText("Idle 1"));
-            page.Update();
-        }
+        f.settings()->SaveSetting(TimeAnnouncement::KeyGesture, "RestPose");
+        PageOf<ucOptTime> p(f);
+        auto *gesture = p.page.findChild<QComboBox *>("cboGesture");
+        QCOMPARE(gesture->currentText(), QString("Rest pose"));
+        QVERIFY(gesture->findText("Idle 1") >= 0);
+        QCOMPARE(gesture->findText("Idle1"), -1);
+        gesture->setCurrentIndex(gesture->findText("Idle 1"));
+        p.page.Update();
         QCOMPARE(f.settings()->GetSetting(TimeAnnouncement::KeyGesture).toString(), QString("Idle1"));
     }
 };

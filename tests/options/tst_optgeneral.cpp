@@ -15,7 +15,6 @@
 #include <QComboBox>
 #include <QFile>
 #include <QFileInfo>
-#include <QPushButton>
 #include <QTest>
 
 
@@ -44,9 +43,9 @@ private Q_SLOTS:
         OptionsFixture f; QVERIFY(f.isValid());
         qputenv("MURMELO_TEST_MAILDIR", "/opt/mailer");
         const QString apps = f.dataDir() + "/applications/";
-        QVERIFY(OptionsFixture::WriteFile(apps + "mailer.desktop", desktopEntry("Mailer", "%MURMELO_TEST_MAILDIR%/bin/mailer %u",
+        QVERIFY(TestHome::write(apps + "mailer.desktop", desktopEntry("Mailer", "%MURMELO_TEST_MAILDIR%/bin/mailer %u",
                                                                                 "x-scheme-handler/mailto;")));
-        QVERIFY(OptionsFixture::WriteFile(apps + "ghost.desktop",
+        QVERIFY(TestHome::write(apps + "ghost.desktop",
                                           desktopEntry("Ghost", "/nonexistent/ghost-mailer %u", "x-scheme-handler/mailto;")));
         if (!name.isEmpty())
             f.settings()->SaveSetting(ucOptGeneral::KeyEmailProgramName, name);
@@ -75,21 +74,21 @@ private Q_SLOTS:
     {
         OptionsFixture f; QVERIFY(f.isValid());
         const QString apps = f.dataDir() + "/applications/";
-        QVERIFY(OptionsFixture::WriteFile(apps + "mailer.desktop",
+        QVERIFY(TestHome::write(apps + "mailer.desktop",
                                           desktopEntry("Mailer", "mailer --compose %u", "text/plain;x-scheme-handler/mailto;")));
-        QVERIFY(OptionsFixture::WriteFile(apps + "viewer.desktop", desktopEntry("Viewer", "viewer %f", "image/png;")));
-        QVERIFY(OptionsFixture::WriteFile(apps + "gone.desktop",
+        QVERIFY(TestHome::write(apps + "viewer.desktop", desktopEntry("Viewer", "viewer %f", "image/png;")));
+        QVERIFY(TestHome::write(apps + "gone.desktop",
                                           desktopEntry("Gone", "gone %u", "x-scheme-handler/mailto;", "Hidden=true\n")));
-        QVERIFY(OptionsFixture::WriteFile(apps + "missing.desktop",
+        QVERIFY(TestHome::write(apps + "missing.desktop",
                                           desktopEntry("Missing", "nothere %u", "x-scheme-handler/mailto;",
                                                        "TryExec=/nonexistent/murmelo-test-program\n")));
-        QVERIFY(OptionsFixture::WriteFile(apps + "kde/kmail.desktop",
+        QVERIFY(TestHome::write(apps + "kde/kmail.desktop",
                                           desktopEntry("KMail", "kmail %u", "x-scheme-handler/mailto;")));
-        QVERIFY(OptionsFixture::WriteFile(apps + "broken.desktop", "not a desktop entry at all\n\x01\x02"));
+        QVERIFY(TestHome::write(apps + "broken.desktop", "not a desktop entry at all\n\x01\x02"));
         // The user's own entry hides the system one with the same id.
-        QVERIFY(OptionsFixture::WriteFile(apps + "override.desktop",
+        QVERIFY(TestHome::write(apps + "override.desktop",
                                           desktopEntry("System Override", "sys %u", "x-scheme-handler/mailto;")));
-        QVERIFY(OptionsFixture::WriteFile(f.dataHome() + "/applications/override.desktop",
+        QVERIFY(TestHome::write(f.dataHome() + "/applications/override.desktop",
                                           desktopEntry("My Override", "mine %u", "x-scheme-handler/mailto;")));
 
         const QList<Record> found = MailClients::Find();
@@ -195,7 +194,7 @@ void TstOptGeneral::shellMetacharactersRunNoShell()
     OptionsFixture f; QVERIFY(f.isValid());
     // A real program that writes each argument it got on a line of its own.
     const QString script = f.path("record-args");
-    QVERIFY(OptionsFixture::WriteFile(script, "#!/bin/sh\nout=\"$1\"; shift\n"
+    QVERIFY(TestHome::write(script, "#!/bin/sh\nout=\"$1\"; shift\n"
                                               "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$out.tmp\"\n"
                                               "mv \"$out.tmp\" \"$out\"\n"));
     QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);

@@ -14,7 +14,6 @@
 
 #include <QCheckBox>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
 
@@ -105,7 +104,8 @@ private Q_SLOTS:
     }
     void sentence_data()
     {
-        // The clock phrases themselves are the spoken-time rules' own rows; these wire the page to them.
+        // The page stores, the tick says: TimeAnnouncement has its own clock phrase (not the main
+        // window's SpokenTime), so these rows are its only check.
         QTest::addColumn<bool>("twelveHour");
         QTest::addColumn<QString>("phrase");
         QTest::addColumn<QTime>("time");

@@ -2,7 +2,6 @@
 #include "FMain.h"
 #include "MessageListModel.h"
 #include "EngineTalker.h"
-#include "ShellMessage.h"
 
 #include "AgentWidgetsControl.h"
 #include "NullAudioSink.h"
@@ -107,18 +106,13 @@ ShellWindow::ShellWindow(bool firstStart, const QList<Record> &stored)
     // Pulses would speak the spool away under the test's feet.
     QObject::disconnect(ef.talker(), &CTalker::Spooled, &w, nullptr);
     ef.engine()->timerManager()->StopTiming(FMain::SpeechPulseId);
-    clearSpool();
+    ef.talker()->StopTalking(true);
     fx.clear();
 }
 
 ShellWindow::~ShellWindow()
 {
     w.Finalize();
-}
-
-void ShellWindow::clearSpool()
-{
-    ef.talker()->StopTalking(true);
 }
 
 bool ShellWindow::shown()

@@ -90,7 +90,6 @@ private:
 
 public:
     FMain &w;
-    void clearSpool();
     /// Shows the window and waits until it is on screen.
     [[nodiscard]] bool shown();
     /// Stores `msg` and hands it to the window as the engine does for new mail.

@@ -18,7 +18,6 @@
 #include "storage/CSettings.h"
 #include "trellis/MessageTable.h"
 #include "trellis/Paths.h"
-#include "trellis/Utility.h"
 
 #include "timing/TimerManager.h"
 
@@ -28,7 +27,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTest>
@@ -81,17 +79,6 @@ private Q_SLOTS:
         for (QAction *a : splash.trayMenu()->actions())
             menu << (a->isSeparator() ? QStringLiteral("-") : a->text());
         QCOMPARE(menu, (QStringList{"&About Murmelo...", "-", "&Check Mail", "&Listen", "-", "&Show", "&Exit"}));
-        // The start-up log lines, in their order.
-        const QString log = fx.logText();
-        int at = 0;
-        for (const char *line : {"FSplash.Form_Initialize *************", "FSplash.Form_Initialize Start application",
-                                 "FSplash.Form_Initialize Murmelo ver.", "FSplash.Form_Initialize Database: {",
-                                 "FSplash.Form_Load Form_Load() call", "FMain.Init Init() call. ",
-                                 "FMain.Init FMain.Init() Complete", "FSplash.Form_Load Form_Load() Complete"}) {
-            const int found = log.indexOf(QString::fromLatin1(line), at);
-            QVERIFY2(found >= 0, line);
-            at = found;
-        }
         QVERIFY(splash.scripting()->timerManager()->IsTiming(FMain::SpeechPulseId));
 
         // The close box and Esc only hide the window.
@@ -164,20 +151,10 @@ private Q_SLOTS:
         ShellFixture fx;
         FSplash first(fx.services, options());
         QVERIFY(first.Start());
-        fx.clear();
+        QVERIFY(!first.mainWindow()->isVisible());
 
-        // In this process: the second start-up ends at the lock, says nothing, shows nothing.
-        FSplash second(fx.services, options());
-        QVERIFY(!second.Start());
-        QCOMPARE(second.exitCode(), 0);
-        QVERIFY(fx.boxes.isEmpty());
-        QCOMPARE(second.mainWindow(), nullptr);
-        QCOMPARE(fx.logText().count(QStringLiteral("Application is already running")), 1);
-        // ... and the first one brings its window forward.
-        QTRY_VERIFY(first.mainWindow()->isVisible());
-        first.mainWindow()->hide();
-
-        // The real program started a second time does the same.
+        // The second start-up ends at the lock and says nothing (a box would hold it open);
+        // the first one brings its window forward.
         QVERIFY2(QFile::exists(program()), qPrintable(program()));
         QProcess p;
         startProgram(p, {QStringLiteral("--home"), fx.home()});
@@ -187,37 +164,33 @@ private Q_SLOTS:
         QVERIFY(ended.wait(30000));
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
         QCOMPARE(p.exitCode(), 0);
-        QCOMPARE(fx.logText().count(QStringLiteral("Application is already running")), 2);
+        QCOMPARE(fx.logText().count(QStringLiteral("Application is already running")), 1);
         QTRY_VERIFY(first.mainWindow()->isVisible());
     }
 
     void olderDatabaseShowsConversion_data()
     {
+        // Converting only once is the store's rule (tst_msgmanager); here the window that shows it.
         QTest::addColumn<int>("olderRows");
-        QTest::addColumn<bool>("convertedBefore");
         QTest::addColumn<QStringList>("shown");
-        QTest::newRow("fresh home") << 0 << false << QStringList();
+        QTest::newRow("fresh home") << 0 << QStringList();
         QTest::newRow("older database, three batches")
-            << 1200 << false
+            << 1200
             << QStringList{QStringLiteral("Converting stored messages: 0 of 1200"),
                            QStringLiteral("Converting stored messages: 500 of 1200"),
                            QStringLiteral("Converting stored messages: 1000 of 1200"),
                            QStringLiteral("Converting stored messages: 1200 of 1200"),
                            QStringLiteral("Compacting the database...")};
-        QTest::newRow("older database converted already") << 30 << true << QStringList();
     }
 
     void olderDatabaseShowsConversion()
     {
         QFETCH(int, olderRows);
-        QFETCH(bool, convertedBefore);
         QFETCH(QStringList, shown);
         ShellFixture fx;
         if (olderRows > 0) {
             Database db(fx.home(), TestHome::templatePath());
             StorageFixture::fillOlderForm(db, olderRows, true);
-            if (convertedBefore)
-                MsgManager().Init(&db, nullptr);
         }
         QStringList texts;
         bool allVisible = true;
@@ -401,50 +374,31 @@ private Q_SLOTS:
 
     void stopSignalEndsCleanly_data()
     {
-        // SIGTERM on a running program is the end-to-end run's own way out.
-        QTest::addColumn<bool>("demo");   // else a home whose start-up stops at the no-account box
+        // SIGTERM on a running program is the end-to-end run's (tst_desktop_xvfb); here each stop
+        // signal while the start-up waits in a box (not the first start, no account: message 119).
         QTest::addColumn<int>("signal");
-        QTest::newRow("demo-SIGINT") << true << int(SIGINT);
-        QTest::newRow("demo-SIGHUP") << true << int(SIGHUP);
-        QTest::newRow("startup-box-SIGTERM") << false << int(SIGTERM);
-        QTest::newRow("startup-box-SIGINT") << false << int(SIGINT);
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
     }
     void stopSignalEndsCleanly()
     {
-        QFETCH(bool, demo);
         QFETCH(int, signal);
         ShellFixture fx;
-        QString home = fx.home();
-        if (!demo) {
-            // Not the first start and no account: the start-up stops at message 119.
+        {
             EngineFixture ef;
             ef.engine()->settings()->SaveSetting(FMain::KeyFirstStart, false);
         }
         QProcess p;
-        startProgram(p, demo ? QStringList{QStringLiteral("--demo")} : QStringList{QStringLiteral("--home"), home});
+        startProgram(p, {QStringLiteral("--home"), fx.home()});
         QVERIFY(p.waitForStarted(10000));
-        if (demo) {
-            QByteArray said;
-            while (!said.contains("demo mail server") && p.waitForReadyRead(20000))
-                said += p.readAllStandardOutput();
-            home = QRegularExpression(QStringLiteral("home folder (\\S+), demo")).match(QString::fromLocal8Bit(said)).captured(1);
-            QVERIFY2(!home.isEmpty() && QFileInfo::exists(home), said.constData());
-        }
-        // Well into its start-up: the main window is made (and, without the demo, the box is up).
-        const auto logged = [&home, demo] {
-            QFile log(home + QStringLiteral("/mu.log"));
-            return log.open(QIODevice::ReadOnly)
-                   && log.readAll().contains(demo ? "FMain.Init() Complete" : "FMain.Init No accounts are configured");
-        };
-        QTRY_VERIFY_WITH_TIMEOUT(logged(), 60000);
+        const QString boxUp = QStringLiteral("FMain.Init No accounts are configured");
+        QTRY_VERIFY_WITH_TIMEOUT(fx.logText().contains(boxUp), 60000);
         QCOMPARE(::kill(pid_t(p.processId()), signal), 0);
         QVERIFY(p.waitForFinished(30000));
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
         QCOMPARE(p.exitCode(), 0);
-        if (demo)   // ended as Exit ends it: the throw-away folder went with the program
-            QVERIFY(!QFileInfo::exists(home));
-        else        // nothing was started after the box
-            QVERIFY(!fx.logText().contains(QStringLiteral("StartDownload call")));
+        QVERIFY(!fx.logText().contains(QStringLiteral("StartDownload call")));   // nothing was started after the box
     }
 
     void programHelpAndVersion()

@@ -4,14 +4,12 @@
 #include "shell/ShellFixture.h"
 
 #include "DesktopNotifier.h"
+#include "cli/GoaMock.h"
 #include "FMain.h"
-#include "MessageListModel.h"
 
 #include "engine/MUScripting.h"
 #include "speech/Announcer.h"
-#include "speech/CTalker.h"
 #include "storage/CSettings.h"
-#include "timing/TimerManager.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -78,20 +76,14 @@ class TestNotifications : public QObject
 {
     Q_OBJECT
 
-    QProcess m_bus;
+    GoaMock m_bus;   // only for its session bus
     QProcess m_daemon;
 
 private Q_SLOTS:
     void initTestCase()
     {
         // A bus of our own, set before anything in this process first asks for the session bus.
-        m_bus.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                                                     QStringLiteral("--print-address=1")});
-        QVERIFY2(m_bus.waitForStarted(), "dbus-daemon is missing (scripts/setup-deps --test)");
-        QTRY_VERIFY_WITH_TIMEOUT(m_bus.canReadLine(), 10000);
-        const QByteArray address = m_bus.readLine().trimmed();
-        qputenv("DBUS_SESSION_BUS_ADDRESS", address);
-        QVERIFY(QDBusConnection::sessionBus().isConnected());
+        QVERIFY2(m_bus.startBus(), "dbus-daemon is missing (scripts/setup-deps --test)");
         m_daemon.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         // Debian's python3 (where python3-dbusmock is), whatever else is first on PATH.
         m_daemon.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-m"), QStringLiteral("dbusmock"),
@@ -107,8 +99,6 @@ private Q_SLOTS:
     {
         m_daemon.terminate();
         m_daemon.waitForFinished();
-        m_bus.terminate();
-        m_bus.waitForFinished();
     }
 
     void oneCheckOneNotificationReplaced()
