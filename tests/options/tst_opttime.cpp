@@ -104,8 +104,7 @@ private Q_SLOTS:
     }
     void sentence_data()
     {
-        // The page stores, the tick says: TimeAnnouncement has its own clock phrase (not the main
-        // window's SpokenTime), so these rows are its only check.
+        // The page stores, the tick says; the clock phrase itself is SpokenTime's (tst_fmain).
         QTest::addColumn<bool>("twelveHour");
         QTest::addColumn<QString>("phrase");
         QTest::addColumn<QTime>("time");
