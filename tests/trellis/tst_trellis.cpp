@@ -42,14 +42,6 @@ private Q_SLOTS:
         QCOMPARE(Utility::FormatText(templ, values), expected);
     }
 
-    void guidString()
-    {
-        const QString a = Utility::NewGuidString();
-        QCOMPARE(a.size(), 38);
-        QVERIFY(a.startsWith('{') && a.endsWith('}'));
-        QVERIFY(a != Utility::NewGuidString());
-    }
-
     void dataBag()
     {
         DataBag bag;
@@ -182,12 +174,6 @@ private Q_SLOTS:
         for (const QByteArray &l : shortLines.mid(0, 100))
             QVERIFY2(l.contains(" L4 42 Test.Log line "), l.constData());
         QCOMPARE(QFile::permissions(dir.filePath("mu.log")) & (QFile::ReadOther | QFile::ReadGroup), QFile::Permissions());
-    }
-
-    void engineErrorNumbers()
-    {
-        QCOMPARE(MUError::engineNumber(515), qint32(0x80040203u));
-        QCOMPARE(MUError::engineNumber(513), -2147221504 + 513);
     }
 };
 
