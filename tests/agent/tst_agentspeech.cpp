@@ -12,7 +12,6 @@
 #include "PackageBuilder.h"
 #include "WavFileAudioSink.h"
 
-#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <sndfile.h>
@@ -187,19 +186,6 @@ private Q_SLOTS:
         QCOMPARE(audio.sink()->writtenSamples(), 3000);
     }
 
-    void silentSinkKeepsRealTime()
-    {
-        AgentAudio audio(std::make_unique<NullAudioSink>(1.0));
-        AudioStreamPtr s = audio.openStream();
-        s->append(tone(AudioSink::SampleRate / 4));   // 250 ms
-        s->end();
-        QElapsedTimer t;
-        t.start();
-        QSignalSpy done(s.get(), &AudioStream::finished);
-        QVERIFY(done.wait(3000));
-        QVERIFY2(t.elapsed() >= 230, qPrintable(QString::number(t.elapsed())));
-    }
-
     void stopDropsQueuedAndCutsPlaying()
     {
         AgentAudio audio(std::make_unique<NullAudioSink>(1.0));
@@ -211,6 +197,7 @@ private Q_SLOTS:
         queued->append(tone(100));
         queued->end();
         QTRY_COMPARE(started.size(), 1);
+        // Five seconds of sound are still playing: the silent sink keeps real time.
         audio.stop(queued);
         QCOMPARE(queued->Status(), AudioStream::StatusInterrupted);
         audio.stop(playing);

@@ -8,7 +8,6 @@
 
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 

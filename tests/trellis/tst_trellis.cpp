@@ -7,13 +7,11 @@
 #include "trellis/Record.h"
 #include "trellis/ThreadRunner.h"
 #include "trellis/Utility.h"
-#include <QEventLoop>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
-#include <QTimer>
 #include <atomic>
 #include <thread>
 
