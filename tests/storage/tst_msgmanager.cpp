@@ -111,7 +111,6 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("count");
         QTest::newRow("nothing-to-remove") << 0;
-        QTest::newRow("one-id") << 1;
         QTest::newRow("ten-ids-one-batch") << 10;
         QTest::newRow("eleven-ids-two-batches") << 11;
         QTest::newRow("twenty-five-ids-three-batches") << 25;
