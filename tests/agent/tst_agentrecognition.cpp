@@ -87,20 +87,6 @@ private:
             s[i] = qint16((m_noise.generateDouble() * 2.0 - 1.0) * half);
         return out;
     }
-    /// Loads character "c" into `control` with the commands named, as the program adds them.
-    static AgentCommands *withCommands(HeadlessAgentControl &control, const QString &dir, const QStringList &names)
-    {
-        static const QMap<QString, QStringList> known{
-            {"mnuTalkDate_Click", {"Say &Date", "Say Date"}},
-            {"mnuTalkTime_Click", {"Say &Time", "Say Time"}},
-            {"mnuCheckForNewMessagesAllAccounts_Click", {"C&heck Mail", "Check Mail"}},
-            {"mnuTalkClipboard_Click", {"Read &Clipboard", "Read Clipboard"}}};
-        control.Characters()->Load("c", PackageBuilder::Character(dir));
-        AgentCommands *cmds = control.Characters()->Item("c")->Commands();
-        for (const QString &n : names)
-            cmds->Add(n, known.value(n).value(0), known.value(n).value(1));
-        return cmds;
-    }
     SpeechRecognizer m_recognizer;
     QRandomGenerator m_noise{1234};
 
@@ -158,7 +144,9 @@ private Q_SLOTS:
         QVERIFY(phrase.isEmpty() || r.confidence > 0);
     }
 
-    void fileRaisesCommand()
+    // Without any character there are no phrases: a clear error, no command. (Commands heard:
+    // the hands-free table; disabled ones are not listened for: tst_agentrequests.)
+    void withoutPhrasesNothingIsRecognised()
     {
         QTemporaryDir dir;
         const QString wav = dir.filePath("say-time.wav");
@@ -167,29 +155,10 @@ private Q_SLOTS:
         HeadlessAgentControl control(std::make_unique<NullAudioSink>(0.0));
         QSignalSpy commands(&control, &AgentControl::Command);
         QSignalSpy recognised(&control, &AgentControl::Recognized);
-        // Without any character there are no phrases: a clear error, no command.
         control.RecognizeFile(wav);
         QVERIFY(recognised.wait(30000));
         QVERIFY(!recognised.at(0).at(2).toString().isEmpty());
         QCOMPARE(commands.size(), 0);
-
-        AgentCommands *cmds = withCommands(control, dir.path(),
-                                           {"mnuTalkDate_Click", "mnuTalkTime_Click", "mnuCheckForNewMessagesAllAccounts_Click"});
-        control.RecognizeFile(wav);
-        QVERIFY(commands.wait(30000));
-        const auto input = commands.at(0).at(0).value<AgentUserInput>();
-        QCOMPARE(input.Name, QString("mnuTalkTime_Click"));
-        QCOMPARE(input.CharacterID, QString("c"));
-        QVERIFY(input.Confidence > 0);
-
-        // A disabled command is not listened for.
-        cmds->Item("mnuTalkTime_Click")->setEnabled(false);
-        recognised.clear();
-        control.RecognizeFile(wav);
-        QVERIFY(recognised.wait(30000));
-        QVERIFY(recognised.at(0).at(0).toString() != "say time");
-        for (int i = 1; i < commands.size(); ++i)
-            QVERIFY(commands.at(i).at(0).value<AgentUserInput>().Name != "mnuTalkTime_Click");
     }
 
     void gate_data()
@@ -325,8 +294,10 @@ private Q_SLOTS:
 
         QTemporaryDir dir;
         HeadlessAgentControl control(std::make_unique<NullAudioSink>(1.0));
-        withCommands(control, dir.path(), {"mnuCheckForNewMessagesAllAccounts_Click", "mnuTalkTime_Click"});
+        control.Characters()->Load("c", PackageBuilder::Character(dir.path()));
         AgentCharacter *c = control.Characters()->Item("c");
+        c->Commands()->Add("mnuCheckForNewMessagesAllAccounts_Click", "C&heck Mail", "Check Mail");
+        c->Commands()->Add("mnuTalkTime_Click", "Say &Time", "Say Time");
         control.listener()->useInput(&microphone, format);
         QSignalSpy recognised(&control, &AgentControl::Recognized);
         QSignalSpy raised(&control, &AgentControl::Command);
@@ -358,6 +329,8 @@ private Q_SLOTS:
             return raised.isEmpty() ? QString() : raised.last().at(0).value<AgentUserInput>().Name;
         };
         QTRY_COMPARE_WITH_TIMEOUT(last(), QString("mnuTalkTime_Click"), 60000);
+        QCOMPARE(raised.last().at(0).value<AgentUserInput>().CharacterID, QString("c"));
+        QVERIFY(raised.last().at(0).value<AgentUserInput>().Confidence > 0);
         QCOMPARE(raised.size(), obeyed ? 2 : 1);
         if (obeyed)
             QCOMPARE(raised.at(0).at(0).value<AgentUserInput>().Name, QString("mnuCheckForNewMessagesAllAccounts_Click"));
