@@ -46,36 +46,24 @@ private Q_SLOTS:
         m_char = nullptr;
     }
 
-    void loadErrorNamesTheFile()
+    // The loader's reasons are tested with the loader; here, that a failed load or play raises a
+    // description naming what failed, and leaves nothing behind.
+    void badLoadOrPlayRaises()
     {
-        // The loader's reasons are tested with the loader; here, that a failed load is raised and leaves nothing.
-        const QString file = m_dir.path() + "/nope.acs";
-        try {
-            m_control->Characters()->Load("bad", file);
-            QFAIL("Load should raise");
-        } catch (const MUError &e) {
-            QVERIFY2(e.description().contains("not found", Qt::CaseInsensitive), qPrintable(e.description()));
-            QVERIFY2(e.description().contains("nope.acs"), qPrintable(e.description()));
-        }
+        auto raised = [](const std::function<void()> &f) {
+            try {
+                f();
+            } catch (const MUError &e) {
+                return e.description();
+            }
+            return QString();
+        };
+        const QString missing = raised([this] { m_control->Characters()->Load("bad", m_dir.path() + "/nope.acs"); });
+        QVERIFY2(missing.contains("not found", Qt::CaseInsensitive) && missing.contains("nope.acs"), qPrintable(missing));
         QVERIFY(!m_control->Characters()->find("bad"));
-        QVERIFY_EXCEPTION_THROWN(m_control->Characters()->Item("bad"), MUError);
-    }
-
-    void properties()
-    {
-        QCOMPARE(m_char->Name(), QString("Tester"));
-        QCOMPARE(m_char->OriginalWidth(), 100);
-        QCOMPARE(m_char->OriginalHeight(), 120);
-        QCOMPARE(m_char->ExtraData(), QString("Hi~~Hello^^more"));
-        QVERIFY(m_char->AnimationNames().contains("Wave"));
-        QVERIFY(!m_char->Visible());
-        QVERIFY_EXCEPTION_THROWN(m_control->Characters()->Load("c1", m_package), MUError);
-        try {
-            m_char->Play("Juggle");
-            QFAIL("Play should raise");
-        } catch (const MUError &e) {
-            QVERIFY2(e.description().contains("Juggle"), qPrintable(e.description()));
-        }
+        QVERIFY(!raised([this] { m_control->Characters()->Item("bad"); }).isEmpty());
+        QVERIFY(!raised([this] { m_control->Characters()->Load("c1", m_package); }).isEmpty());
+        QVERIFY(raised([this] { m_char->Play("Juggle"); }).contains("Juggle"));
     }
 
     void requestsRunInOrder()
@@ -178,10 +166,7 @@ private Q_SLOTS:
         QVERIFY(t.elapsed() >= 140);
         QCOMPARE(m_char->Left(), 400);
         QCOMPARE(m_char->Top(), 250);
-        m_char->userMoved(10, 20);
-        QCOMPARE(moves.size(), 3);
-        QCOMPARE(moves.at(2).at(3).toInt(), 1);
-        QCOMPARE(m_char->Left(), 10);
+        // A move the user made (cause 1): tested with the character's window.
     }
 
     void idleStartsAndEnds()

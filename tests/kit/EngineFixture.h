@@ -2,7 +2,6 @@
 // A throw-away home and an engine started in it (the engine keeps its database in the home).
 #include "TestHome.h"
 #include "engine/MUScripting.h"
-#include <QFile>
 #include <memory>
 
 struct EngineFixture
@@ -23,6 +22,5 @@ struct EngineFixture
         engine->Init(log, nullptr);
         return *engine;
     }
-    QString path(const QString &name) const { return home.path(name); }
     QByteArray logText() const { return home.logText().toUtf8(); }
 };

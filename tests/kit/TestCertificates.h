@@ -18,7 +18,6 @@ public:
     QString selfSignedKey() const { return path("self.key"); }
     QString wrongHostCert() const { return path("wronghost.pem"); }
     QString wrongHostKey() const { return path("wronghost.key"); }
-    QString dir() const { return m_dir.path(); }
 
 private:
     QString path(const char *name) const { return m_dir.filePath(QLatin1String(name)); }

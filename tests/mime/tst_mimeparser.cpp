@@ -38,37 +38,22 @@ private Q_SLOTS:
         QTest::addColumn<QString>("headerLine");
         QTest::addColumn<QString>("expected");
 
-        QTest::newRow("one-space-after-colon") << raw("Subject: Hello there") << u"Hello there"_s;
         QTest::newRow("no-space-after-colon") << raw("Subject:Hello") << u"Hello"_s;
         QTest::newRow("blanks-around-value-dropped") << raw("Subject: \t Hello \t") << u"Hello"_s;
-        QTest::newRow("fold-removes-line-break-keeps-blank")
-            << raw("Subject: Disk usage exceeded 90%\r\n threshold") << u"Disk usage exceeded 90% threshold"_s;
         QTest::newRow("fold-before-tab-keeps-tab") << raw("Subject: first line\r\n\tsecond line") << u"first line\tsecond line"_s;
-        QTest::newRow("two-folds") << raw("Subject: a\r\n b\r\n c") << u"a b c"_s;
         QTest::newRow("continuation-without-blank-gets-one") << raw("Subject: part\r\n2 follows") << u"part 2 follows"_s;
         QTest::newRow("field-name-case-ignored") << raw("SUBJECT: upper") << u"upper"_s;
         QTest::newRow("no-subject-field") << raw("X-Other: x") << QString();
         QTest::newRow("q-word-iso-8859-1") << raw("Subject: =?iso-8859-1?q?Caf=E9?=") << u"Caf\u00e9"_s;
-        QTest::newRow("b-word-hello") << raw("Subject: =?iso-8859-1?B?SGVsbG8=?=") << u"Hello"_s;
         QTest::newRow("reply-prefix-before-b-word-is-decoded") << raw("Subject: Re:=?iso-8859-1?B?SGVsbG8=?=") << u"Re:Hello"_s;
-        QTest::newRow("reply-prefix-with-space-before-q-word")
-            << raw("Subject: Re: =?UTF-8?Q?Caf=C3=A9_cr=C3=A8me?=") << u"Re: Caf\u00e9 cr\u00e8me"_s;
-        QTest::newRow("plain-text-after-word-kept") << raw("Subject: =?UTF-8?Q?R=C3=A9union?= 14h") << u"R\u00e9union 14h"_s;
         QTest::newRow("text-between-words-kept") << raw("Subject: =?utf-8?q?a?= and =?utf-8?q?b?=") << u"a and b"_s;
         QTest::newRow("q-text-beginning-with-equals-not-cut") << raw("Subject: =?iso-8859-1?q?=E9t=E9?=") << u"\u00e9t\u00e9"_s;
-        QTest::newRow("q-text-beginning-with-equals-upper-case-q")
-            << raw("Subject: Fwd: =?ISO-8859-1?Q?=C9t=E9?=") << u"Fwd: \u00c9t\u00e9"_s;
         QTest::newRow("q-underscore-is-space") << raw("Subject: =?utf-8?q?Hello_World?=") << u"Hello World"_s;
         QTest::newRow("underscore-outside-word-kept") << raw("Subject: snake_case =?utf-8?q?a_b?=") << u"snake_case a b"_s;
         QTest::newRow("b-word-underscore-kept") << raw("Subject: =?utf-8?b?YV9i?=") << u"a_b"_s;
-        QTest::newRow("utf8-q-word") << raw("Subject: =?UTF-8?Q?Gr=C3=BC=C3=9Fe?=") << u"Gr\u00fc\u00dfe"_s;
-        QTest::newRow("utf8-b-word-cyrillic")
-            << raw("Subject: =?utf-8?B?0J/RgNC40LLQtdGC?=") << u"\u041f\u0440\u0438\u0432\u0435\u0442"_s;
         QTest::newRow("adjacent-words-space-dropped") << raw("Subject: =?utf-8?q?Hello?= =?utf-8?q?World?=") << u"HelloWorld"_s;
         QTest::newRow("adjacent-words-tabs-and-spaces-dropped")
             << raw("Subject: =?utf-8?q?Hello?= \t =?utf-8?q?_World?=") << u"Hello World"_s;
-        QTest::newRow("encoded-word-split-across-fold")
-            << raw("Subject: =?utf-8?q?Hello?=\r\n =?utf-8?q?_World?=") << u"Hello World"_s;
         QTest::newRow("utf8-character-split-across-fold")
             << raw("Subject: =?UTF-8?Q?=E6=97=A5=E6?=\r\n =?UTF-8?Q?=9C=AC?=") << u"\u65e5\u672c"_s;
         QTest::newRow("text-fold-then-encoded-word")
@@ -85,8 +70,6 @@ private Q_SLOTS:
         QTest::newRow("q-invalid-hex-pair-gives-nul") << raw("Subject: =?iso-8859-1?q?a=ZZb?=") << u"a"_s + QChar(0) + u"b"_s;
         QTest::newRow("q-equals-at-end-kept") << raw("Subject: =?iso-8859-1?q?a=?=") << u"a="_s;
         QTest::newRow("empty-q-word") << raw("Subject: =?utf-8?q?\?=") << QString();
-        QTest::newRow("raw-8bit-utf8") << rawUtf8(u"Subject: Sm\u00f6rg\u00e5sbord"_s) << u"Sm\u00f6rg\u00e5sbord"_s;
-        QTest::newRow("raw-8bit-windows-1252") << raw("Subject: Caf\xe9 \x80 \x96") << u"Caf\u00e9 \u20ac \u2013"_s;
         QTest::newRow("raw-8bit-utf8-before-encoded-word")
             << rawUtf8(u"Subject: \u00c4W: =?utf-8?q?=C3=BC?="_s)
             << u"\u00c4W: \u00fc"_s;
@@ -105,23 +88,11 @@ private Q_SLOTS:
         QTest::addColumn<QString>("value");
         QTest::addColumn<QString>("expected");
 
-        QTest::newRow("quoted-name-and-address") << raw("\"Anna Schmidt\" <anna@example.org>") << u"Anna Schmidt"_s;
-        QTest::newRow("unquoted-name-and-address") << raw("Anna Schmidt <anna@example.org>") << u"Anna Schmidt"_s;
-        QTest::newRow("address-in-angle-brackets") << raw("<anna@example.org>") << u"anna@example.org"_s;
         QTest::newRow("bare-address-trimmed") << raw("  anna@example.org  ") << u"anna@example.org"_s;
         QTest::newRow("list-of-named-addresses-gives-first-name")
             << raw("Anna <a@example.org>, Bob <b@example.org>") << u"Anna"_s;
-        QTest::newRow("list-of-bare-addresses-whole") << raw("a@example.org, b@example.org") << u"a@example.org, b@example.org"_s;
-        QTest::newRow("encoded-display-name")
-            << raw("=?UTF-8?Q?J=C3=BCrgen_M=C3=BCller?= <j@example.de>") << u"J\u00fcrgen M\u00fcller"_s;
         QTest::newRow("quoted-encoded-display-name") << raw("\"=?iso-8859-1?q?Jos=E9?=\" <j@example.es>") << u"Jos\u00e9"_s;
-        QTest::newRow("folded-between-name-and-address")
-            << raw("\"Gardening Society\"\r\n <news@example.net>") << u"Gardening Society"_s;
-        QTest::newRow("raw-8bit-utf8-name") << rawUtf8(u"\u00c5sa <asa@example.se>"_s) << u"\u00c5sa"_s;
         QTest::newRow("empty-angle-brackets") << raw("<>") << QString();
-        QTest::newRow("quoted-pairs-unescaped")
-            << raw("\"O'Brien, Dara \\\"DJ\\\"\" <dara@example.ie>") << u"O'Brien, Dara \"DJ\""_s;
-        QTest::newRow("empty-quoted-name-gives-address") << raw("\"\" <a@b.c>") << u"a@b.c"_s;
         QTest::newRow("blank-name-gives-address") << raw("\" \" \t<a@b.c>") << u"a@b.c"_s;
         QTest::newRow("angle-bracket-inside-quotes") << raw("\"Support <help>\" <s@example.com>") << u"Support <help>"_s;
         QTest::newRow("quote-never-closed") << raw("\"Anna <a@example.org>") << u"Anna"_s;
@@ -142,13 +113,10 @@ private Q_SLOTS:
         QTest::addColumn<QString>("header");
         QTest::addColumn<QString>("expected");
 
-        QTest::newRow("message-id") << raw("Received: r1\r\nDate: d1\r\nMessage-ID: <m1@x>") << raw("<m1@x>");
         QTest::newRow("message-id-name-case-ignored") << raw("MESSAGE-id: <m2@x>") << raw("<m2@x>");
-        QTest::newRow("no-message-id-uses-date") << raw("Received: r1\r\nDate: Tue, 06 Jan 2004") << raw("Tue, 06 Jan 2004");
         QTest::newRow("neither-uses-first-received") << raw("Received: r1\r\nReceived: r2\r\nSubject: s") << raw("r1");
         QTest::newRow("none-of-the-three-empty") << raw("Subject: s") << QString();
         // Identities keep the form earlier versions stored, so known messages stay known.
-        QTest::newRow("folded-message-id-keeps-stored-form") << raw("Message-ID:\r\n <m3@x>") << raw("\r\n<m3@x>");
         QTest::newRow("message-id-without-space-keeps-stored-form") << raw("Message-ID:<m4@x>") << raw("m4@x>");
         QTest::newRow("folded-received-keeps-stored-form")
             << raw("Received: from a\r\n\tby b\r\nSubject: s") << raw("from a\r\nby b");
@@ -160,30 +128,6 @@ private Q_SLOTS:
         CMIMEPart part;
         part.Init(message(header));
         QCOMPARE(part.Id(), expected);
-    }
-
-    void textPlain_data()
-    {
-        QTest::addColumn<QString>("input");
-        QTest::addColumn<bool>("headerOnly");
-        QTest::addColumn<QString>("expected");
-
-        const QString msg = raw("Subject: s\r\n\r\nline 1\r\nline 2\r\n");
-        QTest::newRow("whole-input-when-not-header-only") << msg << false << msg;
-        QTest::newRow("body-starts-with-lf-when-header-only") << msg << true << raw("\nline 1\r\nline 2\r\n");
-        QTest::newRow("further-blank-lines-rejoined") << raw("Subject: s\r\n\r\nA\r\n\r\nB") << true << raw("\nA\r\n\r\n\nB");
-        QTest::newRow("no-blank-line-all-body") << raw("Subject: s\r\nNo end") << true << raw("Subject: s\r\nNo end");
-        const QString eightBit = raw("Subject: s\r\n\r\n\xe9\xff\x80") + QChar(0) + raw(" end");
-        QTest::newRow("8bit-bytes-kept-exactly") << eightBit << false << eightBit;
-    }
-    void textPlain()
-    {
-        QFETCH(QString, input);
-        QFETCH(bool, headerOnly);
-        QFETCH(QString, expected);
-        CMIMEPart part;
-        part.Init(input, headerOnly);
-        QCOMPARE(part.TextPlain(), expected);
     }
 
     void params()
@@ -206,11 +150,14 @@ private Q_SLOTS:
         part.Params().add(u"X-Added"_s, u"v"_s);
         QCOMPARE(part.Params().Item(5).Value(), u"v"_s);
 
-        // Without a header there is one field without a name, and every property is empty.
-        part.Init(raw("just a body, no header"));
+        // Without a header there is one field without a name, and every property is empty; without
+        // the blank line after the header, everything is body. (The text of whole samples, and
+        // further blank lines of their bodies: tst_mimesamples.)
+        part.Init(raw("just a body, no header"), true);
         QCOMPARE(part.Params().Count(), 1);
         QCOMPARE(part.Params().Item(1).Name(), QString());
         QCOMPARE(part.Id() + part.from() + part.MsgTo() + part.SentDate() + part.Subject(), QString());
+        QCOMPARE(part.TextPlain(), raw("just a body, no header"));
     }
 
     void rawHeaderCharset_data()
@@ -231,10 +178,6 @@ private Q_SLOTS:
 
         QTest::newRow("gb2312-declared-by-message")
             << QByteArray("Content-Type: text/plain; charset=gb2312") << QByteArray("x") << gb << hello;
-        QTest::newRow("charset-quoted-and-folded")
-            << QByteArray("Content-Type: text/html;\r\n\tcharset=\"GB2312\"") << QByteArray("x") << gb << hello;
-        QTest::newRow("big5-declared-by-first-text-part")
-            << QByteArray("Content-Type: multipart/alternative; boundary=b1") << alternative << big5 << chinese;
         QTest::newRow("first-text-part-after-an-image")
             << QByteArray("Content-Type: multipart/mixed; boundary=\"=_m\"")
             << QByteArray("preamble\r\n--=_m\r\nContent-Type: image/png\r\n\r\nPNG\r\n"

@@ -4,6 +4,7 @@
 #include "cli/CliRunner.h"
 #include "speech/CTalker.h"
 #include "storage/MsgManager.h"
+#include "storage/StorageFixture.h"
 
 #include <QDir>
 #include <QFile>
@@ -24,14 +25,8 @@ private:
         QFile f(file);
         if (!f.open(QIODevice::ReadOnly))
             return {};
-        Record m;
-        m.Add("Server", "pop.example.com");
-        m.Add("User", "anna");
-        m.Add("POP3Id", "uid-1");
+        Record m = StorageFixture::msg(u"uid-1"_s);
         m.Add("From", "Shop <shop@example.com>");
-        m.Add("To", "anna@example.org");
-        m.Add("Date", "Thu, 15 Feb 2024 12:00:00 +0000");
-        m.Add("Subject", "Your OFFER|today");
         m.Add("Content", QString::fromLatin1(f.readAll()));
         MsgManager msgs;
         msgs.Init(m_fx->database(), m_fx->log().get());

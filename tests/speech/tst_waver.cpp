@@ -7,8 +7,6 @@
 #include "WavFileAudioSink.h"
 
 #include <QElapsedTimer>
-#include <QFileInfo>
-#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
@@ -61,8 +59,6 @@ private Q_SLOTS:
         QCOMPARE(m_waver->waitingPlays(), 0);
         // The sound went through the agent's output: two seconds of samples reached the sink.
         QVERIFY(m_sink->writtenSamples() >= 2 * AudioSink::SampleRate - 10);
-        m_sink->close();
-        QVERIFY(QFileInfo(m_fx->path("out.wav")).size() >= 2 * 2 * AudioSink::SampleRate);
     }
 
     void missingFileLogsOneLineAndABadFileEndsTheWait()

@@ -102,62 +102,48 @@ private Q_SLOTS:
         QCOMPARE(scalar(installed, u"SELECT count(*) FROM sqlite_master WHERE name='Option'"_s), u"1"_s);
     }
 
-    void notADatabaseIsRefused_data()
+    void badFileIsRefused_data()
     {
-        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("isTemplate");      // the file is the template, else the database
+        QTest::addColumn<QByteArray>("content");   // null: there is none
         QTest::addColumn<QString>("reason");
-        QTest::newRow("plain-text-file") << QByteArray("Dear user,\nthis is my shopping list.\n") << "not a Murmelo database";
-        QTest::newRow("empty-file") << QByteArray() << "it is empty";
+        QTest::newRow("plain-text-file") << false << QByteArray("Dear user,\nthis is my shopping list.\n")
+                                         << "not a Murmelo database";
+        QTest::newRow("empty-file") << false << QByteArray("") << "it is empty";
         QByteArray garbage("SQLite format 3\0", 16);
         garbage += QByteArray(4080, '\xA5');
-        QTest::newRow("sqlite-header-then-garbage") << garbage << "not a readable Murmelo database";
+        QTest::newRow("sqlite-header-then-garbage") << false << garbage << "not a readable Murmelo database";
+        QTest::newRow("missing-template") << true << QByteArray() << "template";
+        QTest::newRow("template-not-a-database") << true << QByteArray("<html>404 Not Found</html>")
+                                                 << "is not a valid database";
     }
-    void notADatabaseIsRefused()
+    void badFileIsRefused()
     {
-        QFETCH(QByteArray, content);
-        QFETCH(QString, reason);
-        QTemporaryDir home;
-        const QString path = home.filePath(u"MU.mdb"_s);
-        {
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(content);
-        }
-        QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup));
-        const QDateTime before = QFileInfo(path).lastModified();
-        const MUError error = StorageFixture::raised([&] { Database db(home.path(), TestHome::templatePath()); });
-        QVERIFY2(error.description().contains(reason), qPrintable(error.description()));
-        QVERIFY2(error.description().contains(path), qPrintable(error.description()));
-        QCOMPARE(error.source(), u"Database.Open"_s);
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), content);
-        QCOMPARE(QFileInfo(path).lastModified(), before);
-        QCOMPARE(modeOf(path), 0640);
-        QCOMPARE(QDir(home.path()).entryList(QDir::Files), QStringList{u"MU.mdb"_s});
-    }
-
-    void badTemplateIsRefused_data()
-    {
-        QTest::addColumn<QByteArray>("content");   // of the template; null: there is none
-        QTest::addColumn<QString>("reason");
-        QTest::newRow("missing-template") << QByteArray() << "template";
-        QTest::newRow("template-not-a-database") << QByteArray("<html>404 Not Found</html>") << "is not a valid database";
-    }
-    void badTemplateIsRefused()
-    {
+        QFETCH(bool, isTemplate);
         QFETCH(QByteArray, content);
         QFETCH(QString, reason);
         QTemporaryDir home, shared;
-        const QString templ = shared.filePath(u"nowhere/MU.tdb"_s);
+        const QString templ = isTemplate ? shared.filePath(u"MU.tdb"_s) : TestHome::templatePath();
+        const QString path = isTemplate ? templ : home.filePath(u"MU.mdb"_s);
         if (!content.isNull()) {
-            QVERIFY(QDir().mkpath(shared.filePath(u"nowhere"_s)));
-            QFile file(templ);
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(content);
+            file.close();
+            QVERIFY(file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup));
         }
+        const QDateTime before = QFileInfo(path).lastModified();
         const MUError error = StorageFixture::raised([&] { Database db(home.path(), templ); });
         QVERIFY2(error.description().contains(reason), qPrintable(error.description()));
-        QVERIFY(QDir(home.path()).entryList(QDir::Files).isEmpty());
+        QVERIFY2(isTemplate || error.description().contains(path), qPrintable(error.description()));
+        if (!isTemplate)
+            QCOMPARE(error.source(), u"Database.Open"_s);
+        // The file is left as it was, and nothing is made beside it.
+        QFile file(path);
+        QCOMPARE(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray(), content);
+        QCOMPARE(QFileInfo(path).lastModified(), before);
+        QCOMPARE(modeOf(path), content.isNull() ? -1 : 0640);
+        QCOMPARE(QDir(home.path()).entryList(QDir::Files), isTemplate ? QStringList() : QStringList{u"MU.mdb"_s});
     }
 
     void readOnlyHome_data()

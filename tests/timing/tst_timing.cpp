@@ -97,15 +97,18 @@ private Q_SLOTS:
 
     void stoppedAndRestartedClocksDropTheirQueuedTicks()
     {
+        m_tm->setTimeScale(0.001);   // 1000 ms: a tick every millisecond; 3600000 ms: one every 3.6 s
         QSignalSpy pulse(m_tm.get(), &TimerManager::Pulse);
-        m_tm->AddPulser("p", 60000);
-        m_tm->AddPulser("q", 60000);
-        m_tm->StopTiming("nobody");
-        QCOMPARE(m_tm->ClockCount(), 2);
-        m_tm->StopTiming("p");            // its first tick may already be queued: it must be dropped
-        m_tm->AddPulser("r", 60000);
+        m_tm->AddPulser("r", 1000);
+        QTRY_VERIFY(pulse.count() > 3);   // and more of its ticks queued behind
         m_tm->StopTiming("r");
-        m_tm->AddPulser("r", 60000);      // same id at once: the new clock must not be cancelled by the old
+        m_tm->AddPulser("r", 3600000);    // same id at once: the old clock's ticks are not the new one's
+        m_tm->AddPulser("p", 3600000);
+        m_tm->AddPulser("q", 3600000);
+        m_tm->StopTiming("nobody");
+        QCOMPARE(m_tm->ClockCount(), 3);
+        m_tm->StopTiming("p");            // its first tick may already be queued: it must be dropped
+        pulse.clear();
         QTRY_COMPARE(pulse.count(), 2);
         QVERIFY(!pulse.wait(200));
         // One tick each of "q" and the new "r": the stopped clocks' queued ticks are not delivered.

@@ -87,15 +87,9 @@ private Q_SLOTS:
         const QJsonObject config = ServiceConfig::Load();
         QCOMPARE(ServiceConfig::Text(u"yahooDomain"_s), u"yahoo.com"_s);
         QVERIFY(ServiceConfig::Text(u"statisticsEndpoint"_s).isEmpty());
-        QVERIFY(config.contains(u"statisticsEndpoint"_s));
-        QVERIFY(config.contains(u"feedbackEndpoint"_s));
-        QVERIFY(config.contains(u"homePage"_s));
         const QJsonObject httpmail = config.value(u"httpmail"_s).toObject();
-        QCOMPARE(httpmail.value(u"hotmailDomain"_s).toString(), u"hotmail.com"_s);
-        QCOMPARE(httpmail.value(u"msnDomain"_s).toString(), u"msn.com"_s);
-        QCOMPARE(httpmail.value(u"schemaNamespace"_s).toString(), u"http://schemas.microsoft.com/hotmail/"_s);
-        QVERIFY(httpmail.value(u"hotmailEndpoint"_s).toString().startsWith(u"https://"_s));
-        QVERIFY(httpmail.value(u"msnEndpoint"_s).toString().startsWith(u"https://"_s));
+        for (const QString &endpoint : {u"hotmailEndpoint"_s, u"msnEndpoint"_s})
+            QVERIFY(httpmail.value(endpoint).toString().startsWith(u"https://"_s));
 
         // Each provider is complete and no domain is claimed twice.
         const QJsonArray providers = config.value(u"providers"_s).toArray();

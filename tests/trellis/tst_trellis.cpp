@@ -7,13 +7,11 @@
 #include "trellis/Record.h"
 #include "trellis/ThreadRunner.h"
 #include "trellis/Utility.h"
-#include <QEventLoop>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
-#include <QTimer>
 #include <atomic>
 #include <thread>
 
@@ -40,14 +38,6 @@ private Q_SLOTS:
         QFETCH(QStringList, values);
         QFETCH(QString, expected);
         QCOMPARE(Utility::FormatText(templ, values), expected);
-    }
-
-    void guidString()
-    {
-        const QString a = Utility::NewGuidString();
-        QCOMPARE(a.size(), 38);
-        QVERIFY(a.startsWith('{') && a.endsWith('}'));
-        QVERIFY(a != Utility::NewGuidString());
     }
 
     void dataBag()
@@ -182,12 +172,6 @@ private Q_SLOTS:
         for (const QByteArray &l : shortLines.mid(0, 100))
             QVERIFY2(l.contains(" L4 42 Test.Log line "), l.constData());
         QCOMPARE(QFile::permissions(dir.filePath("mu.log")) & (QFile::ReadOther | QFile::ReadGroup), QFile::Permissions());
-    }
-
-    void engineErrorNumbers()
-    {
-        QCOMPARE(MUError::engineNumber(515), qint32(0x80040203u));
-        QCOMPARE(MUError::engineNumber(513), -2147221504 + 513);
     }
 };
 
