@@ -5,7 +5,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QStringList>
+#include <functional>
 
 struct CliResult
 {
@@ -30,17 +32,26 @@ inline QString cliProgram()
 }
 
 /// Runs murmelo-cli --home `home` `args`, feeding `input`; status -1 when it crashed or hung.
+/// This thread's events are served meanwhile (servers living here answer it), and the started
+/// process is handed to `whileRunning`.
 inline CliResult runCli(const QString &home, const QStringList &args, const QByteArray &input = {},
-                        const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
+                        const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment(),
+                        const std::function<void(QProcess &)> &whileRunning = {})
 {
     QProcess p;
     p.setProcessEnvironment(env);
+    QSignalSpy finished(&p, &QProcess::finished);
     p.start(cliProgram(), QStringList{QStringLiteral("--home"), home} + args);
     if (!input.isEmpty())
         p.write(input);
     p.closeWriteChannel();
-    if (!p.waitForFinished(60000))
+    if (whileRunning && p.waitForStarted(10000))
+        whileRunning(p);
+    if (p.state() != QProcess::NotRunning && finished.isEmpty() && !finished.wait(60000)) {
         p.kill();
+        p.waitForFinished(5000);
+        return {-1, p.readAllStandardOutput(), p.readAllStandardError()};
+    }
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(), p.readAllStandardError()};
 }
 

@@ -1,15 +1,7 @@
 #pragma once
 // GNOME Online Accounts served by python3-dbusmock (goa_template.py) on a session bus of the
 // test's own, for the tests of the CLI and of the account form.
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
-#include <QDBusMessage>
-#include <QDBusServiceWatcher>
-#include <QProcess>
-#include <QSignalSpy>
-#include <QStandardPaths>
-#include <csignal>
-#include <sys/prctl.h>
+#include "PrivateBus.h"
 
 class GoaMock
 {
@@ -18,8 +10,8 @@ public:
 
     ~GoaMock()
     {
-        stop(m_mock);
-        stop(m_bus);
+        stopProcess(m_mock);
+        stopProcess(m_bus);
     }
 
     /// Why the mock cannot run here; "" when it can.
@@ -35,12 +27,7 @@ public:
     /// here touches the session bus.
     bool startBus()
     {
-        m_bus.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-        m_bus.start(QStringLiteral("dbus-daemon"),
-                    {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
-        if (!m_bus.waitForStarted(10000) || !m_bus.waitForReadyRead(10000))
-            return false;
-        const QByteArray address = m_bus.readLine().trimmed();
+        const QByteArray address = ::startBus(m_bus);
         if (address.isEmpty())
             return false;
         qputenv("DBUS_SESSION_BUS_ADDRESS", address);
@@ -74,16 +61,6 @@ public:
 
 private:
     static QString python() { return QStringLiteral("/usr/bin/python3"); }
-
-    static void stop(QProcess &p)
-    {
-        if (p.state() == QProcess::NotRunning)
-            return;
-        p.terminate();
-        if (!p.waitForFinished(5000))
-            p.kill();
-        p.waitForFinished(5000);
-    }
 
     QProcess m_bus;
     QProcess m_mock;

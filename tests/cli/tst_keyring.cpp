@@ -1,5 +1,12 @@
-// Account passwords in a real GNOME Keyring on a private D-Bus session bus.
+// Account passwords in a real GNOME Keyring on a private D-Bus session bus, and browser sign-in
+// against a local authorization server, driven without a browser: the test reads the address
+// murmelo-cli would open and comes back to its loopback redirect itself; the refresh token goes
+// to the keyring, and the access token made from it signs in to Dovecot.
 #include "CliRunner.h"
+#include "PrivateBus.h"
+#include "ReceiverRun.h"
+#include "receive/OAuthDovecot.h"
+#include "receive/Sasl.h"
 #include "storage/StorageFixture.h"
 #include "FAddAccount.h"
 #include "ShellServices.h"
@@ -7,42 +14,21 @@
 #include "storage/Database.h"
 #include "storage/PasswordStore.h"
 #include "trellis/MUError.h"
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
-#include <QDBusMessage>
-#include <QDBusMetaType>
-#include <QDBusObjectPath>
-#include <QDBusServiceWatcher>
-#include <QDBusVariant>
+#include <QCryptographicHash>
 #include <QDBusVirtualObject>
 #include <QLabel>
-#include <QProcess>
-#include <QSignalSpy>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QSqlQuery>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QScopeGuard>
 #include <QTest>
-#include <csignal>
-#include <sys/prctl.h>
+#include <QUrlQuery>
 
 namespace {
-const QString Secrets = QStringLiteral("org.freedesktop.secrets");
-
-/// Starts a session bus daemon of the test's own; its address, empty when it did not start.
-QByteArray startBus(QProcess &bus, const QProcessEnvironment &env, const QString &logFile)
-{
-    // A test that aborts must not leave its daemons behind.
-    bus.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    bus.setProcessEnvironment(env);
-    if (!logFile.isEmpty())
-        bus.setStandardErrorFile(logFile);
-    bus.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                                              QStringLiteral("--print-address=1")});
-    if (!bus.waitForStarted(10000) || !bus.waitForReadyRead(10000))
-        return {};
-    return bus.readLine().trimmed();
-}
+const QString Secrets = KeyringSession::Secrets;
+const QByteArray kRefresh = "refresh-Of-Ann-31c4";
+const QByteArray kAccess = "access-Of-Ann-77b2";
+const QByteArray kCode = "4/code-5e1f"; // providers use "/" in codes
 
 /// A D-Bus object that takes every call and answers none.
 class Silent : public QDBusVirtualObject
@@ -50,112 +36,6 @@ class Silent : public QDBusVirtualObject
 public:
     QString introspect(const QString &) const override { return {}; }
     bool handleMessage(const QDBusMessage &, const QDBusConnection &) override { return true; }
-};
-
-/// A session bus of the test's own with gnome-keyring-daemon's Secret Service, its login
-/// keyring created and unlocked with a known password. No display: an unlock prompt cannot
-/// be shown, which the keyring reports as a dismissed prompt.
-class KeyringSession
-{
-public:
-    ~KeyringSession()
-    {
-        for (QProcess *p : {&m_keyring, &m_bus}) {
-            if (p->state() != QProcess::NotRunning) {
-                p->terminate();
-                if (!p->waitForFinished(5000))
-                    p->kill();
-                p->waitForFinished(5000);
-            }
-        }
-    }
-
-    static bool installed()
-    {
-        return !QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty() &&
-               !QStandardPaths::findExecutable(QStringLiteral("gnome-keyring-daemon")).isEmpty();
-    }
-
-    /// Call before anything in the process touches the session bus.
-    bool start(QString *why)
-    {
-        const QString keyringDaemon = QStandardPaths::findExecutable(QStringLiteral("gnome-keyring-daemon"));
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS"})
-            env.remove(QString::fromLatin1(name));
-        QDir(m_dir.path()).mkpath(QStringLiteral("data"));
-        QDir(m_dir.path()).mkpath(QStringLiteral("run"));
-        QFile::setPermissions(m_dir.filePath(QStringLiteral("run")), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                                         QFileDevice::ExeOwner);
-        env.insert(QStringLiteral("HOME"), m_dir.path());
-        env.insert(QStringLiteral("XDG_DATA_HOME"), m_dir.filePath(QStringLiteral("data")));
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir.filePath(QStringLiteral("run")));
-        m_keyring.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-        const QByteArray address = startBus(m_bus, env, m_dir.filePath(QStringLiteral("bus.log")));
-        if (address.isEmpty()) {
-            *why = QStringLiteral("dbus-daemon did not start");
-            return false;
-        }
-        qputenv("DBUS_SESSION_BUS_ADDRESS", address);
-        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QString::fromUtf8(address));
-
-        QDBusConnection bus = QDBusConnection::sessionBus();
-        if (!bus.isConnected()) {
-            *why = QStringLiteral("the private bus does not answer: ") + bus.lastError().message();
-            return false;
-        }
-        QDBusServiceWatcher watcher(Secrets, bus, QDBusServiceWatcher::WatchForRegistration);
-        QSignalSpy registered(&watcher, &QDBusServiceWatcher::serviceRegistered);
-        m_keyring.setProcessEnvironment(env);
-        m_keyring.start(keyringDaemon, {QStringLiteral("--foreground"), QStringLiteral("--unlock"),
-                                        QStringLiteral("--components=secrets")});
-        m_keyring.write("keyring-test-password");
-        m_keyring.closeWriteChannel();
-        if (!bus.interface()->isServiceRegistered(Secrets).value() && !registered.wait(20000)) {
-            *why = QStringLiteral("gnome-keyring-daemon did not register the Secret Service: ") +
-                   m_keyring.readAllStandardError();
-            return false;
-        }
-        return true;
-    }
-
-    /// Unlock prompts the keyring has tried to show so far (the bus starts the prompter).
-    int prompts() const
-    {
-        QFile log(m_dir.filePath(QStringLiteral("bus.log")));
-        return log.open(QIODevice::ReadOnly) ? int(log.readAll().count("name='org.gnome.keyring.SystemPrompter'")) : -1;
-    }
-
-    static QList<QDBusObjectPath> items(const QString &accountId, bool locked = false)
-    {
-        qDBusRegisterMetaType<QMap<QString, QString>>();
-        QDBusMessage search = QDBusMessage::createMethodCall(Secrets, "/org/freedesktop/secrets",
-                                                             "org.freedesktop.Secret.Service", "SearchItems");
-        search << QVariant::fromValue(QMap<QString, QString>{{"server", "murmelo"}, {"user", accountId}});
-        const QDBusMessage reply = QDBusConnection::sessionBus().call(search);
-        return qdbus_cast<QList<QDBusObjectPath>>(reply.arguments().value(locked ? 1 : 0));
-    }
-
-    static QString label(const QDBusObjectPath &item)
-    {
-        QDBusMessage get = QDBusMessage::createMethodCall(Secrets, item.path(), "org.freedesktop.DBus.Properties", "Get");
-        get << QStringLiteral("org.freedesktop.Secret.Item") << QStringLiteral("Label");
-        const QDBusMessage reply = QDBusConnection::sessionBus().call(get);
-        return qdbus_cast<QDBusVariant>(reply.arguments().value(0)).variant().toString();
-    }
-
-    static bool lockAll()
-    {
-        QDBusMessage lock = QDBusMessage::createMethodCall(Secrets, "/org/freedesktop/secrets",
-                                                           "org.freedesktop.Secret.Service", "Lock");
-        lock << QVariant::fromValue(QList<QDBusObjectPath>{QDBusObjectPath("/org/freedesktop/secrets/collection/login")});
-        return QDBusConnection::sessionBus().call(lock).type() == QDBusMessage::ReplyMessage;
-    }
-
-private:
-    QTemporaryDir m_dir;
-    QProcess m_bus;
-    QProcess m_keyring;
 };
 
 /// Every form a password could take in the database file: UTF-8, UTF-16LE, the stored form.
@@ -187,6 +67,7 @@ class TstKeyring : public QObject
     QString m_skip;
     QTemporaryDir m_home;
     std::unique_ptr<Database> m_db;
+    QTemporaryDir m_browserHome;
 
     /// The password column as stored, read past the account store.
     QString column(const QString &id)
@@ -205,18 +86,57 @@ class TstKeyring : public QObject
         return keyring && !s->UseKeyring(nullptr) ? nullptr : std::move(s);
     }
 
+    /// murmelo-cli on the browser sign-in's home, with this thread's events served (the servers live here).
+    CliResult run(const QStringList &args, const std::function<void(QProcess &)> &whileRunning = {})
+    {
+        return runCli(m_browserHome.path(), args, {}, QProcessEnvironment::systemEnvironment(), whileRunning);
+    }
+
+    void writeServices(const ScriptedHttpServer &authority, const OAuthDovecot &dovecot)
+    {
+        const QByteArray json = "{\"providers\": [{\"domains\": [\"example.test\"], \"host\": \"" + dovecot.host().toUtf8()
+            + "\", \"port\": " + QByteArray::number(dovecot.pop3Port()) + ", \"security\": \"None\", \"imapHost\": \""
+            + dovecot.host().toUtf8() + "\", \"oauth2\": {\"authorizationEndpoint\": \"" + authority.url("/authorize").toUtf8()
+            + "\", \"tokenEndpoint\": \"" + authority.url("/token").toUtf8()
+            + "\", \"scopes\": [\"mail\", \"offline\"], \"clientId\": \"murmelo-test\"}}]}";
+        QFile file(m_browserHome.filePath(QStringLiteral("services.json")));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(json) == json.size());
+    }
+
+    /// The browser's part of a sign-in the CLI started: opens the address it printed (the page
+    /// must be `page`), and the user agreeing, comes back to its loopback address with a code.
+    void browse(QProcess &cli, const QByteArray &page, QUrl *asked = nullptr)
+    {
+        QByteArray err;
+        QTRY_VERIFY_WITH_TIMEOUT((err += cli.readAllStandardError()).contains("/authorize?"), 20000);
+        const QUrl address = QUrl::fromEncoded(err.mid(err.indexOf("http")).split('\n').first().trimmed());
+        if (asked)
+            *asked = address;
+        QNetworkAccessManager browser;
+        QNetworkReply *shown = browser.get(QNetworkRequest(address));
+        QTRY_VERIFY(shown->isFinished());
+        QCOMPARE(shown->readAll(), page);
+        const QUrlQuery query(address);
+        QUrl back(query.queryItemValue(QStringLiteral("redirect_uri"), QUrl::FullyDecoded));
+        back.setQuery(QStringLiteral("code=%1&state=%2")
+                          .arg(QString::fromLatin1(kCode), query.queryItemValue(QStringLiteral("state"), QUrl::FullyEncoded)));
+        QNetworkReply *landed = browser.get(QNetworkRequest(back));
+        QTRY_VERIFY(landed->isFinished());
+    }
+
 private Q_SLOTS:
     void initTestCase()
     {
-        if (!KeyringSession::installed()) {
-            m_skip = QStringLiteral("dbus-daemon or gnome-keyring-daemon is not installed (scripts/setup-deps --test)");
+        m_skip = KeyringSession::missing();
+        if (!m_skip.isEmpty())
             return;
-        }
         QString why;
         QVERIFY2(m_session.start(&why), qPrintable(why));
         m_db = std::make_unique<Database>(m_home.path(), qEnvironmentVariable("MURMELO_BUILD_DIR") + "/lib/MU.tdb");
         QVERIFY(PasswordStore::KeyringAvailable());
         PasswordStore::setTimeoutMs(30000);
+        // The browser the CLI would start: a program that does nothing, the test comes back itself.
+        qputenv("MURMELO_BROWSER", "true");
     }
 
     void init()
@@ -295,29 +215,20 @@ private Q_SLOTS:
         later->Remove(without.Id());
     }
 
-    void addedByTheCliLeavesNoPasswordInTheDatabaseAndChecks()
+    // A check with the keyring's password is the browser sign-in's (its refresh token comes from there).
+    void addedByTheCliLeavesNoPasswordInTheDatabase()
     {
-        DovecotFixture dovecot;
-        START_DOVECOT_OR_SKIP(dovecot);
-        QVERIFY(dovecot.addMessage("Message-ID: <k1@example.org>\r\nFrom: Ann <a@example.org>\r\nSubject: kept\r\n\r\nhi\r\n"));
         QTemporaryDir home;
-        const CliResult add = runCli(home.path(), addDovecotAccount(dovecot));
-        QCOMPARE(add.status, 0);
-        const QString id = add.first().value("Id").toString();
+        QCOMPARE(runCli(home.path(), {"accounts", "add", "--server", "pop.example.com", "--user", "kim", "--password",
+                                      "cli-pw"}).status, 0);
         const CliResult list = runCli(home.path(), {"--json", "accounts", "list"});
         QCOMPARE(list.first().value("PasswordStore").toString(), QString("keyring"));
         QVERIFY(runCli(home.path(), {"accounts", "list"}).out.contains("password in keyring"));
         for (const QString &file : QDir(home.path()).entryList({"MU.mdb*"}))
-            QVERIFY2(!fileHolds(home.filePath(file), dovecot.password()), qPrintable(file));
-
-        const CliResult check = runCli(home.path(), {"--json", "check"});
-        QVERIFY2(check.status == 0, check.err.constData());
-        QCOMPARE(check.first().value("Subject").toString(), QString("kept"));
+            QVERIFY2(!fileHolds(home.filePath(file), "cli-pw"), qPrintable(file));
         const QByteArray logText = fileBytes(home.filePath("mu.log"));
-        QVERIFY(!logText.contains(dovecot.password().toUtf8()));
+        QVERIFY(!logText.contains("cli-pw"));
         QVERIFY(!logText.contains("No keyring"));
-        QCOMPARE(runCli(home.path(), {"accounts", "remove", id}).status, 0);
-        QVERIFY(KeyringSession::items(id).isEmpty());
     }
 
     void withoutASessionBusTheDatabaseKeepsItAndSaysSoOnce()
@@ -335,6 +246,12 @@ private Q_SLOTS:
         // Three runs, three lines: once per run, however many accounts it read.
         QCOMPARE(fileBytes(home.filePath("mu.log")).count(PasswordStore::NoKeyringText.toUtf8()), 3);
         QVERIFY(fileHolds(home.filePath("MU.mdb"), "db-pw"));
+        // Browser sign-in keeps its token in the keyring only: refused before any browser opens.
+        const CliResult browser = runCli(home.path(), {"accounts", "add", "--oauth2", "example.test", "--server", "127.0.0.1",
+                                                       "--user", "ann"}, {}, env);
+        QCOMPARE(browser.status, 1);
+        QVERIFY2(browser.err.contains("keyring only, and no keyring is available"), browser.err.constData());
+        QVERIFY(!browser.err.contains("/authorize?"));
     }
 
     void aKeyringThatNeverAnswersIsWaitedForBoundedly()
@@ -364,6 +281,97 @@ private Q_SLOTS:
         QVERIFY(fileHolds(home.filePath("MU.mdb"), "silent-pw"));
     }
 
+    void browserSignInReceivesAndSignsInAgain()
+    {
+        OAuthDovecot dovecot;
+        dovecot.acceptToken(kAccess);
+        START_DOVECOT_OR_SKIP(dovecot);
+        QVERIFY(dovecot.base().addMessage(TestMail{1, "browser", {}, {}}.bytes()));
+        ScriptedHttpServer authority;
+        ScriptedHttpServer::Response page;
+        page.body = "<html>Sign in to Example</html>";
+        authority.setFallback(page); // the sign-in page, whatever the query
+        ScriptedHttpServer::Response tokens;
+        tokens.headers = {{"Content-Type", "application/json"}};
+        tokens.body = "{\"access_token\":\"" + kAccess + "\",\"refresh_token\":\"" + kRefresh
+            + "\",\"token_type\":\"Bearer\",\"expires_in\":3600}";
+        authority.on("POST", "/token", tokens);
+        QVERIFY(authority.listen());
+        writeServices(authority, dovecot);
+
+        QUrl asked;
+        const CliResult added = run({"--json", "accounts", "add", "--oauth2", "example.test", "--protocol", "imap", "--server",
+                                     dovecot.host(), "--port", QString::number(dovecot.imapPort()), "--security", "none",
+                                     "--user", dovecot.user()},
+                                    [&](QProcess &cli) { browse(cli, page.body, &asked); });
+        QVERIFY2(added.status == 0, added.err.constData());
+        const QString id = added.first().value("Id").toString();
+        const QUrlQuery query(asked);
+        QCOMPARE(query.queryItemValue(QStringLiteral("client_id")), QStringLiteral("murmelo-test"));
+        QCOMPARE(query.queryItemValue(QStringLiteral("response_type")), QStringLiteral("code"));
+        QCOMPARE(query.queryItemValue(QStringLiteral("code_challenge_method")), QStringLiteral("S256"));
+        const QUrl redirect(query.queryItemValue(QStringLiteral("redirect_uri"), QUrl::FullyDecoded));
+        QVERIFY2(redirect.host() == QLatin1String("127.0.0.1") || redirect.host() == QLatin1String("localhost"),
+                 qPrintable(redirect.toString()));
+        // PKCE: the verifier sent with the code is the one whose hash the address carried.
+        QCOMPARE(authority.countOf("POST", "/token"), 1);
+        const QUrlQuery exchange(QString::fromLatin1(authority.requests().last().body));
+        QCOMPARE(exchange.queryItemValue(QStringLiteral("grant_type")), QStringLiteral("authorization_code"));
+        QCOMPARE(exchange.queryItemValue(QStringLiteral("code"), QUrl::FullyDecoded), QString::fromLatin1(kCode));
+        const QByteArray verifier = exchange.queryItemValue(QStringLiteral("code_verifier")).toLatin1();
+        QVERIFY(verifier.size() >= 43);
+        QCOMPARE(QCryptographicHash::hash(verifier, QCryptographicHash::Sha256)
+                     .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals),
+                 query.queryItemValue(QStringLiteral("code_challenge")).toLatin1());
+
+        const CliResult list = run({"--json", "accounts", "list"});
+        QCOMPARE(list.first().value("PasswordStore").toString(), QStringLiteral("keyring"));
+        QCOMPARE(list.first().value("OAuth2Provider").toString(), QStringLiteral("example.test"));
+        const CliResult check = run({"--json", "check"});
+        QVERIFY2(check.status == 0, (check.out + check.err).constData());
+        QCOMPARE(check.json().size(), 1);
+        // The access token was made from the refresh token kept in the keyring.
+        const QUrlQuery refreshed(QString::fromLatin1(authority.requests().last().body));
+        QCOMPARE(refreshed.queryItemValue(QStringLiteral("grant_type")), QStringLiteral("refresh_token"));
+        QCOMPARE(refreshed.queryItemValue(QStringLiteral("refresh_token")), QString::fromLatin1(kRefresh));
+        // The account checker makes an access token and signs in with it, as a check does.
+        const CliResult tested = run({"--json", "accounts", "test", id});
+        QVERIFY2(tested.status == 0, (tested.out + tested.err).constData());
+        QCOMPARE(dovecot.introspection().countOf("GET", OAuthDovecot::introspectionPath(kAccess)), 2);
+
+        // The provider revoked the refresh token: the check asks to sign in again, and the account is marked.
+        ScriptedHttpServer::Response revoked;
+        revoked.status = 400;
+        revoked.reason = "Bad Request";
+        revoked.headers = {{"Content-Type", "application/json"}};
+        revoked.body = "{\"error\":\"invalid_grant\"}";
+        authority.on("POST", "/token", revoked);
+        const CliResult refused = run({"--json", "check"});
+        QCOMPARE(refused.status, 2);
+        QCOMPARE(refused.first().value("ErrNumber").toInt(), Sasl::SignInNeeded);
+        QVERIFY2(refused.first().value("ErrDescription").toString().contains(QStringLiteral("accounts signin ") + id),
+                 refused.out.constData());
+        QCOMPARE(run({"--json", "accounts", "list"}).first().value("SignInNeeded"), QJsonValue(true));
+        QVERIFY(run({"accounts", "list"}).out.contains("(sign in again)"));
+        const CliResult testRefused = run({"--json", "accounts", "test", id});
+        QCOMPARE(testRefused.status, 2);
+        QCOMPARE(testRefused.first().value("SignInNeeded"), QJsonValue(true));
+
+        // Signing in again clears the mark.
+        authority.on("POST", "/token", tokens);
+        const CliResult signedIn = run({"--json", "accounts", "signin", id}, [&](QProcess &cli) { browse(cli, page.body); });
+        QVERIFY2(signedIn.status == 0, signedIn.err.constData());
+        QCOMPARE(run({"--json", "accounts", "list"}).first().value("SignInNeeded"), QJsonValue(false));
+        QByteArray written;
+        for (const QString &name : QDir(m_browserHome.path()).entryList(QDir::Files))
+            written += fileBytes(m_browserHome.filePath(name));
+        QVERIFY(!written.isEmpty());
+        for (const CliResult &r : {added, check, tested, refused, testRefused, signedIn})
+            written += r.out + r.err;
+        QVERIFY(written.contains("Sign in again"));
+        QVERIFY(!written.contains(kRefresh) && !written.contains(kAccess));
+    }
+
     // Last: the login keyring stays locked afterwards.
     void lockedKeyringWithTheUnlockRefused()
     {
@@ -390,10 +398,9 @@ private Q_SLOTS:
             QCOMPARE(a.text("Pwd"), QString());
             QVERIFY2(a.text("PwdError").contains("keyring"), qPrintable(a.text("PwdError")));
             QVERIFY(!a.text("PwdError").contains("locked-"));
+            // One refused prompt, not one per account or per check.
+            QVERIFY(a.text("PwdError").contains("was not asked"));
         }
-        // One refused prompt, not one per account or per check.
-        for (const QString &id : {first.Id(), second.Id()})
-            QVERIFY(accounts.Item(id).value<Record>().text("PwdError").contains("was not asked"));
         QVERIFY(!afterLock->GetAccount(first.Id()).text("PwdError").isEmpty());
         QCOMPARE(m_session.prompts(), 1);
         // A check of such an account fails with the keyring's reason; it never logs in without.

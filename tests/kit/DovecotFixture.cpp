@@ -38,8 +38,6 @@ QString userName(uid_t uid)
 }
 }
 
-DovecotFixture::DovecotFixture() = default;
-
 DovecotFixture::~DovecotFixture()
 {
     stop();
@@ -280,23 +278,6 @@ bool DovecotFixture::addMessage(const QByteArray &raw)
     if (!handToMailUser(tmpPath))
         return false;
     return QFile::rename(tmpPath, newPath);
-}
-
-QByteArray DovecotFixture::doveadm(const QStringList &arguments, bool *ok) const
-{
-    if (ok)
-        *ok = false;
-    if (!m_dir)
-        return {};
-    QProcess p;
-    QStringList args{QStringLiteral("-c"), configPath()};
-    args << arguments.mid(0, 1) << QStringLiteral("-u") << user() << arguments.mid(1);
-    p.start(QStringLiteral("doveadm"), args);
-    if (!p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
-        return {};
-    if (ok)
-        *ok = true;
-    return p.readAllStandardOutput();
 }
 
 void DovecotFixture::stop()

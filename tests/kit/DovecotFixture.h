@@ -16,7 +16,7 @@
 class DovecotFixture
 {
 public:
-    DovecotFixture();
+    DovecotFixture() = default;
     ~DovecotFixture();
     DovecotFixture(const DovecotFixture &) = delete;
     DovecotFixture &operator=(const DovecotFixture &) = delete;
@@ -45,9 +45,6 @@ public:
     /// The IMAP ports (0 without IMAP, or without TLS for the second).
     quint16 imapPort() const { return m_imapPort; }
     quint16 imapTlsPort() const { return m_imapTlsPort; }
-    /// Runs doveadm with this server's configuration for the test user ("fetch", "flags all"
-    /// ...); returns its standard output, empty with `ok` false when it failed.
-    QByteArray doveadm(const QStringList &arguments, bool *ok = nullptr) const;
     QString user() const { return QStringLiteral("murmelo"); }
     QString password() const { return QStringLiteral("Secret-Pop3-Pw"); }
     /// The test user's account on `port` (default: plain POP3), as a receiver takes it.

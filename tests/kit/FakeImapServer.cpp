@@ -77,33 +77,11 @@ void FakeImapServer::setAction(const QByteArray &verb, Action action, const QByt
     m_rules.insert(verb.toUpper(), {action, text});
 }
 
-QList<QByteArray> FakeImapServer::commands() const
+QByteArray FakeImapServer::commandOf(const QByteArray &line) const
 {
-    QList<QByteArray> out;
-    for (QByteArray line : m_received) {
-        line = line.trimmed();
-        const qsizetype space = line.indexOf(' ');
-        out << (space < 0 ? line : line.mid(space + 1));
-    }
-    return out;
-}
-
-int FakeImapServer::countOf(const QByteArray &verb) const
-{
-    int n = 0;
-    for (const QByteArray &c : commands()) {
-        if (c.toUpper().startsWith(verb.toUpper()))
-            ++n;
-    }
-    return n;
-}
-
-int FakeImapServer::idlingCount() const
-{
-    int n = 0;
-    for (const Session &s : m_sessions)
-        n += s.idleTag.isEmpty() ? 0 : 1;
-    return n;
+    const QByteArray trimmed = line.trimmed();
+    const qsizetype space = trimmed.indexOf(' ');
+    return space < 0 ? trimmed : trimmed.mid(space + 1);
 }
 
 void FakeImapServer::opened(QTcpSocket *socket)
@@ -147,11 +125,8 @@ void FakeImapServer::readFrom(QTcpSocket *socket)
             continue;
         }
         if (!s.authTag.isEmpty()) {
-            const QByteArray tag = std::exchange(s.authTag, QByteArray());
-            const QList<QByteArray> parts = QByteArray::fromBase64(line.trimmed()).split('\0');
-            const bool ok = parts.size() == 3 && parts.at(1) == m_user && parts.at(2) == m_password;
-            s.authenticated = ok;
-            send(socket, tag + (ok ? " OK Logged in\r\n" : " NO [AUTHENTICATIONFAILED] Authentication failed.\r\n"));
+            // Without the capabilities in the answer: the client asks for them again.
+            send(socket, loggedIn(s, std::exchange(s.authTag, QByteArray()), plain(line.trimmed()), false));
             continue;
         }
         s.pending += line;
@@ -186,9 +161,6 @@ void FakeImapServer::handleCommand(QTcpSocket *socket, const QByteArray &command
     case Action::No:
         send(socket, tag + " NO " + (rule.text.isEmpty() ? QByteArray("Refused") : rule.text) + "\r\n");
         return;
-    case Action::Bad:
-        send(socket, tag + " BAD " + (rule.text.isEmpty() ? QByteArray("Error") : rule.text) + "\r\n");
-        return;
     case Action::Bye:
         send(socket, "* BYE " + (rule.text.isEmpty() ? QByteArray("Server shutting down") : rule.text) + "\r\n", true);
         return;
@@ -211,9 +183,7 @@ void FakeImapServer::answer(QTcpSocket *socket, const QByteArray &tag, const QBy
     } else if (verb == "LOGIN") {
         const QByteArray user = readAstring(command, pos);
         const QByteArray password = readAstring(command, pos);
-        s.authenticated = user == m_user && password == m_password;
-        send(socket, tag + (s.authenticated ? " OK [CAPABILITY " + m_capabilities + "] Logged in\r\n"
-                                            : QByteArray(" NO [AUTHENTICATIONFAILED] Authentication failed.\r\n")));
+        send(socket, loggedIn(s, tag, user == m_user && password == m_password));
     } else if (verb == "AUTHENTICATE") {
         const QByteArray mechanism = readAstring(command, pos).toUpper();
         const QByteArray initial = readAstring(command, pos);
@@ -223,10 +193,7 @@ void FakeImapServer::answer(QTcpSocket *socket, const QByteArray &tag, const QBy
             s.authTag = tag;
             send(socket, "+ \r\n");
         } else {
-            const QList<QByteArray> parts = QByteArray::fromBase64(initial).split('\0');
-            s.authenticated = parts.size() == 3 && parts.at(1) == m_user && parts.at(2) == m_password;
-            send(socket, tag + (s.authenticated ? " OK [CAPABILITY " + m_capabilities + "] Logged in\r\n"
-                                                : QByteArray(" NO [AUTHENTICATIONFAILED] Authentication failed.\r\n")));
+            send(socket, loggedIn(s, tag, plain(initial)));
         }
     } else if (!s.authenticated) {
         send(socket, tag + " BAD Not authenticated\r\n");
@@ -238,7 +205,6 @@ void FakeImapServer::answer(QTcpSocket *socket, const QByteArray &tag, const QBy
         }
         if (verb == "SELECT")
             m_seenRisk = true;
-        s.selected = true;
         const quint32 next = m_messages.isEmpty() ? m_nextUid : qMax(m_nextUid, m_messages.last().uid + 1);
         send(socket, "* FLAGS (\\Answered \\Flagged \\Deleted \\Seen \\Draft)\r\n"
                      "* OK [PERMANENTFLAGS ()] Read-only mailbox.\r\n* "
@@ -271,6 +237,20 @@ void FakeImapServer::answer(QTcpSocket *socket, const QByteArray &tag, const QBy
     } else {
         send(socket, tag + " BAD Unknown command\r\n");
     }
+}
+
+bool FakeImapServer::plain(const QByteArray &base64) const
+{
+    const QList<QByteArray> parts = QByteArray::fromBase64(base64).split('\0');
+    return parts.size() == 3 && parts.at(1) == m_user && parts.at(2) == m_password;
+}
+
+QByteArray FakeImapServer::loggedIn(Session &s, const QByteArray &tag, bool ok, bool withCapabilities) const
+{
+    s.authenticated = ok;
+    if (!ok)
+        return tag + " NO [AUTHENTICATIONFAILED] Authentication failed.\r\n";
+    return tag + (withCapabilities ? " OK [CAPABILITY " + m_capabilities + "] Logged in\r\n" : " OK Logged in\r\n");
 }
 
 QList<int> FakeImapServer::resolve(const QByteArray &set, bool byUid) const

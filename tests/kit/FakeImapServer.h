@@ -5,7 +5,7 @@
 /// one folder, INBOX, of raw messages with UIDs and answers CAPABILITY, LOGIN, AUTHENTICATE
 /// PLAIN (with or without an initial response), EXAMINE, SELECT, UID SEARCH, FETCH and UID
 /// FETCH (BODY[], BODY.PEEK[], partial <0.n>, HEADER), IDLE/DONE, NOOP and LOGOUT; it asks for
-/// synchronising literals with "+". A script can make it answer a verb with NO, BAD, BYE (then
+/// synchronising literals with "+". A script can make it answer a verb with NO, BYE (then
 /// hang up), nothing, or raw bytes; insert bytes into the middle of a FETCH answer; cut its
 /// whole output into chosen pieces; renumber the UIDs. Messages added while a client idles
 /// are announced at once with EXISTS. It records every line received, byte for byte, and
@@ -14,7 +14,7 @@ class FakeImapServer : public ScriptedLineServer
 {
     Q_OBJECT
 public:
-    enum class Action { Answer, No, Bad, Bye, Silent, Raw };
+    enum class Action { Answer, No, Bye, Silent, Raw };
 
     using ScriptedLineServer::ScriptedLineServer;
 
@@ -35,13 +35,8 @@ public:
     /// Bytes sent after the first untagged line of the next FETCH answer (e.g. "* 4 EXISTS\r\n").
     void setInjectDuringFetch(const QByteArray &bytes) { m_inject = bytes; }
 
-    /// The command lines without tag and CR LF ("LOGIN alice ****" is not masked here).
-    QList<QByteArray> commands() const;
-    int countOf(const QByteArray &verb) const;
     /// A FETCH asked for a body without PEEK (or the folder was SELECTed).
     bool wouldHaveSetSeen() const { return m_seenRisk; }
-    /// Clients in IDLE right now.
-    int idlingCount() const;
 
 Q_SIGNALS:
     /// A whole command arrived (without tag and CR LF), before it is answered.
@@ -59,7 +54,6 @@ private:
         QByteArray pending;  // bytes of the command being read
         qsizetype literalLeft = 0;
         bool authenticated = false;
-        bool selected = false;
         QByteArray idleTag;  // non-empty while in IDLE
         QByteArray authTag;  // waiting for a SASL response
     };
@@ -69,6 +63,8 @@ private:
         QByteArray text;
     };
 
+    /// Without tag and CR LF ("LOGIN alice ****" is not masked here).
+    QByteArray commandOf(const QByteArray &line) const override;
     void opened(QTcpSocket *socket) override;
     void readFrom(QTcpSocket *socket) override;
     void closed(QTcpSocket *socket) override { m_sessions.remove(socket); }
@@ -76,6 +72,10 @@ private:
     void answer(QTcpSocket *socket, const QByteArray &tag, const QByteArray &verb, const QByteArray &command);
     QByteArray fetch(const QByteArray &args, bool byUid);
     QList<int> resolve(const QByteArray &set, bool byUid) const;
+    /// Whether a SASL PLAIN response names the user and password.
+    bool plain(const QByteArray &base64) const;
+    /// The answer to a login, remembered in `s`.
+    QByteArray loggedIn(Session &s, const QByteArray &tag, bool ok, bool withCapabilities = true) const;
     void send(QTcpSocket *socket, const QByteArray &bytes, bool closeAfter = false);
 
     QHash<QTcpSocket *, Session> m_sessions;

@@ -42,23 +42,6 @@ void FakePop3Server::clearReceived()
     m_maxBurst = 0;
 }
 
-QList<QByteArray> FakePop3Server::commands() const
-{
-    QList<QByteArray> lines;
-    for (const QByteArray &line : m_received)
-        lines.append(line.endsWith(kCrLf) ? line.chopped(2) : line);
-    return lines;
-}
-
-int FakePop3Server::countOf(const QByteArray &verb) const
-{
-    int n = 0;
-    for (const QByteArray &line : m_received)
-        if (verbOf(line.trimmed()) == verb.toUpper())
-            ++n;
-    return n;
-}
-
 void FakePop3Server::opened(QTcpSocket *socket)
 {
     m_sessions.insert(socket, Session());
@@ -179,18 +162,9 @@ QByteArray FakePop3Server::normalAnswer(Session &session, const QByteArray &line
     const QByteArray verb = verbOf(line);
     const QList<QByteArray> args = line.mid(verb.size()).trimmed().split(' ');
     const QByteArray arg = line.mid(verb.size() + 1);
-    auto number = [&](int which, bool *ok) -> int {
-        *ok = false;
-        if (which >= args.size())
-            return 0;
-        const int n = args.at(which).toInt(ok);
-        if (*ok && (n < 1 || n > m_messages.size()))
-            *ok = false;
-        return n;
-    };
-    auto noSuchMessage = [&](int which) {
-        return "-ERR There's no message " + (which < args.size() ? args.at(which) : QByteArray()) + ".\r\n";
-    };
+    const int n = args.value(0).toInt(); // 0 when missing or not a number
+    const bool known = n >= 1 && n <= m_messages.size();
+    const QByteArray noSuchMessage = "-ERR There's no message " + args.value(0) + ".\r\n";
 
     if (verb == "QUIT") {
         closeAfter = true;
@@ -226,39 +200,28 @@ QByteArray FakePop3Server::normalAnswer(Session &session, const QByteArray &line
     if (verb == "STAT")
         return "+OK " + QByteArray::number(m_messages.size()) + ' ' + QByteArray::number(total) + "\r\n";
     if (verb == "LIST" || verb == "UIDL") {
-        const bool list = verb == "LIST";
-        auto item = [&](int n) {
-            return QByteArray::number(n) + ' '
-                + (list ? QByteArray::number(m_messages.at(n - 1).size()) : uid(n));
+        auto item = [&](int k) {
+            return QByteArray::number(k) + ' '
+                + (verb == "LIST" ? QByteArray::number(m_messages.at(k - 1).size()) : uid(k));
         };
-        if (!args.isEmpty() && !args.first().isEmpty()) {
-            bool ok = false;
-            const int n = number(0, &ok);
-            return ok ? "+OK " + item(n) + "\r\n" : noSuchMessage(0);
-        }
+        if (!args.first().isEmpty())
+            return known ? "+OK " + item(n) + "\r\n" : noSuchMessage;
         QByteArray reply = "+OK\r\n";
-        for (int n = 1; n <= m_messages.size(); ++n)
-            reply += item(n) + "\r\n";
+        for (int k = 1; k <= m_messages.size(); ++k)
+            reply += item(k) + "\r\n";
         return reply + ".\r\n";
     }
-    if (verb == "TOP") {
-        bool ok = false;
-        const int n = number(0, &ok);
-        if (!ok)
-            return noSuchMessage(0);
+    if (verb == "TOP" || verb == "RETR") {
+        if (!known)
+            return noSuchMessage;
+        const QByteArray &m = m_messages.at(n - 1);
+        if (verb == "RETR")
+            return "+OK " + QByteArray::number(m.size()) + " octets\r\n" + stuffed(m) + ".\r\n";
         bool linesOk = false;
         const int lines = args.value(1).toInt(&linesOk);
         if (!linesOk || lines < 0)
             return "-ERR Invalid number of lines.\r\n";
         return "+OK\r\n" + stuffed(top(n, lines)) + ".\r\n";
-    }
-    if (verb == "RETR") {
-        bool ok = false;
-        const int n = number(0, &ok);
-        if (!ok)
-            return noSuchMessage(0);
-        const QByteArray &m = m_messages.at(n - 1);
-        return "+OK " + QByteArray::number(m.size()) + " octets\r\n" + stuffed(m) + ".\r\n";
     }
     if (verb == "USER" || verb == "PASS")
         return "-ERR Already logged in.\r\n";

@@ -6,10 +6,7 @@
 /// NOOP and QUIT (byte-stuffing multi-line replies); a script can make it refuse chosen
 /// commands, stay silent, drop the connection half-way through a reply, split replies
 /// into chosen chunks, or never greet. It records every command line it receives, byte
-/// for byte. Messages are never deleted (DELE is refused).
-/// It can advertise chosen capabilities (RFC 2449, e.g. PIPELINING), cut its whole output
-/// stream into chosen pieces regardless of reply boundaries, and counts the client's turns
-/// (round trips) and the most commands the client sent in one go.
+/// for byte, and counts round trips. Messages are never deleted (DELE is refused).
 class FakePop3Server : public ScriptedLineServer
 {
     Q_OBJECT
@@ -42,7 +39,6 @@ public:
     }
     /// Appends a raw message (CR LF line ends; a missing final CR LF is added). Returns its number.
     int addMessage(const QByteArray &raw);
-    int messageCount() const { return int(m_messages.size()); }
 
     /// Sets the rule for `command`: either a whole command line without CR LF ("TOP 3 1")
     /// or a verb ("PASS"); the whole line wins. `text` is the -ERR text or the raw reply.
@@ -51,10 +47,6 @@ public:
     /// one last piece), `gapMs` apart.
     void setChunks(const QByteArray &command, const QList<int> &sizes, int gapMs = 20);
 
-    /// The received command lines without their line ends, in order.
-    QList<QByteArray> commands() const;
-    /// How many times the verb (first word, upper case) was received.
-    int countOf(const QByteArray &verb) const;
     /// Resets received(), turns() and maxBurst().
     void clearReceived();
     /// Round trips: the times the client sent after the server had sent something (the
@@ -64,8 +56,7 @@ public:
     /// the first of them (1 for a client that waits for each reply).
     int maxBurst() const { return m_maxBurst; }
 
-    /// The normal (byte-stuffed) reply to `line` for an authorised session, for tests of
-    /// the server itself.
+    /// The normal (byte-stuffed) reply to `line` for an authorised session.
     QByteArray answerFor(const QByteArray &line, bool *closeAfter = nullptr);
 
 Q_SIGNALS:

@@ -51,6 +51,22 @@ void ScriptedLineServer::dropAll()
         socket->abort();
 }
 
+QList<QByteArray> ScriptedLineServer::commands() const
+{
+    QList<QByteArray> out;
+    for (const QByteArray &line : m_received)
+        out << commandOf(line);
+    return out;
+}
+
+int ScriptedLineServer::countOf(const QByteArray &verb) const
+{
+    int n = 0;
+    for (const QByteArray &command : commands())
+        n += command.trimmed().split(' ').first().toUpper() == verb.toUpper() ? 1 : 0;
+    return n;
+}
+
 void ScriptedLineServer::enqueue(QTcpSocket *socket, Piece piece)
 {
     auto it = m_out.find(socket);

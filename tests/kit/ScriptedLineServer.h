@@ -37,7 +37,10 @@ public:
 
     /// Every line received (continuation data too), with its CR LF, across connections.
     QList<QByteArray> received() const { return m_received; }
-    void clearReceived() { m_received.clear(); }
+    /// The received lines as commands (commandOf() each), in order.
+    QList<QByteArray> commands() const;
+    /// How many commands begin with the word `verb`, in any letter case.
+    int countOf(const QByteArray &verb) const;
     int connectionCount() const { return m_connections; }
     /// Hangs up on every client.
     void dropAll();
@@ -56,6 +59,8 @@ protected:
     virtual void opened(QTcpSocket *socket) = 0;
     virtual void readFrom(QTcpSocket *socket) = 0;
     virtual void closed(QTcpSocket *socket) = 0;
+    /// A received line as a command: without its line end (and whatever else the protocol adds).
+    virtual QByteArray commandOf(const QByteArray &line) const { return line.endsWith("\r\n") ? line.chopped(2) : line; }
     /// Queues `piece`; replies leave strictly in order.
     void enqueue(QTcpSocket *socket, Piece piece);
     bool streaming() const { return !m_streamChunks.isEmpty(); }

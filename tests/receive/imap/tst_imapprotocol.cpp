@@ -60,37 +60,27 @@ private Q_SLOTS:
     {
         QTest::addColumn<QList<QByteArray>>("chunks");
         QTest::addColumn<QList<QByteArray>>("responses");
+        auto row = [](const char *name, const QList<QByteArray> &chunks, const QList<QByteArray> &responses) {
+            QTest::newRow(name) << chunks << responses;
+        };
+        auto whole = [&](const char *name, const QByteArray &response) { row(name, {response}, {response}); };
 
-        QTest::newRow("two-responses-one-chunk")
-            << QList<QByteArray>{"* 3 EXISTS\r\na1 OK done\r\n"}
-            << QList<QByteArray>{"* 3 EXISTS\r\n", "a1 OK done\r\n"};
-        QTest::newRow("line-split-everywhere")
-            << QList<QByteArray>{"* 3 EX", "ISTS\r", "\na1 OK", " done\r\n"}
-            << QList<QByteArray>{"* 3 EXISTS\r\n", "a1 OK done\r\n"};
-        QTest::newRow("literal-holding-crlf")
-            << QList<QByteArray>{"* 1 FETCH (UID 7 BODY[] {14}\r\nA: b\r\n\r\nbody\r\n)\r\n"}
-            << QList<QByteArray>{"* 1 FETCH (UID 7 BODY[] {14}\r\nA: b\r\n\r\nbody\r\n)\r\n"};
-        QTest::newRow("literal-announcement-split-in-the-digits")
-            << QList<QByteArray>{"* 1 FETCH (BODY[] {1", "4}\r\nA: b\r\n\r\nbody\r\n)\r\n"}
-            << QList<QByteArray>{"* 1 FETCH (BODY[] {14}\r\nA: b\r\n\r\nbody\r\n)\r\n"};
-        QTest::newRow("literal-bytes-split-at-their-crlf")
-            << QList<QByteArray>{"* 1 FETCH (BODY[] {6}\r\nab\r", "\ncd)\r\n* 2 EXISTS\r\n"}
-            << QList<QByteArray>{"* 1 FETCH (BODY[] {6}\r\nab\r\ncd)\r\n", "* 2 EXISTS\r\n"};
-        QTest::newRow("literal-ending-like-an-announcement")
-            << QList<QByteArray>{"* 1 FETCH (BODY[] {4}\r\nab{9", "}\r\n* 2 EXISTS\r\n"}
-            << QList<QByteArray>{"* 1 FETCH (BODY[] {4}\r\nab{9}\r\n", "* 2 EXISTS\r\n"};
-        QTest::newRow("two-literals-in-one-response")
-            << QList<QByteArray>{"* 1 FETCH (BODY[1] {2}\r\nab BODY[2] ~{3}\r\n", "c\r\n)\r\n"}
-            << QList<QByteArray>{"* 1 FETCH (BODY[1] {2}\r\nab BODY[2] ~{3}\r\nc\r\n)\r\n"};
-        QTest::newRow("empty-literal")
-            << QList<QByteArray>{"* 1 FETCH (BODY[] {0}\r\n)\r\n"}
-            << QList<QByteArray>{"* 1 FETCH (BODY[] {0}\r\n)\r\n"};
-        QTest::newRow("exists-between-two-fetches")
-            << QList<QByteArray>{"* 1 FETCH (BODY[] {1}\r\nx)\r\n* 5 EXISTS\r\n* 2 FETCH (BODY[] {1}\r\ny)\r\n"}
-            << QList<QByteArray>{"* 1 FETCH (BODY[] {1}\r\nx)\r\n", "* 5 EXISTS\r\n", "* 2 FETCH (BODY[] {1}\r\ny)\r\n"};
-        QTest::newRow("incomplete-literal-waits")
-            << QList<QByteArray>{"* 1 FETCH (BODY[] {10}\r\nabc"} << QList<QByteArray>{};
-        QTest::newRow("bare-lf-line-end") << QList<QByteArray>{"* OK hi\n"} << QList<QByteArray>{"* OK hi\n"};
+        row("two-responses-one-chunk", {"* 3 EXISTS\r\na1 OK done\r\n"}, {"* 3 EXISTS\r\n", "a1 OK done\r\n"});
+        row("line-split-everywhere", {"* 3 EX", "ISTS\r", "\na1 OK", " done\r\n"}, {"* 3 EXISTS\r\n", "a1 OK done\r\n"});
+        whole("literal-holding-crlf", "* 1 FETCH (UID 7 BODY[] {14}\r\nA: b\r\n\r\nbody\r\n)\r\n");
+        row("literal-announcement-split-in-the-digits", {"* 1 FETCH (BODY[] {1", "4}\r\nA: b\r\n\r\nbody\r\n)\r\n"},
+            {"* 1 FETCH (BODY[] {14}\r\nA: b\r\n\r\nbody\r\n)\r\n"});
+        row("literal-bytes-split-at-their-crlf", {"* 1 FETCH (BODY[] {6}\r\nab\r", "\ncd)\r\n* 2 EXISTS\r\n"},
+            {"* 1 FETCH (BODY[] {6}\r\nab\r\ncd)\r\n", "* 2 EXISTS\r\n"});
+        row("literal-ending-like-an-announcement", {"* 1 FETCH (BODY[] {4}\r\nab{9", "}\r\n* 2 EXISTS\r\n"},
+            {"* 1 FETCH (BODY[] {4}\r\nab{9}\r\n", "* 2 EXISTS\r\n"});
+        row("two-literals-in-one-response", {"* 1 FETCH (BODY[1] {2}\r\nab BODY[2] ~{3}\r\n", "c\r\n)\r\n"},
+            {"* 1 FETCH (BODY[1] {2}\r\nab BODY[2] ~{3}\r\nc\r\n)\r\n"});
+        whole("empty-literal", "* 1 FETCH (BODY[] {0}\r\n)\r\n");
+        row("exists-between-two-fetches", {"* 1 FETCH (BODY[] {1}\r\nx)\r\n* 5 EXISTS\r\n* 2 FETCH (BODY[] {1}\r\ny)\r\n"},
+            {"* 1 FETCH (BODY[] {1}\r\nx)\r\n", "* 5 EXISTS\r\n", "* 2 FETCH (BODY[] {1}\r\ny)\r\n"});
+        row("incomplete-literal-waits", {"* 1 FETCH (BODY[] {10}\r\nabc"}, {});
+        whole("bare-lf-line-end", "* OK hi\n");
     }
 
     void framing()
@@ -198,30 +188,23 @@ private Q_SLOTS:
         QTest::addColumn<bool>("literalPlus");
         QTest::addColumn<QList<QByteArray>>("parts");
         QTest::addColumn<QByteArray>("loggable");
-
-        QTest::newRow("atoms") << QByteArray("alice") << QByteArray("s3cret") << false
-                               << QList<QByteArray>{"a1 LOGIN alice s3cret\r\n"} << QByteArray("a1 LOGIN alice ****");
-        QTest::newRow("quoted-with-escapes")
-            << QByteArray("alice smith") << QByteArray("a\"b\\c") << false
-            << QList<QByteArray>{"a1 LOGIN \"alice smith\" \"a\\\"b\\\\c\"\r\n"} << QByteArray("a1 LOGIN \"alice smith\" ****");
-        QTest::newRow("empty-password") << QByteArray("bob") << QByteArray() << false
-                                        << QList<QByteArray>{"a1 LOGIN bob \"\"\r\n"} << QByteArray("a1 LOGIN bob ****");
-        QTest::newRow("eight-bit-password-synchronising-literal")
-            << QByteArray("bob") << QByteArray("p\xc3\xa4ss") << false
-            << QList<QByteArray>{"a1 LOGIN bob {5}\r\n", "p\xc3\xa4ss\r\n"} << QByteArray("a1 LOGIN bob {5} ****");
-        QTest::newRow("eight-bit-password-literal-plus")
-            << QByteArray("bob") << QByteArray("p\xc3\xa4ss") << true
-            << QList<QByteArray>{"a1 LOGIN bob {5+}\r\np\xc3\xa4ss\r\n"} << QByteArray("a1 LOGIN bob {5} ****");
-        QTest::newRow("crlf-in-password-is-a-literal")
-            << QByteArray("bob") << QByteArray("a\r\nb") << false
-            << QList<QByteArray>{"a1 LOGIN bob {4}\r\n", "a\r\nb\r\n"} << QByteArray("a1 LOGIN bob {4} ****");
-        QTest::newRow("brace-in-user-is-quoted")
-            << QByteArray("x{1}") << QByteArray("p") << false << QList<QByteArray>{"a1 LOGIN \"x{1}\" p\r\n"}
-            << QByteArray("a1 LOGIN \"x{1}\" ****");
+        auto row = [](const char *name, const QByteArray &user, const QByteArray &password, bool literalPlus,
+                      const QList<QByteArray> &parts, const QByteArray &loggable) {
+            QTest::newRow(name) << user << password << literalPlus << parts << loggable;
+        };
+        row("atoms", "alice", "s3cret", false, {"a1 LOGIN alice s3cret\r\n"}, "a1 LOGIN alice ****");
+        row("quoted-with-escapes", "alice smith", "a\"b\\c", false, {"a1 LOGIN \"alice smith\" \"a\\\"b\\\\c\"\r\n"},
+            "a1 LOGIN \"alice smith\" ****");
+        row("empty-password", "bob", "", false, {"a1 LOGIN bob \"\"\r\n"}, "a1 LOGIN bob ****");
+        row("eight-bit-password-synchronising-literal", "bob", "p\xc3\xa4ss", false,
+            {"a1 LOGIN bob {5}\r\n", "p\xc3\xa4ss\r\n"}, "a1 LOGIN bob {5} ****");
+        row("eight-bit-password-literal-plus", "bob", "p\xc3\xa4ss", true, {"a1 LOGIN bob {5+}\r\np\xc3\xa4ss\r\n"},
+            "a1 LOGIN bob {5} ****");
+        row("crlf-in-password-is-a-literal", "bob", "a\r\nb", false, {"a1 LOGIN bob {4}\r\n", "a\r\nb\r\n"},
+            "a1 LOGIN bob {4} ****");
+        row("brace-in-user-is-quoted", "x{1}", "p", false, {"a1 LOGIN \"x{1}\" p\r\n"}, "a1 LOGIN \"x{1}\" ****");
         // Found by the fuzzer: an unquoted '[' opens a section the reader looks for the end of.
-        QTest::newRow("bracket-in-user-is-quoted")
-            << QByteArray("[[O") << QByteArray("p") << false << QList<QByteArray>{"a1 LOGIN \"[[O\" p\r\n"}
-            << QByteArray("a1 LOGIN \"[[O\" ****");
+        row("bracket-in-user-is-quoted", "[[O", "p", false, {"a1 LOGIN \"[[O\" p\r\n"}, "a1 LOGIN \"[[O\" ****");
     }
 
     void commands()

@@ -1,9 +1,8 @@
 // The remembered state of IMAP folders in the message store: read by account (its folder),
 // replaced, removed with the account's messages, and created in a database made before it.
 #include "storage/AccountManager.h"
-#include "storage/Database.h"
 #include "storage/MsgManager.h"
-#include "trellis/Log.h"
+#include "storage/StorageFixture.h"
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -11,10 +10,6 @@
 #include <memory>
 
 namespace {
-QString templatePath()
-{
-    return qEnvironmentVariable("MURMELO_BUILD_DIR") + QStringLiteral("/lib/MU.tdb");
-}
 QVariantMap state(qint64 validity, qint64 highest)
 {
     return {{QStringLiteral("UidValidity"), validity}, {QStringLiteral("HighestUid"), highest}};
@@ -27,20 +22,18 @@ class TestImapState : public QObject
 private Q_SLOTS:
     void init()
     {
-        m_db.reset();
-        m_home = std::make_unique<QTemporaryDir>();
-        m_db = std::make_unique<Database>(m_home->path(), templatePath());
-        m_log = std::make_unique<Log>();
+        m_home = std::make_unique<TestHome>();
+        QVERIFY(m_home->isValid());
         m_msgs = MsgManager();
-        m_msgs.Init(m_db.get(), m_log.get());
+        m_msgs.Init(m_home->database(), m_home->log().get());
         m_accounts = AccountManager();
-        m_accounts.Init(m_db.get());
+        m_accounts.Init(m_home->database());
     }
 
     void stateFollowsTheAccountsFolder()
     {
-        Record inbox = account(QStringLiteral("imap.a"), QStringLiteral("ann"), QStringLiteral("INBOX"));
-        const Record lists = account(QStringLiteral("imap.a"), QStringLiteral("ann"), QStringLiteral("Lists"));
+        Record inbox = account(QStringLiteral("ann"), QStringLiteral("INBOX"));
+        const Record lists = account(QStringLiteral("ann"), QStringLiteral("Lists"));
         QVERIFY(m_msgs.GetImapState(inbox.Id()).isEmpty());
         QVERIFY(m_msgs.SetImapState(QStringLiteral("IMAP.A"), QStringLiteral("Ann"), QStringLiteral("INBOX"), 4000000000, 7));
         QVERIFY(m_msgs.SetImapState(QStringLiteral("imap.a"), QStringLiteral("ann"), QStringLiteral("Lists"), 1, 2));
@@ -52,73 +45,50 @@ private Q_SLOTS:
         inbox.Add(QStringLiteral("Folder"), QStringLiteral("Archive"));
         m_accounts.Update(inbox);
         QVERIFY(m_msgs.GetImapState(inbox.Id()).isEmpty());
-    }
-
-    void removedWithTheAccountsMessages()
-    {
-        const Record ann = account(QStringLiteral("imap.a"), QStringLiteral("ann"), QStringLiteral("INBOX"));
-        const Record bob = account(QStringLiteral("imap.a"), QStringLiteral("bob"), QStringLiteral("INBOX"));
-        QVERIFY(m_msgs.SetImapState(QStringLiteral("imap.a"), QStringLiteral("ann"), QStringLiteral("INBOX"), 1, 9));
+        // Removed with the account's messages, the other accounts' kept.
+        const Record bob = account(QStringLiteral("bob"), QStringLiteral("INBOX"));
         QVERIFY(m_msgs.SetImapState(QStringLiteral("imap.a"), QStringLiteral("bob"), QStringLiteral("INBOX"), 1, 4));
-        m_msgs.RemoveFkAccount(ann.Id());
-        QVERIFY(m_msgs.GetImapState(ann.Id()).isEmpty());
+        m_msgs.RemoveFkAccount(lists.Id());
+        QVERIFY(m_msgs.GetImapState(lists.Id()).isEmpty());
         QCOMPARE(m_msgs.GetImapState(bob.Id()), state(1, 4));
     }
 
-    void oldDatabaseGainsTableAndColumns()
+    // The new columns of an older database are the account store's (its own suite).
+    void oldDatabaseGainsTheTable()
     {
-        m_db.reset();
         QTemporaryDir home;
-        QVERIFY(QFile::copy(templatePath(), home.filePath(QStringLiteral("MU.mdb"))));
-        QFile::setPermissions(home.filePath(QStringLiteral("MU.mdb")), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        const QString file = home.filePath(QStringLiteral("MU.mdb"));
+        QVERIFY(QFile::copy(TestHome::templatePath(), file));
+        QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         {
             QSqlDatabase old = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("old"));
-            old.setDatabaseName(home.filePath(QStringLiteral("MU.mdb")));
+            old.setDatabaseName(file);
             QVERIFY(old.open());
-            QSqlQuery q(old);
-            QVERIFY(q.exec(QStringLiteral("DROP TABLE Uid")));
-            QVERIFY(q.exec(QStringLiteral("ALTER TABLE Account DROP COLUMN Folder")));
-            QVERIFY(q.exec(QStringLiteral("ALTER TABLE Account DROP COLUMN Protocol")));
-            QVERIFY(q.exec(QStringLiteral("INSERT INTO Account (pkAccount, Server, Port, User, Pwd, CheckInterval, Disabled) "
-                                          "VALUES ('{11111111-2222-3333-4444-555555555555}', 'pop.old', 110, 'u', '', 15, 0)")));
-            q.finish();
-            old.close();
+            QVERIFY(QSqlQuery(old).exec(QStringLiteral("DROP TABLE Uid")));
         }
         QSqlDatabase::removeDatabase(QStringLiteral("old"));
 
-        m_db = std::make_unique<Database>(home.path(), templatePath());
-        MsgManager msgs;
-        msgs.Init(m_db.get(), m_log.get());
-        AccountManager accounts;
-        accounts.Init(m_db.get());
-        const QString id = QStringLiteral("{11111111-2222-3333-4444-555555555555}");
-        QCOMPARE(accounts.GetAccount(id).text(QStringLiteral("Protocol")), QStringLiteral("POP3"));
-        QCOMPARE(accounts.GetAccount(id).text(QStringLiteral("Folder")), QStringLiteral("INBOX"));
-        QVERIFY(msgs.SetImapState(QStringLiteral("pop.old"), QStringLiteral("u"), QStringLiteral("INBOX"), 3, 4));
-        QCOMPARE(msgs.GetImapState(id), state(3, 4));
-        m_db.reset();
+        Database db(home.path(), TestHome::templatePath());
+        m_accounts = AccountManager();
+        m_accounts.Init(&db);
+        m_msgs = MsgManager();
+        m_msgs.Init(&db, m_home->log().get());
+        const Record ann = account(QStringLiteral("ann"), QStringLiteral("INBOX"));
+        QVERIFY(m_msgs.SetImapState(QStringLiteral("imap.a"), QStringLiteral("ann"), QStringLiteral("INBOX"), 3, 4));
+        QCOMPARE(m_msgs.GetImapState(ann.Id()), state(3, 4));
     }
 
 private:
-    Record account(const QString &server, const QString &user, const QString &folder)
+    Record account(const QString &user, const QString &folder)
     {
-        Record r;
-        r.Add(QStringLiteral("Server"), server);
-        r.Add(QStringLiteral("Port"), 993);
-        r.Add(QStringLiteral("User"), user);
-        r.Add(QStringLiteral("Pwd"), QStringLiteral("pw"));
-        r.Add(QStringLiteral("CheckInterval"), 5);
-        r.Add(QStringLiteral("Disabled"), false);
-        r.Add(QStringLiteral("Email"), QString());
+        Record r = StorageFixture::account(QStringLiteral("imap.a"), user);
         r.Add(QStringLiteral("Protocol"), QStringLiteral("IMAP"));
         r.Add(QStringLiteral("Folder"), folder);
         m_accounts.add(r);
         return r;
     }
 
-    std::unique_ptr<QTemporaryDir> m_home;
-    std::unique_ptr<Database> m_db;
-    std::unique_ptr<Log> m_log;
+    std::unique_ptr<TestHome> m_home;
     MsgManager m_msgs;
     AccountManager m_accounts;
 };
