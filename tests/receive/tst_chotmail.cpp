@@ -1,4 +1,3 @@
-#include "DovecotFixture.h"
 #include "ReceiverRun.h"
 #include "ScriptedHttpServer.h"
 #include "TestCertificates.h"
@@ -173,17 +172,7 @@ private Q_SLOTS:
         QCOMPARE(list.hrefs, QStringList({"/a/1", "/a/2", "/a/3"}));
         QCOMPARE(list.subjects, QStringList({"one", "t&wo"}));
         QCOMPARE(list.dates, QStringList({"2026-01-02T03:04:05"}));
-
-        DataBag known;
-        known.Add(QStringLiteral("1"), QStringLiteral("1"));
-        CHotmail::Header header;
-        QCOMPARE(CHotmail::GetFirstUnreceived(list, known, header), QStringLiteral("/a/2"));
-        QCOMPARE(header.id, QStringLiteral("2"));
-        QCOMPARE(header.subject, QStringLiteral("t&wo"));
-        QCOMPARE(header.date, QString()); // the document has one date only
-        known.Add(QStringLiteral("2"), QStringLiteral("2"));
-        known.Add(QStringLiteral("3"), QStringLiteral("3"));
-        QCOMPARE(CHotmail::GetFirstUnreceived(list, known, header), QString());
+        // Which entry is the first unknown one, and its fields by index: dialogues.
     }
 
     void parseMailListRejects_data()
@@ -369,12 +358,12 @@ private Q_SLOTS:
     {
         QTest::addColumn<bool>("slowRoot");     // the root answers slowly, else every message
         QTest::addColumn<int>("messages");
-        QTest::addColumn<int>("dribbleMs");     // 0: never answers at all
+        QTest::addColumn<int>("dribbleMs");
         QTest::addColumn<int>("requestMs");     // the limit of one request
         QTest::addColumn<double>("checkLimit"); // seconds for the whole check, 0: the default
         // Each request is bounded as a whole: every byte comes well within the limit, the
-        // whole answer far after it (a GET is bounded by the same code as the root's PROPFIND).
-        QTest::newRow("root-never-answers") << true << 1 << 0 << 500 << 0.0;
+        // whole answer far after it (a GET is bounded by the same code as the root's PROPFIND,
+        // and a server that never answers sooner than one that dribbles).
         QTest::newRow("root-sends-a-byte-every-20-ms") << true << 1 << 20 << 500 << 0.0;
         // Each answer (some 20 bytes: 200 ms) well within its own limit, the whole download
         // far beyond the check's.
@@ -399,7 +388,6 @@ private Q_SLOTS:
                             "2026-12-06T10:00:00", "Subject: s\r\n\r\nbody\r\n"});
         scriptInbox(entries);
         Response slow = slowRoot ? xml(rootDoc(inboxUrl().toUtf8())) : status(200, "OK", entries.first().body);
-        slow.silent = dribbleMs == 0;
         slow.dribbleMs = dribbleMs;
         if (slowRoot)
             m_http->on("PROPFIND", kHotmailRoot, slow);
@@ -494,55 +482,35 @@ private Q_SLOTS:
                     if (method == "GET" && path.endsWith("MSG4001.eml"))
                         cancel->Signal();
                 });
-        QElapsedTimer clock;
-        clock.start();
-        // A long transfer limit: only the cancel event can end this wait early.
+        // A long transfer limit: only the cancel event can end this wait within 10 s.
         start(kUser, {}, false, /*timeoutMs*/ 60000, name);
         QTRY_VERIFY_WITH_TIMEOUT(ThreadRunner::RunningCount() == 0, 10000);
-        QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
         QCoreApplication::processEvents(); // deliver anything still queued
         QCOMPARE(m_run->endMsg, 0);             // neither 2 nor 3 after a cancellation
         QVERIFY(m_run->arrived.isEmpty());
         QCOMPARE(m_http->countOf("GET", kInbox + "MSG4002.eml"), 0);
     }
 
-    void endpointUnusable_data()
+    /// A self-signed certificate made for this test: no system trust store knows it. (No server
+    /// at all is the same failure without an answer; only the account checker tells it apart.)
+    void untrustedEndpointCertificate()
     {
-        QTest::addColumn<bool>("tls");
-        QTest::addColumn<qint32>("number");
-        QTest::addColumn<QString>("why"); // a part of the description
-        QTest::newRow("unreachable") << false << qint32(CHotmail::ResourceNotFound) << QString();
-        // A self-signed certificate made for this test: no system trust store knows it.
-        QTest::newRow("untrusted-certificate") << true << qint32(MUError::Fail) << QStringLiteral("certificate");
-    }
-
-    void endpointUnusable()
-    {
-        QFETCH(bool, tls);
-        QFETCH(qint32, number);
-        QFETCH(QString, why);
-        ScriptedHttpServer https;
-        QString endpoint;
         TestCertificates certificates;
-        if (tls) {
-            QString whyNot;
-            if (!certificates.make(&whyNot))
-                QSKIP(qPrintable(whyNot));
-            QFile certFile(certificates.selfSignedCert()), keyFile(certificates.selfSignedKey());
-            QVERIFY(certFile.open(QIODevice::ReadOnly) && keyFile.open(QIODevice::ReadOnly));
-            QVERIFY(https.listenTls(QSslCertificate(certFile.readAll()), QSslKey(keyFile.readAll(), QSsl::Rsa)));
-            https.on("PROPFIND", kHotmailRoot, xml(rootDoc("/folders/inbox/")));
-            endpoint = https.url(kHotmailRoot);
-        } else {
-            // A port that was just free: nobody listens there.
-            endpoint = QStringLiteral("http://127.0.0.1:%1").arg(DovecotFixture::freePort()) + kHotmailRoot;
-        }
-        QVERIFY(writeServices({{"httpmail", QJsonObject{{"hotmailDomain", "hotmail.com"}, {"hotmailEndpoint", endpoint}}}}));
+        QString whyNot;
+        if (!certificates.make(&whyNot))
+            QSKIP(qPrintable(whyNot));
+        QFile certFile(certificates.selfSignedCert()), keyFile(certificates.selfSignedKey());
+        QVERIFY(certFile.open(QIODevice::ReadOnly) && keyFile.open(QIODevice::ReadOnly));
+        ScriptedHttpServer https;
+        QVERIFY(https.listenTls(QSslCertificate(certFile.readAll()), QSslKey(keyFile.readAll(), QSsl::Rsa)));
+        https.on("PROPFIND", kHotmailRoot, xml(rootDoc("/folders/inbox/")));
+        QVERIFY(writeServices({{"httpmail", QJsonObject{{"hotmailDomain", "hotmail.com"},
+                                                        {"hotmailEndpoint", https.url(kHotmailRoot)}}}}));
         start(kUser);
         QVERIFY(waitForEnd());
         QCOMPARE(m_run->endMsg, ReceiverMessages::ErrorOccured);
-        QCOMPARE(m_run->error().number, number);
-        QVERIFY2(!m_run->error().description.isEmpty() && m_run->error().description.contains(why, Qt::CaseInsensitive),
+        QCOMPARE(m_run->error().number, MUError::Fail);
+        QVERIFY2(m_run->error().description.contains(QLatin1String("certificate"), Qt::CaseInsensitive),
                  qPrintable(m_run->error().description));
         QVERIFY(https.requests().isEmpty()); // nothing, credentials least of all, crossed the refused handshake
     }
