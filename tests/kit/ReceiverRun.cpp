@@ -61,8 +61,7 @@ ReceiverRun::ReceiverRun(LogPtr log, QObject *parent) : QObject(parent), m_log(s
             arrived.append(data.value<Record>());
             break;
         case ReceiverMessages::UidlsSeen:
-            uidlBags.append(data.value<DataBag>());
-            seenUidls.insert(uidlBags.last().Item(QStringLiteral("Uidls")).toMap());
+            seenUidls.insert(data.value<DataBag>().Item(QStringLiteral("Uidls")).toMap());
             break;
         case ReceiverMessages::ImapStateSeen:
             states.append(data.value<DataBag>());
@@ -124,7 +123,6 @@ void ReceiverRun::clear()
     arrived.clear();
     order.clear();
     seenUidls.clear();
-    uidlBags.clear();
     states.clear();
     modes.clear();
     endMsg = 0;

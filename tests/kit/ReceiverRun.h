@@ -70,7 +70,6 @@ public:
     QList<Record> arrived;
     QList<int> order;
     QVariantMap seenUidls;   ///< what the UidlsSeen messages carried
-    QList<DataBag> uidlBags; ///< the UidlsSeen messages themselves
     QList<DataBag> states;   ///< ImapStateSeen
     QList<bool> modes;       ///< PushMode
     int endMsg = 0;

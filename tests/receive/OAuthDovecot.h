@@ -78,13 +78,13 @@ public:
                   "active_attribute = active\n"
                   "active_value = true\n");
         ext.close();
-        m_configPath = dir + QStringLiteral("/dovecot-oauth.conf");
-        QFile out(m_configPath);
+        const QString configPath = dir + QStringLiteral("/dovecot-oauth.conf");
+        QFile out(configPath);
         if (!out.open(QIODevice::WriteOnly) || out.write(conf.toUtf8()) < 0)
             return fail(whyNot, QStringLiteral("cannot write the configuration"));
         out.close();
 
-        m_process = DovecotFixture::startMaster(m_configPath, dir + QStringLiteral("/run-oauth"), whyNot);
+        m_process = DovecotFixture::startMaster(configPath, dir + QStringLiteral("/run-oauth"), whyNot);
         return m_process != nullptr;
     }
 
@@ -113,7 +113,6 @@ private:
     DovecotFixture m_base;
     ScriptedHttpServer m_introspection;
     std::unique_ptr<QProcess> m_process;
-    QString m_configPath;
     QString m_mechanisms = QStringLiteral("oauthbearer xoauth2");
     quint16 m_pop3Port = 0;
     quint16 m_imapPort = 0;

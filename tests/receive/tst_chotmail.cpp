@@ -1,4 +1,3 @@
-#include "DovecotFixture.h"
 #include "ReceiverRun.h"
 #include "ScriptedHttpServer.h"
 #include "TestCertificates.h"
@@ -173,32 +172,17 @@ private Q_SLOTS:
         QCOMPARE(list.hrefs, QStringList({"/a/1", "/a/2", "/a/3"}));
         QCOMPARE(list.subjects, QStringList({"one", "t&wo"}));
         QCOMPARE(list.dates, QStringList({"2026-01-02T03:04:05"}));
-
-        DataBag known;
-        known.Add(QStringLiteral("1"), QStringLiteral("1"));
-        CHotmail::Header header;
-        QCOMPARE(CHotmail::GetFirstUnreceived(list, known, header), QStringLiteral("/a/2"));
-        QCOMPARE(header.id, QStringLiteral("2"));
-        QCOMPARE(header.subject, QStringLiteral("t&wo"));
-        QCOMPARE(header.date, QString()); // the document has one date only
-        known.Add(QStringLiteral("2"), QStringLiteral("2"));
-        known.Add(QStringLiteral("3"), QStringLiteral("3"));
-        QCOMPARE(CHotmail::GetFirstUnreceived(list, known, header), QString());
+        // Which entry is the first unknown one, and its fields by index: dialogues.
     }
 
     void parseMailListRejects_data()
     {
         QTest::addColumn<QByteArray>("doc");
         QTest::addColumn<QString>("why"); // a part of the error, empty: not compared
-        QTest::newRow("doctype-with-external-entity")
-            << QByteArray("<?xml version='1.0'?><!DOCTYPE m [<!ENTITY x SYSTEM 'file:///etc/passwd'>]>"
-                          "<D:multistatus xmlns:D='DAV:'><D:response><D:href>&x;</D:href></D:response></D:multistatus>")
-            << QString();
+        // A document type declaration at all: failures' list-with-doctype. Any reader error:
         QTest::newRow("undeclared-entity")
             << QByteArray("<D:multistatus xmlns:D='DAV:'><D:response><D:href>&x;</D:href></D:response></D:multistatus>")
             << QString();
-        QTest::newRow("not-closed") << QByteArray("<D:multistatus xmlns:D='DAV:'><D:response>") << QString();
-        QTest::newRow("html-error-page") << QByteArray("<html><body><p>Oops<br></body></html>") << QString();
         QByteArray deep = "<?xml version='1.0'?><D:multistatus xmlns:D='DAV:' xmlns:m='urn:schemas:mailheader:'>"
                           "<D:response><D:href>/folders/inbox/MSG6001.eml</D:href><D:propstat><D:prop>";
         deep += QByteArray("<m:subject>").repeated(1000) + QByteArray(200 * 1024, 'x')
@@ -237,10 +221,9 @@ private Q_SLOTS:
              invalid);
         root("root-inbox-text-never-ends", xml("<hm:inbox>http://127.0.0.1/folders/inbox/"), invalid);
         root("root-empty-inbox-address", xml("<hm:inbox></hm:inbox>"), invalid);
-        // The root answer is refused: the status text, or the server's own reason.
+        // The root answer is refused: the status text (any status but 2xx alike), or the server's own reason.
         root("root-401-empty-body-with-dav-error", status(401, "Unauthorized", {}, "Account is blocked"), "Account is blocked",
              check);
-        root("root-401-empty-body-without-dav-error", status(401, "Unauthorized"), "Unauthorized", check);
         root("root-407-with-body", status(407, "Proxy Authentication Required", "<html>proxy</html>", "ignored"),
              "Proxy Authentication Required", check);
         root("root-500-error-page-with-body", status(500, "Internal Server Error", "<html>inbox>trap<</html>"),
@@ -307,9 +290,8 @@ private Q_SLOTS:
                               .requests = {root, list, get + "MSG1001.eml", get + "MSG1002.eml"}});
         row("every-message-known-fetches-nothing",
             {.entries = {one, two}, .known = {"MSG1001.eml", "MSG1002.eml"}, .requests = {root, list}});
-        // An entry whose To comes back empty under 404 gets the user.
+        // An entry whose To comes back empty under 404 gets the user; the next entry keeps its own.
         row("first-entry-without-to", {.entries = {noTo, withTo}, .headersOnly = true, .requests = {root, list}});
-        row("last-entry-without-to", {.entries = {withTo, noTo}, .headersOnly = true, .requests = {root, list}});
         row("hotmail-address-mixed-case", {.user = "Bob@HotMail.COM", .requests = {root, list}});
         row("msn-address", {.user = "bob@msn.com", .requests = {"PROPFIND " + kMsnRoot, list}});
     }
@@ -336,10 +318,7 @@ private Q_SLOTS:
                 continue;
             if (r.path == kHotmailRoot) {
                 QVERIFY(r.body.isEmpty());
-                const QByteArray query = r.headers.value("propfind");
-                QVERIFY(query.startsWith("<?xml version='1.0'?><D:propfind xmlns:D='DAV:' xmlns:h='" + kSchema.toUtf8() + "'"));
-                QVERIFY(query.contains("<D:prop><h:adbar/><hm:contacts/><hm:inbox/><hm:outbox/><hm:sendmsg/><hm:sentitems/>"
-                                       "<hm:deleteditems/><hm:drafts/><hm:msgfolderroot/><h:maxpoll/><h:sig/></D:prop>"));
+                QCOMPARE(r.headers.value("propfind"), CHotmail::FolderQuery(kSchema));
             } else if (r.path == kInbox) {
                 QCOMPARE(r.body, CHotmail::MailListQuery());
             } else if (r.method == "GET") {
@@ -379,14 +358,13 @@ private Q_SLOTS:
     {
         QTest::addColumn<bool>("slowRoot");     // the root answers slowly, else every message
         QTest::addColumn<int>("messages");
-        QTest::addColumn<int>("dribbleMs");     // 0: never answers at all
+        QTest::addColumn<int>("dribbleMs");
         QTest::addColumn<int>("requestMs");     // the limit of one request
         QTest::addColumn<double>("checkLimit"); // seconds for the whole check, 0: the default
         // Each request is bounded as a whole: every byte comes well within the limit, the
-        // whole answer far after it.
-        QTest::newRow("root-never-answers") << true << 1 << 0 << 500 << 0.0;
+        // whole answer far after it (a GET is bounded by the same code as the root's PROPFIND,
+        // and a server that never answers sooner than one that dribbles).
         QTest::newRow("root-sends-a-byte-every-20-ms") << true << 1 << 20 << 500 << 0.0;
-        QTest::newRow("message-sends-a-byte-every-50-ms") << false << 1 << 50 << 500 << 0.0;
         // Each answer (some 20 bytes: 200 ms) well within its own limit, the whole download
         // far beyond the check's.
         QTest::newRow("check-as-a-whole") << false << 20 << 10 << 2000 << 0.8;
@@ -410,7 +388,6 @@ private Q_SLOTS:
                             "2026-12-06T10:00:00", "Subject: s\r\n\r\nbody\r\n"});
         scriptInbox(entries);
         Response slow = slowRoot ? xml(rootDoc(inboxUrl().toUtf8())) : status(200, "OK", entries.first().body);
-        slow.silent = dribbleMs == 0;
         slow.dribbleMs = dribbleMs;
         if (slowRoot)
             m_http->on("PROPFIND", kHotmailRoot, slow);
@@ -430,7 +407,7 @@ private Q_SLOTS:
 
     void credentialsStayWithTheEndpoint_data()
     {
-        QTest::addColumn<QString>("where");    // "redirect", "inbox" or "message": who names the address
+        QTest::addColumn<QString>("where");    // "redirect" or "inbox": who names the address
         QTest::addColumn<QString>("target");   // "other-port", "other-host", "other-scheme" or "same"
         QTest::addColumn<bool>("refused");
         QTest::newRow("redirect-to-another-port") << "redirect" << "other-port" << true;
@@ -438,7 +415,6 @@ private Q_SLOTS:
         QTest::newRow("redirect-to-another-scheme") << "redirect" << "other-scheme" << true;
         QTest::newRow("redirect-within-the-endpoint-followed") << "redirect" << "same" << false;
         QTest::newRow("inbox-on-another-port") << "inbox" << "other-port" << true;
-        QTest::newRow("message-on-another-port") << "message" << "other-port" << true;
     }
 
     void credentialsStayWithTheEndpoint()
@@ -463,15 +439,10 @@ private Q_SLOTS:
             address = moved;
         other.on("PROPFIND", moved, xml(rootDoc(other.url(kInbox).toUtf8())));
         other.on("PROPFIND", kInbox, xml(listDoc(other.url(kInbox), {})));
-        other.on("GET", kInbox + "MSG7001.eml", status(200, "OK", rawMail(1)));
         m_http->on("PROPFIND", moved, xml(rootDoc(inboxUrl().toUtf8())));
         m_http->on("PROPFIND", kInbox, xml(listDoc(inboxUrl(), {})));
-        if (where == QLatin1String("message")) {
-            // The list names the message by an absolute address on the other server.
-            m_http->on("PROPFIND", kHotmailRoot, xml(rootDoc(inboxUrl().toUtf8())));
-            m_http->on("PROPFIND", kInbox,
-                       xml(listDoc(QString(), {{address + "MSG7001.eml", "bob@hotmail.com", "a@example.org", "s", "d"}})));
-        } else if (where == QLatin1String("redirect")) {
+        // A message address on another server is refused by the same check as a redirect.
+        if (where == QLatin1String("redirect")) {
             Response redirect = status(302, "Found");
             redirect.headers.append(qMakePair(QByteArray("Location"), address));
             m_http->on("PROPFIND", kHotmailRoot, redirect);
@@ -492,7 +463,7 @@ private Q_SLOTS:
                      && description.contains(QStringLiteral("password is sent only to ") + m_http->url({})),
                  qPrintable(description));
         QCOMPARE(m_http->countOf("PROPFIND", moved), 0);
-        QCOMPARE(m_http->countOf("PROPFIND", kInbox) > 0, where == QLatin1String("message"));
+        QCOMPARE(m_http->countOf("PROPFIND", kInbox), 0);
         QVERIFY(m_run->arrived.isEmpty());
     }
 
@@ -511,55 +482,35 @@ private Q_SLOTS:
                     if (method == "GET" && path.endsWith("MSG4001.eml"))
                         cancel->Signal();
                 });
-        QElapsedTimer clock;
-        clock.start();
-        // A long transfer limit: only the cancel event can end this wait early.
+        // A long transfer limit: only the cancel event can end this wait within 10 s.
         start(kUser, {}, false, /*timeoutMs*/ 60000, name);
         QTRY_VERIFY_WITH_TIMEOUT(ThreadRunner::RunningCount() == 0, 10000);
-        QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
         QCoreApplication::processEvents(); // deliver anything still queued
         QCOMPARE(m_run->endMsg, 0);             // neither 2 nor 3 after a cancellation
         QVERIFY(m_run->arrived.isEmpty());
         QCOMPARE(m_http->countOf("GET", kInbox + "MSG4002.eml"), 0);
     }
 
-    void endpointUnusable_data()
+    /// A self-signed certificate made for this test: no system trust store knows it. (No server
+    /// at all is the same failure without an answer; only the account checker tells it apart.)
+    void untrustedEndpointCertificate()
     {
-        QTest::addColumn<bool>("tls");
-        QTest::addColumn<qint32>("number");
-        QTest::addColumn<QString>("why"); // a part of the description
-        QTest::newRow("unreachable") << false << qint32(CHotmail::ResourceNotFound) << QString();
-        // A self-signed certificate made for this test: no system trust store knows it.
-        QTest::newRow("untrusted-certificate") << true << qint32(MUError::Fail) << QStringLiteral("certificate");
-    }
-
-    void endpointUnusable()
-    {
-        QFETCH(bool, tls);
-        QFETCH(qint32, number);
-        QFETCH(QString, why);
-        ScriptedHttpServer https;
-        QString endpoint;
         TestCertificates certificates;
-        if (tls) {
-            QString whyNot;
-            if (!certificates.make(&whyNot))
-                QSKIP(qPrintable(whyNot));
-            QFile certFile(certificates.selfSignedCert()), keyFile(certificates.selfSignedKey());
-            QVERIFY(certFile.open(QIODevice::ReadOnly) && keyFile.open(QIODevice::ReadOnly));
-            QVERIFY(https.listenTls(QSslCertificate(certFile.readAll()), QSslKey(keyFile.readAll(), QSsl::Rsa)));
-            https.on("PROPFIND", kHotmailRoot, xml(rootDoc("/folders/inbox/")));
-            endpoint = https.url(kHotmailRoot);
-        } else {
-            // A port that was just free: nobody listens there.
-            endpoint = QStringLiteral("http://127.0.0.1:%1").arg(DovecotFixture::freePort()) + kHotmailRoot;
-        }
-        QVERIFY(writeServices({{"httpmail", QJsonObject{{"hotmailDomain", "hotmail.com"}, {"hotmailEndpoint", endpoint}}}}));
+        QString whyNot;
+        if (!certificates.make(&whyNot))
+            QSKIP(qPrintable(whyNot));
+        QFile certFile(certificates.selfSignedCert()), keyFile(certificates.selfSignedKey());
+        QVERIFY(certFile.open(QIODevice::ReadOnly) && keyFile.open(QIODevice::ReadOnly));
+        ScriptedHttpServer https;
+        QVERIFY(https.listenTls(QSslCertificate(certFile.readAll()), QSslKey(keyFile.readAll(), QSsl::Rsa)));
+        https.on("PROPFIND", kHotmailRoot, xml(rootDoc("/folders/inbox/")));
+        QVERIFY(writeServices({{"httpmail", QJsonObject{{"hotmailDomain", "hotmail.com"},
+                                                        {"hotmailEndpoint", https.url(kHotmailRoot)}}}}));
         start(kUser);
         QVERIFY(waitForEnd());
         QCOMPARE(m_run->endMsg, ReceiverMessages::ErrorOccured);
-        QCOMPARE(m_run->error().number, number);
-        QVERIFY2(!m_run->error().description.isEmpty() && m_run->error().description.contains(why, Qt::CaseInsensitive),
+        QCOMPARE(m_run->error().number, MUError::Fail);
+        QVERIFY2(m_run->error().description.contains(QLatin1String("certificate"), Qt::CaseInsensitive),
                  qPrintable(m_run->error().description));
         QVERIFY(https.requests().isEmpty()); // nothing, credentials least of all, crossed the refused handshake
     }

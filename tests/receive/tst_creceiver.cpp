@@ -23,9 +23,10 @@ const QString kAccountId = TestAccounts::kId;
 const QString kCannot = QStringLiteral("Cannot get new messages from e-mail server '127.0.0.1'. ");
 const qint32 k525 = MUError::engineNumber(525);
 
+/// A body line that starts with a dot: the server stuffs it, the content must not keep the stuffing.
 QByteArray mail(int n)
 {
-    return TestMail{n}.bytes();
+    return TestMail{n, "msg", "Hello number " + QByteArray::number(n) + ".\r\n.Bye.\r\n"}.bytes();
 }
 
 QString idOf(int n)
@@ -74,17 +75,6 @@ DataBag knownOf(const QStringList &ids)
     for (const QString &id : ids)
         known.Add(id, id);
     return known;
-}
-
-/// The identifiers of a unique-id map, each once, sorted.
-QStringList identifiers(const QVariantMap &uidls)
-{
-    QStringList out;
-    for (const QVariant &v : uidls)
-        out << v.toString();
-    out.removeDuplicates();
-    out.sort();
-    return out;
 }
 
 struct Rule
@@ -160,10 +150,8 @@ private Q_SLOTS:
         QTest::addColumn<Dialogue>("d");
         const QList<QByteArray> quit{"QUIT"};
         const QList<QByteArray> noUidl{"TOP", "USER", "PIPELINING"};
-        const QList<QByteArray> noPipelining{"CAPA", "TOP", "UIDL", "USER"};
         auto row = [](const char *name, const Dialogue &d) { QTest::newRow(name) << d; };
 
-        row("empty-mailbox", {.sent = login({"UIDL", "QUIT"}), .turns = 5});
         // The newest 30 are walked oldest first.
         row("newest-window-finds-message-41",
             {.messages = 41, .known = range(1, 40), .sent = login({"UIDL"}) + tops(12, 41, " 1") + tops(41, 41, kWhole) + quit,
@@ -171,12 +159,7 @@ private Q_SLOTS:
         row("headers-only-when-content-is-not-wanted", {.messages = 2, .headersOnly = true,
                                                         .sent = login({"UIDL"}) + tops(1, 2, " 1") + quit,
                                                         .arrived = {1, 2}, .seen = {1, 2}});
-        // Nothing stored: one request per message, each fetched whole, in server order.
-        // CAPA, USER, PASS, UIDL, one per message, QUIT: n + 5.
-        row("new-one-at-a-time", {.messages = 35, .capabilities = noPipelining,
-                                  .sent = login({"UIDL"}) + tops(6, 35, kWhole) + quit, .turns = 35,
-                                  .arrived = range(6, 35), .seen = range(6, 35)});
-        // CAPA; USER with PASS; UIDL; the fetch with QUIT.
+        // Nothing stored: each fetched whole, in server order. CAPA; USER with PASS; UIDL; the fetch with QUIT.
         row("new-pipelined", {.messages = 35, .capabilities = kPipelining,
                               .sent = login({"UIDL"}) + tops(6, 35, kWhole) + quit, .turns = 4,
                               .arrived = range(6, 35), .seen = range(6, 35)});
@@ -184,26 +167,20 @@ private Q_SLOTS:
         row("new-pipelined-without-uidl", {.messages = 35, .capabilities = noUidl,
                                            .sent = login({"CAPA", "STAT"}) + tops(6, 35, kWhole) + quit, .turns = 5,
                                            .arrived = range(6, 35)});
-        // 6, 7 and 8 are known. CAPA, USER with PASS, UIDL, the walk, the fetch with QUIT.
-        const Dialogue batches{.messages = 35, .capabilities = kPipelining, .known = range(1, 8),
-                               .sent = login({"UIDL"}) + tops(6, 35, " 1") + tops(9, 35, kWhole) + quit,
-                               .turns = 5, .arrived = range(9, 35), .seen = range(6, 35)};
-        row("pipelined-batches-whole-replies", batches);
-        Dialogue cut = batches;
-        cut.chunks = {7, 3, 1, 2};
-        row("pipelined-batches-stream-cut-into-small-pieces", cut);
-        row("no-pipelining-without-capability",
-            {.messages = 5, .known = {2}, .sent = login({"UIDL"}) + tops(1, 5, " 1") + tops(1, 1, kWhole)
-                                                     + tops(3, 5, kWhole) + quit,
-             .turns = 14, .arrived = {1, 3, 4, 5}, .seen = range(1, 5)});
-        // A refused CAPA is an answer: no capabilities, so no UIDL and no pipelining.
+        // 6, 7 and 8 are known. CAPA, USER with PASS, UIDL, the walk, the fetch with QUIT; whole
+        // replies in one read are new-pipelined's and the pipelined refusals'.
+        row("pipelined-batches-stream-cut-into-small-pieces",
+            {.messages = 35, .capabilities = kPipelining, .chunks = {7, 3, 1, 2}, .known = range(1, 8),
+             .sent = login({"UIDL"}) + tops(6, 35, " 1") + tops(9, 35, kWhole) + quit, .turns = 5,
+             .arrived = range(9, 35), .seen = range(6, 35)});
+        // A refused CAPA is an answer: no capabilities, so no UIDL and no pipelining; one walk and
+        // one fetch per message, the stored one skipped.
         row("capa-refused-means-no-capabilities",
             {.messages = 5, .rules = {{"CAPA", Action::Error, "Unknown command"}}, .known = {2},
              .sent = login({"STAT"}) + tops(1, 5, " 1") + tops(1, 1, kWhole) + tops(3, 5, kWhole) + quit,
              .turns = 14, .arrived = {1, 3, 4, 5}});
-        // The first check with UIDL walked the window; the next costs the listing only.
-        row("uidl-poll-with-nothing-new-one-at-a-time",
-            {.messages = 60, .known = range(1, 60), .primed = true, .sent = login({"UIDL"}) + quit, .turns = 5});
+        // The first check with UIDL walked the window; the next costs the listing only (without
+        // pipelining: tst_engine's second check).
         row("uidl-poll-with-nothing-new-pipelined", {.messages = 60, .capabilities = kPipelining, .known = range(1, 60),
                                                      .primed = true, .sent = login({"UIDL"}) + quit, .turns = 4});
         // Message 12 is message 3 again under a new unique-id: known by its header, remembered by it.
@@ -217,11 +194,8 @@ private Q_SLOTS:
         row("known-uidl-whose-message-is-not-stored",
             {.messages = 4, .known = {1, 3, 4}, .primed = true, .sent = login({"UIDL"}) + tops(2, 2, kWhole) + quit,
              .arrived = {2}, .seen = {2}});
-        // Without the listing STAT counts the messages; remembered unique-ids mean nothing.
-        row("uidl-not-offered",
-            {.messages = 3, .capabilities = noUidl, .rules = {{"UIDL", Action::Error, "Unknown command"}}, .known = {1},
-             .remembered = {{"whatever", idOf(1)}},
-             .sent = login({"CAPA", "STAT"}) + tops(1, 3, " 1") + tops(2, 3, kWhole) + quit, .arrived = {2, 3}});
+        // Without the listing STAT counts the messages; remembered unique-ids mean nothing (not
+        // offered at all: new-pipelined-without-uidl).
         row("uidl-offered-but-refused",
             {.messages = 3, .capabilities = {"TOP", "UIDL", "USER", "PIPELINING"},
              .rules = {{"UIDL", Action::Error, "Unknown command"}}, .known = {1}, .remembered = {{"whatever", idOf(1)}},
@@ -232,22 +206,13 @@ private Q_SLOTS:
              .known = {1}, .sent = login({"CAPA", "UIDL"}) + tops(1, 2, " 1") + tops(2, 2, kWhole) + quit,
              .arrived = {2}, .seen = {1, 2}});
         // The newest window ends at the last possible number; the server has no such message.
-        row("absurd-count-in-stat",
-            {.messages = 1, .capabilities = {"TOP", "USER"}, .rules = {{"STAT", Action::Raw, "+OK 2147483647 0\r\n"}},
-             .sent = login({"CAPA", "STAT", "TOP 2147483618" + kWhole}) + quit, .number = k525,
-             .error = "There's no message 2147483618."});
         row("absurd-count-in-uidl",
             {.messages = 1, .rules = {{"UIDL", Action::Raw, "+OK\r\n2147483647 zz\r\n.\r\n"}},
              .sent = login({"UIDL", "TOP 2147483618" + kWhole}) + quit, .number = k525,
              .error = "There's no message 2147483618."});
+        // A server that may refuse plain-text logins gets the password only once USER is answered.
         row("login-waits-for-user-when-not-announced",
             {.capabilities = {"TOP", "UIDL", "PIPELINING"}, .sent = login({"UIDL", "QUIT"}), .turns = 5});
-        // A server refusing plain-text logins never gets the password.
-        row("user-refused-password-never-sent",
-            {.capabilities = {"TOP", "UIDL", "PIPELINING"},
-             .rules = {{"USER bob", Action::Error, "[AUTH] Plaintext authentication disallowed"}},
-             .sent = {"CAPA", "USER bob", "QUIT"}, .turns = 3, .number = k525,
-             .error = "[AUTH] Plaintext authentication disallowed"});
         // Pipelined: the refusal of USER is what is reported, PASS's answer is read and dropped.
         row("pipelined-user-refused", {.capabilities = kPipelining, .rules = {{"USER bob"}}, .sent = login(quit),
                                        .turns = 3, .number = k525, .error = "Invalid logon name"});
@@ -256,10 +221,6 @@ private Q_SLOTS:
         // As when each message had its own walk: 1 to 3 arrive, then the refusal ends the check.
         const Rule locked{"TOP 4 1", Action::Error, "Message is locked"};
         const Rule lockedWhole{"TOP 4" + kWhole, Action::Error, "Message is locked"};
-        row("refusal-in-the-walk-one-at-a-time",
-            {.messages = 5, .rules = {locked}, .known = {99},
-             .sent = login({"UIDL"}) + tops(1, 4, " 1") + tops(1, 3, kWhole) + quit,
-             .arrived = {1, 2, 3}, .seen = {1, 2, 3}, .number = k525, .error = "Message is locked"});
         row("refusal-in-the-walk-pipelined",
             {.messages = 5, .capabilities = kPipelining, .rules = {locked}, .known = {99},
              .sent = login({"UIDL"}) + tops(1, 5, " 1") + tops(1, 3, kWhole) + quit, .arrived = {1, 2, 3}, .seen = {1, 2, 3},
@@ -320,8 +281,12 @@ private Q_SLOTS:
             if (!d.headersOnly)
                 QCOMPARE(msg.text(QStringLiteral("Content")).toLatin1(), mail(n).chopped(2));
         }
-        QCOMPARE(m_run->seenUidls.size(), d.seen.size());
-        QCOMPARE(identifiers(m_run->seenUidls), [&] { QStringList l = ids(d.seen); l.sort(); return l; }());
+        QStringList seen, expectedSeen = ids(d.seen);
+        for (const QVariant &v : std::as_const(m_run->seenUidls))
+            seen << v.toString();
+        seen.sort();
+        expectedSeen.sort();
+        QCOMPARE(seen, expectedSeen);
         // The messages, the unique-ids examined (even when the check failed), then the end.
         QList<int> order(d.arrived.size(), ReceiverMessages::MsgArrived);
         if (!d.seen.isEmpty())
@@ -340,7 +305,6 @@ private Q_SLOTS:
             if (std::none_of(d.rules.begin(), d.rules.end(), [](const Rule &r) { return r.command == "UIDL"; }))
                 QVERIFY(!m_home->shortLogText().contains("CArriveShell.SendData"));
         }
-        QCOMPARE(m_home->logText().contains("PASS ****"), d.sent.join('|').contains("PASS "));
     }
 
     void messageWithoutIdentifierIsStoredOnce_data()
@@ -354,12 +318,8 @@ private Q_SLOTS:
         QTest::newRow("header-only-message-read-as-a-header")
             << QByteArray("Message-ID: <note@example.org>\r\nFrom: Note <n@example.org>\r\nSubject: just a note")
             << true << QStringLiteral("<note@example.org>") << QStringLiteral("just a note") << QStringLiteral("Note");
-        QTest::newRow("date-stands-in-for-the-identifier")
-            << QByteArray("Date: Mon, 7 Dec 2026 08:00:00 +0000\r\nFrom: Dated <d@example.org>\r\nSubject: dated\r\n\r\nx\r\n")
-            << true << QStringLiteral("Mon, 7 Dec 2026 08:00:00 +0000") << QStringLiteral("dated") << QStringLiteral("Dated");
-        QTest::newRow("received-stands-in")
-            << QByteArray("Received: from relay.example.org by mx\r\nFrom: R <r@example.org>\r\n\r\ny\r\n") << true
-            << QStringLiteral("from relay.example.org by mx") << QString() << QStringLiteral("R");
+        // Date and Received stand in through the parser's identifier (tst_mimeparser); the sender
+        // is the receiver's own last resort.
         QTest::newRow("from-stands-in") << QByteArray("From: Only From <f@example.org>\r\nSubject: bare\r\n\r\nz\r\n")
                                         << true << QStringLiteral("Only From") << QStringLiteral("bare")
                                         << QStringLiteral("Only From");
@@ -503,21 +463,19 @@ private Q_SLOTS:
 
     void cancel_data()
     {
-        QTest::addColumn<bool>("pipelining");
-        QTest::addColumn<QByteArray>("silent"); // cancelled when it arrives; never answered
+        QTest::addColumn<QByteArray>("silent"); // cancelled when it arrives; never answered; pipelined after login
         QTest::addColumn<int>("least");         // messages that must have arrived
         QTest::addColumn<int>("most");
-        QTest::newRow("before-login") << false << QByteArray("USER bob") << 0 << 0;
-        QTest::newRow("during-the-loop") << false << QByteArray("TOP 2" + kWhole) << 1 << 1;
+        QTest::newRow("before-login") << QByteArray("USER bob") << 0 << 0;
         // The last of each batch stays unanswered (a real server never skips a reply).
-        QTest::newRow("during-the-pipelined-walk") << true << QByteArray("TOP 5 1") << 0 << 0;
-        QTest::newRow("during-the-pipelined-fetch") << true << QByteArray("TOP 5" + kWhole) << 0 << 4;
+        QTest::newRow("during-the-pipelined-walk") << QByteArray("TOP 5 1") << 0 << 0;
+        QTest::newRow("during-the-pipelined-fetch") << QByteArray("TOP 5" + kWhole) << 0 << 4;
     }
 
     void cancel()
     {
-        QFETCH(bool, pipelining);
         QFETCH(QByteArray, silent);
+        const bool pipelining = silent.startsWith("TOP");
         QFETCH(int, least);
         QFETCH(int, most);
         m_cancelName = kAccountId + QString::fromLatin1(QTest::currentDataTag());
@@ -569,9 +527,6 @@ private Q_SLOTS:
         QCOMPARE(m_run->error().number, MUError::engineNumber(533));
         // Replies trickling in 150 ms apart never reach the limit; only the silent one does.
         QCOMPARE(m_run->arrived.size(), 3);
-        // What the check saw is kept even though it failed.
-        QCOMPARE(m_run->seenUidls.size(), 3);
-        QCOMPARE(m_run->order.mid(m_run->order.size() - 2), (QList<int>{ReceiverMessages::UidlsSeen, ReceiverMessages::ErrorOccured}));
     }
 
 private:
@@ -602,11 +557,6 @@ void TestCReceiver::run(const DataBag &known, bool dontReceiveContent)
         data.Add(m_knownUidls, QStringLiteral("KnownUidls"));
     m_run->clear();
     QVERIFY(m_run->run(m_account, data));
-    for (const DataBag &bag : std::as_const(m_run->uidlBags)) {
-        QCOMPARE(bag.Item(QStringLiteral("AccountId")).toString(), kAccountId);
-        QCOMPARE(bag.Item(QStringLiteral("Server")).toString(), m_account.text(QStringLiteral("Server")));
-        QCOMPARE(bag.Item(QStringLiteral("User")).toString(), m_account.text(QStringLiteral("User")));
-    }
 }
 
 QTEST_GUILESS_MAIN(TestCReceiver)

@@ -164,9 +164,7 @@ private Q_SLOTS:
         QTest::newRow("hotmail-endpoint-host-any-case") << " Services.MSN.COM " << "MUCustom.CHotmail";
         QTest::newRow("msn-endpoint-host") << "oe.msn.msnmail.hotmail.com" << "MUCustom.CHotmail";
         QTest::newRow("pop3-host-of-the-hotmail-domain") << "pop3.hotmail.com" << "MUCustom.CReceiver";
-        QTest::newRow("provider-table-host") << "outlook.office365.com" << "MUCustom.CReceiver";
         QTest::newRow("bare-domain-is-pop3") << "hotmail.com" << "MUCustom.CReceiver";
-        QTest::newRow("other-server") << "m_pop->example.com" << "MUCustom.CReceiver";
     }
     void routing()
     {
