@@ -237,12 +237,7 @@ void CCheckMB::checkHttpMail(const QString &server, const QString &logonName, co
     if (answer.timedOut)
         throw CHotmail::TimeLimitError(answer, src);
     if (!answer.received) {
-        const bool noServer = answer.error == QNetworkReply::HostNotFoundError
-            || answer.error == QNetworkReply::ConnectionRefusedError
-            || answer.error == QNetworkReply::RemoteHostClosedError
-            || answer.error == QNetworkReply::UnknownNetworkError
-            || answer.error == QNetworkReply::TemporaryNetworkFailureError;
-        throw MUError(noServer ? CHotmail::ResourceNotFound : MUError::Fail, answer.errorString + QStringLiteral(". "), src);
+        throw MUError(CHotmail::IsNoServer(answer.error) ? CHotmail::ResourceNotFound : MUError::Fail, answer.errorString + QStringLiteral(". "), src);
     }
     // An error page with a body is a refusal too, not a pass.
     const bool success = answer.status >= 200 && answer.status < 300;

@@ -62,24 +62,6 @@ QString unescapeXmlText(QString text)
     return text;
 }
 
-/// Network failures that mean "no server answered at that address".
-bool isNoServer(QNetworkReply::NetworkError error)
-{
-    switch (error) {
-    case QNetworkReply::HostNotFoundError:
-    case QNetworkReply::ConnectionRefusedError:
-    case QNetworkReply::RemoteHostClosedError:
-    case QNetworkReply::NetworkSessionFailedError:
-    case QNetworkReply::TemporaryNetworkFailureError:
-    case QNetworkReply::UnknownNetworkError:
-    case QNetworkReply::ProxyConnectionRefusedError:
-    case QNetworkReply::ProxyNotFoundError:
-        return true;
-    default:
-        return false;
-    }
-}
-
 QString statusDescription(const CHotmail::Answer &answer)
 {
     if (!answer.statusText.isEmpty())
@@ -289,7 +271,7 @@ void CHotmail::CheckResponse(const Answer &answer) const
     if (!answer.received) {
         const QString text = answer.errorString.isEmpty() ? QStringLiteral("No answer. ")
                                                           : answer.errorString + QStringLiteral(". ");
-        throw MUError(isNoServer(answer.error) ? ResourceNotFound : MUError::Fail, text, src);
+        throw MUError(IsNoServer(answer.error) ? ResourceNotFound : MUError::Fail, text, src);
     }
     if (answer.status == 407)
         throw MUError(MUError::Fail, statusDescription(answer), src);
@@ -624,4 +606,21 @@ void RegisterHttpMailWorkers()
 {
     RegisterTrellisMetaTypes();
     ThreadRunner::Register(QStringLiteral("MUCustom.CHotmail"), [] { return std::make_unique<CHotmail>(); });
+}
+
+bool CHotmail::IsNoServer(QNetworkReply::NetworkError error)
+{
+    switch (error) {
+    case QNetworkReply::HostNotFoundError:
+    case QNetworkReply::ConnectionRefusedError:
+    case QNetworkReply::RemoteHostClosedError:
+    case QNetworkReply::NetworkSessionFailedError:
+    case QNetworkReply::TemporaryNetworkFailureError:
+    case QNetworkReply::UnknownNetworkError:
+    case QNetworkReply::ProxyConnectionRefusedError:
+    case QNetworkReply::ProxyNotFoundError:
+        return true;
+    default:
+        return false;
+    }
 }

@@ -49,6 +49,8 @@ public:
     static constexpr int MaxListDepth = 64;
     /// The request found no server (host unknown, refused, unreachable).
     static constexpr qint32 ResourceNotFound = qint32(0x800C0005u);
+    /// Network failures that mean "no server answered at that address" (ResourceNotFound).
+    static bool IsNoServer(QNetworkReply::NetworkError error);
 
     /// What one request brought back.
     struct Answer
