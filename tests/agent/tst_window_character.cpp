@@ -230,7 +230,6 @@ private Q_SLOTS:
         QApplication::sendEvent(m_window.get(), &ev);
         QTRY_VERIFY(qobject_cast<QMenu *>(QApplication::activePopupWidget()));
         auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
-        QCOMPARE(menuTexts(menu), (QStringList{"&Read mail", "&Check now", "&Listen (hold)", "&Hide"}));
         QSignalSpy chosen(m_window.get(), &CharacterWindow::commandChosen);
         QTest::keyClick(menu, Qt::Key_C);   // the access key of "&Check now"
         QTRY_COMPARE(chosen.size(), 1);
