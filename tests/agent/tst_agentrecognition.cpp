@@ -122,10 +122,12 @@ private Q_SLOTS:
         nothing("silence", QString());
         nothing("weather", "The weather is lovely today, is it not?");
         nothing("salt-and-pepper", "Please pass me the salt and the pepper.");
+        nothing("library", "I am going to the library tomorrow morning.");
         nothing("numbers", "Seventeen, forty two, and nine hundred.");
         // Short enough for a phrase's length: everyday words fit them better.
         nothing("sister-reads", "My sister reads a book every week.");
         nothing("children-playing", "The children are playing in the garden.");
+        nothing("nobody-knows", "Nobody knows where the keys are.");
     }
     void recognize()
     {
