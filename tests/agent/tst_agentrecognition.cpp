@@ -337,12 +337,6 @@ private Q_SLOTS:
         // Nothing else reached the decoder.
         QCOMPARE(recognised.size(), raised.size());
     }
-
-    void grammar()
-    {
-        QCOMPARE(SpeechRecognizer::buildGrammar({"say time", "check mail"}),
-                 QString("#JSGF V1.0;\ngrammar commands;\npublic <command> = say time | check mail;\n"));
-    }
 };
 
 QTEST_GUILESS_MAIN(TstAgentRecognition)

@@ -69,15 +69,9 @@ private Q_SLOTS:
     void requestsRunInOrder()
     {
         QStringList order;
-        QList<int> startIds, completeIds;
-        connect(m_control.get(), &AgentControl::RequestStart, this, [&](AgentRequest *r) {
-            startIds << r->ID();
-            order << "start:" + r->detail();
-        });
-        connect(m_control.get(), &AgentControl::RequestComplete, this, [&](AgentRequest *r) {
-            completeIds << r->ID();
-            order << "end:" + r->detail();
-        });
+        connect(m_control.get(), &AgentControl::RequestStart, this, [&](AgentRequest *r) { order << "start:" + r->detail(); });
+        connect(m_control.get(), &AgentControl::RequestComplete, this,
+                [&](AgentRequest *r) { order << "end:" + r->detail(); });
         auto show = m_char->Show();
         auto wave = m_char->Play("wave");   // names are case-insensitive
         auto speak = m_char->Speak("Hi.");
@@ -87,10 +81,8 @@ private Q_SLOTS:
         QVERIFY(finished(hide));
         for (const auto &r : {show, wave, speak, hide})
             QCOMPARE(r->Status(), AgentRequest::StatusComplete);
+        // Each event exactly once per request, in order.
         QCOMPARE(order, QStringList({"start:", "end:", "start:Wave", "end:Wave", "start:Hi.", "end:Hi.", "start:", "end:"}));
-        // Each event exactly once per request.
-        QCOMPARE(startIds, QList<int>({show->ID(), wave->ID(), speak->ID(), hide->ID()}));
-        QCOMPARE(completeIds, startIds);
         QVERIFY(!m_char->Visible());
     }
 
@@ -154,18 +146,15 @@ private Q_SLOTS:
     void moveRaisesMoveWithCause()
     {
         QSignalSpy moves(m_control.get(), &AgentControl::Move);
-        QVERIFY(finished(m_char->MoveTo(300, 200, 0)));
-        QCOMPARE(moves.size(), 1);
-        QCOMPARE(moves.at(0).at(0).toString(), QString("c1"));
-        QCOMPARE(moves.at(0).at(1).toInt(), 300);
-        QCOMPARE(moves.at(0).at(2).toInt(), 200);
-        QCOMPARE(moves.at(0).at(3).toInt(), 2);
         QElapsedTimer t;
         t.start();
         QVERIFY(finished(m_char->MoveTo(400, 250, 150)));
         QVERIFY(t.elapsed() >= 140);
-        QCOMPARE(m_char->Left(), 400);
-        QCOMPARE(m_char->Top(), 250);
+        QCOMPARE(moves.size(), 1);
+        QCOMPARE(moves.at(0).at(0).toString(), QString("c1"));
+        QCOMPARE(QPoint(moves.at(0).at(1).toInt(), moves.at(0).at(2).toInt()), QPoint(400, 250));
+        QCOMPARE(moves.at(0).at(3).toInt(), 2);
+        QCOMPARE(QPoint(m_char->Left(), m_char->Top()), QPoint(400, 250));
         // A move the user made (cause 1): tested with the character's window.
     }
 

@@ -92,6 +92,16 @@ class TestPortalShortcut : public QObject
             QVERIFY(gone.wait(10000));
     }
 
+    /// Binds "Pause" for `key` on a fresh fake portal; the portal object, once bound.
+    PortalShortcut *bindPause(ListeningKey &key)
+    {
+        if (!startPortal() || !key.setKey(u"Pause"_s))
+            return nullptr;
+        auto *portal = key.findChild<PortalShortcut *>();
+        QSignalSpy bound(portal, &PortalShortcut::bound);
+        return bound.wait(10000) ? portal : nullptr;
+    }
+
 private Q_SLOTS:
     void initTestCase()
     {
@@ -111,13 +121,8 @@ private Q_SLOTS:
 
     void heldShortcutIsReportedOncePerHold()
     {
-        QVERIFY(startPortal());
         ListeningKey key;
-        QVERIFY2(key.setKey(u"Pause"_s), qPrintable(key.error()));
-        auto *portal = key.findChild<PortalShortcut *>();
-        QVERIFY(portal);
-        QSignalSpy bound(portal, &PortalShortcut::bound);
-        QVERIFY(bound.wait(10000));
+        QVERIFY2(bindPause(key), qPrintable(key.error()));
         const auto asked = qdbus_cast<QVariantMap>(mockCall(u"LastBind"_s).arguments().value(0));
         QCOMPARE(asked.value(u"description"_s).toString(), u"Hold to talk to the character"_s);
         QCOMPARE(asked.value(u"preferred_trigger"_s).toString(), u"Pause"_s);
@@ -152,13 +157,9 @@ private Q_SLOTS:
 
     void sessionEndedByTheDesktopLetsGoAndCanBeAskedAgain()
     {
-        QVERIFY(startPortal());
         ListeningKey key;
-        QVERIFY(key.setKey(u"Pause"_s));
-        auto *portal = key.findChild<PortalShortcut *>();
-        QVERIFY(portal);
-        QSignalSpy bound(portal, &PortalShortcut::bound);
-        QVERIFY(bound.wait(10000));
+        PortalShortcut *portal = bindPause(key);
+        QVERIFY2(portal, qPrintable(key.error()));
         QSignalSpy pressed(&key, &ListeningKey::pressed);
         QSignalSpy released(&key, &ListeningKey::released);
         QSignalSpy failed(portal, &PortalShortcut::failed);

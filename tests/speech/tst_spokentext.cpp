@@ -54,7 +54,6 @@ private Q_SLOTS:
         row("strip: marker is case sensitive", Strip, "x\n--original message--\ny", "x\r\n--original message--\r\ny\r\n");
 
         row("collapse: exclamations and equals", Collapse, "Wait!!!!!! ====== Done", "Wait!! == Done");
-        row("collapse: three become two", Collapse, "!!!", "!!");
         row("collapse: two stay", Collapse, "aa bb", "aa bb");
         row("collapse: short unchanged", Collapse, "zz", "zz");
         row("collapse: run at start", Collapse, "-----x", "--x");

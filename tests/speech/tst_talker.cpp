@@ -348,7 +348,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("gesture");
         QTest::addColumn<bool>("plays");
         QTest::newRow("known-gesture") << "Wave" << true;
-        QTest::newRow("case-insensitive") << "wave" << true;
         QTest::newRow("unknown-gesture-skipped") << "Juggle" << false;
         QTest::newRow("no-gesture") << "" << false;
     }
