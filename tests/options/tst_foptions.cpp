@@ -49,8 +49,9 @@ private Q_SLOTS:
         QVERIFY(!f.settings()->GetSetting(ucOptGeneral::KeyName).isValid());
         QVERIFY(!f.settings()->GetSetting(Announcer::KeyPhrases).isValid());
         QVERIFY(!f.settings()->GetSetting(TimeAnnouncement::KeyInterval).isValid());
-        // No save, so no reload of the character either.
+        // No save, so no reload of the character and no commands registered either.
         QCOMPARE(f.talker()->characterId(), characterId);
+        QCOMPARE(f.talker()->Character()->Commands()->Count(), 0);
         QVERIFY(f.boxes.isEmpty());
     }
     void applyStoresEveryPage()

@@ -189,19 +189,6 @@ private Q_SLOTS:
         QCOMPARE(VoiceCommands::Dispatch({}, input, handlers), runs);
         QCOMPARE(ran, runs ? QStringList{name} : QStringList{});
     }
-    void pageWithoutEditsWritesNothing()
-    {
-        OptionsFixture f; QVERIFY(f.isValid());
-        VoiceCommands::Stored(f.settings());
-        Page p(f);
-        const int rows = f.optionRows();
-        const QString id = f.talker()->characterId();
-        p.page.Update();
-        QCOMPARE(f.optionRows(), rows);
-        QCOMPARE(f.talker()->Character()->Commands()->Count(), 0);   // nothing registered either
-        QCOMPARE(f.talker()->characterId(), id);
-        QVERIFY(!p.apply.isEnabled());
-    }
     void pageShowsWhyTheListeningKeyWasLost()
     {
         OptionsFixture f; QVERIFY(f.isValid());

@@ -575,34 +575,21 @@ private Q_SLOTS:
         QCOMPARE(all.Item(1).value<Record>().text(QStringLiteral("Server")), server);
     }
 
-    void progressor_data()
+    void progressorShowsWhileTheWorkRuns()
     {
-        QTest::addColumn<bool>("modal");
-        QTest::newRow("modal-runs-the-work-while-shown") << true;
-        QTest::newRow("non-modal-returns-at-once") << false;
-    }
-    void progressor()
-    {
-        QFETCH(bool, modal);
+        // The forms run their slow work through Run, always modal.
         QWidget owner;
-        bool visibleDuringWork = false;
+        bool shown = false;
         bool hourglass = false;
-        FProgressor form(&owner);
-        QSignalSpy started(&form, &FProgressor::Started);
-        connect(&form, &FProgressor::Started, &form, [&] {
-            visibleDuringWork = form.isVisible();
+        FProgressor::Run(MessageTable::Text(154), &owner, [&] {
+            const FProgressor *form = owner.findChild<FProgressor *>();
+            shown = form && form->isVisible() && form->label()->text() == MessageTable::Text(154);
             hourglass = QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
         });
-        form.ShowProgress(MessageTable::Text(154), &owner, modal);
-        QCOMPARE(started.count(), modal ? 1 : 0);
-        if (!modal)
-            QVERIFY(started.wait(5000));
-        QTRY_VERIFY(!form.isVisible());
-        QVERIFY(visibleDuringWork);
+        QVERIFY(shown);
         QVERIFY(hourglass);
-        if (modal)
-            QVERIFY(QApplication::overrideCursor() == nullptr);
-        QCOMPARE(form.label()->text(), MessageTable::Text(154));
+        QVERIFY(QApplication::overrideCursor() == nullptr);
+        QVERIFY(owner.findChildren<FProgressor *>().isEmpty());
     }
 
     void chooseOne_data()
