@@ -146,7 +146,6 @@ private Q_SLOTS:
     }
     void silentServerHitsTimeLimit()
     {
-        QCOMPARE(CL().timeLimitMs(), 20000);
         m_server->setFallback({.silent = true});
         m_cl->setTimeLimitMs(400);
         QSignalSpy gone(m_server.get(), &ScriptedHttpServer::clientDisconnected);

@@ -168,27 +168,13 @@ private Q_SLOTS:
         QTRY_VERIFY(first.mainWindow()->isVisible());
     }
 
-    void olderDatabaseShowsConversion_data()
-    {
-        // Converting only once is the store's rule (tst_msgmanager); here the window that shows it.
-        QTest::addColumn<int>("olderRows");
-        QTest::addColumn<QStringList>("shown");
-        QTest::newRow("fresh home") << 0 << QStringList();
-        QTest::newRow("older database, three batches")
-            << 1200
-            << QStringList{QStringLiteral("Converting stored messages: 0 of 1200"),
-                           QStringLiteral("Converting stored messages: 500 of 1200"),
-                           QStringLiteral("Converting stored messages: 1000 of 1200"),
-                           QStringLiteral("Converting stored messages: 1200 of 1200"),
-                           QStringLiteral("Compacting the database...")};
-    }
-
     void olderDatabaseShowsConversion()
     {
-        QFETCH(int, olderRows);
-        QFETCH(QStringList, shown);
+        // When to convert and in which batches is the store's rule (tst_msgmanager); here the
+        // window that shows it.
         ShellFixture fx;
-        if (olderRows > 0) {
+        const int olderRows = 1200;
+        {
             Database db(fx.home(), TestHome::templatePath());
             StorageFixture::fillOlderForm(db, olderRows, true);
         }
@@ -203,7 +189,9 @@ private Q_SLOTS:
         const bool started = splash.Start();
         ConversionProgressWindow::SetShownHook({});
         QVERIFY(started);
-        QCOMPARE(texts, shown);
+        QCOMPARE(texts.value(0), QStringLiteral("Converting stored messages: 0 of 1200"));
+        QVERIFY(texts.contains(QStringLiteral("Converting stored messages: 1200 of 1200")));
+        QCOMPARE(texts.value(texts.size() - 1), QStringLiteral("Compacting the database..."));
         QVERIFY(allVisible);
         // Gone once the engine is up, and the storage reports to no one any more.
         for (QWidget *w : QApplication::topLevelWidgets())
