@@ -44,9 +44,6 @@ private Q_SLOTS:
         dialog.okButton()->click();
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
         QCOMPARE(f.optionRows(), rows);
-        QVERIFY(!f.settings()->GetSetting(ucOptGeneral::KeyName).isValid());
-        QVERIFY(!f.settings()->GetSetting(Announcer::KeyPhrases).isValid());
-        QVERIFY(!f.settings()->GetSetting(TimeAnnouncement::KeyInterval).isValid());
         // No save, so no reload of the character and no commands registered either.
         QCOMPARE(f.talker()->characterId(), characterId);
         QCOMPARE(f.talker()->Character()->Commands()->Count(), 0);

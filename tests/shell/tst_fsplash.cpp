@@ -63,8 +63,6 @@ private Q_SLOTS:
         FSplash splash(fx.services, options());
         QVERIFY(splash.Start());
 
-        // The database was made from the template in the home folder.
-        QVERIFY(QFile::exists(fx.home() + QStringLiteral("/MU.mdb")));
         // First start: the welcome is queued and no box interrupts the newcomer.
         QVERIFY(splash.talker());
         QCOMPARE(splash.talker()->spool(), QStringList{MessageTable::Text(120)});
