@@ -57,19 +57,12 @@ private Q_SLOTS:
     void pageListsFolderCharactersAndLoadsTheChosenFile()
     {
         OptionsFixture f; QVERIFY(f.isValid());
-        const QString chars = Paths::UserCharactersDir();
-        for (const char *name : {"merlin.acs", "ROBOT.ACS", "notes.txt"})
-            QVERIFY(TestHome::write(chars + "/" + name, "x"));
-        // Listed as "Owl", found again in whatever case its file name has.
-        QVERIFY(!PackageBuilder::Character(chars, "OWL").isEmpty());
+        // Which files are characters is characterNames' rows. Listed as "Owl", found again in
+        // whatever case its file name has.
+        QVERIFY(!PackageBuilder::Character(Paths::UserCharactersDir(), "OWL").isEmpty());
         Page p(f);
         auto *combo = p.page.findChild<QComboBox *>("cboChar");
-        QStringList listed;
-        for (int i = 0; i < combo->count(); ++i)
-            listed << combo->itemText(i);
-        for (const char *name : {"Merlin", "Robot", "Owl", "Tester"})
-            QVERIFY2(listed.contains(name), name);
-        QVERIFY(!listed.contains("Notes"));
+        QVERIFY(combo->findText("Owl") >= 0);
         QCOMPARE(combo->currentText(), QString("Tester"));
         QVERIFY(!p.apply.isEnabled());
         combo->setCurrentText("Owl");
@@ -132,20 +125,15 @@ private Q_SLOTS:
         QVERIFY(!f.talker()->Character());
         QVERIFY(f.boxes.isEmpty());
     }
-    void downloadLinkOnlyWithHomePage_data()
-    {
-        QTest::addColumn<QByteArray>("address");
-        QTest::newRow("none-configured") << QByteArray();
-        QTest::newRow("configured") << QByteArray("https://murmelo.example/");
-    }
     void downloadLinkOnlyWithHomePage()
     {
-        QFETCH(QByteArray, address);
         OptionsFixture f(false); QVERIFY(f.isValid());
         const QString home = Paths::Home().isEmpty() ? Paths::DataDir() : Paths::Home();
-        QVERIFY(TestHome::write(home + "/services.json", "{\"homePage\": \"" + address + "\"}"));
-        Page p(f);
-        QCOMPARE(p.page.findChild<QLabel *>("lblDownloadMoreChars")->isVisibleTo(&p.page), !address.isEmpty());
+        for (const QByteArray &address : {QByteArray(), QByteArray("https://murmelo.example/")}) {
+            QVERIFY(TestHome::write(home + "/services.json", "{\"homePage\": \"" + address + "\"}"));
+            Page p(f);
+            QCOMPARE(p.page.findChild<QLabel *>("lblDownloadMoreChars")->isVisibleTo(&p.page), !address.isEmpty());
+        }
     }
     void previewAsksBeforeApplying_data()
     {

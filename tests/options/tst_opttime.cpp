@@ -88,7 +88,6 @@ private Q_SLOTS:
         QTest::addColumn<int>("stored");
         QTest::addColumn<int>("option");
         QTest::newRow("hour") << 60 << 0;
-        QTest::newRow("fifteen-minutes") << 15 << 3;
         QTest::newRow("minute") << 1 << 6;
         QTest::newRow("unknown-keeps-hour") << 7 << 0;
     }

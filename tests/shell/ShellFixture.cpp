@@ -1,7 +1,6 @@
 #include "ShellFixture.h"
 #include "FMain.h"
 #include "MessageListModel.h"
-#include "EngineTalker.h"
 
 #include "AgentWidgetsControl.h"
 #include "NullAudioSink.h"
@@ -76,19 +75,16 @@ EngineFixture::EngineFixture()
     m_agent = std::make_unique<AgentWidgetsControl>(std::make_unique<NullAudioSink>());
     m_engine = std::make_unique<MUScripting>();
     m_engine->Init(std::make_shared<Log>(), m_agent.get());
-    m_talker = EngineTalker(m_engine.get());
-    if (!m_talker) {
-        m_ownTalker = std::make_unique<CTalker>();
-        m_ownTalker->Init(m_engine->settings(), m_engine->log(), m_agent.get());
-        m_talker = m_ownTalker.get();
-    }
 }
 
 EngineFixture::~EngineFixture()
 {
-    if (m_ownTalker)
-        m_ownTalker->Finalize();
     m_engine->Finalize();
+}
+
+CTalker *EngineFixture::talker() const
+{
+    return m_engine->talker();
 }
 
 bool EngineFixture::store(Record &msg)

@@ -64,15 +64,13 @@ public:
     ~EngineFixture();
     MUScripting *engine() const { return m_engine.get(); }
     AgentControl *agent() const { return m_agent.get(); }
-    CTalker *talker() const { return m_talker; }
+    CTalker *talker() const;
     /// Stores `msg` like the engine does for an arrived message; gives it its id.
     [[nodiscard]] bool store(Record &msg);
 
 private:
     std::unique_ptr<AgentControl> m_agent;
     std::unique_ptr<MUScripting> m_engine;
-    std::unique_ptr<CTalker> m_ownTalker;
-    CTalker *m_talker = nullptr;
 };
 
 /// The one driver of the shell's windows: a main window initialised on an engine as the
