@@ -5,8 +5,6 @@
 #include <QSslCertificate>
 #include <QTemporaryDir>
 #include <QTest>
-#include <memory>
-#include <vector>
 
 namespace {
 QByteArray mail(int n)
@@ -133,59 +131,6 @@ private Q_SLOTS:
         QCOMPARE(bad.status, 2);
         QVERIFY2(bad.err.contains("Cannot get new messages from e-mail server '127.0.0.1'."), bad.err.constData());
         QVERIFY(!bad.out.contains("new "));
-    }
-
-    void parallelChecksStoreAndAnnounceEachMessageOnce()
-    {
-        DovecotFixture dovecot;
-        START_DOVECOT_OR_SKIP(dovecot);
-        constexpr int Messages = 30;
-        for (int n = 1; n <= Messages; ++n)
-            QVERIFY(dovecot.addMessage(mail(n)));
-        QTemporaryDir home;
-        QCOMPARE(runCli(home.path(), addDovecotAccount(dovecot)).status, 0);
-        std::vector<std::unique_ptr<QProcess>> checks;
-        for (int i = 0; i < 4; ++i) {
-            checks.push_back(std::make_unique<QProcess>());
-            checks.back()->start(cliProgram(), {"--home", home.path(), "--json", "check"});
-        }
-        qsizetype announced = 0;
-        for (const auto &p : checks) {
-            QVERIFY(p->waitForFinished(120000));
-            QCOMPARE(p->exitCode(), 0);
-            announced += CliResult{0, p->readAllStandardOutput(), {}}.json().size();
-        }
-        QCOMPARE(runCli(home.path(), {"--json", "messages", "list", "--all"}).json().size(), qsizetype(Messages));
-        QCOMPARE(announced, qsizetype(Messages));
-    }
-
-    // A check that cannot keep what it received fails and says why (a full disk, emulated, is the
-    // engine suite's; the store's refusal halfway through the push suite's).
-    void checkThatCannotStoreFails()
-    {
-        DovecotFixture dovecot;
-        START_DOVECOT_OR_SKIP(dovecot);
-        for (int n = 1; n <= 3; ++n)
-            QVERIFY(dovecot.addMessage(mail(n)));
-        QTemporaryDir home;
-        QCOMPARE(runCli(home.path(), addDovecotAccount(dovecot)).status, 0);
-        // The page of the message table damaged, as a crash of the disk can leave it.
-        const QString db = home.filePath("MU.mdb");
-        qint64 root = 0, pageSize = 0;
-        {
-            Database past(home.path(), TestHome::templatePath());
-            root = StorageFixture::scalar(past, "SELECT rootpage FROM sqlite_master WHERE name = 'Msg'").toLongLong();
-            pageSize = StorageFixture::scalar(past, "PRAGMA page_size").toLongLong();
-        }
-        QVERIFY(root > 0 && pageSize > 0);
-        QFile file(db);
-        QVERIFY(file.open(QIODevice::ReadWrite) && file.seek((root - 1) * pageSize));
-        file.write(QByteArray(int(pageSize), char(0xAB)));
-        file.close();
-        const CliResult check = runCli(home.path(), {"check"});
-        QVERIFY2(check.status == 1 || check.status == 2, check.err.constData());
-        QVERIFY2(check.err.toLower().contains("malformed"), check.err.constData());
-        QVERIFY2(!check.err.contains("not a readable"), check.err.constData());
     }
 
     // One message with `value` in every header column: the JSON line is what the JSON writer
@@ -368,18 +313,6 @@ private Q_SLOTS:
         QVERIFY(o.value("TextPlainLength").toInt() > 100);
     }
 
-    void unusableHomeIsAClearError()
-    {
-        QTemporaryDir dir;
-        QFile blocker(dir.filePath("home"));
-        QVERIFY(blocker.open(QIODevice::WriteOnly));   // a file where the home folder should be
-        blocker.close();
-        const CliResult r = runCli(dir.filePath("home/sub"), {"accounts", "list"});
-        QVERIFY(r.status != 0);
-        const QByteArray err = r.err;
-        QVERIFY2(err.contains(QByteArray::number(qint32(0x80040204u))) || err.contains(QByteArray::number(qint32(0x8004020Cu))),
-                 err.constData());
-    }
 };
 
 QTEST_GUILESS_MAIN(TstCli)
