@@ -69,12 +69,10 @@ private Q_SLOTS:
         row("protocol-in-lower-case", "Protocol", u"imap"_s, u"IMAP"_s);
         same("folder-beyond-ascii", "Folder", u"Lists/Entwürfe"_s);
         same("disabled-bool-true", "Disabled", true);
-        same("disabled-bool-false", "Disabled", false);
         row("disabled-number-zero", "Disabled", 0, false);
         row("disabled-number-minus-one", "Disabled", -1, true);
         row("disabled-text-True", "Disabled", u"True"_s, true);
         row("disabled-text-false", "Disabled", u"false"_s, false);
-        row("disabled-text-zero", "Disabled", u"0"_s, false);
         same("pwd-ascii", "Pwd", u"Tr0ub4dor&3"_s);
         same("pwd-empty", "Pwd", QString());
         same("pwd-emoji-surrogate-pair", "Pwd", u"key🔑lock🔒"_s);

@@ -308,7 +308,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("missing");
         QTest::addColumn<QString>("sabotage");
         QTest::newRow("record-without-subject") << "Subject" << QString();
-        QTest::newRow("record-without-server") << "Server" << QString();
         QTest::newRow("table-gone") << QString() << "DROP TABLE Msg";
         QTest::newRow("insert-refused-by-database")
             << QString() << "CREATE TRIGGER refuse BEFORE INSERT ON Msg BEGIN SELECT RAISE(ABORT, 'disk full'); END";
