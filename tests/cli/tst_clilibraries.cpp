@@ -52,8 +52,6 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("args");
         QTest::newRow("accounts-list") << QStringList{QStringLiteral("accounts"), QStringLiteral("list")};
         QTest::newRow("messages-list") << QStringList{QStringLiteral("messages"), QStringLiteral("list")};
-        QTest::newRow("settings-get") << QStringList{QStringLiteral("settings"), QStringLiteral("get"),
-                                                     QStringLiteral("VoiceSpeed")};
     }
     void commandsThatDoNotSpeakLoadNoSpeechAudioOrWindows()
     {
