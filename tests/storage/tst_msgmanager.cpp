@@ -214,9 +214,10 @@ private Q_SLOTS:
     void oldDatabaseGainsReadAndDateColumns()
     {
         // A database from before the list knew what was read and sorted by date, and from before
-        // the remembered unique-ids.
+        // the remembered unique-ids and IMAP folder states.
         const Record ann = accountFor(u"pop.a"_s, u"ann"_s);
         QVERIFY(exec(u"DROP TABLE Uidl"_s));
+        QVERIFY(exec(u"DROP TABLE Uid"_s));
         for (const char *index : {"MsgDateKey", "MsgFromSort", "MsgSubjectOrder", "MsgToSort"})
             QVERIFY(exec(u"DROP INDEX "_s + QLatin1String(index)));
         QVERIFY(exec(u"CREATE INDEX MsgSubjectSort ON Msg (Subject COLLATE NOCASE)"_s));   // the first list's
@@ -243,6 +244,8 @@ private Q_SLOTS:
         reopened.Init(db(), m_home->log().get(), 3);   // a second start finds everything in place
         QVERIFY(reopened.AddUidls(u"pop.a"_s, u"ann"_s, {{u"u"_s, u"<o@x>"_s}}));
         QCOMPARE(reopened.GetKnownUidls(ann.Id()), (QVariantMap{{u"u"_s, u"<o@x>"_s}}));
+        QVERIFY(reopened.SetImapState(u"pop.a"_s, u"ann"_s, u"INBOX"_s, 3, 4));
+        QCOMPARE(reopened.GetImapState(ann.Id()).value(u"HighestUid"_s), QVariant(qint64(4)));
         QStringList byDate;
         bool allRead = true;
         for (const Record &r : reopened.GetMsgPage(MsgManager::SortKey::Date, false, 0, 10)) {

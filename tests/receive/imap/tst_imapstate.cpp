@@ -1,11 +1,8 @@
 // The remembered state of IMAP folders in the message store: read by account (its folder),
-// replaced, removed with the account's messages, and created in a database made before it.
+// replaced, removed with the account's messages (a database made before it: tst_msgmanager).
 #include "storage/AccountManager.h"
 #include "storage/MsgManager.h"
 #include "storage/StorageFixture.h"
-#include <QSqlDatabase>
-#include <QSqlQuery>
-#include <QTemporaryDir>
 #include <QTest>
 #include <memory>
 
@@ -51,31 +48,6 @@ private Q_SLOTS:
         m_msgs.RemoveFkAccount(lists.Id());
         QVERIFY(m_msgs.GetImapState(lists.Id()).isEmpty());
         QCOMPARE(m_msgs.GetImapState(bob.Id()), state(1, 4));
-    }
-
-    // The new columns of an older database are the account store's (its own suite).
-    void oldDatabaseGainsTheTable()
-    {
-        QTemporaryDir home;
-        const QString file = home.filePath(QStringLiteral("MU.mdb"));
-        QVERIFY(QFile::copy(TestHome::templatePath(), file));
-        QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-        {
-            QSqlDatabase old = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("old"));
-            old.setDatabaseName(file);
-            QVERIFY(old.open());
-            QVERIFY(QSqlQuery(old).exec(QStringLiteral("DROP TABLE Uid")));
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("old"));
-
-        Database db(home.path(), TestHome::templatePath());
-        m_accounts = AccountManager();
-        m_accounts.Init(&db);
-        m_msgs = MsgManager();
-        m_msgs.Init(&db, m_home->log().get());
-        const Record ann = account(QStringLiteral("ann"), QStringLiteral("INBOX"));
-        QVERIFY(m_msgs.SetImapState(QStringLiteral("imap.a"), QStringLiteral("ann"), QStringLiteral("INBOX"), 3, 4));
-        QCOMPARE(m_msgs.GetImapState(ann.Id()), state(3, 4));
     }
 
 private:
