@@ -203,9 +203,7 @@ private Q_SLOTS:
             QTest::newRow(name) << args << status << QByteArray(out) << QByteArray(err);
         };
         row("json-after-command", {"accounts", "list", "--json"}, 0, "{\"CertPin\"", "");
-        row("json-between-command-and-subcommand", {"accounts", "--json", "list"}, 0, "{\"CertPin\"", "");
         row("unknown-option", {"accounts", "list", "--bogus"}, 64, "", "usage: murmelo-cli accounts list");
-        row("misspelt-option-of-check", {"check", "--acount", "{X}"}, 64, "", "unknown option --acount");
         row("option-of-another-subcommand", {"accounts", "list", "--yes"}, 64, "", "unexpected argument '--yes'");
         row("extra-argument", {"version", "now"}, 64, "", "unexpected argument 'now'");
         row("add-without-user", {"accounts", "add", "--server", "x"}, 64, "", "");
