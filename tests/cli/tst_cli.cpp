@@ -2,6 +2,7 @@
 #include "TestCertificates.h"
 #include "storage/StorageFixture.h"
 #include <QCryptographicHash>
+#include <QFileInfo>
 #include <QSslCertificate>
 #include <QTemporaryDir>
 #include <QTest>
@@ -14,6 +15,11 @@ QByteArray mail(int n)
            "Date: Sun, 6 Dec 2026 10:0" + QByteArray::number(n) + ":00 +0000\r\n"
            "Subject: Re: =?UTF-8?B?w4RwZmVs?= " + QByteArray::number(n) + "\r\n\r\nHallo " + QByteArray::number(n) + "\r\n";
 }
+
+// Only the commands that speak or listen may bring these in.
+const QStringList SpeechAudioAndWindowLibraries = {"libMUSpeech", "libespeak", "libpocketsphinx", "libsphinxbase",
+                                                   "libblas", "libQt6Multimedia", "libQt6Gui", "libQt6Widgets",
+                                                   "libpulse", "libasound", "libsoxr", "libsndfile"};
 }
 
 /// murmelo-cli from outside, as a script uses it: each command's wiring once; what lies behind
@@ -24,6 +30,28 @@ class TstCli : public QObject
     QTemporaryDir m_home;
 
     CliResult cli(const QStringList &args, const QByteArray &input = {}) { return runCli(m_home.path(), args, input); }
+
+    /// The libraries named in the memory map of `murmelo-cli ARGS` as it exits.
+    QStringList librariesOf(const QStringList &args)
+    {
+        const QString maps = m_home.filePath("maps");
+        QFile::remove(maps);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("LD_PRELOAD", qEnvironmentVariable("MURMELO_BUILD_DIR") + "/lib/libmaps_at_exit.so");
+        env.insert("MAPS_AT_EXIT", maps);
+        // A sanitizer build must not insist on coming first in the list of libraries.
+        env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
+        const CliResult r = runCli(m_home.path(), args, {}, env);
+        if (r.status != 0)
+            qWarning() << r.err;
+        QStringList libraries;
+        for (const QByteArray &line : fileBytes(maps).split('\n')) {
+            const QString name = QString::fromLocal8Bit(line.mid(line.lastIndexOf('/') + 1));
+            if (line.contains('/') && !libraries.contains(name))
+                libraries << name;
+        }
+        return libraries;
+    }
 
 private Q_SLOTS:
     // The options of "accounts add" and "accounts update" become the listed columns; the
@@ -292,6 +320,31 @@ private Q_SLOTS:
         QCOMPARE(ok.status, 0);
         QCOMPARE(ok.json().size(), 1);
         QCOMPARE(ok.json().value(0).value("POP3Id").toString(), QString("<cli8@example.org>"));
+    }
+
+    void commandsThatDoNotSpeakLoadNoSpeechAudioOrWindows_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::newRow("accounts-list") << QStringList{"accounts", "list"};
+        QTest::newRow("messages-list") << QStringList{"messages", "list"};
+    }
+    void commandsThatDoNotSpeakLoadNoSpeechAudioOrWindows()
+    {
+        QFETCH(QStringList, args);
+        const QStringList libraries = librariesOf(args);
+        // The map was read: the engine is in it.
+        QVERIFY2(!libraries.filter("libMUCustom.so").isEmpty(), qPrintable(libraries.join(' ')));
+        for (const QString &library : libraries) {
+            for (const QString &unwanted : SpeechAudioAndWindowLibraries)
+                QVERIFY2(!library.startsWith(unwanted), qPrintable(library));
+        }
+    }
+
+    void sayLoadsTheSpeechLibraries()
+    {
+        const QStringList libraries = librariesOf({"say", "--wav", m_home.filePath("hello.wav"), "Hello"});
+        QVERIFY2(!libraries.filter("libespeak").isEmpty(), qPrintable(libraries.join(' ')));
+        QVERIFY(QFileInfo(m_home.filePath("hello.wav")).size() > 44);
     }
 
     void parseRealMessage()

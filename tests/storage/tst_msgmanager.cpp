@@ -1,5 +1,5 @@
 // The message store: cleaning and limits, soft delete in batches, the account join, the
-// packed texts, and the remembered POP3 unique-ids.
+// packed texts, the remembered POP3 unique-ids and IMAP folder states.
 #include "StorageFixture.h"
 #include "storage/AccountManager.h"
 #include "storage/MsgManager.h"
@@ -304,6 +304,40 @@ private Q_SLOTS:
         m_accounts.Remove(account.Id());
         m_msgs.RemoveFkAccount(account.Id());
         QCOMPARE(m_msgs.GetMsgs(true).Count(), 3);
+    }
+
+    // An IMAP folder's remembered state: read by account (its folder), replaced, removed with
+    // the account's messages.
+    void imapStateFollowsTheAccountsFolder()
+    {
+        auto folder = [this](const QString &user, const QString &name) {
+            Record r = StorageFixture::account(u"imap.a"_s, user);
+            r.Add(u"Folder"_s, name);
+            m_accounts.add(r);
+            return r;
+        };
+        auto state = [](qint64 validity, qint64 highest) {
+            return QVariantMap{{u"UidValidity"_s, validity}, {u"HighestUid"_s, highest}};
+        };
+        Record inbox = folder(u"ann"_s, u"INBOX"_s);
+        const Record lists = folder(u"ann"_s, u"Lists"_s);
+        QVERIFY(m_msgs.GetImapState(inbox.Id()).isEmpty());
+        QVERIFY(m_msgs.SetImapState(u"IMAP.A"_s, u"Ann"_s, u"INBOX"_s, 4000000000, 7));
+        QVERIFY(m_msgs.SetImapState(u"imap.a"_s, u"ann"_s, u"Lists"_s, 1, 2));
+        QCOMPARE(m_msgs.GetImapState(inbox.Id()), state(4000000000, 7));
+        QCOMPARE(m_msgs.GetImapState(lists.Id()), state(1, 2));
+        QVERIFY(m_msgs.SetImapState(u"imap.a"_s, u"ann"_s, u"INBOX"_s, 5, 1));
+        QCOMPARE(m_msgs.GetImapState(inbox.Id()), state(5, 1));
+        // Another folder is another mailbox: nothing remembered for it yet.
+        inbox.Add(u"Folder"_s, u"Archive"_s);
+        m_accounts.Update(inbox);
+        QVERIFY(m_msgs.GetImapState(inbox.Id()).isEmpty());
+        // Removed with the account's messages, the other accounts' kept.
+        const Record bob = folder(u"bob"_s, u"INBOX"_s);
+        QVERIFY(m_msgs.SetImapState(u"imap.a"_s, u"bob"_s, u"INBOX"_s, 1, 4));
+        m_msgs.RemoveFkAccount(lists.Id());
+        QVERIFY(m_msgs.GetImapState(lists.Id()).isEmpty());
+        QCOMPARE(m_msgs.GetImapState(bob.Id()), state(1, 4));
     }
 
     void addFailureIsReported_data()
