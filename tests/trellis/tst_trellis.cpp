@@ -71,8 +71,6 @@ private Q_SLOTS:
         QCOMPARE(r.names(), (QList<QString>{"Server", "Port"}));
         QCOMPARE(r.text("Server"), QString("pop2"));
         QVERIFY(!r.Item("User").isValid());
-        QVariant v = QVariant::fromValue(r);
-        QCOMPARE(v.value<Record>().text("Server"), QString("pop2"));
     }
 
     void messangerDeliversOnOwnerThreadInOrder()
