@@ -161,20 +161,19 @@ private Q_SLOTS:
         QCOMPARE(accounts.GetAccount(linked.Id()).text(QStringLiteral("OnlineAccount")), QString());
     }
 
-    // The token mechanisms, against the same Dovecot, are the SASL suite's.
+    // The token mechanisms, against the same Dovecot, are the SASL suite's; a new token at each
+    // login is asked of the desktop in credentialsAreAskedAtEachLogin.
     void receivesFromDovecot()
     {
         const QByteArray first = "goa-first-token";
-        const QByteArray second = "goa-second-token";
         OAuthDovecot dovecot;
         dovecot.acceptToken(first);
-        dovecot.acceptToken(second);
         START_DOVECOT_OR_SKIP(dovecot);
         const TestMail mail{1, "goa", {}, {}};
         QVERIFY(dovecot.base().addMessage(mail.bytes()));
         const QString id = QStringLiteral("mail_1");
         addAccount(id, QStringLiteral("%1:%2").arg(dovecot.host()).arg(dovecot.imapPort()), false, false,
-                   {QString::fromLatin1(first), QString::fromLatin1(second)}, {}, dovecot.user());
+                   {QString::fromLatin1(first)}, {}, dovecot.user());
 
         QTemporaryDir home;
         QVERIFY(runCli(home.path(), {"accounts", "add", "--online-account", id}).status == 0);
@@ -182,13 +181,10 @@ private Q_SLOTS:
         QVERIFY2(check.status == 0, (check.out + check.err + dovecot.logText().toUtf8()).constData());
         QCOMPARE(check.json().size(), 1);
         QCOMPARE(check.first().value("Subject").toString(), QStringLiteral("Message 1"));
-        // A second check asks again and signs in with the token the desktop has now.
-        QCOMPARE(runCli(home.path(), {"check"}).status, 0);
         QCOMPARE(dovecot.introspection().countOf("GET", OAuthDovecot::introspectionPath(first)), 1);
-        QCOMPARE(dovecot.introspection().countOf("GET", OAuthDovecot::introspectionPath(second)), 1);
         const QByteArray written = allBytes(home.path());
         QVERIFY(!written.isEmpty());
-        QVERIFY(!written.contains(first) && !written.contains(second));
+        QVERIFY(!written.contains(first));
         QVERIFY(!check.out.contains(first) && !check.err.contains(first));
 
         GoaMock::call(QStringLiteral("RemoveMailAccount"), {id});

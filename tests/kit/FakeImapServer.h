@@ -22,7 +22,6 @@ public:
     void setGreeting(const QByteArray &line) { m_greeting = line; }
     /// Default IMAP4rev1 IDLE LITERAL+ AUTH=PLAIN SASL-IR.
     void setCapabilities(const QByteArray &capabilities) { m_capabilities = capabilities; }
-    QByteArray capabilities() const { return m_capabilities; }
     /// Gives every message a fresh UID from `firstUid` on (as a server that rebuilt its index).
     void renumber(quint32 firstUid);
 

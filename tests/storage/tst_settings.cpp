@@ -55,7 +55,6 @@ private Q_SLOTS:
         QTest::addColumn<QVariant>("value");
         QTest::addColumn<QString>("text");
         QTest::newRow("bool-true") << QVariant(true) << "true";
-        QTest::newRow("bool-false") << QVariant(false) << "false";
         QTest::newRow("int") << QVariant(1500) << "1500";
         QTest::newRow("negative-long-long") << QVariant(qint64(-9000000000)) << "-9000000000";
         QTest::newRow("double") << QVariant(0.25) << "0.25";

@@ -136,7 +136,6 @@ private Q_SLOTS:
         const qint32 refused = MUError::engineNumber(525);
         row("first-check-of-three", {.messages = 3, .sent = {kAuth, examine, "FETCH 1:3 " + kFetchItems, logout},
                                      .announced = {1, 2, 3}, .highest = 3});
-        row("empty-folder-remembers-uidnext", {.sent = {kAuth, examine, logout}, .highest = 0});
         row("first-check-takes-the-newest-30", {.messages = 40, .sent = {kAuth, examine, "FETCH 11:40 " + kFetchItems, logout},
                                                 .announced = range(11, 40), .highest = 40});
         row("first-check-skips-stored-identities",
@@ -151,10 +150,6 @@ private Q_SLOTS:
             {.messages = 3,
              .rules = {{"EXAMINE", Action::Raw, "* 3 EXISTS\r\n* OK [UIDVALIDITY 1000] ok\r\na2 OK [READ-ONLY] done\r\n"}},
              .remembered = state(1000, 3), .sent = {kAuth, examine, "UID SEARCH UID 4:*", logout}});
-        row("many-new-take-the-newest-30",
-            {.messages = 50, .remembered = state(1000, 5),
-             .sent = {kAuth, examine, "UID SEARCH UID 6:*", uidFetch(range(21, 50)), logout}, .announced = range(21, 50),
-             .highest = 50});
         row("5000-new-search-takes-the-newest-30",
             {.messages = 5000, .remembered = state(1000, 0),
              .sent = {kAuth, examine, "UID SEARCH UID 1:*", uidFetch(range(4971, 5000)), logout},
@@ -176,8 +171,6 @@ private Q_SLOTS:
             {.capabilities = "IMAP4rev1", .password = "s\xc3\xa4" "cret",
              .lines = {"a1 LOGIN bob {7}\r\n", "s\xc3\xa4" "cret", "\r\n"},
              .sent = {"LOGIN bob {7}", "s\xc3\xa4" "cret", "", examine, logout}, .highest = 0});
-        row("sasl-ir", {.capabilities = "IMAP4rev1 AUTH=PLAIN SASL-IR", .lines = {"a1 " + kAuth + "\r\n"},
-                        .sent = {kAuth, examine, logout}, .highest = 0});
         const QByteArray plain = QByteArray("\0bob\0secret", 11).toBase64();
         row("logindisabled-plain-without-sasl-ir",
             {.capabilities = "IMAP4rev1 AUTH=PLAIN LOGINDISABLED", .lines = {"a1 AUTHENTICATE PLAIN\r\n", plain + "\r\n"},

@@ -90,27 +90,6 @@ private Q_SLOTS:
         QCOMPARE(m_engine->msgManager()->GetMsgIds(a.Id())->Count(), first + 1);
     }
 
-    void sameMailboxByPop3AndImapIsStoredOnce()
-    {
-        QVERIFY(m_dovecot.addMessage(mail(m_next++)));
-        Record pop = imapAccount(m_dovecot.port(), QStringLiteral("None"));
-        pop.Add("Protocol", QStringLiteral("POP3"));
-        Record imap = imapAccount(m_dovecot.imapPort(), QStringLiteral("STARTTLS"));
-        m_engine->AddAccount(pop);
-        m_engine->AddAccount(imap);
-        QSignalSpy arrived(m_engine.get(), &MUScripting::MsgArrived);
-        QSignalSpy complete(m_engine->receiverManager(), &ReceiverManager::ReceiveComplete);
-        m_engine->CheckForNewMessagesNow(&pop);
-        QVERIFY(complete.wait(30000));
-        const int stored = int(arrived.count());
-        QVERIFY(stored >= 1);
-        // The IMAP account of the same mailbox knows those messages by their identity.
-        m_engine->CheckForNewMessagesNow(&imap);
-        QVERIFY(complete.wait(30000));
-        QCOMPARE(arrived.count(), stored);
-        QCOMPARE(m_engine->msgManager()->GetMsgs().Count(), stored);
-    }
-
     void securedConnections_data()
     {
         QTest::addColumn<bool>("tls");

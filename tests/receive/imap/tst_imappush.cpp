@@ -89,10 +89,9 @@ private Q_SLOTS:
         QCOMPARE(m_events, (QStringList{"ReceiveStart", "Count 1", "ReceiveComplete", "Count 0"}));
         QVERIFY(m_imap->commands().contains("UID SEARCH UID 2:*"));
 
+        // How the receiver ends its IDLE on a stop is the receiver suite's.
         rm.StopReceiving("{A}");
         QVERIFY(!rm.IsPushing("{A}"));
-        QVERIFY(ThreadRunner::WaitForAll(1000));
-        QTRY_COMPARE(m_imap->commands().mid(m_imap->commands().size() - 2), (QList<QByteArray>{"DONE", "LOGOUT"}));
     }
 
     void wokenWhileWaitingToRetryReconnectsAtOnce_data()
