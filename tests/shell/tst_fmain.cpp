@@ -128,18 +128,16 @@ private Q_SLOTS:
     void sortingByEachColumn_data()
     {
         QTest::addColumn<int>("column");
-        QTest::addColumn<int>("order");
-        QTest::addColumn<QStringList>("expected");   // the subjects from the top
+        QTest::addColumn<QStringList>("expected");   // the subjects from the top, ascending
         // Stored A, B, C: unsorted the list shows C, B, A.
-        QTest::newRow("from-ascending") << int(MessageListModel::ColFrom) << int(Qt::AscendingOrder) << QStringList{"A", "C", "B"};
-        QTest::newRow("to-ascending") << int(MessageListModel::ColTo) << int(Qt::AscendingOrder) << QStringList{"B", "A", "C"};
+        QTest::newRow("from") << int(MessageListModel::ColFrom) << QStringList{"A", "C", "B"};
+        QTest::newRow("to") << int(MessageListModel::ColTo) << QStringList{"B", "A", "C"};
         // By the moment of sending, zones counted, not by the text ("Tue" > "Sat"; "10" < "2").
-        QTest::newRow("date-ascending-by-real-date") << int(MessageListModel::ColDate) << int(Qt::AscendingOrder) << QStringList{"C", "A", "B"};
+        QTest::newRow("date-by-real-date") << int(MessageListModel::ColDate) << QStringList{"C", "A", "B"};
     }
     void sortingByEachColumn()
     {
         QFETCH(int, column);
-        QFETCH(int, order);
         QFETCH(QStringList, expected);
         auto msg = [](const char *from, const char *subject, const char *to, const char *date) {
             Record r = ShellFixture::message(QString::fromLatin1(from), QString::fromLatin1(subject));
@@ -151,12 +149,11 @@ private Q_SLOTS:
                         msg("zoe@example.org", "B", "alpha@example.net", "Tue, 10 Nov 2026 09:00:00 +0000"),
                         msg("Bert <bert@example.org>", "C", "zulu@example.net", "Mon, 2 Nov 2026 11:30:00 +0200")});
         QVERIFY(t.shown());
-        QCOMPARE(t.rows(MessageListModel::ColSubject), (QStringList{"C", "B", "A"}));
         // A click on the header sorts, a second one turns the order round.
         QHeaderView *header = t.w.messageList()->horizontalHeader();
         const QPoint at(header->sectionViewportPosition(column) + header->sectionSize(column) / 2, header->height() / 2);
         QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
-        if (header->sortIndicatorOrder() != Qt::SortOrder(order))
+        if (header->sortIndicatorOrder() != Qt::AscendingOrder)
             QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
         QCOMPARE(header->sortIndicatorSection(), column);
         QCOMPARE(t.rows(MessageListModel::ColSubject), expected);
