@@ -16,12 +16,7 @@ bool unzip(const QByteArray &data, FeedbackPayload &out)
     zip_error_t error;
     zip_error_init(&error);
     zip_source_t *source = zip_source_buffer_create(data.constData(), zip_uint64_t(data.size()), 0, &error);
-    if (!source) {
-        out.error = QStringLiteral("zip source: %1").arg(QString::fromUtf8(zip_error_strerror(&error)));
-        zip_error_fini(&error);
-        return false;
-    }
-    zip_t *archive = zip_open_from_source(source, ZIP_RDONLY | ZIP_CHECKCONS, &error);
+    zip_t *archive = source ? zip_open_from_source(source, ZIP_RDONLY | ZIP_CHECKCONS, &error) : nullptr;
     if (!archive) {
         out.error = QStringLiteral("not a zip archive: %1").arg(QString::fromUtf8(zip_error_strerror(&error)));
         zip_source_free(source);
@@ -30,30 +25,22 @@ bool unzip(const QByteArray &data, FeedbackPayload &out)
     }
     zip_error_fini(&error);
     const zip_int64_t count = zip_get_num_entries(archive, 0);
-    for (zip_int64_t i = 0; i < count; ++i) {
+    for (zip_int64_t i = 0; i < count; ++i)
         out.archiveEntries.append(QString::fromUtf8(zip_get_name(archive, zip_uint64_t(i), 0)));
-        zip_stat_t st;
-        zip_stat_init(&st);
-        zip_stat_index(archive, zip_uint64_t(i), 0, &st);
-        zip_file_t *file = zip_fopen_index(archive, zip_uint64_t(i), 0);
-        if (!file) {
-            out.error = QStringLiteral("cannot open entry %1").arg(i);
-            zip_close(archive);
-            return false;
-        }
-        QByteArray content(qsizetype(st.size), '\0');
-        const zip_int64_t read = zip_fread(file, content.data(), st.size);
+    // The document is the first entry.
+    zip_stat_t st;
+    zip_stat_init(&st);
+    zip_stat_index(archive, 0, 0, &st);
+    zip_file_t *file = count > 0 ? zip_fopen_index(archive, 0, 0) : nullptr;
+    QByteArray content(qsizetype(st.size), '\0');
+    const bool read = file && zip_fread(file, content.data(), st.size) == zip_int64_t(st.size);
+    if (file)
         zip_fclose(file);
-        if (read != zip_int64_t(st.size)) {
-            out.error = QStringLiteral("short entry %1").arg(i);
-            zip_close(archive);
-            return false;
-        }
-        if (i == 0)
-            out.xml = content;
-    }
     zip_close(archive);
-    return true;
+    if (!read)
+        out.error = QStringLiteral("cannot read the document");
+    out.xml = content;
+    return read;
 }
 
 bool parseXml(FeedbackPayload &out)

@@ -54,14 +54,13 @@ QString ShellFixture::rawPlain(const QString &from, const QString &subject, cons
         .arg(from, subject, body);
 }
 
-Record ShellFixture::message(const QString &from, const QString &subject, const QString &content,
-                             const QString &pop3Id)
+Record ShellFixture::message(const QString &from, const QString &subject, const QString &content)
 {
     static int next = 1;
     Record r;
     r.Add(QStringLiteral("Server"), QStringLiteral("127.0.0.1"));
     r.Add(QStringLiteral("User"), QStringLiteral("user"));
-    r.Add(QStringLiteral("POP3Id"), pop3Id.isEmpty() ? QStringLiteral("uid-%1").arg(next++) : pop3Id);
+    r.Add(QStringLiteral("POP3Id"), QStringLiteral("uid-%1").arg(next++));
     r.Add(QStringLiteral("From"), from);
     r.Add(QStringLiteral("To"), QStringLiteral("me@example.net"));
     r.Add(QStringLiteral("Date"), QStringLiteral("Mon, 23 Nov 2026 14:05:00 +0000"));

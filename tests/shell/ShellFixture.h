@@ -46,8 +46,7 @@ public:
     QString logText() const;
 
     /// A message record as a receiver delivers it; `content` is the raw message.
-    static Record message(const QString &from, const QString &subject, const QString &content = {},
-                          const QString &pop3Id = {});
+    static Record message(const QString &from, const QString &subject, const QString &content = {});
     /// A raw message with these headers and a plain-text body.
     static QString rawPlain(const QString &from, const QString &subject, const QString &body);
 

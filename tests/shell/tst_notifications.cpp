@@ -155,17 +155,13 @@ private Q_SLOTS:
         QFETCH(bool, switchedOn);
         QFETCH(bool, notified);
         ShellWindow t;
-        EngineFixture &ef = t.ef;
-        FMain &w = t.w;
         if (!switchedOn)
-            ef.engine()->settings()->SaveSetting(FMain::KeyDesktopNotification, false);
-        ef.engine()->settings()->SaveSetting(Announcer::KeyPhrases, spam ? QVariantList{QStringLiteral(",")} : QVariantList{});
+            t.ef.engine()->settings()->SaveSetting(FMain::KeyDesktopNotification, false);
+        t.ef.engine()->settings()->SaveSetting(Announcer::KeyPhrases, spam ? QVariantList{QStringLiteral(",")} : QVariantList{});
         Record older = ShellFixture::message(QStringLiteral("old@example.org"), QStringLiteral("Older"));
         Record msg = ShellFixture::message(QStringLiteral("Garden Club <news@garden.example>"), QStringLiteral("Spring"));
-        QVERIFY(ef.store(older));
-        QVERIFY(ef.store(msg));
-        w.moScripting_MsgArrived(older);
-        w.moScripting_MsgArrived(msg);   // on top: the one announced last
+        QVERIFY(t.arrive(older));
+        QVERIFY(t.arrive(msg));   // on top: the one announced last
         if (!notified) {
             // A call sent now reaches the daemon after anything sent before.
             QCOMPARE(notifyCalls().size(), 0);
@@ -174,12 +170,12 @@ private Q_SLOTS:
             const uint id = notifyCalls().last().replaces;
             QVERIFY(id != 0);
             // Open shows that message, even with the window hidden and another one selected.
-            w.hide();
-            w.selectRow(1);
-            QCOMPARE(w.headerText(2), QStringLiteral("Older"));
+            t.w.hide();
+            t.w.selectRow(1);
+            QCOMPARE(t.w.headerText(2), QStringLiteral("Older"));
             emitAction(id, QStringLiteral("open"));
-            QTRY_VERIFY(w.isVisible());
-            QCOMPARE(w.headerText(2), QStringLiteral("Spring"));
+            QTRY_VERIFY(t.w.isVisible());
+            QCOMPARE(t.w.headerText(2), QStringLiteral("Spring"));
         }
     }
 };
