@@ -184,9 +184,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("stored");
         QTest::addColumn<QString>("used");
         QTest::newRow("windows-font-not-here") << "MS Sans Serif" << desktop;
-        QTest::newRow("installed-font-kept") << installed << installed;
         QTest::newRow("installed-font-other-case") << installed.toUpper() << installed;
-        QTest::newRow("nothing-stored") << QString() << desktop;
     }
     void balloonFontFallsBackToTheDesktopFont()
     {
@@ -211,7 +209,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("caption");
         QTest::newRow("two-words") << "GetAttention" << "Get attention";
         QTest::newRow("number") << "Idle1" << "Idle 1";
-        QTest::newRow("one-word") << "Wave" << "Wave";
         QTest::newRow("underscores") << "Idle2_3" << "Idle 2 3";
         QTest::newRow("abbreviation") << "ShowWAVFile" << "Show WAV file";
         QTest::newRow("lower-case-start") << "greet" << "Greet";

@@ -170,7 +170,6 @@ private Q_SLOTS:
         for (const VoiceCommands::Command &c : VoiceCommands::Table())
             QTest::newRow(qPrintable(c.name)) << c.name << true;
         QTest::newRow("unknown-name") << "mnuExit_Click" << false;
-        QTest::newRow("empty-name") << "" << false;
         QTest::newRow("other-case") << "MNUTALKTIME_CLICK" << false;
     }
     void dispatch()
