@@ -23,7 +23,6 @@
 #include <QDir>
 #include <QLabel>
 #include <QMenu>
-#include <QPushButton>
 #include <QSlider>
 #include <QFontDatabase>
 #include <QFontInfo>
@@ -110,10 +109,8 @@ private Q_SLOTS:
         AgentCharacter *c = f.talker()->Character();
         QVERIFY(c);
         QCOMPARE(c->Commands()->Count(), VoiceCommands::CommandCount);
-        QCOMPARE(c->Commands()->Item("mnuTalkClipboard_Click")->Voice(), QString("Read Clipboard"));
         QCOMPARE(f.settings()->GetSetting(CTalker::KeyVoiceSpeed).toInt(), 200);
         QCOMPARE(Utility::ToBool(f.settings()->GetSetting(ucOptCharacter::KeyOptionsHint), true), false);
-        QVERIFY(f.talker()->AddVoiceTags("x").contains("\\Spd=200\\"));
     }
     void badNameStopsReload()
     {

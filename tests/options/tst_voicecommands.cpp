@@ -51,7 +51,6 @@ private Q_SLOTS:
         OptionsFixture f; QVERIFY(f.isValid());
         QVERIFY(!f.settings()->GetSetting(VoiceCommands::Key).isValid());
         const Record rec = VoiceCommands::Stored(f.settings());
-        QVERIFY(f.settings()->GetSetting(VoiceCommands::Key).isValid());
         Record stored;
         QVERIFY(VoiceCommands::FromStored(f.settings()->GetSetting(VoiceCommands::Key), &stored));
         QCOMPARE(stored.Count(), 3 + 3 * VoiceCommands::CommandCount);
