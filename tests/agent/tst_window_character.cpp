@@ -457,9 +457,8 @@ private Q_SLOTS:
         QCOMPARE(move.at(0).at(0).toString(), u"Merlin"_s);
         QCOMPARE(move.at(0).at(3).toInt(), 1);
         QCOMPARE(QPoint(c->Left(), c->Top()), QPoint(430, 90));
+        // A move the program makes (cause 2) is the character's own (tst_agentrequests).
         QVERIFY(finished(c->MoveTo(420, 260, 0), 5000));
-        QCOMPARE(move.size(), 2);
-        QCOMPARE(move.at(1).at(3).toInt(), 2);
         QCOMPARE(w->pos(), QPoint(420, 260));
         c->setHeight(256);
         QCOMPARE(w->height(), 256);
