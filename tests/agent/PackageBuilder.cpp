@@ -54,7 +54,7 @@ QByteArray PackageBuilder::MinimalJson()
 })";
 }
 
-QString PackageBuilder::Character(const QString &folder, const QString &name, int frameMs, int showHideFrames)
+QString PackageBuilder::Character(const QString &folder, const QString &name)
 {
     QList<QPair<QString, QByteArray>> entries;
     QJsonObject animations;
@@ -63,7 +63,7 @@ QString PackageBuilder::Character(const QString &folder, const QString &name, in
         for (int i = 0; i < frames; ++i) {
             const QString image = QStringLiteral("%1-%2.svg").arg(anim.toLower()).arg(i);
             entries.append({image, Svg(i % 2 ? QStringLiteral("#3060c0") : QStringLiteral("#c06030"))});
-            list.append(QJsonObject{{"image", image}, {"duration", frameMs}});
+            list.append(QJsonObject{{"image", image}, {"duration", 50}});
         }
         QJsonObject a{{"frames", list}, {"loop", false}};
         if (!ret.isEmpty())
@@ -71,8 +71,8 @@ QString PackageBuilder::Character(const QString &folder, const QString &name, in
         animations.insert(anim, a);
     };
     anim(QStringLiteral("RestPose"), 1);
-    anim(QStringLiteral("Show"), showHideFrames);
-    anim(QStringLiteral("Hide"), showHideFrames);
+    anim(QStringLiteral("Show"), 4);
+    anim(QStringLiteral("Hide"), 4);
     anim(QStringLiteral("Wave"), 3, QStringLiteral("RestPose"));
     anim(QStringLiteral("Idle1"), 2);
     anim(QStringLiteral("Blink"), 2);

@@ -18,7 +18,6 @@ bool WriteWav(const QString &file, const QByteArray &pcm, int rate = 22050, int 
 /// `ms` milliseconds of a 440 Hz tone, 16-bit, on every channel.
 QByteArray Tone(int ms, int rate = 22050, int channels = 1);
 /// `folder`/`name`.acs with RestPose, Show, Hide, Wave, Idle1, Blink and mouth shapes; each
-/// animation frame lasts `frameMs`, Show and Hide have `showHideFrames` frames. Its path, or "".
-QString Character(const QString &folder, const QString &name = QStringLiteral("Tester"), int frameMs = 50,
-                  int showHideFrames = 4);
+/// animation frame lasts 50 ms, Show and Hide have four frames. Its path, or "".
+QString Character(const QString &folder, const QString &name = QStringLiteral("Tester"));
 }

@@ -11,7 +11,6 @@ public:
     XvfbDisplay() = default;
     ~XvfbDisplay();
     bool Start(QString &why);
-    QString display() const { return m_display; }
     /// Starts or stops the compositor (xcompmgr) on this display; false when it cannot.
     bool setCompositor(bool on);
     /// Starts a tray host (trayer, a panel at the bottom right); false, and why, when it cannot.

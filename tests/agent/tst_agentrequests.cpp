@@ -27,7 +27,7 @@ private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());
-        m_package = PackageBuilder::Character(m_dir.path(), "Tester", 50, 4);
+        m_package = PackageBuilder::Character(m_dir.path());
         QVERIFY(!m_package.isEmpty());
     }
 

