@@ -129,7 +129,6 @@ private Q_SLOTS:
         nothing("numbers", "Seventeen, forty two, and nine hundred.");
         // Short enough for a phrase's length: everyday words fit them better.
         nothing("sister-reads", "My sister reads a book every week.");
-        nothing("children-playing", "The children are playing in the garden.");
         nothing("nobody-knows", "Nobody knows where the keys are.");
     }
     void recognize()
