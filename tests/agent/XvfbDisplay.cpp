@@ -1,18 +1,12 @@
 #include "XvfbDisplay.h"
+#include "ChildProcess.h"
 
 #include <QStandardPaths>
 
 XvfbDisplay::~XvfbDisplay()
 {
-    for (QProcess *p : {&m_tray, &m_compositor, &m_server}) {
-        if (p->state() != QProcess::NotRunning) {
-            p->terminate();
-            if (!p->waitForFinished(3000)) {
-                p->kill();
-                p->waitForFinished(1000);
-            }
-        }
-    }
+    for (QProcess *p : {&m_tray, &m_compositor, &m_server})
+        stopProcess(*p, 3000);
 }
 
 bool XvfbDisplay::Start(QString &why)
@@ -54,12 +48,7 @@ bool XvfbDisplay::Start(QString &why)
 bool XvfbDisplay::setCompositor(bool on)
 {
     if (!on) {
-        if (m_compositor.state() != QProcess::NotRunning) {
-            m_compositor.terminate();
-            if (!m_compositor.waitForFinished(5000))
-                m_compositor.kill();
-            m_compositor.waitForFinished(5000);
-        }
+        stopProcess(m_compositor);
         return true;
     }
     if (m_compositor.state() != QProcess::NotRunning)

@@ -1,5 +1,6 @@
 // The listening key in a Wayland session: the desktop portal's global shortcut, against
 // python3-dbusmock's fake portal (portal_template.py) on a session bus of the test's own.
+#include "ChildProcess.h"
 #include "ListeningKey.h"
 #include "PortalShortcut.h"
 
@@ -34,15 +35,6 @@ void press(const QString &id, bool down)
     QVERIFY2(reply.type() == QDBusMessage::ReplyMessage, qPrintable(reply.errorMessage()));
 }
 
-void stop(QProcess &p)
-{
-    if (p.state() == QProcess::NotRunning)
-        return;
-    p.terminate();
-    if (!p.waitForFinished(5000))
-        p.kill();
-    p.waitForFinished(5000);
-}
 }
 
 /// Hears the portal's Deactivated itself: once it did, every signal the portal sent before that
@@ -87,7 +79,7 @@ class TestPortalShortcut : public QObject
         QDBusServiceWatcher watcher(PortalShortcut::Service, QDBusConnection::sessionBus(),
                                     QDBusServiceWatcher::WatchForUnregistration);
         QSignalSpy gone(&watcher, &QDBusServiceWatcher::serviceUnregistered);
-        stop(m_portal);
+        stopProcess(m_portal);
         if (QDBusConnection::sessionBus().interface()->isServiceRegistered(PortalShortcut::Service))
             QVERIFY(gone.wait(10000));
     }
@@ -105,18 +97,16 @@ class TestPortalShortcut : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        m_bus.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-        m_bus.start(u"dbus-daemon"_s,
-                    {u"--session"_s, u"--nofork"_s, u"--print-address=1"_s});
-        QVERIFY2(m_bus.waitForStarted(10000) && m_bus.waitForReadyRead(10000), "dbus-daemon is missing");
-        qputenv("DBUS_SESSION_BUS_ADDRESS", m_bus.readLine().trimmed());
+        const QByteArray address = startBus(m_bus);
+        QVERIFY2(!address.isEmpty(), "dbus-daemon is missing");
+        qputenv("DBUS_SESSION_BUS_ADDRESS", address);
         QVERIFY(QDBusConnection::sessionBus().isConnected());
         QVERIFY2(startPortal(), "python3-dbusmock is missing");
     }
     void cleanupTestCase()
     {
-        stop(m_portal);
-        stop(m_bus);
+        stopProcess(m_portal);
+        stopProcess(m_bus);
     }
 
     void heldShortcutIsReportedOncePerHold()

@@ -1,6 +1,7 @@
 #pragma once
 // A D-Bus session bus of the test's own, and GNOME Keyring's Secret Service on it: shared by
 // the keyring, browser sign-in and online account suites.
+#include "ChildProcess.h"
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -15,33 +16,6 @@
 #include <QTemporaryDir>
 #include <csignal>
 #include <sys/prctl.h>
-
-/// Ends `p` (politely first) and waits for it.
-inline void stopProcess(QProcess &p)
-{
-    if (p.state() == QProcess::NotRunning)
-        return;
-    p.terminate();
-    if (!p.waitForFinished(5000))
-        p.kill();
-    p.waitForFinished(5000);
-}
-
-/// Starts a session bus daemon of the test's own; its address, empty when it did not start.
-inline QByteArray startBus(QProcess &bus, const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment(),
-                           const QString &logFile = {})
-{
-    // A test that aborts must not leave its daemons behind.
-    bus.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    bus.setProcessEnvironment(env);
-    if (!logFile.isEmpty())
-        bus.setStandardErrorFile(logFile);
-    bus.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                                              QStringLiteral("--print-address=1")});
-    if (!bus.waitForStarted(10000) || !bus.waitForReadyRead(10000))
-        return {};
-    return bus.readLine().trimmed();
-}
 
 /// A session bus of the test's own with gnome-keyring-daemon's Secret Service, its login
 /// keyring created and unlocked with a known password, made this process's session bus. No

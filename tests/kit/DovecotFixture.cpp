@@ -1,4 +1,5 @@
 #include "DovecotFixture.h"
+#include "ChildProcess.h"
 #include "ReceiverRun.h"
 #include <QDir>
 #include <QEventLoop>
@@ -171,13 +172,8 @@ std::unique_ptr<QProcess> DovecotFixture::startMaster(const QString &config, con
 
 void DovecotFixture::stopMaster(std::unique_ptr<QProcess> &process)
 {
-    if (process && process->state() != QProcess::NotRunning) {
-        process->terminate();
-        if (!process->waitForFinished(15000)) {
-            process->kill();
-            process->waitForFinished(5000);
-        }
-    }
+    if (process)
+        stopProcess(*process, 15000);
     process.reset();
 }
 
