@@ -5,6 +5,7 @@
 // command) and the memory one loaded character takes. The window's frame rate is
 // measured by the window's own bench.
 #include "AgentCharacter.h"
+#include "MicrophoneSound.h"
 #include "AgentCharacters.h"
 #include "AgentAudio.h"
 #include "AgentCommands.h"
@@ -136,18 +137,6 @@ void mixIn(QByteArray &into, qsizetype atSample, const QByteArray &speech, doubl
     const qsizetype n = qMin<qsizetype>(speech.size() / 2, into.size() / 2 - atSample);
     for (qsizetype i = 0; i < n; ++i)
         d[atSample + i] = qint16(qBound(-32768.0, d[atSample + i] + s[i] * gain, 32767.0));
-}
-
-/// What a desktop microphone delivers: 48 kHz stereo float.
-QByteArray asMicrophone(const QByteArray &mono16k)
-{
-    const QByteArray m48 = AudioFileReader::resample(mono16k, 16000, 48000);
-    QByteArray out(m48.size() / 2 * 8, Qt::Uninitialized);
-    const auto *in = reinterpret_cast<const qint16 *>(m48.constData());
-    auto *f = reinterpret_cast<float *>(out.data());
-    for (qsizetype i = 0; i < m48.size() / 2; ++i)
-        f[2 * i] = f[2 * i + 1] = float(in[i]) / 32768.0f;
-    return out;
 }
 
 double threadCpuSeconds()

@@ -1,4 +1,5 @@
 #include "AgentCharacter.h"
+#include "MicrophoneSound.h"
 #include "AgentCommand.h"
 #include "PackageBuilder.h"
 #include "AgentCharacters.h"
@@ -25,18 +26,6 @@ QAudioFormat formatOf(int rate, int channels, QAudioFormat::SampleFormat sample)
     f.setChannelCount(channels);
     f.setSampleFormat(sample);
     return f;
-}
-
-/// 16 kHz mono 16-bit sound as a 48 kHz stereo float microphone gives it.
-QByteArray stereoFloat48(const QByteArray &mono16)
-{
-    const QByteArray mono48 = AudioFileReader::resample(mono16, 16000, 48000);
-    QByteArray stereo(mono48.size() / 2 * 8, Qt::Uninitialized);
-    const auto *in = reinterpret_cast<const qint16 *>(mono48.constData());
-    auto *out = reinterpret_cast<float *>(stereo.data());
-    for (int i = 0; i < mono48.size() / 2; ++i)
-        out[2 * i] = out[2 * i + 1] = float(in[i]) / 32768.0f;
-    return stereo;
 }
 
 const QStringList kPhrases = {"Check Mail", "Say Date", "Say Time", "Read Clipboard",
@@ -288,7 +277,7 @@ private Q_SLOTS:
         QBuffer microphone(&heard);
         QVERIFY(microphone.open(QIODevice::ReadOnly));
         auto hear = [&](const QByteArray &sound) {
-            microphone.buffer().append(stereo48k ? stereoFloat48(sound) : sound);
+            microphone.buffer().append(stereo48k ? asMicrophone(sound) : sound);
             Q_EMIT microphone.readyRead();
         };
         const QAudioFormat format = stereo48k ? formatOf(48000, 2, QAudioFormat::Float)
