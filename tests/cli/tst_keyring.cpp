@@ -95,7 +95,7 @@ class TstKeyring : public QObject
     void writeServices(const ScriptedHttpServer &authority, const OAuthDovecot &dovecot)
     {
         const QByteArray json = "{\"providers\": [{\"domains\": [\"example.test\"], \"host\": \"" + dovecot.host().toUtf8()
-            + "\", \"port\": " + QByteArray::number(dovecot.pop3Port()) + ", \"security\": \"None\", \"imapHost\": \""
+            + "\", \"port\": " + QByteArray::number(dovecot.port()) + ", \"security\": \"None\", \"imapHost\": \""
             + dovecot.host().toUtf8() + "\", \"oauth2\": {\"authorizationEndpoint\": \"" + authority.url("/authorize").toUtf8()
             + "\", \"tokenEndpoint\": \"" + authority.url("/token").toUtf8()
             + "\", \"scopes\": [\"mail\", \"offline\"], \"clientId\": \"murmelo-test\"}}]}";
@@ -285,7 +285,7 @@ private Q_SLOTS:
         OAuthDovecot dovecot;
         dovecot.acceptToken(kAccess);
         START_DOVECOT_OR_SKIP(dovecot);
-        QVERIFY(dovecot.base().addMessage(TestMail{1, "browser", {}, {}}.bytes()));
+        QVERIFY(dovecot.addMessage(TestMail{1, "browser", {}, {}}.bytes()));
         ScriptedHttpServer authority;
         ScriptedHttpServer::Response page;
         page.body = "<html>Sign in to Example</html>";

@@ -170,7 +170,7 @@ private Q_SLOTS:
         dovecot.acceptToken(first);
         START_DOVECOT_OR_SKIP(dovecot);
         const TestMail mail{1, "goa", {}, {}};
-        QVERIFY(dovecot.base().addMessage(mail.bytes()));
+        QVERIFY(dovecot.addMessage(mail.bytes()));
         const QString id = QStringLiteral("mail_1");
         addAccount(id, QStringLiteral("%1:%2").arg(dovecot.host()).arg(dovecot.imapPort()), false, false,
                    {QString::fromLatin1(first)}, {}, dovecot.user());

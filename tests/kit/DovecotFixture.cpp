@@ -220,11 +220,22 @@ bool DovecotFixture::writeConfig(QString *whyNot)
         << "last_valid_uid = 0\n"
         << "first_valid_gid = 0\n"
         << "disable_plaintext_auth = no\n"
-        << "auth_mechanisms = plain login\n"
+        << "auth_mechanisms = plain login " << m_tokenMechanisms << "\n"
         << "mail_location = maildir:~/Maildir\n"
-        << "pop3_uidl_format = %08Xu%08Xv\n"
-        << "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN username_format=%u " << dir << "/passwd\n}\n"
-        << "userdb {\n  driver = passwd-file\n  args = username_format=%u " << dir << "/passwd\n}\n";
+        << "pop3_uidl_format = %08Xu%08Xv\n";
+    if (m_introspectionUrl.isEmpty()) {
+        out << "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN username_format=%u " << dir << "/passwd\n}\n";
+    } else {
+        out << "passdb {\n  driver = oauth2\n  mechanisms = " << m_tokenMechanisms << "\n  args = " << dir
+            << "/oauth2.conf.ext\n}\n";
+        QFile ext(m_dir->filePath(QStringLiteral("oauth2.conf.ext")));
+        if (!ext.open(QIODevice::WriteOnly))
+            return failWith(whyNot, QStringLiteral("cannot write the oauth2 settings"));
+        ext.write("introspection_mode = get\nintrospection_url = " + m_introspectionUrl.toUtf8()
+                  + "\nforce_introspection = yes\nusername_attribute = username\n"
+                    "active_attribute = active\nactive_value = true\n");
+    }
+    out << "userdb {\n  driver = passwd-file\n  args = username_format=%u " << dir << "/passwd\n}\n";
     if (m_certFile.isEmpty()) {
         out << "ssl = no\n";
     } else {

@@ -28,6 +28,15 @@ public:
     /// call before start(). Needs dovecot-imapd.
     void enableImap() { m_imap = true; }
 
+    /// Sign in with OAuth2 access tokens instead of the password: Dovecot asks the
+    /// introspection service at `introspectionUrl` (the token appended) about each one and
+    /// offers `mechanisms` ("oauthbearer xoauth2"); call before start().
+    void enableOAuth2(const QString &introspectionUrl, const QString &mechanisms)
+    {
+        m_introspectionUrl = introspectionUrl;
+        m_tokenMechanisms = mechanisms;
+    }
+
     /// Writes the configuration and starts the server. False with `whyNot` filled when
     /// Dovecot is missing or cannot start (the caller skips).
     bool start(QString *whyNot);
@@ -78,4 +87,6 @@ private:
     int m_mailUid = -1;
     int m_mailGid = -1;
     int m_nextMessage = 0;
+    QString m_introspectionUrl;
+    QString m_tokenMechanisms;
 };

@@ -197,9 +197,9 @@ private Q_SLOTS:
         QString whyNot;
         if (!dovecot.start(&whyNot))
             QSKIP(qPrintable(whyNot));
-        QVERIFY(dovecot.base().addMessage(kMail.bytes()));
+        QVERIFY(dovecot.addMessage(kMail.bytes()));
         const QString token = good ? kToken : QStringLiteral("revoked-") + kToken;
-        const Record account = tokenAccount(imap ? dovecot.imapPort() : dovecot.pop3Port(), dovecot.user(), token, imap);
+        const Record account = tokenAccount(imap ? dovecot.imapPort() : dovecot.port(), dovecot.user(), token, imap);
         QVERIFY(m_run->run(account, {}, progId(imap)));
         if (good) {
             QVERIFY2(m_run->completed(), qPrintable(m_run->error().description + dovecot.logText()));
