@@ -92,7 +92,7 @@ void ReceiverManager::watchNetwork()
     QDBusConnection::systemBus().connect(QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
                                          QStringLiteral("org.freedesktop.login1.Manager"),
                                          QStringLiteral("PrepareForSleep"), this, SLOT(prepareForSleep(bool)));
-    if (!QNetworkInformation::load(QNetworkInformation::Feature::Reachability))
+    if (!QNetworkInformation::loadBackendByFeatures(QNetworkInformation::Feature::Reachability))
         return;
     QNetworkInformation *info = QNetworkInformation::instance();
     connect(info, &QNetworkInformation::reachabilityChanged, this, [this](QNetworkInformation::Reachability r) {
