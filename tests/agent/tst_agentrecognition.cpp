@@ -1,9 +1,8 @@
 #include "AgentCharacter.h"
-#include "MicrophoneSound.h"
 #include "AgentCommand.h"
-#include "PackageBuilder.h"
-#include "AgentCharacters.h"
 #include "AgentCommands.h"
+#include "AgentTestKit.h"
+#include "MicrophoneSound.h"
 #include "AudioFileReader.h"
 #include "HeadlessAgentControl.h"
 #include "NullAudioSink.h"
@@ -285,8 +284,7 @@ private Q_SLOTS:
 
         QTemporaryDir dir;
         HeadlessAgentControl control(std::make_unique<NullAudioSink>(1.0));
-        control.Characters()->Load("c", PackageBuilder::Character(dir.path()));
-        AgentCharacter *c = control.Characters()->Item("c");
+        AgentCharacter *c = loadTestCharacter(control, dir.path());
         c->Commands()->Add("mnuCheckForNewMessagesAllAccounts_Click", "C&heck Mail", "Check Mail");
         c->Commands()->Add("mnuTalkTime_Click", "Say &Time", "Say Time");
         control.listener()->useInput(&microphone, format);

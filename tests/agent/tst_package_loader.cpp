@@ -20,9 +20,31 @@ class TestPackageLoader : public QObject
     Q_OBJECT
 
 private:
-    int pack(const QString &source, const QString &out, QString &stderrText);
-    void writeSource(const QString &dir, const QByteArray &json, const QByteArray &frame);
     QTemporaryDir m_dir;
+
+    int pack(const QString &source, const QString &out, QString &stderrText)
+    {
+        QProcess p;
+        p.start(QStringLiteral(MURMELO_PACKCHAR), {source, out});
+        if (!p.waitForFinished(30000))
+            return -1;
+        stderrText = QString::fromLocal8Bit(p.readAllStandardError());
+        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    }
+
+    static void writeSource(const QString &dir, const QByteArray &json, const QByteArray &frame)
+    {
+        QDir().mkpath(dir + u"/parts"_s);
+        auto put = [](const QString &file, const QByteArray &bytes) {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(bytes);
+        };
+        put(dir + u"/character.json"_s, json);
+        put(dir + u"/a.svg"_s, frame);
+        put(dir + u"/m.svg"_s, PackageBuilder::Svg(u"red"_s));
+        put(dir + u"/parts/unused.svg"_s, PackageBuilder::Svg());   // not named: not packed
+    }
 
 private Q_SLOTS:
     void loadsMinimalPackage()
@@ -236,30 +258,6 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(out + u".tmp"_s));
     }
 };
-
-int TestPackageLoader::pack(const QString &source, const QString &out, QString &stderrText)
-{
-    QProcess p;
-    p.start(QStringLiteral(MURMELO_PACKCHAR), {source, out});
-    if (!p.waitForFinished(30000))
-        return -1;
-    stderrText = QString::fromLocal8Bit(p.readAllStandardError());
-    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-}
-
-void TestPackageLoader::writeSource(const QString &dir, const QByteArray &json, const QByteArray &frame)
-{
-    QDir().mkpath(dir + u"/parts"_s);
-    auto put = [](const QString &file, const QByteArray &bytes) {
-        QFile f(file);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-    };
-    put(dir + u"/character.json"_s, json);
-    put(dir + u"/a.svg"_s, frame);
-    put(dir + u"/m.svg"_s, PackageBuilder::Svg(u"red"_s));
-    put(dir + u"/parts/unused.svg"_s, PackageBuilder::Svg());   // not named: not packed
-}
 
 QTEST_GUILESS_MAIN(TestPackageLoader)
 #include "tst_package_loader.moc"
