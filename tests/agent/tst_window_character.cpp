@@ -36,15 +36,6 @@ CharacterPackage loadShipped(const QString &name)
     return pkg;
 }
 
-QStringList menuTexts(const QMenu *menu)
-{
-    QStringList texts;
-    for (QAction *a : menu->actions())
-        if (!a->isSeparator())
-            texts << a->text();
-    return texts;
-}
-
 /// A mouse event at the global point `global`, sent straight to `w`.
 void mouse(QWidget *w, QEvent::Type type, const QPoint &global, Qt::MouseButton button, Qt::MouseButtons held)
 {
@@ -443,7 +434,11 @@ private Q_SLOTS:
         CharacterWindow *w = m_control->windowOf(u"Merlin"_s);
         auto texts = [w] {
             std::unique_ptr<QMenu> menu(w->createMenu(nullptr));
-            return menuTexts(menu.get());
+            QStringList out;
+            for (QAction *a : menu->actions())
+                if (!a->isSeparator())
+                    out << a->text();
+            return out;
         };
         QCOMPARE(texts(), (QStringList{"&Read my mail", "&Check now", "&Listen (hold)", "&Hide"}));
         c->Commands()->Item(u"Secret"_s)->setVisible(true);
