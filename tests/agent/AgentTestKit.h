@@ -1,5 +1,8 @@
 #pragma once
-// Small helpers the agent suites share: the shipped characters and waiting for a request.
+// Small helpers the agent suites share: the characters they load and waiting for a request.
+#include "PackageBuilder.h"
+#include "agent/AgentCharacters.h"
+#include "agent/AgentControl.h"
 #include "agent/AgentRequest.h"
 
 #include <QSignalSpy>
@@ -10,6 +13,14 @@ inline QString shippedCharacter(const QString &name)
 {
     return qEnvironmentVariable("MURMELO_BUILD_DIR") + QStringLiteral("/share/murmelo/chars/") + name
            + QStringLiteral(".acs");
+}
+
+/// The small test character (PackageBuilder::Character, made in `folder`) loaded into `control` as `id`.
+inline AgentCharacter *loadTestCharacter(AgentControl &control, const QString &folder,
+                                         const QString &id = QStringLiteral("c"))
+{
+    control.Characters()->Load(id, PackageBuilder::Character(folder));
+    return control.Characters()->Item(id);
 }
 
 /// Waits up to `ms` for `r` to end (a nested event loop); whether it ended.

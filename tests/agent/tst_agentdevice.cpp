@@ -3,12 +3,11 @@
 // idle and opens again; the microphone (a source fed by the monitor) hears a command
 // played by paplay.
 #include "AgentCharacter.h"
-#include "AgentCharacters.h"
 #include "AgentAudio.h"
-#include "AgentRequest.h"
+#include "AgentTestKit.h"
+#include "ChildProcess.h"
 #include "DeviceAudioSink.h"
 #include "HeadlessAgentControl.h"
-#include "PackageBuilder.h"
 #include "VoiceListener.h"
 #include "WavFileAudioSink.h"
 
@@ -17,8 +16,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <cmath>
-#include <csignal>
-#include <sys/prctl.h>
 
 using namespace Qt::StringLiterals;
 
@@ -72,12 +69,7 @@ public:
         return true;
     }
 
-    ~PulseServer()
-    {
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000))
-            m_process.kill();
-    }
+    ~PulseServer() { stopProcess(m_process); }
 
     /// Output of a pulseaudio client tool against this server.
     static QString tool(const QString &program, const QStringList &args)
@@ -168,9 +160,7 @@ private Q_SLOTS:
         auto sink = std::make_unique<DeviceAudioSink>();
         DeviceAudioSink *device = sink.get();
         HeadlessAgentControl control(std::move(sink));
-        control.Characters()->Load("c", PackageBuilder::Character(m_dir.path()));
-        AgentCharacter *c = control.Characters()->Item("c");
-        QVERIFY(c);
+        AgentCharacter *c = loadTestCharacter(control, m_dir.path());
         // The device opened: it was not replaced by the silent sink.
         QCOMPARE(control.audio()->sink(), device);
 
@@ -179,8 +169,7 @@ private Q_SLOTS:
             Recorder recorder(m_dir.filePath(u"round%1.raw"_s.arg(round)));
             QTRY_COMPARE_WITH_TIMEOUT(streams(u"source-outputs"_s), recording + 1, 5000);   // before anything plays
             AgentRequestPtr r = c->Speak(u"You have new mail from the accounts department. Please read it soon."_s);
-            QSignalSpy done(r.get(), &AgentRequest::finished);
-            QVERIFY(done.wait(20000));
+            QVERIFY(finished(r));
             QCOMPARE(r->Status(), AgentRequest::StatusComplete);
             // Idle: no stream is left open on the server (all was played), and the next speech opens one again.
             QTRY_VERIFY_WITH_TIMEOUT(!device->isStreamOpen(), DeviceAudioSink::IdleCloseMs + 3000);
@@ -197,10 +186,7 @@ private Q_SLOTS:
         const QString wav = m_dir.filePath(u"command.wav"_s);
         {
             HeadlessAgentControl writer(std::make_unique<WavFileAudioSink>(wav, 1.0));
-            writer.Characters()->Load("w", PackageBuilder::Character(m_dir.path(), u"Writer"_s));
-            AgentRequestPtr r = writer.Characters()->Item("w")->Speak(u"read clipboard"_s);
-            QSignalSpy done(r.get(), &AgentRequest::finished);
-            QVERIFY(done.wait(20000));
+            QVERIFY(finished(loadTestCharacter(writer, m_dir.path())->Speak(u"read clipboard"_s)));
         }
         QVERIFY(QFileInfo(wav).size() > 10000);
 

@@ -1,9 +1,8 @@
 #include "AgentCharacter.h"
-#include "MicrophoneSound.h"
 #include "AgentCommand.h"
-#include "PackageBuilder.h"
-#include "AgentCharacters.h"
 #include "AgentCommands.h"
+#include "AgentTestKit.h"
+#include "MicrophoneSound.h"
 #include "AudioFileReader.h"
 #include "HeadlessAgentControl.h"
 #include "NullAudioSink.h"
@@ -19,15 +18,6 @@
 #include <QtTest>
 
 namespace {
-QAudioFormat formatOf(int rate, int channels, QAudioFormat::SampleFormat sample)
-{
-    QAudioFormat f;
-    f.setSampleRate(rate);
-    f.setChannelCount(channels);
-    f.setSampleFormat(sample);
-    return f;
-}
-
 const QStringList kPhrases = {"Check Mail", "Say Date", "Say Time", "Read Clipboard",
                               "Play WAV File", "Read Text File", "Stop Talking", "Skip Message"};
 }
@@ -280,13 +270,14 @@ private Q_SLOTS:
             microphone.buffer().append(stereo48k ? asMicrophone(sound) : sound);
             Q_EMIT microphone.readyRead();
         };
-        const QAudioFormat format = stereo48k ? formatOf(48000, 2, QAudioFormat::Float)
-                                              : formatOf(16000, 1, QAudioFormat::Int16);
+        QAudioFormat format;
+        format.setSampleRate(stereo48k ? 48000 : 16000);
+        format.setChannelCount(stereo48k ? 2 : 1);
+        format.setSampleFormat(stereo48k ? QAudioFormat::Float : QAudioFormat::Int16);
 
         QTemporaryDir dir;
         HeadlessAgentControl control(std::make_unique<NullAudioSink>(1.0));
-        control.Characters()->Load("c", PackageBuilder::Character(dir.path()));
-        AgentCharacter *c = control.Characters()->Item("c");
+        AgentCharacter *c = loadTestCharacter(control, dir.path());
         c->Commands()->Add("mnuCheckForNewMessagesAllAccounts_Click", "C&heck Mail", "Check Mail");
         c->Commands()->Add("mnuTalkTime_Click", "Say &Time", "Say Time");
         control.listener()->useInput(&microphone, format);

@@ -1,12 +1,9 @@
 #include "AgentCharacter.h"
 #include "AgentTestKit.h"
-#include "AgentCharacters.h"
 #include "AgentCommand.h"
 #include "AgentCommands.h"
-#include "AgentRequest.h"
 #include "HeadlessAgentControl.h"
 #include "NullAudioSink.h"
-#include "PackageBuilder.h"
 #include "trellis/MUError.h"
 
 #include <QElapsedTimer>
@@ -19,25 +16,16 @@ class TstAgentRequests : public QObject
 
 private:
     QTemporaryDir m_dir;
-    QString m_package;
     std::unique_ptr<HeadlessAgentControl> m_control;
     AgentCharacter *m_char = nullptr;
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        QVERIFY(m_dir.isValid());
-        m_package = PackageBuilder::Character(m_dir.path());
-        QVERIFY(!m_package.isEmpty());
-    }
-
     void init()
     {
         // Real time: requests take their natural length, as with a sound device.
         m_control = std::make_unique<HeadlessAgentControl>(std::make_unique<NullAudioSink>(1.0));
         m_control->setIdleDelay(0);
-        m_control->Characters()->Load("c1", m_package);
-        m_char = m_control->Characters()->Item("c1");
+        m_char = loadTestCharacter(*m_control, m_dir.path(), "c1");
     }
 
     void cleanup()
@@ -62,7 +50,7 @@ private Q_SLOTS:
         QVERIFY2(missing.contains("not found", Qt::CaseInsensitive) && missing.contains("nope.acs"), qPrintable(missing));
         QVERIFY(!m_control->Characters()->find("bad"));
         QVERIFY(!raised([this] { m_control->Characters()->Item("bad"); }).isEmpty());
-        QVERIFY(!raised([this] { m_control->Characters()->Load("c1", m_package); }).isEmpty());
+        QVERIFY(!raised([this] { m_control->Characters()->Load("c1", m_char->Package().file); }).isEmpty());
         QVERIFY(raised([this] { m_char->Play("Juggle"); }).contains("Juggle"));
     }
 

@@ -2,14 +2,11 @@
 // files, and the streams that share the output.
 #include "AgentAudio.h"
 #include "AgentCharacter.h"
-#include "AgentCharacters.h"
-#include "AgentRequest.h"
 #include "AgentTestKit.h"
 #include "AudioStream.h"
 #include "HeadlessAgentControl.h"
 #include "NullAudioSink.h"
 #include "SpeechSynthesizer.h"
-#include "PackageBuilder.h"
 #include "WavFileAudioSink.h"
 
 #include <QTemporaryDir>
@@ -53,8 +50,7 @@ private:
             if (random)
                 control.setRandom(random);
             connect(&control, &AgentControl::Bookmark, this, [&](int m) { out.marks << m; });
-            control.Characters()->Load("c", m_package);
-            AgentCharacter *c = control.Characters()->Item("c");
+            AgentCharacter *c = loadTestCharacter(control, m_dir.path());
             connect(c, &AgentCharacter::wordSpoken, this, [&](const QString &w, const QString &b) {
                 out.words << w;
                 out.balloons << b;
@@ -73,15 +69,12 @@ private:
         return out;
     }
     QTemporaryDir m_dir;
-    QString m_package;
     int m_n = 0;
 
 private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());
-        m_package = PackageBuilder::Character(m_dir.path());
-        QVERIFY(!m_package.isEmpty());
         QCOMPARE(SpeechSynthesizer::instance()->availability(), QString());
     }
 
@@ -99,26 +92,17 @@ private Q_SLOTS:
         QVERIFY2(slow.samples > fast.samples * 3 / 2, qPrintable(QString("%1 vs %2").arg(slow.samples).arg(fast.samples)));
     }
 
-    void alternativesSpeakTheOneTheRandomSourcePicks()
-    {
-        const Spoken last = speak("Apple|Banana|Cherry", [](int n) { return n - 1; });
-        QCOMPARE(last.words, QStringList({"Cherry"}));
-    }
-
     // Each tag's translation is tested with SpeechTags, the talker's prefix with the talker; here, that
-    // what reaches the voice and the balloon is the text.
-    void tagsAreNeverSpoken()
+    // the alternative the control's random source picks is spoken, what reaches the voice and the
+    // balloon is the text, bookmarks are raised and the mouth moves.
+    void alternativeTagsAndBookmarksReachTheCharacter()
     {
-        const Spoken s = speak("\\chr=\"Whisper\"\\quiet \\Rst\\loud");
+        const Spoken s = speak("\\chr=\"Whisper\"\\Apple|Banana|quiet \\Mrk=42\\\\Rst\\loud",
+                               [](int n) { return n - 1; });
         QCOMPARE(s.status, AgentRequest::StatusComplete);
         QCOMPARE(s.words, QStringList({"quiet", "loud"}));
         for (const QString &b : s.balloons)
             QVERIFY2(!b.contains('\\'), qPrintable(b));
-    }
-
-    void bookmarksAndMouth()
-    {
-        const Spoken s = speak("First \\Mrk=42\\second");
         QCOMPARE(s.marks, QList<int>({42}));
         QVERIFY(s.mouths.contains("open") || s.mouths.contains("wide") || s.mouths.contains("round"));
         QCOMPARE(s.mouths.last(), QString("closed"));

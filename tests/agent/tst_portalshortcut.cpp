@@ -13,8 +13,6 @@
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
-#include <csignal>
-#include <sys/prctl.h>
 
 using namespace Qt::StringLiterals;
 

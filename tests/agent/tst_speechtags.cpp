@@ -128,25 +128,16 @@ private Q_SLOTS:
         QCOMPARE(SpeechTags::clampRate(9999), 450);
     }
 
-    void cmuPhones_data()
-    {
-        QTest::addColumn<QString>("espeak");
-        QTest::addColumn<QString>("cmu");
-        QTest::newRow("wav-separated") << "w|'a|v" << "W AE V";
-        QTest::newRow("wav-unseparated") << "w'av" << "W AE V";
-        QTest::newRow("diphthong-and-affricate") << "tS'eIndZ" << "CH EY N JH";
-        QTest::newRow("long-vowel") << "s'i:" << "S IY";
-        QTest::newRow("unknown-marks-skipped") << "h@l'oU#" << "HH AH L OW";
-        QTest::newRow("empty") << "" << "";
-    }
     void cmuPhones()
     {
-        QFETCH(QString, espeak);
-        QFETCH(QString, cmu);
-        QCOMPARE(CmuPronouncer::fromEspeak(espeak), cmu);
+        // With and without separators, diphthongs and affricates, long vowels, unknown marks skipped.
+        const QList<QPair<QString, QString>> phones{{"w|'a|v", "W AE V"},       {"w'av", "W AE V"},
+                                                    {"tS'eIndZ", "CH EY N JH"}, {"s'i:", "S IY"},
+                                                    {"h@l'oU#", "HH AH L OW"},  {"", ""}};
+        for (const auto &[espeak, cmu] : phones)
+            QCOMPARE(CmuPronouncer::fromEspeak(espeak), cmu);
     }
 };
-
 
 QTEST_GUILESS_MAIN(TstSpeechTags)
 #include "tst_speechtags.moc"
