@@ -1,9 +1,12 @@
 #pragma once
+#include "ScriptedHttpServer.h"
+#include "TestHome.h"
 #include <QByteArray>
 #include <QList>
 #include <QPair>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 
 /// What the feedback service makes of a posted body, decoded the way a form-handling web
 /// script does: form fields URL-decoded, "value" base64-decoded, the archive unzipped
@@ -21,4 +24,14 @@ struct FeedbackPayload
     static FeedbackPayload Decode(const QByteArray &body);
     QString field(const QString &name) const;
     QStringList fieldNames() const;
+};
+
+/// What both feedback suites send to: a throw-away home and the service, answering 200 OK.
+struct FeedbackService
+{
+    FeedbackService() { server.setFallback({}); }
+    bool start() { return home.isValid() && server.listen(); }
+    QUrl endpoint() const { return QUrl(server.url("/php/ic.php")); }
+    TestHome home;
+    ScriptedHttpServer server;
 };

@@ -2,8 +2,6 @@
 #include "FMakeSuggestion.h"
 #include "FReportBug.h"
 #include "FSendTestimonial.h"
-#include "ScriptedHttpServer.h"
-#include "TestHome.h"
 #include "FeedbackPayload.h"
 #include "Mnemonics.h"
 #include "trellis/MUError.h"
@@ -93,20 +91,16 @@ private Q_SLOTS:
     }
     void init()
     {
-        m_home = std::make_unique<TestHome>();
-        QVERIFY(m_home->isValid());
-        m_server = std::make_unique<ScriptedHttpServer>();
-        m_server->setFallback({});   // the service answers 200 OK
-        QVERIFY(m_server->listen());
-        m_log = m_home->log();
+        m_svc.emplace();
+        QVERIFY(m_svc->start());
+        m_log = m_svc->home.log();
         m_log->Trace(QStringLiteral("Start application"), QStringLiteral("FSplash.Form_Initialize"));
         m_shown.clear();
     }
     void cleanup()
     {
-        m_server.reset();
         m_log.reset();
-        m_home.reset();
+        m_svc.reset();
         QCOMPARE(QApplication::overrideCursor(), nullptr);
     }
     void fieldsCheckedInOrderThenSent_data()
@@ -139,22 +133,22 @@ private Q_SLOTS:
         }
         if (auto *agree = f->findChild<QCheckBox *>(QStringLiteral("chkAgree")))
             agree->setChecked(true);
-        QCOMPARE(m_server->connectionCount(), 0);
+        QCOMPARE(m_svc->server.connectionCount(), 0);
         bool enabledWhileSending = true;
         int cursorWhileSending = -1;
-        connect(m_server.get(), &ScriptedHttpServer::requestReceived, f.get(), [&] {
+        connect(&m_svc->server, &ScriptedHttpServer::requestReceived, f.get(), [&] {
             enabledWhileSending = f->isEnabled();
             const QCursor *c = QApplication::overrideCursor();
             cursorWhileSending = c ? int(c->shape()) : -1;
         });
-        m_server->setFallback({500, "Internal Server Error"});
+        m_svc->server.setFallback({500, "Internal Server Error"});
         m_shown.clear();
         clickSend(f.get());
         QVERIFY(f->isVisible() && f->isEnabled());
         const QByteArray refused = " L4 " + QByteArray::number(MUError::engineNumber(523)) + ' ' + form.toLatin1()
             + ".cmdSend_Click Cannot contact. Internal Server Error\n";
         QVERIFY2(longLog().contains(refused), longLog().constData());
-        m_server->setFallback({});
+        m_svc->server.setFallback({});
         clickSend(f.get());
         QVERIFY(!enabledWhileSending);
         QCOMPARE(cursorWhileSending, int(Qt::WaitCursor));
@@ -165,7 +159,7 @@ private Q_SLOTS:
         QCOMPARE(m_shown.last().prompt, MessageTable::Text(fs.sent));
         QCOMPARE(m_shown.last().style, int(FFeedbackForm::Information));
         QCOMPARE(f->result(), int(QDialog::Accepted));
-        const FeedbackPayload p = FeedbackPayload::Decode(m_server->requests().last().body);
+        const FeedbackPayload p = FeedbackPayload::Decode(m_svc->server.requests().last().body);
         QVERIFY2(p.error.isEmpty(), qPrintable(p.error));
         QCOMPARE(p.category, fs.category);
         QCOMPARE(p.fieldNames(), fs.fields);
@@ -186,7 +180,7 @@ private Q_SLOTS:
         QVERIFY(save->isVisible());
 
         fillAll(f.get(), form);
-        const QString file = QDir(m_home->path()).filePath(QStringLiteral("my report.zip"));
+        const QString file = QDir(m_svc->home.path()).filePath(QStringLiteral("my report.zip"));
         f->setSaveFileChooser([&file](QWidget *, const QString &) { return file; });
         QTest::mouseClick(save, Qt::LeftButton);
 
@@ -194,7 +188,7 @@ private Q_SLOTS:
         QCOMPARE(m_shown.first().style, int(FFeedbackForm::Information));
         QVERIFY(m_shown.first().prompt.contains(file));
         QCOMPARE(f->result(), int(QDialog::Accepted));
-        QCOMPARE(m_server->connectionCount(), 0);
+        QCOMPARE(m_svc->server.connectionCount(), 0);
         // The archive a send would have posted.
         QFile zip(file);
         QVERIFY(zip.open(QIODevice::ReadOnly));
@@ -205,12 +199,19 @@ private Q_SLOTS:
         QVERIFY(p.field(QStringLiteral("log")).contains(QStringLiteral("FSplash.Form_Initialize Start application")));
         QCOMPARE(QDir(f->cl().workDir()).entryList(QDir::Files), QStringList());
     }
-    void closingWhileSendingWaitsForTheAnswer()
+    void cancelClosesButWaitsForASend()
     {
         auto f = openForm(QStringLiteral("FMakeSuggestion"));
         fillAll(f.get(), QStringLiteral("FMakeSuggestion"));
+        QTest::mouseClick(f->findChild<QPushButton *>(QStringLiteral("cmdCancel")), Qt::LeftButton);
+        QCOMPARE(f->result(), int(QDialog::Rejected));
+        QVERIFY(!f->isVisible());
+        QCOMPARE(m_svc->server.connectionCount(), 0);
+        QVERIFY(m_shown.isEmpty());
+
+        f->show();
         bool stillOpen = false;
-        connect(m_server.get(), &ScriptedHttpServer::requestReceived, this, [&] {
+        connect(&m_svc->server, &ScriptedHttpServer::requestReceived, this, [&] {
             f->reject();
             f->close();
             stillOpen = f->isVisible() && f->isSending();
@@ -220,18 +221,6 @@ private Q_SLOTS:
         QCOMPARE(m_shown.size(), 1);
         QCOMPARE(m_shown.first().prompt, MessageTable::Text(148));
         QCOMPARE(f->result(), int(QDialog::Accepted));
-    }
-    void cancelClosesWithoutSending()
-    {
-        auto f = openForm(QStringLiteral("FAskQuestion"));
-        fillAll(f.get(), QStringLiteral("FAskQuestion"));
-        auto *cancel = f->findChild<QPushButton *>(QStringLiteral("cmdCancel"));
-        QVERIFY(cancel);
-        QTest::mouseClick(cancel, Qt::LeftButton);
-        QCOMPARE(f->result(), int(QDialog::Rejected));
-        QVERIFY(!f->isVisible());
-        QCOMPARE(m_server->connectionCount(), 0);
-        QVERIFY(m_shown.isEmpty());
     }
 private:
     std::unique_ptr<FFeedbackForm> openForm(const QString &name, std::optional<QUrl> ep = {})
@@ -243,7 +232,7 @@ private:
             return 1;
         });
         form->setLog(m_log);
-        form->cl().setEndpoint(ep.value_or(endpoint()));
+        form->cl().setEndpoint(ep.value_or(m_svc->endpoint()));
         form->show();
         return form;
     }
@@ -264,9 +253,7 @@ private:
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
-    std::unique_ptr<TestHome> m_home;
-    std::unique_ptr<ScriptedHttpServer> m_server;
-    QUrl endpoint() const { return QUrl(m_server->url("/php/ic.php")); }
+    std::optional<FeedbackService> m_svc;
     LogPtr m_log;
     QList<Shown> m_shown;
 };

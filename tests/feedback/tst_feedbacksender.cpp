@@ -1,6 +1,4 @@
 #include "CL.h"
-#include "ScriptedHttpServer.h"
-#include "TestHome.h"
 #include "FeedbackLog.h"
 #include "FeedbackPayload.h"
 #include "trellis/MetaTypes.h"
@@ -11,6 +9,7 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
+#include <optional>
 
 namespace {
 
@@ -39,19 +38,15 @@ private Q_SLOTS:
     }
     void init()
     {
-        m_home = std::make_unique<TestHome>();
-        QVERIFY(m_home->isValid());
-        m_server = std::make_unique<ScriptedHttpServer>();
-        m_server->setFallback({});   // the service answers 200 OK
-        QVERIFY(m_server->listen());
+        m_svc.emplace();
+        QVERIFY(m_svc->start());
         m_cl = std::make_unique<CL>();
-        m_cl->setEndpoint(endpoint());
+        m_cl->setEndpoint(m_svc->endpoint());
     }
     void cleanup()
     {
         m_cl.reset();
-        m_server.reset();
-        m_home.reset();
+        m_svc.reset();
     }
     void escapes_data()
     {
@@ -74,16 +69,6 @@ private Q_SLOTS:
         QFETCH(QString, text);
         QFETCH(QString, escaped);
         QCOMPARE(url ? CL::UrlEncode(text) : CL::XmlEscape(text), escaped);
-    }
-    void documentLayout()
-    {
-        // Each report its own id (its form is checked on a sent one below).
-        QVERIFY(CL::NewGuidText() != CL::NewGuidText());
-        Record r;
-        r.Add(QStringLiteral("name"), QStringLiteral("A<B"));
-        r.Add(QStringLiteral("log"), QString());
-        QCOMPARE(CL::BuildDocument(QStringLiteral("MU\\Bug"), QStringLiteral("{ID}"), r),
-                 QStringLiteral("<xml><cat>MU\\Bug</cat><id>{ID}</id><name>A&lt;B</name><log></log></xml>"));
     }
     void successStatus_data()
     {
@@ -115,20 +100,20 @@ private Q_SLOTS:
         QFETCH(QString, category);
         QFETCH(int, status);
         QFETCH(QByteArray, reason);
-        m_server->setFallback({status, reason});
+        m_svc->server.setFallback({status, reason});
         const bool success = CL::IsSuccessStatus(status);
         QString errorText = QStringLiteral("stale");
         bool sent = !success;
         m_cl->Send(category, questionFields(QStringLiteral("Why <this>?"), QStringLiteral("L5 0 X.Y line")), errorText, sent);
         QCOMPARE(sent, success);
         QCOMPARE(errorText, success ? QString() : QString::fromLatin1(reason));
-        QCOMPARE(m_server->requests().size(), 1);
+        QCOMPARE(m_svc->server.requests().size(), 1);
         // The working files are gone once the answer is in.
         QCOMPARE(workFiles(), QStringList());
         if (!success)
             return;
 
-        const ScriptedHttpServer::Request request = m_server->requests().first();
+        const ScriptedHttpServer::Request request = m_svc->server.requests().first();
         QCOMPARE(request.method, QByteArray("POST"));
         QCOMPARE(request.path, QByteArray("/php/ic.php"));
         QCOMPARE(request.headers.value("content-type"), QByteArray("application/x-www-form-urlencoded"));
@@ -136,6 +121,7 @@ private Q_SLOTS:
         QVERIFY2(p.error.isEmpty(), qPrintable(p.error));
         QCOMPARE(p.category, QStringLiteral("MU\\Question"));
         QVERIFY2(guidForm.match(p.id).hasMatch(), qPrintable(p.id));
+        QVERIFY(CL::NewGuidText() != CL::NewGuidText());   // each report its own id
         QCOMPARE(p.subject, QStringLiteral("MU\\Question\\") + p.id);
         QCOMPARE(p.archiveEntries, QStringList{p.id + QStringLiteral(".xml")});
         QCOMPARE(p.fieldNames(), (QStringList{"name", "email", "question", "log"}));
@@ -144,9 +130,9 @@ private Q_SLOTS:
     }
     void silentServerHitsTimeLimit()
     {
-        m_server->setFallback({.silent = true});
+        m_svc->server.setFallback({.silent = true});
         m_cl->setTimeLimitMs(400);
-        QSignalSpy gone(m_server.get(), &ScriptedHttpServer::clientDisconnected);
+        QSignalSpy gone(&m_svc->server, &ScriptedHttpServer::clientDisconnected);
         QString errorText;
         bool sent = true;
         QElapsedTimer clock;
@@ -156,7 +142,7 @@ private Q_SLOTS:
         QVERIFY(!sent);
         QCOMPARE(errorText, CL::TimedOutText);
         QVERIFY2(elapsed >= 390 && elapsed < 5000, qPrintable(QString::number(elapsed)));
-        QCOMPARE(m_server->requests().size(), 1);
+        QCOMPARE(m_svc->server.requests().size(), 1);
         // The request was aborted: the connection is closed, not left hanging.
         QVERIFY(gone.count() > 0 || gone.wait(5000));
         QCOMPARE(workFiles(), QStringList());
@@ -189,7 +175,7 @@ private Q_SLOTS:
         QVERIFY(clock.elapsed() < 10000);
         QVERIFY(errorText != CL::TimedOutText);
         QVERIFY2(errorText.contains(QStringLiteral("endpoint")) != configured, qPrintable(errorText));
-        QCOMPARE(m_server->connectionCount(), 0);
+        QCOMPARE(m_svc->server.connectionCount(), 0);
         QCOMPARE(workFiles(), QStringList());
     }
     void endpointFromServiceConfiguration()
@@ -197,16 +183,14 @@ private Q_SLOTS:
         CL fromConfig; // no endpoint set: the configuration decides on each Send
         // The shipped configuration names no endpoint.
         QVERIFY(!fromConfig.EndpointConfigured());
-        QFile override(QDir(m_home->path()).filePath(QStringLiteral("services.json")));
-        QVERIFY(override.open(QIODevice::WriteOnly));
-        override.write("{ \"feedbackEndpoint\": \"" + endpoint().toEncoded() + "\" }");
-        override.close();
-        QCOMPARE(fromConfig.Endpoint(), endpoint());
+        QVERIFY(m_svc->home.writeFile(QStringLiteral("services.json"),
+                                      "{ \"feedbackEndpoint\": \"" + m_svc->endpoint().toEncoded() + "\" }"));
+        QCOMPARE(fromConfig.Endpoint(), m_svc->endpoint());
         QString errorText;
         bool sent = false;
         fromConfig.Send(QStringLiteral("MU\\Testimonial"), questionFields(QStringLiteral("q")), errorText, sent);
         QVERIFY2(sent, qPrintable(errorText));
-        QCOMPARE(m_server->requests().size(), 1);
+        QCOMPARE(m_svc->server.requests().size(), 1);
     }
     void maskHidesSecrets_data()
     {
@@ -237,7 +221,7 @@ private Q_SLOTS:
     }
     void logTailStartsAtLine()
     {
-        const QString path = QDir(m_home->path()).filePath(QStringLiteral("big.log"));
+        const QString path = QDir(m_svc->home.path()).filePath(QStringLiteral("big.log"));
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
         for (int i = 0; i < 2000; ++i)
@@ -248,10 +232,10 @@ private Q_SLOTS:
         QVERIFY2(tail.startsWith(QStringLiteral("line ")), qPrintable(tail.left(40)));
         QVERIFY(tail.endsWith(QStringLiteral("line 01999 PASS ****\n")));
         QVERIFY(!tail.contains(QStringLiteral("pw")));
-        QCOMPARE(FeedbackLog::FileText(QDir(m_home->path()).filePath(QStringLiteral("absent.log"))), QString());
+        QCOMPARE(FeedbackLog::FileText(QDir(m_svc->home.path()).filePath(QStringLiteral("absent.log"))), QString());
         QCOMPARE(FeedbackLog::Text(nullptr), QString());
         // The receivers never log a password (their own tests); an older version's line might.
-        const LogPtr log = m_home->log();
+        const LogPtr log = m_svc->home.log();
         log->Write(0, QStringLiteral("Sent: PASS Wr0ng-Pa55word"), 5, QStringLiteral("Test.olderVersionLine"));
         const QString attached = FeedbackLog::Text(log);
         QVERIFY(attached.contains(QStringLiteral("Test.olderVersionLine Sent: PASS ****")));
@@ -262,9 +246,7 @@ private:
     {
         return QDir(m_cl->workDir()).entryList(QDir::Files | QDir::Hidden);
     }
-    std::unique_ptr<TestHome> m_home;
-    std::unique_ptr<ScriptedHttpServer> m_server;
-    QUrl endpoint() const { return QUrl(m_server->url("/php/ic.php")); }
+    std::optional<FeedbackService> m_svc;
     std::unique_ptr<CL> m_cl;
 };
 

@@ -30,10 +30,7 @@ public:
     ~OptionsFixture();
 
     bool isValid() const { return m_ok; }
-    QString path(const QString &name) const { return m_home.path(name); }
-    QString configHome() const { return m_home.configHome(); }
-    QString dataHome() const { return m_home.dataHome(); }
-    QString dataDir() const { return m_home.dataDir(); }
+    const TestHome &home() const { return m_home; }
 
     MUScripting *engine() const { return m_engine.get(); }
     CSettings *settings() const;
@@ -50,7 +47,6 @@ public:
     /// Every message box since the start, answered with `answer` (1 OK, 2 Cancel).
     QList<Box> boxes;
     int answer = 1;
-
 
 private:
     TestHome m_home;

@@ -25,18 +25,6 @@ class TstAntiSpam : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void savedListReadBack()
-    {
-        // The rules themselves are the announcement's (tst_announcer); the page's store keeps
-        // the list as typed, and an emptied list stays stored (the defaults do not come back).
-        OptionsFixture f(false); QVERIFY(f.isValid());
-        for (const QStringList &phrases : {QStringList{" cheap ,  pills ", "Lottery"}, QStringList{}}) {
-            AntiSpam::SavePhrases(f.settings(), phrases);
-            bool exists = false;
-            QCOMPARE(Announcer::Phrases(f.settings(), &exists), phrases);
-            QVERIFY(exists);
-        }
-    }
     void pageShowsDefaultsAndSavesThem()
     {
         OptionsFixture f(false); QVERIFY(f.isValid());
@@ -94,6 +82,10 @@ private Q_SLOTS:
         QCOMPARE(p.page.phrases().size(), 3);
         p.page.Update();
         QCOMPARE(Announcer::Phrases(f.settings()), QStringList({"alpha", "gamma", " delta "}));
+        // The rules are tst_announcer's; an emptied list stays stored (the defaults do not come back).
+        AntiSpam::SavePhrases(f.settings(), {});
+        bool exists = false;
+        QVERIFY(Announcer::Phrases(f.settings(), &exists).isEmpty() && exists);
     }
 };
 

@@ -42,7 +42,7 @@ private Q_SLOTS:
         QFETCH(QString, shown);
         OptionsFixture f; QVERIFY(f.isValid());
         qputenv("MURMELO_TEST_MAILDIR", "/opt/mailer");
-        const QString apps = f.dataDir() + "/applications/";
+        const QString apps = f.home().dataDir() + "/applications/";
         QVERIFY(TestHome::write(apps + "mailer.desktop", desktopEntry("Mailer", "%MURMELO_TEST_MAILDIR%/bin/mailer %u",
                                                                                 "x-scheme-handler/mailto;")));
         QVERIFY(TestHome::write(apps + "ghost.desktop",
@@ -73,7 +73,7 @@ private Q_SLOTS:
     void mailClientsFromDesktopEntries()
     {
         OptionsFixture f; QVERIFY(f.isValid());
-        const QString apps = f.dataDir() + "/applications/";
+        const QString apps = f.home().dataDir() + "/applications/";
         QVERIFY(TestHome::write(apps + "mailer.desktop",
                                           desktopEntry("Mailer", "mailer --compose %u", "text/plain;x-scheme-handler/mailto;")));
         QVERIFY(TestHome::write(apps + "viewer.desktop", desktopEntry("Viewer", "viewer %f", "image/png;")));
@@ -88,7 +88,7 @@ private Q_SLOTS:
         // The user's own entry hides the system one with the same id.
         QVERIFY(TestHome::write(apps + "override.desktop",
                                           desktopEntry("System Override", "sys %u", "x-scheme-handler/mailto;")));
-        QVERIFY(TestHome::write(f.dataHome() + "/applications/override.desktop",
+        QVERIFY(TestHome::write(f.home().dataHome() + "/applications/override.desktop",
                                           desktopEntry("My Override", "mine %u", "x-scheme-handler/mailto;")));
 
         const QList<Record> found = MailClients::Find();
@@ -108,7 +108,7 @@ private Q_SLOTS:
     void autostartWrittenOnClearRemovedOnTick()
     {
         OptionsFixture f; QVERIFY(f.isValid());
-        const QString entry = f.configHome() + "/autostart/murmelo.desktop";
+        const QString entry = f.home().configHome() + "/autostart/murmelo.desktop";
         QCOMPARE(Autostart::EntryPath(), entry);
         {
             Page p(f);
@@ -192,15 +192,15 @@ void TstOptGeneral::shellMetacharactersRunNoShell()
 {
     OptionsFixture f; QVERIFY(f.isValid());
     // A real program that writes each argument it got on a line of its own.
-    const QString script = f.path("record-args");
+    const QString script = f.home().path("record-args");
     QVERIFY(TestHome::write(script, "#!/bin/sh\nout=\"$1\"; shift\n"
                                               "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$out.tmp\"\n"
                                               "mv \"$out.tmp\" \"$out\"\n"));
     QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    const QString out = f.path("args.txt");
-    const QString pwned1 = f.path("pwned1");
-    const QString pwned2 = f.path("pwned2");
-    const QString pwned3 = f.path("pwned3");
+    const QString out = f.home().path("args.txt");
+    const QString pwned1 = f.home().path("pwned1");
+    const QString pwned2 = f.home().path("pwned2");
+    const QString pwned3 = f.home().path("pwned3");
     const QString command = QStringLiteral(R"x("%1" "%2" "a; touch %3" "\$(touch %4)" `touch %5` |x &y %u)x")
                                 .arg(script, out, pwned1, pwned2, pwned3);
     const QStringList expected = {"a; touch " + pwned1, "$(touch " + pwned2 + ")", "`touch", pwned3 + "`", "|x", "&y"};

@@ -131,7 +131,7 @@ private Q_SLOTS:
     {
         OptionsFixture f; QVERIFY(f.isValid());
         f.settings()->SaveSetting(TimeAnnouncement::KeyGesture, "Wave");
-        f.settings()->SaveSetting(TimeAnnouncement::KeySound, f.path("missing.wav"));   // skipped
+        f.settings()->SaveSetting(TimeAnnouncement::KeySound, f.home().path("missing.wav"));   // skipped
         QStringList order;
         QObject::connect(f.talker()->Character(), &AgentCharacter::frameShown, f.talker(),
                          [&order](const QString &) {

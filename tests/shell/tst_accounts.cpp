@@ -383,65 +383,49 @@ private Q_SLOTS:
         QCOMPARE(form.cboSecurity()->currentText(), QStringLiteral("None"));
     }
 
-    void addThroughTheList_data()
-    {
-        QTest::addColumn<bool>("ok");
-        QTest::newRow("ok-stores-and-lists") << true;
-        QTest::newRow("cancel-adds-nothing") << false;
-    }
-    void addThroughTheList()
-    {
-        QFETCH(bool, ok);
-        fx->services.runAccountForm = [ok](FAddAccount &form) {
-            fill(form, QStringLiteral("bob@example.org"), QStringLiteral("pw"), QStringLiteral("pw"),
-                 QStringLiteral("pop.example.org"), QStringLiteral("bob"));
-            form.chkDisable()->setChecked(true);
-            QTest::mouseClick(ok ? form.cmdOK() : form.cmdCancel(), Qt::LeftButton);
-            return form.accepted();
-        };
-        FAccounts dlg(fx->services, engine(), engine()->log());
-        QVERIFY2(labelsWithoutBuddy(&dlg).isEmpty(), qPrintable(labelsWithoutBuddy(&dlg).join(", ")));
-        dlg.RefreshList();
-        QCOMPARE(dlg.lv()->topLevelItemCount(), 0);
-        dlg.cmdAdd_Click();
-        QCOMPARE(engine()->accountManager()->AccountList().Count(), ok ? 1 : 0);
-        QCOMPARE(dlg.lv()->topLevelItemCount(), ok ? 1 : 0);
-        if (!ok)
-            return;
-        QTreeWidgetItem *item = dlg.lv()->topLevelItem(0);
-        QCOMPARE(item->text(0), QStringLiteral("pop.example.org"));
-        QCOMPARE(item->text(1), QStringLiteral("bob"));
-        QCOMPARE(item->text(2), QStringLiteral("Disabled"));
-        // Stored under the row's id; what the form writes is formRoundTrip's.
-        const Record stored = engine()->accountManager()->GetAccount(item->data(0, Qt::UserRole).toString());
-        QCOMPARE(stored.text(QStringLiteral("Pwd")), QStringLiteral("pw"));
-    }
-
-    void modifyAndRemove_data()
+    void addModifyAndRemove_data()
     {
         QTest::addColumn<int>("answer");
         QTest::addColumn<int>("accountsLeft");
         QTest::newRow("yes-removes") << int(ShellMessage::Yes) << 0;
         QTest::newRow("no-keeps") << int(ShellMessage::No) << 1;
     }
-    void modifyAndRemove()
+    void addModifyAndRemove()
     {
         QFETCH(int, answer);
         QFETCH(int, accountsLeft);
-        Record acc = annAccount(QStringLiteral("pop.example.org"), 110, true);
-        engine()->AddAccount(acc);
+        FAccounts dlg(fx->services, engine(), engine()->log());
+        QVERIFY2(labelsWithoutBuddy(&dlg).isEmpty(), qPrintable(labelsWithoutBuddy(&dlg).join(", ")));
+        auto *modify = dlg.findChild<QPushButton *>(QStringLiteral("cmdProperties"));
+        auto *remove = dlg.findChild<QPushButton *>(QStringLiteral("cmdRemove"));
+        QVERIFY(!modify->isEnabled() && !remove->isEnabled());
+
+        // Cancel adds nothing; OK stores and lists (what the form writes is formRoundTrip's).
+        for (const bool ok : {false, true}) {
+            fx->services.runAccountForm = [ok](FAddAccount &form) {
+                fill(form, QStringLiteral("ann@example.org"), QStringLiteral("secret"), QStringLiteral("secret"),
+                     QStringLiteral("pop.example.org"), QStringLiteral("ann"));
+                form.chkDisable()->setChecked(true);
+                QTest::mouseClick(ok ? form.cmdOK() : form.cmdCancel(), Qt::LeftButton);
+                return form.accepted();
+            };
+            dlg.cmdAdd_Click();
+            QCOMPARE(engine()->accountManager()->AccountList().Count(), ok ? 1 : 0);
+            QCOMPARE(dlg.lv()->topLevelItemCount(), ok ? 1 : 0);
+        }
+        QTreeWidgetItem *item = dlg.lv()->topLevelItem(0);
+        QCOMPARE(item->text(0), QStringLiteral("pop.example.org"));
+        QCOMPARE(item->text(1), QStringLiteral("ann"));
+        QCOMPARE(item->text(2), QStringLiteral("Disabled"));
+        const QString id = item->data(0, Qt::UserRole).toString();
+        QCOMPARE(engine()->accountManager()->GetAccount(id).text(QStringLiteral("Pwd")), QStringLiteral("secret"));
         Record msg = ShellFixture::message(QStringLiteral("x@example.org"), QStringLiteral("Kept"));
         msg.Add(QStringLiteral("Server"), QStringLiteral("pop.example.org"));
         msg.Add(QStringLiteral("User"), QStringLiteral("ann"));
         QVERIFY(m_ef->store(msg));
         const qsizetype messages = engine()->msgManager()->GetMsgs().Count();
-        FAccounts dlg(fx->services, engine(), engine()->log());
 
         // Modify and Remove need a selection; the first row is selected when listed.
-        auto *modify = dlg.findChild<QPushButton *>(QStringLiteral("cmdProperties"));
-        auto *remove = dlg.findChild<QPushButton *>(QStringLiteral("cmdRemove"));
-        QVERIFY(!modify->isEnabled() && !remove->isEnabled());
-        dlg.RefreshList();
         QVERIFY(modify->isEnabled() && remove->isEnabled());
         dlg.lv()->clearSelection();
         QVERIFY(!modify->isEnabled() && !remove->isEnabled());
@@ -461,7 +445,7 @@ private Q_SLOTS:
         QCOMPARE(loadedPwd, QStringLiteral("secret"));
         DataBag all = engine()->accountManager()->AccountList();
         QCOMPARE(all.Count(), 1);
-        QCOMPARE(all.Key(1), acc.Id());
+        QCOMPARE(all.Key(1), id);
         QCOMPARE(all.Item(1).value<Record>().text(QStringLiteral("Server")), QStringLiteral("pop2.example.org"));
         QCOMPARE(dlg.lv()->topLevelItem(0)->text(0), QStringLiteral("pop2.example.org"));
 

@@ -9,6 +9,7 @@
 
 #include "engine/MUScripting.h"
 #include "speech/Announcer.h"
+#include "speech/CTalker.h"
 #include "storage/CSettings.h"
 
 #include <QDBusConnection>
@@ -162,6 +163,8 @@ private Q_SLOTS:
         Record msg = ShellFixture::message(QStringLiteral("Garden Club <news@garden.example>"), QStringLiteral("Spring"));
         QVERIFY(t.arrive(older));
         QVERIFY(t.arrive(msg));   // on top: the one announced last
+        // Handed to the talker (spam as spam only); what is said is tst_announcer's.
+        QCOMPARE(t.ef.talker()->spool().join(QLatin1Char('\n')).contains(QStringLiteral("Garden Club")), !spam);
         if (!notified) {
             // A call sent now reaches the daemon after anything sent before.
             QCOMPARE(notifyCalls().size(), 0);
