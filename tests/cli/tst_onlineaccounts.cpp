@@ -7,8 +7,6 @@
 #include "receive/OAuthDovecot.h"
 #include "receive/OnlineAccounts.h"
 #include "receive/Sasl.h"
-#include "TestHome.h"
-#include "storage/AccountManager.h"
 #include "storage/StorageFixture.h"
 #include "trellis/MUError.h"
 #include "trellis/MetaTypes.h"
@@ -133,32 +131,6 @@ private Q_SLOTS:
         QVERIFY2(unknown.err.contains("no mail-enabled online account 'nope'"), unknown.err.constData());
         GoaMock::call(QStringLiteral("RemoveMailAccount"), {QStringLiteral("g_1")});
         GoaMock::call(QStringLiteral("RemoveMailAccount"), {QStringLiteral("p_1")});
-    }
-
-    void updateThatDoesNotNameTheLinkKeepsIt()
-    {
-        TestHome home;
-        QVERIFY(home.isValid());
-        AccountManager accounts;
-        accounts.Init(home.database());
-        Record linked = OnlineAccounts::ToAccount({QStringLiteral("g_9"), {}, QStringLiteral("a@example.org"),
-                                                   QStringLiteral("imap.example.org"), 993, QStringLiteral("TLS"),
-                                                   QStringLiteral("alice"), QStringLiteral("OAuth2")});
-        linked.Add(QStringLiteral("CheckInterval"), 10);
-        linked.Add(QStringLiteral("Disabled"), false);
-        accounts.add(linked);
-        // The account dialog writes every field it shows, and no link.
-        const Record stored = accounts.GetAccount(linked.Id());
-        QCOMPARE(stored.text(QStringLiteral("OnlineAccount")), QStringLiteral("g_9"));
-        Record edited = StorageFixture::without(stored, QStringLiteral("OnlineAccount"));
-        edited.Add(QStringLiteral("CheckInterval"), 7);
-        accounts.Update(edited);
-        QCOMPARE(accounts.GetAccount(linked.Id()).text(QStringLiteral("OnlineAccount")), QStringLiteral("g_9"));
-        QCOMPARE(accounts.GetAccount(linked.Id()).Item(QStringLiteral("CheckInterval")).toInt(), 7);
-        // Naming it empty unlinks it.
-        edited.Add(QStringLiteral("OnlineAccount"), QString());
-        accounts.Update(edited);
-        QCOMPARE(accounts.GetAccount(linked.Id()).text(QStringLiteral("OnlineAccount")), QString());
     }
 
     // The token mechanisms, against the same Dovecot, are the SASL suite's; a new token at each

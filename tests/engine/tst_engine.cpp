@@ -17,13 +17,6 @@
 #include <QSqlQuery>
 #include <QTest>
 
-namespace {
-QByteArray mail(int n)
-{
-    return TestMail{n}.bytes();
-}
-}
-
 class TstEngine : public QObject
 {
     Q_OBJECT
@@ -115,8 +108,8 @@ private Q_SLOTS:
         FakePop3Server pop;
         QVERIFY(pop.listen());
         pop.setCredentials("ann", "pw");
-        pop.addMessage(mail(1));
-        pop.addMessage(mail(2));
+        pop.addMessage(TestMail{1}.bytes());
+        pop.addMessage(TestMail{2}.bytes());
         EngineFixture f;
         MUScripting &e = f.start();
         Record a = TestAccounts::engine(pop.host(), pop.port(), "ann", "pw", true);
@@ -201,7 +194,7 @@ private Q_SLOTS:
         for (const QByteArray encoded = noise.toBase64(); body.size() < encoded.size() * 78 / 76;)
             body += encoded.mid(body.size() / 78 * 76, 76) + "\r\n";
         for (int n = 1; n <= 3; ++n)
-            pop.addMessage(mail(n) + body);
+            pop.addMessage(TestMail{n}.bytes() + body);
         EngineFixture f;
         MUScripting &e = f.start();
         Record a = TestAccounts::engine(pop.host(), pop.port(), "ann", "pw", true);
@@ -240,7 +233,7 @@ private Q_SLOTS:
         FakePop3Server pop;
         QVERIFY(pop.listen());
         pop.setCredentials("ann", "pw");
-        pop.addMessage(mail(7));
+        pop.addMessage(TestMail{7}.bytes());
         EngineFixture f;
         MUScripting &e = f.start();
         Record on = TestAccounts::engine(pop.host(), pop.port(), "ann", "pw");

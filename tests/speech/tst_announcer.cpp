@@ -122,9 +122,7 @@ private Q_SLOTS:
         QCOMPARE(a.message.text(QStringLiteral("Subject")), msg.text(QStringLiteral("Subject")));
         QCOMPARE(a.message.Exists(QStringLiteral("Content")), !spokenBody.isNull());
         const QString body = a.message.text(QStringLiteral("Content"));
-        QVERIFY2(body.contains(spokenBody), qPrintable(body));
-        for (const char *raw : {"<b>", "Content-Type", "=3D", "Subject:"})
-            QVERIFY2(!body.contains(QLatin1String(raw)), qPrintable(body));
+        QVERIFY2(body.contains(spokenBody), qPrintable(body));   // decoded: tst_messagetext
         // Without a store nothing is spam.
         QVERIFY(!Announcer::Of(nullptr, msg).spam);
     }

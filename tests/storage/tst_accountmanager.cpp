@@ -284,6 +284,23 @@ private Q_SLOTS:
         QVERIFY(next.SetSignInNeeded(r.Id(), false));
         QVERIFY(!next.GetAccount(r.Id()).Exists(u"SignInNeeded"_s));
     }
+
+    // The account dialog writes every field it shows, and no link to an online account: an
+    // update that does not name the link keeps it; naming it empty unlinks it.
+    void updateThatDoesNotNameTheOnlineAccountKeepsIt()
+    {
+        Record linked = account(u"imap.a"_s, u"alice"_s, QString());
+        linked.Add(u"OnlineAccount"_s, u"g_9"_s);
+        m_accounts.add(linked);
+        Record edited = StorageFixture::without(m_accounts.GetAccount(linked.Id()), u"OnlineAccount"_s);
+        edited.Add(u"CheckInterval"_s, 7);
+        m_accounts.Update(edited);
+        QCOMPARE(m_accounts.GetAccount(linked.Id()).text(u"OnlineAccount"_s), u"g_9"_s);
+        QCOMPARE(m_accounts.GetAccount(linked.Id()).Item(u"CheckInterval"_s).toInt(), 7);
+        edited.Add(u"OnlineAccount"_s, QString());
+        m_accounts.Update(edited);
+        QCOMPARE(m_accounts.GetAccount(linked.Id()).text(u"OnlineAccount"_s), QString());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestAccountManager)

@@ -218,11 +218,8 @@ private Q_SLOTS:
         const Record ann = accountFor(u"pop.a"_s, u"ann"_s);
         QVERIFY(exec(u"DROP TABLE Uidl"_s));
         QVERIFY(exec(u"DROP TABLE Uid"_s));
-        for (const char *index : {"MsgDateKey", "MsgFromSort", "MsgSubjectOrder", "MsgToSort"})
-            QVERIFY(exec(u"DROP INDEX "_s + QLatin1String(index)));
+        StorageFixture::fillOlderForm(*db(), 0, true);
         QVERIFY(exec(u"CREATE INDEX MsgSubjectSort ON Msg (Subject COLLATE NOCASE)"_s));   // the first list's
-        QVERIFY(exec(u"ALTER TABLE Msg DROP COLUMN IsRead"_s));
-        QVERIFY(exec(u"ALTER TABLE Msg DROP COLUMN DateKey"_s));
         QVERIFY(exec(u"CREATE INDEX MsgAccount ON Msg (Server, User)"_s));   // repeats the identity index
         const char *const dates[][2] = {{"{1}", "Tue, 10 Nov 2026 09:00:00 +0000"},
                                         {"{2}", "Mon, 2 Nov 2026 11:30:00 +0200"},
