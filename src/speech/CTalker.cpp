@@ -378,12 +378,14 @@ void CTalker::LoadAgent()
         balloon->setStyle((balloon->Style() & 0x00FFFFFFu) | (16u << 24));
         balloon->setStyle((balloon->Style() & 0xFF00FFFFu) | (30u << 16));
 
+        // A saved place wholly off the screen (another monitor layout, a hand-edited setting)
+        // would leave the character unseen: such a place falls back to the centre.
         const QSize screen = screenSize();
         int left = int(Utility::ToInt(setting(KeyLeft, screen.width() / 2), screen.width() / 2));
-        if (left > screen.width())
+        if (left > screen.width() || left + c->Width() <= 0)
             left = screen.width() / 2;
         int top = int(Utility::ToInt(setting(KeyTop, screen.height() / 2), screen.height() / 2));
-        if (top > screen.height())
+        if (top > screen.height() || top + c->Height() <= 0)
             top = screen.height() / 2;
         c->MoveTo(left, top, 0);
 

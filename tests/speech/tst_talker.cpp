@@ -177,6 +177,8 @@ private Q_SLOTS:
         QTest::newRow("left-5000-clamped-to-half") << QVariant(5000) << QVariant(10) << QPoint(512, 10) << false;
         QTest::newRow("top-beyond-screen") << QVariant(30) << QVariant(769) << QPoint(30, 384) << true;
         QTest::newRow("right-at-the-edge-stays") << QVariant(1024) << QVariant(768) << QPoint(1024, 768) << false;
+        QTest::newRow("wholly-above-and-left-centred") << QVariant(-4000) << QVariant(-4000) << QPoint(512, 384) << true;
+        QTest::newRow("partly-off-stays") << QVariant(-10) << QVariant(-10) << QPoint(-10, -10) << false;
     }
     void positionAndShowing()
     {
