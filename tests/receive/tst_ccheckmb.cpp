@@ -83,8 +83,7 @@ private Q_SLOTS:
     {
         // A byte a second keeps the wait limit at bay; the check's time limit does not move.
         writeConfig(QJsonObject{{"checkTimeLimitSeconds", 1.5}});
-        m_pop->setChunks("PASS", QList<int>(100, 1), 1000);
-        m_pop->setAction("PASS", Action::Raw, "+OK " + QByteArray(90, 'z') + "\r\n");
+        m_pop->setStreamChunks({1}, 1000);
         CCheckMB checker;
         checker.Init(m_log);
         checker.setWaitLimit(5000);

@@ -420,7 +420,7 @@ private Q_SLOTS:
         for (int n = 1; n <= 3; ++n)
             m_server->addMessage(mail(n));
         // One byte a second: never silent for as long as the inactivity limit.
-        m_server->setChunks("UIDL", QList<int>(400, 1), 1000);
+        m_server->setStreamChunks({1}, 1000);
         m_limitMs = 1500;
         QElapsedTimer clock;
         clock.start();
@@ -521,7 +521,7 @@ private Q_SLOTS:
         // A server that stops answering answers nothing after it either (QUIT rides with the fetch).
         m_server->setAction("TOP 4" + kWhole, Action::Silent);
         m_server->setAction("QUIT", Action::Silent);
-        m_server->setChunks("TOP", {40, 40, 40}, 150);
+        m_server->setStreamChunks({40}, 150);
         m_limitMs = 400;
         run();
         QCOMPARE(m_run->error().number, MUError::engineNumber(533));
