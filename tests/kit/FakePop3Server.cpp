@@ -117,17 +117,6 @@ void FakePop3Server::out(QTcpSocket *socket, Piece piece)
     enqueue(socket, std::move(piece));
 }
 
-QByteArray FakePop3Server::answerFor(const QByteArray &line, bool *closeAfter)
-{
-    Session session;
-    session.authorised = true;
-    bool close = false;
-    const QByteArray answer = normalAnswer(session, line, close);
-    if (closeAfter)
-        *closeAfter = close;
-    return answer;
-}
-
 QByteArray FakePop3Server::normalAnswer(Session &session, const QByteArray &line, bool &closeAfter)
 {
     const QByteArray verb = verbOf(line);

@@ -53,9 +53,6 @@ public:
     /// the first of them (1 for a client that waits for each reply).
     int maxBurst() const { return m_maxBurst; }
 
-    /// The normal (byte-stuffed) reply to `line` for an authorised session.
-    QByteArray answerFor(const QByteArray &line, bool *closeAfter = nullptr);
-
 Q_SIGNALS:
     /// A command line arrived (without its CR LF), before it is answered.
     void commandReceived(const QByteArray &line);

@@ -108,8 +108,9 @@ bool ReceiverRun::finish(int ms)
     }
     if (endMsg == 0 || !ThreadRunner::WaitForAll(20000))
         return false;
-    QCoreApplication::processEvents(); // nothing may follow the last message
-    return order.last() == endMsg;
+    QCoreApplication::processEvents(); // nothing may follow the last message, and it comes once
+    return order.last() == endMsg
+        && order.count(ReceiverMessages::ReceiveComplete) + order.count(ReceiverMessages::ErrorOccured) == 1;
 }
 
 bool ReceiverRun::run(const Record &account, const DataBag &data, const QString &progId)

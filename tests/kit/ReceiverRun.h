@@ -54,7 +54,7 @@ public:
     /// Starts the worker with `data`; the Messanger, the log, "DontReceiveContent" false and
     /// an inactivity limit of 10 s are added unless `data` has them.
     void start(const Record &account, const DataBag &data = {}, const QString &progId = QStringLiteral("MUCustom.CReceiver"));
-    /// Waits for the end message and the worker's end; nothing may be posted after the end.
+    /// Waits for the one end message and the worker's end; nothing may be posted after the end.
     [[nodiscard]] bool finish(int ms = 30000);
     /// start() and finish().
     [[nodiscard]] bool run(const Record &account, const DataBag &data = {},
