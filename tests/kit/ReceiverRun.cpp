@@ -22,11 +22,8 @@ Record TestAccounts::mailbox(const QString &server, int port, const QString &use
 
 Record TestAccounts::engine(const QString &server, int port, const QString &user, const QString &pwd, bool disabled)
 {
-    Record a;
-    a.Add(QStringLiteral("Server"), server);
-    a.Add(QStringLiteral("Port"), port);
-    a.Add(QStringLiteral("User"), user);
-    a.Add(QStringLiteral("Pwd"), pwd);
+    Record a = mailbox(server, port, user, pwd);
+    a.setId(QString());
     a.Add(QStringLiteral("CheckInterval"), 10);
     a.Add(QStringLiteral("Disabled"), disabled);
     a.Add(QStringLiteral("Email"), QString());

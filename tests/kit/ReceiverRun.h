@@ -34,6 +34,15 @@ struct TestMail
     QString id() const { return QStringLiteral("<%1%2@example.org>").arg(QString::fromLatin1(prefix)).arg(n); }
 };
 
+/// The message numbers from `from` to `to`, both included.
+inline QList<int> range(int from, int to)
+{
+    QList<int> out;
+    for (int n = from; n <= to; ++n)
+        out << n;
+    return out;
+}
+
 /// What message 3 (ErrorOccured) carried.
 struct PostedError
 {

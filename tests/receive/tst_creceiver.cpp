@@ -38,14 +38,6 @@ QString idOf(int n)
 const QByteArray kWhole = " 1048576";
 const QList<QByteArray> kPipelining = {"CAPA", "TOP", "UIDL", "USER", "PIPELINING"};
 
-QList<int> range(int from, int to)
-{
-    QList<int> out;
-    for (int n = from; n <= to; ++n)
-        out << n;
-    return out;
-}
-
 /// TOP `from`..`to` with `lines`, one command each.
 QList<QByteArray> tops(int from, int to, const QByteArray &lines)
 {
