@@ -37,25 +37,19 @@ struct Entry
     QByteArray body; // what a GET of it answers
 };
 
-Response xml(const QByteArray &body, int status = 207, const QByteArray &reason = "Multi-Status")
-{
-    Response r;
-    r.status = status;
-    r.reason = reason;
-    r.headers.append(qMakePair(QByteArray("Content-Type"), QByteArray("text/xml; charset=\"utf-8\"")));
-    r.body = body;
-    return r;
-}
-
 Response status(int code, const QByteArray &reason, const QByteArray &body = {},
                 const QByteArray &davError = {})
 {
-    Response r;
-    r.status = code;
-    r.reason = reason;
-    r.body = body;
+    Response r{code, reason, {}, body};
     if (!davError.isEmpty())
         r.headers.append(qMakePair(QByteArray("X-Dav-Error"), QByteArray(davError)));
+    return r;
+}
+
+Response xml(const QByteArray &body)
+{
+    Response r = status(207, "Multi-Status", body);
+    r.headers.append(qMakePair(QByteArray("Content-Type"), QByteArray("text/xml; charset=\"utf-8\"")));
     return r;
 }
 
