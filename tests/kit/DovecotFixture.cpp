@@ -120,34 +120,16 @@ bool DovecotFixture::start(QString *whyNot)
     if (!writeConfig(whyNot))
         return false;
 
-    m_process = startMaster(configPath(), m_dir->filePath(QStringLiteral("run")), whyNot);
-    if (!m_process) {
-        if (whyNot)
-            *whyNot += QLatin1Char(' ') + logText();
-        stop();
-        return false;
-    }
-    return true;
-}
-
-std::unique_ptr<QProcess> DovecotFixture::startMaster(const QString &config, const QString &runDir, QString *whyNot)
-{
-    const QString dovecot = findDovecot();
-    if (dovecot.isEmpty()) {
-        failWith(whyNot, QStringLiteral("dovecot is not installed (package dovecot-pop3d)"));
-        return nullptr;
-    }
     // In the foreground the master stays our child: it cannot outlive us unnoticed. It writes
     // master.pid once its listeners are bound.
-    auto process = std::make_unique<QProcess>();
-    process->setProcessChannelMode(QProcess::MergedChannels);
+    m_process = std::make_unique<QProcess>();
+    m_process->setProcessChannelMode(QProcess::MergedChannels);
     // If the test dies without stop(), the server goes with it instead of lingering.
-    process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    process->start(dovecot, {QStringLiteral("-F"), QStringLiteral("-c"), config});
-    if (!process->waitForStarted(10000)) {
-        failWith(whyNot, QStringLiteral("dovecot cannot be run: %1").arg(process->errorString()));
-        return nullptr;
-    }
+    m_process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    m_process->start(findDovecot(), {QStringLiteral("-F"), QStringLiteral("-c"), configPath()});
+    if (!m_process->waitForStarted(10000))
+        return failWith(whyNot, QStringLiteral("dovecot cannot be run: %1").arg(m_process->errorString()));
+    const QString runDir = m_dir->filePath(QStringLiteral("run"));
     const QString pidPath = runDir + QStringLiteral("/master.pid");
     QEventLoop loop;
     QFileSystemWatcher watcher({runDir});
@@ -157,24 +139,17 @@ std::unique_ptr<QProcess> DovecotFixture::startMaster(const QString &config, con
         if (QFile::exists(pidPath))
             loop.quit();
     });
-    QObject::connect(process.get(), &QProcess::finished, &loop, &QEventLoop::quit);
+    QObject::connect(m_process.get(), &QProcess::finished, &loop, &QEventLoop::quit);
     QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
     limit.start(30000);
-    if (!QFile::exists(pidPath) && process->state() == QProcess::Running)
+    if (!QFile::exists(pidPath) && m_process->state() == QProcess::Running)
         loop.exec();
-    if (!QFile::exists(pidPath) || process->state() != QProcess::Running) {
-        failWith(whyNot, QStringLiteral("dovecot did not start: %1").arg(QString::fromLocal8Bit(process->readAll()).trimmed()));
-        stopMaster(process);
-        return nullptr;
-    }
-    return process;
-}
-
-void DovecotFixture::stopMaster(std::unique_ptr<QProcess> &process)
-{
-    if (process)
-        stopProcess(*process, 15000);
-    process.reset();
+    if (QFile::exists(pidPath) && m_process->state() == QProcess::Running)
+        return true;
+    failWith(whyNot, QStringLiteral("dovecot did not start: %1 %2")
+                         .arg(QString::fromLocal8Bit(m_process->readAll()).trimmed(), logText()));
+    stop();
+    return false;
 }
 
 bool DovecotFixture::writeConfig(QString *whyNot)
@@ -289,7 +264,9 @@ bool DovecotFixture::addMessage(const QByteArray &raw)
 
 void DovecotFixture::stop()
 {
-    stopMaster(m_process);
+    if (m_process)
+        stopProcess(*m_process, 15000);
+    m_process.reset();
     m_dir.reset();
 }
 

@@ -58,20 +58,14 @@ public:
     QString password() const { return QStringLiteral("Secret-Pop3-Pw"); }
     /// The test user's account on `port` (default: plain POP3), as a receiver takes it.
     Record account(quint16 port = 0, const QString &security = {}, const QString &protocol = {}) const;
-    QString configPath() const;
     /// The server's log so far (for failure messages).
     QString logText() const;
-    /// Starts a Dovecot master in the foreground with `config` (it stays our child and dies with
-    /// us) and waits, without polling, for its pid file in `runDir`: null with `whyNot` filled
-    /// when it cannot run or exits first.
-    static std::unique_ptr<QProcess> startMaster(const QString &config, const QString &runDir, QString *whyNot);
-    /// Stops a master that startMaster() gave and waits for its end.
-    static void stopMaster(std::unique_ptr<QProcess> &process);
 
     /// A loopback port that was free a moment ago: nobody listens there until someone binds it.
     static quint16 freePort();
 
 private:
+    QString configPath() const;
     bool writeConfig(QString *whyNot);
     bool handToMailUser(const QString &path) const;
 

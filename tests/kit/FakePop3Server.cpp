@@ -28,13 +28,6 @@ void FakePop3Server::setAction(const QByteArray &command, Action action, const Q
     rule.text = text;
 }
 
-void FakePop3Server::setChunks(const QByteArray &command, const QList<int> &sizes, int gapMs)
-{
-    Rule &rule = m_rules[command];
-    rule.chunks = sizes;
-    rule.gapMs = gapMs;
-}
-
 void FakePop3Server::clearReceived()
 {
     m_received.clear();
@@ -97,11 +90,11 @@ void FakePop3Server::handleLine(QTcpSocket *socket, const QByteArray &line)
     case Action::Silent:
         return;
     case Action::Error:
-        send(socket, rule.text.isEmpty() ? QByteArray("-ERR\r\n") : "-ERR " + rule.text + kCrLf, rule,
-             verbOf(line) == "QUIT");
+        out(socket, Piece{rule.text.isEmpty() ? QByteArray("-ERR\r\n") : "-ERR " + rule.text + kCrLf, 0,
+                          verbOf(line) == "QUIT"});
         return;
     case Action::Raw:
-        send(socket, rule.text, rule, false);
+        out(socket, Piece{rule.text});
         return;
     case Action::DropMidReply: {
         const QByteArray answer = normalAnswer(m_sessions[socket], line, closeAfter);
@@ -112,29 +105,7 @@ void FakePop3Server::handleLine(QTcpSocket *socket, const QByteArray &line)
         break;
     }
     const QByteArray answer = normalAnswer(m_sessions[socket], line, closeAfter);
-    send(socket, answer, rule, closeAfter);
-}
-
-void FakePop3Server::send(QTcpSocket *socket, const QByteArray &bytes, const Rule &rule, bool closeAfter)
-{
-    if (rule.chunks.isEmpty()) {
-        out(socket, Piece{bytes, 0, closeAfter});
-        return;
-    }
-    QList<QByteArray> pieces;
-    qsizetype pos = 0;
-    for (int size : rule.chunks) {
-        if (pos >= bytes.size())
-            break;
-        pieces.append(bytes.mid(pos, size));
-        pos += size;
-    }
-    if (pos < bytes.size())
-        pieces.append(bytes.mid(pos));
-    for (int i = 0; i < pieces.size(); ++i) {
-        const bool last = i == pieces.size() - 1;
-        out(socket, Piece{pieces.at(i), i == 0 ? 0 : rule.gapMs, last && closeAfter});
-    }
+    out(socket, Piece{answer, 0, closeAfter});
 }
 
 void FakePop3Server::out(QTcpSocket *socket, Piece piece)
@@ -144,17 +115,6 @@ void FakePop3Server::out(QTcpSocket *socket, Piece piece)
         return;
     it->sentSinceLastTurn = true;
     enqueue(socket, std::move(piece));
-}
-
-QByteArray FakePop3Server::answerFor(const QByteArray &line, bool *closeAfter)
-{
-    Session session;
-    session.authorised = true;
-    bool close = false;
-    const QByteArray answer = normalAnswer(session, line, close);
-    if (closeAfter)
-        *closeAfter = close;
-    return answer;
 }
 
 QByteArray FakePop3Server::normalAnswer(Session &session, const QByteArray &line, bool &closeAfter)

@@ -43,9 +43,6 @@ public:
     /// Sets the rule for `command`: either a whole command line without CR LF ("TOP 3 1")
     /// or a verb ("PASS"); the whole line wins. `text` is the -ERR text or the raw reply.
     void setAction(const QByteArray &command, Action action, const QByteArray &text = {});
-    /// Sends the replies to `command` (line or verb) in pieces of these sizes (the rest in
-    /// one last piece), `gapMs` apart.
-    void setChunks(const QByteArray &command, const QList<int> &sizes, int gapMs = 20);
 
     /// Resets received(), turns() and maxBurst().
     void clearReceived();
@@ -55,9 +52,6 @@ public:
     /// The most command lines that arrived from the client before the server could answer
     /// the first of them (1 for a client that waits for each reply).
     int maxBurst() const { return m_maxBurst; }
-
-    /// The normal (byte-stuffed) reply to `line` for an authorised session.
-    QByteArray answerFor(const QByteArray &line, bool *closeAfter = nullptr);
 
 Q_SIGNALS:
     /// A command line arrived (without its CR LF), before it is answered.
@@ -73,8 +67,6 @@ private:
     struct Rule {
         Action action = Action::Answer;
         QByteArray text;
-        QList<int> chunks;
-        int gapMs = 0;
     };
 
     void opened(QTcpSocket *socket) override;
@@ -82,7 +74,6 @@ private:
     void closed(QTcpSocket *socket) override { m_sessions.remove(socket); }
     void handleLine(QTcpSocket *socket, const QByteArray &line);
     QByteArray normalAnswer(Session &session, const QByteArray &line, bool &closeAfter);
-    void send(QTcpSocket *socket, const QByteArray &bytes, const Rule &rule, bool closeAfter);
     void out(QTcpSocket *socket, Piece piece);
     Rule ruleFor(const QByteArray &line) const;
     QByteArray top(int index, int lines) const;

@@ -22,11 +22,8 @@ Record TestAccounts::mailbox(const QString &server, int port, const QString &use
 
 Record TestAccounts::engine(const QString &server, int port, const QString &user, const QString &pwd, bool disabled)
 {
-    Record a;
-    a.Add(QStringLiteral("Server"), server);
-    a.Add(QStringLiteral("Port"), port);
-    a.Add(QStringLiteral("User"), user);
-    a.Add(QStringLiteral("Pwd"), pwd);
+    Record a = mailbox(server, port, user, pwd);
+    a.setId(QString());
     a.Add(QStringLiteral("CheckInterval"), 10);
     a.Add(QStringLiteral("Disabled"), disabled);
     a.Add(QStringLiteral("Email"), QString());
@@ -108,8 +105,9 @@ bool ReceiverRun::finish(int ms)
     }
     if (endMsg == 0 || !ThreadRunner::WaitForAll(20000))
         return false;
-    QCoreApplication::processEvents(); // nothing may follow the last message
-    return order.last() == endMsg;
+    QCoreApplication::processEvents(); // nothing may follow the last message, and it comes once
+    return order.last() == endMsg
+        && order.count(ReceiverMessages::ReceiveComplete) + order.count(ReceiverMessages::ErrorOccured) == 1;
 }
 
 bool ReceiverRun::run(const Record &account, const DataBag &data, const QString &progId)

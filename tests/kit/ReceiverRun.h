@@ -34,6 +34,15 @@ struct TestMail
     QString id() const { return QStringLiteral("<%1%2@example.org>").arg(QString::fromLatin1(prefix)).arg(n); }
 };
 
+/// The message numbers from `from` to `to`, both included.
+inline QList<int> range(int from, int to)
+{
+    QList<int> out;
+    for (int n = from; n <= to; ++n)
+        out << n;
+    return out;
+}
+
 /// What message 3 (ErrorOccured) carried.
 struct PostedError
 {
@@ -54,7 +63,7 @@ public:
     /// Starts the worker with `data`; the Messanger, the log, "DontReceiveContent" false and
     /// an inactivity limit of 10 s are added unless `data` has them.
     void start(const Record &account, const DataBag &data = {}, const QString &progId = QStringLiteral("MUCustom.CReceiver"));
-    /// Waits for the end message and the worker's end; nothing may be posted after the end.
+    /// Waits for the one end message and the worker's end; nothing may be posted after the end.
     [[nodiscard]] bool finish(int ms = 30000);
     /// start() and finish().
     [[nodiscard]] bool run(const Record &account, const DataBag &data = {},

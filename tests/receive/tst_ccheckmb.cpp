@@ -83,8 +83,7 @@ private Q_SLOTS:
     {
         // A byte a second keeps the wait limit at bay; the check's time limit does not move.
         writeConfig(QJsonObject{{"checkTimeLimitSeconds", 1.5}});
-        m_pop->setChunks("PASS", QList<int>(100, 1), 1000);
-        m_pop->setAction("PASS", Action::Raw, "+OK " + QByteArray(90, 'z') + "\r\n");
+        m_pop->setStreamChunks({1}, 1000);
         CCheckMB checker;
         checker.Init(m_log);
         checker.setWaitLimit(5000);
@@ -151,9 +150,9 @@ private Q_SLOTS:
         QTest::addColumn<QString>("reason");     // empty: accepted, unless no server answered
         QTest::addColumn<bool>("httpMail");      // the check goes to the HTTPMail endpoint
         const QString pw = QStringLiteral("secret");
-        Response ok;
-        ok.status = 207;
-        ok.body = "<D:multistatus xmlns:D='DAV:'><hm:inbox xmlns:hm='urn:schemas:httpmail:'>/inbox/</hm:inbox></D:multistatus>";
+        const Response ok{207, "OK", {},
+                          "<D:multistatus xmlns:D='DAV:'><hm:inbox xmlns:hm='urn:schemas:httpmail:'>/inbox/</hm:inbox>"
+                          "</D:multistatus>"};
         QTest::newRow("pop3-accepted") << "bob@example.org" << false << "bob" << pw << ok << QString() << false;
         QTest::newRow("pop3-rejected-password-with-server-reason")
             << "bob@example.org" << false << "bob" << "wrong" << ok << "[AUTH] Authentication failed." << false;
@@ -167,15 +166,11 @@ private Q_SLOTS:
         // An error page is a refusal even with a body (as any status but 2xx); no server at all is
         // said without a reason.
         const QString notFound = QStringLiteral("Account 'bob@msn.com' not found or invalid password. ");
-        Response errorPage;
-        errorPage.status = 500;
-        errorPage.reason = "Internal Server Error";
-        errorPage.body = "<html>down</html>";
-        QTest::newRow("endpoint-500-page-with-body")
-            << msn << true << msn << pw << errorPage << notFound + "Internal Server Error" << true;
-        Response nobody;
-        nobody.status = 0;
-        QTest::newRow("no-endpoint-server-gives-no-reason") << msn << true << msn << pw << nobody << QString() << true;
+        QTest::newRow("endpoint-500-page-with-body") << msn << true << msn << pw
+                                                     << Response{500, "Internal Server Error", {}, "<html>down</html>"}
+                                                     << notFound + "Internal Server Error" << true;
+        QTest::newRow("no-endpoint-server-gives-no-reason")
+            << msn << true << msn << pw << Response{0, "OK", {}, {}} << QString() << true;
     }
 
     void checkGoesToTheServerChosen()

@@ -22,7 +22,6 @@ using Response = ScriptedHttpServer::Response;
 Q_DECLARE_METATYPE(ScriptedHttpServer::Response)
 
 namespace {
-const QString kAccountId = QStringLiteral("{0B5E3C2A-7D41-4C1E-9A7B-00000000B001}");
 const QByteArray kHotmailRoot = "/svcs/hotmail/httpmail.asp";
 const QByteArray kMsnRoot = "/cgi-bin/hmdata";
 const QByteArray kInbox = "/folders/inbox/";
@@ -38,25 +37,19 @@ struct Entry
     QByteArray body; // what a GET of it answers
 };
 
-Response xml(const QByteArray &body, int status = 207, const QByteArray &reason = "Multi-Status")
-{
-    Response r;
-    r.status = status;
-    r.reason = reason;
-    r.headers.append(qMakePair(QByteArray("Content-Type"), QByteArray("text/xml; charset=\"utf-8\"")));
-    r.body = body;
-    return r;
-}
-
 Response status(int code, const QByteArray &reason, const QByteArray &body = {},
                 const QByteArray &davError = {})
 {
-    Response r;
-    r.status = code;
-    r.reason = reason;
-    r.body = body;
+    Response r{code, reason, {}, body};
     if (!davError.isEmpty())
         r.headers.append(qMakePair(QByteArray("X-Dav-Error"), QByteArray(davError)));
+    return r;
+}
+
+Response xml(const QByteArray &body)
+{
+    Response r = status(207, "Multi-Status", body);
+    r.headers.append(qMakePair(QByteArray("Content-Type"), QByteArray("text/xml; charset=\"utf-8\"")));
     return r;
 }
 
@@ -252,10 +245,10 @@ private Q_SLOTS:
         scriptInbox({{"MSG3001.eml", "bob@hotmail.com", "alice@example.org", "Broken", "2026-12-06T10:00:00"}});
         m_http->on(method, path, response);
         start(kUser);
-        QVERIFY(waitForEnd(60000));
+        QVERIFY(m_run->finish(60000));
         QCOMPARE(m_run->endMsg, ReceiverMessages::ErrorOccured);
         const PostedError error = m_run->error();
-        QCOMPARE(error.accountId, kAccountId);
+        QCOMPARE(error.accountId, TestAccounts::kId);
         if (number)
             QCOMPARE(error.number, number);
         if (!source.isEmpty())
@@ -306,9 +299,9 @@ private Q_SLOTS:
         for (const QString &id : std::as_const(d.known))
             known.Add(id, id);
         start(d.user, known, d.headersOnly);
-        QVERIFY(waitForEnd());
+        QVERIFY(m_run->finish());
         QVERIFY(m_run->completed());
-        QCOMPARE(m_run->endData.toString(), kAccountId);
+        QCOMPARE(m_run->endData.toString(), TestAccounts::kId);
         const QList<ScriptedHttpServer::Request> requests = m_http->requests();
         QList<QByteArray> asked;
         for (const auto &r : requests) {
@@ -396,7 +389,7 @@ private Q_SLOTS:
         QElapsedTimer clock;
         clock.start();
         start(kUser, {}, false, requestMs);
-        QVERIFY(waitForEnd());
+        QVERIFY(m_run->finish());
         QCOMPARE(m_run->endMsg, ReceiverMessages::ErrorOccured);
         const double limit = checkLimit > 0 ? checkLimit : requestMs / 1000.0;
         QCOMPARE(m_run->error().description,
@@ -450,7 +443,7 @@ private Q_SLOTS:
             m_http->on("PROPFIND", kHotmailRoot, xml(rootDoc(address)));
         }
         start(kUser);
-        QVERIFY(waitForEnd());
+        QVERIFY(m_run->finish());
         QCOMPARE(other.requests().size(), 0); // nothing at all, credentials least of all, went there
         if (!refused) {
             QVERIFY(m_run->completed());
@@ -474,7 +467,7 @@ private Q_SLOTS:
         Response silent;
         silent.silent = true;
         m_http->on("GET", kInbox + "MSG4001.eml", silent);
-        const QString name = kAccountId + QStringLiteral("RC1");
+        const QString name = TestAccounts::kId + QStringLiteral("RC1");
         CancelEventPtr cancel = CancelEvent::Create(name);
         cancel->Reset();
         connect(m_http.get(), &ScriptedHttpServer::requestReceived, this,
@@ -507,7 +500,7 @@ private Q_SLOTS:
         QVERIFY(writeServices({{"httpmail", QJsonObject{{"hotmailDomain", "hotmail.com"},
                                                         {"hotmailEndpoint", https.url(kHotmailRoot)}}}}));
         start(kUser);
-        QVERIFY(waitForEnd());
+        QVERIFY(m_run->finish());
         QCOMPARE(m_run->endMsg, ReceiverMessages::ErrorOccured);
         QCOMPARE(m_run->error().number, MUError::Fail);
         QVERIFY2(m_run->error().description.contains(QLatin1String("certificate"), Qt::CaseInsensitive),
@@ -518,8 +511,6 @@ private Q_SLOTS:
 private:
     void start(const QString &user, const DataBag &known = {}, bool dontReceiveContent = false,
                int timeoutMs = 10000, const QString &cancelName = {});
-    /// Waits for the one end message.
-    bool waitForEnd(int ms = 15000);
     void scriptInbox(const QList<Entry> &entries);
     QString inboxUrl() const { return m_http->url(kInbox); }
 
@@ -544,15 +535,8 @@ void TestCHotmail::start(const QString &user, const DataBag &known, bool dontRec
     if (!cancelName.isEmpty())
         data.Add(cancelName, QStringLiteral("CancelEvent"));
     data.Add(timeoutMs, QStringLiteral("RequestTimeoutMs"));
-    Record account = TestAccounts::mailbox(QStringLiteral("www.hotmail.com"), 110, user, kPassword);
-    account.setId(kAccountId);
-    m_run->start(account, data, QStringLiteral("MUCustom.CHotmail"));
-}
-
-bool TestCHotmail::waitForEnd(int ms)
-{
-    return m_run->finish(ms)
-        && m_run->order.count(ReceiverMessages::ReceiveComplete) + m_run->order.count(ReceiverMessages::ErrorOccured) == 1;
+    m_run->start(TestAccounts::mailbox(QStringLiteral("www.hotmail.com"), 110, user, kPassword), data,
+                 QStringLiteral("MUCustom.CHotmail"));
 }
 
 void TestCHotmail::scriptInbox(const QList<Entry> &entries)

@@ -38,14 +38,6 @@ QString idOf(int n)
 const QByteArray kWhole = " 1048576";
 const QList<QByteArray> kPipelining = {"CAPA", "TOP", "UIDL", "USER", "PIPELINING"};
 
-QList<int> range(int from, int to)
-{
-    QList<int> out;
-    for (int n = from; n <= to; ++n)
-        out << n;
-    return out;
-}
-
 /// TOP `from`..`to` with `lines`, one command each.
 QList<QByteArray> tops(int from, int to, const QByteArray &lines)
 {
@@ -420,7 +412,7 @@ private Q_SLOTS:
         for (int n = 1; n <= 3; ++n)
             m_server->addMessage(mail(n));
         // One byte a second: never silent for as long as the inactivity limit.
-        m_server->setChunks("UIDL", QList<int>(400, 1), 1000);
+        m_server->setStreamChunks({1}, 1000);
         m_limitMs = 1500;
         QElapsedTimer clock;
         clock.start();
@@ -521,7 +513,7 @@ private Q_SLOTS:
         // A server that stops answering answers nothing after it either (QUIT rides with the fetch).
         m_server->setAction("TOP 4" + kWhole, Action::Silent);
         m_server->setAction("QUIT", Action::Silent);
-        m_server->setChunks("TOP", {40, 40, 40}, 150);
+        m_server->setStreamChunks({40}, 150);
         m_limitMs = 400;
         run();
         QCOMPARE(m_run->error().number, MUError::engineNumber(533));

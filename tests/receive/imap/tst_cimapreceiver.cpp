@@ -39,14 +39,6 @@ QVariantMap state(qint64 validity, qint64 highest)
     return {{QStringLiteral("UidValidity"), validity}, {QStringLiteral("HighestUid"), highest}};
 }
 
-QList<int> range(int from, int to)
-{
-    QList<int> out;
-    for (int n = from; n <= to; ++n)
-        out << n;
-    return out;
-}
-
 /// "UID FETCH" of these UIDs, comma-separated as the receiver names them.
 QByteArray uidFetch(const QList<int> &uids)
 {
@@ -452,15 +444,11 @@ private:
     void start(const DataBag &extra = {}, bool wait = true)
     {
         DataBag data = extra;
-        auto add = [&data](const QVariant &value, const QString &key) {
-            if (!data.Exists(key))
-                data.Add(value, key);
-        };
-        add(QVariant::fromValue(m_received), QStringLiteral("ReceivedMsgIds"));
-        add(m_cancel->name(), QStringLiteral("CancelEvent"));
-        add(m_wake->name(), QStringLiteral("WakeEvent"));
-        add(3000, QStringLiteral("InactivityLimitMs"));
-        add(m_state, QStringLiteral("ImapState"));
+        data.Add(QVariant::fromValue(m_received), QStringLiteral("ReceivedMsgIds"));
+        data.Add(m_cancel->name(), QStringLiteral("CancelEvent"));
+        data.Add(m_wake->name(), QStringLiteral("WakeEvent"));
+        data.Add(3000, QStringLiteral("InactivityLimitMs"));
+        data.Add(m_state, QStringLiteral("ImapState"));
         m_run->start(m_account, data, QStringLiteral("MUCustom.CImapReceiver"));
         if (wait)
             QVERIFY(m_run->finish(20000));

@@ -3,10 +3,9 @@
 // server notes any SELECT or FETCH without PEEK); push is the receiver's and the push suite's
 // against the fake server, and the CLI's watch against Dovecot.
 #include "DovecotFixture.h"
+#include "EngineFixture.h"
 #include "ReceiverRun.h"
 #include "TestCertificates.h"
-#include "TestHome.h"
-#include "engine/MUScripting.h"
 #include "receive/CArriveShell.h"
 #include "receive/ReceiverManager.h"
 #include "receive/ServerCertificate.h"
@@ -46,18 +45,20 @@ private Q_SLOTS:
 
     void init()
     {
-        m_home = std::make_unique<TestHome>();
-        QVERIFY(m_home->isValid());
-        startEngine();
+        m_fixture = std::make_unique<EngineFixture>();
+        QVERIFY(m_fixture->home.isValid());
+        m_engine = &m_fixture->start();
+        // The test's own authority, as a private CA would be.
+        DataBag extra;
+        extra.Add(m_certs.caCert(), QStringLiteral("CaCertificatesFile"));
+        extra.Add(20000, QStringLiteral("InactivityLimitMs"));
+        m_engine->receiverManager()->setExtraWorkerData(extra);
     }
 
     void cleanup()
     {
-        if (m_engine)
-            m_engine->Finalize();
-        m_engine.reset();
+        m_fixture.reset();
         QVERIFY(ThreadRunner::WaitForAll(10000));
-        m_home.reset();
     }
 
     void checkStoresOnce()
@@ -66,7 +67,7 @@ private Q_SLOTS:
             QVERIFY(m_dovecot.addMessage(mail(m_next++)));
         Record a = imapAccount(m_dovecot.imapPort(), QStringLiteral("STARTTLS"));
         m_engine->AddAccount(a);
-        QSignalSpy arrived(m_engine.get(), &MUScripting::MsgArrived);
+        QSignalSpy arrived(m_engine, &MUScripting::MsgArrived);
         QSignalSpy complete(m_engine->receiverManager(), &ReceiverManager::ReceiveComplete);
         QSignalSpy failed(m_engine->receiverManager(), &ReceiverManager::ErrorOccured);
         m_engine->CheckForNewMessagesNow(&a);
@@ -131,7 +132,7 @@ private Q_SLOTS:
             QVERIFY(complete.wait(30000));
         }
         // Whatever happened, the password never went into the log.
-        QVERIFY(!m_home->logText().contains(m_dovecot.password()));
+        QVERIFY(!m_fixture->home.logText().contains(m_dovecot.password()));
     }
 
 private:
@@ -144,21 +145,10 @@ private:
         return a;
     }
 
-    void startEngine()
-    {
-        m_engine = std::make_unique<MUScripting>();
-        m_engine->Init(m_home->log(), nullptr);
-        // The test's own authority, as a private CA would be.
-        DataBag extra;
-        extra.Add(m_certs.caCert(), QStringLiteral("CaCertificatesFile"));
-        extra.Add(20000, QStringLiteral("InactivityLimitMs"));
-        m_engine->receiverManager()->setExtraWorkerData(extra);
-    }
-
     TestCertificates m_certs;
     DovecotFixture m_dovecot;
-    std::unique_ptr<TestHome> m_home;
-    std::unique_ptr<MUScripting> m_engine;
+    std::unique_ptr<EngineFixture> m_fixture;
+    MUScripting *m_engine = nullptr;
     int m_next = 1;
 };
 
