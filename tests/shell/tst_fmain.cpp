@@ -152,28 +152,6 @@ private Q_SLOTS:
         QCOMPARE(t.rows(MessageListModel::ColSubject), expected);
     }
 
-    void dateKey_data()
-    {
-        QTest::addColumn<QString>("date");
-        QTest::addColumn<QString>("utc");   // empty: not a date
-        QTest::newRow("numeric-zone") << QStringLiteral("Mon, 2 Nov 2026 11:30:00 +0200") << QStringLiteral("2026-11-02T09:30:00");
-        QTest::newRow("negative-zone") << QStringLiteral("Mon, 2 Nov 2026 23:30:00 -0130") << QStringLiteral("2026-11-03T01:00:00");
-        QTest::newRow("no-weekday-no-seconds") << QStringLiteral("2 Nov 2026 11:30 +0000") << QStringLiteral("2026-11-02T11:30:00");
-        QTest::newRow("named-zone-and-comment") << QStringLiteral("Mon, 2 Nov 2026 11:30:00 EST (Eastern)") << QStringLiteral("2026-11-02T16:30:00");
-        QTest::newRow("two-digit-year") << QStringLiteral("Mon, 2 Nov 99 11:30:00 +0000") << QStringLiteral("1999-11-02T11:30:00");
-        QTest::newRow("not-a-date") << QStringLiteral("yesterday") << QString();
-        QTest::newRow("no-such-day") << QStringLiteral("31 Feb 2026 10:00 +0000") << QString();
-    }
-    void dateKey()
-    {
-        QFETCH(QString, date);
-        QFETCH(QString, utc);
-        const std::optional<qint64> key = MsgManager::DateKey(date);
-        QCOMPARE(key.has_value(), !utc.isEmpty());
-        if (key)
-            QCOMPARE(QDateTime::fromSecsSinceEpoch(*key, Qt::UTC).toString(Qt::ISODate), utc + QLatin1Char('Z'));
-    }
-
     void boldUntilShownOrReadAloud_data()
     {
         QTest::addColumn<QString>("how");
@@ -369,44 +347,6 @@ private Q_SLOTS:
         ShellWindow t(true, {ShellFixture::message(QStringLiteral("ann@example.org"), QStringLiteral("Lines"), content)});
         QCOMPARE(t.w.view()->showingRaw(), raw);
         QCOMPARE(t.w.view()->toPlainText().trimmed(), shown.trimmed());
-    }
-
-    void spokenDate_data()
-    {
-        QTest::addColumn<QDate>("date");
-        QTest::addColumn<QString>("dayPart");
-        QTest::newRow("23rd") << QDate(2026, 12, 23) << QStringLiteral(", 23rd of ");
-        QTest::newRow("11th-not-11st") << QDate(2026, 11, 11) << QStringLiteral(", 11th of ");
-        QTest::newRow("1st") << QDate(2026, 3, 1) << QStringLiteral(", 1st of ");
-        QTest::newRow("22nd") << QDate(2026, 3, 22) << QStringLiteral(", 22nd of ");
-        QTest::newRow("31st") << QDate(2026, 3, 31) << QStringLiteral(", 31st of ");
-    }
-    void spokenDate()
-    {
-        QFETCH(QDate, date);
-        QFETCH(QString, dayPart);
-        const QLocale l = QLocale::system();
-        QCOMPARE(SpokenTime::DatePhrase(date), l.dayName(date.dayOfWeek()) + dayPart + l.monthName(date.month()) +
-                                                   QStringLiteral(", ") + QString::number(date.year()));
-    }
-
-    void spokenTime_data()
-    {
-        QTest::addColumn<QString>("pattern");
-        QTest::addColumn<QTime>("time");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("24h-14-oclock") << QStringLiteral("H:MM") << QTime(14, 0) << QStringLiteral("14 o'clock");
-        QTest::newRow("12h-2-PM") << QStringLiteral("h:MM AM/PM") << QTime(14, 0) << QStringLiteral("2 PM");
-        QTest::newRow("12h-2-05-PM") << QStringLiteral("h:MM AM/PM") << QTime(14, 5) << QStringLiteral("2:05 PM");
-        QTest::newRow("12h-midnight-is-12-AM") << QStringLiteral("h:MM AM/PM") << QTime(0, 30) << QStringLiteral("12:30 AM");
-        QTest::newRow("empty-pattern-is-24h") << QString() << QTime(14, 0) << QStringLiteral("14 o'clock");
-    }
-    void spokenTime()
-    {
-        QFETCH(QString, pattern);
-        QFETCH(QTime, time);
-        QFETCH(QString, expected);
-        QCOMPARE(SpokenTime::TimePhrase(time, pattern), expected);
     }
 
     void accountMenuStartsACheckThePanelFollows()

@@ -513,6 +513,28 @@ private Q_SLOTS:
         for (const QString &source : {u"MsgManager.AddUidls"_s, u"MsgManager.GetKnownUidls"_s, u"MsgManager.GetMsgIds"_s})
             QVERIFY2(log.contains(source), qPrintable(log));
     }
+
+    void dateKey_data()
+    {
+        QTest::addColumn<QString>("date");
+        QTest::addColumn<QString>("utc");   // empty: not a date
+        QTest::newRow("numeric-zone") << QStringLiteral("Mon, 2 Nov 2026 11:30:00 +0200") << QStringLiteral("2026-11-02T09:30:00");
+        QTest::newRow("negative-zone") << QStringLiteral("Mon, 2 Nov 2026 23:30:00 -0130") << QStringLiteral("2026-11-03T01:00:00");
+        QTest::newRow("no-weekday-no-seconds") << QStringLiteral("2 Nov 2026 11:30 +0000") << QStringLiteral("2026-11-02T11:30:00");
+        QTest::newRow("named-zone-and-comment") << QStringLiteral("Mon, 2 Nov 2026 11:30:00 EST (Eastern)") << QStringLiteral("2026-11-02T16:30:00");
+        QTest::newRow("two-digit-year") << QStringLiteral("Mon, 2 Nov 99 11:30:00 +0000") << QStringLiteral("1999-11-02T11:30:00");
+        QTest::newRow("not-a-date") << QStringLiteral("yesterday") << QString();
+        QTest::newRow("no-such-day") << QStringLiteral("31 Feb 2026 10:00 +0000") << QString();
+    }
+    void dateKey()
+    {
+        QFETCH(QString, date);
+        QFETCH(QString, utc);
+        const std::optional<qint64> key = MsgManager::DateKey(date);
+        QCOMPARE(key.has_value(), !utc.isEmpty());
+        if (key)
+            QCOMPARE(QDateTime::fromSecsSinceEpoch(*key, Qt::UTC).toString(Qt::ISODate), utc + QLatin1Char('Z'));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestMsgManager)

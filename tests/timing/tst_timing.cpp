@@ -1,5 +1,6 @@
 #include "TestHome.h"
 #include "timing/ClockWorkers.h"
+#include "timing/SpokenTime.h"
 #include "timing/TimerManager.h"
 #include "trellis/MetaTypes.h"
 #include "trellis/ThreadRunner.h"
@@ -138,6 +139,44 @@ private Q_SLOTS:
         m_tm->Finalize();
         QVERIFY(ThreadRunner::WaitForAll(2000));
         QVERIFY(clock.elapsed() < 1000);
+    }
+
+    void spokenDate_data()
+    {
+        QTest::addColumn<QDate>("date");
+        QTest::addColumn<QString>("dayPart");
+        QTest::newRow("23rd") << QDate(2026, 12, 23) << QStringLiteral(", 23rd of ");
+        QTest::newRow("11th-not-11st") << QDate(2026, 11, 11) << QStringLiteral(", 11th of ");
+        QTest::newRow("1st") << QDate(2026, 3, 1) << QStringLiteral(", 1st of ");
+        QTest::newRow("22nd") << QDate(2026, 3, 22) << QStringLiteral(", 22nd of ");
+        QTest::newRow("31st") << QDate(2026, 3, 31) << QStringLiteral(", 31st of ");
+    }
+    void spokenDate()
+    {
+        QFETCH(QDate, date);
+        QFETCH(QString, dayPart);
+        const QLocale l = QLocale::system();
+        QCOMPARE(SpokenTime::DatePhrase(date), l.dayName(date.dayOfWeek()) + dayPart + l.monthName(date.month()) +
+                                                   QStringLiteral(", ") + QString::number(date.year()));
+    }
+
+    void spokenTime_data()
+    {
+        QTest::addColumn<QString>("pattern");
+        QTest::addColumn<QTime>("time");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("24h-14-oclock") << QStringLiteral("H:MM") << QTime(14, 0) << QStringLiteral("14 o'clock");
+        QTest::newRow("12h-2-PM") << QStringLiteral("h:MM AM/PM") << QTime(14, 0) << QStringLiteral("2 PM");
+        QTest::newRow("12h-2-05-PM") << QStringLiteral("h:MM AM/PM") << QTime(14, 5) << QStringLiteral("2:05 PM");
+        QTest::newRow("12h-midnight-is-12-AM") << QStringLiteral("h:MM AM/PM") << QTime(0, 30) << QStringLiteral("12:30 AM");
+        QTest::newRow("empty-pattern-is-24h") << QString() << QTime(14, 0) << QStringLiteral("14 o'clock");
+    }
+    void spokenTime()
+    {
+        QFETCH(QString, pattern);
+        QFETCH(QTime, time);
+        QFETCH(QString, expected);
+        QCOMPARE(SpokenTime::TimePhrase(time, pattern), expected);
     }
 };
 
