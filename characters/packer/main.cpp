@@ -29,7 +29,10 @@ QStringList referencedImages(const QJsonObject &root)
 {
     QStringList paths;
     QSet<QString> seen;
-    auto add = [&](const QString &p) {
+    auto add = [&](QString p) {
+        // Stored as the loader looks them up: "./" prefixes dropped, so one file is one entry.
+        while (p.startsWith(QLatin1String("./")))
+            p.remove(0, 2);
         if (!p.isEmpty() && !seen.contains(p)) {
             seen.insert(p);
             paths.append(p);
@@ -99,6 +102,13 @@ int pack(const QString &sourceDir, const QString &outFile)
     }
     bool ok = addBytes(zip, QStringLiteral("character.json"), json);
     for (const QString &image : referencedImages(doc.object())) {
+        // The package may hold only files from the source folder.
+        if (QDir::isAbsolutePath(image) || image.contains(QLatin1String(".."))) {
+            err() << "murmelo-packchar: frame " << image << " named in character.json lies outside "
+                  << sourceDir << "\n";
+            ok = false;
+            break;
+        }
         QFile f(dir.filePath(image));
         if (!f.open(QIODevice::ReadOnly)) {
             err() << "murmelo-packchar: frame " << image << " named in character.json is missing in "
