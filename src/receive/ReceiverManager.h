@@ -71,7 +71,8 @@ public:
     bool IsPushing(const QString &accountId) const;
     /// True while the account has a push worker (also before its mode is known).
     bool HasPushWorker(const QString &accountId) const { return m_pushes.contains(accountId); }
-    /// Asks every push worker to check at once (or reconnect at once when it waits to retry).
+    /// The network changed (back online, woken from suspend): every push worker checks at once
+    /// on a new connection, since the old one has most likely died unnoticed.
     void WakePushWorkers();
 
     /// Decides whether a failed check is raised as ErrorOccured (true) or, for an account that
@@ -145,6 +146,7 @@ private:
         quint64 number = 0;
         CancelEventPtr cancel;
         CancelEventPtr wake;
+        CancelEventPtr reconnect;   ///< signalled with wake when the network changed
         MessangerPtr messanger;
         bool idle = false;  ///< the server offers IDLE: the worker stays
         bool busy = false;  ///< a check on its connection is running

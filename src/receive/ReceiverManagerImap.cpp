@@ -46,6 +46,9 @@ void ReceiverManager::StartPush(const Record &account, const DataBag &receivedMs
         p.cancel->Reset();
         p.wake = CancelEvent::Create(wakeName);
         p.wake->Reset();
+        const QString reconnectName = account.Id() + QStringLiteral("IR") + QString::number(p.number);
+        p.reconnect = CancelEvent::Create(reconnectName);
+        p.reconnect->Reset();
         p.messanger = Messanger::Create();
         const QString accountId = account.Id();
         const quint64 number = p.number;
@@ -60,6 +63,7 @@ void ReceiverManager::StartPush(const Record &account, const DataBag &receivedMs
         data.Add(dontReceiveContent, QStringLiteral("DontReceiveContent"));
         data.Add(cancelName, QStringLiteral("CancelEvent"));
         data.Add(wakeName, QStringLiteral("WakeEvent"));
+        data.Add(reconnectName, QStringLiteral("ReconnectEvent"));
         data.Add(imapState, QStringLiteral("ImapState"));
         data.Add(true, QStringLiteral("Push"));
         for (qsizetype i = 1; i <= m_extra.Count(); ++i)
@@ -75,8 +79,10 @@ void ReceiverManager::StartPush(const Record &account, const DataBag &receivedMs
 
 void ReceiverManager::WakePushWorkers()
 {
-    for (const Push &p : std::as_const(m_pushes))
+    for (const Push &p : std::as_const(m_pushes)) {
+        p.reconnect->Signal();
         p.wake->Signal();
+    }
 }
 
 void ReceiverManager::watchNetwork()

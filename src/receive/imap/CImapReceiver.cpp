@@ -54,6 +54,9 @@ void CImapReceiver::Run(const DataBag &data)
     const QString wakeName = data.Item(QStringLiteral("WakeEvent")).toString();
     if (!wakeName.isEmpty())
         m_wake = CancelEvent::Open(wakeName);
+    const QString reconnectName = data.Item(QStringLiteral("ReconnectEvent")).toString();
+    if (!reconnectName.isEmpty())
+        m_reconnect = CancelEvent::Open(reconnectName);
     m_wantContent = !data.Item(QStringLiteral("DontReceiveContent")).toBool();
     m_server = m_account.text(QStringLiteral("Server"));
     m_user = m_account.text(QStringLiteral("User"));
@@ -76,6 +79,7 @@ void CImapReceiver::Run(const DataBag &data)
     m_session.reset();
     m_cancel.reset();
     m_wake.reset();
+    m_reconnect.reset();
 }
 
 bool CImapReceiver::TestAccount(const Record &account, const DataBag &options, QString *reason, qint32 *number)
@@ -215,6 +219,13 @@ void CImapReceiver::runPush()
                     continue;
                 if (end == ImapSession::IdleEnd::Woken && m_wake)
                     m_wake->Reset();
+                if (IsSignalled(m_reconnect)) {
+                    m_reconnect->Reset();
+                    trace(QStringLiteral("The network changed: checking on a new connection"));
+                    m_session->Logout(LogoutLimitMs);
+                    m_session->Close();
+                    break;
+                }
                 post(ReceiverMessages::CheckStart, m_account.Id());
                 checking = true;
                 CheckNew();
@@ -269,6 +280,8 @@ bool CImapReceiver::pause(int ms)
     // Woken ("the network is back", "check now"): reconnect at once.
     if (IsSignalled(m_wake))
         m_wake->Reset();
+    if (IsSignalled(m_reconnect))
+        m_reconnect->Reset();   // a new connection is what comes next anyway
     return !cancelled();
 }
 

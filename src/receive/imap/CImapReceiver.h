@@ -28,6 +28,9 @@ class CMIMEPart;
 ///                   (empty: never examined)
 ///   "Push"          bool: stay connected and wait in IDLE for new mail (RFC 2177)
 ///   "WakeEvent"     QString, the name of the event that asks a push connection to check now
+///   "ReconnectEvent" optional QString, the name of the event that says the network changed
+///                   (back online, woken from suspend): signalled before the wake event, it
+///                   makes the check run on a new connection
 ///   "IdleRenewMs"   optional int, the IDLE renewal period (default 29 minutes)
 ///   "RetryFirstMs"  optional int, the first pause before reconnecting (default 2 s)
 /// The account's "Folder" names the mailbox (default INBOX).
@@ -44,7 +47,9 @@ class CMIMEPart;
 /// Push: one connection for the life of the worker. After each check it waits in IDLE; an
 /// EXISTS ends the wait and the check runs at once on that connection, as does the wake event.
 /// IDLE is renewed every IdleRenewMs. A lost connection is reopened after growing pauses
-/// (2 s doubling to 5 minutes, with jitter), or at once when woken. A server without IDLE
+/// (2 s doubling to 5 minutes, with jitter), or at once when woken. After the network changed
+/// the old connection has most likely died unnoticed, so it is replaced at once instead of
+/// checking on it and waiting out its reply limit. A server without IDLE
 /// ends the worker after its first check (PushMode false: the account is polled).
 /// Thread: created, run and destroyed on its worker thread.
 class CImapReceiver : public Worker
@@ -108,6 +113,7 @@ private:
     MessangerPtr m_messanger;
     CancelEventPtr m_cancel;
     CancelEventPtr m_wake;
+    CancelEventPtr m_reconnect;
     Record m_account;
     DataBag m_data;
     QString m_server;
