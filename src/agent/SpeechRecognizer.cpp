@@ -318,6 +318,13 @@ SpeechRecognizer::Result SpeechRecognizer::recognize(const QByteArray &samples16
     Result r;
     if (!m_ps || !m_grammarReady || samples16k.size() < SampleRate / 10 * 2)
         return r;
+    if (!m_settled) {
+        // The decoder's silence detection learns the noise floor from what it hears, so a
+        // fresh one misjudges its first utterance and the first command is often refused.
+        // Hearing the utterance once before the decode that counts settles it.
+        decode("commands", samples16k, nullptr, nullptr);
+        m_settled = true;
+    }
     QString hyp;
     int frames = 0;
     const int score = decode("commands", samples16k, &hyp, &frames);

@@ -82,5 +82,6 @@ private:
     double m_maxFramesPerPhone = DefaultMaxFramesPerPhone;
     bool m_grammarReady = false;
     bool m_otherReady = false;
+    bool m_settled = false;   ///< the decoder has heard an utterance
     double m_maxOtherGap = DefaultMaxOtherGap;
 };

@@ -66,6 +66,18 @@ private:
             s[i] = qint16((m_noise.generateDouble() * 2.0 - 1.0) * half);
         return out;
     }
+    static void prepare(SpeechRecognizer &recognizer)
+    {
+        QString error;
+        QVERIFY2(recognizer.open(&error), qPrintable(error));
+        QStringList phrases;
+        for (const QString &p : kPhrases)
+            phrases << AgentCommands::normalisePhrase(p);
+        QVERIFY2(recognizer.setPhrases(phrases,
+                                       [](const QStringList &w) { return SpeechSynthesizer::instance()->phonemes(w); },
+                                       &error),
+                 qPrintable(error));
+    }
     SpeechRecognizer m_recognizer;
     QRandomGenerator m_noise{1234};
 
@@ -75,15 +87,7 @@ private Q_SLOTS:
 
     void initTestCase()
     {
-        QString error;
-        QVERIFY2(m_recognizer.open(&error), qPrintable(error));
-        QStringList phrases;
-        for (const QString &p : kPhrases)
-            phrases << AgentCommands::normalisePhrase(p);
-        QVERIFY2(m_recognizer.setPhrases(phrases,
-                                         [](const QStringList &w) { return SpeechSynthesizer::instance()->phonemes(w); },
-                                         &error),
-                 qPrintable(error));
+        prepare(m_recognizer);
         QCOMPARE(m_recognizer.phrases().size(), kPhrases.size());   // "wav" got a pronunciation
     }
 
@@ -123,6 +127,14 @@ private Q_SLOTS:
               qPrintable(r.hypothesis), r.framesPerPhone, r.otherGap, r.confidence);
         QCOMPARE(r.phrase, phrase);
         QVERIFY(phrase.isEmpty() || r.confidence > 0);
+    }
+
+    // The first command after listening starts is heard like any later one.
+    void freshRecognizerHearsItsFirstCommand()
+    {
+        SpeechRecognizer fresh;
+        prepare(fresh);
+        QCOMPARE(fresh.recognize(utterance("Check Mail", "en-us+m3", 190)).phrase, QString("check mail"));
     }
 
     // Without any character there are no phrases: a clear error, no command. (Commands heard:
