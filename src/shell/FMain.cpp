@@ -191,7 +191,7 @@ void FMain::openLink(const QUrl &url)
 
 void FMain::Init(LogPtr log, MUScripting *scripting, AgentControl *agent, CTalker *talker)
 {
-    // 14: the references and the event sources.
+    // The references and the event sources.
     m_log = std::move(log);
     moScripting = scripting;
     m_agent = agent;
@@ -238,9 +238,15 @@ void FMain::Init(LogPtr log, MUScripting *scripting, AgentControl *agent, CTalke
         connect(m_agent, &AgentControl::IdleComplete, this, &FMain::Agent1_IdleComplete);
         connect(m_agent, &AgentControl::Move, this, &FMain::Agent1_Move);
         connect(m_agent, &AgentControl::Command, this, &FMain::Agent1_Command);
+        // The options page shows it only while open; the log keeps it for later.
+        connect(m_agent, &AgentControl::ListeningKeyFailed, this, [this](const QString &why) {
+            if (m_log)
+                m_log->Write(0, QStringLiteral("The listening key is not available: ") + why, Log::LevelError,
+                             Cls + QStringLiteral(".Agent1_ListeningKeyFailed"));
+        });
     }
 
-    // 15-16: the stored messages, newest on top, the first one shown.
+    // The stored messages, newest on top, the first one shown.
     // Read a page at a time as the list scrolls, so a large store opens at once.
     m_model->setStore(moScripting ? moScripting->msgManager() : nullptr);
     setPanel1();
@@ -266,7 +272,7 @@ void FMain::Init(LogPtr log, MUScripting *scripting, AgentControl *agent, CTalke
     m_services.registerVoiceCommands(this);
     m_services.applyOptionsAtStart(moScripting, m_log);
 
-    // 19-20: the speech pulse (only while something is spooled: an idle program sleeps)
+    // The speech pulse (only while something is spooled: an idle program sleeps)
     // and the time announcement.
     if (moTimerManager) {
         if (moTalker && !moTalker->spool().isEmpty())

@@ -92,7 +92,7 @@ bool FSplash::Start()
 {
     const QString init = QStringLiteral("Form_Initialize");
 
-    // 1-3: the log first; everything after writes to it.
+    // The log first; everything after writes to it.
     m_log = std::make_shared<Log>();
     const QString state = Paths::StateDir();
     Paths::EnsureDir(state);
@@ -123,7 +123,7 @@ bool FSplash::Start()
     }
     connect(m_lock.get(), &InstanceLock::activationRequested, this, &FSplash::mnuShow_Click);
 
-    // 7: the engine, with the character control it speaks through.
+    // The engine, with the character control it speaks through.
     Agent1 = m_options.makeAgent ? m_options.makeAgent() : std::make_unique<AgentWidgetsControl>();
     moScripting = std::make_unique<MUScripting>();
     try {
@@ -186,7 +186,7 @@ bool FSplash::Start()
         return false;
     }
 
-    // 12: the main window and its half of the start-up.
+    // The main window and its half of the start-up.
     moFMain = new FMain(m_services);
     connect(moFMain, &FMain::Unloading, this, &FSplash::moFMain_Unloading);
     if (!m_tray) {

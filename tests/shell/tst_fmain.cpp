@@ -17,6 +17,7 @@
 #include "storage/MsgManager.h"
 #include "timing/TimerManager.h"
 #include "trellis/MessageTable.h"
+#include "trellis/Paths.h"
 #include "trellis/Utility.h"
 
 #include "AgentControl.h"
@@ -400,6 +401,16 @@ private Q_SLOTS:
         QVERIFY(seen.contains(QStringLiteral("count=Checking Now...+icon")));
         QCOMPARE(seen.last(), QStringLiteral("complete="));
         QCOMPARE(t.w.model()->rowCount(), 1);   // listed through the engine's event
+    }
+
+    void listeningKeyFailureIsLogged()
+    {
+        // Options shows it only while open; the log keeps it.
+        ShellWindow t;
+        const LogPtr log = t.ef.engine()->log();
+        QVERIFY(log->OpenFiles(Paths::StateDir() + "/mu.log", Paths::StateDir() + "/short.log"));
+        Q_EMIT t.ef.agent()->ListeningKeyFailed(QStringLiteral("The desktop portal turned the shortcut down."));
+        QVERIFY(t.fx.logText().contains("The listening key is not available: The desktop portal turned the shortcut down."));
     }
 
     void helpSaysWhyItCannotOpen()
