@@ -158,7 +158,8 @@ private Q_SLOTS:
         xdo({QStringLiteral("mousemove"), QString::number(window.center().x()), QString::number(window.center().y()),
              QStringLiteral("key"), QStringLiteral("F5")});
 
-        // The four messages arrive, and are announced to the end.
+        // The four messages arrive; the first way out waits until they are announced to the end,
+        // the others leave while the character is still talking.
         QTRY_VERIFY_WITH_TIMEOUT(logHas(QStringLiteral("moScripting_MsgArrived call"), 4), 180000);
         auto announced = [&] {
             readLog();
@@ -167,7 +168,8 @@ private Q_SLOTS:
             const int stopped = int(text.lastIndexOf(QStringLiteral("moTalker_StopTalking() call")));
             return stopped > arrived && stopped > started;
         };
-        QTRY_VERIFY_WITH_TIMEOUT(announced(), 240000);
+        if (row == QLatin1String("tray-exit"))
+            QTRY_VERIFY_WITH_TIMEOUT(announced(), 240000);
         QVERIFY(ended.isEmpty());
 
         // Another message in the view: the third row of the list (its place in the window's layout).
