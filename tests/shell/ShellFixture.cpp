@@ -69,24 +69,24 @@ Record ShellFixture::message(const QString &from, const QString &subject, const 
     return r;
 }
 
-EngineFixture::EngineFixture()
+ShellEngine::ShellEngine()
 {
     m_agent = std::make_unique<AgentWidgetsControl>(std::make_unique<NullAudioSink>());
     m_engine = std::make_unique<MUScripting>();
     m_engine->Init(std::make_shared<Log>(), m_agent.get());
 }
 
-EngineFixture::~EngineFixture()
+ShellEngine::~ShellEngine()
 {
     m_engine->Finalize();
 }
 
-CTalker *EngineFixture::talker() const
+CTalker *ShellEngine::talker() const
 {
     return m_engine->talker();
 }
 
-bool EngineFixture::store(Record &msg)
+bool ShellEngine::store(Record &msg)
 {
     return m_engine->msgManager()->add(msg);
 }

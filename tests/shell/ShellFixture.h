@@ -56,11 +56,11 @@ private:
 
 /// An engine on the fixture's home with a windowed agent and the talker, as the
 /// start-up makes them (without the rest of the start-up).
-class EngineFixture
+class ShellEngine
 {
 public:
-    EngineFixture();
-    ~EngineFixture();
+    ShellEngine();
+    ~ShellEngine();
     MUScripting *engine() const { return m_engine.get(); }
     AgentControl *agent() const { return m_agent.get(); }
     CTalker *talker() const;
@@ -80,7 +80,7 @@ public:
     explicit ShellWindow(bool firstStart = true, const QList<Record> &stored = {});
     ~ShellWindow();
     ShellFixture fx;
-    EngineFixture ef;
+    ShellEngine ef;
 
 private:
     std::unique_ptr<FMain> m_window;

@@ -102,7 +102,7 @@ class TestAccountDialogs : public QObject
 
     // A home per test; an engine in it for the tests that ask for one.
     std::optional<ShellFixture> fx;
-    std::optional<EngineFixture> m_ef;
+    std::optional<ShellEngine> m_ef;
     MUScripting *engine()
     {
         if (!m_ef)

@@ -361,7 +361,7 @@ private Q_SLOTS:
         QFETCH(int, signal);
         ShellFixture fx;
         {
-            EngineFixture ef;
+            ShellEngine ef;
             ef.engine()->settings()->SaveSetting(FMain::KeyFirstStart, false);
         }
         QProcess p;

@@ -76,7 +76,7 @@ void TestOnlineAccountForm::chosenAccountIsStoredLinkedWithoutPassword()
     QVERIFY2(added.type() == QDBusMessage::ReplyMessage, qPrintable(added.errorMessage()));
 
     ShellFixture fx;
-    EngineFixture ef;
+    ShellEngine ef;
     QStringList offered;
     fx.services.chooseOne = [&](const QStringList &entries, QWidget *) {
         offered = entries;
