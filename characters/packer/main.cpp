@@ -30,9 +30,9 @@ QStringList referencedImages(const QJsonObject &root)
     QStringList paths;
     QSet<QString> seen;
     auto add = [&](QString p) {
-        // Stored as the loader looks them up: "./" prefixes dropped, so one file is one entry.
-        while (p.startsWith(QLatin1String("./")))
-            p.remove(0, 2);
+        // Stored as the loader looks them up, so one file is one entry; pack() names a path
+        // the loader refuses.
+        CharacterPackageLoader::NormalisePath(p);
         if (!p.isEmpty() && !seen.contains(p)) {
             seen.insert(p);
             paths.append(p);
@@ -103,7 +103,8 @@ int pack(const QString &sourceDir, const QString &outFile)
     bool ok = addBytes(zip, QStringLiteral("character.json"), json);
     for (const QString &image : referencedImages(doc.object())) {
         // The package may hold only files from the source folder.
-        if (QDir::isAbsolutePath(image) || image.contains(QLatin1String(".."))) {
+        QString stored = image;
+        if (!CharacterPackageLoader::NormalisePath(stored)) {
             err() << "murmelo-packchar: frame " << image << " named in character.json lies outside "
                   << sourceDir << "\n";
             ok = false;

@@ -68,4 +68,7 @@ namespace CharacterPackageLoader {
 /// clear reason that names the file and what is wrong ("not found", "not a zip
 /// archive", "character.json missing", "frame 'x.svg' is not SVG" ...).
 bool Load(const QString &file, CharacterPackage &out, QString &error);
+/// An image path as the package holds it: relative, "./" prefixes dropped. False for an
+/// empty or absolute path or one with "..".
+bool NormalisePath(QString &path);
 }

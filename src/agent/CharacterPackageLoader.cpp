@@ -104,15 +104,6 @@ bool isSvg(const QByteArray &bytes, QString &why)
     return true;
 }
 
-/// Paths in the package are relative; "./" prefixes are tolerated, ".." never.
-bool normalisePath(QString &path)
-{
-    while (path.startsWith(QLatin1String("./")))
-        path.remove(0, 2);
-    if (path.isEmpty() || path.startsWith(QLatin1Char('/')) || path.contains(QLatin1String("..")))
-        return false;
-    return true;
-}
 
 class Reader
 {
@@ -122,7 +113,7 @@ public:
     bool image(const QString &raw, const QString &usedBy, QString &path, QString &why)
     {
         path = raw;
-        if (!normalisePath(path)) {
+        if (!CharacterPackageLoader::NormalisePath(path)) {
             why = QStringLiteral("%1 names an invalid image path '%2'").arg(usedBy, raw);
             return false;
         }
@@ -325,5 +316,15 @@ bool CharacterPackageLoader::Load(const QString &file, CharacterPackage &out, QS
     }
     out = std::move(loaded);
     error.clear();
+    return true;
+}
+
+/// Paths in the package are relative; "./" prefixes are tolerated, ".." never.
+bool CharacterPackageLoader::NormalisePath(QString &path)
+{
+    while (path.startsWith(QLatin1String("./")))
+        path.remove(0, 2);
+    if (path.isEmpty() || path.startsWith(QLatin1Char('/')) || path.contains(QLatin1String("..")))
+        return false;
     return true;
 }
