@@ -129,12 +129,18 @@ private Q_SLOTS:
         QVERIFY(phrase.isEmpty() || r.confidence > 0);
     }
 
-    // The first command after listening starts is heard like any later one.
-    void freshRecognizerHearsItsFirstCommand()
+    // The first command after listening starts is judged like any later one: a fresh decoder
+    // once gave the first utterance no margin at all against everyday words.
+    void freshRecognizerJudgesItsFirstCommandLikeTheNext()
     {
         SpeechRecognizer fresh;
         prepare(fresh);
-        QCOMPARE(fresh.recognize(utterance("Check Mail", "en-us+m3", 190)).phrase, QString("check mail"));
+        const QByteArray said = utterance("Check Mail", "en-us+m3", 190);
+        const SpeechRecognizer::Result first = fresh.recognize(said);
+        const SpeechRecognizer::Result next = fresh.recognize(said);
+        qInfo("everyday words better by %.1f, then by %.1f", first.otherGap, next.otherGap);
+        QCOMPARE(first.hypothesis, QString("check mail"));
+        QVERIFY(qAbs(first.otherGap - next.otherGap) < 1.0);
     }
 
     // Without any character there are no phrases: a clear error, no command. (Commands heard:
